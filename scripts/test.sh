@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# The whole check: packages, a release build with every test, the unit tests again under
+# ASan+UBSan, and each fuzz target over its seed corpus.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+jobs=$(nproc)
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRALUX_SANITIZE=ON \
+  -DTRALUX_BENCH=OFF -DTRALUX_GUI=OFF -DCMAKE_CXX_FLAGS=-O1 >/dev/null
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE slow
+
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRALUX_FUZZ=ON \
+  -DTRALUX_TESTS=OFF -DTRALUX_BENCH=OFF -DTRALUX_GUI=OFF \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build build-fuzz -j"$jobs"
+for f in build-fuzz/fuzz/fuzz_*; do
+  [ -x "$f" ] || continue
+  name=$(basename "$f")
+  corpus=fuzz/corpus/${name#fuzz_}
+  mkdir -p "$corpus"
+  "$f" -runs=0 "$corpus" >/dev/null 2>&1 || { echo "fuzz regression failed: $name"; "$f" -runs=0 "$corpus"; exit 1; }
+  echo "fuzz corpus ok: $name"
+done
