@@ -1,0 +1,41 @@
+#pragma once
+// Input detection and the RIFF readers (WAV and .cda track files).
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "engine/job/file.h"
+#include "engine/job/stream_info.h"
+
+namespace tralux {
+
+inline constexpr const char* kRealMediaMessage =
+    "Tralux no longer supports RealAudio or RealMedia decoding.";
+
+// Tells a supported input apart and describes it. False with LastError 103 (cannot open),
+// 105 (unknown format), or 0 (RealMedia, or a file-object failure).
+bool ProbeInput(const std::string& path, StreamInfo& info);
+
+// When the path names no file, the same path with one blank after its last '/' (the old
+// shell habit of "folder/ name"); used only when that one exists.
+std::string RepairInputPath(const std::string& path);
+
+// Reads the rest of a RIFF file whose first four bytes were consumed. False for a RIFF file
+// that is neither a usable WAV nor a .cda (LastError 102, 105 or 112 for WAV forms).
+bool ReadRiffInput(File& file, StreamInfo& info, bool clear);
+
+// True when the stored samples must be converted before the pipeline (24/32-bit, float).
+bool NeedsSampleConversion(const StreamInfo& info);
+// Stored bytes per sample frame.
+inline std::uint32_t StoredFrameBytes(const StreamInfo& info) { return info.BlockAlign; }
+// Converts `frames` stored frames into 16-bit interleaved samples (rounded, clipped).
+void ConvertStoredSamples(const std::uint8_t* in, std::size_t frames, const StreamInfo& info,
+                          std::int16_t* out);
+
+// CD information for a .cda input: fills Artist/Title/Copyright when the disc is known.
+// Installed by the CD information subsystem; absent, the default title stays.
+using CdInfoProvider = std::function<void(StreamInfo& info)>;
+void SetCdInfoProvider(CdInfoProvider provider);
+
+}  // namespace tralux

@@ -1,0 +1,75 @@
+#pragma once
+// The engine's error vocabulary: job codes 102..112 (0 = stopped without error) and file
+// failures with their cause numbers. Both travel as exceptions inside a job.
+#include <exception>
+#include <string>
+
+namespace tralux {
+
+enum ErrorCode : int {
+    kNoError = 0,
+    kErrRead = 102,
+    kErrOpen = 103,
+    kErrWrite = 104,
+    kErrUnknownFormat = 105,
+    kErrUnknownFormat2 = 106,
+    kErrNoDecompression = 107,
+    kErrCodecInit = 108,
+    kErrNoSoundDevice = 109,
+    kErrOpenDevice = 110,
+    kErrPlayback = 111,
+    kErrCompressedWav = 112,
+};
+
+// Raised inside a job; code 0 means "stop without error".
+class JobError : public std::exception {
+public:
+    explicit JobError(int code) : code_(code) {}
+    int code() const noexcept { return code_; }
+    const char* what() const noexcept override { return "job error"; }
+
+private:
+    int code_;
+};
+
+// File-object failure; cause numbers follow the file-exception table (0..14).
+enum FileCause : int {
+    kCauseNone = 0,
+    kCauseGeneric = 1,
+    kCauseFileNotFound = 2,
+    kCauseBadPath = 3,
+    kCauseTooManyOpenFiles = 4,
+    kCauseAccessDenied = 5,
+    kCauseInvalidFile = 6,
+    kCauseRemoveCurrentDir = 7,
+    kCauseDirectoryFull = 8,
+    kCauseBadSeek = 9,
+    kCauseHardIO = 10,
+    kCauseSharingViolation = 11,
+    kCauseLockViolation = 12,
+    kCauseDiskFull = 13,
+    kCauseEndOfFile = 14,
+};
+
+class FileError : public std::exception {
+public:
+    FileError(int cause, std::string path) : cause_(cause), path_(std::move(path)) {}
+    int cause() const noexcept { return cause_; }
+    const std::string& path() const noexcept { return path_; }
+    const char* what() const noexcept override { return "file error"; }
+
+private:
+    int cause_;
+    std::string path_;
+};
+
+// errno after a failed open/read/write/seek -> cause number.
+int FileCauseFromErrno(int err, bool seeking = false);
+
+// String-table text of a job code ("" for unknown codes).
+std::string ErrorCodeText(int code);
+// The cause text alone, and "File I/O Error: " + cause text.
+std::string FileCauseText(int cause);
+std::string FileErrorMessage(int cause);
+
+}  // namespace tralux

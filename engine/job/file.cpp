@@ -1,0 +1,120 @@
+#include "engine/job/file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine/job/errors.h"
+
+namespace tralux {
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = other.fd_;
+        path_ = std::move(other.path_);
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+bool File::TryOpen(const std::string& path, Mode mode, int* cause) {
+    Close();
+    int flags = O_CLOEXEC;
+    switch (mode) {
+    case Mode::Read: flags |= O_RDONLY; break;
+    case Mode::CreateWrite: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case Mode::ReadWrite: flags |= O_RDWR; break;
+    }
+    int fd = ::open(path.c_str(), flags, 0644);
+    if (fd < 0) {
+        if (cause) *cause = FileCauseFromErrno(errno);
+        return false;
+    }
+    struct stat st {};
+    if (mode == Mode::Read && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        if (cause) *cause = kCauseAccessDenied;
+        return false;
+    }
+    fd_ = fd;
+    path_ = path;
+    return true;
+}
+
+void File::Open(const std::string& path, Mode mode) {
+    int cause = 0;
+    if (!TryOpen(path, mode, &cause)) throw FileError(cause, path);
+}
+
+void File::Close() noexcept {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+void File::Fail(int err, bool seeking) const { throw FileError(FileCauseFromErrno(err, seeking), path_); }
+
+std::size_t File::Read(void* buffer, std::size_t n) {
+    if (fd_ < 0) throw FileError(kCauseInvalidFile, path_);
+    auto* p = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < n) {
+        ssize_t r = ::read(fd_, p + done, n - done);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            Fail(errno);
+        }
+        if (r == 0) break;
+        done += static_cast<std::size_t>(r);
+    }
+    return done;
+}
+
+bool File::ReadExact(void* buffer, std::size_t n) { return Read(buffer, n) == n; }
+
+void File::Write(const void* buffer, std::size_t n) {
+    if (fd_ < 0) throw FileError(kCauseInvalidFile, path_);
+    auto* p = static_cast<const unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < n) {
+        ssize_t r = ::write(fd_, p + done, n - done);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            Fail(errno);
+        }
+        if (r == 0) Fail(ENOSPC);
+        done += static_cast<std::size_t>(r);
+    }
+}
+
+void File::Seek(std::uint64_t offset) {
+    if (fd_ < 0) throw FileError(kCauseInvalidFile, path_);
+    if (offset > static_cast<std::uint64_t>(INT64_MAX) || ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
+        Fail(errno ? errno : EINVAL, true);
+}
+
+void File::SeekRelative(std::int64_t delta) {
+    if (fd_ < 0) throw FileError(kCauseInvalidFile, path_);
+    if (::lseek(fd_, static_cast<off_t>(delta), SEEK_CUR) < 0) Fail(errno, true);
+}
+
+std::uint64_t File::Position() {
+    if (fd_ < 0) throw FileError(kCauseInvalidFile, path_);
+    off_t p = ::lseek(fd_, 0, SEEK_CUR);
+    if (p < 0) Fail(errno, true);
+    return static_cast<std::uint64_t>(p);
+}
+
+std::uint64_t File::Length() {
+    if (fd_ < 0) throw FileError(kCauseInvalidFile, path_);
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) Fail(errno);
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+}  // namespace tralux

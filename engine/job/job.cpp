@@ -1,0 +1,539 @@
+#include "engine/job/job.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/formats/riff_reader.h"
+#include "engine/formats/wav_writer.h"
+#include "engine/job/errors.h"
+#include "engine/job/pipeline_stage.h"
+#include "engine/outputs/mp3_input.h"
+#include "engine/outputs/mp3_output.h"
+#include "engine/outputs/wma_output.h"
+#include "engine/playback/playback.h"
+#include "platform/notify/notifier.h"
+
+namespace tralux {
+
+EngineState& Engine() {
+    static EngineState state;
+    return state;
+}
+
+namespace {
+
+std::mutex g_optionMutex;
+OptionReader g_optionReader;
+
+// RIFF sizes are 32-bit: keep room for the header and a full LIST chunk.
+constexpr std::uint64_t kDefaultWavPayloadLimit = 0xFFFFFFFFull - 44 - 8192;
+std::atomic<std::uint64_t> g_wavPayloadLimit{kDefaultWavPayloadLimit};
+
+// Worker-side state of the running job.
+struct JobContext {
+    StreamInfo info;
+    std::uint64_t dataSizeOffset = 0;
+    bool outputOpened = false;  // header written / encoder or writer created
+    bool flushed = false;
+    bool outputFull = false;
+    bool decoderOpen = false;
+    bool playbackOpen = false;
+    std::uint64_t wavPayload = 0;
+};
+
+JobContext g_job;
+std::thread g_worker;
+std::mutex g_workerMutex;
+
+bool PlaceClipInfo() { return ReadEngineOption("PlaceClipInfo") != 0; }
+
+void AdvancePosition(std::size_t frames) {
+    EngineState& e = Engine();
+    const std::uint32_t rate = e.OutputRate.load();
+    if (rate == 0) return;
+    // Only the worker writes PositionMs, so load-add-store is enough.
+    e.PositionMs.store(e.PositionMs.load() + static_cast<double>(frames) * 1000.0 / rate);
+}
+
+// Emits interleaved 16-bit output and advances the position.
+std::size_t EmitOutput(const std::vector<std::int16_t>& samples, int channels) {
+    if (samples.empty()) return 0;
+    const std::size_t frames = samples.size() / static_cast<std::size_t>(channels);
+    AnalyseOutput(samples.data(), frames, channels, Engine().OutputRate.load());
+    AdvancePosition(frames);
+    return EmitBlock(reinterpret_cast<const std::uint8_t*>(samples.data()), samples.size() * 2);
+}
+
+std::vector<std::int16_t> Interleave(const std::vector<std::int16_t>& l, const std::vector<std::int16_t>& r) {
+    const std::size_t n = std::min(l.size(), r.size());
+    std::vector<std::int16_t> out(2 * n);
+    for (std::size_t i = 0; i < n; ++i) {
+        out[2 * i] = l[i];
+        out[2 * i + 1] = r[i];
+    }
+    return out;
+}
+
+void CloseFiles() {
+    EngineState& e = Engine();
+    e.InputFile.Close();
+    e.OutputFile.Close();
+}
+
+// A job that ended before its output was opened leaves no empty file behind.
+void RemoveEmptyOutput() {
+    EngineState& e = Engine();
+    if (g_job.outputOpened || e.OutputMode.load() == kModePreview || e.OutputFormat.load() == kFormatWma) return;
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(e.OutputPath, ec) && std::filesystem::file_size(e.OutputPath, ec) == 0)
+        std::filesystem::remove(e.OutputPath, ec);
+}
+
+// Finishes the output from what was written so far (stop and error codes).
+void FinalizeAfterCode() {
+    EngineState& e = Engine();
+    if (!g_job.outputOpened || e.OutputMode.load() == kModePreview) return;
+    switch (e.OutputFormat.load()) {
+    case kFormatWav: {
+        File& f = e.OutputFile;
+        const std::uint64_t dataSize = f.Length() - g_job.dataSizeOffset - 4;
+        f.Seek(f.Length());
+        WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, PlaceClipInfo());
+        FinishWav(f, g_job.dataSizeOffset, dataSize);
+        break;
+    }
+    case kFormatMp3:
+        Mp3EncoderFinish();
+        if (PlaceClipInfo()) WriteId3v1(e.OutputFile, e.TagTitle, e.TagArtist, e.TagCopyright);
+        break;
+    case kFormatWma: WmaWriterClose(); break;
+    default: break;
+    }
+}
+
+void FinalizeNormal() {
+    EngineState& e = Engine();
+    if (e.OutputMode.load() == kModePreview) return;
+    switch (e.OutputFormat.load()) {
+    case kFormatWav: {
+        File& f = e.OutputFile;
+        // The payload is what the file holds, flushed tail included.
+        const std::uint64_t dataSize = f.Length() - g_job.dataSizeOffset - 4;
+        f.Seek(f.Length());
+        if (PlaceClipInfo()) WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, true);
+        FinishWav(f, g_job.dataSizeOffset, dataSize);
+        break;
+    }
+    case kFormatMp3:
+        Mp3EncoderFinish();
+        if (PlaceClipInfo()) WriteId3v1(e.OutputFile, e.TagTitle, e.TagArtist, e.TagCopyright);
+        break;
+    case kFormatWma: WmaWriterClose(); break;
+    default: break;
+    }
+}
+
+void ReleaseEverything() {
+    Mp3EncoderRelease();
+    WmaWriterClose();
+    if (g_job.decoderOpen) Mp3InputClose();
+    g_job.decoderOpen = false;
+    StageFree();
+}
+
+std::size_t PcmSourceLoop(const StreamInfo& info) {
+    EngineState& e = Engine();
+    File& in = e.InputFile;
+    const std::uint32_t stored = StoredFrameBytes(info);
+    const bool convert = NeedsSampleConversion(info);
+    StreamInfo pipe = info;
+    if (convert) {
+        pipe.BitsPerSample = 16;
+        pipe.BlockAlign = static_cast<std::uint16_t>(info.Channels * 2);
+    }
+    const std::uint32_t startMs = e.StartMs.load();
+    const std::uint64_t skipFrames =
+        static_cast<std::uint64_t>(static_cast<double>(info.SampleRate) * startMs / 1000.0);
+    std::uint64_t skipped = std::min<std::uint64_t>(skipFrames * stored, info.DataSize);
+    in.Seek(info.StartOffset + skipped);
+    e.PositionMs.store(startMs);
+    e.PlaybackStartMs.store(startMs);
+    // The payload ends where the data chunk ends, not at the first chunk after it.
+    std::uint64_t remaining = info.DataSize - skipped;
+    const std::size_t bufferBytes = static_cast<std::size_t>(info.SampleRate) * stored;
+    std::vector<std::uint8_t> buffer(bufferBytes);
+    std::vector<std::int16_t> converted;
+    std::size_t total = 0;
+    while (remaining > 0) {
+        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, bufferBytes));
+        std::size_t got = in.Read(buffer.data(), want);
+        if (got == 0) break;
+        got -= got % stored;
+        if (got == 0) break;
+        remaining -= got;
+        if (convert) {
+            const std::size_t frames = got / stored;
+            converted.resize(frames * info.Channels);
+            ConvertStoredSamples(buffer.data(), frames, info, converted.data());
+            total += ProcessBlock(reinterpret_cast<std::uint8_t*>(converted.data()), converted.size() * 2, pipe);
+        } else {
+            total += ProcessBlock(buffer.data(), got, pipe);
+        }
+    }
+    return total;
+}
+
+void OpenOutput() {
+    EngineState& e = Engine();
+    const int channels = e.OutputChannels.load();
+    const std::uint32_t rate = e.OutputRate.load();
+    switch (e.OutputFormat.load()) {
+    case kFormatWav:
+        g_job.dataSizeOffset = WriteWavHeader(e.OutputFile, channels, rate);
+        break;
+    case kFormatMp3: {
+        int kbps = ReadEngineOption("MP3BitRate");
+        if (kbps == -1) kbps = 128;
+        Mp3EncoderStart(channels, rate, kbps);
+        break;
+    }
+    case kFormatWma: {
+        int kbps = ReadEngineOption("MSABitRate");
+        if (kbps == -1) kbps = 64;
+        WmaWriterStart(e.OutputPath, channels, rate, kbps);
+        break;
+    }
+    default: throw JobError(kErrUnknownFormat);
+    }
+    g_job.outputOpened = true;
+}
+
+void ConversionThread() {
+    EngineState& e = Engine();
+    int code = 0;
+    try {
+        try {
+            e.PositionMs.store(0.0);
+            ResetAnalysis();
+            ResetPlayback();
+            e.LastError.store(0);
+
+            File& in = e.InputFile;
+            in.Seek(0);
+            std::uint8_t kindBytes[4];
+            if (!in.ReadExact(kindBytes, 4)) throw JobError(kErrUnknownFormat);
+            const std::uint32_t kind = static_cast<std::uint32_t>(kindBytes[0]) |
+                                       static_cast<std::uint32_t>(kindBytes[1]) << 8 |
+                                       static_cast<std::uint32_t>(kindBytes[2]) << 16 |
+                                       static_cast<std::uint32_t>(kindBytes[3]) << 24;
+            StreamInfo& info = g_job.info;
+            if (kind == kKindRealMedia || kind == kKindRealAudio) {
+                ShowMessage(kRealMediaMessage, "Quorvatix Tralux");
+                throw JobError(0);
+            }
+            bool accepted = kind == kKindRiff && ReadRiffInput(in, info, true);
+            if (!accepted) {
+                in.Seek(4);
+                accepted = ProbeMp3(in, info, true);
+            }
+            if (!accepted) throw JobError(kErrUnknownFormat);
+            e.DurationMs.store(info.DurationMs);
+
+            if (info.CodecName == "MP3") {
+                if (!Mp3InputOpen()) throw JobError(kErrCodecInit);
+                g_job.decoderOpen = true;
+            } else if (info.CodecName != "PCM") {
+                ShowMessage("Decoding this file needs an external codec: " + info.CodecName, "Quorvatix Tralux");
+                throw JobError(0);
+            }
+            StageStart(info);
+            PrepareOutputFormat(info);
+            g_job.playbackOpen = e.OutputMode.load() == kModePreview;
+            if (e.OutputMode.load() != kModePreview) OpenOutput();
+            StageBuildEqualizer();
+
+            if (info.Kind == kKindRiff) {
+                if (info.trackNumber != 0) throw JobError(kErrOpen);  // no CD reader yet
+                PcmSourceLoop(info);
+            } else if (info.Kind == kKindMp3) {
+                Mp3SourceLoop(in, info);
+            } else {
+                throw JobError(kErrUnknownFormat);
+            }
+            FlushPipeline(info);
+            FinalizeNormal();
+            CloseFiles();
+            if (g_job.playbackOpen) ClosePlayback(true);
+            g_job.playbackOpen = false;
+            if (e.OutputMode.load() == kModeConvertAnnounce)
+                ShowMessage("Conversion completed", "Quorvatix Tralux");
+        } catch (const JobError& err) {
+            code = err.code();
+            ResetAnalysis();
+            try {
+                FlushPipeline(g_job.info);
+                FinalizeAfterCode();
+            } catch (const FileError& fe) {
+                ShowMessage(FileErrorMessage(fe.cause()), "File error", MessageIcon::Error);
+            }
+            if (g_job.playbackOpen) ClosePlayback(false);
+            g_job.playbackOpen = false;
+            CloseFiles();
+            RemoveEmptyOutput();
+        }
+    } catch (const FileError& fe) {
+        ShowMessage(FileErrorMessage(fe.cause()), "File error", MessageIcon::Error);
+        ResetAnalysis();
+        try {
+            FlushPipeline(g_job.info);
+        } catch (...) {
+        }
+        CloseFiles();
+        if (g_job.playbackOpen) ClosePlayback(false);
+        g_job.playbackOpen = false;
+        code = 0;  // the message was the report
+    } catch (const std::bad_alloc&) {
+        CloseFiles();
+        code = kErrCodecInit;
+    }
+    // Every release first, then the verdict, then the flag the user interface polls.
+    ResetAnalysis();
+    ReleaseEverything();
+    CloseFiles();
+    if (code != 0) e.LastError.store(code);
+    e.StopRequested.store(false);
+    e.JobRunning.store(false, std::memory_order_release);
+}
+
+bool IsOnlyDotsBlanksUnderscores(const std::string& s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return c == '.' || c == ' ' || c == '_'; });
+}
+
+bool EnsureDirectory(const std::string& dir) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(dir, ec)) return true;
+    return std::filesystem::create_directory(dir, ec) || std::filesystem::is_directory(dir, ec);
+}
+
+}  // namespace
+
+void SetOptionReader(OptionReader reader) {
+    std::lock_guard lock(g_optionMutex);
+    g_optionReader = std::move(reader);
+}
+
+int ReadEngineOption(std::string_view name) {
+    OptionReader reader;
+    {
+        std::lock_guard lock(g_optionMutex);
+        reader = g_optionReader;
+    }
+    return reader ? reader(name) : -1;
+}
+
+void SetWavPayloadLimitForTesting(std::uint64_t bytes) {
+    g_wavPayloadLimit.store(bytes ? bytes : kDefaultWavPayloadLimit);
+}
+
+std::string SafeFileNamePart(const std::string& text) {
+    std::string s = text;
+    for (char& c : s) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        const bool keep = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
+                          u == '-' || u == ' ' || u == '.' || u == '(' || u == ')';
+        if (!keep) c = '_';
+    }
+    const auto b = s.find_first_not_of(' ');
+    if (b == std::string::npos) return {};
+    const auto e = s.find_last_not_of(' ');
+    return s.substr(b, e - b + 1);
+}
+
+std::string CdTrackOutputPath(const std::string& outputPath, const std::string& artist,
+                              const std::string& title) {
+    const auto slash = outputPath.find_last_of('/');
+    const std::string directory = slash == std::string::npos ? outputPath : outputPath.substr(0, slash);
+    const auto dot = outputPath.find_last_of('.');
+    const std::string ext =
+        (dot == std::string::npos || (slash != std::string::npos && dot < slash)) ? "" : outputPath.substr(dot);
+    const std::string a = SafeFileNamePart(artist), t = SafeFileNamePart(title);
+    // ".." or "..." as a name would climb out of the output folder.
+    if (a.empty() || t.empty() || IsOnlyDotsBlanksUnderscores(a) || IsOnlyDotsBlanksUnderscores(t))
+        return outputPath;
+    const std::string dir = directory.empty() ? std::string("/") : directory;
+    const std::string artistDir = (dir == "/" ? "" : dir) + "/" + a;
+    if (!EnsureDirectory(dir) || !EnsureDirectory(artistDir)) return outputPath;
+    return artistDir + "/" + t + ext;
+}
+
+bool StartConversion(const std::string& inputPath, const std::string& outputPath,
+                     std::intptr_t jobParameter, int mode) {
+    EngineState& e = Engine();
+    if (e.JobRunning.load(std::memory_order_acquire)) return false;
+    {
+        // The previous worker may still be returning from its last store.
+        std::lock_guard lock(g_workerMutex);
+        if (g_worker.joinable()) g_worker.join();
+    }
+    e.OutputMode.store(mode);
+    e.InputPath = RepairInputPath(inputPath);
+    g_job = JobContext{};
+
+    if (mode != kModePreview) {
+        StreamInfo probe;
+        if (!ProbeInput(e.InputPath, probe)) {
+            e.LastError.store(kErrOpen);
+            return false;
+        }
+        e.OutputPath = outputPath;
+        if (probe.trackNumber != 0) e.OutputPath = CdTrackOutputPath(outputPath, probe.Artist, probe.Title);
+        // Never truncate the input by writing over it.
+        std::error_code ec;
+        if (std::filesystem::exists(e.OutputPath, ec) &&
+            std::filesystem::equivalent(e.InputPath, e.OutputPath, ec)) {
+            e.LastError.store(kErrOpen);
+            return false;
+        }
+        if (!e.InputFile.TryOpen(e.InputPath, File::Mode::Read)) {
+            e.LastError.store(kErrOpen);
+            return false;
+        }
+        const int format = e.OutputFormat.load();
+        if ((format == kFormatWav || format == kFormatMp3) &&
+            !e.OutputFile.TryOpen(e.OutputPath, File::Mode::CreateWrite)) {
+            e.InputFile.Close();
+            e.LastError.store(kErrOpen);
+            return false;
+        }
+    } else if (!e.InputFile.TryOpen(e.InputPath, File::Mode::Read)) {
+        e.LastError.store(kErrOpen);
+        return false;
+    }
+    e.StopRequested.store(false);
+    e.JobParameter.store(jobParameter);
+    e.JobRunning.store(true, std::memory_order_release);
+    std::lock_guard lock(g_workerMutex);
+    g_worker = std::thread(ConversionThread);
+    return true;
+}
+
+void WaitForJob() {
+    std::lock_guard lock(g_workerMutex);
+    if (g_worker.joinable()) g_worker.join();
+}
+
+std::size_t EmitBlock(const std::uint8_t* samples, std::size_t byteCount) {
+    EngineState& e = Engine();
+    if (e.OutputMode.load() == kModePreview) return QueuePlayback(samples, byteCount);
+    std::this_thread::yield();
+    switch (e.OutputFormat.load()) {
+    case kFormatWav: {
+        if (g_job.outputFull) return 0;
+        const std::uint64_t limit = g_wavPayloadLimit.load();
+        std::size_t n = byteCount;
+        if (g_job.wavPayload + n > limit) {
+            const std::size_t frame = static_cast<std::size_t>(e.OutputChannels.load()) * 2;
+            n = static_cast<std::size_t>(limit - g_job.wavPayload);
+            n -= n % frame;
+            e.OutputFile.Write(samples, n);
+            g_job.wavPayload += n;
+            g_job.outputFull = true;
+            throw JobError(kErrWrite);  // finished with correct sizes by the code handler
+        }
+        e.OutputFile.Write(samples, n);
+        g_job.wavPayload += n;
+        return n;
+    }
+    case kFormatMp3: return Mp3EncoderFeed(samples, byteCount);
+    case kFormatWma: return WmaWriterFeed(samples, byteCount);
+    default: return 0;
+    }
+}
+
+std::size_t ProcessBlock(std::uint8_t* block, std::size_t byteCount, const StreamInfo& info) {
+    EngineState& e = Engine();
+    if (e.StopRequested.load()) {
+        e.PlaybackStartMs.store(0);
+        e.StartMs.store(0);
+        e.ClockOriginMs.store(0);
+        throw JobError(0);
+    }
+    const bool eightBit = info.BitsPerSample == 8;
+    const std::size_t bytesPerSample = eightBit ? 1 : 2;
+    int inChannels = info.Channels;
+    const int outChannels = e.OutputChannels.load();
+    std::size_t frames = byteCount / (bytesPerSample * static_cast<std::size_t>(inChannels));
+    if (frames == 0) return 0;
+
+    if (inChannels == 2 && outChannels == 1) {
+        if (eightBit) {
+            for (std::size_t i = 0; i < frames; ++i)
+                block[i] = static_cast<std::uint8_t>((block[2 * i] + block[2 * i + 1]) / 2);
+        } else {
+            auto* s = reinterpret_cast<std::int16_t*>(block);
+            for (std::size_t i = 0; i < frames; ++i)
+                s[i] = static_cast<std::int16_t>((s[2 * i] + s[2 * i + 1]) / 2);  // truncates toward zero
+        }
+        inChannels = 1;
+    }
+
+    if (inChannels == 1) {
+        const auto& out = StageResample(0, block, frames, eightBit);
+        if (outChannels == 2) return EmitOutput(Interleave(out, out), 2);
+        return EmitOutput(out, 1);
+    }
+
+    // Stereo in and out: split, resample each side, interleave.
+    std::vector<std::uint8_t> left(frames * bytesPerSample), right(frames * bytesPerSample);
+    for (std::size_t i = 0; i < frames; ++i) {
+        std::copy_n(block + (2 * i) * bytesPerSample, bytesPerSample, left.data() + i * bytesPerSample);
+        std::copy_n(block + (2 * i + 1) * bytesPerSample, bytesPerSample, right.data() + i * bytesPerSample);
+    }
+    StageTakeSwitch();
+    std::vector<std::int16_t> l = StageResample(0, left.data(), frames, eightBit);
+    const auto& r = StageResample(1, right.data(), frames, eightBit);
+    return EmitOutput(Interleave(l, r), 2);
+}
+
+std::size_t FlushPipeline(const StreamInfo& info) {
+    if (g_job.flushed) return 0;
+    g_job.flushed = true;
+    EngineState& e = Engine();
+    std::size_t emitted = 0;
+    try {
+        if (e.OutputMode.load() != kModePreview && info.Channels != 0) {
+            const int outChannels = e.OutputChannels.load();
+            std::vector<std::int16_t> l = StageFlush(0);
+            if (info.Channels == 2 && outChannels == 2) {
+                std::vector<std::int16_t> r = StageFlush(1);
+                emitted = EmitOutput(Interleave(l, r), 2);
+            } else if (outChannels == 2) {
+                emitted = EmitOutput(Interleave(l, l), 2);
+            } else {
+                emitted = EmitOutput(l, 1);
+            }
+        }
+    } catch (const FileError&) {
+        emitted = 0;
+    } catch (const JobError&) {
+        emitted = 0;
+    }
+    StageFree();
+    return emitted;
+}
+
+std::string GetLastErrorText() {
+    const int code = Engine().LastError.exchange(0);
+    if (code == 0) return "No errors";
+    return ErrorCodeText(code);
+}
+
+void ReportLastError() {
+    const int code = Engine().LastError.exchange(0);
+    if (code != 0) ShowMessage(ErrorCodeText(code), "Quorvatix Tralux Error", MessageIcon::Error);
+}
+
+}  // namespace tralux

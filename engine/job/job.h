@@ -1,0 +1,39 @@
+#pragma once
+// The conversion job: start, the worker, the per-block hub and the error texts.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "engine/job/engine_state.h"
+#include "engine/job/stream_info.h"
+
+namespace tralux {
+
+// UI thread. False (with LastError) when a job runs or the input/output cannot be opened.
+bool StartConversion(const std::string& inputPath, const std::string& outputPath,
+                     std::intptr_t jobParameter, int mode);
+// Blocks until the current worker (if any) has ended and been joined.
+void WaitForJob();
+
+// Called by every source loop for every block of input-format PCM (modified in place when
+// channels are mixed). Returns the bytes the sink accepted.
+std::size_t ProcessBlock(std::uint8_t* block, std::size_t byteCount, const StreamInfo& info);
+// Hands output PCM (16-bit, OutputRate, OutputChannels) to the sink.
+std::size_t EmitBlock(const std::uint8_t* samples, std::size_t byteCount);
+// Drains the rate converter into the sink; a second call does nothing.
+std::size_t FlushPipeline(const StreamInfo& info);
+
+std::string GetLastErrorText();
+void ReportLastError();
+
+// Output path of a CD track named "<dir>/<artist>/<title><ext>" when both names are usable.
+// Creates the folders; returns the given path when a name is unusable or a folder fails.
+std::string CdTrackOutputPath(const std::string& outputPath, const std::string& artist,
+                              const std::string& title);
+// File-name-safe copy: [A-Za-z0-9 -.()] kept, the rest '_', blanks trimmed at both ends.
+std::string SafeFileNamePart(const std::string& text);
+
+// The WAV payload limit (RIFF sizes are 32-bit); tests may lower it.
+void SetWavPayloadLimitForTesting(std::uint64_t bytes);
+
+}  // namespace tralux
