@@ -1,0 +1,78 @@
+#include "cli/progress.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tralux {
+
+std::string FormatClock(std::uint64_t s) {
+    char buf[32];
+    if (s >= 3600)
+        std::snprintf(buf, sizeof buf, "%llu:%02llu:%02llu", static_cast<unsigned long long>(s / 3600),
+                      static_cast<unsigned long long>(s / 60 % 60), static_cast<unsigned long long>(s % 60));
+    else
+        std::snprintf(buf, sizeof buf, "%02llu:%02llu", static_cast<unsigned long long>(s / 60),
+                      static_cast<unsigned long long>(s % 60));
+    return buf;
+}
+
+ProgressFigures ComputeProgress(std::uint32_t startMs, std::uint32_t durationMs, double positionMs,
+                                std::uint64_t elapsedMs) {
+    ProgressFigures f;
+    const double total = durationMs > startMs ? static_cast<double>(durationMs - startMs) : 0.0;
+    double done = positionMs - startMs;
+    if (done < 0) done = 0;
+    if (total > 0) f.percent = static_cast<int>(std::min(100.0, done * 100.0 / total));
+    f.elapsedMs = elapsedMs;
+    const double estTotal = done > 0 ? static_cast<double>(elapsedMs) * total / done : total;
+    f.totalMs = static_cast<std::uint64_t>(estTotal);
+    f.remainingMs = f.totalMs > elapsedMs ? f.totalMs - elapsedMs : 0;
+    f.speedHundredths = estTotal > 0 ? static_cast<int>(total * 100.0 / estTotal) : 100;
+    return f;
+}
+
+std::string FormatSpeed(int h) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "x %d.%d%d", h / 100, h / 10 % 10, h % 10);
+    return buf;
+}
+
+ProgressDisplay::ProgressDisplay(bool live, std::string input, std::string output)
+    : live_(live), input_(std::move(input)), output_(std::move(output)),
+      start_(std::chrono::steady_clock::now()), lastPrint_(start_) {}
+
+std::string ProgressDisplay::Line(std::uint32_t startMs, std::uint32_t durationMs, double positionMs) {
+    const auto elapsed = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count());
+    const ProgressFigures f = ComputeProgress(startMs, durationMs, positionMs, elapsed);
+    std::string bar;
+    if (live_) {
+        const int width = 24, filled = f.percent * width / 100;
+        bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+              std::string(static_cast<std::size_t>(width - filled), '-') + "] ";
+    }
+    char buf[256];
+    std::snprintf(buf, sizeof buf, "%s%3d%%  %s / %s  elapsed %s  remaining %s  %s", bar.c_str(), f.percent,
+                  FormatClock(static_cast<std::uint64_t>(positionMs / 1000)).c_str(),
+                  FormatClock(durationMs / 1000).c_str(), FormatClock(f.elapsedMs / 1000).c_str(),
+                  FormatClock(f.remainingMs / 1000).c_str(), FormatSpeed(f.speedHundredths).c_str());
+    return buf;
+}
+
+void ProgressDisplay::Tick(std::uint32_t startMs, std::uint32_t durationMs, double positionMs) {
+    const auto now = std::chrono::steady_clock::now();
+    const auto period = live_ ? std::chrono::milliseconds(200) : std::chrono::milliseconds(1000);
+    if (now - lastPrint_ < period) return;
+    lastPrint_ = now;
+    if (live_)
+        std::fprintf(stderr, "\r%s", Line(startMs, durationMs, positionMs).c_str());
+    else
+        std::fprintf(stderr, "%s\n", Line(startMs, durationMs, positionMs).c_str());
+}
+
+void ProgressDisplay::Finish(std::uint32_t startMs, std::uint32_t durationMs, double positionMs) {
+    std::fprintf(stderr, live_ ? "\r%s\n" : "%s\n", Line(startMs, durationMs, positionMs).c_str());
+    std::fprintf(stderr, "%s -> %s\n", input_.c_str(), output_.c_str());
+}
+
+}  // namespace tralux

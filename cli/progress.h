@@ -1,0 +1,37 @@
+#pragma once
+// Progress of one job as the single-file progress dialog computes it, drawn as a live bar on a
+// terminal and as plain lines elsewhere.
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace tralux {
+
+// "mm:ss", or "h:mm:ss" from an hour on.
+std::string FormatClock(std::uint64_t seconds);
+
+struct ProgressFigures {
+    int percent = 0;
+    std::uint64_t elapsedMs = 0, remainingMs = 0, totalMs = 0;
+    int speedHundredths = 100;  // "x 2.50" is 250
+};
+// From the engine's counters and the wall-clock time since the job started.
+ProgressFigures ComputeProgress(std::uint32_t startMs, std::uint32_t durationMs, double positionMs,
+                                std::uint64_t elapsedMs);
+std::string FormatSpeed(int hundredths);
+
+class ProgressDisplay {
+public:
+    ProgressDisplay(bool live, std::string input, std::string output);
+    void Tick(std::uint32_t startMs, std::uint32_t durationMs, double positionMs);
+    void Finish(std::uint32_t startMs, std::uint32_t durationMs, double positionMs);
+
+private:
+    std::string Line(std::uint32_t startMs, std::uint32_t durationMs, double positionMs);
+
+    bool live_;
+    std::string input_, output_;
+    std::chrono::steady_clock::time_point start_, lastPrint_;
+};
+
+}  // namespace tralux
