@@ -1,0 +1,300 @@
+#include "engine/job/job.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include "engine/job/errors.h"
+#include "platform/notify/notifier.h"
+#include "support/wav_builder.h"
+
+namespace tralux {
+namespace {
+
+using namespace test;
+
+class JobTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetNotifier(&notes_);
+        SetOptionReader([this](std::string_view name) {
+            auto it = options_.find(std::string(name));
+            return it == options_.end() ? -1 : it->second;
+        });
+        EngineState& e = Engine();
+        e.LastError.store(0);
+        e.OutputFormat.store(kFormatWav);
+        e.OutputRate.store(44100);
+        e.OutputChannels.store(2);
+        e.EqualizerOn.store(false);
+        e.StartMs.store(0);
+        e.TagTitle = "Title";
+        e.TagArtist = "Artist";
+        e.TagCopyright = "Copyright";
+    }
+    void TearDown() override {
+        Engine().StopRequested.store(true);
+        WaitForJob();
+        Engine().StopRequested.store(false);
+        SetOptionReader(nullptr);
+        SetNotifier(nullptr);
+        SetWavPayloadLimitForTesting(0);
+    }
+
+    // Runs one job to its end; returns LastError.
+    int Run(const std::string& in, const std::string& out, int mode = kModeConvert) {
+        if (!StartConversion(in, out, 0, mode)) return -Engine().LastError.exchange(0);
+        WaitForJob();
+        return Engine().LastError.load();
+    }
+
+    std::vector<std::int16_t> Ramp(std::size_t n) {
+        std::vector<std::int16_t> v(n);
+        for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::int16_t>((i * 37) % 65536 - 32768);
+        return v;
+    }
+
+    TempDir dir_;
+    RecordingNotifier notes_;
+    std::map<std::string, int> options_;
+};
+
+TEST_F(JobTest, PassThroughKeepsEverySampleAndTagsTheFile) {
+    const auto samples = Ramp(44100 * 2 * 3 + 10);
+    WriteFile(dir_ / "in.wav", SimpleWav(samples, 2, 44100));
+    ASSERT_EQ(Run(dir_ / "in.wav", dir_ / "out.wav"), 0);
+    const Bytes out = ReadFile(dir_ / "out.wav");
+    const std::uint32_t dataSize = Get32(out, 40);
+    ASSERT_EQ(dataSize, samples.size() * 2);
+    EXPECT_EQ(Bytes(out.begin() + 44, out.begin() + 44 + dataSize), Pcm16(samples));
+    EXPECT_EQ(Get32(out, 4), out.size() - 8);
+    const std::string tail(out.begin() + 44 + dataSize, out.end());
+    EXPECT_EQ(tail.substr(0, 4), "LIST");
+    EXPECT_NE(tail.find("INAM"), std::string::npos);
+    EXPECT_NE(tail.find("Converted by Quorvatix Tralux"), std::string::npos);
+    EXPECT_FALSE(Engine().JobRunning.load());
+    EXPECT_DOUBLE_EQ(Engine().PositionMs.load(), samples.size() / 2 * 1000.0 / 44100);
+}
+
+TEST_F(JobTest, FfprobeReadsTheInfoTags) {
+    if (!HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe not installed";
+    WriteFile(dir_ / "in.wav", SimpleWav(Ramp(8000), 1, 8000));
+    Engine().OutputRate.store(8000);
+    Engine().OutputChannels.store(1);
+    ASSERT_EQ(Run(dir_ / "in.wav", dir_ / "out.wav"), 0);
+    const std::string cmd = "ffprobe -v error -show_entries format_tags -of default=nw=1 " + (dir_ / "out.wav") +
+                            " > " + (dir_ / "tags.txt");
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const Bytes t = ReadFile(dir_ / "tags.txt");
+    const std::string tags(t.begin(), t.end());
+    EXPECT_NE(tags.find("title=Title"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("artist=Artist"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("copyright=Copyright"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("encoder=Converted by Quorvatix Tralux"), std::string::npos) << tags;
+}
+
+TEST_F(JobTest, PlaceClipInfoOffGivesHeaderAndPayloadOnly) {
+    options_["PlaceClipInfo"] = 0;
+    WriteFile(dir_ / "in.wav", SimpleWav(Ramp(1000), 2, 44100));
+    ASSERT_EQ(Run(dir_ / "in.wav", dir_ / "out.wav"), 0);
+    const Bytes out = ReadFile(dir_ / "out.wav");
+    EXPECT_EQ(out.size(), 44u + 2000u);
+    EXPECT_EQ(Get32(out, 4), 36u + 2000u);
+}
+
+TEST_F(JobTest, StereoToMonoTruncatesTowardZero) {
+    WriteFile(dir_ / "in.wav", SimpleWav({-3, 0, 3, 0, 32767, 32767, -32768, -32767}, 2, 44100));
+    Engine().OutputChannels.store(1);
+    ASSERT_EQ(Run(dir_ / "in.wav", dir_ / "out.wav"), 0);
+    const Bytes out = ReadFile(dir_ / "out.wav");
+    EXPECT_EQ(Bytes(out.begin() + 44, out.begin() + 52), Pcm16({-1, 1, 32767, -32767}));
+}
+
+TEST_F(JobTest, MonoToStereoDuplicatesAndEightBitWidens) {
+    Bytes wav = Riff({{"fmt ", FmtPayload(1, 1, 44100, 8)}, {"data", Bytes{0x80, 0xFF, 0x00}}});
+    WriteFile(dir_ / "in.wav", wav);
+    ASSERT_EQ(Run(dir_ / "in.wav", dir_ / "out.wav"), 0);
+    const Bytes out = ReadFile(dir_ / "out.wav");
+    EXPECT_EQ(Get32(out, 40), 12u);
+    EXPECT_EQ(Bytes(out.begin() + 44, out.begin() + 56), Pcm16({0, 0, 32512, 32512, -32768, -32768}));
+}
+
+TEST_F(JobTest, StartPositionDoesNotReadPastTheDataChunk) {
+    // One second of data followed by a LIST chunk that must not become audio.
+    auto samples = Ramp(8000);
+    Bytes wav = Riff({{"fmt ", FmtPayload(1, 1, 8000, 16)},
+                      {"data", Pcm16(samples)},
+                      {"LIST", Bytes(100, 0x55)}});
+    WriteFile(dir_ / "in.wav", wav);
+    Engine().OutputRate.store(8000);
+    Engine().OutputChannels.store(1);
+    Engine().StartMs.store(250);
+    ASSERT_EQ(Run(dir_ / "in.wav", dir_ / "out.wav"), 0);
+    const Bytes out = ReadFile(dir_ / "out.wav");
+    ASSERT_EQ(Get32(out, 40), 6000u * 2);
+    EXPECT_EQ(Bytes(out.begin() + 44, out.begin() + 44 + 12000),
+              Pcm16(std::vector<std::int16_t>(samples.begin() + 2000, samples.end())));
+}
+
+TEST_F(JobTest, ModernInputIsConvertedTo16Bit) {
+    Bytes p24;
+    for (int i = 0; i < 100; ++i) {
+        const std::int32_t v = (i * 1000) << 8;
+        p24.push_back(static_cast<std::uint8_t>(v));
+        p24.push_back(static_cast<std::uint8_t>(v >> 8));
+        p24.push_back(static_cast<std::uint8_t>(v >> 16));
+    }
+    WriteFile(dir_ / "in.wav", Riff({{"fmt ", FmtPayload(1, 1, 48000, 24)}, {"data", p24}}));
+    Engine().OutputRate.store(48000);
+    Engine().OutputChannels.store(1);
+    ASSERT_EQ(Run(dir_ / "in.wav", dir_ / "out.wav"), 0);
+    const Bytes out = ReadFile(dir_ / "out.wav");
+    ASSERT_EQ(Get32(out, 40), 200u);
+    EXPECT_EQ(out[44 + 2 * 7] | out[44 + 2 * 7 + 1] << 8, 7000);
+}
+
+TEST_F(JobTest, StopLeavesAPlayableWavWithCreditOnly) {
+    options_["PlaceClipInfo"] = 0;
+    WriteFile(dir_ / "in.wav", SimpleWav(std::vector<std::int16_t>(44100 * 2 * 120, 7), 2, 44100));
+    ASSERT_TRUE(StartConversion(dir_ / "in.wav", dir_ / "out.wav", 0, kModeConvert));
+    // A second job while one runs is refused and leaves the first alone.
+    EXPECT_FALSE(StartConversion(dir_ / "in.wav", dir_ / "other.wav", 0, kModeConvert));
+    Engine().StopRequested.store(true);
+    WaitForJob();
+    EXPECT_EQ(Engine().LastError.load(), 0);
+    EXPECT_FALSE(Engine().StopRequested.load());
+    const Bytes out = ReadFile(dir_ / "out.wav");
+    const std::uint32_t dataSize = Get32(out, 40);
+    EXPECT_LT(dataSize, 44100u * 4 * 120);
+    EXPECT_EQ(dataSize % 4, 0u);
+    EXPECT_EQ(Get32(out, 4), out.size() - 8);
+    const std::string tail(out.begin() + 44 + dataSize, out.end());
+    EXPECT_EQ(tail.substr(0, 4), "LIST");
+    EXPECT_EQ(tail.find("INAM"), std::string::npos);
+    EXPECT_NE(tail.find("ISFT"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "other.wav"));
+    if (HaveTool("sox")) {
+        EXPECT_EQ(std::system(("sox -V1 " + (dir_ / "out.wav") + " -n stat 2>/dev/null").c_str()), 0);
+    }
+}
+
+TEST_F(JobTest, StoppedJobKeepsTheUsersTagTexts) {
+    WriteFile(dir_ / "in.wav", SimpleWav(std::vector<std::int16_t>(44100 * 2 * 60, 7), 2, 44100));
+    Engine().TagTitle = "Edited title";
+    ASSERT_TRUE(StartConversion(dir_ / "in.wav", dir_ / "out.wav", 0, kModeConvert));
+    Engine().StopRequested.store(true);
+    WaitForJob();
+    const Bytes out = ReadFile(dir_ / "out.wav");
+    EXPECT_NE(std::string(out.begin(), out.end()).find("Edited title"), std::string::npos);
+}
+
+TEST_F(JobTest, DiskFullShowsTheCauseAndLeavesNoCode) {
+    WriteFile(dir_ / "in.wav", SimpleWav(Ramp(1000), 2, 44100));
+    ASSERT_TRUE(StartConversion(dir_ / "in.wav", "/dev/full", 0, kModeConvert));
+    WaitForJob();
+    EXPECT_EQ(Engine().LastError.load(), 0);
+    EXPECT_FALSE(Engine().JobRunning.load());
+    const auto msgs = notes_.Messages();
+    ASSERT_FALSE(msgs.empty());
+    EXPECT_EQ(msgs.back().text, "File I/O Error: The disk is full.");
+    EXPECT_EQ(msgs.back().caption, "File error");
+}
+
+TEST_F(JobTest, OutputNamingTheInputIsRefused) {
+    const Bytes wav = SimpleWav(Ramp(1000), 2, 44100);
+    WriteFile(dir_ / "song.wav", wav);
+    EXPECT_FALSE(StartConversion(dir_ / "song.wav", dir_ / "song.wav", 0, kModeConvert));
+    EXPECT_EQ(Engine().LastError.exchange(0), kErrOpen);
+    EXPECT_EQ(ReadFile(dir_ / "song.wav"), wav);
+    std::filesystem::create_symlink(dir_ / "song.wav", dir_ / "link.wav");
+    EXPECT_FALSE(StartConversion(dir_ / "song.wav", dir_ / "link.wav", 0, kModeConvert));
+    EXPECT_EQ(ReadFile(dir_ / "song.wav"), wav);
+}
+
+TEST_F(JobTest, UnknownInputAndUnopenableOutput) {
+    WriteFile(dir_ / "junk.bin", Bytes(5000, 0x11));
+    EXPECT_EQ(Run(dir_ / "junk.bin", dir_ / "out.wav"), -kErrOpen);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out.wav"));
+    WriteFile(dir_ / "in.wav", SimpleWav(Ramp(100), 1, 8000));
+    EXPECT_EQ(Run(dir_ / "in.wav", dir_ / "no/such/folder/out.wav"), -kErrOpen);
+    // The input was not left open: the next job starts normally.
+    Engine().OutputRate.store(8000);
+    Engine().OutputChannels.store(1);
+    EXPECT_EQ(Run(dir_ / "in.wav", dir_ / "out.wav"), 0);
+}
+
+TEST_F(JobTest, WavOutputStopsAtItsSizeLimitWithCorrectSizes) {
+    SetWavPayloadLimitForTesting(10002);
+    WriteFile(dir_ / "in.wav", SimpleWav(Ramp(44100 * 2), 2, 44100));
+    EXPECT_EQ(Run(dir_ / "in.wav", dir_ / "out.wav"), kErrWrite);
+    const Bytes out = ReadFile(dir_ / "out.wav");
+    EXPECT_EQ(Get32(out, 40), 10000u);
+    EXPECT_EQ(Get32(out, 4), out.size() - 8);
+    EXPECT_EQ(GetLastErrorText(), "寫入檔案錯誤");
+    EXPECT_EQ(GetLastErrorText(), "No errors");
+}
+
+TEST_F(JobTest, MissingStagesFailCleanly) {
+    WriteFile(dir_ / "in.wav", SimpleWav(Ramp(1000), 2, 44100));
+    Engine().OutputFormat.store(kFormatWma);
+    const int wma = Run(dir_ / "in.wav", dir_ / "out.wma");
+    EXPECT_TRUE(wma == 0 || wma == kErrCodecInit) << wma;
+    Engine().OutputFormat.store(kFormatWav);
+    EXPECT_EQ(Run(dir_ / "in.wav", "", kModePreview) > 0 || Engine().LastError.load() == 0, true);
+}
+
+TEST_F(JobTest, CompletionIsAnnouncedInModeOne) {
+    WriteFile(dir_ / "in.wav", SimpleWav(Ramp(100), 2, 44100));
+    ASSERT_EQ(Run(dir_ / "in.wav", dir_ / "out.wav", kModeConvertAnnounce), 0);
+    const auto msgs = notes_.Messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].text, "Conversion completed");
+    EXPECT_EQ(msgs[0].caption, "Quorvatix Tralux");
+    notes_.Clear();
+    ASSERT_EQ(Run(dir_ / "in.wav", dir_ / "out2.wav", kModeConvert), 0);
+    EXPECT_TRUE(notes_.Messages().empty());
+}
+
+TEST_F(JobTest, ReportLastErrorShowsTheTextOnce) {
+    Engine().LastError.store(kErrUnknownFormat);
+    ReportLastError();
+    ReportLastError();
+    const auto msgs = notes_.Messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].text, "未知的檔案格式.");
+    EXPECT_EQ(msgs[0].caption, "Quorvatix Tralux Error");
+    EXPECT_EQ(ErrorCodeText(108), "不能初始化編/解碼器. ");
+    EXPECT_EQ(ErrorCodeText(107), "不支援解壓縮.\n");
+}
+
+TEST(FileCauseTest, ErrnoMapsToTheCauseTable) {
+    EXPECT_EQ(FileCauseFromErrno(ENOSPC), kCauseDiskFull);
+    EXPECT_EQ(FileCauseFromErrno(ENOENT), kCauseFileNotFound);
+    EXPECT_EQ(FileCauseFromErrno(ENAMETOOLONG), kCauseBadPath);
+    EXPECT_EQ(FileCauseFromErrno(ENFILE), kCauseTooManyOpenFiles);
+    EXPECT_EQ(FileCauseFromErrno(EROFS), kCauseAccessDenied);
+    EXPECT_EQ(FileCauseFromErrno(EBADF), kCauseInvalidFile);
+    EXPECT_EQ(FileCauseFromErrno(EINVAL, true), kCauseBadSeek);
+    EXPECT_EQ(FileCauseFromErrno(EINVAL, false), kCauseGeneric);
+    EXPECT_EQ(FileCauseFromErrno(EIO), kCauseHardIO);
+    EXPECT_EQ(FileCauseFromErrno(ENOTCONN), kCauseGeneric);
+    EXPECT_EQ(FileCauseText(14), "The end of file was reached. ");
+    EXPECT_EQ(FileErrorMessage(99), "File I/O Error: ");
+}
+
+TEST(CdNamingTest, SafeNamesAndRefusedNames) {
+    EXPECT_EQ(SafeFileNamePart("  AC/DC: Back in Black  "), "AC_DC_ Back in Black");
+    EXPECT_EQ(SafeFileNamePart("周杰倫"), std::string(9, '_'));
+    TempDir dir;
+    const std::string given = dir / "track01.wav";
+    EXPECT_EQ(CdTrackOutputPath(given, "..", "Song"), given);
+    EXPECT_EQ(CdTrackOutputPath(given, "Band", " . _ "), given);
+    EXPECT_EQ(CdTrackOutputPath(given, "", "Song"), given);
+    EXPECT_EQ(CdTrackOutputPath(given, "Band", "Song (live)"), dir / "Band/Song (live).wav");
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "Band"));
+}
+
+}  // namespace
+}  // namespace tralux
