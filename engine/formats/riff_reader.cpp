@@ -112,6 +112,8 @@ bool ReadCdda(File& file, StreamInfo& info) {
     if (!file.ReadExact(b, 32)) return false;
     if (std::memcmp(b, "fmt ", 4) != 0 || Le32(b + 4) != 24) return false;
     info.trackNumber = Le16(b + 10);
+    // Track 0 would make the job take the file for a WAV with no format.
+    if (info.trackNumber < 1 || info.trackNumber > 99) return false;
     info.cdaStartSector = info.readStartSector = Le32(b + 16);
     info.lengthSectors = Le32(b + 20);
     info.StartMsf = Le32(b + 24);

@@ -172,6 +172,10 @@ TEST_F(RiffReaderTest, CdaTrackFile) {
     EXPECT_EQ(info.SampleRate, 44100u);
     EXPECT_EQ(info.BitRate2, 1411200u);
 
+    Bytes trackZero = fmt;
+    trackZero[2] = 0;  // no such track: must not pass for a WAV without a format
+    EXPECT_FALSE(Probe(Riff({{"fmt ", trackZero}}, "CDDA"), info));
+
     Bytes wrong = fmt;
     wrong.pop_back();  // fmt size 23
     EXPECT_FALSE(Probe(Riff({{"fmt ", wrong}}, "CDDA"), info));
