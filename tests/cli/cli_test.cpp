@@ -1,0 +1,122 @@
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "cli/progress.h"
+#include "support/wav_builder.h"
+
+namespace tralux {
+namespace {
+
+using namespace test;
+
+TEST(ProgressTest, ClockAndSpeedTexts) {
+    EXPECT_EQ(FormatClock(0), "00:00");
+    EXPECT_EQ(FormatClock(59), "00:59");
+    EXPECT_EQ(FormatClock(3599), "59:59");
+    EXPECT_EQ(FormatClock(3600), "1:00:00");
+    EXPECT_EQ(FormatSpeed(250), "x 2.50");
+    EXPECT_EQ(FormatSpeed(7), "x 0.07");
+}
+
+TEST(ProgressTest, FiguresFollowTheDialogsArithmetic) {
+    // 10 s of a 40 s job done in 2 s: 25 %, 8 s in all, 6 s to go, speed x 5.00.
+    ProgressFigures f = ComputeProgress(0, 40000, 10000.0, 2000);
+    EXPECT_EQ(f.percent, 25);
+    EXPECT_EQ(f.totalMs, 8000u);
+    EXPECT_EQ(f.remainingMs, 6000u);
+    EXPECT_EQ(f.speedHundredths, 500);
+    // Nothing done yet: the estimate is the track's own length, speed x 1.00.
+    f = ComputeProgress(5000, 45000, 5000.0, 300);
+    EXPECT_EQ(f.percent, 0);
+    EXPECT_EQ(f.speedHundredths, 100);
+    // An empty track never divides by zero.
+    f = ComputeProgress(0, 0, 0.0, 10);
+    EXPECT_EQ(f.percent, 0);
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    int RunCli(const std::string& args) {
+        const std::string cmd = std::string(TRALUX_CLI_PATH) + " --config " + (dir_ / "cfg") + " " + args +
+                                " >" + (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
+        const int status = std::system(cmd.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string Text(const std::string& name) {
+        const Bytes b = ReadFile(dir_ / name);
+        return std::string(b.begin(), b.end());
+    }
+    TempDir dir_;
+};
+
+TEST_F(CliTest, ConvertsAWavIntoTheOutputFolder) {
+    std::vector<std::int16_t> s(44100 * 2);
+    for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<std::int16_t>(i * 7);
+    WriteFile(dir_ / "song.wav", SimpleWav(s, 2, 44100));
+    ASSERT_EQ(RunCli("convert " + (dir_ / "song.wav") + " --output-dir " + (dir_ / "out")), 0) << Text("stderr.txt");
+    const Bytes out = ReadFile(dir_ / "out/song.wav");
+    ASSERT_GT(out.size(), 44u);
+    EXPECT_EQ(Get32(out, 40), s.size() * 2);
+    EXPECT_NE(Text("stderr.txt").find("100%"), std::string::npos);
+
+    ASSERT_EQ(RunCli("probe " + (dir_ / "song.wav")), 0);
+    EXPECT_NE(Text("stdout.txt").find("44.1kHz,立體聲, PCM,16 bits,"), std::string::npos) << Text("stdout.txt");
+    EXPECT_NE(Text("stdout.txt").find("duration: 00:01"), std::string::npos);
+}
+
+TEST_F(CliTest, FailuresGiveNonZeroStatusAndTheEngineText) {
+    WriteFile(dir_ / "junk.wav", Bytes(100, 1));
+    EXPECT_NE(RunCli("convert " + (dir_ / "junk.wav") + " --output-dir " + (dir_ / "out")), 0);
+    EXPECT_NE(Text("stderr.txt").find("未知的檔案格式."), std::string::npos) << Text("stderr.txt");
+    EXPECT_NE(RunCli("probe " + (dir_ / "junk.wav")), 0);
+    EXPECT_NE(Text("stderr.txt").find("未知的檔案格式."), std::string::npos) << Text("stderr.txt");
+    EXPECT_EQ(RunCli("convert"), 2);
+    EXPECT_EQ(RunCli("convert x.wav --channels 3"), 2);
+    EXPECT_EQ(RunCli("convert x.wav --eq 1,2,3"), 2);
+}
+
+TEST_F(CliTest, UnwritableOutputFolderIsAFailure) {
+    WriteFile(dir_ / "song.wav", SimpleWav(std::vector<std::int16_t>(2000), 2, 44100));
+    EXPECT_NE(RunCli("convert " + (dir_ / "song.wav") + " --output-dir /proc"), 0);
+}
+
+TEST_F(CliTest, InterruptFinishesAPlayableFile) {
+    WriteFile(dir_ / "long.wav", SimpleWav(std::vector<std::int16_t>(44100 * 2 * 600, 3), 2, 44100));
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const std::string in = dir_ / "long.wav", out = dir_ / "out";
+        const std::string cfg = dir_ / "cfg";
+        freopen("/dev/null", "w", stderr);
+        execl(TRALUX_CLI_PATH, TRALUX_CLI_PATH, "--config", cfg.c_str(), "convert", in.c_str(), "--output-dir",
+              out.c_str(), "--no-tags", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Wait until the output exists, then interrupt.
+    for (int i = 0; i < 400 && !std::filesystem::exists(dir_ / "out/long.wav"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    const Bytes out = ReadFile(dir_ / "out/long.wav");
+    ASSERT_GE(out.size(), 44u);
+    const std::uint32_t dataSize = Get32(out, 40);
+    EXPECT_EQ(Get32(out, 4), out.size() - 8);
+    EXPECT_EQ(dataSize % 4, 0u);
+    if (WEXITSTATUS(status) == 130) {
+        EXPECT_LT(dataSize, 44100u * 4 * 600);  // stopped part-way
+        EXPECT_EQ(std::string(out.begin() + 44 + dataSize, out.begin() + 48 + dataSize), "LIST");
+    } else {
+        EXPECT_EQ(WEXITSTATUS(status), 0);  // the machine was faster than the signal
+    }
+}
+
+}  // namespace
+}  // namespace tralux
