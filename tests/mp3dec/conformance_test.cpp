@@ -1,0 +1,45 @@
+// The standard's Layer III compliance streams decode to their reference output.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "decode_util.h"
+
+namespace {
+
+std::string Dir() { return std::string(TRALUX_TESTDATA_DIR) + "/mp3-conformance/"; }
+
+class Conformance : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(Conformance, MatchesReference) {
+  const std::string name = GetParam();
+  if (!std::filesystem::exists(Dir() + name + ".bit")) GTEST_SKIP() << "conformance data not present";
+  const auto bits = mp3test::ReadFile(Dir() + name + ".bit");
+  const auto refBytes = mp3test::ReadFile(Dir() + name + ".pcm");
+  std::vector<int16_t> ref(refBytes.size() / 2);
+  for (size_t i = 0; i < ref.size(); ++i) ref[i] = int16_t(refBytes[2 * i] | (refBytes[2 * i + 1] << 8));
+  const mp3test::Decoded d = mp3test::DecodeAll(bits, 1000);
+  ASSERT_GT(d.frames, 0);
+  // The reference may start up to two frames later than our output.
+  const long frame = (d.sampleRate > 24000 ? 1152 : 576) * d.channels;
+  const mp3test::Comparison c = mp3test::Compare(d.pcm, ref, 2 * frame, d.channels, false);
+  std::printf("%s: %.1f dB, max diff %d, offset %ld, %zu samples compared of %zu\n", name.c_str(), c.psnr,
+              c.maxDiff, c.offset, c.compared, ref.size());
+  EXPECT_GE(c.psnr, 96.0);
+  EXPECT_LE(c.maxDiff, 1);
+  EXPECT_GE(c.compared + frame, ref.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, Conformance,
+                         ::testing::Values("l3-compl", "l3-he_32khz", "l3-he_44khz", "l3-he_48khz", "l3-he_mode",
+                                           "l3-hecommon", "l3-si", "l3-si_block", "l3-si_huff", "l3-sin1k0db",
+                                           "M2L3_compl24"));
+
+TEST(ConformanceFreeFormat, NeverSynchronises) {
+  const std::string path = Dir() + "l3-he_free.bit";
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "conformance data not present";
+  const mp3test::Decoded d = mp3test::DecodeAll(mp3test::ReadFile(path), 777);
+  EXPECT_EQ(d.frames, 0);
+}
+
+}  // namespace
