@@ -18,6 +18,7 @@ std::string BitstreamEncoder::Create(const BitstreamConfig& cfg) {
   if (cfg.bitRate > MaxBitRate(version_)) return "bitrate too high";
   std::string err = framer_.Init(cfg.bitRate, cfg.sampleRate, version_, mode, cfg.paddingMode);
   if (!err.empty()) return err;
+  if (cfg.maxReservoirBits >= 0) framer_.LimitReservoir(cfg.maxReservoirBits);
   channels_ = cfg.stereoMode == 3 ? 1 : 2;
   granules_ = version_ == 0 ? 2 : 1;
   hdrBits_ = 32;

@@ -50,6 +50,7 @@ struct BitstreamConfig {
   int stereoMode = 1;  // 0 stereo, 1 joint, 2 dual, 3 single channel
   int bitstreamMode = kAlternating;
   int paddingMode = 0;
+  int maxReservoirBits = -1;  // a tighter reservoir limit than the framer's, or -1
 };
 
 // Frame budget handed to the bit allocation at a frame's first granule.

@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -41,6 +42,10 @@ class Framer {
   // Bits needed to complete the last frame's slot at the end of the stream.
   int FlushBits() const { return resInUse_ + 8 * byteDiff_; }
   void ClearReservoir() { resInUse_ = 0; byteDiff_ = 0; }
+  void LimitReservoir(int bits) {
+    resMax_ = std::min(resMax_, std::max(0, bits) / 8 * 8);
+    resFree_ = resMax_;
+  }
 
   int samplesPerFrame() const { return spf_; }
   int reservoirMax() const { return resMax_; }
