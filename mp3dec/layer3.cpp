@@ -738,15 +738,16 @@ void Layer3::Imdct(int ch, const FrameHeader& h, const GranuleInfo& g, const flo
     }
   used = std::min(used, limit);
   float* ov = overlap_[ch];
-  int longSubbands = 32;
-  if (g.windowSwitching && g.blockType == 2)
-    longSubbands = g.mixed ? kBands[h.bandIndex].longEdge[h.version == 0 ? 8 : 6] / 18 : 0;
+  // The long subbands of a mixed block use the normal window, whatever the block type.
+  const int mixedLong =
+      g.windowSwitching && g.mixed ? kBands[h.bandIndex].longEdge[h.version == 0 ? 8 : 6] / 18 : 0;
+  const int blockType = g.windowSwitching ? g.blockType : 0;
   for (int sb = 0; sb < used; ++sb) {
     const float* in = xr + 18 * sb;
     float* o = out + 18 * sb;
     float* sv = ov + 18 * sb;
-    if (sb < longSubbands) {
-      const int type = (g.windowSwitching && g.blockType != 2) ? g.blockType : 0;
+    if (sb < mixedLong || blockType != 2) {
+      const int type = sb < mixedLong ? 0 : blockType;
       const float* win = k.imdctWindow[type];
       float c[18];
       for (int n = 0; n < 18; ++n) {
