@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 
 #include "core/bitmux/enc/l3/bit_fram.h"
 
@@ -24,33 +23,6 @@ float DirectEngineBandwidth(int B, int nch, int R, int vbr, int q, int h) {
     bw = W / k * R / 1152.0f;
   }
   return std::min(bw, R / 2.0f);
-}
-
-void BitRatePeriod(int B, int R, int paddingMode, int* period, int* bytes) {
-  int V = R >= 32000 ? 144 : 72;
-  int A = paddingMode == 2 ? 1 : 0;
-  *period = 1;
-  if (paddingMode == 0 && (static_cast<long>(V) * B) % R != 0) {
-    *bytes = 1;
-    return;
-  }
-  const int* t = BitRateTable(VersionOfRate(R));
-  int N = 0, O = 0;
-  if (t) {
-    for (int i = 1; i < 15; ++i) {
-      if (t[i] == 0) break;
-      if (t[i] <= B) N = t[i];
-      if (t[i] > B && O == 0) O = t[i];
-    }
-  }
-  if (N == B || O == 0 || N == 0) {
-    *bytes = static_cast<int>(static_cast<long>(V) * B / R) + A;
-    return;
-  }
-  int g = std::gcd(O - B, B - N);
-  *period = (O - N) / g;
-  *bytes = static_cast<int>(static_cast<long>(V) * N / R) * ((O - B) / g) +
-           static_cast<int>(static_cast<long>(V) * O / R) * ((B - N) / g) + *period * A;
 }
 
 int CreateDirectEngine(std::unique_ptr<DirectEngine>* out, const DirectEngineConfig& cfg) {

@@ -57,8 +57,6 @@ struct DirectEngine {
 // Bandwidth the engine uses for a configuration without one (Hz).
 float DirectEngineBandwidth(int bitRate, int outputChannels, int outputRate, int vbr, int vbrQuality,
                             int headerSideBits);
-// Frame period and bytes per period of a bit rate (alternating table rates).
-void BitRatePeriod(int bitRate, int outputRate, int paddingMode, int* period, int* bytes);
 
 int CreateDirectEngine(std::unique_ptr<DirectEngine>* engine, const DirectEngineConfig& cfg);
 // samples: floats in 16-bit scale, interleaved for two input channels; count over all channels.

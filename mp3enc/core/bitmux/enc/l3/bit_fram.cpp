@@ -1,6 +1,7 @@
 #include "core/bitmux/enc/l3/bit_fram.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace mp3enc {
 namespace {
@@ -147,6 +148,33 @@ int Framer::Book(int available, int used) {
   if (total > resFree_) stuffing += total - resFree_;
   resInUse_ = kept;
   return stuffing;
+}
+
+void BitRatePeriod(int B, int R, int paddingMode, int* period, int* bytes) {
+  int V = R >= 32000 ? 144 : 72;
+  int A = paddingMode == 2 ? 1 : 0;
+  *period = 1;
+  if (paddingMode == 0 && (static_cast<long>(V) * B) % R != 0) {
+    *bytes = 1;
+    return;
+  }
+  const int* t = BitRateTable(VersionOfRate(R));
+  int N = 0, O = 0;
+  if (t) {
+    for (int i = 1; i < 15; ++i) {
+      if (t[i] == 0) break;
+      if (t[i] <= B) N = t[i];
+      if (t[i] > B && O == 0) O = t[i];
+    }
+  }
+  if (N == B || O == 0 || N == 0) {
+    *bytes = static_cast<int>(static_cast<long>(V) * B / R) + A;
+    return;
+  }
+  int g = std::gcd(O - B, B - N);
+  *period = (O - N) / g;
+  *bytes = static_cast<int>(static_cast<long>(V) * N / R) * ((O - B) / g) +
+           static_cast<int>(static_cast<long>(V) * O / R) * ((B - N) / g) + *period * A;
 }
 
 }  // namespace mp3enc

@@ -18,6 +18,10 @@ int SampleRateIndex(int sampleRate);
 int MinBitRate(int version);
 int MaxBitRate(int version);
 
+// Padding period of a bit rate: the frames of one cycle of alternating table rates, and
+// the bytes that cycle holds (1 byte for a period governed by ISO padding).
+void BitRatePeriod(int bitRate, int sampleRate, int paddingMode, int* period, int* bytes);
+
 enum BitstreamMode { kIsoRate = 0, kAlternating = 1, kFreeFormat = 2 };
 
 struct FrameRecord {
