@@ -20,7 +20,7 @@ struct Constants {
   float quarterPow[4];  // 2^(i/4)
   float aliasCs[8], aliasCa[8];
   float imdctWindow[4][36];
-  float dct4[18][18];     // cos(pi/18 (n + 1/2)(k + 1/2))
+  float dct4[18][20];     // [k][n] = cos(pi/18 (n + 1/2)(k + 1/2)), padded to 20 for vector loops
   float shortCos[12][6];  // cos(pi/24 (2i + 7)(2k + 1))
   float shortWindow[12];
   float synthWindow[512];  // D on the 16-bit scale
@@ -47,8 +47,9 @@ struct Constants {
       imdctWindow[3][i] = static_cast<float>(stop);
       imdctWindow[2][i] = 0.0f;
     }
-    for (int n = 0; n < 18; ++n)
-      for (int k = 0; k < 18; ++k) dct4[n][k] = static_cast<float>(std::cos(pi / 18 * (n + 0.5) * (k + 0.5)));
+    for (int k = 0; k < 18; ++k)
+      for (int n = 0; n < 20; ++n)
+        dct4[k][n] = n < 18 ? static_cast<float>(std::cos(pi / 18 * (n + 0.5) * (k + 0.5))) : 0.0f;
     for (int i = 0; i < 12; ++i) {
       for (int k = 0; k < 6; ++k) shortCos[i][k] = static_cast<float>(std::cos(pi / 24 * (2 * i + 7) * (2 * k + 1)));
       shortWindow[i] = static_cast<float>(std::sin(pi / 12 * (i + 0.5)));
@@ -91,9 +92,14 @@ struct BitReader {
   size_t pos;
   uint32_t Peek(int n) const {
     const uint8_t* p = data + (pos >> 3);
-    uint64_t v = (uint64_t(p[0]) << 56) | (uint64_t(p[1]) << 48) | (uint64_t(p[2]) << 40) |
-                 (uint64_t(p[3]) << 32) | (uint64_t(p[4]) << 24) | (uint64_t(p[5]) << 16) |
-                 (uint64_t(p[6]) << 8) | uint64_t(p[7]);
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    v = __builtin_bswap64(v);
+#else
+    v = (uint64_t(p[0]) << 56) | (uint64_t(p[1]) << 48) | (uint64_t(p[2]) << 40) | (uint64_t(p[3]) << 32) |
+        (uint64_t(p[4]) << 24) | (uint64_t(p[5]) << 16) | (uint64_t(p[6]) << 8) | uint64_t(p[7]);
+#endif
     v <<= (pos & 7);
     return n == 0 ? 0 : static_cast<uint32_t>(v >> (64 - n));
   }
@@ -364,9 +370,51 @@ bool Layer3::DecodeChannel(const FrameHeader& h, const SideInfo& si, int gr, int
   }
   if (br.pos > granuleEnd) return false;
 
-  // Huffman decoding of the big values and the count1 region.
+  // Gain of every band in line order (long bands, or short bands window by window).
+  const Constants& k = K();
+  float bandGain[40];
+  int bandEnd[40];
+  int nb = 0;
+  {
+    const int sfShift = g.scalefacScale ? 4 : 2;  // quarter steps per scalefactor step
+    const int base = g.globalGain - 210;
+    auto addLong = [&](int sfb) {
+      const int pre = g.preflag ? kPretab[sfb] : 0;
+      bandGain[nb] = Gain(base - sfShift * (sf[sfb] + pre));
+      bandEnd[nb++] = bands.longEdge[sfb + 1];
+    };
+    if (!shortBlocks) {
+      for (int sfb = 0; sfb < 22; ++sfb) addLong(sfb);
+    } else {
+      int sfbStart = 0, sfIdx = 0, lineStart = 0;
+      if (g.mixed) {
+        const int longBands = h.version == 0 ? 8 : 6;
+        for (int sfb = 0; sfb < longBands; ++sfb) addLong(sfb);
+        sfbStart = 3;
+        sfIdx = 8;  // common layout: short bands of mixed blocks start at index 8
+        lineStart = bands.longEdge[longBands];
+      }
+      for (int sfb = sfbStart; sfb < 13; ++sfb) {
+        const int width = bands.shortEdge[sfb + 1] - bands.shortEdge[sfb];
+        for (int w = 0; w < 3; ++w) {
+          const int s = sf[sfIdx + 3 * (sfb - sfbStart) + w];
+          lineStart += width;
+          bandGain[nb] = Gain(base - 8 * g.subblockGain[w] - sfShift * s);
+          bandEnd[nb++] = lineStart;
+        }
+      }
+    }
+    bandEnd[nb - 1] = 576;
+  }
+
+  // Huffman decoding of the big values and the count1 region, requantised on the way.
+  float* xr = xr_[ch];
+  const float* pow43 = k.pow43;
+  int band = 0;
+  float gain = bandGain[0];
+  int edge = bandEnd[0];
+  int last = 0;
   const HuffLookup* lookups = HuffLookups();
-  int* ix = ix_;
   const int bigEnd = std::min(576, g.bigValues * 2);
   int region1, region2;
   if (g.windowSwitching) {
@@ -383,20 +431,32 @@ bool Layer3::DecodeChannel(const FrameHeader& h, const SideInfo& si, int gr, int
     const int end = region == 0 ? region1 : region == 1 ? region2 : bigEnd;
     const HuffSelect sel = kHuffSelect[g.tableSelect[region]];
     if (sel.lookup < 0) {
-      for (; line < end; ++line) ix[line] = 0;
+      for (; line < end; ++line) xr[line] = 0.0f;
       continue;
     }
     const HuffLookup& t = lookups[sel.lookup];
     const int linbits = sel.linbits;
     for (; line < end; line += 2) {
+      while (line >= edge) {
+        ++band;
+        gain = bandGain[band];
+        edge = bandEnd[band];
+      }
       const int s = br.DecodeSym(t);
       int x = s >> 4, y = s & 15;
-      if (x == 15 && linbits) x += br.Read(linbits);
-      if (x && br.Read(1)) x = -x;
-      if (y == 15 && linbits) y += br.Read(linbits);
-      if (y && br.Read(1)) y = -y;
-      ix[line] = x;
-      ix[line + 1] = y;
+      float fx = 0.0f, fy = 0.0f;
+      if (x) {
+        if (x == 15 && linbits) x += br.Read(linbits);
+        fx = br.Read(1) ? -pow43[x] * gain : pow43[x] * gain;
+        last = line + 1;
+      }
+      if (y) {
+        if (y == 15 && linbits) y += br.Read(linbits);
+        fy = br.Read(1) ? -pow43[y] * gain : pow43[y] * gain;
+        last = line + 2;
+      }
+      xr[line] = fx;
+      xr[line + 1] = fy;
       if (br.pos > granuleEnd) return false;
     }
   }
@@ -414,61 +474,18 @@ bool Layer3::DecodeChannel(const FrameHeader& h, const SideInfo& si, int gr, int
       br.pos = before;
       break;
     }
-    for (int i = 0; i < 4; ++i) ix[line + i] = v[i];
-    line += 4;
+    for (int i = 0; i < 4; ++i, ++line) {
+      while (line >= edge) {
+        ++band;
+        gain = bandGain[band];
+        edge = bandEnd[band];
+      }
+      xr[line] = v[i] ? (v[i] < 0 ? -gain : gain) : 0.0f;
+      if (v[i]) last = line + 1;
+    }
   }
-  const int count = line;
-  for (int i = count; i < 576; ++i) ix[i] = 0;
+  for (int i = line; i < 576; ++i) xr[i] = 0.0f;
   bitPos = granuleEnd;
-
-  // Requantisation.
-  const Constants& k = K();
-  float* xr = xr_[ch];
-  const int sfShift = g.scalefacScale ? 4 : 2;  // quarter steps per scalefactor step
-  const int base = g.globalGain - 210;
-  int last = 0;
-  auto requant = [&](int from, int to, float gain) {
-    to = std::min(to, count);
-    for (int i = from; i < to; ++i) {
-      const int v = ix[i];
-      if (v == 0) {
-        xr[i] = 0.0f;
-      } else {
-        const float m = k.pow43[v < 0 ? -v : v] * gain;
-        xr[i] = v < 0 ? -m : m;
-        last = i + 1;
-      }
-    }
-  };
-  if (!shortBlocks) {
-    for (int sfb = 0; sfb < 22; ++sfb) {
-      const int pre = g.preflag ? kPretab[sfb] : 0;
-      requant(bands.longEdge[sfb], bands.longEdge[sfb + 1], Gain(base - sfShift * (sf[sfb] + pre)));
-    }
-  } else {
-    int sfbStart = 0;
-    int sfIdx = 0;
-    int lineStart = 0;
-    if (g.mixed) {
-      const int longBands = h.version == 0 ? 8 : 6;
-      for (int sfb = 0; sfb < longBands; ++sfb) {
-        const int pre = g.preflag ? kPretab[sfb] : 0;
-        requant(bands.longEdge[sfb], bands.longEdge[sfb + 1], Gain(base - sfShift * (sf[sfb] + pre)));
-      }
-      sfbStart = 3;
-      sfIdx = 8;  // common layout: short bands of mixed blocks start at index 8
-      lineStart = bands.longEdge[longBands];
-    }
-    for (int sfb = sfbStart; sfb < 13; ++sfb) {
-      const int width = bands.shortEdge[sfb + 1] - bands.shortEdge[sfb];
-      for (int w = 0; w < 3; ++w) {
-        const int s = sf[sfIdx + 3 * (sfb - sfbStart) + w];
-        requant(lineStart, lineStart + width, Gain(base - 8 * g.subblockGain[w] - sfShift * s));
-        lineStart += width;
-      }
-    }
-  }
-  for (int i = std::min(count, 576); i < 576; ++i) xr[i] = 0.0f;
   nonzero_[ch] = last;
   return true;
 }
@@ -749,12 +766,12 @@ void Layer3::Imdct(int ch, const FrameHeader& h, const GranuleInfo& g, const flo
     if (sb < mixedLong || blockType != 2) {
       const int type = sb < mixedLong ? 0 : blockType;
       const float* win = k.imdctWindow[type];
-      float c[18];
-      for (int n = 0; n < 18; ++n) {
-        const float* row = k.dct4[n];
-        float s = 0.0f;
-        for (int j = 0; j < 18; ++j) s += in[j] * row[j];
-        c[n] = s;
+      float c[20] = {};
+      for (int j = 0; j < 18; ++j) {
+        const float v = in[j];
+        if (v == 0.0f) continue;
+        const float* row = k.dct4[j];
+        for (int n = 0; n < 20; ++n) c[n] += v * row[n];
       }
       float x[36];
       for (int i = 0; i < 9; ++i) x[i] = c[i + 9];
@@ -836,14 +853,16 @@ void Layer3::Emit(const FrameHeader& h, int gr, float* pcm[2], int outCh, void* 
       for (int i = 0; i < n; ++i) {
         // Clamp in floating point first: a hostile frame's sums do not fit an integer.
         const float v = std::min(std::max(p[i], -32768.0f), 32767.0f);
-        const int s = static_cast<int>(std::nearbyint(v));
+        const int s = static_cast<int>((v + 12582912.0f) - 12582912.0f);
         o[i * outCh + c] = static_cast<uint8_t>((s + 32768) >> 8);
       }
     } else {
       int16_t* o = static_cast<int16_t*>(out) + offset;
       for (int i = 0; i < n; ++i) {
+        // Adding and removing 1.5 * 2^23 rounds to the nearest integer, ties to even.
         const float v = std::min(std::max(p[i], -32768.0f), 32767.0f);
-        o[i * outCh + c] = static_cast<int16_t>(std::lrint(v));
+        const float r = (v + 12582912.0f) - 12582912.0f;
+        o[i * outCh + c] = static_cast<int16_t>(r);
       }
     }
   }

@@ -104,7 +104,6 @@ class Layer3 {
   int scalefac_[2][39] = {};  // long bands 0..21, or short bands as [3 * sfb + window]
   int slen_[2][39] = {};      // bits of each scalefactor (for the intensity limits of MPEG-2)
   int isCount_[2] = {0, 0};   // bands present for the MPEG-2 intensity check
-  int ix_[576];
   float xr_[2][576];
   int nonzero_[2] = {0, 0};  // lines that may be nonzero per channel
   bool granuleBad_ = false;
