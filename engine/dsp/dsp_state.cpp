@@ -1,0 +1,118 @@
+#include "engine/dsp/dsp_state.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace tralux::dsp {
+
+DspState::DspState() : DspState(DspLinks{}) {}
+
+DspState::DspState(const DspLinks& links)
+    : on_(links.EqualizerOn ? links.EqualizerOn : &EqualizerOn),
+      levels_(links.EqualizerLevels ? links.EqualizerLevels : &EqualizerLevels),
+      changed_(links.EqualizerChanged ? links.EqualizerChanged : &EqualizerChanged),
+      position_(links.PositionMs ? links.PositionMs : &PositionMs) {
+    for (auto& l : EqualizerLevels) l.store(50);
+    response_.fill(1.0);
+}
+
+DspState::~DspState() = default;
+
+void DspState::ResamplerStart(const DspFormat& format) {
+    if (format.SourceChannels < 1 || format.SourceChannels > 2 || format.OutputChannels < 1 ||
+        format.OutputChannels > 2)
+        throw std::invalid_argument("1 or 2 channels");
+    if (format.BitsPerSample != 8 && format.BitsPerSample != 16) throw std::invalid_argument("8 or 16 bits");
+    format_ = format;
+    converterChannels_ = (format.SourceChannels == 2 && format.OutputChannels == 2) ? 2 : 1;
+    resampler_.Start(format.SourceRate, format.OutputRate, converterChannels_);
+    BuildEqualizerResponse();
+    started_ = true;
+}
+
+void DspState::ResamplerFree() {
+    resampler_.Free();
+    started_ = false;
+    std::vector<std::uint8_t>().swap(mixed8_);
+    for (auto& p : planar_) std::vector<std::int16_t>().swap(p);
+    std::vector<std::int16_t>().swap(out_);
+}
+
+void DspState::BuildEqualizerResponse() {
+    changed_->store(false);
+    std::array<int, kEqualizerLevels> levels{};
+    for (std::size_t i = 0; i < levels.size(); ++i) levels[i] = (*levels_)[i].load();
+    gain_ = dsp::BuildEqualizerResponse(levels, format_.SourceRate, format_.OutputRate, response_);
+}
+
+void DspState::RefreshIfChanged() {
+    if (changed_->load()) BuildEqualizerResponse();
+}
+
+std::size_t DspState::Resample(const std::int16_t* const* channels, std::size_t count, bool equalizerOn) {
+    return resampler_.Process(channels, count, equalizerOn, this);
+}
+
+void DspState::ResetAnalysis() { analyser_.Reset(Analysis); }
+
+void DspState::AnalyseBlock(const std::int16_t* samples, std::size_t byteCount, int channels, std::uint32_t rate) {
+    analyser_.AnalyseBlock(samples, byteCount, channels, rate, format_.Preview, *position_, Analysis);
+}
+
+std::span<const std::int16_t> DspState::Process(const std::uint8_t* block, std::size_t byteCount) {
+    if (!started_) return {};
+    const std::size_t frameBytes = std::size_t{format_.SourceChannels} * (format_.BitsPerSample / 8);
+    const std::size_t frames = byteCount / frameBytes;
+    const bool eight = format_.BitsPerSample == 8;
+    for (auto& p : planar_) Grow(p, frames);
+    if (format_.SourceChannels == 2 && format_.OutputChannels == 1) {
+        if (eight) {
+            Grow(mixed8_, frames);
+            MixStereoToMono8(block, frames, mixed8_.data());
+            Widen8(mixed8_.data(), frames, planar_[0].data());
+        } else {
+            Grow(planar_[1], 2 * frames);
+            Load16(block, 2 * frames, planar_[1].data());
+            MixStereoToMono16(planar_[1].data(), frames, planar_[0].data());
+        }
+    } else if (format_.SourceChannels == 2) {
+        Grow(planar_[1], 2 * frames);
+        Grow(out_, 2 * frames);
+        if (eight)
+            Widen8(block, 2 * frames, out_.data());
+        else
+            Load16(block, 2 * frames, out_.data());
+        Deinterleave(out_.data(), frames, planar_[0].data(), planar_[1].data());
+    } else {
+        if (eight)
+            Widen8(block, frames, planar_[0].data());
+        else
+            Load16(block, frames, planar_[0].data());
+    }
+    const std::int16_t* in[2] = {planar_[0].data(), planar_[1].data()};
+    // The switch is read once per block, for both channels.
+    const std::size_t n = Resample(in, frames, on_->load());
+    return Finish(n);
+}
+
+std::span<const std::int16_t> DspState::Flush() {
+    if (!started_) return {};
+    return Finish(resampler_.Flush(this));
+}
+
+std::span<const std::int16_t> DspState::Finish(std::size_t n) {
+    const int outCh = format_.OutputChannels;
+    Grow(out_, n * static_cast<std::size_t>(outCh));
+    if (outCh == 1)
+        std::copy_n(resampler_.Output(0), n, out_.data());
+    else if (converterChannels_ == 1)
+        MonoToStereo(resampler_.Output(0), n, out_.data());
+    else
+        Interleave(resampler_.Output(0), resampler_.Output(1), n, out_.data());
+    const std::size_t samples = n * static_cast<std::size_t>(outCh);
+    AnalyseBlock(out_.data(), samples * 2, outCh, format_.OutputRate);
+    return {out_.data(), samples};
+}
+
+}  // namespace tralux::dsp

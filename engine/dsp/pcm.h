@@ -1,0 +1,28 @@
+#pragma once
+// Sample widening and channel mixing ahead of the rate converter, and interleaving after it.
+// Blocks are little-endian interleaved PCM in whole sample frames.
+#include <cstddef>
+#include <cstdint>
+
+namespace tralux::dsp {
+
+// 8-bit unsigned to 16-bit signed: (b - 128) * 256, so 0x80 -> 0, 0xFF -> 32512, 0x00 -> -32768.
+constexpr std::int16_t Widen8(std::uint8_t b) {
+    return static_cast<std::int16_t>((static_cast<int>(b) - 128) * 256);
+}
+void Widen8(const std::uint8_t* in, std::size_t count, std::int16_t* out);
+
+// Reads count little-endian 16-bit samples from bytes (no alignment needed).
+void Load16(const std::uint8_t* bytes, std::size_t count, std::int16_t* out);
+
+// Stereo to mono. 8-bit: (l + r) / 2 on the unsigned values, rounded down. 16-bit: (l + r) / 2
+// truncated toward zero (-3 and 0 give -1). in and out may be the same buffer.
+void MixStereoToMono8(const std::uint8_t* in, std::size_t frames, std::uint8_t* out);
+void MixStereoToMono16(const std::int16_t* in, std::size_t frames, std::int16_t* out);
+
+void Deinterleave(const std::int16_t* in, std::size_t frames, std::int16_t* left, std::int16_t* right);
+void Interleave(const std::int16_t* left, const std::int16_t* right, std::size_t frames, std::int16_t* out);
+// Mono to stereo: the one channel on both sides.
+void MonoToStereo(const std::int16_t* in, std::size_t frames, std::int16_t* out);
+
+}  // namespace tralux::dsp

@@ -1,0 +1,386 @@
+#include "engine/dsp/resampler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <stdexcept>
+
+namespace tralux::dsp {
+
+namespace {
+
+constexpr int kBins = 1024;  // complex bins of the output frame below Nyquist
+
+// The crossfade: cur fades in over j = 0..1023 while prev fades out; ceil, then truncation.
+inline std::int16_t Blend(int cur, int prev, int j) {
+    return static_cast<std::int16_t>(static_cast<int>(
+        std::ceil(static_cast<double>(cur * j) / 1024.0 + (1024.0 - j) * prev / 1024.0)));
+}
+
+inline std::int16_t Clip(float v) {
+    if (v > 32767.0f) return 32767;
+    if (v < -32767.0f) return -32767;
+    return static_cast<std::int16_t>(v);
+}
+
+int Log2(std::size_t n) {
+    int o = 0;
+    while ((std::size_t{1} << o) < n) ++o;
+    return o;
+}
+
+}  // namespace
+
+Resampler::Resampler() = default;
+Resampler::~Resampler() = default;
+
+std::uint32_t Resampler::InterpolationCutoffBin(std::uint32_t sourceRate, std::uint32_t outputRate) {
+    return static_cast<std::uint32_t>((std::uint64_t{sourceRate} * 2048 / outputRate) / 2);
+}
+
+void Resampler::Start(std::uint32_t sourceRate, std::uint32_t outputRate, int channels) {
+    if (sourceRate == 0 || outputRate == 0) throw std::invalid_argument("sample rate 0");
+    if (channels < 1 || channels > 2) throw std::invalid_argument("1 or 2 channels");
+    Free();
+    sr_ = sourceRate;
+    or_ = outputRate;
+    channels_ = channels;
+    r_ = static_cast<float>(outputRate) / static_cast<float>(sourceRate);
+    lowPass_ = false;
+    spectralSize_ = 0;
+    lowPassSize_ = 0;
+    context_ = 0;
+    fft11_ = std::make_unique<fft::RealFft>(11);
+    std::size_t specBins = kBins + 1;
+    std::size_t scratch = kFrame + 8;
+    if (sr_ == or_) {
+        path_ = Path::Same;
+    } else if (const std::uint64_t s = sr_, o = or_; o == 2 * s || o == 4 * s || s == 2 * o || s == 4 * o) {
+        path_ = Path::Spectral;
+        spectralSize_ = static_cast<int>(std::uint64_t{kFrame} * sr_ / or_);  // 2048 / r
+        fftSpectral_ = std::make_unique<fft::RealFft>(Log2(static_cast<std::size_t>(spectralSize_)));
+        specBins = std::max<std::size_t>(specBins, static_cast<std::size_t>(spectralSize_) / 2 + 1);
+        scratch = std::max<std::size_t>(scratch, static_cast<std::size_t>(spectralSize_));
+    } else {
+        path_ = Path::Interpolate;
+        cutoffBin_ = InterpolationCutoffBin(sr_, or_);
+        if (sr_ > or_) {
+            // The low-pass block holds the frame's input span plus at least an eighth of it as
+            // context on each side, so the block's wrap-around stays out of the frame.
+            lowPass_ = true;
+            const std::int64_t span = InputFloor(kFrame - 1) + 3;
+            lowPassSize_ = std::size_t{1} << Log2(static_cast<std::size_t>(span + 2 * (span / 8 + 1)));
+            fftLowPass_ = std::make_unique<fft::RealFft>(Log2(lowPassSize_));
+            context_ = static_cast<std::int64_t>(lowPassSize_);
+            // Pass up to 90 % of the output's Nyquist frequency, raised-cosine down to 0 at it.
+            const double fc = or_ / 2.0, f0 = 0.9 * fc;
+            lowPassGain_.resize(lowPassSize_ / 2 + 1);
+            for (std::size_t k = 0; k < lowPassGain_.size(); ++k) {
+                const double f = static_cast<double>(k) * sr_ / static_cast<double>(lowPassSize_);
+                lowPassGain_[k] = f <= f0   ? 1.0
+                                  : f >= fc ? 0.0
+                                            : 0.5 * (1.0 + std::cos(std::numbers::pi * (f - f0) / (fc - f0)));
+            }
+            lowSpec_.resize(lowPassSize_ / 2 + 1);
+            scratch = std::max(scratch, lowPassSize_);
+        }
+    }
+    x_.assign(kFrame, 0.0);
+    y_.assign(scratch, 0.0);
+    spec_.assign(specBins, {});
+
+    histBase_ = -context_;  // the input before the start is silence
+    histLen_ = static_cast<std::size_t>(context_);
+    for (auto& c : chan_) {
+        c.hist.assign(histLen_ + sr_ + 4 * scratch, 0);
+        c.out.assign(or_ + 4 * kFrame, 0);
+        c.overlap.fill(0);
+    }
+    inEnd_ = inReal_ = outPos_ = 0;
+    firstFrame_ = true;
+    fadeFromRaw_ = false;
+    passThrough_ = false;
+    lastEqOn_ = false;
+    finished_ = false;
+    started_ = true;
+}
+
+void Resampler::Free() {
+    for (auto& c : chan_) {
+        std::vector<std::int16_t>().swap(c.hist);
+        std::vector<std::int16_t>().swap(c.out);
+    }
+    fft11_.reset();
+    fftSpectral_.reset();
+    fftLowPass_.reset();
+    std::vector<double>().swap(x_);
+    std::vector<double>().swap(y_);
+    std::vector<double>().swap(lowPassGain_);
+    std::vector<std::complex<double>>().swap(spec_);
+    std::vector<std::complex<double>>().swap(lowSpec_);
+    histLen_ = 0;
+    started_ = false;
+    finished_ = false;
+}
+
+std::int64_t Resampler::InputFloor(std::int64_t outIndex) const {
+    return outIndex * static_cast<std::int64_t>(sr_) / static_cast<std::int64_t>(or_);
+}
+
+std::int64_t Resampler::InputCeil(std::int64_t outIndex) const {
+    return (outIndex * static_cast<std::int64_t>(sr_) + or_ - 1) / static_cast<std::int64_t>(or_);
+}
+
+void Resampler::FrameSpan(std::int64_t j, std::int64_t& lo, std::int64_t& hi) const {
+    lo = hi = j;
+    switch (path_) {
+        case Path::Same:
+            lo = j;
+            hi = j + kFrame;
+            break;
+        case Path::Spectral:
+            lo = InputFloor(j);
+            hi = lo + spectralSize_;
+            break;
+        case Path::Interpolate:
+            lo = InputFloor(j);
+            hi = InputFloor(j + kFrame - 1) + 2;
+            break;
+    }
+}
+
+std::int64_t Resampler::FrameSpanWithMargin(std::int64_t j) const {
+    std::int64_t lo, hi;
+    FrameSpan(j, lo, hi);
+    if (lowPass_) hi += (static_cast<std::int64_t>(lowPassSize_) - (hi - lo)) / 2;
+    return hi;
+}
+
+void Resampler::EnsureHist(std::size_t size) {
+    for (int ch = 0; ch < channels_; ++ch) {
+        auto& h = chan_[static_cast<std::size_t>(ch)].hist;
+        if (h.size() < size) h.resize(std::max(size, 2 * h.size()));
+    }
+}
+
+void Resampler::EnsureOut(std::size_t size) {
+    for (int ch = 0; ch < channels_; ++ch) {
+        auto& o = chan_[static_cast<std::size_t>(ch)].out;
+        if (o.size() < size) o.resize(std::max(size, 2 * o.size()));
+    }
+}
+
+void Resampler::Append(const std::int16_t* const* in, std::size_t count) {
+    EnsureHist(histLen_ + count);
+    for (int ch = 0; ch < channels_; ++ch)
+        if (count) std::memcpy(chan_[static_cast<std::size_t>(ch)].hist.data() + histLen_, in[ch], count * 2);
+    histLen_ += count;
+    inEnd_ += static_cast<std::int64_t>(count);
+}
+
+void Resampler::AppendSilence(std::int64_t count) {
+    const auto n = static_cast<std::size_t>(count);
+    EnsureHist(histLen_ + n);
+    for (int ch = 0; ch < channels_; ++ch)
+        std::fill_n(chan_[static_cast<std::size_t>(ch)].hist.data() + histLen_, n, std::int16_t{0});
+    histLen_ += n;
+    inEnd_ += count;
+}
+
+void Resampler::Compact() {
+    const std::int64_t keepFrom = InputFloor(outPos_) - context_;
+    if (keepFrom <= histBase_) return;
+    const auto drop = static_cast<std::size_t>(std::min<std::int64_t>(keepFrom - histBase_,
+                                                                      static_cast<std::int64_t>(histLen_)));
+    for (int ch = 0; ch < channels_; ++ch) {
+        auto& h = chan_[static_cast<std::size_t>(ch)].hist;
+        std::memmove(h.data(), h.data() + drop, (histLen_ - drop) * 2);
+    }
+    histLen_ -= drop;
+    histBase_ += static_cast<std::int64_t>(drop);
+}
+
+std::size_t Resampler::LeavePassThrough(const std::int16_t* const* in, std::size_t count) {
+    // Emit what the frames still hold: the held half frame crossfaded into the plain input,
+    // then the plain input from there on; nothing repeated, nothing dropped.
+    Append(in, count);
+    const std::int64_t start = outPos_;
+    const auto n = static_cast<std::size_t>(inEnd_ - start);
+    EnsureOut(n);
+    for (int ch = 0; ch < channels_; ++ch) {
+        Channel& c = chan_[static_cast<std::size_t>(ch)];
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::int16_t raw = HistAt(c, start + static_cast<std::int64_t>(i));
+            c.out[i] = (!firstFrame_ && i < static_cast<std::size_t>(kHop))
+                           ? Blend(raw, c.overlap[kHop + i], static_cast<int>(i))
+                           : raw;
+        }
+    }
+    outPos_ = inEnd_;
+    histBase_ = inEnd_;
+    histLen_ = 0;
+    firstFrame_ = true;
+    fadeFromRaw_ = false;
+    return n;
+}
+
+std::size_t Resampler::Process(const std::int16_t* const* in, std::size_t count, bool eqOn, EqualizerSource* eq) {
+    if (!started_ || finished_) return 0;
+    if (!eq) eqOn = false;
+    lastEqOn_ = eqOn;
+    inReal_ += static_cast<std::int64_t>(count);
+    if (path_ == Path::Same && !eqOn) {
+        if (!passThrough_) {
+            passThrough_ = true;
+            return LeavePassThrough(in, count);
+        }
+        EnsureOut(count);
+        for (int ch = 0; ch < channels_; ++ch)
+            if (count) std::memcpy(chan_[static_cast<std::size_t>(ch)].out.data(), in[ch], count * 2);
+        inEnd_ += static_cast<std::int64_t>(count);
+        outPos_ = histBase_ = inEnd_;
+        return count;
+    }
+    if (passThrough_) {
+        // Frames start where the plain copy stopped; the first one fades in from the input.
+        passThrough_ = false;
+        histBase_ = outPos_ = inEnd_;
+        histLen_ = 0;
+        firstFrame_ = true;
+        fadeFromRaw_ = inEnd_ > 0;
+    }
+    Append(in, count);
+
+    const auto pending = static_cast<std::uint64_t>(std::max<std::int64_t>(0, inEnd_ - InputCeil(outPos_)));
+    const std::uint64_t target = static_cast<std::uint64_t>(static_cast<double>(pending * 8 / 10) * r_);
+    EnsureOut(static_cast<std::size_t>(target) + kHop);
+    std::size_t produced = 0;
+    while (target >= produced + kFrame + 1) {
+        std::int64_t lo, hi;
+        FrameSpan(outPos_, lo, hi);
+        if (hi > inEnd_) break;
+        RunFrame(outPos_, produced, eqOn, eq);
+        outPos_ += kHop;
+        produced += kHop;
+    }
+    Compact();
+    return produced;
+}
+
+std::size_t Resampler::Flush(EqualizerSource* eq) {
+    if (!started_ || finished_) return 0;
+    finished_ = true;
+    if (passThrough_) return 0;
+    const std::int64_t total = (inReal_ * static_cast<std::int64_t>(or_) + sr_ - 1) / static_cast<std::int64_t>(sr_);
+    const std::int64_t start = outPos_;
+    if (total <= start) return 0;
+    EnsureOut(static_cast<std::size_t>(total - start) + 2 * kFrame);
+    const bool eqOn = lastEqOn_ && eq;
+    std::size_t produced = 0;
+    while (firstFrame_ || outPos_ + kHop < total) {
+        const std::int64_t need = FrameSpanWithMargin(outPos_);
+        if (need > inEnd_) AppendSilence(need - inEnd_);
+        RunFrame(outPos_, produced, eqOn, eq);
+        outPos_ += kHop;
+        produced += kHop;
+        Compact();
+    }
+    for (int ch = 0; ch < channels_; ++ch) {
+        Channel& c = chan_[static_cast<std::size_t>(ch)];
+        std::copy_n(c.overlap.begin() + kHop, kHop, c.out.begin() + static_cast<std::ptrdiff_t>(produced));
+    }
+    produced += kHop;
+    return std::min(produced, static_cast<std::size_t>(total - start));
+}
+
+void Resampler::FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum) {
+    switch (path_) {
+        case Path::Same:
+            for (int k = 0; k < kFrame; ++k) x_[static_cast<std::size_t>(k)] = HistAt(c, j + k);
+            return;
+        case Path::Spectral: {
+            const std::int64_t lo = InputFloor(j);
+            for (int k = 0; k < spectralSize_; ++k) y_[static_cast<std::size_t>(k)] = HistAt(c, lo + k);
+            fftSpectral_->Forward(y_.data(), spec_.data());
+            // Up: the shorter spectrum leaves the bins above it empty (band-limited).
+            // Down: only the bins up to the output's Nyquist frequency are read.
+            for (std::size_t k = static_cast<std::size_t>(spectralSize_) / 2 + 1; k <= kBins; ++k) spec_[k] = 0.0;
+            for (std::size_t k = 0; k <= kBins; ++k) spec_[k] *= r_;
+            haveSpectrum = true;
+            return;
+        }
+        case Path::Interpolate: {
+            const std::int64_t a = InputFloor(j);
+            const double* src = nullptr;
+            std::int64_t base = 0;
+            if (lowPass_) {
+                const std::int64_t m = InputFloor(j + kFrame - 1) + 2 - a;
+                const std::int64_t spare = static_cast<std::int64_t>(lowPassSize_) - m;
+                const std::int64_t right = std::clamp<std::int64_t>(inEnd_ - (a + m), 0, spare / 2);
+                base = a - (spare - right);
+                for (std::size_t k = 0; k < lowPassSize_; ++k) y_[k] = HistAt(c, base + static_cast<std::int64_t>(k));
+                fftLowPass_->Forward(y_.data(), lowSpec_.data());
+                for (std::size_t k = 0; k < lowSpec_.size(); ++k) lowSpec_[k] *= lowPassGain_[k];
+                fftLowPass_->Inverse(lowSpec_.data(), y_.data());
+                src = y_.data();
+            } else {
+                base = a;
+                for (std::int64_t k = 0; k < InputFloor(j + kFrame - 1) + 2 - a; ++k)
+                    y_[static_cast<std::size_t>(k)] = HistAt(c, a + k);
+                src = y_.data();
+            }
+            // Position of output sample j + k in the input: (j + k) * sr / or, kept exact.
+            std::int64_t idx = a - base;
+            std::int64_t rem = j * static_cast<std::int64_t>(sr_) % or_;
+            const double inv = 1.0 / or_;
+            for (int k = 0; k < kFrame; ++k) {
+                const double s0 = src[idx], s1 = src[idx + 1];
+                x_[static_cast<std::size_t>(k)] = s0 + (s1 - s0) * (static_cast<double>(rem) * inv);
+                rem += sr_;
+                idx += rem / or_;
+                rem %= or_;
+            }
+            return;
+        }
+    }
+}
+
+void Resampler::RunFrame(std::int64_t j, std::size_t outAt, bool eqOn, EqualizerSource* eq) {
+    if (eq) eq->RefreshIfChanged();
+    const float gain = eqOn ? eq->Gain() : 1.0f;
+    for (int ch = 0; ch < channels_; ++ch) {
+        Channel& c = chan_[static_cast<std::size_t>(ch)];
+        bool have = false;
+        FillFrame(c, j, have);
+        if (eqOn) {
+            if (!have) fft11_->Forward(x_.data(), spec_.data());
+            have = true;
+            const auto& resp = eq->Response();
+            for (std::size_t k = 0; k < kBins; ++k) spec_[k] *= resp[k];
+            spec_[kBins] *= resp[kBins - 1];  // Nyquist goes with the top band
+        }
+        if (path_ == Path::Interpolate && cutoffBin_ <= kBins) {
+            if (!have) fft11_->Forward(x_.data(), spec_.data());
+            have = true;
+            for (std::size_t k = cutoffBin_; k <= kBins; ++k) spec_[k] = 0.0;
+        }
+        if (have) fft11_->Inverse(spec_.data(), x_.data());
+        for (std::size_t k = 0; k < kFrame; ++k)
+            frame_[k] = Clip(eqOn ? static_cast<float>(x_[k] * static_cast<double>(gain)) : static_cast<float>(x_[k]));
+        std::int16_t* out = c.out.data() + outAt;
+        for (int i = 0; i < kHop; ++i) {
+            if (!firstFrame_)
+                out[i] = Blend(frame_[static_cast<std::size_t>(i)], c.overlap[static_cast<std::size_t>(kHop + i)], i);
+            else if (fadeFromRaw_)
+                out[i] = Blend(frame_[static_cast<std::size_t>(i)], HistAt(c, j + i), i);
+            else
+                out[i] = frame_[static_cast<std::size_t>(i)];
+        }
+        c.overlap = frame_;
+    }
+    firstFrame_ = false;
+    fadeFromRaw_ = false;
+}
+
+}  // namespace tralux::dsp

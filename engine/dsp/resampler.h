@@ -1,0 +1,122 @@
+#pragma once
+// Sample-rate conversion with the equalizer applied in the same transforms.
+//
+// Output comes in frames of 2048 samples at the output rate, hop 1024, joined by a linear
+// crossfade (ceil), clipped to +-32767. Three paths:
+//   same rate          pass-through when the equalizer is off, else frames of the input;
+//   ratio 2, 4, 1/2, 1/4  spectral: the frame's input span is transformed and its spectrum
+//                      re-read at the output rate (band-limited both ways);
+//   any other ratio    linear interpolation. Down-conversions first low-pass the frame's input
+//                      span (with context on both sides) to the output's Nyquist frequency;
+//                      up-conversions zero everything above the input's Nyquist afterwards.
+// All channels advance in lockstep, so an equalizer change is picked up at the same frame
+// for both, and one switch value is used per block.
+//
+// Output position j corresponds to input position j * SourceRate / OutputRate exactly (kept in
+// integers across calls, so long jobs do not drift), and Flush drains everything: the output
+// of a job lasts ceil(input samples * OutputRate / SourceRate) samples.
+#include <array>
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/dsp/equalizer.h"
+#include "fft/fft.h"
+
+namespace tralux::dsp {
+
+// Where a frame gets its equalizer: the provider rebuilds the response when the user
+// interface asked for it; called once before every frame.
+class EqualizerSource {
+public:
+    virtual ~EqualizerSource() = default;
+    virtual void RefreshIfChanged() = 0;
+    virtual const EqualizerResponseTable& Response() const = 0;
+    virtual float Gain() const = 0;
+};
+
+class Resampler {
+public:
+    static constexpr int kFrame = 2048;
+    static constexpr int kHop = 1024;
+
+    Resampler();
+    ~Resampler();
+    Resampler(const Resampler&) = delete;
+    Resampler& operator=(const Resampler&) = delete;
+
+    // channels: how many channels go through (1 or 2). Rates must be nonzero.
+    void Start(std::uint32_t sourceRate, std::uint32_t outputRate, int channels);
+    // Releases all buffers; harmless when called again or before Start.
+    void Free();
+    bool Started() const { return started_; }
+
+    // Takes count samples of each channel; returns the number of output samples per channel,
+    // readable through Output(ch) until the next call. eq may be null when eqOn is false.
+    std::size_t Process(const std::int16_t* const* in, std::size_t count, bool eqOn, EqualizerSource* eq);
+    // Pads the last frame with silence and returns everything still held. Later calls of
+    // Process or Flush return 0.
+    std::size_t Flush(EqualizerSource* eq);
+    const std::int16_t* Output(int ch) const { return chan_[static_cast<std::size_t>(ch)].out.data(); }
+
+    // The interpolation path's cut-off bin for up-conversions: (source * 2048 / output) / 2.
+    static std::uint32_t InterpolationCutoffBin(std::uint32_t sourceRate, std::uint32_t outputRate);
+
+private:
+    enum class Path { Same, Spectral, Interpolate };
+    struct Channel {
+        std::vector<std::int16_t> hist;  // hist[0] is input sample histBase_
+        std::array<std::int16_t, kFrame> overlap{};
+        std::vector<std::int16_t> out;
+    };
+
+    std::int64_t InputFloor(std::int64_t outIndex) const;  // floor(outIndex * sr / or)
+    std::int64_t InputCeil(std::int64_t outIndex) const;
+    // Input needed by the frame at output index j: [lo, hi) without low-pass margins.
+    void FrameSpan(std::int64_t j, std::int64_t& lo, std::int64_t& hi) const;
+    std::int64_t FrameSpanWithMargin(std::int64_t j) const;
+    void Append(const std::int16_t* const* in, std::size_t count);
+    void AppendSilence(std::int64_t count);
+    void EnsureHist(std::size_t size);
+    void EnsureOut(std::size_t size);
+    void Compact();
+    void RunFrame(std::int64_t j, std::size_t outAt, bool eqOn, EqualizerSource* eq);
+    void FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum);
+    std::size_t LeavePassThrough(const std::int16_t* const* in, std::size_t count);
+    std::int16_t HistAt(const Channel& c, std::int64_t abs) const {
+        return c.hist[static_cast<std::size_t>(abs - histBase_)];
+    }
+
+    bool started_ = false;
+    bool finished_ = false;
+    std::uint32_t sr_ = 0, or_ = 0;
+    int channels_ = 0;
+    double r_ = 1.0;  // output / source, rounded through single precision
+    Path path_ = Path::Same;
+    bool lowPass_ = false;  // interpolating down: band-limit the input first
+    std::uint32_t cutoffBin_ = 0;
+
+    std::array<Channel, 2> chan_;
+    std::int64_t histBase_ = 0;  // input index of hist[0]
+    std::size_t histLen_ = 0;
+    std::int64_t inEnd_ = 0;   // input index one past the last sample held (padding included)
+    std::int64_t inReal_ = 0;  // input samples received
+    std::int64_t outPos_ = 0;  // output index of the next frame (everything before it emitted)
+    bool firstFrame_ = true;
+    bool fadeFromRaw_ = false;  // first frame after pass-through crossfades from the input
+    bool passThrough_ = false;  // last block went straight through
+    bool lastEqOn_ = false;
+    std::int64_t context_ = 0;  // input kept before the next frame's span
+
+    std::unique_ptr<fft::RealFft> fft11_, fftSpectral_, fftLowPass_;
+    int spectralSize_ = 0;
+    std::size_t lowPassSize_ = 0;
+    std::vector<double> lowPassGain_;  // per bin of the low-pass block
+    std::vector<double> x_, y_;
+    std::vector<std::complex<double>> spec_, lowSpec_;
+    std::array<std::int16_t, kFrame> frame_{};
+};
+
+}  // namespace tralux::dsp
