@@ -1,0 +1,268 @@
+// Streams from every listed configuration, read back by the peer decoders.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/bitmux/enc/l3/bit_fram.h"
+#include "mp3encoder.h"
+
+using namespace mp3enc;
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+bool HaveTool(const char* name) {
+  std::string cmd = std::string("command -v ") + name + " >/dev/null 2>&1";
+  return std::system(cmd.c_str()) == 0;
+}
+
+std::string Run(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return "popen failed";
+  char buf[512];
+  while (fgets(buf, sizeof buf, p)) out += buf;
+  pclose(p);
+  return out;
+}
+
+std::string TempPath(const std::string& name) {
+  const char* dir = std::getenv("TMPDIR");
+  return std::string(dir ? dir : "/tmp") + "/tralux_mp3enc_" + std::to_string(getpid()) + "_" + name;
+}
+
+// A tone plus quiet noise; stereo channels differ.
+std::vector<int16_t> Signal(int rate, int ch, int frames, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<float> nd(0, 300);
+  std::vector<int16_t> v(static_cast<size_t>(frames * ch));
+  for (int i = 0; i < frames; ++i)
+    for (int c = 0; c < ch; ++c) {
+      double s = 7000 * std::sin(2 * M_PI * 440 * (c + 1) * i / rate) + nd(rng);
+      v[static_cast<size_t>(i * ch + c)] = static_cast<int16_t>(std::clamp(s, -32768.0, 32767.0));
+    }
+  return v;
+}
+
+struct Encoded {
+  std::vector<uint8_t> bytes;
+  int delay = 0;
+};
+
+bool EncodeWith(int inRate, int inCh, const Mp3Configuration& c, const std::vector<int16_t>& pcm, Encoded* out) {
+  Mp3Encoder* e = Mp3EncoderCreate(static_cast<float>(inRate), inCh, 0);
+  if (!e) return false;
+  if (!Mp3EncoderSelectConfiguration(e, &c)) {
+    Mp3EncoderDelete(e);
+    return false;
+  }
+  out->delay = Mp3EncoderGetSettings(e)->delay;
+  std::vector<uint8_t> buf(8192);
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(pcm.data());
+  int left = static_cast<int>(pcm.size() * 2);
+  std::mt19937 rng(5);
+  while (left > 0) {
+    int blk = std::min(left, static_cast<int>(4 * inCh * (1 + rng() % 1500)));
+    int used = 0;
+    int w = Mp3EncoderEncode(e, p, blk, &used, buf.data(), 8192);
+    if (w < 0) { Mp3EncoderDelete(e); return false; }
+    out->bytes.insert(out->bytes.end(), buf.begin(), buf.begin() + w);
+    p += used;
+    left -= used;
+  }
+  for (;;) {
+    int used = 0;
+    int w = Mp3EncoderEncode(e, nullptr, 0, &used, buf.data(), 8192);
+    if (w < 0) { Mp3EncoderDelete(e); return false; }
+    if (w == 0) break;
+    out->bytes.insert(out->bytes.end(), buf.begin(), buf.begin() + w);
+  }
+  Mp3EncoderDelete(e);
+  return true;
+}
+
+struct FrameScan {
+  int frames = 0;
+  bool whole = false;
+  int badIndex = 0, badMode = 0, badExt = 0, badPadding = 0;
+};
+
+FrameScan Scan(const std::vector<uint8_t>& s, int rate, int ch) {
+  FrameScan r;
+  const int v = VersionOfRate(rate);
+  const int spf = v == 0 ? 1152 : 576;
+  size_t off = 0;
+  while (off + 4 <= s.size()) {
+    uint32_t w = (uint32_t(s[off]) << 24) | (uint32_t(s[off + 1]) << 16) | (uint32_t(s[off + 2]) << 8) | s[off + 3];
+    if ((w >> 21) != 0x7FF) break;
+    int index = (w >> 12) & 15, pad = (w >> 9) & 1, mode = (w >> 6) & 3, ext = (w >> 4) & 3;
+    if (index == 0 || index == 15) { ++r.badIndex; break; }
+    if (mode != (ch == 1 ? 3 : 1)) ++r.badMode;
+    if (ext & 1) ++r.badExt;  // intensity is never signalled
+    int rateOfIndex = BitRateTable(v)[index];
+    if (rateOfIndex == 0) { ++r.badIndex; break; }
+    int bytes = spf / 8 * rateOfIndex / rate + pad;
+    ++r.frames;
+    off += static_cast<size_t>(bytes);
+  }
+  r.whole = off == s.size();
+  return r;
+}
+
+void CheckPeers(const std::string& path, const std::string& what) {
+  if (HaveTool("ffmpeg")) {
+    std::string err = Run("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1");
+    EXPECT_EQ(err, "") << what;
+  }
+  if (HaveTool("mpg123")) {
+    std::string err = Run("mpg123 -q -t '" + path + "' 2>&1");
+    EXPECT_EQ(err, "") << what;
+  }
+}
+
+std::vector<int16_t> DecodeFfmpeg(const std::string& path, int ch) {
+  std::string raw = path + ".raw";
+  Run("ffmpeg -nostdin -v error -y -i '" + path + "' -f s16le -ac " + std::to_string(ch) + " '" + raw + "' 2>&1");
+  std::ifstream f(raw, std::ios::binary);
+  std::vector<char> b((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  std::remove(raw.c_str());
+  std::vector<int16_t> v(b.size() / 2);
+  for (size_t i = 0; i < v.size(); ++i)
+    v[i] = static_cast<int16_t>(static_cast<uint8_t>(b[2 * i]) | (static_cast<uint8_t>(b[2 * i + 1]) << 8));
+  return v;
+}
+
+}  // namespace
+
+TEST(EncoderStreams, EveryListedConfigurationDecodesCleanly) {
+  if (!HaveTool("ffmpeg") && !HaveTool("mpg123")) GTEST_SKIP() << "no peer decoder";
+  const double seconds = kSanitized ? 0.25 : 0.8;
+  int checked = 0;
+  for (int rate : {8000, 11025, 16000, 22050, 32000, 44100}) {
+    for (int ch : {1, 2}) {
+      Mp3Encoder* probe = Mp3EncoderCreate(static_cast<float>(rate), ch, 0);
+      ASSERT_NE(probe, nullptr) << rate << " " << ch;
+      const Mp3ConfigurationList* l = Mp3EncoderGetConfigurations(probe);
+      std::vector<Mp3Configuration> cfgs(l->entries, l->entries + l->count);
+      Mp3EncoderDelete(probe);
+      const int frames = static_cast<int>(seconds * rate);
+      auto pcm = Signal(rate, ch, frames, static_cast<unsigned>(rate + ch));
+      for (const Mp3Configuration& c : cfgs) {
+        if (c.sampleRate != rate || c.channels != ch) continue;
+        std::string what = std::to_string(rate) + " Hz " + std::to_string(ch) + " ch " + std::to_string(c.bitRate);
+        Encoded enc;
+        ASSERT_TRUE(EncodeWith(rate, ch, c, pcm, &enc)) << what;
+        FrameScan s = Scan(enc.bytes, rate, ch);
+        EXPECT_TRUE(s.whole) << what;
+        EXPECT_EQ(s.badIndex + s.badMode + s.badExt, 0) << what;
+        // Decoded length covers input plus delay, and overshoots by less than the flush.
+        const int spf = VersionOfRate(rate) == 0 ? 1152 : 576;
+        int period = 1, bytes = 0;
+        BitRatePeriod(c.bitRate, rate, 0, &period, &bytes);
+        long decoded = static_cast<long>(s.frames) * spf;
+        EXPECT_GE(decoded, frames + enc.delay) << what;
+        EXPECT_LT(decoded - (frames + enc.delay), (period + 2L) * spf + 576) << what;
+        std::string path = TempPath("cfg.mp3");
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(enc.bytes.data()),
+                                                    static_cast<std::streamsize>(enc.bytes.size()));
+        CheckPeers(path, what);
+        std::remove(path.c_str());
+        ++checked;
+      }
+    }
+  }
+  EXPECT_GT(checked, 50);
+}
+
+TEST(EncoderStreams, SineAt128kDecodesWithHighSnr) {
+  if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg absent";
+  for (int ch : {1, 2}) {
+    const int rate = 44100, frames = rate * 2;
+    std::vector<int16_t> pcm(static_cast<size_t>(frames * ch));
+    for (int i = 0; i < frames; ++i)
+      for (int c = 0; c < ch; ++c)
+        pcm[static_cast<size_t>(i * ch + c)] = static_cast<int16_t>(16000 * std::sin(2 * M_PI * 1000 * i / rate));
+    Encoded enc;
+    ASSERT_TRUE(EncodeWith(rate, ch, {rate, ch, 128000}, pcm, &enc));
+    std::string path = TempPath("sine.mp3");
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(enc.bytes.data()),
+                                                static_cast<std::streamsize>(enc.bytes.size()));
+    auto dec = DecodeFfmpeg(path, ch);
+    std::remove(path.c_str());
+    ASSERT_GE(dec.size(), pcm.size() + static_cast<size_t>(enc.delay * ch));
+    double sig = 0, err = 0;
+    for (size_t i = static_cast<size_t>(ch * 4000); i < pcm.size(); ++i) {
+      double ref = pcm[i], got = dec[i + static_cast<size_t>(enc.delay * ch)];
+      sig += ref * ref;
+      err += (got - ref) * (got - ref);
+    }
+    double snr = 10 * std::log10(sig / std::max(err, 1e-9));
+    RecordProperty("snr_db_" + std::to_string(ch), std::to_string(snr));
+    EXPECT_GE(snr, 40.0) << ch << " channels";
+  }
+}
+
+TEST(EncoderStreams, CrcAndPaddingModesStayReadable) {
+  if (!HaveTool("ffmpeg") && !HaveTool("mpg123")) GTEST_SKIP() << "no peer decoder";
+  const int rate = 44100, ch = 2, frames = rate / 2;
+  auto pcm = Signal(rate, ch, frames, 3);
+  for (int crc : {0, 1}) {
+    for (int pad : {0, 1, 2}) {
+      Mp3Encoder* e = Mp3EncoderCreate(rate, ch, 0);
+      ASSERT_NE(e, nullptr);
+      Mp3EncoderSettings s = *Mp3EncoderGetSettings(e);
+      s.crc = crc;
+      s.paddingMode = pad;
+      ASSERT_EQ(Mp3EncoderSetSettings(e, &s), 1);
+      std::vector<uint8_t> bytes, buf(8192);
+      int used = 0;
+      const uint8_t* p = reinterpret_cast<const uint8_t*>(pcm.data());
+      int left = static_cast<int>(pcm.size() * 2);
+      while (left > 0) {
+        int w = Mp3EncoderEncode(e, p, std::min(left, 9000), &used, buf.data(), 8192);
+        ASSERT_GE(w, 0);
+        bytes.insert(bytes.end(), buf.begin(), buf.begin() + w);
+        p += used;
+        left -= used;
+      }
+      for (int w; (w = Mp3EncoderEncode(e, nullptr, 0, &used, buf.data(), 8192)) > 0;)
+        bytes.insert(bytes.end(), buf.begin(), buf.begin() + w);
+      Mp3EncoderDelete(e);
+      // protection_bit and padding_bit of every frame.
+      size_t off = 0;
+      int frames = 0;
+      while (off + 4 <= bytes.size()) {
+        EXPECT_EQ((bytes[off + 1] & 1) == 0, crc == 1);
+        int padBit = (bytes[off + 2] >> 1) & 1;
+        if (pad != 0) {
+          EXPECT_EQ(padBit, pad == 2 ? 1 : 0);
+        }
+        off += static_cast<size_t>(144 * 128000 / rate + padBit);
+        ++frames;
+      }
+      EXPECT_EQ(off, bytes.size());
+      std::string path = TempPath("crc.mp3");
+      std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                  static_cast<std::streamsize>(bytes.size()));
+      CheckPeers(path, "crc " + std::to_string(crc) + " padding " + std::to_string(pad));
+      std::remove(path.c_str());
+    }
+  }
+}
