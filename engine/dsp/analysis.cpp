@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <thread>
 
@@ -42,6 +43,7 @@ Analyser::Analyser() : fft9_(9), fft10_(10), fft11_(11), lastWritten_(std::numer
 void Analyser::Reset(AnalysisTables& tables) {
     tables.Reset();
     frameCount_ = 0;
+    frameBytes_ = 0;
 }
 
 void Analyser::Advance(std::size_t bytes, int channels, std::uint32_t rate, std::atomic<double>& position) {
@@ -72,12 +74,32 @@ void Analyser::AnalyseBlock(const std::int16_t* samples, std::size_t byteCount, 
     fft::RealFftS16& fft = order == 9 ? fft9_ : order == 10 ? fft10_ : fft11_;
     static constexpr std::array<double, 10> kWeight{1, 1, 1, 1, 1, 1, 2, 4, 8, 16};
 
+    if (channels > 2) {
+        Advance(byteCount, channels, rate, position);
+        return;
+    }
+    if (channels != frameChannels_ || rate != frameRate_) {
+        frameBytes_ = 0;
+        frameChannels_ = channels;
+        frameRate_ = rate;
+    }
+    auto* gathered = reinterpret_cast<std::uint8_t*>(frame_.data());
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(samples);
     std::size_t done = 0;
-    for (; done + frameBytes <= byteCount; done += frameBytes) {
+    while (done < byteCount) {
+        const std::size_t take = std::min(frameBytes - frameBytes_, byteCount - done);
+        std::memcpy(gathered + frameBytes_, bytes + done, take);
+        frameBytes_ += take;
+        done += take;
+        if (frameBytes_ < frameBytes) {
+            Advance(take, channels, rate, position);
+            break;
+        }
+        frameBytes_ = 0;
         ++frameCount_;
         // At 44100 Hz only every second frame of the job is analysed.
         if (!(rate == 44100 && frameCount_ % 2 == 0)) {
-            const std::int16_t* f = samples + done / 2;
+            const std::int16_t* f = frame_.data();
             double energy = 0.0;
             for (int i = 0; i < n; ++i) {
                 const int v = channels == 1 ? f[i] : (f[2 * i] + f[2 * i + 1]) / 2;
@@ -85,9 +107,12 @@ void Analyser::AnalyseBlock(const std::int16_t* samples, std::size_t byteCount, 
                 energy += static_cast<double>(v) * v;
             }
             fft.Forward(mono_.data(), spectrum_.data());
+            // The frame began (frameBytes - take) bytes before this piece of the block.
+            const double startMs =
+                position.load() - static_cast<double>(frameBytes - take) / 2.0 / channels / rate * 1000.0;
             const int at = tables.AnalysisIndex.load(std::memory_order_relaxed);
             const auto slot = static_cast<std::size_t>(at);
-            tables.AnalysisTime[slot].store(static_cast<std::int64_t>(position.load()), std::memory_order_relaxed);
+            tables.AnalysisTime[slot].store(static_cast<std::int64_t>(startMs), std::memory_order_relaxed);
             tables.AnalysisLevel[slot].store(std::sqrt(energy / n) * 1.5 / 32768.0, std::memory_order_relaxed);
             for (std::size_t b = 0; b < 10; ++b) {
                 const double m = BandMagnitude(n, spectrum_.data(), kEqualizerBands[b].lo, kEqualizerBands[b].hi, rate);
@@ -95,10 +120,9 @@ void Analyser::AnalyseBlock(const std::int16_t* samples, std::size_t byteCount, 
             }
             tables.AnalysisIndex.store(at == AnalysisTables::kSize - 1 ? 0 : at + 1);
         }
-        Advance(frameBytes, channels, rate, position);
+        Advance(take, channels, rate, position);
         std::this_thread::yield();
     }
-    if (done < byteCount) Advance(byteCount - done, channels, rate, position);
 }
 
 }  // namespace tralux::dsp

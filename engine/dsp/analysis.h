@@ -39,7 +39,9 @@ public:
     // Clears the tables and the frame count.
     void Reset(AnalysisTables& tables);
     // One block of output PCM (16-bit interleaved). Always advances position by the block's
-    // duration; in preview also analyses its whole frames into the tables.
+    // duration; in preview also analyses it, frame by frame, into the tables. A frame may span
+    // blocks: decoders and the converter hand over pieces shorter than a frame (1152 or 1024
+    // samples against 2048 at 44100 Hz), which would otherwise never be analysed.
     void AnalyseBlock(const std::int16_t* samples, std::size_t byteCount, int channels, std::uint32_t rate,
                       bool preview, std::atomic<double>& position, AnalysisTables& tables);
 
@@ -48,6 +50,10 @@ private:
 
     fft::RealFftS16 fft9_, fft10_, fft11_;
     std::array<std::int16_t, 2048> mono_{};
+    std::array<std::int16_t, 2 * 2048> frame_{};  // the frame being gathered, interleaved
+    std::size_t frameBytes_ = 0;
+    int frameChannels_ = 0;
+    std::uint32_t frameRate_ = 0;
     std::array<std::int32_t, 2 * 1025> spectrum_{};
     std::uint64_t frameCount_ = 0;  // analysis frames of the job so far
     // The position is kept as base + bytes emitted since, so block sizes do not add rounding.

@@ -72,6 +72,20 @@ TEST(Analysis, OtherRatesAnalyseEveryFrameAndShortBlocksOnlyMove) {
     EXPECT_EQ(AnalysisOrder(48000), 11);
 }
 
+TEST(Analysis, FramesSpanDecoderSizedBlocks) {
+    // 1152-sample stereo blocks at 44100 Hz are shorter than one 2048-sample frame.
+    Fixture f;
+    const auto tone = dsptest::Interleave(dsptest::Sine(440, 44100, 1152 * 16), dsptest::Sine(440, 44100, 1152 * 16));
+    for (int b = 0; b < 16; ++b)
+        f.analyser.AnalyseBlock(tone.data() + b * 2304, 4608, 2, 44100, true, f.position, f.tables);
+    // 18432 samples: 9 whole frames, of which 1, 3, 5, 7 and 9 are analysed.
+    EXPECT_EQ(f.tables.AnalysisIndex.load(), 5);
+    EXPECT_EQ(f.tables.AnalysisTime[1].load(), static_cast<std::int64_t>(2 * 2048 * 1000.0 / 44100));
+    EXPECT_EQ(f.tables.AnalysisTime[4].load(), static_cast<std::int64_t>(8 * 2048 * 1000.0 / 44100));
+    EXPECT_NEAR(f.tables.AnalysisLevel[4].load(), 1.5 / std::sqrt(2.0), 2e-3);
+    EXPECT_DOUBLE_EQ(f.position.load(), 16 * 1152 * 1000.0 / 44100);
+}
+
 TEST(Analysis, IndexWrapsAndResetClears) {
     Fixture f;
     std::vector<std::int16_t> s(512 * 1030, 100);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <memory>
+#include <thread>
 
 #include "dsp_test_util.h"
 #include "engine/dsp/dsp_state.h"
@@ -286,6 +287,36 @@ TEST(Resampler, LinksShareTheJobsControls) {
     const auto out = Convert(d, dsptest::Sine(500, 44100, 10000), 2000);
     EXPECT_EQ(dsptest::PeakAbs(out, 0, out.size()), 0);
     EXPECT_DOUBLE_EQ(pos.load(), 10000 * 1000.0 / 44100);
+}
+
+}  // namespace
+
+namespace {
+
+// The user interface moves the sliders and the switch while a preview converts.
+TEST(Resampler, ControlsChangedFromAnotherThread) {
+    auto d = std::make_unique<DspState>();
+    d->ResamplerStart({44100, 2, 16, 44100, 2, true});
+    const auto in = dsptest::Interleave(dsptest::Noise(44100 * 4, 1), dsptest::Noise(44100 * 4, 2));
+    std::atomic<bool> done{false};
+    std::thread ui([&] {
+        for (int i = 0; !done.load(); ++i) {
+            d->EqualizerOn = i % 3 != 0;
+            d->EqualizerLevels[static_cast<std::size_t>(i % 11)] = (i * 37) % 100;
+            d->EqualizerChanged = true;
+            std::this_thread::yield();
+        }
+    });
+    std::size_t total = 0;
+    for (std::size_t at = 0; at < in.size(); at += 2 * 1152) {
+        const std::size_t n = std::min<std::size_t>(2 * 1152, in.size() - at);
+        total += d->Process(reinterpret_cast<const std::uint8_t*>(in.data() + at), n * 2).size();
+    }
+    total += d->Flush().size();
+    done = true;
+    ui.join();
+    EXPECT_EQ(total, in.size());
+    EXPECT_GT(d->Analysis.AnalysisIndex.load(), 0);
 }
 
 }  // namespace

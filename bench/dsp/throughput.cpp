@@ -1,0 +1,68 @@
+// Speed of the signal stage, in multiples of real time on one core: stereo 16-bit input in
+// one-second blocks (as the WAV loop reads it), for each kind of conversion path, with the
+// equalizer off and on. Usage: bench_dsp_throughput [seconds of audio, default 120]
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <numbers>
+#include <vector>
+
+#include "engine/dsp/dsp_state.h"
+
+namespace {
+
+std::vector<std::int16_t> Music(std::uint32_t rate, std::size_t seconds) {
+    // A few tones and some noise, so no path sees an all-zero or trivial signal.
+    std::vector<std::int16_t> s(2 * rate * seconds);
+    std::uint32_t x = 12345;
+    for (std::size_t i = 0; i < s.size() / 2; ++i) {
+        const double t = static_cast<double>(i) / rate;
+        x = x * 1664525u + 1013904223u;
+        const double n = static_cast<double>(static_cast<int>(x >> 20) - 2048);
+        const double v = 6000 * std::sin(2 * std::numbers::pi * 220 * t) + 3000 * std::sin(2 * std::numbers::pi * 3100 * t) + n;
+        s[2 * i] = static_cast<std::int16_t>(v);
+        s[2 * i + 1] = static_cast<std::int16_t>(-v * 0.7);
+    }
+    return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::size_t seconds = argc > 1 ? static_cast<std::size_t>(std::atoi(argv[1])) : 120;
+    struct Path {
+        std::uint32_t from, to;
+    };
+    const Path paths[] = {{44100, 22050}, {22050, 44100}, {44100, 32000}, {32000, 44100}, {44100, 8000}, {44100, 44100}};
+    std::printf("%-16s %12s %12s\n", "path (stereo)", "eq off", "eq on");
+    double worst = 1e30;
+    for (const auto& p : paths) {
+        const auto input = Music(p.from, seconds);
+        std::printf("%6u -> %-6u", p.from, p.to);
+        for (bool eq : {false, true}) {
+            tralux::dsp::DspState dsp;
+            dsp.EqualizerOn = eq;
+            if (eq) {
+                dsp.EqualizerLevels[0] = 20;
+                dsp.EqualizerLevels[6] = 70;
+                dsp.EqualizerLevels[10] = 45;
+            }
+            dsp.ResamplerStart({p.from, 2, 16, p.to, 2, false});
+            std::size_t outSamples = 0;
+            const auto t0 = std::chrono::steady_clock::now();
+            const std::size_t block = 2 * p.from;
+            for (std::size_t at = 0; at < input.size(); at += block)
+                outSamples += dsp.Process(reinterpret_cast<const std::uint8_t*>(input.data() + at), block * 2).size();
+            outSamples += dsp.Flush().size();
+            const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            const double speed = static_cast<double>(seconds) / secs;
+            if (!(p.from == p.to && !eq)) worst = std::min(worst, speed);
+            std::printf(" %11.0fx", speed);
+            if (outSamples != 2 * static_cast<std::size_t>(p.to) * seconds) std::printf("(len %zu!)", outSamples);
+        }
+        std::printf("\n");
+    }
+    std::printf("slowest converting path: %.0fx real time\n", worst);
+    return 0;
+}
