@@ -1,6 +1,6 @@
 #include "wrappers/enc/l3/frontend.h"
 
-#include "wrappers/enc/l3/simple_front.h"
+#include "wrappers/enc/l3/model_front.h"
 
 namespace mp3enc {
 
@@ -9,7 +9,7 @@ std::unique_ptr<FrontEnd> CreateFrontEnd(const FrontEndParams& p, std::string* e
     if (error) *error = "wrong number of channels on input";
     return nullptr;
   }
-  return std::make_unique<SimpleFrontEnd>(p);
+  return ModelFrontEnd::Create(p, error);
 }
 
 }  // namespace mp3enc

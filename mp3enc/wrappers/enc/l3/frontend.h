@@ -2,6 +2,8 @@
 #include <memory>
 #include <string>
 
+#include "core/quant/bit_alloc.h"
+
 namespace mp3enc {
 
 // What the analysis and psychoacoustic model deliver for one granule and channel.
@@ -14,7 +16,8 @@ struct ChannelAnalysis {
 
 struct GranuleAnalysis {
   ChannelAnalysis ch[2];
-  bool midSide = false;  // the model's wish for this granule (left/right spectra are given)
+  bool midSide = false;    // mid/side wished for (or, with msApplied, used) in this granule
+  bool msApplied = false;  // spectra and allowed distortion are already mid and side
 };
 
 // Analysis filterbank plus psychoacoustic model, one granule at a time.
@@ -28,6 +31,11 @@ class FrontEnd {
   virtual float Bandwidth() const = 0;
   virtual float PeMin() const { return 800.0f; }
   virtual float PeMax() const { return 1500.0f; }
+  // Bit-reservoir tuning of the stream (long and short blocks).
+  virtual void Shapes(ReservoirShape* longShape, ReservoirShape* shortShape) const {
+    *longShape = DefaultLongShape(PeMin(), PeMax());
+    *shortShape = DefaultShortShape(PeMin(), PeMax());
+  }
 };
 
 struct FrontEndParams {

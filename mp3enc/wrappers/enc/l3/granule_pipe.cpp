@@ -13,8 +13,9 @@ std::string FramePipeline::Create(const PipelineConfig& cfg, std::unique_ptr<Fro
   if (!err.empty()) return err;
   if (bs_.channels() != cfg.channels) return "erroneous stereo mode";
   if (!loop_.Create(cfg.bs.sampleRate, cfg.channels, cfg.loop)) return "CreateLoopKernel() failed";
-  alloc_.Init(DefaultLongShape(front_->PeMin(), front_->PeMax()),
-              DefaultShortShape(front_->PeMin(), front_->PeMax()));
+  ReservoirShape ls, ss;
+  front_->Shapes(&ls, &ss);
+  alloc_.Init(ls, ss);
   granules_ = 0;
   return {};
 }
@@ -27,7 +28,9 @@ std::string FramePipeline::EncodeGranule(const float* const pcm[2], std::vector<
   const int nch = cfg_.channels;
   // Mid/side is signalled per frame: the first granule decides for all of them.
   if (gi == 0) frameMs_ = nch == 2 && ga_.midSide && cfg_.bs.stereoMode == 1;
-  if (frameMs_) {
+  // Spectra must match what the frame signals: rotate when the granule disagrees.
+  const bool haveMs = ga_.msApplied && ga_.midSide;
+  if (nch == 2 && haveMs != frameMs_) {
     float* l = ga_.ch[0].xr;
     float* r = ga_.ch[1].xr;
     constexpr float k = 0.70710678f;
