@@ -48,6 +48,11 @@ class DecoderObject {
     ring_.Copy(0, static_cast<size_t>(h.frameBytes), frame_);
     std::memset(frame_ + h.frameBytes, 0, 32);
     ring_.Skip(static_cast<size_t>(h.frameBytes));
+    const size_t tagAt = static_cast<size_t>(4 + h.sideInfoBytes);
+    for (size_t at : {tagAt, tagAt + 2}) {
+      if (at + 4 > static_cast<size_t>(h.frameBytes)) break;
+      if (!std::memcmp(frame_ + at, "Xing", 4) || !std::memcmp(frame_ + at, "Info", 4)) layer3_.SetTaggedEncoder(true);
+    }
     last_ = h;
     hasLast_ = true;
     lastOffset_ = position_ + consumed_;
@@ -78,6 +83,7 @@ class DecoderObject {
     p.frameOffset = lastOffset_;
     return true;
   }
+  void SetTaggedEncoder(bool tagged) { layer3_.SetTaggedEncoder(tagged); }
   int InputRate() const { return hasLast_ ? last_.bitrate / 8 : 0; }
 
   const uint32_t magic = kDecoderMagic;
@@ -164,6 +170,13 @@ Status Mp3DecoderSetPosition(Mp3DecoderHandle handle, int64_t position) {
   DecoderObject* d = Get(handle);
   if (!d) return kErrHandle;
   d->SetPosition(position);
+  return kOk;
+}
+
+Status Mp3DecoderSetTaggedEncoder(Mp3DecoderHandle handle, bool tagged) {
+  DecoderObject* d = Get(handle);
+  if (!d) return kErrHandle;
+  d->SetTaggedEncoder(tagged);
   return kOk;
 }
 

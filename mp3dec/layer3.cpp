@@ -273,7 +273,7 @@ bool Layer3::ReadSideInfo(const FrameHeader& h, const uint8_t* p, SideInfo& si) 
 bool Layer3::DecodeChannel(const FrameHeader& h, const SideInfo& si, int gr, int ch, const uint8_t* data,
                            size_t& bitPos, size_t granuleEnd) {
   const GranuleInfo& g = si.gr[gr][ch];
-  const BandTable& bands = kBands[h.bandIndex];
+  const BandTable& bands = Bands(h);
   BitReader br{data, bitPos};
   int* sf = scalefac_[ch];
   int* slen = slen_[ch];
@@ -510,7 +510,7 @@ void Layer3::Stereo(const FrameHeader& h, const SideInfo& si, int gr) {
   float* l = xr_[0];
   float* r = xr_[1];
   const Constants& k = K();
-  const BandTable& bands = kBands[h.bandIndex];
+  const BandTable& bands = Bands(h);
   const GranuleInfo& g = si.gr[gr][1];
   const int* sf = scalefac_[1];
   const int* slen = slen_[1];
@@ -637,7 +637,7 @@ void Layer3::Stereo(const FrameHeader& h, const SideInfo& si, int gr) {
 
 void Layer3::Reorder(const FrameHeader& h, const GranuleInfo& g, float* xr) {
   if (!(g.windowSwitching && g.blockType == 2)) return;
-  const BandTable& bands = kBands[h.bandIndex];
+  const BandTable& bands = Bands(h);
   const int firstShort = g.mixed ? 3 : 0;
   int start = g.mixed ? bands.longEdge[h.version == 0 ? 8 : 6] : 0;
   float tmp[576];
@@ -654,7 +654,7 @@ void Layer3::AliasReduce(const FrameHeader& h, const GranuleInfo& g, float* xr) 
   int bounds = 31;
   if (g.windowSwitching && g.blockType == 2) {
     if (!g.mixed) return;
-    bounds = kBands[h.bandIndex].longEdge[h.version == 0 ? 8 : 6] / 18 - 1;
+    bounds = Bands(h).longEdge[h.version == 0 ? 8 : 6] / 18 - 1;
   }
   const Constants& k = K();
   for (int sb = 1; sb <= bounds; ++sb) {
@@ -676,7 +676,7 @@ void Layer3::StoreHistory(int ch, const GranuleInfo& g, const FrameHeader& h, co
   const int slot = (hs.newest + 1) & 3;
   hs.newest = slot;
   std::memcpy(hs.spec[slot], xr, sizeof hs.spec[slot]);
-  const BandTable& bands = kBands[h.bandIndex];
+  const BandTable& bands = Bands(h);
   for (int b = 0; b < 22; ++b) {
     float e = 0.0f;
     for (int i = bands.longEdge[b]; i < bands.longEdge[b + 1]; ++i) e += xr[i] * xr[i];
@@ -691,7 +691,7 @@ void Layer3::StoreHistory(int ch, const GranuleInfo& g, const FrameHeader& h, co
 
 void Layer3::Conceal(int ch, const FrameHeader& h, float* xr, GranuleInfo& g) {
   History& hs = history_[ch];
-  const BandTable& bands = kBands[h.bandIndex];
+  const BandTable& bands = Bands(h);
   if (!hs.avgFresh) {
     for (int i = 0; i < 576; ++i) {
       float sum = 0.0f;
@@ -757,7 +757,7 @@ void Layer3::Imdct(int ch, const FrameHeader& h, const GranuleInfo& g, const flo
   float* ov = overlap_[ch];
   // The long subbands of a mixed block use the normal window, whatever the block type.
   const int mixedLong =
-      g.windowSwitching && g.mixed ? kBands[h.bandIndex].longEdge[h.version == 0 ? 8 : 6] / 18 : 0;
+      g.windowSwitching && g.mixed ? Bands(h).longEdge[h.version == 0 ? 8 : 6] / 18 : 0;
   const int blockType = g.windowSwitching ? g.blockType : 0;
   for (int sb = 0; sb < used; ++sb) {
     const float* in = xr + 18 * sb;

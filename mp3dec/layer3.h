@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "mp3dec/frame_header.h"
+#include "mp3dec/tables.h"
 
 namespace mp3dec::detail {
 
@@ -61,6 +62,11 @@ class Layer3 {
   // end. `out` must hold OutputBytes(h, floatOutput).
   FrameResult DecodeFrame(const FrameHeader& h, const uint8_t* frame, void* out, bool floatOutput);
 
+  // Streams carrying a Xing or Info tag come from lame-based encoders, whose 24000 Hz band
+  // table differs from the standard's in one edge; decode them as they were encoded.
+  void SetTaggedEncoder(bool tagged) { taggedEncoder_ = tagged; }
+  bool taggedEncoder() const { return taggedEncoder_; }
+
   int rateShift() const { return rateShift_; }
   bool eightBit() const { return eightBit_; }
   bool monoOutput() const { return mono_; }
@@ -93,7 +99,12 @@ class Layer3 {
   void Synthesize(int ch, const float* sb, int slot, float* pcm);
   void Emit(const FrameHeader& h, int gr, float* pcm[2], int outCh, void* out, bool floatOutput);
 
+  const BandTable& Bands(const FrameHeader& h) const {
+    return h.bandIndex == 4 && taggedEncoder_ ? kBands24Tagged : kBands[h.bandIndex];
+  }
+
   int rateShift_;
+  bool taggedEncoder_ = false;
   bool eightBit_;
   bool mono_;
 
