@@ -24,6 +24,8 @@ void DspState::ResamplerStart(const DspFormat& format) {
         format.OutputChannels > 2)
         throw std::invalid_argument("1 or 2 channels");
     if (format.BitsPerSample != 8 && format.BitsPerSample != 16) throw std::invalid_argument("8 or 16 bits");
+    if (format.SourceRate == 0 || format.OutputRate == 0) throw std::invalid_argument("sample rate 0");
+    started_ = false;
     format_ = format;
     converterChannels_ = (format.SourceChannels == 2 && format.OutputChannels == 2) ? 2 : 1;
     resampler_.Start(format.SourceRate, format.OutputRate, converterChannels_);
@@ -111,7 +113,7 @@ std::span<const std::int16_t> DspState::Finish(std::size_t n) {
     else
         Interleave(resampler_.Output(0), resampler_.Output(1), n, out_.data());
     const std::size_t samples = n * static_cast<std::size_t>(outCh);
-    AnalyseBlock(out_.data(), samples * 2, outCh, format_.OutputRate);
+    if (format_.AnalyseOutput) AnalyseBlock(out_.data(), samples * 2, outCh, format_.OutputRate);
     return {out_.data(), samples};
 }
 

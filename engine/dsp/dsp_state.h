@@ -9,9 +9,13 @@
 //       dsp.ResetAnalysis();  dsp.Position().store(0.0);
 //       dsp.ResamplerStart({SampleRate, Channels, BitsPerSample, OutputRate, OutputChannels,
 //                           /*Preview=*/OutputMode == 0});          // builds the equalizer too
+//       (construct the DspState with DspLinks{&e.EqualizerOn, &e.EqualizerLevels,
+//        &e.EqualizerChanged, &e.PositionMs} so the user interface's fields are the ones read)
 //   source loop sets the start position when it seeks:  dsp.Position().store(StartMs);
 //   ProcessBlock, after the StopRequested check, for every block of input PCM as read:
-//       auto out = dsp.Process(block, byteCount);  // also runs AnalyseBlock (do not repeat it)
+//       auto out = dsp.Process(block, byteCount);  // the block as read: no mixing beforehand;
+//                                                  // also runs AnalyseBlock (do not repeat it,
+//                                                  // nor advance PositionMs elsewhere)
 //       if (!out.empty()) EmitBlock(out.data() as bytes, out.size_bytes());
 //   FlushPipeline (harmless to call twice; the second call gets nothing):
 //       auto tail = dsp.Flush();                   // also runs AnalyseBlock over the tail
@@ -19,6 +23,10 @@
 //       dsp.ResamplerFree();
 //   job end: dsp.ResetAnalysis().
 // The returned spans stay valid until the next Process/Flush/ResamplerFree call.
+// ResamplerStart throws std::invalid_argument for a rate of 0, channels other than 1 or 2 or
+// bits other than 8 or 16: reject such inputs before (unknown format). Everything but the
+// controls belongs to the worker thread; the user interface only writes EqualizerOn, the
+// levels and EqualizerChanged, and reads PositionMs and the Analysis tables.
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -40,6 +48,9 @@ struct DspFormat {
     std::uint32_t OutputRate = 44100;
     std::uint16_t OutputChannels = 2;  // 1 or 2
     bool Preview = false;              // analyse for the display; otherwise only the position moves
+    // Process and Flush run AnalyseBlock over their output (advancing the position). Off: the
+    // caller calls AnalyseBlock itself before emitting.
+    bool AnalyseOutput = true;
 };
 
 // Controls the user interface writes while a job runs. A null pointer means the DspState's
@@ -93,10 +104,11 @@ public:
     // The ProcessBlock stage: one block of input PCM (whole frames of the source format) to
     // interleaved 16-bit PCM at the output rate and channel count. Mixes stereo to mono before
     // converting, converts mono once and doubles it for stereo output. Runs AnalyseBlock over
-    // the result. Empty before ResamplerStart and after Flush.
+    // the result (unless AnalyseOutput is off). Empty before ResamplerStart and after Flush.
     std::span<const std::int16_t> Process(const std::uint8_t* block, std::size_t byteCount);
     // Drains everything still held (the last frame padded with silence); the job's output then
-    // lasts ceil(input frames * OutputRate / SourceRate) frames. Runs AnalyseBlock over it.
+    // lasts ceil(input frames * OutputRate / SourceRate) frames. Runs AnalyseBlock over it
+    // (unless AnalyseOutput is off).
     // A second call returns nothing.
     std::span<const std::int16_t> Flush();
 

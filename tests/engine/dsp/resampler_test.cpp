@@ -273,6 +273,24 @@ TEST(Resampler, PositionFollowsEmittedAudio) {
     EXPECT_EQ(c->PositionMs.load(), 2500.0);
 }
 
+TEST(Resampler, CallerMayAnalyseItself) {
+    DspState d;
+    d.ResamplerStart({44100, 2, 16, 44100, 2, false, /*AnalyseOutput=*/false});
+    std::vector<std::int16_t> second(88200);
+    const auto out = d.Process(reinterpret_cast<const std::uint8_t*>(second.data()), 176400);
+    EXPECT_EQ(d.PositionMs.load(), 0.0);
+    d.AnalyseBlock(out.data(), out.size_bytes(), 2, 44100);
+    EXPECT_EQ(d.PositionMs.load(), 1000.0);
+}
+
+TEST(Resampler, RejectsImpossibleFormats) {
+    DspState d;
+    EXPECT_THROW(d.ResamplerStart({0, 2, 16, 44100, 2, false}), std::invalid_argument);
+    EXPECT_THROW(d.ResamplerStart({44100, 3, 16, 44100, 2, false}), std::invalid_argument);
+    EXPECT_THROW(d.ResamplerStart({44100, 2, 24, 44100, 2, false}), std::invalid_argument);
+    EXPECT_TRUE(d.Flush().empty());
+}
+
 TEST(Resampler, LinksShareTheJobsControls) {
     std::atomic<bool> on{true};
     std::array<std::atomic<int>, kEqualizerLevels> levels;
