@@ -24,7 +24,7 @@ struct Decoded {
   int sampleRate = 0;
   int frames = 0;
   int concealed = 0;
-  std::vector<mp3dec::Status> statuses;  // every status other than the sync warnings
+  std::vector<mp3dec::Status> statuses;  // every status but "searching" and "need data"
 };
 
 // Feeds `bytes` in pieces of `piece` bytes and decodes until the decoder reports the end.
@@ -56,7 +56,7 @@ inline Decoded DecodeAll(const std::vector<uint8_t>& bytes, size_t piece = 4096,
       ++d.frames;
       if (s != mp3dec::kOk) ++d.concealed;
     }
-    if ((s >> 30) != 2) d.statuses.push_back(s);
+    if (s != mp3dec::kSyncSearched && s != mp3dec::kSyncNeedData) d.statuses.push_back(s);
   }
   mp3dec::Mp3DecoderDelete(h);
   return d;
