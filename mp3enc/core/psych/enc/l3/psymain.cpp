@@ -455,5 +455,10 @@ const PsyGranuleOutput& PsychoacousticModel::Output() const { return impl_->out;
 const PsyParams& PsychoacousticModel::Params() const { return impl_->params; }
 float PsychoacousticModel::Bandwidth() const { return impl_->params.lng.bandwidth; }
 const PsyModelConfig& PsychoacousticModel::Config() const { return impl_->config; }
+const float* PsychoacousticModel::LongTonality(int channel, int* count) const {
+  const auto& t = impl_->ch[static_cast<size_t>(channel)]->thr.Long().tone;
+  if (count) *count = static_cast<int>(t.size());
+  return t.data();
+}
 
 }  // namespace mp3enc

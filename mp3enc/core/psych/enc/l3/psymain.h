@@ -93,6 +93,8 @@ class PsychoacousticModel {
   // Samples from the start of the input to the matching sample of a decoder's output.
   static constexpr int kDelay = 1633;
   const PsyModelConfig& Config() const;
+  // Tonality per long-analysis partition of a channel in the last granule (diagnostics).
+  const float* LongTonality(int channel, int* count) const;
 
  private:
   explicit PsychoacousticModel(std::unique_ptr<PsyModelImpl> impl);

@@ -162,9 +162,11 @@ void ThresholdChannel::Init(const PsyParams& params, const PartitionTable* longP
   nbPre_.assign(maxCb, 0.0f);
   long_.e.assign(longPt->count, 0.0f);
   long_.thr.assign(longPt->count, 0.0f);
+  long_.tone.assign(longPt->count, 0.0f);
   for (auto& s : short_) {
     s.e.assign(shortPt->count, 0.0f);
     s.thr.assign(shortPt->count, 0.0f);
+    s.tone.assign(shortPt->count, 0.0f);
   }
 }
 
@@ -206,6 +208,7 @@ void ThresholdChannel::Block(const PsyBlockParams& prm, const PartitionTable& pt
     double cb = ecb > 0 ? ctb / ecb : 0.5;
     cb = std::clamp(cb, 0.05, 0.5);
     const double tone = -std::log10(2 * cb);
+    out->tone[b] = static_cast<float>(tone);
     double snr = p.aboveLimit ? fixedSnr : nmt * (1 - tone) + p.tmn * tone + p.bmax;
     const double spread = ecb * p.norm;
     nb_[b] = static_cast<float>(spread * std::pow(10.0, -snr / 10) + p.quiet);

@@ -24,6 +24,7 @@ float PerceptualEntropy(const PartitionTable& pt, const float* e, const float* t
 struct BlockThresholds {
   std::vector<float> e;    // partition energy
   std::vector<float> thr;  // threshold after pre-echo control
+  std::vector<float> tone; // tonality 0 (noise) .. 1 (tone)
   float pe = 0;
 };
 
