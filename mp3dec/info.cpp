@@ -116,7 +116,8 @@ bool InfoObject::Probe(const uint8_t* bytes, size_t length, int64_t fileLength) 
     info_.durationMs = ClampToInt(info_.fileLength / (info_.bitrate / 8.0) * 1000.0, 0, INT64_MAX / 2);
 
   const size_t off = static_cast<size_t>(info_.firstFrameOffset);
-  ParseVbrHeaders(bytes + off, length - off, first);
+  // A VBR header and its table lie inside the first frame.
+  ParseVbrHeaders(bytes + off, std::min(length - off, static_cast<size_t>(first.frameBytes)), first);
   return true;
 }
 

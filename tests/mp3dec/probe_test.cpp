@@ -132,8 +132,10 @@ std::vector<uint8_t> VbriStream(uint16_t framesPerEntry, uint16_t entries, size_
   PutBe(first, at + 20, 2, 2);        // scale
   PutBe(first, at + 22, 2, 2);        // entry size
   PutBe(first, at + 24, framesPerEntry, 2);
+  const size_t frameSize = first.size();
+  first.resize(std::max(frameSize, at + 26 + 2 * size_t{entries}));
   for (int i = 0; i < entries; ++i) PutBe(first, at + 26 + 2 * i, 25000, 2);  // 50000 bytes each
-  if (keep) first.resize(keep);
+  first.resize(keep ? keep : frameSize);  // a table longer than the frame is cut off
   auto stream = first;
   const auto rest = mp3test::Repeat(MakeFrame(Stereo128()), 20);
   stream.insert(stream.end(), rest.begin(), rest.end());
