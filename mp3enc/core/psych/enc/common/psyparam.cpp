@@ -104,11 +104,12 @@ constexpr ThrTelling kThrTelling[10] = {
     {128001, 320000, 6000, 6000, 5.0f, 2.0f, 30, 30, 18, 18, 0.001f, 0, 3, 6, 8},
 };
 
-// Absolute threshold of hearing (dB SPL) at frequency f.
+// Absolute threshold of hearing (dB SPL) at frequency f, capped at 70 dB so that the top
+// Bark band (centre near 18 kHz) still lets the wide bandwidths of the high rates through.
 double AthDb(double f) {
   const double k = std::max(f, 20.0) / 1000.0;
   const double db = 3.64 * std::pow(k, -0.8) - 6.5 * std::exp(-0.6 * (k - 3.3) * (k - 3.3)) + 1e-3 * k * k * k * k;
-  return std::min(db, 100.0);
+  return std::min(db, 70.0);
 }
 
 // Frequency at a Bark value (the Bark formula inverted by bisection).
@@ -128,7 +129,13 @@ void FillThrSet(const ThrTelling& t, bool shortSet, float* v) {
   // The reference level maps an energy of 16887.8 per long-analysis line to -2 dB SPL; the
   // short analysis has a quarter of the lines, so its per-line noise energy is 6 dB lower.
   v[kThrAth0] = shortSet ? 4.04f : -1.98f;
-  for (int z = 0; z < 25; ++z) v[kThrAth + z] = static_cast<float>(AthDb(HzOfBark(z + 0.5)));
+  // Per line: the threshold of a critical band spread over the long analysis lines it holds
+  // (43 Hz apart at 44100 Hz), so that noise filling a band is judged as a whole.
+  for (int z = 0; z < 25; ++z) {
+    const double f = HzOfBark(z + 0.5);
+    const double band = 25.0 + 75.0 * std::pow(1.0 + 1.4 * (f / 1000) * (f / 1000), 0.69);
+    v[kThrAth + z] = static_cast<float>(AthDb(f) - 10.0 * std::log10(std::max(1.0, band / (44100.0 / 1024))));
+  }
   // [27..51] per-Bark offsets: zero (stereo adds its own below).
   v[kThrNoLowSpread] = 0;
   v[kThrHole] = 0;
