@@ -151,6 +151,58 @@ TEST(Entropy, PartitionsBelowTheirThresholdAddNothing) {
   EXPECT_EQ(PerceptualEntropy(pt, quiet, thr), 0.0f);
 }
 
+TEST(Thresholds, PreEchoControlLimitsTheRiseAfterSilence) {
+  PsyParams p;
+  ASSERT_TRUE(BuildPsyParams(nullptr, 44100, 64000, false, &p, nullptr));
+  PartitionTable lpt, spt;
+  ASSERT_TRUE(BuildPartitionTable(p.lng, 44100, &lpt, nullptr));
+  ASSERT_TRUE(BuildPartitionTable(p.shrt, 44100, &spt, nullptr));
+  ThresholdChannel t;
+  t.Init(p, &lpt, &spt);
+  std::vector<float> zl(512, 0.0f), zs(128, 0.0f);
+  const float* sre[3] = {zs.data(), zs.data(), zs.data()};
+  for (int g = 0; g < 3; ++g) t.Process(zl.data(), zl.data(), sre, sre);
+  for (int b = 0; b < lpt.count; ++b) EXPECT_FLOAT_EQ(t.Long().thr[b], lpt.p[b].quiet);
+  EXPECT_EQ(t.Long().pe, 0.0f);
+  std::mt19937 rng(8);
+  std::normal_distribution<float> nd(0, 3e5);
+  std::vector<float> re(512), im(512);
+  auto loud = [&] {
+    for (int k = 0; k < 512; ++k) {
+      re[k] = nd(rng);
+      im[k] = nd(rng);
+    }
+    t.Process(re.data(), im.data(), sre, sre);
+  };
+  loud();
+  // rpmin is 0 for long blocks: the onset may pull the threshold down to rpre times the
+  // quiet threshold of the silent granule before, with no floor.
+  const float rpre = p.lng.thr[kThrRpre];
+  int limited = 0;
+  for (int b = 0; b < lpt.count; ++b) {
+    EXPECT_LE(t.Long().thr[b], rpre * lpt.p[b].quiet * 1.0001f) << b;
+    limited += t.Long().thr[b] < 0.5f * t.Long().e[b];
+  }
+  EXPECT_GT(limited, lpt.count / 2);
+  const float onsetPe = t.Long().pe;
+  for (int g = 0; g < 6; ++g) loud();
+  EXPECT_LT(t.Long().pe, onsetPe);  // steady noise needs fewer bits than its onset
+}
+
+TEST(Thresholds, AdaptionTakesTheMinimumInTheLowestBands) {
+  AdaptTable at;
+  at.bands = 2;
+  at.begin = {0, 2, 4};
+  at.part = {0, 1, 2, 3};
+  const float ratio[4] = {0.1f, 0.3f, 0.2f, 0.6f};
+  float band[2];
+  AdaptRatios(at, ratio, 1, band);
+  EXPECT_FLOAT_EQ(band[0], 0.1f);
+  EXPECT_FLOAT_EQ(band[1], 0.4f);
+  AdaptRatios(at, ratio, 0, band);
+  EXPECT_FLOAT_EQ(band[0], 0.2f);
+}
+
 TEST(Model, SilenceAndHostileInputStayFinite) {
   auto m = Model(2, 44100, 128000, true, true);
   std::vector<float> pcm(1152, 0.0f);

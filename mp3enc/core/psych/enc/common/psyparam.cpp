@@ -231,7 +231,7 @@ void ApplyBlockOptions(OptionStore* o, bool shortKind, PsyBlockParams* p) {
   ReadFloat(o, name("TONE_LIMIT_FREQ", S).c_str(), 0, big, &p->thr[kThrToneLimitFreq],
             "Frequency limit for which tonality is computed");
   int cbMode = static_cast<int>(p->thr[kThrCbMode]);
-  ReadInt(o, name("CB_MODE", S).c_str(), 0, p->sfb.bandCount, &cbMode,
+  ReadInt(o, name("CB_MODE", S).c_str(), 0, p->lines, &cbMode,
           "Number of sfb's where min. threshold is used in adapt");
   p->thr[kThrCbMode] = static_cast<float>(cbMode);
   int chaos = static_cast<int>(p->thr[kThrChaosMethod]);
