@@ -99,6 +99,75 @@ TEST(BlockSwitching, BlmForcesTheWindow) {
   }
 }
 
+bool LegalSuccessor(int prev, int next) {
+  switch (prev) {
+    case 0:
+    case 3:
+      return next == 0 || next == 1;
+    case 1:
+      return next == 2;
+    case 2:
+      return next == 2 || next == 3;
+  }
+  return false;
+}
+
+TEST(BlockSwitching, EveryStreamConfigurationSequencesLegally) {
+  // Every rate and every listed bit rate: clicks over a faint noise floor, windows follow the
+  // rules and the outputs stay finite.
+  for (int channels : {1, 2}) {
+    for (int rate : IsoSampleRates()) {
+      for (int bitRate : {8000, 16000, 24000, 32000, 48000, 64000, 96000, 128000, 192000, 320000}) {
+        const StreamParamRow* row = FindStreamParamRow(channels, bitRate);
+        if (!row || row->preferredRate == 0) continue;
+        PsyModelConfig c;
+        c.channels = channels;
+        c.sampleRate = rate;
+        c.bitRate = bitRate;
+        c.granulesPerFrame = rate >= 32000 ? 2 : 1;
+        c.intensity = row->intensity != 0;
+        c.midSide = row->midSide != 0;
+        ErrorChain err;
+        auto m = PsychoacousticModel::Create(c, nullptr, &err);
+        if (!m) {
+          EXPECT_FALSE(err.empty());  // no codParam row for this pairing
+          continue;
+        }
+        std::mt19937 rng(static_cast<unsigned>(rate + bitRate));
+        std::normal_distribution<float> nd(0, 3);
+        std::uniform_real_distribution<float> burst(-30000, 30000);
+        std::vector<float> pcm(576 * channels);
+        int prev = 0, shorts = 0;
+        for (int g = 0; g < 40; ++g) {
+          for (int i = 0; i < 576; ++i)
+            for (int ch = 0; ch < channels; ++ch)
+              pcm[576 * ch + i] = nd(rng) + ((g % 10 == 5 && i >= 200 && i < 264) ? burst(rng) : 0.0f);
+          m->Advance(pcm.data());
+          const auto& o = m->Output();
+          const int t = o.ch[0].blockType;
+          ASSERT_TRUE(LegalSuccessor(prev, t)) << rate << " " << bitRate << " g" << g << ": " << prev << "->" << t;
+          shorts += t == 2;
+          prev = t;
+          for (int ch = 0; ch < channels; ++ch) {
+            ASSERT_EQ(o.ch[ch].blockType, t);
+            for (float v : o.ch[ch].spectrum) ASSERT_TRUE(std::isfinite(v));
+            ASSERT_TRUE(std::isfinite(o.ch[ch].pe));
+            if (t == 2) {
+              for (auto& r : o.ch[ch].xminShort)
+                for (float v : r) ASSERT_TRUE(std::isfinite(v) && v > 0);
+            } else {
+              for (float v : o.ch[ch].xminLong) ASSERT_TRUE(std::isfinite(v) && v > 0);
+            }
+          }
+        }
+        EXPECT_GT(shorts, 0) << rate << " " << bitRate;
+        EXPECT_GT(m->Bandwidth(), 0.0f);
+        EXPECT_LE(m->Bandwidth(), rate / 2.0f);
+      }
+    }
+  }
+}
+
 TEST(BlockSwitching, JointDecisionTable) {
   EXPECT_EQ(JointBlockType(JointBlockType(0, 0), 3), 3);  // long + stop -> stop
   EXPECT_EQ(JointBlockType(JointBlockType(0, 0), 1), 1);  // long + start -> start

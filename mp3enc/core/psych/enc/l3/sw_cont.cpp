@@ -10,10 +10,11 @@ namespace {
 // Subband groups of the controller, lowest first (32 subbands in all).
 constexpr int kGroupWidth[kSwitchBands] = {1, 1, 1, 1, 2, 2, 2, 2, 4, 4, 4, 8};
 
+// The model's threshold-in-quiet curve, with its cap.
 double AthDbSpl(double f) {
   const double k = std::max(f, 20.0) / 1000.0;
   return std::min(3.64 * std::pow(k, -0.8) - 6.5 * std::exp(-0.6 * (k - 3.3) * (k - 3.3)) + 1e-3 * k * k * k * k,
-                  100.0);
+                  70.0);
 }
 
 }  // namespace
