@@ -30,14 +30,17 @@ constexpr int kNoIntensity = -1;
 constexpr int kIntensityScaleLsf = 1;
 
 struct PsyChannelOutput {
-  alignas(16) float spectrum[kGranuleSamples];  // lines to quantize; short: band, window, line order; M/S and intensity applied
+  // Lines to quantize (16-bit PCM scale), cleared above the low-pass line; short blocks in band,
+  // window, line order (mixed: 36 long lines first). With M/S on: 0 = mid, 1 = side. Above the
+  // intensity bound channel 0 holds the combined signal and channel 1 zeros.
+  alignas(16) float spectrum[kGranuleSamples];
   int blockType = kBlockLong;          // 0..6, identical in all channels of a granule
   bool mixed = false;                  // blockType is 4, 5 or 6
   float pe = 0;                        // bit demand: long PE, or sum of the three short PEs
   float peLong = 0;                    // perceptual entropy of the long analysis
   float peShort[3] = {};               // perceptual entropy of each short window
-  int longBands = 0;                   // long bands carrying xminLong (22; mixed: 8 MPEG-1, 6 otherwise)
-  float xminLong[kSfbMaxLong] = {};    // allowed distortion energy per long band
+  int longBands = 0;                   // long bands carrying xminLong (22; short: 0; mixed: 8 MPEG-1, 6 otherwise)
+  float xminLong[kSfbMaxLong] = {};    // allowed distortion energy per long band (1 where the band is empty)
   float xminShort[kSfbMaxShort][3] = {};  // allowed distortion energy per short band and window (mixed: from band 3)
   float energyLong[kSfbMaxLong] = {};  // energy of spectrum per long band
   float energyShort[kSfbMaxShort][3] = {};  // energy per short band and window
