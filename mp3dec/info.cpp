@@ -61,7 +61,7 @@ bool InfoObject::Probe(const uint8_t* bytes, size_t length, int64_t fileLength) 
   vbriPos_.clear();
   vbriFramesPerEntry_ = 0;
   if (!bytes || length == 0) return false;
-  if (fileLength < static_cast<int64_t>(length)) fileLength = static_cast<int64_t>(length);
+  if (fileLength < 0) fileLength = 0;
 
   size_t start = Mp3Id3v2Size(bytes, length);
   if (start >= length) return false;  // the caller must skip a tag larger than what it gave us
@@ -72,7 +72,7 @@ bool InfoObject::Probe(const uint8_t* bytes, size_t length, int64_t fileLength) 
   finder.Reset();
   size_t fed = start;
   int64_t ringStart = static_cast<int64_t>(start);  // stream offset of the ring's read position
-  double sumChannels = 0, sumRate = 0, sumBitrate = 0;
+  double sumRate = 0, sumBitrate = 0;
   int frames = 0;
   int firstBitrate = -1;
   bool varies = false;
@@ -96,7 +96,6 @@ bool InfoObject::Probe(const uint8_t* bytes, size_t length, int64_t fileLength) 
     }
     if (firstBitrate < 0) firstBitrate = h.bitrate;
     if (h.bitrate != firstBitrate) varies = true;
-    sumChannels += h.channels;
     sumRate += h.sampleRate;
     sumBitrate += h.bitrate;
     ++frames;
@@ -105,7 +104,8 @@ bool InfoObject::Probe(const uint8_t* bytes, size_t length, int64_t fileLength) 
   }
   if (frames == 0) return false;
 
-  info_.channels = static_cast<int>(std::lround(sumChannels / frames));
+  // Frames may switch between mono and stereo; the first frame's count is the stream's.
+  info_.channels = first.channels;
   info_.sampleRate = static_cast<int>(std::lround(sumRate / frames));
   info_.bitrate = static_cast<int>(std::lround(sumBitrate / frames));
   info_.variableBitrate = varies;

@@ -41,7 +41,7 @@ const char* StatusText(Status s);
 
 struct Mp3StreamInfo {
   int bitrate = 0;  // bit/s (average over the probed frames, or from the VBR header)
-  int channels = 0;
+  int channels = 0;  // of the first frame
   int sampleRate = 0;
   int64_t durationMs = 0;
   bool variableBitrate = false;

@@ -2,16 +2,185 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <vector>
 
+#include "engine/job/engine_state.h"
 #include "engine/job/errors.h"
+#include "engine/job/job.h"
+#include "mp3dec/mp3dec.h"
 
-// Placeholder until the decoder lands: no MPEG stream is recognised.
 namespace tralux {
 
-bool ProbeMp3(File&, StreamInfo&, bool) { return false; }
-bool Mp3InputOpen() { return false; }
-void Mp3InputClose() {}
-std::size_t Mp3SourceLoop(File&, const StreamInfo&) { throw JobError(kErrCodecInit); }
+namespace {
+
+constexpr std::size_t kProbeBytes = 8192;
+constexpr std::size_t kInputBytes = 2048;
+constexpr std::size_t kOutputBytes = 4608;  // one frame of 1152 stereo 16-bit samples
+
+// A stream-information object and a decoder created together.
+struct DecoderPair {
+    mp3dec::Mp3InfoHandle info;
+    mp3dec::Mp3DecoderHandle decoder;
+
+    bool Open() {
+        Close();
+        if (mp3dec::Mp3InfoCreate(info) != mp3dec::kOk) return false;
+        if (mp3dec::Mp3DecoderCreate(decoder, 0, false, false) != mp3dec::kOk) {
+            Close();
+            return false;
+        }
+        return true;
+    }
+    void Close() {
+        if (info.object) mp3dec::Mp3InfoDelete(info);
+        if (decoder.object) mp3dec::Mp3DecoderDelete(decoder);
+    }
+    ~DecoderPair() { Close(); }
+};
+
+// The job's pair; only the job's worker thread touches it.
+DecoderPair& JobPair() {
+    static DecoderPair pair;
+    return pair;
+}
+
+// Offset of the first byte after the ID3 version 2 tags at the start of the file.
+std::uint64_t SkipId3v2(File& file) {
+    const std::uint64_t length = file.Length();
+    std::uint64_t at = 0;
+    for (int tags = 0; tags < 8 && at + 10 <= length; ++tags) {
+        std::uint8_t head[10];
+        file.Seek(at);
+        if (!file.ReadExact(head, sizeof head)) break;
+        const std::size_t size = mp3dec::Mp3Id3v2Size(head, sizeof head);
+        if (size == 0) break;
+        at = std::min<std::uint64_t>(length, at + size);
+    }
+    return at;
+}
+
+// Probes the stream from the start of the file (after leading tags). Returns the offset the
+// probed bytes started at, or -1 when no stream was found.
+std::int64_t ProbeFromStart(File& file, const mp3dec::Mp3InfoHandle& info) {
+    const std::uint64_t start = SkipId3v2(file);
+    const std::uint64_t length = file.Length();
+    std::vector<std::uint8_t> bytes(kProbeBytes);
+    file.Seek(start);
+    const std::size_t got = file.Read(bytes.data(), bytes.size());
+    if (got == 0) return -1;
+    // Duration and seek positions are computed over the stream alone, without a trailing tag.
+    std::uint64_t streamEnd = length;
+    if (length >= start + 128) {
+        std::uint8_t tag[3];
+        file.Seek(length - 128);
+        if (file.ReadExact(tag, 3) && std::memcmp(tag, "TAG", 3) == 0) streamEnd = length - 128;
+    }
+    if (!mp3dec::Mp3InfoProbe(info, bytes.data(), got, static_cast<std::int64_t>(streamEnd - start))) return -1;
+    return static_cast<std::int64_t>(start);
+}
+
+std::string FileTitle(const File& file) {
+    return std::filesystem::path(file.Path()).stem().string();
+}
+
+}  // namespace
+
+bool ProbeMp3(File& file, StreamInfo& info, bool clear) {
+    DecoderPair pair;
+    if (!pair.Open()) return false;
+    if (clear) {
+        info = StreamInfo{};
+        info.Kind = kKindMp3;
+    }
+    const std::uint64_t keep = file.Position();
+    const std::int64_t start = ProbeFromStart(file, pair.info);
+    if (start >= 0) {
+        const mp3dec::Mp3StreamInfo& si = *mp3dec::Mp3InfoGet(pair.info);
+        info.SampleRate = static_cast<std::uint32_t>(si.sampleRate);
+        info.Channels = static_cast<std::uint16_t>(si.channels);
+        info.BitsPerSample = 16;
+        info.BitRate = info.BitRate2 = static_cast<std::uint32_t>(si.bitrate);
+        info.DataSize = file.Length();
+        info.BlockAlign = 1;
+        info.CodecName = "MP3";
+        info.Title = FileTitle(file);
+        info.DurationMs = static_cast<std::uint32_t>(std::min<std::int64_t>(si.durationMs, UINT32_MAX));
+        info.FirstFrameOffset = static_cast<std::uint64_t>(start + si.firstFrameOffset);
+        ReadId3v1(file, info.Title, info.Artist, info.Copyright);
+    }
+    file.Seek(keep);
+    return info.SampleRate != 0;
+}
+
+bool Mp3InputOpen() { return JobPair().Open(); }
+
+void Mp3InputClose() { JobPair().Close(); }
+
+std::size_t Mp3SourceLoop(File& file, const StreamInfo& info) {
+    EngineState& e = Engine();
+    DecoderPair& pair = JobPair();
+    if (!pair.info.object || !pair.decoder.object) throw JobError(kErrCodecInit);
+    const std::uint32_t startMs = e.StartMs.load();
+    e.PositionMs.store(startMs);
+    e.PlaybackStartMs.store(startMs);
+
+    // Probe again from the start of the file: the VBR table lives in the first frame.
+    const std::int64_t start = ProbeFromStart(file, pair.info);
+    if (start < 0) return 0;
+    const std::int64_t offset = start + mp3dec::Mp3InfoSeekOffset(pair.info, startMs);
+    file.Seek(static_cast<std::uint64_t>(offset));
+    mp3dec::Mp3DecoderReset(pair.decoder);
+    mp3dec::Mp3DecoderSetTaggedEncoder(pair.decoder, mp3dec::Mp3InfoGet(pair.info)->vbrHeader);
+
+    std::vector<std::uint8_t> input(kInputBytes);
+    std::size_t fill = 0, used = 0;  // counts start empty for every loop
+    bool ended = false;
+    std::vector<std::uint8_t> output(kOutputBytes);
+    std::vector<std::uint8_t> converted(kOutputBytes);
+    const int channels = info.Channels;
+    std::size_t total = 0;
+    while (!mp3dec::Mp3DecoderIsEof(pair.decoder)) {
+        if (used == fill && !ended) {
+            fill = file.Read(input.data(), input.size());
+            used = 0;
+            // The decoder still holds whole frames when the file runs out: mark the end and
+            // keep decoding until it reports the end of the data.
+            if (fill < input.size()) {
+                mp3dec::Mp3DecoderEndOfInput(pair.decoder);
+                ended = true;
+            }
+        }
+        if (used < fill) {
+            std::size_t accepted = 0;
+            mp3dec::Mp3DecoderFeed(pair.decoder, input.data() + used, fill - used, accepted);
+            used += accepted;
+        }
+        std::size_t produced = 0;
+        const mp3dec::Status s = mp3dec::Mp3DecoderDecode(pair.decoder, output.data(), output.size(), produced);
+        if (!mp3dec::StatusOutputValid(s) || produced == 0) continue;
+        mp3dec::Mp3FrameProperties p;
+        mp3dec::Mp3DecoderProperties(pair.decoder, p);
+        std::uint8_t* block = output.data();
+        std::size_t bytes = produced;
+        // Frames may switch between mono and stereo: every block keeps the announced format.
+        if (p.outputChannels != channels && channels >= 1 && channels <= 2) {
+            const auto* in = reinterpret_cast<const std::int16_t*>(output.data());
+            auto* out = reinterpret_cast<std::int16_t*>(converted.data());
+            const std::size_t frames = produced / 2 / static_cast<std::size_t>(p.outputChannels);
+            if (channels == 1) {
+                for (std::size_t i = 0; i < frames; ++i) out[i] = static_cast<std::int16_t>((in[2 * i] + in[2 * i + 1]) / 2);
+                bytes = frames * 2;
+            } else {
+                for (std::size_t i = 0; i < frames; ++i) out[2 * i] = out[2 * i + 1] = in[i];
+                bytes = frames * 4;
+            }
+            block = converted.data();
+        }
+        total += ProcessBlock(block, bytes, info);
+    }
+    return total;
+}
 
 bool ReadId3v1(File& file, std::string& title, std::string& artist, std::string& comment) {
     const std::uint64_t keep = file.Position();

@@ -1,0 +1,226 @@
+// The engine's MP3 input: probing, ID3 texts, and whole conversions through the job driver.
+#include "engine/outputs/mp3_input.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <map>
+
+#include "engine/job/engine_state.h"
+#include "engine/job/job.h"
+#include "mp3dec/decode_util.h"
+#include "mp3dec/synth_stream.h"
+#include "platform/notify/notifier.h"
+#include "support/wav_builder.h"
+
+namespace tralux {
+namespace {
+
+using test::TempDir;
+
+void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::uint8_t> Id3v1(const std::string& title, const std::string& artist, const std::string& comment) {
+    std::vector<std::uint8_t> tag(128, ' ');
+    std::memcpy(tag.data(), "TAG", 3);
+    std::memcpy(tag.data() + 3, title.data(), title.size());
+    std::memcpy(tag.data() + 33, artist.data(), artist.size());
+    std::memcpy(tag.data() + 97, comment.data(), comment.size());
+    tag[127] = 255;
+    return tag;
+}
+
+std::vector<std::uint8_t> Id3v2(std::size_t body) {
+    std::vector<std::uint8_t> tag = {'I', 'D', '3', 3, 0, 0,
+                                     static_cast<std::uint8_t>((body >> 21) & 0x7F),
+                                     static_cast<std::uint8_t>((body >> 14) & 0x7F),
+                                     static_cast<std::uint8_t>((body >> 7) & 0x7F),
+                                     static_cast<std::uint8_t>(body & 0x7F)};
+    tag.resize(10 + body, 0xFF);  // sync-like bytes inside the tag must not be taken for frames
+    return tag;
+}
+
+// Mono 44100 Hz frames at 32 kbit/s with sound in both granules.
+std::vector<std::uint8_t> ToneStream(int frames) {
+    return mp3test::Repeat(mp3test::MakeFrame(mp3test::ToneFrame()), frames);
+}
+
+std::vector<std::uint8_t> StereoStream(int frames) {
+    mp3test::FrameSpec s = mp3test::ToneFrame();
+    s.mono = false;
+    return mp3test::Repeat(mp3test::MakeFrame(s), frames);
+}
+
+std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST(ProbeMp3Test, FillsTheStreamDescription) {
+    TempDir dir;
+    const std::string path = dir / "My Song.mp3";
+    WriteBytes(path, StereoStream(100));
+    File f;
+    f.Open(path, File::Mode::Read);
+    f.Seek(4);
+    StreamInfo info;
+    ASSERT_TRUE(ProbeMp3(f, info, true));
+    EXPECT_EQ(info.Kind, kKindMp3);
+    EXPECT_EQ(info.SampleRate, 44100u);
+    EXPECT_EQ(info.Channels, 2);
+    EXPECT_EQ(info.BitsPerSample, 16);
+    EXPECT_EQ(info.BitRate, 32000u);
+    EXPECT_EQ(info.BitRate2, 32000u);
+    EXPECT_EQ(info.DataSize, 10400u);
+    EXPECT_EQ(info.BlockAlign, 1);
+    EXPECT_EQ(info.CodecName, "MP3");
+    EXPECT_EQ(info.Title, "My Song");
+    EXPECT_EQ(info.DurationMs, 2600u);
+    EXPECT_EQ(info.FirstFrameOffset, 0u);  // the first frame at offset 0 is found
+    EXPECT_EQ(f.Position(), 4u);
+}
+
+TEST(ProbeMp3Test, ShortFilesAndLargeId3v2Tags) {
+    TempDir dir;
+    File f;
+    StreamInfo info;
+    WriteBytes(dir / "one.mp3", ToneStream(1));
+    f.Open(dir / "one.mp3", File::Mode::Read);
+    EXPECT_TRUE(ProbeMp3(f, info, true));
+    f.Close();
+
+    // A picture far larger than the probe's 8192 bytes.
+    WriteBytes(dir / "tagged.mp3", Id3v2(30000) + ToneStream(50));
+    f.Open(dir / "tagged.mp3", File::Mode::Read);
+    ASSERT_TRUE(ProbeMp3(f, info, true));
+    EXPECT_EQ(info.FirstFrameOffset, 30010u);
+    EXPECT_EQ(info.SampleRate, 44100u);
+    EXPECT_EQ(info.Channels, 1);
+    EXPECT_EQ(info.DurationMs, 1300u);
+    f.Close();
+
+    WriteBytes(dir / "noise.mp3", std::vector<std::uint8_t>(20000, 0x41));
+    f.Open(dir / "noise.mp3", File::Mode::Read);
+    EXPECT_FALSE(ProbeMp3(f, info, true));
+}
+
+TEST(ReadId3v1Test, TextsAreTrimmedAndThePositionKept) {
+    TempDir dir;
+    WriteBytes(dir / "t.mp3", ToneStream(5) + Id3v1("Song", "Some Band", "free to copy"));
+    File f;
+    f.Open(dir / "t.mp3", File::Mode::Read);
+    f.Seek(17);
+    std::string title, artist, comment;
+    ASSERT_TRUE(ReadId3v1(f, title, artist, comment));
+    EXPECT_EQ(title, "Song");
+    EXPECT_EQ(artist, "Some Band");
+    EXPECT_EQ(comment, "free to copy");
+    EXPECT_EQ(f.Position(), 17u);
+    StreamInfo info;
+    ASSERT_TRUE(ProbeMp3(f, info, true));
+    EXPECT_EQ(info.Title, "Song");
+    EXPECT_EQ(info.Copyright, "free to copy");
+    EXPECT_EQ(info.DurationMs, 130u);  // the tag is not counted as stream
+}
+
+class Mp3ConvertTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetNotifier(&notes_);
+        SetOptionReader([](std::string_view) { return -1; });
+        EngineState& e = Engine();
+        e.LastError.store(0);
+        e.OutputFormat.store(kFormatWav);
+        e.OutputMode.store(kModeConvert);
+        e.EqualizerOn.store(false);
+        e.StartMs.store(0);
+        e.TagTitle = e.TagArtist = e.TagCopyright = "";
+    }
+    void TearDown() override {
+        Engine().StopRequested.store(true);
+        WaitForJob();
+        Engine().StopRequested.store(false);
+        SetOptionReader(nullptr);
+        SetNotifier(nullptr);
+    }
+    // Converts to WAV at the input's own format; returns the PCM payload.
+    std::vector<std::int16_t> Convert(const std::vector<std::uint8_t>& mp3, int rate, int channels) {
+        const std::string in = dir_ / "in.mp3", out = dir_ / "out.wav";
+        WriteBytes(in, mp3);
+        Engine().OutputRate.store(static_cast<std::uint32_t>(rate));
+        Engine().OutputChannels.store(static_cast<std::uint16_t>(channels));
+        EXPECT_TRUE(StartConversion(in, out, 0, kModeConvert));
+        WaitForJob();
+        EXPECT_EQ(Engine().LastError.load(), 0);
+        const auto wav = test::ReadFile(out);
+        std::vector<std::int16_t> pcm;
+        for (std::size_t i = 12; i + 8 <= wav.size();) {
+            const std::uint32_t size = wav[i + 4] | wav[i + 5] << 8 | wav[i + 6] << 16 | wav[i + 7] << 24;
+            if (std::memcmp(wav.data() + i, "data", 4) == 0) {
+                pcm.resize(std::min<std::size_t>(size, wav.size() - i - 8) / 2);
+                std::memcpy(pcm.data(), wav.data() + i + 8, pcm.size() * 2);
+                break;
+            }
+            i += 8 + size + (size & 1);
+        }
+        return pcm;
+    }
+    TempDir dir_;
+    RecordingNotifier notes_;
+};
+
+// Every frame reaches the output, the last ones in the decoder's buffer included.
+TEST_F(Mp3ConvertTest, WholeStreamIsDecoded) {
+    const auto mp3 = Id3v2(20000) + StereoStream(60) + Id3v1("Title", "", "");
+    const auto pcm = Convert(mp3, 44100, 2);
+    const auto direct = mp3test::DecodeAll(StereoStream(60));
+    ASSERT_EQ(direct.pcm.size(), 60u * 2304);
+    EXPECT_EQ(pcm, direct.pcm);
+}
+
+TEST_F(Mp3ConvertTest, OneFrameFile) {
+    EXPECT_EQ(Convert(ToneStream(1), 44100, 1).size(), 1152u);
+}
+
+TEST_F(Mp3ConvertTest, StartPositionSeeks) {
+    Engine().StartMs.store(1000);
+    const auto pcm = Convert(ToneStream(100), 44100, 1);  // 2.6 s
+    // 1000 ms at 32 kbit/s is byte 4000, inside frame 38; the decoder resynchronises there.
+    EXPECT_NEAR(static_cast<double>(pcm.size()), (100 - 39) * 1152.0, 2 * 1152.0);
+}
+
+// Frames switching between mono and stereo keep the first frame's format.
+TEST_F(Mp3ConvertTest, ChannelCountChangesMidStream) {
+    const auto mixed = ToneStream(20) + StereoStream(20) + ToneStream(20);
+    const auto pcm = Convert(mixed, 44100, 1);
+    EXPECT_GE(pcm.size(), 58u * 1152);
+    EXPECT_LE(pcm.size(), 60u * 1152);
+    const auto stereoFirst = Convert(StereoStream(20) + ToneStream(20), 44100, 2);
+    EXPECT_GE(stereoFirst.size(), 39u * 2304);
+    EXPECT_LE(stereoFirst.size(), 40u * 2304);
+}
+
+TEST_F(Mp3ConvertTest, LameFileWithTags) {
+    if (!test::HaveTool("lame") || !test::HaveTool("sox")) GTEST_SKIP() << "lame or sox not installed";
+    const std::string wav = dir_ / "src.wav", mp3 = dir_ / "src.mp3";
+    ASSERT_EQ(std::system(("sox -n -r 22050 -c 2 -b 16 '" + wav + "' synth 3 sine 440 sine 550 vol 0.5").c_str()), 0);
+    ASSERT_EQ(std::system(("lame --quiet -V 5 --tt Tune --ta Maker '" + wav + "' '" + mp3 + "'").c_str()), 0);
+    const auto bytes = test::ReadFile(mp3);
+    const auto pcm = Convert(bytes, 22050, 2);
+    const auto direct = mp3test::DecodeAll(bytes);
+    EXPECT_EQ(pcm, direct.pcm);
+    File f;
+    f.Open(mp3, File::Mode::Read);
+    StreamInfo info;
+    ASSERT_TRUE(ProbeMp3(f, info, true));
+    EXPECT_EQ(info.Title, "Tune");
+    EXPECT_EQ(info.Artist, "Maker");
+    EXPECT_NEAR(info.DurationMs, 3000.0, 60.0);
+}
+
+}  // namespace
+}  // namespace tralux
