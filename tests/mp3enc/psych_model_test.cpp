@@ -367,6 +367,38 @@ TEST(Intensity, OppositePhaseIsNotCollapsed) {
   EXPECT_EQ(o.stereo.isBoundLong, kSfbMaxLong);
 }
 
+TEST(Intensity, DecisionHoldsForTheWholeFrame) {
+  auto m = Model(2, 32000, 96000, true, true);
+  std::mt19937 rng(12);
+  std::normal_distribution<float> nd(0, 3000);
+  std::vector<float> pcm(1152);
+  bool first = false;
+  int on = 0, off = 0;
+  for (int g = 0; g < 40; ++g) {
+    // Panned and opposite-phase stretches, switching in the middle of frames.
+    const float k = ((g + 1) / 4) % 2 == 0 ? 2.0f : -1.0f;
+    for (int i = 0; i < 576; ++i) {
+      const float v = nd(rng);
+      pcm[i] = k * v;
+      pcm[576 + i] = v;
+    }
+    m->Advance(pcm.data());
+    const auto& o = m->Output();
+    if (o.granuleInFrame == 0) {
+      first = o.stereo.intensity;
+      (first ? on : off)++;
+    } else {
+      EXPECT_EQ(o.stereo.intensity, first) << g;
+    }
+    if (o.stereo.intensity && o.ch[0].blockType == 0) {
+      for (int j = m->Params().lng.sfb.start[o.stereo.isBoundLong]; j < 576; ++j) ASSERT_EQ(o.ch[1].spectrum[j], 0.0f);
+    }
+    ASSERT_TRUE(AllFinite(o));
+  }
+  EXPECT_GT(on, 2);
+  EXPECT_GT(off, 2);
+}
+
 TEST(Model, CreationFailures) {
   PsyModelConfig c;
   ErrorChain err;
