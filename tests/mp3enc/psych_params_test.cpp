@@ -61,6 +61,25 @@ TEST(OptionStore, TypedGettersParseAndCheckRanges) {
   EXPECT_EQ(other, 5);
 }
 
+TEST(OptionStore, UnusableNumbersFailTheRangeCheck) {
+  OptionStore s;
+  s.Open();
+  s.SetOption("bw", "nan");
+  s.SetOption("TMN", "inf");
+  s.SetOption("mol", "99999999999");
+  float bw = 15500, tmn = 18;
+  int mol = 400;
+  EXPECT_EQ(s.GetFloatOption("bw", 0, 48000, &bw), kOptionRangeFailed);
+  EXPECT_EQ(bw, 15500.0f);
+  EXPECT_EQ(s.GetFloatOption("TMN", 0, 3.4e38f, &tmn), kOptionRangeFailed);
+  EXPECT_EQ(tmn, 18.0f);
+  EXPECT_EQ(s.GetIntOption("mol", 1, 1000, &mol), kOptionRangeFailed);
+  EXPECT_EQ(mol, 400);
+  PsyParams p;
+  ASSERT_TRUE(BuildPsyParams(&s, 44100, 64000, true, &p, nullptr));
+  EXPECT_FLOAT_EQ(p.lng.bandwidth, 15500.0f);
+}
+
 TEST(OptionStore, FlagsAreOnWhenSetEvenWithAValue) {
   OptionStore s;
   s.Open();

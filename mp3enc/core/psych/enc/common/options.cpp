@@ -1,6 +1,7 @@
 #include "core/psych/enc/common/options.h"
 
-#include <cerrno>
+#include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -20,13 +21,20 @@ std::vector<std::string> SplitBlanks(const std::string& text) {
   return words;
 }
 
+// False when the text cannot stand for a usable value (out of the type's range, not finite);
+// such a value fails the range check instead of reaching the tables.
 bool Convert(const std::string& s, int* out) {
-  *out = static_cast<int>(std::strtol(s.c_str(), nullptr, 10));
+  const long long v = std::strtoll(s.c_str(), nullptr, 10);
+  if (v < INT_MIN || v > INT_MAX) {
+    *out = v < 0 ? INT_MIN : INT_MAX;
+    return false;
+  }
+  *out = static_cast<int>(v);
   return true;
 }
 bool Convert(const std::string& s, float* out) {
   *out = std::strtof(s.c_str(), nullptr);
-  return true;
+  return std::isfinite(*out);
 }
 
 }  // namespace
@@ -98,8 +106,8 @@ int OptionStore::GetValues(const char* name, int count, T min, T max, T* var, co
   } else {
     for (int i = 0; i < count; ++i) {
       T v{};
-      Convert(words[static_cast<size_t>(i)], &v);
-      if (min != max && (v < min || v > max)) {
+      const bool usable = Convert(words[static_cast<size_t>(i)], &v);
+      if (!usable || (min != max && (v < min || v > max))) {
         e->rangeFailed = true;
         e->detail = detail ? detail : "";
         status = kOptionRangeFailed;
