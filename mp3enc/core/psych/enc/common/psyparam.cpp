@@ -280,9 +280,10 @@ void DeriveLimits(int rate, PsyBlockParams* p) {
   p->analysisLimit = static_cast<int>(std::min(std::lround(ratio * p->sfb.highestLine),
                                                std::lround(ratio * p->lowpassLine)));
   p->analysisLimit = std::clamp(p->analysisLimit, 0, N);
-  p->toneLimit = std::min(static_cast<int>(std::lround(N * p->thr[kThrToneLimitFreq] / nyq)), p->analysisLimit);
-  p->combLimit =
-      std::min(static_cast<int>(std::lround(N * p->thr[kThrToneCombLimitFreq] / nyq)), p->analysisLimit);
+  const double tone = std::min<double>(p->thr[kThrToneLimitFreq], nyq);
+  const double comb = std::min<double>(p->thr[kThrToneCombLimitFreq], nyq);
+  p->toneLimit = std::min(static_cast<int>(std::lround(N * tone / nyq)), p->analysisLimit);
+  p->combLimit = std::min(static_cast<int>(std::lround(N * comb / nyq)), p->analysisLimit);
   p->chaosMethod = static_cast<int>(p->thr[kThrChaosMethod]);
   p->cbMode = static_cast<int>(p->thr[kThrCbMode]);
   p->peMin = static_cast<int>(p->cod[kCodPeMin]);
