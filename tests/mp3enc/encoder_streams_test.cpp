@@ -266,3 +266,39 @@ TEST(EncoderStreams, CrcAndPaddingModesStayReadable) {
     }
   }
 }
+
+// Hard material: full-scale noise, clipped square waves, lone impulses, DC and silence.
+TEST(EncoderStreams, HardSignalsStayDecodable) {
+  if (!HaveTool("ffmpeg") && !HaveTool("mpg123")) GTEST_SKIP() << "no peer decoder";
+  struct Setting { int rate, ch, br; } settings[] = {{44100, 2, 128000}, {22050, 1, 32000}, {48000, 2, 320000}, {8000, 1, 8000}};
+  for (const Setting& st : settings) {
+    const int frames = st.rate / 2;
+    std::vector<int16_t> pcm(static_cast<size_t>(frames * st.ch));
+    std::mt19937 rng(17);
+    for (int i = 0; i < frames; ++i) {
+      int part = 5 * i / frames;
+      for (int c = 0; c < st.ch; ++c) {
+        int v = 0;
+        switch (part) {
+          case 0: v = static_cast<int>(rng() % 65536) - 32768; break;   // full-scale noise
+          case 1: v = (i / 37) % 2 ? 32767 : -32768; break;            // clipped square
+          case 2: v = i % 3001 == 0 ? 32767 : 0; break;                // impulses
+          case 3: v = 20000; break;                                    // DC
+          default: v = 0;                                              // silence
+        }
+        pcm[static_cast<size_t>(i * st.ch + c)] = static_cast<int16_t>(v);
+      }
+    }
+    Encoded enc;
+    std::string what = std::to_string(st.rate) + " " + std::to_string(st.br);
+    ASSERT_TRUE(EncodeWith(st.rate, st.ch, {st.rate, st.ch, st.br}, pcm, &enc)) << what;
+    FrameScan s = Scan(enc.bytes, st.rate, st.ch);
+    EXPECT_TRUE(s.whole) << what;
+    EXPECT_EQ(s.badIndex, 0) << what;
+    std::string path = TempPath("hard.mp3");
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(enc.bytes.data()),
+                                                static_cast<std::streamsize>(enc.bytes.size()));
+    CheckPeers(path, what);
+    std::remove(path.c_str());
+  }
+}
