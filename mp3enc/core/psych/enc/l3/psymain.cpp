@@ -241,7 +241,8 @@ void PsyModelImpl::Coding(int c, int code, const float* ratioLong, const float (
   std::fill(&o.energyShort[0][0], &o.energyShort[0][0] + 3 * kSfbMaxShort, 0.0f);
   auto longXmin = [&](int b, double e) {
     o.energyLong[b] = static_cast<float>(e);
-    o.xminLong[b] = e > 0 ? static_cast<float>(ratioLong[b] * e * 0.5 + 2.5e-6 * lat.quietFft[b]) : 1.0f;
+    o.xminLong[b] =
+        e > 0 ? std::max(static_cast<float>(ratioLong[b] * e * 0.5 + 2.5e-6 * lat.quietFft[b]), 1e-12f) : 1.0f;
   };
   if (!isShort) {
     const int clear = std::min(params.lng.lowpassLine, ls.highestLine);
@@ -273,7 +274,8 @@ void PsyModelImpl::Coding(int c, int code, const float* ratioLong, const float (
         e += double(v) * v;
       }
       o.energyShort[b][w] = static_cast<float>(e);
-      o.xminShort[b][w] = e > 0 ? static_cast<float>(ratioShort[w][b] * e) : 1.0f;
+      // Floored so that a vanishing band never hands the loops a zero to divide by.
+      o.xminShort[b][w] = e > 0 ? std::max(static_cast<float>(ratioShort[w][b] * e), 1e-12f) : 1.0f;
     }
   }
   ReorderShort(x, ss.start, firstShort, o.spectrum);
