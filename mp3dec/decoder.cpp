@@ -102,6 +102,8 @@ class DecoderObject {
   int64_t lastOffset_ = -1;
 };
 
+size_t Mp3DecoderObjectBytes() { return sizeof(DecoderObject); }
+
 namespace {
 DecoderObject* Get(Mp3DecoderHandle h) {
   if (h.magic != kDecoderMagic || !h.object || h.object->magic != kDecoderMagic) return nullptr;

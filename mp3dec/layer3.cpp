@@ -766,13 +766,19 @@ void Layer3::Imdct(int ch, const FrameHeader& h, const GranuleInfo& g, const flo
     if (sb < mixedLong || blockType != 2) {
       const int type = sb < mixedLong ? 0 : blockType;
       const float* win = k.imdctWindow[type];
-      float c[20] = {};
+      // Five independent groups of four sums stay in vector registers.
+      float c[20];
+      float g0[4] = {}, g1[4] = {}, g2[4] = {}, g3[4] = {}, g4[4] = {};
       for (int j = 0; j < 18; ++j) {
         const float v = in[j];
-        if (v == 0.0f) continue;
         const float* row = k.dct4[j];
-        for (int n = 0; n < 20; ++n) c[n] += v * row[n];
+        for (int n = 0; n < 4; ++n) g0[n] += v * row[n];
+        for (int n = 0; n < 4; ++n) g1[n] += v * row[4 + n];
+        for (int n = 0; n < 4; ++n) g2[n] += v * row[8 + n];
+        for (int n = 0; n < 4; ++n) g3[n] += v * row[12 + n];
+        for (int n = 0; n < 4; ++n) g4[n] += v * row[16 + n];
       }
+      for (int n = 0; n < 4; ++n) c[n] = g0[n], c[4 + n] = g1[n], c[8 + n] = g2[n], c[12 + n] = g3[n], c[16 + n] = g4[n];
       float x[36];
       for (int i = 0; i < 9; ++i) x[i] = c[i + 9];
       for (int i = 9; i < 27; ++i) x[i] = -c[26 - i];

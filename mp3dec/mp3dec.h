@@ -118,5 +118,7 @@ bool Mp3DecoderIsEof(Mp3DecoderHandle handle);
 
 // Bytes of the decoder's input ring.
 inline constexpr size_t kInputRingBytes = 8192;
+// Size of one decoder object, input ring included.
+size_t Mp3DecoderObjectBytes();
 
 }  // namespace mp3dec

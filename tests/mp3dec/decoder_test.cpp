@@ -58,6 +58,10 @@ TEST(Handles, BadHandlesAndParametersAreRefused) {
   EXPECT_EQ(Mp3InfoDelete(info), kErrHandle);
 }
 
+TEST(Decoder, ObjectStaysSmall) {
+  EXPECT_LT(Mp3DecoderObjectBytes(), 64 * 1024 + kInputRingBytes);
+}
+
 TEST(Feeding, AcceptsWhatFitsTheRing) {
   Mp3DecoderHandle h;
   ASSERT_EQ(Mp3DecoderCreate(h, 0, false, false), kOk);
