@@ -34,11 +34,13 @@ bool Resampler::Init(int inRate, int outRate, int channels, double cutoffHz) {
   const double nyq = 0.5 * std::min(inRate, outRate);
   const double pass = std::min(cutoffHz > 0 ? cutoffHz : nyq * 0.95, nyq * 0.95);
   const double fc = 0.5 * (pass + nyq) / high;  // cycles per high-rate sample
-  taps_ = 48;
-  const int len = taps_ * L_;
+  // Odd length with its centre on a whole output sample: the delay is exactly K samples.
+  const int K = (24 * L_ + M_ - 1) / M_;
+  const int len = 2 * M_ * K + 1;
+  taps_ = (len + L_ - 1) / L_;
   const double beta = 8.0;
   const double pi = 3.14159265358979323846;
-  coef_.assign(static_cast<size_t>(len), 0.0f);
+  coef_.assign(static_cast<size_t>(taps_ * L_), 0.0f);
   const double mid = (len - 1) / 2.0;
   for (int i = 0; i < len; ++i) {
     double x = i - mid;
@@ -50,7 +52,7 @@ bool Resampler::Init(int inRate, int outRate, int channels, double cutoffHz) {
     coef_[static_cast<size_t>(phase * taps_ + tap)] = static_cast<float>(s * w * L_);
   }
   hist_.assign(static_cast<size_t>((taps_ + 1) * ch_), 0.0f);
-  delayOut_ = static_cast<int>(std::lround(mid / M_));
+  delayOut_ = K;
   tailIn_ = taps_;
   return true;
 }
