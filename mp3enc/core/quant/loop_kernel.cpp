@@ -223,8 +223,7 @@ bool LoopKernel::Amplify(Member& m) {
   for (const Unit& u : *m.units) {
     if (u.sfIndex < 0) continue;
     if (m.nmr[u.sfIndex] >= thr && m.nmr[u.sfIndex] > 1.0f) {
-      int add = m.preflag && !m.isShort ? u.pretab : 0;
-      if (m.sf[u.sfIndex] + 1 > u.cap || m.sf[u.sfIndex] + add + 1 > u.cap + add) {
+      if (m.sf[u.sfIndex] + 1 > u.cap) {
         // A scalefactor at its length limit: this member cannot be amplified further.
         m.canAmplify = false;
         return changed;
