@@ -141,6 +141,8 @@ inline void Dct(const float* in, float* out, const float* const* lee) {
   }
 }
 
+constexpr float kSign[2] = {1.0f, -1.0f};
+
 inline float Gain(int quarterExp) {
   const Constants& k = K();
   return std::ldexp(k.quarterPow[quarterExp & 3], quarterExp >> 2);
@@ -444,15 +446,16 @@ bool Layer3::DecodeChannel(const FrameHeader& h, const SideInfo& si, int gr, int
       }
       const int s = br.DecodeSym(t);
       int x = s >> 4, y = s & 15;
+      // Sign bits are random: apply them without branches.
       float fx = 0.0f, fy = 0.0f;
       if (x) {
         if (x == 15 && linbits) x += br.Read(linbits);
-        fx = br.Read(1) ? -pow43[x] * gain : pow43[x] * gain;
+        fx = pow43[x] * gain * kSign[br.Read(1)];
         last = line + 1;
       }
       if (y) {
         if (y == 15 && linbits) y += br.Read(linbits);
-        fy = br.Read(1) ? -pow43[y] * gain : pow43[y] * gain;
+        fy = pow43[y] * gain * kSign[br.Read(1)];
         last = line + 2;
       }
       xr[line] = fx;
@@ -466,9 +469,14 @@ bool Layer3::DecodeChannel(const FrameHeader& h, const SideInfo& si, int gr, int
     const size_t before = br.pos;
     const int s = br.DecodeSym(quad);
     const int q = (s >> 4) * 4 + (s & 15);
-    int v[4] = {(q >> 3) & 1, (q >> 2) & 1, (q >> 1) & 1, q & 1};
-    for (int i = 0; i < 4; ++i)
-      if (v[i] && br.Read(1)) v[i] = -1;
+    // Each nonzero value is followed by its sign bit; the four are taken without branches.
+    float v[4];
+    for (int i = 0; i < 4; ++i) {
+      const uint32_t nz = (q >> (3 - i)) & 1;
+      const uint32_t sign = br.Peek(1) & nz;
+      br.pos += nz;
+      v[i] = static_cast<float>(nz) * kSign[sign];
+    }
     if (br.pos > granuleEnd) {
       // A quadruple that runs past the granule's data is not part of it.
       br.pos = before;
@@ -480,8 +488,8 @@ bool Layer3::DecodeChannel(const FrameHeader& h, const SideInfo& si, int gr, int
         gain = bandGain[band];
         edge = bandEnd[band];
       }
-      xr[line] = v[i] ? (v[i] < 0 ? -gain : gain) : 0.0f;
-      if (v[i]) last = line + 1;
+      xr[line] = v[i] * gain;
+      if (v[i] != 0.0f) last = line + 1;
     }
   }
   for (int i = line; i < 576; ++i) xr[i] = 0.0f;
