@@ -272,9 +272,9 @@ bool Layer3::ReadSideInfo(const FrameHeader& h, const uint8_t* p, SideInfo& si) 
 // ---------------------------------------------------------------------------------------------
 // Main data: scalefactors, Huffman decoding, requantisation
 
-bool Layer3::DecodeChannel(const FrameHeader& h, const SideInfo& si, int gr, int ch, const uint8_t* data,
+bool Layer3::DecodeChannel(const FrameHeader& h, SideInfo& si, int gr, int ch, const uint8_t* data,
                            size_t& bitPos, size_t granuleEnd) {
-  const GranuleInfo& g = si.gr[gr][ch];
+  GranuleInfo& g = si.gr[gr][ch];
   const BandTable& bands = Bands(h);
   BitReader br{data, bitPos};
   int* sf = scalefac_[ch];
@@ -347,7 +347,7 @@ bool Layer3::DecodeChannel(const FrameHeader& h, const SideInfo& si, int gr, int
         tableIdx = 5;
       }
     }
-    const_cast<GranuleInfo&>(g).preflag = preflag;
+    g.preflag = preflag;  // MPEG-2 signals it through scalefac_compress
     const int blockIdx = shortBlocks ? (g.mixed ? 2 : 1) : 0;
     int idx = 0;
     for (int part = 0; part < 4; ++part)
@@ -355,7 +355,6 @@ bool Layer3::DecodeChannel(const FrameHeader& h, const SideInfo& si, int gr, int
         slen[idx] = sl[part];
         sf[idx++] = br.Read(sl[part]);
       }
-    isCount_[ch] = idx;
     while (idx < 39) {
       slen[idx] = 0;
       sf[idx++] = 0;
@@ -498,7 +497,7 @@ bool Layer3::DecodeChannel(const FrameHeader& h, const SideInfo& si, int gr, int
   return true;
 }
 
-bool Layer3::DecodeGranule(const FrameHeader& h, const SideInfo& si, int gr, const uint8_t* data, size_t& bitPos,
+bool Layer3::DecodeGranule(const FrameHeader& h, SideInfo& si, int gr, const uint8_t* data, size_t& bitPos,
                            size_t endBits) {
   for (int ch = 0; ch < h.channels; ++ch) {
     const size_t granuleEnd = bitPos + si.gr[gr][ch].part23Length;

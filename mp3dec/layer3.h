@@ -86,9 +86,9 @@ class Layer3 {
   };
 
   bool ReadSideInfo(const FrameHeader& h, const uint8_t* p, SideInfo& si) const;
-  bool DecodeGranule(const FrameHeader& h, const SideInfo& si, int gr, const uint8_t* data, size_t& bitPos,
+  bool DecodeGranule(const FrameHeader& h, SideInfo& si, int gr, const uint8_t* data, size_t& bitPos,
                      size_t endBits);
-  bool DecodeChannel(const FrameHeader& h, const SideInfo& si, int gr, int ch, const uint8_t* data,
+  bool DecodeChannel(const FrameHeader& h, SideInfo& si, int gr, int ch, const uint8_t* data,
                      size_t& bitPos, size_t granuleEnd);
   void Stereo(const FrameHeader& h, const SideInfo& si, int gr);
   void Reorder(const FrameHeader& h, const GranuleInfo& g, float* xr);
@@ -114,11 +114,8 @@ class Layer3 {
 
   int scalefac_[2][39] = {};  // long bands 0..21, or short bands as [3 * sfb + window]
   int slen_[2][39] = {};      // bits of each scalefactor (for the intensity limits of MPEG-2)
-  int isCount_[2] = {0, 0};   // bands present for the MPEG-2 intensity check
   float xr_[2][576];
   int nonzero_[2] = {0, 0};  // lines that may be nonzero per channel
-  bool granuleBad_ = false;
-  GranuleInfo current_[2];
 
   float overlap_[2][576];
   float synth_[2][1024];
