@@ -391,3 +391,39 @@ TEST(BitstreamEncoder, MainDataRoundTripsThroughTheReservoir) {
     EXPECT_EQ(got, sent.size());
   }
 }
+
+// Silent frames leave their slots to the reservoir; the flush fills them with 0x20 0x00.
+TEST(BitstreamEncoder, FlushFillsTheReservoirWithThePattern) {
+  BitstreamEncoder e;
+  BitstreamConfig c;
+  c.sampleRate = 44100;
+  c.bitRate = 128000;
+  c.stereoMode = 3;
+  ASSERT_EQ(e.Create(c), "");
+  std::vector<uint8_t> out;
+  for (int i = 0; i < 3; ++i) {
+    e.BeginFrame();
+    e.WriteFrame(SilentFrame(), out);
+  }
+  EXPECT_GT(e.framer().resInUse(), 0);
+  size_t before = out.size();
+  e.Flush(out);
+  EXPECT_GT(out.size(), before);
+  bool whole = false;
+  auto frames = SplitFrames(out, &whole);
+  EXPECT_TRUE(whole);
+  ASSERT_EQ(frames.size(), 3u);
+  // The reservoir's bytes were stuffed or left open; the open ones now hold the pattern,
+  // up to the last byte of the stream.
+  const size_t last = out.size() - static_cast<size_t>(frames[2].bytes);
+  size_t pattern = 0;
+  for (size_t i = last + 4 + 17; i + 1 < out.size(); i += 2)
+    if (out[i] == 0x20 && out[i + 1] == 0x00) ++pattern;
+  EXPECT_GT(pattern, 100u);
+  EXPECT_EQ(out.back(), 0x00);  // the last bits are zeros
+  // The main_data_begin of the later frames points back into that fill.
+  size_t second = static_cast<size_t>(frames[0].bytes);
+  int mdb = (out[second + 4] << 1) | (out[second + 5] >> 7);
+  EXPECT_GT(mdb, 0);
+  EXPECT_LE(mdb, 511);
+}
