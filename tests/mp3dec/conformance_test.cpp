@@ -1,6 +1,7 @@
 // The standard's Layer III compliance streams decode to their reference output.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 
 #include "decode_util.h"
@@ -40,6 +41,51 @@ TEST(ConformanceFreeFormat, NeverSynchronises) {
   if (!std::filesystem::exists(path)) GTEST_SKIP() << "conformance data not present";
   const mp3test::Decoded d = mp3test::DecodeAll(mp3test::ReadFile(path), 777);
   EXPECT_EQ(d.frames, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The full-scale sine clips: 16-bit output is the float output rounded (ties to even) and
+// clipped, and never wraps around.
+TEST(ConformanceRounding, SixteenBitIsRoundedAndClippedFloat) {
+  const std::string path = Dir() + "l3-sin1k0db.bit";
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "conformance data not present";
+  const auto bits = mp3test::ReadFile(path);
+  mp3dec::Mp3DecoderHandle hi, hf;
+  ASSERT_EQ(mp3dec::Mp3DecoderCreate(hi, 0, false, false), mp3dec::kOk);
+  ASSERT_EQ(mp3dec::Mp3DecoderCreate(hf, 0, false, false), mp3dec::kOk);
+  size_t posI = 0, posF = 0, clipped = 0, compared = 0;
+  std::vector<int16_t> pcm(2304);
+  std::vector<float> flt(2304);
+  for (int frame = 0; frame < 200; ++frame) {
+    size_t acc = 0, nI = 0, nF = 0;
+    mp3dec::Status si, sf;
+    do {
+      mp3dec::Mp3DecoderFeed(hi, bits.data() + posI, bits.size() - posI, acc);
+      posI += acc;
+      si = mp3dec::Mp3DecoderDecode(hi, pcm.data(), pcm.size() * 2, nI);
+    } while (si == mp3dec::kSyncSearched || si == mp3dec::kSyncNeedData);
+    do {
+      mp3dec::Mp3DecoderFeed(hf, bits.data() + posF, bits.size() - posF, acc);
+      posF += acc;
+      sf = mp3dec::Mp3DecoderDecodeFloat(hf, flt.data(), flt.size() * 4, nF);
+    } while (sf == mp3dec::kSyncSearched || sf == mp3dec::kSyncNeedData);
+    ASSERT_EQ(si, sf);
+    if (!mp3dec::StatusOutputValid(si)) break;
+    ASSERT_EQ(nI * 2, nF);
+    for (size_t i = 0; i < nI / 2; ++i) {
+      const float scaled = std::min(std::max(flt[i] * 32768.0f, -32768.0f), 32767.0f);
+      ASSERT_EQ(pcm[i], static_cast<int16_t>(std::nearbyint(scaled))) << "sample " << i << " of frame " << frame;
+      if (pcm[i] == 32767 || pcm[i] == -32768) ++clipped;
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 100000u);
+  EXPECT_GT(clipped, 0u);
+  mp3dec::Mp3DecoderDelete(hi);
+  mp3dec::Mp3DecoderDelete(hf);
 }
 
 }  // namespace
