@@ -121,3 +121,41 @@ TEST(LameCrossCheckTags, JunkAndId3v1) {
 }
 
 }  // namespace
+
+namespace {
+
+// Seeking into a stream that uses the reservoir: decoding restarts at the Xing table's offset,
+// the first frame lacks its main data (concealed, silent after the reset) and the rest follows
+// the uninterrupted decode exactly once the reservoir has refilled.
+TEST(SeekIntoStream, XingOffsetThenRecovery) {
+  for (const char* tool : {"sox", "lame"})
+    if (!mp3test::HaveTool(tool)) GTEST_SKIP() << tool << " not installed";
+  mp3test::TempDir dir;
+  const std::string wav = dir.File("in.wav"), mp3 = dir.File("out.mp3");
+  ASSERT_TRUE(mp3test::Run("sox -n -r 44100 -c 2 -b 16 '" + wav + "' " + kMusic + " vol 0.5"));
+  ASSERT_TRUE(mp3test::Run("lame --quiet -V 2 '" + wav + "' '" + mp3 + "'"));
+  const auto bytes = mp3test::ReadFile(mp3);
+  mp3dec::Mp3InfoHandle info;
+  ASSERT_EQ(mp3dec::Mp3InfoCreate(info), mp3dec::kOk);
+  ASSERT_TRUE(mp3dec::Mp3InfoProbe(info, bytes.data(), std::min<size_t>(8192, bytes.size()),
+                                   static_cast<int64_t>(bytes.size())));
+  ASSERT_TRUE(mp3dec::Mp3InfoGet(info)->seekTable);
+  const int64_t offset = mp3dec::Mp3InfoSeekOffset(info, mp3dec::Mp3InfoGet(info)->durationMs / 2);
+  EXPECT_GT(offset, static_cast<int64_t>(bytes.size()) / 4);
+  EXPECT_LT(offset, static_cast<int64_t>(bytes.size()) * 3 / 4);
+  mp3dec::Mp3InfoDelete(info);
+
+  const mp3test::Decoded whole = mp3test::DecodeAll(bytes);
+  const std::vector<uint8_t> tail(bytes.begin() + offset, bytes.end());
+  const mp3test::Decoded part = mp3test::DecodeAll(tail);
+  ASSERT_GT(part.frames, 15);
+  ASSERT_FALSE(part.statuses.empty());
+  EXPECT_EQ(part.statuses.front(), mp3dec::kInfoMainData);
+  for (size_t i = 0; i < 2304; ++i) ASSERT_EQ(part.pcm[i], 0);
+  // The last frames of both decodes agree sample for sample.
+  const size_t n = 5 * 2304;
+  ASSERT_GT(part.pcm.size(), n);
+  EXPECT_TRUE(std::equal(part.pcm.end() - n, part.pcm.end(), whole.pcm.end() - n));
+}
+
+}  // namespace

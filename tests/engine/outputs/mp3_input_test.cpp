@@ -220,6 +220,11 @@ TEST_F(Mp3ConvertTest, LameFileWithTags) {
     EXPECT_EQ(info.Title, "Tune");
     EXPECT_EQ(info.Artist, "Maker");
     EXPECT_NEAR(info.DurationMs, 3000.0, 60.0);
+
+    // Starting at 1.5 s goes through the Xing table: about half of the frames remain.
+    Engine().StartMs.store(1500);
+    const auto half = Convert(bytes, 22050, 2);
+    EXPECT_NEAR(static_cast<double>(half.size()), direct.pcm.size() / 2.0, 3 * 1152.0);
 }
 
 }  // namespace
