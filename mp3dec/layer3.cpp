@@ -917,10 +917,10 @@ FrameResult Layer3::DecodeFrame(const FrameHeader& h, const uint8_t* frame, void
     reservoirLen_ = keep;
   }
   const size_t heldBefore = reservoirLen_;
-  const size_t take = std::min(mainBytes, sizeof reservoir_ - 32 - reservoirLen_);
+  const size_t take = std::min(mainBytes, sizeof reservoir_ - 64 - reservoirLen_);
   std::memcpy(reservoir_ + reservoirLen_, frame + mainStart, take);
   reservoirLen_ += take;
-  std::memset(reservoir_ + reservoirLen_, 0, 32);
+  std::memset(reservoir_ + reservoirLen_, 0, 64);
 
   const int outCh = mono_ ? 1 : h.channels;
   FrameResult result = crcOk ? FrameResult::kOk : FrameResult::kCrcError;

@@ -108,8 +108,9 @@ class Layer3 {
   bool eightBit_;
   bool mono_;
 
-  // Reservoir: the main data of preceding frames followed by the current frame's.
-  uint8_t reservoir_[2048 + 1500 + 32];
+  // Reservoir: the main data of preceding frames followed by the current frame's, then 64 zero
+  // bytes so that reads running past a granule's end (scalefactors, one code pair) stay inside.
+  uint8_t reservoir_[2048 + 1500 + 64];
   size_t reservoirLen_ = 0;
 
   int scalefac_[2][39] = {};  // long bands 0..21, or short bands as [3 * sfb + window]
