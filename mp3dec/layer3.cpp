@@ -839,15 +839,29 @@ void Layer3::Synthesize(int ch, const float* sb, int slot, float* pcm) {
   for (int i = 0; i <= 16; ++i) v[i] = x[16 + i];
   for (int i = 17; i < 48; ++i) v[i] = -x[48 - i];
   for (int i = 48; i < 64; ++i) v[i] = -x[i - 48];
-  float acc[32] = {};
-  for (int i = 0; i < 8; ++i) {
-    const float* va = synth_[ch] + 64 * ((pos + 2 * i) & 15);
-    const float* vb = synth_[ch] + 64 * ((pos + 2 * i + 1) & 15) + 32;
-    const float* d = k.synthWindow + 64 * i;
-    for (int j = 0; j < 32; ++j) acc[j] += va[j] * d[j] + vb[j] * d[32 + j];
+  if (rateShift_ == 0) {
+    float acc[32] = {};
+    for (int i = 0; i < 8; ++i) {
+      const float* va = synth_[ch] + 64 * ((pos + 2 * i) & 15);
+      const float* vb = synth_[ch] + 64 * ((pos + 2 * i + 1) & 15) + 32;
+      const float* d = k.synthWindow + 64 * i;
+      for (int j = 0; j < 32; ++j) acc[j] += va[j] * d[j] + vb[j] * d[32 + j];
+    }
+    for (int j = 0; j < 32; ++j) pcm[j] = acc[j];
+    return;
   }
+  // Reduced rate: the window is applied at every (2^s)-th output only.
   const int step = 1 << rateShift_;
-  for (int j = 0, o = 0; j < 32; j += step, ++o) pcm[o] = acc[j];
+  for (int j = 0, o = 0; j < 32; j += step, ++o) {
+    float acc = 0.0f;
+    for (int i = 0; i < 8; ++i) {
+      const float* va = synth_[ch] + 64 * ((pos + 2 * i) & 15);
+      const float* vb = synth_[ch] + 64 * ((pos + 2 * i + 1) & 15) + 32;
+      const float* d = k.synthWindow + 64 * i;
+      acc += va[j] * d[j] + vb[j] * d[32 + j];
+    }
+    pcm[o] = acc;
+  }
 }
 
 void Layer3::Emit(const FrameHeader& h, int gr, float* pcm[2], int outCh, void* out, bool floatOutput) {
