@@ -199,7 +199,8 @@ void InfoObject::ParseVbrHeaders(const uint8_t* f, size_t avail, const detail::F
       info_.frames = frames;
       const double durationMs = frames * frameMs_;
       info_.durationMs = ClampToInt(durationMs, 0, INT64_MAX / 2);
-      if (durationMs > 0)
+      // "Info" marks a constant-bit-rate stream: its frames already give the exact rate.
+      if (durationMs > 0 && xing)
         info_.bitrate = static_cast<int>(
             ClampToInt(static_cast<double>(info_.fileLength) * 8.0 / (durationMs * 0.001), 0, 1 << 30));
     }
