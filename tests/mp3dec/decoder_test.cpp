@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "decode_util.h"
+#include "mp3dec/huffman.h"
 #include "synth_stream.h"
 #include "tool_util.h"
 
@@ -56,6 +57,11 @@ TEST(Handles, BadHandlesAndParametersAreRefused) {
   EXPECT_EQ(Mp3InfoGet(info), nullptr);
   EXPECT_FALSE(Mp3InfoProbe(info, buf, sizeof buf, 16));
   EXPECT_EQ(Mp3InfoDelete(info), kErrHandle);
+}
+
+// Every code table is a complete prefix code, so any bit pattern decodes to exactly one symbol.
+TEST(HuffmanTables, CompletePrefixCodes) {
+  for (int i = 0; i < mp3dec::detail::kHuffSourceCount; ++i) EXPECT_TRUE(mp3dec::detail::HuffSourceIsComplete(i)) << i;
 }
 
 TEST(Decoder, ObjectStaysSmall) {
