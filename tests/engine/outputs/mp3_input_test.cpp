@@ -35,12 +35,14 @@ std::vector<std::uint8_t> Id3v1(const std::string& title, const std::string& art
 }
 
 std::vector<std::uint8_t> Id3v2(std::size_t body) {
-    std::vector<std::uint8_t> tag = {'I', 'D', '3', 3, 0, 0,
-                                     static_cast<std::uint8_t>((body >> 21) & 0x7F),
-                                     static_cast<std::uint8_t>((body >> 14) & 0x7F),
-                                     static_cast<std::uint8_t>((body >> 7) & 0x7F),
-                                     static_cast<std::uint8_t>(body & 0x7F)};
-    tag.resize(10 + body, 0xFF);  // sync-like bytes inside the tag must not be taken for frames
+    // Sync-like bytes inside the tag must not be taken for frames.
+    std::vector<std::uint8_t> tag(10 + body, 0xFF);
+    const std::uint8_t head[10] = {'I', 'D', '3', 3, 0, 0,
+                                   static_cast<std::uint8_t>((body >> 21) & 0x7F),
+                                   static_cast<std::uint8_t>((body >> 14) & 0x7F),
+                                   static_cast<std::uint8_t>((body >> 7) & 0x7F),
+                                   static_cast<std::uint8_t>(body & 0x7F)};
+    std::copy(head, head + 10, tag.begin());
     return tag;
 }
 
