@@ -973,12 +973,11 @@ FrameResult Layer3::DecodeFrame(const FrameHeader& h, const uint8_t* frame, void
       g[0] = si.gr[gr][0];
       g[1] = si.gr[gr][h.channels > 1 ? 1 : 0];
       Stereo(h, si, gr);
-      if (mono_ && h.channels == 2) {
-        for (int i = 0; i < 576; ++i) xr_[0][i] = (xr_[0][i] + xr_[1][i]) * 0.5f;
-        nonzero_[0] = std::max(nonzero_[0], nonzero_[1]);
-      }
     }
-    for (int c = 0; c < outCh; ++c) {
+    // Mono output of a stereo stream: both channels go through their own IMDCT (their block
+    // types may differ), and the mixed subband signal through one synthesis.
+    const int transformed = mono_ ? h.channels : outCh;
+    for (int c = 0; c < transformed; ++c) {
       float* xr = xr_[c];
       if (!conceal) {
         Reorder(h, g[c], xr);
@@ -988,9 +987,12 @@ FrameResult Layer3::DecodeFrame(const FrameHeader& h, const uint8_t* frame, void
         Conceal(c, h, xr, g[c]);
       }
       Imdct(c, h, g[c], xr, sbBuf[c]);
-      const int per = 32 >> rateShift_;
-      for (int t = 0; t < 18; ++t) Synthesize(c, sbBuf[c], t, pcmBuf[c] + t * per);
     }
+    const int per = 32 >> rateShift_;
+    if (transformed > outCh)
+      for (int i = 0; i < 18 * per; ++i) sbBuf[0][i] = (sbBuf[0][i] + sbBuf[1][i]) * 0.5f;
+    for (int c = 0; c < outCh; ++c)
+      for (int t = 0; t < 18; ++t) Synthesize(c, sbBuf[c], t, pcmBuf[c] + t * per);
     float* pcm[2] = {pcmBuf[0], pcmBuf[1]};
     Emit(h, gr, pcm, outCh, out, floatOutput);
   }
