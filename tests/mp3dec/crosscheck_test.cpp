@@ -159,3 +159,26 @@ TEST(SeekIntoStream, XingOffsetThenRecovery) {
 }
 
 }  // namespace
+
+namespace {
+
+// Mono output of a stereo stream (whose channels may switch blocks independently) equals the
+// average of the stereo output.
+TEST(MonoOutput, MatchesStereoAverage) {
+  for (const char* tool : {"sox", "lame"})
+    if (!mp3test::HaveTool(tool)) GTEST_SKIP() << tool << " not installed";
+  mp3test::TempDir dir;
+  const std::string wav = dir.File("in.wav"), mp3 = dir.File("out.mp3");
+  ASSERT_TRUE(mp3test::Run("sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth 1.2 square 2000 pinknoise pad 0.3 0 vol 0.4"));
+  ASSERT_TRUE(mp3test::Run("lame --quiet -b 192 -m s '" + wav + "' '" + mp3 + "'"));
+  const auto bytes = mp3test::ReadFile(mp3);
+  const auto stereo = mp3test::DecodeAll(bytes);
+  const auto mono = mp3test::DecodeAll(bytes, 4096, 0, true);
+  ASSERT_EQ(mono.pcm.size() * 2, stereo.pcm.size());
+  int worst = 0;
+  for (size_t i = 0; i < mono.pcm.size(); ++i)
+    worst = std::max(worst, std::abs(2 * mono.pcm[i] - (stereo.pcm[2 * i] + stereo.pcm[2 * i + 1])));
+  EXPECT_LE(worst, 3);  // rounding of three values
+}
+
+}  // namespace
