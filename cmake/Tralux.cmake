@@ -1,7 +1,7 @@
 # Common flags and helpers for every folder.
 add_library(tralux_warnings INTERFACE)
 target_compile_options(tralux_warnings INTERFACE
-  -Wall -Wextra -Wpedantic -Wno-unused-parameter $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor>)
+  -Wall -Wextra -Wpedantic -Wno-unused-parameter $<$<CXX_COMPILER_ID:GNU>:-Wno-restrict> $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor>)
 
 if(TRALUX_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
+#include <stdexcept>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -9,7 +11,7 @@
 #include "engine/formats/riff_reader.h"
 #include "engine/formats/wav_writer.h"
 #include "engine/job/errors.h"
-#include "engine/job/pipeline_stage.h"
+#include "engine/dsp/dsp_state.h"
 #include "engine/outputs/mp3_input.h"
 #include "engine/outputs/mp3_output.h"
 #include "engine/outputs/wma_output.h"
@@ -46,35 +48,34 @@ struct JobContext {
 
 JobContext g_job;
 std::thread g_worker;
+
+// The rate/equalizer/analysis stage reads the user interface's controls in EngineState.
+dsp::DspState& Dsp() {
+    static std::unique_ptr<dsp::DspState> state = [] {
+        EngineState& e = Engine();
+        return std::make_unique<dsp::DspState>(
+            dsp::DspLinks{&e.EqualizerOn, &e.EqualizerLevels, &e.EqualizerChanged, &e.PositionMs});
+    }();
+    return *state;
+}
+void ResetAnalysis() { Dsp().ResetAnalysis(); }
+
+void StageStart(const StreamInfo& info) {
+    EngineState& e = Engine();
+    try {
+        Dsp().ResamplerStart({info.SampleRate, info.Channels, static_cast<std::uint16_t>(info.BitsPerSample <= 8 ? 8 : 16),
+                              e.OutputRate.load(), e.OutputChannels.load(), e.OutputMode.load() == kModePreview});
+    } catch (const std::invalid_argument&) {
+        throw JobError(kErrUnknownFormat);
+    }
+}
 std::mutex g_workerMutex;
 
 bool PlaceClipInfo() { return ReadEngineOption("PlaceClipInfo") != 0; }
 
-void AdvancePosition(std::size_t frames) {
-    EngineState& e = Engine();
-    const std::uint32_t rate = e.OutputRate.load();
-    if (rate == 0) return;
-    // Only the worker writes PositionMs, so load-add-store is enough.
-    e.PositionMs.store(e.PositionMs.load() + static_cast<double>(frames) * 1000.0 / rate);
-}
-
-// Emits interleaved 16-bit output and advances the position.
-std::size_t EmitOutput(const std::vector<std::int16_t>& samples, int channels) {
-    if (samples.empty()) return 0;
-    const std::size_t frames = samples.size() / static_cast<std::size_t>(channels);
-    AnalyseOutput(samples.data(), frames, channels, Engine().OutputRate.load());
-    AdvancePosition(frames);
-    return EmitBlock(reinterpret_cast<const std::uint8_t*>(samples.data()), samples.size() * 2);
-}
-
-std::vector<std::int16_t> Interleave(const std::vector<std::int16_t>& l, const std::vector<std::int16_t>& r) {
-    const std::size_t n = std::min(l.size(), r.size());
-    std::vector<std::int16_t> out(2 * n);
-    for (std::size_t i = 0; i < n; ++i) {
-        out[2 * i] = l[i];
-        out[2 * i + 1] = r[i];
-    }
-    return out;
+std::size_t EmitSpan(std::span<const std::int16_t> out) {
+    if (out.empty()) return 0;
+    return EmitBlock(reinterpret_cast<const std::uint8_t*>(out.data()), out.size_bytes());
 }
 
 void CloseFiles() {
@@ -141,7 +142,7 @@ void ReleaseEverything() {
     WmaWriterClose();
     if (g_job.decoderOpen) Mp3InputClose();
     g_job.decoderOpen = false;
-    StageFree();
+    Dsp().ResamplerFree();
 }
 
 std::size_t PcmSourceLoop(const StreamInfo& info) {
@@ -249,11 +250,10 @@ void ConversionThread() {
                 ShowMessage("Decoding this file needs an external codec: " + info.CodecName, "Quorvatix Tralux");
                 throw JobError(0);
             }
-            StageStart(info);
             PrepareOutputFormat(info);
             g_job.playbackOpen = e.OutputMode.load() == kModePreview;
+            StageStart(info);  // builds the equalizer response too
             if (e.OutputMode.load() != kModePreview) OpenOutput();
-            StageBuildEqualizer();
 
             if (info.Kind == kKindRiff) {
                 if (info.trackNumber != 0) throw JobError(kErrOpen);  // no CD reader yet
@@ -461,41 +461,11 @@ std::size_t ProcessBlock(std::uint8_t* block, std::size_t byteCount, const Strea
         e.ClockOriginMs.store(0);
         throw JobError(0);
     }
-    const bool eightBit = info.BitsPerSample == 8;
-    const std::size_t bytesPerSample = eightBit ? 1 : 2;
-    int inChannels = info.Channels;
-    const int outChannels = e.OutputChannels.load();
-    std::size_t frames = byteCount / (bytesPerSample * static_cast<std::size_t>(inChannels));
-    if (frames == 0) return 0;
-
-    if (inChannels == 2 && outChannels == 1) {
-        if (eightBit) {
-            for (std::size_t i = 0; i < frames; ++i)
-                block[i] = static_cast<std::uint8_t>((block[2 * i] + block[2 * i + 1]) / 2);
-        } else {
-            auto* s = reinterpret_cast<std::int16_t*>(block);
-            for (std::size_t i = 0; i < frames; ++i)
-                s[i] = static_cast<std::int16_t>((s[2 * i] + s[2 * i + 1]) / 2);  // truncates toward zero
-        }
-        inChannels = 1;
-    }
-
-    if (inChannels == 1) {
-        const auto& out = StageResample(0, block, frames, eightBit);
-        if (outChannels == 2) return EmitOutput(Interleave(out, out), 2);
-        return EmitOutput(out, 1);
-    }
-
-    // Stereo in and out: split, resample each side, interleave.
-    std::vector<std::uint8_t> left(frames * bytesPerSample), right(frames * bytesPerSample);
-    for (std::size_t i = 0; i < frames; ++i) {
-        std::copy_n(block + (2 * i) * bytesPerSample, bytesPerSample, left.data() + i * bytesPerSample);
-        std::copy_n(block + (2 * i + 1) * bytesPerSample, bytesPerSample, right.data() + i * bytesPerSample);
-    }
-    StageTakeSwitch();
-    std::vector<std::int16_t> l = StageResample(0, left.data(), frames, eightBit);
-    const auto& r = StageResample(1, right.data(), frames, eightBit);
-    return EmitOutput(Interleave(l, r), 2);
+    // Widening, channel mixing, rate conversion, equalizer and the position all happen here.
+    const std::span<const std::int16_t> out = Dsp().Process(block, byteCount);
+    if (out.empty()) return 0;
+    EmitSpan(out);
+    return out.size_bytes();
 }
 
 std::size_t FlushPipeline(const StreamInfo& info) {
@@ -504,24 +474,14 @@ std::size_t FlushPipeline(const StreamInfo& info) {
     EngineState& e = Engine();
     std::size_t emitted = 0;
     try {
-        if (e.OutputMode.load() != kModePreview && info.Channels != 0) {
-            const int outChannels = e.OutputChannels.load();
-            std::vector<std::int16_t> l = StageFlush(0);
-            if (info.Channels == 2 && outChannels == 2) {
-                std::vector<std::int16_t> r = StageFlush(1);
-                emitted = EmitOutput(Interleave(l, r), 2);
-            } else if (outChannels == 2) {
-                emitted = EmitOutput(Interleave(l, l), 2);
-            } else {
-                emitted = EmitOutput(l, 1);
-            }
-        }
+        const std::span<const std::int16_t> tail = Dsp().Flush();
+        if (e.OutputMode.load() != kModePreview) emitted = EmitSpan(tail);
     } catch (const FileError&) {
         emitted = 0;
     } catch (const JobError&) {
         emitted = 0;
     }
-    StageFree();
+    Dsp().ResamplerFree();
     return emitted;
 }
 
