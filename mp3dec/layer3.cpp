@@ -682,7 +682,7 @@ void Layer3::StoreHistory(int ch, const GranuleInfo& g, const FrameHeader& h, co
   History& hs = history_[ch];
   const int slot = (hs.newest + 1) & 3;
   hs.newest = slot;
-  std::memcpy(hs.spec[slot], xr, sizeof hs.spec[slot]);
+  std::memcpy(hs.spectrum[slot], xr, sizeof hs.spectrum[slot]);
   const BandTable& bands = Bands(h);
   for (int b = 0; b < 22; ++b) {
     float e = 0.0f;
@@ -704,7 +704,7 @@ void Layer3::Conceal(int ch, const FrameHeader& h, float* xr, GranuleInfo& g) {
       float sum = 0.0f;
       for (int back = 0; back < 3; ++back) {
         const int slot = (hs.newest - back) & 3;
-        if (hs.valid[slot]) sum += std::fabs(hs.spec[slot][i]);
+        if (hs.valid[slot]) sum += std::fabs(hs.spectrum[slot][i]);
       }
       hs.avg[i] = sum * 0.33333334f;
     }

@@ -73,7 +73,7 @@ class Layer3 {
 
  private:
   struct History {
-    float spec[4][576];
+    float spectrum[4][576];
     float energy[4][22];
     int blockType[4];
     bool mixed[4];

@@ -41,24 +41,24 @@ TEST_P(RealFftOrders, ForwardMatchesDirectTransform) {
     const int order = GetParam();
     RealFft fft(order);
     const auto x = RandomSignal(fft.Size(), 17u + static_cast<unsigned>(order));
-    std::vector<std::complex<double>> spec(fft.Bins());
-    fft.Forward(x.data(), spec.data());
+    std::vector<std::complex<double>> spectrum(fft.Bins());
+    fft.Forward(x.data(), spectrum.data());
     const auto ref = NaiveDft(x);
     double worst = 0;
-    for (std::size_t k = 0; k < ref.size(); ++k) worst = std::max(worst, std::abs(spec[k] - ref[k]));
+    for (std::size_t k = 0; k < ref.size(); ++k) worst = std::max(worst, std::abs(spectrum[k] - ref[k]));
     EXPECT_LT(worst, 1e-8 * static_cast<double>(fft.Size()));
-    EXPECT_EQ(spec[0].imag(), 0.0);
-    EXPECT_EQ(spec[fft.Size() / 2].imag(), 0.0);
+    EXPECT_EQ(spectrum[0].imag(), 0.0);
+    EXPECT_EQ(spectrum[fft.Size() / 2].imag(), 0.0);
 }
 
 TEST_P(RealFftOrders, InverseRestoresInputScaledByOneOverN) {
     const int order = GetParam();
     RealFft fft(order);
     const auto x = RandomSignal(fft.Size(), 5u, 32768.0);
-    std::vector<std::complex<double>> spec(fft.Bins());
+    std::vector<std::complex<double>> spectrum(fft.Bins());
     std::vector<double> back(fft.Size());
-    fft.Forward(x.data(), spec.data());
-    fft.Inverse(spec.data(), back.data());
+    fft.Forward(x.data(), spectrum.data());
+    fft.Inverse(spectrum.data(), back.data());
     for (std::size_t t = 0; t < x.size(); ++t) ASSERT_NEAR(back[t], x[t], 1e-7) << t;
 }
 
@@ -66,10 +66,10 @@ INSTANTIATE_TEST_SUITE_P(Orders, RealFftOrders, ::testing::Values(1, 2, 3, 9, 10
 
 TEST(RealFft, SingleBinSpectrumGivesCosine) {
     RealFft fft(11);
-    std::vector<std::complex<double>> spec(fft.Bins(), 0.0);
-    spec[10] = {1024.0, 0.0};  // amplitude 1 cosine: N/2 in one bin
+    std::vector<std::complex<double>> spectrum(fft.Bins(), 0.0);
+    spectrum[10] = {1024.0, 0.0};  // amplitude 1 cosine: N/2 in one bin
     std::vector<double> x(fft.Size());
-    fft.Inverse(spec.data(), x.data());
+    fft.Inverse(spectrum.data(), x.data());
     for (std::size_t t = 0; t < x.size(); t += 37)
         ASSERT_NEAR(x[t], std::cos(2.0 * std::numbers::pi * 10.0 * static_cast<double>(t) / 2048.0), 1e-12);
 }

@@ -114,11 +114,11 @@ TEST(Analysis, SilentBandsStoreTheOneLsbFloor) {
 
 TEST(Analysis, BandMagnitudeFormula) {
     // N = 8 at 8000 Hz: bins 1000 Hz wide; bin 1 covers 1000-1999.
-    std::int32_t spec[2 * 5] = {0, 0, 3000, 4000, 0, 0, 0, 0, 0, 0};
+    std::int32_t spectrum[2 * 5] = {0, 0, 3000, 4000, 0, 0, 0, 0, 0, 0};
     // weight (4 - 1) / 4; magnitude 5000
-    EXPECT_DOUBLE_EQ(BandMagnitude(8, spec, 1000, 2000, 8000), std::log(5000 * 0.75 / 32768.0) / 4.0);
-    EXPECT_EQ(BandMagnitude(8, spec, 1000, 1500, 8000), 0.0);  // no whole bin inside
-    EXPECT_DOUBLE_EQ(BandMagnitude(8, spec, 1000, 3000, 8000), std::log(5000 * 0.75 / 2 / 32768.0) / 4.0);
+    EXPECT_DOUBLE_EQ(BandMagnitude(8, spectrum, 1000, 2000, 8000), std::log(5000 * 0.75 / 32768.0) / 4.0);
+    EXPECT_EQ(BandMagnitude(8, spectrum, 1000, 1500, 8000), 0.0);  // no whole bin inside
+    EXPECT_DOUBLE_EQ(BandMagnitude(8, spectrum, 1000, 3000, 8000), std::log(5000 * 0.75 / 2 / 32768.0) / 4.0);
 }
 
 }  // namespace
