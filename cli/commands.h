@@ -1,0 +1,5 @@
+#pragma once
+// Subcommands of tralux-cli that live in files of their own. Each takes the arguments after its
+// name (argv[first] is the first of them) and returns the process exit status.
+namespace tralux::cli {
+}  // namespace tralux::cli
