@@ -12,6 +12,7 @@
 #include "mp3dec/decode_util.h"
 #include "mp3dec/synth_stream.h"
 #include "platform/notify/notifier.h"
+#include "support/require.h"
 #include "support/wav_builder.h"
 
 namespace tralux {
@@ -207,7 +208,8 @@ TEST_F(Mp3ConvertTest, ChannelCountChangesMidStream) {
 }
 
 TEST_F(Mp3ConvertTest, LameFileWithTags) {
-    if (!test::HaveTool("lame") || !test::HaveTool("sox")) GTEST_SKIP() << "lame or sox not installed";
+    TRALUX_REQUIRE_TOOL("lame");
+    TRALUX_REQUIRE_TOOL("sox");
     const std::string wav = dir_ / "src.wav", mp3 = dir_ / "src.mp3";
     ASSERT_EQ(std::system(("sox -n -r 22050 -c 2 -b 16 '" + wav + "' synth 3 sine 440 sine 550 vol 0.5").c_str()), 0);
     ASSERT_EQ(std::system(("lame --quiet -V 5 --tt Tune --ta Maker '" + wav + "' '" + mp3 + "'").c_str()), 0);
