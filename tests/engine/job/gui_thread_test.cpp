@@ -61,11 +61,14 @@ TEST_F(GuiThreadTest, StartPollStopAndEqualizerWhileTheWorkerRuns) {
         // Finished jobs are whole whatever the sliders did; stopped ones (odd, unless they ended
         // first) are shorter and carry the credit chunk.
         const std::uint32_t whole = (frames + 1) / 2 * 4;
-        if (job % 2 == 0) EXPECT_EQ(w.dataSize, whole) << job;
-        if (w.dataSize == whole)
+        if (job % 2 == 0) {
+            EXPECT_EQ(w.dataSize, whole) << job;
+        }
+        if (w.dataSize == whole) {
             EXPECT_EQ(w.fileSize, 44u + w.dataSize) << job;
-        else
+        } else {
             EXPECT_GT(w.fileSize, 44u + w.dataSize) << job;
+        }
     }
 }
 

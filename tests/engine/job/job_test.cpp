@@ -272,10 +272,11 @@ TEST_F(JobTest, PreviewPlaysThroughOrReportsNoDevice) {
     EXPECT_FALSE(Engine().JobRunning.load());
     const int code = Engine().LastError.exchange(0);
     // A machine without a sound device says so; with one, the whole second was played.
-    if (code != 0)
+    if (code != 0) {
         EXPECT_EQ(code, kErrNoSoundDevice);
-    else
+    } else {
         EXPECT_NEAR(Engine().PositionMs.load(), 1000.0, 1.0);
+    }
     EXPECT_EQ(ReadFile(dir_ / "in.wav"), SimpleWav(samples, 1, 8000));
 }
 
