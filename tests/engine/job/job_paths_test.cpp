@@ -56,7 +56,7 @@ double SnrDb(const std::vector<std::int16_t>& test, const std::vector<std::int16
 }
 
 TEST_F(JobPathsTest, Mp3OutputDecodesBackToTheInput) {
-    const auto input = TwoTones(44100 * 2, 44100);
+    const auto input = TwoTones(44100, 44100);
     WriteFile(dir_ / "in.wav", SimpleWav(input, 2, 44100));
     Engine().OutputFormat.store(kFormatMp3);
     options_["MP3BitRate"] = 192;
@@ -78,7 +78,8 @@ TEST_F(JobPathsTest, Mp3OutputDecodesBackToTheInput) {
     // Unset bit rate: 128 kbit/s; no tag without "PlaceClipInfo".
     options_.erase("MP3BitRate");
     options_["PlaceClipInfo"] = 0;
-    ASSERT_EQ(Run(dir_ / "in.wav", dir_ / "plain.mp3"), 0);
+    WriteFile(dir_ / "short.wav", SimpleWav(TwoTones(4410, 44100), 2, 44100));
+    ASSERT_EQ(Run(dir_ / "short.wav", dir_ / "plain.mp3"), 0);
     const Bytes plain = ReadFile(dir_ / "plain.mp3");
     const auto plainRates = Mpeg1BitRates(plain, plain.size());
     ASSERT_FALSE(plainRates.empty());
