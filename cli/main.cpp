@@ -476,7 +476,8 @@ int Convert(int argc, char** argv, int i) {
         }
         if (kWithValue.count(a)) {
             if (!v) {
-                if (i + 1 >= argc) return UsageError(a + " needs a value");
+                // "--rate --channels 1" is a forgotten value, not a rate of "--channels".
+                if (i + 1 >= argc || std::strncmp(argv[i + 1], "--", 2) == 0) return UsageError(a + " needs a value");
                 v = argv[++i];
             }
         } else if (v) {

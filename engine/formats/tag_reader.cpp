@@ -11,6 +11,7 @@
 #include <taglib/mpegfile.h>
 #include <taglib/tbytevectorstream.h>
 #include <taglib/tdebuglistener.h>
+#include <taglib/textidentificationframe.h>
 #include <taglib/tfilestream.h>
 #include <taglib/wavfile.h>
 
@@ -102,6 +103,16 @@ std::string FrameText(const TagLib::ID3v2::Tag& tag, const char* id) {
     return list.isEmpty() ? std::string() : Utf8(list.front()->toString());
 }
 
+// Some writers keep the comment in a user text frame described "comment".
+std::string UserComment(TagLib::ID3v2::Tag& tag) {
+    for (const char* d : {"comment", "COMMENT", "Comment"})
+        if (auto* f = TagLib::ID3v2::UserTextIdentificationFrame::find(&tag, d)) {
+            const TagLib::StringList fields = f->fieldList();
+            if (fields.size() >= 2) return Utf8(fields[1]);
+        }
+    return {};
+}
+
 void ReadMpeg(TagLib::IOStream& stream, StreamInfo& info) {
     TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
     if (!file.isValid()) return;
@@ -118,13 +129,14 @@ void ReadMpeg(TagLib::IOStream& stream, StreamInfo& info) {
         if (v1->track()) info.Track = std::to_string(v1->track());
     }
     if (!file.hasID3v2Tag()) return;
-    const TagLib::ID3v2::Tag& v2 = *file.ID3v2Tag();
+    TagLib::ID3v2::Tag& v2 = *file.ID3v2Tag();
     Take(info.Title, FrameText(v2, "TIT2"));
     Take(info.Artist, FrameText(v2, "TPE1"));
     Take(info.Album, FrameText(v2, "TALB"));
     Take(info.Year, FrameText(v2, "TDRC"));
     Take(info.Track, FrameText(v2, "TRCK"));
-    const std::string comment = Utf8(v2.comment());
+    std::string comment = Utf8(v2.comment());
+    if (comment.empty()) comment = UserComment(v2);
     Take(info.Comment, comment);
     // The third text: the copyright notice, or else the comment as an ID3v1 tag gives it.
     const std::string copyright = FrameText(v2, "TCOP");
