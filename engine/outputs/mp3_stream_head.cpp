@@ -31,8 +31,10 @@ void Mp3StreamBegin(File& file, std::uint32_t rate, int channels) {
     h = StreamHead{};
     EngineState& e = Engine();
     if (ReadEngineOption("PlaceClipInfo") != 0) {
-        const std::vector<std::uint8_t> tag = BuildId3v2Tag(
-            {e.TagTitle, e.TagArtist, e.TagAlbum, e.TagYear, e.TagTrack, e.TagComment, e.TagCopyright});
+        // The third text is the comment when the input had no copyright notice of its own.
+        const std::string copyright = e.TagCopyright == e.TagComment ? std::string() : e.TagCopyright;
+        const std::vector<std::uint8_t> tag =
+            BuildId3v2Tag({e.TagTitle, e.TagArtist, e.TagAlbum, e.TagYear, e.TagTrack, e.TagComment, copyright});
         if (!tag.empty()) file.Write(tag.data(), tag.size());
     }
     h.infoBytes = Mp3InfoFrameBytes(rate, channels);
