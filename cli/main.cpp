@@ -96,7 +96,8 @@ int UsageError(const std::string& what) {
 
 // "開啟檔案錯誤: PATH: reason": the engine's text, then what the system said.
 void FileFailure(const std::string& path, const std::string& reason) {
-    std::fprintf(stderr, "%s: %s: %s\n", ErrorCodeText(kErrOpen).c_str(), path.c_str(), reason.c_str());
+    std::fprintf(stderr, "%s: %s: %s\n", ErrorCodeText(kErrOpen).c_str(), path.c_str(),
+                 reason.c_str());
 }
 
 struct ConvertOptions {
@@ -127,7 +128,8 @@ std::vector<std::string> SplitCommas(const std::string& text) {
     std::size_t pos = 0;
     for (;;) {
         const std::size_t comma = text.find(',', pos);
-        items.push_back(text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos));
+        items.push_back(
+            text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos));
         if (comma == std::string::npos) return items;
         pos = comma + 1;
     }
@@ -152,7 +154,8 @@ std::optional<std::string> ParseEq(const std::string& text, std::vector<int>& le
     levels.clear();
     for (const std::string& item : items) {
         long n;
-        if (!ParseInt(item, 0, 99, n)) return "--eq: '" + item + "' is not a level 0..99 (50 is flat)";
+        if (!ParseInt(item, 0, 99, n))
+            return "--eq: '" + item + "' is not a level 0..99 (50 is flat)";
         levels.push_back(static_cast<int>(n));
     }
     return std::nullopt;
@@ -167,10 +170,12 @@ std::optional<std::string> ParseEqDb(const std::string& text, std::vector<int>& 
     for (const std::string& item : items) {
         char* end = nullptr;
         const double db = std::strtod(item.c_str(), &end);
-        if (item.empty() || *end || !std::isfinite(db)) return "--eq-db: '" + item + "' is not a number of decibels";
+        if (item.empty() || *end || !std::isfinite(db))
+            return "--eq-db: '" + item + "' is not a number of decibels";
         if (db > kMaxBoostDb + 0.05 || db < -kMaxCutDb - 0.05) {
             char buf[160];
-            std::snprintf(buf, sizeof buf, "--eq-db: %s dB is outside -%.1f..+%.1f", item.c_str(), kMaxCutDb, kMaxBoostDb);
+            std::snprintf(buf, sizeof buf, "--eq-db: %s dB is outside -%.1f..+%.1f", item.c_str(),
+                          kMaxCutDb, kMaxBoostDb);
             return std::string(buf);
         }
         levels.push_back(LevelFromDb(db));
@@ -179,7 +184,9 @@ std::optional<std::string> ParseEqDb(const std::string& text, std::vector<int>& 
     return std::nullopt;
 }
 
-std::string Extension(int format) { return format == kFormatMp3 ? ".mp3" : format == kFormatWma ? ".wma" : ".wav"; }
+std::string Extension(int format) {
+    return format == kFormatMp3 ? ".mp3" : format == kFormatWma ? ".wma" : ".wav";
+}
 
 std::string OutputPathFor(const std::string& input, const std::string& folder, int format) {
     std::string name = input;
@@ -197,7 +204,8 @@ std::string FreeName(const std::string& path, const std::set<std::string>& plann
     const fs::path p(path);
     const std::string stem = p.stem().string(), ext = p.extension().string();
     for (int n = 2;; ++n) {
-        const std::string candidate = (p.parent_path() / (stem + " (" + std::to_string(n) + ")" + ext)).string();
+        const std::string candidate =
+            (p.parent_path() / (stem + " (" + std::to_string(n) + ")" + ext)).string();
         std::error_code ec;
         if (!planned.count(candidate) && !fs::exists(candidate, ec)) return candidate;
     }
@@ -268,8 +276,9 @@ int Probe(const std::vector<std::string>& files) {
         std::printf("%s\n%s\nduration: %s (%u ms)\n", f.c_str(), DescribeInput(info).c_str(),
                     FormatClock(info.DurationMs / 1000).c_str(), info.DurationMs);
         const std::pair<const char*, const std::string*> tags[] = {
-            {"title", &info.Title},   {"artist", &info.Artist}, {"album", &info.Album},   {"year", &info.Year},
-            {"track", &info.Track},   {"comment", &info.Comment}, {"copyright", &info.Copyright}};
+            {"title", &info.Title},        {"artist", &info.Artist}, {"album", &info.Album},
+            {"year", &info.Year},          {"track", &info.Track},   {"comment", &info.Comment},
+            {"copyright", &info.Copyright}};
         for (const auto& [name, text] : tags)
             if (!text->empty()) std::printf("%s: %s\n", name, text->c_str());
     }
@@ -289,11 +298,11 @@ struct WmaCombination {
     int channels;
 };
 constexpr WmaCombination kWmaCombinations[] = {
-    {5, 8000, 1},    {6, 8000, 1},    {8, 8000, 1},    {8, 11025, 1},   {10, 11025, 1},  {10, 16000, 1},
-    {12, 8000, 2},   {12, 16000, 1},  {16, 16000, 1},  {16, 16000, 2},  {16, 22050, 1},  {20, 16000, 2},
-    {20, 22050, 1},  {20, 22050, 2},  {20, 32000, 1},  {22, 22050, 2},  {22, 32000, 2},  {32, 22050, 2},
-    {32, 32000, 1},  {32, 32000, 2},  {32, 44100, 1},  {36, 32000, 2},  {40, 32000, 2},  {44, 32000, 2},
-    {48, 32000, 2},  {48, 44100, 2},  {64, 32000, 2},  {64, 44100, 2},  {80, 44100, 2},  {96, 44100, 2},
+    {5, 8000, 1},    {6, 8000, 1},   {8, 8000, 1},   {8, 11025, 1},  {10, 11025, 1}, {10, 16000, 1},
+    {12, 8000, 2},   {12, 16000, 1}, {16, 16000, 1}, {16, 16000, 2}, {16, 22050, 1}, {20, 16000, 2},
+    {20, 22050, 1},  {20, 22050, 2}, {20, 32000, 1}, {22, 22050, 2}, {22, 32000, 2}, {32, 22050, 2},
+    {32, 32000, 1},  {32, 32000, 2}, {32, 44100, 1}, {36, 32000, 2}, {40, 32000, 2}, {44, 32000, 2},
+    {48, 32000, 2},  {48, 44100, 2}, {64, 32000, 2}, {64, 44100, 2}, {80, 44100, 2}, {96, 44100, 2},
     {128, 44100, 2}, {160, 44100, 2}};
 // Until the WMA writer is built, WMA output is refused before any job.
 constexpr bool kWmaWriterAvailable = false;
@@ -302,9 +311,10 @@ int Formats() {
     std::printf("MP3 bit rates (kbit/s) by output sample rate and channels:\n");
     std::printf("  %-9s %-34s %s\n", "rate", "mono", "stereo");
     for (std::uint32_t rate : Mp3OutputRates()) {
-        const std::string mono = Join(Mp3BitRatesKbps(rate, 1)), stereo = Join(Mp3BitRatesKbps(rate, 2));
-        std::printf("  %-9s %-34s %s\n", (std::to_string(rate) + " Hz").c_str(), mono.empty() ? "-" : mono.c_str(),
-                    stereo.empty() ? "-" : stereo.c_str());
+        const std::string mono = Join(Mp3BitRatesKbps(rate, 1)),
+                          stereo = Join(Mp3BitRatesKbps(rate, 2));
+        std::printf("  %-9s %-34s %s\n", (std::to_string(rate) + " Hz").c_str(),
+                    mono.empty() ? "-" : mono.c_str(), stereo.empty() ? "-" : stereo.c_str());
     }
     std::printf("\nWMA bit rates (kbit/s) by output sample rate and channels%s:\n",
                 kWmaWriterAvailable ? "" : " (the WMA writer is not available yet)");
@@ -314,13 +324,15 @@ int Formats() {
         for (const WmaCombination& c : kWmaCombinations)
             if (c.rate == rate) (c.channels == 1 ? m : s).push_back(c.kbps);
         const std::string mono = Join(m), stereo = Join(s);
-        std::printf("  %-9s %-34s %s\n", (std::to_string(rate) + " Hz").c_str(), mono.empty() ? "-" : mono.c_str(),
-                    stereo.empty() ? "-" : stereo.c_str());
+        std::printf("  %-9s %-34s %s\n", (std::to_string(rate) + " Hz").c_str(),
+                    mono.empty() ? "-" : mono.c_str(), stereo.empty() ? "-" : stereo.c_str());
     }
     return 0;
 }
 
-const char* ChannelWord(int channels) { return channels == 1 ? "mono" : "stereo"; }
+const char* ChannelWord(int channels) {
+    return channels == 1 ? "mono" : "stereo";
+}
 
 // One input's plan, settled before any job runs.
 struct Job {
@@ -342,17 +354,20 @@ int SettleFormat(const ConvertOptions& o, Job& job) {
     for (std::uint32_t r : rates) rateList += (rateList.empty() ? "" : ", ") + std::to_string(r);
     if (std::find(rates.begin(), rates.end(), job.rate) == rates.end()) {
         if (o.rate) {
-            UsageError("--rate: MP3 cannot be written at " + std::to_string(job.rate) + " Hz; MP3 rates: " + rateList);
+            UsageError("--rate: MP3 cannot be written at " + std::to_string(job.rate) +
+                       " Hz; MP3 rates: " + rateList);
             return 2;
         }
         // The input's own rate: take the nearest MP3 rate (the later one on a tie) and say so.
         std::uint32_t best = rates.front();
         for (std::uint32_t r : rates) {
-            const auto d = [&](std::uint32_t x) { return x > job.rate ? x - job.rate : job.rate - x; };
+            const auto d = [&](std::uint32_t x) {
+                return x > job.rate ? x - job.rate : job.rate - x;
+            };
             if (d(r) <= d(best)) best = r;
         }
-        std::fprintf(stderr, "%s: MP3 cannot be written at %u Hz; converting to %u Hz\n", job.input.c_str(), job.rate,
-                     best);
+        std::fprintf(stderr, "%s: MP3 cannot be written at %u Hz; converting to %u Hz\n",
+                     job.input.c_str(), job.rate, best);
         job.rate = best;
     }
     const std::vector<int> valid = Mp3BitRatesKbps(job.rate, job.channels);
@@ -361,7 +376,8 @@ int SettleFormat(const ConvertOptions& o, Job& job) {
         char where[64];
         std::snprintf(where, sizeof where, "MP3 at %u Hz %s", job.rate, ChannelWord(job.channels));
         if (valid.empty())
-            UsageError("--bitrate " + std::to_string(*o.bitrate) + ": " + where + " has no bit rate; try --channels 1");
+            UsageError("--bitrate " + std::to_string(*o.bitrate) + ": " + where +
+                       " has no bit rate; try --channels 1");
         else
             UsageError("--bitrate " + std::to_string(*o.bitrate) + ": not available for " + where +
                        "; valid bit rates (kbit/s): " + Join(valid));
@@ -370,9 +386,11 @@ int SettleFormat(const ConvertOptions& o, Job& job) {
     int stored = ReadEngineOption("MP3BitRate");
     if (stored == -1) stored = 128;
     if (!valid.empty() && std::find(valid.begin(), valid.end(), stored) == valid.end())
-        std::fprintf(stderr, "%s: %d kbit/s is not available for MP3 at %u Hz %s; the encoder's %d kbit/s is used\n",
-                     job.input.c_str(), stored, job.rate, ChannelWord(job.channels),
-                     Mp3DefaultKbps(job.rate, job.channels));
+        std::fprintf(
+            stderr,
+            "%s: %d kbit/s is not available for MP3 at %u Hz %s; the encoder's %d kbit/s is used\n",
+            job.input.c_str(), stored, job.rate, ChannelWord(job.channels),
+            Mp3DefaultKbps(job.rate, job.channels));
     return 0;
 }
 
@@ -432,8 +450,8 @@ Outcome RunJob(const Job& job, const ConvertOptions& o) {
     }
     if (g_notifier.TakeError()) return Outcome::Failed;
     if (g_signal) {
-        std::fprintf(stderr, "%s -> %s (stopped; the output holds what was converted)\n", job.input.c_str(),
-                     e.OutputPath.c_str());
+        std::fprintf(stderr, "%s -> %s (stopped; the output holds what was converted)\n",
+                     job.input.c_str(), e.OutputPath.c_str());
         return Outcome::Stopped;
     }
     std::fprintf(stderr, "%s -> %s\n", job.input.c_str(), e.OutputPath.c_str());
@@ -454,8 +472,9 @@ void SplitFlag(const std::string& arg, std::string& name, std::optional<std::str
 
 int Convert(int argc, char** argv, int i) {
     ConvertOptions o;
-    static const std::set<std::string> kWithValue{"--format", "--rate",  "--channels", "--eq",
-                                                  "--eq-db",  "--start", "--bitrate",  "--output-dir"};
+    static const std::set<std::string> kWithValue{"--format",  "--rate",      "--channels",
+                                                  "--eq",      "--eq-db",     "--start",
+                                                  "--bitrate", "--output-dir"};
     bool optionsEnded = false;
     for (; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -477,7 +496,8 @@ int Convert(int argc, char** argv, int i) {
         if (kWithValue.count(a)) {
             if (!v) {
                 // "--rate --channels 1" is a forgotten value, not a rate of "--channels".
-                if (i + 1 >= argc || std::strncmp(argv[i + 1], "--", 2) == 0) return UsageError(a + " needs a value");
+                if (i + 1 >= argc || std::strncmp(argv[i + 1], "--", 2) == 0)
+                    return UsageError(a + " needs a value");
                 v = argv[++i];
             }
         } else if (v) {
@@ -485,20 +505,26 @@ int Convert(int argc, char** argv, int i) {
         }
         long n;
         if (a == "--format") {
-            if (*v == "wav") o.format = kFormatWav;
-            else if (*v == "mp3") o.format = kFormatMp3;
-            else if (*v == "wma") o.format = kFormatWma;
-            else return UsageError("--format: '" + *v + "' is not a format (wav, mp3 or wma)");
+            if (*v == "wav")
+                o.format = kFormatWav;
+            else if (*v == "mp3")
+                o.format = kFormatMp3;
+            else if (*v == "wma")
+                o.format = kFormatWma;
+            else
+                return UsageError("--format: '" + *v + "' is not a format (wav, mp3 or wma)");
         } else if (a == "--rate") {
             if (!ParseInt(*v, 1000, 192000, n))
                 return UsageError("--rate: " + *v + " is not a sample rate (1000..192000)");
             o.rate = static_cast<std::uint32_t>(n);
         } else if (a == "--channels") {
-            if (!ParseInt(*v, 1, 2, n)) return UsageError("--channels: " + *v + " is not a channel count (1 or 2)");
+            if (!ParseInt(*v, 1, 2, n))
+                return UsageError("--channels: " + *v + " is not a channel count (1 or 2)");
             o.channels = static_cast<int>(n);
         } else if (a == "--eq" || a == "--eq-db") {
             std::vector<int> levels;
-            if (auto err = a == "--eq" ? ParseEq(*v, levels) : ParseEqDb(*v, levels)) return UsageError(*err);
+            if (auto err = a == "--eq" ? ParseEq(*v, levels) : ParseEqDb(*v, levels))
+                return UsageError(*err);
             o.eq = levels;
         } else if (a == "--no-eq") {
             o.eq.reset();
@@ -507,7 +533,8 @@ int Convert(int argc, char** argv, int i) {
                 return UsageError("--start: " + *v + " is not a position in milliseconds");
             o.startMs = static_cast<std::uint32_t>(n);
         } else if (a == "--bitrate") {
-            if (!ParseInt(*v, 1, 1000, n)) return UsageError("--bitrate: " + *v + " is not a bit rate in kbit/s");
+            if (!ParseInt(*v, 1, 1000, n))
+                return UsageError("--bitrate: " + *v + " is not a bit rate in kbit/s");
             o.bitrate = static_cast<int>(n);
         } else if (a == "--output-dir") {
             o.outputDir = *v;
@@ -553,8 +580,8 @@ int Convert(int argc, char** argv, int i) {
         }
         if (SettleFormat(o, job) == 2) return 2;
         if (o.startMs && *o.startMs >= job.info.DurationMs && job.info.trackNumber == 0) {
-            std::fprintf(stderr, "%s: --start %u ms is at or past the end (%u ms)\n", in.c_str(), *o.startMs,
-                         job.info.DurationMs);
+            std::fprintf(stderr, "%s: --start %u ms is at or past the end (%u ms)\n", in.c_str(),
+                         *o.startMs, job.info.DurationMs);
             status = 1;
             continue;
         }
@@ -572,8 +599,10 @@ int Convert(int argc, char** argv, int i) {
             if (o.rename) {
                 out = FreeName(out, planned);
             } else if (!o.overwrite) {
-                std::fprintf(stderr, "%s: %s exists; --overwrite (-y) replaces it, --rename picks a free name\n",
-                             in.c_str(), out.c_str());
+                std::fprintf(
+                    stderr,
+                    "%s: %s exists; --overwrite (-y) replaces it, --rename picks a free name\n",
+                    in.c_str(), out.c_str());
                 status = 1;
                 continue;
             }

@@ -21,8 +21,13 @@ namespace {
 bool ValidUtf8(std::string_view s) {
     for (std::size_t i = 0; i < s.size();) {
         const auto c = static_cast<unsigned char>(s[i]);
-        const std::size_t n = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 4;
-        if (n == 4 || (n == 1 && c < 0xC2) || (n == 3 && c > 0xF4) || i + n >= s.size() + (n == 0)) return false;
+        const std::size_t n = c < 0x80             ? 0
+                              : (c & 0xE0) == 0xC0 ? 1
+                              : (c & 0xF0) == 0xE0 ? 2
+                              : (c & 0xF8) == 0xF0 ? 3
+                                                   : 4;
+        if (n == 4 || (n == 1 && c < 0xC2) || (n == 3 && c > 0xF4) || i + n >= s.size() + (n == 0))
+            return false;
         for (std::size_t k = 1; k <= n; ++k)
             if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
         i += n + 1;
@@ -188,9 +193,11 @@ void ReadInputTags(const std::string& path, StreamInfo& info) {
 }
 
 void ReadInputTagsFromMemory(const std::uint8_t* data, std::size_t size, StreamInfo& info) {
-    const TagLib::ByteVector bytes(reinterpret_cast<const char*>(data), static_cast<unsigned int>(size));
+    const TagLib::ByteVector bytes(reinterpret_cast<const char*>(data),
+                                   static_cast<unsigned int>(size));
     TagLib::ByteVectorStream stream(bytes);
-    const bool riff = size >= 4 && data[0] == 'R' && data[1] == 'I' && data[2] == 'F' && data[3] == 'F';
+    const bool riff =
+        size >= 4 && data[0] == 'R' && data[1] == 'I' && data[2] == 'F' && data[3] == 'F';
     Read(stream, riff, info);
 }
 

@@ -4,7 +4,8 @@ namespace tralux {
 namespace {
 
 void PutSynchsafe(std::vector<std::uint8_t>& out, std::size_t v) {
-    for (int shift = 21; shift >= 0; shift -= 7) out.push_back(static_cast<std::uint8_t>((v >> shift) & 0x7F));
+    for (int shift = 21; shift >= 0; shift -= 7)
+        out.push_back(static_cast<std::uint8_t>((v >> shift) & 0x7F));
 }
 
 // Texts are cut at a frame size that no reader balks at; a cut never splits a UTF-8 sequence.
@@ -16,7 +17,8 @@ std::string Limit(const std::string& s) {
     return s.substr(0, n);
 }
 
-void PutFrame(std::vector<std::uint8_t>& out, const char* id, const std::vector<std::uint8_t>& body) {
+void PutFrame(std::vector<std::uint8_t>& out, const char* id,
+              const std::vector<std::uint8_t>& body) {
     out.insert(out.end(), id, id + 4);
     PutSynchsafe(out, body.size());
     out.push_back(0);

@@ -8,7 +8,8 @@ namespace {
 
 constexpr int kBitratesV1[15] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
 constexpr int kBitratesV2[15] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
-constexpr std::uint32_t kRates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
+constexpr std::uint32_t kRates[3][3] = {
+    {44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
 // "Info", flags, frames, bytes, table of contents, quality: then the extension.
 constexpr std::size_t kXingBytes = 120;
 constexpr std::size_t kExtensionBytes = 36;
@@ -42,12 +43,15 @@ bool RateIndex(std::uint32_t rate, int& version, int& index) {
 
 int FrameBytes(int version, int kbps, std::uint32_t rate, int padding) {
     const int factor = version == 0 ? 144000 : 72000;
-    return static_cast<int>(static_cast<std::uint64_t>(factor) * static_cast<std::uint32_t>(kbps) / rate) + padding;
+    return static_cast<int>(static_cast<std::uint64_t>(factor) * static_cast<std::uint32_t>(kbps) /
+                            rate) +
+           padding;
 }
 
 // The smallest bit rate whose frame holds the header, side information, Xing data and extension.
 int InfoBitrateIndex(int version, std::uint32_t rate, int channels) {
-    const std::size_t need = 4 + static_cast<std::size_t>(SideInfoBytes(version, channels)) + kXingBytes + kExtensionBytes;
+    const std::size_t need = 4 + static_cast<std::size_t>(SideInfoBytes(version, channels)) +
+                             kXingBytes + kExtensionBytes;
     const int* table = version == 0 ? kBitratesV1 : kBitratesV2;
     for (int i = 1; i < 15; ++i)
         if (static_cast<std::size_t>(FrameBytes(version, table[i], rate, 0)) >= need) return i;
@@ -59,7 +63,8 @@ int InfoBitrateIndex(int version, std::uint32_t rate, int channels) {
 std::uint16_t Crc16Update(std::uint16_t crc, const std::uint8_t* p, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         crc ^= p[i];
-        for (int b = 0; b < 8; ++b) crc = static_cast<std::uint16_t>(crc & 1 ? (crc >> 1) ^ 0xA001 : crc >> 1);
+        for (int b = 0; b < 8; ++b)
+            crc = static_cast<std::uint16_t>(crc & 1 ? (crc >> 1) ^ 0xA001 : crc >> 1);
     }
     return crc;
 }
@@ -70,7 +75,8 @@ bool ParseMp3FrameHeader(const std::uint8_t* p, std::size_t size, Mp3FrameHeader
     const int layer = (p[1] >> 1) & 3;
     const int brIndex = p[2] >> 4;
     const int rateIndex = (p[2] >> 2) & 3;
-    if (versionBits == 1 || layer != 1 || brIndex == 0 || brIndex == 15 || rateIndex == 3) return false;
+    if (versionBits == 1 || layer != 1 || brIndex == 0 || brIndex == 15 || rateIndex == 3)
+        return false;
     out.version = versionBits == 3 ? 0 : versionBits == 2 ? 1 : 2;
     out.sampleRate = kRates[out.version][rateIndex];
     out.bitrateKbps = (out.version == 0 ? kBitratesV1 : kBitratesV2)[brIndex];
@@ -120,7 +126,8 @@ bool ReadMp3InfoTag(const std::uint8_t* frame, std::size_t size, Mp3InfoTag& out
     // The extension: a printable encoder name, then 12 bytes, then delay and padding.
     if (size < p + 24) return true;
     const std::uint8_t* name = frame + p;
-    const bool printable = std::all_of(name, name + 9, [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; });
+    const bool printable =
+        std::all_of(name, name + 9, [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; });
     const bool letter = (name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z');
     if (!printable || !letter) return true;
     out.hasExtension = true;
@@ -135,7 +142,8 @@ std::size_t Mp3InfoFrameBytes(std::uint32_t rate, int channels) {
     int version = 0, index = 0;
     if (!RateIndex(rate, version, index)) return 0;
     const int* table = version == 0 ? kBitratesV1 : kBitratesV2;
-    return static_cast<std::size_t>(FrameBytes(version, table[InfoBitrateIndex(version, rate, channels)], rate, 0));
+    return static_cast<std::size_t>(
+        FrameBytes(version, table[InfoBitrateIndex(version, rate, channels)], rate, 0));
 }
 
 std::vector<std::uint8_t> BuildMp3InfoFrame(std::uint32_t rate, int channels, const Mp3InfoTag& tag,
@@ -173,7 +181,8 @@ std::vector<std::uint8_t> BuildMp3InfoFrame(std::uint32_t rate, int channels, co
     return f;
 }
 
-std::array<std::uint8_t, 100> BuildMp3Toc(const std::vector<std::uint32_t>& frameOffsets, std::uint32_t bytes) {
+std::array<std::uint8_t, 100> BuildMp3Toc(const std::vector<std::uint32_t>& frameOffsets,
+                                          std::uint32_t bytes) {
     std::array<std::uint8_t, 100> toc{};
     if (frameOffsets.empty() || bytes == 0) return toc;
     for (std::size_t i = 0; i < 100; ++i) {

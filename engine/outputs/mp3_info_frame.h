@@ -56,7 +56,8 @@ std::size_t Mp3InfoFrameBytes(std::uint32_t rate, int channels);
 std::vector<std::uint8_t> BuildMp3InfoFrame(std::uint32_t rate, int channels, const Mp3InfoTag& tag,
                                             std::uint16_t musicCrc);
 // Table of contents: entry i = 256 * (offset of the frame i % of the way in) / bytes.
-std::array<std::uint8_t, 100> BuildMp3Toc(const std::vector<std::uint32_t>& frameOffsets, std::uint32_t bytes);
+std::array<std::uint8_t, 100> BuildMp3Toc(const std::vector<std::uint32_t>& frameOffsets,
+                                          std::uint32_t bytes);
 
 // CRC-16 as the Info extension uses it (polynomial 0x8005, reflected, start 0).
 std::uint16_t Crc16Update(std::uint16_t crc, const std::uint8_t* p, std::size_t n);

@@ -7,13 +7,15 @@
 namespace tralux {
 
 const std::vector<std::uint32_t>& Mp3OutputRates() {
-    static const std::vector<std::uint32_t> rates{8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+    static const std::vector<std::uint32_t> rates{8000,  11025, 12000, 16000, 22050,
+                                                  24000, 32000, 44100, 48000};
     return rates;
 }
 
 std::vector<int> Mp3BitRatesKbps(std::uint32_t rate, int channels) {
     std::vector<int> out;
-    if (std::find(Mp3OutputRates().begin(), Mp3OutputRates().end(), rate) == Mp3OutputRates().end()) return out;
+    if (std::find(Mp3OutputRates().begin(), Mp3OutputRates().end(), rate) == Mp3OutputRates().end())
+        return out;
     mp3enc::Mp3Encoder* enc = mp3enc::Mp3EncoderCreate(static_cast<float>(rate), channels, 0);
     if (!enc) return out;
     // The job's own settings: the list must be the one the job will search.
@@ -24,7 +26,8 @@ std::vector<int> Mp3BitRatesKbps(std::uint32_t rate, int channels) {
         const mp3enc::Mp3ConfigurationList* list = mp3enc::Mp3EncoderGetConfigurations(enc);
         for (int i = 0; list && i < list->count; ++i) {
             const mp3enc::Mp3Configuration& c = list->entries[i];
-            if (c.sampleRate == static_cast<int>(rate) && c.channels == channels) out.push_back(c.bitRate / 1000);
+            if (c.sampleRate == static_cast<int>(rate) && c.channels == channels)
+                out.push_back(c.bitRate / 1000);
         }
     }
     mp3enc::Mp3EncoderDelete(enc);

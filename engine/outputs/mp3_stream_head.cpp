@@ -32,9 +32,10 @@ void Mp3StreamBegin(File& file, std::uint32_t rate, int channels) {
     EngineState& e = Engine();
     if (ReadEngineOption("PlaceClipInfo") != 0) {
         // The third text is the comment when the input had no copyright notice of its own.
-        const std::string copyright = e.TagCopyright == e.TagComment ? std::string() : e.TagCopyright;
-        const std::vector<std::uint8_t> tag =
-            BuildId3v2Tag({e.TagTitle, e.TagArtist, e.TagAlbum, e.TagYear, e.TagTrack, e.TagComment, copyright});
+        const std::string copyright =
+            e.TagCopyright == e.TagComment ? std::string() : e.TagCopyright;
+        const std::vector<std::uint8_t> tag = BuildId3v2Tag(
+            {e.TagTitle, e.TagArtist, e.TagAlbum, e.TagYear, e.TagTrack, e.TagComment, copyright});
         if (!tag.empty()) file.Write(tag.data(), tag.size());
     }
     h.infoBytes = Mp3InfoFrameBytes(rate, channels);
@@ -49,9 +50,13 @@ void Mp3StreamBegin(File& file, std::uint32_t rate, int channels) {
     h.active = true;
 }
 
-void Mp3StreamNoteInput(std::size_t sampleFrames) { Head().samples += sampleFrames; }
+void Mp3StreamNoteInput(std::size_t sampleFrames) {
+    Head().samples += sampleFrames;
+}
 
-void Mp3StreamAbandon() { Head() = StreamHead{}; }
+void Mp3StreamAbandon() {
+    Head() = StreamHead{};
+}
 
 void Mp3StreamEnd(File& file, int encoderDelay) {
     StreamHead& h = Head();
@@ -70,7 +75,8 @@ void Mp3StreamEnd(File& file, int encoderDelay) {
     int headerHave = 0;
     file.Seek(audioAt);
     for (std::uint64_t at = audioAt; at < end;) {
-        const std::size_t got = file.Read(buf.data(), static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), end - at)));
+        const std::size_t got = file.Read(
+            buf.data(), static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), end - at)));
         if (got == 0) break;
         crc = Crc16Update(crc, buf.data(), got);
         for (std::size_t i = 0; walking && i < got;) {
@@ -101,7 +107,8 @@ void Mp3StreamEnd(File& file, int encoderDelay) {
     // The encoder counts the decoder's filter bank in its delay; the field does not.
     tag.delay = std::max(0, encoderDelay - kMp3DecoderDelay);
     const std::int64_t total = static_cast<std::int64_t>(offsets.size()) * samplesPerFrame;
-    tag.padding = static_cast<int>(std::max<std::int64_t>(0, total - tag.delay - static_cast<std::int64_t>(h.samples)));
+    tag.padding = static_cast<int>(
+        std::max<std::int64_t>(0, total - tag.delay - static_cast<std::int64_t>(h.samples)));
     const std::vector<std::uint8_t> frame = BuildMp3InfoFrame(h.rate, h.channels, tag, crc);
     file.Seek(h.infoAt);
     file.Write(frame.data(), frame.size());

@@ -14,22 +14,25 @@
 namespace tralux::test {
 
 // A reference peer: skipped on a developer machine without it, a failure under CI.
-#define TRALUX_REQUIRE_TOOL(name)                                               \
-    do {                                                                        \
-        if (!HaveTool(name)) {                                                  \
-            if (std::getenv("CI")) FAIL() << name << " is needed under CI";     \
-            GTEST_SKIP() << name << " not installed";                           \
-        }                                                                       \
+#define TRALUX_REQUIRE_TOOL(name)                                           \
+    do {                                                                    \
+        if (!HaveTool(name)) {                                              \
+            if (std::getenv("CI")) FAIL() << name << " is needed under CI"; \
+            GTEST_SKIP() << name << " not installed";                       \
+        }                                                                   \
     } while (0)
 
 struct Pcm {
     int channels = 0;
     std::uint32_t rate = 0;
     std::vector<std::int16_t> samples;  // interleaved
-    std::size_t Frames() const { return channels ? samples.size() / static_cast<std::size_t>(channels) : 0; }
+    std::size_t Frames() const {
+        return channels ? samples.size() / static_cast<std::size_t>(channels) : 0;
+    }
     std::vector<double> Channel(int c) const {
         std::vector<double> v;
-        for (std::size_t i = static_cast<std::size_t>(c); i < samples.size(); i += static_cast<std::size_t>(channels))
+        for (std::size_t i = static_cast<std::size_t>(c); i < samples.size();
+             i += static_cast<std::size_t>(channels))
             v.push_back(samples[i]);
         return v;
     }
@@ -41,14 +44,16 @@ inline Pcm ReadWavPcm(const std::string& path) {
     Pcm p;
     for (std::size_t at = 12; at + 8 <= b.size();) {
         const std::uint32_t size = Get32(b, at + 4);
-        const std::string id(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + 4));
+        const std::string id(b.begin() + static_cast<std::ptrdiff_t>(at),
+                             b.begin() + static_cast<std::ptrdiff_t>(at + 4));
         if (id == "fmt ") {
             p.channels = b[at + 10];
             p.rate = Get32(b, at + 12);
         } else if (id == "data") {
             const std::size_t n = std::min<std::size_t>(size, b.size() - at - 8) / 2;
             for (std::size_t i = 0; i < n; ++i)
-                p.samples.push_back(static_cast<std::int16_t>(b[at + 8 + 2 * i] | b[at + 9 + 2 * i] << 8));
+                p.samples.push_back(
+                    static_cast<std::int16_t>(b[at + 8 + 2 * i] | b[at + 9 + 2 * i] << 8));
             break;
         }
         at += 8 + size + (size & 1);
@@ -57,8 +62,9 @@ inline Pcm ReadWavPcm(const std::string& path) {
 }
 
 // A tone that starts after `silence` frames (an onset to align on), `frames` long in all.
-inline std::vector<std::int16_t> Tone(std::uint32_t rate, int channels, std::size_t frames, std::size_t silence = 0,
-                                      double freq = 440.0, double amplitude = 8000.0) {
+inline std::vector<std::int16_t> Tone(std::uint32_t rate, int channels, std::size_t frames,
+                                      std::size_t silence = 0, double freq = 440.0,
+                                      double amplitude = 8000.0) {
     std::vector<std::int16_t> s;
     for (std::size_t i = 0; i < frames; ++i) {
         const double t = static_cast<double>(i) / rate;
@@ -72,11 +78,13 @@ inline std::vector<std::int16_t> Tone(std::uint32_t rate, int channels, std::siz
 }
 
 // The shift of b against a (b[i + lag] ~ a[i]) with the best normalised correlation.
-inline int BestLag(const std::vector<double>& a, const std::vector<double>& b, int maxLag, double* corr = nullptr) {
+inline int BestLag(const std::vector<double>& a, const std::vector<double>& b, int maxLag,
+                   double* corr = nullptr) {
     double best = -2;
     int bestLag = 0;
     for (int lag = -maxLag; lag <= maxLag; ++lag) {
-        const std::size_t s0 = lag < 0 ? static_cast<std::size_t>(-lag) : 0, s1 = lag > 0 ? static_cast<std::size_t>(lag) : 0;
+        const std::size_t s0 = lag < 0 ? static_cast<std::size_t>(-lag) : 0,
+                          s1 = lag > 0 ? static_cast<std::size_t>(lag) : 0;
         if (s0 >= a.size() || s1 >= b.size()) continue;
         const std::size_t n = std::min(a.size() - s0, b.size() - s1);
         double x = 0, y = 0, z = 0;
@@ -109,8 +117,8 @@ inline std::string Capture(const std::string& cmd) {
 class CliFixture : public ::testing::Test {
 protected:
     int RunCli(const std::string& args) {
-        const std::string cmd = std::string(TRALUX_CLI_PATH) + " --config " + (dir_ / "cfg") + " " + args + " >" +
-                                (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
+        const std::string cmd = std::string(TRALUX_CLI_PATH) + " --config " + (dir_ / "cfg") + " " +
+                                args + " >" + (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
         const int status = std::system(cmd.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }

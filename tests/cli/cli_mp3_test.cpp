@@ -8,13 +8,16 @@ namespace {
 
 using CliMp3 = CliFixture;
 
-std::string Dir(const std::string& d) { return " --output-dir " + d; }
+std::string Dir(const std::string& d) {
+    return " --output-dir " + d;
+}
 
 // Headers of every frame of an MP3 file (after an ID3v2 tag).
 std::vector<Mp3FrameHeader> Frames(const Bytes& b, std::size_t* first = nullptr) {
     std::size_t at = 0;
     if (b.size() >= 10 && b[0] == 'I' && b[1] == 'D' && b[2] == '3')
-        at = 10 + (std::size_t(b[6]) << 21 | std::size_t(b[7]) << 14 | std::size_t(b[8]) << 7 | b[9]);
+        at = 10 +
+             (std::size_t(b[6]) << 21 | std::size_t(b[7]) << 14 | std::size_t(b[8]) << 7 | b[9]);
     if (first) *first = at;
     std::vector<Mp3FrameHeader> frames;
     Mp3FrameHeader h;
@@ -35,7 +38,8 @@ Mp3InfoTag InfoTagOf(const Bytes& b) {
 
 // ffprobe's view of a file: "key=value" lines of the format section.
 std::string Ffprobe(const std::string& path) {
-    return Capture("ffprobe -v error -show_entries format=duration:format_tags -of default=nw=1 '" + path + "'");
+    return Capture("ffprobe -v error -show_entries format=duration:format_tags -of default=nw=1 '" +
+                   path + "'");
 }
 
 TEST_F(CliMp3, BitRatesTheEncoderDoesNotListAreRefusedBeforeAnyFile) {
@@ -45,16 +49,20 @@ TEST_F(CliMp3, BitRatesTheEncoderDoesNotListAreRefusedBeforeAnyFile) {
     const std::tuple<std::string, int, std::string> refused[] = {
         {"st44.wav", 80, "valid bit rates (kbit/s): 96 112 128 160 192 224 256 320"},
         {"mono44.wav", 160, "valid bit rates (kbit/s): 48 56 64 80 96 112 128"},
-        {"st22.wav", 128, "not available for MP3 at 22050 Hz stereo; valid bit rates (kbit/s): 40 48 56 64 80"},
+        {"st22.wav", 128,
+         "not available for MP3 at 22050 Hz stereo; valid bit rates (kbit/s): 40 48 56 64 80"},
         {"st44.wav", 999, "not available for MP3 at 44100 Hz stereo"},
     };
     for (const auto& [in, kbps, message] : refused) {
-        EXPECT_EQ(RunCli("convert " + P(in) + " --format mp3 --bitrate " + std::to_string(kbps) + Dir(P("o"))), 2);
+        EXPECT_EQ(RunCli("convert " + P(in) + " --format mp3 --bitrate " + std::to_string(kbps) +
+                         Dir(P("o"))),
+                  2);
         EXPECT_NE(Err().find(message), std::string::npos) << Err();
         EXPECT_FALSE(Exists("o")) << in << " " << kbps;
     }
     // A listed bit rate is the one the frames carry.
-    ASSERT_EQ(RunCli("convert " + P("st22.wav") + " --format mp3 --bitrate 48" + Dir(P("o"))), 0) << Err();
+    ASSERT_EQ(RunCli("convert " + P("st22.wav") + " --format mp3 --bitrate 48" + Dir(P("o"))), 0)
+        << Err();
     const std::vector<Mp3FrameHeader> frames = Frames(ReadFile(P("o/st22.mp3")));
     ASSERT_GT(frames.size(), 3u);
     for (std::size_t i = 1; i < frames.size(); ++i) EXPECT_EQ(frames[i].bitrateKbps, 48) << i;
@@ -71,19 +79,27 @@ TEST_F(CliMp3, BitRatesTheEncoderDoesNotListAreRefusedBeforeAnyFile) {
 TEST_F(CliMp3, RatesTheEncoderCannotTakeAreSettledBeforeTheJob) {
     WriteFile(P("hi.wav"), SimpleWav(Tone(96000, 2, 9600), 2, 96000));
     WriteFile(P("lo.wav"), SimpleWav(Tone(7350, 1, 7350), 1, 7350));
-    ASSERT_EQ(RunCli("convert " + P("hi.wav") + " " + P("lo.wav") + " --format mp3" + Dir(P("o"))), 0) << Err();
-    EXPECT_NE(Err().find("MP3 cannot be written at 96000 Hz; converting to 48000 Hz"), std::string::npos) << Err();
-    EXPECT_NE(Err().find("MP3 cannot be written at 7350 Hz; converting to 8000 Hz"), std::string::npos) << Err();
+    ASSERT_EQ(RunCli("convert " + P("hi.wav") + " " + P("lo.wav") + " --format mp3" + Dir(P("o"))),
+              0)
+        << Err();
+    EXPECT_NE(Err().find("MP3 cannot be written at 96000 Hz; converting to 48000 Hz"),
+              std::string::npos)
+        << Err();
+    EXPECT_NE(Err().find("MP3 cannot be written at 7350 Hz; converting to 8000 Hz"),
+              std::string::npos)
+        << Err();
     EXPECT_EQ(Frames(ReadFile(P("o/hi.mp3"))).at(1).sampleRate, 48000u);
     EXPECT_EQ(Frames(ReadFile(P("o/lo.mp3"))).at(1).sampleRate, 8000u);
 
     // Asked for explicitly, an impossible rate is a usage error that names the possible ones.
     EXPECT_EQ(RunCli("convert " + P("lo.wav") + " --format mp3 --rate 96000" + Dir(P("o2"))), 2);
-    EXPECT_NE(Err().find("MP3 rates: 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000"), std::string::npos);
+    EXPECT_NE(Err().find("MP3 rates: 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000"),
+              std::string::npos);
     EXPECT_EQ(Err().find("->"), std::string::npos);
     EXPECT_FALSE(Exists("o2"));
     EXPECT_EQ(RunCli("convert " + P("lo.wav") + " --format wma" + Dir(P("o2"))), 2);
-    EXPECT_NE(Err().find("--format wma: the WMA writer is not available yet"), std::string::npos) << Err();
+    EXPECT_NE(Err().find("--format wma: the WMA writer is not available yet"), std::string::npos)
+        << Err();
     EXPECT_EQ(Err().find("->"), std::string::npos);
     EXPECT_FALSE(Exists("o2"));
 }
@@ -92,13 +108,19 @@ TEST_F(CliMp3, InfoFrameOfAnotherEncoderIsAHeaderAndItsDelayIsTrimmed) {
     TRALUX_REQUIRE_TOOL("lame");
     TRALUX_REQUIRE_TOOL("ffmpeg");
     WriteFile(P("src.wav"), SimpleWav(Tone(44100, 2, 44100, 3000), 2, 44100));
-    ASSERT_EQ(std::system(("lame --quiet -b 128 '" + P("src.wav") + "' '" + P("cbr.mp3") + "'").c_str()), 0);
-    ASSERT_EQ(std::system(("lame --quiet -V 4 '" + P("src.wav") + "' '" + P("vbr.mp3") + "'").c_str()), 0);
+    ASSERT_EQ(
+        std::system(("lame --quiet -b 128 '" + P("src.wav") + "' '" + P("cbr.mp3") + "'").c_str()),
+        0);
+    ASSERT_EQ(
+        std::system(("lame --quiet -V 4 '" + P("src.wav") + "' '" + P("vbr.mp3") + "'").c_str()),
+        0);
     for (const char* name : {"cbr", "vbr"}) {
         const std::string mp3 = P(std::string(name) + ".mp3");
         ASSERT_EQ(RunCli("convert " + mp3 + Dir(P("o"))), 0) << Err();
-        ASSERT_EQ(std::system(("ffmpeg -v error -y -i '" + mp3 + "' '" + P("ff.wav") + "'").c_str()), 0);
-        const Pcm ours = ReadWavPcm(P(std::string("o/") + name + ".wav")), ff = ReadWavPcm(P("ff.wav"));
+        ASSERT_EQ(
+            std::system(("ffmpeg -v error -y -i '" + mp3 + "' '" + P("ff.wav") + "'").c_str()), 0);
+        const Pcm ours = ReadWavPcm(P(std::string("o/") + name + ".wav")),
+                  ff = ReadWavPcm(P("ff.wav"));
         EXPECT_EQ(ours.Frames(), ff.Frames()) << name;
         EXPECT_EQ(ours.Frames(), 44100u) << name;
         double corr = 0;
@@ -141,7 +163,9 @@ TEST_F(CliMp3, OurMp3CarriesAnInfoFrameThatGivesBackTheExactLength) {
 
         if (!HaveTool("mpg123") && !std::getenv("CI")) continue;
         TRALUX_REQUIRE_TOOL("mpg123");
-        ASSERT_EQ(std::system(("mpg123 -q -w '" + P("mpg.wav") + "' '" + P("o/in.mp3") + "'").c_str()), 0);
+        ASSERT_EQ(
+            std::system(("mpg123 -q -w '" + P("mpg.wav") + "' '" + P("o/in.mp3") + "'").c_str()),
+            0);
         const Pcm mpg = ReadWavPcm(P("mpg.wav"));
         EXPECT_EQ(mpg.Frames(), c.frames);
         EXPECT_EQ(BestLag(srcPcm.Channel(0), mpg.Channel(0), 2000), 0);
@@ -164,11 +188,14 @@ TEST_F(CliMp3, Id3v2TagsOfTheInputSurviveIntoTheMp3) {
     TRALUX_REQUIRE_TOOL("ffmpeg");
     TRALUX_REQUIRE_TOOL("ffprobe");
     WriteFile(P("src.wav"), SimpleWav(Tone(44100, 2, 44100), 2, 44100));
-    ASSERT_EQ(std::system(("ffmpeg -v error -y -i '" + P("src.wav") +
-                           "' -metadata title='月亮代表我的心' -metadata artist='鄧麗君' -metadata album='專輯'"
-                           " -metadata date=1977 -id3v2_version 3 '" + P("tagged.mp3") + "'")
-                              .c_str()),
-              0);
+    ASSERT_EQ(
+        std::system(
+            ("ffmpeg -v error -y -i '" + P("src.wav") +
+             "' -metadata title='月亮代表我的心' -metadata artist='鄧麗君' -metadata album='專輯'"
+             " -metadata date=1977 -id3v2_version 3 '" +
+             P("tagged.mp3") + "'")
+                .c_str()),
+        0);
     ASSERT_EQ(RunCli("probe " + P("tagged.mp3")), 0);
     EXPECT_NE(Out().find("title: 月亮代表我的心"), std::string::npos) << Out();
     ASSERT_EQ(RunCli("convert " + P("tagged.mp3") + " --format mp3" + Dir(P("o"))), 0) << Err();
@@ -184,7 +211,8 @@ TEST_F(CliMp3, Id3v2TagsOfTheInputSurviveIntoTheMp3) {
     EXPECT_EQ(std::string(out.begin(), out.begin() + 3), "ID3");
     EXPECT_EQ(out[3], 4);
 
-    ASSERT_EQ(RunCli("convert " + P("tagged.mp3") + " --format mp3 --no-tags" + Dir(P("bare"))), 0) << Err();
+    ASSERT_EQ(RunCli("convert " + P("tagged.mp3") + " --format mp3 --no-tags" + Dir(P("bare"))), 0)
+        << Err();
     const Bytes bare = ReadFile(P("bare/tagged.mp3"));
     EXPECT_NE(std::string(bare.begin(), bare.begin() + 3), "ID3");
     EXPECT_NE(std::string(bare.end() - 128, bare.end() - 125), "TAG");
@@ -199,12 +227,13 @@ TEST_F(CliMp3, WavInfoTagsSurviveIntoMp3AndWav) {
         t.push_back(0);
         PutChunk(info, id, t);
     };
-    item("INAM", "夜來香");                                // UTF-8
-    item("IART", "\xBE\x48\xC4\x52\xA7\x67");              // Big5 for 鄧麗君
-    item("ICMT", "Caf\xE9");                               // Latin-1
+    item("INAM", "夜來香");                    // UTF-8
+    item("IART", "\xBE\x48\xC4\x52\xA7\x67");  // Big5 for 鄧麗君
+    item("ICMT", "Caf\xE9");                   // Latin-1
     item("IPRD", "Album");
-    WriteFile(P("in.wav"),
-              Riff({{"fmt ", FmtPayload(1, 2, 44100, 16)}, {"data", Pcm16(Tone(44100, 2, 44100))}, {"LIST", info}}));
+    WriteFile(P("in.wav"), Riff({{"fmt ", FmtPayload(1, 2, 44100, 16)},
+                                 {"data", Pcm16(Tone(44100, 2, 44100))},
+                                 {"LIST", info}}));
     ASSERT_EQ(RunCli("probe " + P("in.wav")), 0);
     EXPECT_NE(Out().find("artist: 鄧麗君\n"), std::string::npos) << Out();
     EXPECT_NE(Out().find("comment: Café\n"), std::string::npos) << Out();
@@ -224,7 +253,9 @@ TEST_F(CliMp3, WavInfoTagsSurviveIntoMp3AndWav) {
 TEST_F(CliMp3, Mp3InsideWavIsAcceptedByProbeAndConvertAlike) {
     TRALUX_REQUIRE_TOOL("lame");
     WriteFile(P("src.wav"), SimpleWav(Tone(44100, 2, 44100), 2, 44100));
-    ASSERT_EQ(std::system(("lame --quiet -b 128 '" + P("src.wav") + "' '" + P("s.mp3") + "'").c_str()), 0);
+    ASSERT_EQ(
+        std::system(("lame --quiet -b 128 '" + P("src.wav") + "' '" + P("s.mp3") + "'").c_str()),
+        0);
     Bytes fmt = FmtPayload(0x55, 2, 44100, 0, 12);
     WriteFile(P("mp3.wav"), Riff({{"fmt ", fmt}, {"data", ReadFile(P("s.mp3"))}}));
     ASSERT_EQ(RunCli("probe " + P("mp3.wav")), 0) << Err();

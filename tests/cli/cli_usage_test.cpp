@@ -13,7 +13,9 @@ namespace {
 
 using Cli = CliFixture;
 
-std::string Dir(const std::string& d) { return " --output-dir " + d; }
+std::string Dir(const std::string& d) {
+    return " --output-dir " + d;
+}
 
 TEST_F(Cli, UsageErrorsSayWhatWasWrong) {
     WriteFile(P("in.wav"), SimpleWav(Tone(44100, 2, 4410), 2, 44100));
@@ -45,7 +47,9 @@ TEST_F(Cli, UsageErrorsSayWhatWasWrong) {
 
 TEST_F(Cli, FlagEqualsValueWorksLikeTwoWords) {
     WriteFile(P("in.wav"), SimpleWav(Tone(44100, 2, 44100), 2, 44100));
-    ASSERT_EQ(RunCli("convert " + P("in.wav") + " --rate=22050 --channels=1 --output-dir=" + P("out")), 0) << Err();
+    ASSERT_EQ(
+        RunCli("convert " + P("in.wav") + " --rate=22050 --channels=1 --output-dir=" + P("out")), 0)
+        << Err();
     const Pcm out = ReadWavPcm(P("out/in.wav"));
     EXPECT_EQ(out.rate, 22050u);
     EXPECT_EQ(out.channels, 1);
@@ -71,8 +75,8 @@ TEST_F(Cli, SameNamedInputsInOneBatchKeepEveryOutput) {
     WriteFile(P("A/song.wav"), SimpleWav(Tone(8000, 1, 8000), 1, 8000));
     WriteFile(P("B/song.wav"), SimpleWav(Tone(8000, 1, 16000), 1, 8000));
     WriteFile(P("A/song.mp3"), SimpleWav(Tone(8000, 1, 24000), 1, 8000));  // a WAV by another name
-    ASSERT_EQ(RunCli("convert " + P("A/song.wav") + " " + P("B/song.wav") + " " + P("A/song.mp3") + " " +
-                     P("A/song.wav") + Dir(P("o"))),
+    ASSERT_EQ(RunCli("convert " + P("A/song.wav") + " " + P("B/song.wav") + " " + P("A/song.mp3") +
+                     " " + P("A/song.wav") + Dir(P("o"))),
               0)
         << Err();
     std::vector<std::size_t> frames;
@@ -93,7 +97,9 @@ TEST_F(Cli, ExistingOutputsAreKeptUnlessAskedOtherwise) {
 
     EXPECT_EQ(RunCli("convert " + P("song.wav") + Dir(P("o"))), 1);
     EXPECT_EQ(ReadFile(P("o/song.wav")), precious);
-    EXPECT_NE(Err().find("exists; --overwrite (-y) replaces it, --rename picks a free name"), std::string::npos) << Err();
+    EXPECT_NE(Err().find("exists; --overwrite (-y) replaces it, --rename picks a free name"),
+              std::string::npos)
+        << Err();
     EXPECT_EQ(Err().find("->"), std::string::npos);
 
     ASSERT_EQ(RunCli("convert " + P("song.wav") + Dir(P("o")) + " --rename"), 0) << Err();
@@ -118,7 +124,8 @@ TEST_F(Cli, ZeroDataSizeWithAudioAfterItIsReadToTheEnd) {
     // A genuinely empty data chunk followed by another chunk stays empty.
     Bytes info;
     PutId(info, "INFO");
-    WriteFile(P("empty.wav"), Riff({{"fmt ", FmtPayload(1, 1, 8000, 16)}, {"data", {}}, {"LIST", info}}));
+    WriteFile(P("empty.wav"),
+              Riff({{"fmt ", FmtPayload(1, 1, 8000, 16)}, {"data", {}}, {"LIST", info}}));
     ASSERT_EQ(RunCli("probe " + P("empty.wav")), 0);
     EXPECT_NE(Out().find("(0 ms)"), std::string::npos) << Out();
 }
@@ -137,13 +144,19 @@ TEST_F(Cli, StartAtOrPastTheEndIsRefused) {
 TEST_F(Cli, FileErrorsNameThePathAndTheReason) {
     WriteFile(P("in.wav"), SimpleWav(Tone(8000, 1, 800), 1, 8000));
     EXPECT_EQ(RunCli("convert " + P("missing.wav") + Dir(P("o"))), 1);
-    EXPECT_NE(Err().find("開啟檔案錯誤: " + P("missing.wav") + ": No such file or directory"), std::string::npos) << Err();
+    EXPECT_NE(Err().find("開啟檔案錯誤: " + P("missing.wav") + ": No such file or directory"),
+              std::string::npos)
+        << Err();
     EXPECT_EQ(RunCli("probe " + P("missing.wav")), 1);
-    EXPECT_NE(Err().find("開啟檔案錯誤: " + P("missing.wav") + ": No such file or directory"), std::string::npos) << Err();
+    EXPECT_NE(Err().find("開啟檔案錯誤: " + P("missing.wav") + ": No such file or directory"),
+              std::string::npos)
+        << Err();
 
     std::filesystem::create_directories(P("folder.wav"));
     EXPECT_EQ(RunCli("convert " + P("folder.wav") + Dir(P("o"))), 1);
-    EXPECT_NE(Err().find("開啟檔案錯誤: " + P("folder.wav") + ": Is a directory"), std::string::npos) << Err();
+    EXPECT_NE(Err().find("開啟檔案錯誤: " + P("folder.wav") + ": Is a directory"),
+              std::string::npos)
+        << Err();
 
     WriteFile(P("afile"), Bytes{1});
     EXPECT_EQ(RunCli("convert " + P("in.wav") + Dir(P("afile"))), 1);
@@ -152,7 +165,8 @@ TEST_F(Cli, FileErrorsNameThePathAndTheReason) {
     // Converting a WAV into its own folder as WAV would write over the input.
     const Bytes before = ReadFile(P("in.wav"));
     EXPECT_EQ(RunCli("convert " + P("in.wav") + Dir(dir_.path().string()) + " -y"), 1);
-    EXPECT_NE(Err().find("開啟檔案錯誤: " + P("in.wav") + ": the input itself"), std::string::npos) << Err();
+    EXPECT_NE(Err().find("開啟檔案錯誤: " + P("in.wav") + ": the input itself"), std::string::npos)
+        << Err();
     EXPECT_EQ(ReadFile(P("in.wav")), before);
 
     // /proc takes no new files, not even from root.
@@ -164,15 +178,20 @@ TEST_F(Cli, RecognisedButUnsupportedWavFormatsAreNamed) {
     Bytes ext = FmtPayload(0xFFFE, 6, 48000, 16, 24);
     ext[16] = 22;  // cbSize
     ext[24] = 1;   // PCM sub-format
-    const Bytes tail{0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    const Bytes tail{0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                     0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
     std::copy(tail.begin(), tail.end(), ext.begin() + 26);
     Bytes rf64 = SimpleWav(Tone(8000, 1, 80), 1, 8000);
     std::copy_n("RF64", 4, rf64.begin());
     const std::pair<Bytes, std::string> cases[] = {
-        {Riff({{"fmt ", FmtPayload(6, 1, 8000, 8)}, {"data", Bytes(800, 0xD5)}}), "A-law WAV (format 0x0006) is not supported"},
-        {Riff({{"fmt ", FmtPayload(7, 1, 8000, 8)}, {"data", Bytes(800, 0xFF)}}), "μ-law WAV (format 0x0007) is not supported"},
-        {Riff({{"fmt ", FmtPayload(0x11, 1, 8000, 4, 2)}, {"data", Bytes(800, 0)}}), "IMA ADPCM WAV (format 0x0011)"},
-        {Riff({{"fmt ", FmtPayload(2, 2, 8000, 4, 34)}, {"data", Bytes(800, 0)}}), "Microsoft ADPCM WAV (format 0x0002)"},
+        {Riff({{"fmt ", FmtPayload(6, 1, 8000, 8)}, {"data", Bytes(800, 0xD5)}}),
+         "A-law WAV (format 0x0006) is not supported"},
+        {Riff({{"fmt ", FmtPayload(7, 1, 8000, 8)}, {"data", Bytes(800, 0xFF)}}),
+         "μ-law WAV (format 0x0007) is not supported"},
+        {Riff({{"fmt ", FmtPayload(0x11, 1, 8000, 4, 2)}, {"data", Bytes(800, 0)}}),
+         "IMA ADPCM WAV (format 0x0011)"},
+        {Riff({{"fmt ", FmtPayload(2, 2, 8000, 4, 34)}, {"data", Bytes(800, 0)}}),
+         "Microsoft ADPCM WAV (format 0x0002)"},
         {Riff({{"fmt ", ext}, {"data", Bytes(1200, 0)}}), "5.1 WAV (6 channels) is not supported"},
         {rf64, "RF64 WAV (64-bit sizes) is not supported"},
     };
@@ -195,12 +214,18 @@ TEST_F(Cli, EqualizerInDecibels) {
         return std::sqrt(e / double(s.size() - 8820));
     };
     const double in = rms(tone);
-    ASSERT_EQ(RunCli("convert " + P("in.wav") + " --eq-db 0,0,0,0,0,0,0,0,0,0" + Dir(P("flat"))), 0) << Err();
+    ASSERT_EQ(RunCli("convert " + P("in.wav") + " --eq-db 0,0,0,0,0,0,0,0,0,0" + Dir(P("flat"))), 0)
+        << Err();
     EXPECT_NEAR(20 * std::log10(rms(ReadWavPcm(P("flat/in.wav")).samples) / in), 0.0, 0.2);
-    ASSERT_EQ(RunCli("convert " + P("in.wav") + " --eq-db=0,0,0,0,0,0,0,0,0,0,-6" + Dir(P("cut"))), 0) << Err();
+    ASSERT_EQ(RunCli("convert " + P("in.wav") + " --eq-db=0,0,0,0,0,0,0,0,0,0,-6" + Dir(P("cut"))),
+              0)
+        << Err();
     EXPECT_NEAR(20 * std::log10(rms(ReadWavPcm(P("cut/in.wav")).samples) / in), -6.0, 0.5);
     // The window's scale: 0 everywhere is a boost, not flat.
-    ASSERT_EQ(RunCli("convert " + P("in.wav") + " --eq 50,50,50,50,50,50,50,50,50,50,0" + Dir(P("boost"))), 0) << Err();
+    ASSERT_EQ(RunCli("convert " + P("in.wav") + " --eq 50,50,50,50,50,50,50,50,50,50,0" +
+                     Dir(P("boost"))),
+              0)
+        << Err();
     EXPECT_GT(20 * std::log10(rms(ReadWavPcm(P("boost/in.wav")).samples) / in), 8.0);
 }
 
@@ -211,7 +236,8 @@ int InterruptBatch(const std::vector<std::string>& inputs, const std::string& fi
     if (pid == 0) {
         if (!freopen(errFile.c_str(), "w", stderr)) _exit(126);
         const std::string dir = std::filesystem::path(firstOutput).parent_path().string();
-        std::vector<const char*> argv{TRALUX_CLI_PATH, "--config", config.c_str(), "convert", "--output-dir", dir.c_str()};
+        std::vector<const char*> argv{TRALUX_CLI_PATH, "--config",     config.c_str(),
+                                      "convert",       "--output-dir", dir.c_str()};
         for (const std::string& in : inputs) argv.push_back(in.c_str());
         argv.push_back(nullptr);
         execv(TRALUX_CLI_PATH, const_cast<char* const*>(argv.data()));
@@ -233,15 +259,20 @@ TEST_F(Cli, SignalsStopTheJobSkipTheRestAndSetTheStatus) {
     WriteFile(P("two.wav"), longWav);
     for (const auto& [sig, expected] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
         std::filesystem::remove_all(P("o"));
-        EXPECT_EQ(InterruptBatch({P("one.wav"), P("two.wav")}, P("o/one.wav"), sig, P("cfg"), P("err.txt")), expected);
+        EXPECT_EQ(InterruptBatch({P("one.wav"), P("two.wav")}, P("o/one.wav"), sig, P("cfg"),
+                                 P("err.txt")),
+                  expected);
         const Bytes out = ReadFile(P("o/one.wav"));
         ASSERT_GE(out.size(), 44u);
         EXPECT_EQ(Get32(out, 4), out.size() - 8);  // finished and playable
         EXPECT_LT(Get32(out, 40), 44100u * 4 * 600);
         EXPECT_FALSE(Exists("o/two.wav"));
         const std::string err = Text("err.txt");
-        EXPECT_NE(err.find("(stopped; the output holds what was converted)"), std::string::npos) << err;
-        EXPECT_NE(err.find(sig == SIGINT ? "stopped by SIGINT" : "stopped by SIGTERM"), std::string::npos) << err;
+        EXPECT_NE(err.find("(stopped; the output holds what was converted)"), std::string::npos)
+            << err;
+        EXPECT_NE(err.find(sig == SIGINT ? "stopped by SIGINT" : "stopped by SIGTERM"),
+                  std::string::npos)
+            << err;
     }
 }
 

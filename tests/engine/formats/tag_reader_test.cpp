@@ -11,7 +11,9 @@ namespace {
 
 using test::Bytes;
 
-Bytes Str(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes Str(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes b;
     for (const Bytes& p : parts) b.insert(b.end(), p.begin(), p.end());
@@ -44,11 +46,18 @@ Bytes Be(std::size_t v, int n) {
     return b;
 }
 // Frames: version 2.2 (3-byte ids and sizes), 2.3 (plain sizes), 2.4 (synchsafe sizes).
-Bytes Frame22(const char* id, const Bytes& body) { return Cat({Str(id), Be(body.size(), 3), body}); }
-Bytes Frame23(const char* id, const Bytes& body) { return Cat({Str(id), Be(body.size(), 4), {0, 0}, body}); }
-Bytes Frame24(const char* id, const Bytes& body) { return Cat({Str(id), Synchsafe(body.size()), {0, 0}, body}); }
+Bytes Frame22(const char* id, const Bytes& body) {
+    return Cat({Str(id), Be(body.size(), 3), body});
+}
+Bytes Frame23(const char* id, const Bytes& body) {
+    return Cat({Str(id), Be(body.size(), 4), {0, 0}, body});
+}
+Bytes Frame24(const char* id, const Bytes& body) {
+    return Cat({Str(id), Synchsafe(body.size()), {0, 0}, body});
+}
 Bytes Tag(int version, std::uint8_t flags, const Bytes& body) {
-    return Cat({Str("ID3"), {static_cast<std::uint8_t>(version), 0, flags}, Synchsafe(body.size()), body});
+    return Cat(
+        {Str("ID3"), {static_cast<std::uint8_t>(version), 0, flags}, Synchsafe(body.size()), body});
 }
 // A few MPEG frames after the tag, as in a real file.
 Bytes Audio() {
@@ -76,7 +85,9 @@ TEST(TagTextToUtf8, KeepsUtf8AndRescuesBig5AndLatin1) {
     EXPECT_EQ(TagTextToUtf8("月亮代表我的心"), "月亮代表我的心");
     EXPECT_EQ(TagTextToUtf8("\xBE\x48\xC4\x52\xA7\x67"), "鄧麗君");  // Big5
     EXPECT_EQ(TagTextToUtf8("Caf\xE9"), "Café");                     // a lone lead byte: Latin-1
-    EXPECT_EQ(TagTextToUtf8("M\xFC" "ller"), "Müller");              // not a Big5 pair either
+    EXPECT_EQ(TagTextToUtf8("M\xFC"
+                            "ller"),
+              "Müller");  // not a Big5 pair either
     EXPECT_EQ(TagTextToUtf8(std::string("Title   \0\0", 10)), "Title");
     EXPECT_EQ(TagTextToUtf8(""), "");
     // Invalid UTF-8 such as an overlong form is not passed through.
@@ -84,10 +95,11 @@ TEST(TagTextToUtf8, KeepsUtf8AndRescuesBig5AndLatin1) {
 }
 
 TEST(ReadInputTags, Id3v22Latin1) {
-    const Bytes body = Cat({Frame22("TT2", Cat({{0}, Str("Title22")})), Frame22("TP1", Cat({{0}, Str("Art")})),
-                            Frame22("TAL", Cat({{0}, Str("Alb")})), Frame22("TCR", Cat({{0}, Str("(C) X")})),
-                            Frame22("TYE", Cat({{0}, Str("1999")})), Frame22("TRK", Cat({{0}, Str("7")})),
-                            Frame22("COM", Cat({{0}, Str("eng"), {0}, Str("Comment22")}))});
+    const Bytes body =
+        Cat({Frame22("TT2", Cat({{0}, Str("Title22")})), Frame22("TP1", Cat({{0}, Str("Art")})),
+             Frame22("TAL", Cat({{0}, Str("Alb")})), Frame22("TCR", Cat({{0}, Str("(C) X")})),
+             Frame22("TYE", Cat({{0}, Str("1999")})), Frame22("TRK", Cat({{0}, Str("7")})),
+             Frame22("COM", Cat({{0}, Str("eng"), {0}, Str("Comment22")}))});
     const StreamInfo info = Read(Cat({Tag(2, 0, body), Audio()}));
     EXPECT_EQ(info.Title, "Title22");
     EXPECT_EQ(info.Artist, "Art");
@@ -99,10 +111,10 @@ TEST(ReadInputTags, Id3v22Latin1) {
 }
 
 TEST(ReadInputTags, Id3v23Utf16WithBom) {
-    const Bytes body =
-        Cat({Frame23("TIT2", Cat({{1}, Utf16Le(u"月亮代表我的心")})), Frame23("TPE1", Cat({{1}, Utf16Le(u"鄧麗君")})),
-             Frame23("TYER", Cat({{0}, Str("1977")})), Frame23("COMM", Cat({{1}, Str("chi"), Utf16Le(u""), {0, 0},
-                                                                                 Utf16Le(u"好聽")}))});
+    const Bytes body = Cat(
+        {Frame23("TIT2", Cat({{1}, Utf16Le(u"月亮代表我的心")})),
+         Frame23("TPE1", Cat({{1}, Utf16Le(u"鄧麗君")})), Frame23("TYER", Cat({{0}, Str("1977")})),
+         Frame23("COMM", Cat({{1}, Str("chi"), Utf16Le(u""), {0, 0}, Utf16Le(u"好聽")}))});
     const StreamInfo info = Read(Cat({Tag(3, 0, body), Audio()}));
     EXPECT_EQ(info.Title, "月亮代表我的心");
     EXPECT_EQ(info.Artist, "鄧麗君");
@@ -118,7 +130,8 @@ TEST(ReadInputTags, Id3v23Unsynchronised) {
     Bytes unsync;
     for (std::size_t i = 0; i < body.size(); ++i) {
         unsync.push_back(body[i]);
-        if (body[i] == 0xFF && (i + 1 == body.size() || body[i + 1] >= 0xE0 || body[i + 1] == 0)) unsync.push_back(0);
+        if (body[i] == 0xFF && (i + 1 == body.size() || body[i + 1] >= 0xE0 || body[i + 1] == 0))
+            unsync.push_back(0);
     }
     ASSERT_GT(unsync.size(), body.size());
     EXPECT_EQ(Read(Cat({Tag(3, 0x80, unsync), Audio()})).Title, "ÿÿ title");
@@ -126,11 +139,13 @@ TEST(ReadInputTags, Id3v23Unsynchronised) {
 
 TEST(ReadInputTags, Id3v24ExtendedHeaderFooterUtf8AndUtf16Be) {
     const Bytes extended = Cat({Synchsafe(6), {1, 0}});
-    const Bytes frames = Cat({Frame24("TIT2", Cat({{3}, Str("夜來香")})), Frame24("TPE1", Cat({{2}, Utf16Be(u"李香蘭")})),
-                              Frame24("TDRC", Cat({{3}, Str("2001-05")})), Frame24("TRCK", Cat({{3}, Str("3/12")})),
-                              Frame24("TCOP", Cat({{3}, Str("℗ 1944")})),
-                              // TagLib counts the footer into the tag size: the last frame is lost.
-                              Frame24("TSSE", Cat({{3}, Str("x")}))});
+    const Bytes frames =
+        Cat({Frame24("TIT2", Cat({{3}, Str("夜來香")})),
+             Frame24("TPE1", Cat({{2}, Utf16Be(u"李香蘭")})),
+             Frame24("TDRC", Cat({{3}, Str("2001-05")})), Frame24("TRCK", Cat({{3}, Str("3/12")})),
+             Frame24("TCOP", Cat({{3}, Str("℗ 1944")})),
+             // TagLib counts the footer into the tag size: the last frame is lost.
+             Frame24("TSSE", Cat({{3}, Str("x")}))});
     const Bytes body = Cat({extended, frames});
     const Bytes footer = Cat({Str("3DI"), {4, 0, 0x50}, Synchsafe(body.size())});
     const StreamInfo info = Read(Cat({Tag(4, 0x50, body), footer, Audio()}));
@@ -145,7 +160,8 @@ TEST(ReadInputTags, Id3v2IsPreferredAndId3v1FillsTheGaps) {
     StreamInfo info;
     info.Kind = kKindMp3;
     info.Title = "v1 title";  // what the probe read from the version 1 tag
-    const Bytes file = Cat({Tag(4, 0, Frame24("TIT2", Cat({{3}, Str("v2 title")}))), Audio(), Id3v1("v1 title", "v1 album")});
+    const Bytes file = Cat({Tag(4, 0, Frame24("TIT2", Cat({{3}, Str("v2 title")}))), Audio(),
+                            Id3v1("v1 title", "v1 album")});
     ReadInputTagsFromMemory(file.data(), file.size(), info);
     EXPECT_EQ(info.Title, "v2 title");
     EXPECT_EQ(info.Album, "v1 album");
@@ -156,8 +172,9 @@ TEST(ReadInputTags, HostileTagsChangeNothing) {
     info.Kind = kKindMp3;
     info.Title = "kept";
     // A size far beyond the file, a frame larger than its tag, a truncated header.
-    for (const Bytes& file : {Cat({Str("ID3"), {4, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F}}),
-                              Tag(3, 0, Cat({Str("TIT2"), Be(0x7FFFFFF, 4), {0, 0}, {0}})), Str("ID3\x03")}) {
+    for (const Bytes& file :
+         {Cat({Str("ID3"), {4, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F}}),
+          Tag(3, 0, Cat({Str("TIT2"), Be(0x7FFFFFF, 4), {0, 0}, {0}})), Str("ID3\x03")}) {
         ReadInputTagsFromMemory(file.data(), file.size(), info);
         EXPECT_EQ(info.Title, "kept");
     }
@@ -177,7 +194,8 @@ TEST(ReadInputTags, WavInfoWithBig5AndLatin1Items) {
     item("ICOP", "(C) 1944");
     item("ICMT", "Caf\xE9");
     item("ICRD", "1944");
-    const Bytes wav = test::Riff({{"fmt ", test::FmtPayload(1, 1, 8000, 16)}, {"data", Bytes(1600, 0)}, {"LIST", info}});
+    const Bytes wav = test::Riff(
+        {{"fmt ", test::FmtPayload(1, 1, 8000, 16)}, {"data", Bytes(1600, 0)}, {"LIST", info}});
     const StreamInfo s = Read(wav);
     EXPECT_EQ(s.Title, "夜來香");
     EXPECT_EQ(s.Artist, "鄧麗君");
@@ -192,7 +210,8 @@ TEST(Id3v2Writer, WhatWeWriteReadsBack) {
     const std::vector<std::uint8_t> tag = BuildId3v2Tag(texts);
     ASSERT_GE(tag.size(), 10u);
     EXPECT_EQ(std::string(tag.begin(), tag.begin() + 5), std::string("ID3\x04\x00", 5));
-    const std::size_t size = std::size_t(tag[6]) << 21 | std::size_t(tag[7]) << 14 | std::size_t(tag[8]) << 7 | tag[9];
+    const std::size_t size =
+        std::size_t(tag[6]) << 21 | std::size_t(tag[7]) << 14 | std::size_t(tag[8]) << 7 | tag[9];
     EXPECT_EQ(size + 10, tag.size());
     const StreamInfo info = Read(Cat({Bytes(tag.begin(), tag.end()), Audio()}));
     EXPECT_EQ(info.Title, texts.title);

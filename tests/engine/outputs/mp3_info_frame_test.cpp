@@ -12,7 +12,8 @@ namespace {
 
 TEST(Mp3InfoFrame, Crc16IsTheStandardArcCrc) {
     const std::string check = "123456789";
-    EXPECT_EQ(Crc16Update(0, reinterpret_cast<const std::uint8_t*>(check.data()), check.size()), 0xBB3D);
+    EXPECT_EQ(Crc16Update(0, reinterpret_cast<const std::uint8_t*>(check.data()), check.size()),
+              0xBB3D);
 }
 
 TEST(Mp3InfoFrame, HeaderParsingFollowsTheStandard) {
@@ -33,21 +34,25 @@ TEST(Mp3InfoFrame, HeaderParsingFollowsTheStandard) {
     EXPECT_EQ(h.samplesPerFrame, 576);
     EXPECT_EQ(h.channels, 1);
     // Layer II, free format, a bad rate index, too few bytes.
-    for (const auto& bad : {std::array<std::uint8_t, 4>{0xFF, 0xFD, 0x90, 0x00}, {0xFF, 0xFB, 0x02, 0x00},
-                            {0xFF, 0xFB, 0x9C, 0x00}, {0xFF, 0xEB, 0x90, 0x00}})
+    for (const auto& bad : {std::array<std::uint8_t, 4>{0xFF, 0xFD, 0x90, 0x00},
+                            {0xFF, 0xFB, 0x02, 0x00},
+                            {0xFF, 0xFB, 0x9C, 0x00},
+                            {0xFF, 0xEB, 0x90, 0x00}})
         EXPECT_FALSE(ParseMp3FrameHeader(bad.data(), 4, h));
     EXPECT_FALSE(ParseMp3FrameHeader(a, 3, h));
 }
 
 TEST(Mp3InfoFrame, WrittenFramesReadBackAtEveryRate) {
-    for (std::uint32_t rate : {8000u, 11025u, 12000u, 16000u, 22050u, 24000u, 32000u, 44100u, 48000u}) {
+    for (std::uint32_t rate :
+         {8000u, 11025u, 12000u, 16000u, 22050u, 24000u, 32000u, 44100u, 48000u}) {
         for (int channels : {1, 2}) {
             SCOPED_TRACE(std::to_string(rate) + "/" + std::to_string(channels));
             Mp3InfoTag in;
             in.encoder = kInfoEncoderName;
             in.frames = 12345;
             in.bytes = 987654;
-            for (int i = 0; i < 100; ++i) in.toc[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i * 2);
+            for (int i = 0; i < 100; ++i)
+                in.toc[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i * 2);
             in.delay = 1104;
             in.padding = 4095;
             const std::vector<std::uint8_t> frame = BuildMp3InfoFrame(rate, channels, in, 0x1234);
@@ -111,7 +116,7 @@ TEST(Mp3InfoFrame, TableOfContentsMapsPercentOfFramesToBytes) {
     std::vector<std::uint32_t> offsets;
     for (std::uint32_t i = 0; i < 200; ++i) offsets.push_back(400 + 400 * i);
     const std::array<std::uint8_t, 100> toc = BuildMp3Toc(offsets, 400 * 201);
-    EXPECT_EQ(toc[0], 1);    // frame 0 at 400 of 80400 bytes
+    EXPECT_EQ(toc[0], 1);     // frame 0 at 400 of 80400 bytes
     EXPECT_EQ(toc[50], 128);  // frame 100 at 40400 bytes
     EXPECT_EQ(toc[99], 253);  // frame 198 at 79600 bytes
     for (std::size_t i = 1; i < 100; ++i) EXPECT_GE(toc[i], toc[i - 1]);
@@ -125,13 +130,19 @@ TEST(Mp3InfoFrame, ReadsTheDelayOfAReferenceEncoder) {
     }
     test::TempDir dir;
     std::vector<std::int16_t> s(44100 * 2);
-    for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<std::int16_t>((i * 37) % 2000 - 1000);
-    test::WriteFile(dir / "in.wav", test::SimpleWav(s, 2, 44100));
-    ASSERT_EQ(std::system(("lame --quiet -b 128 " + (dir / "in.wav") + " " + (dir / "out.mp3")).c_str()), 0);
+    for (std::size_t i = 0; i < s.size(); ++i)
+        s[i] = static_cast<std::int16_t>((i * 37) % 2000 - 1000);
+    test::WriteFile(dir / "in.raw", test::Pcm16(s));
+    ASSERT_EQ(
+        std::system(("lame --quiet -r -s 44.1 --bitwidth 16 --signed --little-endian -b 128 " +
+                     (dir / "in.raw") + " " + (dir / "out.mp3"))
+                        .c_str()),
+        0);
     const test::Bytes mp3 = test::ReadFile(dir / "out.mp3");
     std::size_t first = 0;
     if (mp3.size() > 10 && mp3[0] == 'I')
-        first = 10 + (std::size_t(mp3[6]) << 21 | std::size_t(mp3[7]) << 14 | std::size_t(mp3[8]) << 7 | mp3[9]);
+        first = 10 + (std::size_t(mp3[6]) << 21 | std::size_t(mp3[7]) << 14 |
+                      std::size_t(mp3[8]) << 7 | mp3[9]);
     Mp3InfoTag tag;
     ASSERT_TRUE(ReadMp3InfoTag(&mp3[first], mp3.size() - first, tag));
     ASSERT_TRUE(tag.hasExtension);
