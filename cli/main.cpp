@@ -23,7 +23,6 @@
 #include "cli/commands.h"
 #include "cli/progress.h"
 #include "engine/formats/riff_reader.h"
-#include "engine/formats/tag_reader.h"
 #include "engine/formats/wav_format_name.h"
 #include "engine/job/describe.h"
 #include "engine/job/errors.h"
@@ -256,19 +255,12 @@ void ReportProbeFailure(const std::string& path) {
         std::fprintf(stderr, "%s: %s (%s)\n", path.c_str(), text.c_str(), named.c_str());
 }
 
-// Probes and then reads the input's tags (ID3v2, ID3v1, LIST/INFO) over what the probe found.
-bool ProbeWithTags(const std::string& path, StreamInfo& info) {
-    if (!ProbeInput(path, info)) return false;
-    ReadInputTags(RepairInputPath(path), info);
-    return true;
-}
-
 int Probe(const std::vector<std::string>& files) {
     if (files.empty()) return UsageError("probe needs at least one file");
     int status = 0;
     for (const std::string& f : files) {
         StreamInfo info;
-        if (!ProbeWithTags(f, info)) {
+        if (!ProbeInput(f, info)) {
             ReportProbeFailure(f);
             status = 1;
             continue;
@@ -573,7 +565,7 @@ int Convert(int argc, char** argv, int i) {
         }
         Job job;
         job.input = in;
-        if (!ProbeWithTags(in, job.info)) {
+        if (!ProbeInput(in, job.info)) {
             ReportProbeFailure(in);
             status = 1;
             continue;

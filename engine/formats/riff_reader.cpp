@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "engine/job/engine_state.h"
+#include "engine/formats/tag_reader.h"
 #include "engine/job/errors.h"
 #include "engine/outputs/mp3_input.h"
 #include "platform/notify/notifier.h"
@@ -198,7 +199,10 @@ bool ProbeInput(const std::string& rawPath, StreamInfo& info) {
         const std::uint32_t k = Le32(kind);
         const int before = Engine().LastError.load();
         if (k == kKindRiff) {
-            if (ReadRiffInput(file, info, true)) return true;
+            if (ReadRiffInput(file, info, true)) {
+                ReadInputTags(path, info);
+                return true;
+            }
         } else if (k == kKindRealMedia || k == kKindRealAudio) {
             ShowMessage(kRealMediaMessage, "Quorvatix Tralux");
             return false;
@@ -208,6 +212,7 @@ bool ProbeInput(const std::string& rawPath, StreamInfo& info) {
         // refusal is no longer the verdict.
         if (ProbeMp3(file, info, true)) {
             Engine().LastError.store(before);
+            ReadInputTags(path, info);
             return true;
         }
         return Fail(kErrUnknownFormat);
