@@ -263,6 +263,7 @@ void ConversionThread() {
             if (!accepted) {
                 in.Seek(4);
                 accepted = ProbeMp3(in, info, true);
+                if (accepted) e.LastError.store(0);  // the WAV reader's refusal is not the verdict
             }
             if (!accepted) throw JobError(kErrUnknownFormat);
             e.DurationMs.store(info.DurationMs);

@@ -6,6 +6,7 @@
 
 #include "engine/job/engine_state.h"
 #include "engine/job/errors.h"
+#include "engine/outputs/mp3_stream_head.h"
 
 #include "mp3encoder.h"
 
@@ -59,11 +60,13 @@ void Mp3EncoderStart(int channels, std::uint32_t rate, int kilobitsPerSecond) {
         }
     }
     // No matching entry: the encoder's default bit rate stays in force.
+    Mp3StreamBegin(Engine().OutputFile, rate, channels);
 }
 
 std::size_t Mp3EncoderFeed(const std::uint8_t* samples, std::size_t byteCount) {
     Mp3Output& s = State();
     if (!s.encoder) throw JobError(kErrCodecInit);
+    Mp3StreamNoteInput(byteCount / (2 * static_cast<std::size_t>(s.channels)));
     std::size_t written = 0;
     while (byteCount > 0) {
         const int chunk = static_cast<int>(std::min<std::size_t>(byteCount, 1 << 20));
@@ -105,13 +108,18 @@ void Mp3EncoderFinish() {
             throw;
         }
     }
+    const int delay = mp3enc::Mp3EncoderGetSettings(s.encoder)->delay;
     Delete();
+    if (!failed) Mp3StreamEnd(Engine().OutputFile, delay);
     // Reported as a file failure: both ends of a job handle those (a job code here could
     // escape the stop path).
     if (failed) throw FileError(kCauseGeneric, Engine().OutputPath);
 }
 
-void Mp3EncoderRelease() { Delete(); }
+void Mp3EncoderRelease() {
+    Delete();
+    Mp3StreamAbandon();
+}
 
 void WriteId3v1(File& file, const std::string& title, const std::string& artist,
                 const std::string& comment) {
