@@ -132,7 +132,7 @@ void FinalizeNormal() {
         Mp3EncoderFinish();
         if (PlaceClipInfo()) WriteId3v1(e.OutputFile, e.TagTitle, e.TagArtist, e.TagCopyright);
         break;
-    case kFormatWma: WmaWriterClose(); break;
+    case kFormatWma: WmaWriterFinish(); break;
     default: break;
     }
 }
