@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/settings/settings.h"
+#include "cli/commands.h"
 #include "cli/progress.h"
 #include "engine/formats/riff_reader.h"
 #include "engine/job/describe.h"
@@ -258,6 +259,8 @@ int main(int argc, char** argv) {
     int status;
     if (command == "probe" && i < argc) {
         status = Probe(std::vector<std::string>(argv + i, argv + argc));
+    } else if (command == "play") {
+        status = tralux::cli::Play(argc, argv, i);
     } else if (command == "convert") {
         status = Convert(argc, argv, i);
     } else {

@@ -485,6 +485,8 @@ std::size_t FlushPipeline(const StreamInfo& info) {
     return emitted;
 }
 
+const dsp::AnalysisTables& JobAnalysis() { return Dsp().Analysis; }
+
 std::string GetLastErrorText() {
     const int code = Engine().LastError.exchange(0);
     if (code == 0) return "No errors";

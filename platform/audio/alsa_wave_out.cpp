@@ -135,11 +135,14 @@ public:
         std::lock_guard lock(mutex_);
         std::uint64_t played = played_;
         if (running_) {
-            // Between two measurements the device plays on at its rate.
+            // Between two measurements the device plays on at its rate; a writer blocked in
+            // the device for longer says nothing about progress, hence the cap.
             const auto us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - measuredAt_).count();
-            played += static_cast<std::uint64_t>(us) * rate_ / 1000000;
+            played += static_cast<std::uint64_t>(std::min<std::int64_t>(us, 50000)) * rate_ / 1000000;
         }
-        return std::min(played, written_);
+        // Never backwards, even when a measurement falls behind an extrapolation.
+        reported_ = std::max(reported_, std::min(played, written_));
+        return reported_;
     }
 
 private:
@@ -184,9 +187,11 @@ private:
         std::deque<WaveHeader*> finished;
         {
             std::lock_guard lock(mutex_);
+            // Extrapolate only while the device is seen to move: a sound server may hold the
+            // first buffers for a while before it starts.
+            running_ = running && played > played_;
             played_ = std::max(played_, played);
             measuredAt_ = Clock::now();
-            running_ = running;
             while (!pending_.empty() && pending_.front().endFrame <= played_) {
                 finished.push_back(pending_.front().header);
                 pending_.pop_front();
@@ -296,7 +301,7 @@ private:
     std::deque<WaveHeader*> queue_;
     std::deque<Pending> pending_;
     std::size_t offset_ = 0;  // frames of queue_.front() already written
-    std::uint64_t written_ = 0, played_ = 0;
+    std::uint64_t written_ = 0, played_ = 0, reported_ = 0;
     Clock::time_point measuredAt_;
     bool running_ = false;
     bool quit_ = false;
