@@ -57,8 +57,8 @@ std::string WmaCombinationProblem(int kbps, std::uint32_t rate, int channels) {
     char text[256];
     if (kbps < kMinimumKbps) {
         std::snprintf(text, sizeof text,
-                      "%d kBps is too low for WMA: the encoder needs %d kBps or more "
-                      "(32 kBps at 22050 Hz stereo, 32000 Hz or 44100 Hz mono).",
+                      "%d kBps is too low: the WMA encoder needs at least %d kBps, and the offered "
+                      "choices start at 32 kBps.",
                       kbps, kMinimumKbps);
     } else {
         std::snprintf(text, sizeof text,

@@ -2,10 +2,13 @@
 // without a sound card. The test starts its own server in a private runtime folder.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fcntl.h>
 #include <fstream>
 #include <thread>
 #include <vector>
@@ -163,6 +166,54 @@ TEST_F(PulsePreviewTest, AlsasNullDeviceTakesEverythingWithoutTrouble) {
     WaitForJob();
     EXPECT_EQ(Engine().LastError.load(), 0);
     EXPECT_TRUE(notes_.Messages().empty());
+}
+
+// The command-line front end, as a user runs it.
+pid_t SpawnPlay(const std::string& file, const std::string& config) {
+    const std::string exe = std::string(TRALUX_BINARY_DIR) + "/cli/tralux-cli";
+    std::vector<std::string> args = {exe, "--config", config, "play", file};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = 0;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int WaitExit(pid_t pid) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST_F(PulsePreviewTest, CliPlaysAnMp3ToTheEnd) {
+    const std::string wav = Tone(2.0), mp3 = dir_ / "song.mp3";
+    if (!test::HaveTool("lame")) {
+        if (std::getenv("CI")) FAIL() << "lame missing under CI";
+        GTEST_SKIP() << "lame not installed";
+    }
+    ASSERT_EQ(std::system(("lame --quiet -b 128 '" + wav + "' '" + mp3 + "'").c_str()), 0);
+    const auto start = Clock::now();
+    const pid_t pid = SpawnPlay(mp3, dir_ / "config");
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(WaitExit(pid), 0);
+    const double took = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_GT(took, 1.95);  // never faster than the sound itself
+    EXPECT_LT(took, 6.0);
+}
+
+TEST_F(PulsePreviewTest, CliInterruptStopsAtOnce) {
+    const pid_t pid = SpawnPlay(Tone(10.0), dir_ / "config");
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(2500ms);
+    const auto stop = Clock::now();
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(WaitExit(pid), 130);
+    EXPECT_LT(Clock::now() - stop, 1s);
 }
 
 }  // namespace
