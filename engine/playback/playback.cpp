@@ -42,6 +42,7 @@ struct Session {
     std::unique_ptr<audio::WaveOutDevice> device;
 
     ~Session() {
+        clockLive.store(false);  // at process exit the job state may already be gone
         if (device) {
             device->Reset();
             device->Close();

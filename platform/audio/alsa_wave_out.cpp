@@ -324,8 +324,14 @@ public:
     int Open(int device, const WaveFormat& format, DoneCallback done,
              std::unique_ptr<WaveOutDevice>& opened) override {
         snd_pcm_t* pcm = nullptr;
-        int err = snd_pcm_open(&pcm, DeviceName(device).c_str(), SND_PCM_STREAM_PLAYBACK, 0);
+        // A blocking open of a busy card would wait for it; ask without blocking, write blocking.
+        int err = snd_pcm_open(&pcm, DeviceName(device).c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
         if (err < 0) return ResultFromErrno(err);
+        err = snd_pcm_nonblock(pcm, 0);
+        if (err < 0) {
+            snd_pcm_close(pcm);
+            return ResultFromErrno(err);
+        }
         snd_pcm_uframes_t buffer = 0;
         const int result = SetHardware(pcm, format, true, &buffer);
         if (result != kWaveOk) {
