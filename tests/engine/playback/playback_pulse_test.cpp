@@ -168,6 +168,15 @@ TEST_F(PulsePreviewTest, AlsasNullDeviceTakesEverythingWithoutTrouble) {
     EXPECT_TRUE(notes_.Messages().empty());
 }
 
+TEST_F(PulsePreviewTest, UnknownDeviceFallsBackToTheDefault) {
+    // With the server running, ALSA's default device is the server (pulseaudio's ALSA hook).
+    setenv("TRALUX_AUDIO_DEVICE", "tralux_no_such_device", 1);
+    ASSERT_TRUE(StartConversion(Tone(0.3), "", 0, kModePreview));
+    WaitForJob();
+    EXPECT_EQ(Engine().LastError.load(), 0);
+    EXPECT_TRUE(notes_.Messages().empty());
+}
+
 // The command-line front end, as a user runs it.
 pid_t SpawnPlay(const std::string& file, const std::string& config) {
     const std::string exe = std::string(TRALUX_BINARY_DIR) + "/cli/tralux-cli";

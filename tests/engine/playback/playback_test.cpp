@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <future>
 #include <thread>
 
@@ -316,6 +318,22 @@ TEST_F(PlaybackTest, PreviewWithoutDeviceEndsWith109) {
     ASSERT_TRUE(StartConversion(dir / "in.wav", "", 0, kModePreview));
     WaitForJob();
     EXPECT_EQ(Engine().LastError.exchange(0), kErrNoSoundDevice);
+}
+
+// The real ALSA layer on a machine without a sound card and without a named device.
+TEST(AlsaWithoutCard, NoDeviceMeans109) {
+    std::error_code ec;
+    if (std::filesystem::exists("/proc/asound/cards", ec)) GTEST_SKIP() << "this machine has sound cards";
+    const char* named = std::getenv("TRALUX_AUDIO_DEVICE");
+    const std::string saved = named ? named : "";
+    unsetenv("TRALUX_AUDIO_DEVICE");
+    EXPECT_EQ(audio::AlsaWaveOut().DeviceCount(), 0);
+    Engine().OutputMode.store(kModePreview);
+    StreamInfo info;
+    info.SampleRate = 44100;
+    info.Channels = 2;
+    EXPECT_EQ(CodeOf([&] { PrepareOutputFormat(info); }), kErrNoSoundDevice);
+    if (named) setenv("TRALUX_AUDIO_DEVICE", saved.c_str(), 1);
 }
 
 }  // namespace
