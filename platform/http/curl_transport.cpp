@@ -80,7 +80,7 @@ public:
         curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
         if (request.useCredentials) {
-            curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_BASIC | CURLAUTH_DIGEST);
+            curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
             curl_easy_setopt(curl, CURLOPT_USERNAME, request.user.c_str());
             curl_easy_setopt(curl, CURLOPT_PASSWORD, request.password.c_str());
         }
