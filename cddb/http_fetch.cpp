@@ -188,7 +188,10 @@ bool FindLocation(const std::string& rawHeaders, std::string& location) {
         if (colon == std::string_view::npos) continue;
         // The whole name must be "Location": "Content-Location" names something else.
         if (!EqualNoCase(TrimBlanks(line.substr(0, colon)), "Location")) continue;
-        location = std::string(TrimBlanks(line.substr(colon + 1)));
+        // The value ends at the line's CR (or a stray one inside it), never taking it along.
+        std::string_view value = line.substr(colon + 1);
+        value = value.substr(0, value.find('\r'));
+        location = std::string(TrimBlanks(value));
         return !location.empty();
     }
     return false;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/settings/settings.h"
+#include "cli/cddb_console.h"
 #include "cli/progress.h"
 #include "engine/formats/riff_reader.h"
 #include "engine/job/describe.h"
@@ -246,6 +247,7 @@ int main(int argc, char** argv) {
         settings::SetConfigRoot(argv[i + 1]);
         i += 2;
     }
+    cli::InstallCddb();
     if (i >= argc) {
         std::fputs(kUsage, stderr);
         return 2;

@@ -22,6 +22,9 @@ TEST(FindLocationTest, NameMatchesWithoutCaseAndCarriageReturnIsDropped) {
     // Last header without a line end: taken to the end of the text.
     ASSERT_TRUE(FindLocation("HTTP/1.1 303\r\nLocation: http://end/x", loc));
     EXPECT_EQ(loc, "http://end/x");
+    // A stray CR inside the line ends the value too.
+    ASSERT_TRUE(FindLocation("HTTP/1.1 302\r\nLocation: http://a/b\rjunk\r\n", loc));
+    EXPECT_EQ(loc, "http://a/b");
     EXPECT_FALSE(FindLocation("HTTP/1.1 302\r\nContent-Location: http://only/\r\n", loc));
     EXPECT_FALSE(FindLocation("HTTP/1.1 302\r\nLocation: \r\n", loc));
 }
