@@ -63,15 +63,21 @@ fs::path CacheFolder() {
     if (const char* env = std::getenv("TRALUX_CACHE_DIR"); env && *env) return env;
     const fs::path program = ProgramFolder();
     const auto files = GetCacheFiles();
-    if (!program.empty() && !IsSystemFolder(program) && files && files->FolderWritable(program)) return program;
+    if (!program.empty() && !IsSystemFolder(program) && files && files->FolderWritable(program))
+        return program;
     fs::path data;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') data = xdg;
-    else if (const char* home = std::getenv("HOME"); home && *home) data = fs::path(home) / ".local" / "share";
-    else data = fs::temp_directory_path();
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
+        data = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        data = fs::path(home) / ".local" / "share";
+    else
+        data = fs::temp_directory_path();
     return data / "Quorvatix" / "tralux";
 }
 
-fs::path CacheFile() { return CacheFolder() / "cache.dat"; }
+fs::path CacheFile() {
+    return CacheFolder() / "cache.dat";
+}
 
 std::string CacheEntryName(const CdInfo& info) {
     return info.discIdText + "." + std::to_string(info.tracks.size());
@@ -107,7 +113,8 @@ std::string DecodeText(std::string_view bytes, CacheFiles* legacy) {
 
 void DecodeEntry(const CompoundStorage& storage, CdInfo& info, CacheFiles* legacy) {
     auto read = [&](std::string_view name, std::string& field) {
-        if (const CompoundStream* s = FindStream(storage, name)) field = DecodeText(s->data, legacy);
+        if (const CompoundStream* s = FindStream(storage, name))
+            field = DecodeText(s->data, legacy);
     };
     read("Comments", info.comments);
     read("Copyright", info.extended);
@@ -120,13 +127,18 @@ void DecodeEntry(const CompoundStorage& storage, CdInfo& info, CacheFiles* legac
 
 bool LooksLikeCache(const CompoundTree& tree) {
     if (tree.rootHasStreams) return false;
-    auto isHex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
+    auto isHex = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    };
     auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
     for (const CompoundStorage& s : tree.storages) {
         const std::size_t dot = s.name.find('.');
         if (dot == 0 || dot == std::string::npos || dot + 1 == s.name.size()) return false;
-        if (!std::all_of(s.name.begin(), s.name.begin() + static_cast<std::ptrdiff_t>(dot), isHex)) return false;
-        if (!std::all_of(s.name.begin() + static_cast<std::ptrdiff_t>(dot) + 1, s.name.end(), isDigit)) return false;
+        if (!std::all_of(s.name.begin(), s.name.begin() + static_cast<std::ptrdiff_t>(dot), isHex))
+            return false;
+        if (!std::all_of(s.name.begin() + static_cast<std::ptrdiff_t>(dot) + 1, s.name.end(),
+                         isDigit))
+            return false;
     }
     return true;
 }
@@ -156,18 +168,18 @@ bool CacheWrite(const CdInfo& info) {
 
     CompoundTree tree;
     switch (files->Read(file, nullptr, tree)) {
-    case CompoundReadResult::Ok:
-        if (LooksLikeCache(tree)) break;
-        [[fallthrough]];
-    case CompoundReadResult::Damaged:
-        // Keep the bytes for whoever wants to look at them; the cache starts anew.
-        fs::rename(file, fs::path(file) += ".damaged", ec);
-        if (ec) return false;
-        tree = CompoundTree{};
-        break;
-    case CompoundReadResult::Missing:
-        tree = CompoundTree{};
-        break;
+        case CompoundReadResult::Ok:
+            if (LooksLikeCache(tree)) break;
+            [[fallthrough]];
+        case CompoundReadResult::Damaged:
+            // Keep the bytes for whoever wants to look at them; the cache starts anew.
+            fs::rename(file, fs::path(file) += ".damaged", ec);
+            if (ec) return false;
+            tree = CompoundTree{};
+            break;
+        case CompoundReadResult::Missing:
+            tree = CompoundTree{};
+            break;
     }
     CompoundStorage entry = EncodeEntry(info);
     std::erase_if(tree.storages, [&](const CompoundStorage& s) { return s.name == entry.name; });

@@ -44,8 +44,8 @@ class CacheFiles {
 public:
     virtual ~CacheFiles() = default;
     // Reads the storages (all, or only the one named `onlyStorage`) with their streams.
-    virtual CompoundReadResult Read(const std::filesystem::path& file, const std::string* onlyStorage,
-                                    CompoundTree& tree) = 0;
+    virtual CompoundReadResult Read(const std::filesystem::path& file,
+                                    const std::string* onlyStorage, CompoundTree& tree) = 0;
     // Writes `tree` as a new compound file at `file` and flushes it to disk.
     virtual bool Write(const std::filesystem::path& file, const CompoundTree& tree) = 0;
     // Exclusive lock on `lockFile` (created when missing); null when it cannot be had.

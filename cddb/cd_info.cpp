@@ -64,9 +64,12 @@ bool ParseXmcd(const std::vector<std::string>& lines, CdInfo& info, std::size_t 
     for (const std::string& raw : lines) {
         const std::string_view line = TrimBlanks(raw);
         std::string* disc = nullptr;
-        if (StartsWith(line, "DISCID")) disc = &info.discIdText;
-        else if (StartsWith(line, "DTITLE")) disc = &info.discTitle;
-        else if (StartsWith(line, "EXTD")) disc = &info.extended;
+        if (StartsWith(line, "DISCID"))
+            disc = &info.discIdText;
+        else if (StartsWith(line, "DTITLE"))
+            disc = &info.discTitle;
+        else if (StartsWith(line, "EXTD"))
+            disc = &info.extended;
         if (disc) {
             const std::size_t eq = line.find('=');
             if (eq != std::string_view::npos) AppendWithBlank(*disc, line.substr(eq + 1));
@@ -75,11 +78,13 @@ bool ParseXmcd(const std::vector<std::string>& lines, CdInfo& info, std::size_t 
         std::string_view value;
         long n = IndexedKeyword(line, "TTITLE", value);
         if (n >= 0) {
-            if (static_cast<std::size_t>(n) < trackCount) AppendWithBlank(info.tracks[n].title, value);
+            if (static_cast<std::size_t>(n) < trackCount)
+                AppendWithBlank(info.tracks[n].title, value);
             continue;
         }
         n = IndexedKeyword(line, "EXTT", value);
-        if (n >= 0 && static_cast<std::size_t>(n) < trackCount) AppendWithBlank(info.tracks[n].extended, value);
+        if (n >= 0 && static_cast<std::size_t>(n) < trackCount)
+            AppendWithBlank(info.tracks[n].extended, value);
     }
     for (std::string* s : {&info.discIdText, &info.discTitle, &info.extended, &info.comments})
         *s = std::string(TrimBlanks(*s));
@@ -97,7 +102,8 @@ std::vector<std::string> DefaultEntry(std::uint32_t discId, std::size_t trackCou
     lines.push_back("DISCID=" + DiscIdText(discId));
     lines.push_back("EXTD=" + std::string(extended));
     for (std::size_t i = 0; i < trackCount; ++i)
-        lines.push_back("TTITLE" + std::to_string(i) + "=" + DefaultTrackTitle(static_cast<int>(i + 1)));
+        lines.push_back("TTITLE" + std::to_string(i) + "=" +
+                        DefaultTrackTitle(static_cast<int>(i + 1)));
     return lines;
 }
 
@@ -107,7 +113,8 @@ void ComputeTrackLengths(CdInfo& info, const DiscToc& toc) {
     const std::size_t n = std::min(info.tracks.size(), toc.tracks.size());
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint32_t start = seconds(toc.tracks[i].startLba);
-        const std::uint32_t end = seconds(i + 1 < toc.tracks.size() ? toc.tracks[i + 1].startLba : toc.leadOutLba);
+        const std::uint32_t end =
+            seconds(i + 1 < toc.tracks.size() ? toc.tracks[i + 1].startLba : toc.leadOutLba);
         info.tracks[i].seconds = end > start ? end - start : 0;
     }
 }
@@ -118,11 +125,21 @@ bool IsValidUtf8(std::string_view text) {
         const auto c = static_cast<unsigned char>(text[i]);
         std::size_t len;
         std::uint32_t cp;
-        if (c < 0x80) { ++i; continue; }
-        if (c >= 0xC2 && c <= 0xDF) { len = 2; cp = c & 0x1F; }
-        else if (c >= 0xE0 && c <= 0xEF) { len = 3; cp = c & 0x0F; }
-        else if (c >= 0xF0 && c <= 0xF4) { len = 4; cp = c & 0x07; }
-        else return false;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+            cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            cp = c & 0x07;
+        } else
+            return false;
         if (i + len > text.size()) return false;
         for (std::size_t k = 1; k < len; ++k) {
             const auto d = static_cast<unsigned char>(text[i + k]);

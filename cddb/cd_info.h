@@ -12,16 +12,16 @@ namespace tralux::cddb {
 
 struct CdTrackEntry {
     std::string title;
-    std::string extended;     // EXTT
+    std::string extended;  // EXTT
     bool selected = true;
     std::uint32_t seconds = 0;
 };
 
 struct CdInfo {
-    std::string discTitle;    // DTITLE
-    std::string discIdText;   // DISCID
-    std::string extended;     // EXTD
-    std::string comments;     // kept in the cache only
+    std::string discTitle;   // DTITLE
+    std::string discIdText;  // DISCID
+    std::string extended;    // EXTD
+    std::string comments;    // kept in the cache only
     std::vector<CdTrackEntry> tracks;
 
     void Clear() { *this = CdInfo{}; }

@@ -18,8 +18,8 @@ std::string DiscTitle(const std::string& performer, const std::string& title) {
     return performer.empty() ? title : performer;
 }
 
-std::optional<CdInfo> Build(const std::map<int, std::string>& titles, const std::map<int, std::string>& performers,
-                            std::size_t trackCount) {
+std::optional<CdInfo> Build(const std::map<int, std::string>& titles,
+                            const std::map<int, std::string>& performers, std::size_t trackCount) {
     auto get = [](const std::map<int, std::string>& m, int k) {
         auto it = m.find(k);
         return it == m.end() ? std::string() : it->second;
@@ -37,13 +37,13 @@ std::optional<CdInfo> Build(const std::map<int, std::string>& titles, const std:
 }
 
 // One kind of text of block 0: the strings of all its packs, the first for the pack's track.
-void CollectStrings(const std::vector<std::array<std::uint8_t, kPackSize>>& packs, std::uint8_t type, bool latin1,
-                    std::map<int, std::string>& out) {
+void CollectStrings(const std::vector<std::array<std::uint8_t, kPackSize>>& packs,
+                    std::uint8_t type, bool latin1, std::map<int, std::string>& out) {
     std::string text;
     int firstTrack = -1;
     for (const auto& p : packs) {
         if (p[0] != type || (p[3] & 0x70) != 0) continue;  // block 0 only
-        if (p[3] & 0x80) return;                            // double-byte texts are not read
+        if (p[3] & 0x80) return;                           // double-byte texts are not read
         if (firstTrack < 0) firstTrack = p[1] & 0x7F;
         text.append(reinterpret_cast<const char*>(&p[4]), 12);
     }
@@ -88,10 +88,12 @@ bool StartsWithWord(std::string_view line, std::string_view word) {
 
 }  // namespace
 
-std::optional<CdInfo> ParseCdTextPacks(const std::uint8_t* data, std::size_t size, std::size_t trackCount) {
+std::optional<CdInfo> ParseCdTextPacks(const std::uint8_t* data, std::size_t size,
+                                       std::size_t trackCount) {
     if (!data) return std::nullopt;
     // The reply's header holds its length (not counting the length field itself).
-    if (size >= 4 && (size - 4) % kPackSize == 0 && (static_cast<std::size_t>(data[0]) << 8 | data[1]) + 2 == size) {
+    if (size >= 4 && (size - 4) % kPackSize == 0 &&
+        (static_cast<std::size_t>(data[0]) << 8 | data[1]) + 2 == size) {
         data += 4;
         size -= 4;
     }
@@ -129,14 +131,17 @@ std::optional<CdInfo> ParseCueCdText(std::string_view cue, std::size_t trackCoun
             const std::string_view rest = TrimBlanks(line.substr(5));
             int n = 0;
             std::size_t k = 0;
-            while (k < rest.size() && k < 3 && rest[k] >= '0' && rest[k] <= '9') n = n * 10 + (rest[k++] - '0');
+            while (k < rest.size() && k < 3 && rest[k] >= '0' && rest[k] <= '9')
+                n = n * 10 + (rest[k++] - '0');
             track = k ? n : -1;
             continue;
         }
         std::map<int, std::string>* target = nullptr;
         std::size_t skip = 0;
-        if (StartsWithWord(line, "TITLE")) target = &titles, skip = 5;
-        else if (StartsWithWord(line, "PERFORMER")) target = &performers, skip = 9;
+        if (StartsWithWord(line, "TITLE"))
+            target = &titles, skip = 5;
+        else if (StartsWithWord(line, "PERFORMER"))
+            target = &performers, skip = 9;
         if (!target || track < 0) continue;
         std::string value = CueValue(line.substr(skip));
         // A sheet in some other code page: better no title than a garbled one.

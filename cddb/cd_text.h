@@ -13,7 +13,8 @@ namespace tralux::cddb {
 
 // `data` is the READ TOC format 5 reply, with or without its 4-byte header. Disc title is
 // "performer / title" when the disc names both. Nullopt when no title is found.
-std::optional<CdInfo> ParseCdTextPacks(const std::uint8_t* data, std::size_t size, std::size_t trackCount);
+std::optional<CdInfo> ParseCdTextPacks(const std::uint8_t* data, std::size_t size,
+                                       std::size_t trackCount);
 
 // TITLE and PERFORMER before the first TRACK belong to the disc, after a "TRACK nn" to track nn.
 std::optional<CdInfo> ParseCueCdText(std::string_view cue, std::size_t trackCount);

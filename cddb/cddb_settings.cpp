@@ -28,7 +28,9 @@ const std::vector<std::string>& BuiltInServers() {
     return servers;
 }
 
-const std::string& DefaultServer() { return BuiltInServers().front(); }
+const std::string& DefaultServer() {
+    return BuiltInServers().front();
+}
 
 std::vector<std::string> ConfiguredServers() {
     const auto store = Store();
@@ -90,8 +92,8 @@ void SetNeverUseForRun(std::optional<bool> never) {
 }
 
 void ConfirmSettings(const std::vector<std::string>& servers, std::size_t selected, bool neverUse) {
-    std::string chosen = servers.empty() ? DefaultServer()
-                         : servers[selected < servers.size() ? selected : 0];
+    std::string chosen =
+        servers.empty() ? DefaultServer() : servers[selected < servers.size() ? selected : 0];
     const auto store = Store();
     {
         std::lock_guard lock(g_mutex);
@@ -100,7 +102,8 @@ void ConfirmSettings(const std::vector<std::string>& servers, std::size_t select
     }
     if (!store) return;
     store->WriteText("CurrentServer", chosen);
-    for (std::size_t i = 0; i < servers.size(); ++i) store->WriteText("Site" + std::to_string(i), servers[i]);
+    for (std::size_t i = 0; i < servers.size(); ++i)
+        store->WriteText("Site" + std::to_string(i), servers[i]);
     store->WriteNumber("NumOfSites", static_cast<int>(servers.size()));
     store->WriteNumber("NeverUseCDDB", neverUse ? 1 : 0);
 }

@@ -15,7 +15,8 @@ constexpr const char* kMsgNotHttp = "Error: can only use URLs beginning with htt
 constexpr const char* kMsgDenied = "拒絕存取: 密碼無效             \n";
 constexpr const char* kMsgNoLocation = "Error: Site redirects with no new location";
 constexpr const char* kMsgBadRedirect = "Error: the redirected URL could not be parsed.";
-constexpr const char* kMsgRedirectNotHttp = "Error: the redirected URL does not reference a HTTP resource.";
+constexpr const char* kMsgRedirectNotHttp =
+    "Error: the redirected URL does not reference a HTTP resource.";
 constexpr const char* kMsgRedirectStatus = "Error: Got status code ";
 constexpr const char* kMsgInternet = "網際網路錯誤!  ";
 
@@ -23,7 +24,9 @@ struct FetchFailure {
     int code;
 };
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -92,13 +95,16 @@ private:
         HttpResponse response;
         std::string error;
         static const std::atomic<bool> kNever{false};
-        const HttpOutcome outcome =
-            transport_->Get(request, ctx_.cancel ? *ctx_.cancel : kNever, kMaxReplyBytes, response, error);
+        const HttpOutcome outcome = transport_->Get(request, ctx_.cancel ? *ctx_.cancel : kNever,
+                                                    kMaxReplyBytes, response, error);
         switch (outcome) {
-        case HttpOutcome::Ok: return response;
-        case HttpOutcome::Cancelled: throw FetchFailure{kFetchCancelled};
-        case HttpOutcome::TooLarge:
-        case HttpOutcome::Failed: break;
+            case HttpOutcome::Ok:
+                return response;
+            case HttpOutcome::Cancelled:
+                throw FetchFailure{kFetchCancelled};
+            case HttpOutcome::TooLarge:
+            case HttpOutcome::Failed:
+                break;
         }
         // A cancel that broke the transfer is a cancel, not a network failure.
         CheckCancel();
@@ -121,7 +127,8 @@ std::shared_ptr<HttpTransport> GetHttpTransport() {
     return g_transport;
 }
 
-bool HttpFetchLines(const std::string& url, std::vector<std::string>& lines, const FetchContext& ctx, int* error) {
+bool HttpFetchLines(const std::string& url, std::vector<std::string>& lines,
+                    const FetchContext& ctx, int* error) {
     lines.clear();
     if (error) *error = kFetchOk;
     std::shared_ptr<HttpTransport> transport = ctx.transport ? ctx.transport : GetHttpTransport();
@@ -145,7 +152,8 @@ bool SplitUrl(const std::string& url, UrlParts& parts) {
     if (colon == std::string::npos || colon == 0) return false;
     for (std::size_t i = 0; i < colon; ++i) {
         const char c = url[i];
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
         if (!ok) return false;
         parts.scheme.push_back(Lower(c));
     }
@@ -163,7 +171,8 @@ bool SplitUrl(const std::string& url, UrlParts& parts) {
     if (portColon != std::string::npos && (bracket == std::string::npos || portColon > bracket)) {
         host = authority.substr(0, portColon);
         const std::string port = authority.substr(portColon + 1);
-        if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        if (port.empty() || port.size() > 5 ||
+            !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }))
             return false;
         parts.port = std::stoi(port);
         if (parts.port < 1 || parts.port > 65535) return false;

@@ -45,28 +45,35 @@ struct FetchContext {
     // A message for the user (shown by the user interface thread).
     std::function<void(const std::string& text)> showMessage;
     // 401: asks for a name and password; false when the user declines.
-    std::function<bool(const std::string& url, std::string& user, std::string& password)> askPassword;
+    std::function<bool(const std::string& url, std::string& user, std::string& password)>
+        askPassword;
     std::shared_ptr<HttpTransport> transport;  // null: the process-wide one
 };
 
 // Why the last fetch on this thread failed: 0 none, 1 bad URL or access denied, 2 redirect or
 // status failure, 3 cancelled, 4 network or client failure.
-enum FetchError : int { kFetchOk = 0, kFetchBadUrl = 1, kFetchRedirect = 2, kFetchCancelled = 3, kFetchNetwork = 4 };
+enum FetchError : int {
+    kFetchOk = 0,
+    kFetchBadUrl = 1,
+    kFetchRedirect = 2,
+    kFetchCancelled = 3,
+    kFetchNetwork = 4
+};
 
 // True with the body lines (line ends removed) on success; false with `lines` empty otherwise.
 // `error`, when given, receives the FetchError.
-bool HttpFetchLines(const std::string& url, std::vector<std::string>& lines, const FetchContext& ctx,
-                    int* error = nullptr);
+bool HttpFetchLines(const std::string& url, std::vector<std::string>& lines,
+                    const FetchContext& ctx, int* error = nullptr);
 
 inline constexpr std::size_t kMaxReplyBytes = 1u << 20;
 inline constexpr const char* kRequestHeaders[] = {"Accept: text/*", "User-Agent: QX_TRALUX"};
 
 // --- Pieces, exposed for tests ---------------------------------------------------------------
 struct UrlParts {
-    std::string scheme;   // lowercase
+    std::string scheme;  // lowercase
     std::string host;
     int port = 0;
-    std::string object;   // path and query, "/" at least
+    std::string object;  // path and query, "/" at least
 };
 // False when the text is not an absolute URL with a host.
 bool SplitUrl(const std::string& url, UrlParts& parts);

@@ -73,7 +73,8 @@ LookupOutcome MakeOutcome(const CdInfo& info, const LookupRequest& r, bool fromC
     o.discTitle = info.discTitle;
     o.extended = info.extended;
     const auto index = static_cast<std::size_t>(r.trackNumber - 1);
-    o.trackTitle = r.trackNumber >= 1 && index < info.tracks.size() ? info.tracks[index].title : r.trackTitle;
+    o.trackTitle =
+        r.trackNumber >= 1 && index < info.tracks.size() ? info.tracks[index].title : r.trackTitle;
     o.fromCache = fromCache;
     return o;
 }
@@ -171,7 +172,8 @@ void CddbUi::RunProgress(LookupSession& session) {
     }
 }
 
-LookupSession::LookupSession(LookupRequest request, LookupTiming timing) : state_(std::make_shared<State>()) {
+LookupSession::LookupSession(LookupRequest request, LookupTiming timing)
+    : state_(std::make_shared<State>()) {
     state_->request = std::move(request);
     state_->timing = timing;
 }
@@ -225,7 +227,9 @@ void LookupSession::Cancel() {
     state_->cv.notify_all();
 }
 
-bool LookupSession::Cancelled() const { return state_->cancel.load(); }
+bool LookupSession::Cancelled() const {
+    return state_->cancel.load();
+}
 
 std::optional<LookupOutcome> LookupSession::Result() const {
     std::lock_guard lock(state_->mutex);
@@ -243,7 +247,8 @@ void SetCurrentCdInfo(const CdInfo& info) {
     g_current = info;
 }
 
-bool LookupTrackInfo(const LookupRequest& request, TrackTexts& texts, CddbUi* ui, LookupTiming timing) {
+bool LookupTrackInfo(const LookupRequest& request, TrackTexts& texts, CddbUi* ui,
+                     LookupTiming timing) {
     if (request.discId == 0) {
         // No disc: what the last disc showed must not be shown again.
         if (ui) SetCurrentCdInfo(CdInfo{});

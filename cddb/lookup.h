@@ -47,24 +47,24 @@ public:
 struct LookupRequest {
     std::uint32_t discId = 0;
     DiscToc toc;
-    int trackNumber = 1;        // 1-based
-    std::string discTitle;      // the caller's current texts
+    int trackNumber = 1;    // 1-based
+    std::string discTitle;  // the caller's current texts
     std::string extended;
     std::string trackTitle;
     std::optional<CdInfo> cdText;  // titles the disc itself carries
 };
 
 struct LookupOutcome {
-    CdInfo info;                // the whole disc
-    std::string discTitle;      // for the requested track
+    CdInfo info;            // the whole disc
+    std::string discTitle;  // for the requested track
     std::string extended;
     std::string trackTitle;
     bool fromCache = false;
 };
 
 struct LookupTiming {
-    std::chrono::milliseconds start{1000};   // before the cache step, so the dialog shows
-    std::chrono::milliseconds finish{500};   // twice, before closing
+    std::chrono::milliseconds start{1000};  // before the cache step, so the dialog shows
+    std::chrono::milliseconds finish{500};  // twice, before closing
 };
 
 class LookupSession {
@@ -95,14 +95,16 @@ private:
 struct TrackTexts {
     std::string discTitle, extended, trackTitle;
 };
-bool LookupTrackInfo(const LookupRequest& request, TrackTexts& texts, CddbUi* ui, LookupTiming timing = {});
+bool LookupTrackInfo(const LookupRequest& request, TrackTexts& texts, CddbUi* ui,
+                     LookupTiming timing = {});
 
 // The information of the disc last looked up (what the CD dialog and `cd list` show).
 CdInfo CurrentCdInfo();
 void SetCurrentCdInfo(const CdInfo& info);
 
 inline constexpr const char* kCacheWriteFailed = "無法將 CD 訊息存入快取!       ";
-inline constexpr const char* kLookupStartFailed = "CDDB: error 001. Can't create new event\n"
-                                                   "請與 Quorvatix 技術支援聯絡: support@quorvatix.invalid";
+inline constexpr const char* kLookupStartFailed =
+    "CDDB: error 001. Can't create new event\n"
+    "請與 Quorvatix 技術支援聯絡: support@quorvatix.invalid";
 
 }  // namespace tralux::cddb

@@ -40,7 +40,8 @@ std::vector<std::string> Words(const std::string& line, std::size_t count) {
 bool UrlSafeWord(const std::string& w) {
     if (w.empty() || w.size() > 64) return false;
     for (char c : w) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '_' || c == '-';
         if (!ok) return false;
     }
     return true;
@@ -59,7 +60,8 @@ bool ReadEntry(const QueryInput& in, const QueryHooks& hooks, const std::string&
 std::vector<std::string> FallbackEntry(const QueryInput& in) {
     const std::size_t n = in.toc.tracks.size();
     if (!in.fallback) return DefaultEntry(in.discId, n, in.discTitle, in.extended);
-    std::vector<std::string> lines = DefaultEntry(in.discId, n, in.fallback->discTitle, in.fallback->extended);
+    std::vector<std::string> lines =
+        DefaultEntry(in.discId, n, in.fallback->discTitle, in.fallback->extended);
     for (std::size_t i = 0; i < n && i < in.fallback->tracks.size(); ++i)
         if (!in.fallback->tracks[i].title.empty())
             lines[3 + i] = "TTITLE" + std::to_string(i) + "=" + in.fallback->tracks[i].title;
@@ -69,19 +71,21 @@ std::vector<std::string> FallbackEntry(const QueryInput& in) {
 }  // namespace
 
 std::string HelloString() {
-    return std::string("&hello=") + kHelloUser + "+" + kHelloHost + "+" + kClientName + "+" + kClientVersion +
-           "&proto=" + std::to_string(kProtocolLevel);
+    return std::string("&hello=") + kHelloUser + "+" + kHelloHost + "+" + kClientName + "+" +
+           kClientVersion + "&proto=" + std::to_string(kProtocolLevel);
 }
 
 std::string QueryUrl(const std::string& server, std::uint32_t discId, const DiscToc& toc) {
-    std::string url = server + "?cmd=cddb+query+" + DiscIdText(discId) + "+" + std::to_string(toc.tracks.size()) + "+";
+    std::string url = server + "?cmd=cddb+query+" + DiscIdText(discId) + "+" +
+                      std::to_string(toc.tracks.size()) + "+";
     // Frame offsets count the 150-frame lead-in, as the positions in MSF do.
     for (const TocTrack& t : toc.tracks) url += std::to_string(t.startLba + 150) + "+";
     url += std::to_string(DiscLengthSeconds(toc));
     return url + HelloString();
 }
 
-std::string ReadUrl(const std::string& server, const std::string& category, const std::string& discIdText) {
+std::string ReadUrl(const std::string& server, const std::string& category,
+                    const std::string& discIdText) {
     return server + "?cmd=cddb+read+" + category + "+" + discIdText + HelloString();
 }
 
@@ -97,7 +101,9 @@ std::vector<std::string> MatchLines(const std::vector<std::string>& reply) {
 
 bool CddbQuery(const QueryInput& in, const QueryHooks& hooks, CdInfo& info, bool& storeAllowed) {
     std::vector<std::string> reply;
-    if (!HttpFetchLines(QueryUrl(in.server, in.discId, in.toc), reply, hooks.fetch) || reply.empty()) return false;
+    if (!HttpFetchLines(QueryUrl(in.server, in.discId, in.toc), reply, hooks.fetch) ||
+        reply.empty())
+        return false;
     const std::optional<int> status = StatusOf(reply.front());
     if (!status) return false;
     if (*status == 200) {
@@ -110,7 +116,8 @@ bool CddbQuery(const QueryInput& in, const QueryHooks& hooks, CdInfo& info, bool
         std::vector<std::string> matches = MatchLines(reply);
         if (matches.empty()) return false;
         matches.emplace_back(kAnotherEntry);
-        const std::optional<std::size_t> choice = hooks.chooseMatch ? hooks.chooseMatch(matches) : std::nullopt;
+        const std::optional<std::size_t> choice =
+            hooks.chooseMatch ? hooks.chooseMatch(matches) : std::nullopt;
         if (!choice || *choice >= matches.size()) return false;
         if (*choice + 1 == matches.size()) {
             ParseXmcd(FallbackEntry(in), info, in.toc.tracks.size());

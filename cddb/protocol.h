@@ -21,7 +21,8 @@ inline constexpr const char* kAnotherEntry = "0 0 Another...";
 // "&hello=Ovin+<host>+Vexlor+1.0&proto=6".
 std::string HelloString();
 std::string QueryUrl(const std::string& server, std::uint32_t discId, const DiscToc& toc);
-std::string ReadUrl(const std::string& server, const std::string& category, const std::string& discIdText);
+std::string ReadUrl(const std::string& server, const std::string& category,
+                    const std::string& discIdText);
 
 struct QueryHooks {
     FetchContext fetch;

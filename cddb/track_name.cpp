@@ -18,7 +18,8 @@ std::string SanitizeTitle(std::string_view title) {
     std::string clean;
     for (std::size_t i = 0; i < out.size(); ++i) {
         if (static_cast<unsigned char>(out[i]) == 0xC2 && i + 1 < out.size() &&
-            static_cast<unsigned char>(out[i + 1]) >= 0x80 && static_cast<unsigned char>(out[i + 1]) <= 0x9F) {
+            static_cast<unsigned char>(out[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(out[i + 1]) <= 0x9F) {
             ++i;
             continue;
         }

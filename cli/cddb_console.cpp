@@ -22,12 +22,18 @@ namespace {
 // The "CDDB" section of the shared settings file.
 class ProfileStore final : public cddb::SettingsStore {
 public:
-    std::string ReadText(std::string_view key) override { return settings::ReadProfileText("CDDB", key); }
-    int ReadNumber(std::string_view key) override { return settings::ReadProfileNumber("CDDB", key); }
+    std::string ReadText(std::string_view key) override {
+        return settings::ReadProfileText("CDDB", key);
+    }
+    int ReadNumber(std::string_view key) override {
+        return settings::ReadProfileNumber("CDDB", key);
+    }
     void WriteText(std::string_view key, std::string_view value) override {
         settings::WriteProfileText("CDDB", key, value);
     }
-    void WriteNumber(std::string_view key, int value) override { settings::WriteProfileNumber("CDDB", key, value); }
+    void WriteNumber(std::string_view key, int value) override {
+        settings::WriteProfileNumber("CDDB", key, value);
+    }
 };
 
 std::string Prompt(const char* label, bool echo) {
@@ -53,7 +59,9 @@ class ConsoleUi final : public cddb::CddbUi {
 public:
     std::optional<std::size_t> choice;  // 0-based, from --cddb-choice
 
-    void ShowMessage(const std::string& text) override { std::fprintf(stderr, "CDDB: %s\n", text.c_str()); }
+    void ShowMessage(const std::string& text) override {
+        std::fprintf(stderr, "CDDB: %s\n", text.c_str());
+    }
 
     std::optional<std::size_t> ChooseMatch(const std::vector<std::string>& matches) override {
         std::fprintf(stderr, "CDDB: 選取您的 CD\n");
@@ -61,7 +69,8 @@ public:
             std::fprintf(stderr, "  %zu) %s\n", i + 1, matches[i].c_str());
         const std::size_t chosen = choice.value_or(0);
         if (chosen >= matches.size()) {
-            std::fprintf(stderr, "CDDB: --cddb-choice %zu: only %zu entries\n", chosen + 1, matches.size());
+            std::fprintf(stderr, "CDDB: --cddb-choice %zu: only %zu entries\n", chosen + 1,
+                         matches.size());
             return std::nullopt;
         }
         std::fprintf(stderr, "CDDB: using %zu) %s\n", chosen + 1, matches[chosen].c_str());
@@ -95,7 +104,8 @@ void InstallCddb() {
     cddb::SetCacheFiles(compound::MakeGsfCacheFiles());
     cddb::SetSettingsStore(std::make_shared<ProfileStore>());
     // No dialog to keep on screen: no pauses.
-    cddb::SetLookupTiming(cddb::LookupTiming{std::chrono::milliseconds(0), std::chrono::milliseconds(0)});
+    cddb::SetLookupTiming(
+        cddb::LookupTiming{std::chrono::milliseconds(0), std::chrono::milliseconds(0)});
     cddb::SetThreadUi(&g_ui);
     cddb::InstallCdInfoProvider();
 }

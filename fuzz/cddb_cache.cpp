@@ -12,7 +12,9 @@
 
 // libgsf's MS-OLE reader drops a few directory entries of some damaged files; those are its
 // leaks, not ours (every object we get is released).
-extern "C" const char* __lsan_default_suppressions() { return "leak:libglib-2.0.so\nleak:libgsf-1.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libglib-2.0.so\nleak:libgsf-1.so\n";
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tralux::cddb;

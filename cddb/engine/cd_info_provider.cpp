@@ -15,8 +15,12 @@ LookupTiming g_timing;
 
 }  // namespace
 
-void SetThreadUi(CddbUi* ui) { t_ui = ui; }
-CddbUi* ThreadUi() { return t_ui; }
+void SetThreadUi(CddbUi* ui) {
+    t_ui = ui;
+}
+CddbUi* ThreadUi() {
+    return t_ui;
+}
 
 void SetCdTextSource(CdTextSource source) {
     std::lock_guard lock(g_mutex);

@@ -24,7 +24,8 @@ void SetThreadUi(CddbUi* ui);
 CddbUi* ThreadUi();
 
 // Titles the disc in the drive at `root` carries itself (CD-Text); installed by the CD layer.
-using CdTextSource = std::function<std::optional<CdInfo>(const std::string& root, std::size_t trackCount)>;
+using CdTextSource =
+    std::function<std::optional<CdInfo>(const std::string& root, std::size_t trackCount)>;
 void SetCdTextSource(CdTextSource source);
 std::optional<CdInfo> ReadCdText(const std::string& root, std::size_t trackCount);
 

@@ -47,14 +47,15 @@ bool ReadStream(GsfInput* input, std::string& data) {
     if (size < 0 || size > kMaxStreamBytes) return false;
     data.assign(static_cast<std::size_t>(size), '\0');
     if (size == 0) return true;
-    return gsf_input_read(input, static_cast<std::size_t>(size), reinterpret_cast<guint8*>(data.data())) != nullptr;
+    return gsf_input_read(input, static_cast<std::size_t>(size),
+                          reinterpret_cast<guint8*>(data.data())) != nullptr;
 }
 
 bool WriteStream(GsfOutfile* dir, const cddb::CompoundStream& s) {
     GObjectRef<GsfOutput> out(gsf_outfile_new_child(dir, s.name.c_str(), FALSE));
     if (!out.p) return false;
-    bool ok = s.data.empty() ||
-              gsf_output_write(out.p, s.data.size(), reinterpret_cast<const guint8*>(s.data.data()));
+    bool ok = s.data.empty() || gsf_output_write(out.p, s.data.size(),
+                                                 reinterpret_cast<const guint8*>(s.data.data()));
     ok = gsf_output_close(out.p) && ok;
     return ok;
 }
@@ -86,7 +87,8 @@ public:
             const char* name = gsf_infile_name_by_index(ole.p, i);
             GObjectRef<GsfInput> child(gsf_infile_child_by_index(ole.p, i));
             if (!name || !child.p) return R::Damaged;
-            const bool isStorage = GSF_IS_INFILE(child.p) && gsf_infile_num_children(GSF_INFILE(child.p)) >= 0;
+            const bool isStorage =
+                GSF_IS_INFILE(child.p) && gsf_infile_num_children(GSF_INFILE(child.p)) >= 0;
             if (!isStorage) {
                 tree.rootHasStreams = true;
                 continue;
@@ -100,7 +102,8 @@ public:
                 const char* streamName = gsf_infile_name_by_index(dir, k);
                 GObjectRef<GsfInput> stream(gsf_infile_child_by_index(dir, k));
                 if (!streamName || !stream.p) continue;
-                if (GSF_IS_INFILE(stream.p) && gsf_infile_num_children(GSF_INFILE(stream.p)) >= 0) continue;
+                if (GSF_IS_INFILE(stream.p) && gsf_infile_num_children(GSF_INFILE(stream.p)) >= 0)
+                    continue;
                 cddb::CompoundStream s;
                 s.name = streamName;
                 // A stream that cannot be read is left out: its field keeps what it had.
@@ -121,12 +124,14 @@ public:
             GObjectRef<GsfOutfile> root(gsf_outfile_msole_new(sink.p));
             if (!root.p) return false;
             for (const cddb::CompoundStorage& storage : tree.storages) {
-                GObjectRef<GsfOutput> dir(gsf_outfile_new_child(root.p, storage.name.c_str(), TRUE));
+                GObjectRef<GsfOutput> dir(
+                    gsf_outfile_new_child(root.p, storage.name.c_str(), TRUE));
                 if (!dir.p) {
                     ok = false;
                     break;
                 }
-                for (const cddb::CompoundStream& s : storage.streams) ok = ok && WriteStream(GSF_OUTFILE(dir.p), s);
+                for (const cddb::CompoundStream& s : storage.streams)
+                    ok = ok && WriteStream(GSF_OUTFILE(dir.p), s);
                 ok = gsf_output_close(dir.p) && ok;
                 if (!ok) break;
             }
@@ -155,7 +160,9 @@ public:
         return nullptr;
     }
 
-    bool FolderWritable(const fs::path& folder) override { return access(folder.c_str(), W_OK) == 0; }
+    bool FolderWritable(const fs::path& folder) override {
+        return access(folder.c_str(), W_OK) == 0;
+    }
 
     std::optional<std::string> LegacyToUtf8(std::string_view bytes) override {
         // Code page 950 is the Big5 the older program wrote; plain Big5 where iconv lacks it.
@@ -178,6 +185,8 @@ public:
 
 }  // namespace
 
-std::shared_ptr<cddb::CacheFiles> MakeGsfCacheFiles() { return std::make_shared<GsfCacheFiles>(); }
+std::shared_ptr<cddb::CacheFiles> MakeGsfCacheFiles() {
+    return std::make_shared<GsfCacheFiles>();
+}
 
 }  // namespace tralux::compound

@@ -48,8 +48,9 @@ public:
         std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     }
 
-    cddb::HttpOutcome Get(const cddb::HttpRequest& request, const std::atomic<bool>& cancel, std::size_t maxBody,
-                          cddb::HttpResponse& response, std::string& error) override {
+    cddb::HttpOutcome Get(const cddb::HttpRequest& request, const std::atomic<bool>& cancel,
+                          std::size_t maxBody, cddb::HttpResponse& response,
+                          std::string& error) override {
         response = cddb::HttpResponse{};
         if (cancel.load()) return cddb::HttpOutcome::Cancelled;
         CURL* curl = curl_easy_init();
@@ -59,7 +60,8 @@ public:
         }
         Transfer t{&cancel, maxBody, &response};
         curl_slist* headers = nullptr;
-        for (const std::string& h : request.headers) headers = curl_slist_append(headers, h.c_str());
+        for (const std::string& h : request.headers)
+            headers = curl_slist_append(headers, h.c_str());
         // Ask the server for a fresh answer, as the lookup never wants a cached one.
         headers = curl_slist_append(headers, "Cache-Control: no-cache");
         headers = curl_slist_append(headers, "Pragma: no-cache");
@@ -68,9 +70,11 @@ public:
         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
         curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // we run on a worker thread
-        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(options_.connectTimeout.count()));
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT,
+                         static_cast<long>(options_.connectTimeout.count()));
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options_.lowSpeedTime.count()));
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME,
+                         static_cast<long>(options_.lowSpeedTime.count()));
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);

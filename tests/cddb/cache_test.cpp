@@ -23,7 +23,8 @@ std::string Hex(const std::string& bytes) {
     return out;
 }
 
-CdInfo Disc(const std::string& id, std::vector<std::string> titles, std::string discTitle = "歌手 / 專輯") {
+CdInfo Disc(const std::string& id, std::vector<std::string> titles,
+            std::string discTitle = "歌手 / 專輯") {
     CdInfo info;
     info.discIdText = id;
     info.discTitle = std::move(discTitle);
@@ -36,7 +37,8 @@ CdInfo Disc(const std::string& id, std::vector<std::string> titles, std::string 
 CdInfo Blank(const std::string& id, std::size_t n) {
     CdInfo info;
     info.discIdText = id;
-    for (std::size_t i = 0; i < n; ++i) info.tracks.push_back(CdTrackEntry{"placeholder", "", true, 0});
+    for (std::size_t i = 0; i < n; ++i)
+        info.tracks.push_back(CdTrackEntry{"placeholder", "", true, 0});
     return info;
 }
 
@@ -75,20 +77,30 @@ TEST_F(CacheTest, LayoutReadBackByAnIndependentReader) {
         if (test::InCi()) FAIL() << "python3-olefile is missing";
         GTEST_SKIP() << "python3-olefile is missing";
     }
-    const std::string dump = Python(std::string(TRALUX_SOURCE_DIR) + "/tests/cddb/dump_compound.py " +
-                                    (dir_.path() / "cache.dat").string());
+    const std::string dump =
+        Python(std::string(TRALUX_SOURCE_DIR) + "/tests/cddb/dump_compound.py " +
+               (dir_.path() / "cache.dat").string());
     // Every text with its terminating zero; the count as 32-bit little-endian.
     const std::string expected =
         "D a0b0c02.2\n"
         "S a0b0c02.2/Comments 00\n"
-        "S a0b0c02.2/Copyright " + Hex("版權 2026") + "00\n"
-        "S a0b0c02.2/DiskID " + Hex("a0b0c02") + "00\n"
-        "S a0b0c02.2/EXTT0 " + Hex("live") + "00\n"
+        "S a0b0c02.2/Copyright " +
+        Hex("版權 2026") +
+        "00\n"
+        "S a0b0c02.2/DiskID " +
+        Hex("a0b0c02") +
+        "00\n"
+        "S a0b0c02.2/EXTT0 " +
+        Hex("live") +
+        "00\n"
         "S a0b0c02.2/EXTT1 00\n"
         "S a0b0c02.2/NumTracks 02000000\n"
-        "S a0b0c02.2/TTITLE0 " + Hex("春天") + "00\n"
+        "S a0b0c02.2/TTITLE0 " +
+        Hex("春天") +
+        "00\n"
         "S a0b0c02.2/TTITLE1 00\n"
-        "S a0b0c02.2/Title " + Hex("歌手 / 專輯") + "00\n";
+        "S a0b0c02.2/Title " +
+        Hex("歌手 / 專輯") + "00\n";
     EXPECT_EQ(dump, expected);
 }
 
@@ -127,7 +139,9 @@ TEST_F(CacheTest, ManyDiscsAllSurviveAWrite) {
     for (int i = 0; i < 60; ++i) {
         char id[16];
         std::snprintf(id, sizeof id, "%x", 0x10000000 + i);
-        ASSERT_TRUE(CacheWrite(Disc(id, {"曲 " + std::to_string(i), "b"}, "碟 " + std::to_string(i)))) << i;
+        ASSERT_TRUE(
+            CacheWrite(Disc(id, {"曲 " + std::to_string(i), "b"}, "碟 " + std::to_string(i))))
+            << i;
     }
     ASSERT_TRUE(CacheWrite(Disc("ffff", {"last"})));
     for (int i = 0; i < 60; ++i) {

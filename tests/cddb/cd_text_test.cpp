@@ -11,8 +11,8 @@ namespace tralux::cddb {
 namespace {
 
 // Packs of one type for block 0 as a drive returns them (CRC left zero, as many drives do).
-void AddPacks(std::vector<std::uint8_t>& out, std::uint8_t type, const std::vector<std::string>& texts,
-              std::uint8_t& seq, std::uint8_t flags = 0) {
+void AddPacks(std::vector<std::uint8_t>& out, std::uint8_t type,
+              const std::vector<std::string>& texts, std::uint8_t& seq, std::uint8_t flags = 0) {
     std::string all;
     std::vector<int> trackOfByte;
     for (std::size_t t = 0; t < texts.size(); ++t) {
@@ -29,7 +29,8 @@ void AddPacks(std::vector<std::uint8_t>& out, std::uint8_t type, const std::vect
         out.push_back(static_cast<std::uint8_t>(trackOfByte[off]));
         out.push_back(seq++);
         out.push_back(flags);
-        out.insert(out.end(), all.begin() + static_cast<std::ptrdiff_t>(off), all.begin() + static_cast<std::ptrdiff_t>(off) + 12);
+        out.insert(out.end(), all.begin() + static_cast<std::ptrdiff_t>(off),
+                   all.begin() + static_cast<std::ptrdiff_t>(off) + 12);
         out.push_back(0);
         out.push_back(0);
     }
@@ -98,7 +99,8 @@ TEST(CueCdTextTest, DiscAndTrackTexts) {
     EXPECT_EQ(info->tracks[1].title, "");
     EXPECT_EQ(info->tracks[2].title, "Unquoted words");
     EXPECT_EQ(info->tracks[3].title, "");
-    EXPECT_FALSE(ParseCueCdText("FILE \"a.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", 1));
+    EXPECT_FALSE(
+        ParseCueCdText("FILE \"a.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", 1));
 }
 
 TEST(TrackFileNameTest, CleanNamesKeepChinese) {
@@ -109,7 +111,8 @@ TEST(TrackFileNameTest, CleanNamesKeepChinese) {
     EXPECT_EQ(TrackFileName(4, "tab\tnew\nline\x7f", ".wav"), "04 tabnewline.wav");
     EXPECT_EQ(TrackFileName(5, "", ".wav"), "05.wav");
     EXPECT_EQ(TrackFileName(6, "...", ".wav"), "06.wav");
-    EXPECT_EQ(TrackFileName(7, "Caf\xE9\x85", ".wav"), "07 Café.wav");  // Latin-1, C1 control dropped
+    EXPECT_EQ(TrackFileName(7, "Caf\xE9\x85", ".wav"),
+              "07 Café.wav");  // Latin-1, C1 control dropped
 }
 
 TEST(TrackFileNameTest, LongTitlesAreCutOnACharacter) {

@@ -17,7 +17,8 @@ TEST(FindLocationTest, NameMatchesWithoutCaseAndCarriageReturnIsDropped) {
     std::string loc;
     ASSERT_TRUE(FindLocation("HTTP/1.1 302 Found\r\nlocation: http://a/b\r\nX: y\r\n\r\n", loc));
     EXPECT_EQ(loc, "http://a/b");
-    ASSERT_TRUE(FindLocation("HTTP/1.1 301\r\nContent-Location: http://wrong/\r\nLOCATION:http://right/\r\n", loc));
+    ASSERT_TRUE(FindLocation(
+        "HTTP/1.1 301\r\nContent-Location: http://wrong/\r\nLOCATION:http://right/\r\n", loc));
     EXPECT_EQ(loc, "http://right/");
     // Last header without a line end: taken to the end of the text.
     ASSERT_TRUE(FindLocation("HTTP/1.1 303\r\nLocation: http://end/x", loc));
@@ -73,7 +74,8 @@ protected:
         };
     }
     std::string Query(const std::string& mode) const {
-        return server_.Url(mode) + "?cmd=cddb+query+1b033103+3+150+20000+40000+817&hello=a+b+c+d&proto=6";
+        return server_.Url(mode) +
+               "?cmd=cddb+query+1b033103+3+150+20000+40000+817&hello=a+b+c+d&proto=6";
     }
 
     test::TempDir dir_;
@@ -128,13 +130,15 @@ TEST_F(FetchTest, RedirectFailures) {
         EXPECT_EQ(messages_, std::vector<std::string>{c.message}) << c.mode;
     }
     // The second redirect was never requested.
-    for (const std::string& r : server_.Requests()) EXPECT_EQ(r.find("/ok/"), std::string::npos) << r;
+    for (const std::string& r : server_.Requests())
+        EXPECT_EQ(r.find("/ok/"), std::string::npos) << r;
 }
 
 TEST_F(FetchTest, OnlyHttpUrls) {
     EXPECT_FALSE(HttpFetchLines("ftp://127.0.0.1/x", lines_, ctx_, &error_));
     EXPECT_EQ(error_, kFetchBadUrl);
-    EXPECT_EQ(messages_, std::vector<std::string>{"Error: can only use URLs beginning with http://"});
+    EXPECT_EQ(messages_,
+              std::vector<std::string>{"Error: can only use URLs beginning with http://"});
     EXPECT_TRUE(server_.Requests().empty());
 }
 
@@ -192,7 +196,8 @@ TEST_F(FetchTest, NothingListeningIsANetworkError) {
         port = gone.Port();
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(HttpFetchLines("http://127.0.0.1:" + std::to_string(port) + "/ok/", lines_, ctx_, &error_));
+    EXPECT_FALSE(
+        HttpFetchLines("http://127.0.0.1:" + std::to_string(port) + "/ok/", lines_, ctx_, &error_));
     EXPECT_EQ(error_, kFetchNetwork);
     EXPECT_EQ(messages_, std::vector<std::string>{"網際網路錯誤!  "});
 }

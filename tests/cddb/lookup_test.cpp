@@ -34,8 +34,12 @@ public:
         const std::string v = ReadText(key);
         return v.empty() ? -1 : std::atoi(v.c_str());
     }
-    void WriteText(std::string_view key, std::string_view value) override { values[std::string(key)] = value; }
-    void WriteNumber(std::string_view key, int value) override { values[std::string(key)] = std::to_string(value); }
+    void WriteText(std::string_view key, std::string_view value) override {
+        values[std::string(key)] = value;
+    }
+    void WriteNumber(std::string_view key, int value) override {
+        values[std::string(key)] = std::to_string(value);
+    }
 };
 
 class LookupTest : public ::testing::Test {
@@ -100,17 +104,20 @@ TEST_F(LookupTest, QueryCarriesTheDiscAndProtocolLevelSix) {
     ASSERT_TRUE(Lookup("ok", &ui_));
     const auto requests = server_.Requests();
     ASSERT_FALSE(requests.empty());
-    EXPECT_EQ(requests[0], "/ok/~cddb/cddb.cgi?cmd=cddb+query+1b033103+3+150+20000+40000+817"
-                           "&hello=Ovin+quorvatix.invalid+Vexlor+1.0&proto=6");
-    EXPECT_EQ(requests[1], "/ok/~cddb/cddb.cgi?cmd=cddb+read+rock+1b033103"
-                           "&hello=Ovin+quorvatix.invalid+Vexlor+1.0&proto=6");
+    EXPECT_EQ(requests[0],
+              "/ok/~cddb/cddb.cgi?cmd=cddb+query+1b033103+3+150+20000+40000+817"
+              "&hello=Ovin+quorvatix.invalid+Vexlor+1.0&proto=6");
+    EXPECT_EQ(requests[1],
+              "/ok/~cddb/cddb.cgi?cmd=cddb+read+rock+1b033103"
+              "&hello=Ovin+quorvatix.invalid+Vexlor+1.0&proto=6");
 }
 
 TEST_F(LookupTest, SeveralMatchesLetTheUserChoose) {
     ui_.choice = 1;
     ASSERT_TRUE(Lookup("multi211", &ui_));
-    EXPECT_EQ(ui_.matchesSeen, (std::vector<std::string>{"rock 1b033103 測試歌手 / 測試專輯",
-                                                         "jazz 1b033103 爵士樂手 / 夜曲集", "0 0 Another..."}));
+    EXPECT_EQ(ui_.matchesSeen,
+              (std::vector<std::string>{"rock 1b033103 測試歌手 / 測試專輯",
+                                        "jazz 1b033103 爵士樂手 / 夜曲集", "0 0 Another..."}));
     EXPECT_EQ(texts_.discTitle, "爵士樂手 / 夜曲集");
     EXPECT_EQ(texts_.trackTitle, "夜曲2");
 }
@@ -128,8 +135,9 @@ TEST_F(LookupTest, AnotherOpensTheEditorOnTheDefaultEntry) {
     ui_.saveEditor = true;
     ui_.editedDiscTitle = "自己輸入";
     ASSERT_TRUE(Lookup("multi210", &ui_));
-    EXPECT_EQ(ui_.editorTitles, (std::vector<std::string>{"CD Digital Audio, Track#1", "CD Digital Audio, Track#2",
-                                                          "CD Digital Audio, Track#3"}));
+    EXPECT_EQ(ui_.editorTitles,
+              (std::vector<std::string>{"CD Digital Audio, Track#1", "CD Digital Audio, Track#2",
+                                        "CD Digital Audio, Track#3"}));
     EXPECT_EQ(texts_.discTitle, "自己輸入");
     EXPECT_EQ(texts_.trackTitle, "CD Digital Audio, Track#2");
     EXPECT_EQ(server_.Requests().size(), 1u);  // no read
@@ -138,7 +146,8 @@ TEST_F(LookupTest, AnotherOpensTheEditorOnTheDefaultEntry) {
 TEST_F(LookupTest, SettingsSwitchedOffDuringTheChoiceSkipTheRead) {
     struct SwitchingUi : test::ScriptedUi {
         std::optional<std::size_t> ChooseMatch(const std::vector<std::string>& m) override {
-            ConfirmSettings(ConfiguredServers(), 0, true);  // the settings button, "never connect" ticked
+            ConfirmSettings(ConfiguredServers(), 0,
+                            true);  // the settings button, "never connect" ticked
             return ScriptedUi::ChooseMatch(m);
         }
     } ui;
@@ -280,7 +289,8 @@ TEST(SettingsTest, ServerListAndPreselection) {
     store->values["NumOfSites"] = "2";
     store->values["Site0"] = "http://a/~cddb/cddb.cgi";
     // A missing site reads as the first built-in one.
-    EXPECT_EQ(ConfiguredServers(), (std::vector<std::string>{"http://a/~cddb/cddb.cgi", DefaultServer()}));
+    EXPECT_EQ(ConfiguredServers(),
+              (std::vector<std::string>{"http://a/~cddb/cddb.cgi", DefaultServer()}));
     store->values["CurrentServer"] = "http://nowhere/";
     EXPECT_EQ(PreselectedServer(ConfiguredServers()), 0u);
     store->values["CurrentServer"] = "http://gnudb";

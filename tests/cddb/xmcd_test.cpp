@@ -13,10 +13,18 @@ using test::MakeToc;
 
 TEST(ParseXmcdTest, RepeatedKeywordsAreJoinedWithOneBlank) {
     CdInfo info;
-    const std::vector<std::string> reply{
-        "210 rock 1b033103 CD database entry follows", "# xmcd", "DISCID=1b033103",
-        "DTITLE=A very long artist name / ", "DTITLE=and the album", "EXTD=  YEAR: 1999\t",
-        "TTITLE0=春天", "TTITLE0=的歌", "TTITLE1=Second", "EXTT1=live", "EXTT1=take", "."};
+    const std::vector<std::string> reply{"210 rock 1b033103 CD database entry follows",
+                                         "# xmcd",
+                                         "DISCID=1b033103",
+                                         "DTITLE=A very long artist name / ",
+                                         "DTITLE=and the album",
+                                         "EXTD=  YEAR: 1999\t",
+                                         "TTITLE0=春天",
+                                         "TTITLE0=的歌",
+                                         "TTITLE1=Second",
+                                         "EXTT1=live",
+                                         "EXTT1=take",
+                                         "."};
     ASSERT_TRUE(ParseXmcd(reply, info, 2));
     EXPECT_EQ(info.discIdText, "1b033103");
     // Lines are trimmed before joining: the blank after "/" goes, one joining blank stays.
@@ -31,7 +39,8 @@ TEST(ParseXmcdTest, RepeatedKeywordsAreJoinedWithOneBlank) {
 
 TEST(ParseXmcdTest, TrackCountComesFromTheDiscNotTheReply) {
     CdInfo info;
-    const std::vector<std::string> reply{"TTITLE0=one", "TTITLE1=two", "TTITLE2=three", "TTITLE10=ten"};
+    const std::vector<std::string> reply{"TTITLE0=one", "TTITLE1=two", "TTITLE2=three",
+                                         "TTITLE10=ten"};
     ASSERT_TRUE(ParseXmcd(reply, info, 2));
     ASSERT_EQ(info.tracks.size(), 2u);
     EXPECT_EQ(info.tracks[1].title, "two");
@@ -79,12 +88,15 @@ TEST(ProtocolTest, QueryAndReadUrlsCarryLevelSix) {
     EXPECT_EQ(QueryUrl("http://h/~cddb/cddb.cgi", id, toc),
               "http://h/~cddb/cddb.cgi?cmd=cddb+query+1b033103+3+150+20000+40000+817"
               "&hello=Ovin+quorvatix.invalid+Vexlor+1.0&proto=6");
-    EXPECT_EQ(ReadUrl("http://h/~cddb/cddb.cgi", "rock", "1b033103"),
-              "http://h/~cddb/cddb.cgi?cmd=cddb+read+rock+1b033103&hello=Ovin+quorvatix.invalid+Vexlor+1.0&proto=6");
+    EXPECT_EQ(
+        ReadUrl("http://h/~cddb/cddb.cgi", "rock", "1b033103"),
+        "http://h/~cddb/"
+        "cddb.cgi?cmd=cddb+read+rock+1b033103&hello=Ovin+quorvatix.invalid+Vexlor+1.0&proto=6");
 }
 
 TEST(ProtocolTest, MatchListStopsAtTheDotLine) {
-    const std::vector<std::string> reply{"211 close matches", "  rock 1 A / B \r", "jazz 2 C / D", ".", "misc 3 E"};
+    const std::vector<std::string> reply{"211 close matches", "  rock 1 A / B \r", "jazz 2 C / D",
+                                         ".", "misc 3 E"};
     EXPECT_EQ(MatchLines(reply), (std::vector<std::string>{"rock 1 A / B", "jazz 2 C / D"}));
 }
 
@@ -101,10 +113,10 @@ TEST(Utf8Test, TruncationNeverSplitsACharacter) {
 
 TEST(Utf8Test, ValidityAndLatin1) {
     EXPECT_TRUE(IsValidUtf8("plain 中文 😀"));
-    EXPECT_FALSE(IsValidUtf8("\xA4\xA4\xA4\xE5"));      // Big5
-    EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));              // overlong '/'
-    EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));          // surrogate
-    EXPECT_FALSE(IsValidUtf8("\xE6\xAD"));              // cut short
+    EXPECT_FALSE(IsValidUtf8("\xA4\xA4\xA4\xE5"));  // Big5
+    EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));          // overlong '/'
+    EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));      // surrogate
+    EXPECT_FALSE(IsValidUtf8("\xE6\xAD"));          // cut short
     EXPECT_EQ(Latin1ToUtf8("Caf\xE9"), "Café");
 }
 

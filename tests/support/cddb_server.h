@@ -44,8 +44,9 @@ public:
         const std::string python = PythonPath();
         const std::string script = std::string(TRALUX_SOURCE_DIR) + "/tests/support/cddb_server.py";
         const std::string logArg = log_.string();
-        std::vector<char*> argv{const_cast<char*>(python.c_str()), const_cast<char*>(script.c_str()),
-                                const_cast<char*>("--log"), const_cast<char*>(logArg.c_str()), nullptr};
+        std::vector<char*> argv{const_cast<char*>(python.c_str()),
+                                const_cast<char*>(script.c_str()), const_cast<char*>("--log"),
+                                const_cast<char*>(logArg.c_str()), nullptr};
         if (posix_spawnp(&pid_, python.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&fa);
         ::close(in[0]);
@@ -90,12 +91,12 @@ private:
 };
 
 // Skips (or fails under CI) when the server could not start.
-#define TRALUX_REQUIRE_SERVER(server)                                                   \
-    do {                                                                                \
-        if (!(server).Running()) {                                                      \
+#define TRALUX_REQUIRE_SERVER(server)                                                       \
+    do {                                                                                    \
+        if (!(server).Running()) {                                                          \
             if (::tralux::test::InCi()) FAIL() << "the loopback CDDB server did not start"; \
-            GTEST_SKIP() << "python3 not available for the loopback CDDB server";       \
-        }                                                                               \
+            GTEST_SKIP() << "python3 not available for the loopback CDDB server";           \
+        }                                                                                   \
     } while (0)
 
 }  // namespace tralux::test
