@@ -62,6 +62,7 @@ protected:
         ::unsetenv("http_proxy");
         ::unsetenv("HTTP_PROXY");
         TRALUX_REQUIRE_SERVER(server_);
+        server_.Mark();
         ctx_.transport = http::MakeCurlTransport();
         ctx_.cancel = &cancel_;
         ctx_.showMessage = [this](const std::string& m) { messages_.push_back(m); };
@@ -79,7 +80,7 @@ protected:
     }
 
     test::TempDir dir_;
-    test::CddbServer server_{dir_.path() / "requests.txt"};
+    test::CddbServer& server_ = test::CddbServer::Shared();
     std::atomic<bool> cancel_{false};
     FetchContext ctx_;
     std::vector<std::string> messages_;

@@ -47,6 +47,7 @@ protected:
     void SetUp() override {
         ::unsetenv("http_proxy");
         TRALUX_REQUIRE_SERVER(server_);
+        server_.Mark();
         SetHttpTransport(http::MakeCurlTransport());
         SetCacheFiles(compound::MakeGsfCacheFiles());
         SetCacheFolder(dir_.path() / "cache");
@@ -70,7 +71,7 @@ protected:
     }
 
     test::TempDir dir_;
-    test::CddbServer server_{dir_.path() / "requests.txt"};
+    test::CddbServer& server_ = test::CddbServer::Shared();
     std::shared_ptr<MemorySettings> settings_ = std::make_shared<MemorySettings>();
     LookupRequest request_;
     TrackTexts texts_{"old disc", "old ext", "old title"};

@@ -76,11 +76,25 @@ public:
     std::string Url(const std::string& mode) const {
         return "http://127.0.0.1:" + std::to_string(port_) + "/" + mode + "/~cddb/cddb.cgi";
     }
+    // Requests since the last Mark(), one "<path>?<query>" each.
     std::vector<std::string> Requests() const {
         std::vector<std::string> lines;
         std::ifstream f(log_);
-        for (std::string l; std::getline(f, l);) lines.push_back(l);
+        std::size_t n = 0;
+        for (std::string l; std::getline(f, l); ++n)
+            if (n >= mark_) lines.push_back(l);
         return lines;
+    }
+    void Mark() { mark_ += Requests().size(); }
+
+    // One server for a whole test program (starting python takes a moment).
+    static CddbServer& Shared() {
+        static const std::filesystem::path folder = [] {
+            char tmpl[] = "/tmp/tralux-cddb-server-XXXXXX";
+            return std::filesystem::path(::mkdtemp(tmpl));
+        }();
+        static CddbServer server(folder / "requests.txt");
+        return server;
     }
 
 private:
@@ -88,6 +102,7 @@ private:
     pid_t pid_ = -1;
     int stdin_ = -1;
     int port_ = 0;
+    std::size_t mark_ = 0;
 };
 
 // Skips (or fails under CI) when the server could not start.
