@@ -11,6 +11,7 @@ pkgs=(
   libtag1-dev
   pulseaudio
   libasound2-plugins
+  python3 python3-olefile
 )
 missing=()
 for p in "${pkgs[@]}"; do
