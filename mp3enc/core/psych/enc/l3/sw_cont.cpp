@@ -14,6 +14,10 @@ constexpr int kGroupWidth[kSwitchBands] = {1, 1, 1, 1, 2, 2, 2, 2, 4, 4, 4, 8};
 // an attack (dB). Quantization noise sits some 15 to 25 dB under a band's level; a band that
 // jumps by more than that spreads audible noise before the jump.
 constexpr float kBandRiseDb = 20.0f;
+// ...and the band must stand this far above its threshold in quiet (dB): the analysis filter's
+// leading tail of a loud click after silence already rises 30 to 40 dB, a sub-block before the
+// click itself, and must not move the switch a granule early.
+constexpr float kBandLoudDb = 45.0f;
 
 // The model's threshold-in-quiet curve, with its cap.
 double AthDbSpl(double f) {
@@ -63,7 +67,7 @@ bool BlockSwitch::SubBlock(const float* energy) {
     float before = -1e9f;
     for (int k = 1; k <= sinceAttack_; ++k)
       for (int n = std::max(0, b - 1); n <= std::min(kSwitchBands - 1, b + 1); ++n) before = std::max(before, fifo_[k][n]);
-    if (fifo_[0][b] - before > kBandRiseDb) attack = true;
+    if (fifo_[0][b] - before > kBandRiseDb && fifo_[0][b] > quietLevel_[b] + kBandLoudDb) attack = true;
   }
   bool decay = false;
   for (int k = 1; k <= sinceDecay_ && !decay; ++k) {
