@@ -213,7 +213,8 @@ Stereo Castanets(size_t n) {
 
 Stereo Sweep(size_t n) {
   Stereo s(n);
-  const double f0 = 40.0, f1 = 16000.0, len = double(n) / kRate;
+  // The usual full-range measuring sweep, 20 Hz to 20 kHz, logarithmic.
+  const double f0 = 20.0, f1 = 20000.0, len = double(n) / kRate;
   const double k = std::log(f1 / f0);
   for (size_t i = 0; i < n; ++i) {
     const double t = double(i) / kRate;
