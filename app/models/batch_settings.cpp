@@ -44,7 +44,8 @@ void BatchQualityModel::FillLists() {
     q_.chanIndex = ClampIndex(settings::ReadOption(n.chan), 2);
     q_.bitIndex = n.bit ? ClampIndex(settings::ReadOption(n.bit), static_cast<int>(BitRateList(q_.format).size()))
                         : 0;
-    if (q_.format == kWma) ReactToChannels(q_);
+    // MP3 too: the first-run MP3 choices (8000 Hz mono, 128 kBps) are no encoder mode.
+    ReactToChannels(q_);
 }
 
 void BatchQualityModel::StoreListSelections() const {

@@ -78,7 +78,8 @@ void ConversionSettingsModel::FillLists(bool pickStored) {
         q_.bitIndex = i < 0 ? 0 : i;
         bitListFormat_ = q_.format;
     }
-    if (q_.format == kWma) ReactToChannels(q_);
+    // MP3 as well as WMA: a stored bit rate may be no mode at the current rate and channels.
+    ReactToChannels(q_);
 }
 
 void ConversionSettingsModel::ApplyEnablingRules() {

@@ -20,6 +20,8 @@ TEST_F(BatchModelTest, OpensWithTheStoredValues) {
     WriteOption("BIF_MP3", 0);
     WriteOption("BOutFormat", 1);
     WriteOption("BAQ", 1);
+    WriteOption("BQ_RATEMP3", 5);
+    WriteOption("BQ_CHANMP3", 1);
     BatchSettingsModel m;
     m.Open();
     EXPECT_EQ(m.InputFolder(), "/in/");
@@ -30,6 +32,8 @@ TEST_F(BatchModelTest, OpensWithTheStoredValues) {
     EXPECT_EQ(m.Format(), kMp3);
     EXPECT_EQ(m.QualityMode(), 1);
     EXPECT_EQ(m.Quality().Kbps(), 128);  // first-run "BQ_BRATEMP3" is 11
+    EXPECT_EQ(m.Quality().Rate(), 44100);
+    EXPECT_EQ(m.Quality().Channels(), 2);
     EXPECT_EQ(m.BitRateItems().size(), 18u);
 }
 
@@ -201,6 +205,23 @@ TEST_F(BatchModelTest, CdCacheFailureIsReportedButStartGoesOn) {
     EXPECT_TRUE(m.Start([](const CdDisc&) { return false; }, msg));
     EXPECT_EQ(msg, "無法將 CD 訊息存入快取!");
     EXPECT_EQ(ReadOptionText("BOut"), "/out/");
+}
+
+}  // namespace
+}  // namespace tralux::models
+
+namespace tralux::models {
+namespace {
+
+TEST_F(BatchModelTest, OpeningCorrectsAnImpossibleMp3Choice) {
+    settings::EnsureOptionDefaults();  // MP3: 8000 Hz, mono, 128 kBps
+    WriteOption("BOutFormat", 1);
+    WriteOption("BAQ", 1);
+    BatchSettingsModel m;
+    m.Open();
+    EXPECT_TRUE(m.Quality().Valid());
+    EXPECT_EQ(m.Quality().Rate(), 8000);
+    EXPECT_EQ(m.Quality().Kbps(), 8);
 }
 
 }  // namespace

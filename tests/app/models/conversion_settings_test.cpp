@@ -237,3 +237,17 @@ TEST_F(ConversionModelTest, ChannelChangeCorrectsMp3) {
 
 }  // namespace
 }  // namespace tralux::models
+
+namespace tralux::models {
+namespace {
+
+TEST_F(ConversionModelTest, OpeningCorrectsAnImpossibleMp3Choice) {
+    WriteOption("MP3BitRate", 256);
+    m.Open(Inputs(kMp3, 8000, 1));
+    EXPECT_TRUE(m.Quality().Valid());
+    EXPECT_EQ(m.Quality().Rate(), 8000);
+    EXPECT_EQ(m.Quality().Kbps(), 8);
+}
+
+}  // namespace
+}  // namespace tralux::models
