@@ -83,7 +83,7 @@ CddbProgressDialog::CddbProgressDialog(QWidget* parent, std::shared_ptr<LookupCo
     bar_ = new QProgressBar;
     bar_->setObjectName("progress");
     bar_->setRange(0, 100);
-    bar_->setValue(0);
+    bar_->setValue(state_->progress);
     root->addWidget(bar_);
     auto* buttons = new QDialogButtonBox;
     auto* cancel = buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
