@@ -71,8 +71,8 @@ bool LookupControl::UiAlive() { return qApp && uiAlive; }
 
 // --- Progress ------------------------------------------------------------------------------------
 
-CddbProgressDialog::CddbProgressDialog(QWidget* parent, std::shared_ptr<LookupControl::State> state)
-    : QDialog(parent), state_(std::move(state)) {
+CddbProgressDialog::CddbProgressDialog(QWidget* parent, ProgressDriver driver)
+    : QDialog(parent), driver_(std::move(driver)) {
     setWindowTitle(QStringLiteral("正在取回 CD 訊息..."));
     auto* root = new QVBoxLayout(this);
     auto* text = new QLabel(QStringLiteral(
@@ -83,7 +83,7 @@ CddbProgressDialog::CddbProgressDialog(QWidget* parent, std::shared_ptr<LookupCo
     bar_ = new QProgressBar;
     bar_->setObjectName("progress");
     bar_->setRange(0, 100);
-    bar_->setValue(state_->progress);
+    bar_->setValue(driver_.progress ? driver_.progress() : 0);
     root->addWidget(bar_);
     auto* buttons = new QDialogButtonBox;
     auto* cancel = buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
@@ -91,19 +91,27 @@ CddbProgressDialog::CddbProgressDialog(QWidget* parent, std::shared_ptr<LookupCo
     root->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::rejected, this, &CddbProgressDialog::reject);
 
-    // The worker never touches the dialog: the dialog reads the shared progress and closes
-    // itself when the worker is done.
     auto* timer = new QTimer(this);
     timer->setInterval(40);
-    connect(timer, &QTimer::timeout, this, [this] {
-        bar_->setValue(state_->progress);
-        if (state_->finished) accept();
-    });
+    connect(timer, &QTimer::timeout, this, &CddbProgressDialog::Poll);
     timer->start();
 }
 
+void CddbProgressDialog::Poll() {
+    // A question answered here may open a modal dialog whose loop runs this timer again.
+    if (polling_ || cancelled_) return;
+    polling_ = true;
+    bool running = driver_.step ? driver_.step() : false;
+    polling_ = false;
+    if (driver_.progress) bar_->setValue(driver_.progress());
+    if (!running && !cancelled_) accept();
+}
+
 void CddbProgressDialog::reject() {
-    state_->cancelled = true;
+    if (!cancelled_) {
+        cancelled_ = true;
+        if (driver_.cancel) driver_.cancel();
+    }
     QDialog::reject();
 }
 
@@ -122,7 +130,10 @@ bool RunLookupWorker(QWidget* parent, std::function<void(LookupControl&)> work) 
     });
     bool finished;
     {
-        CddbProgressDialog dialog(parent, state);
+        ProgressDriver driver{[state] { return state->progress.load(); },
+                              [state] { return !state->finished.load(); },
+                              [state] { state->cancelled = true; }};
+        CddbProgressDialog dialog(parent, driver);
         dialog.exec();
         finished = state->finished && !state->cancelled;
     }

@@ -56,15 +56,26 @@ private:
     std::shared_ptr<State> state_;
 };
 
+// What the progress dialog polls: it never hands itself to the worker.
+struct ProgressDriver {
+    std::function<int()> progress;  // 0..100
+    std::function<bool()> step;     // answers pending questions; false once the lookup ended
+    std::function<void()> cancel;   // aborts the transfer
+};
+
 class CddbProgressDialog : public QDialog {
 public:
-    CddbProgressDialog(QWidget* parent, std::shared_ptr<LookupControl::State> state);
+    CddbProgressDialog(QWidget* parent, ProgressDriver driver);
     QProgressBar* Bar() const { return bar_; }
     void reject() override;  // Cancel: abort the transfer and close at once
 
 private:
-    std::shared_ptr<LookupControl::State> state_;
+    void Poll();
+
+    ProgressDriver driver_;
     QProgressBar* bar_ = nullptr;
+    bool polling_ = false;
+    bool cancelled_ = false;
 };
 
 // Runs `work` on a worker thread behind the progress dialog. The result comes back only when

@@ -83,11 +83,8 @@ TEST_F(Screenshots, CdRip) {
 }
 
 TEST_F(Screenshots, CddbDialogs) {
-    auto state = std::make_shared<LookupControl::State>();
-    state->progress = 30;
-    CddbProgressDialog progress(nullptr, state);
+    CddbProgressDialog progress(nullptr, {[] { return 30; }, [] { return true; }, [] {}});
     Shoot(&progress, "cddb_progress");
-    state->cancelled = true;
 
     CddbChoiceDialog choice(nullptr, {"rock 7a09b40b 林小雨 / 夏天的第一場雨", "misc 7a09b40b 林小雨 / 夏天的第一場雨 (精選輯)",
                                       "0 0 Another..."});
