@@ -90,17 +90,26 @@ QualitySection::QualitySection(QDialog* owner, BatchQualityModel& model) : model
     QObject::connect(modeGroup_, &QButtonGroup::idToggled, owner, [this, react](int id, bool on) {
         if (on) react([this](int m) { model_.SetQualityMode(m); })(id);
     });
-    QObject::connect(rate_, &QComboBox::activated, owner, react([this](int i) { model_.SetRateIndex(i); }));
+    QObject::connect(rate_, &QComboBox::activated, owner,
+                     react([this](int i) { model_.SetRateIndex(i); }));
     QObject::connect(channels_, &QComboBox::activated, owner,
                      react([this](int i) { model_.SetChannelIndex(i); }));
     QObject::connect(bitRate_, &QComboBox::activated, owner,
                      react([this](int i) { model_.SetBitRateIndex(i); }));
-    QObject::connect(jitter_, &QCheckBox::toggled, owner, [this](bool on) { model_.SetJitter(on); });
+    QObject::connect(jitter_, &QCheckBox::toggled, owner,
+                     [this](bool on) { model_.SetJitter(on); });
 }
 
 std::vector<QWidget*> QualitySection::TabOrder() const {
-    return {formatGroup_->button(0), formatGroup_->button(1), formatGroup_->button(2),
-            modeGroup_->button(0), modeGroup_->button(1), rate_, channels_, bitRate_, jitter_};
+    return {formatGroup_->button(0),
+            formatGroup_->button(1),
+            formatGroup_->button(2),
+            modeGroup_->button(0),
+            modeGroup_->button(1),
+            rate_,
+            channels_,
+            bitRate_,
+            jitter_};
 }
 
 void QualitySection::Refresh() {
@@ -150,6 +159,7 @@ void ChainTabs(QWidget* owner, const std::vector<QWidget*>& order) {
 
 BatchSettingsDialog::BatchSettingsDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("批次轉換設定"));
+    UseTraditionalChineseFont(this);
     model_.Open();
     quality_ = new QualitySection(this, model_);
 
@@ -241,9 +251,11 @@ void BatchSettingsDialog::accept() {
 
 // --- CD ripping ----------------------------------------------------------------------------------
 
-CdRipDialog::CdRipDialog(QWidget* parent, CdDisc disc, std::function<bool(const CdDisc&)> cacheWriter)
+CdRipDialog::CdRipDialog(QWidget* parent, CdDisc disc,
+                         std::function<bool(const CdDisc&)> cacheWriter)
     : QDialog(parent), cacheWriter_(std::move(cacheWriter)) {
     setWindowTitle(QStringLiteral("擷取音樂 CD"));
+    UseTraditionalChineseFont(this);
     model_.Open(std::move(disc));
     quality_ = new QualitySection(this, model_);
 
@@ -276,8 +288,8 @@ CdRipDialog::CdRipDialog(QWidget* parent, CdDisc disc, std::function<bool(const 
     tracks_->setUniformRowHeights(true);
     tracks_->setSelectionMode(QAbstractItemView::SingleSelection);
     tracks_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    tracks_->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked |
-                             QAbstractItemView::DoubleClicked);
+    tracks_->setEditTriggers(QAbstractItemView::EditKeyPressed |
+                             QAbstractItemView::SelectedClicked | QAbstractItemView::DoubleClicked);
     tracks_->header()->setStretchLastSection(false);
     tracks_->setMinimumSize(360, 220);
     tracks_->installEventFilter(this);
@@ -329,10 +341,12 @@ CdRipDialog::CdRipDialog(QWidget* parent, CdDisc disc, std::function<bool(const 
         Refresh();
     });
     connect(tracks_, &QTreeWidget::currentItemChanged, this, [this] { Refresh(); });
-    connect(discTitle_, &QLineEdit::textEdited, this, [this](const QString& t) { model_.Disc().title = Ss(t); });
+    connect(discTitle_, &QLineEdit::textEdited, this,
+            [this](const QString& t) { model_.Disc().title = Ss(t); });
     connect(extended_, &QLineEdit::textEdited, this,
             [this](const QString& t) { model_.Disc().extended = Ss(t); });
-    connect(placeTitles_, &QCheckBox::toggled, this, [this](bool on) { model_.SetPlaceSongTitles(on); });
+    connect(placeTitles_, &QCheckBox::toggled, this,
+            [this](bool on) { model_.SetPlaceSongTitles(on); });
     connect(output_, &QLineEdit::textChanged, this, [this](const QString& t) {
         model_.SetOutputFolder(Ss(t));
         Refresh();
@@ -355,7 +369,9 @@ CdRipDialog::CdRipDialog(QWidget* parent, CdDisc disc, std::function<bool(const 
     Refresh();
 }
 
-CdRipDialog::~CdRipDialog() { tracks_->removeEventFilter(this); }
+CdRipDialog::~CdRipDialog() {
+    tracks_->removeEventFilter(this);
+}
 
 void CdRipDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
@@ -380,9 +396,11 @@ bool CdRipDialog::eventFilter(QObject* watched, QEvent* event) {
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space) {
         // The space bar ticks or unticks the row and moves on to the next one.
         if (QTreeWidgetItem* item = tracks_->currentItem()) {
-            item->setCheckState(0, item->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+            item->setCheckState(0,
+                                item->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
             int row = tracks_->indexOfTopLevelItem(item);
-            if (row + 1 < tracks_->topLevelItemCount()) tracks_->setCurrentItem(tracks_->topLevelItem(row + 1));
+            if (row + 1 < tracks_->topLevelItemCount())
+                tracks_->setCurrentItem(tracks_->topLevelItem(row + 1));
         }
         return true;
     }
@@ -404,7 +422,8 @@ void CdRipDialog::accept() {
     model_.Disc().extended = Ss(extended_->text());
     std::string message;
     if (!model_.Start(cacheWriter_, message)) return;
-    if (!message.empty()) QMessageBox::warning(this, QStringLiteral("Quorvatix Tralux"), Qs(message));
+    if (!message.empty())
+        QMessageBox::warning(this, QStringLiteral("Quorvatix Tralux"), Qs(message));
     QDialog::accept();
 }
 

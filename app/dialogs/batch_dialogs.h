@@ -62,7 +62,8 @@ private:
 
 class CdRipDialog : public QDialog {
 public:
-    CdRipDialog(QWidget* parent, models::CdDisc disc, std::function<bool(const models::CdDisc&)> cacheWriter);
+    CdRipDialog(QWidget* parent, models::CdDisc disc,
+                std::function<bool(const models::CdDisc&)> cacheWriter);
     ~CdRipDialog() override;
     models::CdRipModel& Model() { return model_; }
     QTreeWidget* Tracks() const { return tracks_; }

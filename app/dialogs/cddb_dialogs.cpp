@@ -35,18 +35,25 @@ std::atomic<bool> uiAlive{true};
 
 // Workers left running after a Cancel. They stop at their next check of the cancel flag;
 // the application waits for them before it ends so none outlives what it uses.
-std::mutex orphanMutex;
-std::vector<std::thread> orphans;
+struct Orphans {
+    std::mutex mutex;
+    std::vector<std::thread> threads;
 
-void JoinOrphans() {
-    std::vector<std::thread> list;
-    {
-        std::lock_guard lock(orphanMutex);
-        list.swap(orphans);
+    void JoinAll() {
+        std::vector<std::thread> list;
+        {
+            std::lock_guard lock(mutex);
+            list.swap(threads);
+        }
+        for (std::thread& t : list)
+            if (t.joinable()) t.join();
     }
-    for (std::thread& t : list)
-        if (t.joinable()) t.join();
-}
+    ~Orphans() {
+        uiAlive = false;
+        JoinAll();
+    }
+};
+Orphans orphans;
 
 void WatchApplicationEnd() {
     static bool installed = false;
@@ -54,7 +61,7 @@ void WatchApplicationEnd() {
     installed = true;
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] {
         uiAlive = false;
-        JoinOrphans();
+        orphans.JoinAll();
     });
 }
 
@@ -67,13 +74,16 @@ void LookupControl::PostToUi(std::function<void()> fn) {
     QMetaObject::invokeMethod(qApp, std::move(fn), Qt::QueuedConnection);
 }
 
-bool LookupControl::UiAlive() { return qApp && uiAlive; }
+bool LookupControl::UiAlive() {
+    return qApp && uiAlive;
+}
 
 // --- Progress ------------------------------------------------------------------------------------
 
 CddbProgressDialog::CddbProgressDialog(QWidget* parent, ProgressDriver driver)
     : QDialog(parent), driver_(std::move(driver)) {
     setWindowTitle(QStringLiteral("正在取回 CD 訊息..."));
+    UseTraditionalChineseFont(this);
     auto* root = new QVBoxLayout(this);
     auto* text = new QLabel(QStringLiteral(
         "正在從 CDDB 資料庫上取回 CD 音樂訊息. 如要更改預設設定請按【停止】或要停止則按【取消】."));
@@ -140,16 +150,18 @@ bool RunLookupWorker(QWidget* parent, std::function<void(LookupControl&)> work) 
     if (finished || state->finished) {
         worker.join();
     } else {
-        std::lock_guard lock(orphanMutex);
-        orphans.push_back(std::move(worker));
+        std::lock_guard lock(orphans.mutex);
+        orphans.threads.push_back(std::move(worker));
     }
     return finished;
 }
 
 // --- Choice --------------------------------------------------------------------------------------
 
-CddbChoiceDialog::CddbChoiceDialog(QWidget* parent, const std::vector<std::string>& lines) : QDialog(parent) {
+CddbChoiceDialog::CddbChoiceDialog(QWidget* parent, const std::vector<std::string>& lines)
+    : QDialog(parent) {
     setWindowTitle(QStringLiteral("選取您的 CD"));
+    UseTraditionalChineseFont(this);
     auto* root = new QVBoxLayout(this);
     root->addWidget(new QLabel(QStringLiteral("請選取一個 CD ")));
     auto* list = new QTreeWidget;
@@ -217,6 +229,7 @@ bool RunCddbChoiceDialog(QWidget* parent, const std::vector<std::string>& lines,
 
 CddbEditorDialog::CddbEditorDialog(QWidget* parent, const CdDisc& disc) : QDialog(parent) {
     setWindowTitle(QStringLiteral("CD 訊息"));
+    UseTraditionalChineseFont(this);
     auto* root = new QVBoxLayout(this);
     auto* grid = new QGridLayout;
     auto* title = new QLineEdit(Qs(disc.title));
@@ -295,6 +308,7 @@ bool RunCddbEditorDialog(QWidget* parent, CdDisc& disc) {
 
 CddbNotFoundDialog::CddbNotFoundDialog(QWidget* parent, CdDisc& disc) : QDialog(parent) {
     setWindowTitle(QStringLiteral("找不到訊息"));
+    UseTraditionalChineseFont(this);
     auto* root = new QVBoxLayout(this);
     root->addWidget(new QLabel(QStringLiteral("在 CDDB 內找不到關於這個 CD 訊息!")));
     auto* enter = new QPushButton(QStringLiteral("輸入訊息..."));
@@ -333,6 +347,7 @@ NotFoundAnswer RunCddbNotFoundDialog(QWidget* parent, CdDisc& disc) {
 
 CddbSettingsDialog::CddbSettingsDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("CDDB 設定"));
+    UseTraditionalChineseFont(this);
     CddbSettingsModel* model = &model_;
     model->Open();
     auto* root = new QVBoxLayout(this);
@@ -376,7 +391,9 @@ void CddbSettingsDialog::accept() {
     QDialog::accept();
 }
 
-void SetCddbSettingsListener(CddbSettingsListener listener) { settingsListener = std::move(listener); }
+void SetCddbSettingsListener(CddbSettingsListener listener) {
+    settingsListener = std::move(listener);
+}
 
 bool RunCddbSettingsDialog(QWidget* parent) {
     CddbSettingsDialog dialog(parent);

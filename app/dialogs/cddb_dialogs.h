@@ -39,14 +39,21 @@ public:
     // lookup was cancelled before or while asking.
     template <class R>
     R Ask(std::function<R()> ask, R ifCancelled) {
+        if (Cancelled()) return ifCancelled;
+        // Whoever moves `taken` from 0 first decides: the interface thread to ask, or a
+        // cancelled worker to leave without waiting (`ask` may refer to the worker's frame).
+        auto taken = std::make_shared<std::atomic<int>>(0);
         auto promise = std::make_shared<std::promise<R>>();
         std::future<R> answer = promise->get_future();
-        auto state = state_;
-        PostToUi([promise, ask = std::move(ask), state, ifCancelled] {
-            promise->set_value(state->cancelled ? ifCancelled : ask());
+        PostToUi([promise, taken, ask = std::move(ask)] {
+            int expected = 0;
+            if (taken->compare_exchange_strong(expected, 1)) promise->set_value(ask());
         });
-        while (answer.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
-            if (Cancelled() && !UiAlive()) return ifCancelled;
+        while (answer.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+            int expected = 0;
+            if (Cancelled() && taken->compare_exchange_strong(expected, 2)) return ifCancelled;
+            if (!UiAlive() && taken->load() != 1) return ifCancelled;
+        }
         return answer.get();
     }
 
@@ -90,9 +97,8 @@ bool RunLookupWorker(QWidget* parent, std::function<void(LookupControl&)> work);
 template <class R>
 std::optional<R> RunCddbLookup(QWidget* parent, std::function<R(LookupControl&)> work) {
     auto result = std::make_shared<std::optional<R>>();
-    bool done = RunLookupWorker(parent, [result, work = std::move(work)](LookupControl& c) {
-        *result = work(c);
-    });
+    bool done = RunLookupWorker(
+        parent, [result, work = std::move(work)](LookupControl& c) { *result = work(c); });
     if (!done) return std::nullopt;
     return std::move(*result);
 }

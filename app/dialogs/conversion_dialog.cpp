@@ -25,6 +25,7 @@ using namespace models;
 ConversionSettingsDialog::ConversionSettingsDialog(QWidget* parent, const ConversionInputs& inputs)
     : QDialog(parent) {
     setWindowTitle(QStringLiteral("設定"));
+    UseTraditionalChineseFont(this);
     model_.Open(inputs);
     Build();
     Refresh();
@@ -176,10 +177,27 @@ void ConversionSettingsDialog::Build() {
     root->addLayout(buttonRow);
 
     // Reading order: left column, right column, destination, buttons.
-    QWidget* order[] = {formatGroup_->button(0), formatGroup_->button(1), formatGroup_->button(2),
-                        bitRate_, original_, convert, rate_, channels_,
-                        fromStart, fromPosition_, songInfo_, title_, author_, copyright_,
-                        equalizer_, jitter_, destination_, browse, cddb, ok, cancel};
+    QWidget* order[] = {formatGroup_->button(0),
+                        formatGroup_->button(1),
+                        formatGroup_->button(2),
+                        bitRate_,
+                        original_,
+                        convert,
+                        rate_,
+                        channels_,
+                        fromStart,
+                        fromPosition_,
+                        songInfo_,
+                        title_,
+                        author_,
+                        copyright_,
+                        equalizer_,
+                        jitter_,
+                        destination_,
+                        browse,
+                        cddb,
+                        ok,
+                        cancel};
     for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
     connect(formatGroup_, &QButtonGroup::idToggled, this, [this](int id, bool on) {
@@ -211,8 +229,10 @@ void ConversionSettingsDialog::Build() {
         model_.SetSongInfo(on);
         Refresh();
     });
-    connect(title_, &QLineEdit::textEdited, this, [this](const QString& t) { model_.SetTitle(Ss(t)); });
-    connect(author_, &QLineEdit::textEdited, this, [this](const QString& t) { model_.SetAuthor(Ss(t)); });
+    connect(title_, &QLineEdit::textEdited, this,
+            [this](const QString& t) { model_.SetTitle(Ss(t)); });
+    connect(author_, &QLineEdit::textEdited, this,
+            [this](const QString& t) { model_.SetAuthor(Ss(t)); });
     connect(copyright_, &QLineEdit::textEdited, this,
             [this](const QString& t) { model_.SetCopyright(Ss(t)); });
     connect(equalizer_, &QCheckBox::toggled, this, [this](bool on) { model_.SetEqualizer(on); });
@@ -220,7 +240,8 @@ void ConversionSettingsDialog::Build() {
     connect(destination_, &QLineEdit::textEdited, this,
             [this](const QString& t) { model_.SetDestination(Ss(t)); });
     connect(browse, &QPushButton::clicked, this, [this] {
-        std::string folder = BrowseFolder(this, QStringLiteral("選取目的地資料夾."), Ss(destination_->text()));
+        std::string folder =
+            BrowseFolder(this, QStringLiteral("選取目的地資料夾."), Ss(destination_->text()));
         if (folder.empty()) return;
         model_.SetDestination(folder);
         Refresh();

@@ -22,7 +22,8 @@ models::CdDisc DiscFromToc(const std::string& root) {
     if (!ReadDiscToc(root, toc)) return disc;
     auto seconds = [](std::uint32_t lba) { return static_cast<int>((lba + 150) / 75); };
     for (std::size_t i = 0; i < toc.tracks.size(); ++i) {
-        std::uint32_t next = i + 1 < toc.tracks.size() ? toc.tracks[i + 1].startLba : toc.leadOutLba;
+        std::uint32_t next =
+            i + 1 < toc.tracks.size() ? toc.tracks[i + 1].startLba : toc.leadOutLba;
         char title[64];
         std::snprintf(title, sizeof title, "音樂 CD, 音軌#%d          ", static_cast<int>(i + 1));
         models::CdTrack t;
@@ -40,7 +41,8 @@ models::CdDisc lastRipped;
 }  // namespace
 
 std::string BrowseFolder(QWidget* parent, const QString& title, const std::string& start) {
-    QString dir = QFileDialog::getExistingDirectory(parent, title, Qs(start), QFileDialog::ShowDirsOnly);
+    QString dir =
+        QFileDialog::getExistingDirectory(parent, title, Qs(start), QFileDialog::ShowDirsOnly);
     if (dir.isEmpty()) return {};
     std::string path = Ss(dir);
     if (path.back() != '/') path += '/';
@@ -66,8 +68,14 @@ bool RunCdRipDialog(QWidget* parent, const std::string& driveRoot) {
     return true;
 }
 
-void SetCdDiscSource(CdDiscSource source) { discSource = std::move(source); }
-void SetCdCacheWriter(CdCacheWriter writer) { cacheWriter = std::move(writer); }
-const models::CdDisc& LastRippedDisc() { return lastRipped; }
+void SetCdDiscSource(CdDiscSource source) {
+    discSource = std::move(source);
+}
+void SetCdCacheWriter(CdCacheWriter writer) {
+    cacheWriter = std::move(writer);
+}
+const models::CdDisc& LastRippedDisc() {
+    return lastRipped;
+}
 
 }  // namespace tralux::app

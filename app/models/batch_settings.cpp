@@ -17,13 +17,18 @@ struct StoredNames {
 
 StoredNames NamesFor(int format) {
     switch (format) {
-    case kMp3: return {"BQ_RATEMP3", "BQ_CHANMP3", "BQ_BRATEMP3"};
-    case kWma: return {"BQ_RATEWMA", "BQ_CHANWMA", "BQ_BRATEWMA"};
-    default: return {"BQ_RATEWAV", "BQ_CHANWAV", nullptr};
+        case kMp3:
+            return {"BQ_RATEMP3", "BQ_CHANMP3", "BQ_BRATEMP3"};
+        case kWma:
+            return {"BQ_RATEWMA", "BQ_CHANWMA", "BQ_BRATEWMA"};
+        default:
+            return {"BQ_RATEWAV", "BQ_CHANWAV", nullptr};
     }
 }
 
-int ClampFormat(int f) { return f == kMp3 || f == kWma ? f : kWav; }
+int ClampFormat(int f) {
+    return f == kMp3 || f == kWma ? f : kWav;
+}
 
 }  // namespace
 
@@ -40,9 +45,11 @@ void BatchQualityModel::OpenQuality() {
 // job never looks up a list with them.
 void BatchQualityModel::FillLists() {
     StoredNames n = NamesFor(q_.format);
-    q_.rateIndex = ClampIndex(settings::ReadOption(n.rate), static_cast<int>(SampleRateList().size()));
+    q_.rateIndex =
+        ClampIndex(settings::ReadOption(n.rate), static_cast<int>(SampleRateList().size()));
     q_.chanIndex = ClampIndex(settings::ReadOption(n.chan), 2);
-    q_.bitIndex = n.bit ? ClampIndex(settings::ReadOption(n.bit), static_cast<int>(BitRateList(q_.format).size()))
+    q_.bitIndex = n.bit ? ClampIndex(settings::ReadOption(n.bit),
+                                     static_cast<int>(BitRateList(q_.format).size()))
                         : 0;
     // MP3 too: the first-run MP3 choices (8000 Hz mono, 128 kBps) are no encoder mode.
     ReactToChannels(q_);
@@ -124,7 +131,8 @@ std::string FormatTrackLength(int seconds) {
     if (seconds < 0) seconds = 0;
     char buf[32];
     if (seconds >= 3600)
-        std::snprintf(buf, sizeof buf, "%d:%02d:%02d", seconds / 3600, seconds / 60 % 60, seconds % 60);
+        std::snprintf(buf, sizeof buf, "%d:%02d:%02d", seconds / 3600, seconds / 60 % 60,
+                      seconds % 60);
     else
         std::snprintf(buf, sizeof buf, "%d:%02d", seconds / 60, seconds % 60);
     return buf;
@@ -142,12 +150,14 @@ void CdRipModel::SetTicked(int row, bool on) {
 }
 
 void CdRipModel::SetTrackTitle(int row, std::string title) {
-    if (row >= 0 && row < static_cast<int>(disc_.tracks.size())) disc_.tracks[row].title = std::move(title);
+    if (row >= 0 && row < static_cast<int>(disc_.tracks.size()))
+        disc_.tracks[row].title = std::move(title);
 }
 
 bool CdRipModel::StartEnabled() const {
     if (outDir_.empty()) return false;
-    return std::any_of(disc_.tracks.begin(), disc_.tracks.end(), [](const CdTrack& t) { return t.selected; });
+    return std::any_of(disc_.tracks.begin(), disc_.tracks.end(),
+                       [](const CdTrack& t) { return t.selected; });
 }
 
 bool CdRipModel::Start(const CacheWriter& writeCache, std::string& cacheMessage) {

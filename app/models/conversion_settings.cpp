@@ -11,7 +11,9 @@ namespace tralux::models {
 
 namespace {
 
-int ClampFormat(int f) { return f == kMp3 || f == kWma ? f : kWav; }
+int ClampFormat(int f) {
+    return f == kMp3 || f == kWma ? f : kWav;
+}
 
 // A stored switch: unset (-1) takes the given default, anything else non-zero is on.
 bool StoredFlag(const char* name, bool unsetValue) {
@@ -19,7 +21,9 @@ bool StoredFlag(const char* name, bool unsetValue) {
     return v == -1 ? unsetValue : v != 0;
 }
 
-const char* StoredBitRateName(int format) { return format == kMp3 ? "MP3BitRate" : "MSABitRate"; }
+const char* StoredBitRateName(int format) {
+    return format == kMp3 ? "MP3BitRate" : "MSABitRate";
+}
 
 }  // namespace
 

@@ -18,10 +18,16 @@ std::span<const int> BitRateList(int format) {
     return {};
 }
 
-std::span<const int> SampleRateList() { return settings::kSampleRates; }
+std::span<const int> SampleRateList() {
+    return settings::kSampleRates;
+}
 
-std::string RateText(int hz) { return std::to_string(hz) + " Hz"; }
-std::string BitRateText(int kbps) { return std::to_string(kbps) + " kBps"; }
+std::string RateText(int hz) {
+    return std::to_string(hz) + " Hz";
+}
+std::string BitRateText(int kbps) {
+    return std::to_string(kbps) + " kBps";
+}
 
 namespace {
 
@@ -97,10 +103,14 @@ bool WmaCombinationValid(int kbps, int rate, int channels) {
 
 bool CombinationValid(int format, int kbps, int rate, int channels) {
     switch (format) {
-    case kWav: return true;
-    case kMp3: return Mp3CombinationValid(kbps, rate, channels);
-    case kWma: return WmaCombinationValid(kbps, rate, channels);
-    default: return false;
+        case kWav:
+            return true;
+        case kMp3:
+            return Mp3CombinationValid(kbps, rate, channels);
+        case kWma:
+            return WmaCombinationValid(kbps, rate, channels);
+        default:
+            return false;
     }
 }
 
@@ -110,7 +120,9 @@ int IndexOf(std::span<const int> list, int value) {
     return -1;
 }
 
-int ClampIndex(int stored, int size) { return stored >= 0 && stored < size ? stored : 0; }
+int ClampIndex(int stored, int size) {
+    return stored >= 0 && stored < size ? stored : 0;
+}
 
 int QualityChoice::Kbps() const {
     auto list = BitRateList(format);
@@ -164,17 +176,25 @@ bool CorrectWith(QualityChoice& q, Search search, int QualityChoice::*field) {
 bool CorrectByBitRate(QualityChoice& q) {
     auto list = BitRateList(q.format);
     int rate = q.Rate(), format = q.format, kbps = q.Kbps();
-    return CorrectWith(q, [&](int ch) {
-        return Nearest(list, kbps, [&](int b) { return CombinationValid(format, b, rate, ch); });
-    }, &QualityChoice::bitIndex);
+    return CorrectWith(
+        q,
+        [&](int ch) {
+            return Nearest(list, kbps,
+                           [&](int b) { return CombinationValid(format, b, rate, ch); });
+        },
+        &QualityChoice::bitIndex);
 }
 
 bool CorrectBySampleRate(QualityChoice& q) {
     auto list = SampleRateList();
     int rate = q.Rate(), format = q.format, kbps = q.Kbps();
-    return CorrectWith(q, [&](int ch) {
-        return Nearest(list, rate, [&](int r) { return CombinationValid(format, kbps, r, ch); });
-    }, &QualityChoice::rateIndex);
+    return CorrectWith(
+        q,
+        [&](int ch) {
+            return Nearest(list, rate,
+                           [&](int r) { return CombinationValid(format, kbps, r, ch); });
+        },
+        &QualityChoice::rateIndex);
 }
 
 void ReactToBitRate(QualityChoice& q) {
@@ -210,7 +230,8 @@ void ReactToChannels(QualityChoice& q) {
     std::vector<int> order(rates.size());
     for (std::size_t i = 0; i < rates.size(); ++i) order[i] = static_cast<int>(i);
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        return std::labs(static_cast<long>(rates[a]) - cur) < std::labs(static_cast<long>(rates[b]) - cur);
+        return std::labs(static_cast<long>(rates[a]) - cur) <
+               std::labs(static_cast<long>(rates[b]) - cur);
     });
     for (int r : order) {
         QualityChoice t = q;

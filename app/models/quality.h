@@ -40,7 +40,7 @@ struct QualityChoice {
     int rateIndex = 0;
     int chanIndex = 1;
 
-    int Kbps() const;      // 0 when the index is outside the list (WAV)
+    int Kbps() const;  // 0 when the index is outside the list (WAV)
     int Rate() const;
     int Channels() const { return chanIndex + 1; }
     bool Valid() const { return CombinationValid(format, Kbps(), Rate(), Channels()); }

@@ -27,7 +27,8 @@ CdDisc Disc(int tracks) {
     d.title = "測試歌手 / 測試專輯";
     d.extended = "版權所有 2026";
     for (int i = 0; i < tracks; ++i)
-        d.tracks.push_back({"第 " + std::to_string(i + 1) + " 首歌", "", i == 0 ? 3725 : 65 + i, false});
+        d.tracks.push_back(
+            {"第 " + std::to_string(i + 1) + " 首歌", "", i == 0 ? 3725 : 65 + i, false});
     return d;
 }
 
@@ -150,9 +151,11 @@ TEST_F(DialogTest, CdTabOrder) {
     settings::WriteOptionText("BOut", "/out/");
     CdRipDialog d(nullptr, Disc(2), nullptr);
     auto chain = testing::FocusChain(Child<QWidget>(&d, "disc_title"), 200);
-    std::vector<QString> expected{"disc_title", "disc_extended", "tracks", "place_titles", "output",
-                                  "output_browse", "format_wav", "format_mp3", "format_wma", "quality_auto",
-                                  "quality_custom", "rate", "channels", "bitrate", "jitter", "start", "cancel"};
+    std::vector<QString> expected{"disc_title", "disc_extended", "tracks",         "place_titles",
+                                  "output",     "output_browse", "format_wav",     "format_mp3",
+                                  "format_wma", "quality_auto",  "quality_custom", "rate",
+                                  "channels",   "bitrate",       "jitter",         "start",
+                                  "cancel"};
     std::vector<QString> named;
     for (const QString& n : chain)
         if (std::find(expected.begin(), expected.end(), n) != expected.end()) named.push_back(n);

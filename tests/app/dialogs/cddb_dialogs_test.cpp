@@ -26,8 +26,8 @@ T* Child(QWidget* w, const char* name) {
     return c;
 }
 
-const std::vector<std::string> kMatches{"rock 7a09b40b 歌手甲 / 第一張專輯", "misc 7a09b40c 歌手乙 / 第二張專輯",
-                                        "0 0 Another..."};
+const std::vector<std::string> kMatches{"rock 7a09b40b 歌手甲 / 第一張專輯",
+                                        "misc 7a09b40c 歌手乙 / 第二張專輯", "0 0 Another..."};
 
 TEST_F(DialogTest, ChoiceOkNeedsASelectionAndDoubleClickConfirms) {
     CddbChoiceDialog d(nullptr, kMatches);
@@ -157,7 +157,8 @@ TEST_F(DialogTest, CancelDuringASlowReplyDropsTheResult) {
     clock.start();
     auto result = RunCddbLookup<int>(nullptr, [finished, sawCancel](LookupControl& c) {
         // A slow server: the transfer polls the cancel flag.
-        for (int i = 0; i < 400 && !c.Cancelled(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        for (int i = 0; i < 400 && !c.Cancelled(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         *sawCancel = c.Cancelled();
         c.SetProgress(60);  // after the dialog is gone: must be harmless
         *finished = true;
@@ -165,7 +166,8 @@ TEST_F(DialogTest, CancelDuringASlowReplyDropsTheResult) {
     });
     EXPECT_FALSE(result.has_value());
     EXPECT_LT(clock.elapsed(), 1500);
-    for (int i = 0; i < 200 && !*finished; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (int i = 0; i < 200 && !*finished; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_TRUE(*finished);
     EXPECT_TRUE(*sawCancel);
 }

@@ -36,7 +36,8 @@ TEST_F(DialogTest, ConversionDialogFollowsTheModel) {
     auto* bitrate = Child<QComboBox>(&d, "bitrate");
     EXPECT_FALSE(bitrate->isEnabled());
     EXPECT_TRUE(Child<QRadioButton>(&d, "quality_original")->isEnabled());
-    EXPECT_EQ(Child<QRadioButton>(&d, "start_position")->text(), QStringLiteral("從目前位置            (01:01)"));
+    EXPECT_EQ(Child<QRadioButton>(&d, "start_position")->text(),
+              QStringLiteral("從目前位置            (01:01)"));
 
     Child<QRadioButton>(&d, "format_wma")->click();
     EXPECT_TRUE(bitrate->isEnabled());
@@ -83,7 +84,9 @@ TEST_F(DialogTest, ConversionDialogRefusesAnInvalidWmaCombination) {
         if (auto* box = qobject_cast<QMessageBox*>(w)) shown = box->text();
     });
     Child<QPushButton>(&d, "ok")->click();
-    EXPECT_EQ(shown, QStringLiteral("Invalid combination of bitrate/sample rate/channels\nfor MSAudio encoding\n"));
+    EXPECT_EQ(shown,
+              QStringLiteral(
+                  "Invalid combination of bitrate/sample rate/channels\nfor MSAudio encoding\n"));
     EXPECT_TRUE(d.isVisible());
     EXPECT_EQ(d.result(), 0);
     EXPECT_EQ(settings::ReadOption("Jitter"), -1);  // nothing stored
@@ -116,13 +119,16 @@ TEST_F(DialogTest, ConversionDialogOkStoresAndCancelDoesNot) {
 TEST_F(DialogTest, ConversionDialogTabOrderReadsColumnByColumn) {
     ConversionSettingsDialog d(nullptr, Inputs(44100, 2));
     auto chain = testing::FocusChain(Child<QWidget>(&d, "format_wav"), 200);
-    std::vector<QString> expected{"format_wav", "format_mp3", "format_wma", "bitrate", "quality_original",
-                                  "quality_convert", "rate", "channels", "start_beginning", "start_position",
-                                  "song_info", "title", "author", "copyright", "equalizer", "jitter",
-                                  "destination", "browse", "cddb_settings", "ok", "cancel"};
+    std::vector<QString> expected{
+        "format_wav",      "format_mp3",  "format_wma", "bitrate",         "quality_original",
+        "quality_convert", "rate",        "channels",   "start_beginning", "start_position",
+        "song_info",       "title",       "author",     "copyright",       "equalizer",
+        "jitter",          "destination", "browse",     "cddb_settings",   "ok",
+        "cancel"};
     std::vector<QString> named;
     for (const QString& n : chain)
-        if (!n.isEmpty() && std::find(expected.begin(), expected.end(), n) != expected.end()) named.push_back(n);
+        if (!n.isEmpty() && std::find(expected.begin(), expected.end(), n) != expected.end())
+            named.push_back(n);
     EXPECT_EQ(named, expected);
 }
 

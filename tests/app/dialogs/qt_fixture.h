@@ -36,8 +36,10 @@ inline void WhenModalShown(std::function<void(QWidget*)> handle,
         timer->deleteLater();
         handle(w);
         if (w->isVisible()) {
-            if (auto* box = qobject_cast<QMessageBox*>(w)) box->done(0);
-            else if (auto* d = qobject_cast<QDialog*>(w)) d->reject();
+            if (auto* box = qobject_cast<QMessageBox*>(w))
+                box->done(0);
+            else if (auto* d = qobject_cast<QDialog*>(w))
+                d->reject();
         }
     });
     timer->start();

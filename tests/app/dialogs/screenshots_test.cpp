@@ -43,10 +43,12 @@ CdDisc SampleDisc() {
     CdDisc d;
     d.title = "林小雨 / 夏天的第一場雨";
     d.extended = "© 2026 雨聲唱片 版權所有";
-    const char* titles[] = {"夏天的第一場雨", "遠方的你", "城市裡的星星", "慢慢走",
-                            "那年我們十七歲", "海邊的風", "一個人的晚餐", "再見，舊時光",
-                            "回家的路", "月光下的約定 (鋼琴版)", "雨停了"};
-    for (int i = 0; i < 11; ++i) d.tracks.push_back({titles[i], "", i == 9 ? 3725 : 180 + 17 * i, true});
+    const char* titles[] = {
+        "夏天的第一場雨", "遠方的你",     "城市裡的星星", "慢慢走",   "那年我們十七歲",
+        "海邊的風",       "一個人的晚餐", "再見，舊時光", "回家的路", "月光下的約定 (鋼琴版)",
+        "雨停了"};
+    for (int i = 0; i < 11; ++i)
+        d.tracks.push_back({titles[i], "", i == 9 ? 3725 : 180 + 17 * i, true});
     return d;
 }
 
@@ -86,8 +88,9 @@ TEST_F(Screenshots, CddbDialogs) {
     CddbProgressDialog progress(nullptr, {[] { return 30; }, [] { return true; }, [] {}});
     Shoot(&progress, "cddb_progress");
 
-    CddbChoiceDialog choice(nullptr, {"rock 7a09b40b 林小雨 / 夏天的第一場雨", "misc 7a09b40b 林小雨 / 夏天的第一場雨 (精選輯)",
-                                      "0 0 Another..."});
+    CddbChoiceDialog choice(nullptr,
+                            {"rock 7a09b40b 林小雨 / 夏天的第一場雨",
+                             "misc 7a09b40b 林小雨 / 夏天的第一場雨 (精選輯)", "0 0 Another..."});
     Shoot(&choice, "cddb_choice");
 
     CddbEditorDialog editor(nullptr, SampleDisc());

@@ -63,7 +63,7 @@ TEST_F(BatchModelTest, SwitchingFormatsKeepsEachFormatsSelections) {
     WriteOption("BAQ", 1);
     BatchSettingsModel m;
     m.Open();
-    m.SetRateIndex(4);                                 // 32000 Hz
+    m.SetRateIndex(4);  // 32000 Hz
     m.SetBitRateIndex(IndexOf(BitRateList(kMp3), 96));
     ASSERT_TRUE(m.Quality().Valid());
     m.SetFormat(kWma);
@@ -138,7 +138,8 @@ CdDisc Disc() {
     d.title = "專輯";
     d.extended = "版權所有";
     d.idText = "7a09b40b";
-    for (int i = 0; i < 3; ++i) d.tracks.push_back({"曲目 " + std::to_string(i + 1), "", 200 + i, false});
+    for (int i = 0; i < 3; ++i)
+        d.tracks.push_back({"曲目 " + std::to_string(i + 1), "", 200 + i, false});
     return d;
 }
 
@@ -186,7 +187,12 @@ TEST_F(BatchModelTest, CdStartWritesStoreAndCache) {
     m.SetFormat(kWma);
     CdDisc cached;
     std::string msg;
-    ASSERT_TRUE(m.Start([&](const CdDisc& d) { cached = d; return true; }, msg));
+    ASSERT_TRUE(m.Start(
+        [&](const CdDisc& d) {
+            cached = d;
+            return true;
+        },
+        msg));
     EXPECT_TRUE(msg.empty());
     EXPECT_EQ(cached.title, "新專輯");
     EXPECT_FALSE(cached.tracks[0].selected);

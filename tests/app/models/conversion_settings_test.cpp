@@ -162,7 +162,8 @@ TEST_F(ConversionModelTest, InvalidWmaCombinationKeepsTheDialogOpen) {
     ConversionOutputs out;
     std::string refusal;
     EXPECT_FALSE(m.Accept(out, refusal));
-    EXPECT_EQ(refusal, "Invalid combination of bitrate/sample rate/channels\nfor MSAudio encoding\n");
+    EXPECT_EQ(refusal,
+              "Invalid combination of bitrate/sample rate/channels\nfor MSAudio encoding\n");
     EXPECT_EQ(FileText(), before);
     m.SetBitRateIndex(IndexOf(BitRateList(kWma), 64));
     EXPECT_TRUE(m.Accept(out, refusal));
