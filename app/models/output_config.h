@@ -10,7 +10,7 @@ struct UiOutputConfig {
     bool keepInputQuality = true;                      // output rate and channels are the input's
     std::string qualityDescription = "8000 Hz, 單聲";  // "%d Hz, " + mono/stereo of the input
     std::string outputFolder;
-    bool batch = false;  // the batch progress dialog exists
+    bool batchRunning = false;  // while the batch progress dialog exists
 };
 
 // Process-wide; touched only by the user-interface thread.
