@@ -13,8 +13,6 @@
 
 namespace tralux::app {
 
-namespace {
-
 // Titles and lengths from the table of contents, titled as an unknown disc is.
 models::CdDisc DiscFromToc(const std::string& root) {
     models::CdDisc disc;
@@ -33,6 +31,8 @@ models::CdDisc DiscFromToc(const std::string& root) {
     }
     return disc;
 }
+
+namespace {
 
 CdDiscSource discSource = DiscFromToc;
 CdCacheWriter cacheWriter;

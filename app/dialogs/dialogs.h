@@ -30,6 +30,14 @@ using CdDiscSource = std::function<models::CdDisc(const std::string& driveRoot)>
 using CdCacheWriter = std::function<bool(const models::CdDisc&)>;
 void SetCdDiscSource(CdDiscSource source);
 void SetCdCacheWriter(CdCacheWriter writer);
+// The tracks of the disc at `root` with placeholder titles and their lengths, as a disc
+// nobody looked up yet shows them.
+models::CdDisc DiscFromToc(const std::string& root);
+
+// Connects the CD information lookups to these dialogs (server settings, HTTP client, cache
+// file, and the calling thread's dialogs). Once, on the user-interface thread.
+void InstallCddbDialogs();
+
 // The disc as the last confirmed CD ripping dialog left it: ticked tracks and edited titles.
 const models::CdDisc& LastRippedDisc();
 
