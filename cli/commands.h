@@ -2,4 +2,7 @@
 // Subcommands of tralux-cli that live in files of their own. Each takes the arguments after its
 // name (argv[first] is the first of them) and returns the process exit status.
 namespace tralux::cli {
+
+// cd list | cd rip ... (cli/cd_command.cpp)
+int CdCommand(int argc, char** argv, int first);
 }  // namespace tralux::cli

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/settings/settings.h"
+#include "cli/commands.h"
 #include "cli/progress.h"
 #include "engine/formats/riff_reader.h"
 #include "engine/job/describe.h"
@@ -260,6 +261,8 @@ int main(int argc, char** argv) {
         status = Probe(std::vector<std::string>(argv + i, argv + argc));
     } else if (command == "convert") {
         status = Convert(argc, argv, i);
+    } else if (command == "cd") {
+        status = cli::CdCommand(argc, argv, i);
     } else {
         status = 2;
     }
