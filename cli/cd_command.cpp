@@ -1,6 +1,8 @@
 // tralux-cli cd list | cd rip: the CD drives, their discs, and ripping several tracks.
 #include <unistd.h>
 
+#include <csignal>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -32,7 +34,16 @@ constexpr const char* kCdUsage =
     "usage: tralux-cli [--config DIR] cd list\n"
     "       tralux-cli [--config DIR] cd rip [--drive D] [--tracks 1,3-5] [--jitter]\n"
     "                  [--format wav|mp3|wma] [--rate HZ] [--channels 1|2] [--bitrate KBPS]\n"
-    "                  [--output-dir DIR] [--no-tags]\n";
+    "                  [--output-dir DIR] [--no-tags] [--overwrite|-y]\n"
+    "Tracks are named \"NN Title.ext\"; an existing output is replaced only with --overwrite.\n"
+    "Exit status: 0 done, 1 a track failed, 2 bad usage, 130/143 stopped by SIGINT/SIGTERM.\n";
+
+// The signal that stopped the rip (the job clears its own stop flag when it ends).
+volatile std::sig_atomic_t g_cdSignal = 0;
+void OnCdSignal(int sig) {
+    g_cdSignal = sig;
+    Engine().StopRequested.store(true);
+}
 
 int Usage() {
     std::fputs(kCdUsage, stderr);
@@ -126,6 +137,7 @@ struct RipOptions {
     std::optional<int> bitrate;
     std::optional<std::string> outputDir;
     bool noTags = false;
+    bool overwrite = false;
 };
 
 bool ParseNumber(const char* s, long lo, long hi, long& out) {
@@ -155,12 +167,18 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
     e.TagCopyright = info.Copyright;
     const std::string name = TrackFileName(track, info.Title, o.format);
     const std::string output = folder.empty() ? name : (std::filesystem::path(folder) / name).string();
+    std::error_code ec;
+    if (!o.overwrite && std::filesystem::exists(output, ec)) {
+        std::fprintf(stderr, "%s: %s exists; --overwrite (-y) replaces it\n", input.c_str(), output.c_str());
+        return 1;
+    }
     if (!StartConversion(input, output, 0, kModeConvert)) {
         std::fprintf(stderr, "%s: %s\n", input.c_str(), GetLastErrorText().c_str());
         return 1;
     }
     ProgressDisplay progress(isatty(STDERR_FILENO) != 0, input, e.OutputPath);
     while (e.JobRunning.load(std::memory_order_acquire)) {
+        if (g_cdSignal) e.StopRequested.store(true);  // a signal during the start is not lost
         progress.Tick(e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load());
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
@@ -216,6 +234,8 @@ int Rip(int argc, char** argv, int i) {
             o.outputDir = v;
         } else if (a == "--no-tags") {
             o.noTags = true;
+        } else if (a == "--overwrite" || a == "-y") {
+            o.overwrite = true;
         } else {
             return Usage();
         }
@@ -283,10 +303,14 @@ int Rip(int argc, char** argv, int i) {
         std::error_code ec;
         std::filesystem::create_directories(folder, ec);
     }
+    struct sigaction sa {};
+    sa.sa_handler = OnCdSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
     int status = 0;
     for (const auto& [track, path] : work) {
         if (RipOne(path, track, o, folder) != 0) status = 1;
-        if (Engine().StopRequested.load()) return 130;
+        if (g_cdSignal) return 128 + g_cdSignal;
     }
     return status;
 }

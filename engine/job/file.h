@@ -36,6 +36,8 @@ public:
     void SeekRelative(std::int64_t delta);
     std::uint64_t Position();
     std::uint64_t Length();
+    // Cuts the file to `length` bytes (needs no free space).
+    void Truncate(std::uint64_t length);
 
 private:
     [[noreturn]] void Fail(int err, bool seeking = false) const;
@@ -46,5 +48,9 @@ private:
     std::string memory_;
     std::uint64_t memoryPos_ = 0;
 };
+
+// Test seam: a file whose path ends with `suffix` cannot grow past `bytes`; a write there
+// stores what fits and then fails with ENOSPC, as on a full disk. An empty suffix disarms it.
+void SetDiskFullForTesting(const std::string& suffix, std::uint64_t bytes);
 
 }  // namespace tralux

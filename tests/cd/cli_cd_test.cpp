@@ -84,9 +84,16 @@ TEST_F(CliCdTest, ConvertATrackEntryToMp3) {
     const std::string outDir = dir_ / "mp3";
     ASSERT_EQ(Run("", std::string("convert ") + d + ":/Track02.cda --format mp3 --output-dir " + outDir), 0)
         << Text("stderr.txt");
-    const Bytes mp3 = ReadFile(outDir + "/Track02.mp3");
-    ASSERT_GT(mp3.size(), 10000u);
-    EXPECT_EQ(mp3[0], 0xFF);  // a frame header first
+    const std::string mp3 = outDir + "/Track02.mp3";
+    ASSERT_GT(ReadFile(mp3).size(), 10000u);
+    if (!HaveTool("mpg123")) {
+        if (std::getenv("CI")) FAIL() << "mpg123 is missing";
+        GTEST_SKIP() << "mpg123 is not installed";
+    }
+    // As long as the track, give or take a frame's worth of encoder delay and padding.
+    ASSERT_EQ(std::system(("mpg123 -q -s '" + mp3 + "' > '" + (dir_ / "decoded.raw") + "' 2>/dev/null").c_str()), 0);
+    const double decoded = static_cast<double>(ReadFile(dir_ / "decoded.raw").size());
+    EXPECT_NEAR(decoded, static_cast<double>(img_.Track(1).size()), 2 * 1152 * 4);
 }
 
 TEST_F(CliCdTest, FailuresAndMistakes) {
