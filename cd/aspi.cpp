@@ -73,13 +73,21 @@ void AspiClose() {
     t.inUse = false;
 }
 
-bool AspiInUse() { return T().inUse; }
-void SetAspiInUse(bool inUse) { T().inUse = inUse; }
-std::uint8_t* TransferBuffer() { return T().buffer.get(); }
-std::uint32_t AspiLeadOut() { return T().leadOut; }
+bool AspiInUse() {
+    return T().inUse;
+}
+void SetAspiInUse(bool inUse) {
+    T().inUse = inUse;
+}
+std::uint8_t* TransferBuffer() {
+    return T().buffer.get();
+}
+std::uint32_t AspiLeadOut() {
+    return T().leadOut;
+}
 
-bool AspiExecute(CdDriveAddress address, ScsiDirection direction, std::uint32_t bufferLength, std::uint8_t* buffer,
-                 std::uint8_t cdbLength, const std::uint8_t* cdb) {
+bool AspiExecute(CdDriveAddress address, ScsiDirection direction, std::uint32_t bufferLength,
+                 std::uint8_t* buffer, std::uint8_t cdbLength, const std::uint8_t* cdb) {
     CdDevice* device = Device(address);
     if (!device) return false;
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -97,7 +105,9 @@ CdDriveAddress AspiFindTrackDrive(StreamInfo& info) {
         const CdDriveAddress a{0, static_cast<std::uint8_t>(i)};
         std::uint8_t inquiry[36] = {};
         const std::uint8_t inq[6] = {kOpInquiry, 0, 0, 0, 36, 0};
-        if (!AspiExecute(a, ScsiDirection::In, sizeof inquiry, inquiry, sizeof inq, inq) || inquiry[0] != 5) continue;
+        if (!AspiExecute(a, ScsiDirection::In, sizeof inquiry, inquiry, sizeof inq, inq) ||
+            inquiry[0] != 5)
+            continue;
         // A disc change leaves a UNIT ATTENTION pending; TEST UNIT READY takes it (result unused),
         // so READ TOC answers about the disc now in the drive.
         const std::uint8_t tur[6] = {kOpTestUnitReady, 0, 0, 0, 0, 0};
@@ -110,7 +120,8 @@ CdDriveAddress AspiFindTrackDrive(StreamInfo& info) {
         for (std::size_t k = 0; k < disc.tracks.size(); ++k) {
             const TocTrack& tr = disc.tracks[k];
             if (!tr.audio || tr.number != info.trackNumber) continue;
-            const std::uint32_t next = k + 1 < disc.tracks.size() ? disc.tracks[k + 1].startLba : disc.leadOutLba;
+            const std::uint32_t next =
+                k + 1 < disc.tracks.size() ? disc.tracks[k + 1].startLba : disc.leadOutLba;
             if (tr.startLba == info.cdaStartSector && next - tr.startLba == info.lengthSectors) {
                 // READ CD takes absolute addresses: no subtraction of the first track's start.
                 info.readStartSector = tr.startLba;
@@ -157,7 +168,8 @@ void CdReadSectors(CdDriveAddress address, std::uint32_t lba, std::uint32_t coun
         cdb[5] = static_cast<std::uint8_t>(lba);
         cdb[8] = static_cast<std::uint8_t>(count);
         if (lba > 0xFFFFFF) throw CdReadFailure();
-        if (!AspiExecute(address, ScsiDirection::In, count * kSectorBytes, buffer, sizeof cdb, cdb) ||
+        if (!AspiExecute(address, ScsiDirection::In, count * kSectorBytes, buffer, sizeof cdb,
+                         cdb) ||
             std::memcmp(buffer, kMarker, sizeof kMarker) == 0)
             throw CdReadFailure();
         return;
@@ -175,8 +187,12 @@ void RawDriveOpen(char letter) {
     if (const auto slot = FindCdDrive(letter)) t.raw = OpenCdDrive(*slot, &t.rawProblem);
 }
 
-void RawDriveClose() { T().raw.reset(); }
-bool RawDriveIsOpen() { return T().raw != nullptr; }
+void RawDriveClose() {
+    T().raw.reset();
+}
+bool RawDriveIsOpen() {
+    return T().raw != nullptr;
+}
 
 std::uint32_t RawDriveLeadOut() {
     Transport& t = T();

@@ -19,7 +19,8 @@ void Put32(std::string& b, std::uint32_t v) {
 }
 // Frame, second, minute, 0.
 std::uint32_t MsfBytes(std::uint32_t frames) {
-    const std::uint32_t f = frames % 75, s = frames / 75 % 60, m = std::min<std::uint32_t>(frames / 75 / 60, 255);
+    const std::uint32_t f = frames % 75, s = frames / 75 % 60,
+                        m = std::min<std::uint32_t>(frames / 75 / 60, 255);
     return f | s << 8 | m << 16;
 }
 
@@ -42,7 +43,8 @@ bool ParseCdaPath(std::string_view path, char& letter, int& track) {
         for (char& c : l) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         return l;
     };
-    if (lower(rest.substr(0, 5)) != "track" || lower(rest.substr(rest.size() - 4)) != ".cda") return false;
+    if (lower(rest.substr(0, 5)) != "track" || lower(rest.substr(rest.size() - 4)) != ".cda")
+        return false;
     const std::string_view digits = rest.substr(5, rest.size() - 9);
     int n = 0;
     for (char c : digits) {
@@ -58,7 +60,8 @@ bool BuildCdaFile(const DiscToc& toc, int track, std::uint32_t serial, std::stri
     for (std::size_t k = 0; k < toc.tracks.size(); ++k) {
         const TocTrack& t = toc.tracks[k];
         if (t.number != track || !t.audio) continue;
-        const std::uint32_t next = k + 1 < toc.tracks.size() ? toc.tracks[k + 1].startLba : toc.leadOutLba;
+        const std::uint32_t next =
+            k + 1 < toc.tracks.size() ? toc.tracks[k + 1].startLba : toc.leadOutLba;
         if (next <= t.startLba) return false;
         const std::uint32_t length = next - t.startLba;
         bytes.clear();
@@ -88,7 +91,8 @@ std::vector<std::string> ListCdaFiles(const std::string& root) {
     for (const TocTrack& t : toc.tracks) {
         if (!t.audio) continue;
         char name[32];
-        std::snprintf(name, sizeof name, "%c:/Track%02u.cda", letter, static_cast<unsigned>(t.number));
+        std::snprintf(name, sizeof name, "%c:/Track%02u.cda", letter,
+                      static_cast<unsigned>(t.number));
         files.emplace_back(name);
     }
     return files;

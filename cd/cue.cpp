@@ -85,7 +85,9 @@ bool ParseCue(std::string_view text, CueSheet& sheet, std::string* error) {
         if (endLine == std::string_view::npos) endLine = text.size();
         const std::string_view line = text.substr(pos, endLine - pos);
         pos = endLine + 1;
-        if (endLine < text.size() && text[endLine] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
+        if (endLine < text.size() && text[endLine] == '\r' && pos < text.size() &&
+            text[pos] == '\n')
+            ++pos;
         ++lineNo;
         const std::vector<std::string> w = Words(line);
         if (w.empty()) {
@@ -98,7 +100,8 @@ bool ParseCue(std::string_view text, CueSheet& sheet, std::string* error) {
             if (w.size() < 3) return SetError(error, lineNo, "FILE needs a name and a type");
             const std::string type = Upper(w[2]);
             if (type != "BINARY" && type != "MOTOROLA")
-                return SetError(error, lineNo, "only BINARY and MOTOROLA files are supported, not " + w[2]);
+                return SetError(error, lineNo,
+                                "only BINARY and MOTOROLA files are supported, not " + w[2]);
             if (w[1].empty()) return SetError(error, lineNo, "empty file name");
             if (sheet.files.size() >= 99) return SetError(error, lineNo, "too many files");
             sheet.files.push_back({w[1], type == "MOTOROLA"});
@@ -109,13 +112,18 @@ bool ParseCue(std::string_view text, CueSheet& sheet, std::string* error) {
             if (!n || *n == 0) return SetError(error, lineNo, "track numbers run from 1 to 99");
             if (track && static_cast<int>(*n) != track->number + 1)
                 return SetError(error, lineNo, "track numbers must rise by one");
-            if (track && !track->Index(1)) return SetError(error, lineNo, "previous track has no INDEX 01");
+            if (track && !track->Index(1))
+                return SetError(error, lineNo, "previous track has no INDEX 01");
             const std::string mode = Upper(w[2]);
             CueTrack t;
             t.number = static_cast<int>(*n);
-            if (mode == "AUDIO") t.audio = true;
-            else if (mode == "MODE1/2352" || mode == "MODE2/2352") t.audio = false;
-            else return SetError(error, lineNo, "unsupported track mode " + w[2] + " (raw 2352-byte sectors only)");
+            if (mode == "AUDIO")
+                t.audio = true;
+            else if (mode == "MODE1/2352" || mode == "MODE2/2352")
+                t.audio = false;
+            else
+                return SetError(error, lineNo,
+                                "unsupported track mode " + w[2] + " (raw 2352-byte sectors only)");
             sheet.tracks.push_back(std::move(t));
             sawIndexInTrack = false;
         } else if (key == "INDEX") {
@@ -126,7 +134,8 @@ bool ParseCue(std::string_view text, CueSheet& sheet, std::string* error) {
             if (!n || !at) return SetError(error, lineNo, "bad INDEX");
             if (!track->indexes.empty() && static_cast<int>(*n) <= track->indexes.back().number)
                 return SetError(error, lineNo, "index numbers must rise");
-            if (track->indexes.empty() && *n > 1) return SetError(error, lineNo, "a track starts with INDEX 00 or 01");
+            if (track->indexes.empty() && *n > 1)
+                return SetError(error, lineNo, "a track starts with INDEX 00 or 01");
             const CueIndex idx{static_cast<int>(*n), sheet.files.size() - 1, *at};
             // Positions never go back: later file, or same file and not earlier.
             for (auto t = sheet.tracks.rbegin(); t != sheet.tracks.rend(); ++t) {
@@ -183,7 +192,8 @@ bool BuildImageLayout(const CueSheet& sheet, const std::vector<std::uint64_t>& f
         const CueIndex* one = tr.Index(1);
         if (!one) return SetError(error, 0, "track without INDEX 01");
         for (const CueIndex& i : tr.indexes)
-            if (i.frame > fileSectors[i.file]) return SetError(error, 0, "INDEX beyond the end of its file");
+            if (i.frame > fileSectors[i.file])
+                return SetError(error, 0, "INDEX beyond the end of its file");
         if (tr.pregap) insertions.push_back({one->file, one->frame, 1, tr.pregap});
         if (tr.postgap) {
             if (t + 1 < sheet.tracks.size()) {
@@ -195,11 +205,12 @@ bool BuildImageLayout(const CueSheet& sheet, const std::vector<std::uint64_t>& f
             }
         }
     }
-    std::stable_sort(insertions.begin(), insertions.end(), [](const Insertion& a, const Insertion& b) {
-        if (a.file != b.file) return a.file < b.file;
-        if (a.frame != b.frame) return a.frame < b.frame;
-        return a.stage < b.stage;
-    });
+    std::stable_sort(insertions.begin(), insertions.end(),
+                     [](const Insertion& a, const Insertion& b) {
+                         if (a.file != b.file) return a.file < b.file;
+                         if (a.frame != b.frame) return a.frame < b.frame;
+                         return a.stage < b.stage;
+                     });
 
     // Walk the files, emitting runs of data and silence, and note each file's start.
     std::vector<std::uint64_t> fileStart(sheet.files.size(), 0);
@@ -207,7 +218,8 @@ bool BuildImageLayout(const CueSheet& sheet, const std::vector<std::uint64_t>& f
     std::size_t next = 0;
     auto emit = [&](int file, std::uint64_t fileSector, std::uint64_t sectors) {
         if (sectors == 0) return;
-        layout.segments.push_back({static_cast<std::uint32_t>(lba), static_cast<std::uint32_t>(sectors), file, fileSector});
+        layout.segments.push_back({static_cast<std::uint32_t>(lba),
+                                   static_cast<std::uint32_t>(sectors), file, fileSector});
         lba += sectors;
     };
     for (std::size_t f = 0; f < sheet.files.size(); ++f) {
@@ -227,7 +239,8 @@ bool BuildImageLayout(const CueSheet& sheet, const std::vector<std::uint64_t>& f
     auto address = [&](const CueIndex& i, int stage) {
         std::uint64_t a = fileStart[i.file] + i.frame;
         for (const Insertion& ins : insertions)
-            if (ins.file == i.file && (ins.frame < i.frame || (ins.frame == i.frame && ins.stage < stage)))
+            if (ins.file == i.file &&
+                (ins.frame < i.frame || (ins.frame == i.frame && ins.stage < stage)))
                 a += ins.sectors;
         return a;
     };
@@ -242,7 +255,8 @@ bool BuildImageLayout(const CueSheet& sheet, const std::vector<std::uint64_t>& f
         toc.tracks.push_back(t);
     }
     toc.leadOutLba = static_cast<std::uint32_t>(lba);
-    if (toc.leadOutLba <= toc.tracks.back().startLba) return SetError(error, 0, "last track is empty");
+    if (toc.leadOutLba <= toc.tracks.back().startLba)
+        return SetError(error, 0, "last track is empty");
     toc.firstTrack = toc.tracks.front().number;
     toc.lastTrack = toc.tracks.back().number;
     return true;

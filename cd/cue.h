@@ -16,15 +16,15 @@
 namespace tralux::cd {
 
 struct CueIndex {
-    int number = 0;          // 0..99
-    std::size_t file = 0;    // index into CueSheet::files
+    int number = 0;           // 0..99
+    std::size_t file = 0;     // index into CueSheet::files
     std::uint32_t frame = 0;  // CD frames (sectors) from the start of that file
 };
 
 struct CueTrack {
     int number = 0;
     bool audio = true;
-    std::vector<CueIndex> indexes;  // in sheet order; INDEX 01 is required
+    std::vector<CueIndex> indexes;          // in sheet order; INDEX 01 is required
     std::uint32_t pregap = 0, postgap = 0;  // sectors not in any file
     std::string title, performer;
 
@@ -50,7 +50,7 @@ bool ParseCue(std::string_view text, CueSheet& sheet, std::string* error = nullp
 struct ImageSegment {
     std::uint32_t startLba = 0;
     std::uint32_t sectors = 0;
-    int file = -1;  // -1: silence
+    int file = -1;                 // -1: silence
     std::uint64_t fileSector = 0;  // first sector of the run inside the file
 };
 

@@ -29,7 +29,8 @@ int SrNumber(const std::string& name) {
 std::vector<int> DeviceNumbers(const std::filesystem::path& folder) {
     std::vector<int> numbers;
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
         const int n = SrNumber(it->path().filename().string());
         if (n >= 0) numbers.push_back(n);
     }
@@ -120,7 +121,8 @@ std::string DriveLabel(const CdDriveSlot& slot) {
 }
 
 bool ParseDriveRoot(std::string_view path, char& letter, std::string_view* rest) {
-    if (path.size() < 2 || path[1] != ':' || !std::isalpha(static_cast<unsigned char>(path[0]))) return false;
+    if (path.size() < 2 || path[1] != ':' || !std::isalpha(static_cast<unsigned char>(path[0])))
+        return false;
     if (path.size() > 2 && path[2] != '/' && path[2] != '\\') return false;
     letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
     if (rest) *rest = path.size() > 3 ? path.substr(3) : std::string_view();
@@ -130,7 +132,8 @@ bool ParseDriveRoot(std::string_view path, char& letter, std::string_view* rest)
 bool ParseTocResponse(const std::uint8_t* data, std::size_t length, DiscToc& toc) {
     toc = DiscToc{};
     if (length < 4) return false;
-    const std::size_t total = std::min<std::size_t>(length, static_cast<std::size_t>(Be16(data)) + 2);
+    const std::size_t total =
+        std::min<std::size_t>(length, static_cast<std::size_t>(Be16(data)) + 2);
     const std::uint8_t first = data[2], last = data[3];
     if (first < 1 || last > 99 || first > last) return false;
     bool leadOut = false;
@@ -144,11 +147,13 @@ bool ParseTocResponse(const std::uint8_t* data, std::size_t length, DiscToc& toc
             break;
         }
         if (number < first || number > last) return false;
-        if (!toc.tracks.empty() && (number != toc.tracks.back().number + 1 || address <= toc.tracks.back().startLba))
+        if (!toc.tracks.empty() &&
+            (number != toc.tracks.back().number + 1 || address <= toc.tracks.back().startLba))
             return false;
         toc.tracks.push_back({number, address, (d[1] & 0x04) == 0});
     }
-    if (!leadOut || toc.tracks.empty() || toc.tracks.size() > 99 || toc.leadOutLba <= toc.tracks.back().startLba) {
+    if (!leadOut || toc.tracks.empty() || toc.tracks.size() > 99 ||
+        toc.leadOutLba <= toc.tracks.back().startLba) {
         toc = DiscToc{};
         return false;
     }
@@ -165,7 +170,9 @@ bool ReadTocFromDevice(CdDevice& device, DiscToc& toc) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::fill(std::begin(answer), std::end(answer), 0);
         const ScsiOutcome o = device.Execute(cdb, ScsiDirection::In, answer, sizeof answer);
-        if (o.Good()) return ParseTocResponse(answer, sizeof answer - std::min<std::size_t>(o.residual, sizeof answer), toc);
+        if (o.Good())
+            return ParseTocResponse(
+                answer, sizeof answer - std::min<std::size_t>(o.residual, sizeof answer), toc);
     }
     return false;
 }

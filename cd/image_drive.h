@@ -60,8 +60,8 @@ public:
                                              std::string* error = nullptr);
     ~ImageDevice() override;
 
-    ScsiOutcome Execute(std::span<const std::uint8_t> cdb, ScsiDirection direction, std::uint8_t* data,
-                        std::size_t length) override;
+    ScsiOutcome Execute(std::span<const std::uint8_t> cdb, ScsiDirection direction,
+                        std::uint8_t* data, std::size_t length) override;
     bool ReadAudio(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) override;
 
     const DiscToc& Toc() const { return disc_.layout.toc; }

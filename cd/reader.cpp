@@ -9,9 +9,9 @@ namespace tralux::cd {
 namespace {
 
 constexpr std::size_t kHistoryFrames = kMaxOverlapSectors * kFramesPerSector;
-constexpr int kMaxPlacingReads = 16;      // continuity reads per chunk before voting
-constexpr int kMaxVoteReads = 64;         // reads of one range while voting
-constexpr int kVoteLead = 5;              // an answer wins when it leads every other by five
+constexpr int kMaxPlacingReads = 16;  // continuity reads per chunk before voting
+constexpr int kMaxVoteReads = 64;     // reads of one range while voting
+constexpr int kVoteLead = 5;          // an answer wins when it leads every other by five
 constexpr int kMaxConsecutiveFailures = 8;
 
 struct JitterState {
@@ -53,8 +53,8 @@ std::uint32_t SectorCeil(std::uint64_t frame) {
 
 // The range a read covers: `before` sectors ahead of `fromFrame`'s sector, `after` sectors
 // beyond `target`'s, never past the lead-out nor beyond the transfer buffer.
-void ReadRange(std::uint64_t fromFrame, std::uint64_t target, std::uint32_t before, std::uint32_t after,
-               std::uint32_t& first, std::uint32_t& count) {
+void ReadRange(std::uint64_t fromFrame, std::uint64_t target, std::uint32_t before,
+               std::uint32_t after, std::uint32_t& first, std::uint32_t& count) {
     const JitterState& j = J();
     const std::uint32_t from = static_cast<std::uint32_t>(fromFrame / kFramesPerSector);
     first = from > before ? from - before : 0;
@@ -70,7 +70,8 @@ CdChunk Vote(CdDriveAddress address, std::uint64_t next, std::uint64_t target) {
     const std::uint32_t reach = std::max<std::uint32_t>(j.overlap, 2);
     ReadRange(next, target, reach, reach, first, count);
     const std::uint64_t begin = static_cast<std::uint64_t>(first) * kFramesPerSector;
-    if (count == 0 || next < begin || target > begin + static_cast<std::uint64_t>(count) * kFramesPerSector)
+    if (count == 0 || next < begin ||
+        target > begin + static_cast<std::uint64_t>(count) * kFramesPerSector)
         throw CdReadFailure();
     const std::size_t bytes = static_cast<std::size_t>(count) * kSectorBytes;
     struct Answer {
@@ -83,8 +84,9 @@ CdChunk Vote(CdDriveAddress address, std::uint64_t next, std::uint64_t target) {
     for (int read = 0; read < kMaxVoteReads; ++read) {
         if (!TryRead(address, first, count, failures)) continue;
         const std::uint8_t* buffer = TransferBuffer();
-        auto same = std::find_if(answers.begin(), answers.end(),
-                                 [&](const Answer& a) { return std::memcmp(a.data.data(), buffer, bytes) == 0; });
+        auto same = std::find_if(answers.begin(), answers.end(), [&](const Answer& a) {
+            return std::memcmp(a.data.data(), buffer, bytes) == 0;
+        });
         if (same == answers.end()) {
             answers.push_back({std::vector<std::uint8_t>(buffer, buffer + bytes), 0});
             same = answers.end() - 1;
@@ -104,8 +106,9 @@ CdChunk Vote(CdDriveAddress address, std::uint64_t next, std::uint64_t target) {
 
 }  // namespace
 
-OverlapMatch FindOverlap(std::span<const std::uint32_t> buffer, std::span<const std::uint32_t> reference,
-                         std::size_t expected, std::size_t radius) {
+OverlapMatch FindOverlap(std::span<const std::uint32_t> buffer,
+                         std::span<const std::uint32_t> reference, std::size_t expected,
+                         std::size_t radius) {
     const std::size_t length = reference.size();
     if (length == 0) return {OverlapMatch::Unique, std::min(expected, buffer.size())};
     if (buffer.size() < length) return {};
@@ -114,8 +117,10 @@ OverlapMatch FindOverlap(std::span<const std::uint32_t> buffer, std::span<const 
     if (std::all_of(reference.begin(), reference.end(), [&](std::uint32_t f) { return f == head; }))
         return {OverlapMatch::Ambiguous, 0};
     const std::int64_t maxOffset = static_cast<std::int64_t>(buffer.size() - length);
-    const std::int64_t e = static_cast<std::int64_t>(expected), r = static_cast<std::int64_t>(radius);
-    const std::int64_t lo = std::max<std::int64_t>(e - r, 0), hi = std::min<std::int64_t>(e + r, maxOffset);
+    const std::int64_t e = static_cast<std::int64_t>(expected),
+                       r = static_cast<std::int64_t>(radius);
+    const std::int64_t lo = std::max<std::int64_t>(e - r, 0),
+                       hi = std::min<std::int64_t>(e + r, maxOffset);
     if (lo > hi) return {};
     const std::uint32_t* b = buffer.data();
     const std::size_t refBytes = length * 4;
@@ -173,8 +178,10 @@ CdChunk CdReadChunk(CdDriveAddress address, std::uint64_t next, std::uint64_t ta
         if (count == 0) break;
         if (!TryRead(address, first, count, failures)) continue;
         const std::size_t frames = static_cast<std::size_t>(count) * kFramesPerSector;
-        const std::span<const std::uint32_t> reference(j.history.data() + j.history.size() - length, length);
-        const std::size_t expected = static_cast<std::size_t>(refStart - static_cast<std::uint64_t>(first) * kFramesPerSector);
+        const std::span<const std::uint32_t> reference(j.history.data() + j.history.size() - length,
+                                                       length);
+        const std::size_t expected = static_cast<std::size_t>(
+            refStart - static_cast<std::uint64_t>(first) * kFramesPerSector);
         const OverlapMatch m = FindOverlap(Frames(TransferBuffer(), frames), reference, expected,
                                            static_cast<std::size_t>(j.overlap) * kFramesPerSector);
         if (m.kind == OverlapMatch::Ambiguous) break;
@@ -206,7 +213,8 @@ void CdRipTrack(CdSink& sink, StreamInfo& info, const CdRipRequest& request) {
     // Warm-up: find the drive and position it; a failed read here moves to the raw road.
     CdDriveAddress address = AspiFindTrackDrive(info);
     if (address == kNoDrive) throw CdTrackNotFound();
-    const std::uint32_t startOffset = static_cast<std::uint32_t>(static_cast<std::uint64_t>(request.startMs) * 75 / 1000);
+    const std::uint32_t startOffset =
+        static_cast<std::uint32_t>(static_cast<std::uint64_t>(request.startMs) * 75 / 1000);
     std::uint32_t pos = info.readStartSector + startOffset;
     const std::uint32_t end = info.readStartSector + info.lengthSectors;
     if (pos < end) {
@@ -228,7 +236,8 @@ void CdRipTrack(CdSink& sink, StreamInfo& info, const CdRipRequest& request) {
     std::uint64_t next = static_cast<std::uint64_t>(pos) * kFramesPerSector;
     const std::uint64_t last = static_cast<std::uint64_t>(end) * kFramesPerSector;
     while (next < last) {
-        const std::uint64_t target = std::min<std::uint64_t>(next + kChunkSectors * kFramesPerSector, last);
+        const std::uint64_t target =
+            std::min<std::uint64_t>(next + kChunkSectors * kFramesPerSector, last);
         const CdChunk chunk = CdReadChunk(address, next, target);
         if (chunk.frames == 0) throw CdReadFailure();
         if (request.jitter) {
@@ -236,7 +245,8 @@ void CdRipTrack(CdSink& sink, StreamInfo& info, const CdRipRequest& request) {
             const auto* f = reinterpret_cast<const std::uint32_t*>(chunk.data);
             j.history.insert(j.history.end(), f, f + chunk.frames);
             if (j.history.size() > kHistoryFrames)
-                j.history.erase(j.history.begin(), j.history.end() - static_cast<std::ptrdiff_t>(kHistoryFrames));
+                j.history.erase(j.history.begin(),
+                                j.history.end() - static_cast<std::ptrdiff_t>(kHistoryFrames));
         }
         sink.Block(chunk.data, static_cast<std::size_t>(chunk.frames) * 4);
         next += chunk.frames;

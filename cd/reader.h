@@ -66,8 +66,9 @@ struct OverlapMatch {
     enum Kind { Unique, Ambiguous, None } kind = None;
     std::size_t offset = 0;  // in frames, for Unique
 };
-OverlapMatch FindOverlap(std::span<const std::uint32_t> buffer, std::span<const std::uint32_t> reference,
-                         std::size_t expected, std::size_t radius);
+OverlapMatch FindOverlap(std::span<const std::uint32_t> buffer,
+                         std::span<const std::uint32_t> reference, std::size_t expected,
+                         std::size_t radius);
 
 // The jitter state of the running track (tests and the benchmark).
 struct JitterStats {

@@ -52,7 +52,9 @@ public:
     virtual bool ReadAudio(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) = 0;
 };
 
-inline std::uint16_t Be16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
+inline std::uint16_t Be16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
 inline std::uint32_t Be32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
            static_cast<std::uint32_t>(p[2]) << 8 | p[3];

@@ -24,8 +24,9 @@ private:
 }  // namespace
 
 std::string CdromGroupHint(const std::string& path) {
-    return path + ": permission denied; add your user to the \"cdrom\" group "
-                  "(sudo usermod -aG cdrom $USER) and log in again";
+    return path +
+           ": permission denied; add your user to the \"cdrom\" group "
+           "(sudo usermod -aG cdrom $USER) and log in again";
 }
 
 std::unique_ptr<SgioDevice> SgioDevice::Open(const std::string& path, std::string* error) {
@@ -33,14 +34,16 @@ std::unique_ptr<SgioDevice> SgioDevice::Open(const std::string& path, std::strin
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
-        if (error) *error = (err == EACCES || err == EPERM) ? CdromGroupHint(path) : path + ": " + std::strerror(err);
+        if (error)
+            *error = (err == EACCES || err == EPERM) ? CdromGroupHint(path)
+                                                     : path + ": " + std::strerror(err);
         return nullptr;
     }
     return std::make_unique<SgioDevice>(std::make_unique<FdPort>(fd));
 }
 
-ScsiOutcome SgioDevice::Execute(std::span<const std::uint8_t> cdb, ScsiDirection direction, std::uint8_t* data,
-                                std::size_t length) {
+ScsiOutcome SgioDevice::Execute(std::span<const std::uint8_t> cdb, ScsiDirection direction,
+                                std::uint8_t* data, std::size_t length) {
     ScsiOutcome o;
     if (cdb.empty() || cdb.size() > 16) return o;
     std::uint8_t command[16] = {};
@@ -48,7 +51,8 @@ ScsiOutcome SgioDevice::Execute(std::span<const std::uint8_t> cdb, ScsiDirection
     std::uint8_t sense[kSgioSenseBytes] = {};
     sg_io_hdr_t h{};
     h.interface_id = 'S';
-    h.dxfer_direction = direction == ScsiDirection::In && length ? SG_DXFER_FROM_DEV : SG_DXFER_NONE;
+    h.dxfer_direction =
+        direction == ScsiDirection::In && length ? SG_DXFER_FROM_DEV : SG_DXFER_NONE;
     h.cmd_len = static_cast<unsigned char>(cdb.size());
     h.mx_sb_len = kSgioSenseBytes;
     h.dxfer_len = direction == ScsiDirection::In ? static_cast<unsigned>(length) : 0;

@@ -20,7 +20,7 @@ public:
     virtual int ReadAudio(cdrom_read_audio& request) = 0;
 };
 
-constexpr unsigned kSgioTimeoutMs = 30000;  // the 30 s every request gets
+constexpr unsigned kSgioTimeoutMs = 30000;     // the 30 s every request gets
 constexpr unsigned char kSgioSenseBytes = 14;  // fixed-format sense up to the ASC/ASCQ bytes
 
 class SgioDevice final : public CdDevice {
@@ -31,8 +31,8 @@ public:
     // "cdrom" group instead of pretending there is no drive.
     static std::unique_ptr<SgioDevice> Open(const std::string& path, std::string* error = nullptr);
 
-    ScsiOutcome Execute(std::span<const std::uint8_t> cdb, ScsiDirection direction, std::uint8_t* data,
-                        std::size_t length) override;
+    ScsiOutcome Execute(std::span<const std::uint8_t> cdb, ScsiDirection direction,
+                        std::uint8_t* data, std::size_t length) override;
     bool ReadAudio(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) override;
 
 private:

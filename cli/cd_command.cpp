@@ -53,16 +53,21 @@ int Usage() {
 // "mm:ss.ff" of a count of sectors.
 std::string Msf(std::uint32_t sectors) {
     char text[32];
-    std::snprintf(text, sizeof text, "%02u:%02u.%02u", sectors / 75 / 60, sectors / 75 % 60, sectors % 75);
+    std::snprintf(text, sizeof text, "%02u:%02u.%02u", sectors / 75 / 60, sectors / 75 % 60,
+                  sectors % 75);
     return text;
 }
 
-std::string Root(char letter) { return std::string(1, letter) + ":/"; }
+std::string Root(char letter) {
+    return std::string(1, letter) + ":/";
+}
 
 int List() {
     const std::vector<cd::CdDriveSlot> drives = cd::ListCdDrives();
     if (drives.empty()) {
-        std::printf("no CD drives (TRALUX_CD_IMAGES names image drives: a colon-separated list of .cue files)\n");
+        std::printf(
+            "no CD drives (TRALUX_CD_IMAGES names image drives: a colon-separated list of .cue "
+            "files)\n");
         return 0;
     }
     for (const cd::CdDriveSlot& d : drives) {
@@ -75,13 +80,16 @@ int List() {
         }
         const std::uint32_t id = DiscIdFromToc(toc);
         std::printf("   %zu tracks, %s, disc id %08x\n", toc.tracks.size(),
-                    Msf(toc.leadOutLba - toc.tracks.front().startLba).c_str(), static_cast<unsigned>(id));
+                    Msf(toc.leadOutLba - toc.tracks.front().startLba).c_str(),
+                    static_cast<unsigned>(id));
         std::printf("   track  start     length    LBA\n");
         for (std::size_t k = 0; k < toc.tracks.size(); ++k) {
             const TocTrack& t = toc.tracks[k];
-            const std::uint32_t next = k + 1 < toc.tracks.size() ? toc.tracks[k + 1].startLba : toc.leadOutLba;
-            std::printf("   %02u     %s  %s  %u%s\n", static_cast<unsigned>(t.number), Msf(t.startLba).c_str(),
-                        Msf(next - t.startLba).c_str(), static_cast<unsigned>(t.startLba), t.audio ? "" : "  data");
+            const std::uint32_t next =
+                k + 1 < toc.tracks.size() ? toc.tracks[k + 1].startLba : toc.leadOutLba;
+            std::printf("   %02u     %s  %s  %u%s\n", static_cast<unsigned>(t.number),
+                        Msf(t.startLba).c_str(), Msf(next - t.startLba).c_str(),
+                        static_cast<unsigned>(t.startLba), t.audio ? "" : "  data");
         }
     }
     return 0;
@@ -154,7 +162,8 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
     StreamInfo info;
     if (!ProbeInput(input, info)) {
         const int code = e.LastError.load();
-        std::fprintf(stderr, "%s: %s\n", input.c_str(), code ? GetLastErrorText().c_str() : "not a CD track");
+        std::fprintf(stderr, "%s: %s\n", input.c_str(),
+                     code ? GetLastErrorText().c_str() : "not a CD track");
         return 1;
     }
     e.OutputFormat.store(o.format);
@@ -166,10 +175,12 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
     e.TagArtist = info.Artist;
     e.TagCopyright = info.Copyright;
     const std::string name = TrackFileName(track, info.Title, o.format);
-    const std::string output = folder.empty() ? name : (std::filesystem::path(folder) / name).string();
+    const std::string output =
+        folder.empty() ? name : (std::filesystem::path(folder) / name).string();
     std::error_code ec;
     if (!o.overwrite && std::filesystem::exists(output, ec)) {
-        std::fprintf(stderr, "%s: %s exists; --overwrite (-y) replaces it\n", input.c_str(), output.c_str());
+        std::fprintf(stderr, "%s: %s exists; --overwrite (-y) replaces it\n", input.c_str(),
+                     output.c_str());
         return 1;
     }
     if (!StartConversion(input, output, 0, kModeConvert)) {
@@ -200,9 +211,11 @@ int Rip(int argc, char** argv, int i) {
         if (a == "--drive") {
             const char* v = value();
             char letter;
-            if (!v || !(cd::ParseDriveRoot(v, letter) || (std::strlen(v) == 1 && std::isalpha(static_cast<unsigned char>(v[0])))))
+            if (!v || !(cd::ParseDriveRoot(v, letter) ||
+                        (std::strlen(v) == 1 && std::isalpha(static_cast<unsigned char>(v[0])))))
                 return Usage();
-            if (std::strlen(v) == 1) letter = static_cast<char>(std::toupper(static_cast<unsigned char>(v[0])));
+            if (std::strlen(v) == 1)
+                letter = static_cast<char>(std::toupper(static_cast<unsigned char>(v[0])));
             o.drive = letter;
         } else if (a == "--tracks") {
             const char* v = value();
@@ -212,10 +225,14 @@ int Rip(int argc, char** argv, int i) {
         } else if (a == "--format") {
             const char* v = value();
             const std::string f = v ? v : "";
-            if (f == "wav") o.format = kFormatWav;
-            else if (f == "mp3") o.format = kFormatMp3;
-            else if (f == "wma") o.format = kFormatWma;
-            else return Usage();
+            if (f == "wav")
+                o.format = kFormatWav;
+            else if (f == "mp3")
+                o.format = kFormatMp3;
+            else if (f == "wma")
+                o.format = kFormatWma;
+            else
+                return Usage();
         } else if (a == "--rate") {
             const char* v = value();
             if (!v || !ParseNumber(v, 1000, 192000, n)) return Usage();
@@ -269,7 +286,8 @@ int Rip(int argc, char** argv, int i) {
             }
         }
         if (entries.empty()) {
-            std::fprintf(stderr, "no audio CD in any drive (tralux-cli cd list shows the drives)\n");
+            std::fprintf(stderr,
+                         "no audio CD in any drive (tralux-cli cd list shows the drives)\n");
             return 1;
         }
     }

@@ -27,7 +27,8 @@ using Clock = std::chrono::steady_clock;
 constexpr double kCdBytesPerSecond = 176400.0;
 
 // One audio track of the given length: music-like noise, or dither around zero.
-std::string WriteImage(const std::string& folder, const std::string& name, std::uint32_t sectors, bool nearSilence) {
+std::string WriteImage(const std::string& folder, const std::string& name, std::uint32_t sectors,
+                       bool nearSilence) {
     const std::string bin = folder + "/" + name + ".bin", cue = folder + "/" + name + ".cue";
     std::ofstream f(bin, std::ios::binary | std::ios::trunc);
     std::vector<std::int16_t> sector(1176);
@@ -35,9 +36,11 @@ std::string WriteImage(const std::string& folder, const std::string& name, std::
     for (std::uint32_t s = 0; s < sectors; ++s) {
         for (std::size_t i = 0; i < sector.size(); ++i) {
             x = x * 1664525u + 1013904223u;
-            sector[i] = nearSilence ? static_cast<std::int16_t>(static_cast<int>((x >> 16) % 3) - 1)
-                                    : static_cast<std::int16_t>(static_cast<int>((s * 1176 + i) % 4001) * 6 - 12000 +
-                                                                static_cast<int>((x >> 16) % 2001) - 1000);
+            sector[i] =
+                nearSilence
+                    ? static_cast<std::int16_t>(static_cast<int>((x >> 16) % 3) - 1)
+                    : static_cast<std::int16_t>(static_cast<int>((s * 1176 + i) % 4001) * 6 -
+                                                12000 + static_cast<int>((x >> 16) % 2001) - 1000);
         }
         f.write(reinterpret_cast<const char*>(sector.data()), 2352);
     }
@@ -70,9 +73,11 @@ double JitterRip(const std::string& cue) {
     tralux::cd::CdRipTrack(sink, info, {0, true});
     const double s = std::chrono::duration<double>(Clock::now() - t0).count();
     const auto stats = tralux::cd::CurrentJitterStats();
-    std::printf("    reads %llu, placed by overlap %llu, by vote %llu, overlap at the end %u sectors\n",
-                static_cast<unsigned long long>(stats.reads), static_cast<unsigned long long>(stats.matched),
-                static_cast<unsigned long long>(stats.votes), stats.overlap);
+    std::printf(
+        "    reads %llu, placed by overlap %llu, by vote %llu, overlap at the end %u sectors\n",
+        static_cast<unsigned long long>(stats.reads),
+        static_cast<unsigned long long>(stats.matched),
+        static_cast<unsigned long long>(stats.votes), stats.overlap);
     return static_cast<double>(sink.total) / kCdBytesPerSecond / s;
 }
 
@@ -90,8 +95,10 @@ double SearchOnly(bool nearSilence) {
     std::size_t sum = 0;
     const auto t0 = Clock::now();
     for (int r = 0; r < rounds; ++r) {
-        const std::size_t actual = expected + static_cast<std::size_t>(r % 1000) - 500;  // early and late
-        const auto m = tralux::cd::FindOverlap(buffer, std::span(buffer).subspan(actual, length), expected, 1176);
+        const std::size_t actual =
+            expected + static_cast<std::size_t>(r % 1000) - 500;  // early and late
+        const auto m = tralux::cd::FindOverlap(buffer, std::span(buffer).subspan(actual, length),
+                                               expected, 1176);
         sum += m.offset;
     }
     const double s = std::chrono::duration<double>(Clock::now() - t0).count();

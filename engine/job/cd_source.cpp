@@ -10,7 +10,9 @@ void CdSourceLoop(StreamInfo& info) {
     EngineState& e = Engine();
     struct Sink final : cd::CdSink {
         explicit Sink(const StreamInfo& i) : info(i) {}
-        void Block(std::uint8_t* data, std::size_t bytes) override { ProcessBlock(data, bytes, info); }
+        void Block(std::uint8_t* data, std::size_t bytes) override {
+            ProcessBlock(data, bytes, info);
+        }
         void Finish() override { FlushPipeline(info); }
         const StreamInfo& info;
     } sink(info);

@@ -79,8 +79,12 @@ protected:
 inline std::string FirstDifference(const Bytes& a, const Bytes& b) {
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i)
-        if (a[i] != b[i]) return "first difference at byte " + std::to_string(i) + " (frame " + std::to_string(i / 4) + ")";
-    return a.size() == b.size() ? "equal" : "sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size());
+        if (a[i] != b[i])
+            return "first difference at byte " + std::to_string(i) + " (frame " +
+                   std::to_string(i / 4) + ")";
+    return a.size() == b.size()
+               ? "equal"
+               : "sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size());
 }
 
 }  // namespace tralux::test

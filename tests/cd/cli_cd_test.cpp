@@ -20,9 +20,9 @@ protected:
     void SetUp() override { img_ = BuildImage(dir_, ThreeTrackSpec()); }
     // The images are the only drives: no /dev/sr* of the machine gets in the way of letters.
     int Run(const std::string& env, const std::string& args) {
-        const std::string cmd = "env -u TRALUX_CD_JITTER TRALUX_CD_IMAGES=" + img_.cuePath + " " + env + " " +
-                                TRALUX_CLI_PATH + " --config " + (dir_ / "cfg") + " " + args + " >" +
-                                (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
+        const std::string cmd = "env -u TRALUX_CD_JITTER TRALUX_CD_IMAGES=" + img_.cuePath + " " +
+                                env + " " + TRALUX_CLI_PATH + " --config " + (dir_ / "cfg") + " " +
+                                args + " >" + (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
         const int status = std::system(cmd.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -57,7 +57,8 @@ TEST_F(CliCdTest, ListShowsTracksAndTheDiscIdentifier) {
     for (int i = 0; i < 3; ++i) offsets[i + 1] = static_cast<int>(img_.starts[i] + 150);
     DiscId* d = discid_new();
     ASSERT_TRUE(discid_put(d, 1, 3, offsets));
-    EXPECT_NE(out.find(std::string("disc id ") + discid_get_freedb_id(d)), std::string::npos) << out;
+    EXPECT_NE(out.find(std::string("disc id ") + discid_get_freedb_id(d)), std::string::npos)
+        << out;
     discid_free(d);
 #else
     if (std::getenv("CI")) FAIL() << "libdiscid-dev is missing";
@@ -68,9 +69,10 @@ TEST_F(CliCdTest, RipWithJitterGivesTheImagesAudio) {
     ASSERT_EQ(Run("", "cd list"), 0);
     const char d = Letter();
     const std::string outDir = dir_ / "rip";
-    ASSERT_EQ(Run("TRALUX_CD_JITTER=seed=7,share=40,fail=2",
-                  std::string("cd rip --drive ") + d + " --jitter --tracks 1,3 --output-dir " + outDir),
-              0)
+    ASSERT_EQ(
+        Run("TRALUX_CD_JITTER=seed=7,share=40,fail=2",
+            std::string("cd rip --drive ") + d + " --jitter --tracks 1,3 --output-dir " + outDir),
+        0)
         << Text("stderr.txt");
     EXPECT_TRUE(Payload(outDir + "/01 音樂 CD, 音軌#1.wav") == img_.Track(0));
     EXPECT_TRUE(Payload(outDir + "/03 音樂 CD, 音軌#3.wav") == img_.Track(2));
@@ -82,7 +84,9 @@ TEST_F(CliCdTest, ConvertATrackEntryToMp3) {
     ASSERT_EQ(Run("", "cd list"), 0);
     const char d = Letter();
     const std::string outDir = dir_ / "mp3";
-    ASSERT_EQ(Run("", std::string("convert ") + d + ":/Track02.cda --format mp3 --output-dir " + outDir), 0)
+    ASSERT_EQ(
+        Run("", std::string("convert ") + d + ":/Track02.cda --format mp3 --output-dir " + outDir),
+        0)
         << Text("stderr.txt");
     const std::string mp3 = outDir + "/Track02.mp3";
     ASSERT_GT(ReadFile(mp3).size(), 10000u);
@@ -91,7 +95,10 @@ TEST_F(CliCdTest, ConvertATrackEntryToMp3) {
         GTEST_SKIP() << "mpg123 is not installed";
     }
     // As long as the track, give or take a frame's worth of encoder delay and padding.
-    ASSERT_EQ(std::system(("mpg123 -q -s '" + mp3 + "' > '" + (dir_ / "decoded.raw") + "' 2>/dev/null").c_str()), 0);
+    ASSERT_EQ(
+        std::system(
+            ("mpg123 -q -s '" + mp3 + "' > '" + (dir_ / "decoded.raw") + "' 2>/dev/null").c_str()),
+        0);
     const double decoded = static_cast<double>(ReadFile(dir_ / "decoded.raw").size());
     EXPECT_NEAR(decoded, static_cast<double>(img_.Track(1).size()), 2 * 1152 * 4);
 }
@@ -100,8 +107,11 @@ TEST_F(CliCdTest, FailuresAndMistakes) {
     ASSERT_EQ(Run("", "cd list"), 0);
     const char d = Letter();
     const std::string bad = "TRALUX_CD_JITTER=shift=0,bad=" + std::to_string(img_.starts[2] - 2);
-    EXPECT_EQ(Run(bad, std::string("cd rip --drive ") + d + " --tracks 2 --output-dir " + (dir_ / "f")), 1);
-    EXPECT_NE(Text("stderr.txt").find("Failed to read sector"), std::string::npos) << Text("stderr.txt");
+    EXPECT_EQ(
+        Run(bad, std::string("cd rip --drive ") + d + " --tracks 2 --output-dir " + (dir_ / "f")),
+        1);
+    EXPECT_NE(Text("stderr.txt").find("Failed to read sector"), std::string::npos)
+        << Text("stderr.txt");
     EXPECT_EQ(Run("", std::string("cd rip --drive ") + d + " --tracks 4"), 1);
     EXPECT_EQ(Run("", "cd rip --tracks 3-1"), 2);
     EXPECT_EQ(Run("", "cd rip --drive 7"), 2);

@@ -51,7 +51,8 @@ DiscToc RandomToc(std::mt19937& rng) {
 
 void SkipWithoutLibdiscid() {
 #if !TRALUX_HAVE_DISCID
-    if (std::getenv("CI")) FAIL() << "libdiscid-dev is missing (scripts/install-deps.sh installs it)";
+    if (std::getenv("CI"))
+        FAIL() << "libdiscid-dev is missing (scripts/install-deps.sh installs it)";
     GTEST_SKIP() << "libdiscid-dev is not installed";
 #endif
 }
@@ -64,7 +65,8 @@ TEST(DiscIdTest, EqualsLibdiscidForRandomTables) {
         const DiscToc toc = RandomToc(rng);
         const std::string want = Reference(toc);
         ASSERT_FALSE(want.empty());
-        ASSERT_EQ(Hex(DiscIdFromToc(toc)), want) << "tracks " << toc.tracks.size() << " lead-out " << toc.leadOutLba;
+        ASSERT_EQ(Hex(DiscIdFromToc(toc)), want)
+            << "tracks " << toc.tracks.size() << " lead-out " << toc.leadOutLba;
     }
 #endif
 }
@@ -72,7 +74,9 @@ TEST(DiscIdTest, EqualsLibdiscidForRandomTables) {
 TEST(DiscIdTest, RefusesImpossibleTables) {
     DiscToc toc;
     EXPECT_EQ(DiscIdFromToc(toc), 0u);  // no tracks
-    for (int i = 1; i <= 100; ++i) toc.tracks.push_back({static_cast<std::uint8_t>(i), static_cast<std::uint32_t>(i * 100), true});
+    for (int i = 1; i <= 100; ++i)
+        toc.tracks.push_back(
+            {static_cast<std::uint8_t>(i), static_cast<std::uint32_t>(i * 100), true});
     toc.leadOutLba = 20000;
     EXPECT_EQ(DiscIdFromToc(toc), 0u);  // 100 tracks
     toc.tracks.resize(3);

@@ -12,15 +12,15 @@ namespace tralux::test {
 
 struct ImageSpec {
     struct Track {
-        std::uint32_t sectors = 0;       // content from INDEX 01 on
+        std::uint32_t sectors = 0;  // content from INDEX 01 on
         bool audio = true;
-        std::uint32_t gapSectors = 0;    // silence in the file before INDEX 01 (INDEX 00)
+        std::uint32_t gapSectors = 0;     // silence in the file before INDEX 01 (INDEX 00)
         std::uint32_t pregapSectors = 0;  // PREGAP: silence that is not in the file
         enum class Content { Music, NearSilence, Silence } content = Content::Music;
     };
     std::uint32_t hiddenSectors = 0;  // audio before track 1's INDEX 01 (hidden track one audio)
     std::vector<Track> tracks;
-    bool bigEndian = false;           // MOTOROLA
+    bool bigEndian = false;  // MOTOROLA
 };
 
 struct BuiltImage {
@@ -34,7 +34,8 @@ struct BuiltImage {
 };
 
 // Deterministic noise-like audio: no two tracks alike, no period a search could lock onto.
-inline void AppendContent(Bytes& b, std::uint32_t sectors, std::uint32_t seed, ImageSpec::Track::Content kind) {
+inline void AppendContent(Bytes& b, std::uint32_t sectors, std::uint32_t seed,
+                          ImageSpec::Track::Content kind) {
     std::uint64_t x = 0x9E3779B97F4A7C15ull * (seed + 1);
     for (std::uint32_t i = 0; i < sectors * 588; ++i) {
         for (int ch = 0; ch < 2; ++ch) {
@@ -58,19 +59,23 @@ inline std::string Msf(std::uint32_t f) {
     return t;
 }
 
-inline BuiltImage BuildImage(const TempDir& dir, const ImageSpec& spec, const std::string& name = "disc") {
+inline BuiltImage BuildImage(const TempDir& dir, const ImageSpec& spec,
+                             const std::string& name = "disc") {
     BuiltImage img;
     img.binPath = dir / (name + ".bin");
     img.cuePath = dir / (name + ".cue");
     Bytes file;
-    std::string cue = "REM generated\nFILE \"" + name + ".bin\" " + (spec.bigEndian ? "MOTOROLA" : "BINARY") + "\n";
+    std::string cue = "REM generated\nFILE \"" + name + ".bin\" " +
+                      (spec.bigEndian ? "MOTOROLA" : "BINARY") + "\n";
     auto silence = [](Bytes& b, std::uint32_t sectors) { b.insert(b.end(), sectors * 2352ull, 0); };
-    if (spec.hiddenSectors) AppendContent(file, spec.hiddenSectors, 100, ImageSpec::Track::Content::Music);
+    if (spec.hiddenSectors)
+        AppendContent(file, spec.hiddenSectors, 100, ImageSpec::Track::Content::Music);
     img.disc = file;
     for (std::size_t t = 0; t < spec.tracks.size(); ++t) {
         const ImageSpec::Track& tr = spec.tracks[t];
         char head[64];
-        std::snprintf(head, sizeof head, "  TRACK %02zu %s\n", t + 1, tr.audio ? "AUDIO" : "MODE1/2352");
+        std::snprintf(head, sizeof head, "  TRACK %02zu %s\n", t + 1,
+                      tr.audio ? "AUDIO" : "MODE1/2352");
         cue += head;
         cue += "    TITLE \"Song " + std::to_string(t + 1) + "\"\n";
         if (tr.pregapSectors) cue += "    PREGAP " + Msf(tr.pregapSectors) + "\n";
@@ -88,7 +93,8 @@ inline BuiltImage BuildImage(const TempDir& dir, const ImageSpec& spec, const st
         if (tr.audio) {
             AppendContent(content, tr.sectors, static_cast<std::uint32_t>(t + 1), tr.content);
         } else {
-            for (std::uint32_t i = 0; i < tr.sectors * 2352; ++i) content.push_back(static_cast<std::uint8_t>(i * 7 + t));
+            for (std::uint32_t i = 0; i < tr.sectors * 2352; ++i)
+                content.push_back(static_cast<std::uint8_t>(i * 7 + t));
         }
         file.insert(file.end(), content.begin(), content.end());
         img.disc.insert(img.disc.end(), content.begin(), content.end());

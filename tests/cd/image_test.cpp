@@ -12,12 +12,13 @@ namespace {
 TEST(CueTest, ReadsTheUsualSheet) {
     cd::CueSheet s;
     std::string why;
-    ASSERT_TRUE(cd::ParseCue("\xEF\xBB\xBFREM GENRE Rock\r\nPERFORMER \"The Band\"\r\nTITLE \"Album\"\r\n"
-                             "FILE \"my disc.bin\" BINARY\r\n  TRACK 01 AUDIO\r\n    TITLE \"One\"\r\n"
-                             "    INDEX 01 00:00:00\r\n  TRACK 02 AUDIO\r\n    PERFORMER Someone\r\n"
-                             "    INDEX 00 03:10:20\r\n    INDEX 01 03:12:20\r\n  track 03 mode1/2352\r\n"
-                             "    PREGAP 00:02:00\r\n    INDEX 01 05:00:00\r\n",
-                             s, &why))
+    ASSERT_TRUE(
+        cd::ParseCue("\xEF\xBB\xBFREM GENRE Rock\r\nPERFORMER \"The Band\"\r\nTITLE \"Album\"\r\n"
+                     "FILE \"my disc.bin\" BINARY\r\n  TRACK 01 AUDIO\r\n    TITLE \"One\"\r\n"
+                     "    INDEX 01 00:00:00\r\n  TRACK 02 AUDIO\r\n    PERFORMER Someone\r\n"
+                     "    INDEX 00 03:10:20\r\n    INDEX 01 03:12:20\r\n  track 03 mode1/2352\r\n"
+                     "    PREGAP 00:02:00\r\n    INDEX 01 05:00:00\r\n",
+                     s, &why))
         << why;
     ASSERT_EQ(s.files.size(), 1u);
     EXPECT_EQ(s.files[0].name, "my disc.bin");
@@ -44,21 +45,23 @@ TEST(CueTest, RefusesWhatNoDriveCouldPlay) {
     std::string why;
     const char* bad[] = {
         "",
-        "TRACK 01 AUDIO\nINDEX 01 00:00:00\n",                                       // no FILE
-        "FILE a.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n",                     // not raw sectors
-        "FILE a.bin BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\n",              // cooked sectors
-        "FILE a.bin BINARY\nTRACK 01 AUDIO\n",                                      // no INDEX 01
+        "TRACK 01 AUDIO\nINDEX 01 00:00:00\n",                          // no FILE
+        "FILE a.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n",         // not raw sectors
+        "FILE a.bin BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\n",  // cooked sectors
+        "FILE a.bin BINARY\nTRACK 01 AUDIO\n",                          // no INDEX 01
         "FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 03 AUDIO\nINDEX 01 01:00:00\n",
         "FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:10:00\nTRACK 02 AUDIO\nINDEX 01 00:05:00\n",
-        "FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:60:00\n",                   // 60 seconds
-        "FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:75\n",                   // 75 frames
+        "FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:60:00\n",  // 60 seconds
+        "FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:75\n",  // 75 frames
         "FILE a.bin BINARY\nTRACK 00 AUDIO\nINDEX 01 00:00:00\n",
         "FILE a.bin BINARY\nTRACK 100 AUDIO\nINDEX 01 00:00:00\n",
         "FILE a.bin BINARY\nINDEX 01 00:00:00\n",
     };
     for (const char* text : bad) EXPECT_FALSE(cd::ParseCue(text, s, &why)) << text;
     // Lay-out faults: an index beyond its file, an empty track.
-    ASSERT_TRUE(cd::ParseCue("FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:10:00\n", s));
+    ASSERT_TRUE(cd::ParseCue(
+        "FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:10:00\n",
+        s));
     cd::ImageLayout layout;
     EXPECT_FALSE(cd::BuildImageLayout(s, {100}, layout));
     EXPECT_TRUE(cd::BuildImageLayout(s, {751}, layout));
@@ -67,9 +70,10 @@ TEST(CueTest, RefusesWhatNoDriveCouldPlay) {
 
 TEST(CueTest, SeveralFilesAndGapsOutsideThem) {
     cd::CueSheet s;
-    ASSERT_TRUE(cd::ParseCue("FILE \"a.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nPOSTGAP 00:01:00\n"
-                             "FILE \"b.bin\" MOTOROLA\nTRACK 02 AUDIO\nPREGAP 00:00:30\nINDEX 01 00:00:00\n",
-                             s));
+    ASSERT_TRUE(cd::ParseCue(
+        "FILE \"a.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nPOSTGAP 00:01:00\n"
+        "FILE \"b.bin\" MOTOROLA\nTRACK 02 AUDIO\nPREGAP 00:00:30\nINDEX 01 00:00:00\n",
+        s));
     EXPECT_TRUE(s.files[1].bigEndian);
     cd::ImageLayout layout;
     ASSERT_TRUE(cd::BuildImageLayout(s, {1000, 500}, layout));
@@ -93,7 +97,8 @@ TEST(JitterSyntaxTest, KeysDefaultsAndMistakes) {
     EXPECT_TRUE(j.on);
     EXPECT_EQ(j.maxShiftFrames, 1176u);
     EXPECT_EQ(j.seed, 1u);
-    ASSERT_TRUE(cd::ParseJitter("seed=42,shift=2940,step=588,share=12.5,fail=0.5,bad=10-20+99,attention", j));
+    ASSERT_TRUE(cd::ParseJitter(
+        "seed=42,shift=2940,step=588,share=12.5,fail=0.5,bad=10-20+99,attention", j));
     EXPECT_EQ(j.seed, 42u);
     EXPECT_EQ(j.maxShiftFrames, 2940u);
     EXPECT_EQ(j.stepFrames, 588u);
@@ -103,7 +108,8 @@ TEST(JitterSyntaxTest, KeysDefaultsAndMistakes) {
     EXPECT_EQ(j.badSectors[0], (std::pair<std::uint32_t, std::uint32_t>{10, 20}));
     EXPECT_EQ(j.badSectors[1], (std::pair<std::uint32_t, std::uint32_t>{99, 99}));
     EXPECT_TRUE(j.unitAttention);
-    for (const char* bad : {"shift=2941", "step=0", "fail=101", "share=-1", "bad=20-10", "seed=x", "wobble=3"})
+    for (const char* bad :
+         {"shift=2941", "step=0", "fail=101", "share=-1", "bad=20-10", "seed=x", "wobble=3"})
         EXPECT_FALSE(cd::ParseJitter(bad, j)) << bad;
 }
 
@@ -144,14 +150,29 @@ TEST_F(ImageDriveTest, AnswersLikeADrive) {
 
     std::vector<std::uint8_t> sectors(3 * 2352);
     const std::uint32_t lba = img.starts[1];
-    std::uint8_t readCd[12] = {0xBE, 0, 0, 0, static_cast<std::uint8_t>(lba >> 8), static_cast<std::uint8_t>(lba), 0, 0, 3, 0xF0, 0, 0};
+    std::uint8_t readCd[12] = {
+        0xBE, 0,    0, 0, static_cast<std::uint8_t>(lba >> 8), static_cast<std::uint8_t>(lba), 0, 0,
+        3,    0xF0, 0, 0};
     ASSERT_TRUE(dev->Execute(readCd, cd::ScsiDirection::In, sectors.data(), sectors.size()).Good());
-    EXPECT_TRUE(std::equal(sectors.begin(), sectors.end(), img.disc.begin() + lba * 2352ll));  // MOTOROLA swapped
+    EXPECT_TRUE(std::equal(sectors.begin(), sectors.end(),
+                           img.disc.begin() + lba * 2352ll));  // MOTOROLA swapped
 
     // Reads reaching into the lead-out are refused.
     const std::uint32_t last = img.LeadOut() - 2;
-    std::uint8_t pastEnd[12] = {0xBE, 0, 0, 0, static_cast<std::uint8_t>(last >> 8), static_cast<std::uint8_t>(last), 0, 0, 3, 0xF0, 0, 0};
-    const cd::ScsiOutcome refused = dev->Execute(pastEnd, cd::ScsiDirection::In, sectors.data(), sectors.size());
+    std::uint8_t pastEnd[12] = {0xBE,
+                                0,
+                                0,
+                                0,
+                                static_cast<std::uint8_t>(last >> 8),
+                                static_cast<std::uint8_t>(last),
+                                0,
+                                0,
+                                3,
+                                0xF0,
+                                0,
+                                0};
+    const cd::ScsiOutcome refused =
+        dev->Execute(pastEnd, cd::ScsiDirection::In, sectors.data(), sectors.size());
     EXPECT_EQ(refused.status, cd::kStatusCheckCondition);
     EXPECT_EQ(refused.senseKey, cd::kSenseIllegalRequest);
     EXPECT_EQ(refused.asc, 0x21);
@@ -159,7 +180,8 @@ TEST_F(ImageDriveTest, AnswersLikeADrive) {
     EXPECT_TRUE(dev->ReadAudio(last, 2, sectors.data()));
 
     const std::uint8_t unknown[6] = {0x1B, 0, 0, 0, 0, 0};
-    EXPECT_EQ(dev->Execute(unknown, cd::ScsiDirection::None, nullptr, 0).senseKey, cd::kSenseIllegalRequest);
+    EXPECT_EQ(dev->Execute(unknown, cd::ScsiDirection::None, nullptr, 0).senseKey,
+              cd::kSenseIllegalRequest);
     dev.reset();
     EXPECT_EQ(cd::ImageDevice::OpenCount(), 0);
 }
@@ -175,19 +197,25 @@ TEST_F(ImageDriveTest, DrivesAreLetteredAndListTheirTracks) {
     const auto slot = cd::FindCdDrive(static_cast<char>(d + 2));
     ASSERT_TRUE(slot);
     EXPECT_EQ(slot->source, b.cuePath);
-    EXPECT_EQ(cd::DriveLabel(*slot), std::string(1, static_cast<char>(d + 2)) + ": (" + b.cuePath + ")");
+    EXPECT_EQ(cd::DriveLabel(*slot),
+              std::string(1, static_cast<char>(d + 2)) + ": (" + b.cuePath + ")");
 
     const std::string root = std::string(1, d) + ":/";
-    EXPECT_EQ(cd::ListCdaFiles(root), (std::vector<std::string>{root + "Track01.cda", root + "Track02.cda", root + "Track03.cda"}));
+    EXPECT_EQ(cd::ListCdaFiles(root),
+              (std::vector<std::string>{root + "Track01.cda", root + "Track02.cda",
+                                        root + "Track03.cda"}));
     EXPECT_EQ(cd::ListCdaFiles(std::string(1, static_cast<char>(d + 32)) + ":\\").size(), 3u);
-    EXPECT_TRUE(cd::ListCdaFiles(std::string(1, static_cast<char>(d + 1)) + ":/").empty());  // unreadable sheet
+    EXPECT_TRUE(cd::ListCdaFiles(std::string(1, static_cast<char>(d + 1)) + ":/")
+                    .empty());  // unreadable sheet
     std::string reason;
     DiscToc toc;
-    EXPECT_FALSE(cd::ReadDiscTocWithReason(std::string(1, static_cast<char>(d + 1)) + ":", toc, &reason));
+    EXPECT_FALSE(
+        cd::ReadDiscTocWithReason(std::string(1, static_cast<char>(d + 1)) + ":", toc, &reason));
     EXPECT_NE(reason.find("missing.cue"), std::string::npos);
     // Data tracks have no .cda entry.
     const std::string third = std::string(1, static_cast<char>(d + 2)) + ":/";
-    EXPECT_EQ(cd::ListCdaFiles(third), (std::vector<std::string>{third + "Track02.cda", third + "Track03.cda"}));
+    EXPECT_EQ(cd::ListCdaFiles(third),
+              (std::vector<std::string>{third + "Track02.cda", third + "Track03.cda"}));
     EXPECT_TRUE(cd::ListCdaFiles("Z:/").empty());
 
     // The synthesized file, byte for byte.

@@ -19,7 +19,8 @@ TEST_F(ReaderTest, WithoutJitterTheRipIsTheImagesBytes) {
     ASSERT_NE(d, 0);
     for (int t = 1; t <= 3; ++t) {
         const Bytes got = Rip(d, t, false);
-        EXPECT_TRUE(got == img.Track(t - 1)) << "track " << t << ": " << FirstDifference(got, img.Track(t - 1));
+        EXPECT_TRUE(got == img.Track(t - 1))
+            << "track " << t << ": " << FirstDifference(got, img.Track(t - 1));
     }
     EXPECT_EQ(cd::ImageDevice::OpenCount(), 0);
 }
@@ -56,8 +57,8 @@ TEST_F(ReaderTest, JitteredReadsStillGiveBitIdenticalTracks) {
 class KeptImage final : public cd::CdDevice {
 public:
     explicit KeptImage(std::shared_ptr<cd::ImageDevice> d) : d_(std::move(d)) {}
-    cd::ScsiOutcome Execute(std::span<const std::uint8_t> cdb, cd::ScsiDirection dir, std::uint8_t* data,
-                            std::size_t length) override {
+    cd::ScsiOutcome Execute(std::span<const std::uint8_t> cdb, cd::ScsiDirection dir,
+                            std::uint8_t* data, std::size_t length) override {
         return d_->Execute(cdb, dir, data, length);
     }
     bool ReadAudio(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) override {
@@ -77,7 +78,9 @@ TEST_F(ReaderTest, ReadsLandingWholeSectorsEarlyOrLateAreJoinedToo) {
         ASSERT_TRUE(cd::ParseJitter("seed=" + std::to_string(seed) + ",shift=1176,step=588", j));
         std::vector<std::shared_ptr<cd::ImageDevice>> opened;
         cd::SetCdDriveSourceForTesting(
-            {[&] { return std::vector<cd::CdDriveSlot>{{0, img.cuePath, true}}; },
+            {[&] {
+                 return std::vector<cd::CdDriveSlot>{{0, img.cuePath, true}};
+             },
              [&](const cd::CdDriveSlot&, std::string*) -> std::unique_ptr<cd::CdDevice> {
                  opened.push_back(std::shared_ptr<cd::ImageDevice>(cd::ImageDevice::Open(disc, j)));
                  return std::make_unique<KeptImage>(opened.back());
@@ -105,10 +108,13 @@ TEST_F(ReaderTest, ReadsLandingEarlyAndLateBySamplesOccur) {
     cd::JitterSettings j;
     ASSERT_TRUE(cd::ParseJitter("seed=9,share=60,shift=700", j));
     auto dev = std::shared_ptr<cd::ImageDevice>(cd::ImageDevice::Open(disc, j));
-    cd::SetCdDriveSourceForTesting({[&] { return std::vector<cd::CdDriveSlot>{{0, img.cuePath, true}}; },
-                                    [&](const cd::CdDriveSlot&, std::string*) -> std::unique_ptr<cd::CdDevice> {
-                                        return std::make_unique<KeptImage>(dev);
-                                    }});
+    cd::SetCdDriveSourceForTesting(
+        {[&] {
+             return std::vector<cd::CdDriveSlot>{{0, img.cuePath, true}};
+         },
+         [&](const cd::CdDriveSlot&, std::string*) -> std::unique_ptr<cd::CdDevice> {
+             return std::make_unique<KeptImage>(dev);
+         }});
     const Bytes got = Rip('D', 1, true);
     EXPECT_TRUE(got == img.Track(0)) << FirstDifference(got, img.Track(0));
     int early = 0, late = 0, odd = 0;
@@ -153,8 +159,9 @@ TEST_F(ReaderTest, ShortTracksAndTheLastTrackOfTheDisc) {
             if (jitter) Jitter("seed=" + std::to_string(seed) + ",share=40");
             for (int t = 1; t <= 4; ++t) {
                 const Bytes got = Rip(d, t, jitter);
-                ASSERT_TRUE(got == img.Track(t - 1)) << "jitter " << jitter << " seed " << seed << " track " << t
-                                                     << ": " << FirstDifference(got, img.Track(t - 1));
+                ASSERT_TRUE(got == img.Track(t - 1))
+                    << "jitter " << jitter << " seed " << seed << " track " << t << ": "
+                    << FirstDifference(got, img.Track(t - 1));
             }
         }
     }
@@ -186,7 +193,8 @@ TEST_F(ReaderTest, ReadFailuresNearTheEndAreReported) {
         for (bool jitter : {false, true}) {
             StreamInfo info = Track(d, 2);
             CollectSink sink;
-            EXPECT_THROW(cd::CdRipTrack(sink, info, {0, jitter}), cd::CdReadFailure) << back << " " << jitter;
+            EXPECT_THROW(cd::CdRipTrack(sink, info, {0, jitter}), cd::CdReadFailure)
+                << back << " " << jitter;
             EXPECT_FALSE(sink.finished);
             EXPECT_EQ(cd::ImageDevice::OpenCount(), 0);
         }
@@ -254,13 +262,15 @@ TEST(OverlapTest, FindsReadsThatLandEarlierAndLater) {
     const std::span<const std::uint32_t> b(buf);
     for (std::int64_t shift : {-1176, -588, -3, -1, 0, 1, 2, 587, 1176}) {
         const std::size_t expected = 5000;
-        const std::size_t actual = static_cast<std::size_t>(static_cast<std::int64_t>(expected) + shift);
+        const std::size_t actual =
+            static_cast<std::size_t>(static_cast<std::int64_t>(expected) + shift);
         const auto m = cd::FindOverlap(b, b.subspan(actual, 1176), expected, 1176);
         EXPECT_EQ(m.kind, cd::OverlapMatch::Unique) << shift;
         EXPECT_EQ(m.offset, actual) << shift;
     }
     // Outside the reach it is not found, even though it is in the buffer.
-    EXPECT_EQ(cd::FindOverlap(b, b.subspan(5000 + 1200, 1176), 5000, 1176).kind, cd::OverlapMatch::None);
+    EXPECT_EQ(cd::FindOverlap(b, b.subspan(5000 + 1200, 1176), 5000, 1176).kind,
+              cd::OverlapMatch::None);
 }
 
 TEST(OverlapTest, SilenceAndRepeatsCannotPlaceARead) {
@@ -269,7 +279,8 @@ TEST(OverlapTest, SilenceAndRepeatsCannotPlaceARead) {
               cd::OverlapMatch::Ambiguous);
     // A period shorter than the reach: two places match.
     std::vector<std::uint32_t> periodic(10000);
-    for (std::size_t i = 0; i < periodic.size(); ++i) periodic[i] = static_cast<std::uint32_t>(i % 400) * 77;
+    for (std::size_t i = 0; i < periodic.size(); ++i)
+        periodic[i] = static_cast<std::uint32_t>(i % 400) * 77;
     EXPECT_EQ(cd::FindOverlap(periodic, std::span(periodic).subspan(3000, 1176), 3000, 1176).kind,
               cd::OverlapMatch::Ambiguous);
     // Near-silence (dither) is distinctive enough.
@@ -291,7 +302,8 @@ TEST(OverlapTest, ShortBuffersAndEdges) {
     EXPECT_EQ(cd::FindOverlap(b, b.subspan(0, 588), 500, 600).offset, 0u);
     EXPECT_EQ(cd::FindOverlap(b, b.subspan(3000 - 588, 588), 2000, 600).offset, 3000u - 588);
     // A reference longer than the buffer.
-    EXPECT_EQ(cd::FindOverlap(b.subspan(0, 100), b.subspan(0, 588), 0, 600).kind, cd::OverlapMatch::None);
+    EXPECT_EQ(cd::FindOverlap(b.subspan(0, 100), b.subspan(0, 588), 0, 600).kind,
+              cd::OverlapMatch::None);
 }
 
 }  // namespace

@@ -61,16 +61,23 @@ public:
         if (s.cdb[0] == cd::kOpReadCd) {
             const std::uint32_t lba = cd::Be32(s.cdb.data() + 2);
             switch (r_->readCd(lba)) {
-            case 1: return check(cd::kSenseMediumError, 0x11);
-            case 2: return check(cd::kSenseUnitAttention, 0x28);
-            case 3: h.status = 0; h.resid = 0; return 0;  // "success", nothing written
-            default: break;
+                case 1:
+                    return check(cd::kSenseMediumError, 0x11);
+                case 2:
+                    return check(cd::kSenseUnitAttention, 0x28);
+                case 3:
+                    h.status = 0;
+                    h.resid = 0;
+                    return 0;  // "success", nothing written
+                default:
+                    break;
             }
         }
-        const cd::ScsiOutcome o = drive_->Execute({h.cmdp, h.cmd_len},
-                                                  h.dxfer_direction == SG_DXFER_FROM_DEV ? cd::ScsiDirection::In
-                                                                                         : cd::ScsiDirection::None,
-                                                  static_cast<std::uint8_t*>(h.dxferp), h.dxfer_len);
+        const cd::ScsiOutcome o =
+            drive_->Execute({h.cmdp, h.cmd_len},
+                            h.dxfer_direction == SG_DXFER_FROM_DEV ? cd::ScsiDirection::In
+                                                                   : cd::ScsiDirection::None,
+                            static_cast<std::uint8_t*>(h.dxferp), h.dxfer_len);
         if (!o.Good()) return check(o.senseKey, o.asc);
         h.status = 0;
         h.resid = static_cast<int>(o.residual);
@@ -98,7 +105,9 @@ protected:
         ASSERT_TRUE(cd::LoadImageDisc(img_.cuePath, disc_));
         rec_ = std::make_shared<Recording>();
         cd::SetCdDriveSourceForTesting(
-            {[] { return std::vector<cd::CdDriveSlot>{{0, "/dev/sr0", false}}; },
+            {[] {
+                 return std::vector<cd::CdDriveSlot>{{0, "/dev/sr0", false}};
+             },
              [this](const cd::CdDriveSlot&, std::string*) -> std::unique_ptr<cd::CdDevice> {
                  return std::make_unique<cd::SgioDevice>(
                      std::make_unique<RecordingPort>(rec_, cd::ImageDevice::Open(disc_, {})));
@@ -144,14 +153,25 @@ TEST_F(SgioTest, RipSendsTheTabledCommandBlocks) {
     const std::uint32_t start = img_.starts[1], length = img_.starts[2] - start;
     ASSERT_EQ(reads.size(), 1 + (length + 19) / 20);
     auto readCd = [](std::uint32_t lba, std::uint8_t count) {
-        return B{0xBE, 0, 0, static_cast<std::uint8_t>(lba >> 16), static_cast<std::uint8_t>(lba >> 8),
-                 static_cast<std::uint8_t>(lba), 0, 0, count, 0xF0, 0, 0};
+        return B{0xBE,
+                 0,
+                 0,
+                 static_cast<std::uint8_t>(lba >> 16),
+                 static_cast<std::uint8_t>(lba >> 8),
+                 static_cast<std::uint8_t>(lba),
+                 0,
+                 0,
+                 count,
+                 0xF0,
+                 0,
+                 0};
     };
     EXPECT_EQ(reads[0].cdb, readCd(start, 1));
     EXPECT_EQ(reads[1].cdb, readCd(start, 20));
     EXPECT_EQ(reads[1].length, 20u * 2352);
     EXPECT_EQ(reads[1].direction, SG_DXFER_FROM_DEV);
-    EXPECT_EQ(reads.back().cdb, readCd(start + (length - 1) / 20 * 20, static_cast<std::uint8_t>((length - 1) % 20 + 1)));
+    EXPECT_EQ(reads.back().cdb, readCd(start + (length - 1) / 20 * 20,
+                                       static_cast<std::uint8_t>((length - 1) % 20 + 1)));
     for (const Sent& s : reads) EXPECT_LE(cd::Be32(s.cdb.data() + 2) + s.cdb[8], img_.LeadOut());
 }
 
@@ -160,18 +180,21 @@ TEST_F(SgioTest, AFailedCommandIsSentOnceMore) {
     std::uint8_t cdb[12] = {0xBE, 0, 0, 0, 0, 10, 0, 0, 2, 0xF0, 0, 0};
     int failures = 1;
     rec_->readCd = [&](std::uint32_t) { return failures-- > 0 ? 1 : 0; };
-    EXPECT_TRUE(cd::AspiExecute({0, 0}, cd::ScsiDirection::In, 2 * 2352, cd::TransferBuffer(), 12, cdb));
+    EXPECT_TRUE(
+        cd::AspiExecute({0, 0}, cd::ScsiDirection::In, 2 * 2352, cd::TransferBuffer(), 12, cdb));
     EXPECT_EQ(Blocks(cd::kOpReadCd).size(), 2u);
 
     rec_->sent.clear();
     rec_->readCd = [](std::uint32_t) { return 1; };
-    EXPECT_FALSE(cd::AspiExecute({0, 0}, cd::ScsiDirection::In, 2 * 2352, cd::TransferBuffer(), 12, cdb));
+    EXPECT_FALSE(
+        cd::AspiExecute({0, 0}, cd::ScsiDirection::In, 2 * 2352, cd::TransferBuffer(), 12, cdb));
     EXPECT_EQ(Blocks(cd::kOpReadCd).size(), 2u);
 
     // UNIT ATTENTION: the medium may have changed; the block is not sent again.
     rec_->sent.clear();
     rec_->readCd = [](std::uint32_t) { return 2; };
-    EXPECT_FALSE(cd::AspiExecute({0, 0}, cd::ScsiDirection::In, 2 * 2352, cd::TransferBuffer(), 12, cdb));
+    EXPECT_FALSE(
+        cd::AspiExecute({0, 0}, cd::ScsiDirection::In, 2 * 2352, cd::TransferBuffer(), 12, cdb));
     EXPECT_EQ(Blocks(cd::kOpReadCd).size(), 1u);
     cd::AspiClose();
 }
@@ -209,11 +232,14 @@ TEST_F(SgioTest, AWarmUpFailureMovesToTheRawRoadWithItsAttempts) {
 TEST_F(SgioTest, UnitAttentionAfterADiscChangeDoesNotHideTheDrive) {
     // The first command after a disc change answers UNIT ATTENTION; INQUIRY passes it by.
     cd::SetCdDriveSourceForTesting(
-        {[] { return std::vector<cd::CdDriveSlot>{{0, "/dev/sr0", false}}; },
+        {[] {
+             return std::vector<cd::CdDriveSlot>{{0, "/dev/sr0", false}};
+         },
          [this](const cd::CdDriveSlot&, std::string*) -> std::unique_ptr<cd::CdDevice> {
              cd::JitterSettings j;
              EXPECT_TRUE(cd::ParseJitter("attention,shift=0", j));
-             return std::make_unique<cd::SgioDevice>(std::make_unique<RecordingPort>(rec_, cd::ImageDevice::Open(disc_, j)));
+             return std::make_unique<cd::SgioDevice>(
+                 std::make_unique<RecordingPort>(rec_, cd::ImageDevice::Open(disc_, j)));
          }});
     const Bytes got = Rip('D', 3, false);
     EXPECT_TRUE(got == img_.Track(2));
@@ -227,11 +253,14 @@ TEST(SgioOpenTest, ReasonsNameTheDevice) {
 }
 
 TEST_F(SgioTest, ADriveTheUserMayNotOpenIsNamedWithTheReason) {
-    cd::SetCdDriveSourceForTesting({[] { return std::vector<cd::CdDriveSlot>{{0, "/dev/sr0", false}}; },
-                                    [](const cd::CdDriveSlot& s, std::string* why) -> std::unique_ptr<cd::CdDevice> {
-                                        *why = cd::CdromGroupHint(s.source);
-                                        return nullptr;
-                                    }});
+    cd::SetCdDriveSourceForTesting(
+        {[] {
+             return std::vector<cd::CdDriveSlot>{{0, "/dev/sr0", false}};
+         },
+         [](const cd::CdDriveSlot& s, std::string* why) -> std::unique_ptr<cd::CdDevice> {
+             *why = cd::CdromGroupHint(s.source);
+             return nullptr;
+         }});
     StreamInfo info;
     info.trackNumber = 1;
     info.lengthSectors = 100;
