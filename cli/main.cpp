@@ -44,6 +44,7 @@ constexpr const char* kUsage =
     "usage: tralux-cli [--config DIR] probe FILE...\n"
     "       tralux-cli [--config DIR] convert INPUT... [options]\n"
     "       tralux-cli formats          MP3 and WMA rate/channel/bit-rate combinations\n"
+    "       tralux-cli cd list | cd rip ...   CD drives and ripping (tralux-cli cd shows how)\n"
     "       tralux-cli --help | --version\n"
     "\n"
     "convert options (--flag VALUE or --flag=VALUE):\n"
@@ -671,6 +672,8 @@ int main(int argc, char** argv) {
         status = Convert(argc, argv, i);
     } else if (command == "formats") {
         status = Formats();
+    } else if (command == "cd") {
+        status = cli::CdCommand(argc, argv, i);
     } else {
         status = UsageError("unknown command '" + command + "'");
     }

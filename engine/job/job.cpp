@@ -10,6 +10,7 @@
 
 #include "engine/formats/riff_reader.h"
 #include "engine/formats/wav_writer.h"
+#include "engine/job/cd_source.h"
 #include "engine/job/errors.h"
 #include "engine/dsp/dsp_state.h"
 #include "engine/outputs/mp3_input.h"
@@ -281,8 +282,8 @@ void ConversionThread() {
             if (e.OutputMode.load() != kModePreview) OpenOutput();
 
             if (info.Kind == kKindRiff) {
-                if (info.trackNumber != 0) throw JobError(kErrOpen);  // no CD reader yet
-                PcmSourceLoop(info);
+                if (info.trackNumber != 0) CdSourceLoop(info);
+                else PcmSourceLoop(info);
             } else if (info.Kind == kKindMp3) {
                 Mp3SourceLoop(in, info);
             } else {
