@@ -102,7 +102,8 @@ void FinalizeAfterCode() {
         File& f = e.OutputFile;
         const std::uint64_t dataSize = f.Length() - g_job.dataSizeOffset - 4;
         f.Seek(f.Length());
-        WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, PlaceClipInfo());
+        WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, PlaceClipInfo(),
+                       {e.TagAlbum, e.TagComment, e.TagYear});
         FinishWav(f, g_job.dataSizeOffset, dataSize);
         break;
     }
@@ -124,7 +125,9 @@ void FinalizeNormal() {
         // The payload is what the file holds, flushed tail included.
         const std::uint64_t dataSize = f.Length() - g_job.dataSizeOffset - 4;
         f.Seek(f.Length());
-        if (PlaceClipInfo()) WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, true);
+        if (PlaceClipInfo())
+            WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, true,
+                           {e.TagAlbum, e.TagComment, e.TagYear});
         FinishWav(f, g_job.dataSizeOffset, dataSize);
         break;
     }

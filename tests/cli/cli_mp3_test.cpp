@@ -248,6 +248,8 @@ TEST_F(CliMp3, WavInfoTagsSurviveIntoMp3AndWav) {
     probe = Ffprobe(P("w/in.wav"));
     EXPECT_NE(probe.find("TAG:title=夜來香\n"), std::string::npos) << probe;
     EXPECT_NE(probe.find("TAG:artist=鄧麗君\n"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("TAG:album=Album\n"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("TAG:comment=Café\n"), std::string::npos) << probe;
 }
 
 TEST_F(CliMp3, Mp3InsideWavIsAcceptedByProbeAndConvertAlike) {
