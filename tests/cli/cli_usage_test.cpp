@@ -253,8 +253,8 @@ int InterruptBatch(const std::vector<std::string>& inputs, const std::string& fi
 }
 
 TEST_F(Cli, SignalsStopTheJobSkipTheRestAndSetTheStatus) {
-    // Ten minutes each: far longer than the signal takes to arrive.
-    const Bytes longWav = SimpleWav(std::vector<std::int16_t>(44100 * 2 * 600, 3), 2, 44100);
+    // Three minutes each: far longer than the signal takes to arrive.
+    const Bytes longWav = SimpleWav(std::vector<std::int16_t>(44100 * 2 * 180, 3), 2, 44100);
     WriteFile(P("one.wav"), longWav);
     WriteFile(P("two.wav"), longWav);
     for (const auto& [sig, expected] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
@@ -265,7 +265,7 @@ TEST_F(Cli, SignalsStopTheJobSkipTheRestAndSetTheStatus) {
         const Bytes out = ReadFile(P("o/one.wav"));
         ASSERT_GE(out.size(), 44u);
         EXPECT_EQ(Get32(out, 4), out.size() - 8);  // finished and playable
-        EXPECT_LT(Get32(out, 40), 44100u * 4 * 600);
+        EXPECT_LT(Get32(out, 40), 44100u * 4 * 180);
         EXPECT_FALSE(Exists("o/two.wav"));
         const std::string err = Text("err.txt");
         EXPECT_NE(err.find("(stopped; the output holds what was converted)"), std::string::npos)
