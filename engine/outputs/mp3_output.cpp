@@ -8,17 +8,10 @@
 #include "engine/job/errors.h"
 #include "engine/outputs/mp3_stream_head.h"
 
-// The encoder's include folder is visible exactly when this library links the encoder.
-#if __has_include("mp3encoder.h")
 #include "mp3encoder.h"
-#define TRALUX_HAVE_MP3ENC 1
-#else
-#define TRALUX_HAVE_MP3ENC 0
-#endif
 
 namespace tralux {
 
-#if TRALUX_HAVE_MP3ENC
 namespace {
 
 // The job's encoder; one conversion job runs at a time.
@@ -45,25 +38,24 @@ void Delete() {
 void Mp3EncoderStart(int channels, std::uint32_t rate, int kilobitsPerSecond) {
     Delete();
     Mp3Output& s = State();
+    // Every setup failure is the encoder's failure (108), never a quiet stop.
+    auto fail = [] {
+        Delete();
+        throw JobError(kErrCodecInit);
+    };
     s.encoder = mp3enc::Mp3EncoderCreate(static_cast<float>(rate), channels, 0);
-    if (!s.encoder) throw JobError(kErrCodecInit);
+    if (!s.encoder) fail();
     s.rate = rate;
     s.channels = channels;
     mp3enc::Mp3EncoderSettings* settings = mp3enc::Mp3EncoderGetSettings(s.encoder);
     settings->inputFormat = 0;
     settings->intensityAllowed = 0;
-    if (!mp3enc::Mp3EncoderSetSettings(s.encoder, settings)) {
-        Delete();
-        throw JobError(kNoError);
-    }
+    if (!mp3enc::Mp3EncoderSetSettings(s.encoder, settings)) fail();
     const mp3enc::Mp3ConfigurationList* list = mp3enc::Mp3EncoderGetConfigurations(s.encoder);
     for (int i = 0; list && i < list->count; ++i) {
         const mp3enc::Mp3Configuration& c = list->entries[i];
         if (c.sampleRate == static_cast<int>(rate) && c.channels == channels && c.bitRate / 1000 == kilobitsPerSecond) {
-            if (!mp3enc::Mp3EncoderSelectConfiguration(s.encoder, &c)) {
-                Delete();
-                throw JobError(kNoError);
-            }
+            if (!mp3enc::Mp3EncoderSelectConfiguration(s.encoder, &c)) fail();
             break;
         }
     }
@@ -128,15 +120,6 @@ void Mp3EncoderRelease() {
     Delete();
     Mp3StreamAbandon();
 }
-
-#else
-
-void Mp3EncoderStart(int, std::uint32_t, int) { throw JobError(kErrCodecInit); }
-std::size_t Mp3EncoderFeed(const std::uint8_t*, std::size_t) { throw JobError(kErrCodecInit); }
-void Mp3EncoderFinish() {}
-void Mp3EncoderRelease() {}
-
-#endif
 
 void WriteId3v1(File& file, const std::string& title, const std::string& artist,
                 const std::string& comment) {
