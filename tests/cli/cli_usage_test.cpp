@@ -236,11 +236,12 @@ int InterruptBatch(const std::vector<std::string>& inputs, const std::string& fi
     if (pid == 0) {
         if (!freopen(errFile.c_str(), "w", stderr)) _exit(126);
         const std::string dir = std::filesystem::path(firstOutput).parent_path().string();
-        std::vector<const char*> argv{TRALUX_CLI_PATH, "--config",     config.c_str(),
-                                      "convert",       "--output-dir", dir.c_str()};
+        const std::string cli = CliFixture::Binary();
+        std::vector<const char*> argv{cli.c_str(), "--config",     config.c_str(),
+                                      "convert",   "--output-dir", dir.c_str()};
         for (const std::string& in : inputs) argv.push_back(in.c_str());
         argv.push_back(nullptr);
-        execv(TRALUX_CLI_PATH, const_cast<char* const*>(argv.data()));
+        execv(cli.c_str(), const_cast<char* const*>(argv.data()));
         _exit(127);
     }
     for (int i = 0; i < 2000 && !std::filesystem::exists(firstOutput); ++i)
