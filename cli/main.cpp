@@ -198,7 +198,14 @@ std::string OutputPathFor(const std::string& input, const std::string& folder, i
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
-// "dir/name (2).ext", "dir/name (3).ext", ... : the first that neither exists nor is planned.
+std::string Key(const std::string& path) {
+    std::error_code ec;
+    const fs::path c = fs::weakly_canonical(path, ec);
+    return ec ? path : c.string();
+}
+
+// "dir/name (2).ext", "dir/name (3).ext", ... : the first that neither exists nor is planned
+// (planned outputs are held by Key).
 std::string FreeName(const std::string& path, const std::set<std::string>& planned) {
     const fs::path p(path);
     const std::string stem = p.stem().string(), ext = p.extension().string();
@@ -206,14 +213,8 @@ std::string FreeName(const std::string& path, const std::set<std::string>& plann
         const std::string candidate =
             (p.parent_path() / (stem + " (" + std::to_string(n) + ")" + ext)).string();
         std::error_code ec;
-        if (!planned.count(candidate) && !fs::exists(candidate, ec)) return candidate;
+        if (!planned.count(Key(candidate)) && !fs::exists(candidate, ec)) return candidate;
     }
-}
-
-std::string Key(const std::string& path) {
-    std::error_code ec;
-    const fs::path c = fs::weakly_canonical(path, ec);
-    return ec ? path : c.string();
 }
 
 // Why an input cannot be read, in the system's words ("" when it can).

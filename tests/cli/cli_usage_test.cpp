@@ -89,6 +89,20 @@ TEST_F(Cli, SameNamedInputsInOneBatchKeepEveryOutput) {
     EXPECT_NE(Err().find("given twice"), std::string::npos);
 }
 
+TEST_F(Cli, SameNamedInputsWithARelativeOutputFolder) {
+    for (const char* d : {"A", "B", "C"}) {
+        std::filesystem::create_directories(P(d));
+        WriteFile(P(std::string(d) + "/song.wav"), SimpleWav(Tone(8000, 1, 800), 1, 8000));
+    }
+    const std::string cmd =
+        "cd " + dir_.path().string() + " && " + Binary() +
+        " --config cfg convert A/song.wav B/song.wav C/song.wav --output-dir o" + " 2>" +
+        P("stderr.txt");
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << Err();
+    for (const char* name : {"o/song.wav", "o/song (2).wav", "o/song (3).wav"})
+        EXPECT_TRUE(Exists(name)) << name << "\n" << Err();
+}
+
 TEST_F(Cli, ExistingOutputsAreKeptUnlessAskedOtherwise) {
     WriteFile(P("song.wav"), SimpleWav(Tone(8000, 1, 8000), 1, 8000));
     std::filesystem::create_directories(P("o"));
