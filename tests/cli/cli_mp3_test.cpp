@@ -153,6 +153,12 @@ TEST_F(CliMp3, OurMp3CarriesAnInfoFrameThatGivesBackTheExactLength) {
         EXPECT_EQ(tag.frames * static_cast<std::uint32_t>(frames[1].samplesPerFrame),
                   c.frames + static_cast<std::size_t>(tag.delay + tag.padding));
 
+        // The probe's length is the input's, not the frames'.
+        ASSERT_EQ(RunCli("probe " + P("o/in.mp3")), 0);
+        EXPECT_NE(Out().find("(" + std::to_string(c.frames * 1000 / c.rate) + " ms)"),
+                  std::string::npos)
+            << Out();
+
         // WAV -> MP3 -> WAV with our decoder keeps the sample count and the timing.
         ASSERT_EQ(RunCli("convert " + P("o/in.mp3") + Dir(P("back"))), 0) << Err();
         const Pcm back = ReadWavPcm(P("back/in.wav"));
