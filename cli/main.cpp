@@ -545,6 +545,8 @@ int Convert(int argc, char** argv, int i) {
     if (o.overwrite && o.rename) return UsageError("--overwrite and --rename exclude each other");
     if (o.format == kFormatWma && !kWmaWriterAvailable)
         return UsageError("--format wma: the WMA writer is not available yet");
+    if (o.bitrate && o.format == kFormatWav)
+        std::fprintf(stderr, "tralux-cli: --bitrate is for MP3 and WMA output; WAV ignores it\n");
     // Flags hold for this run only: nothing is written to the settings store.
     if (o.noTags) g_overrides["PlaceClipInfo"] = 0;
     if (o.bitrate) {
