@@ -97,11 +97,17 @@ TEST_F(CliMp3, RatesTheEncoderCannotTakeAreSettledBeforeTheJob) {
               std::string::npos);
     EXPECT_EQ(Err().find("->"), std::string::npos);
     EXPECT_FALSE(Exists("o2"));
+    // WMA: the writer's own list decides, before any file.
     EXPECT_EQ(RunCli("convert " + P("lo.wav") + " --format wma" + Dir(P("o2"))), 2);
-    EXPECT_NE(Err().find("--format wma: the WMA writer is not available yet"), std::string::npos)
-        << Err();
+    EXPECT_NE(Err().find("WMA does not offer"), std::string::npos) << Err();
     EXPECT_EQ(Err().find("->"), std::string::npos);
     EXPECT_FALSE(Exists("o2"));
+    WriteFile(P("st44.wav"), SimpleWav(Tone(44100, 2, 44100), 2, 44100));
+    EXPECT_EQ(RunCli("convert " + P("st44.wav") + " --format wma --bitrate 20" + Dir(P("o2"))), 2);
+    EXPECT_FALSE(Exists("o2"));
+    ASSERT_EQ(RunCli("convert " + P("st44.wav") + " --format wma --bitrate 128" + Dir(P("o2"))), 0)
+        << Err();
+    EXPECT_TRUE(Exists("o2/st44.wma"));
 }
 
 TEST_F(CliMp3, InfoFrameOfAnotherEncoderIsAHeaderAndItsDelayIsTrimmed) {
