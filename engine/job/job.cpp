@@ -105,7 +105,8 @@ void FinalizeAfterCode() {
         g_job.payloadEnd = f.Length();
         const std::uint64_t dataSize = g_job.payloadEnd - g_job.dataSizeOffset - 4;
         f.Seek(g_job.payloadEnd);
-        WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, PlaceClipInfo());
+        WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, PlaceClipInfo(),
+                       {e.TagAlbum, e.TagComment, e.TagYear});
         FinishWav(f, g_job.dataSizeOffset, dataSize);
         break;
     }
@@ -149,7 +150,9 @@ void FinalizeNormal() {
         g_job.payloadEnd = f.Length();
         const std::uint64_t dataSize = g_job.payloadEnd - g_job.dataSizeOffset - 4;
         f.Seek(g_job.payloadEnd);
-        if (PlaceClipInfo()) WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, true);
+        if (PlaceClipInfo())
+            WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, true,
+                           {e.TagAlbum, e.TagComment, e.TagYear});
         FinishWav(f, g_job.dataSizeOffset, dataSize);
         break;
     }
