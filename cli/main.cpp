@@ -665,6 +665,8 @@ int main(int argc, char** argv) {
     int status;
     if (command == "probe") {
         status = Probe(std::vector<std::string>(argv + i, argv + argc));
+    } else if (command == "play") {
+        status = tralux::cli::Play(argc, argv, i);
     } else if (command == "convert") {
         status = Convert(argc, argv, i);
     } else if (command == "formats") {
