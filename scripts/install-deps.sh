@@ -8,8 +8,10 @@ pkgs=(
   qt6-base-dev libasound2-dev libcurl4-openssl-dev libgsf-1-dev
   libavformat-dev libavcodec-dev libavutil-dev
   ffmpeg sox lame mpg123 xvfb xauth
+  libtag1-dev
   pulseaudio
   libasound2-plugins
+  python3 python3-olefile
 )
 missing=()
 for p in "${pkgs[@]}"; do
