@@ -59,8 +59,12 @@ protected:
         info.Channels = 1;
         PrepareOutputFormat(info);
     }
-    static std::vector<std::uint8_t> Bytes(std::size_t n, std::uint8_t fill) { return std::vector<std::uint8_t>(n, fill); }
-    std::size_t Queue(const std::vector<std::uint8_t>& b) { return QueuePlayback(b.data(), b.size()); }
+    static std::vector<std::uint8_t> Bytes(std::size_t n, std::uint8_t fill) {
+        return std::vector<std::uint8_t>(n, fill);
+    }
+    std::size_t Queue(const std::vector<std::uint8_t>& b) {
+        return QueuePlayback(b.data(), b.size());
+    }
     std::vector<std::string> Texts() {
         std::vector<std::string> t;
         for (const Message& m : notes_.Messages()) t.push_back(m.text);
@@ -111,7 +115,8 @@ TEST_F(PlaybackTest, OpensTheLastDeviceAndFallsBackToTheDefault) {
     fake_.events.clear();
     fake_.openResult[2] = audio::kWaveAllocated;
     Open();
-    EXPECT_EQ(fake_.Events(), (std::vector<std::string>{"query 2", "open 2", "query -1", "open -1"}));
+    EXPECT_EQ(fake_.Events(),
+              (std::vector<std::string>{"query 2", "open 2", "query -1", "open -1"}));
     EXPECT_TRUE(Texts().empty());
 }
 
@@ -123,7 +128,8 @@ TEST_F(PlaybackTest, NoDeviceIs109AndARefusedFormatShowsTheDeviceText) {
     fake_.queryResult[0] = audio::kWaveBadFormat;
     fake_.mapperQuery = audio::kWaveAllocated;
     EXPECT_EQ(CodeOf([&] { Open(); }), 0);
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"Your Sound Card is used in another application."}));
+    EXPECT_EQ(Texts(),
+              (std::vector<std::string>{"Your Sound Card is used in another application."}));
     EXPECT_EQ(QueuedBufferCount(), 0);
     EXPECT_EQ(CodeOf([&] { Queue(Bytes(4, 0)); }), kErrPlayback);  // nothing open
 }
@@ -186,7 +192,8 @@ TEST_F(PlaybackTest, StopDuringTheWaitLeavesThePlayingBuffersAlone) {
     ASSERT_NE(fake_.current, nullptr);
     ASSERT_EQ(fake_.Written().size(), 2u);
     ASSERT_EQ(fake_.current->Oldest()->Bytes, 44100u);
-    EXPECT_EQ(std::vector<std::uint8_t>(fake_.current->Oldest()->Data, fake_.current->Oldest()->Data + 44100),
+    EXPECT_EQ(std::vector<std::uint8_t>(fake_.current->Oldest()->Data,
+                                        fake_.current->Oldest()->Data + 44100),
               Bytes(44100, 0xA1));
 }
 
@@ -204,8 +211,8 @@ TEST_F(PlaybackTest, StopWithTwoBuffersQueuedReturnsAtOnceAndBothPlayOut) {
     ASSERT_TRUE(fake_.CompleteOldest());
     WaitForPlaybackClosed();
     events = fake_.Events();
-    EXPECT_EQ(events, (std::vector<std::string>{"query 0", "open 0", "write 44100", "write 44100", "done 44100",
-                                                "done 44100", "close"}));
+    EXPECT_EQ(events, (std::vector<std::string>{"query 0", "open 0", "write 44100", "write 44100",
+                                                "done 44100", "done 44100", "close"}));
 }
 
 TEST_F(PlaybackTest, DiscardSilencesAStoppedPreview) {
@@ -323,7 +330,8 @@ TEST_F(PlaybackTest, PreviewWithoutDeviceEndsWith109) {
 // The real ALSA layer on a machine without a sound card and without a named device.
 TEST(AlsaWithoutCard, NoDeviceMeans109) {
     std::error_code ec;
-    if (std::filesystem::exists("/proc/asound/cards", ec)) GTEST_SKIP() << "this machine has sound cards";
+    if (std::filesystem::exists("/proc/asound/cards", ec))
+        GTEST_SKIP() << "this machine has sound cards";
     const char* named = std::getenv("TRALUX_AUDIO_DEVICE");
     const std::string saved = named ? named : "";
     unsetenv("TRALUX_AUDIO_DEVICE");
