@@ -36,8 +36,9 @@ struct Session {
     // Written buffers not yet heard; the device thread decrements it.
     std::atomic<int> queued{0};
     std::atomic<bool> clockLive{true};
-    std::uint32_t clockStartMs = 0;
-    bool clockStarted = false;
+    // Read by the device thread and the user interface too.
+    std::atomic<std::uint32_t> clockStartMs{0};
+    std::atomic<bool> clockStarted{false};
     // Last, so it is destroyed first: no callback may outlive the headers.
     std::unique_ptr<audio::WaveOutDevice> device;
 
@@ -78,10 +79,10 @@ void SleepMs(int ms) {
 }
 
 void UpdateClock(Session& s) {
-    if (!s.clockLive.load() || !s.device || !s.clockStarted) return;
+    if (!s.clockLive.load() || !s.device || !s.clockStarted.load()) return;
     const std::uint64_t played = s.device->PlayedFrames();
     const std::uint64_t heardMs =
-        s.clockStartMs + played * 1000 / std::max<std::uint32_t>(s.format.SamplesPerSec, 1);
+        s.clockStartMs.load() + played * 1000 / std::max<std::uint32_t>(s.format.SamplesPerSec, 1);
     std::uint32_t origin = PlaybackTickMs() - static_cast<std::uint32_t>(heardMs);
     if (origin == 0) origin = 1;  // 0 means "not started"
     Engine().ClockOriginMs.store(origin);
@@ -111,10 +112,11 @@ void QueueFilled(Session& s) {
     s.nextHeader = (index + 1) % kHeaderCount;
     s.lastQueued = which;
     EngineState& e = Engine();
-    if (!s.clockStarted) {
-        s.clockStarted = true;
-        s.clockStartMs = e.PlaybackStartMs.load();
-        if (e.ClockOriginMs.load() == 0) e.ClockOriginMs.store(PlaybackTickMs() - s.clockStartMs);
+    if (!s.clockStarted.load()) {
+        s.clockStartMs.store(e.PlaybackStartMs.load());
+        s.clockStarted.store(true);
+        if (e.ClockOriginMs.load() == 0)
+            e.ClockOriginMs.store(PlaybackTickMs() - s.clockStartMs.load());
     }
     if (s.device->Prepare(&h) != audio::kWaveOk) {
         s.inUse[static_cast<std::size_t>(index)].store(false);

@@ -57,7 +57,7 @@ int CardCount() {
 }
 
 // Sets interleaved 16-bit PCM at exactly the format's rate and channels; `apply` false only tests.
-int SetHardware(snd_pcm_t* pcm, const WaveFormat& f, bool apply, snd_pcm_uframes_t* bufferFrames) {
+int SetHardware(snd_pcm_t* pcm, const WaveFormat& f, bool apply) {
     if (f.FormatTag != 1 || f.BitsPerSample != 16 || f.Channels < 1 || f.Channels > 2 ||
         f.SamplesPerSec == 0)
         return kWaveBadFormat;
@@ -76,10 +76,8 @@ int SetHardware(snd_pcm_t* pcm, const WaveFormat& f, bool apply, snd_pcm_uframes
     snd_pcm_hw_params_set_period_time_near(pcm, hw, &periodUs, nullptr);
     int err = snd_pcm_hw_params(pcm, hw);
     if (err < 0) return ResultFromErrno(err);
-    snd_pcm_uframes_t buffer = 0, period = 0;
-    snd_pcm_hw_params_get_buffer_size(hw, &buffer);
+    snd_pcm_uframes_t period = 0;
     snd_pcm_hw_params_get_period_size(hw, &period, nullptr);
-    *bufferFrames = buffer;
     snd_pcm_sw_params_t* sw;
     snd_pcm_sw_params_alloca(&sw);
     snd_pcm_sw_params_current(pcm, sw);
@@ -91,14 +89,12 @@ int SetHardware(snd_pcm_t* pcm, const WaveFormat& f, bool apply, snd_pcm_uframes
 
 class AlsaDevice final : public WaveOutDevice {
 public:
-    AlsaDevice(snd_pcm_t* pcm, const WaveFormat& f, snd_pcm_uframes_t bufferFrames,
-               DoneCallback done)
+    AlsaDevice(snd_pcm_t* pcm, const WaveFormat& f, DoneCallback done)
         : pcm_(pcm),
           frameBytes_(f.BlockAlign),
           rate_(f.SamplesPerSec),
           chunkFrames_(std::max<snd_pcm_uframes_t>(f.SamplesPerSec / 50, 64)),
           done_(std::move(done)) {
-        (void)bufferFrames;
         measuredAt_ = Clock::now();
         thread_ = std::thread([this] { Run(); });
     }
@@ -334,7 +330,7 @@ public:
         int err = snd_pcm_open(&pcm, DeviceName(device).c_str(), SND_PCM_STREAM_PLAYBACK,
                                SND_PCM_NONBLOCK);
         if (err < 0) return ResultFromErrno(err);
-        const int result = SetHardware(pcm, format, false, nullptr);
+        const int result = SetHardware(pcm, format, false);
         snd_pcm_close(pcm);
         return result;
     }
@@ -351,13 +347,12 @@ public:
             snd_pcm_close(pcm);
             return ResultFromErrno(err);
         }
-        snd_pcm_uframes_t buffer = 0;
-        const int result = SetHardware(pcm, format, true, &buffer);
+        const int result = SetHardware(pcm, format, true);
         if (result != kWaveOk) {
             snd_pcm_close(pcm);
             return result;
         }
-        opened = std::make_unique<AlsaDevice>(pcm, format, buffer, std::move(done));
+        opened = std::make_unique<AlsaDevice>(pcm, format, std::move(done));
         return kWaveOk;
     }
 };
