@@ -13,6 +13,7 @@ pkgs=(
   pulseaudio
   libasound2-plugins
   python3 python3-olefile
+  espeak-ng
 )
 missing=()
 for p in "${pkgs[@]}"; do
