@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <thread>
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -13,7 +14,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QScreen>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QToolTip>
 #include <QWindow>
 
@@ -116,25 +117,34 @@ MainWindow::MainWindow(WindowDialogs dialogs, QWidget* parent)
     spectrumTimer_.start(160);
     settings::ChooseDefaultOutputFolder();
 
-    auto* play = new QShortcut(QKeySequence(Qt::Key_Space), this);
-    connect(play, &QShortcut::activated, this, [this] { PressControl(kPlay); });
-    auto* open = new QShortcut(QKeySequence::Open, this);
-    connect(open, &QShortcut::activated, this, [this] { PressControl(kLoad); });
-    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
-    connect(quit, &QShortcut::activated, this, [this] { PressControl(kClose); });
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* ev) {
+    // Keys for the main controls; the mouse works as before.
+    if (ev->key() == Qt::Key_Space && ev->modifiers() == Qt::NoModifier)
+        PressControl(kPlay);
+    else if (ev->matches(QKeySequence::Open))
+        PressControl(kLoad);
+    else if (ev->key() == Qt::Key_Q && ev->modifiers() == Qt::ControlModifier)
+        PressControl(kClose);
+    else
+        QWidget::keyPressEvent(ev);
 }
 
 MainWindow::~MainWindow() {
     // Never leave a worker writing into a window that is gone.
-    if (Engine().JobRunning.load()) {
-        Engine().StopRequested.store(true);
+    EngineState& e = Engine();
+    if (e.JobRunning.load()) {
+        e.StopRequested.store(true);
+        for (int i = 0; i < 2000 && e.JobRunning.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         WaitForJob();
-        Engine().StopRequested.store(false);
+        e.StopRequested.store(false);
     }
 }
 
 bool MainWindow::PreviewPlaying() const {
-    return previewStarted_ && Engine().JobRunning.load() && Engine().OutputMode.load() == kModePreview;
+    return previewStarted_ && Engine().JobRunning.load();
 }
 
 void MainWindow::SetSpectrumForTesting(const std::array<double, 11>& values) {
@@ -202,6 +212,9 @@ void MainWindow::paintEvent(QPaintEvent*) {
     const QFontMetricsF fm(p.font());
     QStringList lines = description_.split(QLatin1Char('\n'));
     if (!loaded) lines = {QStringLiteral("Quorvatix Tralux 2.011"), QStringLiteral("拖入聲音檔案或按【載入】")};
+    // An input without title, artist or copyright is named by its file.
+    if (loaded && !lines.isEmpty() && QString(lines[0]).remove(QLatin1Char(',')).trimmed().isEmpty())
+        lines[0] = QFileInfo(QString::fromStdString(inputPath_)).fileName();
     for (int i = 0; i < 2 && i < lines.size(); ++i) {
         const QRectF line(desc.left() + 2, desc.top() + i * 13, desc.width() - 4, 13);
         p.drawText(line, Qt::AlignLeft | Qt::AlignVCenter, fm.elidedText(lines[i], Qt::ElideRight, line.width()));
@@ -377,14 +390,19 @@ void MainWindow::dragEnterEvent(QDragEnterEvent* ev) {
 }
 
 void MainWindow::dropEvent(QDropEvent* ev) {
+    QStringList files;
+    for (const QUrl& url : ev->mimeData()->urls())
+        if (url.isLocalFile()) files << url.toLocalFile();
+    ev->acceptProposedAction();
+    DropFiles(files);
+}
+
+void MainWindow::DropFiles(const QStringList& files) {
     raise();
     activateWindow();
-    const QList<QUrl> urls = ev->mimeData()->urls();
-    ev->acceptProposedAction();
-    for (const QUrl& url : urls) {
-        if (!url.isLocalFile()) continue;
+    for (const QString& file : files) {
         StopPreview();
-        if (LoadInput(url.toLocalFile().toStdString())) {
+        if (LoadInput(file.toStdString())) {
             StartPreview();
             UpdateOutputConfig();
             return;

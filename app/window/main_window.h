@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <QImage>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -37,6 +38,8 @@ public:
 
     // Loads a file as the current input; false (LastError set) when it cannot be read.
     bool LoadInput(const std::string& path);
+    // Dropped files: the first that loads becomes the input and is previewed.
+    void DropFiles(const QStringList& files);
     // Runs the action of a control as a press at its centre would.
     void PressControl(int control);
 
@@ -60,6 +63,7 @@ protected:
     void closeEvent(QCloseEvent*) override;
     void dragEnterEvent(QDragEnterEvent*) override;
     void dropEvent(QDropEvent*) override;
+    void keyPressEvent(QKeyEvent*) override;
     bool event(QEvent*) override;
     void changeEvent(QEvent*) override;
 
