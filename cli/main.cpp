@@ -1,36 +1,68 @@
 // tralux-cli: the conversion engine from a terminal or a script.
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/settings/settings.h"
+#include "cli/commands.h"
 #include "cli/progress.h"
 #include "engine/formats/riff_reader.h"
+#include "engine/formats/wav_format_name.h"
 #include "engine/job/describe.h"
+#include "engine/job/errors.h"
 #include "engine/job/job.h"
+#include "engine/outputs/mp3_rates.h"
 #include "platform/notify/notifier.h"
+
+#ifndef TRALUX_VERSION
+#define TRALUX_VERSION "0.0"
+#endif
 
 namespace {
 
 using namespace tralux;
+namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
     "usage: tralux-cli [--config DIR] probe FILE...\n"
-    "       tralux-cli [--config DIR] convert INPUT... [--format wav|mp3|wma] [--rate HZ]\n"
-    "                  [--channels 1|2] [--eq B1,...,B10,MASTER] [--no-eq] [--start MS]\n"
-    "                  [--bitrate KBPS] [--output-dir DIR] [--no-tags]\n";
+    "       tralux-cli [--config DIR] convert INPUT... [options]\n"
+    "       tralux-cli formats          MP3 and WMA rate/channel/bit-rate combinations\n"
+    "       tralux-cli --help | --version\n"
+    "\n"
+    "convert options (--flag VALUE or --flag=VALUE):\n"
+    "  --format wav|mp3|wma   output format (default wav)\n"
+    "  --rate HZ              output sample rate, 1000..192000 (default: the input's)\n"
+    "  --channels 1|2         output channels (default: the input's)\n"
+    "  --bitrate KBPS         MP3/WMA bit rate; must be one the encoder lists for the output\n"
+    "                         rate and channels (see tralux-cli formats)\n"
+    "  --eq B1,...,B10,MASTER equalizer on the window's scale: 11 levels 0..99, 50 is flat,\n"
+    "                         lower boosts (0 = +8.7 dB), higher cuts (97 = -32.7 dB, 98+ silent)\n"
+    "  --eq-db D1,...,D10[,MASTER]  the same in decibels, -32.7..+8.7 (0 is flat)\n"
+    "  --no-eq                equalizer off (the default)\n"
+    "  --start MS             start this many milliseconds into the input\n"
+    "  --output-dir DIR       output folder (default: the stored \"BOut\" option)\n"
+    "  --no-tags              no title/artist tags in the output\n"
+    "  --overwrite, -y        replace outputs that already exist\n"
+    "  --rename               write \"name (2).ext\" when the output already exists\n"
+    "\n"
+    "Without --overwrite or --rename an existing output is never replaced. Exit status: 0 done,\n"
+    "1 a conversion failed, 2 bad usage, 130/143 stopped by SIGINT/SIGTERM.\n";
 
 // Remembers whether the engine showed an error box during a job (file failures keep
 // LastError at 0, but they are failures all the same).
@@ -48,8 +80,24 @@ private:
 
 CliNotifier g_notifier;
 std::map<std::string, int, std::less<>> g_overrides;
+// The signal that asked us to stop (0 = none); the job's own stop flag is cleared per job.
+volatile std::sig_atomic_t g_signal = 0;
 
-void OnInterrupt(int) { Engine().StopRequested.store(true); }
+void OnSignal(int sig) {
+    g_signal = sig;
+    Engine().StopRequested.store(true);
+}
+
+int UsageError(const std::string& what) {
+    std::fprintf(stderr, "tralux-cli: %s\nTry 'tralux-cli --help'.\n", what.c_str());
+    return 2;
+}
+
+// "開啟檔案錯誤: PATH: reason": the engine's text, then what the system said.
+void FileFailure(const std::string& path, const std::string& reason) {
+    std::fprintf(stderr, "%s: %s: %s\n", ErrorCodeText(kErrOpen).c_str(), path.c_str(),
+                 reason.c_str());
+}
 
 struct ConvertOptions {
     std::vector<std::string> inputs;
@@ -61,31 +109,82 @@ struct ConvertOptions {
     std::optional<int> bitrate;
     std::optional<std::string> outputDir;
     bool noTags = false;
+    bool overwrite = false;
+    bool rename = false;
 };
 
-bool ParseInt(const char* s, long lo, long hi, long& out) {
+bool ParseInt(const std::string& s, long lo, long hi, long& out) {
     char* end = nullptr;
     errno = 0;
-    long v = std::strtol(s, &end, 10);
-    if (errno || end == s || *end || v < lo || v > hi) return false;
+    const long v = std::strtol(s.c_str(), &end, 10);
+    if (errno || end == s.c_str() || *end || v < lo || v > hi) return false;
     out = v;
     return true;
 }
 
-std::optional<std::vector<int>> ParseEq(const std::string& text) {
-    std::vector<int> v;
+std::vector<std::string> SplitCommas(const std::string& text) {
+    std::vector<std::string> items;
     std::size_t pos = 0;
-    while (pos <= text.size()) {
+    for (;;) {
         const std::size_t comma = text.find(',', pos);
-        const std::string item = text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
-        long n;
-        if (!ParseInt(item.c_str(), 0, 99, n)) return std::nullopt;
-        v.push_back(static_cast<int>(n));
-        if (comma == std::string::npos) break;
+        items.push_back(
+            text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos));
+        if (comma == std::string::npos) return items;
         pos = comma + 1;
     }
-    if (v.size() != 11) return std::nullopt;
-    return v;
+}
+
+// Window scale: below 50 the gain is exp((50 - L) / 50), above it exp(-4 (L - 50) / 50).
+constexpr double kDbPerBoostStep = 8.685889638 / 50.0;
+constexpr double kDbPerCutStep = 4.0 * 8.685889638 / 50.0;
+constexpr double kMaxBoostDb = 50 * kDbPerBoostStep;
+constexpr double kMaxCutDb = 47 * kDbPerCutStep;  // level 97; 98 and 99 are silence
+
+int LevelFromDb(double db) {
+    if (db >= 0) return std::max(0, 50 - static_cast<int>(std::lround(db / kDbPerBoostStep)));
+    return std::min(97, 50 + static_cast<int>(std::lround(-db / kDbPerCutStep)));
+}
+
+std::optional<std::string> ParseEq(const std::string& text, std::vector<int>& levels) {
+    const std::vector<std::string> items = SplitCommas(text);
+    if (items.size() != 11)
+        return "--eq: " + std::to_string(items.size()) +
+               " levels given, 11 needed (ten bands low to high, then master; 0..99, 50 is flat)";
+    levels.clear();
+    for (const std::string& item : items) {
+        long n;
+        if (!ParseInt(item, 0, 99, n))
+            return "--eq: '" + item + "' is not a level 0..99 (50 is flat)";
+        levels.push_back(static_cast<int>(n));
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ParseEqDb(const std::string& text, std::vector<int>& levels) {
+    const std::vector<std::string> items = SplitCommas(text);
+    if (items.size() != 10 && items.size() != 11)
+        return "--eq-db: " + std::to_string(items.size()) +
+               " values given, 10 or 11 needed (ten bands low to high, then an optional master)";
+    levels.clear();
+    for (const std::string& item : items) {
+        char* end = nullptr;
+        const double db = std::strtod(item.c_str(), &end);
+        if (item.empty() || *end || !std::isfinite(db))
+            return "--eq-db: '" + item + "' is not a number of decibels";
+        if (db > kMaxBoostDb + 0.05 || db < -kMaxCutDb - 0.05) {
+            char buf[160];
+            std::snprintf(buf, sizeof buf, "--eq-db: %s dB is outside -%.1f..+%.1f", item.c_str(),
+                          kMaxCutDb, kMaxBoostDb);
+            return std::string(buf);
+        }
+        levels.push_back(LevelFromDb(db));
+    }
+    if (levels.size() == 10) levels.push_back(50);
+    return std::nullopt;
+}
+
+std::string Extension(int format) {
+    return format == kFormatMp3 ? ".mp3" : format == kFormatWma ? ".wma" : ".wav";
 }
 
 std::string OutputPathFor(const std::string& input, const std::string& folder, int format) {
@@ -94,38 +193,206 @@ std::string OutputPathFor(const std::string& input, const std::string& folder, i
     if (slash != std::string::npos) name = name.substr(slash + 1);
     const auto dot = name.find_last_of('.');
     if (dot != std::string::npos && dot != 0) name = name.substr(0, dot);
-    name += format == kFormatMp3 ? ".mp3" : format == kFormatWma ? ".wma" : ".wav";
+    name += Extension(format);
     if (folder.empty()) return name;
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
+// "dir/name (2).ext", "dir/name (3).ext", ... : the first that neither exists nor is planned.
+std::string FreeName(const std::string& path, const std::set<std::string>& planned) {
+    const fs::path p(path);
+    const std::string stem = p.stem().string(), ext = p.extension().string();
+    for (int n = 2;; ++n) {
+        const std::string candidate =
+            (p.parent_path() / (stem + " (" + std::to_string(n) + ")" + ext)).string();
+        std::error_code ec;
+        if (!planned.count(candidate) && !fs::exists(candidate, ec)) return candidate;
+    }
+}
+
+std::string Key(const std::string& path) {
+    std::error_code ec;
+    const fs::path c = fs::weakly_canonical(path, ec);
+    return ec ? path : c.string();
+}
+
+// Why an input cannot be read, in the system's words ("" when it can).
+std::string InputProblem(const std::string& path) {
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) return std::strerror(EISDIR);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::strerror(errno);
+    ::close(fd);
+    return {};
+}
+
+// Why an output cannot be created ("" when it can); leaves no file behind.
+std::string OutputProblem(const std::string& path) {
+    std::error_code ec;
+    const bool existed = fs::exists(path, ec);
+    if (existed && fs::is_directory(path, ec)) return std::strerror(EISDIR);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return std::strerror(errno);
+    ::close(fd);
+    if (!existed) fs::remove(path, ec);
+    return {};
+}
+
+// The engine's reason for refusing an input, with the format named when it is a WAV we know.
+void ReportProbeFailure(const std::string& path) {
+    const int code = Engine().LastError.load();
+    if (code == kErrOpen) {
+        GetLastErrorText();
+        const std::string why = InputProblem(path);
+        FileFailure(path, why.empty() ? "cannot be opened" : why);
+        return;
+    }
+    const std::string text = code ? GetLastErrorText() : "not a supported input";
+    const std::string named = DescribeUnsupportedWav(path);
+    if (named.empty())
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), text.c_str());
+    else
+        std::fprintf(stderr, "%s: %s (%s)\n", path.c_str(), text.c_str(), named.c_str());
+}
+
 int Probe(const std::vector<std::string>& files) {
+    if (files.empty()) return UsageError("probe needs at least one file");
     int status = 0;
     for (const std::string& f : files) {
         StreamInfo info;
         if (!ProbeInput(f, info)) {
-            const int code = Engine().LastError.load();
-            std::fprintf(stderr, "%s: %s\n", f.c_str(), code ? GetLastErrorText().c_str() : "not a supported input");
+            ReportProbeFailure(f);
             status = 1;
             continue;
         }
         std::printf("%s\n%s\nduration: %s (%u ms)\n", f.c_str(), DescribeInput(info).c_str(),
                     FormatClock(info.DurationMs / 1000).c_str(), info.DurationMs);
+        const std::pair<const char*, const std::string*> tags[] = {
+            {"title", &info.Title},        {"artist", &info.Artist}, {"album", &info.Album},
+            {"year", &info.Year},          {"track", &info.Track},   {"comment", &info.Comment},
+            {"copyright", &info.Copyright}};
+        for (const auto& [name, text] : tags)
+            if (!text->empty()) std::printf("%s: %s\n", name, text->c_str());
     }
     return status;
 }
 
-int ConvertOne(const std::string& input, const ConvertOptions& o) {
-    EngineState& e = Engine();
-    StreamInfo info;
-    if (!ProbeInput(input, info)) {
-        const int code = e.LastError.load();
-        std::fprintf(stderr, "%s: %s\n", input.c_str(), code ? GetLastErrorText().c_str() : "not a supported input");
-        return 1;
+std::string Join(const std::vector<int>& v) {
+    std::string s;
+    for (int x : v) s += (s.empty() ? "" : " ") + std::to_string(x);
+    return s;
+}
+
+// The window's WMA combinations (kbit/s -> rate, channels); the writer accepts these.
+struct WmaCombination {
+    int kbps;
+    std::uint32_t rate;
+    int channels;
+};
+constexpr WmaCombination kWmaCombinations[] = {
+    {5, 8000, 1},    {6, 8000, 1},   {8, 8000, 1},   {8, 11025, 1},  {10, 11025, 1}, {10, 16000, 1},
+    {12, 8000, 2},   {12, 16000, 1}, {16, 16000, 1}, {16, 16000, 2}, {16, 22050, 1}, {20, 16000, 2},
+    {20, 22050, 1},  {20, 22050, 2}, {20, 32000, 1}, {22, 22050, 2}, {22, 32000, 2}, {32, 22050, 2},
+    {32, 32000, 1},  {32, 32000, 2}, {32, 44100, 1}, {36, 32000, 2}, {40, 32000, 2}, {44, 32000, 2},
+    {48, 32000, 2},  {48, 44100, 2}, {64, 32000, 2}, {64, 44100, 2}, {80, 44100, 2}, {96, 44100, 2},
+    {128, 44100, 2}, {160, 44100, 2}};
+// Until the WMA writer is built, WMA output is refused before any job.
+constexpr bool kWmaWriterAvailable = false;
+
+int Formats() {
+    std::printf("MP3 bit rates (kbit/s) by output sample rate and channels:\n");
+    std::printf("  %-9s %-34s %s\n", "rate", "mono", "stereo");
+    for (std::uint32_t rate : Mp3OutputRates()) {
+        const std::string mono = Join(Mp3BitRatesKbps(rate, 1)),
+                          stereo = Join(Mp3BitRatesKbps(rate, 2));
+        std::printf("  %-9s %-34s %s\n", (std::to_string(rate) + " Hz").c_str(),
+                    mono.empty() ? "-" : mono.c_str(), stereo.empty() ? "-" : stereo.c_str());
     }
+    std::printf("\nWMA bit rates (kbit/s) by output sample rate and channels%s:\n",
+                kWmaWriterAvailable ? "" : " (the WMA writer is not available yet)");
+    std::printf("  %-9s %-34s %s\n", "rate", "mono", "stereo");
+    for (std::uint32_t rate : {8000u, 11025u, 16000u, 22050u, 32000u, 44100u}) {
+        std::vector<int> m, s;
+        for (const WmaCombination& c : kWmaCombinations)
+            if (c.rate == rate) (c.channels == 1 ? m : s).push_back(c.kbps);
+        const std::string mono = Join(m), stereo = Join(s);
+        std::printf("  %-9s %-34s %s\n", (std::to_string(rate) + " Hz").c_str(),
+                    mono.empty() ? "-" : mono.c_str(), stereo.empty() ? "-" : stereo.c_str());
+    }
+    return 0;
+}
+
+const char* ChannelWord(int channels) {
+    return channels == 1 ? "mono" : "stereo";
+}
+
+// One input's plan, settled before any job runs.
+struct Job {
+    std::string input;
+    StreamInfo info;
+    std::string output;
+    std::uint32_t rate = 0;
+    int channels = 0;
+};
+
+// Rate, channels and bit rate for one input. Returns 2 (usage: printed) when the asked
+// combination cannot be had, 0 otherwise.
+int SettleFormat(const ConvertOptions& o, Job& job) {
+    job.rate = o.rate.value_or(job.info.SampleRate);
+    job.channels = o.channels.value_or(job.info.Channels);
+    if (o.format != kFormatMp3) return 0;
+    const std::vector<std::uint32_t>& rates = Mp3OutputRates();
+    std::string rateList;
+    for (std::uint32_t r : rates) rateList += (rateList.empty() ? "" : ", ") + std::to_string(r);
+    if (std::find(rates.begin(), rates.end(), job.rate) == rates.end()) {
+        if (o.rate) {
+            UsageError("--rate: MP3 cannot be written at " + std::to_string(job.rate) +
+                       " Hz; MP3 rates: " + rateList);
+            return 2;
+        }
+        // The input's own rate: take the nearest MP3 rate (the later one on a tie) and say so.
+        std::uint32_t best = rates.front();
+        for (std::uint32_t r : rates) {
+            const auto d = [&](std::uint32_t x) {
+                return x > job.rate ? x - job.rate : job.rate - x;
+            };
+            if (d(r) <= d(best)) best = r;
+        }
+        std::fprintf(stderr, "%s: MP3 cannot be written at %u Hz; converting to %u Hz\n",
+                     job.input.c_str(), job.rate, best);
+        job.rate = best;
+    }
+    const std::vector<int> valid = Mp3BitRatesKbps(job.rate, job.channels);
+    if (o.bitrate) {
+        if (std::find(valid.begin(), valid.end(), *o.bitrate) != valid.end()) return 0;
+        char where[64];
+        std::snprintf(where, sizeof where, "MP3 at %u Hz %s", job.rate, ChannelWord(job.channels));
+        if (valid.empty())
+            UsageError("--bitrate " + std::to_string(*o.bitrate) + ": " + where +
+                       " has no bit rate; try --channels 1");
+        else
+            UsageError("--bitrate " + std::to_string(*o.bitrate) + ": not available for " + where +
+                       "; valid bit rates (kbit/s): " + Join(valid));
+        return 2;
+    }
+    int stored = ReadEngineOption("MP3BitRate");
+    if (stored == -1) stored = 128;
+    if (!valid.empty() && std::find(valid.begin(), valid.end(), stored) == valid.end())
+        std::fprintf(
+            stderr,
+            "%s: %d kbit/s is not available for MP3 at %u Hz %s; the encoder's %d kbit/s is used\n",
+            job.input.c_str(), stored, job.rate, ChannelWord(job.channels),
+            Mp3DefaultKbps(job.rate, job.channels));
+    return 0;
+}
+
+enum class Outcome { Done, Failed, Stopped };
+
+Outcome RunJob(const Job& job, const ConvertOptions& o) {
+    EngineState& e = Engine();
     e.OutputFormat.store(o.format);
-    e.OutputRate.store(o.rate.value_or(info.SampleRate));
-    e.OutputChannels.store(static_cast<std::uint16_t>(o.channels.value_or(info.Channels)));
+    e.OutputRate.store(job.rate);
+    e.OutputChannels.store(static_cast<std::uint16_t>(job.channels));
     if (o.eq) {
         for (std::size_t i = 0; i < 11; ++i) e.EqualizerLevels[i].store((*o.eq)[i]);
         e.EqualizerOn.store(true);
@@ -134,98 +401,227 @@ int ConvertOne(const std::string& input, const ConvertOptions& o) {
         e.EqualizerOn.store(false);
     }
     e.StartMs.store(o.startMs.value_or(0));
+    const StreamInfo& info = job.info;
     e.TagTitle = info.Title;
     e.TagArtist = info.Artist;
     e.TagCopyright = info.Copyright;
-    const std::string folder = o.outputDir ? *o.outputDir : settings::ReadOptionText("BOut");
-    if (!folder.empty()) {
-        std::error_code ec;
-        std::filesystem::create_directories(folder, ec);
-    }
-    const std::string output = OutputPathFor(input, folder, o.format);
+    e.TagAlbum = info.Album;
+    e.TagYear = info.Year;
+    e.TagTrack = info.Track;
+    e.TagComment = info.Comment;
 
     g_notifier.TakeError();
-    if (!StartConversion(input, output, 0, kModeConvert)) {
-        std::fprintf(stderr, "%s: %s\n", input.c_str(), GetLastErrorText().c_str());
-        return 1;
+    if (!StartConversion(job.input, job.output, 0, kModeConvert)) {
+        const int code = e.LastError.load();
+        if (code == kErrOpen) {
+            GetLastErrorText();
+            std::string why = InputProblem(job.input);
+            if (!why.empty()) {
+                FileFailure(job.input, why);
+            } else {
+                why = OutputProblem(job.output);
+                FileFailure(job.output, why.empty() ? "cannot be created" : why);
+            }
+        } else {
+            std::fprintf(stderr, "%s: %s\n", job.input.c_str(), GetLastErrorText().c_str());
+        }
+        return Outcome::Failed;
     }
-    ProgressDisplay progress(isatty(STDERR_FILENO) != 0, input, e.OutputPath);
+    ProgressDisplay progress(isatty(STDERR_FILENO) != 0, job.input, e.OutputPath);
     while (e.JobRunning.load(std::memory_order_acquire)) {
+        // A signal that came while the job was being started is not lost.
+        if (g_signal) e.StopRequested.store(true);
         progress.Tick(e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load());
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     WaitForJob();
     progress.Finish(e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load());
     if (e.LastError.load() != 0) {
-        std::fprintf(stderr, "%s: %s\n", input.c_str(), GetLastErrorText().c_str());
-        return 1;
+        std::fprintf(stderr, "%s: %s\n", job.input.c_str(), GetLastErrorText().c_str());
+        return Outcome::Failed;
     }
-    if (g_notifier.TakeError()) return 1;
-    return 0;
+    if (g_notifier.TakeError()) return Outcome::Failed;
+    if (g_signal) {
+        std::fprintf(stderr, "%s -> %s (stopped; the output holds what was converted)\n",
+                     job.input.c_str(), e.OutputPath.c_str());
+        return Outcome::Stopped;
+    }
+    std::fprintf(stderr, "%s -> %s\n", job.input.c_str(), e.OutputPath.c_str());
+    return Outcome::Done;
+}
+
+// Splits "--name=value"; `value` is set only for the '=' form.
+void SplitFlag(const std::string& arg, std::string& name, std::optional<std::string>& value) {
+    const auto eq = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+        name = arg.substr(0, eq);
+        value = arg.substr(eq + 1);
+    } else {
+        name = arg;
+        value.reset();
+    }
 }
 
 int Convert(int argc, char** argv, int i) {
     ConvertOptions o;
+    static const std::set<std::string> kWithValue{"--format",  "--rate",      "--channels",
+                                                  "--eq",      "--eq-db",     "--start",
+                                                  "--bitrate", "--output-dir"};
+    bool optionsEnded = false;
     for (; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&]() -> const char* {
-            if (i + 1 >= argc) return nullptr;
-            return argv[++i];
-        };
+        const std::string arg = argv[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            o.inputs.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string a;
+        std::optional<std::string> v;
+        SplitFlag(arg, a, v);
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (kWithValue.count(a)) {
+            if (!v) {
+                // "--rate --channels 1" is a forgotten value, not a rate of "--channels".
+                if (i + 1 >= argc || std::strncmp(argv[i + 1], "--", 2) == 0)
+                    return UsageError(a + " needs a value");
+                v = argv[++i];
+            }
+        } else if (v) {
+            return UsageError(a + " takes no value");
+        }
         long n;
         if (a == "--format") {
-            const char* v = value();
-            if (!v) return 2;
-            const std::string f = v;
-            if (f == "wav") o.format = kFormatWav;
-            else if (f == "mp3") o.format = kFormatMp3;
-            else if (f == "wma") o.format = kFormatWma;
-            else return 2;
+            if (*v == "wav")
+                o.format = kFormatWav;
+            else if (*v == "mp3")
+                o.format = kFormatMp3;
+            else if (*v == "wma")
+                o.format = kFormatWma;
+            else
+                return UsageError("--format: '" + *v + "' is not a format (wav, mp3 or wma)");
         } else if (a == "--rate") {
-            const char* v = value();
-            if (!v || !ParseInt(v, 1000, 192000, n)) return 2;
+            if (!ParseInt(*v, 1000, 192000, n))
+                return UsageError("--rate: " + *v + " is not a sample rate (1000..192000)");
             o.rate = static_cast<std::uint32_t>(n);
         } else if (a == "--channels") {
-            const char* v = value();
-            if (!v || !ParseInt(v, 1, 2, n)) return 2;
+            if (!ParseInt(*v, 1, 2, n))
+                return UsageError("--channels: " + *v + " is not a channel count (1 or 2)");
             o.channels = static_cast<int>(n);
-        } else if (a == "--eq") {
-            const char* v = value();
-            if (!v || !(o.eq = ParseEq(v))) return 2;
+        } else if (a == "--eq" || a == "--eq-db") {
+            std::vector<int> levels;
+            if (auto err = a == "--eq" ? ParseEq(*v, levels) : ParseEqDb(*v, levels))
+                return UsageError(*err);
+            o.eq = levels;
         } else if (a == "--no-eq") {
             o.eq.reset();
         } else if (a == "--start") {
-            const char* v = value();
-            if (!v || !ParseInt(v, 0, 0x7FFFFFFF, n)) return 2;
+            if (!ParseInt(*v, 0, 0x7FFFFFFF, n))
+                return UsageError("--start: " + *v + " is not a position in milliseconds");
             o.startMs = static_cast<std::uint32_t>(n);
         } else if (a == "--bitrate") {
-            const char* v = value();
-            if (!v || !ParseInt(v, 1, 1000, n)) return 2;
+            if (!ParseInt(*v, 1, 1000, n))
+                return UsageError("--bitrate: " + *v + " is not a bit rate in kbit/s");
             o.bitrate = static_cast<int>(n);
         } else if (a == "--output-dir") {
-            const char* v = value();
-            if (!v) return 2;
-            o.outputDir = v;
+            o.outputDir = *v;
         } else if (a == "--no-tags") {
             o.noTags = true;
-        } else if (!a.empty() && a[0] == '-' && a != "-") {
-            return 2;
+        } else if (a == "--overwrite" || a == "-y") {
+            o.overwrite = true;
+        } else if (a == "--rename") {
+            o.rename = true;
         } else {
-            o.inputs.push_back(a);
+            return UsageError("unknown option " + a);
         }
     }
-    if (o.inputs.empty()) return 2;
+    if (o.inputs.empty()) return UsageError("convert needs at least one input");
+    if (o.overwrite && o.rename) return UsageError("--overwrite and --rename exclude each other");
+    if (o.format == kFormatWma && !kWmaWriterAvailable)
+        return UsageError("--format wma: the WMA writer is not available yet");
     // Flags hold for this run only: nothing is written to the settings store.
     if (o.noTags) g_overrides["PlaceClipInfo"] = 0;
     if (o.bitrate) {
         g_overrides["MP3BitRate"] = *o.bitrate;
         g_overrides["MSABitRate"] = *o.bitrate;
     }
+
+    const std::string folder = o.outputDir ? *o.outputDir : settings::ReadOptionText("BOut");
+
+    // Every input is settled before the first job: a combination that cannot be had stops the
+    // run before any file is written; an input that cannot be converted is reported and left out.
     int status = 0;
+    std::vector<Job> jobs;
+    std::set<std::string> seenInputs, planned;
     for (const std::string& in : o.inputs) {
-        const int s = ConvertOne(in, o);
-        if (s) status = s;
-        if (Engine().StopRequested.load()) return 130;
+        if (!seenInputs.insert(Key(in)).second) {
+            std::fprintf(stderr, "%s: given twice; converted once\n", in.c_str());
+            continue;
+        }
+        Job job;
+        job.input = in;
+        if (!ProbeInput(in, job.info)) {
+            ReportProbeFailure(in);
+            status = 1;
+            continue;
+        }
+        if (SettleFormat(o, job) == 2) return 2;
+        if (o.startMs && *o.startMs >= job.info.DurationMs && job.info.trackNumber == 0) {
+            std::fprintf(stderr, "%s: --start %u ms is at or past the end (%u ms)\n", in.c_str(),
+                         *o.startMs, job.info.DurationMs);
+            status = 1;
+            continue;
+        }
+        std::string out = OutputPathFor(in, folder, o.format);
+        std::error_code ec;
+        if (fs::exists(out, ec) && fs::equivalent(in, out, ec)) {
+            FileFailure(out, "the input itself; choose another --output-dir or --format");
+            status = 1;
+            continue;
+        }
+        const std::string key = Key(out);
+        if (planned.count(key)) {
+            out = FreeName(out, planned);  // never the same output twice in one run
+        } else if (fs::exists(out, ec)) {
+            if (o.rename) {
+                out = FreeName(out, planned);
+            } else if (!o.overwrite) {
+                std::fprintf(
+                    stderr,
+                    "%s: %s exists; --overwrite (-y) replaces it, --rename picks a free name\n",
+                    in.c_str(), out.c_str());
+                status = 1;
+                continue;
+            }
+        }
+        planned.insert(Key(out));
+        job.output = out;
+        jobs.push_back(std::move(job));
+    }
+
+    if (!folder.empty() && !jobs.empty()) {
+        std::error_code ec;
+        fs::create_directories(folder, ec);
+        if (ec || !fs::is_directory(folder)) {
+            FileFailure(folder, ec ? ec.message() : std::strerror(ENOTDIR));
+            return 1;
+        }
+    }
+    for (const Job& job : jobs) {
+        if (g_signal) break;
+        const Outcome r = RunJob(job, o);
+        if (r == Outcome::Failed) status = 1;
+        if (r == Outcome::Stopped) break;
+    }
+    if (g_signal) {
+        std::fprintf(stderr, "tralux-cli: stopped by %s; the remaining inputs were skipped\n",
+                     g_signal == SIGTERM ? "SIGTERM" : "SIGINT");
+        return 128 + g_signal;
     }
     return status;
 }
@@ -242,28 +638,38 @@ int main(int argc, char** argv) {
         return it != g_overrides.end() ? it->second : settings::ReadOption(name);
     });
     int i = 1;
-    if (i + 1 < argc && std::strcmp(argv[i], "--config") == 0) {
+    if (i < argc && std::strncmp(argv[i], "--config=", 9) == 0) {
+        settings::SetConfigRoot(argv[i] + 9);
+        ++i;
+    } else if (i < argc && std::strcmp(argv[i], "--config") == 0) {
+        if (i + 1 >= argc) return UsageError("--config needs a value");
         settings::SetConfigRoot(argv[i + 1]);
         i += 2;
     }
-    if (i >= argc) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    if (i >= argc) return UsageError("no command given (probe, convert or formats)");
     const std::string command = argv[i++];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("tralux-cli %s\n", TRALUX_VERSION);
+        return 0;
+    }
     struct sigaction sa {};
-    sa.sa_handler = OnInterrupt;
+    sa.sa_handler = OnSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     int status;
-    if (command == "probe" && i < argc) {
+    if (command == "probe") {
         status = Probe(std::vector<std::string>(argv + i, argv + argc));
     } else if (command == "convert") {
         status = Convert(argc, argv, i);
+    } else if (command == "formats") {
+        status = Formats();
     } else {
-        status = 2;
+        status = UsageError("unknown command '" + command + "'");
     }
-    if (status == 2) std::fputs(kUsage, stderr);
     SetNotifier(nullptr);
     return status;
 }

@@ -71,8 +71,8 @@ void ProgressDisplay::Tick(std::uint32_t startMs, std::uint32_t durationMs, doub
 }
 
 void ProgressDisplay::Finish(std::uint32_t startMs, std::uint32_t durationMs, double positionMs) {
+    // The caller says how the job ended ("in -> out", stopped or failed).
     std::fprintf(stderr, live_ ? "\r%s\n" : "%s\n", Line(startMs, durationMs, positionMs).c_str());
-    std::fprintf(stderr, "%s -> %s\n", input_.c_str(), output_.c_str());
 }
 
 }  // namespace tralux

@@ -8,6 +8,7 @@ pkgs=(
   qt6-base-dev libasound2-dev libcurl4-openssl-dev libgsf-1-dev
   libavformat-dev libavcodec-dev libavutil-dev
   ffmpeg sox lame mpg123 xvfb xauth
+  libtag1-dev
   fonts-noto-cjk
 )
 missing=()

@@ -1,10 +1,18 @@
 #!/usr/bin/env bash
 # The whole check: packages, a release build with every test, the unit tests again under
-# ASan+UBSan, and each fuzz target over its seed corpus.
+# ASan+UBSan, the threaded tests under ThreadSanitizer, and each fuzz target over its seed corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 jobs=$(nproc)
+
+# In CI nothing may be skipped for want of data or a reference tool (the tests fail then too).
+if [ -n "${CI:-}" ]; then
+  for tool in ffmpeg ffprobe lame mpg123 sox; do
+    command -v "$tool" >/dev/null || { echo "CI: $tool is missing"; exit 1; }
+  done
+  [ -d ../shared/testdata/mp3-conformance ] || { echo "CI: ../shared/testdata is missing"; exit 1; }
+fi
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$jobs"
@@ -15,6 +23,15 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRALUX_SANITIZE=ON 
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE slow
+
+# ThreadSanitizer over the threaded parts only: engine, CLI, settings and platform tests.
+tsan_tests='^(engine_|platform_|app_settings_|cli_)'
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRALUX_TSAN=ON \
+  -DTRALUX_BENCH=OFF -DTRALUX_GUI=OFF -DCMAKE_CXX_FLAGS=-O1 >/dev/null
+mapfile -t tsan_targets < <(ctest --test-dir build-tsan -N -R "$tsan_tests" | awk '/Test +#/ {print $3}')
+cmake --build build-tsan -j"$jobs" --target "${tsan_targets[@]}"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R "$tsan_tests" -LE slow
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRALUX_FUZZ=ON \
   -DTRALUX_TESTS=OFF -DTRALUX_BENCH=OFF -DTRALUX_GUI=OFF \

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "engine/job/engine_state.h"
+#include "engine/formats/tag_reader.h"
 #include "engine/job/errors.h"
 #include "engine/outputs/mp3_input.h"
 #include "platform/notify/notifier.h"
@@ -35,6 +36,19 @@ constexpr std::uint16_t kTagExtensible = 0xFFFE;
 // Tail shared by the PCM and float sub-format GUIDs after their first two bytes.
 constexpr std::uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                              0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// True when the bytes at `at` read as a chunk header whose chunk fits in what is left.
+bool ChunkHeaderAt(File& file, std::uint64_t at, std::uint64_t available) {
+    std::uint8_t h[8];
+    if (available < 8) return false;
+    file.Seek(at);
+    const bool got = file.ReadExact(h, 8);
+    file.Seek(at);
+    if (!got) return false;
+    for (int i = 0; i < 4; ++i)
+        if (h[i] < 0x20 || h[i] > 0x7E) return false;
+    return static_cast<std::uint64_t>(Le32(h + 4)) + 8 <= available;
+}
 
 bool ReadWave(File& file, StreamInfo& info) {
     std::uint8_t hdr[8];
@@ -98,6 +112,9 @@ bool ReadWave(File& file, StreamInfo& info) {
     // A streaming writer's 0xFFFFFFFF or a cut file: the payload ends at the end of the file.
     const std::uint64_t available = length > info.StartOffset ? length - info.StartOffset : 0;
     if (dataSize > available) dataSize = available;
+    // A streaming writer that never came back to patch the size leaves 0 with the audio after
+    // it; a genuinely empty data chunk is followed by another chunk (or nothing).
+    if (dataSize == 0 && available > 0 && !ChunkHeaderAt(file, info.StartOffset, available)) dataSize = available;
     info.DataSize = dataSize;
     info.CodecName = "PCM";
     const std::uint64_t bytesPerSecond = static_cast<std::uint64_t>(rate) * blockAlign;
@@ -180,14 +197,24 @@ bool ProbeInput(const std::string& rawPath, StreamInfo& info) {
         std::uint8_t kind[4];
         if (!file.ReadExact(kind, 4)) return Fail(kErrUnknownFormat);
         const std::uint32_t k = Le32(kind);
+        const int before = Engine().LastError.load();
         if (k == kKindRiff) {
-            if (ReadRiffInput(file, info, true)) return true;
+            if (ReadRiffInput(file, info, true)) {
+                ReadInputTags(path, info);
+                return true;
+            }
         } else if (k == kKindRealMedia || k == kKindRealAudio) {
             ShowMessage(kRealMediaMessage, "Quorvatix Tralux");
             return false;
         }
         file.Seek(4);
-        if (ProbeMp3(file, info, true)) return true;
+        // MPEG audio inside a RIFF/WAVE (format 0x55) is taken as MPEG audio: the WAV reader's
+        // refusal is no longer the verdict.
+        if (ProbeMp3(file, info, true)) {
+            Engine().LastError.store(before);
+            ReadInputTags(path, info);
+            return true;
+        }
         return Fail(kErrUnknownFormat);
     } catch (const FileError&) {
         return false;

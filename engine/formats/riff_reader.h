@@ -13,7 +13,8 @@ namespace tralux {
 inline constexpr const char* kRealMediaMessage =
     "Tralux no longer supports RealAudio or RealMedia decoding.";
 
-// Tells a supported input apart and describes it. False with LastError 103 (cannot open),
+// Tells a supported input apart and describes it, tags included (ID3v2/ID3v1, LIST/INFO).
+// False with LastError 103 (cannot open),
 // 105 (unknown format), or 0 (RealMedia, or a file-object failure).
 bool ProbeInput(const std::string& path, StreamInfo& info);
 

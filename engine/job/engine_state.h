@@ -26,6 +26,7 @@ struct EngineState {
     File OutputFile;  // not used for WMA
     std::string InputPath, OutputPath;
     std::string TagTitle, TagArtist, TagCopyright;
+    std::string TagAlbum, TagYear, TagTrack, TagComment;  // beyond the three: ID3v2 and INFO only
 
     std::atomic<bool> StopRequested{false};
     std::atomic<bool> JobRunning{false};

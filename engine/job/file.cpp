@@ -1,6 +1,9 @@
 #include "engine/job/file.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <mutex>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +11,36 @@
 #include "engine/job/errors.h"
 
 namespace tralux {
+
+namespace {
+
+struct DiskFullSeam {
+    std::mutex mutex;
+    std::string suffix;
+    std::uint64_t limit = 0;
+};
+DiskFullSeam g_diskFull;
+std::atomic<bool> g_diskFullArmed{false};
+
+// Bytes a write of n at `position` may store before the simulated disk is full.
+std::size_t SeamAllows(const std::string& path, std::uint64_t position, std::size_t n) {
+    if (!g_diskFullArmed.load(std::memory_order_acquire)) return n;
+    std::lock_guard lock(g_diskFull.mutex);
+    const std::string& suffix = g_diskFull.suffix;
+    if (suffix.empty() || path.size() < suffix.size() || path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return n;
+    if (position >= g_diskFull.limit) return 0;
+    return static_cast<std::size_t>(std::min<std::uint64_t>(n, g_diskFull.limit - position));
+}
+
+}  // namespace
+
+void SetDiskFullForTesting(const std::string& suffix, std::uint64_t bytes) {
+    std::lock_guard lock(g_diskFull.mutex);
+    g_diskFull.suffix = suffix;
+    g_diskFull.limit = bytes;
+    g_diskFullArmed.store(!suffix.empty(), std::memory_order_release);
+}
 
 File::~File() { Close(); }
 
@@ -80,6 +113,13 @@ bool File::ReadExact(void* buffer, std::size_t n) { return Read(buffer, n) == n;
 void File::Write(const void* buffer, std::size_t n) {
     if (fd_ < 0) throw FileError(kCauseInvalidFile, path_);
     auto* p = static_cast<const unsigned char*>(buffer);
+    if (g_diskFullArmed.load(std::memory_order_relaxed)) {
+        const std::size_t fits = SeamAllows(path_, Position(), n);
+        if (fits < n) {
+            Write(p, fits);
+            Fail(ENOSPC);
+        }
+    }
     std::size_t done = 0;
     while (done < n) {
         ssize_t r = ::write(fd_, p + done, n - done);
@@ -108,6 +148,11 @@ std::uint64_t File::Position() {
     off_t p = ::lseek(fd_, 0, SEEK_CUR);
     if (p < 0) Fail(errno, true);
     return static_cast<std::uint64_t>(p);
+}
+
+void File::Truncate(std::uint64_t length) {
+    if (fd_ < 0) throw FileError(kCauseInvalidFile, path_);
+    if (::ftruncate(fd_, static_cast<off_t>(length)) != 0) Fail(errno);
 }
 
 std::uint64_t File::Length() {

@@ -35,6 +35,8 @@ public:
     void SeekRelative(std::int64_t delta);
     std::uint64_t Position();
     std::uint64_t Length();
+    // Cuts the file to `length` bytes (needs no free space).
+    void Truncate(std::uint64_t length);
 
 private:
     [[noreturn]] void Fail(int err, bool seeking = false) const;
@@ -42,5 +44,9 @@ private:
     int fd_ = -1;
     std::string path_;
 };
+
+// Test seam: a file whose path ends with `suffix` cannot grow past `bytes`; a write there
+// stores what fits and then fails with ENOSPC, as on a full disk. An empty suffix disarms it.
+void SetDiskFullForTesting(const std::string& suffix, std::uint64_t bytes);
 
 }  // namespace tralux

@@ -44,6 +44,7 @@ struct JobContext {
     bool decoderOpen = false;
     bool playbackOpen = false;
     std::uint64_t wavPayload = 0;
+    std::uint64_t payloadEnd = 0;  // WAV file length when the payload was complete (0 before)
 };
 
 JobContext g_job;
@@ -100,8 +101,9 @@ void FinalizeAfterCode() {
     switch (e.OutputFormat.load()) {
     case kFormatWav: {
         File& f = e.OutputFile;
-        const std::uint64_t dataSize = f.Length() - g_job.dataSizeOffset - 4;
-        f.Seek(f.Length());
+        g_job.payloadEnd = f.Length();
+        const std::uint64_t dataSize = g_job.payloadEnd - g_job.dataSizeOffset - 4;
+        f.Seek(g_job.payloadEnd);
         WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, PlaceClipInfo());
         FinishWav(f, g_job.dataSizeOffset, dataSize);
         break;
@@ -115,6 +117,27 @@ void FinalizeAfterCode() {
     }
 }
 
+// After a failed write (a full disk) the WAV stays readable: its sizes cover the whole frames
+// that reached the file. Patching needs no new space.
+void PatchWavAfterFileError() {
+    EngineState& e = Engine();
+    File& f = e.OutputFile;
+    if (!g_job.outputOpened || e.OutputMode.load() == kModePreview || e.OutputFormat.load() != kFormatWav ||
+        !f.IsOpen())
+        return;
+    try {
+        const std::uint64_t frame = static_cast<std::uint64_t>(e.OutputChannels.load()) * 2;
+        const std::uint64_t start = g_job.dataSizeOffset + 4;
+        // A failure while the tags were written: the payload ended before them.
+        const std::uint64_t length = g_job.payloadEnd ? g_job.payloadEnd : f.Length();
+        if (length < start) return;
+        const std::uint64_t data = (length - start) / frame * frame;
+        f.Truncate(start + data);
+        FinishWav(f, g_job.dataSizeOffset, data);
+    } catch (const FileError&) {
+    }
+}
+
 void FinalizeNormal() {
     EngineState& e = Engine();
     if (e.OutputMode.load() == kModePreview) return;
@@ -122,8 +145,9 @@ void FinalizeNormal() {
     case kFormatWav: {
         File& f = e.OutputFile;
         // The payload is what the file holds, flushed tail included.
-        const std::uint64_t dataSize = f.Length() - g_job.dataSizeOffset - 4;
-        f.Seek(f.Length());
+        g_job.payloadEnd = f.Length();
+        const std::uint64_t dataSize = g_job.payloadEnd - g_job.dataSizeOffset - 4;
+        f.Seek(g_job.payloadEnd);
         if (PlaceClipInfo()) WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, true);
         FinishWav(f, g_job.dataSizeOffset, dataSize);
         break;
@@ -239,6 +263,7 @@ void ConversionThread() {
             if (!accepted) {
                 in.Seek(4);
                 accepted = ProbeMp3(in, info, true);
+                if (accepted) e.LastError.store(0);  // the WAV reader's refusal is not the verdict
             }
             if (!accepted) throw JobError(kErrUnknownFormat);
             e.DurationMs.store(info.DurationMs);
@@ -278,6 +303,7 @@ void ConversionThread() {
                 FinalizeAfterCode();
             } catch (const FileError& fe) {
                 ShowMessage(FileErrorMessage(fe.cause()), "File error", MessageIcon::Error);
+                PatchWavAfterFileError();
             }
             if (g_job.playbackOpen) ClosePlayback(false);
             g_job.playbackOpen = false;
@@ -291,6 +317,7 @@ void ConversionThread() {
             FlushPipeline(g_job.info);
         } catch (...) {
         }
+        PatchWavAfterFileError();
         CloseFiles();
         if (g_job.playbackOpen) ClosePlayback(false);
         g_job.playbackOpen = false;
@@ -374,7 +401,15 @@ std::string CdTrackOutputPath(const std::string& outputPath, const std::string& 
 bool StartConversion(const std::string& inputPath, const std::string& outputPath,
                      std::intptr_t jobParameter, int mode) {
     EngineState& e = Engine();
-    if (e.JobRunning.load(std::memory_order_acquire)) return false;
+    // Claim the job slot in one step: two callers never both pass.
+    bool idle = false;
+    if (!e.JobRunning.compare_exchange_strong(idle, true, std::memory_order_acq_rel)) return false;
+    // Every refusal below gives the slot back.
+    auto refuse = [&e](int code) {
+        e.LastError.store(code);
+        e.JobRunning.store(false, std::memory_order_release);
+        return false;
+    };
     {
         // The previous worker may still be returning from its last store.
         std::lock_guard lock(g_workerMutex);
@@ -387,8 +422,7 @@ bool StartConversion(const std::string& inputPath, const std::string& outputPath
     if (mode != kModePreview) {
         StreamInfo probe;
         if (!ProbeInput(e.InputPath, probe)) {
-            e.LastError.store(kErrOpen);
-            return false;
+            return refuse(kErrOpen);
         }
         e.OutputPath = outputPath;
         if (probe.trackNumber != 0) e.OutputPath = CdTrackOutputPath(outputPath, probe.Artist, probe.Title);
@@ -396,27 +430,22 @@ bool StartConversion(const std::string& inputPath, const std::string& outputPath
         std::error_code ec;
         if (std::filesystem::exists(e.OutputPath, ec) &&
             std::filesystem::equivalent(e.InputPath, e.OutputPath, ec)) {
-            e.LastError.store(kErrOpen);
-            return false;
+            return refuse(kErrOpen);
         }
         if (!e.InputFile.TryOpen(e.InputPath, File::Mode::Read)) {
-            e.LastError.store(kErrOpen);
-            return false;
+            return refuse(kErrOpen);
         }
         const int format = e.OutputFormat.load();
         if ((format == kFormatWav || format == kFormatMp3) &&
             !e.OutputFile.TryOpen(e.OutputPath, File::Mode::CreateWrite)) {
             e.InputFile.Close();
-            e.LastError.store(kErrOpen);
-            return false;
+            return refuse(kErrOpen);
         }
     } else if (!e.InputFile.TryOpen(e.InputPath, File::Mode::Read)) {
-        e.LastError.store(kErrOpen);
-        return false;
+        return refuse(kErrOpen);
     }
     e.StopRequested.store(false);
     e.JobParameter.store(jobParameter);
-    e.JobRunning.store(true, std::memory_order_release);
     std::lock_guard lock(g_workerMutex);
     g_worker = std::thread(ConversionThread);
     return true;

@@ -8,6 +8,7 @@
 #include "engine/job/engine_state.h"
 #include "engine/job/errors.h"
 #include "engine/job/job.h"
+#include "engine/outputs/mp3_info_frame.h"
 #include "mp3dec/mp3dec.h"
 
 namespace tralux {
@@ -80,6 +81,16 @@ std::int64_t ProbeFromStart(File& file, const mp3dec::Mp3InfoHandle& info) {
     return static_cast<std::int64_t>(start);
 }
 
+// The header frame at the stream's start, when there is one; the file position is kept.
+bool ReadHeaderFrame(File& file, std::uint64_t at, Mp3InfoTag& tag) {
+    const std::uint64_t keep = file.Position();
+    std::vector<std::uint8_t> frame(2048);
+    file.Seek(at);
+    const std::size_t got = file.Read(frame.data(), frame.size());
+    file.Seek(keep);
+    return ReadMp3InfoTag(frame.data(), got, tag);
+}
+
 std::string FileTitle(const File& file) {
     return std::filesystem::path(file.Path()).stem().string();
 }
@@ -129,9 +140,22 @@ std::size_t Mp3SourceLoop(File& file, const StreamInfo& info) {
     const std::int64_t start = ProbeFromStart(file, pair.info);
     if (start < 0) return 0;
     const std::int64_t offset = start + mp3dec::Mp3InfoSeekOffset(pair.info, startMs);
+    // A Xing/Info/VBRI frame is a header, not audio; its extension tells how many samples
+    // the encoder put before the first input sample and after the last one.
+    const std::uint64_t headerAt = static_cast<std::uint64_t>(start + mp3dec::Mp3InfoGet(pair.info)->firstFrameOffset);
+    Mp3InfoTag tag;
+    const bool hasHeaderFrame = ReadHeaderFrame(file, headerAt, tag);
+    const std::size_t frameBytes = static_cast<std::size_t>(info.Channels) * 2;
+    std::size_t skipBytes = 0, holdBytes = 0;
+    if (hasHeaderFrame && tag.hasExtension) {
+        if (startMs == 0) skipBytes = static_cast<std::size_t>(tag.delay + kMp3DecoderDelay) * frameBytes;
+        holdBytes = static_cast<std::size_t>(std::max(0, tag.padding - kMp3DecoderDelay)) * frameBytes;
+    }
     file.Seek(static_cast<std::uint64_t>(offset));
     mp3dec::Mp3DecoderReset(pair.decoder);
+    mp3dec::Mp3DecoderSetPosition(pair.decoder, offset);
     mp3dec::Mp3DecoderSetTaggedEncoder(pair.decoder, mp3dec::Mp3InfoGet(pair.info)->vbrHeader);
+    std::vector<std::uint8_t> pending;  // held back until it is known not to be end padding
 
     std::vector<std::uint8_t> input(kInputBytes);
     std::size_t fill = 0, used = 0;  // counts start empty for every loop
@@ -161,6 +185,7 @@ std::size_t Mp3SourceLoop(File& file, const StreamInfo& info) {
         if (!mp3dec::StatusOutputValid(s) || produced == 0) continue;
         mp3dec::Mp3FrameProperties p;
         mp3dec::Mp3DecoderProperties(pair.decoder, p);
+        if (hasHeaderFrame && p.frameOffset == static_cast<std::int64_t>(headerAt)) continue;
         std::uint8_t* block = output.data();
         std::size_t bytes = produced;
         // Frames may switch between mono and stereo: every block keeps the announced format.
@@ -177,7 +202,18 @@ std::size_t Mp3SourceLoop(File& file, const StreamInfo& info) {
             }
             block = converted.data();
         }
-        total += ProcessBlock(block, bytes, info);
+        if (skipBytes == 0 && holdBytes == 0) {
+            total += ProcessBlock(block, bytes, info);
+            continue;
+        }
+        const std::size_t skip = std::min(skipBytes, bytes);
+        skipBytes -= skip;
+        pending.insert(pending.end(), block + skip, block + bytes);
+        if (pending.size() > holdBytes) {
+            const std::size_t n = pending.size() - holdBytes;
+            total += ProcessBlock(pending.data(), n, info);
+            pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n));
+        }
     }
     return total;
 }

@@ -6,18 +6,12 @@
 
 #include "engine/job/engine_state.h"
 #include "engine/job/errors.h"
+#include "engine/outputs/mp3_stream_head.h"
 
-// The encoder's include folder is visible exactly when this library links the encoder.
-#if __has_include("mp3encoder.h")
 #include "mp3encoder.h"
-#define TRALUX_HAVE_MP3ENC 1
-#else
-#define TRALUX_HAVE_MP3ENC 0
-#endif
 
 namespace tralux {
 
-#if TRALUX_HAVE_MP3ENC
 namespace {
 
 // The job's encoder; one conversion job runs at a time.
@@ -44,34 +38,35 @@ void Delete() {
 void Mp3EncoderStart(int channels, std::uint32_t rate, int kilobitsPerSecond) {
     Delete();
     Mp3Output& s = State();
+    // Every setup failure is the encoder's failure (108), never a quiet stop.
+    auto fail = [] {
+        Delete();
+        throw JobError(kErrCodecInit);
+    };
     s.encoder = mp3enc::Mp3EncoderCreate(static_cast<float>(rate), channels, 0);
-    if (!s.encoder) throw JobError(kErrCodecInit);
+    if (!s.encoder) fail();
     s.rate = rate;
     s.channels = channels;
     mp3enc::Mp3EncoderSettings* settings = mp3enc::Mp3EncoderGetSettings(s.encoder);
     settings->inputFormat = 0;
     settings->intensityAllowed = 0;
-    if (!mp3enc::Mp3EncoderSetSettings(s.encoder, settings)) {
-        Delete();
-        throw JobError(kNoError);
-    }
+    if (!mp3enc::Mp3EncoderSetSettings(s.encoder, settings)) fail();
     const mp3enc::Mp3ConfigurationList* list = mp3enc::Mp3EncoderGetConfigurations(s.encoder);
     for (int i = 0; list && i < list->count; ++i) {
         const mp3enc::Mp3Configuration& c = list->entries[i];
         if (c.sampleRate == static_cast<int>(rate) && c.channels == channels && c.bitRate / 1000 == kilobitsPerSecond) {
-            if (!mp3enc::Mp3EncoderSelectConfiguration(s.encoder, &c)) {
-                Delete();
-                throw JobError(kNoError);
-            }
+            if (!mp3enc::Mp3EncoderSelectConfiguration(s.encoder, &c)) fail();
             break;
         }
     }
     // No matching entry: the encoder's default bit rate stays in force.
+    Mp3StreamBegin(Engine().OutputFile, rate, channels);
 }
 
 std::size_t Mp3EncoderFeed(const std::uint8_t* samples, std::size_t byteCount) {
     Mp3Output& s = State();
     if (!s.encoder) throw JobError(kErrCodecInit);
+    Mp3StreamNoteInput(byteCount / (2 * static_cast<std::size_t>(s.channels)));
     std::size_t written = 0;
     while (byteCount > 0) {
         const int chunk = static_cast<int>(std::min<std::size_t>(byteCount, 1 << 20));
@@ -113,22 +108,18 @@ void Mp3EncoderFinish() {
             throw;
         }
     }
+    const int delay = mp3enc::Mp3EncoderGetSettings(s.encoder)->delay;
     Delete();
+    if (!failed) Mp3StreamEnd(Engine().OutputFile, delay);
     // Reported as a file failure: both ends of a job handle those (a job code here could
     // escape the stop path).
     if (failed) throw FileError(kCauseGeneric, Engine().OutputPath);
 }
 
-void Mp3EncoderRelease() { Delete(); }
-
-#else
-
-void Mp3EncoderStart(int, std::uint32_t, int) { throw JobError(kErrCodecInit); }
-std::size_t Mp3EncoderFeed(const std::uint8_t*, std::size_t) { throw JobError(kErrCodecInit); }
-void Mp3EncoderFinish() {}
-void Mp3EncoderRelease() {}
-
-#endif
+void Mp3EncoderRelease() {
+    Delete();
+    Mp3StreamAbandon();
+}
 
 void WriteId3v1(File& file, const std::string& title, const std::string& artist,
                 const std::string& comment) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "decode_util.h"
+#include "support/require.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ class Conformance : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(Conformance, MatchesReference) {
   const std::string name = GetParam();
-  if (!std::filesystem::exists(Dir() + name + ".bit")) GTEST_SKIP() << "conformance data not present";
+  TRALUX_REQUIRE_PATH(Dir() + name + ".bit");
   const auto bits = mp3test::ReadFile(Dir() + name + ".bit");
   const auto refBytes = mp3test::ReadFile(Dir() + name + ".pcm");
   std::vector<int16_t> ref(refBytes.size() / 2);
@@ -38,7 +39,7 @@ INSTANTIATE_TEST_SUITE_P(Streams, Conformance,
 
 TEST(ConformanceFreeFormat, NeverSynchronises) {
   const std::string path = Dir() + "l3-he_free.bit";
-  if (!std::filesystem::exists(path)) GTEST_SKIP() << "conformance data not present";
+  TRALUX_REQUIRE_PATH(path);
   const mp3test::Decoded d = mp3test::DecodeAll(mp3test::ReadFile(path), 777);
   EXPECT_EQ(d.frames, 0);
 }
@@ -51,7 +52,7 @@ namespace {
 // clipped, and never wraps around.
 TEST(ConformanceRounding, SixteenBitIsRoundedAndClippedFloat) {
   const std::string path = Dir() + "l3-sin1k0db.bit";
-  if (!std::filesystem::exists(path)) GTEST_SKIP() << "conformance data not present";
+  TRALUX_REQUIRE_PATH(path);
   const auto bits = mp3test::ReadFile(path);
   mp3dec::Mp3DecoderHandle hi, hf;
   ASSERT_EQ(mp3dec::Mp3DecoderCreate(hi, 0, false, false), mp3dec::kOk);

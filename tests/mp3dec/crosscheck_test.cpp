@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "tool_util.h"
+#include "support/require.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ class LameCrossCheck : public ::testing::TestWithParam<Case> {};
 TEST_P(LameCrossCheck, DecodesLikeFfmpeg) {
   const Case& c = GetParam();
   for (const char* tool : {"sox", "lame", "ffmpeg", "ffprobe"})
-    if (!mp3test::HaveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    TRALUX_REQUIRE_TOOL(tool);
   mp3test::TempDir dir;
   const std::string wav = dir.File("in.wav"), mp3 = dir.File("out.mp3");
   ASSERT_TRUE(mp3test::Run("sox -n -r " + std::to_string(c.rate) + " -c " + std::to_string(c.channels) + " -b 16 '" +
@@ -100,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A file with junk before the first frame and an ID3 version 1 tag at the end decodes whole.
 TEST(LameCrossCheckTags, JunkAndId3v1) {
   for (const char* tool : {"sox", "lame", "ffmpeg"})
-    if (!mp3test::HaveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    TRALUX_REQUIRE_TOOL(tool);
   mp3test::TempDir dir;
   const std::string wav = dir.File("in.wav"), mp3 = dir.File("out.mp3");
   ASSERT_TRUE(mp3test::Run("sox -n -r 44100 -c 2 -b 16 '" + wav + "' " + kMusic + " vol 0.5"));
@@ -129,7 +130,7 @@ namespace {
 // the uninterrupted decode exactly once the reservoir has refilled.
 TEST(SeekIntoStream, XingOffsetThenRecovery) {
   for (const char* tool : {"sox", "lame"})
-    if (!mp3test::HaveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    TRALUX_REQUIRE_TOOL(tool);
   mp3test::TempDir dir;
   const std::string wav = dir.File("in.wav"), mp3 = dir.File("out.mp3");
   ASSERT_TRUE(mp3test::Run("sox -n -r 44100 -c 2 -b 16 '" + wav + "' " + kMusic + " vol 0.5"));
@@ -166,7 +167,7 @@ namespace {
 // average of the stereo output.
 TEST(MonoOutput, MatchesStereoAverage) {
   for (const char* tool : {"sox", "lame"})
-    if (!mp3test::HaveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    TRALUX_REQUIRE_TOOL(tool);
   mp3test::TempDir dir;
   const std::string wav = dir.File("in.wav"), mp3 = dir.File("out.mp3");
   ASSERT_TRUE(mp3test::Run("sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth 1.2 square 2000 pinknoise pad 0.3 0 vol 0.4"));

@@ -59,9 +59,39 @@ TEST(Handles, BadHandlesAndParametersAreRefused) {
   EXPECT_EQ(Mp3InfoDelete(info), kErrHandle);
 }
 
-// Every code table is a complete prefix code, so any bit pattern decodes to exactly one symbol.
+// Every code table is a complete prefix code, so any bit pattern decodes to exactly one symbol:
+// the codes, put in a binary tree, never pass through or end on another code, and every inner
+// node has both branches.
 TEST(HuffmanTables, CompletePrefixCodes) {
-  for (int i = 0; i < mp3dec::detail::kHuffSourceCount; ++i) EXPECT_TRUE(mp3dec::detail::HuffSourceIsComplete(i)) << i;
+  using mp3dec::detail::kHuffSources;
+  for (int t = 0; t < mp3dec::detail::kHuffSourceCount; ++t) {
+    const auto& src = kHuffSources[t];
+    if (t == 0 || t == 4 || t == 14) {
+      EXPECT_EQ(src.codes, nullptr) << t;  // tables without code words
+      continue;
+    }
+    ASSERT_NE(src.codes, nullptr) << t;
+    ASSERT_GE(src.width, 2) << t;
+    struct Node { int child[2] = {0, 0}; bool leaf = false; };
+    std::vector<Node> tree(1);
+    for (int i = 0; i < src.width * src.width; ++i) {
+      const int len = src.lengths[i];
+      ASSERT_TRUE(len >= 1 && len <= 19) << t << " " << i;
+      int at = 0;
+      for (int b = len - 1; b >= 0; --b) {
+        ASSERT_FALSE(tree[at].leaf) << "table " << t << " code " << i << " extends another code";
+        const int bit = (src.codes[i] >> b) & 1;
+        if (!tree[at].child[bit]) {
+          tree[at].child[bit] = static_cast<int>(tree.size());
+          tree.emplace_back();
+        }
+        at = tree[at].child[bit];
+      }
+      ASSERT_FALSE(tree[at].leaf || tree[at].child[0] || tree[at].child[1]) << "table " << t << " code " << i;
+      tree[at].leaf = true;
+    }
+    for (const Node& n : tree) ASSERT_TRUE(n.leaf || (n.child[0] && n.child[1])) << "table " << t << " incomplete";
+  }
 }
 
 TEST(Decoder, ObjectStaysSmall) {

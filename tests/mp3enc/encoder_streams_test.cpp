@@ -1,5 +1,6 @@
 // Streams from every listed configuration, read back by the peer decoders.
 #include <gtest/gtest.h>
+#include "support/require.h"
 
 #include <cmath>
 #include <cstdio>
@@ -152,7 +153,7 @@ std::vector<int16_t> DecodeFfmpeg(const std::string& path, int ch) {
 }  // namespace
 
 TEST(EncoderStreams, EveryListedConfigurationDecodesCleanly) {
-  if (!HaveTool("ffmpeg") && !HaveTool("mpg123")) GTEST_SKIP() << "no peer decoder";
+  TRALUX_REQUIRE(HaveTool("ffmpeg") || HaveTool("mpg123"), "ffmpeg or mpg123");
   const double seconds = kSanitized ? 0.25 : 0.8;
   int checked = 0;
   for (int rate : {8000, 11025, 16000, 22050, 32000, 44100}) {
@@ -192,7 +193,7 @@ TEST(EncoderStreams, EveryListedConfigurationDecodesCleanly) {
 }
 
 TEST(EncoderStreams, SineAt128kDecodesWithHighSnr) {
-  if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg absent";
+  TRALUX_REQUIRE_TOOL("ffmpeg");
   for (int ch : {1, 2}) {
     const int rate = 44100, frames = rate * 2;
     std::vector<int16_t> pcm(static_cast<size_t>(frames * ch));
@@ -220,7 +221,7 @@ TEST(EncoderStreams, SineAt128kDecodesWithHighSnr) {
 }
 
 TEST(EncoderStreams, CrcAndPaddingModesStayReadable) {
-  if (!HaveTool("ffmpeg") && !HaveTool("mpg123")) GTEST_SKIP() << "no peer decoder";
+  TRALUX_REQUIRE(HaveTool("ffmpeg") || HaveTool("mpg123"), "ffmpeg or mpg123");
   const int rate = 44100, ch = 2, frames = rate / 2;
   auto pcm = Signal(rate, ch, frames, 3);
   for (int crc : {0, 1}) {
@@ -269,7 +270,7 @@ TEST(EncoderStreams, CrcAndPaddingModesStayReadable) {
 
 // Hard material: full-scale noise, clipped square waves, lone impulses, DC and silence.
 TEST(EncoderStreams, HardSignalsStayDecodable) {
-  if (!HaveTool("ffmpeg") && !HaveTool("mpg123")) GTEST_SKIP() << "no peer decoder";
+  TRALUX_REQUIRE(HaveTool("ffmpeg") || HaveTool("mpg123"), "ffmpeg or mpg123");
   struct Setting { int rate, ch, br; } settings[] = {{44100, 2, 128000}, {22050, 1, 32000}, {48000, 2, 320000}, {8000, 1, 8000}};
   for (const Setting& st : settings) {
     const int frames = st.rate / 2;
@@ -306,7 +307,7 @@ TEST(EncoderStreams, HardSignalsStayDecodable) {
 // Rate conversion in front of the engines: the reported delay lines the decoded tone up
 // with the input, and the tail of the converter is in the stream.
 TEST(EncoderStreams, ConvertedRatesKeepTheToneAndTheDelay) {
-  if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg absent";
+  TRALUX_REQUIRE_TOOL("ffmpeg");
   struct Case { int in, out, br, ch; } cases[] = {
       {44100, 22050, 64000, 2}, {48000, 32000, 128000, 2}, {48000, 16000, 48000, 1}, {44100, 32000, 128000, 2}};
   for (const Case& c : cases) {
@@ -339,7 +340,7 @@ TEST(EncoderStreams, ConvertedRatesKeepTheToneAndTheDelay) {
 // Quality levels 1 and 2 take the core engine for rich bit rates (full Huffman search,
 // long outer loops); their streams must read as cleanly.
 TEST(EncoderStreams, CoreEngineQualityLevels) {
-  if (!HaveTool("ffmpeg") && !HaveTool("mpg123")) GTEST_SKIP() << "no peer decoder";
+  TRALUX_REQUIRE(HaveTool("ffmpeg") || HaveTool("mpg123"), "ffmpeg or mpg123");
   struct Case { int q, rate, ch, br; } cases[] = {{1, 44100, 2, 128000}, {2, 44100, 2, 192000}, {2, 22050, 1, 64000}, {1, 32000, 1, 56000}};
   for (const Case& c : cases) {
     const int frames = c.rate / (kSanitized ? 8 : 3);

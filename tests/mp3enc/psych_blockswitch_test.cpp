@@ -115,11 +115,13 @@ bool LegalSuccessor(int prev, int next) {
 TEST(BlockSwitching, EveryStreamConfigurationSequencesLegally) {
   // Every rate and every listed bit rate: clicks over a faint noise floor, windows follow the
   // rules and the outputs stay finite.
+  int tried = 0, ran = 0;
   for (int channels : {1, 2}) {
     for (int rate : IsoSampleRates()) {
       for (int bitRate : {8000, 16000, 24000, 32000, 48000, 64000, 96000, 128000, 192000, 320000}) {
         const StreamParamRow* row = FindStreamParamRow(channels, bitRate);
         if (!row || row->preferredRate == 0) continue;
+        if (rate >= 32000 && bitRate < 32000) continue;  // MPEG-1 has no such bit rate
         PsyModelConfig c;
         c.channels = channels;
         c.sampleRate = rate;
@@ -129,10 +131,12 @@ TEST(BlockSwitching, EveryStreamConfigurationSequencesLegally) {
         c.midSide = row->midSide != 0;
         ErrorChain err;
         auto m = PsychoacousticModel::Create(c, nullptr, &err);
+        ++tried;
         if (!m) {
-          EXPECT_FALSE(err.empty());  // no codParam row for this pairing
+          ADD_FAILURE() << "no model for " << channels << " ch " << rate << " Hz " << bitRate;
           continue;
         }
+        ++ran;
         std::mt19937 rng(static_cast<unsigned>(rate + bitRate));
         std::normal_distribution<float> nd(0, 3);
         std::uniform_real_distribution<float> burst(-30000, 30000);
@@ -166,6 +170,8 @@ TEST(BlockSwitching, EveryStreamConfigurationSequencesLegally) {
       }
     }
   }
+  EXPECT_EQ(ran, tried);
+  EXPECT_GT(ran, 50);
 }
 
 TEST(BlockSwitching, JointDecisionTable) {

@@ -20,7 +20,9 @@ inline void Put16(Bytes& b, std::uint16_t v) {
 inline void Put32(Bytes& b, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
-inline void PutId(Bytes& b, const char* id) { b.insert(b.end(), id, id + 4); }
+inline void PutId(Bytes& b, const char* id) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(id[i]));  // gcc 12 misreads insert here
+}
 inline std::uint32_t Get32(const Bytes& b, std::size_t at) {
     return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
            static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
+#include "dsp_test_util.h"
 #include "engine/dsp/equalizer.h"
 #include "engine/dsp/pcm.h"
 
@@ -50,15 +52,38 @@ TEST(Pcm, SplitJoinAndDuplicate) {
     EXPECT_EQ(v[1], 32767);
 }
 
-TEST(Equalizer, BandGainCurve) {
-    EXPECT_EQ(BandGain(50), 1.0f);
-    EXPECT_FLOAT_EQ(BandGain(0), std::exp(1.0f));
-    EXPECT_FLOAT_EQ(BandGain(97), std::exp(-3.76f));
-    EXPECT_FLOAT_EQ(BandGain(60), std::exp(-0.8f));
-    EXPECT_FLOAT_EQ(BandGain(40), std::exp(0.2f));
-    EXPECT_EQ(BandGain(98), 0.0f);
-    EXPECT_EQ(BandGain(99), 0.0f);
-    EXPECT_EQ(BandGain(-1), BandGain(0));  // unset values do not explode
+// A sine through the converter with the equalizer on: the measured level change of its band
+// (+8.7 dB at level 0, -32.7 dB at 97, silence from 98) and none in the other bands.
+TEST(Equalizer, MeasuredBandAndMasterGains) {
+    const auto in1k = dsptest::Sine(1000, 44100, 44100, 4000), in5k = dsptest::Sine(5000, 44100, 44100, 4000);
+    std::vector<std::int16_t> in(in1k.size());
+    for (std::size_t i = 0; i < in.size(); ++i) in[i] = static_cast<std::int16_t>(in1k[i] + in5k[i]);
+    const auto gainsDb = [&](int band6, int master) {
+        DspState d;
+        d.ResamplerStart({44100, 1, 16, 44100, 1, false});
+        d.EqualizerOn = true;
+        d.EqualizerLevels[5] = band6;  // 750-1500 Hz
+        d.EqualizerLevels[10] = master;
+        d.BuildEqualizerResponse();
+        const auto out = dsptest::Convert(d, in, 4096);
+        const auto db = [&](double hz) {
+            return 20 * std::log10(std::max(dsptest::SineAmplitude(out, hz, 44100, 8000, 36000), 1e-3) / 4000);
+        };
+        return std::pair{db(1000), db(5000)};
+    };
+    auto [b, other] = gainsDb(0, 50);
+    EXPECT_NEAR(b, 8.69, 0.2);
+    EXPECT_NEAR(other, 0.0, 0.2);
+    std::tie(b, other) = gainsDb(97, 50);
+    EXPECT_NEAR(b, -32.7, 0.5);
+    EXPECT_NEAR(other, 0.0, 0.2);
+    std::tie(b, other) = gainsDb(98, 50);
+    EXPECT_LT(b, -60.0);
+    std::tie(b, other) = gainsDb(50, 0);  // master level 0 lifts everything
+    EXPECT_NEAR(b, 8.69, 0.2);
+    EXPECT_NEAR(other, 8.69, 0.2);
+    // Stored values out of range take the nearest end instead of exploding.
+    EXPECT_EQ(BandGain(-1), BandGain(0));
     EXPECT_EQ(BandGain(500), 0.0f);
 }
 

@@ -8,6 +8,7 @@
 
 #include "engine/job/errors.h"
 #include "platform/notify/notifier.h"
+#include "support/require.h"
 #include "support/wav_builder.h"
 
 namespace tralux {
@@ -79,7 +80,7 @@ TEST_F(JobTest, PassThroughKeepsEverySampleAndTagsTheFile) {
 }
 
 TEST_F(JobTest, FfprobeReadsTheInfoTags) {
-    if (!HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe not installed";
+    TRALUX_REQUIRE_TOOL("ffprobe");
     WriteFile(dir_ / "in.wav", SimpleWav(Ramp(8000), 1, 8000));
     Engine().OutputRate.store(8000);
     Engine().OutputChannels.store(1);
@@ -175,19 +176,27 @@ TEST_F(JobTest, StopLeavesAPlayableWavWithCreditOnly) {
     EXPECT_EQ(tail.find("INAM"), std::string::npos);
     EXPECT_NE(tail.find("ISFT"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir_ / "other.wav"));
-    if (HaveTool("sox")) {
-        EXPECT_EQ(std::system(("sox -V1 " + (dir_ / "out.wav") + " -n stat 2>/dev/null").c_str()), 0);
-    }
+    TRALUX_REQUIRE_TOOL("sox");
+    EXPECT_EQ(std::system(("sox -V1 " + (dir_ / "out.wav") + " -n stat 2>/dev/null").c_str()), 0);
 }
 
 TEST_F(JobTest, StoppedJobKeepsTheUsersTagTexts) {
-    WriteFile(dir_ / "in.wav", SimpleWav(std::vector<std::int16_t>(44100 * 2 * 60, 7), 2, 44100));
+    const std::uint32_t full = 44100 * 4 * 60;
+    WriteFile(dir_ / "in.wav", SimpleWav(std::vector<std::int16_t>(full / 2, 7), 2, 44100));
     Engine().TagTitle = "Edited title";
     ASSERT_TRUE(StartConversion(dir_ / "in.wav", dir_ / "out.wav", 0, kModeConvert));
     Engine().StopRequested.store(true);
     WaitForJob();
     const Bytes out = ReadFile(dir_ / "out.wav");
-    EXPECT_NE(std::string(out.begin(), out.end()).find("Edited title"), std::string::npos);
+    // The stop path ran: a short payload whose size is what the file holds before the LIST chunk.
+    const std::uint32_t dataSize = Get32(out, 40);
+    EXPECT_LT(dataSize, full);
+    ASSERT_LE(44u + dataSize + 8, out.size());
+    EXPECT_EQ(std::string(out.begin() + 44 + dataSize, out.begin() + 48 + dataSize), "LIST");
+    EXPECT_EQ(44u + dataSize + 8 + Get32(out, 44 + dataSize + 4), out.size());
+    const std::string tail(out.begin() + 44 + dataSize, out.end());
+    EXPECT_NE(tail.find("INAM"), std::string::npos);
+    EXPECT_NE(tail.find("Edited title"), std::string::npos);
 }
 
 TEST_F(JobTest, DiskFullShowsTheCauseAndLeavesNoCode) {
@@ -236,13 +245,39 @@ TEST_F(JobTest, WavOutputStopsAtItsSizeLimitWithCorrectSizes) {
     EXPECT_EQ(GetLastErrorText(), "No errors");
 }
 
-TEST_F(JobTest, MissingStagesFailCleanly) {
-    WriteFile(dir_ / "in.wav", SimpleWav(Ramp(1000), 2, 44100));
+TEST_F(JobTest, WmaNeverSucceedsWithoutAFile) {
+    WriteFile(dir_ / "in.wav", SimpleWav(Ramp(44100), 2, 44100));
     Engine().OutputFormat.store(kFormatWma);
-    const int wma = Run(dir_ / "in.wav", dir_ / "out.wma");
-    EXPECT_TRUE(wma == 0 || wma == kErrCodecInit) << wma;
-    Engine().OutputFormat.store(kFormatWav);
-    EXPECT_EQ(Run(dir_ / "in.wav", "", kModePreview) > 0 || Engine().LastError.load() == 0, true);
+    const std::string out = dir_ / "out.wma";
+    const int code = Run(dir_ / "in.wav", out);
+    if (code != 0) {
+        EXPECT_EQ(code, kErrCodecInit);
+        return;
+    }
+    ASSERT_TRUE(std::filesystem::exists(out));
+    EXPECT_GT(std::filesystem::file_size(out), 0u);
+    TRALUX_REQUIRE_TOOL("ffprobe");
+    EXPECT_EQ(std::system(("ffprobe -v error " + out + " >/dev/null 2>&1").c_str()), 0);
+}
+
+TEST_F(JobTest, PreviewPlaysThroughOrReportsNoDevice) {
+    EXPECT_FALSE(StartConversion(dir_ / "missing.wav", "", 0, kModePreview));
+    EXPECT_EQ(Engine().LastError.exchange(0), kErrOpen);
+    const auto samples = Ramp(8000);
+    WriteFile(dir_ / "in.wav", SimpleWav(samples, 1, 8000));
+    Engine().OutputRate.store(8000);
+    Engine().OutputChannels.store(1);
+    ASSERT_TRUE(StartConversion(dir_ / "in.wav", "", 0, kModePreview));
+    WaitForJob();
+    EXPECT_FALSE(Engine().JobRunning.load());
+    const int code = Engine().LastError.exchange(0);
+    // A machine without a sound device says so; with one, the whole second was played.
+    if (code != 0) {
+        EXPECT_EQ(code, kErrNoSoundDevice);
+    } else {
+        EXPECT_NEAR(Engine().PositionMs.load(), 1000.0, 1.0);
+    }
+    EXPECT_EQ(ReadFile(dir_ / "in.wav"), SimpleWav(samples, 1, 8000));
 }
 
 TEST_F(JobTest, CompletionIsAnnouncedInModeOne) {

@@ -1,6 +1,7 @@
 #include "platform/ini/ini_store.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -131,13 +132,36 @@ TEST_F(IniStoreTest, UnreadableFileIsNotReplaced) {
     EXPECT_TRUE(fs::is_directory(file_ / "inner"));
     fs::remove_all(file_);
   }
-  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
-  IniStore store(file_);
-  ASSERT_TRUE(store.Write("Options", "A", "1"));
-  fs::permissions(file_, fs::perms::none);
-  EXPECT_FALSE(store.Write("Options", "B", "2"));
-  fs::permissions(file_, fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_EQ(Slurp(file_), "[Options]\nA=1\n");
+  // Permission bits do not bind root (and CI runs as root): the refusal then runs in a child
+  // that has become "nobody".
+  const auto refusal = [this]() -> int {
+    IniStore store(file_);
+    if (!store.Write("Options", "A", "1")) return 1;
+    fs::permissions(file_, fs::perms::none);
+    if (store.Write("Options", "B", "2")) return 2;
+    fs::permissions(file_, fs::perms::owner_read | fs::perms::owner_write);
+    return Slurp(file_) == "[Options]\nA=1\n" ? 0 : 3;
+  };
+  if (::geteuid() != 0) {
+    EXPECT_EQ(refusal(), 0);
+    return;
+  }
+  const passwd* nobody = ::getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  fs::create_directories(file_.parent_path());
+  fs::remove(file_.string() + ".lock");  // root's lock file from the first half
+  ASSERT_EQ(::chown(dir_.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+  ASSERT_EQ(::chown(file_.parent_path().c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0) ::_exit(10);
+    ::_exit(refusal());
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1 first write, 2 write accepted, 3 content, 10 setuid";
 }
 
 TEST_F(IniStoreTest, OversizedFileIsTakenForDamage) {

@@ -1,0 +1,204 @@
+#include "engine/formats/tag_reader.h"
+
+#include <iconv.h>
+
+#include <mutex>
+
+#include <taglib/commentsframe.h>
+#include <taglib/id3v1tag.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/infotag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/tbytevectorstream.h>
+#include <taglib/tdebuglistener.h>
+#include <taglib/textidentificationframe.h>
+#include <taglib/tfilestream.h>
+#include <taglib/wavfile.h>
+
+namespace tralux {
+namespace {
+
+bool ValidUtf8(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const std::size_t n = c < 0x80             ? 0
+                              : (c & 0xE0) == 0xC0 ? 1
+                              : (c & 0xF0) == 0xE0 ? 2
+                              : (c & 0xF8) == 0xF0 ? 3
+                                                   : 4;
+        if (n == 4 || (n == 1 && c < 0xC2) || (n == 3 && c > 0xF4) || i + n >= s.size() + (n == 0))
+            return false;
+        for (std::size_t k = 1; k <= n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += n + 1;
+    }
+    return true;
+}
+
+bool Big5ToUtf8(std::string_view in, std::string& out) {
+    bool doubleByte = false;
+    for (std::size_t i = 0; i < in.size(); ++i)
+        if (static_cast<unsigned char>(in[i]) >= 0x81) doubleByte = true;
+    if (!doubleByte) return false;
+    iconv_t cd = iconv_open("UTF-8", "BIG5");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    std::string src(in);
+    out.assign(src.size() * 3 + 4, '\0');
+    char* ip = src.data();
+    char* op = out.data();
+    std::size_t il = src.size(), ol = out.size();
+    const std::size_t r = iconv(cd, &ip, &il, &op, &ol);
+    iconv_close(cd);
+    if (r == static_cast<std::size_t>(-1) || il != 0) return false;
+    out.resize(out.size() - ol);
+    return true;
+}
+
+std::string Latin1ToUtf8(std::string_view in) {
+    std::string out;
+    for (char ch : in) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            out.push_back(ch);
+        } else {
+            out.push_back(static_cast<char>(0xC0 | c >> 6));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+// INFO items arrive as raw bytes: our fallback instead of TagLib's UTF-8-only default.
+class InfoTextHandler final : public TagLib::RIFF::Info::StringHandler {
+public:
+    TagLib::String parse(const TagLib::ByteVector& data) const override {
+        const std::string text = TagTextToUtf8(std::string_view(data.data(), data.size()));
+        return TagLib::String(text, TagLib::String::UTF8);
+    }
+};
+
+// Malformed tags are expected input, not news for the terminal.
+class QuietListener final : public TagLib::DebugListener {
+public:
+    void printMessage(const TagLib::String&) override {}
+};
+
+void SetUpTagLib() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        static QuietListener quiet;
+        static InfoTextHandler handler;
+        TagLib::setDebugListener(&quiet);
+        TagLib::RIFF::Info::Tag::setStringHandler(&handler);
+    });
+}
+
+std::string Utf8(const TagLib::String& s) {
+    std::string t = s.to8Bit(true);
+    while (!t.empty() && (t.back() == ' ' || t.back() == '\0')) t.pop_back();
+    return t;
+}
+
+void Take(std::string& field, const std::string& text) {
+    if (!text.empty()) field = text;
+}
+
+std::string FrameText(const TagLib::ID3v2::Tag& tag, const char* id) {
+    const TagLib::ID3v2::FrameList& list = tag.frameList(id);
+    return list.isEmpty() ? std::string() : Utf8(list.front()->toString());
+}
+
+// Some writers keep the comment in a user text frame described "comment".
+std::string UserComment(TagLib::ID3v2::Tag& tag) {
+    for (const char* d : {"comment", "COMMENT", "Comment"})
+        if (auto* f = TagLib::ID3v2::UserTextIdentificationFrame::find(&tag, d)) {
+            const TagLib::StringList fields = f->fieldList();
+            if (fields.size() >= 2) return Utf8(fields[1]);
+        }
+    return {};
+}
+
+void ReadMpeg(TagLib::IOStream& stream, StreamInfo& info) {
+    TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
+    if (!file.isValid()) return;
+    // The probe read ID3v1 as raw bytes; make them UTF-8 (old Chinese tags are Big5).
+    info.Title = TagTextToUtf8(info.Title);
+    info.Artist = TagTextToUtf8(info.Artist);
+    info.Copyright = TagTextToUtf8(info.Copyright);
+    if (file.hasID3v1Tag()) {
+        // The third text of an ID3v1 tag is its comment.
+        info.Comment = info.Copyright;
+        const TagLib::ID3v1::Tag* v1 = file.ID3v1Tag();
+        Take(info.Album, TagTextToUtf8(v1->album().to8Bit(false)));
+        if (v1->year()) info.Year = std::to_string(v1->year());
+        if (v1->track()) info.Track = std::to_string(v1->track());
+    }
+    if (!file.hasID3v2Tag()) return;
+    TagLib::ID3v2::Tag& v2 = *file.ID3v2Tag();
+    Take(info.Title, FrameText(v2, "TIT2"));
+    Take(info.Artist, FrameText(v2, "TPE1"));
+    Take(info.Album, FrameText(v2, "TALB"));
+    Take(info.Year, FrameText(v2, "TDRC"));
+    Take(info.Track, FrameText(v2, "TRCK"));
+    std::string comment = Utf8(v2.comment());
+    if (comment.empty()) comment = UserComment(v2);
+    Take(info.Comment, comment);
+    // The third text: the copyright notice, or else the comment as an ID3v1 tag gives it.
+    const std::string copyright = FrameText(v2, "TCOP");
+    Take(info.Copyright, copyright.empty() ? comment : copyright);
+}
+
+void ReadWav(TagLib::IOStream& stream, StreamInfo& info) {
+    TagLib::RIFF::WAV::File file(&stream, false);
+    if (!file.isValid() || !file.hasInfoTag()) return;
+    const TagLib::RIFF::Info::Tag& tag = *file.InfoTag();
+    Take(info.Title, Utf8(tag.fieldText("INAM")));
+    Take(info.Artist, Utf8(tag.fieldText("IART")));
+    Take(info.Album, Utf8(tag.fieldText("IPRD")));
+    Take(info.Copyright, Utf8(tag.fieldText("ICOP")));
+    Take(info.Comment, Utf8(tag.fieldText("ICMT")));
+    Take(info.Year, Utf8(tag.fieldText("ICRD")));
+    Take(info.Track, Utf8(tag.fieldText("ITRK")));
+}
+
+void Read(TagLib::IOStream& stream, bool riff, StreamInfo& info) {
+    SetUpTagLib();
+    try {
+        if (riff)
+            ReadWav(stream, info);
+        else
+            ReadMpeg(stream, info);
+    } catch (...) {
+        // A tag that cannot be read leaves the probe's texts.
+    }
+}
+
+}  // namespace
+
+std::string TagTextToUtf8(std::string_view bytes) {
+    while (!bytes.empty() && (bytes.back() == '\0' || bytes.back() == ' ')) bytes.remove_suffix(1);
+    const auto nul = bytes.find('\0');
+    if (nul != std::string_view::npos) bytes = bytes.substr(0, nul);
+    if (ValidUtf8(bytes)) return std::string(bytes);
+    std::string out;
+    if (Big5ToUtf8(bytes, out)) return out;
+    return Latin1ToUtf8(bytes);
+}
+
+void ReadInputTags(const std::string& path, StreamInfo& info) {
+    if (info.Kind != kKindMp3 && !(info.Kind == kKindRiff && info.trackNumber == 0)) return;
+    TagLib::FileStream stream(path.c_str(), true);
+    if (!stream.isOpen()) return;
+    Read(stream, info.Kind == kKindRiff, info);
+}
+
+void ReadInputTagsFromMemory(const std::uint8_t* data, std::size_t size, StreamInfo& info) {
+    const TagLib::ByteVector bytes(reinterpret_cast<const char*>(data),
+                                   static_cast<unsigned int>(size));
+    TagLib::ByteVectorStream stream(bytes);
+    const bool riff =
+        size >= 4 && data[0] == 'R' && data[1] == 'I' && data[2] == 'F' && data[3] == 'F';
+    Read(stream, riff, info);
+}
+
+}  // namespace tralux

@@ -1,0 +1,43 @@
+#include "engine/outputs/mp3_rates.h"
+
+#include <algorithm>
+
+#include "mp3encoder.h"
+
+namespace tralux {
+
+const std::vector<std::uint32_t>& Mp3OutputRates() {
+    static const std::vector<std::uint32_t> rates{8000,  11025, 12000, 16000, 22050,
+                                                  24000, 32000, 44100, 48000};
+    return rates;
+}
+
+std::vector<int> Mp3BitRatesKbps(std::uint32_t rate, int channels) {
+    std::vector<int> out;
+    if (std::find(Mp3OutputRates().begin(), Mp3OutputRates().end(), rate) == Mp3OutputRates().end())
+        return out;
+    mp3enc::Mp3Encoder* enc = mp3enc::Mp3EncoderCreate(static_cast<float>(rate), channels, 0);
+    if (!enc) return out;
+    // The job's own settings: the list must be the one the job will search.
+    mp3enc::Mp3EncoderSettings* s = mp3enc::Mp3EncoderGetSettings(enc);
+    s->inputFormat = 0;
+    s->intensityAllowed = 0;
+    if (mp3enc::Mp3EncoderSetSettings(enc, s)) {
+        const mp3enc::Mp3ConfigurationList* list = mp3enc::Mp3EncoderGetConfigurations(enc);
+        for (int i = 0; list && i < list->count; ++i) {
+            const mp3enc::Mp3Configuration& c = list->entries[i];
+            if (c.sampleRate == static_cast<int>(rate) && c.channels == channels)
+                out.push_back(c.bitRate / 1000);
+        }
+    }
+    mp3enc::Mp3EncoderDelete(enc);
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
+}
+
+int Mp3DefaultKbps(std::uint32_t rate, int channels) {
+    return mp3enc::Mp3DefaultBitRate(static_cast<int>(rate), channels) / 1000;
+}
+
+}  // namespace tralux

@@ -1,0 +1,118 @@
+#include "engine/outputs/mp3_stream_head.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "engine/job/engine_state.h"
+#include "engine/outputs/id3v2_writer.h"
+#include "engine/outputs/mp3_info_frame.h"
+
+namespace tralux {
+namespace {
+
+struct StreamHead {
+    bool active = false;
+    std::uint64_t infoAt = 0;
+    std::size_t infoBytes = 0;
+    std::uint32_t rate = 0;
+    int channels = 0;
+    std::uint64_t samples = 0;
+};
+
+StreamHead& Head() {
+    static StreamHead head;
+    return head;
+}
+
+}  // namespace
+
+void Mp3StreamBegin(File& file, std::uint32_t rate, int channels) {
+    StreamHead& h = Head();
+    h = StreamHead{};
+    EngineState& e = Engine();
+    if (ReadEngineOption("PlaceClipInfo") != 0) {
+        // The third text is the comment when the input had no copyright notice of its own.
+        const std::string copyright =
+            e.TagCopyright == e.TagComment ? std::string() : e.TagCopyright;
+        const std::vector<std::uint8_t> tag = BuildId3v2Tag(
+            {e.TagTitle, e.TagArtist, e.TagAlbum, e.TagYear, e.TagTrack, e.TagComment, copyright});
+        if (!tag.empty()) file.Write(tag.data(), tag.size());
+    }
+    h.infoBytes = Mp3InfoFrameBytes(rate, channels);
+    if (h.infoBytes == 0) return;  // not an MPEG rate: the encoder refuses it anyway
+    h.infoAt = file.Position();
+    h.rate = rate;
+    h.channels = channels;
+    Mp3InfoTag placeholder;
+    placeholder.encoder = kInfoEncoderName;
+    const std::vector<std::uint8_t> frame = BuildMp3InfoFrame(rate, channels, placeholder, 0);
+    file.Write(frame.data(), frame.size());
+    h.active = true;
+}
+
+void Mp3StreamNoteInput(std::size_t sampleFrames) {
+    Head().samples += sampleFrames;
+}
+
+void Mp3StreamAbandon() {
+    Head() = StreamHead{};
+}
+
+void Mp3StreamEnd(File& file, int encoderDelay) {
+    StreamHead& h = Head();
+    if (!h.active) return;
+    h.active = false;
+    const std::uint64_t end = file.Length();
+    const std::uint64_t audioAt = h.infoAt + h.infoBytes;
+    // Walk the frames the encoder wrote: their offsets make the seek table, their bytes the CRC.
+    std::vector<std::uint32_t> offsets;
+    std::uint16_t crc = 0;
+    int samplesPerFrame = 0;
+    std::vector<std::uint8_t> buf(1 << 16);
+    std::uint64_t next = audioAt;  // file offset of the next frame header
+    bool walking = true;
+    std::uint8_t header[4];
+    int headerHave = 0;
+    file.Seek(audioAt);
+    for (std::uint64_t at = audioAt; at < end;) {
+        const std::size_t got = file.Read(
+            buf.data(), static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), end - at)));
+        if (got == 0) break;
+        crc = Crc16Update(crc, buf.data(), got);
+        for (std::size_t i = 0; walking && i < got;) {
+            const std::uint64_t pos = at + i;
+            if (pos < next + static_cast<std::uint64_t>(headerHave)) {
+                i = static_cast<std::size_t>(next + static_cast<std::uint64_t>(headerHave) - at);
+                continue;
+            }
+            header[headerHave++] = buf[i++];
+            if (headerHave < 4) continue;
+            headerHave = 0;
+            Mp3FrameHeader fh;
+            if (!ParseMp3FrameHeader(header, 4, fh)) {
+                walking = false;
+                break;
+            }
+            samplesPerFrame = fh.samplesPerFrame;
+            offsets.push_back(static_cast<std::uint32_t>(next - h.infoAt));
+            next += static_cast<std::uint64_t>(fh.frameBytes);
+        }
+        at += got;
+    }
+    Mp3InfoTag tag;
+    tag.encoder = kInfoEncoderName;
+    tag.frames = static_cast<std::uint32_t>(offsets.size());
+    tag.bytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(end - h.infoAt, UINT32_MAX));
+    tag.toc = BuildMp3Toc(offsets, tag.bytes);
+    // The encoder counts the decoder's filter bank in its delay; the field does not.
+    tag.delay = std::max(0, encoderDelay - kMp3DecoderDelay);
+    const std::int64_t total = static_cast<std::int64_t>(offsets.size()) * samplesPerFrame;
+    tag.padding = static_cast<int>(
+        std::max<std::int64_t>(0, total - tag.delay - static_cast<std::int64_t>(h.samples)));
+    const std::vector<std::uint8_t> frame = BuildMp3InfoFrame(h.rate, h.channels, tag, crc);
+    file.Seek(h.infoAt);
+    file.Write(frame.data(), frame.size());
+    file.Seek(end);
+}
+
+}  // namespace tralux

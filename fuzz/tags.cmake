@@ -1,0 +1,2 @@
+tralux_fuzz(NAME fuzz_tags SOURCES ${CMAKE_SOURCE_DIR}/fuzz/tags.cpp
+            LIBS engine_job engine_formats engine_outputs platform_notify)

@@ -1,0 +1,280 @@
+// What a user of tralux-cli meets first: usage, outputs that must not be lost, file errors,
+// inputs that cannot be converted, stopping by signal.
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "cli_fixture.h"
+
+namespace tralux::test {
+namespace {
+
+using Cli = CliFixture;
+
+std::string Dir(const std::string& d) {
+    return " --output-dir " + d;
+}
+
+TEST_F(Cli, UsageErrorsSayWhatWasWrong) {
+    WriteFile(P("in.wav"), SimpleWav(Tone(44100, 2, 4410), 2, 44100));
+    const std::string in = P("in.wav") + " ";
+    const std::pair<std::string, std::string> cases[] = {
+        {"--rate 0", "--rate: 0 is not a sample rate (1000..192000)"},
+        {"--rate=0", "--rate: 0 is not a sample rate (1000..192000)"},
+        {"--channels 3", "--channels: 3 is not a channel count (1 or 2)"},
+        {"--format MP3", "--format: 'MP3' is not a format (wav, mp3 or wma)"},
+        {"--eq 1,2,3", "--eq: 3 levels given, 11 needed"},
+        {"--eq 50,50,50,50,50,50,50,50,50,50,100", "--eq: '100' is not a level 0..99"},
+        {"--eq-db 0,0,0,0,0,0,0,0,0,20", "--eq-db: 20 dB is outside -32.7..+8.7"},
+        {"--frobnicate", "unknown option --frobnicate"},
+        {"--rate", "--rate needs a value"},
+        {"--no-tags=1", "--no-tags takes no value"},
+        {"--overwrite --rename", "--overwrite and --rename exclude each other"},
+        {"--start -5", "--start: -5 is not a position in milliseconds"},
+    };
+    for (const auto& [args, message] : cases) {
+        EXPECT_EQ(RunCli("convert " + in + args + Dir(P("out"))), 2) << args;
+        EXPECT_NE(Err().find(message), std::string::npos) << args << "\n" << Err();
+    }
+    EXPECT_FALSE(Exists("out"));
+    EXPECT_EQ(RunCli("convert"), 2);
+    EXPECT_NE(Err().find("convert needs at least one input"), std::string::npos);
+    EXPECT_EQ(RunCli("transmogrify x"), 2);
+    EXPECT_NE(Err().find("unknown command 'transmogrify'"), std::string::npos);
+}
+
+TEST_F(Cli, FlagEqualsValueWorksLikeTwoWords) {
+    WriteFile(P("in.wav"), SimpleWav(Tone(44100, 2, 44100), 2, 44100));
+    ASSERT_EQ(
+        RunCli("convert " + P("in.wav") + " --rate=22050 --channels=1 --output-dir=" + P("out")), 0)
+        << Err();
+    const Pcm out = ReadWavPcm(P("out/in.wav"));
+    EXPECT_EQ(out.rate, 22050u);
+    EXPECT_EQ(out.channels, 1);
+}
+
+TEST_F(Cli, HelpAndVersionGoToStdoutWithStatusZero) {
+    for (const char* h : {"--help", "-h", "help", "convert --help"}) {
+        EXPECT_EQ(RunCli(h), 0) << h;
+        EXPECT_NE(Out().find("usage: tralux-cli"), std::string::npos) << h;
+        EXPECT_EQ(Err(), "") << h;
+    }
+    // The equalizer's scale is documented where people look for it.
+    EXPECT_NE(Out().find("50 is flat"), std::string::npos);
+    EXPECT_NE(Out().find("--eq-db"), std::string::npos);
+    EXPECT_EQ(RunCli("--version"), 0);
+    EXPECT_EQ(Out().rfind("tralux-cli ", 0), 0u) << Out();
+}
+
+TEST_F(Cli, SameNamedInputsInOneBatchKeepEveryOutput) {
+    std::filesystem::create_directories(P("A"));
+    std::filesystem::create_directories(P("B"));
+    // Three lengths tell the outputs apart.
+    WriteFile(P("A/song.wav"), SimpleWav(Tone(8000, 1, 8000), 1, 8000));
+    WriteFile(P("B/song.wav"), SimpleWav(Tone(8000, 1, 16000), 1, 8000));
+    WriteFile(P("A/song.mp3"), SimpleWav(Tone(8000, 1, 24000), 1, 8000));  // a WAV by another name
+    ASSERT_EQ(RunCli("convert " + P("A/song.wav") + " " + P("B/song.wav") + " " + P("A/song.mp3") +
+                     " " + P("A/song.wav") + Dir(P("o"))),
+              0)
+        << Err();
+    std::vector<std::size_t> frames;
+    for (const char* name : {"o/song.wav", "o/song (2).wav", "o/song (3).wav"}) {
+        ASSERT_TRUE(Exists(name)) << name << "\n" << Err();
+        frames.push_back(ReadWavPcm(P(name)).Frames());
+    }
+    EXPECT_EQ(frames, (std::vector<std::size_t>{8000, 16000, 24000}));
+    EXPECT_FALSE(Exists("o/song (4).wav"));  // the repeated input ran once
+    EXPECT_NE(Err().find("given twice"), std::string::npos);
+}
+
+TEST_F(Cli, ExistingOutputsAreKeptUnlessAskedOtherwise) {
+    WriteFile(P("song.wav"), SimpleWav(Tone(8000, 1, 8000), 1, 8000));
+    std::filesystem::create_directories(P("o"));
+    const Bytes precious{'k', 'e', 'e', 'p'};
+    WriteFile(P("o/song.wav"), precious);
+
+    EXPECT_EQ(RunCli("convert " + P("song.wav") + Dir(P("o"))), 1);
+    EXPECT_EQ(ReadFile(P("o/song.wav")), precious);
+    EXPECT_NE(Err().find("exists; --overwrite (-y) replaces it, --rename picks a free name"),
+              std::string::npos)
+        << Err();
+    EXPECT_EQ(Err().find("->"), std::string::npos);
+
+    ASSERT_EQ(RunCli("convert " + P("song.wav") + Dir(P("o")) + " --rename"), 0) << Err();
+    EXPECT_EQ(ReadFile(P("o/song.wav")), precious);
+    EXPECT_EQ(ReadWavPcm(P("o/song (2).wav")).Frames(), 8000u);
+
+    ASSERT_EQ(RunCli("convert " + P("song.wav") + Dir(P("o")) + " -y"), 0) << Err();
+    EXPECT_EQ(ReadWavPcm(P("o/song.wav")).Frames(), 8000u);
+    EXPECT_FALSE(Exists("o/song (3).wav"));
+}
+
+TEST_F(Cli, ZeroDataSizeWithAudioAfterItIsReadToTheEnd) {
+    // As a streaming writer leaves it: data size 0, one second of audio up to the end.
+    Bytes streamed = SimpleWav(Tone(8000, 1, 8000), 1, 8000);
+    streamed[40] = streamed[41] = streamed[42] = streamed[43] = 0;
+    WriteFile(P("streamed.wav"), streamed);
+    ASSERT_EQ(RunCli("probe " + P("streamed.wav")), 0);
+    EXPECT_NE(Out().find("(1000 ms)"), std::string::npos) << Out();
+    ASSERT_EQ(RunCli("convert " + P("streamed.wav") + Dir(P("o"))), 0) << Err();
+    EXPECT_EQ(ReadWavPcm(P("o/streamed.wav")).samples, Tone(8000, 1, 8000));
+
+    // A genuinely empty data chunk followed by another chunk stays empty.
+    Bytes info;
+    PutId(info, "INFO");
+    WriteFile(P("empty.wav"),
+              Riff({{"fmt ", FmtPayload(1, 1, 8000, 16)}, {"data", {}}, {"LIST", info}}));
+    ASSERT_EQ(RunCli("probe " + P("empty.wav")), 0);
+    EXPECT_NE(Out().find("(0 ms)"), std::string::npos) << Out();
+}
+
+TEST_F(Cli, StartAtOrPastTheEndIsRefused) {
+    WriteFile(P("in.wav"), SimpleWav(Tone(8000, 1, 8000), 1, 8000));
+    for (const char* start : {"1000", "5000"}) {
+        EXPECT_EQ(RunCli("convert " + P("in.wav") + " --start " + start + Dir(P("o"))), 1);
+        EXPECT_NE(Err().find("is at or past the end (1000 ms)"), std::string::npos) << Err();
+        EXPECT_FALSE(Exists("o/in.wav"));
+    }
+    ASSERT_EQ(RunCli("convert " + P("in.wav") + " --start 500" + Dir(P("o"))), 0) << Err();
+    EXPECT_EQ(ReadWavPcm(P("o/in.wav")).Frames(), 4000u);
+}
+
+TEST_F(Cli, FileErrorsNameThePathAndTheReason) {
+    WriteFile(P("in.wav"), SimpleWav(Tone(8000, 1, 800), 1, 8000));
+    EXPECT_EQ(RunCli("convert " + P("missing.wav") + Dir(P("o"))), 1);
+    EXPECT_NE(Err().find("開啟檔案錯誤: " + P("missing.wav") + ": No such file or directory"),
+              std::string::npos)
+        << Err();
+    EXPECT_EQ(RunCli("probe " + P("missing.wav")), 1);
+    EXPECT_NE(Err().find("開啟檔案錯誤: " + P("missing.wav") + ": No such file or directory"),
+              std::string::npos)
+        << Err();
+
+    std::filesystem::create_directories(P("folder.wav"));
+    EXPECT_EQ(RunCli("convert " + P("folder.wav") + Dir(P("o"))), 1);
+    EXPECT_NE(Err().find("開啟檔案錯誤: " + P("folder.wav") + ": Is a directory"),
+              std::string::npos)
+        << Err();
+
+    WriteFile(P("afile"), Bytes{1});
+    EXPECT_EQ(RunCli("convert " + P("in.wav") + Dir(P("afile"))), 1);
+    EXPECT_NE(Err().find("開啟檔案錯誤: " + P("afile") + ": "), std::string::npos) << Err();
+
+    // Converting a WAV into its own folder as WAV would write over the input.
+    const Bytes before = ReadFile(P("in.wav"));
+    EXPECT_EQ(RunCli("convert " + P("in.wav") + Dir(dir_.path().string()) + " -y"), 1);
+    EXPECT_NE(Err().find("開啟檔案錯誤: " + P("in.wav") + ": the input itself"), std::string::npos)
+        << Err();
+    EXPECT_EQ(ReadFile(P("in.wav")), before);
+
+    // /proc takes no new files, not even from root.
+    EXPECT_EQ(RunCli("convert " + P("in.wav") + Dir("/proc")), 1);
+    EXPECT_NE(Err().find("開啟檔案錯誤: /proc/in.wav: "), std::string::npos) << Err();
+}
+
+TEST_F(Cli, RecognisedButUnsupportedWavFormatsAreNamed) {
+    Bytes ext = FmtPayload(0xFFFE, 6, 48000, 16, 24);
+    ext[16] = 22;  // cbSize
+    ext[24] = 1;   // PCM sub-format
+    const Bytes tail{0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                     0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    std::copy(tail.begin(), tail.end(), ext.begin() + 26);
+    Bytes rf64 = SimpleWav(Tone(8000, 1, 80), 1, 8000);
+    std::copy_n("RF64", 4, rf64.begin());
+    const std::pair<Bytes, std::string> cases[] = {
+        {Riff({{"fmt ", FmtPayload(6, 1, 8000, 8)}, {"data", Bytes(800, 0xD5)}}),
+         "A-law WAV (format 0x0006) is not supported"},
+        {Riff({{"fmt ", FmtPayload(7, 1, 8000, 8)}, {"data", Bytes(800, 0xFF)}}),
+         "μ-law WAV (format 0x0007) is not supported"},
+        {Riff({{"fmt ", FmtPayload(0x11, 1, 8000, 4, 2)}, {"data", Bytes(800, 0)}}),
+         "IMA ADPCM WAV (format 0x0011)"},
+        {Riff({{"fmt ", FmtPayload(2, 2, 8000, 4, 34)}, {"data", Bytes(800, 0)}}),
+         "Microsoft ADPCM WAV (format 0x0002)"},
+        {Riff({{"fmt ", ext}, {"data", Bytes(1200, 0)}}), "5.1 WAV (6 channels) is not supported"},
+        {rf64, "RF64 WAV (64-bit sizes) is not supported"},
+    };
+    for (const auto& [file, message] : cases) {
+        WriteFile(P("x.wav"), file);
+        EXPECT_EQ(RunCli("probe " + P("x.wav")), 1) << message;
+        EXPECT_NE(Err().find(message), std::string::npos) << Err();
+        EXPECT_EQ(RunCli("convert " + P("x.wav") + Dir(P("o"))), 1) << message;
+        EXPECT_NE(Err().find(message), std::string::npos) << Err();
+    }
+    EXPECT_FALSE(Exists("o/x.wav"));
+}
+
+TEST_F(Cli, EqualizerInDecibels) {
+    const std::vector<std::int16_t> tone = Tone(44100, 1, 44100, 0, 1000.0, 6000.0);
+    WriteFile(P("in.wav"), SimpleWav(tone, 1, 44100));
+    auto rms = [](const std::vector<std::int16_t>& s) {
+        double e = 0;
+        for (std::size_t i = 4410; i < s.size() - 4410; ++i) e += double(s[i]) * s[i];
+        return std::sqrt(e / double(s.size() - 8820));
+    };
+    const double in = rms(tone);
+    ASSERT_EQ(RunCli("convert " + P("in.wav") + " --eq-db 0,0,0,0,0,0,0,0,0,0" + Dir(P("flat"))), 0)
+        << Err();
+    EXPECT_NEAR(20 * std::log10(rms(ReadWavPcm(P("flat/in.wav")).samples) / in), 0.0, 0.2);
+    ASSERT_EQ(RunCli("convert " + P("in.wav") + " --eq-db=0,0,0,0,0,0,0,0,0,0,-6" + Dir(P("cut"))),
+              0)
+        << Err();
+    EXPECT_NEAR(20 * std::log10(rms(ReadWavPcm(P("cut/in.wav")).samples) / in), -6.0, 0.5);
+    // The window's scale: 0 everywhere is a boost, not flat.
+    ASSERT_EQ(RunCli("convert " + P("in.wav") + " --eq 50,50,50,50,50,50,50,50,50,50,0" +
+                     Dir(P("boost"))),
+              0)
+        << Err();
+    EXPECT_GT(20 * std::log10(rms(ReadWavPcm(P("boost/in.wav")).samples) / in), 8.0);
+}
+
+// Starts a conversion of the given files, waits until the first output appears, sends `sig`.
+int InterruptBatch(const std::vector<std::string>& inputs, const std::string& firstOutput, int sig,
+                   const std::string& config, const std::string& errFile) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (!freopen(errFile.c_str(), "w", stderr)) _exit(126);
+        const std::string dir = std::filesystem::path(firstOutput).parent_path().string();
+        std::vector<const char*> argv{TRALUX_CLI_PATH, "--config",     config.c_str(),
+                                      "convert",       "--output-dir", dir.c_str()};
+        for (const std::string& in : inputs) argv.push_back(in.c_str());
+        argv.push_back(nullptr);
+        execv(TRALUX_CLI_PATH, const_cast<char* const*>(argv.data()));
+        _exit(127);
+    }
+    for (int i = 0; i < 2000 && !std::filesystem::exists(firstOutput); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill(pid, sig);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(Cli, SignalsStopTheJobSkipTheRestAndSetTheStatus) {
+    // Ten minutes each: far longer than the signal takes to arrive.
+    const Bytes longWav = SimpleWav(std::vector<std::int16_t>(44100 * 2 * 600, 3), 2, 44100);
+    WriteFile(P("one.wav"), longWav);
+    WriteFile(P("two.wav"), longWav);
+    for (const auto& [sig, expected] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        std::filesystem::remove_all(P("o"));
+        EXPECT_EQ(InterruptBatch({P("one.wav"), P("two.wav")}, P("o/one.wav"), sig, P("cfg"),
+                                 P("err.txt")),
+                  expected);
+        const Bytes out = ReadFile(P("o/one.wav"));
+        ASSERT_GE(out.size(), 44u);
+        EXPECT_EQ(Get32(out, 4), out.size() - 8);  // finished and playable
+        EXPECT_LT(Get32(out, 40), 44100u * 4 * 600);
+        EXPECT_FALSE(Exists("o/two.wav"));
+        const std::string err = Text("err.txt");
+        EXPECT_NE(err.find("(stopped; the output holds what was converted)"), std::string::npos)
+            << err;
+        EXPECT_NE(err.find(sig == SIGINT ? "stopped by SIGINT" : "stopped by SIGTERM"),
+                  std::string::npos)
+            << err;
+    }
+}
+
+}  // namespace
+}  // namespace tralux::test
