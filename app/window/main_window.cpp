@@ -217,7 +217,16 @@ void MainWindow::paintEvent(QPaintEvent*) {
         lines[0] = QFileInfo(QString::fromStdString(inputPath_)).fileName();
     for (int i = 0; i < 2 && i < lines.size(); ++i) {
         const QRectF line(desc.left() + 2, desc.top() + i * 13, desc.width() - 4, 13);
-        p.drawText(line, Qt::AlignLeft | Qt::AlignVCenter, fm.elidedText(lines[i], Qt::ElideRight, line.width()));
+        // A long line is narrowed a little before it is cut.
+        const qreal width = fm.horizontalAdvance(lines[i]);
+        const qreal squeeze = width > line.width() ? std::max(0.82, line.width() / width) : 1.0;
+        p.save();
+        p.translate(line.left(), 0);
+        p.scale(squeeze, 1.0);
+        const QRectF squeezed(0, line.top(), line.width() / squeeze, line.height());
+        p.drawText(squeezed, Qt::AlignLeft | Qt::AlignVCenter,
+                   fm.elidedText(lines[i], Qt::ElideRight, squeezed.width()));
+        p.restore();
     }
 
     // Time display from the glyph strip, centred.
