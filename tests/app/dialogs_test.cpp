@@ -8,6 +8,7 @@
 #include "app/window/about_box.h"
 #include "app/window/drive_dialog.h"
 #include "app/window/progress_dialog.h"
+#include "app/window/qt_notifier.h"
 #include "app/window/ui_config.h"
 #include "app_fixture.h"
 
@@ -191,6 +192,28 @@ TEST(About, BuildDateAndHomePage) {
     EXPECT_TRUE(ProductPageUrl().host().endsWith(QStringLiteral(".example.com")));
     AboutBox box(nullptr);
     EXPECT_EQ(box.findChild<QPushButton*>(QStringLiteral("visitHome"))->text(), QStringLiteral("拜訪 Quorvatix Tralux 首頁"));
+}
+
+TEST(QtNotifierTest, AWorkerThreadNeverWaitsForTheUser) {
+    App();
+    QtNotifier notifier;
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        notifier.Show(Message{"File I/O Error: disk full", "File error", MessageIcon::Error});
+        returned.store(true);
+    });
+    worker.join();  // would hang if the worker waited for the box to be closed
+    EXPECT_TRUE(returned.load());
+    // The box appears on the GUI thread once events are processed.
+    QString seen;
+    QTimer::singleShot(50, [&] {
+        if (auto* box = QApplication::activeModalWidget()) {
+            seen = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))->text();
+            box->close();
+        }
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !seen.isEmpty(); }, 3000));
+    EXPECT_EQ(seen, QStringLiteral("File I/O Error: disk full"));
 }
 
 }  // namespace

@@ -271,6 +271,27 @@ TEST_F(MainWindowTest, CloseSavesTheEqualizerAndPlacement) {
     EXPECT_EQ(p.bottom - p.top, kFaceHeight);
 }
 
+TEST_F(MainWindowTest, PlacementIsRestoredOnlyOnAScreen) {
+    settings::WindowPlacement p;
+    p.showCmd = 1;
+    p.left = 40;
+    p.top = 30;
+    p.right = p.left + kFaceWidth;
+    p.bottom = p.top + kFaceHeight;
+    settings::SaveWindowPlacement(p, false, false);
+    {
+        MainWindow w(WindowDialogs{});
+        EXPECT_EQ(w.pos(), QPoint(40, 30));
+    }
+    p.left = -9000;
+    p.top = -9000;
+    p.right = p.left + kFaceWidth;
+    p.bottom = p.top + kFaceHeight;
+    settings::SaveWindowPlacement(p, false, false);
+    MainWindow w(WindowDialogs{});
+    EXPECT_NE(w.pos(), QPoint(-9000, -9000));
+}
+
 TEST_F(MainWindowTest, TheWindowTakesTheFacesSizeAndOutline) {
     EXPECT_EQ(window->size(), QSize(kFaceWidth, kFaceHeight));
     const QRegion mask = window->mask();
