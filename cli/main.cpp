@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/settings/settings.h"
+#include "cli/cddb_console.h"
 #include "cli/commands.h"
 #include "cli/progress.h"
 #include "engine/formats/riff_reader.h"
@@ -646,6 +647,7 @@ int main(int argc, char** argv) {
         settings::SetConfigRoot(argv[i + 1]);
         i += 2;
     }
+    cli::InstallCddb();
     if (i >= argc) return UsageError("no command given (probe, convert or formats)");
     const std::string command = argv[i++];
     if (command == "--help" || command == "-h" || command == "help") {
@@ -663,6 +665,8 @@ int main(int argc, char** argv) {
     int status;
     if (command == "probe") {
         status = Probe(std::vector<std::string>(argv + i, argv + argc));
+    } else if (command == "play") {
+        status = tralux::cli::Play(argc, argv, i);
     } else if (command == "convert") {
         status = Convert(argc, argv, i);
     } else if (command == "formats") {

@@ -9,6 +9,9 @@ pkgs=(
   libavformat-dev libavcodec-dev libavutil-dev
   ffmpeg sox lame mpg123 xvfb xauth
   libtag1-dev
+  pulseaudio
+  libasound2-plugins
+  python3 python3-olefile
   fonts-noto-cjk
 )
 missing=()

@@ -156,7 +156,7 @@ void FinalizeNormal() {
         Mp3EncoderFinish();
         if (PlaceClipInfo()) WriteId3v1(e.OutputFile, e.TagTitle, e.TagArtist, e.TagCopyright);
         break;
-    case kFormatWma: WmaWriterClose(); break;
+    case kFormatWma: WmaWriterFinish(); break;
     default: break;
     }
 }
@@ -515,6 +515,8 @@ std::size_t FlushPipeline(const StreamInfo& info) {
     Dsp().ResamplerFree();
     return emitted;
 }
+
+const dsp::AnalysisTables& JobAnalysis() { return Dsp().Analysis; }
 
 std::string GetLastErrorText() {
     const int code = Engine().LastError.exchange(0);
