@@ -33,6 +33,7 @@
 #include "engine/job/describe.h"
 #include "engine/job/engine_state.h"
 #include "engine/job/job.h"
+#include "engine/playback/playback.h"
 #include "platform/notify/notifier.h"
 
 namespace tralux::app {
@@ -62,12 +63,6 @@ int SpectrumSegments(double value, bool level) {
 }
 
 }  // namespace
-
-std::uint32_t PlaybackClockMs() {
-    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now().time_since_epoch())
-                                          .count());
-}
 
 WindowDialogs WindowDialogs::Defaults() {
     WindowDialogs d;
@@ -739,7 +734,7 @@ void MainWindow::SpectrumTick() {
     }
     const std::uint32_t origin = e.ClockOriginMs.load();
     if (origin == 0) return;
-    const std::int64_t playingMs = static_cast<std::int64_t>(PlaybackClockMs() - origin);
+    const std::int64_t playingMs = static_cast<std::int64_t>(PlaybackTickMs() - origin);
     const dsp::AnalysisTables& t = PreviewAnalysis();
     int best = -1;
     std::int64_t bestDistance = 0;

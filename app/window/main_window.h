@@ -123,7 +123,4 @@ private:
 // The stored "name|patterns|...||" filter in Qt's "name (patterns);;..." form.
 QString QtFileFilter(const char* stored);
 
-// Milliseconds of the clock preview playback starts its ClockOriginMs from.
-std::uint32_t PlaybackClockMs();
-
 }  // namespace tralux::app
