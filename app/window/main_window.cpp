@@ -142,12 +142,6 @@ bool MainWindow::PreviewPlaying() const {
     return previewStarted_ && Engine().JobRunning.load();
 }
 
-void MainWindow::SetSpectrumForTesting(const std::array<double, 11>& values) {
-    spectrum_ = values;
-    spectrumShown_ = true;
-    update();
-}
-
 // --- Drawing -----------------------------------------------------------------------------
 
 void MainWindow::BuildFaces() {
@@ -734,7 +728,8 @@ void MainWindow::SpectrumTick() {
     }
     const std::uint32_t origin = e.ClockOriginMs.load();
     if (origin == 0) return;
-    const std::int64_t playingMs = static_cast<std::int64_t>(PlaybackTickMs() - origin);
+    // The tick minus the clock origin, the origin re-measured at the device first.
+    const std::int64_t playingMs = static_cast<std::int64_t>(PlayingPositionMs());
     const dsp::AnalysisTables& t = PreviewAnalysis();
     int best = -1;
     std::int64_t bestDistance = 0;

@@ -51,7 +51,7 @@ public:
     int ChosenChannels() const { return chosenChannels_; }
     const settings::EqualizerSettings& Equalizer() const { return eq_; }
     bool PreviewPlaying() const;
-    void SetSpectrumForTesting(const std::array<double, 11>& values);
+    const std::array<double, 11>& Spectrum() const { return spectrum_; }
     QString DescriptionText() const { return description_; }
 
 protected:

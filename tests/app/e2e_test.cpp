@@ -2,7 +2,9 @@
 // mouse at the hot rectangles, check the file the engine wrote, and keep screenshots.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,10 +21,11 @@
 #include "app/window/main_window.h"
 #include "app/window/progress_dialog.h"
 #include "app/window/startup.h"
-#include "engine/dsp/analysis.h"
 #include "engine/job/engine_state.h"
 #include "engine/job/errors.h"
 #include "engine/job/job.h"
+#include "engine/playback/fake_wave_out.h"
+#include "engine/playback/playback.h"
 #include "platform/notify/notifier.h"
 #include "support/wav_builder.h"
 
@@ -79,22 +82,6 @@ void WriteWav(const fs::path& path, const std::vector<std::int16_t>& samples, st
 QPoint Centre(int control) {
     const HotRect& r = SkinHotRects()[static_cast<std::size_t>(control)];
     return {r.CenterX(), r.CenterY()};
-}
-
-// The spectrum the preview would show one second into the file, from the engine's analysis.
-std::array<double, 11> SpectrumOf(const std::vector<std::int16_t>& samples, std::uint32_t rate) {
-    auto tables = std::make_unique<dsp::AnalysisTables>();
-    auto analyser = std::make_unique<dsp::Analyser>();
-    analyser->Reset(*tables);
-    std::atomic<double> position{0.0};
-    const std::size_t block = 4096;
-    for (std::size_t i = 0; i + block * 2 <= samples.size() && position.load() < 1200; i += block * 2)
-        analyser->AnalyseBlock(samples.data() + i, block * 4, 2, rate, true, position, *tables);
-    const int last = (tables->AnalysisIndex.load() + dsp::AnalysisTables::kSize - 1) % dsp::AnalysisTables::kSize;
-    std::array<double, 11> v{};
-    v[0] = tables->AnalysisLevel[static_cast<std::size_t>(last)].load();
-    for (std::size_t b = 0; b < 10; ++b) v[b + 1] = tables->AnalysisBand[b][static_cast<std::size_t>(last)].load();
-    return v;
 }
 
 class EndToEnd : public ::testing::Test {
@@ -180,10 +167,35 @@ TEST_F(EndToEnd, StartWithAWavPlayAndConvertByMouse) {
     }
     messages_.Clear();
 
-    window->SetSpectrumForTesting(SpectrumOf(samples, 44100));
+    // Play again on a sound device that plays in real time: the spectrum and the time move.
+    test::FakeWaveOut device;
+    SetWaveOutForTesting(&device);
+    std::atomic<bool> pacing{true};
+    std::thread clock([&] {
+        while (pacing.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));  // one buffer's duration
+            device.playedFrames += 44100 / 4;
+            device.CompleteOldest();
+        }
+    });
     const HotRect& pos = SkinHotRects()[kPosition];
     QTest::mouseClick(window.get(), Qt::LeftButton, {}, QPoint(pos.left + pos.Width() * 3 / 10, pos.CenterY()));
+    const std::uint64_t from = window->PositionMs();
+    EXPECT_GT(from, 5000u);
+    QTest::mouseClick(window.get(), Qt::LeftButton, {}, Centre(kPlay));
+    EXPECT_TRUE(QTest::qWaitFor([] { return Engine().ClockOriginMs.load() != 0; }, 5000));
+    QTest::qWait(1500);
+    EXPECT_TRUE(window->PreviewPlaying());
+    EXPECT_GT(window->PositionMs(), from + 500);
+    const auto spectrum = window->Spectrum();
+    EXPECT_TRUE(std::any_of(spectrum.begin(), spectrum.end(), [](double v) { return v != 0.0; }));
     Save(window.get(), "tralux-playing.png");
+    QTest::mouseClick(window.get(), Qt::LeftButton, {}, Centre(kPlay));
+    EXPECT_TRUE(QTest::qWaitFor([] { return !Engine().JobRunning.load(); }, 5000));
+    pacing.store(false);
+    clock.join();
+    WaitForPlaybackClosed();
+    SetWaveOutForTesting(nullptr);
 
     // Convert to WAV: the progress dialog runs the job and closes.
     Engine().OutputFormat.store(kFormatWav);
