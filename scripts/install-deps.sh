@@ -14,6 +14,7 @@ pkgs=(
   libasound2-plugins
   python3 python3-olefile
   espeak-ng
+  fonts-noto-cjk
 )
 missing=()
 for p in "${pkgs[@]}"; do

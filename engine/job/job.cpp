@@ -351,6 +351,8 @@ bool EnsureDirectory(const std::string& dir) {
 
 }  // namespace
 
+const dsp::AnalysisTables& PreviewAnalysis() { return Dsp().Analysis; }
+
 void SetOptionReader(OptionReader reader) {
     std::lock_guard lock(g_optionMutex);
     g_optionReader = std::move(reader);
