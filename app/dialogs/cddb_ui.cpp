@@ -1,6 +1,6 @@
 // The lookup's questions answered with the dialogs of this folder, on the user-interface
 // thread. The lookup's worker only ever waits for the answers (LookupSession::Pump).
-#if __has_include("cddb/lookup.h") && __has_include("platform/http/curl_transport.h")
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLineEdit>
@@ -12,6 +12,7 @@
 #include "app/dialogs/dialogs.h"
 #include "app/dialogs/widgets_util.h"
 #include "app/models/cddb_bridge.h"
+#include "app/settings/settings.h"
 #include "cddb/cache.h"
 #include "cddb/cddb_settings.h"
 #include "cddb/engine/cd_info_provider.h"
@@ -133,9 +134,3 @@ void InstallCddbDialogs() {
 }
 
 }  // namespace tralux::app
-#else
-namespace tralux::app {
-// Without the lookup core there is nothing to connect.
-void InstallCddbDialogs() {}
-}  // namespace tralux::app
-#endif
