@@ -6,19 +6,15 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QVBoxLayout>
-#include <memory>
 
 #include "app/dialogs/cddb_dialogs.h"
 #include "app/dialogs/dialogs.h"
 #include "app/dialogs/widgets_util.h"
 #include "app/models/cddb_bridge.h"
-#include "app/settings/settings.h"
 #include "cddb/cache.h"
 #include "cddb/cddb_settings.h"
 #include "cddb/engine/cd_info_provider.h"
 #include "cddb/lookup.h"
-#include "platform/compound/gsf_cache_files.h"
-#include "platform/http/curl_transport.h"
 
 namespace tralux::app {
 
@@ -93,32 +89,12 @@ private:
     int percent_ = 0;
 };
 
-// The store's "CDDB" section for the lookup core.
-class CddbSection : public cddb::SettingsStore {
-public:
-    std::string ReadText(std::string_view key) override {
-        return settings::ReadProfileText("CDDB", key);
-    }
-    int ReadNumber(std::string_view key) override {
-        return settings::ReadProfileNumber("CDDB", key);
-    }
-    void WriteText(std::string_view key, std::string_view value) override {
-        settings::WriteProfileText("CDDB", key, value);
-    }
-    void WriteNumber(std::string_view key, int value) override {
-        settings::WriteProfileNumber("CDDB", key, value);
-    }
-};
-
 QtCddbUi* ui = nullptr;
 
 }  // namespace
 
 void InstallCddbDialogs() {
     if (!ui) ui = new QtCddbUi;
-    cddb::SetHttpTransport(http::MakeCurlTransport());
-    cddb::SetCacheFiles(compound::MakeGsfCacheFiles());
-    cddb::SetSettingsStore(std::make_shared<CddbSection>());
     cddb::SetThreadUi(ui);
     cddb::InstallCdInfoProvider();
     SetCdDiscSource([](const std::string& root) {

@@ -13,6 +13,8 @@
 #include "cddb/disc_id.h"
 #include "cddb/engine/cd_info_provider.h"
 #include "cddb/lookup.h"
+#include "platform/compound/gsf_cache_files.h"
+#include "platform/http/curl_transport.h"
 #include "qt_fixture.h"
 #include "support/cddb_server.h"
 
@@ -20,6 +22,23 @@ namespace tralux::app {
 namespace {
 
 using namespace std::chrono_literals;
+
+// The store's "CDDB" section, as the window installs it.
+class CddbSection : public cddb::SettingsStore {
+public:
+    std::string ReadText(std::string_view key) override {
+        return settings::ReadProfileText("CDDB", key);
+    }
+    int ReadNumber(std::string_view key) override {
+        return settings::ReadProfileNumber("CDDB", key);
+    }
+    void WriteText(std::string_view key, std::string_view value) override {
+        settings::WriteProfileText("CDDB", key, value);
+    }
+    void WriteNumber(std::string_view key, int value) override {
+        settings::WriteProfileNumber("CDDB", key, value);
+    }
+};
 
 bool IsChoice(QWidget* w) {
     return dynamic_cast<CddbChoiceDialog*>(w) != nullptr;
@@ -40,6 +59,9 @@ protected:
         DialogTest::SetUp();
         ::unsetenv("http_proxy");
         TRALUX_REQUIRE_SERVER(server_);
+        cddb::SetHttpTransport(http::MakeCurlTransport());
+        cddb::SetCacheFiles(compound::MakeGsfCacheFiles());
+        cddb::SetSettingsStore(std::make_shared<CddbSection>());
         InstallCddbDialogs();
         cddb::SetCacheFolder(dir_ / "cache");
         for (std::uint32_t lba : {0u, 19850u, 39850u})
@@ -54,6 +76,7 @@ protected:
     void TearDown() override {
         cddb::SetServerForRun("");
         cddb::SetCacheFolder({});
+        cddb::SetSettingsStore(nullptr);
         DialogTest::TearDown();
     }
     bool Lookup(const std::string& mode) {
