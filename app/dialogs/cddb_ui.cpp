@@ -13,6 +13,7 @@
 #include "app/models/cddb_bridge.h"
 #include "cddb/cache.h"
 #include "cddb/cddb_settings.h"
+#include "cddb/disc_id.h"
 #include "cddb/engine/cd_info_provider.h"
 #include "cddb/lookup.h"
 
@@ -98,8 +99,12 @@ void InstallCddbDialogs() {
     cddb::SetThreadUi(ui);
     cddb::InstallCdInfoProvider();
     SetCdDiscSource([](const std::string& root) {
-        models::CdDisc disc = models::DiscFromCdInfo(cddb::CurrentCdInfo());
-        return disc.tracks.empty() ? DiscFromToc(root) : disc;
+        // The information of the last lookup, when it is this disc's.
+        cddb::CdInfo info = cddb::CurrentCdInfo();
+        std::uint32_t id = ComputeDiscId(root);
+        if (id == 0 || info.tracks.empty() || info.discIdText != cddb::DiscIdText(id))
+            return DiscFromToc(root);
+        return models::DiscFromCdInfo(info);
     });
     SetCdCacheWriter([](const models::CdDisc& disc) {
         cddb::CdInfo info = cddb::CurrentCdInfo();
