@@ -202,8 +202,11 @@ CddbChoiceDialog::CddbChoiceDialog(QWidget* parent, const std::vector<std::strin
     ok->setEnabled(false);
     connect(list, &QTreeWidget::itemSelectionChanged, this,
             [list, ok] { ok->setEnabled(!list->selectedItems().isEmpty()); });
-    connect(list, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
-        if (item) accept();
+    connect(list, &QTreeWidget::itemDoubleClicked, this, [this, list](QTreeWidgetItem* item) {
+        if (!item) return;
+        list->setCurrentItem(item);
+        item->setSelected(true);
+        accept();
     });
     connect(settings, &QPushButton::clicked, this, [this] { RunCddbSettingsDialog(this); });
     connect(buttons, &QDialogButtonBox::accepted, this, [this, list] {

@@ -1,12 +1,11 @@
 // The lookup's questions answered with the dialogs of this folder, on the user-interface
 // thread. The lookup's worker only ever waits for the answers (LookupSession::Pump).
-#if __has_include("cddb/lookup.h") && __has_include("platform/http/curl_transport.h")
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QVBoxLayout>
-#include <memory>
 
 #include "app/dialogs/cddb_dialogs.h"
 #include "app/dialogs/dialogs.h"
@@ -14,10 +13,9 @@
 #include "app/models/cddb_bridge.h"
 #include "cddb/cache.h"
 #include "cddb/cddb_settings.h"
+#include "cddb/disc_id.h"
 #include "cddb/engine/cd_info_provider.h"
 #include "cddb/lookup.h"
-#include "platform/compound/gsf_cache_files.h"
-#include "platform/http/curl_transport.h"
 
 namespace tralux::app {
 
@@ -92,37 +90,21 @@ private:
     int percent_ = 0;
 };
 
-// The store's "CDDB" section for the lookup core.
-class CddbSection : public cddb::SettingsStore {
-public:
-    std::string ReadText(std::string_view key) override {
-        return settings::ReadProfileText("CDDB", key);
-    }
-    int ReadNumber(std::string_view key) override {
-        return settings::ReadProfileNumber("CDDB", key);
-    }
-    void WriteText(std::string_view key, std::string_view value) override {
-        settings::WriteProfileText("CDDB", key, value);
-    }
-    void WriteNumber(std::string_view key, int value) override {
-        settings::WriteProfileNumber("CDDB", key, value);
-    }
-};
-
 QtCddbUi* ui = nullptr;
 
 }  // namespace
 
 void InstallCddbDialogs() {
     if (!ui) ui = new QtCddbUi;
-    cddb::SetHttpTransport(http::MakeCurlTransport());
-    cddb::SetCacheFiles(compound::MakeGsfCacheFiles());
-    cddb::SetSettingsStore(std::make_shared<CddbSection>());
     cddb::SetThreadUi(ui);
     cddb::InstallCdInfoProvider();
     SetCdDiscSource([](const std::string& root) {
-        models::CdDisc disc = models::DiscFromCdInfo(cddb::CurrentCdInfo());
-        return disc.tracks.empty() ? DiscFromToc(root) : disc;
+        // The information of the last lookup, when it is this disc's.
+        cddb::CdInfo info = cddb::CurrentCdInfo();
+        std::uint32_t id = ComputeDiscId(root);
+        if (id == 0 || info.tracks.empty() || info.discIdText != cddb::DiscIdText(id))
+            return DiscFromToc(root);
+        return models::DiscFromCdInfo(info);
     });
     SetCdCacheWriter([](const models::CdDisc& disc) {
         cddb::CdInfo info = cddb::CurrentCdInfo();
@@ -133,9 +115,3 @@ void InstallCddbDialogs() {
 }
 
 }  // namespace tralux::app
-#else
-namespace tralux::app {
-// Without the lookup core there is nothing to connect.
-void InstallCddbDialogs() {}
-}  // namespace tralux::app
-#endif

@@ -34,8 +34,9 @@ void SetCdCacheWriter(CdCacheWriter writer);
 // nobody looked up yet shows them.
 models::CdDisc DiscFromToc(const std::string& root);
 
-// Connects the CD information lookups to these dialogs (server settings, HTTP client, cache
-// file, and the calling thread's dialogs). Once, on the user-interface thread.
+// Makes these dialogs answer the CD information lookups started on the calling thread (the
+// user-interface thread), and connects the CD ripping dialog to the current disc and the
+// cache. The lookup core's transport, cache files and settings store are installed apart.
 void InstallCddbDialogs();
 
 // The disc as the last confirmed CD ripping dialog left it: ticked tracks and edited titles.

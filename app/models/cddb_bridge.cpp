@@ -1,6 +1,5 @@
 #include "app/models/cddb_bridge.h"
 
-#if __has_include("cddb/cd_info.h")
 namespace tralux::models {
 
 CdDisc DiscFromCdInfo(const cddb::CdInfo& info) {
@@ -29,4 +28,3 @@ void CopyDiscToCdInfo(const CdDisc& disc, cddb::CdInfo& info) {
 }
 
 }  // namespace tralux::models
-#endif

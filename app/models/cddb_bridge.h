@@ -1,6 +1,5 @@
 #pragma once
 // The CD ripping and CD information dialogs work on CdDisc; the lookup core keeps CdInfo.
-#if __has_include("cddb/cd_info.h")
 #include "app/models/batch_settings.h"
 #include "cddb/cd_info.h"
 
@@ -13,4 +12,3 @@ void CopyDiscTexts(const CdDisc& disc, cddb::CdInfo& info);
 void CopyDiscToCdInfo(const CdDisc& disc, cddb::CdInfo& info);
 
 }  // namespace tralux::models
-#endif

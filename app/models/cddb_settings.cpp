@@ -1,6 +1,7 @@
 #include "app/models/cddb_settings.h"
 
 #include "app/settings/settings.h"
+#include "cddb/cddb_settings.h"
 
 namespace tralux::models {
 
@@ -9,13 +10,7 @@ constexpr const char* kSection = "CDDB";
 }
 
 const std::vector<std::string>& BuiltInCddbServers() {
-    static const std::vector<std::string> servers{
-        "http://cddb.quorvatix.net/~cddb/cddb.cgi",
-        "http://us.cddb.quorvatix.net/~cddb/cddb.cgi",
-        "http://east.cddb.quorvatix.net/~cddb/cddb.cgi",
-        "http://west.cddb.quorvatix.net/~cddb/cddb.cgi",
-    };
-    return servers;
+    return cddb::BuiltInServers();
 }
 
 void CddbSettingsModel::Open() {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "app/settings/settings.h"
+#include "engine/outputs/wma_output.h"
 #include "mp3enc/mp3encoder.h"
 
 namespace tralux::models {
@@ -62,24 +63,6 @@ const std::vector<Mp3Entry>& Mp3List(int rate, int channels) {
     return mp3Lists.emplace(key, std::move(list)).first->second;
 }
 
-struct WmaEntry {
-    int kbps, rate, channels;
-    bool accepted;  // the writer's codec has a mode for it
-};
-
-// The codec table of the settings dialog. The writer's codec has no modes below 32 kbit/s:
-// those rows are kept for reference but refused, so the lists never offer them.
-constexpr WmaEntry kWmaTable[] = {
-    {5, 8000, 1, false},   {6, 8000, 1, false},   {8, 8000, 1, false},   {8, 11025, 1, false},
-    {10, 11025, 1, false}, {10, 16000, 1, false}, {12, 8000, 2, false},  {12, 16000, 1, false},
-    {16, 16000, 1, false}, {16, 16000, 2, false}, {16, 22050, 1, false}, {20, 16000, 2, false},
-    {20, 22050, 1, false}, {20, 22050, 2, false}, {20, 32000, 1, false}, {22, 22050, 2, false},
-    {22, 32000, 2, false}, {32, 22050, 2, true},  {32, 32000, 1, true},  {32, 32000, 2, true},
-    {32, 44100, 1, true},  {36, 32000, 2, true},  {40, 32000, 2, true},  {44, 32000, 2, true},
-    {48, 32000, 2, true},  {48, 44100, 2, true},  {64, 32000, 2, true},  {64, 44100, 2, true},
-    {80, 44100, 2, true},  {96, 44100, 2, true},  {128, 44100, 2, true}, {160, 44100, 2, true},
-};
-
 }  // namespace
 
 bool Mp3CombinationValid(int kbps, int rate, int channels) {
@@ -95,10 +78,9 @@ int Mp3ConfigurationListsBuilt() {
     return mp3ListsBuilt;
 }
 
+// The writer's own table: the dialog offers exactly what it accepts.
 bool WmaCombinationValid(int kbps, int rate, int channels) {
-    for (const WmaEntry& e : kWmaTable)
-        if (e.kbps == kbps && e.rate == rate && e.channels == channels) return e.accepted;
-    return false;
+    return rate > 0 && IsWmaCombinationAccepted(kbps, static_cast<std::uint32_t>(rate), channels);
 }
 
 bool CombinationValid(int format, int kbps, int rate, int channels) {

@@ -89,25 +89,28 @@ TEST_F(DialogTest, NotFoundAnswers) {
 }
 
 TEST_F(DialogTest, SettingsDialogListsAndStoresServers) {
+    settings::WriteProfileNumber("CDDB", "NumOfSites", 2);
+    settings::WriteProfileText("CDDB", "Site0", "http://a.test/~cddb/cddb.cgi");
+    settings::WriteProfileText("CDDB", "Site1", "http://b.test/~cddb/cddb.cgi");
     std::string told;
     SetCddbSettingsListener([&](const std::string& server, bool) { told = server; });
     {
         CddbSettingsDialog d(nullptr);
         auto* servers = Child<QComboBox>(&d, "servers");
-        EXPECT_EQ(servers->count(), 4);
+        EXPECT_EQ(servers->count(), 2);
         EXPECT_FALSE(servers->isEditable());
         servers->setCurrentIndex(1);
         Child<QCheckBox>(&d, "never_use")->setChecked(true);
         d.reject();
-        EXPECT_EQ(settings::ReadProfileNumber("CDDB", "NumOfSites"), -1);
+        EXPECT_EQ(settings::ReadProfileText("CDDB", "CurrentServer"), "");
     }
     CddbSettingsDialog d(nullptr);
     Child<QComboBox>(&d, "servers")->setCurrentIndex(1);
     Child<QCheckBox>(&d, "never_use")->setChecked(true);
     Child<QPushButton>(&d, "ok")->click();
-    EXPECT_EQ(settings::ReadProfileNumber("CDDB", "NumOfSites"), 4);
+    EXPECT_EQ(settings::ReadProfileText("CDDB", "CurrentServer"), "http://b.test/~cddb/cddb.cgi");
     EXPECT_EQ(settings::ReadProfileNumber("CDDB", "NeverUseCDDB"), 1);
-    EXPECT_EQ(told, BuiltInCddbServers()[1]);
+    EXPECT_EQ(told, "http://b.test/~cddb/cddb.cgi");
     SetCddbSettingsListener(nullptr);
 }
 

@@ -1,4 +1,5 @@
 // The lookup steered through the real dialogs, against the loopback CDDB server.
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,6 +13,8 @@
 #include "cddb/disc_id.h"
 #include "cddb/engine/cd_info_provider.h"
 #include "cddb/lookup.h"
+#include "platform/compound/gsf_cache_files.h"
+#include "platform/http/curl_transport.h"
 #include "qt_fixture.h"
 #include "support/cddb_server.h"
 
@@ -20,10 +23,35 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool IsChoice(QWidget* w) { return dynamic_cast<CddbChoiceDialog*>(w) != nullptr; }
-bool IsEditor(QWidget* w) { return dynamic_cast<CddbEditorDialog*>(w) != nullptr; }
-bool IsNotFound(QWidget* w) { return dynamic_cast<CddbNotFoundDialog*>(w) != nullptr; }
-bool IsProgress(QWidget* w) { return dynamic_cast<CddbProgressDialog*>(w) != nullptr; }
+// The store's "CDDB" section, as the window installs it.
+class CddbSection : public cddb::SettingsStore {
+public:
+    std::string ReadText(std::string_view key) override {
+        return settings::ReadProfileText("CDDB", key);
+    }
+    int ReadNumber(std::string_view key) override {
+        return settings::ReadProfileNumber("CDDB", key);
+    }
+    void WriteText(std::string_view key, std::string_view value) override {
+        settings::WriteProfileText("CDDB", key, value);
+    }
+    void WriteNumber(std::string_view key, int value) override {
+        settings::WriteProfileNumber("CDDB", key, value);
+    }
+};
+
+bool IsChoice(QWidget* w) {
+    return dynamic_cast<CddbChoiceDialog*>(w) != nullptr;
+}
+bool IsEditor(QWidget* w) {
+    return dynamic_cast<CddbEditorDialog*>(w) != nullptr;
+}
+bool IsNotFound(QWidget* w) {
+    return dynamic_cast<CddbNotFoundDialog*>(w) != nullptr;
+}
+bool IsProgress(QWidget* w) {
+    return dynamic_cast<CddbProgressDialog*>(w) != nullptr;
+}
 
 class CddbLookupDialogs : public testing::DialogTest {
 protected:
@@ -31,10 +59,14 @@ protected:
         DialogTest::SetUp();
         ::unsetenv("http_proxy");
         TRALUX_REQUIRE_SERVER(server_);
+        cddb::SetHttpTransport(http::MakeCurlTransport());
+        cddb::SetCacheFiles(compound::MakeGsfCacheFiles());
+        cddb::SetSettingsStore(std::make_shared<CddbSection>());
         InstallCddbDialogs();
         cddb::SetCacheFolder(dir_ / "cache");
         for (std::uint32_t lba : {0u, 19850u, 39850u})
-            request_.toc.tracks.push_back(TocTrack{static_cast<std::uint8_t>(request_.toc.tracks.size() + 1), lba, true});
+            request_.toc.tracks.push_back(
+                TocTrack{static_cast<std::uint8_t>(request_.toc.tracks.size() + 1), lba, true});
         request_.toc.firstTrack = 1;
         request_.toc.lastTrack = 3;
         request_.toc.leadOutLba = 61275;
@@ -44,11 +76,13 @@ protected:
     void TearDown() override {
         cddb::SetServerForRun("");
         cddb::SetCacheFolder({});
+        cddb::SetSettingsStore(nullptr);
         DialogTest::TearDown();
     }
     bool Lookup(const std::string& mode) {
         cddb::SetServerForRun(server_.Url(mode));
-        return cddb::LookupTrackInfo(request_, texts_, cddb::ThreadUi(), cddb::LookupTiming{0ms, 0ms});
+        return cddb::LookupTrackInfo(request_, texts_, cddb::ThreadUi(),
+                                     cddb::LookupTiming{0ms, 0ms});
     }
 
     test::CddbServer server_{std::filesystem::temp_directory_path() /
@@ -78,9 +112,11 @@ TEST_F(CddbLookupDialogs, AnotherOpensTheEditorWithDefaultTitles) {
                 [](QWidget* editor) {
                     auto* tracks = editor->findChild<QTreeWidget*>("tracks");
                     ASSERT_EQ(tracks->topLevelItemCount(), 3);
-                    EXPECT_EQ(tracks->topLevelItem(0)->text(0), QStringLiteral("CD Digital Audio, Track#1"));
+                    EXPECT_EQ(tracks->topLevelItem(0)->text(0),
+                              QStringLiteral("CD Digital Audio, Track#1"));
                     tracks->topLevelItem(1)->setText(0, QStringLiteral("自己的歌"));
-                    editor->findChild<QLineEdit*>("disc_title")->setText(QStringLiteral("自己的專輯"));
+                    editor->findChild<QLineEdit*>("disc_title")
+                        ->setText(QStringLiteral("自己的專輯"));
                     editor->findChild<QPushButton*>("save")->click();
                 },
                 IsEditor);
@@ -92,6 +128,26 @@ TEST_F(CddbLookupDialogs, AnotherOpensTheEditorWithDefaultTitles) {
     ASSERT_TRUE(Lookup("multi211"));
     EXPECT_EQ(texts_.discTitle, "自己的專輯");
     EXPECT_EQ(texts_.trackTitle, "自己的歌");
+}
+
+TEST_F(CddbLookupDialogs, NeverUseFromTheChoiceSkipsTheRead) {
+    testing::WhenModalShown(
+        [](QWidget* choice) {
+            testing::WhenModalShown(
+                [](QWidget* s) {
+                    s->findChild<QCheckBox*>("never_use")->setChecked(true);
+                    s->findChild<QPushButton*>("ok")->click();
+                },
+                [](QWidget* w) { return dynamic_cast<CddbSettingsDialog*>(w) != nullptr; });
+            choice->findChild<QPushButton*>("settings")->click();
+            choice->findChild<QTreeWidget*>("matches")->topLevelItem(0)->setSelected(true);
+            choice->findChild<QPushButton*>("ok")->click();
+        },
+        IsChoice);
+    const std::size_t before = server_.Requests().size();
+    EXPECT_FALSE(Lookup("multi211"));
+    EXPECT_EQ(server_.Requests().size(), before + 1);  // the query only
+    EXPECT_EQ(texts_.discTitle, "舊的");
 }
 
 TEST_F(CddbLookupDialogs, NotFoundNeverAskStoresTheDefaults) {

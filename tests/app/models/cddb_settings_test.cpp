@@ -13,10 +13,10 @@ using settings::WriteProfileText;
 
 class CddbSettingsTest : public settings::testing::SettingsTest {};
 
-TEST_F(CddbSettingsTest, NoStoredSitesShowsTheBuiltInFour) {
+TEST_F(CddbSettingsTest, NoStoredSitesShowsTheBuiltInServers) {
     CddbSettingsModel m;
     m.Open();
-    ASSERT_EQ(m.Servers().size(), 4u);
+    ASSERT_FALSE(m.Servers().empty());
     EXPECT_EQ(m.Servers(), BuiltInCddbServers());
     EXPECT_EQ(m.Selected(), 0);
     EXPECT_FALSE(m.NeverUse());
@@ -40,6 +40,15 @@ TEST_F(CddbSettingsTest, StoredSitesAndCurrentServerPrefix) {
     EXPECT_TRUE(m.NeverUse());
 }
 
+TEST_F(CddbSettingsTest, FirstConfirmWritesTheBuiltInList) {
+    CddbSettingsModel m;
+    m.Open();
+    EXPECT_EQ(m.Accept(), BuiltInCddbServers().front());
+    EXPECT_EQ(ReadProfileNumber("CDDB", "NumOfSites"),
+              static_cast<int>(BuiltInCddbServers().size()));
+    EXPECT_EQ(ReadProfileText("CDDB", "Site0"), BuiltInCddbServers().front());
+}
+
 TEST_F(CddbSettingsTest, UnknownCurrentServerSelectsTheFirst) {
     WriteProfileText("CDDB", "CurrentServer", "http://nowhere.test/");
     CddbSettingsModel m;
@@ -48,18 +57,22 @@ TEST_F(CddbSettingsTest, UnknownCurrentServerSelectsTheFirst) {
 }
 
 TEST_F(CddbSettingsTest, AcceptWritesTheListOnce) {
+    WriteProfileNumber("CDDB", "NumOfSites", 3);
+    WriteProfileText("CDDB", "Site0", "http://a.test/~cddb/cddb.cgi");
+    WriteProfileText("CDDB", "Site1", "http://b.test/~cddb/cddb.cgi");
+    WriteProfileText("CDDB", "Site2", "http://c.test/~cddb/cddb.cgi");
     CddbSettingsModel m;
     m.Open();
     m.SetSelected(2);
     m.SetNeverUse(true);
-    EXPECT_EQ(m.Accept(), BuiltInCddbServers()[2]);
-    EXPECT_EQ(ReadProfileNumber("CDDB", "NumOfSites"), 4);
-    EXPECT_EQ(ReadProfileText("CDDB", "Site3"), BuiltInCddbServers()[3]);
-    EXPECT_EQ(ReadProfileText("CDDB", "CurrentServer"), BuiltInCddbServers()[2]);
+    EXPECT_EQ(m.Accept(), "http://c.test/~cddb/cddb.cgi");
+    EXPECT_EQ(ReadProfileNumber("CDDB", "NumOfSites"), 3);
+    EXPECT_EQ(ReadProfileText("CDDB", "Site1"), "http://b.test/~cddb/cddb.cgi");
+    EXPECT_EQ(ReadProfileText("CDDB", "CurrentServer"), "http://c.test/~cddb/cddb.cgi");
     EXPECT_EQ(ReadProfileNumber("CDDB", "NeverUseCDDB"), 1);
     m.SetSelected(-1);  // nothing selected: the first
     m.SetNeverUse(false);
-    EXPECT_EQ(m.Accept(), BuiltInCddbServers()[0]);
+    EXPECT_EQ(m.Accept(), "http://a.test/~cddb/cddb.cgi");
     EXPECT_EQ(ReadProfileNumber("CDDB", "NeverUseCDDB"), 0);
 }
 
