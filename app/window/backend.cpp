@@ -3,6 +3,10 @@
 #include <filesystem>
 
 #include "app/core/progress.h"
+#include "app/dialogs/dialogs.h"
+#include "app/models/batch_settings.h"
+#include "cd/cda_files.h"
+#include "cd/drives.h"
 #include "engine/formats/riff_reader.h"
 #include "engine/job/job.h"
 
@@ -17,12 +21,23 @@ bool Backend::Start(const std::string& input, const std::string& output, int mod
 void Backend::ReportLastError() { tralux::ReportLastError(); }
 
 std::vector<std::string> Backend::CdDriveRoots() {
-    // No CD drive layer is linked into this build yet.
-    return {};
+    std::vector<std::string> roots;
+    for (const cd::CdDriveSlot& slot : cd::ListCdDrives()) roots.push_back(std::string(1, slot.letter) + ":/");
+    return roots;
 }
 
 std::vector<std::string> Backend::ListFolder(const std::string& folder) {
     std::vector<std::string> names;
+    // A drive root ("D:/") lists the disc's tracks, which are on no disk.
+    char letter = 0;
+    std::string_view rest;
+    if (cd::ParseDriveRoot(folder, letter, &rest) && rest.empty()) {
+        for (const std::string& path : cd::ListCdaFiles(folder)) {
+            const auto slash = path.find_last_of("/\\");
+            names.push_back(slash == std::string::npos ? path : path.substr(slash + 1));
+        }
+        return names;
+    }
     std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code fe;
@@ -31,9 +46,19 @@ std::vector<std::string> Backend::ListFolder(const std::string& folder) {
     return names;
 }
 
-int Backend::CdaTrack(const std::string& path) { return CdaTrackNumber(path); }
+int Backend::CdaTrack(const std::string& path) {
+    char letter = 0;
+    int track = 0;
+    if (cd::ParseCdaPath(path, letter, track)) return track;
+    return CdaTrackNumber(path);
+}
 
-bool Backend::TrackSelected(int) { return true; }
+bool Backend::TrackSelected(int track) {
+    // Tracks are numbered from 1 in the order the ripping dialog lists them.
+    const auto& tracks = LastRippedDisc().tracks;
+    if (track < 1 || static_cast<std::size_t>(track) > tracks.size()) return false;
+    return tracks[static_cast<std::size_t>(track) - 1].selected;
+}
 
 namespace {
 Backend g_engineBackend;

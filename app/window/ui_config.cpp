@@ -2,11 +2,6 @@
 
 namespace tralux::app {
 
-UiConfig& Ui() {
-    static UiConfig config;
-    return config;
-}
-
 namespace {
 std::string g_programFolder;
 }

@@ -1,17 +1,14 @@
 #pragma once
-// The user interface's own part of the output configuration, beside the engine's fields, and
+// The user interface's part of the output configuration (shared with the settings dialogs) and
 // the program folder found at start-up. GUI thread only.
 #include <string>
 
+#include "app/models/output_config.h"
+
 namespace tralux::app {
 
-struct UiConfig {
-    bool keepInputQuality = true;    // output rate and channels are the input's
-    std::string qualityDescription;  // "44100 Hz, 立體聲"
-    std::string outputFolder;        // of the next single conversion
-    bool batchRunning = false;       // while the batch progress dialog exists
-};
-UiConfig& Ui();
+using UiConfig = models::UiOutputConfig;
+inline UiConfig& Ui() { return models::UiOutput(); }
 
 // The executable's folder with a trailing '/'.
 const std::string& ProgramFolder();
