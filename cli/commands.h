@@ -4,4 +4,7 @@
 namespace tralux::cli {
 // play FILE [--start MS] [--eq B1,...,B10,MASTER] [--no-eq]: preview through the sound card.
 int Play(int argc, char** argv, int first);
+
+// cd list | cd rip ... (cli/cd_command.cpp)
+int CdCommand(int argc, char** argv, int first);
 }  // namespace tralux::cli

@@ -52,7 +52,8 @@ bool ParseLevels(const std::string& text, std::vector<int>& levels) {
     std::size_t pos = 0;
     for (;;) {
         const std::size_t comma = text.find(',', pos);
-        const std::string item = text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        const std::string item =
+            text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
         long n;
         if (!ParseNumber(item.c_str(), 0, 99, n)) return false;
         levels.push_back(static_cast<int>(n));
@@ -82,7 +83,8 @@ double LevelAt(double ms) {
 std::string Bar(double level) {
     constexpr int kWidth = 30;
     const int filled = static_cast<int>(std::min(level, 1.0) * kWidth + 0.5);
-    return std::string(static_cast<std::size_t>(filled), '#') + std::string(static_cast<std::size_t>(kWidth - filled), ' ');
+    return std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(kWidth - filled), ' ');
 }
 
 }  // namespace
@@ -113,7 +115,8 @@ int Play(int argc, char** argv, int first) {
     StreamInfo info;
     if (!ProbeInput(input, info)) {
         const int code = e.LastError.load();
-        std::fprintf(stderr, "%s: %s\n", input.c_str(), code ? GetLastErrorText().c_str() : "not a supported input");
+        std::fprintf(stderr, "%s: %s\n", input.c_str(),
+                     code ? GetLastErrorText().c_str() : "not a supported input");
         return 1;
     }
     // A preview plays the input as it is: its own rate and channels.
@@ -144,9 +147,11 @@ int Play(int argc, char** argv, int first) {
     while (e.JobRunning.load(std::memory_order_acquire)) {
         if (g_interrupted.load()) DiscardPlayback();
         const double ms = PlayingPositionMs();
-        const std::string position = FormatClock(static_cast<std::uint64_t>(std::max(ms, 0.0) / 1000));
+        const std::string position =
+            FormatClock(static_cast<std::uint64_t>(std::max(ms, 0.0) / 1000));
         if (live) {
-            std::printf("\r%s / %s  [%s]", position.c_str(), total.c_str(), Bar(LevelAt(ms)).c_str());
+            std::printf("\r%s / %s  [%s]", position.c_str(), total.c_str(),
+                        Bar(LevelAt(ms)).c_str());
             std::fflush(stdout);
         } else if (std::chrono::steady_clock::now() - lastLine >= std::chrono::seconds(1)) {
             std::printf("%s / %s\n", position.c_str(), total.c_str());
@@ -156,7 +161,8 @@ int Play(int argc, char** argv, int first) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     WaitForJob();
-    if (g_interrupted.load()) DiscardPlayback();  // a stop is heard at once, not half a second later
+    if (g_interrupted.load())
+        DiscardPlayback();  // a stop is heard at once, not half a second later
     WaitForPlaybackClosed();
     if (live) std::printf("\n");
     SetNotifier(nullptr);

@@ -68,15 +68,18 @@ int main(int argc, char** argv) {
         return 1;
     }
     tralux::WaitForJob();
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
     const double cpu = CpuSeconds() - cpu0;
     std::remove(in.c_str());
     if (e.LastError.load() != 0) {
         std::fprintf(stderr, "preview failed: %s\n", tralux::GetLastErrorText().c_str());
         return 1;
     }
-    std::printf("preview of %.0f s with the equalizer: wall %.2f s, cpu %.3f s, %.2f %% of one core (target < 5 %%)\n",
-                seconds, wall, cpu, 100.0 * cpu / wall);
+    std::printf(
+        "preview of %.0f s with the equalizer: wall %.2f s, cpu %.3f s, %.2f %% of one core "
+        "(target < 5 %%)\n",
+        seconds, wall, cpu, 100.0 * cpu / wall);
     if (wall < seconds * 0.9) std::printf("note: the device did not play in real time\n");
     return 0;
 }

@@ -40,7 +40,8 @@ void WriteWav(const std::string& path, std::uint32_t frames) {
             const double t = static_cast<double>(done + i) / 44100;
             seed = seed * 1664525u + 1013904223u;
             const double noise = (static_cast<double>(seed >> 16) / 65536.0 - 0.5) * 2000;
-            const double v = 6000 * std::sin(2 * M_PI * 220 * t) + 3000 * std::sin(2 * M_PI * 1760 * t) + noise;
+            const double v =
+                6000 * std::sin(2 * M_PI * 220 * t) + 3000 * std::sin(2 * M_PI * 1760 * t) + noise;
             block[2 * i] = static_cast<std::int16_t>(v);
             block[2 * i + 1] = static_cast<std::int16_t>(0.8 * v);
         }
@@ -69,7 +70,8 @@ int main(int argc, char** argv) {
     e.OutputFormat.store(tralux::kFormatWma);
     e.OutputRate.store(44100);
     e.OutputChannels.store(2);
-    tralux::SetOptionReader([kbps](std::string_view name) { return name == "MSABitRate" ? kbps : -1; });
+    tralux::SetOptionReader(
+        [kbps](std::string_view name) { return name == "MSABitRate" ? kbps : -1; });
     auto start = std::chrono::steady_clock::now();
     if (!tralux::StartConversion(in, ours, 0, tralux::kModeConvert)) {
         std::fprintf(stderr, "cannot start the job\n");
@@ -83,8 +85,8 @@ int main(int argc, char** argv) {
     }
 
     start = std::chrono::steady_clock::now();
-    const std::string cmd = "ffmpeg -v error -y -i '" + in + "' -c:a wmav2 -b:a " + std::to_string(kbps) + "k '" +
-                            theirs + "'";
+    const std::string cmd = "ffmpeg -v error -y -i '" + in + "' -c:a wmav2 -b:a " +
+                            std::to_string(kbps) + "k '" + theirs + "'";
     const bool ffmpegRan = std::system(cmd.c_str()) == 0;
     const double theirTime = Seconds(start);
 

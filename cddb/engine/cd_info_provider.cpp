@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "cddb/cache.h"
 #include "cddb/disc_id.h"
 #include "engine/formats/riff_reader.h"
 
@@ -9,6 +10,7 @@ namespace tralux::cddb {
 namespace {
 
 thread_local CddbUi* t_ui = nullptr;
+thread_local bool t_off = false;
 std::mutex g_mutex;
 CdTextSource g_cdText;
 LookupTiming g_timing;
@@ -60,9 +62,40 @@ bool LookupDiscTrack(const std::string& root, int trackNumber, TrackTexts& texts
     return LookupTrackInfo(request, texts, ui, timing);
 }
 
+CdInfo LookupDisc(const std::string& root) {
+    LookupRequest request;
+    request.discId = ComputeDiscId(root, &request.toc);
+    if (request.discId == 0) {
+        TrackTexts none;
+        LookupTrackInfo(request, none, t_ui);  // clears the previous disc
+        return CdInfo{};
+    }
+    CdInfo info;
+    ResetForDisc(info, request.discId, request.toc.tracks.size());
+    TrackTexts texts;
+    if (t_ui) request.cdText = ReadCdText(root, request.toc.tracks.size());
+    LookupTiming timing;
+    {
+        std::lock_guard lock(g_mutex);
+        timing = g_timing;
+    }
+    if (!LookupTrackInfo(request, texts, t_ui, timing)) {
+        ComputeTrackLengths(info, request.toc);
+        return info;
+    }
+    // The record of the lookup that just ended (hit or answer) describes this disc.
+    CdInfo current = CurrentCdInfo();
+    if (current.discIdText == info.discIdText && current.tracks.size() == info.tracks.size())
+        return current;
+    // A cache-only lookup leaves the shared record alone; read the entry again.
+    CacheRead(info);
+    ComputeTrackLengths(info, request.toc);
+    return info;
+}
+
 void InstallCdInfoProvider() {
     SetCdInfoProvider([](StreamInfo& info) {
-        if (!info.driveLetter) return;
+        if (!info.driveLetter || t_off) return;
         TrackTexts texts{info.Artist, info.Copyright, info.Title};
         if (LookupDiscTrack(std::string(1, info.driveLetter) + ":", info.trackNumber, texts)) {
             info.Artist = texts.discTitle;

@@ -23,6 +23,19 @@ void InstallCdInfoProvider();
 void SetThreadUi(CddbUi* ui);
 CddbUi* ThreadUi();
 
+// While one lives, .cda inputs probed on this thread get no CD information at all (a front end
+// that names and tags the tracks itself, from one lookup of the whole disc).
+class ScopedCdInfoOff {
+public:
+    ScopedCdInfoOff();
+    ~ScopedCdInfoOff();
+    ScopedCdInfoOff(const ScopedCdInfoOff&) = delete;
+    ScopedCdInfoOff& operator=(const ScopedCdInfoOff&) = delete;
+
+private:
+    bool previous_;
+};
+
 // Titles the disc in the drive at `root` carries itself (CD-Text); installed by the CD layer.
 using CdTextSource =
     std::function<std::optional<CdInfo>(const std::string& root, std::size_t trackCount)>;
@@ -35,5 +48,9 @@ void SetLookupTiming(LookupTiming timing);
 // The texts of track `trackNumber` of the disc in the drive at `root` ("D:"), filled as the
 // .cda reader fills them. False when the disc is unknown or could not be read.
 bool LookupDiscTrack(const std::string& root, int trackNumber, TrackTexts& texts);
+
+// The whole disc in the drive at `root`: the lookup's result, the placeholder titles when it
+// found nothing, or an empty record (no tracks) when the disc cannot be read.
+CdInfo LookupDisc(const std::string& root);
 
 }  // namespace tralux::cddb

@@ -36,6 +36,7 @@ std::string ErrorCodeText(int code) {
     case 110: return "開啟輸出裝置錯誤";
     case 111: return "播放音效錯誤";
     case 112: return "被壓縮的 WAV 檔案是不被支援的.";
+    case 123: return "Failed to read sector";
     default: return "";
     }
 }

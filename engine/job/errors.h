@@ -19,6 +19,7 @@ enum ErrorCode : int {
     kErrOpenDevice = 110,
     kErrPlayback = 111,
     kErrCompressedWav = 112,
+    kErrSectorRead = 123,  // the CD reader: sectors could not be read
 };
 
 // Raised inside a job; code 0 means "stop without error".

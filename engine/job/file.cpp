@@ -8,6 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
+
+#include "cd/cda_files.h"
 #include "engine/job/errors.h"
 
 namespace tralux {
@@ -44,14 +48,23 @@ void SetDiskFullForTesting(const std::string& suffix, std::uint64_t bytes) {
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) { other.fd_ = -1; }
+File::File(File&& other) noexcept
+    : fd_(other.fd_), path_(std::move(other.path_)), inMemory_(other.inMemory_),
+      memory_(std::move(other.memory_)), memoryPos_(other.memoryPos_) {
+    other.fd_ = -1;
+    other.inMemory_ = false;
+}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         Close();
         fd_ = other.fd_;
         path_ = std::move(other.path_);
+        inMemory_ = other.inMemory_;
+        memory_ = std::move(other.memory_);
+        memoryPos_ = other.memoryPos_;
         other.fd_ = -1;
+        other.inMemory_ = false;
     }
     return *this;
 }
@@ -66,7 +79,15 @@ bool File::TryOpen(const std::string& path, Mode mode, int* cause) {
     }
     int fd = ::open(path.c_str(), flags, 0644);
     if (fd < 0) {
-        if (cause) *cause = FileCauseFromErrno(errno);
+        const int err = errno;
+        // "D:/Track03.cda": a track entry of a CD drive's root, made from the disc's contents.
+        if (mode == Mode::Read && err == ENOENT && cd::SynthesizeCdaFile(path, memory_)) {
+            inMemory_ = true;
+            memoryPos_ = 0;
+            path_ = path;
+            return true;
+        }
+        if (cause) *cause = FileCauseFromErrno(err);
         return false;
     }
     struct stat st {};
@@ -88,11 +109,21 @@ void File::Open(const std::string& path, Mode mode) {
 void File::Close() noexcept {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    inMemory_ = false;
+    memory_.clear();
+    memoryPos_ = 0;
 }
 
 void File::Fail(int err, bool seeking) const { throw FileError(FileCauseFromErrno(err, seeking), path_); }
 
 std::size_t File::Read(void* buffer, std::size_t n) {
+    if (inMemory_) {
+        const std::size_t at = static_cast<std::size_t>(std::min<std::uint64_t>(memoryPos_, memory_.size()));
+        const std::size_t got = std::min(n, memory_.size() - at);
+        std::memcpy(buffer, memory_.data() + at, got);
+        memoryPos_ += got;
+        return got;
+    }
     if (fd_ < 0) throw FileError(kCauseInvalidFile, path_);
     auto* p = static_cast<unsigned char*>(buffer);
     std::size_t done = 0;
@@ -111,6 +142,7 @@ std::size_t File::Read(void* buffer, std::size_t n) {
 bool File::ReadExact(void* buffer, std::size_t n) { return Read(buffer, n) == n; }
 
 void File::Write(const void* buffer, std::size_t n) {
+    if (inMemory_) throw FileError(kCauseAccessDenied, path_);
     if (fd_ < 0) throw FileError(kCauseInvalidFile, path_);
     auto* p = static_cast<const unsigned char*>(buffer);
     if (g_diskFullArmed.load(std::memory_order_relaxed)) {
@@ -133,17 +165,28 @@ void File::Write(const void* buffer, std::size_t n) {
 }
 
 void File::Seek(std::uint64_t offset) {
+    if (inMemory_) {
+        memoryPos_ = offset;
+        return;
+    }
     if (fd_ < 0) throw FileError(kCauseInvalidFile, path_);
     if (offset > static_cast<std::uint64_t>(INT64_MAX) || ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
         Fail(errno ? errno : EINVAL, true);
 }
 
 void File::SeekRelative(std::int64_t delta) {
+    if (inMemory_) {
+        const std::int64_t to = static_cast<std::int64_t>(memoryPos_) + delta;
+        if (delta < 0 && to < 0) throw FileError(kCauseBadSeek, path_);
+        memoryPos_ = static_cast<std::uint64_t>(to);
+        return;
+    }
     if (fd_ < 0) throw FileError(kCauseInvalidFile, path_);
     if (::lseek(fd_, static_cast<off_t>(delta), SEEK_CUR) < 0) Fail(errno, true);
 }
 
 std::uint64_t File::Position() {
+    if (inMemory_) return memoryPos_;
     if (fd_ < 0) throw FileError(kCauseInvalidFile, path_);
     off_t p = ::lseek(fd_, 0, SEEK_CUR);
     if (p < 0) Fail(errno, true);
@@ -156,6 +199,7 @@ void File::Truncate(std::uint64_t length) {
 }
 
 std::uint64_t File::Length() {
+    if (inMemory_) return memory_.size();
     if (fd_ < 0) throw FileError(kCauseInvalidFile, path_);
     struct stat st {};
     if (::fstat(fd_, &st) != 0) Fail(errno);

@@ -1,6 +1,7 @@
 #pragma once
 // Binary file object over a POSIX descriptor. Failures raise FileError with a cause number,
-// as the job's file-exception handler expects.
+// as the job's file-exception handler expects. The `.cda` entries of CD drive roots
+// ("D:/Track03.cda", cd/cda_files.h) open for reading as read-only files held in memory.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -23,7 +24,7 @@ public:
     // Returns false instead of throwing; errno-derived cause in *cause when given.
     bool TryOpen(const std::string& path, Mode mode, int* cause = nullptr);
     void Close() noexcept;
-    bool IsOpen() const noexcept { return fd_ >= 0; }
+    bool IsOpen() const noexcept { return fd_ >= 0 || inMemory_; }
     const std::string& Path() const noexcept { return path_; }
 
     // Reads up to n bytes; returns fewer only at end of file.
@@ -43,6 +44,9 @@ private:
 
     int fd_ = -1;
     std::string path_;
+    bool inMemory_ = false;  // a synthesized file: its bytes are memory_
+    std::string memory_;
+    std::uint64_t memoryPos_ = 0;
 };
 
 // Test seam: a file whose path ends with `suffix` cannot grow past `bytes`; a write there

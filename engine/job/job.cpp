@@ -10,6 +10,7 @@
 
 #include "engine/formats/riff_reader.h"
 #include "engine/formats/wav_writer.h"
+#include "engine/job/cd_source.h"
 #include "engine/job/errors.h"
 #include "engine/dsp/dsp_state.h"
 #include "engine/outputs/mp3_input.h"
@@ -104,7 +105,8 @@ void FinalizeAfterCode() {
         g_job.payloadEnd = f.Length();
         const std::uint64_t dataSize = g_job.payloadEnd - g_job.dataSizeOffset - 4;
         f.Seek(g_job.payloadEnd);
-        WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, PlaceClipInfo());
+        WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, PlaceClipInfo(),
+                       {e.TagAlbum, e.TagComment, e.TagYear});
         FinishWav(f, g_job.dataSizeOffset, dataSize);
         break;
     }
@@ -148,7 +150,9 @@ void FinalizeNormal() {
         g_job.payloadEnd = f.Length();
         const std::uint64_t dataSize = g_job.payloadEnd - g_job.dataSizeOffset - 4;
         f.Seek(g_job.payloadEnd);
-        if (PlaceClipInfo()) WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, true);
+        if (PlaceClipInfo())
+            WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, true,
+                           {e.TagAlbum, e.TagComment, e.TagYear});
         FinishWav(f, g_job.dataSizeOffset, dataSize);
         break;
     }
@@ -281,8 +285,8 @@ void ConversionThread() {
             if (e.OutputMode.load() != kModePreview) OpenOutput();
 
             if (info.Kind == kKindRiff) {
-                if (info.trackNumber != 0) throw JobError(kErrOpen);  // no CD reader yet
-                PcmSourceLoop(info);
+                if (info.trackNumber != 0) CdSourceLoop(info);
+                else PcmSourceLoop(info);
             } else if (info.Kind == kKindMp3) {
                 Mp3SourceLoop(in, info);
             } else {
@@ -346,6 +350,8 @@ bool EnsureDirectory(const std::string& dir) {
 }
 
 }  // namespace
+
+const dsp::AnalysisTables& PreviewAnalysis() { return Dsp().Analysis; }
 
 void SetOptionReader(OptionReader reader) {
     std::lock_guard lock(g_optionMutex);

@@ -10,6 +10,12 @@
 
 namespace tralux {
 
+namespace dsp {
+struct AnalysisTables;
+}
+// The spectrum analysis of the running preview, read by the window's display.
+const dsp::AnalysisTables& PreviewAnalysis();
+
 // UI thread. False (with LastError) when a job runs or the input/output cannot be opened.
 bool StartConversion(const std::string& inputPath, const std::string& outputPath,
                      std::intptr_t jobParameter, int mode);

@@ -25,7 +25,8 @@ std::string WmaCombinationProblem(int kbps, std::uint32_t rate, int channels);
 
 // Creates the writer for `path` with the job's tags (when "PlaceClipInfo" is on). A refusal
 // shows the writer's message and raises JobError(108).
-void WmaWriterStart(const std::string& path, int channels, std::uint32_t rate, int kilobitsPerSecond);
+void WmaWriterStart(const std::string& path, int channels, std::uint32_t rate,
+                    int kilobitsPerSecond);
 // EmitBlock's WMA branch; JobError(108) when the writer fails.
 std::size_t WmaWriterFeed(const std::uint8_t* samples, std::size_t byteCount);
 // Normal end: drains the encoder, finishes and releases the file; JobError(108) on failure.

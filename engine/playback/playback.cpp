@@ -36,8 +36,9 @@ struct Session {
     // Written buffers not yet heard; the device thread decrements it.
     std::atomic<int> queued{0};
     std::atomic<bool> clockLive{true};
-    std::uint32_t clockStartMs = 0;
-    bool clockStarted = false;
+    // Read by the device thread and the user interface too.
+    std::atomic<std::uint32_t> clockStartMs{0};
+    std::atomic<bool> clockStarted{false};
     // Last, so it is destroyed first: no callback may outlive the headers.
     std::unique_ptr<audio::WaveOutDevice> device;
 
@@ -73,19 +74,24 @@ audio::WaveOut& System() {
     return w ? *w : audio::AlsaWaveOut();
 }
 
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 void UpdateClock(Session& s) {
-    if (!s.clockLive.load() || !s.device || !s.clockStarted) return;
+    if (!s.clockLive.load() || !s.device || !s.clockStarted.load()) return;
     const std::uint64_t played = s.device->PlayedFrames();
-    const std::uint64_t heardMs = s.clockStartMs + played * 1000 / std::max<std::uint32_t>(s.format.SamplesPerSec, 1);
+    const std::uint64_t heardMs =
+        s.clockStartMs.load() + played * 1000 / std::max<std::uint32_t>(s.format.SamplesPerSec, 1);
     std::uint32_t origin = PlaybackTickMs() - static_cast<std::uint32_t>(heardMs);
     if (origin == 0) origin = 1;  // 0 means "not started"
     Engine().ClockOriginMs.store(origin);
 }
 
 void OnDone(Session* s, WaveHeader* h) {
-    for (int i = 0; i < 100 && s->device && s->device->Unprepare(h) == audio::kWaveStillPlaying; ++i) SleepMs(1);
+    for (int i = 0; i < 100 && s->device && s->device->Unprepare(h) == audio::kWaveStillPlaying;
+         ++i)
+        SleepMs(1);
     const std::ptrdiff_t index = h - s->headers.data();
     if (index < 0 || index >= kHeaderCount)
         ShowMessage("HEADER NOT FOUNT", "InternalError", MessageIcon::Error);
@@ -106,10 +112,11 @@ void QueueFilled(Session& s) {
     s.nextHeader = (index + 1) % kHeaderCount;
     s.lastQueued = which;
     EngineState& e = Engine();
-    if (!s.clockStarted) {
-        s.clockStarted = true;
-        s.clockStartMs = e.PlaybackStartMs.load();
-        if (e.ClockOriginMs.load() == 0) e.ClockOriginMs.store(PlaybackTickMs() - s.clockStartMs);
+    if (!s.clockStarted.load()) {
+        s.clockStartMs.store(e.PlaybackStartMs.load());
+        s.clockStarted.store(true);
+        if (e.ClockOriginMs.load() == 0)
+            e.ClockOriginMs.store(PlaybackTickMs() - s.clockStartMs.load());
     }
     if (s.device->Prepare(&h) != audio::kWaveOk) {
         s.inUse[static_cast<std::size_t>(index)].store(false);
@@ -137,13 +144,16 @@ void DrainAndClose(Session& s) {
     std::uint64_t queuedBytes = 0;
     for (std::size_t i = 0; i < kHeaderCount; ++i)
         if (s.inUse[i].load()) queuedBytes += s.headers[i].Bytes;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(queuedBytes * 1000 / rate + g_stallMs.load());
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(queuedBytes * 1000 / rate + g_stallMs.load());
     while (s.queued.load() > 0 && Clock::now() < deadline) SleepMs(5);
     // A device that stopped answering is cut off rather than waited for forever.
     if (s.queued.load() > 0) s.device->Reset();
     for (std::size_t i = 0; i < kHeaderCount; ++i) {
         if (!s.inUse[i].load()) continue;
-        for (int n = 0; n < 100 && s.device->Unprepare(&s.headers[i]) == audio::kWaveStillPlaying; ++n) SleepMs(1);
+        for (int n = 0; n < 100 && s.device->Unprepare(&s.headers[i]) == audio::kWaveStillPlaying;
+             ++n)
+            SleepMs(1);
         s.inUse[i].store(false);
     }
     if (s.device->Close() == audio::kWaveStillPlaying) {
@@ -160,7 +170,8 @@ int OpenWithFallback(Session& s) {
     Session* raw = &s;
     auto done = [raw](WaveHeader* h) { OnDone(raw, h); };
     const int last = count - 1;
-    if (sys.Query(last, s.format) == audio::kWaveOk && sys.Open(last, s.format, done, s.device) == audio::kWaveOk)
+    if (sys.Query(last, s.format) == audio::kWaveOk &&
+        sys.Open(last, s.format, done, s.device) == audio::kWaveOk)
         return audio::kWaveOk;
     s.device.reset();
     int r = sys.Query(audio::kWaveMapper, s.format);
@@ -259,7 +270,8 @@ std::size_t QueuePlayback(const std::uint8_t* samples, std::size_t byteCount) {
     if (e.StopRequested.load()) return 0;
     auto& buffer = s->buffers[static_cast<std::size_t>(1 - s->lastQueued)];
     if (buffer.size() < s->fillCount + byteCount) buffer.resize(s->fillCount + byteCount);
-    std::copy(samples, samples + byteCount, buffer.begin() + static_cast<std::ptrdiff_t>(s->fillCount));
+    std::copy(samples, samples + byteCount,
+              buffer.begin() + static_cast<std::ptrdiff_t>(s->fillCount));
     s->fillCount += byteCount;
     UpdateClock(*s);
     if (s->fillCount < s->threshold) return 0;
@@ -312,7 +324,8 @@ int QueuedBufferCount() {
 
 std::uint32_t PlaybackTickMs() {
     return static_cast<std::uint32_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count());
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+            .count());
 }
 
 double PlayingPositionMs() {
@@ -351,18 +364,29 @@ std::string DeviceErrorText(int code) {
     };
     if (code >= 0 && code <= 20) return kTexts[code];
     switch (code) {
-    case 32: return "unsupported wave format";
-    case 33: return "still something playing";
-    case 34: return "header not prepared";
-    case 35: return "device is synchronous";
-    default: return "unknown MM error";
+        case 32:
+            return "unsupported wave format";
+        case 33:
+            return "still something playing";
+        case 34:
+            return "header not prepared";
+        case 35:
+            return "device is synchronous";
+        default:
+            return "unknown MM error";
     }
 }
 
-void ShowDeviceError(int code) { ShowMessage(DeviceErrorText(code), kCaption, MessageIcon::Error); }
+void ShowDeviceError(int code) {
+    ShowMessage(DeviceErrorText(code), kCaption, MessageIcon::Error);
+}
 
-void SetWaveOutForTesting(audio::WaveOut* waveOut) { g_waveOut.store(waveOut); }
+void SetWaveOutForTesting(audio::WaveOut* waveOut) {
+    g_waveOut.store(waveOut);
+}
 
-void SetPlaybackStallLimitForTesting(std::uint32_t ms) { g_stallMs.store(ms ? ms : kDefaultStallMs); }
+void SetPlaybackStallLimitForTesting(std::uint32_t ms) {
+    g_stallMs.store(ms ? ms : kDefaultStallMs);
+}
 
 }  // namespace tralux

@@ -20,15 +20,22 @@ using Clock = std::chrono::steady_clock;
 
 int ResultFromErrno(int err) {
     switch (err < 0 ? -err : err) {
-    case EBUSY:
-    case EAGAIN: return kWaveAllocated;  // another program holds the card
-    case ENOENT:
-    case ENXIO: return kWaveBadDeviceId;
-    case ENODEV: return kWaveNoDriver;
-    case ENOMEM: return kWaveNoMemory;
-    case EINVAL: return kWaveBadFormat;
-    case ENOSYS: return kWaveNotSupported;
-    default: return kWaveError;
+        case EBUSY:
+        case EAGAIN:
+            return kWaveAllocated;  // another program holds the card
+        case ENOENT:
+        case ENXIO:
+            return kWaveBadDeviceId;
+        case ENODEV:
+            return kWaveNoDriver;
+        case ENOMEM:
+            return kWaveNoMemory;
+        case EINVAL:
+            return kWaveBadFormat;
+        case ENOSYS:
+            return kWaveNotSupported;
+        default:
+            return kWaveError;
     }
 }
 
@@ -50,8 +57,9 @@ int CardCount() {
 }
 
 // Sets interleaved 16-bit PCM at exactly the format's rate and channels; `apply` false only tests.
-int SetHardware(snd_pcm_t* pcm, const WaveFormat& f, bool apply, snd_pcm_uframes_t* bufferFrames) {
-    if (f.FormatTag != 1 || f.BitsPerSample != 16 || f.Channels < 1 || f.Channels > 2 || f.SamplesPerSec == 0)
+int SetHardware(snd_pcm_t* pcm, const WaveFormat& f, bool apply) {
+    if (f.FormatTag != 1 || f.BitsPerSample != 16 || f.Channels < 1 || f.Channels > 2 ||
+        f.SamplesPerSec == 0)
         return kWaveBadFormat;
     snd_pcm_hw_params_t* hw;
     snd_pcm_hw_params_alloca(&hw);
@@ -68,10 +76,8 @@ int SetHardware(snd_pcm_t* pcm, const WaveFormat& f, bool apply, snd_pcm_uframes
     snd_pcm_hw_params_set_period_time_near(pcm, hw, &periodUs, nullptr);
     int err = snd_pcm_hw_params(pcm, hw);
     if (err < 0) return ResultFromErrno(err);
-    snd_pcm_uframes_t buffer = 0, period = 0;
-    snd_pcm_hw_params_get_buffer_size(hw, &buffer);
+    snd_pcm_uframes_t period = 0;
     snd_pcm_hw_params_get_period_size(hw, &period, nullptr);
-    *bufferFrames = buffer;
     snd_pcm_sw_params_t* sw;
     snd_pcm_sw_params_alloca(&sw);
     snd_pcm_sw_params_current(pcm, sw);
@@ -83,10 +89,12 @@ int SetHardware(snd_pcm_t* pcm, const WaveFormat& f, bool apply, snd_pcm_uframes
 
 class AlsaDevice final : public WaveOutDevice {
 public:
-    AlsaDevice(snd_pcm_t* pcm, const WaveFormat& f, snd_pcm_uframes_t bufferFrames, DoneCallback done)
-        : pcm_(pcm), frameBytes_(f.BlockAlign), rate_(f.SamplesPerSec),
-          chunkFrames_(std::max<snd_pcm_uframes_t>(f.SamplesPerSec / 50, 64)), done_(std::move(done)) {
-        (void)bufferFrames;
+    AlsaDevice(snd_pcm_t* pcm, const WaveFormat& f, DoneCallback done)
+        : pcm_(pcm),
+          frameBytes_(f.BlockAlign),
+          rate_(f.SamplesPerSec),
+          chunkFrames_(std::max<snd_pcm_uframes_t>(f.SamplesPerSec / 50, 64)),
+          done_(std::move(done)) {
         measuredAt_ = Clock::now();
         thread_ = std::thread([this] { Run(); });
     }
@@ -137,8 +145,11 @@ public:
         if (running_) {
             // Between two measurements the device plays on at its rate; a writer blocked in
             // the device for longer says nothing about progress, hence the cap.
-            const auto us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - measuredAt_).count();
-            played += static_cast<std::uint64_t>(std::min<std::int64_t>(us, 50000)) * rate_ / 1000000;
+            const auto us =
+                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - measuredAt_)
+                    .count();
+            played +=
+                static_cast<std::uint64_t>(std::min<std::int64_t>(us, 50000)) * rate_ / 1000000;
         }
         // Never backwards, even when a measurement falls behind an extrapolation.
         reported_ = std::max(reported_, std::min(played, written_));
@@ -247,15 +258,17 @@ private:
             }
             if (!current) {
                 // A short tail below the start threshold would otherwise wait forever.
-                if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED && HasPending()) snd_pcm_start(pcm_);
+                if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED && HasPending())
+                    snd_pcm_start(pcm_);
                 Measure(false);
                 continue;
             }
             // One chunk at a time, so completions and resets are seen every few milliseconds.
             const std::size_t totalFrames = current->Bytes / frameBytes_;
             const std::size_t frames = std::min<std::size_t>(chunkFrames_, totalFrames - offset_);
-            snd_pcm_sframes_t n = frames == 0 ? 0
-                : snd_pcm_writei(pcm_, current->Data + offset_ * frameBytes_, frames);
+            snd_pcm_sframes_t n =
+                frames == 0 ? 0
+                            : snd_pcm_writei(pcm_, current->Data + offset_ * frameBytes_, frames);
             if (n == -EPIPE || n == -ESTRPIPE || n == -EINTR) {
                 snd_pcm_recover(pcm_, static_cast<int>(n), 1);
                 continue;
@@ -314,9 +327,10 @@ public:
 
     int Query(int device, const WaveFormat& format) override {
         snd_pcm_t* pcm = nullptr;
-        int err = snd_pcm_open(&pcm, DeviceName(device).c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+        int err = snd_pcm_open(&pcm, DeviceName(device).c_str(), SND_PCM_STREAM_PLAYBACK,
+                               SND_PCM_NONBLOCK);
         if (err < 0) return ResultFromErrno(err);
-        const int result = SetHardware(pcm, format, false, nullptr);
+        const int result = SetHardware(pcm, format, false);
         snd_pcm_close(pcm);
         return result;
     }
@@ -325,20 +339,20 @@ public:
              std::unique_ptr<WaveOutDevice>& opened) override {
         snd_pcm_t* pcm = nullptr;
         // A blocking open of a busy card would wait for it; ask without blocking, write blocking.
-        int err = snd_pcm_open(&pcm, DeviceName(device).c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+        int err = snd_pcm_open(&pcm, DeviceName(device).c_str(), SND_PCM_STREAM_PLAYBACK,
+                               SND_PCM_NONBLOCK);
         if (err < 0) return ResultFromErrno(err);
         err = snd_pcm_nonblock(pcm, 0);
         if (err < 0) {
             snd_pcm_close(pcm);
             return ResultFromErrno(err);
         }
-        snd_pcm_uframes_t buffer = 0;
-        const int result = SetHardware(pcm, format, true, &buffer);
+        const int result = SetHardware(pcm, format, true);
         if (result != kWaveOk) {
             snd_pcm_close(pcm);
             return result;
         }
-        opened = std::make_unique<AlsaDevice>(pcm, format, buffer, std::move(done));
+        opened = std::make_unique<AlsaDevice>(pcm, format, std::move(done));
         return kWaveOk;
     }
 };

@@ -176,7 +176,8 @@ int WmaFileWriter::SetOutputFormat(std::int64_t bitsPerSecond, std::uint32_t rat
     if (m.headerWritten) return Fail(-1, "output format already set");
     if (m.inChannels == 0) return Fail(-1, "input format not set");
     // No converter inside the writer: the job already delivers the output rate and channels.
-    if (rate != m.inRate || channels != m.inChannels) return Fail(-1, "input and output formats differ");
+    if (rate != m.inRate || channels != m.inChannels)
+        return Fail(-1, "input and output formats differ");
     t_lastLogError.clear();
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
     if (!codec) return Fail(-1, "no wmav2 encoder in this FFmpeg");
@@ -187,7 +188,8 @@ int WmaFileWriter::SetOutputFormat(std::int64_t bitsPerSecond, std::uint32_t rat
     av_channel_layout_default(&m.codec->ch_layout, channels);
     m.codec->sample_fmt = AV_SAMPLE_FMT_FLTP;
     m.codec->time_base = AVRational{1, static_cast<int>(rate)};
-    if (m.format->oformat->flags & AVFMT_GLOBALHEADER) m.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (m.format->oformat->flags & AVFMT_GLOBALHEADER)
+        m.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     int err = avcodec_open2(m.codec, codec, nullptr);
     if (err < 0) return Fail(err, Reason(err));
     m.stream = avformat_new_stream(m.format, nullptr);
@@ -226,7 +228,8 @@ int WmaFileWriter::WriteSample(const std::uint8_t* bytes, std::size_t count) {
             }
         }
         for (int c = 0; c < channels; ++c) {
-            const std::uint8_t* s = bytes + (i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)) * 2;
+            const std::uint8_t* s =
+                bytes + (i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)) * 2;
             const auto v = static_cast<std::int16_t>(static_cast<std::uint16_t>(s[0] | s[1] << 8));
             reinterpret_cast<float*>(m.frame->data[c])[m.filled] = static_cast<float>(v) / 32768.0f;
         }
@@ -258,9 +261,12 @@ int WmaFileWriter::Flush() {
     return 0;
 }
 
-int WmaFileWriter::FrameSize() const { return impl_->codec ? impl_->codec->frame_size : 0; }
+int WmaFileWriter::FrameSize() const {
+    return impl_->codec ? impl_->codec->frame_size : 0;
+}
 
-bool WmaEncoderAccepts(std::int64_t bitsPerSecond, std::uint32_t rate, int channels, std::string* why) {
+bool WmaEncoderAccepts(std::int64_t bitsPerSecond, std::uint32_t rate, int channels,
+                       std::string* why) {
     InstallLogCallback();
     t_lastLogError.clear();
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);

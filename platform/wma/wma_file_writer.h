@@ -43,6 +43,7 @@ private:
 };
 
 // Whether the encoder opens for this bit rate, rate and channel count; the reason when not.
-bool WmaEncoderAccepts(std::int64_t bitsPerSecond, std::uint32_t rate, int channels, std::string* why = nullptr);
+bool WmaEncoderAccepts(std::int64_t bitsPerSecond, std::uint32_t rate, int channels,
+                       std::string* why = nullptr);
 
 }  // namespace tralux::platform

@@ -5,6 +5,7 @@
 #include <sys/mount.h>
 
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 
 #include "engine/dsp/dsp_test_util.h"
@@ -83,7 +84,9 @@ TEST_F(JobPathsTest, Mp3OutputDecodesBackToTheInput) {
     EXPECT_EQ(decoded.channels, 2);
     EXPECT_EQ(decoded.sampleRate, 44100);
     ASSERT_GE(decoded.pcm.size(), input.size());
-    EXPECT_GT(SnrDb(decoded.pcm, input, 2 * 3000), 25.0);
+    const double snr = SnrDb(decoded.pcm, input, 2 * 3000);
+    std::printf("MP3 192 kbit/s through a job: SNR %.1f dB\n", snr);
+    EXPECT_GT(snr, 40.0);
 
     // Unset bit rate: 128 kbit/s; no tag without "PlaceClipInfo".
     options_.erase("MP3BitRate");

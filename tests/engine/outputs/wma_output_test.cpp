@@ -24,7 +24,9 @@ namespace tralux {
 namespace {
 
 using Key = std::tuple<int, std::uint32_t, int>;
-Key KeyOf(const WmaCombination& c) { return {c.kbps, c.rate, c.channels}; }
+Key KeyOf(const WmaCombination& c) {
+    return {c.kbps, c.rate, c.channels};
+}
 
 // Tries every listed combination on the real encoder: the accepted table must be exactly what
 // it opens for, so the settings dialog never offers a combination that fails at the job.
@@ -57,7 +59,8 @@ TEST(WmaCombinations, NothingLeftAtTheLowRates) {
         EXPECT_EQ(WmaCombinationProblem(c.kbps, c.rate, c.channels), "");
     }
     EXPECT_TRUE(IsWmaCombinationAccepted(64, 44100, 2));
-    EXPECT_FALSE(IsWmaCombinationAccepted(64, 44100, 1));  // the encoder would take it; never offered
+    EXPECT_FALSE(
+        IsWmaCombinationAccepted(64, 44100, 1));  // the encoder would take it; never offered
     EXPECT_FALSE(IsWmaCombinationAccepted(16, 22050, 1));
 }
 
@@ -90,8 +93,10 @@ std::string Capture(const std::string& command) {
 
 // "key=value" lines of ffprobe, tags as "TAG:title".
 std::map<std::string, std::string> Probe(const std::string& path) {
-    const std::string text = Capture("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels:"
-                                     "format=duration:format_tags -of default=nw=1 '" + path + "' 2>/dev/null");
+    const std::string text = Capture(
+        "ffprobe -v error -show_entries stream=codec_name,sample_rate,channels:"
+        "format=duration:format_tags -of default=nw=1 '" +
+        path + "' 2>/dev/null");
     std::map<std::string, std::string> fields;
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -101,7 +106,8 @@ std::map<std::string, std::string> Probe(const std::string& path) {
         const auto eq = line.find('=');
         if (eq != std::string::npos) {
             std::string key = line.substr(0, eq);
-            std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+            std::transform(key.begin(), key.end(), key.begin(),
+                           [](unsigned char c) { return std::tolower(c); });
             fields[key] = line.substr(eq + 1);
         }
         pos = end + 1;
@@ -112,7 +118,9 @@ std::map<std::string, std::string> Probe(const std::string& path) {
 // ffmpeg's decoding as mono 16-bit samples at the file's rate; empty when it fails.
 std::vector<double> Decode(const std::string& path, const std::string& raw) {
     std::vector<double> v;
-    if (std::system(("ffmpeg -v error -y -i '" + path + "' -ac 1 -f s16le -acodec pcm_s16le '" + raw + "' 2>/dev/null").c_str()) != 0)
+    if (std::system(("ffmpeg -v error -y -i '" + path + "' -ac 1 -f s16le -acodec pcm_s16le '" +
+                     raw + "' 2>/dev/null")
+                        .c_str()) != 0)
         return v;
     const test::Bytes b = test::ReadFile(raw);
     for (std::size_t i = 0; i + 1 < b.size(); i += 2)
@@ -120,7 +128,8 @@ std::vector<double> Decode(const std::string& path, const std::string& raw) {
     return v;
 }
 
-double Goertzel(const std::vector<double>& x, std::size_t from, std::size_t n, double freq, double rate) {
+double Goertzel(const std::vector<double>& x, std::size_t from, std::size_t n, double freq,
+                double rate) {
     const double w = 2 * M_PI * freq / rate, c = 2 * std::cos(w);
     double s1 = 0, s2 = 0;
     for (std::size_t i = from; i < from + n; ++i) {
@@ -131,12 +140,14 @@ double Goertzel(const std::vector<double>& x, std::size_t from, std::size_t n, d
     return std::sqrt(std::max(0.0, s1 * s1 + s2 * s2 - c * s1 * s2)) / static_cast<double>(n);
 }
 
-std::vector<std::int16_t> Sine(double freq, std::uint32_t rate, int channels, std::size_t frames, double amplitude) {
+std::vector<std::int16_t> Sine(double freq, std::uint32_t rate, int channels, std::size_t frames,
+                               double amplitude) {
     std::vector<std::int16_t> v(frames * static_cast<std::size_t>(channels));
     for (std::size_t i = 0; i < frames; ++i)
         for (int c = 0; c < channels; ++c)
             v[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
-                static_cast<std::int16_t>(std::lround(amplitude * std::sin(2 * M_PI * freq * static_cast<double>(i) / rate)));
+                static_cast<std::int16_t>(std::lround(
+                    amplitude * std::sin(2 * M_PI * freq * static_cast<double>(i) / rate)));
     return v;
 }
 
@@ -238,7 +249,8 @@ TEST_F(WmaOutputTest, RefusedCombinationIs108WithAClearMessageAndNoFile) {
     const std::string out = dir_ / "low.wma";
     EXPECT_EQ(JobCode([&] { WmaWriterStart(out, 1, 22050, 16); }), kErrCodecInit);
     ASSERT_EQ(notes_.Messages().size(), 1u);
-    EXPECT_NE(notes_.Messages()[0].text.find("16 kBps is too low"), std::string::npos) << notes_.Messages()[0].text;
+    EXPECT_NE(notes_.Messages()[0].text.find("16 kBps is too low"), std::string::npos)
+        << notes_.Messages()[0].text;
     EXPECT_EQ(notes_.Messages()[0].icon, MessageIcon::Error);
     EXPECT_FALSE(std::filesystem::exists(out));
     // Nothing was kept: feeding fails, closing is harmless.
@@ -248,7 +260,8 @@ TEST_F(WmaOutputTest, RefusedCombinationIs108WithAClearMessageAndNoFile) {
 }
 
 TEST_F(WmaOutputTest, UncreatableFileIs108WithTheReason) {
-    EXPECT_EQ(JobCode([&] { WmaWriterStart(dir_ / "missing/x.wma", 2, 44100, 64); }), kErrCodecInit);
+    EXPECT_EQ(JobCode([&] { WmaWriterStart(dir_ / "missing/x.wma", 2, 44100, 64); }),
+              kErrCodecInit);
     ASSERT_EQ(notes_.Messages().size(), 1u);
     EXPECT_NE(notes_.Messages()[0].text.find("missing/x.wma"), std::string::npos);
 }
@@ -265,20 +278,23 @@ TEST_F(WmaOutputTest, HalfFramesAreRefusedNotMisaligned) {
 TEST_F(WmaOutputTest, ConversionJobWritesAPlayableTaggedFile) {
     if (!PeersPresent()) GTEST_SKIP() << "ffprobe/ffmpeg not installed";
     options_["MSABitRate"] = 64;
-    test::WriteFile(dir_ / "in.wav", test::SimpleWav(Sine(1000, 44100, 2, 44100 * 3, 12000), 2, 44100));
+    test::WriteFile(dir_ / "in.wav",
+                    test::SimpleWav(Sine(1000, 44100, 2, 44100 * 3, 12000), 2, 44100));
     ASSERT_TRUE(StartConversion(dir_ / "in.wav", dir_ / "in.wma", 0, kModeConvert));
     WaitForJob();
     EXPECT_EQ(Engine().LastError.load(), 0);
     auto p = Probe(dir_ / "in.wma");
     EXPECT_EQ(p["codec_name"], "wmav2");
-    EXPECT_NEAR(std::stod(p["duration"].empty() ? "0" : p["duration"]), 3.0, 2048.0 / 44100 + 0.001);
+    EXPECT_NEAR(std::stod(p["duration"].empty() ? "0" : p["duration"]), 3.0,
+                2048.0 / 44100 + 0.001);
     EXPECT_EQ(p["tag:title"], "月亮代表我的心");
 }
 
 TEST_F(WmaOutputTest, StoppedJobIsFinishedAndPlayable) {
     if (!PeersPresent()) GTEST_SKIP() << "ffprobe/ffmpeg not installed";
     options_["MSABitRate"] = 64;
-    test::WriteFile(dir_ / "long.wav", test::SimpleWav(Sine(1000, 44100, 2, 44100 * 120, 12000), 2, 44100));
+    test::WriteFile(dir_ / "long.wav",
+                    test::SimpleWav(Sine(1000, 44100, 2, 44100 * 120, 12000), 2, 44100));
     Engine().PositionMs.store(0);  // the previous job's position must not count
     ASSERT_TRUE(StartConversion(dir_ / "long.wav", dir_ / "long.wma", 0, kModeConvert));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);

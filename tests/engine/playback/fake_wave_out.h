@@ -15,7 +15,8 @@ class FakeWaveOut;
 
 class FakeDevice final : public audio::WaveOutDevice {
 public:
-    FakeDevice(FakeWaveOut& owner, audio::DoneCallback done) : owner_(owner), done_(std::move(done)) {}
+    FakeDevice(FakeWaveOut& owner, audio::DoneCallback done)
+        : owner_(owner), done_(std::move(done)) {}
     int Prepare(audio::WaveHeader* h) override;
     int Unprepare(audio::WaveHeader* h) override;
     int Write(audio::WaveHeader* h) override;
@@ -138,6 +139,8 @@ inline int FakeDevice::Close() {
     if (owner_.current == this) owner_.current = nullptr;
     return 0;
 }
-inline std::uint64_t FakeDevice::PlayedFrames() { return owner_.playedFrames; }
+inline std::uint64_t FakeDevice::PlayedFrames() {
+    return owner_.playedFrames;
+}
 
 }  // namespace tralux::test

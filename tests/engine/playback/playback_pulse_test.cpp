@@ -92,7 +92,8 @@ protected:
     }
     std::string Tone(double seconds) {
         std::vector<std::int16_t> s(static_cast<std::size_t>(44100 * seconds) * 2);
-        for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<std::int16_t>((i % 100) * 100);
+        for (std::size_t i = 0; i < s.size(); ++i)
+            s[i] = static_cast<std::int16_t>((i % 100) * 100);
         const std::string path = dir_ / "tone.wav";
         test::WriteFile(path, test::SimpleWav(s, 2, 44100));
         return path;

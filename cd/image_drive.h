@@ -1,0 +1,94 @@
+#pragma once
+// The image drive: a CUE sheet over raw 2,352-byte sectors, answering the same MMC command
+// blocks as a real drive (INQUIRY, TEST UNIT READY, READ CAPACITY, READ TOC format 0 in LBA or
+// MSF form, READ CD), so everything above the transport runs unchanged on images.
+//
+// TRALUX_CD_JITTER makes it behave like a drive without accurate streaming (see README):
+//   seed=N        random seed (default 1), so runs repeat
+//   shift=F       the largest distance in sample frames a read lands early or late
+//                 (default 1176 = 2 sectors, at most 2940 = 5 sectors)
+//   step=F        shifts are multiples of F frames (default 1; 588 = whole sectors)
+//   share=P       percent of reads that land off (default 25; the others are exact)
+//   fail=P        percent of reads that fail with a medium error (default 0)
+//   bad=A-B+C     sectors (absolute LBAs, ranges joined by '+') whose reads always fail
+//   attention     the first command after opening answers UNIT ATTENTION
+// "1" or "on" is all defaults; "", "0" or "off" is no simulation.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "cd/cue.h"
+#include "cd/scsi.h"
+
+namespace tralux::cd {
+
+struct JitterSettings {
+    bool on = false;
+    std::uint64_t seed = 1;
+    std::uint32_t maxShiftFrames = 2 * kFramesPerSector;
+    std::uint32_t stepFrames = 1;
+    double shiftedPercent = 25.0;
+    double failPercent = 0.0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> badSectors;  // inclusive ranges
+    bool unitAttention = false;
+};
+
+constexpr std::uint32_t kMaxJitterFrames = 5 * kFramesPerSector;
+
+bool ParseJitter(std::string_view text, JitterSettings& settings, std::string* error = nullptr);
+
+// A loaded image: the sheet, its files and where every sector of the disc comes from.
+struct ImageDisc {
+    std::string cuePath;
+    CueSheet sheet;
+    std::vector<std::string> filePaths;  // resolved beside the sheet
+    ImageLayout layout;
+};
+
+// Reads and lays out a .cue file (files are looked up beside it). False with a reason.
+bool LoadImageDisc(const std::string& cuePath, ImageDisc& disc, std::string* error = nullptr);
+
+class ImageDevice final : public CdDevice {
+public:
+    // Opens the image's files; nullptr with a reason when a file cannot be read.
+    static std::unique_ptr<ImageDevice> Open(const ImageDisc& disc, const JitterSettings& jitter,
+                                             std::string* error = nullptr);
+    ~ImageDevice() override;
+
+    ScsiOutcome Execute(std::span<const std::uint8_t> cdb, ScsiDirection direction,
+                        std::uint8_t* data, std::size_t length) override;
+    bool ReadAudio(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) override;
+
+    const DiscToc& Toc() const { return disc_.layout.toc; }
+    // Reads of READ CD and the raw road so far, and the shifts they were given (tests).
+    std::uint64_t Reads() const { return reads_; }
+    const std::vector<std::int32_t>& Shifts() const { return shifts_; }
+
+    // How many image devices are open in the process (tests: a stopped rip closes its drive).
+    static int OpenCount();
+
+    // The exact bytes of `frames` sample frames from absolute frame `first` (lead-in and
+    // lead-out read as silence). No jitter, never fails.
+    void ReadFrames(std::int64_t first, std::uint32_t frames, std::uint8_t* out) const;
+
+private:
+    ImageDevice(const ImageDisc& disc, const JitterSettings& jitter);
+    // One read as a drive would do it: false for a failure; `shift` receives the landing error.
+    bool JitteredRead(std::uint32_t lba, std::uint32_t count, std::uint8_t* out);
+
+    ImageDisc disc_;
+    JitterSettings jitter_;
+    std::vector<int> fds_;
+    std::mt19937_64 rng_;
+    bool attentionPending_ = false;
+    std::uint64_t reads_ = 0;
+    std::vector<std::int32_t> shifts_;
+    static std::atomic<int> openCount_;
+};
+
+}  // namespace tralux::cd

@@ -1,0 +1,258 @@
+#include "cd/reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace tralux::cd {
+namespace {
+
+constexpr std::size_t kHistoryFrames = kMaxOverlapSectors * kFramesPerSector;
+constexpr int kMaxPlacingReads = 16;  // continuity reads per chunk before voting
+constexpr int kMaxVoteReads = 64;     // reads of one range while voting
+constexpr int kVoteLead = 5;          // an answer wins when it leads every other by five
+constexpr int kMaxConsecutiveFailures = 8;
+
+struct JitterState {
+    bool jitter = false;
+    std::uint32_t overlap = 0;
+    std::uint32_t leadOut = 0;
+    std::vector<std::uint32_t> history;  // the last frames delivered in this track
+    std::vector<std::uint8_t> placed;    // the winning answer of a vote
+    JitterStats stats;
+};
+
+JitterState& J() {
+    static JitterState j;
+    return j;
+}
+
+std::span<const std::uint32_t> Frames(const std::uint8_t* bytes, std::size_t frames) {
+    return {reinterpret_cast<const std::uint32_t*>(bytes), frames};
+}
+
+// Reads whole sectors, counting failures; raises after too many failures in a row.
+bool TryRead(CdDriveAddress address, std::uint32_t lba, std::uint32_t count, int& failures) {
+    JitterState& j = J();
+    ++j.stats.reads;
+    try {
+        CdReadSectors(address, lba, count);
+        failures = 0;
+        return true;
+    } catch (const CdReadFailure&) {
+        ++j.stats.failures;
+        if (++failures >= kMaxConsecutiveFailures) throw;
+        return false;
+    }
+}
+
+std::uint32_t SectorCeil(std::uint64_t frame) {
+    return static_cast<std::uint32_t>((frame + kFramesPerSector - 1) / kFramesPerSector);
+}
+
+// The range a read covers: `before` sectors ahead of `fromFrame`'s sector, `after` sectors
+// beyond `target`'s, never past the lead-out nor beyond the transfer buffer.
+void ReadRange(std::uint64_t fromFrame, std::uint64_t target, std::uint32_t before,
+               std::uint32_t after, std::uint32_t& first, std::uint32_t& count) {
+    const JitterState& j = J();
+    const std::uint32_t from = static_cast<std::uint32_t>(fromFrame / kFramesPerSector);
+    first = from > before ? from - before : 0;
+    std::uint32_t last = std::min(SectorCeil(target) + after, j.leadOut);
+    last = std::min(last, first + kMaxSectorsPerRead);
+    count = last > first ? last - first : 0;
+}
+
+// Places the range by voting: the same sectors are read until one answer leads every other.
+CdChunk Vote(CdDriveAddress address, std::uint64_t next, std::uint64_t target) {
+    JitterState& j = J();
+    std::uint32_t first, count;
+    const std::uint32_t reach = std::max<std::uint32_t>(j.overlap, 2);
+    ReadRange(next, target, reach, reach, first, count);
+    const std::uint64_t begin = static_cast<std::uint64_t>(first) * kFramesPerSector;
+    if (count == 0 || next < begin ||
+        target > begin + static_cast<std::uint64_t>(count) * kFramesPerSector)
+        throw CdReadFailure();
+    const std::size_t bytes = static_cast<std::size_t>(count) * kSectorBytes;
+    struct Answer {
+        std::vector<std::uint8_t> data;
+        int votes = 0;
+    };
+    std::vector<Answer> answers;
+    int failures = 0;
+    ++j.stats.votes;
+    for (int read = 0; read < kMaxVoteReads; ++read) {
+        if (!TryRead(address, first, count, failures)) continue;
+        const std::uint8_t* buffer = TransferBuffer();
+        auto same = std::find_if(answers.begin(), answers.end(), [&](const Answer& a) {
+            return std::memcmp(a.data.data(), buffer, bytes) == 0;
+        });
+        if (same == answers.end()) {
+            answers.push_back({std::vector<std::uint8_t>(buffer, buffer + bytes), 0});
+            same = answers.end() - 1;
+        }
+        ++same->votes;
+        int second = 0;
+        for (const Answer& a : answers)
+            if (&a != &*same) second = std::max(second, a.votes);
+        if (same->votes >= second + kVoteLead) {
+            j.placed = std::move(same->data);
+            const std::size_t offset = static_cast<std::size_t>(next - begin) * 4;
+            return {j.placed.data() + offset, static_cast<std::uint32_t>(target - next)};
+        }
+    }
+    throw CdReadFailure();  // the drive never answered the same way often enough
+}
+
+}  // namespace
+
+OverlapMatch FindOverlap(std::span<const std::uint32_t> buffer,
+                         std::span<const std::uint32_t> reference, std::size_t expected,
+                         std::size_t radius) {
+    const std::size_t length = reference.size();
+    if (length == 0) return {OverlapMatch::Unique, std::min(expected, buffer.size())};
+    if (buffer.size() < length) return {};
+    const std::uint32_t head = reference[0];
+    // Silence or a constant level matches at every neighbouring offset: nothing to place by.
+    if (std::all_of(reference.begin(), reference.end(), [&](std::uint32_t f) { return f == head; }))
+        return {OverlapMatch::Ambiguous, 0};
+    const std::int64_t maxOffset = static_cast<std::int64_t>(buffer.size() - length);
+    const std::int64_t e = static_cast<std::int64_t>(expected),
+                       r = static_cast<std::int64_t>(radius);
+    const std::int64_t lo = std::max<std::int64_t>(e - r, 0),
+                       hi = std::min<std::int64_t>(e + r, maxOffset);
+    if (lo > hi) return {};
+    const std::uint32_t* b = buffer.data();
+    const std::size_t refBytes = length * 4;
+    auto matches = [&](std::int64_t c) {
+        return b[c] == head && std::memcmp(b + c, reference.data(), refBytes) == 0;
+    };
+    OverlapMatch found;
+    // The expected place first, then outward on both sides; a second match makes it ambiguous.
+    for (std::int64_t d = 0; e - d >= lo || e + d <= hi; ++d) {
+        const std::int64_t candidates[2] = {e - d, e + d};
+        for (int i = 0; i < (d == 0 ? 1 : 2); ++i) {
+            const std::int64_t c = candidates[i];
+            if (c < lo || c > hi || !matches(c)) continue;
+            if (found.kind == OverlapMatch::Unique) return {OverlapMatch::Ambiguous, 0};
+            found = {OverlapMatch::Unique, static_cast<std::size_t>(c)};
+        }
+    }
+    return found;
+}
+
+JitterStats CurrentJitterStats() {
+    JitterStats s = J().stats;
+    s.overlap = J().overlap;
+    return s;
+}
+
+void ResetJitterState(bool jitter, std::uint32_t leadOut) {
+    JitterState& j = J();
+    j.jitter = jitter;
+    j.overlap = jitter ? 2 : 0;
+    j.leadOut = leadOut;
+    j.history.clear();
+    j.stats = {};
+}
+
+CdChunk CdReadChunk(CdDriveAddress address, std::uint64_t next, std::uint64_t target) {
+    JitterState& j = J();
+    if (target <= next) throw CdReadFailure();
+    if (!j.jitter) {
+        const std::uint32_t lba = static_cast<std::uint32_t>(next / kFramesPerSector);
+        const std::uint32_t count = SectorCeil(target) - lba;
+        ++j.stats.reads;
+        CdReadSectors(address, lba, count);
+        return {TransferBuffer(), count * kFramesPerSector};
+    }
+    int failures = 0;
+    for (int attempt = 0; attempt < kMaxPlacingReads; ++attempt) {
+        const std::size_t length = static_cast<std::size_t>(j.overlap) * kFramesPerSector;
+        if (j.overlap == 0 || j.history.size() < length || next < length) break;
+        // Start `overlap` sectors before the end of what was delivered, and reach `overlap`
+        // sectors further on both sides, so reads landing early or late are both found.
+        const std::uint64_t refStart = next - length;
+        std::uint32_t first, count;
+        ReadRange(refStart, target, j.overlap, j.overlap, first, count);
+        if (count == 0) break;
+        if (!TryRead(address, first, count, failures)) continue;
+        const std::size_t frames = static_cast<std::size_t>(count) * kFramesPerSector;
+        const std::span<const std::uint32_t> reference(j.history.data() + j.history.size() - length,
+                                                       length);
+        const std::size_t expected = static_cast<std::size_t>(
+            refStart - static_cast<std::uint64_t>(first) * kFramesPerSector);
+        const OverlapMatch m = FindOverlap(Frames(TransferBuffer(), frames), reference, expected,
+                                           static_cast<std::size_t>(j.overlap) * kFramesPerSector);
+        if (m.kind == OverlapMatch::Ambiguous) break;
+        if (m.kind == OverlapMatch::None) {
+            // Matched nowhere within reach: a longer overlap reaches further (at most half a chunk).
+            if (j.overlap < kMaxOverlapSectors) ++j.overlap;
+            continue;
+        }
+        const std::size_t start = m.offset + length;
+        if (start >= frames) continue;  // landed so late that nothing new came: read again
+        ++j.stats.matched;
+        const std::uint64_t give = std::min<std::uint64_t>(frames - start, target - next);
+        return {TransferBuffer() + start * 4, static_cast<std::uint32_t>(give)};
+    }
+    return Vote(address, next, target);
+}
+
+void CdRipTrack(CdSink& sink, StreamInfo& info, const CdRipRequest& request) {
+    struct Closer {
+        ~Closer() {
+            RawDriveClose();
+            AspiClose();
+        }
+    } closer;
+    if (!AspiOpen()) throw CdReadFailure();  // no transfer buffer: nothing can be read
+    ResetJitterState(false, 0);
+    RawDriveOpen(info.driveLetter);
+
+    // Warm-up: find the drive and position it; a failed read here moves to the raw road.
+    CdDriveAddress address = AspiFindTrackDrive(info);
+    if (address == kNoDrive) throw CdTrackNotFound();
+    const std::uint32_t startOffset =
+        static_cast<std::uint32_t>(static_cast<std::uint64_t>(request.startMs) * 75 / 1000);
+    std::uint32_t pos = info.readStartSector + startOffset;
+    const std::uint32_t end = info.readStartSector + info.lengthSectors;
+    if (pos < end) {
+        try {
+            CdReadSectors(address, pos, 1);
+        } catch (const CdReadFailure&) {
+            SetAspiInUse(false);
+        }
+    }
+    address = AspiFindTrackDrive(info);
+    if (address == kNoDrive) throw CdTrackNotFound();
+    AspiReadCapacity(address);  // positions the drive; the answer is not used
+    std::uint32_t leadOut = AspiInUse() ? AspiLeadOut() : RawDriveLeadOut();
+    if (leadOut < end) leadOut = end;  // unknown: never read past the track
+    pos = info.readStartSector + startOffset;
+
+    ResetJitterState(request.jitter, leadOut);
+    JitterState& j = J();
+    std::uint64_t next = static_cast<std::uint64_t>(pos) * kFramesPerSector;
+    const std::uint64_t last = static_cast<std::uint64_t>(end) * kFramesPerSector;
+    while (next < last) {
+        const std::uint64_t target =
+            std::min<std::uint64_t>(next + kChunkSectors * kFramesPerSector, last);
+        const CdChunk chunk = CdReadChunk(address, next, target);
+        if (chunk.frames == 0) throw CdReadFailure();
+        if (request.jitter) {
+            // Keep what the next read is placed by before the sink may change the bytes.
+            const auto* f = reinterpret_cast<const std::uint32_t*>(chunk.data);
+            j.history.insert(j.history.end(), f, f + chunk.frames);
+            if (j.history.size() > kHistoryFrames)
+                j.history.erase(j.history.begin(),
+                                j.history.end() - static_cast<std::ptrdiff_t>(kHistoryFrames));
+        }
+        sink.Block(chunk.data, static_cast<std::size_t>(chunk.frames) * 4);
+        next += chunk.frames;
+        std::this_thread::yield();
+    }
+    sink.Finish();
+}
+
+}  // namespace tralux::cd

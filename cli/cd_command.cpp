@@ -1,0 +1,346 @@
+// tralux-cli cd list | cd rip: the CD drives, their discs, and ripping several tracks.
+#include <unistd.h>
+
+#include <csignal>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/settings/settings.h"
+#include "cd/cda_files.h"
+#include "cd/drives.h"
+#include "cddb/disc_id.h"
+#include "cli/commands.h"
+#include "cli/progress.h"
+#include "engine/formats/riff_reader.h"
+#include "engine/job/job.h"
+
+namespace tralux::cli {
+namespace {
+
+constexpr const char* kCdUsage =
+    "usage: tralux-cli [--config DIR] cd list\n"
+    "       tralux-cli [--config DIR] cd rip [--drive D] [--tracks 1,3-5] [--jitter]\n"
+    "                  [--format wav|mp3|wma] [--rate HZ] [--channels 1|2] [--bitrate KBPS]\n"
+    "                  [--output-dir DIR] [--no-tags] [--overwrite|-y]\n"
+    "Tracks are named \"NN Title.ext\"; an existing output is replaced only with --overwrite.\n"
+    "Exit status: 0 done, 1 a track failed, 2 bad usage, 130/143 stopped by SIGINT/SIGTERM.\n";
+
+// The signal that stopped the rip (the job clears its own stop flag when it ends).
+volatile std::sig_atomic_t g_cdSignal = 0;
+void OnCdSignal(int sig) {
+    g_cdSignal = sig;
+    Engine().StopRequested.store(true);
+}
+
+int Usage() {
+    std::fputs(kCdUsage, stderr);
+    return 2;
+}
+
+// "mm:ss.ff" of a count of sectors.
+std::string Msf(std::uint32_t sectors) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02u:%02u.%02u", sectors / 75 / 60, sectors / 75 % 60,
+                  sectors % 75);
+    return text;
+}
+
+std::string Root(char letter) {
+    return std::string(1, letter) + ":/";
+}
+
+int List() {
+    const std::vector<cd::CdDriveSlot> drives = cd::ListCdDrives();
+    if (drives.empty()) {
+        std::printf(
+            "no CD drives (TRALUX_CD_IMAGES names image drives: a colon-separated list of .cue "
+            "files)\n");
+        return 0;
+    }
+    for (const cd::CdDriveSlot& d : drives) {
+        std::printf("%c: %s%s\n", d.letter, d.source.c_str(), d.image ? " (image)" : "");
+        DiscToc toc;
+        std::string reason;
+        if (!cd::ReadDiscTocWithReason(Root(d.letter), toc, &reason)) {
+            std::printf("   %s\n", reason.c_str());
+            continue;
+        }
+        const std::uint32_t id = DiscIdFromToc(toc);
+        std::printf("   %zu tracks, %s, disc id %08x\n", toc.tracks.size(),
+                    Msf(toc.leadOutLba - toc.tracks.front().startLba).c_str(),
+                    static_cast<unsigned>(id));
+        std::printf("   track  start     length    LBA\n");
+        for (std::size_t k = 0; k < toc.tracks.size(); ++k) {
+            const TocTrack& t = toc.tracks[k];
+            const std::uint32_t next =
+                k + 1 < toc.tracks.size() ? toc.tracks[k + 1].startLba : toc.leadOutLba;
+            std::printf("   %02u     %s  %s  %u%s\n", static_cast<unsigned>(t.number),
+                        Msf(t.startLba).c_str(), Msf(next - t.startLba).c_str(),
+                        static_cast<unsigned>(t.startLba), t.audio ? "" : "  data");
+        }
+    }
+    return 0;
+}
+
+// "1,3-5" -> {1, 3, 4, 5}.
+std::optional<std::set<int>> ParseTracks(const std::string& text) {
+    std::set<int> tracks;
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        std::size_t comma = text.find(',', pos);
+        if (comma == std::string::npos) comma = text.size();
+        const std::string item = text.substr(pos, comma - pos);
+        const auto dash = item.find('-');
+        char* end = nullptr;
+        const long a = std::strtol(item.c_str(), &end, 10);
+        long b = a;
+        if (item.empty() || end == item.c_str()) return std::nullopt;
+        if (dash != std::string::npos) {
+            if (end != item.c_str() + dash) return std::nullopt;
+            const char* second = item.c_str() + dash + 1;
+            b = std::strtol(second, &end, 10);
+            if (end == second) return std::nullopt;
+        }
+        if (*end || a < 1 || b > 99 || a > b) return std::nullopt;
+        for (long n = a; n <= b; ++n) tracks.insert(static_cast<int>(n));
+        pos = comma + 1;
+        if (comma == text.size()) break;
+    }
+    return tracks;
+}
+
+// "03 Title.wav": the title without its trailing blanks and without path separators.
+std::string TrackFileName(int track, const std::string& title, int format) {
+    std::string t = title;
+    while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.pop_back();
+    while (!t.empty() && t.front() == ' ') t.erase(t.begin());
+    for (char& c : t)
+        if (c == '/' || static_cast<unsigned char>(c) < 0x20) c = '_';
+    if (t.empty() || t == "." || t == "..") t = "Track";
+    char number[8];
+    std::snprintf(number, sizeof number, "%02d ", track);
+    return number + t + (format == kFormatMp3 ? ".mp3" : format == kFormatWma ? ".wma" : ".wav");
+}
+
+struct RipOptions {
+    std::optional<char> drive;
+    std::optional<std::set<int>> tracks;
+    bool jitter = false;
+    int format = kFormatWav;
+    std::optional<std::uint32_t> rate;
+    std::optional<int> channels;
+    std::optional<int> bitrate;
+    std::optional<std::string> outputDir;
+    bool noTags = false;
+    bool overwrite = false;
+};
+
+bool ParseNumber(const char* s, long lo, long hi, long& out) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(s, &end, 10);
+    if (errno || end == s || *end || v < lo || v > hi) return false;
+    out = v;
+    return true;
+}
+
+int RipOne(const std::string& input, int track, const RipOptions& o, const std::string& folder) {
+    EngineState& e = Engine();
+    StreamInfo info;
+    if (!ProbeInput(input, info)) {
+        const int code = e.LastError.load();
+        std::fprintf(stderr, "%s: %s\n", input.c_str(),
+                     code ? GetLastErrorText().c_str() : "not a CD track");
+        return 1;
+    }
+    e.OutputFormat.store(o.format);
+    e.OutputRate.store(o.rate.value_or(info.SampleRate));
+    e.OutputChannels.store(static_cast<std::uint16_t>(o.channels.value_or(info.Channels)));
+    e.EqualizerOn.store(false);
+    e.StartMs.store(0);
+    e.TagTitle = info.Title;
+    e.TagArtist = info.Artist;
+    e.TagCopyright = info.Copyright;
+    const std::string name = TrackFileName(track, info.Title, o.format);
+    const std::string output =
+        folder.empty() ? name : (std::filesystem::path(folder) / name).string();
+    std::error_code ec;
+    if (!o.overwrite && std::filesystem::exists(output, ec)) {
+        std::fprintf(stderr, "%s: %s exists; --overwrite (-y) replaces it\n", input.c_str(),
+                     output.c_str());
+        return 1;
+    }
+    if (!StartConversion(input, output, 0, kModeConvert)) {
+        std::fprintf(stderr, "%s: %s\n", input.c_str(), GetLastErrorText().c_str());
+        return 1;
+    }
+    ProgressDisplay progress(isatty(STDERR_FILENO) != 0, input, e.OutputPath);
+    while (e.JobRunning.load(std::memory_order_acquire)) {
+        if (g_cdSignal) e.StopRequested.store(true);  // a signal during the start is not lost
+        progress.Tick(e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load());
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    WaitForJob();
+    progress.Finish(e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load());
+    if (e.LastError.load() != 0) {
+        std::fprintf(stderr, "%s: %s\n", input.c_str(), GetLastErrorText().c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int Rip(int argc, char** argv, int i) {
+    RipOptions o;
+    for (; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        long n;
+        if (a == "--drive") {
+            const char* v = value();
+            char letter;
+            if (!v || !(cd::ParseDriveRoot(v, letter) ||
+                        (std::strlen(v) == 1 && std::isalpha(static_cast<unsigned char>(v[0])))))
+                return Usage();
+            if (std::strlen(v) == 1)
+                letter = static_cast<char>(std::toupper(static_cast<unsigned char>(v[0])));
+            o.drive = letter;
+        } else if (a == "--tracks") {
+            const char* v = value();
+            if (!v || !(o.tracks = ParseTracks(v))) return Usage();
+        } else if (a == "--jitter") {
+            o.jitter = true;
+        } else if (a == "--format") {
+            const char* v = value();
+            const std::string f = v ? v : "";
+            if (f == "wav")
+                o.format = kFormatWav;
+            else if (f == "mp3")
+                o.format = kFormatMp3;
+            else if (f == "wma")
+                o.format = kFormatWma;
+            else
+                return Usage();
+        } else if (a == "--rate") {
+            const char* v = value();
+            if (!v || !ParseNumber(v, 1000, 192000, n)) return Usage();
+            o.rate = static_cast<std::uint32_t>(n);
+        } else if (a == "--channels") {
+            const char* v = value();
+            if (!v || !ParseNumber(v, 1, 2, n)) return Usage();
+            o.channels = static_cast<int>(n);
+        } else if (a == "--bitrate") {
+            const char* v = value();
+            if (!v || !ParseNumber(v, 1, 1000, n)) return Usage();
+            o.bitrate = static_cast<int>(n);
+        } else if (a == "--output-dir") {
+            const char* v = value();
+            if (!v) return Usage();
+            o.outputDir = v;
+        } else if (a == "--no-tags") {
+            o.noTags = true;
+        } else if (a == "--overwrite" || a == "-y") {
+            o.overwrite = true;
+        } else {
+            return Usage();
+        }
+    }
+
+    // The drive: the one asked for, else the first holding an audio disc.
+    std::vector<std::string> entries;
+    char letter = 0;
+    if (o.drive) {
+        const auto slot = cd::FindCdDrive(*o.drive);
+        if (!slot) {
+            std::fprintf(stderr, "%c: no such CD drive\n", *o.drive);
+            return 1;
+        }
+        letter = slot->letter;
+        entries = cd::ListCdaFiles(Root(letter));
+        if (entries.empty()) {
+            DiscToc toc;
+            std::string reason;
+            const bool read = cd::ReadDiscTocWithReason(Root(letter), toc, &reason);
+            std::fprintf(stderr, "%s: %s\n", cd::DriveLabel(*slot).c_str(),
+                         read ? "not an audio CD" : reason.c_str());
+            return 1;
+        }
+    } else {
+        for (const cd::CdDriveSlot& d : cd::ListCdDrives()) {
+            entries = cd::ListCdaFiles(Root(d.letter));
+            if (!entries.empty()) {
+                letter = d.letter;
+                break;
+            }
+        }
+        if (entries.empty()) {
+            std::fprintf(stderr,
+                         "no audio CD in any drive (tralux-cli cd list shows the drives)\n");
+            return 1;
+        }
+    }
+    std::vector<std::pair<int, std::string>> work;
+    std::set<int> present;
+    for (const std::string& path : entries) {
+        char l;
+        int t;
+        if (!cd::ParseCdaPath(path, l, t)) continue;
+        present.insert(t);
+        if (!o.tracks || o.tracks->count(t)) work.emplace_back(t, path);
+    }
+    if (o.tracks)
+        for (int t : *o.tracks)
+            if (!present.count(t)) {
+                std::fprintf(stderr, "%c: has no audio track %d\n", letter, t);
+                return 1;
+            }
+
+    // Flags hold for this run only; everything else comes from the stored settings.
+    std::map<std::string, int, std::less<>> overrides;
+    if (o.jitter) overrides["Jitter"] = 1;
+    if (o.noTags) overrides["PlaceClipInfo"] = 0;
+    if (o.bitrate) overrides["MP3BitRate"] = overrides["MSABitRate"] = *o.bitrate;
+    SetOptionReader([overrides](std::string_view name) {
+        const auto it = overrides.find(name);
+        return it != overrides.end() ? it->second : settings::ReadOption(name);
+    });
+    const std::string folder = o.outputDir ? *o.outputDir : settings::ReadOptionText("BOut");
+    if (!folder.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+    }
+    struct sigaction sa {};
+    sa.sa_handler = OnCdSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    int status = 0;
+    for (const auto& [track, path] : work) {
+        if (RipOne(path, track, o, folder) != 0) status = 1;
+        if (g_cdSignal) return 128 + g_cdSignal;
+    }
+    return status;
+}
+
+}  // namespace
+
+int CdCommand(int argc, char** argv, int first) {
+    if (first >= argc) return Usage();
+    const std::string sub = argv[first];
+    if (sub == "list" && first + 1 == argc) return List();
+    if (sub == "rip") return Rip(argc, argv, first + 1);
+    return Usage();
+}
+
+}  // namespace tralux::cli

@@ -1,0 +1,124 @@
+// tralux-cli on an image drive: cd list, cd rip with simulated jitter, convert of a track entry.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "cddb/disc_id.h"
+#include "image_builder.h"
+
+#if TRALUX_HAVE_DISCID
+#include <discid/discid.h>
+#endif
+
+namespace tralux::test {
+namespace {
+
+class CliCdTest : public ::testing::Test {
+protected:
+    void SetUp() override { img_ = BuildImage(dir_, ThreeTrackSpec()); }
+    // The images are the only drives: no /dev/sr* of the machine gets in the way of letters.
+    int Run(const std::string& env, const std::string& args) {
+        const std::string cmd = "env -u TRALUX_CD_JITTER TRALUX_CD_IMAGES=" + img_.cuePath + " " +
+                                env + " " + TRALUX_CLI_PATH + " --config " + (dir_ / "cfg") + " " +
+                                args + " >" + (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
+        const int status = std::system(cmd.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string Text(const std::string& name) {
+        const Bytes b = ReadFile(dir_ / name);
+        return std::string(b.begin(), b.end());
+    }
+    char Letter() {  // the image drive's letter as cd list shows it
+        const std::string out = Text("stdout.txt");
+        const auto at = out.find(img_.cuePath);
+        return at == std::string::npos || at < 3 ? 'D' : out[at - 3];
+    }
+    Bytes Payload(const std::string& wav) {
+        const Bytes b = ReadFile(wav);
+        if (b.size() < 44) return {};
+        return Bytes(b.begin() + 44, b.begin() + 44 + Get32(b, 40));
+    }
+    TempDir dir_;
+    BuiltImage img_;
+};
+
+TEST_F(CliCdTest, ListShowsTracksAndTheDiscIdentifier) {
+    ASSERT_EQ(Run("", "cd list"), 0) << Text("stderr.txt");
+    const std::string out = Text("stdout.txt");
+    EXPECT_NE(out.find(img_.cuePath + " (image)"), std::string::npos) << out;
+    EXPECT_NE(out.find("3 tracks"), std::string::npos) << out;
+    // Track 2 starts after track 1's 300 sectors and track 2's 75-sector gap: 375 = 00:05.00.
+    EXPECT_NE(out.find("02     00:05.00  00:04.20  375"), std::string::npos) << out;
+#if TRALUX_HAVE_DISCID
+    int offsets[100] = {};
+    offsets[0] = static_cast<int>(img_.LeadOut() + 150);
+    for (int i = 0; i < 3; ++i) offsets[i + 1] = static_cast<int>(img_.starts[i] + 150);
+    DiscId* d = discid_new();
+    ASSERT_TRUE(discid_put(d, 1, 3, offsets));
+    EXPECT_NE(out.find(std::string("disc id ") + discid_get_freedb_id(d)), std::string::npos)
+        << out;
+    discid_free(d);
+#else
+    if (std::getenv("CI")) FAIL() << "libdiscid-dev is missing";
+#endif
+}
+
+TEST_F(CliCdTest, RipWithJitterGivesTheImagesAudio) {
+    ASSERT_EQ(Run("", "cd list"), 0);
+    const char d = Letter();
+    const std::string outDir = dir_ / "rip";
+    ASSERT_EQ(
+        Run("TRALUX_CD_JITTER=seed=7,share=40,fail=2",
+            std::string("cd rip --drive ") + d + " --jitter --tracks 1,3 --output-dir " + outDir),
+        0)
+        << Text("stderr.txt");
+    EXPECT_TRUE(Payload(outDir + "/01 音樂 CD, 音軌#1.wav") == img_.Track(0));
+    EXPECT_TRUE(Payload(outDir + "/03 音樂 CD, 音軌#3.wav") == img_.Track(2));
+    EXPECT_FALSE(std::filesystem::exists(outDir + "/02 音樂 CD, 音軌#2.wav"));
+    EXPECT_NE(Text("stderr.txt").find("100%"), std::string::npos);
+}
+
+TEST_F(CliCdTest, ConvertATrackEntryToMp3) {
+    ASSERT_EQ(Run("", "cd list"), 0);
+    const char d = Letter();
+    const std::string outDir = dir_ / "mp3";
+    ASSERT_EQ(
+        Run("", std::string("convert ") + d + ":/Track02.cda --format mp3 --output-dir " + outDir),
+        0)
+        << Text("stderr.txt");
+    const std::string mp3 = outDir + "/Track02.mp3";
+    ASSERT_GT(ReadFile(mp3).size(), 10000u);
+    if (!HaveTool("mpg123")) {
+        if (std::getenv("CI")) FAIL() << "mpg123 is missing";
+        GTEST_SKIP() << "mpg123 is not installed";
+    }
+    // As long as the track, give or take a frame's worth of encoder delay and padding.
+    ASSERT_EQ(
+        std::system(
+            ("mpg123 -q -s '" + mp3 + "' > '" + (dir_ / "decoded.raw") + "' 2>/dev/null").c_str()),
+        0);
+    const double decoded = static_cast<double>(ReadFile(dir_ / "decoded.raw").size());
+    EXPECT_NEAR(decoded, static_cast<double>(img_.Track(1).size()), 2 * 1152 * 4);
+}
+
+TEST_F(CliCdTest, FailuresAndMistakes) {
+    ASSERT_EQ(Run("", "cd list"), 0);
+    const char d = Letter();
+    const std::string bad = "TRALUX_CD_JITTER=shift=0,bad=" + std::to_string(img_.starts[2] - 2);
+    EXPECT_EQ(
+        Run(bad, std::string("cd rip --drive ") + d + " --tracks 2 --output-dir " + (dir_ / "f")),
+        1);
+    EXPECT_NE(Text("stderr.txt").find("Failed to read sector"), std::string::npos)
+        << Text("stderr.txt");
+    EXPECT_EQ(Run("", std::string("cd rip --drive ") + d + " --tracks 4"), 1);
+    EXPECT_EQ(Run("", "cd rip --tracks 3-1"), 2);
+    EXPECT_EQ(Run("", "cd rip --drive 7"), 2);
+    EXPECT_EQ(Run("", "cd spin"), 2);
+    EXPECT_EQ(Run("", "cd rip --drive Y"), 1);
+    EXPECT_NE(Text("stderr.txt").find("no such CD drive"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tralux::test
