@@ -3,6 +3,8 @@
 #include <filesystem>
 
 #include "app/core/progress.h"
+#include "app/dialogs/dialogs.h"
+#include "app/models/batch_settings.h"
 #include "engine/formats/riff_reader.h"
 #include "engine/job/job.h"
 
@@ -33,7 +35,12 @@ std::vector<std::string> Backend::ListFolder(const std::string& folder) {
 
 int Backend::CdaTrack(const std::string& path) { return CdaTrackNumber(path); }
 
-bool Backend::TrackSelected(int) { return true; }
+bool Backend::TrackSelected(int track) {
+    // The ticks the CD ripping dialog left; a track it did not list is taken.
+    const models::CdDisc& disc = LastRippedDisc();
+    if (track < 1 || track > static_cast<int>(disc.tracks.size())) return true;
+    return disc.tracks[static_cast<std::size_t>(track - 1)].selected;
+}
 
 namespace {
 Backend g_engineBackend;

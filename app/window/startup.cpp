@@ -13,6 +13,7 @@
 #include <gsf/gsf-utils.h>
 #endif
 
+#include "app/dialogs/dialogs.h"
 #include "app/settings/settings.h"
 #include "cddb/cache.h"
 #include "cddb/cddb_settings.h"
@@ -108,6 +109,7 @@ bool StartUp(int& exitCode) {
     cddb::SetCacheFiles(compound::MakeGsfCacheFiles());
     cddb::SetSettingsStore(std::make_shared<CddbProfile>());
     cddb::InstallCdInfoProvider();
+    InstallCddbDialogs();  // lookups started here are answered by the dialogs
     return true;
 }
 

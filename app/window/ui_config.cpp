@@ -2,10 +2,7 @@
 
 namespace tralux::app {
 
-UiConfig& Ui() {
-    static UiConfig config;
-    return config;
-}
+UiConfig& Ui() { return models::UiOutput(); }
 
 namespace {
 std::string g_programFolder;

@@ -3,14 +3,12 @@
 // the program folder found at start-up. GUI thread only.
 #include <string>
 
+#include "app/models/output_config.h"
+
 namespace tralux::app {
 
-struct UiConfig {
-    bool keepInputQuality = true;    // output rate and channels are the input's
-    std::string qualityDescription;  // "44100 Hz, 立體聲"
-    std::string outputFolder;        // of the next single conversion
-    bool batchRunning = false;       // while the batch progress dialog exists
-};
+// One record with the dialogs, which read the flag and the description and write the flag.
+using UiConfig = models::UiOutputConfig;
 UiConfig& Ui();
 
 // The executable's folder with a trailing '/'.
