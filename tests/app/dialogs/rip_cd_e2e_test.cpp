@@ -81,6 +81,7 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
     static char name[] = "tralux";
     static char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
+    ApplyAppStyle(app);
     int code = 0;
     ASSERT_TRUE(StartUp(code));
     settings::SetConfigRoot(dir / "config");
