@@ -21,10 +21,11 @@ protected:
     }
     int Run(const std::string& args) {
         // The image is the only drive; the cache and the settings belong to this test.
-        const std::string cmd = "env -u TRALUX_CD_JITTER -u http_proxy -u HTTP_PROXY TRALUX_CD_IMAGES=" +
-                                img_.cuePath + " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " +
-                                TRALUX_CLI_PATH + " --config " + (dir_ / "cfg") + " " + args +
-                                " </dev/null >" + (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
+        const std::string cmd =
+            "env -u TRALUX_CD_JITTER -u http_proxy -u HTTP_PROXY TRALUX_CD_IMAGES=" + img_.cuePath +
+            " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + TRALUX_CLI_PATH + " --config " +
+            (dir_ / "cfg") + " " + args + " </dev/null >" + (dir_ / "stdout.txt") + " 2>" +
+            (dir_ / "stderr.txt");
         const int status = std::system(cmd.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -41,10 +42,10 @@ protected:
         const std::string wav = FileText(path);
         const auto at = wav.find(std::string(id, 4), 12);
         if (at == std::string::npos || at + 8 > wav.size()) return "<none>";
-        const std::uint32_t size = static_cast<unsigned char>(wav[at + 4]) |
-                                   static_cast<unsigned char>(wav[at + 5]) << 8 |
-                                   static_cast<unsigned char>(wav[at + 6]) << 16 |
-                                   static_cast<std::uint32_t>(static_cast<unsigned char>(wav[at + 7])) << 24;
+        const std::uint32_t size =
+            static_cast<unsigned char>(wav[at + 4]) | static_cast<unsigned char>(wav[at + 5]) << 8 |
+            static_cast<unsigned char>(wav[at + 6]) << 16 |
+            static_cast<std::uint32_t>(static_cast<unsigned char>(wav[at + 7])) << 24;
         std::string v = wav.substr(at + 8, size);
         while (!v.empty() && v.back() == '\0') v.pop_back();
         return v;
@@ -74,7 +75,8 @@ TEST_F(CliCddbTest, RipNamesAndTagsTracksWithTheServersChineseTitlesAndAsksOnce)
 
     // The second rip of the same disc comes from the cache: no request at all.
     const std::string again = dir_ / "again";
-    ASSERT_EQ(Run("cd rip --tracks 2 --output-dir " + again + Server("ok")), 0) << Text("stderr.txt");
+    ASSERT_EQ(Run("cd rip --tracks 2 --output-dir " + again + Server("ok")), 0)
+        << Text("stderr.txt");
     EXPECT_TRUE(std::filesystem::exists(again + "/02 第2首 夏夜_晚風.wav"));
     EXPECT_EQ(server_.Requests().size(), 2u);
     EXPECT_TRUE(std::filesystem::exists(dir_ / "cache/cache.dat"));
@@ -100,7 +102,8 @@ TEST_F(CliCddbTest, SeveralMatchesAreListedAndTheChoiceIsTaken) {
 
 TEST_F(CliCddbTest, WithoutAChoiceTheFirstMatchIsTaken) {
     const std::string out = dir_ / "rip";
-    ASSERT_EQ(Run("cd rip --tracks 1 --output-dir " + out + Server("multi210")), 0) << Text("stderr.txt");
+    ASSERT_EQ(Run("cd rip --tracks 1 --output-dir " + out + Server("multi210")), 0)
+        << Text("stderr.txt");
     EXPECT_TRUE(std::filesystem::exists(out + "/01 第1首 春天的歌.wav")) << Text("stderr.txt");
 }
 
@@ -115,12 +118,26 @@ TEST_F(CliCddbTest, NoNetworkUsesTheSheetsCdText) {
 
 TEST_F(CliCddbTest, UnknownDiscFallsBackToCdTextAndIsAskedAgainNextTime) {
     const std::string out = dir_ / "rip";
-    ASSERT_EQ(Run("cd rip --tracks 2 --output-dir " + out + Server("notfound")), 0) << Text("stderr.txt");
+    ASSERT_EQ(Run("cd rip --tracks 2 --output-dir " + out + Server("notfound")), 0)
+        << Text("stderr.txt");
     EXPECT_TRUE(std::filesystem::exists(out + "/02 Song 2.wav")) << Text("stderr.txt");
     EXPECT_NE(Text("stderr.txt").find("在 CDDB 內找不到關於這個 CD 訊息!"), std::string::npos);
     EXPECT_EQ(server_.Requests().size(), 1u);
     ASSERT_EQ(Run("cd list" + Server("notfound")), 0);
     EXPECT_EQ(server_.Requests().size(), 2u);
+}
+
+TEST_F(CliCddbTest, AJobsWorkerNeverAsksTheServer) {
+    // Nothing is stored for an unknown disc, so every lookup asks again: the CLI's probe and
+    // StartConversion's probe ask (on the main thread); the job's worker reads the cache only.
+    const std::string out = dir_ / "conv";
+    // convert has no --cddb-server: the stored settings name the server.
+    std::filesystem::create_directories(dir_.path() / "cfg/Quorvatix");
+    std::ofstream(dir_.path() / "cfg/Quorvatix/tralux.ini")
+        << "[CDDB]\nCurrentServer=" << server_.Url("notfound") << "\n";
+    ASSERT_EQ(Run("convert D:/Track02.cda --output-dir " + out), 0) << Text("stderr.txt");
+    EXPECT_EQ(server_.Requests().size(), 2u);
+    EXPECT_TRUE(std::filesystem::exists(out + "/Track02.wav"));
 }
 
 TEST_F(CliCddbTest, BadOptions) {
