@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/settings/settings.h"
+#include "cli/cddb_console.h"
 #include "cli/commands.h"
 #include "cli/progress.h"
 #include "engine/formats/riff_reader.h"
@@ -28,6 +29,7 @@
 #include "engine/job/errors.h"
 #include "engine/job/job.h"
 #include "engine/outputs/mp3_rates.h"
+#include "engine/outputs/wma_output.h"
 #include "platform/notify/notifier.h"
 
 #ifndef TRALUX_VERSION
@@ -50,8 +52,8 @@ constexpr const char* kUsage =
     "  --format wav|mp3|wma   output format (default wav)\n"
     "  --rate HZ              output sample rate, 1000..192000 (default: the input's)\n"
     "  --channels 1|2         output channels (default: the input's)\n"
-    "  --bitrate KBPS         MP3/WMA bit rate; must be one the encoder lists for the output\n"
-    "                         rate and channels (see tralux-cli formats)\n"
+    "  --bitrate KBPS         MP3/WMA bit rate; must be one the encoder or writer takes for\n"
+    "                         the output rate and channels (see tralux-cli formats)\n"
     "  --eq B1,...,B10,MASTER equalizer on the window's scale: 11 levels 0..99, 50 is flat,\n"
     "                         lower boosts (0 = +8.7 dB), higher cuts (97 = -32.7 dB, 98+ silent)\n"
     "  --eq-db D1,...,D10[,MASTER]  the same in decibels, -32.7..+8.7 (0 is flat)\n"
@@ -199,7 +201,14 @@ std::string OutputPathFor(const std::string& input, const std::string& folder, i
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
-// "dir/name (2).ext", "dir/name (3).ext", ... : the first that neither exists nor is planned.
+std::string Key(const std::string& path) {
+    std::error_code ec;
+    const fs::path c = fs::weakly_canonical(path, ec);
+    return ec ? path : c.string();
+}
+
+// "dir/name (2).ext", "dir/name (3).ext", ... : the first that neither exists nor is planned
+// (planned outputs are held by Key).
 std::string FreeName(const std::string& path, const std::set<std::string>& planned) {
     const fs::path p(path);
     const std::string stem = p.stem().string(), ext = p.extension().string();
@@ -207,14 +216,8 @@ std::string FreeName(const std::string& path, const std::set<std::string>& plann
         const std::string candidate =
             (p.parent_path() / (stem + " (" + std::to_string(n) + ")" + ext)).string();
         std::error_code ec;
-        if (!planned.count(candidate) && !fs::exists(candidate, ec)) return candidate;
+        if (!planned.count(Key(candidate)) && !fs::exists(candidate, ec)) return candidate;
     }
-}
-
-std::string Key(const std::string& path) {
-    std::error_code ec;
-    const fs::path c = fs::weakly_canonical(path, ec);
-    return ec ? path : c.string();
 }
 
 // Why an input cannot be read, in the system's words ("" when it can).
@@ -284,22 +287,6 @@ std::string Join(const std::vector<int>& v) {
     return s;
 }
 
-// The window's WMA combinations (kbit/s -> rate, channels); the writer accepts these.
-struct WmaCombination {
-    int kbps;
-    std::uint32_t rate;
-    int channels;
-};
-constexpr WmaCombination kWmaCombinations[] = {
-    {5, 8000, 1},    {6, 8000, 1},   {8, 8000, 1},   {8, 11025, 1},  {10, 11025, 1}, {10, 16000, 1},
-    {12, 8000, 2},   {12, 16000, 1}, {16, 16000, 1}, {16, 16000, 2}, {16, 22050, 1}, {20, 16000, 2},
-    {20, 22050, 1},  {20, 22050, 2}, {20, 32000, 1}, {22, 22050, 2}, {22, 32000, 2}, {32, 22050, 2},
-    {32, 32000, 1},  {32, 32000, 2}, {32, 44100, 1}, {36, 32000, 2}, {40, 32000, 2}, {44, 32000, 2},
-    {48, 32000, 2},  {48, 44100, 2}, {64, 32000, 2}, {64, 44100, 2}, {80, 44100, 2}, {96, 44100, 2},
-    {128, 44100, 2}, {160, 44100, 2}};
-// Until the WMA writer is built, WMA output is refused before any job.
-constexpr bool kWmaWriterAvailable = false;
-
 int Formats() {
     std::printf("MP3 bit rates (kbit/s) by output sample rate and channels:\n");
     std::printf("  %-9s %-34s %s\n", "rate", "mono", "stereo");
@@ -309,12 +296,16 @@ int Formats() {
         std::printf("  %-9s %-34s %s\n", (std::to_string(rate) + " Hz").c_str(),
                     mono.empty() ? "-" : mono.c_str(), stereo.empty() ? "-" : stereo.c_str());
     }
-    std::printf("\nWMA bit rates (kbit/s) by output sample rate and channels%s:\n",
-                kWmaWriterAvailable ? "" : " (the WMA writer is not available yet)");
+    std::printf("\nWMA bit rates (kbit/s) by output sample rate and channels:\n");
     std::printf("  %-9s %-34s %s\n", "rate", "mono", "stereo");
-    for (std::uint32_t rate : {8000u, 11025u, 16000u, 22050u, 32000u, 44100u}) {
+    std::vector<std::uint32_t> wmaRates;
+    for (const WmaCombination& c : WmaAcceptedCombinations())
+        if (std::find(wmaRates.begin(), wmaRates.end(), c.rate) == wmaRates.end())
+            wmaRates.push_back(c.rate);
+    std::sort(wmaRates.begin(), wmaRates.end());
+    for (std::uint32_t rate : wmaRates) {
         std::vector<int> m, s;
-        for (const WmaCombination& c : kWmaCombinations)
+        for (const WmaCombination& c : WmaAcceptedCombinations())
             if (c.rate == rate) (c.channels == 1 ? m : s).push_back(c.kbps);
         const std::string mono = Join(m), stereo = Join(s);
         std::printf("  %-9s %-34s %s\n", (std::to_string(rate) + " Hz").c_str(),
@@ -341,6 +332,15 @@ struct Job {
 int SettleFormat(const ConvertOptions& o, Job& job) {
     job.rate = o.rate.value_or(job.info.SampleRate);
     job.channels = o.channels.value_or(job.info.Channels);
+    if (o.format == kFormatWma) {
+        int kbps = o.bitrate.value_or(ReadEngineOption("MSABitRate"));
+        if (kbps == -1) kbps = 64;  // the job's own default
+        const std::string problem = WmaCombinationProblem(kbps, job.rate, job.channels);
+        if (problem.empty()) return 0;
+        UsageError(job.input + ": WMA at " + std::to_string(kbps) + " kbit/s, " +
+                   std::to_string(job.rate) + " Hz " + ChannelWord(job.channels) + ": " + problem);
+        return 2;
+    }
     if (o.format != kFormatMp3) return 0;
     const std::vector<std::uint32_t>& rates = Mp3OutputRates();
     std::string rateList;
@@ -543,8 +543,8 @@ int Convert(int argc, char** argv, int i) {
     }
     if (o.inputs.empty()) return UsageError("convert needs at least one input");
     if (o.overwrite && o.rename) return UsageError("--overwrite and --rename exclude each other");
-    if (o.format == kFormatWma && !kWmaWriterAvailable)
-        return UsageError("--format wma: the WMA writer is not available yet");
+    if (o.bitrate && o.format == kFormatWav)
+        std::fprintf(stderr, "tralux-cli: --bitrate is for MP3 and WMA output; WAV ignores it\n");
     // Flags hold for this run only: nothing is written to the settings store.
     if (o.noTags) g_overrides["PlaceClipInfo"] = 0;
     if (o.bitrate) {
@@ -647,6 +647,7 @@ int main(int argc, char** argv) {
         settings::SetConfigRoot(argv[i + 1]);
         i += 2;
     }
+    cli::InstallCddb();
     if (i >= argc) return UsageError("no command given (probe, convert or formats)");
     const std::string command = argv[i++];
     if (command == "--help" || command == "-h" || command == "help") {
@@ -664,6 +665,8 @@ int main(int argc, char** argv) {
     int status;
     if (command == "probe") {
         status = Probe(std::vector<std::string>(argv + i, argv + argc));
+    } else if (command == "play") {
+        status = tralux::cli::Play(argc, argv, i);
     } else if (command == "convert") {
         status = Convert(argc, argv, i);
     } else if (command == "formats") {

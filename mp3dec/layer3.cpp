@@ -544,7 +544,9 @@ void Layer3::Stereo(const FrameHeader& h, const SideInfo& si, int gr) {
       int sfb = 0;
       while (sfb < 22 && bands.longEdge[sfb + 1] <= lastNonzero) ++sfb;
       if (lastNonzero >= 0) ++sfb;
-      int prevPos = -1;
+      // The top band has no scalefactor of its own. MPEG-1 takes the band below (not intensity
+      // coded when that band is under the bound); MPEG-2 then uses position 0, which is legal.
+      int prevPos = lsf ? 0 : -1;
       for (; sfb < 22; ++sfb) {
         int pos;
         if (sfb == 21) {
@@ -574,7 +576,7 @@ void Layer3::Stereo(const FrameHeader& h, const SideInfo& si, int gr) {
         }
         if (lastBand >= firstShort) anyShortNonzero = true;
         start = lineBase;
-        int prevPos = -1;
+        int prevPos = lsf ? 0 : -1;
         for (int sfb = firstShort; sfb < 13; ++sfb) {
           const int width = bands.shortEdge[sfb + 1] - bands.shortEdge[sfb];
           if (sfb > lastBand) {
@@ -589,7 +591,7 @@ void Layer3::Stereo(const FrameHeader& h, const SideInfo& si, int gr) {
             prevPos = pos;
             for (int i = start + w * width; i < start + (w + 1) * width; ++i) isPos[i] = pos;
           } else {
-            prevPos = -1;
+            prevPos = lsf ? 0 : -1;
           }
           start += 3 * width;
         }

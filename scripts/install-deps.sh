@@ -10,6 +10,11 @@ pkgs=(
   ffmpeg sox lame mpg123 xvfb xauth
   libdiscid-dev
   libtag1-dev
+  pulseaudio
+  libasound2-plugins
+  python3 python3-olefile
+  espeak-ng
+  fonts-noto-cjk
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -62,7 +62,7 @@ void WriteInfoItem(const char (&id)[5], const std::string& text, File& file) {
 }
 
 void WriteInfoChunk(File& file, const std::string& title, const std::string& artist,
-                    const std::string& copyright, bool withTexts) {
+                    const std::string& copyright, bool withTexts, const InfoExtras& extras) {
     std::uint8_t head[12];
     std::uint8_t* p = head;
     PutId(p, "LIST");
@@ -74,6 +74,9 @@ void WriteInfoChunk(File& file, const std::string& title, const std::string& art
         WriteInfoItem("INAM", title, file);
         WriteInfoItem("IART", artist, file);
         WriteInfoItem("ICOP", copyright, file);
+        WriteInfoItem("IPRD", extras.album, file);
+        WriteInfoItem("ICMT", extras.comment, file);
+        WriteInfoItem("ICRD", extras.year, file);
     }
     WriteInfoItem("ISFT", kSoftwareCredit, file);
     const std::uint64_t end = file.Position();

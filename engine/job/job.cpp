@@ -105,7 +105,8 @@ void FinalizeAfterCode() {
         g_job.payloadEnd = f.Length();
         const std::uint64_t dataSize = g_job.payloadEnd - g_job.dataSizeOffset - 4;
         f.Seek(g_job.payloadEnd);
-        WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, PlaceClipInfo());
+        WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, PlaceClipInfo(),
+                       {e.TagAlbum, e.TagComment, e.TagYear});
         FinishWav(f, g_job.dataSizeOffset, dataSize);
         break;
     }
@@ -149,7 +150,9 @@ void FinalizeNormal() {
         g_job.payloadEnd = f.Length();
         const std::uint64_t dataSize = g_job.payloadEnd - g_job.dataSizeOffset - 4;
         f.Seek(g_job.payloadEnd);
-        if (PlaceClipInfo()) WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, true);
+        if (PlaceClipInfo())
+            WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, true,
+                           {e.TagAlbum, e.TagComment, e.TagYear});
         FinishWav(f, g_job.dataSizeOffset, dataSize);
         break;
     }
@@ -157,7 +160,7 @@ void FinalizeNormal() {
         Mp3EncoderFinish();
         if (PlaceClipInfo()) WriteId3v1(e.OutputFile, e.TagTitle, e.TagArtist, e.TagCopyright);
         break;
-    case kFormatWma: WmaWriterClose(); break;
+    case kFormatWma: WmaWriterFinish(); break;
     default: break;
     }
 }
@@ -348,6 +351,8 @@ bool EnsureDirectory(const std::string& dir) {
 
 }  // namespace
 
+const dsp::AnalysisTables& PreviewAnalysis() { return Dsp().Analysis; }
+
 void SetOptionReader(OptionReader reader) {
     std::lock_guard lock(g_optionMutex);
     g_optionReader = std::move(reader);
@@ -514,6 +519,8 @@ std::size_t FlushPipeline(const StreamInfo& info) {
     Dsp().ResamplerFree();
     return emitted;
 }
+
+const dsp::AnalysisTables& JobAnalysis() { return Dsp().Analysis; }
 
 std::string GetLastErrorText() {
     const int code = Engine().LastError.exchange(0);

@@ -4,10 +4,17 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/dsp/analysis.h"
 #include "engine/job/engine_state.h"
 #include "engine/job/stream_info.h"
 
 namespace tralux {
+
+namespace dsp {
+struct AnalysisTables;
+}
+// The spectrum analysis of the running preview, read by the window's display.
+const dsp::AnalysisTables& PreviewAnalysis();
 
 // UI thread. False (with LastError) when a job runs or the input/output cannot be opened.
 bool StartConversion(const std::string& inputPath, const std::string& outputPath,
@@ -22,6 +29,9 @@ std::size_t ProcessBlock(std::uint8_t* block, std::size_t byteCount, const Strea
 std::size_t EmitBlock(const std::uint8_t* samples, std::size_t byteCount);
 // Drains the rate converter into the sink; a second call does nothing.
 std::size_t FlushPipeline(const StreamInfo& info);
+
+// The preview's level and band tables (read by displays while a job runs).
+const dsp::AnalysisTables& JobAnalysis();
 
 std::string GetLastErrorText();
 void ReportLastError();

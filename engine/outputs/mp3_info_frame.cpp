@@ -93,14 +93,18 @@ bool ReadMp3InfoTag(const std::uint8_t* frame, std::size_t size, Mp3InfoTag& out
     Mp3FrameHeader h;
     if (!ParseMp3FrameHeader(frame, size, h)) return false;
     size = std::min(size, static_cast<std::size_t>(h.frameBytes));
-    if (size >= 36 + 26 && std::memcmp(frame + 36, "VBRI", 4) == 0) {
-        out.vbri = true;
-        return true;
-    }
     std::size_t pos = 4 + static_cast<std::size_t>(h.sideInfoBytes) + (h.crc ? 2 : 0);
-    if (size < pos + 8) return false;
-    const bool xing = std::memcmp(frame + pos, "Xing", 4) == 0;
-    if (!xing && std::memcmp(frame + pos, "Info", 4) != 0) return false;
+    const bool room = size >= pos + 8;
+    const bool xing = room && std::memcmp(frame + pos, "Xing", 4) == 0;
+    if (!xing && !(room && std::memcmp(frame + pos, "Info", 4) == 0)) {
+        // VBRI sits at a fixed 36 bytes, inside where Xing data would be: looked for only
+        // when there is no Xing/Info header.
+        if (size >= 36 + 26 && std::memcmp(frame + 36, "VBRI", 4) == 0) {
+            out.vbri = true;
+            return true;
+        }
+        return false;
+    }
     out.xing = xing;
     const std::uint32_t flags = Be32(frame + pos + 4);
     std::size_t p = pos + 8;

@@ -118,6 +118,16 @@ bool ProbeMp3(File& file, StreamInfo& info, bool clear) {
         info.Title = FileTitle(file);
         info.DurationMs = static_cast<std::uint32_t>(std::min<std::int64_t>(si.durationMs, UINT32_MAX));
         info.FirstFrameOffset = static_cast<std::uint64_t>(start + si.firstFrameOffset);
+        // With the frame count and the encoder's delay and padding, the length is exact.
+        Mp3InfoTag tag;
+        if (ReadHeaderFrame(file, info.FirstFrameOffset, tag) && tag.hasFrames && tag.hasExtension &&
+            si.samplesPerFrame > 0 && si.sampleRate > 0) {
+            const std::int64_t samples = static_cast<std::int64_t>(tag.frames) * si.samplesPerFrame -
+                                         tag.delay - tag.padding;
+            if (samples > 0)
+                info.DurationMs = static_cast<std::uint32_t>(
+                    std::min<std::int64_t>(samples * 1000 / si.sampleRate, UINT32_MAX));
+        }
         ReadId3v1(file, info.Title, info.Artist, info.Copyright);
     }
     file.Seek(keep);

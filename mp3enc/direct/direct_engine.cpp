@@ -94,7 +94,11 @@ int CreateDirectEngine(std::unique_ptr<DirectEngine>* out, const DirectEngineCon
   pc.bs = bs;
   pc.channels = cfg.outputChannels;
   pc.loop.amp = 1;
-  pc.loop.mol = 6;
+  // Twenty passes let the worst bands be amplified one by one until the budget runs out;
+  // the pass kept is the one with the least summed excess noise, not the smallest single
+  // ratio, which would trade many slightly louder bands for one quieter one.
+  pc.loop.mol = 20;
+  pc.loop.compareExcess = true;
   pc.loop.hfs = false;
   pc.loop.itm = 2;
   if (!e->pipe.Create(pc, std::move(front)).empty()) return 1;

@@ -115,10 +115,17 @@ inline std::string Capture(const std::string& cmd) {
 }
 
 class CliFixture : public ::testing::Test {
+public:
+    // TRALUX_CLI_UNDER_TEST runs the same checks against another build (an older one, say).
+    static std::string Binary() {
+        const char* other = std::getenv("TRALUX_CLI_UNDER_TEST");
+        return other && *other ? other : TRALUX_CLI_PATH;
+    }
+
 protected:
     int RunCli(const std::string& args) {
-        const std::string cmd = std::string(TRALUX_CLI_PATH) + " --config " + (dir_ / "cfg") + " " +
-                                args + " >" + (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
+        const std::string cmd = Binary() + " --config " + (dir_ / "cfg") + " " + args + " >" +
+                                (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
         const int status = std::system(cmd.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }

@@ -35,7 +35,7 @@ TEST_P(Conformance, MatchesReference) {
 INSTANTIATE_TEST_SUITE_P(Streams, Conformance,
                          ::testing::Values("l3-compl", "l3-he_32khz", "l3-he_44khz", "l3-he_48khz", "l3-he_mode",
                                            "l3-hecommon", "l3-si", "l3-si_block", "l3-si_huff", "l3-sin1k0db",
-                                           "M2L3_compl24"));
+                                           "M2L3_compl24", "M2L3_intensity22"));
 
 TEST(ConformanceFreeFormat, NeverSynchronises) {
   const std::string path = Dir() + "l3-he_free.bit";

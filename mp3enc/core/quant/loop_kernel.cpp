@@ -108,7 +108,7 @@ void LoopKernel::Quantize(Member& m) {
   for (const Unit& u : *m.units) {
     if (u.start >= m.nz) break;
     int sf = u.sfIndex >= 0 ? m.sf[u.sfIndex] : 0;
-    int d = (sf + (m.isShort ? 0 : m.preflag * u.pretab)) * 2;
+    int d = (sf + (m.isShort ? 0 : m.preflag * u.pretab)) << (1 + m.sfScale);
     int k = std::clamp(m.step - d, -kPowOffset, 119);
     float mul = t.quantMul[static_cast<size_t>(k + kPowOffset)];
     int end = std::min(u.start + u.width, m.nz);
@@ -185,11 +185,12 @@ void LoopKernel::Distortion(Member& m) {
   m.maxNmr = 0;
   m.nDist = 0;
   m.nBands = 0;
+  m.excessDb = 0;
   double sumDist = 0;
   for (const Unit& u : *m.units) {
     if (u.sfIndex < 0) continue;
     int sf = m.sf[u.sfIndex];
-    int d = (sf + (m.isShort ? 0 : m.preflag * u.pretab)) * 2;
+    int d = (sf + (m.isShort ? 0 : m.preflag * u.pretab)) << (1 + m.sfScale);
     int k = std::clamp(m.step - d, -kPowOffset, 119);
     float r = t.recon[static_cast<size_t>(k + kPowOffset)];
     double noise = 0;
@@ -204,6 +205,7 @@ void LoopKernel::Distortion(Member& m) {
     if (nmr > 1.0f) {
       ++m.nDist;
       sumDist += nmr;
+      m.excessDb += 10.0f * std::log10(nmr);
     }
   }
   m.meanDistNmr = m.nDist ? static_cast<float>(sumDist / m.nDist) : 0.0f;
@@ -224,9 +226,17 @@ bool LoopKernel::Amplify(Member& m) {
     if (u.sfIndex < 0) continue;
     if (m.nmr[u.sfIndex] >= thr && m.nmr[u.sfIndex] > 1.0f) {
       if (m.sf[u.sfIndex] + 1 > u.cap) {
-        // A scalefactor at its length limit: this member cannot be amplified further.
-        m.canAmplify = false;
-        return changed;
+        if (m.sfScale == 0) {
+          // Outgrown lengths: double the scalefactor step and halve the scalefactors (rounding
+          // up, so no band loses amplification); the range doubles.
+          m.sfScale = 1;
+          for (int& v : m.sf) v = (v + 1) / 2;
+        }
+        if (m.sf[u.sfIndex] + 1 > u.cap) {
+          // A scalefactor at its length limit: this member cannot be amplified further.
+          m.canAmplify = false;
+          return changed;
+        }
       }
       m.sf[u.sfIndex] += 1;
       changed = true;
@@ -248,7 +258,7 @@ bool LoopKernel::Amplify(Member& m) {
   for (int i = 0; i < n; ++i) mn = std::min(mn, m.sf[i]);
   if (mn >= 1 && mn != INT_MAX) {
     for (int i = 0; i < n; ++i) m.sf[i] -= mn;
-    m.step = std::max(kMinStep, m.step - 2 * mn);
+    m.step = std::max(kMinStep, m.step - 2 * mn * (m.sfScale + 1));
   }
   return true;
 }
@@ -310,7 +320,7 @@ void LoopKernel::Finish(Member& m, GranuleInfo& g, bool fullSearch) {
   g.block_type = m.blockType;
   g.mixed_block_flag = 0;
   g.preflag = m.preflag;
-  g.scalefac_scale = 0;
+  g.scalefac_scale = m.sfScale;
   g.global_gain = std::clamp(m.step + 150, 0, 255);
   int p2 = Part2Bits(m, &g);
   int p3 = m.overflow ? -1 : ChooseHuffman(g, m.q, sfb_->longB, fullSearch);
@@ -373,25 +383,32 @@ void LoopKernel::RunFrame(const int budgets[2][2], int frameMaxBits, CodedFrame&
       m->step = start;
       std::fill(m->sf, m->sf + 39, 0);
       m->preflag = 0;
+      m->sfScale = 0;
       m->preflagUsed = false;
       m->canAmplify = true;
     }
-    float bestMax = INFINITY;
+    float bestMax = INFINITY, bestExcess = INFINITY;
     bool frameDone = false;
     for (int pass = 0; pass < opt_.mol; ++pass) {
       lastOuter_ = std::max(lastOuter_, pass + 1);
       RateLoop(grp, groupBudget[gi], frameDone);
-      float groupMax = 0;
+      float groupMax = 0, groupExcess = 0;
       for (Member* m : grp) {
         Distortion(*m);
         groupMax = std::max(groupMax, m->maxNmr);
+        groupExcess += m->excessDb;
       }
-      if (pass == 0 || groupMax < bestMax) {
+      const bool better = opt_.compareExcess
+                              ? groupExcess < bestExcess || (groupExcess == bestExcess && groupMax < bestMax)
+                              : groupMax < bestMax;
+      if (pass == 0 || better) {
         bestMax = groupMax;
+        bestExcess = groupExcess;
         for (Member* m : grp) {
           m->bestStep = m->step;
           std::copy(m->sf, m->sf + 39, m->bestSf);
           m->bestPreflag = m->preflag;
+          m->bestSfScale = m->sfScale;
         }
       }
       if (frameDone) break;
@@ -410,6 +427,7 @@ void LoopKernel::RunFrame(const int budgets[2][2], int frameMaxBits, CodedFrame&
       m->step = m->bestStep;
       std::copy(m->bestSf, m->bestSf + 39, m->sf);
       m->preflag = m->bestPreflag;
+      m->sfScale = m->bestSfScale;
     }
   }
   out.modeExtension = 0;
@@ -430,6 +448,7 @@ void LoopKernel::RunFrame(const int budgets[2][2], int frameMaxBits, CodedFrame&
     if (m.step >= kMaxStep) {
       std::fill(m.sf, m.sf + 39, 0);
       m.preflag = 0;
+      m.sfScale = 0;
       if (m.step >= kMaxStep && out.gr[bg][bc].part2_3_length > 0) {
         std::fill(m.xr34, m.xr34 + 576, 0.0f);
       }

@@ -12,6 +12,10 @@ struct LoopOptions {
   bool hfs = false;  // full Huffman search in the final pass
   int mol = 400;     // maximum outer loops
   int itm = 2;       // iteration groups 0..3
+  // Best pass by the summed excess of noise over the allowed distortion (dB over all bands)
+  // instead of the largest single ratio: what one distorted band costs is weighed against
+  // how much the others gain.
+  bool compareExcess = false;
 };
 
 // Quantization and rate/distortion loops for one stream, one frame at a time.
@@ -50,6 +54,7 @@ class LoopKernel {
     int step = 0;
     int sf[39] = {};
     int preflag = 0;
+    int sfScale = 0;  // scalefac_scale: a scalefactor step is 2 (0) or 4 (1) quarter steps
     bool preflagUsed = false;
     bool canAmplify = true;
     int q[576];
@@ -57,10 +62,11 @@ class LoopKernel {
     int part2 = 0, part3 = 0;
     float nmr[39] = {};
     float maxNmr = 0, meanDistNmr = 0;
+    float excessDb = 0;  // sum over distorted bands of 10 log10(NMR)
     int nDist = 0, nBands = 0;
     int budget = 0;
     // best result
-    int bestStep = 0, bestSf[39] = {}, bestPreflag = 0;
+    int bestStep = 0, bestSf[39] = {}, bestPreflag = 0, bestSfScale = 0;
   };
 
   void Quantize(Member& m);

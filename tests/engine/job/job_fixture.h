@@ -85,7 +85,7 @@ inline WavFile ReadWav(const std::string& path) {
     w.dataSize = Get32(b, 40);
     const std::size_t n = std::min<std::size_t>(w.dataSize, b.size() - 44) / 2;
     w.pcm.resize(n);
-    std::memcpy(w.pcm.data(), b.data() + 44, n * 2);
+    if (n) std::memcpy(w.pcm.data(), b.data() + 44, n * 2);
     return w;
 }
 

@@ -105,6 +105,13 @@ TEST(Mp3InfoFrame, AnExtensionIsOnlyBelievedWithAnEncoderName) {
     ASSERT_TRUE(ReadMp3InfoTag(f.data(), 4 + 32 + 12, out));
     EXPECT_TRUE(out.hasFrames);
     EXPECT_FALSE(out.hasBytes);
+    // Xing data that happens to hold "VBRI" where a VBRI header would start is still Xing.
+    Mp3InfoTag toc;
+    std::copy_n("VBRI", 4, toc.toc.begin() + 7);  // frame offset 36 in MPEG-2.5 mono
+    const std::vector<std::uint8_t> lsf = BuildMp3InfoFrame(8000, 1, toc, 0);
+    ASSERT_TRUE(ReadMp3InfoTag(lsf.data(), lsf.size(), out));
+    EXPECT_FALSE(out.vbri);
+    EXPECT_EQ(out.toc, toc.toc);
     // A frame of audio is no header frame.
     std::vector<std::uint8_t> audio(418, 0x55);
     audio[0] = 0xFF, audio[1] = 0xFB, audio[2] = 0x92, audio[3] = 0x40;

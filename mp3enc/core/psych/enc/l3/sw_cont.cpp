@@ -10,6 +10,15 @@ namespace {
 // Subband groups of the controller, lowest first (32 subbands in all).
 constexpr int kGroupWidth[kSwitchBands] = {1, 1, 1, 1, 2, 2, 2, 2, 4, 4, 4, 8};
 
+// Rise of a single band over itself and its neighbours in the recent sub-blocks that counts as
+// an attack (dB). Quantization noise sits some 15 to 25 dB under a band's level; a band that
+// jumps by more than that spreads audible noise before the jump.
+constexpr float kBandRiseDb = 20.0f;
+// ...and the band must stand this far above its threshold in quiet (dB): the analysis filter's
+// leading tail of a loud click after silence already rises 30 to 40 dB, a sub-block before the
+// click itself, and must not move the switch a granule early.
+constexpr float kBandLoudDb = 45.0f;
+
 // The model's threshold-in-quiet curve, with its cap.
 double AthDbSpl(double f) {
   const double k = std::max(f, 20.0) / 1000.0;
@@ -50,6 +59,15 @@ bool BlockSwitch::SubBlock(const float* energy) {
     for (int b = 0; b < kSwitchBands; ++b)
       rise += std::max(0.0f, fifo_[0][b] - fifo_[k][b]) * kGroupWidth[b] / 6.0f;
     if (rise > base_ + 50.0f * (k - 1)) attack = true;
+  }
+  // A narrow attack (a click over steady tones, a struck resonance) raises a few bands far above
+  // what they and their neighbours held just before; the summed rise above misses it when the
+  // rest of the spectrum is steady, and its pre-echo is audible all the same.
+  for (int b = 0; b < kSwitchBands && !attack && sinceAttack_ > 0; ++b) {
+    float before = -1e9f;
+    for (int k = 1; k <= sinceAttack_; ++k)
+      for (int n = std::max(0, b - 1); n <= std::min(kSwitchBands - 1, b + 1); ++n) before = std::max(before, fifo_[k][n]);
+    if (fifo_[0][b] - before > kBandRiseDb && fifo_[0][b] > quietLevel_[b] + kBandLoudDb) attack = true;
   }
   bool decay = false;
   for (int k = 1; k <= sinceDecay_ && !decay; ++k) {

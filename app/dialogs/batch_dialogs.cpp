@@ -1,0 +1,430 @@
+#include "app/dialogs/batch_dialogs.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/dialogs/widgets_util.h"
+
+namespace tralux::app {
+
+using namespace models;
+
+// --- Shared quality section --------------------------------------------------------------------
+
+QualitySection::QualitySection(QDialog* owner, BatchQualityModel& model) : model_(model) {
+    formatBox_ = new QGroupBox(QStringLiteral("輸出格式"));
+    auto* fl = new QHBoxLayout(formatBox_);
+    formatGroup_ = new QButtonGroup(owner);
+    const char* names[] = {"WAV", "MP3", "WMA"};
+    const char* ids[] = {"format_wav", "format_mp3", "format_wma"};
+    for (int i = 0; i < 3; ++i) {
+        auto* r = new QRadioButton(QString::fromUtf8(names[i]));
+        r->setObjectName(ids[i]);
+        formatGroup_->addButton(r, i);
+        fl->addWidget(r);
+    }
+    fl->addStretch(1);
+
+    qualityBox_ = new QGroupBox(QStringLiteral("品質"));
+    auto* ql = new QGridLayout(qualityBox_);
+    modeGroup_ = new QButtonGroup(owner);
+    auto* automatic = new QRadioButton(QStringLiteral("自動"));
+    automatic->setObjectName("quality_auto");
+    auto* custom = new QRadioButton(QStringLiteral("自訂"));
+    custom->setObjectName("quality_custom");
+    modeGroup_->addButton(automatic, 0);
+    modeGroup_->addButton(custom, 1);
+    auto* modeRow = new QHBoxLayout;
+    modeRow->addWidget(automatic);
+    modeRow->addWidget(custom);
+    modeRow->addStretch(1);
+    ql->addLayout(modeRow, 0, 0, 1, 2);
+    rate_ = new QComboBox;
+    rate_->setObjectName("rate");
+    for (int r : SampleRateList()) rate_->addItem(Qs(RateText(r)));
+    channels_ = new QComboBox;
+    channels_->setObjectName("channels");
+    channels_->addItem(QString::fromUtf8(kMonoText));
+    channels_->addItem(QString::fromUtf8(kStereoText));
+    bitRate_ = new QComboBox;
+    bitRate_->setObjectName("bitrate");
+    bitRate_->setMinimumContentsLength(9);
+    const char* labels[] = {"比率", "聲道", "位元率"};
+    QComboBox* boxes[] = {rate_, channels_, bitRate_};
+    for (int i = 0; i < 3; ++i) {
+        auto* l = new QLabel(QString::fromUtf8(labels[i]));
+        l->setBuddy(boxes[i]);
+        ql->addWidget(l, i + 1, 0);
+        ql->addWidget(boxes[i], i + 1, 1);
+    }
+    ql->setColumnStretch(1, 1);
+    jitter_ = new QCheckBox(QStringLiteral("將 CD 定位控制 (較慢)"));
+    jitter_->setObjectName("jitter");
+
+    auto react = [this](auto fn) {
+        return [this, fn](int i) {
+            fn(i);
+            Refresh();
+            if (changed) changed();
+        };
+    };
+    QObject::connect(formatGroup_, &QButtonGroup::idToggled, owner, [this, react](int id, bool on) {
+        if (on) react([this](int f) { model_.SetFormat(f); })(id);
+    });
+    QObject::connect(modeGroup_, &QButtonGroup::idToggled, owner, [this, react](int id, bool on) {
+        if (on) react([this](int m) { model_.SetQualityMode(m); })(id);
+    });
+    QObject::connect(rate_, &QComboBox::activated, owner,
+                     react([this](int i) { model_.SetRateIndex(i); }));
+    QObject::connect(channels_, &QComboBox::activated, owner,
+                     react([this](int i) { model_.SetChannelIndex(i); }));
+    QObject::connect(bitRate_, &QComboBox::activated, owner,
+                     react([this](int i) { model_.SetBitRateIndex(i); }));
+    QObject::connect(jitter_, &QCheckBox::toggled, owner,
+                     [this](bool on) { model_.SetJitter(on); });
+}
+
+std::vector<QWidget*> QualitySection::TabOrder() const {
+    return {formatGroup_->button(0),
+            formatGroup_->button(1),
+            formatGroup_->button(2),
+            modeGroup_->button(0),
+            modeGroup_->button(1),
+            rate_,
+            channels_,
+            bitRate_,
+            jitter_};
+}
+
+void QualitySection::Refresh() {
+    QSignalBlocker b1(formatGroup_), b2(modeGroup_), b3(jitter_);
+    const QualityChoice& q = model_.Quality();
+    formatGroup_->button(model_.Format())->setChecked(true);
+    modeGroup_->button(model_.QualityMode())->setChecked(true);
+    SetItems(bitRate_, model_.BitRateItems());
+    bitRate_->setCurrentIndex(model_.Format() == kWav ? -1 : q.bitIndex);
+    rate_->setCurrentIndex(q.rateIndex);
+    channels_->setCurrentIndex(q.chanIndex);
+    rate_->setEnabled(model_.RateAndChannelsEnabled());
+    channels_->setEnabled(model_.RateAndChannelsEnabled());
+    bitRate_->setEnabled(model_.BitRateEnabled());
+    jitter_->setChecked(model_.Jitter());
+}
+
+namespace {
+
+// "label [edit] [...]" on one grid row.
+QLineEdit* FolderRow(QGridLayout* grid, int row, const QString& label, const char* name,
+                     QPushButton** browse) {
+    auto* l = new QLabel(label);
+    auto* edit = new QLineEdit;
+    edit->setObjectName(name);
+    edit->setMinimumWidth(260);
+    l->setBuddy(edit);
+    auto* b = new QPushButton(QStringLiteral("..."));
+    b->setObjectName(std::string(name).append("_browse").c_str());
+    b->setAutoDefault(false);
+    b->setMaximumWidth(b->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 24);
+    grid->addWidget(l, row, 0);
+    grid->addWidget(edit, row, 1);
+    grid->addWidget(b, row, 2);
+    *browse = b;
+    return edit;
+}
+
+void ChainTabs(QWidget* owner, const std::vector<QWidget*>& order) {
+    for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+    (void)owner;
+}
+
+}  // namespace
+
+// --- Batch settings ------------------------------------------------------------------------------
+
+BatchSettingsDialog::BatchSettingsDialog(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("批次轉換設定"));
+    UseTraditionalChineseFont(this);
+    model_.Open();
+    quality_ = new QualitySection(this, model_);
+
+    auto* root = new QVBoxLayout(this);
+    auto* folderBox = new QGroupBox(QStringLiteral("資料夾"));
+    auto* fg = new QGridLayout(folderBox);
+    QPushButton *inBrowse = nullptr, *outBrowse = nullptr;
+    input_ = FolderRow(fg, 0, QStringLiteral("輸入"), "input", &inBrowse);
+    output_ = FolderRow(fg, 1, QStringLiteral("輸出"), "output", &outBrowse);
+    fg->setColumnStretch(1, 1);
+    root->addWidget(folderBox);
+
+    auto* filterBox = new QGroupBox(QStringLiteral("輸入檔案"));
+    auto* fl = new QHBoxLayout(filterBox);
+    wav_ = new QCheckBox(QStringLiteral("WAV 檔案"));
+    wav_->setObjectName("take_wav");
+    mp3_ = new QCheckBox(QStringLiteral("MP3 檔案"));
+    mp3_->setObjectName("take_mp3");
+    cd_ = new QCheckBox(QStringLiteral("音樂 CD"));
+    cd_->setObjectName("take_cd");
+    fl->addWidget(wav_);
+    fl->addWidget(mp3_);
+    fl->addWidget(cd_);
+    fl->addStretch(1);
+    root->addWidget(filterBox);
+
+    root->addWidget(quality_->FormatBox());
+    root->addWidget(quality_->QualityBox());
+    root->addWidget(quality_->Jitter());
+
+    auto* buttons = new QDialogButtonBox;
+    ok_ = buttons->addButton(QStringLiteral("確定"), QDialogButtonBox::AcceptRole);
+    ok_->setObjectName("ok");
+    ok_->setDefault(true);
+    auto* cancel = buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+    cancel->setObjectName("cancel");
+    root->addWidget(buttons);
+
+    std::vector<QWidget*> order{input_, inBrowse, output_, outBrowse, wav_, mp3_, cd_};
+    for (QWidget* w : quality_->TabOrder()) order.push_back(w);
+    order.push_back(ok_);
+    order.push_back(cancel);
+    ChainTabs(this, order);
+
+    quality_->changed = [this] { Refresh(); };
+    connect(input_, &QLineEdit::textChanged, this, [this](const QString& t) {
+        model_.SetInputFolder(Ss(t));
+        Refresh();
+    });
+    connect(output_, &QLineEdit::textChanged, this, [this](const QString& t) {
+        model_.SetOutputFolder(Ss(t));
+        Refresh();
+    });
+    connect(inBrowse, &QPushButton::clicked, this, [this] {
+        std::string f = BrowseFolder(parentWidget() ? parentWidget() : this,
+                                     QStringLiteral("選擇輸入資料夾名稱"), model_.InputFolder());
+        if (!f.empty()) input_->setText(Qs(f));
+    });
+    connect(outBrowse, &QPushButton::clicked, this, [this] {
+        std::string f = BrowseFolder(parentWidget() ? parentWidget() : this,
+                                     QStringLiteral("選擇輸出資料夾名稱"), model_.OutputFolder());
+        if (!f.empty()) output_->setText(Qs(f));
+    });
+    connect(wav_, &QCheckBox::toggled, this, [this](bool on) { model_.SetTakeWav(on); });
+    connect(mp3_, &QCheckBox::toggled, this, [this](bool on) { model_.SetTakeMp3(on); });
+    connect(cd_, &QCheckBox::toggled, this, [this](bool on) { model_.SetTakeCd(on); });
+    connect(buttons, &QDialogButtonBox::accepted, this, &BatchSettingsDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &BatchSettingsDialog::reject);
+
+    {
+        QSignalBlocker b1(input_), b2(output_);
+        input_->setText(Qs(model_.InputFolder()));
+        output_->setText(Qs(model_.OutputFolder()));
+    }
+    wav_->setChecked(model_.TakeWav());
+    mp3_->setChecked(model_.TakeMp3());
+    cd_->setChecked(model_.TakeCd());
+    Refresh();
+}
+
+void BatchSettingsDialog::Refresh() {
+    quality_->Refresh();
+    ok_->setEnabled(model_.OkEnabled());
+}
+
+void BatchSettingsDialog::accept() {
+    if (model_.Accept()) QDialog::accept();
+}
+
+// --- CD ripping ----------------------------------------------------------------------------------
+
+CdRipDialog::CdRipDialog(QWidget* parent, CdDisc disc,
+                         std::function<bool(const CdDisc&)> cacheWriter)
+    : QDialog(parent), cacheWriter_(std::move(cacheWriter)) {
+    setWindowTitle(QStringLiteral("擷取音樂 CD"));
+    UseTraditionalChineseFont(this);
+    model_.Open(std::move(disc));
+    quality_ = new QualitySection(this, model_);
+
+    auto* root = new QHBoxLayout(this);
+    auto* left = new QVBoxLayout;
+    auto* right = new QVBoxLayout;
+    root->addLayout(left, 3);
+    root->addLayout(right, 2);
+
+    auto* discGrid = new QGridLayout;
+    discTitle_ = new QLineEdit;
+    discTitle_->setObjectName("disc_title");
+    extended_ = new QLineEdit;
+    extended_->setObjectName("disc_extended");
+    auto* titleLabel = new QLabel(QStringLiteral("CD 標題"));
+    titleLabel->setBuddy(discTitle_);
+    auto* extLabel = new QLabel(QStringLiteral("版權"));
+    extLabel->setBuddy(extended_);
+    discGrid->addWidget(titleLabel, 0, 0);
+    discGrid->addWidget(discTitle_, 0, 1);
+    discGrid->addWidget(extLabel, 1, 0);
+    discGrid->addWidget(extended_, 1, 1);
+    left->addLayout(discGrid);
+
+    tracks_ = new QTreeWidget;
+    tracks_->setObjectName("tracks");
+    tracks_->setColumnCount(2);
+    tracks_->setHeaderLabels({QStringLiteral("Title"), QStringLiteral("Length")});
+    tracks_->setRootIsDecorated(false);
+    tracks_->setUniformRowHeights(true);
+    tracks_->setSelectionMode(QAbstractItemView::SingleSelection);
+    tracks_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tracks_->setEditTriggers(QAbstractItemView::EditKeyPressed |
+                             QAbstractItemView::SelectedClicked | QAbstractItemView::DoubleClicked);
+    tracks_->header()->setStretchLastSection(false);
+    tracks_->setMinimumSize(360, 220);
+    tracks_->installEventFilter(this);
+    for (const CdTrack& t : model_.Disc().tracks) {
+        auto* item = new QTreeWidgetItem(tracks_);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsEditable);
+        item->setText(0, Qs(t.title));
+        item->setText(1, Qs(FormatTrackLength(t.lengthSeconds)));
+        item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+        item->setCheckState(0, t.selected ? Qt::Checked : Qt::Unchecked);
+    }
+    if (tracks_->topLevelItemCount() > 0) tracks_->setCurrentItem(tracks_->topLevelItem(0));
+    left->addWidget(tracks_, 1);
+    placeTitles_ = new QCheckBox(QStringLiteral("放置歌曲相關訊息標題"));
+    placeTitles_->setObjectName("place_titles");
+    left->addWidget(placeTitles_);
+
+    auto* folderBox = new QGroupBox(QStringLiteral("輸出"));
+    auto* fg = new QGridLayout(folderBox);
+    QPushButton* outBrowse = nullptr;
+    output_ = FolderRow(fg, 0, QStringLiteral("資料夾"), "output", &outBrowse);
+    output_->setMinimumWidth(160);
+    fg->setColumnStretch(1, 1);
+    right->addWidget(folderBox);
+    right->addWidget(quality_->FormatBox());
+    right->addWidget(quality_->QualityBox());
+    right->addWidget(quality_->Jitter());
+    right->addStretch(1);
+
+    auto* buttons = new QDialogButtonBox;
+    start_ = buttons->addButton(QStringLiteral("開始"), QDialogButtonBox::AcceptRole);
+    start_->setObjectName("start");
+    start_->setDefault(true);
+    auto* cancel = buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+    cancel->setObjectName("cancel");
+    right->addWidget(buttons);
+
+    std::vector<QWidget*> order{discTitle_, extended_, tracks_, placeTitles_, output_, outBrowse};
+    for (QWidget* w : quality_->TabOrder()) order.push_back(w);
+    order.push_back(start_);
+    order.push_back(cancel);
+    ChainTabs(this, order);
+
+    quality_->changed = [this] { Refresh(); };
+    connect(tracks_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int) {
+        int row = tracks_->indexOfTopLevelItem(item);
+        model_.SetTicked(row, item->checkState(0) == Qt::Checked);
+        model_.SetTrackTitle(row, Ss(item->text(0)));
+        Refresh();
+    });
+    connect(tracks_, &QTreeWidget::currentItemChanged, this, [this] { Refresh(); });
+    connect(discTitle_, &QLineEdit::textEdited, this,
+            [this](const QString& t) { model_.Disc().title = Ss(t); });
+    connect(extended_, &QLineEdit::textEdited, this,
+            [this](const QString& t) { model_.Disc().extended = Ss(t); });
+    connect(placeTitles_, &QCheckBox::toggled, this,
+            [this](bool on) { model_.SetPlaceSongTitles(on); });
+    connect(output_, &QLineEdit::textChanged, this, [this](const QString& t) {
+        model_.SetOutputFolder(Ss(t));
+        Refresh();
+    });
+    connect(outBrowse, &QPushButton::clicked, this, [this] {
+        std::string f = BrowseFolder(parentWidget() ? parentWidget() : this,
+                                     QStringLiteral("選擇輸出資料夾名稱"), model_.OutputFolder());
+        if (!f.empty()) output_->setText(Qs(f));
+    });
+    connect(buttons, &QDialogButtonBox::accepted, this, &CdRipDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CdRipDialog::reject);
+
+    discTitle_->setText(Qs(model_.Disc().title));
+    extended_->setText(Qs(model_.Disc().extended));
+    placeTitles_->setChecked(model_.PlaceSongTitles());
+    {
+        QSignalBlocker b(output_);
+        output_->setText(Qs(model_.OutputFolder()));
+    }
+    Refresh();
+}
+
+CdRipDialog::~CdRipDialog() {
+    tracks_->removeEventFilter(this);
+}
+
+void CdRipDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    SizeTitleColumn();
+}
+
+// The title column takes what the length column leaves, or the widest title when that is
+// wider, so titles are never cut while the list is narrow enough.
+void CdRipDialog::SizeTitleColumn() {
+    QFontMetrics fm(tracks_->font());
+    int widest = 0;
+    for (int i = 0; i < tracks_->topLevelItemCount(); ++i)
+        widest = std::max(widest, fm.horizontalAdvance(tracks_->topLevelItem(i)->text(0)));
+    int lengthWidth = fm.horizontalAdvance(QStringLiteral("0:00:00")) + 24;
+    int available = tracks_->viewport()->width() - lengthWidth - 4;
+    tracks_->setColumnWidth(0, std::max(available, widest + 20 + tracks_->iconSize().width() + 24));
+    tracks_->setColumnWidth(1, lengthWidth);
+}
+
+bool CdRipDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == tracks_ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space) {
+        // The space bar ticks or unticks the row and moves on to the next one.
+        if (QTreeWidgetItem* item = tracks_->currentItem()) {
+            item->setCheckState(0,
+                                item->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+            int row = tracks_->indexOfTopLevelItem(item);
+            if (row + 1 < tracks_->topLevelItemCount())
+                tracks_->setCurrentItem(tracks_->topLevelItem(row + 1));
+        }
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CdRipDialog::Refresh() {
+    quality_->Refresh();
+    start_->setEnabled(model_.StartEnabled());
+}
+
+void CdRipDialog::accept() {
+    for (int i = 0; i < tracks_->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = tracks_->topLevelItem(i);
+        model_.SetTicked(i, item->checkState(0) == Qt::Checked);
+        model_.SetTrackTitle(i, Ss(item->text(0)));
+    }
+    model_.Disc().title = Ss(discTitle_->text());
+    model_.Disc().extended = Ss(extended_->text());
+    std::string message;
+    if (!model_.Start(cacheWriter_, message)) return;
+    if (!message.empty())
+        QMessageBox::warning(this, QStringLiteral("Quorvatix Tralux"), Qs(message));
+    QDialog::accept();
+}
+
+}  // namespace tralux::app

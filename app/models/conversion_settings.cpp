@@ -1,0 +1,203 @@
+#include "app/models/conversion_settings.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/models/output_config.h"
+#include "app/settings/settings.h"
+#include "engine/job/engine_state.h"
+
+namespace tralux::models {
+
+namespace {
+
+int ClampFormat(int f) {
+    return f == kMp3 || f == kWma ? f : kWav;
+}
+
+// A stored switch: unset (-1) takes the given default, anything else non-zero is on.
+bool StoredFlag(const char* name, bool unsetValue) {
+    int v = settings::ReadOption(name);
+    return v == -1 ? unsetValue : v != 0;
+}
+
+const char* StoredBitRateName(int format) {
+    return format == kMp3 ? "MP3BitRate" : "MSABitRate";
+}
+
+}  // namespace
+
+std::string FormatPosition(double positionMs) {
+    long long s = positionMs > 0 ? static_cast<long long>(positionMs / 1000) : 0;
+    char buf[48];
+    if (s >= 3600)
+        std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+    else
+        std::snprintf(buf, sizeof buf, "%02lld:%02lld", s / 60, s % 60);
+    return buf;
+}
+
+void ConversionSettingsModel::Open(const ConversionInputs& in) {
+    equalizer_ = in.equalizerOn;
+    q_ = QualityChoice{};
+    q_.format = ClampFormat(in.outputFormat);
+    bitListFormat_ = -1;
+    int r = IndexOf(SampleRateList(), in.outputRate);
+    q_.rateIndex = r < 0 ? 0 : r;
+
+    if (settings::ReadOption("MP3BitRate") == -1) settings::WriteOption("MP3BitRate", 128);
+    if (settings::ReadOption("MSABitRate") == -1) settings::WriteOption("MSABitRate", 64);
+
+    decodeStart_ = StoredFlag("DecodeStart", false) ? 1 : 0;
+    jitter_ = StoredFlag("Jitter", false);
+    songInfo_ = StoredFlag("PlaceClipInfo", true);
+    pseudoStereo_ = StoredFlag("PseudoStereo", false);
+    normalize_ = StoredFlag("Normalize", false);
+
+    // An empty store means the default folder has not been chosen yet; choose it now rather
+    // than offering a folder that may not exist.
+    destination_ = settings::ReadOptionText("BOut");
+    if (destination_.empty()) {
+        settings::ChooseDefaultOutputFolder();
+        destination_ = settings::ReadOptionText("BOut");
+    }
+
+    title_ = in.title;
+    author_ = in.artist;
+    copyright_ = in.copyright;
+    originalLabel_ = "原始品質           (" + in.qualityDescription + ")";
+    qualityMode_ = in.keepInputQuality ? 0 : 1;
+    positionMs_ = in.positionMs;
+    positionLabel_ = "從目前位置            (" + FormatPosition(positionMs_) + ")";
+
+    q_.chanIndex = std::clamp(in.outputChannels, 1, 2) - 1;
+    FillLists(true);
+    ApplyEnablingRules();
+}
+
+void ConversionSettingsModel::FillLists(bool pickStored) {
+    if (q_.format == kWav) return;  // the bit-rate list keeps what it held
+    if (pickStored || bitListFormat_ != q_.format) {
+        int i = IndexOf(BitRateList(q_.format), settings::ReadOption(StoredBitRateName(q_.format)));
+        q_.bitIndex = i < 0 ? 0 : i;
+        bitListFormat_ = q_.format;
+    }
+    // MP3 as well as WMA: a stored bit rate may be no mode at the current rate and channels.
+    ReactToChannels(q_);
+}
+
+void ConversionSettingsModel::ApplyEnablingRules() {
+    if (q_.format != kWav) {
+        qualityMode_ = 1;
+        // Refilling keeps the user's bit rate: only a change of format brings the stored one.
+        FillLists(false);
+    }
+    if (positionMs_ == 0) decodeStart_ = 0;
+}
+
+void ConversionSettingsModel::SetFormat(int format) {
+    q_.format = ClampFormat(format);
+    FillLists(true);
+    ApplyEnablingRules();
+    if (q_.format != kWav) ReactToChannels(q_);
+}
+
+void ConversionSettingsModel::SetBitRateIndex(int index) {
+    if (q_.format == kWav || index < 0 || index >= static_cast<int>(BitRateList(q_.format).size()))
+        return;
+    q_.bitIndex = index;
+    ReactToBitRate(q_);
+}
+
+void ConversionSettingsModel::SetRateIndex(int index) {
+    if (index < 0 || index >= static_cast<int>(SampleRateList().size())) return;
+    q_.rateIndex = index;
+    ReactToSampleRate(q_);
+}
+
+void ConversionSettingsModel::SetChannelIndex(int index) {
+    q_.chanIndex = std::clamp(index, 0, 1);
+    ReactToChannels(q_);
+}
+
+void ConversionSettingsModel::SetQualityMode(int mode) {
+    qualityMode_ = mode ? 1 : 0;
+    ApplyEnablingRules();
+}
+
+void ConversionSettingsModel::SetSongInfo(bool on) {
+    songInfo_ = on;
+    ApplyEnablingRules();
+}
+
+std::vector<std::string> ConversionSettingsModel::BitRateItems() const {
+    std::vector<std::string> items;
+    if (bitListFormat_ >= 0)
+        for (int b : BitRateList(bitListFormat_)) items.push_back(BitRateText(b));
+    return items;
+}
+
+std::vector<std::string> ConversionSettingsModel::RateItems() const {
+    std::vector<std::string> items;
+    for (int r : SampleRateList()) items.push_back(RateText(r));
+    return items;
+}
+
+bool ConversionSettingsModel::Accept(ConversionOutputs& out, std::string& refusal) {
+    if (q_.format == kWma && !q_.Valid()) {
+        refusal = kInvalidWmaCombination;
+        return false;
+    }
+    out.title = title_;
+    out.artist = author_;
+    out.copyright = copyright_;
+    out.equalizerOn = equalizer_;
+    out.outputFormat = q_.format;
+    if (q_.format != kWav) settings::WriteOption(StoredBitRateName(q_.format), q_.Kbps());
+    // The positioning check box is the only control behind both values.
+    pseudoStereo_ = jitter_;
+    settings::WriteOption("DecodeStart", decodeStart_);
+    settings::WriteOption("PlaceClipInfo", songInfo_ ? 1 : 0);
+    settings::WriteOption("PseudoStereo", pseudoStereo_ ? 1 : 0);
+    settings::WriteOption("Normalize", normalize_ ? 1 : 0);
+    settings::WriteOptionText("BOut", destination_);
+    settings::WriteOption("Jitter", jitter_ ? 1 : 0);
+    out.keepInputQuality = qualityMode_ == 0;
+    if (!out.keepInputQuality) {
+        out.outputChannels = q_.Channels();
+        out.outputRate = q_.Rate();
+    }
+    return true;
+}
+
+ConversionInputs ConversionInputsFromEngine() {
+    EngineState& e = Engine();
+    ConversionInputs in;
+    in.outputFormat = e.OutputFormat.load();
+    in.outputRate = static_cast<int>(e.OutputRate.load());
+    in.outputChannels = e.OutputChannels.load();
+    in.keepInputQuality = UiOutput().keepInputQuality;
+    in.qualityDescription = UiOutput().qualityDescription;
+    in.positionMs = e.PositionMs.load();
+    in.equalizerOn = e.EqualizerOn.load();
+    in.title = e.TagTitle;
+    in.artist = e.TagArtist;
+    in.copyright = e.TagCopyright;
+    return in;
+}
+
+void ApplyConversionOutputs(const ConversionOutputs& out) {
+    EngineState& e = Engine();
+    e.TagTitle = out.title;
+    e.TagArtist = out.artist;
+    e.TagCopyright = out.copyright;
+    e.EqualizerOn = out.equalizerOn;
+    e.OutputFormat = out.outputFormat;
+    UiOutput().keepInputQuality = out.keepInputQuality;
+    if (!out.keepInputQuality) {
+        e.OutputChannels = static_cast<std::uint16_t>(out.outputChannels);
+        e.OutputRate = static_cast<std::uint32_t>(out.outputRate);
+    }
+}
+
+}  // namespace tralux::models

@@ -1,0 +1,246 @@
+#include "app/models/quality.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include "app/settings/settings.h"
+#include "mp3enc/mp3encoder.h"
+
+namespace tralux::models {
+
+std::span<const int> BitRateList(int format) {
+    if (format == kMp3) return settings::kMp3BitRates;
+    if (format == kWma) return settings::kWmaBitRates;
+    return {};
+}
+
+std::span<const int> SampleRateList() {
+    return settings::kSampleRates;
+}
+
+std::string RateText(int hz) {
+    return std::to_string(hz) + " Hz";
+}
+std::string BitRateText(int kbps) {
+    return std::to_string(kbps) + " kBps";
+}
+
+namespace {
+
+struct Mp3Entry {
+    int rate, channels, kbps;
+};
+
+std::mutex mp3Mutex;
+std::map<std::pair<int, int>, std::vector<Mp3Entry>> mp3Lists;
+int mp3ListsBuilt = 0;
+
+// One encoder per (rate, channels), set up as a job would set it up, then kept as a list:
+// creating an encoder runs its whole initialisation, far too slow for every click.
+const std::vector<Mp3Entry>& Mp3List(int rate, int channels) {
+    auto key = std::make_pair(rate, channels);
+    auto it = mp3Lists.find(key);
+    if (it != mp3Lists.end()) return it->second;
+    std::vector<Mp3Entry> list;
+    ++mp3ListsBuilt;
+    if (mp3enc::Mp3Encoder* enc = mp3enc::Mp3EncoderCreate(static_cast<float>(rate), channels, 0)) {
+        mp3enc::Mp3EncoderSettings s = *mp3enc::Mp3EncoderGetSettings(enc);
+        s.inputFormat = 0;
+        s.intensityAllowed = 0;
+        mp3enc::Mp3EncoderSetSettings(enc, &s);
+        if (const mp3enc::Mp3ConfigurationList* l = mp3enc::Mp3EncoderGetConfigurations(enc)) {
+            for (int i = 0; i < l->count && i < 64; ++i)
+                list.push_back({l->entries[i].sampleRate, l->entries[i].channels,
+                                l->entries[i].bitRate / 1000});
+        }
+        mp3enc::Mp3EncoderDelete(enc);
+    }
+    return mp3Lists.emplace(key, std::move(list)).first->second;
+}
+
+struct WmaEntry {
+    int kbps, rate, channels;
+    bool accepted;  // the writer's codec has a mode for it
+};
+
+// The codec table of the settings dialog. The writer's codec has no modes below 32 kbit/s:
+// those rows are kept for reference but refused, so the lists never offer them.
+constexpr WmaEntry kWmaTable[] = {
+    {5, 8000, 1, false},   {6, 8000, 1, false},   {8, 8000, 1, false},   {8, 11025, 1, false},
+    {10, 11025, 1, false}, {10, 16000, 1, false}, {12, 8000, 2, false},  {12, 16000, 1, false},
+    {16, 16000, 1, false}, {16, 16000, 2, false}, {16, 22050, 1, false}, {20, 16000, 2, false},
+    {20, 22050, 1, false}, {20, 22050, 2, false}, {20, 32000, 1, false}, {22, 22050, 2, false},
+    {22, 32000, 2, false}, {32, 22050, 2, true},  {32, 32000, 1, true},  {32, 32000, 2, true},
+    {32, 44100, 1, true},  {36, 32000, 2, true},  {40, 32000, 2, true},  {44, 32000, 2, true},
+    {48, 32000, 2, true},  {48, 44100, 2, true},  {64, 32000, 2, true},  {64, 44100, 2, true},
+    {80, 44100, 2, true},  {96, 44100, 2, true},  {128, 44100, 2, true}, {160, 44100, 2, true},
+};
+
+}  // namespace
+
+bool Mp3CombinationValid(int kbps, int rate, int channels) {
+    if (kbps <= 0 || rate <= 0 || channels < 1 || channels > 2) return false;
+    std::lock_guard lock(mp3Mutex);
+    for (const Mp3Entry& e : Mp3List(rate, channels))
+        if (e.rate == rate && e.channels == channels && e.kbps == kbps) return true;
+    return false;
+}
+
+int Mp3ConfigurationListsBuilt() {
+    std::lock_guard lock(mp3Mutex);
+    return mp3ListsBuilt;
+}
+
+bool WmaCombinationValid(int kbps, int rate, int channels) {
+    for (const WmaEntry& e : kWmaTable)
+        if (e.kbps == kbps && e.rate == rate && e.channels == channels) return e.accepted;
+    return false;
+}
+
+bool CombinationValid(int format, int kbps, int rate, int channels) {
+    switch (format) {
+        case kWav:
+            return true;
+        case kMp3:
+            return Mp3CombinationValid(kbps, rate, channels);
+        case kWma:
+            return WmaCombinationValid(kbps, rate, channels);
+        default:
+            return false;
+    }
+}
+
+int IndexOf(std::span<const int> list, int value) {
+    for (std::size_t i = 0; i < list.size(); ++i)
+        if (list[i] == value) return static_cast<int>(i);
+    return -1;
+}
+
+int ClampIndex(int stored, int size) {
+    return stored >= 0 && stored < size ? stored : 0;
+}
+
+int QualityChoice::Kbps() const {
+    auto list = BitRateList(format);
+    return bitIndex >= 0 && bitIndex < static_cast<int>(list.size()) ? list[bitIndex] : 0;
+}
+
+int QualityChoice::Rate() const {
+    auto list = SampleRateList();
+    return list[ClampIndex(rateIndex, static_cast<int>(list.size()))];
+}
+
+namespace {
+
+// Index in `list` of the value nearest to `current` for which `ok` holds; on equal distance
+// the later entry wins. -1 when none does.
+template <class Ok>
+int Nearest(std::span<const int> list, int current, Ok ok) {
+    int best = -1;
+    long bestDist = 0;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (!ok(list[i])) continue;
+        long d = std::labs(static_cast<long>(list[i]) - current);
+        if (best < 0 || d <= bestDist) {
+            best = static_cast<int>(i);
+            bestDist = d;
+        }
+    }
+    return best;
+}
+
+// Mono first when mono is chosen, then stereo; `search` returns an index or -1.
+template <class Search>
+bool CorrectWith(QualityChoice& q, Search search, int QualityChoice::*field) {
+    if (q.format == kWav || q.Valid()) return true;
+    if (q.chanIndex == 0) {
+        int i = search(1);
+        if (i >= 0) {
+            q.*field = i;
+            return true;
+        }
+    }
+    int i = search(2);
+    if (i < 0) return false;
+    q.*field = i;
+    q.chanIndex = 1;
+    return true;
+}
+
+}  // namespace
+
+bool CorrectByBitRate(QualityChoice& q) {
+    auto list = BitRateList(q.format);
+    int rate = q.Rate(), format = q.format, kbps = q.Kbps();
+    return CorrectWith(
+        q,
+        [&](int ch) {
+            return Nearest(list, kbps,
+                           [&](int b) { return CombinationValid(format, b, rate, ch); });
+        },
+        &QualityChoice::bitIndex);
+}
+
+bool CorrectBySampleRate(QualityChoice& q) {
+    auto list = SampleRateList();
+    int rate = q.Rate(), format = q.format, kbps = q.Kbps();
+    return CorrectWith(
+        q,
+        [&](int ch) {
+            return Nearest(list, rate,
+                           [&](int r) { return CombinationValid(format, kbps, r, ch); });
+        },
+        &QualityChoice::rateIndex);
+}
+
+void ReactToBitRate(QualityChoice& q) {
+    if (q.format == kWav || CorrectBySampleRate(q)) return;
+    q.chanIndex ^= 1;
+    CorrectBySampleRate(q);
+}
+
+void ReactToSampleRate(QualityChoice& q) {
+    if (q.format == kWav || CorrectByBitRate(q)) return;
+    q.chanIndex ^= 1;
+    CorrectByBitRate(q);
+}
+
+void ReactToChannels(QualityChoice& q) {
+    if (q.format != kMp3 && q.format != kWma) return;
+    if (CorrectByBitRate(q) || CorrectBySampleRate(q)) return;
+    bool mono = q.chanIndex == 0;
+    int fixed = q.format == kWma ? (mono ? 32 : 12) : (mono ? 64 : 128);
+    int idx = IndexOf(BitRateList(q.format), fixed);
+    if (idx >= 0) {
+        QualityChoice t = q;
+        t.bitIndex = idx;
+        if (CorrectByBitRate(t) || CorrectBySampleRate(t)) {
+            q = t;
+            return;
+        }
+    }
+    // The fixed bit rate may itself be refused for these channels; repeating the reaction
+    // with it would never end. Take the valid combination at the nearest rate instead.
+    auto rates = SampleRateList();
+    int cur = q.Rate();
+    std::vector<int> order(rates.size());
+    for (std::size_t i = 0; i < rates.size(); ++i) order[i] = static_cast<int>(i);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        return std::labs(static_cast<long>(rates[a]) - cur) <
+               std::labs(static_cast<long>(rates[b]) - cur);
+    });
+    for (int r : order) {
+        QualityChoice t = q;
+        t.rateIndex = r;
+        if (CorrectByBitRate(t)) {
+            q = t;
+            return;
+        }
+    }
+}
+
+}  // namespace tralux::models

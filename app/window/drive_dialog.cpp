@@ -1,0 +1,53 @@
+#include "app/window/drive_dialog.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QPixmap>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/skin/skin.h"
+
+namespace tralux::app {
+
+DriveChoiceDialog::DriveChoiceDialog(QWidget* owner, const std::vector<std::string>& roots, int preselect)
+    : QDialog(owner) {
+    setWindowTitle(QStringLiteral("選擇 CD 光碟機... "));
+    setModal(true);
+    combo_ = new QComboBox(this);
+    combo_->setEditable(false);
+    combo_->setMinimumWidth(220);
+    const QImage icon = skin::RenderDriveIcon(devicePixelRatioF());
+    const QIcon drive(QPixmap::fromImage(icon));
+    for (const std::string& root : roots)
+        combo_->addItem(drive, QStringLiteral("CD-Drive %1").arg(QString::fromStdString(root)));
+    ok_ = new QPushButton(QStringLiteral("確定"), this);
+    ok_->setDefault(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(combo_);
+    auto* row = new QHBoxLayout();
+    row->addStretch();
+    row->addWidget(ok_);
+    layout->addLayout(row);
+    if (preselect >= 0 && preselect < combo_->count()) combo_->setCurrentIndex(preselect);
+    ok_->setEnabled(combo_->currentIndex() >= 0);
+    connect(combo_, &QComboBox::currentIndexChanged, this, [this](int i) { ok_->setEnabled(i >= 0); });
+    connect(ok_, &QPushButton::clicked, this, [this] { Confirm(); });
+}
+
+void DriveChoiceDialog::Confirm() {
+    if (combo_->currentIndex() < 0) {
+        ok_->setEnabled(false);
+        return;
+    }
+    chosen_ = combo_->currentIndex();
+    accept();
+}
+
+std::optional<int> RunDriveChoiceDialog(QWidget* owner, const std::vector<std::string>& roots, int preselect) {
+    DriveChoiceDialog d(owner, roots, preselect);
+    if (d.exec() != QDialog::Accepted) return std::nullopt;
+    return d.Chosen();
+}
+
+}  // namespace tralux::app

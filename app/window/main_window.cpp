@@ -1,0 +1,760 @@
+#include "app/window/main_window.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHelpEvent>
+#include <QMimeData>
+#include <QPainter>
+#include <QScreen>
+#include <QKeyEvent>
+#include <QToolTip>
+#include <QWindow>
+
+#include "app/core/progress.h"
+#include "app/core/region.h"
+#include "app/core/slider.h"
+#include "app/dialogs/dialogs.h"
+#include "app/skin/skin.h"
+#include "app/window/about_box.h"
+#include "app/window/backend.h"
+#include "app/window/drive_dialog.h"
+#include "app/window/progress_dialog.h"
+#include "app/window/ui_config.h"
+#include "app/window/wait.h"
+#include "engine/dsp/analysis.h"
+#include "engine/job/describe.h"
+#include "engine/job/engine_state.h"
+#include "engine/job/job.h"
+#include "engine/playback/playback.h"
+#include "platform/notify/notifier.h"
+
+namespace tralux::app {
+
+namespace {
+
+constexpr const char* kCaption = "Quorvatix Tralux";
+constexpr const char* kConvertPrompt = "將聲音檔案或 CD 音軌            \n拖入 Quorvatix Tralux 或按【載入】";
+constexpr const char* kPlayPrompt = "將聲音檔案或 CD 音軌            \n拖入 Tralux 或按【載入】";
+// The file-open filter in its stored form, turned into Qt's form when shown.
+constexpr const char* kOpenFilter =
+    "聲音檔案   (*.wav;*.cda;*.mp3)|*.wav;*.cda;*.mp3|WAV 檔案   (*.wav)|*.wav|CD 音軌    (*.cda)|*.cda|"
+    "MP3 檔案   (*.mp3)|*.mp3|所有檔案   (*.*)|*.*||";
+
+QRectF LogicalRect(const HotRect& h) { return QRectF(h.left, h.top, h.right - h.left + 1, h.bottom - h.top + 1); }
+
+const HotRect& Rect(int c) { return SkinHotRects()[static_cast<std::size_t>(c)]; }
+
+bool IsEqualizerSlider(int c) { return c >= kFirstBand && c <= kMaster; }
+
+// Lit segments (0..7) of a spectrum bar: the level is a linear amplitude, the bands the
+// analysis's logarithmic magnitudes (0 at full scale, about -2.6 at one step).
+int SpectrumSegments(double value, bool level) {
+    double h = level ? value / 0.8 : (value + 2.2) / 1.9;
+    h = std::clamp(h, 0.0, 1.0);
+    return static_cast<int>(std::lround(h * 7));
+}
+
+}  // namespace
+
+WindowDialogs WindowDialogs::Defaults() {
+    WindowDialogs d;
+    d.conversionSettings = [](QWidget* w) { return RunConversionSettingsDialog(w); };
+    d.batchSettings = [](QWidget* w) { return RunBatchSettingsDialog(w); };
+    d.cdRip = [](QWidget* w, const std::string& root) { return RunCdRipDialog(w, root); };
+    d.chooseDrive = [](QWidget* w, const std::vector<std::string>& roots) { return RunDriveChoiceDialog(w, roots, 0); };
+    d.openFile = [](QWidget* w, const QString& folder) {
+        return QFileDialog::getOpenFileName(w, QStringLiteral("開啟聲音檔案"), folder, QtFileFilter(kOpenFilter));
+    };
+    d.singleProgress = [](QWidget* w, const std::string& input) { RunSingleProgress(w, input); };
+    d.batchProgress = [](QWidget* w, const std::optional<std::string>& root) { RunBatchProgress(w, root); };
+    d.about = [](QWidget* w) { RunAboutBox(w); };
+    return d;
+}
+
+MainWindow::MainWindow(WindowDialogs dialogs, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), dialogs_(std::move(dialogs)) {
+    settings::EnsureOptionDefaults();
+    EngineState& e = Engine();
+    e.OutputChannels.store(1);
+    e.OutputRate.store(8000);
+    Ui().keepInputQuality = true;
+    Ui().qualityDescription = "8000 Hz, 單聲";
+    settings::LoadEqualizer(eq_);
+
+    setWindowTitle(QStringLiteral("Quorvatix Tralux 2.011"));
+    setWindowIcon(QIcon(QPixmap::fromImage(skin::RenderAppIcon(256))));
+    setFixedSize(kFaceWidth, kFaceHeight);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+    setAcceptDrops(true);
+    setCursor(Qt::ArrowCursor);
+
+    // The outline comes from the key-coloured face at one logical pixel per pixel.
+    const QRegion region = RegionFromSkin(skin::RenderFace(skin::Look::Normal, 1.0, true));
+    if (region.isEmpty()) {
+        ShowMessage("Error getting region!!", kCaption, MessageIcon::Error);
+        std::exit(1);
+    }
+    setMask(region);
+    RestorePlacement();
+
+    connect(&blinkTimer_, &QTimer::timeout, this, [this] { BlinkTick(); });
+    connect(&spectrumTimer_, &QTimer::timeout, this, [this] { SpectrumTick(); });
+    blinkTimer_.start(300);
+    spectrumTimer_.start(160);
+    settings::ChooseDefaultOutputFolder();
+
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* ev) {
+    // Keys for the main controls; the mouse works as before.
+    if (ev->key() == Qt::Key_Space && ev->modifiers() == Qt::NoModifier)
+        PressControl(kPlay);
+    else if (ev->matches(QKeySequence::Open))
+        PressControl(kLoad);
+    else if (ev->key() == Qt::Key_Q && ev->modifiers() == Qt::ControlModifier)
+        PressControl(kClose);
+    else
+        QWidget::keyPressEvent(ev);
+}
+
+MainWindow::~MainWindow() {
+    // Never leave a worker writing into a window that is gone.
+    EngineState& e = Engine();
+    if (e.JobRunning.load()) {
+        e.StopRequested.store(true);
+        for (int i = 0; i < 2000 && e.JobRunning.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        WaitForJob();
+        e.StopRequested.store(false);
+    }
+}
+
+bool MainWindow::PreviewPlaying() const {
+    return previewStarted_ && Engine().JobRunning.load();
+}
+
+// --- Drawing -----------------------------------------------------------------------------
+
+void MainWindow::BuildFaces() {
+    const qreal dpr = devicePixelRatioF();
+    if (dpr == faceDpr_ && !face_.isNull()) return;
+    faceDpr_ = dpr;
+    face_ = skin::RenderFace(skin::Look::Normal, dpr, false);
+    hoverFace_ = skin::RenderFace(skin::Look::Hover, dpr, false);
+    pressedFace_ = skin::RenderFace(skin::Look::Pressed, dpr, false);
+    glyphs_ = skin::RenderGlyphStrip(dpr);
+}
+
+void MainWindow::paintEvent(QPaintEvent*) {
+    BuildFaces();
+    QPainter p(this);
+    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    p.drawImage(QPointF(0, 0), face_);
+
+    auto copyFrom = [&](const QImage& src, int c) {
+        const QRectF r = LogicalRect(Rect(c));
+        const QRectF s(r.left() * faceDpr_, r.top() * faceDpr_, r.width() * faceDpr_, r.height() * faceDpr_);
+        p.drawImage(r, src, s);
+    };
+    const bool loaded = !inputPath_.empty();
+    auto selected = [&](int c) {
+        if (c == kEqualizerOn) return eq_.on;
+        if (c == kEqualizerOff) return !eq_.on;
+        if (!loaded) return false;
+        if (c == kStereo) return chosenChannels_ == 2;
+        if (c == kMono) return chosenChannels_ == 1;
+        if (c == kOriginalQuality) return chosenRate_ == inputRate_ && chosenChannels_ == inputChannels_;
+        if (c >= kRate8000 && c <= kRate44100) return chosenRate_ == kRateButtonHz[static_cast<std::size_t>(c - kRate8000)];
+        if (c == kPlay) return PreviewPlaying();
+        return false;
+    };
+    for (int c : kHitOrder) {
+        if (IsEqualizerSlider(c) || c == kPosition || c == kInactiveDisplay || c == kInactiveSpectrum) continue;
+        if (c == pressed_ || selected(c) || (c == kLoad && blinkOn_ && !loaded))
+            copyFrom(pressedFace_, c);
+        else if (c == highlighted_)
+            copyFrom(hoverFace_, c);
+    }
+
+    p.setRenderHint(QPainter::Antialiasing, true);
+    // Knobs.
+    for (int i = 0; i < 11; ++i) {
+        const HotRect k = EqualizerKnobRect(Rect(kFirstBand + i), eq_.levels[static_cast<std::size_t>(i)]);
+        skin::DrawKnob(p, LogicalRect(k).adjusted(-0.5, 0, 0.5, 0), true);
+    }
+    const HotRect pk = PositionKnobRect(Rect(kPosition), positionMs_, lengthMs_);
+    skin::DrawKnob(p, LogicalRect(pk), false);
+
+    // Description: two lines on the display.
+    const QRectF desc = LogicalRect(kDescriptionArea);
+    p.setFont(skin::LabelFont(11));
+    p.setPen(skin::LcdTextColor());
+    const QFontMetricsF fm(p.font());
+    QStringList lines = description_.split(QLatin1Char('\n'));
+    if (!loaded) lines = {QStringLiteral("Quorvatix Tralux 2.011"), QStringLiteral("拖入聲音檔案或按【載入】")};
+    // An input without title, artist or copyright is named by its file.
+    if (loaded && !lines.isEmpty() && QString(lines[0]).remove(QLatin1Char(',')).trimmed().isEmpty())
+        lines[0] = QFileInfo(QString::fromStdString(inputPath_)).fileName();
+    for (int i = 0; i < 2 && i < lines.size(); ++i) {
+        const QRectF line(desc.left() + 2, desc.top() + i * 13, desc.width() - 4, 13);
+        // A long line is narrowed a little before it is cut.
+        const qreal width = fm.horizontalAdvance(lines[i]);
+        const qreal squeeze = width > line.width() ? std::max(0.82, line.width() / width) : 1.0;
+        p.save();
+        p.translate(line.left(), 0);
+        p.scale(squeeze, 1.0);
+        const QRectF squeezed(0, line.top(), line.width() / squeeze, line.height());
+        p.drawText(squeezed, Qt::AlignLeft | Qt::AlignVCenter,
+                   fm.elidedText(lines[i], Qt::ElideRight, squeezed.width()));
+        p.restore();
+    }
+
+    // Time display from the glyph strip, centred.
+    const std::string text = PositionDisplayText(positionMs_, lengthMs_);
+    const QRectF time = LogicalRect(kTimeArea);
+    qreal x = time.left() + (time.width() - skin::GlyphTextWidth(text)) / 2.0;
+    const qreal y = time.top() + (time.height() - skin::kGlyphHeight) / 2.0 - skin::kGlyphTop;
+    for (char ch : text) {
+        const skin::GlyphCell* g = skin::FindGlyph(ch);
+        if (!g) continue;
+        const QRectF src(g->x * faceDpr_, 0, g->width * faceDpr_, skin::kGlyphStripHeight * faceDpr_);
+        p.drawImage(QRectF(x, y, g->width, skin::kGlyphStripHeight), glyphs_, src);
+        x += g->width;
+    }
+
+    // Spectrum: the level, then the ten bands.
+    if (spectrumShown_) {
+        const QRectF s = LogicalRect(kSpectrumArea);
+        for (int i = 0; i < 11; ++i) {
+            const int lit = SpectrumSegments(spectrum_[static_cast<std::size_t>(i)], i == 0);
+            for (int seg = 0; seg < lit; ++seg) {
+                QColor c = skin::LcdTextColor();
+                if (seg >= 5) c = c.lighter(120);
+                p.fillRect(QRectF(s.left() + 4 + i * 17, s.bottom() - 3 - seg * 3, 13, 2), c);
+            }
+        }
+    }
+}
+
+void MainWindow::RepaintControl(int c) { update(LogicalRect(Rect(c)).toAlignedRect()); }
+
+// --- Input -------------------------------------------------------------------------------
+
+bool MainWindow::event(QEvent* ev) {
+    if (ev->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(ev);
+        const int c = HitTest(SkinHotRects(), help->pos().x(), help->pos().y());
+        const std::string_view name = ControlName(c);
+        if (name.empty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), QString::fromUtf8(name.data(), static_cast<int>(name.size())), this);
+        return true;
+    }
+    return QWidget::event(ev);
+}
+
+void MainWindow::changeEvent(QEvent* ev) {
+    if (ev->type() == QEvent::ScreenChangeInternal) update();
+    QWidget::changeEvent(ev);
+}
+
+void MainWindow::mousePressEvent(QMouseEvent* ev) {
+    if (ev->button() != Qt::LeftButton) return;
+    const QPointF pos = ev->position();
+    const int c = HitTest(SkinHotRects(), static_cast<int>(pos.x()), static_cast<int>(pos.y()));
+    if (c == kNoControl) {
+        // The background moves the window; the window manager does it where it can.
+        if (windowHandle() && windowHandle()->startSystemMove()) return;
+        moving_ = true;
+        grabOffset_ = ev->globalPosition().toPoint() - frameGeometry().topLeft();
+        return;
+    }
+    PressAt(c, pos, ev->globalPosition());
+}
+
+void MainWindow::PressControl(int control) {
+    const HotRect& r = Rect(control);
+    const QPointF local(r.CenterX(), r.CenterY());
+    PressAt(control, local, mapToGlobal(local));
+    // A press by key or by a test ends like a click.
+    if (dragControl_) {
+        QMouseEvent release(QEvent::MouseButtonRelease, local, mapToGlobal(local), Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+        mouseReleaseEvent(&release);
+    }
+}
+
+void MainWindow::RunPressed(int control, const std::function<void()>& action) {
+    pressed_ = control;
+    repaint();
+    QCoreApplication::processEvents();
+    action();
+    pressed_ = 0;
+    update();
+}
+
+void MainWindow::PressAt(int c, QPointF local, QPointF) {
+    switch (c) {
+    case kInactiveDisplay:
+    case kInactiveSpectrum: QApplication::beep(); break;
+    case kLoad: RunPressed(c, [this] { LoadFromDialog(); }); break;
+    case kConvert: RunPressed(c, [this] { Convert(); }); break;
+    case kRipCd: RunPressed(c, [this] { RipCd(); }); break;
+    case kBatch: RunPressed(c, [this] { Batch(); }); break;
+    case kAbout: RunPressed(c, [this] { if (dialogs_.about) dialogs_.about(this); }); break;
+    case kClose: ClosePressed(); return;
+    case kMinimize: showMinimized(); break;
+    case kEqualizerOn:
+        eq_.on = true;
+        PassEqualizer();
+        update();
+        break;
+    case kEqualizerOff:
+        eq_.on = false;
+        PassEqualizer();
+        update();
+        break;
+    case kEqualizerReset: RunPressed(c, [this] { ResetEqualizer(); }); break;
+    case kPlay: TogglePreview(); break;
+    case kPosition: PressPosition(static_cast<int>(local.x())); break;
+    default:
+        if (c >= kOriginalQuality && c <= kRate44100) ChooseQuality(c);
+        else if (IsEqualizerSlider(c)) PressEqualizer(c, static_cast<int>(local.y()));
+        break;
+    }
+    if (dragControl_) dragLast_ = local;
+    UpdateOutputConfig();
+}
+
+void MainWindow::mouseMoveEvent(QMouseEvent* ev) {
+    const QPointF pos = ev->position();
+    if (dragControl_) {
+        const int dx = static_cast<int>(pos.x() - dragLast_.x());
+        const int dy = static_cast<int>(pos.y() - dragLast_.y());
+        if (dragControl_ == kPosition) {
+            if (dx == 0) return;
+            positionMs_ = PositionDragged(Rect(kPosition), positionMs_, lengthMs_, dx);
+            dragLast_.setX(dragLast_.x() + dx);
+        } else {
+            if (dy == 0) return;
+            auto& v = eq_.levels[static_cast<std::size_t>(dragControl_ - kFirstBand)];
+            v = EqualizerDragged(Rect(dragControl_), v, dy);
+            dragLast_.setY(dragLast_.y() + dy);
+            PassEqualizer();
+        }
+        update();
+        return;
+    }
+    if (moving_) {
+        move(ev->globalPosition().toPoint() - grabOffset_);
+        return;
+    }
+    const int c = HitTest(SkinHotRects(), static_cast<int>(pos.x()), static_cast<int>(pos.y()));
+    const int h = HighlightsOnHover(c, !inputPath_.empty()) ? c : 0;
+    if (h != highlighted_) {
+        if (highlighted_) RepaintControl(highlighted_);
+        highlighted_ = h;
+        if (h) RepaintControl(h);
+    }
+}
+
+void MainWindow::mouseReleaseEvent(QMouseEvent*) {
+    moving_ = false;
+    if (!dragControl_) return;
+    const int dragged = dragControl_;
+    dragControl_ = 0;
+    if (dragged == kPosition && dragWasPlaying_) StartPreview();
+    dragWasPlaying_ = false;
+    update();
+}
+
+void MainWindow::leaveEvent(QEvent*) {
+    if (highlighted_) RepaintControl(highlighted_);
+    highlighted_ = 0;
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* ev) {
+    if (ev->mimeData()->hasUrls()) ev->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* ev) {
+    QStringList files;
+    for (const QUrl& url : ev->mimeData()->urls())
+        if (url.isLocalFile()) files << url.toLocalFile();
+    ev->acceptProposedAction();
+    DropFiles(files);
+}
+
+void MainWindow::DropFiles(const QStringList& files) {
+    raise();
+    activateWindow();
+    for (const QString& file : files) {
+        StopPreview();
+        if (LoadInput(file.toStdString())) {
+            StartPreview();
+            UpdateOutputConfig();
+            return;
+        }
+    }
+    CurrentBackend().ReportLastError();
+}
+
+void MainWindow::closeEvent(QCloseEvent* ev) {
+    StopPreview();
+    SaveState();
+    ev->accept();
+}
+
+// --- Actions -----------------------------------------------------------------------------
+
+void MainWindow::UpdateOutputConfig() {
+    EngineState& e = Engine();
+    e.OutputRate.store(static_cast<std::uint32_t>(chosenRate_));
+    e.OutputChannels.store(static_cast<std::uint16_t>(chosenChannels_));
+    Ui().keepInputQuality = chosenRate_ == inputRate_ && chosenChannels_ == inputChannels_;
+    Ui().qualityDescription = std::to_string(inputRate_) + " Hz, " + (inputChannels_ == 1 ? "單聲" : "立體聲");
+}
+
+void MainWindow::PassEqualizer() {
+    EngineState& e = Engine();
+    e.EqualizerOn.store(eq_.on);
+    for (std::size_t i = 0; i < 11; ++i) e.EqualizerLevels[i].store(eq_.levels[i]);
+    e.EqualizerChanged.store(true);
+}
+
+bool MainWindow::LoadInput(const std::string& path) {
+    StopPreview();
+    StreamInfo info;
+    if (!CurrentBackend().Probe(path, info)) return false;
+    EngineState& e = Engine();
+    inputPath_ = path;
+    description_ = QString::fromStdString(DescribeInput(info));
+    e.TagTitle = info.Title;
+    e.TagArtist = info.Artist;
+    e.TagCopyright = info.Copyright;
+    inputRate_ = chosenRate_ = static_cast<int>(info.SampleRate);
+    inputChannels_ = chosenChannels_ = info.Channels;
+    positionMs_ = 0;
+    lengthMs_ = info.DurationMs;
+    blinkOn_ = false;
+    UpdateOutputConfig();
+    update();
+    return true;
+}
+
+QString QtFileFilter(const char* stored) {
+    // "name|patterns|name|patterns||" -> "name (p1 p2);;name (p)": Qt reads the patterns from
+    // the parentheses, so the name keeps its own text and the patterns follow it.
+    const QStringList parts = QString::fromUtf8(stored).split(QLatin1Char('|'));
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        if (parts[i].isEmpty()) break;
+        QString name = parts[i];
+        const QString patterns = QString(parts[i + 1]).replace(QLatin1Char(';'), QLatin1Char(' '));
+        const int open = name.indexOf(QLatin1Char('('));
+        if (open >= 0) name = name.left(open);
+        filters << name + QLatin1Char('(') + patterns + QLatin1Char(')');
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+void MainWindow::LoadFromDialog() {
+    const QString folder = QString::fromStdString(settings::ReadOptionText("BInDir"));
+    const QString file = dialogs_.openFile ? dialogs_.openFile(this, folder) : QString();
+    if (file.isEmpty()) return;
+    settings::WriteOptionText("BInDir", (QFileInfo(file).absolutePath() + QLatin1Char('/')).toStdString());
+    update();
+    if (!LoadInput(file.toStdString())) CurrentBackend().ReportLastError();
+}
+
+void MainWindow::Convert() {
+    StopPreview();
+    if (inputPath_.empty()) {
+        ShowMessage(kConvertPrompt, kCaption);
+        return;
+    }
+    EngineState& e = Engine();
+    e.PositionMs.store(static_cast<double>(positionMs_));
+    // The dialog starts from the window's choices and leaves its own in the job state.
+    e.OutputRate.store(static_cast<std::uint32_t>(chosenRate_));
+    e.OutputChannels.store(static_cast<std::uint16_t>(chosenChannels_));
+    e.EqualizerOn.store(eq_.on);
+    if (!dialogs_.conversionSettings || !dialogs_.conversionSettings(this)) return;
+    chosenRate_ = static_cast<int>(e.OutputRate.load());
+    chosenChannels_ = e.OutputChannels.load();
+    eq_.on = e.EqualizerOn.load();
+    UpdateOutputConfig();
+    Ui().outputFolder = settings::ReadOptionText("BOut");
+    settings::SaveEqualizer(eq_);
+    update();
+    if (settings::ReadOption("DecodeStart") <= 0) {
+        e.StartMs.store(0);
+        positionMs_ = 0;
+    } else {
+        e.StartMs.store(static_cast<std::uint32_t>(positionMs_));
+    }
+    e.PositionMs.store(static_cast<double>(e.StartMs.load()));
+    PassEqualizer();
+    e.OutputRate.store(static_cast<std::uint32_t>(chosenRate_));
+    e.OutputChannels.store(static_cast<std::uint16_t>(chosenChannels_));
+    if (dialogs_.singleProgress) dialogs_.singleProgress(this, inputPath_);
+    const std::uint64_t before = positionMs_ / 1000;
+    positionMs_ = std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max(0.0, e.PositionMs.load())), lengthMs_);
+    if (positionMs_ / 1000 != before) update();
+}
+
+void MainWindow::RipCd() {
+    StopPreview();
+    Backend& b = CurrentBackend();
+    const std::vector<std::string> roots = b.CdDriveRoots();
+    if (roots.empty()) {
+        ShowMessage("在您的電腦上找不到光碟機 !", kCaption);
+        return;
+    }
+    std::size_t choice = 0;
+    if (roots.size() >= 2) {
+        const std::optional<int> chosen = dialogs_.chooseDrive ? dialogs_.chooseDrive(this, roots) : std::nullopt;
+        if (!chosen || *chosen < 0 || static_cast<std::size_t>(*chosen) >= roots.size()) return;
+        choice = static_cast<std::size_t>(*chosen);
+    }
+    const std::string root = roots[choice];
+    std::vector<std::string> tracks;
+    for (const std::string& n : b.ListFolder(root)) {
+        const std::string lower = QString::fromStdString(n).toLower().toStdString();
+        if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".cda") == 0) tracks.push_back(n);
+    }
+    if (tracks.empty()) {
+        ShowMessage("請放入音樂 CD!", "更換 CD");
+        return;
+    }
+    std::sort(tracks.begin(), tracks.end());
+    // A disc with a single audio track is still an audio CD: no further check rejects it.
+    if (!LoadInput(WithTrailingSlash(root) + tracks.front())) {
+        b.ReportLastError();
+        return;
+    }
+    if (dialogs_.cdRip && dialogs_.cdRip(this, root)) {
+        settings::WriteOptionText("BInDir", root);
+        settings::WriteOption("BIF_CDDA", 1);
+        settings::WriteOption("BIF_MP3", 0);
+        settings::WriteOption("BIF_REAL", 0);
+        settings::WriteOption("BIF_WAV", 0);
+        PassEqualizer();
+        if (dialogs_.batchProgress) dialogs_.batchProgress(this, root);
+    }
+    showNormal();
+    raise();
+}
+
+void MainWindow::Batch() {
+    StopPreview();
+    if (dialogs_.batchSettings && dialogs_.batchSettings(this) && dialogs_.batchProgress)
+        dialogs_.batchProgress(this, std::nullopt);
+    showNormal();
+}
+
+void MainWindow::ClosePressed() {
+    StopPreview();
+    SaveState();
+    close();
+}
+
+void MainWindow::SaveState() {
+    if (stateSaved_) return;
+    stateSaved_ = true;
+    settings::WindowPlacement p;
+    const QRect g = isMinimized() ? normalGeometry() : geometry();
+    p.flags = 0;
+    p.showCmd = isMinimized() ? settings::kShowMinimized : isMaximized() ? 3u : 1u;
+    p.left = g.left();
+    p.top = g.top();
+    p.right = g.left() + g.width();
+    p.bottom = g.top() + g.height();
+    settings::SaveWindowState(eq_, &p, isMaximized(), isMinimized());
+}
+
+void MainWindow::RestorePlacement() {
+    settings::WindowPlacement p;
+    if (!settings::LoadWindowPlacement(p)) return;
+    // A placement on a screen that is no longer attached would hide the window.
+    const QRect wanted(p.left, p.top, kFaceWidth, kFaceHeight);
+    for (QScreen* s : QGuiApplication::screens())
+        if (s->availableGeometry().intersects(wanted)) {
+            move(p.left, p.top);
+            return;
+        }
+}
+
+void MainWindow::TogglePreview() {
+    EngineState& e = Engine();
+    if (e.JobRunning.load()) {
+        // Only once the player has queued its first buffer.
+        if (e.ClockOriginMs.load() != 0) e.StopRequested.store(true);
+        return;
+    }
+    if (inputPath_.empty()) {
+        ShowMessage(kPlayPrompt, kCaption);
+        return;
+    }
+    StartPreview();
+}
+
+void MainWindow::StartPreview() {
+    if (inputPath_.empty() || Engine().JobRunning.load()) return;
+    EngineState& e = Engine();
+    if (positionMs_ >= lengthMs_) positionMs_ = 0;
+    PassEqualizer();
+    e.OutputRate.store(static_cast<std::uint32_t>(chosenRate_));
+    e.OutputChannels.store(static_cast<std::uint16_t>(chosenChannels_));
+    e.StartMs.store(static_cast<std::uint32_t>(positionMs_));
+    const std::string output = OutputPathFor(inputPath_, Ui().outputFolder, e.OutputFormat.load());
+    if (!CurrentBackend().Start(inputPath_, output, kModePreview)) {
+        CurrentBackend().ReportLastError();
+        return;
+    }
+    previewStarted_ = true;
+    WaitDispatching([] { return Engine().JobRunning.load(); }, 2000);
+    update();
+}
+
+bool MainWindow::StopPreview() {
+    EngineState& e = Engine();
+    if (!e.JobRunning.load()) return false;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    e.StopRequested.store(true);
+    WaitDispatching([] { return !Engine().JobRunning.load(); });
+    e.StopRequested.store(false);
+    QApplication::restoreOverrideCursor();
+    update();
+    return true;
+}
+
+void MainWindow::ChooseQuality(int c) {
+    const bool wasPlaying = StopPreview();
+    if (c == kOriginalQuality) {
+        if (inputPath_.empty()) {
+            // Nothing loaded: there is no original to return to.
+        } else {
+            chosenRate_ = inputRate_;
+            chosenChannels_ = inputChannels_;
+        }
+    } else if (c == kStereo) {
+        chosenChannels_ = 2;
+    } else if (c == kMono) {
+        chosenChannels_ = 1;
+    } else {
+        chosenRate_ = kRateButtonHz[static_cast<std::size_t>(c - kRate8000)];
+    }
+    UpdateOutputConfig();
+    if (wasPlaying)
+        StartPreview();
+    else
+        update();
+}
+
+void MainWindow::PressPosition(int x) {
+    if (lengthMs_ == 0) {
+        QApplication::beep();
+        return;
+    }
+    const HotRect& r = Rect(kPosition);
+    if (OnPositionKnob(r, positionMs_, lengthMs_, x)) {
+        dragWasPlaying_ = StopPreview();
+        dragControl_ = kPosition;
+        return;
+    }
+    const bool wasPlaying = StopPreview();
+    positionMs_ = PositionAt(r, lengthMs_, x);
+    update();
+    if (wasPlaying) StartPreview();
+}
+
+void MainWindow::PressEqualizer(int c, int y) {
+    auto& v = eq_.levels[static_cast<std::size_t>(c - kFirstBand)];
+    if (OnEqualizerKnob(Rect(c), v, y)) {
+        dragControl_ = c;
+        return;
+    }
+    v = EqualizerValueAt(Rect(c), y);
+    PassEqualizer();
+    update();
+}
+
+void MainWindow::ResetEqualizer() {
+    PauseDispatching(200);
+    eq_.levels.fill(50);
+    PassEqualizer();
+    update();
+}
+
+void MainWindow::BlinkTick() {
+    if (!inputPath_.empty()) {
+        if (blinkOn_) {
+            blinkOn_ = false;
+            RepaintControl(kLoad);
+        }
+        return;
+    }
+    blinkOn_ = !blinkOn_;
+    RepaintControl(kLoad);
+}
+
+void MainWindow::SpectrumTick() {
+    EngineState& e = Engine();
+    const bool playing = previewStarted_ && e.JobRunning.load();
+    if (previewStarted_ && !e.JobRunning.load()) {
+        // The preview ended on its own: say why when it failed.
+        previewStarted_ = false;
+        if (e.LastError.load() != 0) CurrentBackend().ReportLastError();
+        update();
+    }
+    if (!playing) {
+        if (spectrumShown_) {
+            spectrumShown_ = false;
+            spectrum_.fill(0);
+            update();
+        }
+        return;
+    }
+    const std::uint32_t origin = e.ClockOriginMs.load();
+    if (origin == 0) return;
+    // The tick minus the clock origin, the origin re-measured at the device first.
+    const std::int64_t playingMs = static_cast<std::int64_t>(PlayingPositionMs());
+    const dsp::AnalysisTables& t = PreviewAnalysis();
+    int best = -1;
+    std::int64_t bestDistance = 0;
+    for (int i = 0; i < dsp::AnalysisTables::kSize; ++i) {
+        const std::int64_t d = std::llabs(t.AnalysisTime[static_cast<std::size_t>(i)].load(std::memory_order_relaxed) - playingMs);
+        if (best < 0 || d < bestDistance) {
+            best = i;
+            bestDistance = d;
+        }
+    }
+    std::array<double, 11> now{};
+    now[0] = t.AnalysisLevel[static_cast<std::size_t>(best)].load(std::memory_order_relaxed);
+    for (std::size_t b = 0; b < 10; ++b) now[b + 1] = t.AnalysisBand[b][static_cast<std::size_t>(best)].load(std::memory_order_relaxed);
+    if (now != spectrum_ || !spectrumShown_) {
+        spectrum_ = now;
+        spectrumShown_ = true;
+        update(LogicalRect(kSpectrumArea).toAlignedRect());
+    }
+    const std::uint64_t pos = static_cast<std::uint64_t>(std::max<std::int64_t>(0, playingMs));
+    if (pos / 1000 != positionMs_ / 1000) {
+        positionMs_ = std::min(pos, lengthMs_);
+        update();
+    } else {
+        positionMs_ = std::min(pos, lengthMs_);
+    }
+}
+
+}  // namespace tralux::app

@@ -1,0 +1,75 @@
+#pragma once
+// The two progress dialogs: one conversion of the current input, and a batch over a folder or
+// the ticked tracks of a CD. Both start jobs, show their progress on a timer, and stop them.
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QDialog>
+#include <QTimer>
+
+#include "app/core/progress.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace tralux::app {
+
+class ProgressDialog : public QDialog {
+public:
+    // Single conversion of `input`.
+    ProgressDialog(QWidget* owner, std::string input);
+    // Batch over the stored input folder, or over a CD drive's root.
+    ProgressDialog(QWidget* owner, std::optional<std::string> cdRoot, bool batch);
+    ~ProgressDialog() override;
+
+    bool IsBatch() const { return batch_; }
+    const std::vector<std::string>& Inputs() const { return inputs_; }
+    // Presses "停止".
+    void Stop();
+    // Ticks of the timer, run at once (tests).
+    void Tick();
+
+protected:
+    void showEvent(QShowEvent*) override;
+    void reject() override;
+
+private:
+    void Build();
+    void StartSingle();
+    void CollectBatch();
+    void StartNext();
+    void ShowFigures();
+    void ShowTrackTimes();
+    void Finish();
+    std::int64_t ElapsedMs() const;
+
+    bool batch_ = false;
+    std::string input_;
+    std::optional<std::string> cdRoot_;
+    bool started_ = false, finished_ = false, inTick_ = false, jobActive_ = false;
+    std::chrono::steady_clock::time_point jobStart_;
+
+    // Batch state.
+    std::string inputFolder_, outputFolder_;
+    bool jitter_ = false;
+    std::vector<std::string> inputs_, written_;
+    std::size_t next_ = 0;
+    int savedFormat_ = 0, savedRate_ = 0, savedChannels_ = 0;
+    bool savedKeep_ = true, savedEq_ = false;
+
+    QLabel *title_ = nullptr, *count_ = nullptr, *file_ = nullptr;
+    QLabel *start_ = nullptr, *current_ = nullptr, *end_ = nullptr;
+    QLabel *elapsed_ = nullptr, *remaining_ = nullptr, *total_ = nullptr, *speed_ = nullptr;
+    QLabel *compression_ = nullptr, *output_ = nullptr, *quality_ = nullptr;
+    QProgressBar* bar_ = nullptr;
+    QPushButton* stop_ = nullptr;
+    QTimer timer_;
+};
+
+void RunSingleProgress(QWidget* owner, const std::string& input);
+void RunBatchProgress(QWidget* owner, const std::optional<std::string>& cdRoot);
+
+}  // namespace tralux::app

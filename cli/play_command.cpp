@@ -1,0 +1,177 @@
+// tralux-cli play: the preview job from a terminal, with the heard position and a level bar.
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/progress.h"
+#include "engine/formats/riff_reader.h"
+#include "engine/job/job.h"
+#include "engine/playback/playback.h"
+#include "platform/notify/notifier.h"
+
+namespace tralux::cli {
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+void OnPlayInterrupt(int) {
+    g_interrupted.store(true);
+    Engine().StopRequested.store(true);
+}
+
+class PlayNotifier final : public Notifier {
+public:
+    void Show(const Message& m) override {
+        std::fprintf(stderr, "\n%s: %s\n", m.caption.c_str(), m.text.c_str());
+        if (m.icon == MessageIcon::Error) sawError.store(true);
+    }
+    std::atomic<bool> sawError{false};
+};
+
+bool ParseNumber(const char* s, long lo, long hi, long& out) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(s, &end, 10);
+    if (errno || end == s || *end || v < lo || v > hi) return false;
+    out = v;
+    return true;
+}
+
+bool ParseLevels(const std::string& text, std::vector<int>& levels) {
+    levels.clear();
+    std::size_t pos = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', pos);
+        const std::string item =
+            text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        long n;
+        if (!ParseNumber(item.c_str(), 0, 99, n)) return false;
+        levels.push_back(static_cast<int>(n));
+        if (comma == std::string::npos) break;
+        pos = comma + 1;
+    }
+    return levels.size() == 11;
+}
+
+// The level of the analysis frame being heard at `ms` (0..1 and a little above for full scale).
+double LevelAt(double ms) {
+    const dsp::AnalysisTables& t = JobAnalysis();
+    std::int64_t best = -1;
+    double level = 0.0;
+    for (int i = 0; i < dsp::AnalysisTables::kSize; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        const std::int64_t time = t.AnalysisTime[at].load(std::memory_order_relaxed);
+        if (time <= static_cast<std::int64_t>(ms) && time > best) {
+            best = time;
+            level = t.AnalysisLevel[at].load(std::memory_order_relaxed);
+        }
+    }
+    // Frames older than half a second are not what is heard now.
+    return best >= 0 && ms - static_cast<double>(best) < 500 ? level : 0.0;
+}
+
+std::string Bar(double level) {
+    constexpr int kWidth = 30;
+    const int filled = static_cast<int>(std::min(level, 1.0) * kWidth + 0.5);
+    return std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(kWidth - filled), ' ');
+}
+
+}  // namespace
+
+int Play(int argc, char** argv, int first) {
+    std::string input;
+    long startMs = 0;
+    std::vector<int> levels;
+    bool eq = false;
+    for (int i = first; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--start" && i + 1 < argc) {
+            if (!ParseNumber(argv[++i], 0, 0x7FFFFFFF, startMs)) return 2;
+        } else if (a == "--eq" && i + 1 < argc) {
+            if (!ParseLevels(argv[++i], levels)) return 2;
+            eq = true;
+        } else if (a == "--no-eq") {
+            eq = false;
+        } else if (a.empty() || a[0] == '-' || !input.empty()) {
+            return 2;
+        } else {
+            input = a;
+        }
+    }
+    if (input.empty()) return 2;
+
+    EngineState& e = Engine();
+    StreamInfo info;
+    if (!ProbeInput(input, info)) {
+        const int code = e.LastError.load();
+        std::fprintf(stderr, "%s: %s\n", input.c_str(),
+                     code ? GetLastErrorText().c_str() : "not a supported input");
+        return 1;
+    }
+    // A preview plays the input as it is: its own rate and channels.
+    e.OutputRate.store(info.SampleRate);
+    e.OutputChannels.store(static_cast<std::uint16_t>(info.Channels));
+    e.StartMs.store(static_cast<std::uint32_t>(startMs));
+    e.EqualizerOn.store(eq);
+    if (eq) {
+        for (std::size_t b = 0; b < 11; ++b) e.EqualizerLevels[b].store(levels[b]);
+        e.EqualizerChanged.store(true);
+    }
+
+    PlayNotifier notifier;
+    SetNotifier(&notifier);
+    struct sigaction sa {};
+    sa.sa_handler = OnPlayInterrupt;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
+    if (!StartConversion(input, "", 0, kModePreview)) {
+        std::fprintf(stderr, "%s: %s\n", input.c_str(), GetLastErrorText().c_str());
+        SetNotifier(nullptr);
+        return 1;
+    }
+    const bool live = isatty(STDOUT_FILENO) != 0;
+    const std::string total = FormatClock(info.DurationMs / 1000);
+    auto lastLine = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    while (e.JobRunning.load(std::memory_order_acquire)) {
+        if (g_interrupted.load()) DiscardPlayback();
+        const double ms = PlayingPositionMs();
+        const std::string position =
+            FormatClock(static_cast<std::uint64_t>(std::max(ms, 0.0) / 1000));
+        if (live) {
+            std::printf("\r%s / %s  [%s]", position.c_str(), total.c_str(),
+                        Bar(LevelAt(ms)).c_str());
+            std::fflush(stdout);
+        } else if (std::chrono::steady_clock::now() - lastLine >= std::chrono::seconds(1)) {
+            std::printf("%s / %s\n", position.c_str(), total.c_str());
+            std::fflush(stdout);
+            lastLine = std::chrono::steady_clock::now();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    WaitForJob();
+    if (g_interrupted.load())
+        DiscardPlayback();  // a stop is heard at once, not half a second later
+    WaitForPlaybackClosed();
+    if (live) std::printf("\n");
+    SetNotifier(nullptr);
+    if (g_interrupted.load()) return 130;
+    if (e.LastError.load() != 0) {
+        std::fprintf(stderr, "%s: %s\n", input.c_str(), GetLastErrorText().c_str());
+        return 1;
+    }
+    return notifier.sawError.load() ? 1 : 0;
+}
+
+}  // namespace tralux::cli

@@ -1,0 +1,193 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+#include <QTreeWidget>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "app/dialogs/cddb_dialogs.h"
+#include "qt_fixture.h"
+
+namespace tralux::app {
+namespace {
+
+using namespace models;
+using testing::DialogTest;
+
+template <class T>
+T* Child(QWidget* w, const char* name) {
+    T* c = w->findChild<T*>(name);
+    EXPECT_NE(c, nullptr) << name;
+    return c;
+}
+
+const std::vector<std::string> kMatches{"rock 7a09b40b 歌手甲 / 第一張專輯",
+                                        "misc 7a09b40c 歌手乙 / 第二張專輯", "0 0 Another..."};
+
+TEST_F(DialogTest, ChoiceOkNeedsASelectionAndDoubleClickConfirms) {
+    CddbChoiceDialog d(nullptr, kMatches);
+    auto* list = Child<QTreeWidget>(&d, "matches");
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    EXPECT_EQ(list->topLevelItem(1)->text(0), QStringLiteral("歌手乙 / 第二張專輯"));
+    EXPECT_EQ(list->topLevelItem(2)->text(0), QStringLiteral("Another..."));
+    EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("Caption"));
+    EXPECT_FALSE(Child<QPushButton>(&d, "ok")->isEnabled());
+    list->topLevelItem(1)->setSelected(true);
+    EXPECT_TRUE(Child<QPushButton>(&d, "ok")->isEnabled());
+    emit list->itemDoubleClicked(list->topLevelItem(1), 0);
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(d.Chosen(), 1);
+}
+
+TEST_F(DialogTest, EditorChangesTheDiscOnlyWhenSaved) {
+    CdDisc disc;
+    disc.title = "舊標題";
+    disc.tracks = {{"一", "", 10, true}, {"二", "", 20, true}};
+    CdDisc original = disc;
+    testing::WhenModalShown([](QWidget* w) {
+        w->findChild<QLineEdit*>("disc_title")->setText("新標題");
+        w->findChild<QTreeWidget*>("tracks")->topLevelItem(1)->setText(0, "第二首");
+        qobject_cast<QDialog*>(w)->reject();
+    });
+    EXPECT_FALSE(RunCddbEditorDialog(nullptr, disc));
+    EXPECT_EQ(disc.title, original.title);
+    testing::WhenModalShown([](QWidget* w) {
+        w->findChild<QLineEdit*>("disc_title")->setText("新標題");
+        w->findChild<QTreeWidget*>("tracks")->topLevelItem(1)->setText(0, "第二首");
+        w->findChild<QPushButton*>("save")->click();
+    });
+    EXPECT_TRUE(RunCddbEditorDialog(nullptr, disc));
+    EXPECT_EQ(disc.title, "新標題");
+    EXPECT_EQ(disc.tracks[1].title, "第二首");
+    EXPECT_EQ(disc.tracks[0].title, "一");
+}
+
+TEST_F(DialogTest, NotFoundAnswers) {
+    CdDisc disc;
+    disc.tracks = {{"CD Digital Audio, Track#1", "", 0, true}};
+    testing::WhenModalShown([](QWidget* w) { w->findChild<QPushButton*>("never_ask")->click(); });
+    EXPECT_EQ(RunCddbNotFoundDialog(nullptr, disc), NotFoundAnswer::NeverAsk);
+    testing::WhenModalShown([](QWidget* w) { w->findChild<QPushButton*>("cancel")->click(); });
+    EXPECT_EQ(RunCddbNotFoundDialog(nullptr, disc), NotFoundAnswer::Cancel);
+    // "輸入訊息..." opens the editor on top; saving it confirms the not-found dialog too.
+    testing::WhenModalShown([](QWidget* notFound) {
+        testing::WhenModalShown(
+            [](QWidget* editor) {
+                editor->findChild<QLineEdit*>("disc_title")->setText("自己輸入");
+                editor->findChild<QPushButton*>("save")->click();
+            },
+            [](QWidget* w) { return dynamic_cast<CddbEditorDialog*>(w) != nullptr; });
+        notFound->findChild<QPushButton*>("enter")->click();
+    });
+    EXPECT_EQ(RunCddbNotFoundDialog(nullptr, disc), NotFoundAnswer::Entered);
+    EXPECT_EQ(disc.title, "自己輸入");
+}
+
+TEST_F(DialogTest, SettingsDialogListsAndStoresServers) {
+    std::string told;
+    SetCddbSettingsListener([&](const std::string& server, bool) { told = server; });
+    {
+        CddbSettingsDialog d(nullptr);
+        auto* servers = Child<QComboBox>(&d, "servers");
+        EXPECT_EQ(servers->count(), 4);
+        EXPECT_FALSE(servers->isEditable());
+        servers->setCurrentIndex(1);
+        Child<QCheckBox>(&d, "never_use")->setChecked(true);
+        d.reject();
+        EXPECT_EQ(settings::ReadProfileNumber("CDDB", "NumOfSites"), -1);
+    }
+    CddbSettingsDialog d(nullptr);
+    Child<QComboBox>(&d, "servers")->setCurrentIndex(1);
+    Child<QCheckBox>(&d, "never_use")->setChecked(true);
+    Child<QPushButton>(&d, "ok")->click();
+    EXPECT_EQ(settings::ReadProfileNumber("CDDB", "NumOfSites"), 4);
+    EXPECT_EQ(settings::ReadProfileNumber("CDDB", "NeverUseCDDB"), 1);
+    EXPECT_EQ(told, BuiltInCddbServers()[1]);
+    SetCddbSettingsListener(nullptr);
+}
+
+TEST_F(DialogTest, LookupReturnsTheWorkersResult) {
+    std::vector<int> seen;
+    auto result = RunCddbLookup<std::string>(nullptr, [](LookupControl& c) {
+        for (int p : {5, 10, 30, 60, 80, 90, 100}) {
+            c.SetProgress(p);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return std::string("歌手 / 專輯");
+    });
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(*result, "歌手 / 專輯");
+}
+
+TEST_F(DialogTest, WorkerAsksTheUserInterfaceThread) {
+    std::atomic<bool> onUiThread{false};
+    testing::WhenModalShown(
+        [](QWidget* choice) {
+            auto* list = choice->findChild<QTreeWidget*>("matches");
+            list->topLevelItem(1)->setSelected(true);
+            choice->findChild<QPushButton*>("ok")->click();
+        },
+        [](QWidget* w) { return dynamic_cast<CddbChoiceDialog*>(w) != nullptr; });
+    auto result = RunCddbLookup<int>(nullptr, [&](LookupControl& c) {
+        return c.Ask<int>(
+            [&] {
+                onUiThread = QThread::currentThread() == qApp->thread();
+                int index = -1;
+                return RunCddbChoiceDialog(nullptr, kMatches, index) ? index : -1;
+            },
+            -2);
+    });
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(*result, 1);
+    EXPECT_TRUE(onUiThread);
+}
+
+TEST_F(DialogTest, CancelDuringASlowReplyDropsTheResult) {
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    auto sawCancel = std::make_shared<std::atomic<bool>>(false);
+    testing::WhenModalShown([](QWidget* w) {
+        QTimer::singleShot(50, w, [w] { w->findChild<QPushButton*>("cancel")->click(); });
+    });
+    QElapsedTimer clock;
+    clock.start();
+    auto result = RunCddbLookup<int>(nullptr, [finished, sawCancel](LookupControl& c) {
+        // A slow server: the transfer polls the cancel flag.
+        for (int i = 0; i < 400 && !c.Cancelled(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        *sawCancel = c.Cancelled();
+        c.SetProgress(60);  // after the dialog is gone: must be harmless
+        *finished = true;
+        return 7;
+    });
+    EXPECT_FALSE(result.has_value());
+    EXPECT_LT(clock.elapsed(), 1500);
+    for (int i = 0; i < 200 && !*finished; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(*finished);
+    EXPECT_TRUE(*sawCancel);
+}
+
+TEST_F(DialogTest, CancelWhileTheWorkerWaitsForAnAnswer) {
+    // The worker asks after the user cancelled: no dialog is shown and it gets the fallback.
+    auto answer = std::make_shared<std::atomic<int>>(0);
+    testing::WhenModalShown([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
+    auto result = RunCddbLookup<int>(nullptr, [answer](LookupControl& c) {
+        while (!c.Cancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        *answer = c.Ask<int>([] { return 1; }, -1);
+        return 0;
+    });
+    EXPECT_FALSE(result.has_value());
+    for (int i = 0; i < 200 && *answer == 0; ++i) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(*answer, -1);
+}
+
+}  // namespace
+}  // namespace tralux::app

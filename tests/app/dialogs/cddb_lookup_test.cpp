@@ -1,0 +1,123 @@
+// The lookup steered through the real dialogs, against the loopback CDDB server.
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <chrono>
+
+#include "app/dialogs/cddb_dialogs.h"
+#include "app/dialogs/dialogs.h"
+#include "cddb/cache.h"
+#include "cddb/cddb_settings.h"
+#include "cddb/disc_id.h"
+#include "cddb/engine/cd_info_provider.h"
+#include "cddb/lookup.h"
+#include "qt_fixture.h"
+#include "support/cddb_server.h"
+
+namespace tralux::app {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool IsChoice(QWidget* w) { return dynamic_cast<CddbChoiceDialog*>(w) != nullptr; }
+bool IsEditor(QWidget* w) { return dynamic_cast<CddbEditorDialog*>(w) != nullptr; }
+bool IsNotFound(QWidget* w) { return dynamic_cast<CddbNotFoundDialog*>(w) != nullptr; }
+bool IsProgress(QWidget* w) { return dynamic_cast<CddbProgressDialog*>(w) != nullptr; }
+
+class CddbLookupDialogs : public testing::DialogTest {
+protected:
+    void SetUp() override {
+        DialogTest::SetUp();
+        ::unsetenv("http_proxy");
+        TRALUX_REQUIRE_SERVER(server_);
+        InstallCddbDialogs();
+        cddb::SetCacheFolder(dir_ / "cache");
+        for (std::uint32_t lba : {0u, 19850u, 39850u})
+            request_.toc.tracks.push_back(TocTrack{static_cast<std::uint8_t>(request_.toc.tracks.size() + 1), lba, true});
+        request_.toc.firstTrack = 1;
+        request_.toc.lastTrack = 3;
+        request_.toc.leadOutLba = 61275;
+        request_.discId = DiscIdFromToc(request_.toc);
+        request_.trackNumber = 2;
+    }
+    void TearDown() override {
+        cddb::SetServerForRun("");
+        cddb::SetCacheFolder({});
+        DialogTest::TearDown();
+    }
+    bool Lookup(const std::string& mode) {
+        cddb::SetServerForRun(server_.Url(mode));
+        return cddb::LookupTrackInfo(request_, texts_, cddb::ThreadUi(), cddb::LookupTiming{0ms, 0ms});
+    }
+
+    test::CddbServer server_{std::filesystem::temp_directory_path() /
+                             ("tralux-dialogs-cddb-" + std::to_string(::getpid()) + ".log")};
+    cddb::LookupRequest request_;
+    cddb::TrackTexts texts_{"舊的", "舊的", "舊的"};
+};
+
+TEST_F(CddbLookupDialogs, ChoosingTheSecondMatchReadsIt) {
+    testing::WhenModalShown(
+        [](QWidget* w) {
+            auto* list = w->findChild<QTreeWidget*>("matches");
+            ASSERT_EQ(list->topLevelItemCount(), 3);
+            EXPECT_EQ(list->topLevelItem(1)->text(0), QStringLiteral("爵士樂手 / 夜曲集"));
+            emit list->itemDoubleClicked(list->topLevelItem(1), 0);
+        },
+        IsChoice);
+    ASSERT_TRUE(Lookup("multi211"));
+    EXPECT_EQ(texts_.discTitle, "爵士樂手 / 夜曲集");
+    EXPECT_EQ(texts_.trackTitle, "夜曲2");
+}
+
+TEST_F(CddbLookupDialogs, AnotherOpensTheEditorWithDefaultTitles) {
+    testing::WhenModalShown(
+        [](QWidget* w) {
+            testing::WhenModalShown(
+                [](QWidget* editor) {
+                    auto* tracks = editor->findChild<QTreeWidget*>("tracks");
+                    ASSERT_EQ(tracks->topLevelItemCount(), 3);
+                    EXPECT_EQ(tracks->topLevelItem(0)->text(0), QStringLiteral("CD Digital Audio, Track#1"));
+                    tracks->topLevelItem(1)->setText(0, QStringLiteral("自己的歌"));
+                    editor->findChild<QLineEdit*>("disc_title")->setText(QStringLiteral("自己的專輯"));
+                    editor->findChild<QPushButton*>("save")->click();
+                },
+                IsEditor);
+            auto* list = w->findChild<QTreeWidget*>("matches");
+            list->topLevelItem(2)->setSelected(true);
+            w->findChild<QPushButton*>("ok")->click();
+        },
+        IsChoice);
+    ASSERT_TRUE(Lookup("multi211"));
+    EXPECT_EQ(texts_.discTitle, "自己的專輯");
+    EXPECT_EQ(texts_.trackTitle, "自己的歌");
+}
+
+TEST_F(CddbLookupDialogs, NotFoundNeverAskStoresTheDefaults) {
+    testing::WhenModalShown([](QWidget* w) { w->findChild<QPushButton*>("never_ask")->click(); },
+                            IsNotFound);
+    ASSERT_TRUE(Lookup("notfound"));
+    EXPECT_EQ(texts_.trackTitle, "CD Digital Audio, Track#2");
+    std::size_t asked = server_.Requests().size();
+    texts_ = {};
+    ASSERT_TRUE(Lookup("notfound"));  // a cache hit now: nothing shown, nobody asked
+    EXPECT_EQ(server_.Requests().size(), asked);
+}
+
+TEST_F(CddbLookupDialogs, CancelDuringASlowReplyEndsQuicklyWithoutData) {
+    testing::WhenModalShown(
+        [](QWidget* w) {
+            QTimer::singleShot(300, w, [w] { w->findChild<QPushButton*>("cancel")->click(); });
+        },
+        IsProgress);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(Lookup("slow"));
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(texts_.discTitle, "舊的");
+    EXPECT_EQ(texts_.trackTitle, "舊的");
+}
+
+}  // namespace
+}  // namespace tralux::app

@@ -1,0 +1,136 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "app/dialogs/conversion_dialog.h"
+#include "qt_fixture.h"
+
+namespace tralux::app {
+namespace {
+
+using namespace models;
+using testing::DialogTest;
+
+ConversionInputs Inputs(int rate, int channels, double positionMs = 61000) {
+    ConversionInputs in;
+    in.outputRate = rate;
+    in.outputChannels = channels;
+    in.qualityDescription = std::to_string(rate) + " Hz, 立體聲";
+    in.positionMs = positionMs;
+    in.title = "標題";
+    return in;
+}
+
+template <class T>
+T* Child(QWidget* w, const char* name) {
+    T* c = w->findChild<T*>(name);
+    EXPECT_NE(c, nullptr) << name;
+    return c;
+}
+
+TEST_F(DialogTest, ConversionDialogFollowsTheModel) {
+    settings::WriteOption("MSABitRate", 128);
+    ConversionSettingsDialog d(nullptr, Inputs(44100, 1));
+    auto* bitrate = Child<QComboBox>(&d, "bitrate");
+    EXPECT_FALSE(bitrate->isEnabled());
+    EXPECT_TRUE(Child<QRadioButton>(&d, "quality_original")->isEnabled());
+    EXPECT_EQ(Child<QRadioButton>(&d, "start_position")->text(),
+              QStringLiteral("從目前位置            (01:01)"));
+
+    Child<QRadioButton>(&d, "format_wma")->click();
+    EXPECT_TRUE(bitrate->isEnabled());
+    EXPECT_FALSE(Child<QRadioButton>(&d, "quality_original")->isEnabled());
+    EXPECT_TRUE(Child<QRadioButton>(&d, "quality_convert")->isChecked());
+    EXPECT_EQ(bitrate->currentText(), QStringLiteral("32 kBps"));  // 128 has no mono mode
+    EXPECT_EQ(Child<QComboBox>(&d, "channels")->currentText(), QStringLiteral("單聲"));
+    EXPECT_EQ(Child<QComboBox>(&d, "rate")->currentText(), QStringLiteral("44100 Hz"));
+
+    // Choosing stereo through the list reacts like a click.
+    auto* channels = Child<QComboBox>(&d, "channels");
+    channels->setCurrentIndex(1);
+    emit channels->activated(1);
+    EXPECT_EQ(bitrate->currentText(), QStringLiteral("48 kBps"));  // nearest stereo mode
+    EXPECT_EQ(Child<QComboBox>(&d, "rate")->currentText(), QStringLiteral("44100 Hz"));
+}
+
+TEST_F(DialogTest, ConversionDialogSongInfoDisablesTheTagEdits) {
+    ConversionSettingsDialog d(nullptr, Inputs(22050, 2));
+    auto* title = Child<QLineEdit>(&d, "title");
+    EXPECT_EQ(title->text(), QStringLiteral("標題"));
+    EXPECT_TRUE(title->isEnabled());
+    Child<QCheckBox>(&d, "song_info")->click();
+    EXPECT_FALSE(title->isEnabled());
+    EXPECT_FALSE(Child<QLineEdit>(&d, "copyright")->isEnabled());
+}
+
+TEST_F(DialogTest, ConversionDialogPositionZeroDisablesTheRadio) {
+    settings::WriteOption("DecodeStart", 1);
+    ConversionSettingsDialog d(nullptr, Inputs(22050, 2, 0));
+    EXPECT_FALSE(Child<QRadioButton>(&d, "start_position")->isEnabled());
+    EXPECT_TRUE(Child<QRadioButton>(&d, "start_beginning")->isChecked());
+}
+
+TEST_F(DialogTest, ConversionDialogRefusesAnInvalidWmaCombination) {
+    ConversionSettingsDialog d(nullptr, Inputs(44100, 2));
+    Child<QRadioButton>(&d, "format_wma")->click();
+    auto* bitrate = Child<QComboBox>(&d, "bitrate");
+    bitrate->setCurrentIndex(0);
+    emit bitrate->activated(0);  // 5 kBps: nothing takes it
+    d.show();
+    QString shown;
+    testing::WhenModalShown([&](QWidget* w) {
+        if (auto* box = qobject_cast<QMessageBox*>(w)) shown = box->text();
+    });
+    Child<QPushButton>(&d, "ok")->click();
+    EXPECT_EQ(shown,
+              QStringLiteral(
+                  "Invalid combination of bitrate/sample rate/channels\nfor MSAudio encoding\n"));
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(d.result(), 0);
+    EXPECT_EQ(settings::ReadOption("Jitter"), -1);  // nothing stored
+    d.reject();
+}
+
+TEST_F(DialogTest, ConversionDialogOkStoresAndCancelDoesNot) {
+    settings::WriteOptionText("BOut", "/music/");
+    {
+        ConversionSettingsDialog d(nullptr, Inputs(44100, 2));
+        Child<QCheckBox>(&d, "jitter")->click();
+        Child<QLineEdit>(&d, "destination")->setText("/x/");
+        d.reject();
+        EXPECT_EQ(settings::ReadOption("Jitter"), -1);
+        EXPECT_EQ(settings::ReadOptionText("BOut"), "/music/");
+    }
+    ConversionSettingsDialog d(nullptr, Inputs(44100, 2));
+    Child<QCheckBox>(&d, "jitter")->click();
+    auto* dest = Child<QLineEdit>(&d, "destination");
+    dest->selectAll();
+    dest->setText("/y/");
+    emit dest->textEdited("/y/");
+    Child<QPushButton>(&d, "ok")->click();
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(settings::ReadOption("Jitter"), 1);
+    EXPECT_EQ(settings::ReadOptionText("BOut"), "/y/");
+    EXPECT_TRUE(d.Outputs().keepInputQuality);
+}
+
+TEST_F(DialogTest, ConversionDialogTabOrderReadsColumnByColumn) {
+    ConversionSettingsDialog d(nullptr, Inputs(44100, 2));
+    auto chain = testing::FocusChain(Child<QWidget>(&d, "format_wav"), 200);
+    std::vector<QString> expected{
+        "format_wav",      "format_mp3",  "format_wma", "bitrate",         "quality_original",
+        "quality_convert", "rate",        "channels",   "start_beginning", "start_position",
+        "song_info",       "title",       "author",     "copyright",       "equalizer",
+        "jitter",          "destination", "browse",     "cddb_settings",   "ok",
+        "cancel"};
+    std::vector<QString> named;
+    for (const QString& n : chain)
+        if (!n.isEmpty() && std::find(expected.begin(), expected.end(), n) != expected.end())
+            named.push_back(n);
+    EXPECT_EQ(named, expected);
+}
+
+}  // namespace
+}  // namespace tralux::app

@@ -1,0 +1,245 @@
+// The window program on a real X server: start it with a WAV, press Play and Convert with the
+// mouse at the hot rectangles, check the file the engine wrote, and keep screenshots.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <thread>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include <QApplication>
+#include <QDialog>
+#include <QProgressBar>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+#include "app/core/layout.h"
+#include "app/settings/settings.h"
+#include "app/window/main_window.h"
+#include "app/window/progress_dialog.h"
+#include "app/window/startup.h"
+#include "engine/job/engine_state.h"
+#include "engine/job/errors.h"
+#include "engine/job/job.h"
+#include "engine/playback/fake_wave_out.h"
+#include "engine/playback/playback.h"
+#include "platform/notify/notifier.h"
+#include "support/wav_builder.h"
+
+namespace tralux::app {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::int16_t> Music(std::uint32_t rate, int seconds) {
+    // A chord with a slow beat, so the spectrum has something to show.
+    std::vector<std::int16_t> s;
+    const std::size_t frames = static_cast<std::size_t>(rate) * static_cast<std::size_t>(seconds);
+    s.reserve(frames * 2);
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(i) / rate;
+        const double env = 0.55 + 0.45 * std::sin(2 * M_PI * 2 * t);
+        const double v = env * (0.30 * std::sin(2 * M_PI * 110 * t) + 0.18 * std::sin(2 * M_PI * 440 * t) +
+                                0.12 * std::sin(2 * M_PI * 1760 * t) + 0.06 * std::sin(2 * M_PI * 7040 * t));
+        const auto x = static_cast<std::int16_t>(v * 30000);
+        s.push_back(x);
+        s.push_back(x);
+    }
+    return s;
+}
+
+// A 16-bit stereo WAV file, header written field by field.
+void WriteWav(const fs::path& path, const std::vector<std::int16_t>& samples, std::uint32_t rate) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    auto u32 = [&](std::uint32_t v) {
+        const char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                           static_cast<char>(v >> 24)};
+        f.write(b, 4);
+    };
+    auto u16 = [&](std::uint16_t v) {
+        const char b[2] = {static_cast<char>(v), static_cast<char>(v >> 8)};
+        f.write(b, 2);
+    };
+    const auto data = static_cast<std::uint32_t>(samples.size() * 2);
+    f.write("RIFF", 4);
+    u32(36 + data);
+    f.write("WAVEfmt ", 8);
+    u32(16);
+    u16(1);
+    u16(2);
+    u32(rate);
+    u32(rate * 4);
+    u16(4);
+    u16(16);
+    f.write("data", 4);
+    u32(data);
+    for (std::int16_t s : samples) u16(static_cast<std::uint16_t>(s));
+}
+
+QPoint Centre(int control) {
+    const HotRect& r = SkinHotRects()[static_cast<std::size_t>(control)];
+    return {r.CenterX(), r.CenterY()};
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "tralux";
+        static char* argv[] = {name, nullptr};
+        app_ = new QApplication(argc, argv);
+        ApplyAppStyle(*app_);
+    }
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("tralux_e2e_" + std::to_string(::getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ / "config");
+        fs::create_directories(dir_ / "out");
+        shots_ = fs::path(TRALUX_BINARY_DIR) / "screenshots";
+        fs::create_directories(shots_);
+        int code = 0;
+        ASSERT_TRUE(StartUp(code));
+        settings::SetConfigRoot(dir_ / "config");
+        settings::SetApplicationName("tralux");
+        settings::WriteOptionText("BOut", (dir_ / "out").string() + "/");
+        SetNotifier(&messages_);
+        // Accept the settings dialogs the flows open; progress dialogs run by themselves.
+        connect_ = new QTimer();
+        QObject::connect(connect_, &QTimer::timeout, [] {
+            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (d && !dynamic_cast<ProgressDialog*>(d)) d->accept();
+        });
+        connect_->start(100);
+    }
+    void TearDown() override {
+        delete connect_;
+        WaitForJob();
+        SetNotifier(nullptr);
+        settings::SetConfigRoot({});
+        fs::remove_all(dir_);
+    }
+    void Save(QWidget* w, const char* name) {
+        const QPixmap shot = w->grab();
+        ASSERT_FALSE(shot.isNull());
+        EXPECT_TRUE(shot.save(QString::fromStdString((shots_ / name).string())));
+    }
+
+    static QApplication* app_;
+    fs::path dir_, shots_;
+    RecordingNotifier messages_;
+    QTimer* connect_ = nullptr;
+};
+QApplication* EndToEnd::app_ = nullptr;
+
+TEST_F(EndToEnd, StartWithAWavPlayAndConvertByMouse) {
+    using namespace tralux::test;
+    const auto samples = Music(44100, 20);
+    const fs::path wav = dir_ / "tone.wav";
+    WriteWav(wav, samples, 44100);
+
+    {
+        auto empty = CreateMainWindow("");
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(empty.get()));
+        Save(empty.get(), "tralux-empty.png");
+    }
+
+    // As `tralux FILE` starts.
+    auto window = CreateMainWindow(wav.string());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    ASSERT_EQ(window->InputPath(), wav.string());
+    EXPECT_EQ(window->LengthMs(), 20000u);
+
+    // Play: the preview either runs or the engine says why it cannot.
+    QTest::mouseClick(window.get(), Qt::LeftButton, {}, Centre(kPlay));
+    QTest::qWait(300);
+    const bool previewRuns = Engine().JobRunning.load();
+    ::testing::Test::RecordProperty("preview", previewRuns ? "playing" : "no device");
+    if (previewRuns) {
+        QTest::mouseClick(window.get(), Qt::LeftButton, {}, Centre(kPlay));
+        ASSERT_TRUE(QTest::qWaitFor([] { return !Engine().JobRunning.load(); }, 5000));
+    } else {
+        // No sound device here: the engine's reason is shown, nothing pretends to play.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !messages_.Messages().empty(); }, 3000));
+        EXPECT_FALSE(messages_.Messages()[0].text.empty());
+    }
+    messages_.Clear();
+
+    // Play again on a sound device that plays in real time: the spectrum and the time move.
+    test::FakeWaveOut device;
+    SetWaveOutForTesting(&device);
+    std::atomic<bool> pacing{true};
+    std::thread clock([&] {
+        while (pacing.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));  // one buffer's duration
+            device.playedFrames += 44100 / 4;
+            device.CompleteOldest();
+        }
+    });
+    const HotRect& pos = SkinHotRects()[kPosition];
+    QTest::mouseClick(window.get(), Qt::LeftButton, {}, QPoint(pos.left + pos.Width() * 3 / 10, pos.CenterY()));
+    const std::uint64_t from = window->PositionMs();
+    EXPECT_GT(from, 5000u);
+    QTest::mouseClick(window.get(), Qt::LeftButton, {}, Centre(kPlay));
+    EXPECT_TRUE(QTest::qWaitFor([] { return Engine().ClockOriginMs.load() != 0; }, 5000));
+    QTest::qWait(1500);
+    EXPECT_TRUE(window->PreviewPlaying());
+    EXPECT_GT(window->PositionMs(), from + 500);
+    const auto spectrum = window->Spectrum();
+    EXPECT_TRUE(std::any_of(spectrum.begin(), spectrum.end(), [](double v) { return v != 0.0; }));
+    Save(window.get(), "tralux-playing.png");
+    QTest::mouseClick(window.get(), Qt::LeftButton, {}, Centre(kPlay));
+    EXPECT_TRUE(QTest::qWaitFor([] { return !Engine().JobRunning.load(); }, 5000));
+    pacing.store(false);
+    clock.join();
+    WaitForPlaybackClosed();
+    SetWaveOutForTesting(nullptr);
+
+    // Convert to WAV: the progress dialog runs the job and closes.
+    Engine().OutputFormat.store(kFormatWav);
+    QTest::mouseClick(window.get(), Qt::LeftButton, {}, Centre(kConvert));
+    ASSERT_TRUE(QTest::qWaitFor([] { return !Engine().JobRunning.load(); }, 60000));
+    const fs::path out = dir_ / "out" / "tone.wav";
+    ASSERT_TRUE(fs::exists(out)) << "messages: " << messages_.Messages().size();
+    const Bytes bytes = ReadFile(out);
+    ASSERT_GE(bytes.size(), 44u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
+    EXPECT_EQ(Get32(bytes, 4), bytes.size() - 8);
+    // Twenty seconds of 16-bit stereo at the input's rate.
+    EXPECT_GE(bytes.size(), 20u * 44100 * 4);
+    EXPECT_LT(bytes.size(), 20u * 44100 * 4 + 4096);
+    EXPECT_TRUE(messages_.Messages().empty());
+}
+
+TEST_F(EndToEnd, ProgressDialogScreenshot) {
+    using namespace tralux::test;
+    // Long enough that the dialog shows a few ticks of an MP3 encoding.
+    const fs::path wav = dir_ / "long.wav";
+    WriteWav(wav, Music(44100, 240), 44100);
+    auto window = CreateMainWindow(wav.string());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    Engine().OutputFormat.store(kFormatMp3);
+    settings::WriteOption("MP3BitRate", 128);
+    bool saved = false;
+    QTimer shot;
+    QObject::connect(&shot, &QTimer::timeout, [&] {
+        auto* d = dynamic_cast<ProgressDialog*>(QApplication::activeModalWidget());
+        if (!d || saved) return;
+        auto* bar = d->findChild<QProgressBar*>();
+        if (bar && bar->value() > 0) {
+            Save(d, "tralux-progress.png");
+            saved = true;
+            d->Stop();
+        }
+    });
+    shot.start(50);
+    QTest::mouseClick(window.get(), Qt::LeftButton, {}, Centre(kConvert));
+    ASSERT_TRUE(QTest::qWaitFor([] { return !Engine().JobRunning.load(); }, 120000));
+    EXPECT_TRUE(saved);
+    Engine().OutputFormat.store(kFormatWav);
+}
+
+}  // namespace
+}  // namespace tralux::app

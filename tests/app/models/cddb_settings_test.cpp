@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include "app/models/cddb_settings.h"
+#include "app/settings/settings_fixture.h"
+
+namespace tralux::models {
+namespace {
+
+using settings::ReadProfileNumber;
+using settings::ReadProfileText;
+using settings::WriteProfileNumber;
+using settings::WriteProfileText;
+
+class CddbSettingsTest : public settings::testing::SettingsTest {};
+
+TEST_F(CddbSettingsTest, NoStoredSitesShowsTheBuiltInFour) {
+    CddbSettingsModel m;
+    m.Open();
+    ASSERT_EQ(m.Servers().size(), 4u);
+    EXPECT_EQ(m.Servers(), BuiltInCddbServers());
+    EXPECT_EQ(m.Selected(), 0);
+    EXPECT_FALSE(m.NeverUse());
+    for (const auto& s : m.Servers()) {
+        EXPECT_EQ(s.rfind("http://", 0), 0u);
+        EXPECT_NE(s.find("/~cddb/cddb.cgi"), std::string::npos);
+    }
+}
+
+TEST_F(CddbSettingsTest, StoredSitesAndCurrentServerPrefix) {
+    WriteProfileNumber("CDDB", "NumOfSites", 3);
+    WriteProfileText("CDDB", "Site0", "http://a.test/~cddb/cddb.cgi");
+    WriteProfileText("CDDB", "Site2", "http://c.test/~cddb/cddb.cgi");
+    WriteProfileText("CDDB", "CurrentServer", "http://c.test");
+    WriteProfileNumber("CDDB", "NeverUseCDDB", 1);
+    CddbSettingsModel m;
+    m.Open();
+    ASSERT_EQ(m.Servers().size(), 3u);
+    EXPECT_EQ(m.Servers()[1], BuiltInCddbServers().front());  // missing entry
+    EXPECT_EQ(m.Selected(), 2);
+    EXPECT_TRUE(m.NeverUse());
+}
+
+TEST_F(CddbSettingsTest, UnknownCurrentServerSelectsTheFirst) {
+    WriteProfileText("CDDB", "CurrentServer", "http://nowhere.test/");
+    CddbSettingsModel m;
+    m.Open();
+    EXPECT_EQ(m.Selected(), 0);
+}
+
+TEST_F(CddbSettingsTest, AcceptWritesTheListOnce) {
+    CddbSettingsModel m;
+    m.Open();
+    m.SetSelected(2);
+    m.SetNeverUse(true);
+    EXPECT_EQ(m.Accept(), BuiltInCddbServers()[2]);
+    EXPECT_EQ(ReadProfileNumber("CDDB", "NumOfSites"), 4);
+    EXPECT_EQ(ReadProfileText("CDDB", "Site3"), BuiltInCddbServers()[3]);
+    EXPECT_EQ(ReadProfileText("CDDB", "CurrentServer"), BuiltInCddbServers()[2]);
+    EXPECT_EQ(ReadProfileNumber("CDDB", "NeverUseCDDB"), 1);
+    m.SetSelected(-1);  // nothing selected: the first
+    m.SetNeverUse(false);
+    EXPECT_EQ(m.Accept(), BuiltInCddbServers()[0]);
+    EXPECT_EQ(ReadProfileNumber("CDDB", "NeverUseCDDB"), 0);
+}
+
+TEST(ChoiceItemText, TextAfterTheSecondBlank) {
+    EXPECT_EQ(ChoiceItemText("rock 7a09b40b 歌手 / 專輯 名稱"), "歌手 / 專輯 名稱");
+    EXPECT_EQ(ChoiceItemText("0 0 Another..."), "Another...");
+    EXPECT_EQ(ChoiceItemText("rock 7a09b40b"), "7a09b40b");
+    EXPECT_EQ(ChoiceItemText("single"), "single");
+}
+
+}  // namespace
+}  // namespace tralux::models

@@ -1,0 +1,217 @@
+// "cache.dat" through libgsf: layout checked with an independent reader (olefile), rewrites that
+// keep every disc, old Big5 texts, and damaged or foreign files.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "cddb/cache.h"
+#include "platform/compound/gsf_cache_files.h"
+#include "support/cddb_server.h"
+#include "support/wav_builder.h"
+
+namespace tralux::cddb {
+namespace {
+
+std::string Hex(const std::string& bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out.push_back(digits[c >> 4]);
+        out.push_back(digits[c & 15]);
+    }
+    return out;
+}
+
+CdInfo Disc(const std::string& id, std::vector<std::string> titles,
+            std::string discTitle = "歌手 / 專輯") {
+    CdInfo info;
+    info.discIdText = id;
+    info.discTitle = std::move(discTitle);
+    info.extended = "版權 2026";
+    for (auto& t : titles) info.tracks.push_back(CdTrackEntry{std::move(t), "", true, 0});
+    return info;
+}
+
+// What CacheRead expects: the identifier and N placeholder entries.
+CdInfo Blank(const std::string& id, std::size_t n) {
+    CdInfo info;
+    info.discIdText = id;
+    for (std::size_t i = 0; i < n; ++i)
+        info.tracks.push_back(CdTrackEntry{"placeholder", "", true, 0});
+    return info;
+}
+
+class CacheTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        files_ = compound::MakeGsfCacheFiles();
+        SetCacheFiles(files_);
+        SetCacheFolder(dir_.path());
+    }
+    void TearDown() override {
+        SetCacheFolder({});
+        SetCacheFiles(nullptr);
+    }
+    std::string Python(const std::string& args) {
+        const std::string cmd = test::PythonPath() + " " + args + " 2>&1";
+        std::string out;
+        if (FILE* p = ::popen(cmd.c_str(), "r")) {
+            char buf[4096];
+            std::size_t n;
+            while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+            ::pclose(p);
+        }
+        return out;
+    }
+
+    test::TempDir dir_;
+    std::shared_ptr<CacheFiles> files_;
+};
+
+TEST_F(CacheTest, LayoutReadBackByAnIndependentReader) {
+    CdInfo info = Disc("a0b0c02", {"春天", ""});
+    info.tracks[0].extended = "live";
+    ASSERT_TRUE(CacheWrite(info));
+    if (Python("-c 'import olefile'") != "") {
+        if (test::InCi()) FAIL() << "python3-olefile is missing";
+        GTEST_SKIP() << "python3-olefile is missing";
+    }
+    const std::string dump =
+        Python(std::string(TRALUX_SOURCE_DIR) + "/tests/cddb/dump_compound.py " +
+               (dir_.path() / "cache.dat").string());
+    // Every text with its terminating zero; the count as 32-bit little-endian.
+    const std::string expected =
+        "D a0b0c02.2\n"
+        "S a0b0c02.2/Comments 00\n"
+        "S a0b0c02.2/Copyright " +
+        Hex("版權 2026") +
+        "00\n"
+        "S a0b0c02.2/DiskID " +
+        Hex("a0b0c02") +
+        "00\n"
+        "S a0b0c02.2/EXTT0 " +
+        Hex("live") +
+        "00\n"
+        "S a0b0c02.2/EXTT1 00\n"
+        "S a0b0c02.2/NumTracks 02000000\n"
+        "S a0b0c02.2/TTITLE0 " +
+        Hex("春天") +
+        "00\n"
+        "S a0b0c02.2/TTITLE1 00\n"
+        "S a0b0c02.2/Title " +
+        Hex("歌手 / 專輯") + "00\n";
+    EXPECT_EQ(dump, expected);
+}
+
+TEST_F(CacheTest, RoundTripAndMisses) {
+    CdInfo miss = Blank("a0b0c02", 2);
+    EXPECT_FALSE(CacheRead(miss));  // no file yet
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "cache.dat"));
+    ASSERT_TRUE(CacheWrite(Disc("a0b0c02", {"春天", ""})));
+    CdInfo hit = Blank("a0b0c02", 2);
+    ASSERT_TRUE(CacheRead(hit));
+    EXPECT_EQ(hit.discTitle, "歌手 / 專輯");
+    EXPECT_EQ(hit.extended, "版權 2026");
+    EXPECT_EQ(hit.tracks[0].title, "春天");
+    EXPECT_EQ(hit.tracks[1].title, "");  // a one-byte stream reads as empty
+    // The track count is part of the name.
+    CdInfo other = Blank("a0b0c02", 3);
+    EXPECT_FALSE(CacheRead(other));
+    EXPECT_EQ(other.tracks[0].title, "placeholder");
+}
+
+TEST_F(CacheTest, RewritingADiscDropsItsOldStreams) {
+    ASSERT_TRUE(CacheWrite(Disc("11", {"a", "b", "c"})));
+    // The whole storage is replaced: no stream is left over or doubled.
+    ASSERT_TRUE(CacheWrite(Disc("11", {"new a", "new b", "new c"}, "second")));
+    CompoundTree tree;
+    ASSERT_EQ(files_->Read(dir_.path() / "cache.dat", nullptr, tree), CompoundReadResult::Ok);
+    ASSERT_EQ(tree.storages.size(), 1u);
+    EXPECT_EQ(tree.storages[0].streams.size(), 5u + 6u);
+    CdInfo back = Blank("11", 3);
+    ASSERT_TRUE(CacheRead(back));
+    EXPECT_EQ(back.discTitle, "second");
+    EXPECT_EQ(back.tracks[2].title, "new c");
+}
+
+TEST_F(CacheTest, ManyDiscsAllSurviveAWrite) {
+    for (int i = 0; i < 60; ++i) {
+        char id[16];
+        std::snprintf(id, sizeof id, "%x", 0x10000000 + i);
+        ASSERT_TRUE(
+            CacheWrite(Disc(id, {"曲 " + std::to_string(i), "b"}, "碟 " + std::to_string(i))))
+            << i;
+    }
+    ASSERT_TRUE(CacheWrite(Disc("ffff", {"last"})));
+    for (int i = 0; i < 60; ++i) {
+        char id[16];
+        std::snprintf(id, sizeof id, "%x", 0x10000000 + i);
+        CdInfo back = Blank(id, 2);
+        ASSERT_TRUE(CacheRead(back)) << i;
+        EXPECT_EQ(back.discTitle, "碟 " + std::to_string(i));
+        EXPECT_EQ(back.tracks[0].title, "曲 " + std::to_string(i));
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "cache.dat.tmp"));
+}
+
+TEST_F(CacheTest, Big5TextsOfOlderCachesReadAsChinese) {
+    // "中文" and "音樂" in Big5, as the older program stored them; the count as it wrote it.
+    CompoundTree tree;
+    tree.storages.push_back(CompoundStorage{"2000301", {}});
+    tree.storages[0].name = "2000301.1";
+    tree.storages[0].streams = {{"DiskID", std::string("2000301\0", 8)},
+                                {"Title", std::string("\xA4\xA4\xA4\xE5\0", 5)},
+                                {"TTITLE0", std::string("\xAD\xB5\xBC\xD6\0", 5)},
+                                {"Copyright", std::string("\0", 1)}};
+    ASSERT_TRUE(files_->Write(dir_.path() / "cache.dat", tree));
+    CdInfo back = Blank("2000301", 1);
+    ASSERT_TRUE(CacheRead(back));
+    EXPECT_EQ(back.discTitle, "中文");
+    EXPECT_EQ(back.tracks[0].title, "音樂");
+    EXPECT_EQ(back.extended, "");
+    EXPECT_EQ(back.comments, "");  // no "Comments" stream: the field stays
+}
+
+TEST_F(CacheTest, DamagedFileIsAMissAndIsMovedAsideOnWrite) {
+    const auto file = dir_.path() / "cache.dat";
+    test::WriteFile(file, test::Bytes(3000, 0x5A));
+    CdInfo back = Blank("11", 1);
+    EXPECT_FALSE(CacheRead(back));
+    ASSERT_TRUE(CacheWrite(Disc("11", {"t"})));
+    EXPECT_EQ(test::ReadFile(dir_.path() / "cache.dat.damaged"), test::Bytes(3000, 0x5A));
+    ASSERT_TRUE(CacheRead(back));
+    EXPECT_EQ(back.tracks[0].title, "t");
+}
+
+TEST_F(CacheTest, ForeignCompoundFileIsReplacedNotMerged) {
+    CompoundTree foreign;
+    foreign.storages.push_back(CompoundStorage{"Macros", {{"VBA", "code"}}});
+    const auto file = dir_.path() / "cache.dat";
+    ASSERT_TRUE(files_->Write(file, foreign));
+    ASSERT_TRUE(CacheWrite(Disc("11", {"t"})));
+    EXPECT_TRUE(std::filesystem::exists(dir_.path() / "cache.dat.damaged"));
+    CompoundTree tree;
+    ASSERT_EQ(files_->Read(file, nullptr, tree), CompoundReadResult::Ok);
+    ASSERT_EQ(tree.storages.size(), 1u);
+    EXPECT_EQ(tree.storages[0].name, "11.1");
+}
+
+TEST_F(CacheTest, UnwritableFolderFailsTheWrite) {
+    SetCacheFolder(dir_.path() / "file-not-folder");
+    test::WriteFile(dir_.path() / "file-not-folder", test::Bytes(4, 1));
+    EXPECT_FALSE(CacheWrite(Disc("11", {"t"})));
+}
+
+TEST(CacheNamingTest, DecodeTextStopsAtZeroAndFallsBack) {
+    EXPECT_EQ(DecodeText(std::string("ab\0cd", 5), nullptr), "ab");
+    EXPECT_EQ(DecodeText("", nullptr), "");
+    EXPECT_EQ(DecodeText("Caf\xE9", nullptr), "Café");  // neither UTF-8 nor a legacy reader
+    EXPECT_TRUE(LooksLikeCache(CompoundTree{{{"a0b0c02.12", {}}, {"ffffffff.99", {}}}, false}));
+    EXPECT_FALSE(LooksLikeCache(CompoundTree{{{"a0b0c02", {}}}, false}));
+    EXPECT_FALSE(LooksLikeCache(CompoundTree{{{"xyz.1", {}}}, false}));
+    EXPECT_FALSE(LooksLikeCache(CompoundTree{{}, true}));
+}
+
+}  // namespace
+}  // namespace tralux::cddb

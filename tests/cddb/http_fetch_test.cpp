@@ -1,0 +1,216 @@
+// HttpFetchLines over libcurl against the loopback CDDB server, and its header and URL pieces.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "cddb/http_fetch.h"
+#include "platform/http/curl_transport.h"
+#include "support/cddb_server.h"
+#include "support/wav_builder.h"
+
+namespace tralux::cddb {
+namespace {
+
+TEST(FindLocationTest, NameMatchesWithoutCaseAndCarriageReturnIsDropped) {
+    std::string loc;
+    ASSERT_TRUE(FindLocation("HTTP/1.1 302 Found\r\nlocation: http://a/b\r\nX: y\r\n\r\n", loc));
+    EXPECT_EQ(loc, "http://a/b");
+    ASSERT_TRUE(FindLocation(
+        "HTTP/1.1 301\r\nContent-Location: http://wrong/\r\nLOCATION:http://right/\r\n", loc));
+    EXPECT_EQ(loc, "http://right/");
+    // Last header without a line end: taken to the end of the text.
+    ASSERT_TRUE(FindLocation("HTTP/1.1 303\r\nLocation: http://end/x", loc));
+    EXPECT_EQ(loc, "http://end/x");
+    // A stray CR inside the line ends the value too.
+    ASSERT_TRUE(FindLocation("HTTP/1.1 302\r\nLocation: http://a/b\rjunk\r\n", loc));
+    EXPECT_EQ(loc, "http://a/b");
+    EXPECT_FALSE(FindLocation("HTTP/1.1 302\r\nContent-Location: http://only/\r\n", loc));
+    EXPECT_FALSE(FindLocation("HTTP/1.1 302\r\nLocation: \r\n", loc));
+}
+
+TEST(SplitUrlTest, HostPortAndObject) {
+    UrlParts p;
+    ASSERT_TRUE(SplitUrl("http://gnudb.gnudb.org/~cddb/cddb.cgi?cmd=x+y", p));
+    EXPECT_EQ(p.scheme, "http");
+    EXPECT_EQ(p.host, "gnudb.gnudb.org");
+    EXPECT_EQ(p.port, 80);
+    EXPECT_EQ(p.object, "/~cddb/cddb.cgi?cmd=x+y");
+    ASSERT_TRUE(SplitUrl("HTTP://127.0.0.1:8880", p));
+    EXPECT_EQ(p.scheme, "http");
+    EXPECT_EQ(p.port, 8880);
+    EXPECT_EQ(p.object, "/");
+    EXPECT_FALSE(SplitUrl("/relative/path", p));
+    EXPECT_FALSE(SplitUrl("http://", p));
+    EXPECT_FALSE(SplitUrl("http://host:99999/", p));
+    EXPECT_FALSE(SplitUrl("http://host/a b", p));
+    EXPECT_FALSE(SplitUrl("http://user@host/", p));
+}
+
+TEST(SplitBodyLinesTest, LineEndsAndOldServersLatin1) {
+    EXPECT_EQ(SplitBodyLines("a\r\nb\nc"), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(SplitBodyLines("x\r\n\r\n"), (std::vector<std::string>{"x", ""}));
+    EXPECT_EQ(SplitBodyLines("DTITLE=Caf\xE9\r\n"), (std::vector<std::string>{"DTITLE=Café"}));
+    EXPECT_EQ(SplitBodyLines("中文\n"), (std::vector<std::string>{"中文"}));
+}
+
+class FetchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Loopback only: a proxy from the environment must not see these requests.
+        ::unsetenv("http_proxy");
+        ::unsetenv("HTTP_PROXY");
+        TRALUX_REQUIRE_SERVER(server_);
+        server_.Mark();
+        ctx_.transport = http::MakeCurlTransport();
+        ctx_.cancel = &cancel_;
+        ctx_.showMessage = [this](const std::string& m) { messages_.push_back(m); };
+        ctx_.askPassword = [this](const std::string&, std::string& u, std::string& p) {
+            ++passwordAsked_;
+            if (!givePassword_) return false;
+            u = "tralux";
+            p = "secret";
+            return true;
+        };
+    }
+    std::string Query(const std::string& mode) const {
+        return server_.Url(mode) +
+               "?cmd=cddb+query+1b033103+3+150+20000+40000+817&hello=a+b+c+d&proto=6";
+    }
+
+    test::TempDir dir_;
+    test::CddbServer& server_ = test::CddbServer::Shared();
+    std::atomic<bool> cancel_{false};
+    FetchContext ctx_;
+    std::vector<std::string> messages_;
+    int passwordAsked_ = 0;
+    bool givePassword_ = false;
+    std::vector<std::string> lines_{"stale"};
+    int error_ = -1;
+};
+
+TEST_F(FetchTest, PlainReplyWithOurHeaders) {
+    ASSERT_TRUE(HttpFetchLines(Query("ok"), lines_, ctx_, &error_));
+    ASSERT_EQ(lines_.size(), 1u);
+    // The server answers 403 unless Accept and User-Agent are ours.
+    EXPECT_EQ(lines_[0], "200 rock 1b033103 測試歌手 / 測試專輯");
+    EXPECT_EQ(error_, kFetchOk);
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(FetchTest, OtherStatusesReturnTheBody) {
+    ASSERT_TRUE(HttpFetchLines(server_.Url("missing"), lines_, ctx_));
+    EXPECT_EQ(lines_, (std::vector<std::string>{"404 Not Found"}));
+}
+
+TEST_F(FetchTest, OneRedirectIsFollowedToLocationNotContentLocation) {
+    ASSERT_TRUE(HttpFetchLines(Query("redirect1"), lines_, ctx_, &error_));
+    ASSERT_EQ(lines_.size(), 1u);
+    EXPECT_EQ(lines_[0].substr(0, 8), "200 rock");
+    const auto requests = server_.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].substr(0, 4), "/ok/");
+}
+
+TEST_F(FetchTest, RedirectFailures) {
+    struct Case {
+        const char* mode;
+        const char* message;
+    } cases[] = {
+        {"redirect2", "Error: Got status code "},
+        {"nolocation", "Error: Site redirects with no new location"},
+        {"ftpredirect", "Error: the redirected URL does not reference a HTTP resource."},
+    };
+    for (const Case& c : cases) {
+        messages_.clear();
+        lines_ = {"stale"};
+        EXPECT_FALSE(HttpFetchLines(Query(c.mode), lines_, ctx_, &error_)) << c.mode;
+        EXPECT_TRUE(lines_.empty()) << c.mode;
+        EXPECT_EQ(error_, kFetchRedirect) << c.mode;
+        EXPECT_EQ(messages_, std::vector<std::string>{c.message}) << c.mode;
+    }
+    // The second redirect was never requested.
+    for (const std::string& r : server_.Requests())
+        EXPECT_EQ(r.find("/ok/"), std::string::npos) << r;
+}
+
+TEST_F(FetchTest, OnlyHttpUrls) {
+    EXPECT_FALSE(HttpFetchLines("ftp://127.0.0.1/x", lines_, ctx_, &error_));
+    EXPECT_EQ(error_, kFetchBadUrl);
+    EXPECT_EQ(messages_,
+              std::vector<std::string>{"Error: can only use URLs beginning with http://"});
+    EXPECT_TRUE(server_.Requests().empty());
+}
+
+TEST_F(FetchTest, PasswordDeclinedIsAccessDenied) {
+    EXPECT_FALSE(HttpFetchLines(Query("auth"), lines_, ctx_, &error_));
+    EXPECT_EQ(passwordAsked_, 1);
+    EXPECT_EQ(error_, kFetchBadUrl);
+    EXPECT_EQ(messages_, std::vector<std::string>{"拒絕存取: 密碼無效             \n"});
+}
+
+TEST_F(FetchTest, PasswordGivenRetriesWithIt) {
+    givePassword_ = true;
+    ASSERT_TRUE(HttpFetchLines(Query("auth"), lines_, ctx_, &error_));
+    EXPECT_EQ(passwordAsked_, 1);
+    ASSERT_EQ(lines_.size(), 1u);
+    EXPECT_EQ(lines_[0].substr(0, 8), "200 rock");
+    EXPECT_EQ(server_.Requests().size(), 2u);
+}
+
+TEST_F(FetchTest, BodyOverTheCapFails) {
+    EXPECT_FALSE(HttpFetchLines(server_.Url("big"), lines_, ctx_, &error_));
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_EQ(error_, kFetchNetwork);
+    EXPECT_EQ(messages_, std::vector<std::string>{"網際網路錯誤!  "});
+}
+
+TEST_F(FetchTest, CancelHalfWayThroughASlowReply) {
+    std::thread canceller([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        cancel_.store(true);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(HttpFetchLines(server_.Url("slow"), lines_, ctx_, &error_));
+    const auto took = std::chrono::steady_clock::now() - start;
+    canceller.join();
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_EQ(error_, kFetchCancelled);
+    EXPECT_TRUE(messages_.empty());
+    // The reply would take 30 s; the abort comes with the transfer's next progress call.
+    EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+TEST_F(FetchTest, CancelledBeforeStartSendsNothing) {
+    cancel_.store(true);
+    EXPECT_FALSE(HttpFetchLines(Query("ok"), lines_, ctx_, &error_));
+    EXPECT_EQ(error_, kFetchCancelled);
+    EXPECT_TRUE(server_.Requests().empty());
+}
+
+TEST_F(FetchTest, NothingListeningIsANetworkError) {
+    // A port of a server that just went away.
+    int port;
+    {
+        test::CddbServer gone(dir_.path() / "gone.txt");
+        port = gone.Port();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(
+        HttpFetchLines("http://127.0.0.1:" + std::to_string(port) + "/ok/", lines_, ctx_, &error_));
+    EXPECT_EQ(error_, kFetchNetwork);
+    EXPECT_EQ(messages_, std::vector<std::string>{"網際網路錯誤!  "});
+}
+
+TEST(FetchWithoutClientTest, NoTransportFailsCleanly) {
+    SetHttpTransport(nullptr);
+    std::vector<std::string> lines{"x"};
+    int error = -1;
+    EXPECT_FALSE(HttpFetchLines("http://127.0.0.1:1/", lines, FetchContext{}, &error));
+    EXPECT_TRUE(lines.empty());
+    EXPECT_EQ(error, kFetchNetwork);
+}
+
+}  // namespace
+}  // namespace tralux::cddb
