@@ -304,6 +304,8 @@ int Rip(int argc, char** argv, int i) {
             return 1;
         }
     }
+    if (const auto slot = cd::FindCdDrive(letter))
+        std::fprintf(stderr, "ripping from %s\n", cd::DriveLabel(*slot).c_str());
     std::vector<std::pair<int, std::string>> work;
     std::set<int> present;
     for (const std::string& path : entries) {
