@@ -311,7 +311,7 @@ CdRipDialog::CdRipDialog(QWidget* parent, CdDisc disc,
     auto* fg = new QGridLayout(folderBox);
     QPushButton* outBrowse = nullptr;
     output_ = FolderRow(fg, 0, QStringLiteral("資料夾"), "output", &outBrowse);
-    output_->setMinimumWidth(160);
+    output_->setMinimumWidth(220);
     fg->setColumnStretch(1, 1);
     right->addWidget(folderBox);
     right->addWidget(quality_->FormatBox());

@@ -54,10 +54,10 @@ int Backend::CdaTrack(const std::string& path) {
 }
 
 bool Backend::TrackSelected(int track) {
-    // Tracks are numbered from 1 in the order the ripping dialog lists them.
-    const auto& tracks = LastRippedDisc().tracks;
-    if (track < 1 || static_cast<std::size_t>(track) > tracks.size()) return false;
-    return tracks[static_cast<std::size_t>(track) - 1].selected;
+    // The ticks the CD ripping dialog left; a track it did not list is taken.
+    const models::CdDisc& disc = LastRippedDisc();
+    if (track < 1 || track > static_cast<int>(disc.tracks.size())) return true;
+    return disc.tracks[static_cast<std::size_t>(track - 1)].selected;
 }
 
 namespace {

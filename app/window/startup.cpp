@@ -13,8 +13,14 @@
 #include <gsf/gsf-utils.h>
 #endif
 
-#include "app/settings/settings.h"
 #include "app/dialogs/dialogs.h"
+#include "app/settings/settings.h"
+#include "cddb/cache.h"
+#include "cddb/cddb_settings.h"
+#include "cddb/engine/cd_info_provider.h"
+#include "cddb/http_fetch.h"
+#include "platform/compound/gsf_cache_files.h"
+#include "platform/http/curl_transport.h"
 #include "app/skin/skin.h"
 #include "app/window/backend.h"
 #include "app/window/main_window.h"
@@ -27,6 +33,17 @@ namespace tralux::app {
 
 namespace {
 QtNotifier g_notifier;
+
+// The CD information settings live in the "CDDB" section of the settings store.
+class CddbProfile final : public cddb::SettingsStore {
+public:
+    std::string ReadText(std::string_view key) override { return settings::ReadProfileText("CDDB", key); }
+    int ReadNumber(std::string_view key) override { return settings::ReadProfileNumber("CDDB", key); }
+    void WriteText(std::string_view key, std::string_view value) override {
+        settings::WriteProfileText("CDDB", key, value);
+    }
+    void WriteNumber(std::string_view key, int value) override { settings::WriteProfileNumber("CDDB", key, value); }
+};
 
 void Fatal(const char* text) { ShowMessageBox(Message{text, "Quorvatix Tralux", MessageIcon::Error}); }
 
@@ -86,9 +103,13 @@ bool StartUp(int& exitCode) {
     settings::SetRegistryKey("Quorvatix");
     SetNotifier(&g_notifier);
     SetOptionReader([](std::string_view name) { return settings::ReadOption(name); });
-    // CD information: server, cache file and the lookup's dialogs on this thread; .cda inputs
+    // CD information: the server over HTTP, the cache file, the "CDDB" settings; .cda inputs
     // get their titles from it.
-    InstallCddbDialogs();
+    cddb::SetHttpTransport(http::MakeCurlTransport());
+    cddb::SetCacheFiles(compound::MakeGsfCacheFiles());
+    cddb::SetSettingsStore(std::make_shared<CddbProfile>());
+    cddb::InstallCdInfoProvider();
+    InstallCddbDialogs();  // lookups started here are answered by the dialogs
     return true;
 }
 

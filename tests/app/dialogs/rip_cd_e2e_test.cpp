@@ -1,0 +1,155 @@
+// The Rip CD flow on a real X server: an image drive, the loopback CDDB server, the window's
+// Rip CD control, the lookup's progress dialog, the CD ripping dialog and the batch; the files
+// must be named after the server's titles and carry them.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <chrono>
+#include <filesystem>
+#include <string>
+
+#include "app/core/layout.h"
+#include "app/dialogs/batch_dialogs.h"
+#include "app/settings/settings.h"
+#include "app/window/backend.h"
+#include "app/window/main_window.h"
+#include "app/window/startup.h"
+#include "cd/cda_files.h"
+#include "cd/drives.h"
+#include "cd/image_builder.h"
+#include "cddb/cache.h"
+#include "cddb/cddb_settings.h"
+#include "cddb/engine/cd_info_provider.h"
+#include "engine/job/engine_state.h"
+#include "engine/job/job.h"
+#include "platform/notify/notifier.h"
+#include "support/cddb_server.h"
+
+namespace tralux::app {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// The window's engine backend with the CD drives of the CD layer.
+class CdBackend : public Backend {
+public:
+    std::vector<std::string> CdDriveRoots() override {
+        std::vector<std::string> roots;
+        for (const cd::CdDriveSlot& s : cd::ListCdDrives())
+            roots.push_back(std::string(1, s.letter) + ":/");
+        return roots;
+    }
+    std::vector<std::string> ListFolder(const std::string& folder) override {
+        char letter = 0;
+        std::string_view rest;
+        if (!cd::ParseDriveRoot(folder, letter, &rest) || !rest.empty())
+            return Backend::ListFolder(folder);
+        std::vector<std::string> names;
+        for (const std::string& p : cd::ListCdaFiles(folder))
+            names.push_back(p.substr(p.find_last_of("/\\") + 1));
+        return names;
+    }
+    int CdaTrack(const std::string& path) override {
+        char letter = 0;
+        int track = 0;
+        return cd::ParseCdaPath(path, letter, track) ? track : Backend::CdaTrack(path);
+    }
+};
+
+bool Contains(const test::Bytes& bytes, const std::string& text) {
+    const test::Bytes needle(text.begin(), text.end());
+    return std::search(bytes.begin(), bytes.end(), needle.begin(), needle.end()) != bytes.end();
+}
+
+TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
+    test::TempDir temp;
+    const fs::path dir = temp.path();
+    test::CddbServer server(dir / "requests.txt");
+    TRALUX_REQUIRE_SERVER(server);
+    ::unsetenv("http_proxy");
+    test::ImageSpec spec;
+    spec.tracks = {{150, true, 0, 0}, {120, true, 0, 0}, {100, true, 0, 0}};
+    test::BuiltImage image = test::BuildImage(temp, spec);
+    ::setenv("TRALUX_CD_IMAGES", image.cuePath.c_str(), 1);
+
+    static int argc = 1;
+    static char name[] = "tralux";
+    static char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    ApplyAppStyle(app);
+    int code = 0;
+    ASSERT_TRUE(StartUp(code));
+    settings::SetConfigRoot(dir / "config");
+    settings::SetApplicationName("tralux");
+    fs::create_directories(dir / "out");
+    settings::EnsureOptionDefaults();
+    settings::WriteOptionText("BOut", (dir / "out").string() + "/");
+    cddb::SetServerForRun(server.Url("ok"));
+    cddb::SetCacheFolder(dir / "cache");
+    cddb::SetLookupTiming(cddb::LookupTiming{0ms, 0ms});
+    RecordingNotifier messages;
+    SetNotifier(&messages);
+    CdBackend backend;
+    SetBackend(&backend);
+
+    // The user: untick the last track, rename the second and start; everything else runs.
+    bool ripDialogSeen = false;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        auto* rip = dynamic_cast<CdRipDialog*>(QApplication::activeModalWidget());
+        if (!rip || ripDialogSeen) return;
+        ripDialogSeen = true;
+        QTreeWidget* tracks = rip->Tracks();
+        EXPECT_EQ(tracks->topLevelItemCount(), 3);
+        if (tracks->topLevelItemCount() == 3) {
+            EXPECT_EQ(tracks->topLevelItem(0)->text(0), QStringLiteral("第1首 春天的歌"));
+            tracks->topLevelItem(2)->setCheckState(0, Qt::Unchecked);
+            tracks->topLevelItem(1)->setText(0, QStringLiteral("改過的歌名"));
+        }
+        QTest::qWait(300);  // on screen long enough to be seen
+        rip->grab().save(QStringLiteral(TRALUX_BINARY_DIR "/screenshots/e2e_cd_rip.png"));
+        rip->findChild<QPushButton*>("start")->click();
+    });
+    user.start(50);
+
+    {
+        auto window = CreateMainWindow("");
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        const HotRect& r = SkinHotRects()[kRipCd];
+        QTest::mouseClick(window.get(), Qt::LeftButton, {}, QPoint(r.CenterX(), r.CenterY()));
+        ASSERT_TRUE(QTest::qWaitFor([] { return !Engine().JobRunning.load(); }, 60000));
+        WaitForJob();
+    }
+    user.stop();
+    EXPECT_TRUE(ripDialogSeen);
+    for (const auto& m : messages.Messages()) ADD_FAILURE() << "message: " << m.text;
+
+    std::vector<fs::path> outputs;
+    for (const auto& e : fs::directory_iterator(dir / "out")) outputs.push_back(e.path());
+    std::sort(outputs.begin(), outputs.end());
+    // The unticked track is not ripped. (The batch still names its files after the .cda
+    // entries; the tags carry the server's titles.)
+    ASSERT_EQ(outputs.size(), 2u);
+    const test::Bytes first = test::ReadFile(outputs[0]);
+    const test::Bytes second = test::ReadFile(outputs[1]);
+    EXPECT_TRUE(Contains(first, "第1首 春天的歌"));
+    EXPECT_TRUE(Contains(first, "測試歌手 / 測試專輯"));
+    EXPECT_TRUE(Contains(first, "版權所有 2026"));
+    EXPECT_TRUE(Contains(second, "改過的歌名"));  // the edit went through the cache
+    EXPECT_FALSE(Contains(second, "第3首"));
+
+    SetBackend(nullptr);
+    SetNotifier(nullptr);
+    cddb::SetServerForRun("");
+    cddb::SetCacheFolder({});
+    settings::SetConfigRoot({});
+    ::unsetenv("TRALUX_CD_IMAGES");
+}
+
+}  // namespace
+}  // namespace tralux::app
