@@ -301,6 +301,42 @@ TEST_F(MainWindowTest, TheWindowTakesTheFacesSizeAndOutline) {
     EXPECT_TRUE(mask.contains(Centre(kClose)));
 }
 
+QImage Part(QWidget* w, int control) {
+    const HotRect& r = SkinHotRects()[static_cast<std::size_t>(control)];
+    return w->grab(QRect(r.left, r.top, r.right - r.left + 1, r.bottom - r.top + 1)).toImage();
+}
+
+TEST_F(MainWindowTest, LoadBlinksUntilAnInputIsLoaded) {
+    const QImage first = Part(window.get(), kLoad);
+    bool changed = false;
+    for (int i = 0; i < 8 && !changed; ++i) {
+        QTest::qWait(100);
+        changed = Part(window.get(), kLoad) != first;
+    }
+    EXPECT_TRUE(changed);
+    ASSERT_TRUE(window->LoadInput("/music/song.wav"));
+    QTest::qWait(50);
+    const QImage steady = Part(window.get(), kLoad);
+    QTest::qWait(700);
+    EXPECT_EQ(Part(window.get(), kLoad), steady);
+}
+
+TEST_F(MainWindowTest, HoverLightsCloseAlwaysAndConvertOnlyWithAnInput) {
+    auto hover = [&](int control) {
+        QTest::mouseMove(window.get(), QPoint(2, 160));  // background
+        const QImage before = Part(window.get(), control);
+        QMouseEvent move(QEvent::MouseMove, QPointF(Centre(control)), window->mapToGlobal(QPointF(Centre(control))),
+                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.get(), &move);
+        return Part(window.get(), control) != before;
+    };
+    EXPECT_TRUE(hover(kClose));
+    EXPECT_FALSE(hover(kConvert));
+    ASSERT_TRUE(window->LoadInput("/music/song.wav"));
+    EXPECT_TRUE(hover(kConvert));
+    EXPECT_FALSE(hover(kMono));
+}
+
 TEST(FileFilter, StoredFilterBecomesQtsForm) {
     EXPECT_EQ(QtFileFilter("聲音檔案   (*.wav;*.cda;*.mp3)|*.wav;*.cda;*.mp3|所有檔案   (*.*)|*.*||"),
               QStringLiteral("聲音檔案   (*.wav *.cda *.mp3);;所有檔案   (*.*)"));
