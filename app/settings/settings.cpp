@@ -379,10 +379,9 @@ std::optional<BatchOutput> ResolveBatchOutput(int inputRate, int inputChannels) 
     return std::nullopt;
   }
   struct Row { int upTo, monoRate, monoKbps, stereoRate, stereoKbps; };
-  static constexpr Row kRows[] = {{8000, 11025, 8, 16000, 12},
-                                  {11025, 11025, 10, 16000, 16},
-                                  {16000, 16000, 12, 16000, 20},
-                                  {22050, 22050, 16, 22050, 32},
+  // The writer refuses every bit rate below 32 kBps, and with it every rate up to 16000 Hz:
+  // low-rate inputs go to the smallest combination it takes.
+  static constexpr Row kRows[] = {{22050, 32000, 32, 22050, 32},
                                   {32000, 32000, 32, 32000, 64},
                                   {INT_MAX, 44100, 32, 44100, 80}};
   for (const auto& row : kRows) {

@@ -1,7 +1,11 @@
 #include "settings_fixture.h"
 
+#include "engine/outputs/wma_output.h"
+
 namespace tralux::settings {
 namespace {
+
+using tralux::IsWmaCombinationAccepted;
 
 using testing::SettingsTest;
 
@@ -59,13 +63,25 @@ TEST_F(BatchOutputTest, AutomaticMp3TableRowsAndBoundaries) {
 }
 
 TEST_F(BatchOutputTest, AutomaticWmaTableRowsAndBoundaries) {
-  for (const AutoCase& c : {AutoCase{11025, 2, 16000, 16}, AutoCase{8000, 1, 11025, 8},
-                            AutoCase{8000, 2, 16000, 12}, AutoCase{8001, 1, 11025, 10},
-                            AutoCase{11026, 1, 16000, 12}, AutoCase{16000, 2, 16000, 20},
-                            AutoCase{16001, 1, 22050, 16}, AutoCase{22050, 2, 22050, 32},
-                            AutoCase{22051, 1, 32000, 32}, AutoCase{32000, 2, 32000, 64},
-                            AutoCase{32001, 1, 44100, 32}, AutoCase{44100, 2, 44100, 80}})
+  for (const AutoCase& c : {AutoCase{8000, 1, 32000, 32}, AutoCase{8000, 2, 22050, 32},
+                            AutoCase{16000, 2, 22050, 32}, AutoCase{22050, 1, 32000, 32},
+                            AutoCase{22050, 2, 22050, 32}, AutoCase{22051, 1, 32000, 32},
+                            AutoCase{32000, 2, 32000, 64}, AutoCase{32001, 1, 44100, 32},
+                            AutoCase{44100, 2, 44100, 80}})
     ExpectAuto(kFormatWma, "MSABitRate", c);
+}
+
+TEST_F(BatchOutputTest, AutomaticWmaChoicesAreAllTakenByTheWriter) {
+  WriteOption("BOutFormat", kFormatWma);
+  for (int rate : {6000, 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 96000}) {
+    for (int channels : {1, 2}) {
+      const auto out = ResolveBatchOutput(rate, channels);
+      ASSERT_TRUE(out.has_value()) << rate;
+      const int kbps = ReadOption("MSABitRate");
+      EXPECT_TRUE(IsWmaCombinationAccepted(kbps, static_cast<std::uint32_t>(out->rate), out->channels))
+          << rate << " Hz, " << channels << " ch -> " << out->rate << " Hz " << kbps << " kBps";
+    }
+  }
 }
 
 TEST_F(BatchOutputTest, UnknownFormatChangesNothing) {
