@@ -132,9 +132,10 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
     std::vector<fs::path> outputs;
     for (const auto& e : fs::directory_iterator(dir / "out")) outputs.push_back(e.path());
     std::sort(outputs.begin(), outputs.end());
-    // The unticked track is not ripped. (The batch still names its files after the .cda
-    // entries; the tags carry the server's titles.)
+    // The unticked track is not ripped; the others are named after their titles.
     ASSERT_EQ(outputs.size(), 2u);
+    EXPECT_EQ(outputs[0].filename().string(), "01 第1首 春天的歌.wav");
+    EXPECT_EQ(outputs[1].filename().string(), "02 改過的歌名.wav");
     const test::Bytes first = test::ReadFile(outputs[0]);
     const test::Bytes second = test::ReadFile(outputs[1]);
     EXPECT_TRUE(Contains(first, "第1首 春天的歌"));
