@@ -1,10 +1,13 @@
 #include "app/window/backend.h"
 
 #include <filesystem>
+#include <string_view>
 
 #include "app/core/progress.h"
 #include "app/dialogs/dialogs.h"
 #include "app/models/batch_settings.h"
+#include "cd/cda_files.h"
+#include "cd/drives.h"
 #include "engine/formats/riff_reader.h"
 #include "engine/job/job.h"
 
@@ -19,12 +22,21 @@ bool Backend::Start(const std::string& input, const std::string& output, int mod
 void Backend::ReportLastError() { tralux::ReportLastError(); }
 
 std::vector<std::string> Backend::CdDriveRoots() {
-    // No CD drive layer is linked into this build yet.
-    return {};
+    std::vector<std::string> roots;
+    for (const cd::CdDriveSlot& slot : cd::ListCdDrives()) roots.push_back(std::string(1, slot.letter) + ":/");
+    return roots;
 }
 
 std::vector<std::string> Backend::ListFolder(const std::string& folder) {
     std::vector<std::string> names;
+    // A drive root lists the .cda entries of its disc.
+    char letter = 0;
+    std::string_view rest;
+    if (cd::ParseDriveRoot(folder, letter, &rest) && rest.empty()) {
+        for (const std::string& path : cd::ListCdaFiles(folder))
+            names.push_back(path.substr(path.find_last_of("/\\") + 1));
+        return names;
+    }
     std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code fe;
@@ -33,7 +45,12 @@ std::vector<std::string> Backend::ListFolder(const std::string& folder) {
     return names;
 }
 
-int Backend::CdaTrack(const std::string& path) { return CdaTrackNumber(path); }
+int Backend::CdaTrack(const std::string& path) {
+    char letter = 0;
+    int track = 0;
+    if (cd::ParseCdaPath(path, letter, track)) return track;  // a drive's entry, not a file
+    return CdaTrackNumber(path);
+}
 
 bool Backend::TrackSelected(int track) {
     // The ticks the CD ripping dialog left; a track it did not list is taken.
