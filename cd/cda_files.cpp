@@ -98,6 +98,30 @@ std::vector<std::string> ListCdaFiles(const std::string& root) {
     return files;
 }
 
+CdRootState InspectCdRoot(const std::string& root, std::string* reason) {
+    char letter;
+    if (!ParseDriveRoot(root, letter) || !FindCdDrive(letter)) {
+        if (reason) *reason = root + ": no such CD drive";
+        return CdRootState::NoSuchDrive;
+    }
+    const auto slot = FindCdDrive(letter);
+    std::string why;
+    auto device = OpenCdDrive(*slot, &why);
+    if (!device) {
+        if (reason) *reason = DriveLabel(*slot) + ": " + why;
+        return CdRootState::Unusable;
+    }
+    DiscToc toc;
+    if (!ReadTocFromDevice(*device, toc)) {
+        if (reason) *reason = DriveLabel(*slot) + ": no readable disc";
+        return CdRootState::NoDisc;
+    }
+    for (const TocTrack& t : toc.tracks)
+        if (t.audio) return CdRootState::Audio;
+    if (reason) *reason = DriveLabel(*slot) + ": no audio tracks";
+    return CdRootState::NotAudio;
+}
+
 bool SynthesizeCdaFile(const std::string& path, std::string& bytes) {
     char letter;
     int track;

@@ -26,6 +26,11 @@ bool BuildCdaFile(const DiscToc& toc, int track, std::uint32_t serial, std::stri
 // audio tracks, in disc order. Empty when there is no such drive or no audio disc in it.
 std::vector<std::string> ListCdaFiles(const std::string& root);
 
+// What a drive root holds, for the Rip CD flow's messages ("please insert an audio CD", "this CD
+// is not an audio CD"). `reason` tells why a drive is unusable or empty.
+enum class CdRootState { NoSuchDrive, Unusable, NoDisc, NotAudio, Audio };
+CdRootState InspectCdRoot(const std::string& root, std::string* reason = nullptr);
+
 // The bytes of a synthesized .cda path; false when the drive, the disc or the track is missing.
 bool SynthesizeCdaFile(const std::string& path, std::string& bytes);
 

@@ -21,7 +21,11 @@
 #include "app/settings/settings.h"
 #include "cd/cda_files.h"
 #include "cd/drives.h"
+#include "cddb/cd_info.h"
 #include "cddb/disc_id.h"
+#include "cddb/engine/cd_info_provider.h"
+#include "cddb/track_name.h"
+#include "cli/cddb_console.h"
 #include "cli/commands.h"
 #include "cli/progress.h"
 #include "engine/formats/riff_reader.h"
@@ -31,11 +35,13 @@ namespace tralux::cli {
 namespace {
 
 constexpr const char* kCdUsage =
-    "usage: tralux-cli [--config DIR] cd list\n"
+    "usage: tralux-cli [--config DIR] cd list [--cddb-server URL] [--no-cddb] [--cddb-choice N]\n"
     "       tralux-cli [--config DIR] cd rip [--drive D] [--tracks 1,3-5] [--jitter]\n"
     "                  [--format wav|mp3|wma] [--rate HZ] [--channels 1|2] [--bitrate KBPS]\n"
     "                  [--output-dir DIR] [--no-tags] [--overwrite|-y]\n"
-    "Tracks are named \"NN Title.ext\"; an existing output is replaced only with --overwrite.\n"
+    "                  [--cddb-server URL] [--no-cddb] [--cddb-choice N]\n"
+    "Tracks are named \"NN Title.ext\" after the disc's CD information (CDDB server, cache,\n"
+    "CD-Text); an existing output is replaced only with --overwrite.\n"
     "Exit status: 0 done, 1 a track failed, 2 bad usage, 130/143 stopped by SIGINT/SIGTERM.\n";
 
 // The signal that stopped the rip (the job clears its own stop flag when it ends).
@@ -82,14 +88,20 @@ int List() {
         std::printf("   %zu tracks, %s, disc id %08x\n", toc.tracks.size(),
                     Msf(toc.leadOutLba - toc.tracks.front().startLba).c_str(),
                     static_cast<unsigned>(id));
+        const cddb::CdInfo disc = cddb::LookupDisc(Root(d.letter));
+        if (!disc.discTitle.empty()) std::printf("   %s\n", disc.discTitle.c_str());
+        if (!disc.extended.empty()) std::printf("   版權: %s\n", disc.extended.c_str());
         std::printf("   track  start     length    LBA\n");
         for (std::size_t k = 0; k < toc.tracks.size(); ++k) {
             const TocTrack& t = toc.tracks[k];
             const std::uint32_t next =
                 k + 1 < toc.tracks.size() ? toc.tracks[k + 1].startLba : toc.leadOutLba;
-            std::printf("   %02u     %s  %s  %u%s\n", static_cast<unsigned>(t.number),
+            const std::string title =
+                k < disc.tracks.size() ? std::string(cddb::TrimBlanks(disc.tracks[k].title)) : "";
+            std::printf("   %02u     %s  %s  %u%s%s%s\n", static_cast<unsigned>(t.number),
                         Msf(t.startLba).c_str(), Msf(next - t.startLba).c_str(),
-                        static_cast<unsigned>(t.startLba), t.audio ? "" : "  data");
+                        static_cast<unsigned>(t.startLba), t.audio ? "" : "  data",
+                        title.empty() ? "" : "  ", title.c_str());
         }
     }
     return 0;
@@ -122,19 +134,6 @@ std::optional<std::set<int>> ParseTracks(const std::string& text) {
     return tracks;
 }
 
-// "03 Title.wav": the title without its trailing blanks and without path separators.
-std::string TrackFileName(int track, const std::string& title, int format) {
-    std::string t = title;
-    while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.pop_back();
-    while (!t.empty() && t.front() == ' ') t.erase(t.begin());
-    for (char& c : t)
-        if (c == '/' || static_cast<unsigned char>(c) < 0x20) c = '_';
-    if (t.empty() || t == "." || t == "..") t = "Track";
-    char number[8];
-    std::snprintf(number, sizeof number, "%02d ", track);
-    return number + t + (format == kFormatMp3 ? ".mp3" : format == kFormatWma ? ".wma" : ".wav");
-}
-
 struct RipOptions {
     std::optional<char> drive;
     std::optional<std::set<int>> tracks;
@@ -157,8 +156,16 @@ bool ParseNumber(const char* s, long lo, long hi, long& out) {
     return true;
 }
 
-int RipOne(const std::string& input, int track, const RipOptions& o, const std::string& folder) {
+std::string Extension(int format) {
+    return format == kFormatMp3 ? ".mp3" : format == kFormatWma ? ".wma" : ".wav";
+}
+
+int RipOne(const std::string& input, int track, const RipOptions& o, const std::string& folder,
+           const cddb::CdInfo& disc) {
     EngineState& e = Engine();
+    // The disc was looked up once; the probes below must neither ask again nor rename the
+    // output after the disc title.
+    cddb::ScopedCdInfoOff noLookup;
     StreamInfo info;
     if (!ProbeInput(input, info)) {
         const int code = e.LastError.load();
@@ -171,10 +178,16 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
     e.OutputChannels.store(static_cast<std::uint16_t>(o.channels.value_or(info.Channels)));
     e.EqualizerOn.store(false);
     e.StartMs.store(0);
+    const auto index = static_cast<std::size_t>(track - 1);
+    if (index < disc.tracks.size()) {
+        info.Title = cddb::TruncateUtf8(disc.tracks[index].title, cddb::kMaxInfoText);
+        info.Artist = cddb::TruncateUtf8(disc.discTitle, cddb::kMaxInfoText);
+        info.Copyright = cddb::TruncateUtf8(disc.extended, cddb::kMaxInfoText);
+    }
     e.TagTitle = info.Title;
     e.TagArtist = info.Artist;
     e.TagCopyright = info.Copyright;
-    const std::string name = TrackFileName(track, info.Title, o.format);
+    const std::string name = cddb::TrackFileName(track, info.Title, Extension(o.format));
     const std::string output =
         folder.empty() ? name : (std::filesystem::path(folder) / name).string();
     std::error_code ec;
@@ -291,6 +304,8 @@ int Rip(int argc, char** argv, int i) {
             return 1;
         }
     }
+    if (const auto slot = cd::FindCdDrive(letter))
+        std::fprintf(stderr, "ripping from %s\n", cd::DriveLabel(*slot).c_str());
     std::vector<std::pair<int, std::string>> work;
     std::set<int> present;
     for (const std::string& path : entries) {
@@ -325,9 +340,10 @@ int Rip(int argc, char** argv, int i) {
     sa.sa_handler = OnCdSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    const cddb::CdInfo disc = cddb::LookupDisc(Root(letter));
     int status = 0;
     for (const auto& [track, path] : work) {
-        if (RipOne(path, track, o, folder) != 0) status = 1;
+        if (RipOne(path, track, o, folder, disc) != 0) status = 1;
         if (g_cdSignal) return 128 + g_cdSignal;
     }
     return status;
@@ -338,8 +354,13 @@ int Rip(int argc, char** argv, int i) {
 int CdCommand(int argc, char** argv, int first) {
     if (first >= argc) return Usage();
     const std::string sub = argv[first];
-    if (sub == "list" && first + 1 == argc) return List();
-    if (sub == "rip") return Rip(argc, argv, first + 1);
+    std::vector<std::string> args(argv + first + 1, argv + argc);
+    if (!TakeCddbOptions(args)) return Usage();
+    std::vector<char*> rest;
+    for (std::string& a : args) rest.push_back(a.data());
+    rest.push_back(nullptr);
+    if (sub == "list" && args.empty()) return List();
+    if (sub == "rip") return Rip(static_cast<int>(args.size()), rest.data(), 0);
     return Usage();
 }
 

@@ -29,12 +29,14 @@ std::vector<std::string> Backend::CdDriveRoots() {
 
 std::vector<std::string> Backend::ListFolder(const std::string& folder) {
     std::vector<std::string> names;
-    // A drive root lists the .cda entries of its disc.
+    // A drive root ("D:/") lists the disc's tracks, which are on no disk.
     char letter = 0;
     std::string_view rest;
     if (cd::ParseDriveRoot(folder, letter, &rest) && rest.empty()) {
-        for (const std::string& path : cd::ListCdaFiles(folder))
-            names.push_back(path.substr(path.find_last_of("/\\") + 1));
+        for (const std::string& path : cd::ListCdaFiles(folder)) {
+            const auto slash = path.find_last_of("/\\");
+            names.push_back(slash == std::string::npos ? path : path.substr(slash + 1));
+        }
         return names;
     }
     std::error_code ec;
@@ -48,7 +50,7 @@ std::vector<std::string> Backend::ListFolder(const std::string& folder) {
 int Backend::CdaTrack(const std::string& path) {
     char letter = 0;
     int track = 0;
-    if (cd::ParseCdaPath(path, letter, track)) return track;  // a drive's entry, not a file
+    if (cd::ParseCdaPath(path, letter, track)) return track;
     return CdaTrackNumber(path);
 }
 

@@ -490,8 +490,13 @@ void MainWindow::Convert() {
     e.OutputChannels.store(static_cast<std::uint16_t>(chosenChannels_));
     e.EqualizerOn.store(eq_.on);
     if (!dialogs_.conversionSettings || !dialogs_.conversionSettings(this)) return;
-    chosenRate_ = static_cast<int>(e.OutputRate.load());
-    chosenChannels_ = e.OutputChannels.load();
+    if (Ui().keepInputQuality) {
+        chosenRate_ = inputRate_;
+        chosenChannels_ = inputChannels_;
+    } else {
+        chosenRate_ = static_cast<int>(e.OutputRate.load());
+        chosenChannels_ = e.OutputChannels.load();
+    }
     eq_.on = e.EqualizerOn.load();
     UpdateOutputConfig();
     Ui().outputFolder = settings::ReadOptionText("BOut");

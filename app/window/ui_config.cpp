@@ -2,8 +2,6 @@
 
 namespace tralux::app {
 
-UiConfig& Ui() { return models::UiOutput(); }
-
 namespace {
 std::string g_programFolder;
 }

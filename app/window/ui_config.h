@@ -1,5 +1,5 @@
 #pragma once
-// The user interface's own part of the output configuration, beside the engine's fields, and
+// The user interface's part of the output configuration (shared with the settings dialogs) and
 // the program folder found at start-up. GUI thread only.
 #include <string>
 
@@ -7,9 +7,8 @@
 
 namespace tralux::app {
 
-// One record with the dialogs, which read the flag and the description and write the flag.
 using UiConfig = models::UiOutputConfig;
-UiConfig& Ui();
+inline UiConfig& Ui() { return models::UiOutput(); }
 
 // The executable's folder with a trailing '/'.
 const std::string& ProgramFolder();

@@ -20,6 +20,13 @@ LookupTiming g_timing;
 void SetThreadUi(CddbUi* ui) {
     t_ui = ui;
 }
+
+ScopedCdInfoOff::ScopedCdInfoOff() : previous_(t_off) {
+    t_off = true;
+}
+ScopedCdInfoOff::~ScopedCdInfoOff() {
+    t_off = previous_;
+}
 CddbUi* ThreadUi() {
     return t_ui;
 }
@@ -94,6 +101,10 @@ CdInfo LookupDisc(const std::string& root) {
 }
 
 void InstallCdInfoProvider() {
+    {
+        std::lock_guard lock(g_mutex);
+        if (!g_cdText) g_cdText = DriveCdText;
+    }
     SetCdInfoProvider([](StreamInfo& info) {
         if (!info.driveLetter || t_off) return;
         TrackTexts texts{info.Artist, info.Copyright, info.Title};

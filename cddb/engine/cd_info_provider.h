@@ -40,6 +40,9 @@ private:
 using CdTextSource =
     std::function<std::optional<CdInfo>(const std::string& root, std::size_t trackCount)>;
 void SetCdTextSource(CdTextSource source);
+// The drives' own: READ TOC format 5 of a real drive, the TITLE/PERFORMER lines of an image
+// drive's sheet. Installed by InstallCdInfoProvider when no other source is set.
+std::optional<CdInfo> DriveCdText(const std::string& root, std::size_t trackCount);
 std::optional<CdInfo> ReadCdText(const std::string& root, std::size_t trackCount);
 
 // Pauses of the lookup's progress (the window keeps the defaults; a terminal needs none).

@@ -3,6 +3,7 @@
 // a private settings folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -103,6 +104,11 @@ public:
     int CdaTrack(const std::string& path) override {
         const auto dot = path.rfind('.');
         return dot >= 2 ? std::atoi(path.substr(dot - 2, 2).c_str()) : 0;
+    }
+    // Tracks the ripping dialog left ticked; empty: all.
+    std::vector<int> ticked;
+    bool TrackSelected(int track) override {
+        return ticked.empty() || std::find(ticked.begin(), ticked.end(), track) != ticked.end();
     }
     void Join() {
         if (worker_.joinable()) worker_.join();

@@ -120,9 +120,12 @@ TEST_F(BatchDialogTest, CdBatchTakesTheDisc_sTracksByNumber) {
     backend_.folders["D:/"] = {"Track02.cda", "Track01.cda", "info.txt"};
     backend_.files["D:/Track01.cda"] = WavInfo(44100, 2, 500);
     backend_.files["D:/Track02.cda"] = WavInfo(44100, 2, 500);
+    backend_.files["D:/Track03.cda"] = WavInfo(44100, 2, 500);
+    backend_.folders["D:/"].push_back("Track03.cda");
+    backend_.ticked = {1, 3};
     ProgressDialog d(nullptr, std::string("D:/"), true);
     RunToEnd(d);
-    EXPECT_EQ(StartedInputs(), (std::vector<std::string>{"D:/Track01.cda", "D:/Track02.cda"}));
+    EXPECT_EQ(StartedInputs(), (std::vector<std::string>{"D:/Track01.cda", "D:/Track03.cda"}));
 }
 
 TEST_F(BatchDialogTest, StopEndsTheRunningJobAndCloses) {

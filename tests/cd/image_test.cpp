@@ -234,6 +234,26 @@ TEST_F(ImageDriveTest, DrivesAreLetteredAndListTheirTracks) {
     EXPECT_FALSE(cd::SynthesizeCdaFile(third + "Track04.cda", cda));
 }
 
+TEST_F(ImageDriveTest, RootsTellWhatTheyHold) {
+    ImageSpec dataOnly;
+    dataOnly.tracks = {{100, false, 0, 0}};
+    const BuiltImage a = BuildImage(dir_, ThreeTrackSpec(), "a");
+    const BuiltImage b = BuildImage(dir_, dataOnly, "b");
+    WriteFile(dir_ / "empty.cue", Bytes{'R', 'E', 'M'});
+    UseImages(a.cuePath + ":" + b.cuePath + ":" + dir_ / "empty.cue");
+    const char d = FirstImageLetter();
+    std::string why;
+    EXPECT_EQ(cd::InspectCdRoot(std::string(1, d) + ":/"), cd::CdRootState::Audio);
+    EXPECT_EQ(cd::InspectCdRoot(std::string(1, static_cast<char>(d + 1)) + ":\\", &why),
+              cd::CdRootState::NotAudio);
+    EXPECT_NE(why.find(b.cuePath), std::string::npos) << why;
+    EXPECT_EQ(cd::InspectCdRoot(std::string(1, static_cast<char>(d + 2)) + ":", &why),
+              cd::CdRootState::Unusable);
+    EXPECT_NE(why.find("no TRACK"), std::string::npos) << why;
+    EXPECT_EQ(cd::InspectCdRoot("Z:/"), cd::CdRootState::NoSuchDrive);
+    EXPECT_EQ(cd::InspectCdRoot("/media/cdrom"), cd::CdRootState::NoSuchDrive);
+}
+
 TEST_F(ImageDriveTest, TheProbeReadsATracksEntry) {
     const BuiltImage img = BuildImage(dir_, ThreeTrackSpec());
     UseImages(img.cuePath);

@@ -1,0 +1,150 @@
+// End to end: tralux-cli cd list / cd rip on an image drive against the loopback CDDB server.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "cd/image_builder.h"
+#include "support/cddb_server.h"
+
+namespace tralux::test {
+namespace {
+
+class CliCddbTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TRALUX_REQUIRE_SERVER(server_);
+        server_.Mark();
+        img_ = BuildImage(dir_, ThreeTrackSpec());
+    }
+    int Run(const std::string& args) {
+        // The image is the only drive; the cache and the settings belong to this test.
+        const std::string cmd =
+            "env -u TRALUX_CD_JITTER -u http_proxy -u HTTP_PROXY TRALUX_CD_IMAGES=" + img_.cuePath +
+            " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + TRALUX_CLI_PATH + " --config " +
+            (dir_ / "cfg") + " " + args + " </dev/null >" + (dir_ / "stdout.txt") + " 2>" +
+            (dir_ / "stderr.txt");
+        const int status = std::system(cmd.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string Text(const std::string& name) {
+        const Bytes b = ReadFile(dir_ / name);
+        return std::string(b.begin(), b.end());
+    }
+    std::string FileText(const std::string& path) {
+        const Bytes b = ReadFile(path);
+        return std::string(b.begin(), b.end());
+    }
+    // The LIST/INFO item `id` of a WAV file, without its terminating zero.
+    std::string InfoItem(const std::string& path, const char* id) {
+        const std::string wav = FileText(path);
+        const auto at = wav.find(std::string(id, 4), 12);
+        if (at == std::string::npos || at + 8 > wav.size()) return "<none>";
+        const std::uint32_t size =
+            static_cast<unsigned char>(wav[at + 4]) | static_cast<unsigned char>(wav[at + 5]) << 8 |
+            static_cast<unsigned char>(wav[at + 6]) << 16 |
+            static_cast<std::uint32_t>(static_cast<unsigned char>(wav[at + 7])) << 24;
+        std::string v = wav.substr(at + 8, size);
+        while (!v.empty() && v.back() == '\0') v.pop_back();
+        return v;
+    }
+    std::string Server(const std::string& mode) { return " --cddb-server " + server_.Url(mode); }
+
+    TempDir dir_;
+    CddbServer& server_ = CddbServer::Shared();
+    BuiltImage img_;
+};
+
+TEST_F(CliCddbTest, RipNamesAndTagsTracksWithTheServersChineseTitlesAndAsksOnce) {
+    const std::string out = dir_ / "rip";
+    ASSERT_EQ(Run("cd rip --output-dir " + out + Server("ok")), 0) << Text("stderr.txt");
+    const std::string first = out + "/01 第1首 春天的歌.wav";
+    ASSERT_TRUE(std::filesystem::exists(first)) << Text("stderr.txt");
+    EXPECT_TRUE(std::filesystem::exists(out + "/02 第2首 夏夜_晚風.wav"));  // no '/' in a name
+    EXPECT_TRUE(std::filesystem::exists(out + "/03 第3首 ..秋意.wav"));
+    EXPECT_EQ(InfoItem(first, "INAM"), "第1首 春天的歌");
+    EXPECT_EQ(InfoItem(first, "IART"), "測試歌手 / 測試專輯");
+    EXPECT_EQ(InfoItem(first, "ICOP"), "版權所有 2026");
+    EXPECT_EQ(InfoItem(out + "/02 第2首 夏夜_晚風.wav", "INAM"), "第2首 夏夜/晚風");
+    const auto requests = server_.Requests();
+    ASSERT_EQ(requests.size(), 2u);  // one query, one read for the whole disc
+    EXPECT_NE(requests[0].find("cmd=cddb+query+"), std::string::npos);
+    EXPECT_NE(requests[0].find("&proto=6"), std::string::npos);
+
+    // The second rip of the same disc comes from the cache: no request at all.
+    const std::string again = dir_ / "again";
+    ASSERT_EQ(Run("cd rip --tracks 2 --output-dir " + again + Server("ok")), 0)
+        << Text("stderr.txt");
+    EXPECT_TRUE(std::filesystem::exists(again + "/02 第2首 夏夜_晚風.wav"));
+    EXPECT_EQ(server_.Requests().size(), 2u);
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "cache/cache.dat"));
+}
+
+TEST_F(CliCddbTest, ListShowsTheTitles) {
+    ASSERT_EQ(Run("cd list" + Server("ok")), 0) << Text("stderr.txt");
+    const std::string out = Text("stdout.txt");
+    EXPECT_NE(out.find("測試歌手 / 測試專輯"), std::string::npos) << out;
+    EXPECT_NE(out.find("版權: 版權所有 2026"), std::string::npos) << out;
+    EXPECT_NE(out.find("375  第2首 夏夜/晚風"), std::string::npos) << out;
+}
+
+TEST_F(CliCddbTest, SeveralMatchesAreListedAndTheChoiceIsTaken) {
+    const std::string out = dir_ / "rip";
+    ASSERT_EQ(Run("cd rip --tracks 1 --cddb-choice 2 --output-dir " + out + Server("multi211")), 0)
+        << Text("stderr.txt");
+    EXPECT_TRUE(std::filesystem::exists(out + "/01 夜曲1.wav")) << Text("stderr.txt");
+    const std::string err = Text("stderr.txt");
+    EXPECT_NE(err.find("1) rock"), std::string::npos) << err;
+    EXPECT_NE(err.find("3) 0 0 Another..."), std::string::npos) << err;
+}
+
+TEST_F(CliCddbTest, WithoutAChoiceTheFirstMatchIsTaken) {
+    const std::string out = dir_ / "rip";
+    ASSERT_EQ(Run("cd rip --tracks 1 --output-dir " + out + Server("multi210")), 0)
+        << Text("stderr.txt");
+    EXPECT_TRUE(std::filesystem::exists(out + "/01 第1首 春天的歌.wav")) << Text("stderr.txt");
+}
+
+TEST_F(CliCddbTest, NoNetworkUsesTheSheetsCdText) {
+    const std::string out = dir_ / "rip";
+    ASSERT_EQ(Run("cd rip --tracks 1,3 --no-cddb --output-dir " + out + Server("ok")), 0)
+        << Text("stderr.txt");
+    EXPECT_TRUE(std::filesystem::exists(out + "/01 Song 1.wav")) << Text("stderr.txt");
+    EXPECT_TRUE(std::filesystem::exists(out + "/03 Song 3.wav"));
+    EXPECT_TRUE(server_.Requests().empty());
+}
+
+TEST_F(CliCddbTest, UnknownDiscFallsBackToCdTextAndIsAskedAgainNextTime) {
+    const std::string out = dir_ / "rip";
+    ASSERT_EQ(Run("cd rip --tracks 2 --output-dir " + out + Server("notfound")), 0)
+        << Text("stderr.txt");
+    EXPECT_TRUE(std::filesystem::exists(out + "/02 Song 2.wav")) << Text("stderr.txt");
+    EXPECT_NE(Text("stderr.txt").find("在 CDDB 內找不到關於這個 CD 訊息!"), std::string::npos);
+    EXPECT_EQ(server_.Requests().size(), 1u);
+    ASSERT_EQ(Run("cd list" + Server("notfound")), 0);
+    EXPECT_EQ(server_.Requests().size(), 2u);
+}
+
+TEST_F(CliCddbTest, AJobsWorkerNeverAsksTheServer) {
+    // Nothing is stored for an unknown disc, so every lookup asks again: the CLI's probe and
+    // StartConversion's probe ask (on the main thread); the job's worker reads the cache only.
+    const std::string out = dir_ / "conv";
+    // convert has no --cddb-server: the stored settings name the server.
+    std::filesystem::create_directories(dir_.path() / "cfg/Quorvatix");
+    std::ofstream(dir_.path() / "cfg/Quorvatix/tralux.ini")
+        << "[CDDB]\nCurrentServer=" << server_.Url("notfound") << "\n";
+    ASSERT_EQ(Run("convert D:/Track02.cda --output-dir " + out), 0) << Text("stderr.txt");
+    EXPECT_EQ(server_.Requests().size(), 2u);
+    EXPECT_TRUE(std::filesystem::exists(out + "/Track02.wav"));
+}
+
+TEST_F(CliCddbTest, BadOptions) {
+    EXPECT_EQ(Run("cd rip --cddb-server ftp://x/"), 2);
+    EXPECT_EQ(Run("cd rip --cddb-choice 0"), 2);
+    EXPECT_EQ(Run("cd list --cddb-choice"), 2);
+}
+
+}  // namespace
+}  // namespace tralux::test
