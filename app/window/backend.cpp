@@ -1,6 +1,7 @@
 #include "app/window/backend.h"
 
 #include <filesystem>
+#include <string_view>
 
 #include "app/core/progress.h"
 #include "app/dialogs/dialogs.h"

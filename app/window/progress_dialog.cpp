@@ -9,10 +9,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/dialogs/dialogs.h"
+#include "app/models/batch_settings.h"
 #include "app/settings/settings.h"
 #include "app/window/backend.h"
 #include "app/window/ui_config.h"
 #include "app/window/wait.h"
+#include "cddb/track_name.h"
 #include "engine/job/engine_state.h"
 #include "platform/notify/notifier.h"
 
@@ -256,7 +259,17 @@ void ProgressDialog::StartNext() {
     file_->setText(Q(BatchFileLine(input)));
     bar_->setValue(0);
     const int format = settings::ReadOption("BOutFormat");
-    const std::string output = OutputPathFor(input, outputFolder_, format < 0 ? 0 : format);
+    std::string output = OutputPathFor(input, outputFolder_, format < 0 ? 0 : format);
+    // A ripped track is named after its title as the CD ripping dialog left it.
+    if (cdRoot_) {
+        const int track = b.CdaTrack(input);
+        const models::CdDisc& disc = LastRippedDisc();
+        if (track >= 1 && track <= static_cast<int>(disc.tracks.size())) {
+            const std::string& title = disc.tracks[static_cast<std::size_t>(track - 1)].title;
+            const char* ext = format == 1 ? "mp3" : format == 2 ? "wma" : "wav";
+            output = WithTrailingSlash(outputFolder_) + cddb::TrackFileName(track, title, ext);
+        }
+    }
     const OutputClash clash = CheckBatchOutput(inputs_, index, output, written_);
     if (clash != OutputClash::None) {
         ShowMessage(OutputClashMessage(clash, output), "Quorvatix Tralux", MessageIcon::Warning);
