@@ -8,8 +8,9 @@ namespace tralux {
 std::string FormatClock(std::uint64_t s) {
     char buf[32];
     if (s >= 3600)
-        std::snprintf(buf, sizeof buf, "%llu:%02llu:%02llu", static_cast<unsigned long long>(s / 3600),
-                      static_cast<unsigned long long>(s / 60 % 60), static_cast<unsigned long long>(s % 60));
+        std::snprintf(
+            buf, sizeof buf, "%llu:%02llu:%02llu", static_cast<unsigned long long>(s / 3600),
+            static_cast<unsigned long long>(s / 60 % 60), static_cast<unsigned long long>(s % 60));
     else
         std::snprintf(buf, sizeof buf, "%02llu:%02llu", static_cast<unsigned long long>(s / 60),
                       static_cast<unsigned long long>(s % 60));
@@ -38,12 +39,18 @@ std::string FormatSpeed(int h) {
 }
 
 ProgressDisplay::ProgressDisplay(bool live, std::string input, std::string output)
-    : live_(live), input_(std::move(input)), output_(std::move(output)),
-      start_(std::chrono::steady_clock::now()), lastPrint_(start_) {}
+    : live_(live),
+      input_(std::move(input)),
+      output_(std::move(output)),
+      start_(std::chrono::steady_clock::now()),
+      lastPrint_(start_) {}
 
-std::string ProgressDisplay::Line(std::uint32_t startMs, std::uint32_t durationMs, double positionMs) {
-    const auto elapsed = static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count());
+std::string ProgressDisplay::Line(std::uint32_t startMs, std::uint32_t durationMs,
+                                  double positionMs) {
+    const auto elapsed =
+        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now() - start_)
+                                       .count());
     const ProgressFigures f = ComputeProgress(startMs, durationMs, positionMs, elapsed);
     std::string bar;
     if (live_) {
@@ -52,10 +59,11 @@ std::string ProgressDisplay::Line(std::uint32_t startMs, std::uint32_t durationM
               std::string(static_cast<std::size_t>(width - filled), '-') + "] ";
     }
     char buf[256];
-    std::snprintf(buf, sizeof buf, "%s%3d%%  %s / %s  elapsed %s  remaining %s  %s", bar.c_str(), f.percent,
-                  FormatClock(static_cast<std::uint64_t>(positionMs / 1000)).c_str(),
+    std::snprintf(buf, sizeof buf, "%s%3d%%  %s / %s  elapsed %s  remaining %s  %s", bar.c_str(),
+                  f.percent, FormatClock(static_cast<std::uint64_t>(positionMs / 1000)).c_str(),
                   FormatClock(durationMs / 1000).c_str(), FormatClock(f.elapsedMs / 1000).c_str(),
-                  FormatClock(f.remainingMs / 1000).c_str(), FormatSpeed(f.speedHundredths).c_str());
+                  FormatClock(f.remainingMs / 1000).c_str(),
+                  FormatSpeed(f.speedHundredths).c_str());
     return buf;
 }
 

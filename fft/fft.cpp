@@ -31,14 +31,16 @@ ComplexFft::ComplexFft(int order) : order_(order) {
     twiddle_.reserve(n_ > 1 ? n_ - 1 : 0);
     for (std::size_t len = 2; len <= n_; len <<= 1) {
         for (std::size_t j = 0; j < len / 2; ++j) {
-            const double a = -2.0 * std::numbers::pi * static_cast<double>(j) / static_cast<double>(len);
+            const double a =
+                -2.0 * std::numbers::pi * static_cast<double>(j) / static_cast<double>(len);
             twiddle_.emplace_back(std::cos(a), std::sin(a));
         }
     }
 }
 
 void ComplexFft::Permute(std::complex<double>* data) const {
-    for (std::size_t k = 0; k < swaps_.size(); k += 2) std::swap(data[swaps_[k]], data[swaps_[k + 1]]);
+    for (std::size_t k = 0; k < swaps_.size(); k += 2)
+        std::swap(data[swaps_[k]], data[swaps_[k + 1]]);
 }
 
 void ComplexFft::Butterflies(std::complex<double>* data) const {
@@ -49,7 +51,10 @@ void ComplexFft::Butterflies(std::complex<double>* data) const {
     for (std::size_t s = 0; s < n; s += 2) {
         double* a = d + 2 * s;
         const double r0 = a[0], i0 = a[1], r1 = a[2], i1 = a[3];
-        a[0] = r0 + r1; a[1] = i0 + i1; a[2] = r0 - r1; a[3] = i0 - i1;
+        a[0] = r0 + r1;
+        a[1] = i0 + i1;
+        a[2] = r0 - r1;
+        a[3] = i0 - i1;
     }
     if (n < 4) return;
     for (std::size_t s = 0; s < n; s += 4) {
@@ -57,8 +62,14 @@ void ComplexFft::Butterflies(std::complex<double>* data) const {
         const double r0 = a[0], i0 = a[1], r1 = a[2], i1 = a[3];
         const double r2 = a[4], i2 = a[5], r3 = a[6], i3 = a[7];
         // twiddle for index 3 is -i: (r3, i3) * -i = (i3, -r3)
-        a[0] = r0 + r2; a[1] = i0 + i2; a[4] = r0 - r2; a[5] = i0 - i2;
-        a[2] = r1 + i3; a[3] = i1 - r3; a[6] = r1 - i3; a[7] = i1 + r3;
+        a[0] = r0 + r2;
+        a[1] = i0 + i2;
+        a[4] = r0 - r2;
+        a[5] = i0 - i2;
+        a[2] = r1 + i3;
+        a[3] = i1 - r3;
+        a[6] = r1 - i3;
+        a[7] = i1 + r3;
     }
     const double* tw = reinterpret_cast<const double*>(twiddle_.data());
     std::size_t twOffset = 1 + 2;  // entries used by the length 2 and 4 stages
@@ -72,8 +83,10 @@ void ComplexFft::Butterflies(std::complex<double>* data) const {
                 double tr, ti;
                 Mul(b[2 * j], b[2 * j + 1], w[2 * j], w[2 * j + 1], tr, ti);
                 const double ar = a[2 * j], ai = a[2 * j + 1];
-                a[2 * j] = ar + tr; a[2 * j + 1] = ai + ti;
-                b[2 * j] = ar - tr; b[2 * j + 1] = ai - ti;
+                a[2 * j] = ar + tr;
+                a[2 * j + 1] = ai + ti;
+                b[2 * j] = ar - tr;
+                b[2 * j + 1] = ai - ti;
             }
         }
         twOffset += half;
@@ -111,7 +124,7 @@ void RealFft::Forward(const double* in, std::complex<double>* out) {
     for (std::size_t k = 1; k < h; ++k) {
         const double zr = work_[k].real(), zi = work_[k].imag();
         const double cr = work_[h - k].real(), ci = -work_[h - k].imag();  // conj(Z[h-k])
-        const double er = 0.5 * (zr + cr), ei = 0.5 * (zi + ci);          // even part
+        const double er = 0.5 * (zr + cr), ei = 0.5 * (zi + ci);           // even part
         // odd part (Z - conj)/(2i)
         const double dr = 0.5 * (zr - cr), di = 0.5 * (zi - ci);
         const double orr = di, oi = -dr;

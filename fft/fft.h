@@ -24,7 +24,7 @@ private:
 
     int order_;
     std::size_t n_;
-    std::vector<std::uint32_t> swaps_;         // index pairs to exchange for bit reversal
+    std::vector<std::uint32_t> swaps_;           // index pairs to exchange for bit reversal
     std::vector<std::complex<double>> twiddle_;  // stage by stage, exp(-2 pi i j / len)
 };
 

@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tralux::Engine().LastError.store(0);
     const bool ok = tralux::ProbeInput(path, info);
     const int code = tralux::Engine().LastError.load();
-    if (!ok && code != 0 && code != 102 && code != 103 && code != 105 && code != 112) __builtin_trap();
+    if (!ok && code != 0 && code != 102 && code != 103 && code != 105 && code != 112)
+        __builtin_trap();
     if (ok && info.Kind == tralux::kKindRiff && info.trackNumber == 0) {
         if (info.Channels < 1 || info.Channels > 2 || info.BlockAlign == 0) __builtin_trap();
         if (info.StartOffset + info.DataSize > size) __builtin_trap();

@@ -16,136 +16,147 @@ constexpr int kPow43Size = 8207;  // 15 + 2^13 - 1 + 1: the largest value with 1
 
 // Shared read-only tables, built once on first use.
 struct Constants {
-  float pow43[kPow43Size];
-  float quarterPow[4];  // 2^(i/4)
-  float aliasCs[8], aliasCa[8];
-  float imdctWindow[4][36];
-  float dct4[18][20];     // [k][n] = cos(pi/18 (n + 1/2)(k + 1/2)), padded to 20 for vector loops
-  float shortCos[12][6];  // cos(pi/24 (2i + 7)(2k + 1))
-  float shortWindow[12];
-  float synthWindow[512];  // D on the 16-bit scale
-  float lee[6][16];        // 1 / (2 cos(pi (2n + 1) / 2N)) for N = 32, 16, 8, 4, 2
-  float isRatioL[7], isRatioR[7];
-  float lsfIs[2][32];  // intensity factors of MPEG-2: [intensity scale][position]
+    float pow43[kPow43Size];
+    float quarterPow[4];  // 2^(i/4)
+    float aliasCs[8], aliasCa[8];
+    float imdctWindow[4][36];
+    float dct4[18][20];     // [k][n] = cos(pi/18 (n + 1/2)(k + 1/2)), padded to 20 for vector loops
+    float shortCos[12][6];  // cos(pi/24 (2i + 7)(2k + 1))
+    float shortWindow[12];
+    float synthWindow[512];  // D on the 16-bit scale
+    float lee[6][16];        // 1 / (2 cos(pi (2n + 1) / 2N)) for N = 32, 16, 8, 4, 2
+    float isRatioL[7], isRatioR[7];
+    float lsfIs[2][32];  // intensity factors of MPEG-2: [intensity scale][position]
 
-  Constants() {
-    for (int i = 0; i < kPow43Size; ++i) pow43[i] = static_cast<float>(std::pow(double(i), 4.0 / 3.0));
-    for (int i = 0; i < 4; ++i) quarterPow[i] = static_cast<float>(std::pow(2.0, i / 4.0));
-    const double c[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
-    for (int i = 0; i < 8; ++i) {
-      const double s = std::sqrt(1.0 + c[i] * c[i]);
-      aliasCs[i] = static_cast<float>(1.0 / s);
-      aliasCa[i] = static_cast<float>(c[i] / s);
+    Constants() {
+        for (int i = 0; i < kPow43Size; ++i)
+            pow43[i] = static_cast<float>(std::pow(double(i), 4.0 / 3.0));
+        for (int i = 0; i < 4; ++i) quarterPow[i] = static_cast<float>(std::pow(2.0, i / 4.0));
+        const double c[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
+        for (int i = 0; i < 8; ++i) {
+            const double s = std::sqrt(1.0 + c[i] * c[i]);
+            aliasCs[i] = static_cast<float>(1.0 / s);
+            aliasCa[i] = static_cast<float>(c[i] / s);
+        }
+        const double pi = 3.14159265358979323846;
+        for (int i = 0; i < 36; ++i) {
+            const double l = std::sin(pi / 36 * (i + 0.5));
+            imdctWindow[0][i] = static_cast<float>(l);
+            double start = i < 18   ? l
+                           : i < 24 ? 1.0
+                           : i < 30 ? std::sin(pi / 12 * (i - 18 + 0.5))
+                                    : 0.0;
+            double stop = i < 6    ? 0.0
+                          : i < 12 ? std::sin(pi / 12 * (i - 6 + 0.5))
+                          : i < 18 ? 1.0
+                                   : l;
+            imdctWindow[1][i] = static_cast<float>(start);
+            imdctWindow[3][i] = static_cast<float>(stop);
+            imdctWindow[2][i] = 0.0f;
+        }
+        for (int k = 0; k < 18; ++k)
+            for (int n = 0; n < 20; ++n)
+                dct4[k][n] =
+                    n < 18 ? static_cast<float>(std::cos(pi / 18 * (n + 0.5) * (k + 0.5))) : 0.0f;
+        for (int i = 0; i < 12; ++i) {
+            for (int k = 0; k < 6; ++k)
+                shortCos[i][k] = static_cast<float>(std::cos(pi / 24 * (2 * i + 7) * (2 * k + 1)));
+            shortWindow[i] = static_cast<float>(std::sin(pi / 12 * (i + 0.5)));
+        }
+        for (int i = 0; i < 512; ++i) {
+            int32_t d;
+            if (i <= 256)
+                d = kSynthWindowHalf[i];
+            else
+                d = (i % 64 == 0) ? kSynthWindowHalf[512 - i] : -kSynthWindowHalf[512 - i];
+            synthWindow[i] = static_cast<float>(d / 65536.0 * 32768.0);
+        }
+        int level = 0;
+        for (int n = 32; n >= 2; n /= 2, ++level)
+            for (int i = 0; i < n / 2; ++i)
+                lee[level][i] =
+                    static_cast<float>(1.0 / (2.0 * std::cos(pi * (2 * i + 1) / (2.0 * n))));
+        for (int p = 0; p < 7; ++p) {
+            const double t = std::tan(p * pi / 12);
+            isRatioL[p] = static_cast<float>(t / (1 + t));
+            isRatioR[p] = static_cast<float>(1 / (1 + t));
+        }
+        isRatioL[6] = 1.0f;  // tan(pi/2): everything goes to the left channel
+        isRatioR[6] = 0.0f;
+        for (int s = 0; s < 2; ++s)
+            for (int p = 0; p < 32; ++p) {
+                const double io = s ? std::pow(2.0, -0.5) : std::pow(2.0, -0.25);
+                lsfIs[s][p] = static_cast<float>(std::pow(io, (p + 1) / 2));
+            }
     }
-    const double pi = 3.14159265358979323846;
-    for (int i = 0; i < 36; ++i) {
-      const double l = std::sin(pi / 36 * (i + 0.5));
-      imdctWindow[0][i] = static_cast<float>(l);
-      double start = i < 18 ? l : i < 24 ? 1.0 : i < 30 ? std::sin(pi / 12 * (i - 18 + 0.5)) : 0.0;
-      double stop = i < 6 ? 0.0 : i < 12 ? std::sin(pi / 12 * (i - 6 + 0.5)) : i < 18 ? 1.0 : l;
-      imdctWindow[1][i] = static_cast<float>(start);
-      imdctWindow[3][i] = static_cast<float>(stop);
-      imdctWindow[2][i] = 0.0f;
-    }
-    for (int k = 0; k < 18; ++k)
-      for (int n = 0; n < 20; ++n)
-        dct4[k][n] = n < 18 ? static_cast<float>(std::cos(pi / 18 * (n + 0.5) * (k + 0.5))) : 0.0f;
-    for (int i = 0; i < 12; ++i) {
-      for (int k = 0; k < 6; ++k) shortCos[i][k] = static_cast<float>(std::cos(pi / 24 * (2 * i + 7) * (2 * k + 1)));
-      shortWindow[i] = static_cast<float>(std::sin(pi / 12 * (i + 0.5)));
-    }
-    for (int i = 0; i < 512; ++i) {
-      int32_t d;
-      if (i <= 256)
-        d = kSynthWindowHalf[i];
-      else
-        d = (i % 64 == 0) ? kSynthWindowHalf[512 - i] : -kSynthWindowHalf[512 - i];
-      synthWindow[i] = static_cast<float>(d / 65536.0 * 32768.0);
-    }
-    int level = 0;
-    for (int n = 32; n >= 2; n /= 2, ++level)
-      for (int i = 0; i < n / 2; ++i)
-        lee[level][i] = static_cast<float>(1.0 / (2.0 * std::cos(pi * (2 * i + 1) / (2.0 * n))));
-    for (int p = 0; p < 7; ++p) {
-      const double t = std::tan(p * pi / 12);
-      isRatioL[p] = static_cast<float>(t / (1 + t));
-      isRatioR[p] = static_cast<float>(1 / (1 + t));
-    }
-    isRatioL[6] = 1.0f;  // tan(pi/2): everything goes to the left channel
-    isRatioR[6] = 0.0f;
-    for (int s = 0; s < 2; ++s)
-      for (int p = 0; p < 32; ++p) {
-        const double io = s ? std::pow(2.0, -0.5) : std::pow(2.0, -0.25);
-        lsfIs[s][p] = static_cast<float>(std::pow(io, (p + 1) / 2));
-      }
-  }
 };
 
 const Constants& K() {
-  static const Constants k;
-  return k;
+    static const Constants k;
+    return k;
 }
 
 // Big-endian bit reader over a buffer with at least 8 readable bytes past any position read.
 struct BitReader {
-  const uint8_t* data;
-  size_t pos;
-  uint32_t Peek(int n) const {
-    const uint8_t* p = data + (pos >> 3);
-    uint64_t v;
-    std::memcpy(&v, p, 8);
+    const uint8_t* data;
+    size_t pos;
+    uint32_t Peek(int n) const {
+        const uint8_t* p = data + (pos >> 3);
+        uint64_t v;
+        std::memcpy(&v, p, 8);
 #if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    v = __builtin_bswap64(v);
+        v = __builtin_bswap64(v);
 #else
-    v = (uint64_t(p[0]) << 56) | (uint64_t(p[1]) << 48) | (uint64_t(p[2]) << 40) | (uint64_t(p[3]) << 32) |
-        (uint64_t(p[4]) << 24) | (uint64_t(p[5]) << 16) | (uint64_t(p[6]) << 8) | uint64_t(p[7]);
+        v = (uint64_t(p[0]) << 56) | (uint64_t(p[1]) << 48) | (uint64_t(p[2]) << 40) |
+            (uint64_t(p[3]) << 32) | (uint64_t(p[4]) << 24) | (uint64_t(p[5]) << 16) |
+            (uint64_t(p[6]) << 8) | uint64_t(p[7]);
 #endif
-    v <<= (pos & 7);
-    return n == 0 ? 0 : static_cast<uint32_t>(v >> (64 - n));
-  }
-  uint32_t Read(int n) {
-    const uint32_t v = Peek(n);
-    pos += n;
-    return v;
-  }
-  int DecodeSym(const HuffLookup& t) {
-    const HuffEntry* e = &t.entries[Peek(t.rootBits)];
-    if (e->sub) {
-      pos += t.rootBits;
-      e = &t.entries[e->sym + Peek(e->sub)];
+        v <<= (pos & 7);
+        return n == 0 ? 0 : static_cast<uint32_t>(v >> (64 - n));
     }
-    pos += e->len;
-    return e->sym;
-  }
+    uint32_t Read(int n) {
+        const uint32_t v = Peek(n);
+        pos += n;
+        return v;
+    }
+    int DecodeSym(const HuffLookup& t) {
+        const HuffEntry* e = &t.entries[Peek(t.rootBits)];
+        if (e->sub) {
+            pos += t.rootBits;
+            e = &t.entries[e->sym + Peek(e->sub)];
+        }
+        pos += e->len;
+        return e->sym;
+    }
 };
 
 // DCT-II by Lee's recursion: out[k] = sum in[n] cos(pi (2n + 1) k / 2N).
 template <int N>
 inline void Dct(const float* in, float* out, const float* const* lee) {
-  if constexpr (N == 1) {
-    out[0] = in[0];
-  } else {
-    float a[N / 2], b[N / 2], A[N / 2], B[N / 2 + 1];
-    const float* f = lee[0];
-    for (int n = 0; n < N / 2; ++n) {
-      a[n] = in[n] + in[N - 1 - n];
-      b[n] = (in[n] - in[N - 1 - n]) * f[n];
+    if constexpr (N == 1) {
+        out[0] = in[0];
+    } else {
+        float a[N / 2], b[N / 2], A[N / 2], B[N / 2 + 1];
+        const float* f = lee[0];
+        for (int n = 0; n < N / 2; ++n) {
+            a[n] = in[n] + in[N - 1 - n];
+            b[n] = (in[n] - in[N - 1 - n]) * f[n];
+        }
+        Dct<N / 2>(a, A, lee + 1);
+        Dct<N / 2>(b, B, lee + 1);
+        B[N / 2] = 0.0f;
+        for (int k = 0; k < N / 2; ++k) {
+            out[2 * k] = A[k];
+            out[2 * k + 1] = B[k] + B[k + 1];
+        }
     }
-    Dct<N / 2>(a, A, lee + 1);
-    Dct<N / 2>(b, B, lee + 1);
-    B[N / 2] = 0.0f;
-    for (int k = 0; k < N / 2; ++k) {
-      out[2 * k] = A[k];
-      out[2 * k + 1] = B[k] + B[k + 1];
-    }
-  }
 }
 
 constexpr float kSign[2] = {1.0f, -1.0f};
 
 inline float Gain(int quarterExp) {
-  const Constants& k = K();
-  return std::ldexp(k.quarterPow[quarterExp & 3], quarterExp >> 2);
+    const Constants& k = K();
+    return std::ldexp(k.quarterPow[quarterExp & 3], quarterExp >> 2);
 }
 
 }  // namespace
@@ -154,119 +165,119 @@ inline float Gain(int quarterExp) {
 // Concealment random sources
 
 void ConcealRandom::Reset() {
-  // Knuth's subtractive generator seeded with 42.
-  constexpr int32_t kBig = 1000000000;
-  int32_t mj = 161803398 - 42;
-  mj %= kBig;
-  table_[55] = mj;
-  int32_t mk = 1;
-  for (int i = 1; i <= 54; ++i) {
-    const int ii = (21 * i) % 55;
-    table_[ii] = mk;
-    mk = mj - mk;
-    if (mk < 0) mk += kBig;
-    mj = table_[ii];
-  }
-  for (int k = 1; k <= 4; ++k)
-    for (int i = 1; i <= 55; ++i) {
-      table_[i] -= table_[1 + (i + 30) % 55];
-      if (table_[i] < 0) table_[i] += kBig;
+    // Knuth's subtractive generator seeded with 42.
+    constexpr int32_t kBig = 1000000000;
+    int32_t mj = 161803398 - 42;
+    mj %= kBig;
+    table_[55] = mj;
+    int32_t mk = 1;
+    for (int i = 1; i <= 54; ++i) {
+        const int ii = (21 * i) % 55;
+        table_[ii] = mk;
+        mk = mj - mk;
+        if (mk < 0) mk += kBig;
+        mj = table_[ii];
     }
-  next_ = 0;
-  nextP_ = 31;
-  sign_ = static_cast<int16_t>(1044180 & 0x7FFF);
+    for (int k = 1; k <= 4; ++k)
+        for (int i = 1; i <= 55; ++i) {
+            table_[i] -= table_[1 + (i + 30) % 55];
+            if (table_[i] < 0) table_[i] += kBig;
+        }
+    next_ = 0;
+    nextP_ = 31;
+    sign_ = static_cast<int16_t>(1044180 & 0x7FFF);
 }
 
 float ConcealRandom::Uniform() {
-  constexpr int32_t kBig = 1000000000;
-  if (++next_ == 56) next_ = 1;
-  if (++nextP_ == 56) nextP_ = 1;
-  int32_t mj = table_[next_] - table_[nextP_];
-  if (mj < 0) mj += kBig;
-  table_[next_] = mj;
-  return static_cast<float>(mj * (1.0 / kBig));
+    constexpr int32_t kBig = 1000000000;
+    if (++next_ == 56) next_ = 1;
+    if (++nextP_ == 56) nextP_ = 1;
+    int32_t mj = table_[next_] - table_[nextP_];
+    if (mj < 0) mj += kBig;
+    table_[next_] = mj;
+    return static_cast<float>(mj * (1.0 / kBig));
 }
 
 bool ConcealRandom::NextSignNegative() {
-  // 16-bit shift register with feedback taps on bits 0 and 3 when the top bit falls out.
-  uint16_t r = static_cast<uint16_t>(sign_);
-  if (sign_ < 0)
-    r = static_cast<uint16_t>((r & 0x8000u) | ((((r ^ 9u) << 1) & 0xFFu) | 1u) | (r & 0x7F00u));
-  else
-    r = static_cast<uint16_t>(r << 1);
-  if (r == 0) r = 1;
-  sign_ = static_cast<int16_t>(r);
-  return (r & 0x4000u) != 0;
+    // 16-bit shift register with feedback taps on bits 0 and 3 when the top bit falls out.
+    uint16_t r = static_cast<uint16_t>(sign_);
+    if (sign_ < 0)
+        r = static_cast<uint16_t>((r & 0x8000u) | ((((r ^ 9u) << 1) & 0xFFu) | 1u) | (r & 0x7F00u));
+    else
+        r = static_cast<uint16_t>(r << 1);
+    if (r == 0) r = 1;
+    sign_ = static_cast<int16_t>(r);
+    return (r & 0x4000u) != 0;
 }
 
 // ---------------------------------------------------------------------------------------------
 
 Layer3::Layer3(int rateShift, bool eightBit, bool monoOutput)
     : rateShift_(rateShift), eightBit_(eightBit), mono_(monoOutput) {
-  K();
-  HuffLookups();
-  Reset();
+    K();
+    HuffLookups();
+    Reset();
 }
 
 void Layer3::Reset() {
-  reservoirLen_ = 0;
-  std::memset(overlap_, 0, sizeof overlap_);
-  std::memset(synth_, 0, sizeof synth_);
-  synthPos_[0] = synthPos_[1] = 0;
-  std::memset(history_, 0, sizeof history_);
-  std::memset(scalefac_, 0, sizeof scalefac_);
-  random_.Reset();
+    reservoirLen_ = 0;
+    std::memset(overlap_, 0, sizeof overlap_);
+    std::memset(synth_, 0, sizeof synth_);
+    synthPos_[0] = synthPos_[1] = 0;
+    std::memset(history_, 0, sizeof history_);
+    std::memset(scalefac_, 0, sizeof scalefac_);
+    random_.Reset();
 }
 
 size_t Layer3::OutputBytes(const FrameHeader& h, bool floatOutput) const {
-  const size_t channels = mono_ ? 1 : h.channels;
-  const size_t samples = static_cast<size_t>(h.samplesPerFrame()) >> rateShift_;
-  if (floatOutput) return samples * channels * 4;
-  return samples * channels * (eightBit_ ? 1 : 2);
+    const size_t channels = mono_ ? 1 : h.channels;
+    const size_t samples = static_cast<size_t>(h.samplesPerFrame()) >> rateShift_;
+    if (floatOutput) return samples * channels * 4;
+    return samples * channels * (eightBit_ ? 1 : 2);
 }
 
 bool Layer3::ReadSideInfo(const FrameHeader& h, const uint8_t* p, SideInfo& si) const {
-  BitReader br{p, 0};
-  const int nch = h.channels;
-  if (h.version == 0) {
-    si.mainDataBegin = br.Read(9);
-    br.Read(nch == 1 ? 5 : 3);
-    for (int ch = 0; ch < nch; ++ch)
-      for (int b = 0; b < 4; ++b) si.scfsi[ch][b] = br.Read(1);
-  } else {
-    si.mainDataBegin = br.Read(8);
-    br.Read(nch == 1 ? 1 : 2);
-  }
-  for (int gr = 0; gr < h.granules; ++gr)
-    for (int ch = 0; ch < nch; ++ch) {
-      GranuleInfo& g = si.gr[gr][ch];
-      g = GranuleInfo{};
-      g.part23Length = br.Read(12);
-      g.bigValues = br.Read(9);
-      g.globalGain = br.Read(8);
-      g.scalefacCompress = br.Read(h.version == 0 ? 4 : 9);
-      g.windowSwitching = br.Read(1);
-      if (g.windowSwitching) {
-        g.blockType = br.Read(2);
-        g.mixed = br.Read(1);
-        for (int i = 0; i < 2; ++i) g.tableSelect[i] = br.Read(5);
-        for (int i = 0; i < 3; ++i) g.subblockGain[i] = br.Read(3);
-        if (g.blockType == 0) return false;  // reserved with window switching
-        g.region0Count = (g.blockType == 2 && !g.mixed) ? 8 : 7;
-        g.region1Count = 36;
-      } else {
-        for (int i = 0; i < 3; ++i) g.tableSelect[i] = br.Read(5);
-        g.region0Count = br.Read(4);
-        g.region1Count = br.Read(3);
-      }
-      if (h.version == 0) g.preflag = br.Read(1);
-      g.scalefacScale = br.Read(1);
-      g.count1Table = br.Read(1);
-      if (g.bigValues > 288) return false;
-      for (int i = 0; i < 3; ++i)
-        if (g.tableSelect[i] == 4 || g.tableSelect[i] == 14) return false;
+    BitReader br{p, 0};
+    const int nch = h.channels;
+    if (h.version == 0) {
+        si.mainDataBegin = br.Read(9);
+        br.Read(nch == 1 ? 5 : 3);
+        for (int ch = 0; ch < nch; ++ch)
+            for (int b = 0; b < 4; ++b) si.scfsi[ch][b] = br.Read(1);
+    } else {
+        si.mainDataBegin = br.Read(8);
+        br.Read(nch == 1 ? 1 : 2);
     }
-  return true;
+    for (int gr = 0; gr < h.granules; ++gr)
+        for (int ch = 0; ch < nch; ++ch) {
+            GranuleInfo& g = si.gr[gr][ch];
+            g = GranuleInfo{};
+            g.part23Length = br.Read(12);
+            g.bigValues = br.Read(9);
+            g.globalGain = br.Read(8);
+            g.scalefacCompress = br.Read(h.version == 0 ? 4 : 9);
+            g.windowSwitching = br.Read(1);
+            if (g.windowSwitching) {
+                g.blockType = br.Read(2);
+                g.mixed = br.Read(1);
+                for (int i = 0; i < 2; ++i) g.tableSelect[i] = br.Read(5);
+                for (int i = 0; i < 3; ++i) g.subblockGain[i] = br.Read(3);
+                if (g.blockType == 0) return false;  // reserved with window switching
+                g.region0Count = (g.blockType == 2 && !g.mixed) ? 8 : 7;
+                g.region1Count = 36;
+            } else {
+                for (int i = 0; i < 3; ++i) g.tableSelect[i] = br.Read(5);
+                g.region0Count = br.Read(4);
+                g.region1Count = br.Read(3);
+            }
+            if (h.version == 0) g.preflag = br.Read(1);
+            g.scalefacScale = br.Read(1);
+            g.count1Table = br.Read(1);
+            if (g.bigValues > 288) return false;
+            for (int i = 0; i < 3; ++i)
+                if (g.tableSelect[i] == 4 || g.tableSelect[i] == 14) return false;
+        }
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -274,731 +285,754 @@ bool Layer3::ReadSideInfo(const FrameHeader& h, const uint8_t* p, SideInfo& si) 
 
 bool Layer3::DecodeChannel(const FrameHeader& h, SideInfo& si, int gr, int ch, const uint8_t* data,
                            size_t& bitPos, size_t granuleEnd) {
-  GranuleInfo& g = si.gr[gr][ch];
-  const BandTable& bands = Bands(h);
-  BitReader br{data, bitPos};
-  int* sf = scalefac_[ch];
-  int* slen = slen_[ch];
-  const bool shortBlocks = g.windowSwitching && g.blockType == 2;
+    GranuleInfo& g = si.gr[gr][ch];
+    const BandTable& bands = Bands(h);
+    BitReader br{data, bitPos};
+    int* sf = scalefac_[ch];
+    int* slen = slen_[ch];
+    const bool shortBlocks = g.windowSwitching && g.blockType == 2;
 
-  // Scalefactors. Long blocks use sf[0..21]; short blocks sf[3 * sfb + window] for sfb 0..12,
-  // mixed blocks sf[0..7] long and then short bands from 3 at 3 * sfb + window + 24.
-  if (h.version == 0) {
-    static const int kSlen1[16] = {0, 0, 0, 0, 3, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4};
-    static const int kSlen2[16] = {0, 1, 2, 3, 0, 1, 2, 3, 1, 2, 3, 1, 2, 3, 2, 3};
-    const int s1 = kSlen1[g.scalefacCompress], s2 = kSlen2[g.scalefacCompress];
-    if (shortBlocks) {
-      int idx = 0;
-      if (g.mixed) {
-        for (int sfb = 0; sfb < 8; ++sfb) sf[idx++] = br.Read(s1);
-        for (int sfb = 3; sfb < 12; ++sfb)
-          for (int w = 0; w < 3; ++w) sf[idx++] = br.Read(sfb < 6 ? s1 : s2);
-      } else {
-        for (int sfb = 0; sfb < 12; ++sfb)
-          for (int w = 0; w < 3; ++w) sf[idx++] = br.Read(sfb < 6 ? s1 : s2);
-      }
-      for (int w = 0; w < 3; ++w) sf[idx++] = 0;
-    } else {
-      static const int kGroup[5] = {0, 6, 11, 16, 21};
-      for (int grp = 0; grp < 4; ++grp) {
-        const int bits = grp < 2 ? s1 : s2;
-        const bool reuse = gr == 1 && si.scfsi[ch][grp];
-        for (int sfb = kGroup[grp]; sfb < kGroup[grp + 1]; ++sfb)
-          if (!reuse) sf[sfb] = br.Read(bits);
-      }
-      sf[21] = 0;
-    }
-  } else {
-    static const uint8_t kNrOfSfb[6][3][4] = {
-        {{6, 5, 5, 5}, {9, 9, 9, 9}, {6, 9, 9, 9}},     {{6, 5, 7, 3}, {9, 9, 12, 6}, {6, 9, 12, 6}},
-        {{11, 10, 0, 0}, {18, 18, 0, 0}, {15, 18, 0, 0}}, {{7, 7, 7, 0}, {12, 12, 12, 0}, {6, 15, 12, 0}},
-        {{6, 6, 6, 3}, {12, 9, 9, 6}, {6, 12, 9, 6}},     {{8, 8, 5, 0}, {15, 12, 9, 0}, {6, 18, 9, 0}}};
-    int sl[4] = {0, 0, 0, 0};
-    int tableIdx;
-    const int sfc = g.scalefacCompress;
-    const bool intensityRight = ch == 1 && (h.modeExt & 1) && h.mode == 1;
-    bool preflag = false;
-    if (!intensityRight) {
-      if (sfc < 400) {
-        sl[0] = (sfc >> 4) / 5; sl[1] = (sfc >> 4) % 5; sl[2] = (sfc & 15) >> 2; sl[3] = sfc & 3;
-        tableIdx = 0;
-      } else if (sfc < 500) {
-        const int v = sfc - 400;
-        sl[0] = (v >> 2) / 5; sl[1] = (v >> 2) % 5; sl[2] = v & 3;
-        tableIdx = 1;
-      } else {
-        const int v = sfc - 500;
-        sl[0] = v / 3; sl[1] = v % 3;
-        preflag = true;
-        tableIdx = 2;
-      }
-    } else {
-      const int v = sfc >> 1;
-      if (v < 180) {
-        sl[0] = v / 36; sl[1] = (v % 36) / 6; sl[2] = (v % 36) % 6;
-        tableIdx = 3;
-      } else if (v < 244) {
-        const int u = v - 180;
-        sl[0] = (u % 64) >> 4; sl[1] = (u % 16) >> 2; sl[2] = u % 4;
-        tableIdx = 4;
-      } else {
-        const int u = v - 244;
-        sl[0] = u / 3; sl[1] = u % 3;
-        tableIdx = 5;
-      }
-    }
-    g.preflag = preflag;  // MPEG-2 signals it through scalefac_compress
-    const int blockIdx = shortBlocks ? (g.mixed ? 2 : 1) : 0;
-    int idx = 0;
-    for (int part = 0; part < 4; ++part)
-      for (int n = 0; n < kNrOfSfb[tableIdx][blockIdx][part]; ++n) {
-        slen[idx] = sl[part];
-        sf[idx++] = br.Read(sl[part]);
-      }
-    while (idx < 39) {
-      slen[idx] = 0;
-      sf[idx++] = 0;
-    }
-    if (shortBlocks && g.mixed) {
-      // The MPEG-2 mixed layout has 6 long bands; move the short ones up to the common layout.
-      int tmp[39], tmpLen[39];
-      std::memcpy(tmp, sf, sizeof tmp);
-      std::memcpy(tmpLen, slen, sizeof tmpLen);
-      for (int i = 0; i < 39; ++i) sf[i] = 0, slen[i] = 0;
-      for (int i = 0; i < 6; ++i) sf[i] = tmp[i], slen[i] = tmpLen[i];
-      for (int i = 6; i < 33; ++i) sf[i + 2] = tmp[i], slen[i + 2] = tmpLen[i];
-    }
-  }
-  if (br.pos > granuleEnd) return false;
-
-  // Gain of every band in line order (long bands, or short bands window by window).
-  const Constants& k = K();
-  float bandGain[40];
-  int bandEnd[40];
-  int nb = 0;
-  {
-    const int sfShift = g.scalefacScale ? 4 : 2;  // quarter steps per scalefactor step
-    const int base = g.globalGain - 210;
-    auto addLong = [&](int sfb) {
-      const int pre = g.preflag ? kPretab[sfb] : 0;
-      bandGain[nb] = Gain(base - sfShift * (sf[sfb] + pre));
-      bandEnd[nb++] = bands.longEdge[sfb + 1];
-    };
-    if (!shortBlocks) {
-      for (int sfb = 0; sfb < 22; ++sfb) addLong(sfb);
-    } else {
-      int sfbStart = 0, sfIdx = 0, lineStart = 0;
-      if (g.mixed) {
-        const int longBands = h.version == 0 ? 8 : 6;
-        for (int sfb = 0; sfb < longBands; ++sfb) addLong(sfb);
-        sfbStart = 3;
-        sfIdx = 8;  // common layout: short bands of mixed blocks start at index 8
-        lineStart = bands.longEdge[longBands];
-      }
-      for (int sfb = sfbStart; sfb < 13; ++sfb) {
-        const int width = bands.shortEdge[sfb + 1] - bands.shortEdge[sfb];
-        for (int w = 0; w < 3; ++w) {
-          const int s = sf[sfIdx + 3 * (sfb - sfbStart) + w];
-          lineStart += width;
-          bandGain[nb] = Gain(base - 8 * g.subblockGain[w] - sfShift * s);
-          bandEnd[nb++] = lineStart;
+    // Scalefactors. Long blocks use sf[0..21]; short blocks sf[3 * sfb + window] for sfb 0..12,
+    // mixed blocks sf[0..7] long and then short bands from 3 at 3 * sfb + window + 24.
+    if (h.version == 0) {
+        static const int kSlen1[16] = {0, 0, 0, 0, 3, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4};
+        static const int kSlen2[16] = {0, 1, 2, 3, 0, 1, 2, 3, 1, 2, 3, 1, 2, 3, 2, 3};
+        const int s1 = kSlen1[g.scalefacCompress], s2 = kSlen2[g.scalefacCompress];
+        if (shortBlocks) {
+            int idx = 0;
+            if (g.mixed) {
+                for (int sfb = 0; sfb < 8; ++sfb) sf[idx++] = br.Read(s1);
+                for (int sfb = 3; sfb < 12; ++sfb)
+                    for (int w = 0; w < 3; ++w) sf[idx++] = br.Read(sfb < 6 ? s1 : s2);
+            } else {
+                for (int sfb = 0; sfb < 12; ++sfb)
+                    for (int w = 0; w < 3; ++w) sf[idx++] = br.Read(sfb < 6 ? s1 : s2);
+            }
+            for (int w = 0; w < 3; ++w) sf[idx++] = 0;
+        } else {
+            static const int kGroup[5] = {0, 6, 11, 16, 21};
+            for (int grp = 0; grp < 4; ++grp) {
+                const int bits = grp < 2 ? s1 : s2;
+                const bool reuse = gr == 1 && si.scfsi[ch][grp];
+                for (int sfb = kGroup[grp]; sfb < kGroup[grp + 1]; ++sfb)
+                    if (!reuse) sf[sfb] = br.Read(bits);
+            }
+            sf[21] = 0;
         }
-      }
+    } else {
+        static const uint8_t kNrOfSfb[6][3][4] = {{{6, 5, 5, 5}, {9, 9, 9, 9}, {6, 9, 9, 9}},
+                                                  {{6, 5, 7, 3}, {9, 9, 12, 6}, {6, 9, 12, 6}},
+                                                  {{11, 10, 0, 0}, {18, 18, 0, 0}, {15, 18, 0, 0}},
+                                                  {{7, 7, 7, 0}, {12, 12, 12, 0}, {6, 15, 12, 0}},
+                                                  {{6, 6, 6, 3}, {12, 9, 9, 6}, {6, 12, 9, 6}},
+                                                  {{8, 8, 5, 0}, {15, 12, 9, 0}, {6, 18, 9, 0}}};
+        int sl[4] = {0, 0, 0, 0};
+        int tableIdx;
+        const int sfc = g.scalefacCompress;
+        const bool intensityRight = ch == 1 && (h.modeExt & 1) && h.mode == 1;
+        bool preflag = false;
+        if (!intensityRight) {
+            if (sfc < 400) {
+                sl[0] = (sfc >> 4) / 5;
+                sl[1] = (sfc >> 4) % 5;
+                sl[2] = (sfc & 15) >> 2;
+                sl[3] = sfc & 3;
+                tableIdx = 0;
+            } else if (sfc < 500) {
+                const int v = sfc - 400;
+                sl[0] = (v >> 2) / 5;
+                sl[1] = (v >> 2) % 5;
+                sl[2] = v & 3;
+                tableIdx = 1;
+            } else {
+                const int v = sfc - 500;
+                sl[0] = v / 3;
+                sl[1] = v % 3;
+                preflag = true;
+                tableIdx = 2;
+            }
+        } else {
+            const int v = sfc >> 1;
+            if (v < 180) {
+                sl[0] = v / 36;
+                sl[1] = (v % 36) / 6;
+                sl[2] = (v % 36) % 6;
+                tableIdx = 3;
+            } else if (v < 244) {
+                const int u = v - 180;
+                sl[0] = (u % 64) >> 4;
+                sl[1] = (u % 16) >> 2;
+                sl[2] = u % 4;
+                tableIdx = 4;
+            } else {
+                const int u = v - 244;
+                sl[0] = u / 3;
+                sl[1] = u % 3;
+                tableIdx = 5;
+            }
+        }
+        g.preflag = preflag;  // MPEG-2 signals it through scalefac_compress
+        const int blockIdx = shortBlocks ? (g.mixed ? 2 : 1) : 0;
+        int idx = 0;
+        for (int part = 0; part < 4; ++part)
+            for (int n = 0; n < kNrOfSfb[tableIdx][blockIdx][part]; ++n) {
+                slen[idx] = sl[part];
+                sf[idx++] = br.Read(sl[part]);
+            }
+        while (idx < 39) {
+            slen[idx] = 0;
+            sf[idx++] = 0;
+        }
+        if (shortBlocks && g.mixed) {
+            // The MPEG-2 mixed layout has 6 long bands; move the short ones up to the common layout.
+            int tmp[39], tmpLen[39];
+            std::memcpy(tmp, sf, sizeof tmp);
+            std::memcpy(tmpLen, slen, sizeof tmpLen);
+            for (int i = 0; i < 39; ++i) sf[i] = 0, slen[i] = 0;
+            for (int i = 0; i < 6; ++i) sf[i] = tmp[i], slen[i] = tmpLen[i];
+            for (int i = 6; i < 33; ++i) sf[i + 2] = tmp[i], slen[i + 2] = tmpLen[i];
+        }
     }
-    bandEnd[nb - 1] = 576;
-  }
+    if (br.pos > granuleEnd) return false;
 
-  // Huffman decoding of the big values and the count1 region, requantised on the way.
-  float* xr = xr_[ch];
-  const float* pow43 = k.pow43;
-  int band = 0;
-  float gain = bandGain[0];
-  int edge = bandEnd[0];
-  int last = 0;
-  const HuffLookup* lookups = HuffLookups();
-  const int bigEnd = std::min(576, g.bigValues * 2);
-  int region1, region2;
-  if (g.windowSwitching) {
-    region1 = (g.blockType == 2 && !g.mixed) ? bands.shortEdge[3] * 3 : bands.longEdge[8];
-    region2 = 576;
-  } else {
-    region1 = bands.longEdge[std::min(g.region0Count + 1, 22)];
-    region2 = bands.longEdge[std::min(g.region0Count + g.region1Count + 2, 22)];
-  }
-  region1 = std::min(region1, bigEnd);
-  region2 = std::min(region2, bigEnd);
-  int line = 0;
-  for (int region = 0; region < 3; ++region) {
-    const int end = region == 0 ? region1 : region == 1 ? region2 : bigEnd;
-    const HuffSelect sel = kHuffSelect[g.tableSelect[region]];
-    if (sel.lookup < 0) {
-      for (; line < end; ++line) xr[line] = 0.0f;
-      continue;
+    // Gain of every band in line order (long bands, or short bands window by window).
+    const Constants& k = K();
+    float bandGain[40];
+    int bandEnd[40];
+    int nb = 0;
+    {
+        const int sfShift = g.scalefacScale ? 4 : 2;  // quarter steps per scalefactor step
+        const int base = g.globalGain - 210;
+        auto addLong = [&](int sfb) {
+            const int pre = g.preflag ? kPretab[sfb] : 0;
+            bandGain[nb] = Gain(base - sfShift * (sf[sfb] + pre));
+            bandEnd[nb++] = bands.longEdge[sfb + 1];
+        };
+        if (!shortBlocks) {
+            for (int sfb = 0; sfb < 22; ++sfb) addLong(sfb);
+        } else {
+            int sfbStart = 0, sfIdx = 0, lineStart = 0;
+            if (g.mixed) {
+                const int longBands = h.version == 0 ? 8 : 6;
+                for (int sfb = 0; sfb < longBands; ++sfb) addLong(sfb);
+                sfbStart = 3;
+                sfIdx = 8;  // common layout: short bands of mixed blocks start at index 8
+                lineStart = bands.longEdge[longBands];
+            }
+            for (int sfb = sfbStart; sfb < 13; ++sfb) {
+                const int width = bands.shortEdge[sfb + 1] - bands.shortEdge[sfb];
+                for (int w = 0; w < 3; ++w) {
+                    const int s = sf[sfIdx + 3 * (sfb - sfbStart) + w];
+                    lineStart += width;
+                    bandGain[nb] = Gain(base - 8 * g.subblockGain[w] - sfShift * s);
+                    bandEnd[nb++] = lineStart;
+                }
+            }
+        }
+        bandEnd[nb - 1] = 576;
     }
-    const HuffLookup& t = lookups[sel.lookup];
-    const int linbits = sel.linbits;
-    for (; line < end; line += 2) {
-      while (line >= edge) {
-        ++band;
-        gain = bandGain[band];
-        edge = bandEnd[band];
-      }
-      const int s = br.DecodeSym(t);
-      int x = s >> 4, y = s & 15;
-      // Sign bits are random: apply them without branches.
-      float fx = 0.0f, fy = 0.0f;
-      if (x) {
-        if (x == 15 && linbits) x += br.Read(linbits);
-        fx = pow43[x] * gain * kSign[br.Read(1)];
-        last = line + 1;
-      }
-      if (y) {
-        if (y == 15 && linbits) y += br.Read(linbits);
-        fy = pow43[y] * gain * kSign[br.Read(1)];
-        last = line + 2;
-      }
-      xr[line] = fx;
-      xr[line + 1] = fy;
-      if (br.pos > granuleEnd) return false;
+
+    // Huffman decoding of the big values and the count1 region, requantised on the way.
+    float* xr = xr_[ch];
+    const float* pow43 = k.pow43;
+    int band = 0;
+    float gain = bandGain[0];
+    int edge = bandEnd[0];
+    int last = 0;
+    const HuffLookup* lookups = HuffLookups();
+    const int bigEnd = std::min(576, g.bigValues * 2);
+    int region1, region2;
+    if (g.windowSwitching) {
+        region1 = (g.blockType == 2 && !g.mixed) ? bands.shortEdge[3] * 3 : bands.longEdge[8];
+        region2 = 576;
+    } else {
+        region1 = bands.longEdge[std::min(g.region0Count + 1, 22)];
+        region2 = bands.longEdge[std::min(g.region0Count + g.region1Count + 2, 22)];
     }
-  }
-  line = bigEnd;
-  const HuffLookup& quad = lookups[g.count1Table ? 19 : 18];
-  while (line + 4 <= 576 && br.pos < granuleEnd) {
-    const size_t before = br.pos;
-    const int s = br.DecodeSym(quad);
-    const int q = (s >> 4) * 4 + (s & 15);
-    // Each nonzero value is followed by its sign bit; the four are taken without branches.
-    float v[4];
-    for (int i = 0; i < 4; ++i) {
-      const uint32_t nz = (q >> (3 - i)) & 1;
-      const uint32_t sign = br.Peek(1) & nz;
-      br.pos += nz;
-      v[i] = static_cast<float>(nz) * kSign[sign];
+    region1 = std::min(region1, bigEnd);
+    region2 = std::min(region2, bigEnd);
+    int line = 0;
+    for (int region = 0; region < 3; ++region) {
+        const int end = region == 0 ? region1 : region == 1 ? region2 : bigEnd;
+        const HuffSelect sel = kHuffSelect[g.tableSelect[region]];
+        if (sel.lookup < 0) {
+            for (; line < end; ++line) xr[line] = 0.0f;
+            continue;
+        }
+        const HuffLookup& t = lookups[sel.lookup];
+        const int linbits = sel.linbits;
+        for (; line < end; line += 2) {
+            while (line >= edge) {
+                ++band;
+                gain = bandGain[band];
+                edge = bandEnd[band];
+            }
+            const int s = br.DecodeSym(t);
+            int x = s >> 4, y = s & 15;
+            // Sign bits are random: apply them without branches.
+            float fx = 0.0f, fy = 0.0f;
+            if (x) {
+                if (x == 15 && linbits) x += br.Read(linbits);
+                fx = pow43[x] * gain * kSign[br.Read(1)];
+                last = line + 1;
+            }
+            if (y) {
+                if (y == 15 && linbits) y += br.Read(linbits);
+                fy = pow43[y] * gain * kSign[br.Read(1)];
+                last = line + 2;
+            }
+            xr[line] = fx;
+            xr[line + 1] = fy;
+            if (br.pos > granuleEnd) return false;
+        }
     }
-    if (br.pos > granuleEnd) {
-      // A quadruple that runs past the granule's data is not part of it.
-      br.pos = before;
-      break;
+    line = bigEnd;
+    const HuffLookup& quad = lookups[g.count1Table ? 19 : 18];
+    while (line + 4 <= 576 && br.pos < granuleEnd) {
+        const size_t before = br.pos;
+        const int s = br.DecodeSym(quad);
+        const int q = (s >> 4) * 4 + (s & 15);
+        // Each nonzero value is followed by its sign bit; the four are taken without branches.
+        float v[4];
+        for (int i = 0; i < 4; ++i) {
+            const uint32_t nz = (q >> (3 - i)) & 1;
+            const uint32_t sign = br.Peek(1) & nz;
+            br.pos += nz;
+            v[i] = static_cast<float>(nz) * kSign[sign];
+        }
+        if (br.pos > granuleEnd) {
+            // A quadruple that runs past the granule's data is not part of it.
+            br.pos = before;
+            break;
+        }
+        for (int i = 0; i < 4; ++i, ++line) {
+            while (line >= edge) {
+                ++band;
+                gain = bandGain[band];
+                edge = bandEnd[band];
+            }
+            xr[line] = v[i] * gain;
+            if (v[i] != 0.0f) last = line + 1;
+        }
     }
-    for (int i = 0; i < 4; ++i, ++line) {
-      while (line >= edge) {
-        ++band;
-        gain = bandGain[band];
-        edge = bandEnd[band];
-      }
-      xr[line] = v[i] * gain;
-      if (v[i] != 0.0f) last = line + 1;
-    }
-  }
-  for (int i = line; i < 576; ++i) xr[i] = 0.0f;
-  bitPos = granuleEnd;
-  nonzero_[ch] = last;
-  return true;
+    for (int i = line; i < 576; ++i) xr[i] = 0.0f;
+    bitPos = granuleEnd;
+    nonzero_[ch] = last;
+    return true;
 }
 
-bool Layer3::DecodeGranule(const FrameHeader& h, SideInfo& si, int gr, const uint8_t* data, size_t& bitPos,
-                           size_t endBits) {
-  for (int ch = 0; ch < h.channels; ++ch) {
-    const size_t granuleEnd = bitPos + si.gr[gr][ch].part23Length;
-    if (granuleEnd > endBits) return false;
-    if (!DecodeChannel(h, si, gr, ch, data, bitPos, granuleEnd)) return false;
-  }
-  return true;
+bool Layer3::DecodeGranule(const FrameHeader& h, SideInfo& si, int gr, const uint8_t* data,
+                           size_t& bitPos, size_t endBits) {
+    for (int ch = 0; ch < h.channels; ++ch) {
+        const size_t granuleEnd = bitPos + si.gr[gr][ch].part23Length;
+        if (granuleEnd > endBits) return false;
+        if (!DecodeChannel(h, si, gr, ch, data, bitPos, granuleEnd)) return false;
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Stereo processing
 
 void Layer3::Stereo(const FrameHeader& h, const SideInfo& si, int gr) {
-  if (h.channels != 2 || h.mode != 1 || h.modeExt == 0) return;
-  const bool ms = h.modeExt & 2;
-  const bool is = h.modeExt & 1;
-  float* l = xr_[0];
-  float* r = xr_[1];
-  const Constants& k = K();
-  const BandTable& bands = Bands(h);
-  const GranuleInfo& g = si.gr[gr][1];
-  const int* sf = scalefac_[1];
-  const int* slen = slen_[1];
-  const bool lsf = h.version != 0;
-  const int isScale = g.scalefacCompress & 1;
+    if (h.channels != 2 || h.mode != 1 || h.modeExt == 0) return;
+    const bool ms = h.modeExt & 2;
+    const bool is = h.modeExt & 1;
+    float* l = xr_[0];
+    float* r = xr_[1];
+    const Constants& k = K();
+    const BandTable& bands = Bands(h);
+    const GranuleInfo& g = si.gr[gr][1];
+    const int* sf = scalefac_[1];
+    const int* slen = slen_[1];
+    const bool lsf = h.version != 0;
+    const int isScale = g.scalefacCompress & 1;
 
-  // Intensity positions per line; -1 where the line is coded normally.
-  int isPos[576];
-  std::fill(isPos, isPos + 576, -1);
-  if (is) {
-    auto invalid = [&](int idx, int pos) {
-      if (lsf) return pos == (1 << slen[idx]) - 1;
-      return pos >= 7;
-    };
-    const bool shortBlocks = g.windowSwitching && g.blockType == 2;
-    if (!shortBlocks) {
-      // Intensity starts above the last band holding nonzero right-channel lines.
-      int lastNonzero = -1;
-      for (int i = nonzero_[1] - 1; i >= 0; --i)
-        if (r[i] != 0.0f) {
-          lastNonzero = i;
-          break;
-        }
-      int sfb = 0;
-      while (sfb < 22 && bands.longEdge[sfb + 1] <= lastNonzero) ++sfb;
-      if (lastNonzero >= 0) ++sfb;
-      // The top band has no scalefactor of its own. MPEG-1 takes the band below (not intensity
-      // coded when that band is under the bound); MPEG-2 then uses position 0, which is legal.
-      int prevPos = lsf ? 0 : -1;
-      for (; sfb < 22; ++sfb) {
-        int pos;
-        if (sfb == 21) {
-          pos = prevPos;  // the last band has no scalefactor: take the one below
-        } else {
-          pos = sf[sfb];
-          if (invalid(sfb, pos)) pos = -1;
-        }
-        prevPos = pos;
-        for (int i = bands.longEdge[sfb]; i < bands.longEdge[sfb + 1]; ++i) isPos[i] = pos;
-      }
-    } else {
-      const int firstShort = g.mixed ? 3 : 0;
-      const int sfBase = g.mixed ? 8 : 0;
-      const int lineBase = g.mixed ? bands.longEdge[h.version == 0 ? 8 : 6] : 0;
-      bool anyShortNonzero = false;
-      for (int w = 0; w < 3; ++w) {
-        // Highest short band with nonzero lines in this window.
-        int lastBand = firstShort - 1;
-        int start = lineBase;
-        for (int sfb = firstShort; sfb < 13; ++sfb) {
-          const int width = bands.shortEdge[sfb + 1] - bands.shortEdge[sfb];
-          const int from = start + w * width;
-          for (int i = from; i < from + width; ++i)
-            if (r[i] != 0.0f) lastBand = sfb;
-          start += 3 * width;
-        }
-        if (lastBand >= firstShort) anyShortNonzero = true;
-        start = lineBase;
-        int prevPos = lsf ? 0 : -1;
-        for (int sfb = firstShort; sfb < 13; ++sfb) {
-          const int width = bands.shortEdge[sfb + 1] - bands.shortEdge[sfb];
-          if (sfb > lastBand) {
-            int pos;
-            if (sfb == 12) {
-              pos = prevPos;
-            } else {
-              const int idx = sfBase + 3 * (sfb - firstShort) + w;
-              pos = sf[idx];
-              if (invalid(idx, pos)) pos = -1;
+    // Intensity positions per line; -1 where the line is coded normally.
+    int isPos[576];
+    std::fill(isPos, isPos + 576, -1);
+    if (is) {
+        auto invalid = [&](int idx, int pos) {
+            if (lsf) return pos == (1 << slen[idx]) - 1;
+            return pos >= 7;
+        };
+        const bool shortBlocks = g.windowSwitching && g.blockType == 2;
+        if (!shortBlocks) {
+            // Intensity starts above the last band holding nonzero right-channel lines.
+            int lastNonzero = -1;
+            for (int i = nonzero_[1] - 1; i >= 0; --i)
+                if (r[i] != 0.0f) {
+                    lastNonzero = i;
+                    break;
+                }
+            int sfb = 0;
+            while (sfb < 22 && bands.longEdge[sfb + 1] <= lastNonzero) ++sfb;
+            if (lastNonzero >= 0) ++sfb;
+            // The top band has no scalefactor of its own. MPEG-1 takes the band below (not intensity
+            // coded when that band is under the bound); MPEG-2 then uses position 0, which is legal.
+            int prevPos = lsf ? 0 : -1;
+            for (; sfb < 22; ++sfb) {
+                int pos;
+                if (sfb == 21) {
+                    pos = prevPos;  // the last band has no scalefactor: take the one below
+                } else {
+                    pos = sf[sfb];
+                    if (invalid(sfb, pos)) pos = -1;
+                }
+                prevPos = pos;
+                for (int i = bands.longEdge[sfb]; i < bands.longEdge[sfb + 1]; ++i) isPos[i] = pos;
             }
-            prevPos = pos;
-            for (int i = start + w * width; i < start + (w + 1) * width; ++i) isPos[i] = pos;
-          } else {
-            prevPos = lsf ? 0 : -1;
-          }
-          start += 3 * width;
+        } else {
+            const int firstShort = g.mixed ? 3 : 0;
+            const int sfBase = g.mixed ? 8 : 0;
+            const int lineBase = g.mixed ? bands.longEdge[h.version == 0 ? 8 : 6] : 0;
+            bool anyShortNonzero = false;
+            for (int w = 0; w < 3; ++w) {
+                // Highest short band with nonzero lines in this window.
+                int lastBand = firstShort - 1;
+                int start = lineBase;
+                for (int sfb = firstShort; sfb < 13; ++sfb) {
+                    const int width = bands.shortEdge[sfb + 1] - bands.shortEdge[sfb];
+                    const int from = start + w * width;
+                    for (int i = from; i < from + width; ++i)
+                        if (r[i] != 0.0f) lastBand = sfb;
+                    start += 3 * width;
+                }
+                if (lastBand >= firstShort) anyShortNonzero = true;
+                start = lineBase;
+                int prevPos = lsf ? 0 : -1;
+                for (int sfb = firstShort; sfb < 13; ++sfb) {
+                    const int width = bands.shortEdge[sfb + 1] - bands.shortEdge[sfb];
+                    if (sfb > lastBand) {
+                        int pos;
+                        if (sfb == 12) {
+                            pos = prevPos;
+                        } else {
+                            const int idx = sfBase + 3 * (sfb - firstShort) + w;
+                            pos = sf[idx];
+                            if (invalid(idx, pos)) pos = -1;
+                        }
+                        prevPos = pos;
+                        for (int i = start + w * width; i < start + (w + 1) * width; ++i)
+                            isPos[i] = pos;
+                    } else {
+                        prevPos = lsf ? 0 : -1;
+                    }
+                    start += 3 * width;
+                }
+            }
+            if (g.mixed && !anyShortNonzero) {
+                const int longBands = h.version == 0 ? 8 : 6;
+                int lastNonzero = -1;
+                for (int i = lineBase - 1; i >= 0; --i)
+                    if (r[i] != 0.0f) {
+                        lastNonzero = i;
+                        break;
+                    }
+                for (int sfb = 0; sfb < longBands; ++sfb) {
+                    if (bands.longEdge[sfb + 1] <= lastNonzero + 1 && lastNonzero >= 0) continue;
+                    if (lastNonzero >= bands.longEdge[sfb]) continue;
+                    int pos = sf[sfb];
+                    if (invalid(sfb, pos)) pos = -1;
+                    for (int i = bands.longEdge[sfb]; i < bands.longEdge[sfb + 1]; ++i)
+                        isPos[i] = pos;
+                }
+            }
         }
-      }
-      if (g.mixed && !anyShortNonzero) {
-        const int longBands = h.version == 0 ? 8 : 6;
-        int lastNonzero = -1;
-        for (int i = lineBase - 1; i >= 0; --i)
-          if (r[i] != 0.0f) {
-            lastNonzero = i;
-            break;
-          }
-        for (int sfb = 0; sfb < longBands; ++sfb) {
-          if (bands.longEdge[sfb + 1] <= lastNonzero + 1 && lastNonzero >= 0) continue;
-          if (lastNonzero >= bands.longEdge[sfb]) continue;
-          int pos = sf[sfb];
-          if (invalid(sfb, pos)) pos = -1;
-          for (int i = bands.longEdge[sfb]; i < bands.longEdge[sfb + 1]; ++i) isPos[i] = pos;
-        }
-      }
     }
-  }
 
-  const int n = std::max(nonzero_[0], nonzero_[1]);
-  const int limit = is ? 576 : n;
-  for (int i = 0; i < limit; ++i) {
-    const int pos = isPos[i];
-    if (pos >= 0) {
-      const float v = l[i];
-      if (!lsf) {
-        l[i] = v * k.isRatioL[pos];
-        r[i] = v * k.isRatioR[pos];
-      } else if (pos == 0) {
-        r[i] = v;
-      } else if (pos & 1) {
-        l[i] = v * k.lsfIs[isScale][pos & 31];
-        r[i] = v;
-      } else {
-        r[i] = v * k.lsfIs[isScale][pos & 31];
-      }
-    } else if (ms) {
-      const float m = l[i], s = r[i];
-      l[i] = (m + s) * kInvSqrt2;
-      r[i] = (m - s) * kInvSqrt2;
+    const int n = std::max(nonzero_[0], nonzero_[1]);
+    const int limit = is ? 576 : n;
+    for (int i = 0; i < limit; ++i) {
+        const int pos = isPos[i];
+        if (pos >= 0) {
+            const float v = l[i];
+            if (!lsf) {
+                l[i] = v * k.isRatioL[pos];
+                r[i] = v * k.isRatioR[pos];
+            } else if (pos == 0) {
+                r[i] = v;
+            } else if (pos & 1) {
+                l[i] = v * k.lsfIs[isScale][pos & 31];
+                r[i] = v;
+            } else {
+                r[i] = v * k.lsfIs[isScale][pos & 31];
+            }
+        } else if (ms) {
+            const float m = l[i], s = r[i];
+            l[i] = (m + s) * kInvSqrt2;
+            r[i] = (m - s) * kInvSqrt2;
+        }
     }
-  }
-  const int extent = is ? std::max(nonzero_[0], n) : n;
-  nonzero_[0] = nonzero_[1] = extent;
+    const int extent = is ? std::max(nonzero_[0], n) : n;
+    nonzero_[0] = nonzero_[1] = extent;
 }
 
 // ---------------------------------------------------------------------------------------------
 
 void Layer3::Reorder(const FrameHeader& h, const GranuleInfo& g, float* xr) {
-  if (!(g.windowSwitching && g.blockType == 2)) return;
-  const BandTable& bands = Bands(h);
-  const int firstShort = g.mixed ? 3 : 0;
-  int start = g.mixed ? bands.longEdge[h.version == 0 ? 8 : 6] : 0;
-  float tmp[576];
-  for (int sfb = firstShort; sfb < 13; ++sfb) {
-    const int width = bands.shortEdge[sfb + 1] - bands.shortEdge[sfb];
-    for (int w = 0; w < 3; ++w)
-      for (int i = 0; i < width; ++i) tmp[3 * i + w] = xr[start + w * width + i];
-    std::memcpy(xr + start, tmp, sizeof(float) * 3 * width);
-    start += 3 * width;
-  }
+    if (!(g.windowSwitching && g.blockType == 2)) return;
+    const BandTable& bands = Bands(h);
+    const int firstShort = g.mixed ? 3 : 0;
+    int start = g.mixed ? bands.longEdge[h.version == 0 ? 8 : 6] : 0;
+    float tmp[576];
+    for (int sfb = firstShort; sfb < 13; ++sfb) {
+        const int width = bands.shortEdge[sfb + 1] - bands.shortEdge[sfb];
+        for (int w = 0; w < 3; ++w)
+            for (int i = 0; i < width; ++i) tmp[3 * i + w] = xr[start + w * width + i];
+        std::memcpy(xr + start, tmp, sizeof(float) * 3 * width);
+        start += 3 * width;
+    }
 }
 
 void Layer3::AliasReduce(const FrameHeader& h, const GranuleInfo& g, float* xr) {
-  int bounds = 31;
-  if (g.windowSwitching && g.blockType == 2) {
-    if (!g.mixed) return;
-    bounds = Bands(h).longEdge[h.version == 0 ? 8 : 6] / 18 - 1;
-  }
-  const Constants& k = K();
-  for (int sb = 1; sb <= bounds; ++sb) {
-    float* lo = xr + 18 * sb - 1;
-    float* hi = xr + 18 * sb;
-    for (int i = 0; i < 8; ++i) {
-      const float bu = lo[-i], bd = hi[i];
-      lo[-i] = bu * k.aliasCs[i] - bd * k.aliasCa[i];
-      hi[i] = bd * k.aliasCs[i] + bu * k.aliasCa[i];
+    int bounds = 31;
+    if (g.windowSwitching && g.blockType == 2) {
+        if (!g.mixed) return;
+        bounds = Bands(h).longEdge[h.version == 0 ? 8 : 6] / 18 - 1;
     }
-  }
+    const Constants& k = K();
+    for (int sb = 1; sb <= bounds; ++sb) {
+        float* lo = xr + 18 * sb - 1;
+        float* hi = xr + 18 * sb;
+        for (int i = 0; i < 8; ++i) {
+            const float bu = lo[-i], bd = hi[i];
+            lo[-i] = bu * k.aliasCs[i] - bd * k.aliasCa[i];
+            hi[i] = bd * k.aliasCs[i] + bu * k.aliasCa[i];
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
 // Concealment
 
 void Layer3::StoreHistory(int ch, const GranuleInfo& g, const FrameHeader& h, const float* xr) {
-  History& hs = history_[ch];
-  const int slot = (hs.newest + 1) & 3;
-  hs.newest = slot;
-  std::memcpy(hs.spectrum[slot], xr, sizeof hs.spectrum[slot]);
-  const BandTable& bands = Bands(h);
-  for (int b = 0; b < 22; ++b) {
-    float e = 0.0f;
-    for (int i = bands.longEdge[b]; i < bands.longEdge[b + 1]; ++i) e += xr[i] * xr[i];
-    hs.energy[slot][b] = e;
-  }
-  hs.blockType[slot] = g.windowSwitching ? g.blockType : 0;
-  hs.mixed[slot] = g.mixed;
-  hs.windowSwitching[slot] = g.windowSwitching;
-  hs.valid[slot] = true;
-  hs.avgFresh = false;
+    History& hs = history_[ch];
+    const int slot = (hs.newest + 1) & 3;
+    hs.newest = slot;
+    std::memcpy(hs.spectrum[slot], xr, sizeof hs.spectrum[slot]);
+    const BandTable& bands = Bands(h);
+    for (int b = 0; b < 22; ++b) {
+        float e = 0.0f;
+        for (int i = bands.longEdge[b]; i < bands.longEdge[b + 1]; ++i) e += xr[i] * xr[i];
+        hs.energy[slot][b] = e;
+    }
+    hs.blockType[slot] = g.windowSwitching ? g.blockType : 0;
+    hs.mixed[slot] = g.mixed;
+    hs.windowSwitching[slot] = g.windowSwitching;
+    hs.valid[slot] = true;
+    hs.avgFresh = false;
 }
 
 void Layer3::Conceal(int ch, const FrameHeader& h, float* xr, GranuleInfo& g) {
-  History& hs = history_[ch];
-  const BandTable& bands = Bands(h);
-  if (!hs.avgFresh) {
-    for (int i = 0; i < 576; ++i) {
-      float sum = 0.0f;
-      for (int back = 0; back < 3; ++back) {
-        const int slot = (hs.newest - back) & 3;
-        if (hs.valid[slot]) sum += std::fabs(hs.spectrum[slot][i]);
-      }
-      hs.avg[i] = sum * 0.33333334f;
+    History& hs = history_[ch];
+    const BandTable& bands = Bands(h);
+    if (!hs.avgFresh) {
+        for (int i = 0; i < 576; ++i) {
+            float sum = 0.0f;
+            for (int back = 0; back < 3; ++back) {
+                const int slot = (hs.newest - back) & 3;
+                if (hs.valid[slot]) sum += std::fabs(hs.spectrum[slot][i]);
+            }
+            hs.avg[i] = sum * 0.33333334f;
+        }
+        for (int b = 0; b < 22; ++b) {
+            float e = 0.0f;
+            for (int i = bands.longEdge[b]; i < bands.longEdge[b + 1]; ++i)
+                e += hs.avg[i] * hs.avg[i];
+            hs.avgEnergy[b] = e;
+        }
+        hs.avgFresh = true;
     }
+    const int slot = hs.newest;
+    g = GranuleInfo{};
+    if (hs.valid[slot]) {
+        g.windowSwitching = hs.windowSwitching[slot];
+        g.blockType = hs.blockType[slot];
+        g.mixed = hs.mixed[slot];
+    }
+    int last = 0;
     for (int b = 0; b < 22; ++b) {
-      float e = 0.0f;
-      for (int i = bands.longEdge[b]; i < bands.longEdge[b + 1]; ++i) e += hs.avg[i] * hs.avg[i];
-      hs.avgEnergy[b] = e;
+        const int from = bands.longEdge[b], to = bands.longEdge[b + 1];
+        float sumSq = 0.0f;
+        for (int i = from; i < to; ++i) {
+            float v;
+            if (b == 0)
+                v = random_.NextSignNegative() ? -hs.avg[i] : hs.avg[i];
+            else
+                v = random_.Uniform() - 0.5f;
+            xr[i] = v;
+            sumSq += v * v;
+        }
+        const float energy = hs.avgEnergy[b];
+        // A tiny or zero sum of squares would turn the scale into infinity or NaN.
+        float scale = 0.0f;
+        if (energy > 0.0f && sumSq > 1e-30f) {
+            scale = std::sqrt(energy / sumSq);
+            if (!std::isfinite(scale)) scale = 0.0f;
+        }
+        for (int i = from; i < to; ++i) xr[i] *= scale;
+        if (scale != 0.0f) last = to;
     }
-    hs.avgFresh = true;
-  }
-  const int slot = hs.newest;
-  g = GranuleInfo{};
-  if (hs.valid[slot]) {
-    g.windowSwitching = hs.windowSwitching[slot];
-    g.blockType = hs.blockType[slot];
-    g.mixed = hs.mixed[slot];
-  }
-  int last = 0;
-  for (int b = 0; b < 22; ++b) {
-    const int from = bands.longEdge[b], to = bands.longEdge[b + 1];
-    float sumSq = 0.0f;
-    for (int i = from; i < to; ++i) {
-      float v;
-      if (b == 0)
-        v = random_.NextSignNegative() ? -hs.avg[i] : hs.avg[i];
-      else
-        v = random_.Uniform() - 0.5f;
-      xr[i] = v;
-      sumSq += v * v;
-    }
-    const float energy = hs.avgEnergy[b];
-    // A tiny or zero sum of squares would turn the scale into infinity or NaN.
-    float scale = 0.0f;
-    if (energy > 0.0f && sumSq > 1e-30f) {
-      scale = std::sqrt(energy / sumSq);
-      if (!std::isfinite(scale)) scale = 0.0f;
-    }
-    for (int i = from; i < to; ++i) xr[i] *= scale;
-    if (scale != 0.0f) last = to;
-  }
-  nonzero_[ch] = last;
+    nonzero_[ch] = last;
 }
 
 // ---------------------------------------------------------------------------------------------
 // IMDCT and synthesis
 
-void Layer3::Imdct(int ch, const FrameHeader& h, const GranuleInfo& g, const float* xr, float* out) {
-  const Constants& k = K();
-  const int limit = 32 >> rateShift_;
-  int used = 0;  // subbands holding nonzero lines (after alias reduction)
-  for (int i = 575; i >= 0; --i)
-    if (xr[i] != 0.0f) {
-      used = i / 18 + 1;
-      break;
-    }
-  used = std::min(used, limit);
-  float* ov = overlap_[ch];
-  // The long subbands of a mixed block use the normal window, whatever the block type.
-  const int mixedLong =
-      g.windowSwitching && g.mixed ? Bands(h).longEdge[h.version == 0 ? 8 : 6] / 18 : 0;
-  const int blockType = g.windowSwitching ? g.blockType : 0;
-  for (int sb = 0; sb < used; ++sb) {
-    const float* in = xr + 18 * sb;
-    float* o = out + 18 * sb;
-    float* sv = ov + 18 * sb;
-    if (sb < mixedLong || blockType != 2) {
-      const int type = sb < mixedLong ? 0 : blockType;
-      const float* win = k.imdctWindow[type];
-      // Five independent groups of four sums stay in vector registers.
-      float c[20];
-      float g0[4] = {}, g1[4] = {}, g2[4] = {}, g3[4] = {}, g4[4] = {};
-      for (int j = 0; j < 18; ++j) {
-        const float v = in[j];
-        const float* row = k.dct4[j];
-        for (int n = 0; n < 4; ++n) g0[n] += v * row[n];
-        for (int n = 0; n < 4; ++n) g1[n] += v * row[4 + n];
-        for (int n = 0; n < 4; ++n) g2[n] += v * row[8 + n];
-        for (int n = 0; n < 4; ++n) g3[n] += v * row[12 + n];
-        for (int n = 0; n < 4; ++n) g4[n] += v * row[16 + n];
-      }
-      for (int n = 0; n < 4; ++n) c[n] = g0[n], c[4 + n] = g1[n], c[8 + n] = g2[n], c[12 + n] = g3[n], c[16 + n] = g4[n];
-      float x[36];
-      for (int i = 0; i < 9; ++i) x[i] = c[i + 9];
-      for (int i = 9; i < 27; ++i) x[i] = -c[26 - i];
-      for (int i = 27; i < 36; ++i) x[i] = -c[i - 27];
-      for (int i = 0; i < 18; ++i) {
-        o[i] = sv[i] + x[i] * win[i];
-        sv[i] = x[18 + i] * win[18 + i];
-      }
-    } else {
-      float z[36] = {};
-      for (int w = 0; w < 3; ++w) {
-        for (int i = 0; i < 12; ++i) {
-          float s = 0.0f;
-          for (int j = 0; j < 6; ++j) s += in[3 * j + w] * k.shortCos[i][j];
-          z[6 + 6 * w + i] += s * k.shortWindow[i];
+void Layer3::Imdct(int ch, const FrameHeader& h, const GranuleInfo& g, const float* xr,
+                   float* out) {
+    const Constants& k = K();
+    const int limit = 32 >> rateShift_;
+    int used = 0;  // subbands holding nonzero lines (after alias reduction)
+    for (int i = 575; i >= 0; --i)
+        if (xr[i] != 0.0f) {
+            used = i / 18 + 1;
+            break;
         }
-      }
-      for (int i = 0; i < 18; ++i) {
-        o[i] = sv[i] + z[i];
-        sv[i] = z[18 + i];
-      }
+    used = std::min(used, limit);
+    float* ov = overlap_[ch];
+    // The long subbands of a mixed block use the normal window, whatever the block type.
+    const int mixedLong =
+        g.windowSwitching && g.mixed ? Bands(h).longEdge[h.version == 0 ? 8 : 6] / 18 : 0;
+    const int blockType = g.windowSwitching ? g.blockType : 0;
+    for (int sb = 0; sb < used; ++sb) {
+        const float* in = xr + 18 * sb;
+        float* o = out + 18 * sb;
+        float* sv = ov + 18 * sb;
+        if (sb < mixedLong || blockType != 2) {
+            const int type = sb < mixedLong ? 0 : blockType;
+            const float* win = k.imdctWindow[type];
+            // Five independent groups of four sums stay in vector registers.
+            float c[20];
+            float g0[4] = {}, g1[4] = {}, g2[4] = {}, g3[4] = {}, g4[4] = {};
+            for (int j = 0; j < 18; ++j) {
+                const float v = in[j];
+                const float* row = k.dct4[j];
+                for (int n = 0; n < 4; ++n) g0[n] += v * row[n];
+                for (int n = 0; n < 4; ++n) g1[n] += v * row[4 + n];
+                for (int n = 0; n < 4; ++n) g2[n] += v * row[8 + n];
+                for (int n = 0; n < 4; ++n) g3[n] += v * row[12 + n];
+                for (int n = 0; n < 4; ++n) g4[n] += v * row[16 + n];
+            }
+            for (int n = 0; n < 4; ++n)
+                c[n] = g0[n], c[4 + n] = g1[n], c[8 + n] = g2[n], c[12 + n] = g3[n],
+                c[16 + n] = g4[n];
+            float x[36];
+            for (int i = 0; i < 9; ++i) x[i] = c[i + 9];
+            for (int i = 9; i < 27; ++i) x[i] = -c[26 - i];
+            for (int i = 27; i < 36; ++i) x[i] = -c[i - 27];
+            for (int i = 0; i < 18; ++i) {
+                o[i] = sv[i] + x[i] * win[i];
+                sv[i] = x[18 + i] * win[18 + i];
+            }
+        } else {
+            float z[36] = {};
+            for (int w = 0; w < 3; ++w) {
+                for (int i = 0; i < 12; ++i) {
+                    float s = 0.0f;
+                    for (int j = 0; j < 6; ++j) s += in[3 * j + w] * k.shortCos[i][j];
+                    z[6 + 6 * w + i] += s * k.shortWindow[i];
+                }
+            }
+            for (int i = 0; i < 18; ++i) {
+                o[i] = sv[i] + z[i];
+                sv[i] = z[18 + i];
+            }
+        }
     }
-  }
-  for (int sb = used; sb < limit; ++sb) {
-    float* o = out + 18 * sb;
-    float* sv = ov + 18 * sb;
-    for (int i = 0; i < 18; ++i) {
-      o[i] = sv[i];
-      sv[i] = 0.0f;
+    for (int sb = used; sb < limit; ++sb) {
+        float* o = out + 18 * sb;
+        float* sv = ov + 18 * sb;
+        for (int i = 0; i < 18; ++i) {
+            o[i] = sv[i];
+            sv[i] = 0.0f;
+        }
     }
-  }
-  // Frequency inversion.
-  for (int sb = 1; sb < limit; sb += 2)
-    for (int i = 1; i < 18; i += 2) out[18 * sb + i] = -out[18 * sb + i];
+    // Frequency inversion.
+    for (int sb = 1; sb < limit; sb += 2)
+        for (int i = 1; i < 18; i += 2) out[18 * sb + i] = -out[18 * sb + i];
 }
 
 void Layer3::Synthesize(int ch, const float* sb, int slot, float* pcm) {
-  const Constants& k = K();
-  static const float* const kLee[5] = {K().lee[0], K().lee[1], K().lee[2], K().lee[3], K().lee[4]};
-  const int limit = 32 >> rateShift_;
-  float s[32];
-  for (int i = 0; i < limit; ++i) s[i] = sb[18 * i + slot];
-  for (int i = limit; i < 32; ++i) s[i] = 0.0f;
-  float x[33];
-  Dct<32>(s, x, kLee);
-  x[32] = 0.0f;
-  // Store the full 64-value vector V of this slot; the ring steps down one vector per slot.
-  int pos = (synthPos_[ch] - 1) & 15;
-  synthPos_[ch] = pos;
-  float* v = synth_[ch] + 64 * pos;
-  for (int i = 0; i <= 16; ++i) v[i] = x[16 + i];
-  for (int i = 17; i < 48; ++i) v[i] = -x[48 - i];
-  for (int i = 48; i < 64; ++i) v[i] = -x[i - 48];
-  if (rateShift_ == 0) {
-    float acc[32] = {};
-    for (int i = 0; i < 8; ++i) {
-      const float* va = synth_[ch] + 64 * ((pos + 2 * i) & 15);
-      const float* vb = synth_[ch] + 64 * ((pos + 2 * i + 1) & 15) + 32;
-      const float* d = k.synthWindow + 64 * i;
-      for (int j = 0; j < 32; ++j) acc[j] += va[j] * d[j] + vb[j] * d[32 + j];
+    const Constants& k = K();
+    static const float* const kLee[5] = {K().lee[0], K().lee[1], K().lee[2], K().lee[3],
+                                         K().lee[4]};
+    const int limit = 32 >> rateShift_;
+    float s[32];
+    for (int i = 0; i < limit; ++i) s[i] = sb[18 * i + slot];
+    for (int i = limit; i < 32; ++i) s[i] = 0.0f;
+    float x[33];
+    Dct<32>(s, x, kLee);
+    x[32] = 0.0f;
+    // Store the full 64-value vector V of this slot; the ring steps down one vector per slot.
+    int pos = (synthPos_[ch] - 1) & 15;
+    synthPos_[ch] = pos;
+    float* v = synth_[ch] + 64 * pos;
+    for (int i = 0; i <= 16; ++i) v[i] = x[16 + i];
+    for (int i = 17; i < 48; ++i) v[i] = -x[48 - i];
+    for (int i = 48; i < 64; ++i) v[i] = -x[i - 48];
+    if (rateShift_ == 0) {
+        float acc[32] = {};
+        for (int i = 0; i < 8; ++i) {
+            const float* va = synth_[ch] + 64 * ((pos + 2 * i) & 15);
+            const float* vb = synth_[ch] + 64 * ((pos + 2 * i + 1) & 15) + 32;
+            const float* d = k.synthWindow + 64 * i;
+            for (int j = 0; j < 32; ++j) acc[j] += va[j] * d[j] + vb[j] * d[32 + j];
+        }
+        for (int j = 0; j < 32; ++j) pcm[j] = acc[j];
+        return;
     }
-    for (int j = 0; j < 32; ++j) pcm[j] = acc[j];
-    return;
-  }
-  // Reduced rate: the window is applied at every (2^s)-th output only.
-  const int step = 1 << rateShift_;
-  for (int j = 0, o = 0; j < 32; j += step, ++o) {
-    float acc = 0.0f;
-    for (int i = 0; i < 8; ++i) {
-      const float* va = synth_[ch] + 64 * ((pos + 2 * i) & 15);
-      const float* vb = synth_[ch] + 64 * ((pos + 2 * i + 1) & 15) + 32;
-      const float* d = k.synthWindow + 64 * i;
-      acc += va[j] * d[j] + vb[j] * d[32 + j];
+    // Reduced rate: the window is applied at every (2^s)-th output only.
+    const int step = 1 << rateShift_;
+    for (int j = 0, o = 0; j < 32; j += step, ++o) {
+        float acc = 0.0f;
+        for (int i = 0; i < 8; ++i) {
+            const float* va = synth_[ch] + 64 * ((pos + 2 * i) & 15);
+            const float* vb = synth_[ch] + 64 * ((pos + 2 * i + 1) & 15) + 32;
+            const float* d = k.synthWindow + 64 * i;
+            acc += va[j] * d[j] + vb[j] * d[32 + j];
+        }
+        pcm[o] = acc;
     }
-    pcm[o] = acc;
-  }
 }
 
-void Layer3::Emit(const FrameHeader& h, int gr, float* pcm[2], int outCh, void* out, bool floatOutput) {
-  const int n = 576 >> rateShift_;
-  const size_t offset = static_cast<size_t>(gr) * n * outCh;
-  if (floatOutput) {
-    float* o = static_cast<float*>(out) + offset;
-    for (int c = 0; c < outCh; ++c)
-      for (int i = 0; i < n; ++i) o[i * outCh + c] = pcm[c][i] * 0.000030517578125f;
-    return;
-  }
-  for (int c = 0; c < outCh; ++c) {
-    const float* p = pcm[c];
-    if (eightBit_) {
-      uint8_t* o = static_cast<uint8_t*>(out) + offset;
-      for (int i = 0; i < n; ++i) {
-        // Clamp in floating point first: a hostile frame's sums do not fit an integer.
-        const float v = std::min(std::max(p[i], -32768.0f), 32767.0f);
-        const int s = static_cast<int>((v + 12582912.0f) - 12582912.0f);
-        o[i * outCh + c] = static_cast<uint8_t>((s + 32768) >> 8);
-      }
-    } else {
-      int16_t* o = static_cast<int16_t*>(out) + offset;
-      for (int i = 0; i < n; ++i) {
-        // Adding and removing 1.5 * 2^23 rounds to the nearest integer, ties to even.
-        const float v = std::min(std::max(p[i], -32768.0f), 32767.0f);
-        const float r = (v + 12582912.0f) - 12582912.0f;
-        o[i * outCh + c] = static_cast<int16_t>(r);
-      }
+void Layer3::Emit(const FrameHeader& h, int gr, float* pcm[2], int outCh, void* out,
+                  bool floatOutput) {
+    const int n = 576 >> rateShift_;
+    const size_t offset = static_cast<size_t>(gr) * n * outCh;
+    if (floatOutput) {
+        float* o = static_cast<float*>(out) + offset;
+        for (int c = 0; c < outCh; ++c)
+            for (int i = 0; i < n; ++i) o[i * outCh + c] = pcm[c][i] * 0.000030517578125f;
+        return;
     }
-  }
+    for (int c = 0; c < outCh; ++c) {
+        const float* p = pcm[c];
+        if (eightBit_) {
+            uint8_t* o = static_cast<uint8_t*>(out) + offset;
+            for (int i = 0; i < n; ++i) {
+                // Clamp in floating point first: a hostile frame's sums do not fit an integer.
+                const float v = std::min(std::max(p[i], -32768.0f), 32767.0f);
+                const int s = static_cast<int>((v + 12582912.0f) - 12582912.0f);
+                o[i * outCh + c] = static_cast<uint8_t>((s + 32768) >> 8);
+            }
+        } else {
+            int16_t* o = static_cast<int16_t*>(out) + offset;
+            for (int i = 0; i < n; ++i) {
+                // Adding and removing 1.5 * 2^23 rounds to the nearest integer, ties to even.
+                const float v = std::min(std::max(p[i], -32768.0f), 32767.0f);
+                const float r = (v + 12582912.0f) - 12582912.0f;
+                o[i * outCh + c] = static_cast<int16_t>(r);
+            }
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
 
-FrameResult Layer3::DecodeFrame(const FrameHeader& h, const uint8_t* frame, void* out, bool floatOutput) {
-  const int headerBytes = h.crc ? 6 : 4;
-  SideInfo si;
-  bool structureOk = h.frameBytes >= headerBytes + h.sideInfoBytes;
-  if (structureOk) structureOk = ReadSideInfo(h, frame + headerBytes, si);
-  bool crcOk = true;
-  if (structureOk && h.crc) {
-    // CRC-16 (polynomial 0x8005, initial 0xFFFF) over header bytes 2..3 and the side information.
-    uint32_t crc = 0xFFFF;
-    auto feed = [&](uint8_t byte) {
-      for (int b = 7; b >= 0; --b) {
-        const uint32_t bit = (byte >> b) & 1;
-        const uint32_t top = (crc >> 15) & 1;
-        crc = (crc << 1) & 0xFFFF;
-        if (top ^ bit) crc ^= 0x8005;
-      }
-    };
-    feed(frame[2]);
-    feed(frame[3]);
-    for (int i = 0; i < h.sideInfoBytes; ++i) feed(frame[6 + i]);
-    const uint32_t stored = (uint32_t(frame[4]) << 8) | frame[5];
-    crcOk = crc == stored;
-  }
+FrameResult Layer3::DecodeFrame(const FrameHeader& h, const uint8_t* frame, void* out,
+                                bool floatOutput) {
+    const int headerBytes = h.crc ? 6 : 4;
+    SideInfo si;
+    bool structureOk = h.frameBytes >= headerBytes + h.sideInfoBytes;
+    if (structureOk) structureOk = ReadSideInfo(h, frame + headerBytes, si);
+    bool crcOk = true;
+    if (structureOk && h.crc) {
+        // CRC-16 (polynomial 0x8005, initial 0xFFFF) over header bytes 2..3 and the side information.
+        uint32_t crc = 0xFFFF;
+        auto feed = [&](uint8_t byte) {
+            for (int b = 7; b >= 0; --b) {
+                const uint32_t bit = (byte >> b) & 1;
+                const uint32_t top = (crc >> 15) & 1;
+                crc = (crc << 1) & 0xFFFF;
+                if (top ^ bit) crc ^= 0x8005;
+            }
+        };
+        feed(frame[2]);
+        feed(frame[3]);
+        for (int i = 0; i < h.sideInfoBytes; ++i) feed(frame[6 + i]);
+        const uint32_t stored = (uint32_t(frame[4]) << 8) | frame[5];
+        crcOk = crc == stored;
+    }
 
-  // Append this frame's main data; the reservoir test uses what was held before it.
-  const int mainStart = std::min(h.frameBytes, headerBytes + h.sideInfoBytes);
-  const size_t mainBytes = h.frameBytes > mainStart ? static_cast<size_t>(h.frameBytes - mainStart) : 0;
-  const size_t held = reservoirLen_;
-  const size_t keep = std::min<size_t>(held, 511);
-  if (held > keep) {
-    std::memmove(reservoir_, reservoir_ + held - keep, keep);
-    reservoirLen_ = keep;
-  }
-  const size_t heldBefore = reservoirLen_;
-  const size_t take = std::min(mainBytes, sizeof reservoir_ - 64 - reservoirLen_);
-  std::memcpy(reservoir_ + reservoirLen_, frame + mainStart, take);
-  reservoirLen_ += take;
-  std::memset(reservoir_ + reservoirLen_, 0, 64);
+    // Append this frame's main data; the reservoir test uses what was held before it.
+    const int mainStart = std::min(h.frameBytes, headerBytes + h.sideInfoBytes);
+    const size_t mainBytes =
+        h.frameBytes > mainStart ? static_cast<size_t>(h.frameBytes - mainStart) : 0;
+    const size_t held = reservoirLen_;
+    const size_t keep = std::min<size_t>(held, 511);
+    if (held > keep) {
+        std::memmove(reservoir_, reservoir_ + held - keep, keep);
+        reservoirLen_ = keep;
+    }
+    const size_t heldBefore = reservoirLen_;
+    const size_t take = std::min(mainBytes, sizeof reservoir_ - 64 - reservoirLen_);
+    std::memcpy(reservoir_ + reservoirLen_, frame + mainStart, take);
+    reservoirLen_ += take;
+    std::memset(reservoir_ + reservoirLen_, 0, 64);
 
-  const int outCh = mono_ ? 1 : h.channels;
-  FrameResult result = crcOk ? FrameResult::kOk : FrameResult::kCrcError;
-  bool concealAll = !crcOk;
-  if (!structureOk) {
-    concealAll = true;
-    result = FrameResult::kConcealed;
-  } else if (static_cast<size_t>(si.mainDataBegin) > heldBefore) {
-    concealAll = true;
-    result = FrameResult::kMissingMainData;
-  }
-  size_t totalBits = 0;
-  if (!concealAll) {
-    for (int gr = 0; gr < h.granules; ++gr)
-      for (int ch = 0; ch < h.channels; ++ch) totalBits += si.gr[gr][ch].part23Length;
-    const size_t available = (static_cast<size_t>(si.mainDataBegin) + take) * 8;
-    if (totalBits > available) {
-      concealAll = true;
-      result = FrameResult::kConcealed;
+    const int outCh = mono_ ? 1 : h.channels;
+    FrameResult result = crcOk ? FrameResult::kOk : FrameResult::kCrcError;
+    bool concealAll = !crcOk;
+    if (!structureOk) {
+        concealAll = true;
+        result = FrameResult::kConcealed;
+    } else if (static_cast<size_t>(si.mainDataBegin) > heldBefore) {
+        concealAll = true;
+        result = FrameResult::kMissingMainData;
     }
-  }
+    size_t totalBits = 0;
+    if (!concealAll) {
+        for (int gr = 0; gr < h.granules; ++gr)
+            for (int ch = 0; ch < h.channels; ++ch) totalBits += si.gr[gr][ch].part23Length;
+        const size_t available = (static_cast<size_t>(si.mainDataBegin) + take) * 8;
+        if (totalBits > available) {
+            concealAll = true;
+            result = FrameResult::kConcealed;
+        }
+    }
 
-  const uint8_t* data = reservoir_ + (heldBefore - (concealAll ? 0 : si.mainDataBegin));
-  size_t bitPos = 0;
-  const size_t endBits = (reservoirLen_ - (heldBefore - (concealAll ? 0 : si.mainDataBegin))) * 8;
-  float sbBuf[2][576];
-  float pcmBuf[2][32 * 18];
-  for (int gr = 0; gr < h.granules; ++gr) {
-    bool conceal = concealAll;
-    if (!conceal && !DecodeGranule(h, si, gr, data, bitPos, endBits)) {
-      conceal = true;
-      if (result == FrameResult::kOk) result = FrameResult::kConcealed;
+    const uint8_t* data = reservoir_ + (heldBefore - (concealAll ? 0 : si.mainDataBegin));
+    size_t bitPos = 0;
+    const size_t endBits = (reservoirLen_ - (heldBefore - (concealAll ? 0 : si.mainDataBegin))) * 8;
+    float sbBuf[2][576];
+    float pcmBuf[2][32 * 18];
+    for (int gr = 0; gr < h.granules; ++gr) {
+        bool conceal = concealAll;
+        if (!conceal && !DecodeGranule(h, si, gr, data, bitPos, endBits)) {
+            conceal = true;
+            if (result == FrameResult::kOk) result = FrameResult::kConcealed;
+        }
+        GranuleInfo g[2];
+        if (!conceal) {
+            g[0] = si.gr[gr][0];
+            g[1] = si.gr[gr][h.channels > 1 ? 1 : 0];
+            Stereo(h, si, gr);
+        }
+        // Mono output of a stereo stream: both channels go through their own IMDCT (their block
+        // types may differ), and the mixed subband signal through one synthesis.
+        const int transformed = mono_ ? h.channels : outCh;
+        for (int c = 0; c < transformed; ++c) {
+            float* xr = xr_[c];
+            if (!conceal) {
+                Reorder(h, g[c], xr);
+                AliasReduce(h, g[c], xr);
+                StoreHistory(c, g[c], h, xr);
+            } else {
+                Conceal(c, h, xr, g[c]);
+            }
+            Imdct(c, h, g[c], xr, sbBuf[c]);
+        }
+        const int per = 32 >> rateShift_;
+        if (transformed > outCh)
+            for (int i = 0; i < 18 * per; ++i) sbBuf[0][i] = (sbBuf[0][i] + sbBuf[1][i]) * 0.5f;
+        for (int c = 0; c < outCh; ++c)
+            for (int t = 0; t < 18; ++t) Synthesize(c, sbBuf[c], t, pcmBuf[c] + t * per);
+        float* pcm[2] = {pcmBuf[0], pcmBuf[1]};
+        Emit(h, gr, pcm, outCh, out, floatOutput);
     }
-    GranuleInfo g[2];
-    if (!conceal) {
-      g[0] = si.gr[gr][0];
-      g[1] = si.gr[gr][h.channels > 1 ? 1 : 0];
-      Stereo(h, si, gr);
-    }
-    // Mono output of a stereo stream: both channels go through their own IMDCT (their block
-    // types may differ), and the mixed subband signal through one synthesis.
-    const int transformed = mono_ ? h.channels : outCh;
-    for (int c = 0; c < transformed; ++c) {
-      float* xr = xr_[c];
-      if (!conceal) {
-        Reorder(h, g[c], xr);
-        AliasReduce(h, g[c], xr);
-        StoreHistory(c, g[c], h, xr);
-      } else {
-        Conceal(c, h, xr, g[c]);
-      }
-      Imdct(c, h, g[c], xr, sbBuf[c]);
-    }
-    const int per = 32 >> rateShift_;
-    if (transformed > outCh)
-      for (int i = 0; i < 18 * per; ++i) sbBuf[0][i] = (sbBuf[0][i] + sbBuf[1][i]) * 0.5f;
-    for (int c = 0; c < outCh; ++c)
-      for (int t = 0; t < 18; ++t) Synthesize(c, sbBuf[c], t, pcmBuf[c] + t * per);
-    float* pcm[2] = {pcmBuf[0], pcmBuf[1]};
-    Emit(h, gr, pcm, outCh, out, floatOutput);
-  }
-  return result;
+    return result;
 }
 
 }  // namespace mp3dec::detail

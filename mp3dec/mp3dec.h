@@ -32,7 +32,9 @@ inline constexpr Status kSyncNeedData = 0x81010003u;
 inline constexpr Status kSyncEof = 0x81010004u;
 
 // Classes 00 and 01: the frame was produced.
-inline bool StatusOutputValid(Status s) { return (s >> 30) <= 1; }
+inline bool StatusOutputValid(Status s) {
+    return (s >> 30) <= 1;
+}
 // The text of any code ("(Ri3Zav) unknown SSC" for codes not in the table).
 const char* StatusText(Status s);
 
@@ -40,24 +42,24 @@ const char* StatusText(Status s);
 // Stream information
 
 struct Mp3StreamInfo {
-  int bitrate = 0;  // bit/s (average over the probed frames, or from the VBR header)
-  int channels = 0;  // of the first frame
-  int sampleRate = 0;
-  int64_t durationMs = 0;
-  bool variableBitrate = false;
-  bool vbrHeader = false;  // a Xing, Info or VBRI header was found
-  bool seekTable = false;
-  int64_t fileLength = 0;        // bytes the duration and seek positions are computed over
-  int64_t firstFrameOffset = 0;  // byte offset of the first frame within the probed bytes
-  int64_t frames = 0;            // frame count from the VBR header, 0 when unknown
-  int samplesPerFrame = 0;
+    int bitrate = 0;   // bit/s (average over the probed frames, or from the VBR header)
+    int channels = 0;  // of the first frame
+    int sampleRate = 0;
+    int64_t durationMs = 0;
+    bool variableBitrate = false;
+    bool vbrHeader = false;  // a Xing, Info or VBRI header was found
+    bool seekTable = false;
+    int64_t fileLength = 0;        // bytes the duration and seek positions are computed over
+    int64_t firstFrameOffset = 0;  // byte offset of the first frame within the probed bytes
+    int64_t frames = 0;            // frame count from the VBR header, 0 when unknown
+    int samplesPerFrame = 0;
 };
 
 inline constexpr uint32_t kInfoMagic = 0x4933704Du;  // the bytes "Mp3I" in memory order
 class InfoObject;
 struct Mp3InfoHandle {
-  uint32_t magic = 0;
-  InfoObject* object = nullptr;
+    uint32_t magic = 0;
+    InfoObject* object = nullptr;
 };
 
 Status Mp3InfoCreate(Mp3InfoHandle& handle);
@@ -77,32 +79,34 @@ size_t Mp3Id3v2Size(const uint8_t* bytes, size_t length);
 // Decoder
 
 struct Mp3FrameProperties {
-  int version = 0;  // 0 MPEG-1, 1 MPEG-2, 2 MPEG-2.5
-  int sampleRate = 0;   // of the stream
-  int outputRate = 0;   // after the rate shift
-  int channels = 0;     // of the stream
-  int outputChannels = 0;
-  int bitrate = 0;
-  int samplesPerFrame = 0;  // per channel, at the output rate
-  int64_t frameOffset = -1;  // input position of the frame (see Mp3DecoderSetPosition)
+    int version = 0;     // 0 MPEG-1, 1 MPEG-2, 2 MPEG-2.5
+    int sampleRate = 0;  // of the stream
+    int outputRate = 0;  // after the rate shift
+    int channels = 0;    // of the stream
+    int outputChannels = 0;
+    int bitrate = 0;
+    int samplesPerFrame = 0;   // per channel, at the output rate
+    int64_t frameOffset = -1;  // input position of the frame (see Mp3DecoderSetPosition)
 };
 
 inline constexpr uint32_t kDecoderMagic = 0x00726973u;
 class DecoderObject;
 struct Mp3DecoderHandle {
-  uint32_t magic = 0;
-  DecoderObject* object = nullptr;
+    uint32_t magic = 0;
+    DecoderObject* object = nullptr;
 };
 
 // rateShift 0, 1 or 2 divides the output rate by 1, 2 or 4.
 Status Mp3DecoderCreate(Mp3DecoderHandle& handle, int rateShift, bool eightBit, bool monoOutput);
 Status Mp3DecoderDelete(Mp3DecoderHandle& handle);  // clears the handle
 Status Mp3DecoderReset(Mp3DecoderHandle handle);
-Status Mp3DecoderFeed(Mp3DecoderHandle handle, const uint8_t* bytes, size_t length, size_t& accepted);
+Status Mp3DecoderFeed(Mp3DecoderHandle handle, const uint8_t* bytes, size_t length,
+                      size_t& accepted);
 // One frame of interleaved PCM (16-bit, or unsigned 8-bit), `produced` in bytes.
 Status Mp3DecoderDecode(Mp3DecoderHandle handle, void* output, size_t capacity, size_t& produced);
 // One frame of interleaved float samples (full scale +-1.0, not clipped), `produced` in bytes.
-Status Mp3DecoderDecodeFloat(Mp3DecoderHandle handle, float* output, size_t capacityBytes, size_t& produced);
+Status Mp3DecoderDecodeFloat(Mp3DecoderHandle handle, float* output, size_t capacityBytes,
+                             size_t& produced);
 Status Mp3DecoderProperties(Mp3DecoderHandle handle, Mp3FrameProperties& properties);
 // Declares the stream position of the next byte to be fed; frames then report their offsets.
 Status Mp3DecoderSetPosition(Mp3DecoderHandle handle, int64_t position);

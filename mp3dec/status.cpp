@@ -6,8 +6,8 @@ namespace mp3dec {
 
 namespace {
 struct StatusEntry {
-  Status code;
-  const char* text;
+    Status code;
+    const char* text;
 };
 const StatusEntry kStatusTexts[] = {
     {0x00000000u, "(Ri3Zav) success: no error"},
@@ -31,9 +31,9 @@ const StatusEntry kStatusTexts[] = {
 }  // namespace
 
 const char* StatusText(Status s) {
-  for (const StatusEntry& e : kStatusTexts)
-    if (e.code == s) return e.text;
-  return "(Ri3Zav) unknown SSC";
+    for (const StatusEntry& e : kStatusTexts)
+        if (e.code == s) return e.text;
+    return "(Ri3Zav) unknown SSC";
 }
 
 }  // namespace mp3dec

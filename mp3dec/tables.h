@@ -7,8 +7,8 @@ namespace mp3dec::detail {
 
 // Scalefactor band edges for one sample rate: 23 long edges, 14 short edges (per window).
 struct BandTable {
-  int16_t longEdge[23];
-  int16_t shortEdge[14];
+    int16_t longEdge[23];
+    int16_t shortEdge[14];
 };
 
 // Index: 0..2 MPEG-1 (44100, 48000, 32000), 3..5 MPEG-2 (22050, 24000, 16000),

@@ -6,29 +6,29 @@
 namespace mp3enc {
 
 struct Mp3EncoderSettings {
-  int32_t inputFormat = 0;       // 0 interleaved int16, 1 interleaved float (full scale 32768)
-  int32_t paddingMode = 0;       // 0 ISO, 1 never, 2 always
-  int32_t intensityAllowed = 1;
-  int32_t reservedFlag = 1;      // kept, never consulted
-  int32_t monoConfigs = 1;       // offer mono configurations for stereo input
-  int32_t crc = 0;
-  int32_t vbrQuality = 0;        // 0 = constant bit rate
-  int32_t privateBit = 0;
-  int32_t copyrightBit = 0;
-  int32_t originalBit = 0;
-  float bandwidth = 0;           // Hz, 0 = automatic; holds the bandwidth in use after init
-  int32_t delay = 0;             // leading samples before the first input sample
+    int32_t inputFormat = 0;  // 0 interleaved int16, 1 interleaved float (full scale 32768)
+    int32_t paddingMode = 0;  // 0 ISO, 1 never, 2 always
+    int32_t intensityAllowed = 1;
+    int32_t reservedFlag = 1;  // kept, never consulted
+    int32_t monoConfigs = 1;   // offer mono configurations for stereo input
+    int32_t crc = 0;
+    int32_t vbrQuality = 0;  // 0 = constant bit rate
+    int32_t privateBit = 0;
+    int32_t copyrightBit = 0;
+    int32_t originalBit = 0;
+    float bandwidth = 0;  // Hz, 0 = automatic; holds the bandwidth in use after init
+    int32_t delay = 0;    // leading samples before the first input sample
 };
 
 struct Mp3Configuration {
-  int32_t sampleRate;
-  int32_t channels;
-  int32_t bitRate;
+    int32_t sampleRate;
+    int32_t channels;
+    int32_t bitRate;
 };
 
 struct Mp3ConfigurationList {
-  int32_t count;
-  Mp3Configuration entries[64];
+    int32_t count;
+    Mp3Configuration entries[64];
 };
 
 class Mp3Encoder;
@@ -47,12 +47,12 @@ int Mp3EncoderEncode(Mp3Encoder* handle, const void* samples, int byteCount, int
 
 // Current stream parameters (for callers and tests).
 struct Mp3EncoderStatus {
-  int outputRate;
-  int outputChannels;
-  int bitRate;
-  int engine;          // 0 none, 1 direct, 2 core
-  int converterOn;
-  int minOutputSpace;
+    int outputRate;
+    int outputChannels;
+    int bitRate;
+    int engine;  // 0 none, 1 direct, 2 core
+    int converterOn;
+    int minOutputSpace;
 };
 int Mp3EncoderGetStatus(Mp3Encoder* handle, Mp3EncoderStatus* status);
 

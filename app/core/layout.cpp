@@ -53,29 +53,52 @@ const HotRects& SkinHotRects() {
 
 std::string_view ControlName(int control) {
     switch (control) {
-    case kLoad: return "載入聲音檔案 (Ctrl+O)";
-    case kConvert: return "轉換目前的聲音檔案";
-    case kRipCd: return "擷取音樂 CD";
-    case kBatch: return "批次轉換資料夾";
-    case kAbout: return "關於 Quorvatix Tralux";
-    case kClose: return "關閉 (Ctrl+Q)";
-    case kMinimize: return "最小化";
-    case kEqualizerOn: return "開啟等化器";
-    case kEqualizerOff: return "關閉等化器";
-    case kEqualizerReset: return "等化器歸零";
-    case kPlay: return "播放 / 停止 (空白鍵)";
-    case kPosition: return "播放位置";
-    case kOriginalQuality: return "原始品質";
-    case kStereo: return "立體聲";
-    case kMono: return "單聲道";
-    case kRate8000: return "8000 Hz";
-    case kRate8000 + 1: return "11025 Hz";
-    case kRate8000 + 2: return "16000 Hz";
-    case kRate8000 + 3: return "22050 Hz";
-    case kRate8000 + 4: return "32000 Hz";
-    case kRate44100: return "44100 Hz";
-    case kMaster: return "總音量";
-    default: break;
+        case kLoad:
+            return "載入聲音檔案 (Ctrl+O)";
+        case kConvert:
+            return "轉換目前的聲音檔案";
+        case kRipCd:
+            return "擷取音樂 CD";
+        case kBatch:
+            return "批次轉換資料夾";
+        case kAbout:
+            return "關於 Quorvatix Tralux";
+        case kClose:
+            return "關閉 (Ctrl+Q)";
+        case kMinimize:
+            return "最小化";
+        case kEqualizerOn:
+            return "開啟等化器";
+        case kEqualizerOff:
+            return "關閉等化器";
+        case kEqualizerReset:
+            return "等化器歸零";
+        case kPlay:
+            return "播放 / 停止 (空白鍵)";
+        case kPosition:
+            return "播放位置";
+        case kOriginalQuality:
+            return "原始品質";
+        case kStereo:
+            return "立體聲";
+        case kMono:
+            return "單聲道";
+        case kRate8000:
+            return "8000 Hz";
+        case kRate8000 + 1:
+            return "11025 Hz";
+        case kRate8000 + 2:
+            return "16000 Hz";
+        case kRate8000 + 3:
+            return "22050 Hz";
+        case kRate8000 + 4:
+            return "32000 Hz";
+        case kRate44100:
+            return "44100 Hz";
+        case kMaster:
+            return "總音量";
+        default:
+            break;
     }
     if (control >= kFirstBand && control <= kLastBand) return "等化器頻段";
     return "";

@@ -11,8 +11,9 @@ namespace tralux::app {
 std::string FormatClock(std::uint64_t s) {
     char buf[48];
     if (s >= 3600)
-        std::snprintf(buf, sizeof buf, "%02llu:%02llu:%02llu", static_cast<unsigned long long>(s / 3600),
-                      static_cast<unsigned long long>(s / 60 % 60), static_cast<unsigned long long>(s % 60));
+        std::snprintf(
+            buf, sizeof buf, "%02llu:%02llu:%02llu", static_cast<unsigned long long>(s / 3600),
+            static_cast<unsigned long long>(s / 60 % 60), static_cast<unsigned long long>(s % 60));
     else
         std::snprintf(buf, sizeof buf, "%02llu:%02llu", static_cast<unsigned long long>(s / 60),
                       static_cast<unsigned long long>(s % 60));
@@ -23,8 +24,9 @@ namespace {
 
 std::string ClockWithHours(std::uint64_t s) {
     char buf[48];
-    std::snprintf(buf, sizeof buf, "%02llu:%02llu:%02llu", static_cast<unsigned long long>(s / 3600),
-                  static_cast<unsigned long long>(s / 60 % 60), static_cast<unsigned long long>(s % 60));
+    std::snprintf(
+        buf, sizeof buf, "%02llu:%02llu:%02llu", static_cast<unsigned long long>(s / 3600),
+        static_cast<unsigned long long>(s / 60 % 60), static_cast<unsigned long long>(s % 60));
     return buf;
 }
 
@@ -40,9 +42,10 @@ std::string PositionDisplayText(std::uint64_t positionMs, std::uint64_t lengthMs
     } else {
         char buf[48];
         const std::uint64_t p = pos / 1000, l = lengthMs / 1000;
-        std::snprintf(buf, sizeof buf, "%02llu:%02llu/%02llu:%02llu", static_cast<unsigned long long>(p / 60),
-                      static_cast<unsigned long long>(p % 60), static_cast<unsigned long long>(l / 60),
-                      static_cast<unsigned long long>(l % 60));
+        std::snprintf(
+            buf, sizeof buf, "%02llu:%02llu/%02llu:%02llu", static_cast<unsigned long long>(p / 60),
+            static_cast<unsigned long long>(p % 60), static_cast<unsigned long long>(l / 60),
+            static_cast<unsigned long long>(l % 60));
         text = buf;
         const std::uint64_t part = lengthMs % 1000;
         if (part != 0) {
@@ -67,11 +70,14 @@ ProgressFigures ComputeProgress(std::uint32_t startMs, std::uint32_t endMs, doub
     double done = positionMs - static_cast<double>(startMs);
     done = std::clamp(done, 0.0, static_cast<double>(total));
     f.percent = static_cast<int>(done * 100.0 / static_cast<double>(total));
-    const double est = done > 0 ? static_cast<double>(f.elapsedMs) * static_cast<double>(total) / done
-                                : static_cast<double>(total);
+    const double est = done > 0
+                           ? static_cast<double>(f.elapsedMs) * static_cast<double>(total) / done
+                           : static_cast<double>(total);
     f.totalMs = static_cast<std::int64_t>(est);
     f.remainingMs = std::max<std::int64_t>(0, f.totalMs - f.elapsedMs);
-    f.speedHundredths = est > 0 ? static_cast<int>(std::min(static_cast<double>(total) * 100.0 / est, 99999.0)) : 100;
+    f.speedHundredths =
+        est > 0 ? static_cast<int>(std::min(static_cast<double>(total) * 100.0 / est, 99999.0))
+                : 100;
     return f;
 }
 
@@ -84,9 +90,14 @@ std::string SpeedLine(int h) {
 std::string CompressionLine(int format, int mp3Kbps, int wmaKbps) {
     char buf[128];
     switch (format) {
-    case 1: std::snprintf(buf, sizeof buf, "壓縮: MPEG Layer-3, 位元率: %d kBps", mp3Kbps); return buf;
-    case 2: std::snprintf(buf, sizeof buf, "壓縮: MS Audio 4.0, 位元率: %d kBps", wmaKbps); return buf;
-    default: return "壓縮: 不被壓縮的 WAV 檔";
+        case 1:
+            std::snprintf(buf, sizeof buf, "壓縮: MPEG Layer-3, 位元率: %d kBps", mp3Kbps);
+            return buf;
+        case 2:
+            std::snprintf(buf, sizeof buf, "壓縮: MS Audio 4.0, 位元率: %d kBps", wmaKbps);
+            return buf;
+        default:
+            return "壓縮: 不被壓縮的 WAV 檔";
     }
 }
 
@@ -103,17 +114,23 @@ std::string QualityLine(int rate, int channels, bool equalizerOn, bool jitterOn)
 
 std::string SingleTitleLine(int format, const std::string& name) {
     switch (format) {
-    case 1: return "MP3 編碼至  " + name + " ....     ";
-    case 2: return "MSAudio 4.0 編碼至  " + name + "....     ";
-    default: return "正在解碼至 " + name + " .... ";
+        case 1:
+            return "MP3 編碼至  " + name + " ....     ";
+        case 2:
+            return "MSAudio 4.0 編碼至  " + name + "....     ";
+        default:
+            return "正在解碼至 " + name + " .... ";
     }
 }
 
 std::string BatchOutputLine(int format, const std::string& path) {
     switch (format) {
-    case 1: return "MP3 編碼成  " + path + " ....     ";
-    case 2: return "MSAudio 4.0 編碼成  " + path + "....     ";
-    default: return "正在解碼成 " + path + " .... ";
+        case 1:
+            return "MP3 編碼成  " + path + " ....     ";
+        case 2:
+            return "MSAudio 4.0 編碼成  " + path + "....     ";
+        default:
+            return "正在解碼成 " + path + " .... ";
     }
 }
 
@@ -121,7 +138,9 @@ std::string BatchCountLine(std::size_t number, std::size_t count) {
     return "正在解碼檔案 " + std::to_string(number) + " 至 " + std::to_string(count) + " ";
 }
 
-std::string BatchFileLine(const std::string& path) { return "檔案名稱: " + path + " "; }
+std::string BatchFileLine(const std::string& path) {
+    return "檔案名稱: " + path + " ";
+}
 
 std::string OutputPathFor(const std::string& input, const std::string& folder, int format) {
     // The name first: a dot in a folder name is not an extension.
@@ -203,7 +222,8 @@ namespace {
 std::string SamePathKey(const std::string& p) {
     std::error_code ec;
     const std::filesystem::path abs = std::filesystem::absolute(p, ec);
-    const std::filesystem::path c = std::filesystem::weakly_canonical(ec ? std::filesystem::path(p) : abs, ec);
+    const std::filesystem::path c =
+        std::filesystem::weakly_canonical(ec ? std::filesystem::path(p) : abs, ec);
     return (ec ? std::filesystem::path(p).lexically_normal() : c).string();
 }
 
@@ -221,11 +241,14 @@ OutputClash CheckBatchOutput(const std::vector<std::string>& inputs, std::size_t
 
 std::string OutputClashMessage(OutputClash clash, const std::string& output) {
     switch (clash) {
-    case OutputClash::LaterInput:
-        return "輸出檔案 " + output + " 是這個批次中稍後要轉換的檔案，為了不覆蓋它，這一項已略過。";
-    case OutputClash::EarlierOutput:
-        return "輸出檔案 " + output + " 已由這個批次的另一個檔案寫出，為了不覆蓋它，這一項已略過。";
-    default: return {};
+        case OutputClash::LaterInput:
+            return "輸出檔案 " + output +
+                   " 是這個批次中稍後要轉換的檔案，為了不覆蓋它，這一項已略過。";
+        case OutputClash::EarlierOutput:
+            return "輸出檔案 " + output +
+                   " 已由這個批次的另一個檔案寫出，為了不覆蓋它，這一項已略過。";
+        default:
+            return {};
     }
 }
 

@@ -17,11 +17,11 @@ std::string PositionDisplayText(std::uint64_t positionMs, std::uint64_t lengthMs
 
 // --- Progress -------------------------------------------------------------------------------
 struct ProgressFigures {
-    int percent = 0;                // 0..100
-    std::int64_t elapsedMs = 0;     // since the job started
-    std::int64_t totalMs = 0;       // estimated whole conversion time
-    std::int64_t remainingMs = 0;   // estimated, never negative
-    int speedHundredths = 100;      // 250 is "x 2.50"
+    int percent = 0;               // 0..100
+    std::int64_t elapsedMs = 0;    // since the job started
+    std::int64_t totalMs = 0;      // estimated whole conversion time
+    std::int64_t remainingMs = 0;  // estimated, never negative
+    int speedHundredths = 100;     // 250 is "x 2.50"
 };
 // From the job's start and end positions, the current position and the wall-clock time since
 // the job started. A job whose end is at (or before) its start is complete at once.

@@ -4,7 +4,9 @@
 
 namespace tralux::app {
 
-bool IsTransparentKey(QRgb p) { return qRed(p) == 255 && qBlue(p) == 255 && qGreen(p) <= 16; }
+bool IsTransparentKey(QRgb p) {
+    return qRed(p) == 255 && qBlue(p) == 255 && qGreen(p) <= 16;
+}
 
 QRegion RegionFromSkin(const QImage& skin, std::size_t* runs) {
     if (runs) *runs = 0;

@@ -7,9 +7,9 @@
 
 namespace tralux::app {
 
-inline constexpr int kEqualizerKnobHalf = 3;   // knob reaches 3 pixels above and below
-inline constexpr int kPositionKnobHalf = 3;    // knob reaches 3 pixels left and right
-inline constexpr int kKnobGrabMargin = 2;      // a press this close to the knob grabs it
+inline constexpr int kEqualizerKnobHalf = 3;  // knob reaches 3 pixels above and below
+inline constexpr int kPositionKnobHalf = 3;   // knob reaches 3 pixels left and right
+inline constexpr int kKnobGrabMargin = 2;     // a press this close to the knob grabs it
 
 // --- Equalizer faders ---------------------------------------------------------------------
 int EqualizerKnobY(const HotRect& slider, int value);
@@ -29,6 +29,7 @@ bool OnPositionKnob(const HotRect& slider, std::uint64_t positionMs, std::uint64
 // Position set by a press beside the knob, within 0..length.
 std::uint64_t PositionAt(const HotRect& slider, std::uint64_t lengthMs, int x);
 // Position after a drag movement of dx pixels, within 0..length.
-std::uint64_t PositionDragged(const HotRect& slider, std::uint64_t positionMs, std::uint64_t lengthMs, int dx);
+std::uint64_t PositionDragged(const HotRect& slider, std::uint64_t positionMs,
+                              std::uint64_t lengthMs, int dx);
 
 }  // namespace tralux::app

@@ -50,9 +50,9 @@ void ChooseDefaultOutputFolder();
 
 // --- Main window state ----------------------------------------------------------------------
 struct WindowPlacement {
-  unsigned flags = 0, showCmd = 0;
-  int minX = 0, minY = 0, maxX = 0, maxY = 0;
-  int left = 0, top = 0, right = 0, bottom = 0;
+    unsigned flags = 0, showCmd = 0;
+    int minX = 0, minY = 0, maxX = 0, maxY = 0;
+    int left = 0, top = 0, right = 0, bottom = 0;
 };
 inline constexpr unsigned kShowMinimized = 2;
 inline constexpr unsigned kRestoreToMaximized = 2;
@@ -63,8 +63,8 @@ bool LoadWindowPlacement(WindowPlacement& out);
 void SaveWindowPlacement(const WindowPlacement& placement, bool maximized, bool minimized);
 
 struct EqualizerSettings {
-  std::array<int, 11> levels{50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50};  // 10 bands, master
-  bool on = true;
+    std::array<int, 11> levels{50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50};  // 10 bands, master
+    bool on = true;
 };
 inline constexpr int kEqualizerMax = 99;
 
@@ -74,8 +74,8 @@ bool LoadEqualizer(EqualizerSettings& out);
 void SaveEqualizer(const EqualizerSettings& eq);
 // The equalizer first, then the placement; a null placement (the window could not report it)
 // leaves the stored one.
-void SaveWindowState(const EqualizerSettings& eq, const WindowPlacement* placement,
-                     bool maximized, bool minimized);
+void SaveWindowState(const EqualizerSettings& eq, const WindowPlacement* placement, bool maximized,
+                     bool minimized);
 
 // --- Quality lists and batch output ---------------------------------------------------------
 inline constexpr std::array<int, 6> kSampleRates{8000, 11025, 16000, 22050, 32000, 44100};
@@ -92,9 +92,9 @@ std::optional<int> WmaBitRateAt(int index);
 enum OutputFormatCode : int { kFormatWav = 0, kFormatMp3 = 1, kFormatWma = 2 };
 
 struct BatchOutput {
-  int format;    // kFormatWav, kFormatMp3, kFormatWma
-  int rate;      // Hz
-  int channels;  // 1 or 2 (automatic mode: the input's count)
+    int format;    // kFormatWav, kFormatMp3, kFormatWma
+    int rate;      // Hz
+    int channels;  // 1 or 2 (automatic mode: the input's count)
 };
 
 // The output of one batch or CD job from "BAQ", "BOutFormat" and the "BQ_..." choices; stores

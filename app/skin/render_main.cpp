@@ -18,7 +18,9 @@ int main(int argc, char** argv) {
     const QString dir = QString::fromLocal8Bit(argv[1]);
     if (!QDir().mkpath(dir)) return 1;
     bool ok = true;
-    auto save = [&](const QImage& img, const QString& name) { ok = img.save(dir + QLatin1Char('/') + name) && ok; };
+    auto save = [&](const QImage& img, const QString& name) {
+        ok = img.save(dir + QLatin1Char('/') + name) && ok;
+    };
     for (qreal dpr : {1.0, 2.0}) {
         const QString suffix = dpr > 1 ? QStringLiteral("@2x.png") : QStringLiteral(".png");
         save(RenderFace(Look::Normal, dpr, false), QStringLiteral("face") + suffix);
@@ -28,6 +30,7 @@ int main(int argc, char** argv) {
         save(RenderDriveIcon(dpr), QStringLiteral("drive") + suffix);
     }
     save(RenderFace(Look::Normal, 1.0, true), QStringLiteral("face-key.png"));
-    for (int size : {48, 128, 256}) save(RenderAppIcon(size), QStringLiteral("tralux-%1.png").arg(size));
+    for (int size : {48, 128, 256})
+        save(RenderAppIcon(size), QStringLiteral("tralux-%1.png").arg(size));
     return ok ? 0 : 1;
 }

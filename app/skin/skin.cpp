@@ -54,9 +54,18 @@ void Button(QPainter& p, const QRectF& r, Look look, qreal radius = 4) {
     p.drawRoundedRect(r.adjusted(-1, -0.5, 1, 1.5), radius + 1, radius + 1);
     QLinearGradient g(r.topLeft(), r.bottomLeft());
     switch (look) {
-    case Look::Normal: g.setColorAt(0, kPal.buttonTop); g.setColorAt(1, kPal.buttonBottom); break;
-    case Look::Hover: g.setColorAt(0, kPal.hoverTop); g.setColorAt(1, kPal.hoverBottom); break;
-    case Look::Pressed: g.setColorAt(0, kPal.pressedTop); g.setColorAt(1, kPal.pressedBottom); break;
+        case Look::Normal:
+            g.setColorAt(0, kPal.buttonTop);
+            g.setColorAt(1, kPal.buttonBottom);
+            break;
+        case Look::Hover:
+            g.setColorAt(0, kPal.hoverTop);
+            g.setColorAt(1, kPal.hoverBottom);
+            break;
+        case Look::Pressed:
+            g.setColorAt(0, kPal.pressedTop);
+            g.setColorAt(1, kPal.pressedBottom);
+            break;
     }
     p.setBrush(g);
     p.setPen(QPen(kPal.edgeDark, 1.0));
@@ -72,7 +81,8 @@ void Button(QPainter& p, const QRectF& r, Look look, qreal radius = 4) {
     p.restore();
 }
 
-void Label(QPainter& p, const QRectF& r, const QString& text, Look look, qreal size, bool bold = false) {
+void Label(QPainter& p, const QRectF& r, const QString& text, Look look, qreal size,
+           bool bold = false) {
     p.save();
     p.setFont(LabelFont(size, bold));
     const QRectF t = look == Look::Pressed ? r.translated(0, 1) : r;
@@ -160,11 +170,13 @@ void LcdPanel(QPainter& p) {
     // Pixel grid of the backlit glass.
     p.setClipRect(panel.adjusted(2, 2, -2, -2));
     p.setPen(QPen(QColor(0, 0, 0, 45), 0.5));
-    for (qreal y = panel.top() + 1; y < panel.bottom(); y += 2) p.drawLine(QPointF(panel.left(), y), QPointF(panel.right(), y));
+    for (qreal y = panel.top() + 1; y < panel.bottom(); y += 2)
+        p.drawLine(QPointF(panel.left(), y), QPointF(panel.right(), y));
     p.setClipping(false);
     Bevel(p, panel, 6, true);
     // Glass reflection.
-    QLinearGradient refl(panel.topLeft(), QPointF(panel.left(), panel.top() + panel.height() * 0.45));
+    QLinearGradient refl(panel.topLeft(),
+                         QPointF(panel.left(), panel.top() + panel.height() * 0.45));
     refl.setColorAt(0, QColor(255, 255, 255, 22));
     refl.setColorAt(1, QColor(255, 255, 255, 0));
     p.setPen(Qt::NoPen);
@@ -180,7 +192,8 @@ void LcdPanel(QPainter& p) {
         }
     }
     // A thin divider between the level and the bands.
-    p.fillRect(QRectF(s.left() + 19, s.top() + 1, 0.8, s.height() - 2), QColor(0xff, 0xae, 0x42, 40));
+    p.fillRect(QRectF(s.left() + 19, s.top() + 1, 0.8, s.height() - 2),
+               QColor(0xff, 0xae, 0x42, 40));
     p.restore();
 }
 
@@ -189,13 +202,17 @@ void TitleBar(QPainter& p, Look look) {
     p.save();
     p.setFont(LabelFont(10.5, true));
     p.setPen(QColor(0, 0, 0, 170));
-    p.drawText(QRectF(19, 7, 120, 16), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Quorvatix"));
+    p.drawText(QRectF(19, 7, 120, 16), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("Quorvatix"));
     p.setPen(kPal.label);
-    p.drawText(QRectF(18, 6, 120, 16), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Quorvatix"));
-    const qreal w = QFontMetricsF(LabelFont(10.5, true)).horizontalAdvance(QStringLiteral("Quorvatix "));
+    p.drawText(QRectF(18, 6, 120, 16), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("Quorvatix"));
+    const qreal w =
+        QFontMetricsF(LabelFont(10.5, true)).horizontalAdvance(QStringLiteral("Quorvatix "));
     p.setFont(LabelFont(10.5, false));
     p.setPen(AccentColor());
-    p.drawText(QRectF(18 + w, 6, 100, 16), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Tralux"));
+    p.drawText(QRectF(18 + w, 6, 100, 16), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("Tralux"));
     p.restore();
     for (int c : {kMinimize, kClose}) {
         const QRectF r = R(h[static_cast<std::size_t>(c)]);
@@ -203,7 +220,9 @@ void TitleBar(QPainter& p, Look look) {
         p.setPen(QPen(kPal.edgeDark, 1));
         QRadialGradient g(r.center() + QPointF(-2, -3), r.width());
         const bool pressed = look == Look::Pressed;
-        const QColor top = look == Look::Hover ? kPal.hoverTop : pressed ? kPal.pressedTop : kPal.buttonTop;
+        const QColor top = look == Look::Hover ? kPal.hoverTop
+                           : pressed           ? kPal.pressedTop
+                                               : kPal.buttonTop;
         g.setColorAt(0, top.lighter(pressed ? 100 : 125));
         g.setColorAt(1, pressed ? kPal.pressedBottom : kPal.buttonBottom);
         p.setBrush(g);
@@ -249,7 +268,8 @@ void Fader(QPainter& p, const HotRect& h, bool master) {
     for (int v = 0; v <= 100; v += 10) {
         const qreal y = h.top + 6 + v * span / 100.0;
         const bool mid = v == 50;
-        p.setPen(QPen(mid ? QColor(0xff, 0xae, 0x42, 150) : QColor(255, 255, 255, 55), mid ? 1.0 : 0.7));
+        p.setPen(
+            QPen(mid ? QColor(0xff, 0xae, 0x42, 150) : QColor(255, 255, 255, 55), mid ? 1.0 : 0.7));
         p.drawLine(QPointF(r.left() + 1, y), QPointF(r.left() + (mid ? 4 : 3), y));
         p.drawLine(QPointF(r.right() - (mid ? 4 : 3), y), QPointF(r.right() - 1, y));
     }
@@ -280,8 +300,11 @@ void Controls(QPainter& p, Look look) {
 
     Button(p, rect(kPlay), look, 5);
     PlayIcon(p, rect(kPlay), look);
-    const std::array<std::pair<int, const char*>, 5> actions{
-        {{kLoad, "載入"}, {kConvert, "轉換"}, {kRipCd, "擷取"}, {kBatch, "批次"}, {kAbout, "關於"}}};
+    const std::array<std::pair<int, const char*>, 5> actions{{{kLoad, "載入"},
+                                                              {kConvert, "轉換"},
+                                                              {kRipCd, "擷取"},
+                                                              {kBatch, "批次"},
+                                                              {kAbout, "關於"}}};
     for (const auto& [c, text] : actions) {
         Button(p, rect(c), look);
         Label(p, rect(c), QString::fromUtf8(text), look, 11.5);
@@ -308,12 +331,15 @@ void Controls(QPainter& p, Look look) {
     p.setPen(kPal.labelDim.lighter(120));
     p.drawText(QRectF(14, 211, 80, 14), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("等化器"));
     p.restore();
-    const std::array<std::pair<int, const char*>, 3> eq{{{kEqualizerOn, "開"}, {kEqualizerOff, "關"}, {kEqualizerReset, "重設"}}};
+    const std::array<std::pair<int, const char*>, 3> eq{
+        {{kEqualizerOn, "開"}, {kEqualizerOff, "關"}, {kEqualizerReset, "重設"}}};
     for (const auto& [c, text] : eq) {
         const QRectF r = rect(c);
         Button(p, r, look, 3);
-        Label(p, c == kEqualizerReset ? r : r.adjusted(6, 0, 0, 0), QString::fromUtf8(text), look, 10);
-        if (c != kEqualizerReset) Led(p, QPointF(r.left() + 7, r.center().y() + 0.5), look == Look::Pressed);
+        Label(p, c == kEqualizerReset ? r : r.adjusted(6, 0, 0, 0), QString::fromUtf8(text), look,
+              10);
+        if (c != kEqualizerReset)
+            Led(p, QPointF(r.left() + 7, r.center().y() + 0.5), look == Look::Pressed);
     }
     // The "+" end of the faders is the boost.
     for (int i = 0; i < 10; ++i) Fader(p, h[static_cast<std::size_t>(kFirstBand + i)], false);
@@ -323,7 +349,8 @@ void Controls(QPainter& p, Look look) {
     p.drawLine(QPointF(187.5, 232), QPointF(187.5, 300));
     p.setPen(QPen(QColor(255, 255, 255, 30), 1));
     p.drawLine(QPointF(188.5, 232), QPointF(188.5, 300));
-    const std::array<const char*, 10> bands{"<80", "80", "137", "175", "300", "750", "1.5k", "3.5k", "6k", "12k"};
+    const std::array<const char*, 10> bands{"<80", "80",   "137",  "175", "300",
+                                            "750", "1.5k", "3.5k", "6k",  "12k"};
     p.setFont(LabelFont(7.5));
     p.setPen(kPal.labelDim);
     for (int i = 0; i < 10; ++i) {
@@ -332,8 +359,8 @@ void Controls(QPainter& p, Look look) {
                    QString::fromUtf8(bands[static_cast<std::size_t>(i)]));
     }
     p.setFont(LabelFont(9));
-    p.drawText(QRectF(h[kMaster].left - 4, 294, h[kMaster].right - h[kMaster].left + 9, 12), Qt::AlignCenter,
-               QStringLiteral("音量"));
+    p.drawText(QRectF(h[kMaster].left - 4, 294, h[kMaster].right - h[kMaster].left + 9, 12),
+               Qt::AlignCenter, QStringLiteral("音量"));
     p.setFont(LabelFont(7));
     p.setPen(QColor(0x95, 0x99, 0xa0, 170));
     p.drawText(QRectF(14, 305, 170, 8), Qt::AlignCenter, QStringLiteral("Hz"));
@@ -342,14 +369,21 @@ void Controls(QPainter& p, Look look) {
 
 }  // namespace
 
-QColor AccentColor() { return QColor(0xff, 0xa8, 0x36); }
-QColor LcdTextColor() { return QColor(0xff, 0xb8, 0x52); }
-QColor LcdGhostColor() { return QColor(0xff, 0xae, 0x42, 26); }
+QColor AccentColor() {
+    return QColor(0xff, 0xa8, 0x36);
+}
+QColor LcdTextColor() {
+    return QColor(0xff, 0xb8, 0x52);
+}
+QColor LcdGhostColor() {
+    return QColor(0xff, 0xae, 0x42, 26);
+}
 
 QFont LabelFont(qreal pixelSize, bool bold) {
     QFont f;
     f.setFamilies({QStringLiteral("Noto Sans CJK TC"), QStringLiteral("Noto Sans CJK HK"),
-                   QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Sans CJK JP"), QStringLiteral("Noto Sans")});
+                   QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Sans CJK JP"),
+                   QStringLiteral("Noto Sans")});
     f.setPixelSize(qMax(1, qRound(pixelSize)));
     f.setWeight(bold ? QFont::DemiBold : QFont::Normal);
     f.setHintingPreference(QFont::PreferFullHinting);
@@ -388,7 +422,8 @@ const std::array<GlyphCell, 14>& GlyphCells() {
     static const std::array<GlyphCell, 14> cells = [] {
         std::array<GlyphCell, 14> c{};
         int x = 0;
-        for (int i = 0; i < 10; ++i, x += 12) c[static_cast<std::size_t>(i)] = {static_cast<char>('0' + i), x, 12};
+        for (int i = 0; i < 10; ++i, x += 12)
+            c[static_cast<std::size_t>(i)] = {static_cast<char>('0' + i), x, 12};
         c[10] = {':', x, 8};
         x += 8;
         c[11] = {'/', x, 10};
@@ -423,19 +458,20 @@ void Segments(QPainter& p, qreal x0, int mask, const QColor& on, const QColor& o
     auto sk = [&](qreal x, qreal y) { return QPointF(x + slant * (1 - (y - top) / h), y); };
     auto hseg = [&](qreal y) {
         QPolygonF poly;
-        poly << sk(left + 1.2, y) << sk(left + 2.2, y - t / 2) << sk(left + w - 2.2, y - t / 2) << sk(left + w - 1.2, y)
-             << sk(left + w - 2.2, y + t / 2) << sk(left + 2.2, y + t / 2);
+        poly << sk(left + 1.2, y) << sk(left + 2.2, y - t / 2) << sk(left + w - 2.2, y - t / 2)
+             << sk(left + w - 1.2, y) << sk(left + w - 2.2, y + t / 2) << sk(left + 2.2, y + t / 2);
         return poly;
     };
     auto vseg = [&](qreal x, qreal y0, qreal y1) {
         QPolygonF poly;
-        poly << sk(x, y0 + 1.2) << sk(x + t / 2, y0 + 2.2) << sk(x + t / 2, y1 - 2.2) << sk(x, y1 - 1.2)
-             << sk(x - t / 2, y1 - 2.2) << sk(x - t / 2, y0 + 2.2);
+        poly << sk(x, y0 + 1.2) << sk(x + t / 2, y0 + 2.2) << sk(x + t / 2, y1 - 2.2)
+             << sk(x, y1 - 1.2) << sk(x - t / 2, y1 - 2.2) << sk(x - t / 2, y0 + 2.2);
         return poly;
     };
-    const std::array<QPolygonF, 7> segs{hseg(top), vseg(left + w, top, top + h / 2), vseg(left + w, top + h / 2, top + h),
-                                        hseg(top + h), vseg(left, top + h / 2, top + h), vseg(left, top, top + h / 2),
-                                        hseg(top + h / 2)};
+    const std::array<QPolygonF, 7> segs{
+        hseg(top),        vseg(left + w, top, top + h / 2), vseg(left + w, top + h / 2, top + h),
+        hseg(top + h),    vseg(left, top + h / 2, top + h), vseg(left, top, top + h / 2),
+        hseg(top + h / 2)};
     p.setPen(Qt::NoPen);
     for (int i = 0; i < 7; ++i) {
         p.setBrush((mask >> i) & 1 ? on : off);
@@ -450,7 +486,8 @@ QImage RenderGlyphStrip(qreal dpr) {
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing, true);
     // Segment masks, bit 0 = a ... bit 6 = g.
-    constexpr std::array<int, 10> kDigits{0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F};
+    constexpr std::array<int, 10> kDigits{0x3F, 0x06, 0x5B, 0x4F, 0x66,
+                                          0x6D, 0x7D, 0x07, 0x7F, 0x6F};
     const QColor on = LcdTextColor(), off = LcdGhostColor();
     for (const GlyphCell& g : GlyphCells()) {
         if (g.ch >= '0' && g.ch <= '9') {
@@ -519,7 +556,8 @@ QImage RenderAppIcon(int size) {
     p.setPen(Qt::NoPen);
     for (int i = 0; i < 7; ++i) {
         for (int s = 0; s < 8; ++s) {
-            const QColor c = s < bars[static_cast<std::size_t>(i)] / 1.5 ? LcdTextColor() : LcdGhostColor();
+            const QColor c =
+                s < bars[static_cast<std::size_t>(i)] / 1.5 ? LcdTextColor() : LcdGhostColor();
             p.fillRect(QRectF(13 + i * 5.7, 34 - s * 2.8, 4.2, 2), c);
         }
     }
@@ -561,13 +599,15 @@ void DrawKnob(QPainter& p, const QRectF& r, bool vertical) {
     p.drawLine(QPointF(r.left() + 1.2, r.top() + 1.2), QPointF(r.right() - 1.2, r.top() + 1.2));
     p.drawLine(QPointF(r.left() + 1.2, r.top() + 1.2), QPointF(r.left() + 1.2, r.bottom() - 1.2));
     p.setPen(QPen(QColor(0, 0, 0, 110), 0.8));
-    p.drawLine(QPointF(r.left() + 1.2, r.bottom() - 1.2), QPointF(r.right() - 1.2, r.bottom() - 1.2));
+    p.drawLine(QPointF(r.left() + 1.2, r.bottom() - 1.2),
+               QPointF(r.right() - 1.2, r.bottom() - 1.2));
     p.drawLine(QPointF(r.right() - 1.2, r.top() + 1.2), QPointF(r.right() - 1.2, r.bottom() - 1.2));
     p.setPen(QPen(AccentColor().darker(115), 1.0));
     if (vertical)
         p.drawLine(QPointF(r.left() + 2, r.center().y()), QPointF(r.right() - 2, r.center().y()));
     else
-        p.drawLine(QPointF(r.center().x(), r.top() + 2.5), QPointF(r.center().x(), r.bottom() - 2.5));
+        p.drawLine(QPointF(r.center().x(), r.top() + 2.5),
+                   QPointF(r.center().x(), r.bottom() - 2.5));
     p.restore();
 }
 

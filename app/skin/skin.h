@@ -43,7 +43,7 @@ QImage RenderDriveIcon(qreal dpr);
 QImage RenderAppIcon(int size);
 
 // Colours and fonts shared with the window's own drawing on top of the face.
-QColor AccentColor();      // the LCD's amber
+QColor AccentColor();  // the LCD's amber
 QColor LcdTextColor();
 QColor LcdGhostColor();
 QFont LabelFont(qreal pixelSize, bool bold = false);

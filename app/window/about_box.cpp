@@ -12,12 +12,18 @@
 
 namespace tralux::app {
 
-QString BuildDateText() { return QStringLiteral(__DATE__); }
+QString BuildDateText() {
+    return QStringLiteral(__DATE__);
+}
 
-QString AboutText() { return QStringLiteral("Quorvatix Tralux 2.011 \n BLD %1 ").arg(BuildDateText()); }
+QString AboutText() {
+    return QStringLiteral("Quorvatix Tralux 2.011 \n BLD %1 ").arg(BuildDateText());
+}
 
 // Our product page; the host is a placeholder under a reserved example domain.
-QUrl ProductPageUrl() { return QUrl(QStringLiteral("https://www.tralux.example.com/Products/Tralux/index.asp")); }
+QUrl ProductPageUrl() {
+    return QUrl(QStringLiteral("https://www.tralux.example.com/Products/Tralux/index.asp"));
+}
 
 AboutBox::AboutBox(QWidget* owner) : QDialog(owner) {
     setWindowTitle(QStringLiteral("關於 Quorvatix Tralux"));
@@ -46,7 +52,8 @@ AboutBox::AboutBox(QWidget* owner) : QDialog(owner) {
     layout->addWidget(address);
     layout->addLayout(buttons);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(visit, &QPushButton::clicked, this, [] { QDesktopServices::openUrl(ProductPageUrl()); });
+    connect(visit, &QPushButton::clicked, this,
+            [] { QDesktopServices::openUrl(ProductPageUrl()); });
 }
 
 void RunAboutBox(QWidget* owner) {

@@ -13,17 +13,22 @@
 
 namespace tralux::app {
 
-bool Backend::Probe(const std::string& path, StreamInfo& info) { return ProbeInput(path, info); }
+bool Backend::Probe(const std::string& path, StreamInfo& info) {
+    return ProbeInput(path, info);
+}
 
 bool Backend::Start(const std::string& input, const std::string& output, int mode) {
     return StartConversion(input, output, 0, mode);
 }
 
-void Backend::ReportLastError() { tralux::ReportLastError(); }
+void Backend::ReportLastError() {
+    tralux::ReportLastError();
+}
 
 std::vector<std::string> Backend::CdDriveRoots() {
     std::vector<std::string> roots;
-    for (const cd::CdDriveSlot& slot : cd::ListCdDrives()) roots.push_back(std::string(1, slot.letter) + ":/");
+    for (const cd::CdDriveSlot& slot : cd::ListCdDrives())
+        roots.push_back(std::string(1, slot.letter) + ":/");
     return roots;
 }
 
@@ -40,7 +45,8 @@ std::vector<std::string> Backend::ListFolder(const std::string& folder) {
         return names;
     }
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
         std::error_code fe;
         if (it->is_regular_file(fe)) names.push_back(it->path().filename().string());
     }
@@ -66,7 +72,11 @@ Backend g_engineBackend;
 Backend* g_backend = &g_engineBackend;
 }  // namespace
 
-Backend& CurrentBackend() { return *g_backend; }
-void SetBackend(Backend* backend) { g_backend = backend ? backend : &g_engineBackend; }
+Backend& CurrentBackend() {
+    return *g_backend;
+}
+void SetBackend(Backend* backend) {
+    g_backend = backend ? backend : &g_engineBackend;
+}
 
 }  // namespace tralux::app

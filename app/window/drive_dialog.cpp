@@ -10,7 +10,8 @@
 
 namespace tralux::app {
 
-DriveChoiceDialog::DriveChoiceDialog(QWidget* owner, const std::vector<std::string>& roots, int preselect)
+DriveChoiceDialog::DriveChoiceDialog(QWidget* owner, const std::vector<std::string>& roots,
+                                     int preselect)
     : QDialog(owner) {
     setWindowTitle(QStringLiteral("選擇 CD 光碟機... "));
     setModal(true);
@@ -31,7 +32,8 @@ DriveChoiceDialog::DriveChoiceDialog(QWidget* owner, const std::vector<std::stri
     layout->addLayout(row);
     if (preselect >= 0 && preselect < combo_->count()) combo_->setCurrentIndex(preselect);
     ok_->setEnabled(combo_->currentIndex() >= 0);
-    connect(combo_, &QComboBox::currentIndexChanged, this, [this](int i) { ok_->setEnabled(i >= 0); });
+    connect(combo_, &QComboBox::currentIndexChanged, this,
+            [this](int i) { ok_->setEnabled(i >= 0); });
     connect(ok_, &QPushButton::clicked, this, [this] { Confirm(); });
 }
 
@@ -44,7 +46,8 @@ void DriveChoiceDialog::Confirm() {
     accept();
 }
 
-std::optional<int> RunDriveChoiceDialog(QWidget* owner, const std::vector<std::string>& roots, int preselect) {
+std::optional<int> RunDriveChoiceDialog(QWidget* owner, const std::vector<std::string>& roots,
+                                        int preselect) {
     DriveChoiceDialog d(owner, roots, preselect);
     if (d.exec() != QDialog::Accepted) return std::nullopt;
     return d.Chosen();

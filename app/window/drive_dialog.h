@@ -27,6 +27,7 @@ private:
 };
 
 // The chosen index, or nullopt when the dialog was closed without OK.
-std::optional<int> RunDriveChoiceDialog(QWidget* owner, const std::vector<std::string>& roots, int preselect);
+std::optional<int> RunDriveChoiceDialog(QWidget* owner, const std::vector<std::string>& roots,
+                                        int preselect);
 
 }  // namespace tralux::app

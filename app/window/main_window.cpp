@@ -41,18 +41,26 @@ namespace tralux::app {
 namespace {
 
 constexpr const char* kCaption = "Quorvatix Tralux";
-constexpr const char* kConvertPrompt = "將聲音檔案或 CD 音軌            \n拖入 Quorvatix Tralux 或按【載入】";
+constexpr const char* kConvertPrompt =
+    "將聲音檔案或 CD 音軌            \n拖入 Quorvatix Tralux 或按【載入】";
 constexpr const char* kPlayPrompt = "將聲音檔案或 CD 音軌            \n拖入 Tralux 或按【載入】";
 // The file-open filter in its stored form, turned into Qt's form when shown.
 constexpr const char* kOpenFilter =
-    "聲音檔案   (*.wav;*.cda;*.mp3)|*.wav;*.cda;*.mp3|WAV 檔案   (*.wav)|*.wav|CD 音軌    (*.cda)|*.cda|"
+    "聲音檔案   (*.wav;*.cda;*.mp3)|*.wav;*.cda;*.mp3|WAV 檔案   (*.wav)|*.wav|CD 音軌    "
+    "(*.cda)|*.cda|"
     "MP3 檔案   (*.mp3)|*.mp3|所有檔案   (*.*)|*.*||";
 
-QRectF LogicalRect(const HotRect& h) { return QRectF(h.left, h.top, h.right - h.left + 1, h.bottom - h.top + 1); }
+QRectF LogicalRect(const HotRect& h) {
+    return QRectF(h.left, h.top, h.right - h.left + 1, h.bottom - h.top + 1);
+}
 
-const HotRect& Rect(int c) { return SkinHotRects()[static_cast<std::size_t>(c)]; }
+const HotRect& Rect(int c) {
+    return SkinHotRects()[static_cast<std::size_t>(c)];
+}
 
-bool IsEqualizerSlider(int c) { return c >= kFirstBand && c <= kMaster; }
+bool IsEqualizerSlider(int c) {
+    return c >= kFirstBand && c <= kMaster;
+}
 
 // Lit segments (0..7) of a spectrum bar: the level is a linear amplitude, the bands the
 // analysis's logarithmic magnitudes (0 at full scale, about -2.6 at one step).
@@ -69,12 +77,17 @@ WindowDialogs WindowDialogs::Defaults() {
     d.conversionSettings = [](QWidget* w) { return RunConversionSettingsDialog(w); };
     d.batchSettings = [](QWidget* w) { return RunBatchSettingsDialog(w); };
     d.cdRip = [](QWidget* w, const std::string& root) { return RunCdRipDialog(w, root); };
-    d.chooseDrive = [](QWidget* w, const std::vector<std::string>& roots) { return RunDriveChoiceDialog(w, roots, 0); };
+    d.chooseDrive = [](QWidget* w, const std::vector<std::string>& roots) {
+        return RunDriveChoiceDialog(w, roots, 0);
+    };
     d.openFile = [](QWidget* w, const QString& folder) {
-        return QFileDialog::getOpenFileName(w, QStringLiteral("開啟聲音檔案"), folder, QtFileFilter(kOpenFilter));
+        return QFileDialog::getOpenFileName(w, QStringLiteral("開啟聲音檔案"), folder,
+                                            QtFileFilter(kOpenFilter));
     };
     d.singleProgress = [](QWidget* w, const std::string& input) { RunSingleProgress(w, input); };
-    d.batchProgress = [](QWidget* w, const std::optional<std::string>& root) { RunBatchProgress(w, root); };
+    d.batchProgress = [](QWidget* w, const std::optional<std::string>& root) {
+        RunBatchProgress(w, root);
+    };
     d.about = [](QWidget* w) { RunAboutBox(w); };
     return d;
 }
@@ -132,7 +145,8 @@ MainWindow::~MainWindow() {
     EngineState& e = Engine();
     if (e.JobRunning.load()) {
         e.StopRequested.store(true);
-        for (int i = 0; i < 2000 && e.JobRunning.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        for (int i = 0; i < 2000 && e.JobRunning.load(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         WaitForJob();
         e.StopRequested.store(false);
     }
@@ -162,7 +176,8 @@ void MainWindow::paintEvent(QPaintEvent*) {
 
     auto copyFrom = [&](const QImage& src, int c) {
         const QRectF r = LogicalRect(Rect(c));
-        const QRectF s(r.left() * faceDpr_, r.top() * faceDpr_, r.width() * faceDpr_, r.height() * faceDpr_);
+        const QRectF s(r.left() * faceDpr_, r.top() * faceDpr_, r.width() * faceDpr_,
+                       r.height() * faceDpr_);
         p.drawImage(r, src, s);
     };
     const bool loaded = !inputPath_.empty();
@@ -172,13 +187,17 @@ void MainWindow::paintEvent(QPaintEvent*) {
         if (!loaded) return false;
         if (c == kStereo) return chosenChannels_ == 2;
         if (c == kMono) return chosenChannels_ == 1;
-        if (c == kOriginalQuality) return chosenRate_ == inputRate_ && chosenChannels_ == inputChannels_;
-        if (c >= kRate8000 && c <= kRate44100) return chosenRate_ == kRateButtonHz[static_cast<std::size_t>(c - kRate8000)];
+        if (c == kOriginalQuality)
+            return chosenRate_ == inputRate_ && chosenChannels_ == inputChannels_;
+        if (c >= kRate8000 && c <= kRate44100)
+            return chosenRate_ == kRateButtonHz[static_cast<std::size_t>(c - kRate8000)];
         if (c == kPlay) return PreviewPlaying();
         return false;
     };
     for (int c : kHitOrder) {
-        if (IsEqualizerSlider(c) || c == kPosition || c == kInactiveDisplay || c == kInactiveSpectrum) continue;
+        if (IsEqualizerSlider(c) || c == kPosition || c == kInactiveDisplay ||
+            c == kInactiveSpectrum)
+            continue;
         if (c == pressed_ || selected(c) || (c == kLoad && blinkOn_ && !loaded))
             copyFrom(pressedFace_, c);
         else if (c == highlighted_)
@@ -188,7 +207,8 @@ void MainWindow::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::Antialiasing, true);
     // Knobs.
     for (int i = 0; i < 11; ++i) {
-        const HotRect k = EqualizerKnobRect(Rect(kFirstBand + i), eq_.levels[static_cast<std::size_t>(i)]);
+        const HotRect k =
+            EqualizerKnobRect(Rect(kFirstBand + i), eq_.levels[static_cast<std::size_t>(i)]);
         skin::DrawKnob(p, LogicalRect(k).adjusted(-0.5, 0, 0.5, 0), true);
     }
     const HotRect pk = PositionKnobRect(Rect(kPosition), positionMs_, lengthMs_);
@@ -200,9 +220,12 @@ void MainWindow::paintEvent(QPaintEvent*) {
     p.setPen(skin::LcdTextColor());
     const QFontMetricsF fm(p.font());
     QStringList lines = description_.split(QLatin1Char('\n'));
-    if (!loaded) lines = {QStringLiteral("Quorvatix Tralux 2.011"), QStringLiteral("拖入聲音檔案或按【載入】")};
+    if (!loaded)
+        lines = {QStringLiteral("Quorvatix Tralux 2.011"),
+                 QStringLiteral("拖入聲音檔案或按【載入】")};
     // An input without title, artist or copyright is named by its file.
-    if (loaded && !lines.isEmpty() && QString(lines[0]).remove(QLatin1Char(',')).trimmed().isEmpty())
+    if (loaded && !lines.isEmpty() &&
+        QString(lines[0]).remove(QLatin1Char(',')).trimmed().isEmpty())
         lines[0] = QFileInfo(QString::fromStdString(inputPath_)).fileName();
     for (int i = 0; i < 2 && i < lines.size(); ++i) {
         const QRectF line(desc.left() + 2, desc.top() + i * 13, desc.width() - 4, 13);
@@ -226,7 +249,8 @@ void MainWindow::paintEvent(QPaintEvent*) {
     for (char ch : text) {
         const skin::GlyphCell* g = skin::FindGlyph(ch);
         if (!g) continue;
-        const QRectF src(g->x * faceDpr_, 0, g->width * faceDpr_, skin::kGlyphStripHeight * faceDpr_);
+        const QRectF src(g->x * faceDpr_, 0, g->width * faceDpr_,
+                         skin::kGlyphStripHeight * faceDpr_);
         p.drawImage(QRectF(x, y, g->width, skin::kGlyphStripHeight), glyphs_, src);
         x += g->width;
     }
@@ -245,7 +269,9 @@ void MainWindow::paintEvent(QPaintEvent*) {
     }
 }
 
-void MainWindow::RepaintControl(int c) { update(LogicalRect(Rect(c)).toAlignedRect()); }
+void MainWindow::RepaintControl(int c) {
+    update(LogicalRect(Rect(c)).toAlignedRect());
+}
 
 // --- Input -------------------------------------------------------------------------------
 
@@ -257,7 +283,8 @@ bool MainWindow::event(QEvent* ev) {
         if (name.empty())
             QToolTip::hideText();
         else
-            QToolTip::showText(help->globalPos(), QString::fromUtf8(name.data(), static_cast<int>(name.size())), this);
+            QToolTip::showText(help->globalPos(),
+                               QString::fromUtf8(name.data(), static_cast<int>(name.size())), this);
         return true;
     }
     return QWidget::event(ev);
@@ -288,8 +315,8 @@ void MainWindow::PressControl(int control) {
     PressAt(control, local, mapToGlobal(local));
     // A press by key or by a test ends like a click.
     if (dragControl_) {
-        QMouseEvent release(QEvent::MouseButtonRelease, local, mapToGlobal(local), Qt::LeftButton, Qt::NoButton,
-                            Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, local, mapToGlobal(local), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
         mouseReleaseEvent(&release);
     }
 }
@@ -305,32 +332,58 @@ void MainWindow::RunPressed(int control, const std::function<void()>& action) {
 
 void MainWindow::PressAt(int c, QPointF local, QPointF) {
     switch (c) {
-    case kInactiveDisplay:
-    case kInactiveSpectrum: QApplication::beep(); break;
-    case kLoad: RunPressed(c, [this] { LoadFromDialog(); }); break;
-    case kConvert: RunPressed(c, [this] { Convert(); }); break;
-    case kRipCd: RunPressed(c, [this] { RipCd(); }); break;
-    case kBatch: RunPressed(c, [this] { Batch(); }); break;
-    case kAbout: RunPressed(c, [this] { if (dialogs_.about) dialogs_.about(this); }); break;
-    case kClose: ClosePressed(); return;
-    case kMinimize: showMinimized(); break;
-    case kEqualizerOn:
-        eq_.on = true;
-        PassEqualizer();
-        update();
-        break;
-    case kEqualizerOff:
-        eq_.on = false;
-        PassEqualizer();
-        update();
-        break;
-    case kEqualizerReset: RunPressed(c, [this] { ResetEqualizer(); }); break;
-    case kPlay: TogglePreview(); break;
-    case kPosition: PressPosition(static_cast<int>(local.x())); break;
-    default:
-        if (c >= kOriginalQuality && c <= kRate44100) ChooseQuality(c);
-        else if (IsEqualizerSlider(c)) PressEqualizer(c, static_cast<int>(local.y()));
-        break;
+        case kInactiveDisplay:
+        case kInactiveSpectrum:
+            QApplication::beep();
+            break;
+        case kLoad:
+            RunPressed(c, [this] { LoadFromDialog(); });
+            break;
+        case kConvert:
+            RunPressed(c, [this] { Convert(); });
+            break;
+        case kRipCd:
+            RunPressed(c, [this] { RipCd(); });
+            break;
+        case kBatch:
+            RunPressed(c, [this] { Batch(); });
+            break;
+        case kAbout:
+            RunPressed(c, [this] {
+                if (dialogs_.about) dialogs_.about(this);
+            });
+            break;
+        case kClose:
+            ClosePressed();
+            return;
+        case kMinimize:
+            showMinimized();
+            break;
+        case kEqualizerOn:
+            eq_.on = true;
+            PassEqualizer();
+            update();
+            break;
+        case kEqualizerOff:
+            eq_.on = false;
+            PassEqualizer();
+            update();
+            break;
+        case kEqualizerReset:
+            RunPressed(c, [this] { ResetEqualizer(); });
+            break;
+        case kPlay:
+            TogglePreview();
+            break;
+        case kPosition:
+            PressPosition(static_cast<int>(local.x()));
+            break;
+        default:
+            if (c >= kOriginalQuality && c <= kRate44100)
+                ChooseQuality(c);
+            else if (IsEqualizerSlider(c))
+                PressEqualizer(c, static_cast<int>(local.y()));
+            break;
     }
     if (dragControl_) dragLast_ = local;
     UpdateOutputConfig();
@@ -422,7 +475,8 @@ void MainWindow::UpdateOutputConfig() {
     e.OutputRate.store(static_cast<std::uint32_t>(chosenRate_));
     e.OutputChannels.store(static_cast<std::uint16_t>(chosenChannels_));
     Ui().keepInputQuality = chosenRate_ == inputRate_ && chosenChannels_ == inputChannels_;
-    Ui().qualityDescription = std::to_string(inputRate_) + " Hz, " + (inputChannels_ == 1 ? "單聲" : "立體聲");
+    Ui().qualityDescription =
+        std::to_string(inputRate_) + " Hz, " + (inputChannels_ == 1 ? "單聲" : "立體聲");
 }
 
 void MainWindow::PassEqualizer() {
@@ -472,7 +526,8 @@ void MainWindow::LoadFromDialog() {
     const QString folder = QString::fromStdString(settings::ReadOptionText("BInDir"));
     const QString file = dialogs_.openFile ? dialogs_.openFile(this, folder) : QString();
     if (file.isEmpty()) return;
-    settings::WriteOptionText("BInDir", (QFileInfo(file).absolutePath() + QLatin1Char('/')).toStdString());
+    settings::WriteOptionText("BInDir",
+                              (QFileInfo(file).absolutePath() + QLatin1Char('/')).toStdString());
     update();
     if (!LoadInput(file.toStdString())) CurrentBackend().ReportLastError();
 }
@@ -514,7 +569,8 @@ void MainWindow::Convert() {
     e.OutputChannels.store(static_cast<std::uint16_t>(chosenChannels_));
     if (dialogs_.singleProgress) dialogs_.singleProgress(this, inputPath_);
     const std::uint64_t before = positionMs_ / 1000;
-    positionMs_ = std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max(0.0, e.PositionMs.load())), lengthMs_);
+    positionMs_ = std::min<std::uint64_t>(
+        static_cast<std::uint64_t>(std::max(0.0, e.PositionMs.load())), lengthMs_);
     if (positionMs_ / 1000 != before) update();
 }
 
@@ -528,7 +584,8 @@ void MainWindow::RipCd() {
     }
     std::size_t choice = 0;
     if (roots.size() >= 2) {
-        const std::optional<int> chosen = dialogs_.chooseDrive ? dialogs_.chooseDrive(this, roots) : std::nullopt;
+        const std::optional<int> chosen =
+            dialogs_.chooseDrive ? dialogs_.chooseDrive(this, roots) : std::nullopt;
         if (!chosen || *chosen < 0 || static_cast<std::size_t>(*chosen) >= roots.size()) return;
         choice = static_cast<std::size_t>(*chosen);
     }
@@ -536,7 +593,8 @@ void MainWindow::RipCd() {
     std::vector<std::string> tracks;
     for (const std::string& n : b.ListFolder(root)) {
         const std::string lower = QString::fromStdString(n).toLower().toStdString();
-        if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".cda") == 0) tracks.push_back(n);
+        if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".cda") == 0)
+            tracks.push_back(n);
     }
     if (tracks.empty()) {
         ShowMessage("請放入音樂 CD!", "更換 CD");
@@ -739,7 +797,9 @@ void MainWindow::SpectrumTick() {
     int best = -1;
     std::int64_t bestDistance = 0;
     for (int i = 0; i < dsp::AnalysisTables::kSize; ++i) {
-        const std::int64_t d = std::llabs(t.AnalysisTime[static_cast<std::size_t>(i)].load(std::memory_order_relaxed) - playingMs);
+        const std::int64_t d =
+            std::llabs(t.AnalysisTime[static_cast<std::size_t>(i)].load(std::memory_order_relaxed) -
+                       playingMs);
         if (best < 0 || d < bestDistance) {
             best = i;
             bestDistance = d;
@@ -747,7 +807,9 @@ void MainWindow::SpectrumTick() {
     }
     std::array<double, 11> now{};
     now[0] = t.AnalysisLevel[static_cast<std::size_t>(best)].load(std::memory_order_relaxed);
-    for (std::size_t b = 0; b < 10; ++b) now[b + 1] = t.AnalysisBand[b][static_cast<std::size_t>(best)].load(std::memory_order_relaxed);
+    for (std::size_t b = 0; b < 10; ++b)
+        now[b + 1] =
+            t.AnalysisBand[b][static_cast<std::size_t>(best)].load(std::memory_order_relaxed);
     if (now != spectrum_ || !spectrumShown_) {
         spectrum_ = now;
         spectrumShown_ = true;

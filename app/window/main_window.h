@@ -33,7 +33,8 @@ struct WindowDialogs {
 
 class MainWindow final : public QWidget {
 public:
-    explicit MainWindow(WindowDialogs dialogs = WindowDialogs::Defaults(), QWidget* parent = nullptr);
+    explicit MainWindow(WindowDialogs dialogs = WindowDialogs::Defaults(),
+                        QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Loads a file as the current input; false (LastError set) when it cannot be read.

@@ -23,9 +23,13 @@ namespace tralux::app {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
-std::string Clock(double ms) { return FormatClock(static_cast<std::uint64_t>(std::max(0.0, ms) / 1000.0)); }
+std::string Clock(double ms) {
+    return FormatClock(static_cast<std::uint64_t>(std::max(0.0, ms) / 1000.0));
+}
 
 std::string BaseName(const std::string& path) {
     const auto slash = path.find_last_of('/');
@@ -47,8 +51,9 @@ ProgressDialog::ProgressDialog(QWidget* owner, std::string input)
     title_->setText(Q(SingleTitleLine(e.OutputFormat.load(), BaseName(input_))));
     ShowTrackTimes();
     const int f = e.OutputFormat.load();
-    setWindowTitle(f == 1 ? QStringLiteral("MP3 編碼    ") : f == 2 ? QStringLiteral("MSAudio 4.0 編碼    ")
-                                                               : QStringLiteral("正在進行解碼"));
+    setWindowTitle(f == 1   ? QStringLiteral("MP3 編碼    ")
+                   : f == 2 ? QStringLiteral("MSAudio 4.0 編碼    ")
+                            : QStringLiteral("正在進行解碼"));
 }
 
 ProgressDialog::ProgressDialog(QWidget* owner, std::optional<std::string> cdRoot, bool)
@@ -148,13 +153,16 @@ void ProgressDialog::ShowTrackTimes() {
 void ProgressDialog::ShowFigures() {
     const EngineState& e = Engine();
     const int format = e.OutputFormat.load();
-    compression_->setText(Q(CompressionLine(format, StoredKbps("MP3BitRate", 128), StoredKbps("MSABitRate", 64))));
+    compression_->setText(
+        Q(CompressionLine(format, StoredKbps("MP3BitRate", 128), StoredKbps("MSABitRate", 64))));
     quality_->setText(Q(QualityLine(static_cast<int>(e.OutputRate.load()), e.OutputChannels.load(),
                                     e.EqualizerOn.load(), jitter_)));
 }
 
 std::int64_t ProgressDialog::ElapsedMs() const {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - jobStart_).count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 jobStart_)
+        .count();
 }
 
 void ProgressDialog::showEvent(QShowEvent* ev) {
@@ -192,11 +200,15 @@ void ProgressDialog::CollectBatch() {
     Backend& b = CurrentBackend();
     BatchList list;
     if (cdRoot_) {
-        list = CollectCdInputs(*cdRoot_, [&] {
-            std::vector<std::string> names = b.ListFolder(*cdRoot_);
-            std::sort(names.begin(), names.end());
-            return names;
-        }(), [&](const std::string& p) { return b.CdaTrack(p); }, [&](int t) { return b.TrackSelected(t); });
+        list = CollectCdInputs(
+            *cdRoot_,
+            [&] {
+                std::vector<std::string> names = b.ListFolder(*cdRoot_);
+                std::sort(names.begin(), names.end());
+                return names;
+            }(),
+            [&](const std::string& p) { return b.CdaTrack(p); },
+            [&](int t) { return b.TrackSelected(t); });
     } else {
         inputFolder_ = WithTrailingSlash(inputFolder_);
         BatchFilters f;
@@ -226,7 +238,8 @@ void ProgressDialog::Tick() {
     EngineState& e = Engine();
     if (batch_ && e.StopRequested.load()) return;
     if (e.JobRunning.load()) {
-        const ProgressFigures f = ComputeProgress(e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load(), ElapsedMs());
+        const ProgressFigures f = ComputeProgress(e.StartMs.load(), e.DurationMs.load(),
+                                                  e.PositionMs.load(), ElapsedMs());
         bar_->setValue(f.percent);
         current_->setText(QStringLiteral("目前時間:") + Q(Clock(e.PositionMs.load())));
         end_->setText(QStringLiteral("結束時間: ") + Q(Clock(e.DurationMs.load())));
@@ -280,7 +293,8 @@ void ProgressDialog::StartNext() {
         b.ReportLastError();
         return;
     }
-    if (const auto out = settings::ResolveBatchOutput(static_cast<int>(info.SampleRate), info.Channels)) {
+    if (const auto out =
+            settings::ResolveBatchOutput(static_cast<int>(info.SampleRate), info.Channels)) {
         e.OutputFormat.store(out->format);
         e.OutputRate.store(static_cast<std::uint32_t>(out->rate));
         e.OutputChannels.store(static_cast<std::uint16_t>(out->channels));

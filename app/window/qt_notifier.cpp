@@ -10,8 +10,10 @@ void ShowMessageBox(const Message& m) {
     QMessageBox::Icon icon = QMessageBox::Information;
     if (m.icon == MessageIcon::Error) icon = QMessageBox::Critical;
     if (m.icon == MessageIcon::Warning) icon = QMessageBox::Warning;
-    QWidget* owner = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : QApplication::activeWindow();
-    QMessageBox box(icon, QString::fromStdString(m.caption), QString::fromStdString(m.text), QMessageBox::Ok, owner);
+    QWidget* owner = QApplication::activeModalWidget() ? QApplication::activeModalWidget()
+                                                       : QApplication::activeWindow();
+    QMessageBox box(icon, QString::fromStdString(m.caption), QString::fromStdString(m.text),
+                    QMessageBox::Ok, owner);
     box.exec();
 }
 
@@ -22,7 +24,8 @@ void QtNotifier::Show(const Message& message) {
         ShowMessageBox(message);
         return;
     }
-    QMetaObject::invokeMethod(app, [message] { ShowMessageBox(message); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [message] { ShowMessageBox(message); }, Qt::QueuedConnection);
 }
 
 }  // namespace tralux::app

@@ -37,15 +37,23 @@ QtNotifier g_notifier;
 // The CD information settings live in the "CDDB" section of the settings store.
 class CddbProfile final : public cddb::SettingsStore {
 public:
-    std::string ReadText(std::string_view key) override { return settings::ReadProfileText("CDDB", key); }
-    int ReadNumber(std::string_view key) override { return settings::ReadProfileNumber("CDDB", key); }
+    std::string ReadText(std::string_view key) override {
+        return settings::ReadProfileText("CDDB", key);
+    }
+    int ReadNumber(std::string_view key) override {
+        return settings::ReadProfileNumber("CDDB", key);
+    }
     void WriteText(std::string_view key, std::string_view value) override {
         settings::WriteProfileText("CDDB", key, value);
     }
-    void WriteNumber(std::string_view key, int value) override { settings::WriteProfileNumber("CDDB", key, value); }
+    void WriteNumber(std::string_view key, int value) override {
+        settings::WriteProfileNumber("CDDB", key, value);
+    }
 };
 
-void Fatal(const char* text) { ShowMessageBox(Message{text, "Quorvatix Tralux", MessageIcon::Error}); }
+void Fatal(const char* text) {
+    ShowMessageBox(Message{text, "Quorvatix Tralux", MessageIcon::Error});
+}
 
 std::string Trim(const std::string& s) {
     const auto b = s.find_first_not_of(" \t");

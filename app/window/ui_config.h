@@ -8,7 +8,9 @@
 namespace tralux::app {
 
 using UiConfig = models::UiOutputConfig;
-inline UiConfig& Ui() { return models::UiOutput(); }
+inline UiConfig& Ui() {
+    return models::UiOutput();
+}
 
 // The executable's folder with a trailing '/'.
 const std::string& ProgramFolder();

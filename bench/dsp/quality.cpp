@@ -48,7 +48,8 @@ std::vector<std::int16_t> Make(const Signal& s, std::uint32_t rate, double f2) {
     return v;
 }
 
-std::vector<std::int16_t> Ours(const std::vector<std::int16_t>& in, std::uint32_t from, std::uint32_t to) {
+std::vector<std::int16_t> Ours(const std::vector<std::int16_t>& in, std::uint32_t from,
+                               std::uint32_t to) {
     tralux::dsp::DspState dsp;
     dsp.ResamplerStart({from, 1, 16, to, 1, false});
     std::vector<std::int16_t> out;
@@ -62,15 +63,28 @@ std::vector<std::int16_t> Ours(const std::vector<std::int16_t>& in, std::uint32_
     return out;
 }
 
-void Put32(std::ofstream& f, std::uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); }
-void Put16(std::ofstream& f, std::uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); }
+void Put32(std::ofstream& f, std::uint32_t v) {
+    f.write(reinterpret_cast<const char*>(&v), 4);
+}
+void Put16(std::ofstream& f, std::uint16_t v) {
+    f.write(reinterpret_cast<const char*>(&v), 2);
+}
 
 void WriteWav(const std::string& path, const std::vector<std::int16_t>& s, std::uint32_t rate) {
     std::ofstream f(path, std::ios::binary);
     const auto bytes = static_cast<std::uint32_t>(s.size() * 2);
-    f.write("RIFF", 4); Put32(f, 36 + bytes); f.write("WAVEfmt ", 8); Put32(f, 16);
-    Put16(f, 1); Put16(f, 1); Put32(f, rate); Put32(f, rate * 2); Put16(f, 2); Put16(f, 16);
-    f.write("data", 4); Put32(f, bytes);
+    f.write("RIFF", 4);
+    Put32(f, 36 + bytes);
+    f.write("WAVEfmt ", 8);
+    Put32(f, 16);
+    Put16(f, 1);
+    Put16(f, 1);
+    Put32(f, rate);
+    Put32(f, rate * 2);
+    Put16(f, 2);
+    Put16(f, 16);
+    f.write("data", 4);
+    Put32(f, bytes);
     f.write(reinterpret_cast<const char*>(s.data()), bytes);
 }
 
@@ -92,12 +106,14 @@ std::optional<std::vector<std::int16_t>> ReadWav(const std::string& path) {
     return std::nullopt;
 }
 
-std::optional<std::vector<std::int16_t>> Sox(const std::vector<std::int16_t>& in, std::uint32_t from,
-                                             std::uint32_t to) {
+std::optional<std::vector<std::int16_t>> Sox(const std::vector<std::int16_t>& in,
+                                             std::uint32_t from, std::uint32_t to) {
     const auto dir = std::filesystem::temp_directory_path();
-    const std::string a = (dir / "tralux_quality_in.wav").string(), b = (dir / "tralux_quality_out.wav").string();
+    const std::string a = (dir / "tralux_quality_in.wav").string(),
+                      b = (dir / "tralux_quality_out.wav").string();
     WriteWav(a, in, from);
-    const std::string cmd = "sox -D '" + a + "' -r " + std::to_string(to) + " '" + b + "' 2>/dev/null";
+    const std::string cmd =
+        "sox -D '" + a + "' -r " + std::to_string(to) + " '" + b + "' 2>/dev/null";
     if (std::system(cmd.c_str()) != 0) return std::nullopt;
     auto out = ReadWav(b);
     std::filesystem::remove(a);
@@ -109,7 +125,9 @@ struct Result {
     double sinad = NAN, spur = NAN;
 };
 
-double Db(double ratio) { return 10.0 * std::log10(std::max(ratio, 1e-30)); }
+double Db(double ratio) {
+    return 10.0 * std::log10(std::max(ratio, 1e-30));
+}
 
 // Hann-windowed spectrum of y[from, from + 2^order), each bin as a sine amplitude relative to full scale.
 std::vector<double> Amplitudes(const std::vector<std::int16_t>& y, std::size_t from, int order) {
@@ -117,7 +135,8 @@ std::vector<double> Amplitudes(const std::vector<std::int16_t>& y, std::size_t f
     std::vector<double> x(fft.Size());
     double wsum = 0;
     for (std::size_t i = 0; i < x.size(); ++i) {
-        const double w = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(x.size()));
+        const double w = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) /
+                                              static_cast<double>(x.size()));
         x[i] = (from + i < y.size() ? y[from + i] : 0) * w;
         wsum += w;
     }
@@ -138,16 +157,23 @@ Result MeasureTone(const std::vector<std::int16_t>& y, double tone, std::uint32_
     const bool present = tone < rate / 2.0;
     double spur = 0;
     for (std::size_t k = 0; k < amp.size(); ++k)
-        if (!present || std::abs(static_cast<double>(k) * binHz - tone) > 8 * binHz) spur = std::max(spur, amp[k]);
+        if (!present || std::abs(static_cast<double>(k) * binHz - tone) > 8 * binHz)
+            spur = std::max(spur, amp[k]);
     r.spur = 20 * std::log10(std::max(spur, 1e-12));
     if (present) {
         double cc = 0, ss = 0, cs = 0, yc = 0, ys = 0, yy = 0;
         for (std::size_t i = from; i < to; ++i) {
             const double a = 2 * std::numbers::pi * tone * static_cast<double>(i) / rate;
             const double c = std::cos(a), s = std::sin(a);
-            cc += c * c; ss += s * s; cs += c * s; yc += y[i] * c; ys += y[i] * s; yy += double(y[i]) * y[i];
+            cc += c * c;
+            ss += s * s;
+            cs += c * s;
+            yc += y[i] * c;
+            ys += y[i] * s;
+            yy += double(y[i]) * y[i];
         }
-        const double det = cc * ss - cs * cs, A = (yc * ss - ys * cs) / det, B = (ys * cc - yc * cs) / det;
+        const double det = cc * ss - cs * cs, A = (yc * ss - ys * cs) / det,
+                     B = (ys * cc - yc * cs) / det;
         const double fit = A * A * cc + B * B * ss + 2 * A * B * cs;
         r.sinad = Db(fit / std::max(yy - fit, 1e-9));
     }
@@ -198,8 +224,8 @@ int main() {
     const Path paths[] = {{44100, 8000},  {44100, 16000}, {44100, 22050},
                           {44100, 32000}, {22050, 44100}, {32000, 44100}};
     const Signal signals[] = {{"1 kHz sine", 1000}, {"15 kHz sine", 15000}, {"sweep", 0}};
-    std::printf("%-15s %-12s | %8s %8s | %8s %8s\n", "path", "signal", "SINAD dB", "spur dBFS", "sox SINAD",
-                "sox spur");
+    std::printf("%-15s %-12s | %8s %8s | %8s %8s\n", "path", "signal", "SINAD dB", "spur dBFS",
+                "sox SINAD", "sox spur");
     for (const auto& p : paths) {
         for (const auto& s : signals) {
             if (s.tone >= p.from / 2.0) continue;
@@ -213,7 +239,11 @@ int main() {
             const Result a = measure(ours);
             const Result b = sox ? measure(*sox) : Result{};
             std::printf("%6u -> %-6u %-12s |", p.from, p.to, s.name);
-            Cell(a.sinad); Cell(a.spur); std::printf(" |"); Cell(b.sinad); Cell(b.spur);
+            Cell(a.sinad);
+            Cell(a.spur);
+            std::printf(" |");
+            Cell(b.sinad);
+            Cell(b.spur);
             std::printf("\n");
         }
     }

@@ -20,7 +20,8 @@ std::vector<std::int16_t> Music(std::uint32_t rate, std::size_t seconds) {
         const double t = static_cast<double>(i) / rate;
         x = x * 1664525u + 1013904223u;
         const double n = static_cast<double>(static_cast<int>(x >> 20) - 2048);
-        const double v = 6000 * std::sin(2 * std::numbers::pi * 220 * t) + 3000 * std::sin(2 * std::numbers::pi * 3100 * t) + n;
+        const double v = 6000 * std::sin(2 * std::numbers::pi * 220 * t) +
+                         3000 * std::sin(2 * std::numbers::pi * 3100 * t) + n;
         s[2 * i] = static_cast<std::int16_t>(v);
         s[2 * i + 1] = static_cast<std::int16_t>(-v * 0.7);
     }
@@ -34,7 +35,8 @@ int main(int argc, char** argv) {
     struct Path {
         std::uint32_t from, to;
     };
-    const Path paths[] = {{44100, 22050}, {22050, 44100}, {44100, 32000}, {32000, 44100}, {44100, 8000}, {44100, 44100}};
+    const Path paths[] = {{44100, 22050}, {22050, 44100}, {44100, 32000},
+                          {32000, 44100}, {44100, 8000},  {44100, 44100}};
     std::printf("%-16s %12s %12s\n", "path (stereo)", "eq off", "eq on");
     double worst = 1e30;
     for (const auto& p : paths) {
@@ -53,13 +55,17 @@ int main(int argc, char** argv) {
             const auto t0 = std::chrono::steady_clock::now();
             const std::size_t block = 2 * p.from;
             for (std::size_t at = 0; at < input.size(); at += block)
-                outSamples += dsp.Process(reinterpret_cast<const std::uint8_t*>(input.data() + at), block * 2).size();
+                outSamples +=
+                    dsp.Process(reinterpret_cast<const std::uint8_t*>(input.data() + at), block * 2)
+                        .size();
             outSamples += dsp.Flush().size();
-            const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            const double secs =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
             const double speed = static_cast<double>(seconds) / secs;
             if (!(p.from == p.to && !eq)) worst = std::min(worst, speed);
             std::printf(" %11.0fx", speed);
-            if (outSamples != 2 * static_cast<std::size_t>(p.to) * seconds) std::printf("(len %zu!)", outSamples);
+            if (outSamples != 2 * static_cast<std::size_t>(p.to) * seconds)
+                std::printf("(len %zu!)", outSamples);
         }
         std::printf("\n");
     }

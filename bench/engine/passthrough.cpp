@@ -66,7 +66,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     tralux::WaitForJob();
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     rusage after{};
     getrusage(RUSAGE_SELF, &after);
     const double cpu = (after.ru_utime.tv_sec - before.ru_utime.tv_sec) +
@@ -75,9 +76,12 @@ int main(int argc, char** argv) {
                        (after.ru_stime.tv_usec - before.ru_stime.tv_usec) / 1e6;
     const double audio = static_cast<double>(frames) / 44100.0;
     const bool same = std::filesystem::file_size(out) >= frames * 4 + 44;
-    std::printf("pass-through %.0f s of 44100 Hz stereo: wall %.2f s (x%.0f real time), cpu %.2f s (x%.0f), "
-                "peak RSS %.1f MiB, output %s\n",
-                audio, wall, audio / wall, cpu, audio / cpu, after.ru_maxrss / 1024.0, same ? "complete" : "SHORT");
+    std::printf(
+        "pass-through %.0f s of 44100 Hz stereo: wall %.2f s (x%.0f real time), cpu %.2f s "
+        "(x%.0f), "
+        "peak RSS %.1f MiB, output %s\n",
+        audio, wall, audio / wall, cpu, audio / cpu, after.ru_maxrss / 1024.0,
+        same ? "complete" : "SHORT");
     std::filesystem::remove(in);
     std::filesystem::remove(out);
     return same ? 0 : 1;

@@ -18,7 +18,9 @@ void AnalysisTables::Reset() {
     AnalysisIndex.store(0);
 }
 
-double BandMagnitudeFloor() { return std::log(1.0 / 32768.0) / 4.0; }
+double BandMagnitudeFloor() {
+    return std::log(1.0 / 32768.0) / 4.0;
+}
 
 double BandMagnitude(int n, const std::int32_t* spectrum, double lo, double hi, double rate) {
     const double w = rate / n;
@@ -36,9 +38,12 @@ double BandMagnitude(int n, const std::int32_t* spectrum, double lo, double hi, 
     return std::max(std::log(sum / count / 32768.0) / 4.0, BandMagnitudeFloor());
 }
 
-int AnalysisOrder(std::uint32_t rate) { return rate <= 11025 ? 9 : rate <= 32000 ? 10 : 11; }
+int AnalysisOrder(std::uint32_t rate) {
+    return rate <= 11025 ? 9 : rate <= 32000 ? 10 : 11;
+}
 
-Analyser::Analyser() : fft9_(9), fft10_(10), fft11_(11), lastWritten_(std::numeric_limits<double>::quiet_NaN()) {}
+Analyser::Analyser()
+    : fft9_(9), fft10_(10), fft11_(11), lastWritten_(std::numeric_limits<double>::quiet_NaN()) {}
 
 void Analyser::Reset(AnalysisTables& tables) {
     tables.Reset();
@@ -46,7 +51,8 @@ void Analyser::Reset(AnalysisTables& tables) {
     frameBytes_ = 0;
 }
 
-void Analyser::Advance(std::size_t bytes, int channels, std::uint32_t rate, std::atomic<double>& position) {
+void Analyser::Advance(std::size_t bytes, int channels, std::uint32_t rate,
+                       std::atomic<double>& position) {
     // Someone else set the position (a job start, a seek), or the format changed: count from there.
     const double current = position.load();
     if (!(current == lastWritten_) || channels != positionChannels_ || rate != positionRate_) {
@@ -56,13 +62,15 @@ void Analyser::Advance(std::size_t bytes, int channels, std::uint32_t rate, std:
         positionRate_ = rate;
     }
     positionBytes_ += bytes;
-    const double v = positionBase_ + static_cast<double>(positionBytes_) / 2.0 / channels / rate * 1000.0;
+    const double v =
+        positionBase_ + static_cast<double>(positionBytes_) / 2.0 / channels / rate * 1000.0;
     position.store(v);
     lastWritten_ = v;
 }
 
-void Analyser::AnalyseBlock(const std::int16_t* samples, std::size_t byteCount, int channels, std::uint32_t rate,
-                            bool preview, std::atomic<double>& position, AnalysisTables& tables) {
+void Analyser::AnalyseBlock(const std::int16_t* samples, std::size_t byteCount, int channels,
+                            std::uint32_t rate, bool preview, std::atomic<double>& position,
+                            AnalysisTables& tables) {
     if (byteCount == 0 || channels < 1 || rate == 0) return;
     if (!preview) {
         Advance(byteCount, channels, rate, position);
@@ -70,7 +78,8 @@ void Analyser::AnalyseBlock(const std::int16_t* samples, std::size_t byteCount, 
     }
     const int order = AnalysisOrder(rate);
     const int n = 1 << order;
-    const std::size_t frameBytes = static_cast<std::size_t>(channels) * 2 * static_cast<std::size_t>(n);
+    const std::size_t frameBytes =
+        static_cast<std::size_t>(channels) * 2 * static_cast<std::size_t>(n);
     fft::RealFftS16& fft = order == 9 ? fft9_ : order == 10 ? fft10_ : fft11_;
     static constexpr std::array<double, 10> kWeight{1, 1, 1, 1, 1, 1, 2, 4, 8, 16};
 
@@ -108,14 +117,17 @@ void Analyser::AnalyseBlock(const std::int16_t* samples, std::size_t byteCount, 
             }
             fft.Forward(mono_.data(), spectrum_.data());
             // The frame began (frameBytes - take) bytes before this piece of the block.
-            const double startMs =
-                position.load() - static_cast<double>(frameBytes - take) / 2.0 / channels / rate * 1000.0;
+            const double startMs = position.load() - static_cast<double>(frameBytes - take) / 2.0 /
+                                                         channels / rate * 1000.0;
             const int at = tables.AnalysisIndex.load(std::memory_order_relaxed);
             const auto slot = static_cast<std::size_t>(at);
-            tables.AnalysisTime[slot].store(static_cast<std::int64_t>(startMs), std::memory_order_relaxed);
-            tables.AnalysisLevel[slot].store(std::sqrt(energy / n) * 1.5 / 32768.0, std::memory_order_relaxed);
+            tables.AnalysisTime[slot].store(static_cast<std::int64_t>(startMs),
+                                            std::memory_order_relaxed);
+            tables.AnalysisLevel[slot].store(std::sqrt(energy / n) * 1.5 / 32768.0,
+                                             std::memory_order_relaxed);
             for (std::size_t b = 0; b < 10; ++b) {
-                const double m = BandMagnitude(n, spectrum_.data(), kEqualizerBands[b].lo, kEqualizerBands[b].hi, rate);
+                const double m = BandMagnitude(n, spectrum_.data(), kEqualizerBands[b].lo,
+                                               kEqualizerBands[b].hi, rate);
                 tables.AnalysisBand[b][slot].store(m * kWeight[b], std::memory_order_relaxed);
             }
             tables.AnalysisIndex.store(at == AnalysisTables::kSize - 1 ? 0 : at + 1);

@@ -42,11 +42,13 @@ public:
     // duration; in preview also analyses it, frame by frame, into the tables. A frame may span
     // blocks: decoders and the converter hand over pieces shorter than a frame (1152 or 1024
     // samples against 2048 at 44100 Hz), which would otherwise never be analysed.
-    void AnalyseBlock(const std::int16_t* samples, std::size_t byteCount, int channels, std::uint32_t rate,
-                      bool preview, std::atomic<double>& position, AnalysisTables& tables);
+    void AnalyseBlock(const std::int16_t* samples, std::size_t byteCount, int channels,
+                      std::uint32_t rate, bool preview, std::atomic<double>& position,
+                      AnalysisTables& tables);
 
 private:
-    void Advance(std::size_t bytes, int channels, std::uint32_t rate, std::atomic<double>& position);
+    void Advance(std::size_t bytes, int channels, std::uint32_t rate,
+                 std::atomic<double>& position);
 
     fft::RealFftS16 fft9_, fft10_, fft11_;
     std::array<std::int16_t, 2048> mono_{};

@@ -23,8 +23,10 @@ void DspState::ResamplerStart(const DspFormat& format) {
     if (format.SourceChannels < 1 || format.SourceChannels > 2 || format.OutputChannels < 1 ||
         format.OutputChannels > 2)
         throw std::invalid_argument("1 or 2 channels");
-    if (format.BitsPerSample != 8 && format.BitsPerSample != 16) throw std::invalid_argument("8 or 16 bits");
-    if (format.SourceRate == 0 || format.OutputRate == 0) throw std::invalid_argument("sample rate 0");
+    if (format.BitsPerSample != 8 && format.BitsPerSample != 16)
+        throw std::invalid_argument("8 or 16 bits");
+    if (format.SourceRate == 0 || format.OutputRate == 0)
+        throw std::invalid_argument("sample rate 0");
     started_ = false;
     format_ = format;
     converterChannels_ = (format.SourceChannels == 2 && format.OutputChannels == 2) ? 2 : 1;
@@ -52,19 +54,25 @@ void DspState::RefreshIfChanged() {
     if (changed_->load()) BuildEqualizerResponse();
 }
 
-std::size_t DspState::Resample(const std::int16_t* const* channels, std::size_t count, bool equalizerOn) {
+std::size_t DspState::Resample(const std::int16_t* const* channels, std::size_t count,
+                               bool equalizerOn) {
     return resampler_.Process(channels, count, equalizerOn, this);
 }
 
-void DspState::ResetAnalysis() { analyser_.Reset(Analysis); }
+void DspState::ResetAnalysis() {
+    analyser_.Reset(Analysis);
+}
 
-void DspState::AnalyseBlock(const std::int16_t* samples, std::size_t byteCount, int channels, std::uint32_t rate) {
-    analyser_.AnalyseBlock(samples, byteCount, channels, rate, format_.Preview, *position_, Analysis);
+void DspState::AnalyseBlock(const std::int16_t* samples, std::size_t byteCount, int channels,
+                            std::uint32_t rate) {
+    analyser_.AnalyseBlock(samples, byteCount, channels, rate, format_.Preview, *position_,
+                           Analysis);
 }
 
 std::span<const std::int16_t> DspState::Process(const std::uint8_t* block, std::size_t byteCount) {
     if (!started_) return {};
-    const std::size_t frameBytes = std::size_t{format_.SourceChannels} * (format_.BitsPerSample / 8);
+    const std::size_t frameBytes =
+        std::size_t{format_.SourceChannels} * (format_.BitsPerSample / 8);
     const std::size_t frames = byteCount / frameBytes;
     const bool eight = format_.BitsPerSample == 8;
     for (auto& p : planar_) Grow(p, frames);

@@ -99,7 +99,8 @@ public:
     float EqualizerGain() const { return gain_; }
 
     void ResetAnalysis();
-    void AnalyseBlock(const std::int16_t* samples, std::size_t byteCount, int channels, std::uint32_t rate);
+    void AnalyseBlock(const std::int16_t* samples, std::size_t byteCount, int channels,
+                      std::uint32_t rate);
 
     // The ProcessBlock stage: one block of input PCM (whole frames of the source format) to
     // interleaved 16-bit PCM at the output rate and channel count. Mixes stereo to mono before

@@ -15,13 +15,15 @@ float BandGain(int value) {
     return std::exp(static_cast<float>(d) * 4.0f / 50.0f);
 }
 
-float BuildEqualizerResponse(const std::array<int, kEqualizerLevels>& levels, std::uint32_t sourceRate,
-                             std::uint32_t outputRate, EqualizerResponseTable& response) {
+float BuildEqualizerResponse(const std::array<int, kEqualizerLevels>& levels,
+                             std::uint32_t sourceRate, std::uint32_t outputRate,
+                             EqualizerResponseTable& response) {
     constexpr int kCurve = 12800;  // 5 Hz steps up to 64000 Hz
     std::array<float, kCurve> curve{};
     for (std::size_t b = 0; b < kEqualizerBands.size(); ++b) {
         const float g = BandGain(levels[b]);
-        for (int e = kEqualizerBands[b].lo / 5; e < kEqualizerBands[b].hi / 5; ++e) curve[static_cast<std::size_t>(e)] = g;
+        for (int e = kEqualizerBands[b].lo / 5; e < kEqualizerBands[b].hi / 5; ++e)
+            curve[static_cast<std::size_t>(e)] = g;
     }
     const int n = static_cast<int>(outputRate / 5.0 / 2.0);
     for (int i = 0; i < kEqualizerBins; ++i) {

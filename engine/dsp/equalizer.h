@@ -32,7 +32,8 @@ float BandGain(int value);
 // Fills response (entry k = gain of bin k of a 2048-point frame at outputRate) from the levels
 // and returns the master gain. Bins above the source's Nyquist frequency are 0 when the
 // source rate is below the output rate.
-float BuildEqualizerResponse(const std::array<int, kEqualizerLevels>& levels, std::uint32_t sourceRate,
-                             std::uint32_t outputRate, EqualizerResponseTable& response);
+float BuildEqualizerResponse(const std::array<int, kEqualizerLevels>& levels,
+                             std::uint32_t sourceRate, std::uint32_t outputRate,
+                             EqualizerResponseTable& response);
 
 }  // namespace tralux::dsp

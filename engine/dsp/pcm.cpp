@@ -8,7 +8,8 @@ void Widen8(const std::uint8_t* in, std::size_t count, std::int16_t* out) {
 
 void Load16(const std::uint8_t* bytes, std::size_t count, std::int16_t* out) {
     for (std::size_t i = 0; i < count; ++i)
-        out[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+        out[i] = static_cast<std::int16_t>(
+            static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
 }
 
 void MixStereoToMono8(const std::uint8_t* in, std::size_t frames, std::uint8_t* out) {
@@ -21,14 +22,16 @@ void MixStereoToMono16(const std::int16_t* in, std::size_t frames, std::int16_t*
         out[i] = static_cast<std::int16_t>((static_cast<int>(in[2 * i]) + in[2 * i + 1]) / 2);
 }
 
-void Deinterleave(const std::int16_t* in, std::size_t frames, std::int16_t* left, std::int16_t* right) {
+void Deinterleave(const std::int16_t* in, std::size_t frames, std::int16_t* left,
+                  std::int16_t* right) {
     for (std::size_t i = 0; i < frames; ++i) {
         left[i] = in[2 * i];
         right[i] = in[2 * i + 1];
     }
 }
 
-void Interleave(const std::int16_t* left, const std::int16_t* right, std::size_t frames, std::int16_t* out) {
+void Interleave(const std::int16_t* left, const std::int16_t* right, std::size_t frames,
+                std::int16_t* out) {
     for (std::size_t i = 0; i < frames; ++i) {
         out[2 * i] = left[i];
         out[2 * i + 1] = right[i];

@@ -20,8 +20,10 @@ void Load16(const std::uint8_t* bytes, std::size_t count, std::int16_t* out);
 void MixStereoToMono8(const std::uint8_t* in, std::size_t frames, std::uint8_t* out);
 void MixStereoToMono16(const std::int16_t* in, std::size_t frames, std::int16_t* out);
 
-void Deinterleave(const std::int16_t* in, std::size_t frames, std::int16_t* left, std::int16_t* right);
-void Interleave(const std::int16_t* left, const std::int16_t* right, std::size_t frames, std::int16_t* out);
+void Deinterleave(const std::int16_t* in, std::size_t frames, std::int16_t* left,
+                  std::int16_t* right);
+void Interleave(const std::int16_t* left, const std::int16_t* right, std::size_t frames,
+                std::int16_t* out);
 // Mono to stereo: the one channel on both sides.
 void MonoToStereo(const std::int16_t* in, std::size_t frames, std::int16_t* out);
 

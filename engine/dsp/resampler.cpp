@@ -35,7 +35,8 @@ int Log2(std::size_t n) {
 Resampler::Resampler() = default;
 Resampler::~Resampler() = default;
 
-std::uint32_t Resampler::InterpolationCutoffBin(std::uint32_t sourceRate, std::uint32_t outputRate) {
+std::uint32_t Resampler::InterpolationCutoffBin(std::uint32_t sourceRate,
+                                                std::uint32_t outputRate) {
     return static_cast<std::uint32_t>((std::uint64_t{sourceRate} * 2048 / outputRate) / 2);
 }
 
@@ -56,10 +57,12 @@ void Resampler::Start(std::uint32_t sourceRate, std::uint32_t outputRate, int ch
     std::size_t scratch = kFrame + 8;
     if (sr_ == or_) {
         path_ = Path::Same;
-    } else if (const std::uint64_t s = sr_, o = or_; o == 2 * s || o == 4 * s || s == 2 * o || s == 4 * o) {
+    } else if (const std::uint64_t s = sr_, o = or_;
+               o == 2 * s || o == 4 * s || s == 2 * o || s == 4 * o) {
         path_ = Path::Spectral;
         spectralSize_ = static_cast<int>(std::uint64_t{kFrame} * sr_ / or_);  // 2048 / r
-        fftSpectral_ = std::make_unique<fft::RealFft>(Log2(static_cast<std::size_t>(spectralSize_)));
+        fftSpectral_ =
+            std::make_unique<fft::RealFft>(Log2(static_cast<std::size_t>(spectralSize_)));
         specBins = std::max<std::size_t>(specBins, static_cast<std::size_t>(spectralSize_) / 2 + 1);
         scratch = std::max<std::size_t>(scratch, static_cast<std::size_t>(spectralSize_));
     } else {
@@ -70,7 +73,8 @@ void Resampler::Start(std::uint32_t sourceRate, std::uint32_t outputRate, int ch
             // context on each side, so the block's wrap-around stays out of the frame.
             lowPass_ = true;
             const std::int64_t span = InputFloor(kFrame - 1) + 3;
-            lowPassSize_ = std::size_t{1} << Log2(static_cast<std::size_t>(span + 2 * (span / 8 + 1)));
+            lowPassSize_ = std::size_t{1}
+                           << Log2(static_cast<std::size_t>(span + 2 * (span / 8 + 1)));
             fftLowPass_ = std::make_unique<fft::RealFft>(Log2(lowPassSize_));
             context_ = static_cast<std::int64_t>(lowPassSize_);
             // Pass up to 90 % of the output's Nyquist frequency, raised-cosine down to 0 at it.
@@ -78,9 +82,10 @@ void Resampler::Start(std::uint32_t sourceRate, std::uint32_t outputRate, int ch
             lowPassGain_.resize(lowPassSize_ / 2 + 1);
             for (std::size_t k = 0; k < lowPassGain_.size(); ++k) {
                 const double f = static_cast<double>(k) * sr_ / static_cast<double>(lowPassSize_);
-                lowPassGain_[k] = f <= f0   ? 1.0
-                                  : f >= fc ? 0.0
-                                            : 0.5 * (1.0 + std::cos(std::numbers::pi * (f - f0) / (fc - f0)));
+                lowPassGain_[k] =
+                    f <= f0   ? 1.0
+                    : f >= fc ? 0.0
+                              : 0.5 * (1.0 + std::cos(std::numbers::pi * (f - f0) / (fc - f0)));
             }
             lowSpec_.resize(lowPassSize_ / 2 + 1);
             scratch = std::max(scratch, lowPassSize_);
@@ -174,7 +179,9 @@ void Resampler::EnsureOut(std::size_t size) {
 void Resampler::Append(const std::int16_t* const* in, std::size_t count) {
     EnsureHist(histLen_ + count);
     for (int ch = 0; ch < channels_; ++ch)
-        if (count) std::memcpy(chan_[static_cast<std::size_t>(ch)].hist.data() + histLen_, in[ch], count * 2);
+        if (count)
+            std::memcpy(chan_[static_cast<std::size_t>(ch)].hist.data() + histLen_, in[ch],
+                        count * 2);
     histLen_ += count;
     inEnd_ += static_cast<std::int64_t>(count);
 }
@@ -191,8 +198,8 @@ void Resampler::AppendSilence(std::int64_t count) {
 void Resampler::Compact() {
     const std::int64_t keepFrom = InputFloor(outPos_) - context_;
     if (keepFrom <= histBase_) return;
-    const auto drop = static_cast<std::size_t>(std::min<std::int64_t>(keepFrom - histBase_,
-                                                                      static_cast<std::int64_t>(histLen_)));
+    const auto drop = static_cast<std::size_t>(
+        std::min<std::int64_t>(keepFrom - histBase_, static_cast<std::int64_t>(histLen_)));
     for (int ch = 0; ch < channels_; ++ch) {
         auto& h = chan_[static_cast<std::size_t>(ch)].hist;
         std::memmove(h.data(), h.data() + drop, (histLen_ - drop) * 2);
@@ -225,7 +232,8 @@ std::size_t Resampler::LeavePassThrough(const std::int16_t* const* in, std::size
     return n;
 }
 
-std::size_t Resampler::Process(const std::int16_t* const* in, std::size_t count, bool eqOn, EqualizerSource* eq) {
+std::size_t Resampler::Process(const std::int16_t* const* in, std::size_t count, bool eqOn,
+                               EqualizerSource* eq) {
     if (!started_ || finished_) return 0;
     if (!eq) eqOn = false;
     lastEqOn_ = eqOn;
@@ -237,7 +245,8 @@ std::size_t Resampler::Process(const std::int16_t* const* in, std::size_t count,
         }
         EnsureOut(count);
         for (int ch = 0; ch < channels_; ++ch)
-            if (count) std::memcpy(chan_[static_cast<std::size_t>(ch)].out.data(), in[ch], count * 2);
+            if (count)
+                std::memcpy(chan_[static_cast<std::size_t>(ch)].out.data(), in[ch], count * 2);
         inEnd_ += static_cast<std::int64_t>(count);
         outPos_ = histBase_ = inEnd_;
         return count;
@@ -252,8 +261,10 @@ std::size_t Resampler::Process(const std::int16_t* const* in, std::size_t count,
     }
     Append(in, count);
 
-    const auto pending = static_cast<std::uint64_t>(std::max<std::int64_t>(0, inEnd_ - InputCeil(outPos_)));
-    const std::uint64_t target = static_cast<std::uint64_t>(static_cast<double>(pending * 8 / 10) * r_);
+    const auto pending =
+        static_cast<std::uint64_t>(std::max<std::int64_t>(0, inEnd_ - InputCeil(outPos_)));
+    const std::uint64_t target =
+        static_cast<std::uint64_t>(static_cast<double>(pending * 8 / 10) * r_);
     EnsureOut(static_cast<std::size_t>(target) + kHop);
     std::size_t produced = 0;
     while (target >= produced + kFrame + 1) {
@@ -272,7 +283,8 @@ std::size_t Resampler::Flush(EqualizerSource* eq) {
     if (!started_ || finished_) return 0;
     finished_ = true;
     if (passThrough_) return 0;
-    const std::int64_t total = (inReal_ * static_cast<std::int64_t>(or_) + sr_ - 1) / static_cast<std::int64_t>(sr_);
+    const std::int64_t total =
+        (inReal_ * static_cast<std::int64_t>(or_) + sr_ - 1) / static_cast<std::int64_t>(sr_);
     const std::int64_t start = outPos_;
     if (total <= start) return 0;
     EnsureOut(static_cast<std::size_t>(total - start) + 2 * kFrame);
@@ -288,7 +300,8 @@ std::size_t Resampler::Flush(EqualizerSource* eq) {
     }
     for (int ch = 0; ch < channels_; ++ch) {
         Channel& c = chan_[static_cast<std::size_t>(ch)];
-        std::copy_n(c.overlap.begin() + kHop, kHop, c.out.begin() + static_cast<std::ptrdiff_t>(produced));
+        std::copy_n(c.overlap.begin() + kHop, kHop,
+                    c.out.begin() + static_cast<std::ptrdiff_t>(produced));
     }
     produced += kHop;
     return std::min(produced, static_cast<std::size_t>(total - start));
@@ -301,11 +314,13 @@ void Resampler::FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum) {
             return;
         case Path::Spectral: {
             const std::int64_t lo = InputFloor(j);
-            for (int k = 0; k < spectralSize_; ++k) y_[static_cast<std::size_t>(k)] = HistAt(c, lo + k);
+            for (int k = 0; k < spectralSize_; ++k)
+                y_[static_cast<std::size_t>(k)] = HistAt(c, lo + k);
             fftSpectral_->Forward(y_.data(), spec_.data());
             // Up: the shorter spectrum leaves the bins above it empty (band-limited).
             // Down: only the bins up to the output's Nyquist frequency are read.
-            for (std::size_t k = static_cast<std::size_t>(spectralSize_) / 2 + 1; k <= kBins; ++k) spec_[k] = 0.0;
+            for (std::size_t k = static_cast<std::size_t>(spectralSize_) / 2 + 1; k <= kBins; ++k)
+                spec_[k] = 0.0;
             for (std::size_t k = 0; k <= kBins; ++k) spec_[k] *= r_;
             haveSpectrum = true;
             return;
@@ -319,7 +334,8 @@ void Resampler::FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum) {
                 const std::int64_t spare = static_cast<std::int64_t>(lowPassSize_) - m;
                 const std::int64_t right = std::clamp<std::int64_t>(inEnd_ - (a + m), 0, spare / 2);
                 base = a - (spare - right);
-                for (std::size_t k = 0; k < lowPassSize_; ++k) y_[k] = HistAt(c, base + static_cast<std::int64_t>(k));
+                for (std::size_t k = 0; k < lowPassSize_; ++k)
+                    y_[k] = HistAt(c, base + static_cast<std::int64_t>(k));
                 fftLowPass_->Forward(y_.data(), lowSpec_.data());
                 for (std::size_t k = 0; k < lowSpec_.size(); ++k) lowSpec_[k] *= lowPassGain_[k];
                 fftLowPass_->Inverse(lowSpec_.data(), y_.data());
@@ -367,11 +383,13 @@ void Resampler::RunFrame(std::int64_t j, std::size_t outAt, bool eqOn, Equalizer
         }
         if (have) fft11_->Inverse(spec_.data(), x_.data());
         for (std::size_t k = 0; k < kFrame; ++k)
-            frame_[k] = Clip(eqOn ? static_cast<float>(x_[k] * static_cast<double>(gain)) : static_cast<float>(x_[k]));
+            frame_[k] = Clip(eqOn ? static_cast<float>(x_[k] * static_cast<double>(gain))
+                                  : static_cast<float>(x_[k]));
         std::int16_t* out = c.out.data() + outAt;
         for (int i = 0; i < kHop; ++i) {
             if (!firstFrame_)
-                out[i] = Blend(frame_[static_cast<std::size_t>(i)], c.overlap[static_cast<std::size_t>(kHop + i)], i);
+                out[i] = Blend(frame_[static_cast<std::size_t>(i)],
+                               c.overlap[static_cast<std::size_t>(kHop + i)], i);
             else if (fadeFromRaw_)
                 out[i] = Blend(frame_[static_cast<std::size_t>(i)], HistAt(c, j + i), i);
             else

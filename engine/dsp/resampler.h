@@ -55,11 +55,14 @@ public:
 
     // Takes count samples of each channel; returns the number of output samples per channel,
     // readable through Output(ch) until the next call. eq may be null when eqOn is false.
-    std::size_t Process(const std::int16_t* const* in, std::size_t count, bool eqOn, EqualizerSource* eq);
+    std::size_t Process(const std::int16_t* const* in, std::size_t count, bool eqOn,
+                        EqualizerSource* eq);
     // Pads the last frame with silence and returns everything still held. Later calls of
     // Process or Flush return 0.
     std::size_t Flush(EqualizerSource* eq);
-    const std::int16_t* Output(int ch) const { return chan_[static_cast<std::size_t>(ch)].out.data(); }
+    const std::int16_t* Output(int ch) const {
+        return chan_[static_cast<std::size_t>(ch)].out.data();
+    }
 
     // The interpolation path's cut-off bin for up-conversions: (source * 2048 / output) / 2.
     static std::uint32_t InterpolationCutoffBin(std::uint32_t sourceRate, std::uint32_t outputRate);

@@ -19,7 +19,9 @@ namespace {
 std::mutex g_cdMutex;
 CdInfoProvider g_cdProvider;
 
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+std::uint16_t Le16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
 std::uint32_t Le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
@@ -63,7 +65,8 @@ bool ReadWave(File& file, StreamInfo& info) {
     const std::uint32_t fmtSize = Le32(hdr + 4);
     if (fmtSize < 16) return Fail(kErrUnknownFormat);
     std::uint8_t fmt[40] = {};
-    const std::uint32_t want = fmtSize < sizeof fmt ? fmtSize : static_cast<std::uint32_t>(sizeof fmt);
+    const std::uint32_t want =
+        fmtSize < sizeof fmt ? fmtSize : static_cast<std::uint32_t>(sizeof fmt);
     if (!file.ReadExact(fmt, want)) return Fail(kErrRead);
 
     std::uint16_t tag = Le16(fmt);
@@ -75,7 +78,8 @@ bool ReadWave(File& file, StreamInfo& info) {
     if (tag == kTagExtensible) {
         // cbSize >= 22 carries valid bits, channel mask and the sub-format GUID.
         if (fmtSize < 40 || Le16(fmt + 16) < 22) return Fail(kErrUnknownFormat);
-        if (std::memcmp(fmt + 26, kSubFormatTail, sizeof kSubFormatTail) != 0) return Fail(kErrCompressedWav);
+        if (std::memcmp(fmt + 26, kSubFormatTail, sizeof kSubFormatTail) != 0)
+            return Fail(kErrCompressedWav);
         tag = Le16(fmt + 24);
     }
     if (tag != kTagPcm && tag != kTagFloat) return Fail(kErrCompressedWav);
@@ -114,13 +118,14 @@ bool ReadWave(File& file, StreamInfo& info) {
     if (dataSize > available) dataSize = available;
     // A streaming writer that never came back to patch the size leaves 0 with the audio after
     // it; a genuinely empty data chunk is followed by another chunk (or nothing).
-    if (dataSize == 0 && available > 0 && !ChunkHeaderAt(file, info.StartOffset, available)) dataSize = available;
+    if (dataSize == 0 && available > 0 && !ChunkHeaderAt(file, info.StartOffset, available))
+        dataSize = available;
     info.DataSize = dataSize;
     info.CodecName = "PCM";
     const std::uint64_t bytesPerSecond = static_cast<std::uint64_t>(rate) * blockAlign;
-    info.DurationMs = static_cast<std::uint32_t>(
-        std::min<double>(std::trunc(static_cast<double>(dataSize) * 1000.0 / static_cast<double>(bytesPerSecond)),
-                         UINT32_MAX));
+    info.DurationMs = static_cast<std::uint32_t>(std::min<double>(
+        std::trunc(static_cast<double>(dataSize) * 1000.0 / static_cast<double>(bytesPerSecond)),
+        UINT32_MAX));
     return true;
 }
 
@@ -257,7 +262,8 @@ void ConvertStoredSamples(const std::uint8_t* in, std::size_t frames, const Stre
             const std::uint8_t* p = in + 3 * i;
             std::int32_t v = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 8 |
                                                        static_cast<std::uint32_t>(p[1]) << 16 |
-                                                       static_cast<std::uint32_t>(p[2]) << 24) >> 8;
+                                                       static_cast<std::uint32_t>(p[2]) << 24) >>
+                             8;
             out[i] = clip((static_cast<std::int64_t>(v) + 128) >> 8);
         }
     } else if (info.BitsPerSample == 32) {

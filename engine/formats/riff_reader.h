@@ -29,7 +29,9 @@ bool ReadRiffInput(File& file, StreamInfo& info, bool clear);
 // True when the stored samples must be converted before the pipeline (24/32-bit, float).
 bool NeedsSampleConversion(const StreamInfo& info);
 // Stored bytes per sample frame.
-inline std::uint32_t StoredFrameBytes(const StreamInfo& info) { return info.BlockAlign; }
+inline std::uint32_t StoredFrameBytes(const StreamInfo& info) {
+    return info.BlockAlign;
+}
 // Converts `frames` stored frames into 16-bit interleaved samples (rounded, clipped).
 void ConvertStoredSamples(const std::uint8_t* in, std::size_t frames, const StreamInfo& info,
                           std::int16_t* out);

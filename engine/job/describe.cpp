@@ -18,7 +18,8 @@ std::string DescribeInput(const StreamInfo& info) {
         first += *t;
     }
     const std::uint32_t bitRate = info.BitRate2 ? info.BitRate2 : info.BitRate;
-    std::string second = bitRate > 1048576 ? Thousands(bitRate / 1024) + "mBps," : Thousands(bitRate) + "kBps,";
+    std::string second =
+        bitRate > 1048576 ? Thousands(bitRate / 1024) + "mBps," : Thousands(bitRate) + "kBps,";
     second += Thousands(info.SampleRate) + "kHz,";
     second += info.Channels == 1 ? "單聲," : "立體聲,";
     second += " " + info.CodecName + "," + std::to_string(info.BitsPerSample) + " bits,";

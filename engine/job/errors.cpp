@@ -6,38 +6,61 @@ namespace tralux {
 
 int FileCauseFromErrno(int err, bool seeking) {
     switch (err) {
-    case ENOSPC: return kCauseDiskFull;
-    case ENOENT: return kCauseFileNotFound;
-    case ENOTDIR:
-    case ENAMETOOLONG: return kCauseBadPath;
-    case EMFILE:
-    case ENFILE: return kCauseTooManyOpenFiles;
-    case EACCES:
-    case EPERM:
-    case EROFS: return kCauseAccessDenied;
-    case EBADF: return kCauseInvalidFile;
-    case ESPIPE: return kCauseBadSeek;
-    case EINVAL: return seeking ? kCauseBadSeek : kCauseGeneric;
-    case EIO: return kCauseHardIO;
-    default: return kCauseGeneric;
+        case ENOSPC:
+            return kCauseDiskFull;
+        case ENOENT:
+            return kCauseFileNotFound;
+        case ENOTDIR:
+        case ENAMETOOLONG:
+            return kCauseBadPath;
+        case EMFILE:
+        case ENFILE:
+            return kCauseTooManyOpenFiles;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return kCauseAccessDenied;
+        case EBADF:
+            return kCauseInvalidFile;
+        case ESPIPE:
+            return kCauseBadSeek;
+        case EINVAL:
+            return seeking ? kCauseBadSeek : kCauseGeneric;
+        case EIO:
+            return kCauseHardIO;
+        default:
+            return kCauseGeneric;
     }
 }
 
 std::string ErrorCodeText(int code) {
     switch (code) {
-    case 102: return "讀取檔案錯誤";
-    case 103: return "開啟檔案錯誤";
-    case 104: return "寫入檔案錯誤";
-    case 105: return "未知的檔案格式.";
-    case 106: return "未知的檔案格式.";
-    case 107: return "不支援解壓縮.\n";
-    case 108: return "不能初始化編/解碼器. ";
-    case 109: return "在這系統上找不到聲音裝置.";
-    case 110: return "開啟輸出裝置錯誤";
-    case 111: return "播放音效錯誤";
-    case 112: return "被壓縮的 WAV 檔案是不被支援的.";
-    case 123: return "Failed to read sector";
-    default: return "";
+        case 102:
+            return "讀取檔案錯誤";
+        case 103:
+            return "開啟檔案錯誤";
+        case 104:
+            return "寫入檔案錯誤";
+        case 105:
+            return "未知的檔案格式.";
+        case 106:
+            return "未知的檔案格式.";
+        case 107:
+            return "不支援解壓縮.\n";
+        case 108:
+            return "不能初始化編/解碼器. ";
+        case 109:
+            return "在這系統上找不到聲音裝置.";
+        case 110:
+            return "開啟輸出裝置錯誤";
+        case 111:
+            return "播放音效錯誤";
+        case 112:
+            return "被壓縮的 WAV 檔案是不被支援的.";
+        case 123:
+            return "Failed to read sector";
+        default:
+            return "";
     }
 }
 
@@ -63,6 +86,8 @@ std::string FileCauseText(int cause) {
     return kTexts[cause];
 }
 
-std::string FileErrorMessage(int cause) { return "File I/O Error: " + FileCauseText(cause); }
+std::string FileErrorMessage(int cause) {
+    return "File I/O Error: " + FileCauseText(cause);
+}
 
 }  // namespace tralux

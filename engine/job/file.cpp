@@ -31,7 +31,8 @@ std::size_t SeamAllows(const std::string& path, std::uint64_t position, std::siz
     if (!g_diskFullArmed.load(std::memory_order_acquire)) return n;
     std::lock_guard lock(g_diskFull.mutex);
     const std::string& suffix = g_diskFull.suffix;
-    if (suffix.empty() || path.size() < suffix.size() || path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0)
+    if (suffix.empty() || path.size() < suffix.size() ||
+        path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0)
         return n;
     if (position >= g_diskFull.limit) return 0;
     return static_cast<std::size_t>(std::min<std::uint64_t>(n, g_diskFull.limit - position));
@@ -46,11 +47,16 @@ void SetDiskFullForTesting(const std::string& suffix, std::uint64_t bytes) {
     g_diskFullArmed.store(!suffix.empty(), std::memory_order_release);
 }
 
-File::~File() { Close(); }
+File::~File() {
+    Close();
+}
 
 File::File(File&& other) noexcept
-    : fd_(other.fd_), path_(std::move(other.path_)), inMemory_(other.inMemory_),
-      memory_(std::move(other.memory_)), memoryPos_(other.memoryPos_) {
+    : fd_(other.fd_),
+      path_(std::move(other.path_)),
+      inMemory_(other.inMemory_),
+      memory_(std::move(other.memory_)),
+      memoryPos_(other.memoryPos_) {
     other.fd_ = -1;
     other.inMemory_ = false;
 }
@@ -73,9 +79,15 @@ bool File::TryOpen(const std::string& path, Mode mode, int* cause) {
     Close();
     int flags = O_CLOEXEC;
     switch (mode) {
-    case Mode::Read: flags |= O_RDONLY; break;
-    case Mode::CreateWrite: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
-    case Mode::ReadWrite: flags |= O_RDWR; break;
+        case Mode::Read:
+            flags |= O_RDONLY;
+            break;
+        case Mode::CreateWrite:
+            flags |= O_RDWR | O_CREAT | O_TRUNC;
+            break;
+        case Mode::ReadWrite:
+            flags |= O_RDWR;
+            break;
     }
     int fd = ::open(path.c_str(), flags, 0644);
     if (fd < 0) {
@@ -114,11 +126,14 @@ void File::Close() noexcept {
     memoryPos_ = 0;
 }
 
-void File::Fail(int err, bool seeking) const { throw FileError(FileCauseFromErrno(err, seeking), path_); }
+void File::Fail(int err, bool seeking) const {
+    throw FileError(FileCauseFromErrno(err, seeking), path_);
+}
 
 std::size_t File::Read(void* buffer, std::size_t n) {
     if (inMemory_) {
-        const std::size_t at = static_cast<std::size_t>(std::min<std::uint64_t>(memoryPos_, memory_.size()));
+        const std::size_t at =
+            static_cast<std::size_t>(std::min<std::uint64_t>(memoryPos_, memory_.size()));
         const std::size_t got = std::min(n, memory_.size() - at);
         std::memcpy(buffer, memory_.data() + at, got);
         memoryPos_ += got;
@@ -139,7 +154,9 @@ std::size_t File::Read(void* buffer, std::size_t n) {
     return done;
 }
 
-bool File::ReadExact(void* buffer, std::size_t n) { return Read(buffer, n) == n; }
+bool File::ReadExact(void* buffer, std::size_t n) {
+    return Read(buffer, n) == n;
+}
 
 void File::Write(const void* buffer, std::size_t n) {
     if (inMemory_) throw FileError(kCauseAccessDenied, path_);
@@ -170,7 +187,8 @@ void File::Seek(std::uint64_t offset) {
         return;
     }
     if (fd_ < 0) throw FileError(kCauseInvalidFile, path_);
-    if (offset > static_cast<std::uint64_t>(INT64_MAX) || ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
+    if (offset > static_cast<std::uint64_t>(INT64_MAX) ||
+        ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
         Fail(errno ? errno : EINVAL, true);
 }
 

@@ -60,20 +60,26 @@ dsp::DspState& Dsp() {
     }();
     return *state;
 }
-void ResetAnalysis() { Dsp().ResetAnalysis(); }
+void ResetAnalysis() {
+    Dsp().ResetAnalysis();
+}
 
 void StageStart(const StreamInfo& info) {
     EngineState& e = Engine();
     try {
-        Dsp().ResamplerStart({info.SampleRate, info.Channels, static_cast<std::uint16_t>(info.BitsPerSample <= 8 ? 8 : 16),
-                              e.OutputRate.load(), e.OutputChannels.load(), e.OutputMode.load() == kModePreview});
+        Dsp().ResamplerStart({info.SampleRate, info.Channels,
+                              static_cast<std::uint16_t>(info.BitsPerSample <= 8 ? 8 : 16),
+                              e.OutputRate.load(), e.OutputChannels.load(),
+                              e.OutputMode.load() == kModePreview});
     } catch (const std::invalid_argument&) {
         throw JobError(kErrUnknownFormat);
     }
 }
 std::mutex g_workerMutex;
 
-bool PlaceClipInfo() { return ReadEngineOption("PlaceClipInfo") != 0; }
+bool PlaceClipInfo() {
+    return ReadEngineOption("PlaceClipInfo") != 0;
+}
 
 std::size_t EmitSpan(std::span<const std::int16_t> out) {
     if (out.empty()) return 0;
@@ -89,9 +95,12 @@ void CloseFiles() {
 // A job that ended before its output was opened leaves no empty file behind.
 void RemoveEmptyOutput() {
     EngineState& e = Engine();
-    if (g_job.outputOpened || e.OutputMode.load() == kModePreview || e.OutputFormat.load() == kFormatWma) return;
+    if (g_job.outputOpened || e.OutputMode.load() == kModePreview ||
+        e.OutputFormat.load() == kFormatWma)
+        return;
     std::error_code ec;
-    if (std::filesystem::is_regular_file(e.OutputPath, ec) && std::filesystem::file_size(e.OutputPath, ec) == 0)
+    if (std::filesystem::is_regular_file(e.OutputPath, ec) &&
+        std::filesystem::file_size(e.OutputPath, ec) == 0)
         std::filesystem::remove(e.OutputPath, ec);
 }
 
@@ -100,22 +109,25 @@ void FinalizeAfterCode() {
     EngineState& e = Engine();
     if (!g_job.outputOpened || e.OutputMode.load() == kModePreview) return;
     switch (e.OutputFormat.load()) {
-    case kFormatWav: {
-        File& f = e.OutputFile;
-        g_job.payloadEnd = f.Length();
-        const std::uint64_t dataSize = g_job.payloadEnd - g_job.dataSizeOffset - 4;
-        f.Seek(g_job.payloadEnd);
-        WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, PlaceClipInfo(),
-                       {e.TagAlbum, e.TagComment, e.TagYear});
-        FinishWav(f, g_job.dataSizeOffset, dataSize);
-        break;
-    }
-    case kFormatMp3:
-        Mp3EncoderFinish();
-        if (PlaceClipInfo()) WriteId3v1(e.OutputFile, e.TagTitle, e.TagArtist, e.TagCopyright);
-        break;
-    case kFormatWma: WmaWriterClose(); break;
-    default: break;
+        case kFormatWav: {
+            File& f = e.OutputFile;
+            g_job.payloadEnd = f.Length();
+            const std::uint64_t dataSize = g_job.payloadEnd - g_job.dataSizeOffset - 4;
+            f.Seek(g_job.payloadEnd);
+            WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, PlaceClipInfo(),
+                           {e.TagAlbum, e.TagComment, e.TagYear});
+            FinishWav(f, g_job.dataSizeOffset, dataSize);
+            break;
+        }
+        case kFormatMp3:
+            Mp3EncoderFinish();
+            if (PlaceClipInfo()) WriteId3v1(e.OutputFile, e.TagTitle, e.TagArtist, e.TagCopyright);
+            break;
+        case kFormatWma:
+            WmaWriterClose();
+            break;
+        default:
+            break;
     }
 }
 
@@ -124,8 +136,8 @@ void FinalizeAfterCode() {
 void PatchWavAfterFileError() {
     EngineState& e = Engine();
     File& f = e.OutputFile;
-    if (!g_job.outputOpened || e.OutputMode.load() == kModePreview || e.OutputFormat.load() != kFormatWav ||
-        !f.IsOpen())
+    if (!g_job.outputOpened || e.OutputMode.load() == kModePreview ||
+        e.OutputFormat.load() != kFormatWav || !f.IsOpen())
         return;
     try {
         const std::uint64_t frame = static_cast<std::uint64_t>(e.OutputChannels.load()) * 2;
@@ -144,24 +156,27 @@ void FinalizeNormal() {
     EngineState& e = Engine();
     if (e.OutputMode.load() == kModePreview) return;
     switch (e.OutputFormat.load()) {
-    case kFormatWav: {
-        File& f = e.OutputFile;
-        // The payload is what the file holds, flushed tail included.
-        g_job.payloadEnd = f.Length();
-        const std::uint64_t dataSize = g_job.payloadEnd - g_job.dataSizeOffset - 4;
-        f.Seek(g_job.payloadEnd);
-        if (PlaceClipInfo())
-            WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, true,
-                           {e.TagAlbum, e.TagComment, e.TagYear});
-        FinishWav(f, g_job.dataSizeOffset, dataSize);
-        break;
-    }
-    case kFormatMp3:
-        Mp3EncoderFinish();
-        if (PlaceClipInfo()) WriteId3v1(e.OutputFile, e.TagTitle, e.TagArtist, e.TagCopyright);
-        break;
-    case kFormatWma: WmaWriterFinish(); break;
-    default: break;
+        case kFormatWav: {
+            File& f = e.OutputFile;
+            // The payload is what the file holds, flushed tail included.
+            g_job.payloadEnd = f.Length();
+            const std::uint64_t dataSize = g_job.payloadEnd - g_job.dataSizeOffset - 4;
+            f.Seek(g_job.payloadEnd);
+            if (PlaceClipInfo())
+                WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, true,
+                               {e.TagAlbum, e.TagComment, e.TagYear});
+            FinishWav(f, g_job.dataSizeOffset, dataSize);
+            break;
+        }
+        case kFormatMp3:
+            Mp3EncoderFinish();
+            if (PlaceClipInfo()) WriteId3v1(e.OutputFile, e.TagTitle, e.TagArtist, e.TagCopyright);
+            break;
+        case kFormatWma:
+            WmaWriterFinish();
+            break;
+        default:
+            break;
     }
 }
 
@@ -197,7 +212,8 @@ std::size_t PcmSourceLoop(const StreamInfo& info) {
     std::vector<std::int16_t> converted;
     std::size_t total = 0;
     while (remaining > 0) {
-        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, bufferBytes));
+        std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(remaining, bufferBytes));
         std::size_t got = in.Read(buffer.data(), want);
         if (got == 0) break;
         got -= got % stored;
@@ -207,7 +223,8 @@ std::size_t PcmSourceLoop(const StreamInfo& info) {
             const std::size_t frames = got / stored;
             converted.resize(frames * info.Channels);
             ConvertStoredSamples(buffer.data(), frames, info, converted.data());
-            total += ProcessBlock(reinterpret_cast<std::uint8_t*>(converted.data()), converted.size() * 2, pipe);
+            total += ProcessBlock(reinterpret_cast<std::uint8_t*>(converted.data()),
+                                  converted.size() * 2, pipe);
         } else {
             total += ProcessBlock(buffer.data(), got, pipe);
         }
@@ -220,22 +237,23 @@ void OpenOutput() {
     const int channels = e.OutputChannels.load();
     const std::uint32_t rate = e.OutputRate.load();
     switch (e.OutputFormat.load()) {
-    case kFormatWav:
-        g_job.dataSizeOffset = WriteWavHeader(e.OutputFile, channels, rate);
-        break;
-    case kFormatMp3: {
-        int kbps = ReadEngineOption("MP3BitRate");
-        if (kbps == -1) kbps = 128;
-        Mp3EncoderStart(channels, rate, kbps);
-        break;
-    }
-    case kFormatWma: {
-        int kbps = ReadEngineOption("MSABitRate");
-        if (kbps == -1) kbps = 64;
-        WmaWriterStart(e.OutputPath, channels, rate, kbps);
-        break;
-    }
-    default: throw JobError(kErrUnknownFormat);
+        case kFormatWav:
+            g_job.dataSizeOffset = WriteWavHeader(e.OutputFile, channels, rate);
+            break;
+        case kFormatMp3: {
+            int kbps = ReadEngineOption("MP3BitRate");
+            if (kbps == -1) kbps = 128;
+            Mp3EncoderStart(channels, rate, kbps);
+            break;
+        }
+        case kFormatWma: {
+            int kbps = ReadEngineOption("MSABitRate");
+            if (kbps == -1) kbps = 64;
+            WmaWriterStart(e.OutputPath, channels, rate, kbps);
+            break;
+        }
+        default:
+            throw JobError(kErrUnknownFormat);
     }
     g_job.outputOpened = true;
 }
@@ -276,7 +294,8 @@ void ConversionThread() {
                 if (!Mp3InputOpen()) throw JobError(kErrCodecInit);
                 g_job.decoderOpen = true;
             } else if (info.CodecName != "PCM") {
-                ShowMessage("Decoding this file needs an external codec: " + info.CodecName, "Quorvatix Tralux");
+                ShowMessage("Decoding this file needs an external codec: " + info.CodecName,
+                            "Quorvatix Tralux");
                 throw JobError(0);
             }
             PrepareOutputFormat(info);
@@ -285,8 +304,10 @@ void ConversionThread() {
             if (e.OutputMode.load() != kModePreview) OpenOutput();
 
             if (info.Kind == kKindRiff) {
-                if (info.trackNumber != 0) CdSourceLoop(info);
-                else PcmSourceLoop(info);
+                if (info.trackNumber != 0)
+                    CdSourceLoop(info);
+                else
+                    PcmSourceLoop(info);
             } else if (info.Kind == kKindMp3) {
                 Mp3SourceLoop(in, info);
             } else {
@@ -351,7 +372,9 @@ bool EnsureDirectory(const std::string& dir) {
 
 }  // namespace
 
-const dsp::AnalysisTables& PreviewAnalysis() { return Dsp().Analysis; }
+const dsp::AnalysisTables& PreviewAnalysis() {
+    return Dsp().Analysis;
+}
 
 void SetOptionReader(OptionReader reader) {
     std::lock_guard lock(g_optionMutex);
@@ -375,8 +398,9 @@ std::string SafeFileNamePart(const std::string& text) {
     std::string s = text;
     for (char& c : s) {
         const unsigned char u = static_cast<unsigned char>(c);
-        const bool keep = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
-                          u == '-' || u == ' ' || u == '.' || u == '(' || u == ')';
+        const bool keep = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') ||
+                          (u >= '0' && u <= '9') || u == '-' || u == ' ' || u == '.' || u == '(' ||
+                          u == ')';
         if (!keep) c = '_';
     }
     const auto b = s.find_first_not_of(' ');
@@ -388,10 +412,13 @@ std::string SafeFileNamePart(const std::string& text) {
 std::string CdTrackOutputPath(const std::string& outputPath, const std::string& artist,
                               const std::string& title) {
     const auto slash = outputPath.find_last_of('/');
-    const std::string directory = slash == std::string::npos ? outputPath : outputPath.substr(0, slash);
+    const std::string directory =
+        slash == std::string::npos ? outputPath : outputPath.substr(0, slash);
     const auto dot = outputPath.find_last_of('.');
     const std::string ext =
-        (dot == std::string::npos || (slash != std::string::npos && dot < slash)) ? "" : outputPath.substr(dot);
+        (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+            ? ""
+            : outputPath.substr(dot);
     const std::string a = SafeFileNamePart(artist), t = SafeFileNamePart(title);
     // ".." or "..." as a name would climb out of the output folder.
     if (a.empty() || t.empty() || IsOnlyDotsBlanksUnderscores(a) || IsOnlyDotsBlanksUnderscores(t))
@@ -429,7 +456,8 @@ bool StartConversion(const std::string& inputPath, const std::string& outputPath
             return refuse(kErrOpen);
         }
         e.OutputPath = outputPath;
-        if (probe.trackNumber != 0) e.OutputPath = CdTrackOutputPath(outputPath, probe.Artist, probe.Title);
+        if (probe.trackNumber != 0)
+            e.OutputPath = CdTrackOutputPath(outputPath, probe.Artist, probe.Title);
         // Never truncate the input by writing over it.
         std::error_code ec;
         if (std::filesystem::exists(e.OutputPath, ec) &&
@@ -465,26 +493,29 @@ std::size_t EmitBlock(const std::uint8_t* samples, std::size_t byteCount) {
     if (e.OutputMode.load() == kModePreview) return QueuePlayback(samples, byteCount);
     std::this_thread::yield();
     switch (e.OutputFormat.load()) {
-    case kFormatWav: {
-        if (g_job.outputFull) return 0;
-        const std::uint64_t limit = g_wavPayloadLimit.load();
-        std::size_t n = byteCount;
-        if (g_job.wavPayload + n > limit) {
-            const std::size_t frame = static_cast<std::size_t>(e.OutputChannels.load()) * 2;
-            n = static_cast<std::size_t>(limit - g_job.wavPayload);
-            n -= n % frame;
+        case kFormatWav: {
+            if (g_job.outputFull) return 0;
+            const std::uint64_t limit = g_wavPayloadLimit.load();
+            std::size_t n = byteCount;
+            if (g_job.wavPayload + n > limit) {
+                const std::size_t frame = static_cast<std::size_t>(e.OutputChannels.load()) * 2;
+                n = static_cast<std::size_t>(limit - g_job.wavPayload);
+                n -= n % frame;
+                e.OutputFile.Write(samples, n);
+                g_job.wavPayload += n;
+                g_job.outputFull = true;
+                throw JobError(kErrWrite);  // finished with correct sizes by the code handler
+            }
             e.OutputFile.Write(samples, n);
             g_job.wavPayload += n;
-            g_job.outputFull = true;
-            throw JobError(kErrWrite);  // finished with correct sizes by the code handler
+            return n;
         }
-        e.OutputFile.Write(samples, n);
-        g_job.wavPayload += n;
-        return n;
-    }
-    case kFormatMp3: return Mp3EncoderFeed(samples, byteCount);
-    case kFormatWma: return WmaWriterFeed(samples, byteCount);
-    default: return 0;
+        case kFormatMp3:
+            return Mp3EncoderFeed(samples, byteCount);
+        case kFormatWma:
+            return WmaWriterFeed(samples, byteCount);
+        default:
+            return 0;
     }
 }
 
@@ -520,7 +551,9 @@ std::size_t FlushPipeline(const StreamInfo& info) {
     return emitted;
 }
 
-const dsp::AnalysisTables& JobAnalysis() { return Dsp().Analysis; }
+const dsp::AnalysisTables& JobAnalysis() {
+    return Dsp().Analysis;
+}
 
 std::string GetLastErrorText() {
     const int code = Engine().LastError.exchange(0);

@@ -25,7 +25,7 @@ struct StreamInfo {
     std::uint64_t StartOffset = 0;  // WAV: first payload byte; .cda: track start in ms
     std::uint64_t DataSize = 0;     // WAV: data payload bytes; MP3: file length
     std::uint32_t BitRate = 0;
-    std::uint32_t BitRate2 = 0;     // the second, equal bit-rate field
+    std::uint32_t BitRate2 = 0;  // the second, equal bit-rate field
     std::uint16_t BlockAlign = 0;
     std::uint32_t SampleRate = 0;
     std::uint16_t BitsPerSample = 0;
@@ -51,9 +51,7 @@ struct StreamInfo {
     std::uint64_t FirstFrameOffset = 0;
 
     // Bytes per sample frame as the pipeline sees it (after conversion to 8/16 bits).
-    std::uint32_t PipelineFrameBytes() const {
-        return Channels * (BitsPerSample <= 8 ? 1u : 2u);
-    }
+    std::uint32_t PipelineFrameBytes() const { return Channels * (BitsPerSample <= 8 ? 1u : 2u); }
 };
 
 }  // namespace tralux

@@ -77,7 +77,9 @@ std::int64_t ProbeFromStart(File& file, const mp3dec::Mp3InfoHandle& info) {
         file.Seek(length - 128);
         if (file.ReadExact(tag, 3) && std::memcmp(tag, "TAG", 3) == 0) streamEnd = length - 128;
     }
-    if (!mp3dec::Mp3InfoProbe(info, bytes.data(), got, static_cast<std::int64_t>(streamEnd - start))) return -1;
+    if (!mp3dec::Mp3InfoProbe(info, bytes.data(), got,
+                              static_cast<std::int64_t>(streamEnd - start)))
+        return -1;
     return static_cast<std::int64_t>(start);
 }
 
@@ -116,14 +118,16 @@ bool ProbeMp3(File& file, StreamInfo& info, bool clear) {
         info.BlockAlign = 1;
         info.CodecName = "MP3";
         info.Title = FileTitle(file);
-        info.DurationMs = static_cast<std::uint32_t>(std::min<std::int64_t>(si.durationMs, UINT32_MAX));
+        info.DurationMs =
+            static_cast<std::uint32_t>(std::min<std::int64_t>(si.durationMs, UINT32_MAX));
         info.FirstFrameOffset = static_cast<std::uint64_t>(start + si.firstFrameOffset);
         // With the frame count and the encoder's delay and padding, the length is exact.
         Mp3InfoTag tag;
-        if (ReadHeaderFrame(file, info.FirstFrameOffset, tag) && tag.hasFrames && tag.hasExtension &&
-            si.samplesPerFrame > 0 && si.sampleRate > 0) {
-            const std::int64_t samples = static_cast<std::int64_t>(tag.frames) * si.samplesPerFrame -
-                                         tag.delay - tag.padding;
+        if (ReadHeaderFrame(file, info.FirstFrameOffset, tag) && tag.hasFrames &&
+            tag.hasExtension && si.samplesPerFrame > 0 && si.sampleRate > 0) {
+            const std::int64_t samples =
+                static_cast<std::int64_t>(tag.frames) * si.samplesPerFrame - tag.delay -
+                tag.padding;
             if (samples > 0)
                 info.DurationMs = static_cast<std::uint32_t>(
                     std::min<std::int64_t>(samples * 1000 / si.sampleRate, UINT32_MAX));
@@ -134,9 +138,13 @@ bool ProbeMp3(File& file, StreamInfo& info, bool clear) {
     return info.SampleRate != 0;
 }
 
-bool Mp3InputOpen() { return JobPair().Open(); }
+bool Mp3InputOpen() {
+    return JobPair().Open();
+}
 
-void Mp3InputClose() { JobPair().Close(); }
+void Mp3InputClose() {
+    JobPair().Close();
+}
 
 std::size_t Mp3SourceLoop(File& file, const StreamInfo& info) {
     EngineState& e = Engine();
@@ -152,14 +160,17 @@ std::size_t Mp3SourceLoop(File& file, const StreamInfo& info) {
     const std::int64_t offset = start + mp3dec::Mp3InfoSeekOffset(pair.info, startMs);
     // A Xing/Info/VBRI frame is a header, not audio; its extension tells how many samples
     // the encoder put before the first input sample and after the last one.
-    const std::uint64_t headerAt = static_cast<std::uint64_t>(start + mp3dec::Mp3InfoGet(pair.info)->firstFrameOffset);
+    const std::uint64_t headerAt =
+        static_cast<std::uint64_t>(start + mp3dec::Mp3InfoGet(pair.info)->firstFrameOffset);
     Mp3InfoTag tag;
     const bool hasHeaderFrame = ReadHeaderFrame(file, headerAt, tag);
     const std::size_t frameBytes = static_cast<std::size_t>(info.Channels) * 2;
     std::size_t skipBytes = 0, holdBytes = 0;
     if (hasHeaderFrame && tag.hasExtension) {
-        if (startMs == 0) skipBytes = static_cast<std::size_t>(tag.delay + kMp3DecoderDelay) * frameBytes;
-        holdBytes = static_cast<std::size_t>(std::max(0, tag.padding - kMp3DecoderDelay)) * frameBytes;
+        if (startMs == 0)
+            skipBytes = static_cast<std::size_t>(tag.delay + kMp3DecoderDelay) * frameBytes;
+        holdBytes =
+            static_cast<std::size_t>(std::max(0, tag.padding - kMp3DecoderDelay)) * frameBytes;
     }
     file.Seek(static_cast<std::uint64_t>(offset));
     mp3dec::Mp3DecoderReset(pair.decoder);
@@ -191,7 +202,8 @@ std::size_t Mp3SourceLoop(File& file, const StreamInfo& info) {
             used += accepted;
         }
         std::size_t produced = 0;
-        const mp3dec::Status s = mp3dec::Mp3DecoderDecode(pair.decoder, output.data(), output.size(), produced);
+        const mp3dec::Status s =
+            mp3dec::Mp3DecoderDecode(pair.decoder, output.data(), output.size(), produced);
         if (!mp3dec::StatusOutputValid(s) || produced == 0) continue;
         mp3dec::Mp3FrameProperties p;
         mp3dec::Mp3DecoderProperties(pair.decoder, p);
@@ -204,7 +216,8 @@ std::size_t Mp3SourceLoop(File& file, const StreamInfo& info) {
             auto* out = reinterpret_cast<std::int16_t*>(converted.data());
             const std::size_t frames = produced / 2 / static_cast<std::size_t>(p.outputChannels);
             if (channels == 1) {
-                for (std::size_t i = 0; i < frames; ++i) out[i] = static_cast<std::int16_t>((in[2 * i] + in[2 * i + 1]) / 2);
+                for (std::size_t i = 0; i < frames; ++i)
+                    out[i] = static_cast<std::int16_t>((in[2 * i] + in[2 * i + 1]) / 2);
                 bytes = frames * 2;
             } else {
                 for (std::size_t i = 0; i < frames; ++i) out[2 * i] = out[2 * i + 1] = in[i];

@@ -54,7 +54,8 @@ void Mp3EncoderStart(int channels, std::uint32_t rate, int kilobitsPerSecond) {
     const mp3enc::Mp3ConfigurationList* list = mp3enc::Mp3EncoderGetConfigurations(s.encoder);
     for (int i = 0; list && i < list->count; ++i) {
         const mp3enc::Mp3Configuration& c = list->entries[i];
-        if (c.sampleRate == static_cast<int>(rate) && c.channels == channels && c.bitRate / 1000 == kilobitsPerSecond) {
+        if (c.sampleRate == static_cast<int>(rate) && c.channels == channels &&
+            c.bitRate / 1000 == kilobitsPerSecond) {
             if (!mp3enc::Mp3EncoderSelectConfiguration(s.encoder, &c)) fail();
             break;
         }
@@ -71,8 +72,8 @@ std::size_t Mp3EncoderFeed(const std::uint8_t* samples, std::size_t byteCount) {
     while (byteCount > 0) {
         const int chunk = static_cast<int>(std::min<std::size_t>(byteCount, 1 << 20));
         int consumed = 0;
-        const int n = mp3enc::Mp3EncoderEncode(s.encoder, samples, chunk, &consumed, s.buffer.data(),
-                                               static_cast<int>(s.buffer.size()));
+        const int n = mp3enc::Mp3EncoderEncode(s.encoder, samples, chunk, &consumed,
+                                               s.buffer.data(), static_cast<int>(s.buffer.size()));
         // -1 is a failure, never a byte count.
         if (n < 0) throw JobError(kErrCodecInit);
         if (n > 0) Engine().OutputFile.Write(s.buffer.data(), static_cast<std::size_t>(n));

@@ -20,40 +20,40 @@ namespace tralux::ini {
 
 class IniDocument {
 public:
-  IniDocument() = default;
+    IniDocument() = default;
 
-  // Never fails: lines that are neither a section header nor "key=value" are kept but ignored.
-  static IniDocument Parse(std::string_view text);
-  std::string Serialize() const;
+    // Never fails: lines that are neither a section header nor "key=value" are kept but ignored.
+    static IniDocument Parse(std::string_view text);
+    std::string Serialize() const;
 
-  // The value of the first matching key in the first section (of that name) that has it.
-  std::optional<std::string> Get(std::string_view section, std::string_view key) const;
-  // Replaces that same line, or adds the key at the end of the section (creating the section at
-  // the end of the file). False only when the section or key cannot be written as a line.
-  bool Set(std::string_view section, std::string_view key, std::string_view value);
-  // Removes every line of the key in every section of that name; true when something went.
-  bool Remove(std::string_view section, std::string_view key);
-  // Keys of a section in file order (first occurrence of each).
-  std::vector<std::string> Keys(std::string_view section) const;
+    // The value of the first matching key in the first section (of that name) that has it.
+    std::optional<std::string> Get(std::string_view section, std::string_view key) const;
+    // Replaces that same line, or adds the key at the end of the section (creating the section at
+    // the end of the file). False only when the section or key cannot be written as a line.
+    bool Set(std::string_view section, std::string_view key, std::string_view value);
+    // Removes every line of the key in every section of that name; true when something went.
+    bool Remove(std::string_view section, std::string_view key);
+    // Keys of a section in file order (first occurrence of each).
+    std::vector<std::string> Keys(std::string_view section) const;
 
-  static bool IsValidSection(std::string_view section);
-  static bool IsValidKey(std::string_view key);
-  static std::string EscapeValue(std::string_view value);
-  static std::string UnescapeValue(std::string_view raw);
+    static bool IsValidSection(std::string_view section);
+    static bool IsValidKey(std::string_view key);
+    static std::string EscapeValue(std::string_view value);
+    static std::string UnescapeValue(std::string_view raw);
 
 private:
-  enum class Kind { Other, Section, Entry };
-  struct Line {
-    Kind kind = Kind::Other;
-    std::string text;   // the line as read or written, without line break
-    std::string name;   // section name (Section) or key (Entry)
-    std::string value;  // unescaped value (Entry)
-    std::string owner;  // section an entry belongs to
-    bool inSection = false;  // false for entries before the first header
-  };
-  static Line ParseLine(std::string_view text);
+    enum class Kind { Other, Section, Entry };
+    struct Line {
+        Kind kind = Kind::Other;
+        std::string text;        // the line as read or written, without line break
+        std::string name;        // section name (Section) or key (Entry)
+        std::string value;       // unescaped value (Entry)
+        std::string owner;       // section an entry belongs to
+        bool inSection = false;  // false for entries before the first header
+    };
+    static Line ParseLine(std::string_view text);
 
-  std::vector<Line> lines_;
+    std::vector<Line> lines_;
 };
 
 }  // namespace tralux::ini

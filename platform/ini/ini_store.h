@@ -23,33 +23,33 @@ namespace tralux::ini {
 
 class IniStore {
 public:
-  explicit IniStore(std::filesystem::path file);
-  IniStore(const IniStore&) = delete;
-  IniStore& operator=(const IniStore&) = delete;
+    explicit IniStore(std::filesystem::path file);
+    IniStore(const IniStore&) = delete;
+    IniStore& operator=(const IniStore&) = delete;
 
-  const std::filesystem::path& File() const { return file_; }
+    const std::filesystem::path& File() const { return file_; }
 
-  // Missing file, missing key or an unreadable file: nullopt.
-  std::optional<std::string> Read(std::string_view section, std::string_view key) const;
-  // Snapshot of the whole file; empty when it is missing or unreadable.
-  IniDocument Load() const;
+    // Missing file, missing key or an unreadable file: nullopt.
+    std::optional<std::string> Read(std::string_view section, std::string_view key) const;
+    // Snapshot of the whole file; empty when it is missing or unreadable.
+    IniDocument Load() const;
 
-  // False when the value could not be stored (bad name, folder or disk trouble, or an existing
-  // file we cannot read: that one is left alone rather than replaced by a file holding one key).
-  bool Write(std::string_view section, std::string_view key, std::string_view value);
-  bool Remove(std::string_view section, std::string_view key);
+    // False when the value could not be stored (bad name, folder or disk trouble, or an existing
+    // file we cannot read: that one is left alone rather than replaced by a file holding one key).
+    bool Write(std::string_view section, std::string_view key, std::string_view value);
+    bool Remove(std::string_view section, std::string_view key);
 
-  // Read-modify-write as one step against other writers. `edit` returns true when it changed the
-  // document (only then is the file rewritten); the result is false when the document could not
-  // be loaded or saved, or the edit reported failure through `ok`.
-  bool Update(const std::function<bool(IniDocument& doc, bool& ok)>& edit);
+    // Read-modify-write as one step against other writers. `edit` returns true when it changed the
+    // document (only then is the file rewritten); the result is false when the document could not
+    // be loaded or saved, or the edit reported failure through `ok`.
+    bool Update(const std::function<bool(IniDocument& doc, bool& ok)>& edit);
 
-  // Largest file we read; anything larger is taken for damage, not settings.
-  static constexpr std::size_t kMaxFileSize = 16u << 20;
+    // Largest file we read; anything larger is taken for damage, not settings.
+    static constexpr std::size_t kMaxFileSize = 16u << 20;
 
 private:
-  mutable std::mutex mutex_;
-  std::filesystem::path file_;
+    mutable std::mutex mutex_;
+    std::filesystem::path file_;
 };
 
 // $XDG_CONFIG_HOME when set and absolute, else $HOME/.config (the password database's home when

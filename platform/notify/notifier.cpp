@@ -9,7 +9,9 @@ StderrNotifier g_stderr;
 std::atomic<Notifier*> g_notifier{nullptr};
 }  // namespace
 
-void SetNotifier(Notifier* notifier) { g_notifier.store(notifier); }
+void SetNotifier(Notifier* notifier) {
+    g_notifier.store(notifier);
+}
 
 void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
     Notifier* n = g_notifier.load();

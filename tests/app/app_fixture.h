@@ -72,7 +72,8 @@ public:
     bool Start(const std::string& in, const std::string& out, int mode) override {
         Join();
         EngineState& e = Engine();
-        starts.push_back({in, out, mode, e.OutputRate.load(), e.OutputChannels.load(), e.EqualizerOn.load()});
+        starts.push_back(
+            {in, out, mode, e.OutputRate.load(), e.OutputChannels.load(), e.EqualizerOn.load()});
         if (!files.count(in)) {
             e.LastError.store(103);
             return false;
@@ -86,7 +87,8 @@ public:
         worker_ = std::thread([untilStopped, ms, fail] {
             EngineState& s = Engine();
             const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-            while (!s.StopRequested.load() && (untilStopped || std::chrono::steady_clock::now() < end))
+            while (!s.StopRequested.load() &&
+                   (untilStopped || std::chrono::steady_clock::now() < end))
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             if (!s.StopRequested.load() && fail) s.LastError.store(fail);
             s.ClockOriginMs.store(0);

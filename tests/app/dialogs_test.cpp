@@ -49,7 +49,8 @@ TEST_F(BatchDialogTest, ConvertsEachInputInPatternOrderAndRestoresTheConfigurati
     Engine().OutputRate.store(32000);
     Engine().EqualizerOn.store(true);
     backend_.folders["/in/"] = {"b.mp3", "a.wav", "t.cda"};
-    for (const char* f : {"/in/b.mp3", "/in/a.wav", "/in/t.cda"}) backend_.files[f] = WavInfo(22050, 1, 500);
+    for (const char* f : {"/in/b.mp3", "/in/a.wav", "/in/t.cda"})
+        backend_.files[f] = WavInfo(22050, 1, 500);
     settings::WriteOption("BIF_CDDA", 0);
     {
         ProgressDialog d(nullptr, std::nullopt, true);
@@ -69,7 +70,8 @@ TEST_F(BatchDialogTest, ConvertsEachInputInPatternOrderAndRestoresTheConfigurati
 TEST_F(BatchDialogTest, NeverWritesOverALaterInputOrAnEarlierOutput) {
     settings::WriteOptionText("BOut", "/in/");
     backend_.folders["/in/"] = {"t.cda", "t.wav", "a.mp3", "a.mpg"};
-    for (const char* f : {"/in/t.cda", "/in/t.wav", "/in/a.mp3", "/in/a.mpg"}) backend_.files[f] = WavInfo(44100, 2, 500);
+    for (const char* f : {"/in/t.cda", "/in/t.wav", "/in/a.mp3", "/in/a.mpg"})
+        backend_.files[f] = WavInfo(44100, 2, 500);
     ProgressDialog d(nullptr, std::nullopt, true);
     RunToEnd(d);
     // t.cda would overwrite t.wav before it is read; a.mpg would overwrite a.mp3's output.
@@ -82,7 +84,8 @@ TEST_F(BatchDialogTest, NeverWritesOverALaterInputOrAnEarlierOutput) {
 
 TEST_F(BatchDialogTest, ATickInsideAModalLoopStartsNoSecondJob) {
     backend_.folders["/in/"] = {"a.wav", "b.wav", "c.wav"};
-    for (const char* f : {"/in/a.wav", "/in/b.wav", "/in/c.wav"}) backend_.files[f] = WavInfo(44100, 2, 500);
+    for (const char* f : {"/in/a.wav", "/in/b.wav", "/in/c.wav"})
+        backend_.files[f] = WavInfo(44100, 2, 500);
     ProgressDialog d(nullptr, std::nullopt, true);
     // A lookup during the probe runs the event loop, and with it the timer.
     backend_.onProbe = [&] { d.Tick(); };
@@ -194,7 +197,8 @@ TEST(About, BuildDateAndHomePage) {
     EXPECT_EQ(ProductPageUrl().path(), QStringLiteral("/Products/Tralux/index.asp"));
     EXPECT_TRUE(ProductPageUrl().host().endsWith(QStringLiteral(".example.com")));
     AboutBox box(nullptr);
-    EXPECT_EQ(box.findChild<QPushButton*>(QStringLiteral("visitHome"))->text(), QStringLiteral("拜訪 Quorvatix Tralux 首頁"));
+    EXPECT_EQ(box.findChild<QPushButton*>(QStringLiteral("visitHome"))->text(),
+              QStringLiteral("拜訪 Quorvatix Tralux 首頁"));
 }
 
 TEST(QtNotifierTest, AWorkerThreadNeverWaitsForTheUser) {

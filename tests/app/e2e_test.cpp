@@ -47,8 +47,9 @@ std::vector<std::int16_t> Music(std::uint32_t rate, int seconds) {
     for (std::size_t i = 0; i < frames; ++i) {
         const double t = static_cast<double>(i) / rate;
         const double env = 0.55 + 0.45 * std::sin(2 * M_PI * 2 * t);
-        const double v = env * (0.30 * std::sin(2 * M_PI * 110 * t) + 0.18 * std::sin(2 * M_PI * 440 * t) +
-                                0.12 * std::sin(2 * M_PI * 1760 * t) + 0.06 * std::sin(2 * M_PI * 7040 * t));
+        const double v =
+            env * (0.30 * std::sin(2 * M_PI * 110 * t) + 0.18 * std::sin(2 * M_PI * 440 * t) +
+                   0.12 * std::sin(2 * M_PI * 1760 * t) + 0.06 * std::sin(2 * M_PI * 7040 * t));
         const auto x = static_cast<std::int16_t>(v * 30000);
         s.push_back(x);
         s.push_back(x);
@@ -60,8 +61,8 @@ std::vector<std::int16_t> Music(std::uint32_t rate, int seconds) {
 void WriteWav(const fs::path& path, const std::vector<std::int16_t>& samples, std::uint32_t rate) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     auto u32 = [&](std::uint32_t v) {
-        const char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-                           static_cast<char>(v >> 24)};
+        const char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8),
+                           static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
         f.write(b, 4);
     };
     auto u16 = [&](std::uint16_t v) {
@@ -194,7 +195,8 @@ TEST_F(EndToEnd, StartWithAWavPlayAndConvertByMouse) {
         }
     });
     const HotRect& pos = SkinHotRects()[kPosition];
-    QTest::mouseClick(window.get(), Qt::LeftButton, {}, QPoint(pos.left + pos.Width() * 3 / 10, pos.CenterY()));
+    QTest::mouseClick(window.get(), Qt::LeftButton, {},
+                      QPoint(pos.left + pos.Width() * 3 / 10, pos.CenterY()));
     const std::uint64_t from = window->PositionMs();
     EXPECT_GT(from, 5000u);
     QTest::mouseClick(window.get(), Qt::LeftButton, {}, Centre(kPlay));
@@ -289,7 +291,9 @@ TEST_F(EndToEnd, RipCdFromAnImageDrive) {
     for (const auto& e : fs::recursive_directory_iterator(dir_ / "out"))
         if (e.path().extension() == ".wav") wavs.push_back(e.path());
     ASSERT_EQ(wavs.size(), 2u) << "messages: " << messages_.Messages().size()
-                               << (messages_.Messages().empty() ? "" : " " + messages_.Messages()[0].text);
+                               << (messages_.Messages().empty()
+                                       ? ""
+                                       : " " + messages_.Messages()[0].text);
     for (const fs::path& w : wavs) {
         EXPECT_GE(fs::file_size(w), 2u * 44100 * 4);
         EXPECT_LT(fs::file_size(w), 2u * 44100 * 4 + 4096);

@@ -59,7 +59,8 @@ TEST(SkinLayout, EveryControlHasItsOwnRectangleInsideTheFace) {
 
 TEST(SkinLayout, EqualizerFadersAreTallEnoughForTheirFormula) {
     const HotRects& r = SkinHotRects();
-    for (int c = kFirstBand; c <= kMaster; ++c) EXPECT_GT(r[static_cast<std::size_t>(c)].Height(), 20) << c;
+    for (int c = kFirstBand; c <= kMaster; ++c)
+        EXPECT_GT(r[static_cast<std::size_t>(c)].Height(), 20) << c;
     EXPECT_GT(r[kPosition].Width(), 100);
 }
 
@@ -70,7 +71,8 @@ TEST(Hover, HighlightsCloseAndMinimizeAlwaysOthersOnlyWithAnInput) {
         EXPECT_FALSE(HighlightsOnHover(c, false)) << c;
         EXPECT_TRUE(HighlightsOnHover(c, true)) << c;
     }
-    for (int c : {kEqualizerOn, kEqualizerReset, kPosition, kMono, kRate8000, kFirstBand, kInactiveDisplay})
+    for (int c :
+         {kEqualizerOn, kEqualizerReset, kPosition, kMono, kRate8000, kFirstBand, kInactiveDisplay})
         EXPECT_FALSE(HighlightsOnHover(c, true)) << c;
 }
 

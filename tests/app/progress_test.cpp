@@ -71,8 +71,10 @@ TEST(Lines, CompressionAndQuality) {
     EXPECT_EQ(CompressionLine(0, 128, 64), "壓縮: 不被壓縮的 WAV 檔");
     EXPECT_EQ(CompressionLine(1, 128, 64), "壓縮: MPEG Layer-3, 位元率: 128 kBps");
     EXPECT_EQ(CompressionLine(2, 128, 64), "壓縮: MS Audio 4.0, 位元率: 64 kBps");
-    EXPECT_EQ(QualityLine(44100, 2, true, false), "品質 : 比率:    44100 Hz, 立體聲, 16 位元, 均衡器:   開, 定位: 關.   ");
-    EXPECT_EQ(QualityLine(8000, 1, false, true), "品質 : 比率:    8000 Hz, 單聲, 16 位元, 均衡器:   關 , 定位: 開.  ");
+    EXPECT_EQ(QualityLine(44100, 2, true, false),
+              "品質 : 比率:    44100 Hz, 立體聲, 16 位元, 均衡器:   開, 定位: 關.   ");
+    EXPECT_EQ(QualityLine(8000, 1, false, true),
+              "品質 : 比率:    8000 Hz, 單聲, 16 位元, 均衡器:   關 , 定位: 開.  ");
     EXPECT_EQ(SingleTitleLine(1, "a.wav"), "MP3 編碼至  a.wav ....     ");
     EXPECT_EQ(BatchOutputLine(0, "/o/a.wav"), "正在解碼成 /o/a.wav .... ");
     EXPECT_EQ(BatchCountLine(3, 12), "正在解碼檔案 3 至 12 ");
@@ -87,10 +89,11 @@ TEST(OutputNames, ExtensionFolderAndDotsInFolderNames) {
 }
 
 TEST(BatchCollection, PatternOrderAndFilters) {
-    const std::vector<std::string> names{"b.wav", "a.MP3", "c.mpg", "d.mpeg", "t1.cda", "x.txt", "a.wav", "wav"};
+    const std::vector<std::string> names{"b.wav",  "a.MP3", "c.mpg", "d.mpeg",
+                                         "t1.cda", "x.txt", "a.wav", "wav"};
     BatchList all = CollectFolderInputs("/in", names, {});
-    EXPECT_EQ(all.inputs, (std::vector<std::string>{"/in/t1.cda", "/in/a.wav", "/in/b.wav", "/in/a.MP3",
-                                                    "/in/d.mpeg", "/in/c.mpg"}));
+    EXPECT_EQ(all.inputs, (std::vector<std::string>{"/in/t1.cda", "/in/a.wav", "/in/b.wav",
+                                                    "/in/a.MP3", "/in/d.mpeg", "/in/c.mpg"}));
     BatchList mp3Only = CollectFolderInputs("/in/", names, {false, false, true});
     EXPECT_EQ(mp3Only.inputs, (std::vector<std::string>{"/in/a.MP3", "/in/d.mpeg", "/in/c.mpg"}));
     EXPECT_TRUE(CollectFolderInputs("/in", {"x.txt"}, {}).inputs.empty());
@@ -110,13 +113,16 @@ TEST(BatchCollection, StopsAt2048AndSaysSo) {
 
 TEST(BatchCollection, CdTracksMatchByTrackNumberNotByListingOrder) {
     // The drive lists track 10 before track 2; only tracks 2 and 10 are ticked.
-    const std::vector<std::string> names{"Track01.cda", "Track10.cda", "Track02.cda", "Track03.cda"};
+    const std::vector<std::string> names{"Track01.cda", "Track10.cda", "Track02.cda",
+                                         "Track03.cda"};
     auto trackOf = [](const std::string& p) { return std::stoi(p.substr(p.size() - 6, 2)); };
     auto selected = [](int t) { return t == 2 || t == 10; };
     const BatchList list = CollectCdInputs("D:/", names, trackOf, selected);
     EXPECT_EQ(list.inputs, (std::vector<std::string>{"D:/Track10.cda", "D:/Track02.cda"}));
     // An entry whose track number cannot be read is never taken.
-    EXPECT_TRUE(CollectCdInputs("D:", names, [](const std::string&) { return 0; }, selected).inputs.empty());
+    EXPECT_TRUE(CollectCdInputs(
+                    "D:", names, [](const std::string&) { return 0; }, selected)
+                    .inputs.empty());
 }
 
 TEST(BatchOutputs, RefusesToWriteOverALaterInputOrAnEarlierOutput) {
@@ -128,7 +134,8 @@ TEST(BatchOutputs, RefusesToWriteOverALaterInputOrAnEarlierOutput) {
     EXPECT_EQ(CheckBatchOutput(inputs, 2, "/m/a.wav", {}), OutputClash::None);
     EXPECT_EQ(CheckBatchOutput(inputs, 1, "/o/a.wav", {"/o/a.wav"}), OutputClash::EarlierOutput);
     EXPECT_EQ(CheckBatchOutput(inputs, 1, "/o/a.wav", {"/o/b.wav"}), OutputClash::None);
-    EXPECT_NE(OutputClashMessage(OutputClash::LaterInput, "/m/a.wav").find("/m/a.wav"), std::string::npos);
+    EXPECT_NE(OutputClashMessage(OutputClash::LaterInput, "/m/a.wav").find("/m/a.wav"),
+              std::string::npos);
 }
 
 TEST(CdaFiles, TrackNumberFromTheTrackFile) {
@@ -136,8 +143,8 @@ TEST(CdaFiles, TrackNumberFromTheTrackFile) {
     const auto dir = std::filesystem::temp_directory_path() / "tralux_app_cda";
     std::filesystem::create_directories(dir);
     Bytes fmt;
-    Put16(fmt, 1);   // version
-    Put16(fmt, 7);   // track
+    Put16(fmt, 1);  // version
+    Put16(fmt, 7);  // track
     Put32(fmt, 0x1234);
     Put32(fmt, 0);
     Put32(fmt, 1000);

@@ -28,7 +28,8 @@ TEST(Skin, OutlineIsRoundedAndEveryControlIsInside) {
     EXPECT_FALSE(r.contains(QPoint(kFaceWidth - 1, kFaceHeight - 1)));
     for (int c : kHitOrder) {
         const HotRect& h = SkinHotRects()[static_cast<std::size_t>(c)];
-        EXPECT_TRUE(r.contains(QPoint(h.left, h.top)) && r.contains(QPoint(h.right, h.bottom))) << c;
+        EXPECT_TRUE(r.contains(QPoint(h.left, h.top)) && r.contains(QPoint(h.right, h.bottom)))
+            << c;
     }
 }
 

@@ -37,8 +37,8 @@ TEST(EqualizerFader, PressWithinTwoPixelsOfTheKnobGrabsIt) {
 }
 
 TEST(EqualizerFader, DragMovesByTheScaledStepAndStopsAtTheEnds) {
-    EXPECT_EQ(EqualizerDragged(kFader, 50, 1), 51);    // 100 / 56 = 1
-    EXPECT_EQ(EqualizerDragged(kFader, 50, 2), 53);    // 200 / 56 = 3
+    EXPECT_EQ(EqualizerDragged(kFader, 50, 1), 51);  // 100 / 56 = 1
+    EXPECT_EQ(EqualizerDragged(kFader, 50, 2), 53);  // 200 / 56 = 3
     EXPECT_EQ(EqualizerDragged(kFader, 50, -2), 47);
     EXPECT_EQ(EqualizerDragged(kFader, 50, 500), 99);
     EXPECT_EQ(EqualizerDragged(kFader, 50, -500), 0);
@@ -46,12 +46,12 @@ TEST(EqualizerFader, DragMovesByTheScaledStepAndStopsAtTheEnds) {
 }
 
 TEST(PositionSlider, KnobPlacementRoundsUpAndStopsAtTheEnds) {
-    EXPECT_EQ(PositionKnobX(kSlider, 0, 0), 13);            // no length
+    EXPECT_EQ(PositionKnobX(kSlider, 0, 0), 13);  // no length
     EXPECT_EQ(PositionKnobX(kSlider, 0, 1000), 13);
-    EXPECT_EQ(PositionKnobX(kSlider, 1, 1000), 14);          // 200 * 1 / 1000 rounds up to 1
+    EXPECT_EQ(PositionKnobX(kSlider, 1, 1000), 14);  // 200 * 1 / 1000 rounds up to 1
     EXPECT_EQ(PositionKnobX(kSlider, 500, 1000), 113);
     EXPECT_EQ(PositionKnobX(kSlider, 1000, 1000), 213);
-    EXPECT_EQ(PositionKnobX(kSlider, 5000, 1000), 213);      // past the length
+    EXPECT_EQ(PositionKnobX(kSlider, 5000, 1000), 213);  // past the length
 }
 
 TEST(PositionSlider, LongInputsDoNotOverflow) {

@@ -20,17 +20,30 @@ protected:
     void SetUp() override {
         WindowTestBase::SetUp();
         WindowDialogs d;
-        d.conversionSettings = [this](QWidget*) { ++conversionDialogs; return confirm; };
-        d.batchSettings = [this](QWidget*) { ++batchDialogs; return confirm; };
-        d.cdRip = [this](QWidget*, const std::string& root) { ripRoots.push_back(root); return confirm; };
+        d.conversionSettings = [this](QWidget*) {
+            ++conversionDialogs;
+            return confirm;
+        };
+        d.batchSettings = [this](QWidget*) {
+            ++batchDialogs;
+            return confirm;
+        };
+        d.cdRip = [this](QWidget*, const std::string& root) {
+            ripRoots.push_back(root);
+            return confirm;
+        };
         d.chooseDrive = [this](QWidget*, const std::vector<std::string>& roots) {
             ++driveChoices;
             chooserSaw = roots;
             return driveChoice;
         };
         d.openFile = [this](QWidget*, const QString&) { return openResult; };
-        d.singleProgress = [this](QWidget*, const std::string& input) { singleRuns.push_back(input); };
-        d.batchProgress = [this](QWidget*, const std::optional<std::string>& root) { batchRuns.push_back(root); };
+        d.singleProgress = [this](QWidget*, const std::string& input) {
+            singleRuns.push_back(input);
+        };
+        d.batchProgress = [this](QWidget*, const std::optional<std::string>& root) {
+            batchRuns.push_back(root);
+        };
         d.about = [this](QWidget*) { ++abouts; };
         window = std::make_unique<MainWindow>(d);
         window->show();
@@ -41,7 +54,9 @@ protected:
         window.reset();
         WindowTestBase::TearDown();
     }
-    void Click(int control) { QTest::mouseClick(window.get(), Qt::LeftButton, {}, Centre(control)); }
+    void Click(int control) {
+        QTest::mouseClick(window.get(), Qt::LeftButton, {}, Centre(control));
+    }
 
     std::unique_ptr<MainWindow> window;
     bool confirm = true;
@@ -216,8 +231,9 @@ TEST_F(MainWindowTest, EqualizerPressesFollowTheFaderRulesAndReachTheEngine) {
     const HotRect& master = SkinHotRects()[kMaster];
     const int knobY = EqualizerKnobY(master, 50);
     QTest::mousePress(window.get(), Qt::LeftButton, {}, QPoint(master.CenterX(), knobY));
-    QMouseEvent move(QEvent::MouseMove, QPointF(master.CenterX(), knobY + 10), window->mapToGlobal(QPointF(master.CenterX(), knobY + 10)),
-                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(master.CenterX(), knobY + 10),
+                     window->mapToGlobal(QPointF(master.CenterX(), knobY + 10)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(window.get(), &move);
     QTest::mouseRelease(window.get(), Qt::LeftButton, {}, QPoint(master.CenterX(), knobY + 10));
     EXPECT_EQ(window->Equalizer().levels[10], EqualizerDragged(master, 50, 10));
@@ -295,8 +311,8 @@ TEST_F(MainWindowTest, PlacementIsRestoredOnlyOnAScreen) {
 TEST_F(MainWindowTest, TheWindowTakesTheFacesSizeAndOutline) {
     EXPECT_EQ(window->size(), QSize(kFaceWidth, kFaceHeight));
     const QRegion mask = window->mask();
-    EXPECT_FALSE(mask.contains(QPoint(0, 0)));          // rounded corner
-    EXPECT_FALSE(mask.contains(QPoint(0, 207)));        // side notch
+    EXPECT_FALSE(mask.contains(QPoint(0, 0)));    // rounded corner
+    EXPECT_FALSE(mask.contains(QPoint(0, 207)));  // side notch
     EXPECT_TRUE(mask.contains(QPoint(112, 160)));
     EXPECT_TRUE(mask.contains(Centre(kClose)));
 }
@@ -325,8 +341,9 @@ TEST_F(MainWindowTest, HoverLightsCloseAlwaysAndConvertOnlyWithAnInput) {
     auto hover = [&](int control) {
         QTest::mouseMove(window.get(), QPoint(2, 160));  // background
         const QImage before = Part(window.get(), control);
-        QMouseEvent move(QEvent::MouseMove, QPointF(Centre(control)), window->mapToGlobal(QPointF(Centre(control))),
-                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, QPointF(Centre(control)),
+                         window->mapToGlobal(QPointF(Centre(control))), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
         QCoreApplication::sendEvent(window.get(), &move);
         return Part(window.get(), control) != before;
     };
@@ -338,8 +355,9 @@ TEST_F(MainWindowTest, HoverLightsCloseAlwaysAndConvertOnlyWithAnInput) {
 }
 
 TEST(FileFilter, StoredFilterBecomesQtsForm) {
-    EXPECT_EQ(QtFileFilter("聲音檔案   (*.wav;*.cda;*.mp3)|*.wav;*.cda;*.mp3|所有檔案   (*.*)|*.*||"),
-              QStringLiteral("聲音檔案   (*.wav *.cda *.mp3);;所有檔案   (*.*)"));
+    EXPECT_EQ(
+        QtFileFilter("聲音檔案   (*.wav;*.cda;*.mp3)|*.wav;*.cda;*.mp3|所有檔案   (*.*)|*.*||"),
+        QStringLiteral("聲音檔案   (*.wav *.cda *.mp3);;所有檔案   (*.*)"));
     EXPECT_EQ(QtFileFilter("WAV 檔案   (*.wav)|*.wav||"), QStringLiteral("WAV 檔案   (*.wav)"));
 }
 

@@ -29,8 +29,8 @@ protected:
     int Run(const std::string& env, const std::string& args) {
         const std::string cmd = "env -u TRALUX_CD_JITTER TRALUX_CD_IMAGES=" + img_.cuePath +
                                 " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + env + " " +
-                                TRALUX_CLI_PATH + " --config " + (dir_ / "cfg") + " " +
-                                args + " >" + (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
+                                TRALUX_CLI_PATH + " --config " + (dir_ / "cfg") + " " + args +
+                                " >" + (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
         const int status = std::system(cmd.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }

@@ -43,8 +43,8 @@ TEST(ProgressTest, FiguresFollowTheDialogsArithmetic) {
 class CliTest : public ::testing::Test {
 protected:
     int RunCli(const std::string& args) {
-        const std::string cmd = std::string(TRALUX_CLI_PATH) + " --config " + (dir_ / "cfg") + " " + args +
-                                " >" + (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
+        const std::string cmd = std::string(TRALUX_CLI_PATH) + " --config " + (dir_ / "cfg") + " " +
+                                args + " >" + (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
         const int status = std::system(cmd.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -59,14 +59,16 @@ TEST_F(CliTest, ConvertsAWavIntoTheOutputFolder) {
     std::vector<std::int16_t> s(44100 * 2);
     for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<std::int16_t>(i * 7);
     WriteFile(dir_ / "song.wav", SimpleWav(s, 2, 44100));
-    ASSERT_EQ(RunCli("convert " + (dir_ / "song.wav") + " --output-dir " + (dir_ / "out")), 0) << Text("stderr.txt");
+    ASSERT_EQ(RunCli("convert " + (dir_ / "song.wav") + " --output-dir " + (dir_ / "out")), 0)
+        << Text("stderr.txt");
     const Bytes out = ReadFile(dir_ / "out/song.wav");
     ASSERT_GT(out.size(), 44u);
     EXPECT_EQ(Get32(out, 40), s.size() * 2);
     EXPECT_NE(Text("stderr.txt").find("100%"), std::string::npos);
 
     ASSERT_EQ(RunCli("probe " + (dir_ / "song.wav")), 0);
-    EXPECT_NE(Text("stdout.txt").find("44.1kHz,立體聲, PCM,16 bits,"), std::string::npos) << Text("stdout.txt");
+    EXPECT_NE(Text("stdout.txt").find("44.1kHz,立體聲, PCM,16 bits,"), std::string::npos)
+        << Text("stdout.txt");
     EXPECT_NE(Text("stdout.txt").find("duration: 00:01"), std::string::npos);
 }
 
@@ -87,15 +89,17 @@ TEST_F(CliTest, UnwritableOutputFolderIsAFailure) {
 }
 
 TEST_F(CliTest, InterruptFinishesAPlayableFile) {
-    WriteFile(dir_ / "long.wav", SimpleWav(std::vector<std::int16_t>(44100 * 2 * 600, 3), 2, 44100));
+    WriteFile(dir_ / "long.wav",
+              SimpleWav(std::vector<std::int16_t>(44100 * 2 * 600, 3), 2, 44100));
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         const std::string in = dir_ / "long.wav", out = dir_ / "out";
         const std::string cfg = dir_ / "cfg";
         freopen("/dev/null", "w", stderr);
-        execl(TRALUX_CLI_PATH, TRALUX_CLI_PATH, "--config", cfg.c_str(), "convert", in.c_str(), "--output-dir",
-              out.c_str(), "--no-tags", "--rate", "8000", static_cast<char*>(nullptr));
+        execl(TRALUX_CLI_PATH, TRALUX_CLI_PATH, "--config", cfg.c_str(), "convert", in.c_str(),
+              "--output-dir", out.c_str(), "--no-tags", "--rate", "8000",
+              static_cast<char*>(nullptr));
         _exit(127);
     }
     // Wait until the output exists, then interrupt.

@@ -251,10 +251,10 @@ int InterruptBatch(const std::vector<std::string>& inputs, const std::string& fi
         if (!freopen(errFile.c_str(), "w", stderr)) _exit(126);
         const std::string dir = std::filesystem::path(firstOutput).parent_path().string();
         const std::string cli = CliFixture::Binary();
-        std::vector<const char*> argv{cli.c_str(), "--config",     config.c_str(),
-                                      "convert",   "--output-dir", dir.c_str(),
-                                      // Rate conversion keeps the job busy long enough for the signal.
-                                      "--rate",    "8000"};
+        std::vector<const char*> argv{
+            cli.c_str(), "--config", config.c_str(), "convert", "--output-dir", dir.c_str(),
+            // Rate conversion keeps the job busy long enough for the signal.
+            "--rate", "8000"};
         for (const std::string& in : inputs) argv.push_back(in.c_str());
         argv.push_back(nullptr);
         execv(cli.c_str(), const_cast<char* const*>(argv.data()));

@@ -19,7 +19,8 @@ std::vector<std::complex<double>> NaiveDft(const std::vector<double>& x) {
     for (std::size_t k = 0; k <= n / 2; ++k) {
         std::complex<double> acc = 0;
         for (std::size_t t = 0; t < n; ++t) {
-            const double a = -2.0 * std::numbers::pi * static_cast<double>((k * t) % n) / static_cast<double>(n);
+            const double a =
+                -2.0 * std::numbers::pi * static_cast<double>((k * t) % n) / static_cast<double>(n);
             acc += x[t] * std::complex<double>(std::cos(a), std::sin(a));
         }
         out[k] = acc;
@@ -45,7 +46,8 @@ TEST_P(RealFftOrders, ForwardMatchesDirectTransform) {
     fft.Forward(x.data(), spectrum.data());
     const auto ref = NaiveDft(x);
     double worst = 0;
-    for (std::size_t k = 0; k < ref.size(); ++k) worst = std::max(worst, std::abs(spectrum[k] - ref[k]));
+    for (std::size_t k = 0; k < ref.size(); ++k)
+        worst = std::max(worst, std::abs(spectrum[k] - ref[k]));
     EXPECT_LT(worst, 1e-8 * static_cast<double>(fft.Size()));
     EXPECT_EQ(spectrum[0].imag(), 0.0);
     EXPECT_EQ(spectrum[fft.Size() / 2].imag(), 0.0);
@@ -71,7 +73,8 @@ TEST(RealFft, SingleBinSpectrumGivesCosine) {
     std::vector<double> x(fft.Size());
     fft.Inverse(spectrum.data(), x.data());
     for (std::size_t t = 0; t < x.size(); t += 37)
-        ASSERT_NEAR(x[t], std::cos(2.0 * std::numbers::pi * 10.0 * static_cast<double>(t) / 2048.0), 1e-12);
+        ASSERT_NEAR(x[t], std::cos(2.0 * std::numbers::pi * 10.0 * static_cast<double>(t) / 2048.0),
+                    1e-12);
 }
 
 TEST(RealFft, RejectsOrdersOutOfRange) {

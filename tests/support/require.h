@@ -21,13 +21,14 @@ inline bool ToolPresent(const std::string& name) {
 }  // namespace tralux::test
 
 // Skips (developer machine) or fails (CI) the current test when `present` is false.
-#define TRALUX_REQUIRE(present, what)                                              \
-    do {                                                                           \
-        if (!(present)) {                                                          \
+#define TRALUX_REQUIRE(present, what)                                                  \
+    do {                                                                               \
+        if (!(present)) {                                                              \
             if (::tralux::test::InCi()) FAIL() << (what) << " is missing (CI is set)"; \
-            GTEST_SKIP() << (what) << " is missing";                               \
-        }                                                                          \
+            GTEST_SKIP() << (what) << " is missing";                                   \
+        }                                                                              \
     } while (0)
-#define TRALUX_REQUIRE_TOOL(name) TRALUX_REQUIRE(::tralux::test::ToolPresent(name), std::string(name))
+#define TRALUX_REQUIRE_TOOL(name) \
+    TRALUX_REQUIRE(::tralux::test::ToolPresent(name), std::string(name))
 #define TRALUX_REQUIRE_PATH(path) \
     TRALUX_REQUIRE(std::filesystem::exists(path), std::string("test data ") + std::string(path))

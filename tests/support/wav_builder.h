@@ -21,11 +21,13 @@ inline void Put32(Bytes& b, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 inline void PutId(Bytes& b, const char* id) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(id[i]));  // gcc 12 misreads insert here
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<std::uint8_t>(id[i]));  // gcc 12 misreads insert here
 }
 inline std::uint32_t Get32(const Bytes& b, std::size_t at) {
     return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
-           static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+           static_cast<std::uint32_t>(b[at + 2]) << 16 |
+           static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
 inline void PutChunk(Bytes& b, const char* id, const Bytes& payload) {
@@ -35,8 +37,8 @@ inline void PutChunk(Bytes& b, const char* id, const Bytes& payload) {
     if (payload.size() & 1) b.push_back(0);
 }
 
-inline Bytes FmtPayload(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate, std::uint16_t bits,
-                        std::uint16_t extra = 0) {
+inline Bytes FmtPayload(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate,
+                        std::uint16_t bits, std::uint16_t extra = 0) {
     Bytes f;
     Put16(f, tag);
     Put16(f, channels);
@@ -49,7 +51,8 @@ inline Bytes FmtPayload(std::uint16_t tag, std::uint16_t channels, std::uint32_t
 }
 
 // A RIFF/WAVE file from a list of chunks; the RIFF size is set from the content.
-inline Bytes Riff(const std::vector<std::pair<std::string, Bytes>>& chunks, const char* form = "WAVE") {
+inline Bytes Riff(const std::vector<std::pair<std::string, Bytes>>& chunks,
+                  const char* form = "WAVE") {
     Bytes b;
     PutId(b, "RIFF");
     Put32(b, 0);
@@ -66,7 +69,8 @@ inline Bytes Pcm16(const std::vector<std::int16_t>& samples) {
     return b;
 }
 
-inline Bytes SimpleWav(const std::vector<std::int16_t>& samples, std::uint16_t channels, std::uint32_t rate) {
+inline Bytes SimpleWav(const std::vector<std::int16_t>& samples, std::uint16_t channels,
+                       std::uint32_t rate) {
     return Riff({{"fmt ", FmtPayload(1, channels, rate, 16)}, {"data", Pcm16(samples)}});
 }
 

@@ -5,8 +5,8 @@ namespace mp3enc {
 // Scalefactor band borders of one sample rate: 23 long borders (22 bands) and
 // 14 short borders (13 bands per window), in lines.
 struct SfbBounds {
-  int longB[23];
-  int shortB[14];
+    int longB[23];
+    int shortB[14];
 };
 
 // Band borders for one of the nine rates, or nullptr.

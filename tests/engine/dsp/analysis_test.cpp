@@ -37,13 +37,15 @@ TEST(Analysis, FileModeAdvancesPositionByEmittedDurationExactly) {
 
 TEST(Analysis, PreviewAt44100AnalysesEverySecondFrame) {
     Fixture f;
-    const auto tone = dsptest::Interleave(dsptest::Sine(1000, 44100, 2048 * 6), dsptest::Sine(1000, 44100, 2048 * 6));
+    const auto tone = dsptest::Interleave(dsptest::Sine(1000, 44100, 2048 * 6),
+                                          dsptest::Sine(1000, 44100, 2048 * 6));
     // Blocks of 8192 bytes: one 2048-sample stereo frame each.
     for (int b = 0; b < 6; ++b)
         f.analyser.AnalyseBlock(tone.data() + b * 4096, 8192, 2, 44100, true, f.position, f.tables);
     EXPECT_EQ(f.tables.AnalysisIndex.load(), 3);
     EXPECT_EQ(f.tables.AnalysisTime[0].load(), 0);
-    EXPECT_EQ(f.tables.AnalysisTime[1].load(), static_cast<std::int64_t>(2 * 2048 * 1000.0 / 44100));
+    EXPECT_EQ(f.tables.AnalysisTime[1].load(),
+              static_cast<std::int64_t>(2 * 2048 * 1000.0 / 44100));
     EXPECT_DOUBLE_EQ(f.position.load(), 6 * 2048 * 1000.0 / 44100);
     // Full-scale sine: rms 32767 / sqrt(2), times 1.5 / 32768.
     EXPECT_NEAR(f.tables.AnalysisLevel[0].load(), 1.5 / std::sqrt(2.0), 1e-3);
@@ -61,7 +63,8 @@ TEST(Analysis, PreviewAt44100AnalysesEverySecondFrame) {
 TEST(Analysis, OtherRatesAnalyseEveryFrameAndShortBlocksOnlyMove) {
     Fixture f;
     std::vector<std::int16_t> s(4096);
-    f.analyser.AnalyseBlock(s.data(), 2 * 1024 * 2 + 100, 1, 22050, true, f.position, f.tables);  // order 10
+    f.analyser.AnalyseBlock(s.data(), 2 * 1024 * 2 + 100, 1, 22050, true, f.position,
+                            f.tables);  // order 10
     EXPECT_EQ(f.tables.AnalysisIndex.load(), 2);
     f.analyser.AnalyseBlock(s.data(), 1000, 1, 22050, true, f.position, f.tables);
     EXPECT_EQ(f.tables.AnalysisIndex.load(), 2);
@@ -75,13 +78,16 @@ TEST(Analysis, OtherRatesAnalyseEveryFrameAndShortBlocksOnlyMove) {
 TEST(Analysis, FramesSpanDecoderSizedBlocks) {
     // 1152-sample stereo blocks at 44100 Hz are shorter than one 2048-sample frame.
     Fixture f;
-    const auto tone = dsptest::Interleave(dsptest::Sine(440, 44100, 1152 * 16), dsptest::Sine(440, 44100, 1152 * 16));
+    const auto tone = dsptest::Interleave(dsptest::Sine(440, 44100, 1152 * 16),
+                                          dsptest::Sine(440, 44100, 1152 * 16));
     for (int b = 0; b < 16; ++b)
         f.analyser.AnalyseBlock(tone.data() + b * 2304, 4608, 2, 44100, true, f.position, f.tables);
     // 18432 samples: 9 whole frames, of which 1, 3, 5, 7 and 9 are analysed.
     EXPECT_EQ(f.tables.AnalysisIndex.load(), 5);
-    EXPECT_EQ(f.tables.AnalysisTime[1].load(), static_cast<std::int64_t>(2 * 2048 * 1000.0 / 44100));
-    EXPECT_EQ(f.tables.AnalysisTime[4].load(), static_cast<std::int64_t>(8 * 2048 * 1000.0 / 44100));
+    EXPECT_EQ(f.tables.AnalysisTime[1].load(),
+              static_cast<std::int64_t>(2 * 2048 * 1000.0 / 44100));
+    EXPECT_EQ(f.tables.AnalysisTime[4].load(),
+              static_cast<std::int64_t>(8 * 2048 * 1000.0 / 44100));
     EXPECT_NEAR(f.tables.AnalysisLevel[4].load(), 1.5 / std::sqrt(2.0), 2e-3);
     EXPECT_DOUBLE_EQ(f.position.load(), 16 * 1152 * 1000.0 / 44100);
 }
@@ -100,7 +106,8 @@ TEST(Analysis, IndexWrapsAndResetClears) {
 TEST(Analysis, SilentBandsStoreTheOneLsbFloor) {
     Fixture f;
     std::vector<std::int16_t> silence(2 * 2048);
-    f.analyser.AnalyseBlock(silence.data(), silence.size() * 2, 2, 48000, true, f.position, f.tables);
+    f.analyser.AnalyseBlock(silence.data(), silence.size() * 2, 2, 48000, true, f.position,
+                            f.tables);
     ASSERT_EQ(f.tables.AnalysisIndex.load(), 1);
     const double kWeight[] = {1, 1, 1, 1, 1, 1, 2, 4, 8, 16};
     for (std::size_t b = 0; b < 10; ++b) {
@@ -116,9 +123,11 @@ TEST(Analysis, BandMagnitudeFormula) {
     // N = 8 at 8000 Hz: bins 1000 Hz wide; bin 1 covers 1000-1999.
     std::int32_t spectrum[2 * 5] = {0, 0, 3000, 4000, 0, 0, 0, 0, 0, 0};
     // weight (4 - 1) / 4; magnitude 5000
-    EXPECT_DOUBLE_EQ(BandMagnitude(8, spectrum, 1000, 2000, 8000), std::log(5000 * 0.75 / 32768.0) / 4.0);
+    EXPECT_DOUBLE_EQ(BandMagnitude(8, spectrum, 1000, 2000, 8000),
+                     std::log(5000 * 0.75 / 32768.0) / 4.0);
     EXPECT_EQ(BandMagnitude(8, spectrum, 1000, 1500, 8000), 0.0);  // no whole bin inside
-    EXPECT_DOUBLE_EQ(BandMagnitude(8, spectrum, 1000, 3000, 8000), std::log(5000 * 0.75 / 2 / 32768.0) / 4.0);
+    EXPECT_DOUBLE_EQ(BandMagnitude(8, spectrum, 1000, 3000, 8000),
+                     std::log(5000 * 0.75 / 2 / 32768.0) / 4.0);
 }
 
 }  // namespace

@@ -17,8 +17,8 @@ inline std::vector<std::int16_t> Sine(double freq, double rate, std::size_t n, d
                                       double phase = 0.0) {
     std::vector<std::int16_t> s(n);
     for (std::size_t i = 0; i < n; ++i)
-        s[i] = static_cast<std::int16_t>(
-            std::lround(amp * std::sin(2.0 * std::numbers::pi * freq * static_cast<double>(i) / rate + phase)));
+        s[i] = static_cast<std::int16_t>(std::lround(
+            amp * std::sin(2.0 * std::numbers::pi * freq * static_cast<double>(i) / rate + phase)));
     return s;
 }
 
@@ -32,7 +32,8 @@ inline std::vector<std::int16_t> Noise(std::size_t n, unsigned seed, int amp = 1
     return s;
 }
 
-inline std::vector<std::int16_t> Interleave(const std::vector<std::int16_t>& l, const std::vector<std::int16_t>& r) {
+inline std::vector<std::int16_t> Interleave(const std::vector<std::int16_t>& l,
+                                            const std::vector<std::int16_t>& r) {
     std::vector<std::int16_t> s(2 * l.size());
     for (std::size_t i = 0; i < l.size(); ++i) {
         s[2 * i] = l[i];
@@ -42,7 +43,8 @@ inline std::vector<std::int16_t> Interleave(const std::vector<std::int16_t>& l, 
 }
 
 // Runs interleaved 16-bit input through Process in blocks of blockFrames, then Flush.
-inline std::vector<std::int16_t> Convert(tralux::dsp::DspState& dsp, const std::vector<std::int16_t>& in,
+inline std::vector<std::int16_t> Convert(tralux::dsp::DspState& dsp,
+                                         const std::vector<std::int16_t>& in,
                                          std::size_t blockFrames, bool flush = true) {
     const std::size_t ch = dsp.Format().SourceChannels;
     std::vector<std::int16_t> out;
@@ -60,20 +62,23 @@ inline std::vector<std::int16_t> Convert(tralux::dsp::DspState& dsp, const std::
 
 inline std::vector<std::int16_t> Channel(const std::vector<std::int16_t>& s, int ch, int channels) {
     std::vector<std::int16_t> o;
-    for (std::size_t i = static_cast<std::size_t>(ch); i < s.size(); i += static_cast<std::size_t>(channels))
+    for (std::size_t i = static_cast<std::size_t>(ch); i < s.size();
+         i += static_cast<std::size_t>(channels))
         o.push_back(s[i]);
     return o;
 }
 
 // Hann-windowed amplitude spectrum of s[from, from + 2^order), each bin as the amplitude of a
 // sine (full scale = 32767 -> 0 dBFS), in dBFS.
-inline std::vector<double> SpectrumDbfs(const std::vector<std::int16_t>& s, std::size_t from, int order) {
+inline std::vector<double> SpectrumDbfs(const std::vector<std::int16_t>& s, std::size_t from,
+                                        int order) {
     tralux::fft::RealFft fft(order);
     const std::size_t n = fft.Size();
     std::vector<double> x(n);
     double wsum = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const double w = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n));
+        const double w = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) /
+                                              static_cast<double>(n));
         x[i] = (from + i < s.size() ? s[from + i] : 0) * w;
         wsum += w;
     }
@@ -92,13 +97,17 @@ inline double MaxDb(const std::vector<double>& db, std::size_t lo, std::size_t h
 }
 
 // Least-squares amplitude of a sine of known frequency over s[from, to).
-inline double SineAmplitude(const std::vector<std::int16_t>& s, double freq, double rate, std::size_t from,
-                            std::size_t to) {
+inline double SineAmplitude(const std::vector<std::int16_t>& s, double freq, double rate,
+                            std::size_t from, std::size_t to) {
     double cc = 0, ss = 0, cs = 0, yc = 0, ys = 0;
     for (std::size_t i = from; i < to; ++i) {
         const double a = 2.0 * std::numbers::pi * freq * static_cast<double>(i) / rate;
         const double c = std::cos(a), sn = std::sin(a);
-        cc += c * c; ss += sn * sn; cs += c * sn; yc += s[i] * c; ys += s[i] * sn;
+        cc += c * c;
+        ss += sn * sn;
+        cs += c * sn;
+        yc += s[i] * c;
+        ys += s[i] * sn;
     }
     const double det = cc * ss - cs * cs;
     const double A = (yc * ss - ys * cs) / det, B = (ys * cc - yc * cs) / det;
@@ -107,7 +116,8 @@ inline double SineAmplitude(const std::vector<std::int16_t>& s, double freq, dou
 
 inline int PeakAbs(const std::vector<std::int16_t>& s, std::size_t from, std::size_t to) {
     int m = 0;
-    for (std::size_t i = from; i < std::min(to, s.size()); ++i) m = std::max(m, std::abs(static_cast<int>(s[i])));
+    for (std::size_t i = from; i < std::min(to, s.size()); ++i)
+        m = std::max(m, std::abs(static_cast<int>(s[i])));
     return m;
 }
 

@@ -55,9 +55,11 @@ TEST(Pcm, SplitJoinAndDuplicate) {
 // A sine through the converter with the equalizer on: the measured level change of its band
 // (+8.7 dB at level 0, -32.7 dB at 97, silence from 98) and none in the other bands.
 TEST(Equalizer, MeasuredBandAndMasterGains) {
-    const auto in1k = dsptest::Sine(1000, 44100, 44100, 4000), in5k = dsptest::Sine(5000, 44100, 44100, 4000);
+    const auto in1k = dsptest::Sine(1000, 44100, 44100, 4000),
+               in5k = dsptest::Sine(5000, 44100, 44100, 4000);
     std::vector<std::int16_t> in(in1k.size());
-    for (std::size_t i = 0; i < in.size(); ++i) in[i] = static_cast<std::int16_t>(in1k[i] + in5k[i]);
+    for (std::size_t i = 0; i < in.size(); ++i)
+        in[i] = static_cast<std::int16_t>(in1k[i] + in5k[i]);
     const auto gainsDb = [&](int band6, int master) {
         DspState d;
         d.ResamplerStart({44100, 1, 16, 44100, 1, false});
@@ -67,7 +69,9 @@ TEST(Equalizer, MeasuredBandAndMasterGains) {
         d.BuildEqualizerResponse();
         const auto out = dsptest::Convert(d, in, 4096);
         const auto db = [&](double hz) {
-            return 20 * std::log10(std::max(dsptest::SineAmplitude(out, hz, 44100, 8000, 36000), 1e-3) / 4000);
+            return 20 *
+                   std::log10(std::max(dsptest::SineAmplitude(out, hz, 44100, 8000, 36000), 1e-3) /
+                              4000);
         };
         return std::pair{db(1000), db(5000)};
     };
@@ -116,10 +120,10 @@ TEST(Equalizer, BandsMapToBinsAtOutputRate) {
     const float master = BuildEqualizerResponse(l, 44100, 44100, r);
     EXPECT_FLOAT_EQ(master, std::exp(1.0f));
     // bin k is at k * 44100 / 2048 Hz
-    EXPECT_EQ(r[34], 1.0);   // 732 Hz
-    EXPECT_EQ(r[36], 0.0);   // 775 Hz
-    EXPECT_EQ(r[69], 0.0);   // 1486 Hz
-    EXPECT_EQ(r[71], 1.0);   // 1529 Hz
+    EXPECT_EQ(r[34], 1.0);  // 732 Hz
+    EXPECT_EQ(r[36], 0.0);  // 775 Hz
+    EXPECT_EQ(r[69], 0.0);  // 1486 Hz
+    EXPECT_EQ(r[71], 1.0);  // 1529 Hz
 }
 
 TEST(Equalizer, HighOutputRatesStayInsideTheCurve) {

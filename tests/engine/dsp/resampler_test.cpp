@@ -12,7 +12,8 @@ namespace {
 using namespace tralux::dsp;
 using dsptest::Convert;
 
-std::unique_ptr<DspState> Make(std::uint32_t in, std::uint32_t out, int inCh = 1, int outCh = 1, int bits = 16) {
+std::unique_ptr<DspState> Make(std::uint32_t in, std::uint32_t out, int inCh = 1, int outCh = 1,
+                               int bits = 16) {
     auto d = std::make_unique<DspState>();
     d->ResamplerStart({in, static_cast<std::uint16_t>(inCh), static_cast<std::uint16_t>(bits), out,
                        static_cast<std::uint16_t>(outCh), false});
@@ -70,11 +71,13 @@ TEST(Resampler, ClipsAtPlusMinus32767) {
 }
 
 TEST(Resampler, NeutralEqualizerMatchesEqualizerOff) {
-    for (auto [from, to] : {std::pair{44100u, 44100u}, std::pair{44100u, 22050u}, std::pair{32000u, 44100u}}) {
+    for (auto [from, to] :
+         {std::pair{44100u, 44100u}, std::pair{44100u, 22050u}, std::pair{32000u, 44100u}}) {
         auto off = Make(from, to, 2, 2);
         auto on = Make(from, to, 2, 2);
         on->EqualizerOn = true;
-        const auto in = dsptest::Interleave(dsptest::Noise(from, 3), dsptest::Sine(3000, from, from));
+        const auto in =
+            dsptest::Interleave(dsptest::Noise(from, 3), dsptest::Sine(3000, from, from));
         const auto a = Convert(*off, in, from / 2);
         const auto b = Convert(*on, in, from / 2);
         ASSERT_EQ(a.size(), b.size()) << from << "->" << to;
@@ -92,12 +95,16 @@ TEST(Resampler, BandAt98IsSilenced) {
         d->BuildEqualizerResponse();
         auto in = dsptest::Sine(1100, 44100, 44100 * 2, 16000.0);
         const auto keep = dsptest::Sine(4000, 44100, 44100 * 2, 16000.0);
-        for (std::size_t i = 0; i < in.size(); ++i) in[i] = static_cast<std::int16_t>(in[i] + keep[i]);
+        for (std::size_t i = 0; i < in.size(); ++i)
+            in[i] = static_cast<std::int16_t>(in[i] + keep[i]);
         const auto out = Convert(*d, in, 44100);
         const auto db = dsptest::SpectrumDbfs(out, rate / 2, 14);
-        const auto bin = [&](double hz) { return static_cast<std::size_t>(hz * 16384 / rate + 0.5); };
+        const auto bin = [&](double hz) {
+            return static_cast<std::size_t>(hz * 16384 / rate + 0.5);
+        };
         EXPECT_LT(dsptest::MaxDb(db, bin(1050), bin(1150)), -85.0) << rate;
-        EXPECT_NEAR(dsptest::MaxDb(db, bin(3950), bin(4050)), 20 * std::log10(16000.0 / 32767), 0.2) << rate;
+        EXPECT_NEAR(dsptest::MaxDb(db, bin(3950), bin(4050)), 20 * std::log10(16000.0 / 32767), 0.2)
+            << rate;
     }
 }
 
@@ -131,9 +138,11 @@ TEST(Resampler, OutputLengthAfterFlushForEveryRatePair) {
                 auto d = Make(from, to, 2, 2);
                 d->EqualizerOn = eq;
                 const std::size_t frames = from + 1234;
-                const auto in = dsptest::Interleave(dsptest::Noise(frames, 5), dsptest::Noise(frames, 6));
+                const auto in =
+                    dsptest::Interleave(dsptest::Noise(frames, 5), dsptest::Noise(frames, 6));
                 const auto out = Convert(*d, in, from / 3 + 1);
-                ASSERT_EQ(out.size() / 2, Expected(frames, from, to)) << from << "->" << to << " eq " << eq;
+                ASSERT_EQ(out.size() / 2, Expected(frames, from, to))
+                    << from << "->" << to << " eq " << eq;
             }
 }
 
@@ -166,14 +175,16 @@ TEST(Resampler, DownConversionAliasesStayBelowMinus50Dbfs) {
         EXPECT_LT(dsptest::MaxDb(db, 0, db.size()), -50.0) << c.tone << " -> " << c.to;
         // In time too, away from the switch-on and switch-off of the tone (whose clicks are
         // in-band content of the gated sine, not aliases).
-        EXPECT_LT(dsptest::PeakAbs(out, c.to / 10, out.size() - c.to / 10), 104) << c.tone << " -> " << c.to;
+        EXPECT_LT(dsptest::PeakAbs(out, c.to / 10, out.size() - c.to / 10), 104)
+            << c.tone << " -> " << c.to;
     }
 }
 
 TEST(Resampler, DownConversionKeepsThePassBand) {
     auto d = Make(44100, 8000);
     const auto out = Convert(*d, dsptest::Sine(1000, 44100, 44100 * 2, 16000.0), 44100);
-    EXPECT_NEAR(dsptest::SineAmplitude(out, 1000, 8000, 2000, out.size() - 2000), 16000.0, 16000.0 * 0.01);
+    EXPECT_NEAR(dsptest::SineAmplitude(out, 1000, 8000, 2000, out.size() - 2000), 16000.0,
+                16000.0 * 0.01);
 }
 
 TEST(Resampler, NoDriftOverManyBlocks) {
@@ -234,13 +245,13 @@ TEST(Resampler, FlushAndFreeTwiceAreHarmless) {
 TEST(Resampler, ChannelLayouts) {
     const auto l = dsptest::Sine(300, 22050, 22050, 10000.0);
     const auto r = dsptest::Sine(300, 22050, 22050, 10000.0, std::numbers::pi);  // l + r = 0
-    {   // stereo to mono mixes before converting
+    {  // stereo to mono mixes before converting
         auto d = Make(22050, 44100, 2, 1);
         const auto out = Convert(*d, dsptest::Interleave(l, r), 5000);
         EXPECT_EQ(out.size(), 44100u);
         EXPECT_LE(dsptest::PeakAbs(out, 0, out.size()), 2);
     }
-    {   // mono to stereo: one conversion on both sides
+    {  // mono to stereo: one conversion on both sides
         auto d = Make(22050, 44100, 1, 2);
         const auto out = Convert(*d, l, 5000);
         ASSERT_EQ(out.size(), 2 * 44100u);

@@ -104,13 +104,20 @@ TEST_F(RiffReaderTest, RefusalsEndWithTheEngineCodes) {
         {"no data chunk", noData, kErrRead},
         {"data before fmt", noFmt, kErrUnknownFormat},
         {"fmt below 16 bytes", shortFmt, kErrUnknownFormat},
-        {"adpcm", Riff({{"fmt ", FmtPayload(2, 1, 8000, 4)}, {"data", Bytes(8)}}), kErrCompressedWav},
-        {"zero channels", Riff({{"fmt ", FmtPayload(1, 0, 8000, 16)}, {"data", Bytes(8)}}), kErrUnknownFormat},
-        {"three channels", Riff({{"fmt ", FmtPayload(1, 3, 8000, 16)}, {"data", Bytes(12)}}), kErrUnknownFormat},
-        {"rate zero", Riff({{"fmt ", FmtPayload(1, 1, 0, 16)}, {"data", Bytes(8)}}), kErrUnknownFormat},
-        {"rate too high", Riff({{"fmt ", FmtPayload(1, 1, 400000, 16)}, {"data", Bytes(8)}}), kErrUnknownFormat},
-        {"bits zero", Riff({{"fmt ", FmtPayload(1, 1, 8000, 0)}, {"data", Bytes(8)}}), kErrUnknownFormat},
-        {"12 bits", Riff({{"fmt ", FmtPayload(1, 1, 8000, 12)}, {"data", Bytes(8)}}), kErrUnknownFormat},
+        {"adpcm", Riff({{"fmt ", FmtPayload(2, 1, 8000, 4)}, {"data", Bytes(8)}}),
+         kErrCompressedWav},
+        {"zero channels", Riff({{"fmt ", FmtPayload(1, 0, 8000, 16)}, {"data", Bytes(8)}}),
+         kErrUnknownFormat},
+        {"three channels", Riff({{"fmt ", FmtPayload(1, 3, 8000, 16)}, {"data", Bytes(12)}}),
+         kErrUnknownFormat},
+        {"rate zero", Riff({{"fmt ", FmtPayload(1, 1, 0, 16)}, {"data", Bytes(8)}}),
+         kErrUnknownFormat},
+        {"rate too high", Riff({{"fmt ", FmtPayload(1, 1, 400000, 16)}, {"data", Bytes(8)}}),
+         kErrUnknownFormat},
+        {"bits zero", Riff({{"fmt ", FmtPayload(1, 1, 8000, 0)}, {"data", Bytes(8)}}),
+         kErrUnknownFormat},
+        {"12 bits", Riff({{"fmt ", FmtPayload(1, 1, 8000, 12)}, {"data", Bytes(8)}}),
+         kErrUnknownFormat},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -194,7 +201,7 @@ TEST_F(RiffReaderTest, PathRepairInsertsABlankAfterTheLastSlash) {
 // Wider and float samples reach the pipeline as rounded, clipped 16-bit values.
 TEST_F(RiffReaderTest, ModernFormatsAreConvertedTo16Bit) {
     StreamInfo info;
-    Bytes p24 = {0x80, 0x00, 0x00, /*+128 -> 1*/ 0x7F, 0x00, 0x00, /*127 -> 0*/
+    Bytes p24 = {0x80, 0x00, 0x00, /*+128 -> 1*/ 0x7F,    0x00, 0x00, /*127 -> 0*/
                  0xFF, 0xFF, 0x7F, /*max -> 32767*/ 0x00, 0x00, 0x80 /*min*/};
     ASSERT_TRUE(Probe(Riff({{"fmt ", FmtPayload(1, 1, 48000, 24)}, {"data", p24}}), info));
     ASSERT_TRUE(NeedsSampleConversion(info));

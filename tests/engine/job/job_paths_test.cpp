@@ -23,7 +23,8 @@ class JobPathsTest : public JobFixture {};
 
 // Left and right tones of different pitch, so a swapped or dropped channel shows.
 std::vector<std::int16_t> TwoTones(std::size_t frames, std::uint32_t rate, double amp = 8000) {
-    const auto l = dsptest::Sine(440, rate, frames, amp), r = dsptest::Sine(1000, rate, frames, amp);
+    const auto l = dsptest::Sine(440, rate, frames, amp),
+               r = dsptest::Sine(1000, rate, frames, amp);
     return dsptest::Interleave(l, r);
 }
 
@@ -34,7 +35,8 @@ std::vector<int> Mpeg1BitRates(const Bytes& b, std::size_t end) {
     std::size_t at = 0;
     // Our streams start with an ID3v2 tag (when tags are on) and an Info frame: not audio.
     if (end >= 10 && b[0] == 'I' && b[1] == 'D' && b[2] == '3') {
-        at = 10 + (std::size_t(b[6]) << 21 | std::size_t(b[7]) << 14 | std::size_t(b[8]) << 7 | b[9]);
+        at = 10 +
+             (std::size_t(b[6]) << 21 | std::size_t(b[7]) << 14 | std::size_t(b[8]) << 7 | b[9]);
         if (b[5] & 0x10) at += 10;
     }
     bool first = true;
@@ -42,9 +44,11 @@ std::vector<int> Mpeg1BitRates(const Bytes& b, std::size_t end) {
         if (b[at] != 0xFF || (b[at + 1] & 0xFE) != 0xFA) return {};
         const int index = b[at + 2] >> 4;
         if (index == 0 || index == 15) return {};
-        const auto bytes = static_cast<std::size_t>(144 * kKbps[index] * 1000 / 44100 + ((b[at + 2] >> 1) & 1));
+        const auto bytes =
+            static_cast<std::size_t>(144 * kKbps[index] * 1000 / 44100 + ((b[at + 2] >> 1) & 1));
         const std::string body(b.begin() + at + 4, b.begin() + std::min(at + 40, end));
-        const bool header = first && (body.find("Info") != std::string::npos || body.find("Xing") != std::string::npos);
+        const bool header = first && (body.find("Info") != std::string::npos ||
+                                      body.find("Xing") != std::string::npos);
         if (!header) rates.push_back(kKbps[index]);
         first = false;
         at += bytes;
@@ -54,7 +58,8 @@ std::vector<int> Mpeg1BitRates(const Bytes& b, std::size_t end) {
 }
 
 // Signal-to-noise ratio of `test` against `ref` at the best alignment (the codec's delay).
-double SnrDb(const std::vector<std::int16_t>& test, const std::vector<std::int16_t>& ref, long maxShift) {
+double SnrDb(const std::vector<std::int16_t>& test, const std::vector<std::int16_t>& ref,
+             long maxShift) {
     const mp3test::Comparison c = mp3test::Compare(test, ref, maxShift, 2, false);
     double signal = 0, noise = 0;
     const std::size_t shift = static_cast<std::size_t>(c.offset);
@@ -136,7 +141,9 @@ TEST_F(JobPathsTest, StopAndDiskFullDuringMp3Output) {
     SetDiskFullForTesting("", 0);
     WriteFile(dir_ / "short.wav", SimpleWav(TwoTones(4410, 44100), 2, 44100));
     EXPECT_EQ(Run(dir_ / "short.wav", dir_ / "next.mp3"), 0);
-    EXPECT_FALSE(Mpeg1BitRates(ReadFile(dir_ / "next.mp3"), std::filesystem::file_size(dir_ / "next.mp3") - 128).empty());
+    EXPECT_FALSE(Mpeg1BitRates(ReadFile(dir_ / "next.mp3"),
+                               std::filesystem::file_size(dir_ / "next.mp3") - 128)
+                     .empty());
 }
 
 TEST_F(JobPathsTest, StopWhileDecodingMp3Input) {
@@ -188,7 +195,8 @@ TEST_F(JobPathsTest, DiskFullAfterDataLeavesCorrectSizes) {
 TEST_F(JobPathsTest, DiskFullOnASmallTmpfs) {
     const std::string mnt = dir_ / "small";
     std::filesystem::create_directory(mnt);
-    if (::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount here";
+    if (::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount here";
     struct Unmount {
         std::string path;
         ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
@@ -224,7 +232,8 @@ TEST_F(JobPathsTest, RateConversionAndEqualizerInAJob) {
     ASSERT_EQ(down.pcm.size(), 22069u * 2);
     // Level 0 lifts its band by e (+8.7 dB), both channels alike.
     const auto left = dsptest::Channel(down.pcm, 0, 2), right = dsptest::Channel(down.pcm, 1, 2);
-    const double gainDb = 20 * std::log10(dsptest::SineAmplitude(left, 1000, 22050, 4000, 18000) / 8000);
+    const double gainDb =
+        20 * std::log10(dsptest::SineAmplitude(left, 1000, 22050, 4000, 18000) / 8000);
     EXPECT_NEAR(gainDb, 8.69, 0.3);
     EXPECT_NEAR(dsptest::SineAmplitude(right, 1000, 22050, 4000, 18000),
                 dsptest::SineAmplitude(left, 1000, 22050, 4000, 18000), 1.0);
@@ -254,11 +263,14 @@ TEST_F(JobPathsTest, FloatNanAndAShortDataChunk) {
     Engine().OutputChannels.store(1);
     ASSERT_EQ(Run(dir_ / "f64.wav", dir_ / "f64out.wav"), 0);
     const WavFile w = ReadWav(dir_ / "f64out.wav");
-    EXPECT_EQ(w.pcm, (std::vector<std::int16_t>{16384, -16384, 0, 32767, 32767, -32768, -32768, 0}));
+    EXPECT_EQ(w.pcm,
+              (std::vector<std::int16_t>{16384, -16384, 0, 32767, 32767, -32768, -32768, 0}));
 
     // The data chunk ends two bytes into its third frame; a LIST chunk follows.
     const Bytes data = Pcm16({1, -1, 2, -2, 3});
-    WriteFile(dir_ / "cut.wav", Riff({{"fmt ", FmtPayload(1, 2, 8000, 16)}, {"data", data}, {"LIST", Bytes(64, 0x7F)}}));
+    WriteFile(
+        dir_ / "cut.wav",
+        Riff({{"fmt ", FmtPayload(1, 2, 8000, 16)}, {"data", data}, {"LIST", Bytes(64, 0x7F)}}));
     Engine().OutputChannels.store(2);
     ASSERT_EQ(Run(dir_ / "cut.wav", dir_ / "cutout.wav"), 0);
     const WavFile c = ReadWav(dir_ / "cutout.wav");

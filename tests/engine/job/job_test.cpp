@@ -54,7 +54,8 @@ protected:
 
     std::vector<std::int16_t> Ramp(std::size_t n) {
         std::vector<std::int16_t> v(n);
-        for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::int16_t>((i * 37) % 65536 - 32768);
+        for (std::size_t i = 0; i < n; ++i)
+            v[i] = static_cast<std::int16_t>((i * 37) % 65536 - 32768);
         return v;
     }
 
@@ -86,8 +87,8 @@ TEST_F(JobTest, FfprobeReadsTheInfoTags) {
     Engine().OutputRate.store(8000);
     Engine().OutputChannels.store(1);
     ASSERT_EQ(Run(dir_ / "in.wav", dir_ / "out.wav"), 0);
-    const std::string cmd = "ffprobe -v error -show_entries format_tags -of default=nw=1 " + (dir_ / "out.wav") +
-                            " > " + (dir_ / "tags.txt");
+    const std::string cmd = "ffprobe -v error -show_entries format_tags -of default=nw=1 " +
+                            (dir_ / "out.wav") + " > " + (dir_ / "tags.txt");
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     const Bytes t = ReadFile(dir_ / "tags.txt");
     const std::string tags(t.begin(), t.end());
@@ -120,7 +121,8 @@ TEST_F(JobTest, MonoToStereoDuplicatesAndEightBitWidens) {
     ASSERT_EQ(Run(dir_ / "in.wav", dir_ / "out.wav"), 0);
     const Bytes out = ReadFile(dir_ / "out.wav");
     EXPECT_EQ(Get32(out, 40), 12u);
-    EXPECT_EQ(Bytes(out.begin() + 44, out.begin() + 56), Pcm16({0, 0, 32512, 32512, -32768, -32768}));
+    EXPECT_EQ(Bytes(out.begin() + 44, out.begin() + 56),
+              Pcm16({0, 0, 32512, 32512, -32768, -32768}));
 }
 
 TEST_F(JobTest, StartPositionDoesNotReadPastTheDataChunk) {

@@ -25,10 +25,12 @@ using test::TempDir;
 
 void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
-std::vector<std::uint8_t> Id3v1(const std::string& title, const std::string& artist, const std::string& comment) {
+std::vector<std::uint8_t> Id3v1(const std::string& title, const std::string& artist,
+                                const std::string& comment) {
     std::vector<std::uint8_t> tag(128, ' ');
     std::memcpy(tag.data(), "TAG", 3);
     std::memcpy(tag.data() + 3, title.data(), title.size());
@@ -41,7 +43,12 @@ std::vector<std::uint8_t> Id3v1(const std::string& title, const std::string& art
 std::vector<std::uint8_t> Id3v2(std::size_t body) {
     // Sync-like bytes inside the tag must not be taken for frames.
     std::vector<std::uint8_t> tag(10 + body, 0xFF);
-    const std::uint8_t head[10] = {'I', 'D', '3', 3, 0, 0,
+    const std::uint8_t head[10] = {'I',
+                                   'D',
+                                   '3',
+                                   3,
+                                   0,
+                                   0,
                                    static_cast<std::uint8_t>((body >> 21) & 0x7F),
                                    static_cast<std::uint8_t>((body >> 14) & 0x7F),
                                    static_cast<std::uint8_t>((body >> 7) & 0x7F),
@@ -61,7 +68,8 @@ std::vector<std::uint8_t> StereoStream(int frames) {
     return mp3test::Repeat(mp3test::MakeFrame(s), frames);
 }
 
-std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b) {
+std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> a,
+                                    const std::vector<std::uint8_t>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
@@ -154,7 +162,8 @@ protected:
         SetNotifier(nullptr);
     }
     // Converts to WAV at the input's own format; returns the PCM payload.
-    std::vector<std::int16_t> Convert(const std::vector<std::uint8_t>& mp3, int rate, int channels) {
+    std::vector<std::int16_t> Convert(const std::vector<std::uint8_t>& mp3, int rate,
+                                      int channels) {
         const std::string in = dir_ / "in.mp3", out = dir_ / "out.wav";
         WriteBytes(in, mp3);
         Engine().OutputRate.store(static_cast<std::uint32_t>(rate));
@@ -165,7 +174,8 @@ protected:
         const auto wav = test::ReadFile(out);
         std::vector<std::int16_t> pcm;
         for (std::size_t i = 12; i + 8 <= wav.size();) {
-            const std::uint32_t size = wav[i + 4] | wav[i + 5] << 8 | wav[i + 6] << 16 | wav[i + 7] << 24;
+            const std::uint32_t size =
+                wav[i + 4] | wav[i + 5] << 8 | wav[i + 6] << 16 | wav[i + 7] << 24;
             if (std::memcmp(wav.data() + i, "data", 4) == 0) {
                 pcm.resize(std::min<std::size_t>(size, wav.size() - i - 8) / 2);
                 std::memcpy(pcm.data(), wav.data() + i + 8, pcm.size() * 2);
@@ -223,7 +233,8 @@ TEST_F(Mp3ConvertTest, ChannelCountChangesMidStream) {
     const auto mono = Encode(dsptest::Sine(440, 44100, n, 10000), 1);
     // Stereo part: 1 kHz on the left only, 2.5 kHz on the right only.
     const auto stereo = Encode(dsptest::Interleave(dsptest::Sine(1000, 44100, n, 10000),
-                                                   dsptest::Sine(2500, 44100, n, 6000)), 2);
+                                                   dsptest::Sine(2500, 44100, n, 6000)),
+                               2);
     const std::size_t monoLen = mp3test::DecodeAll(mono).pcm.size();
     const std::size_t stereoLen = mp3test::DecodeAll(stereo).pcm.size() / 2;
 
@@ -241,15 +252,21 @@ TEST_F(Mp3ConvertTest, ChannelCountChangesMidStream) {
     EXPECT_LT(dsptest::SineAmplitude(right, 1000, 44100, n / 4, 3 * n / 4), 100);
     EXPECT_TRUE(std::equal(left.begin() + static_cast<long>(stereoLen + 1152), left.end(),
                            right.begin() + static_cast<long>(stereoLen + 1152)));
-    EXPECT_NEAR(dsptest::SineAmplitude(left, 440, 44100, stereoLen + n / 4, stereoLen + 3 * n / 4), 10000, 500);
+    EXPECT_NEAR(dsptest::SineAmplitude(left, 440, 44100, stereoLen + n / 4, stereoLen + 3 * n / 4),
+                10000, 500);
 }
 
 TEST_F(Mp3ConvertTest, LameFileWithTags) {
     TRALUX_REQUIRE_TOOL("lame");
     TRALUX_REQUIRE_TOOL("sox");
     const std::string wav = dir_ / "src.wav", mp3 = dir_ / "src.mp3";
-    ASSERT_EQ(std::system(("sox -n -r 22050 -c 2 -b 16 '" + wav + "' synth 3 sine 440 sine 550 vol 0.5").c_str()), 0);
-    ASSERT_EQ(std::system(("lame --quiet -V 5 --tt Tune --ta Maker '" + wav + "' '" + mp3 + "'").c_str()), 0);
+    ASSERT_EQ(
+        std::system(
+            ("sox -n -r 22050 -c 2 -b 16 '" + wav + "' synth 3 sine 440 sine 550 vol 0.5").c_str()),
+        0);
+    ASSERT_EQ(
+        std::system(("lame --quiet -V 5 --tt Tune --ta Maker '" + wav + "' '" + mp3 + "'").c_str()),
+        0);
     const auto bytes = test::ReadFile(mp3);
     const auto pcm = Convert(bytes, 22050, 2);
     const auto direct = mp3test::DecodeAll(bytes);
@@ -262,7 +279,8 @@ TEST_F(Mp3ConvertTest, LameFileWithTags) {
     const std::size_t skip = 2 * static_cast<std::size_t>(576 + tag.delay + kMp3DecoderDelay);
     const std::size_t dropEnd = 2 * static_cast<std::size_t>(tag.padding - kMp3DecoderDelay);
     ASSERT_EQ(pcm.size() + skip + dropEnd, direct.pcm.size());
-    EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(), direct.pcm.begin() + static_cast<std::ptrdiff_t>(skip)));
+    EXPECT_TRUE(
+        std::equal(pcm.begin(), pcm.end(), direct.pcm.begin() + static_cast<std::ptrdiff_t>(skip)));
     File f;
     f.Open(mp3, File::Mode::Read);
     StreamInfo info;

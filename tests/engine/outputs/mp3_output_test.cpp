@@ -21,12 +21,14 @@ namespace {
 
 std::string TempPath(const std::string& name) {
     const char* dir = std::getenv("TMPDIR");
-    return std::string(dir ? dir : "/tmp") + "/tralux_mp3out_" + std::to_string(getpid()) + "_" + name;
+    return std::string(dir ? dir : "/tmp") + "/tralux_mp3out_" + std::to_string(getpid()) + "_" +
+           name;
 }
 
 std::vector<std::uint8_t> ReadAll(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
-    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(f)),
+                                     std::istreambuf_iterator<char>());
 }
 
 std::vector<std::int16_t> Tone(int rate, int channels, int frames) {
@@ -60,7 +62,8 @@ Frames ScanMpeg1(const std::vector<std::uint8_t>& b, std::size_t limit) {
 }
 
 // Runs one MP3 output the way the job does: start, feed blocks, finish, tag.
-std::vector<std::uint8_t> Convert(int channels, int kbps, int frames, bool tag, const std::vector<int>& blocks) {
+std::vector<std::uint8_t> Convert(int channels, int kbps, int frames, bool tag,
+                                  const std::vector<int>& blocks) {
     const std::string path = TempPath("out.mp3");
     EngineState& e = Engine();
     e.OutputPath = path;
@@ -70,7 +73,8 @@ std::vector<std::uint8_t> Convert(int channels, int kbps, int frames, bool tag, 
     const std::uint8_t* p = reinterpret_cast<const std::uint8_t*>(pcm.data());
     std::size_t left = pcm.size() * 2, bi = 0;
     while (left > 0) {
-        std::size_t n = std::min<std::size_t>(left, static_cast<std::size_t>(blocks[bi++ % blocks.size()] * 2 * channels));
+        std::size_t n = std::min<std::size_t>(
+            left, static_cast<std::size_t>(blocks[bi++ % blocks.size()] * 2 * channels));
         Mp3EncoderFeed(p, n);
         p += n;
         left -= n;
@@ -101,8 +105,11 @@ TEST(Mp3Output, TagFollowsTheLastFrame) {
     const std::size_t tag = bytes.size() - 128;
     Frames f = ScanMpeg1(bytes, tag);
     EXPECT_EQ(f.end, tag);
-    EXPECT_EQ(std::string(bytes.begin() + static_cast<long>(tag), bytes.begin() + static_cast<long>(tag) + 3), "TAG");
-    EXPECT_EQ(std::string(bytes.begin() + static_cast<long>(tag) + 3, bytes.begin() + static_cast<long>(tag) + 33),
+    EXPECT_EQ(std::string(bytes.begin() + static_cast<long>(tag),
+                          bytes.begin() + static_cast<long>(tag) + 3),
+              "TAG");
+    EXPECT_EQ(std::string(bytes.begin() + static_cast<long>(tag) + 3,
+                          bytes.begin() + static_cast<long>(tag) + 33),
               "Title" + std::string(25, ' '));
     EXPECT_EQ(bytes.back(), 255);
 }
@@ -151,7 +158,8 @@ TEST(Mp3Output, Id3v1Layout) {
     ASSERT_EQ(b.size(), 128u);
     EXPECT_EQ(std::string(b.begin(), b.begin() + 7), "TAGabcd");
     EXPECT_EQ(std::string(b.begin() + 33, b.begin() + 63), std::string(30, 'x'));
-    EXPECT_EQ(std::string(b.begin() + 63, b.begin() + 127), std::string(64, ' '));  // album, year, comment
+    EXPECT_EQ(std::string(b.begin() + 63, b.begin() + 127),
+              std::string(64, ' '));  // album, year, comment
     EXPECT_EQ(b[127], 255);
 }
 
@@ -193,7 +201,8 @@ TEST(Mp3Output, NoiseSpectrumEndsAtTheReportedBandwidth) {
     const auto bandDb = [&](double lo, double hi) {
         double sum = 0;
         int n = 0;
-        for (int k = static_cast<int>(lo * kSize / 44100); k < static_cast<int>(hi * kSize / 44100); ++k, ++n)
+        for (int k = static_cast<int>(lo * kSize / 44100); k < static_cast<int>(hi * kSize / 44100);
+             ++k, ++n)
             sum += power[static_cast<std::size_t>(k)];
         return 10 * std::log10(sum / n);
     };

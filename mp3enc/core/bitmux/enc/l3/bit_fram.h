@@ -25,48 +25,51 @@ void BitRatePeriod(int bitRate, int sampleRate, int paddingMode, int* period, in
 enum BitstreamMode { kIsoRate = 0, kAlternating = 1, kFreeFormat = 2 };
 
 struct FrameRecord {
-  int frameBytes = 0;
-  int padding = 0;
-  int bitRateIndex = 0;
-  int mainDataBegin = 0;  // bytes
-  int resInUse = 0;       // reservoir bits in use
-  int resFree = 0;        // reservoir bits free
-  int nominalBits = 0;
+    int frameBytes = 0;
+    int padding = 0;
+    int bitRateIndex = 0;
+    int mainDataBegin = 0;  // bytes
+    int resInUse = 0;       // reservoir bits in use
+    int resFree = 0;        // reservoir bits free
+    int nominalBits = 0;
 };
 
 // Frame sizing, padding and reservoir bookkeeping for one stream.
 class Framer {
- public:
-  // Returns an empty string on success, else the failure text.
-  std::string Init(int bitRate, int sampleRate, int version, int mode, int paddingMode);
-  // Sets up the next frame (call once per frame).
-  FrameRecord Setup();
-  // Books the bits a written frame used; returns the stuffing bits.
-  int Book(int mainDataBitsAvailable, int bitsUsed);
-  // Bits needed to complete the last frame's slot at the end of the stream.
-  int FlushBits() const { return resInUse_ + 8 * byteDiff_; }
-  void ClearReservoir() { resInUse_ = 0; byteDiff_ = 0; }
-  void LimitReservoir(int bits) {
-    resMax_ = std::min(resMax_, std::max(0, bits) / 8 * 8);
-    resFree_ = resMax_;
-  }
+public:
+    // Returns an empty string on success, else the failure text.
+    std::string Init(int bitRate, int sampleRate, int version, int mode, int paddingMode);
+    // Sets up the next frame (call once per frame).
+    FrameRecord Setup();
+    // Books the bits a written frame used; returns the stuffing bits.
+    int Book(int mainDataBitsAvailable, int bitsUsed);
+    // Bits needed to complete the last frame's slot at the end of the stream.
+    int FlushBits() const { return resInUse_ + 8 * byteDiff_; }
+    void ClearReservoir() {
+        resInUse_ = 0;
+        byteDiff_ = 0;
+    }
+    void LimitReservoir(int bits) {
+        resMax_ = std::min(resMax_, std::max(0, bits) / 8 * 8);
+        resFree_ = resMax_;
+    }
 
-  int samplesPerFrame() const { return spf_; }
-  int reservoirMax() const { return resMax_; }
-  int resInUse() const { return resInUse_; }
-  int resFree() const { return resFree_; }
-  int byteDiff() const { return byteDiff_; }
-  int mode() const { return mode_; }
-  int BytesAtRate(int rate) const;  // without padding
+    int samplesPerFrame() const { return spf_; }
+    int reservoirMax() const { return resMax_; }
+    int resInUse() const { return resInUse_; }
+    int resFree() const { return resFree_; }
+    int byteDiff() const { return byteDiff_; }
+    int mode() const { return mode_; }
+    int BytesAtRate(int rate) const;  // without padding
 
- private:
-  int bitRate_ = 0, spf_ = 1152, rate_ = 44100, version_ = 0, mode_ = 0, padMode_ = 0;
-  const int* table_ = nullptr;
-  long padRem_ = 0;
-  int resMax_ = 0, resInUse_ = 0, resFree_ = 0;
-  int byteDiff_ = 0;
-  int deviation_ = 0, devLimit_ = 0;
-  int lowIndex_ = 0, highIndex_ = 0;
+private:
+    int bitRate_ = 0, spf_ = 1152, rate_ = 44100, version_ = 0, mode_ = 0, padMode_ = 0;
+    const int* table_ = nullptr;
+    long padRem_ = 0;
+    int resMax_ = 0, resInUse_ = 0, resFree_ = 0;
+    int byteDiff_ = 0;
+    int deviation_ = 0, devLimit_ = 0;
+    int lowIndex_ = 0, highIndex_ = 0;
 };
 
 }  // namespace mp3enc

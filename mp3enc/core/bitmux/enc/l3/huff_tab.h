@@ -5,10 +5,10 @@ namespace mp3enc {
 
 // One big-value table: xlen x xlen pairs (values above 15 escape with linbits).
 struct HuffTable {
-  int xlen;     // 0 for the unused tables 0, 4 and 14
-  int linbits;
-  const uint16_t* codes;  // index x * xlen + y
-  const uint8_t* lens;
+    int xlen;  // 0 for the unused tables 0, 4 and 14
+    int linbits;
+    const uint16_t* codes;  // index x * xlen + y
+    const uint8_t* lens;
 };
 
 extern const HuffTable kHuffTables[32];

@@ -7,10 +7,10 @@ namespace mp3enc {
 
 // One link of an error chain: the module that detected the failure, where, and why.
 struct ErrorRecord {
-  std::string module;   // source module path, e.g. "core/psych/enc/common/psyparam"
-  int line = 0;         // source line of the report
-  std::string context;  // optional context (may be empty)
-  std::string message;  // message text, at most 200 characters
+    std::string module;   // source module path, e.g. "core/psych/enc/common/psyparam"
+    int line = 0;         // source line of the report
+    std::string context;  // optional context (may be empty)
+    std::string message;  // message text, at most 200 characters
 };
 
 // Errors in order: the first record names the innermost failure; callers append their own.

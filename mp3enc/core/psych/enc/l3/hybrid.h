@@ -19,8 +19,8 @@ void FrequencyInversion(float sb[kSubbands][kSlotsPerGranule]);
 // lines. blockType 0..6. Long blocks come out as 18 lines per subband with the butterflies
 // applied; short windows as out[18 sb + 6 w + k] (k: line within the window), with the
 // lowest two subbands long for the mixed short type.
-void HybridMdct(const float prev[kSubbands][kSlotsPerGranule], const float cur[kSubbands][kSlotsPerGranule],
-                int blockType, float out[576]);
+void HybridMdct(const float prev[kSubbands][kSlotsPerGranule],
+                const float cur[kSubbands][kSlotsPerGranule], int blockType, float out[576]);
 
 // Reorders short-window lines from out[18 sb + 6 w + k] into band, window, line order using
 // short band starts (per window, 14 entries); bands below firstBand keep their place.

@@ -13,14 +13,14 @@ extern const int kPrototypeHalf[257];
 const float* AnalysisWindow();
 
 class PolyphaseAnalysis {
- public:
-  PolyphaseAnalysis();
-  // One granule: 576 new samples -> out[sb][slot] (32 x 18), frequency inversion not applied.
-  void Process(const float* pcm, float out[kSubbands][kSlotsPerGranule]);
-  void Reset();
+public:
+    PolyphaseAnalysis();
+    // One granule: 576 new samples -> out[sb][slot] (32 x 18), frequency inversion not applied.
+    void Process(const float* pcm, float out[kSubbands][kSlotsPerGranule]);
+    void Reset();
 
- private:
-  float hist_[480 + 576];  // the 480 newest old samples, then the granule
+private:
+    float hist_[480 + 576];  // the 480 newest old samples, then the granule
 };
 
 }  // namespace mp3enc

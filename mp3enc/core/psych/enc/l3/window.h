@@ -10,19 +10,19 @@ void CalculateWindow(float* window, int length, int kind);
 
 // Real FFT of n points (a power of two, at least 8) built on a complex FFT of n/2 points.
 class RealFft {
- public:
-  explicit RealFft(int n);
-  int size() const { return n_; }
-  // X[k] = sum x[i] e^(-2 pi i k i / n) for k = 0 .. n/2 - 1 (the Nyquist line is dropped).
-  void Forward(const float* x, float* re, float* im);
+public:
+    explicit RealFft(int n);
+    int size() const { return n_; }
+    // X[k] = sum x[i] e^(-2 pi i k i / n) for k = 0 .. n/2 - 1 (the Nyquist line is dropped).
+    void Forward(const float* x, float* re, float* im);
 
- private:
-  void Complex(float* re, float* im) const;
-  int n_, m_;
-  std::vector<int> bitrev_;
-  std::vector<float> twr_, twi_;     // complex FFT twiddles e^(-2 pi i k / m)
-  std::vector<float> splitr_, spliti_;  // split twiddles e^(-2 pi i k / n), by recurrence
-  std::vector<float> zr_, zi_;
+private:
+    void Complex(float* re, float* im) const;
+    int n_, m_;
+    std::vector<int> bitrev_;
+    std::vector<float> twr_, twi_;        // complex FFT twiddles e^(-2 pi i k / m)
+    std::vector<float> splitr_, spliti_;  // split twiddles e^(-2 pi i k / n), by recurrence
+    std::vector<float> zr_, zi_;
 };
 
 }  // namespace mp3enc
