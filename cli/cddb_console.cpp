@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "app/settings/cddb_section.h"
 #include "app/settings/settings.h"
 #include "cddb/cddb_settings.h"
 #include "cddb/engine/cd_info_provider.h"
@@ -18,23 +19,6 @@
 
 namespace tralux::cli {
 namespace {
-
-// The "CDDB" section of the shared settings file.
-class ProfileStore final : public cddb::SettingsStore {
-public:
-    std::string ReadText(std::string_view key) override {
-        return settings::ReadProfileText("CDDB", key);
-    }
-    int ReadNumber(std::string_view key) override {
-        return settings::ReadProfileNumber("CDDB", key);
-    }
-    void WriteText(std::string_view key, std::string_view value) override {
-        settings::WriteProfileText("CDDB", key, value);
-    }
-    void WriteNumber(std::string_view key, int value) override {
-        settings::WriteProfileNumber("CDDB", key, value);
-    }
-};
 
 std::string Prompt(const char* label, bool echo) {
     std::fprintf(stderr, "%s", label);
@@ -102,7 +86,7 @@ ConsoleUi g_ui;
 void InstallCddb() {
     cddb::SetHttpTransport(http::MakeCurlTransport());
     cddb::SetCacheFiles(compound::MakeGsfCacheFiles());
-    cddb::SetSettingsStore(std::make_shared<ProfileStore>());
+    cddb::SetSettingsStore(std::make_shared<settings::CddbSection>());
     // No dialog to keep on screen: no pauses.
     cddb::SetLookupTiming(
         cddb::LookupTiming{std::chrono::milliseconds(0), std::chrono::milliseconds(0)});

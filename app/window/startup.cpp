@@ -14,6 +14,7 @@
 #endif
 
 #include "app/dialogs/dialogs.h"
+#include "app/settings/cddb_section.h"
 #include "app/settings/settings.h"
 #include "cddb/cache.h"
 #include "cddb/cddb_settings.h"
@@ -33,23 +34,6 @@ namespace tralux::app {
 
 namespace {
 QtNotifier g_notifier;
-
-// The CD information settings live in the "CDDB" section of the settings store.
-class CddbProfile final : public cddb::SettingsStore {
-public:
-    std::string ReadText(std::string_view key) override {
-        return settings::ReadProfileText("CDDB", key);
-    }
-    int ReadNumber(std::string_view key) override {
-        return settings::ReadProfileNumber("CDDB", key);
-    }
-    void WriteText(std::string_view key, std::string_view value) override {
-        settings::WriteProfileText("CDDB", key, value);
-    }
-    void WriteNumber(std::string_view key, int value) override {
-        settings::WriteProfileNumber("CDDB", key, value);
-    }
-};
 
 void Fatal(const char* text) {
     ShowMessageBox(Message{text, "Quorvatix Tralux", MessageIcon::Error});
@@ -115,7 +99,7 @@ bool StartUp(int& exitCode) {
     // get their titles from it.
     cddb::SetHttpTransport(http::MakeCurlTransport());
     cddb::SetCacheFiles(compound::MakeGsfCacheFiles());
-    cddb::SetSettingsStore(std::make_shared<CddbProfile>());
+    cddb::SetSettingsStore(std::make_shared<settings::CddbSection>());
     cddb::InstallCdInfoProvider();
     InstallCddbDialogs();  // lookups started here are answered by the dialogs
     return true;

@@ -9,6 +9,7 @@
 #include "app/dialogs/cddb_dialogs.h"
 #include "app/dialogs/dialogs.h"
 #include "cddb/cache.h"
+#include "app/settings/cddb_section.h"
 #include "cddb/cddb_settings.h"
 #include "cddb/disc_id.h"
 #include "cddb/engine/cd_info_provider.h"
@@ -22,23 +23,6 @@ namespace tralux::app {
 namespace {
 
 using namespace std::chrono_literals;
-
-// The store's "CDDB" section, as the window installs it.
-class CddbSection : public cddb::SettingsStore {
-public:
-    std::string ReadText(std::string_view key) override {
-        return settings::ReadProfileText("CDDB", key);
-    }
-    int ReadNumber(std::string_view key) override {
-        return settings::ReadProfileNumber("CDDB", key);
-    }
-    void WriteText(std::string_view key, std::string_view value) override {
-        settings::WriteProfileText("CDDB", key, value);
-    }
-    void WriteNumber(std::string_view key, int value) override {
-        settings::WriteProfileNumber("CDDB", key, value);
-    }
-};
 
 bool IsChoice(QWidget* w) {
     return dynamic_cast<CddbChoiceDialog*>(w) != nullptr;
@@ -61,7 +45,7 @@ protected:
         TRALUX_REQUIRE_SERVER(server_);
         cddb::SetHttpTransport(http::MakeCurlTransport());
         cddb::SetCacheFiles(compound::MakeGsfCacheFiles());
-        cddb::SetSettingsStore(std::make_shared<CddbSection>());
+        cddb::SetSettingsStore(std::make_shared<settings::CddbSection>());
         InstallCddbDialogs();
         cddb::SetCacheFolder(dir_ / "cache");
         for (std::uint32_t lba : {0u, 19850u, 39850u})
