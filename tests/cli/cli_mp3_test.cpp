@@ -203,17 +203,17 @@ TEST_F(CliMp3, Id3v2TagsOfTheInputSurviveIntoTheMp3) {
     ASSERT_EQ(
         std::system(
             ("ffmpeg -v error -y -i '" + P("src.wav") +
-             "' -metadata title='月亮代表我的心' -metadata artist='鄧麗君' -metadata album='專輯'"
+             "' -metadata title='夏夜的月光' -metadata artist='林小雨' -metadata album='專輯'"
              " -metadata date=1977 -id3v2_version 3 '" +
              P("tagged.mp3") + "'")
                 .c_str()),
         0);
     ASSERT_EQ(RunCli("probe " + P("tagged.mp3")), 0);
-    EXPECT_NE(Out().find("title: 月亮代表我的心"), std::string::npos) << Out();
+    EXPECT_NE(Out().find("title: 夏夜的月光"), std::string::npos) << Out();
     ASSERT_EQ(RunCli("convert " + P("tagged.mp3") + " --format mp3" + Dir(P("o"))), 0) << Err();
     const std::string probe = Ffprobe(P("o/tagged.mp3"));
-    EXPECT_NE(probe.find("TAG:title=月亮代表我的心\n"), std::string::npos) << probe;
-    EXPECT_NE(probe.find("TAG:artist=鄧麗君\n"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("TAG:title=夏夜的月光\n"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("TAG:artist=林小雨\n"), std::string::npos) << probe;
     EXPECT_NE(probe.find("TAG:album=專輯\n"), std::string::npos) << probe;
     EXPECT_NE(probe.find("TAG:date=1977\n"), std::string::npos) << probe;
     // The version 1 tag stays at the end, for old readers.
@@ -239,27 +239,27 @@ TEST_F(CliMp3, WavInfoTagsSurviveIntoMp3AndWav) {
         t.push_back(0);
         PutChunk(info, id, t);
     };
-    item("INAM", "夜來香");                    // UTF-8
-    item("IART", "\xBE\x48\xC4\x52\xA7\x67");  // Big5 for 鄧麗君
+    item("INAM", "夜之歌");                    // UTF-8
+    item("IART", "\xAA\x4C\xA4\x70\xAB\x42");  // Big5 for 林小雨
     item("ICMT", "Caf\xE9");                   // Latin-1
     item("IPRD", "Album");
     WriteFile(P("in.wav"), Riff({{"fmt ", FmtPayload(1, 2, 44100, 16)},
                                  {"data", Pcm16(Tone(44100, 2, 44100))},
                                  {"LIST", info}}));
     ASSERT_EQ(RunCli("probe " + P("in.wav")), 0);
-    EXPECT_NE(Out().find("artist: 鄧麗君\n"), std::string::npos) << Out();
+    EXPECT_NE(Out().find("artist: 林小雨\n"), std::string::npos) << Out();
     EXPECT_NE(Out().find("comment: Café\n"), std::string::npos) << Out();
 
     ASSERT_EQ(RunCli("convert " + P("in.wav") + " --format mp3" + Dir(P("o"))), 0) << Err();
     std::string probe = Ffprobe(P("o/in.mp3"));
-    EXPECT_NE(probe.find("TAG:title=夜來香\n"), std::string::npos) << probe;
-    EXPECT_NE(probe.find("TAG:artist=鄧麗君\n"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("TAG:title=夜之歌\n"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("TAG:artist=林小雨\n"), std::string::npos) << probe;
     EXPECT_NE(probe.find("TAG:album=Album\n"), std::string::npos) << probe;
 
     ASSERT_EQ(RunCli("convert " + P("in.wav") + Dir(P("w"))), 0) << Err();
     probe = Ffprobe(P("w/in.wav"));
-    EXPECT_NE(probe.find("TAG:title=夜來香\n"), std::string::npos) << probe;
-    EXPECT_NE(probe.find("TAG:artist=鄧麗君\n"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("TAG:title=夜之歌\n"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("TAG:artist=林小雨\n"), std::string::npos) << probe;
     EXPECT_NE(probe.find("TAG:album=Album\n"), std::string::npos) << probe;
     EXPECT_NE(probe.find("TAG:comment=Café\n"), std::string::npos) << probe;
 }

@@ -166,9 +166,9 @@ protected:
         e.OutputChannels.store(2);
         e.EqualizerOn.store(false);
         e.StartMs.store(0);
-        e.TagTitle = "月亮代表我的心";
-        e.TagArtist = "鄧麗君 & Band";
-        e.TagCopyright = "© 1977 寶麗金";
+        e.TagTitle = "夏夜的月光";
+        e.TagArtist = "林小雨 & Band";
+        e.TagCopyright = "© 1977 雨聲唱片";
     }
     void TearDown() override {
         Engine().StopRequested.store(true);
@@ -217,9 +217,9 @@ TEST_F(WmaOutputTest, FileReadsBackWithCodecDurationTagsAndTone) {
     const double seconds = static_cast<double>(frames) / 44100;
     ASSERT_FALSE(p["duration"].empty());
     EXPECT_NEAR(std::stod(p["duration"]), seconds, 2048.0 / 44100 + 0.001);  // within one frame
-    EXPECT_EQ(p["tag:title"], "月亮代表我的心");
-    EXPECT_EQ(p["tag:artist"], "鄧麗君 & Band");
-    EXPECT_EQ(p["tag:copyright"], "© 1977 寶麗金");
+    EXPECT_EQ(p["tag:title"], "夏夜的月光");
+    EXPECT_EQ(p["tag:artist"], "林小雨 & Band");
+    EXPECT_EQ(p["tag:copyright"], "© 1977 雨聲唱片");
 
     const auto x = Decode(out, dir_ / "tone.raw");
     ASSERT_GT(x.size(), 44100u);
@@ -287,7 +287,7 @@ TEST_F(WmaOutputTest, ConversionJobWritesAPlayableTaggedFile) {
     EXPECT_EQ(p["codec_name"], "wmav2");
     EXPECT_NEAR(std::stod(p["duration"].empty() ? "0" : p["duration"]), 3.0,
                 2048.0 / 44100 + 0.001);
-    EXPECT_EQ(p["tag:title"], "月亮代表我的心");
+    EXPECT_EQ(p["tag:title"], "夏夜的月光");
 }
 
 TEST_F(WmaOutputTest, StoppedJobIsFinishedAndPlayable) {
