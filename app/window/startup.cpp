@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QPalette>
+#include <QProxyStyle>
+#include <QStyleOption>
 #include <QStyleFactory>
 
 #ifdef TRALUX_HAVE_CURL
@@ -39,6 +41,24 @@ void Fatal(const char* text) {
     ShowMessageBox(Message{text, "Quorvatix Tralux", MessageIcon::Error});
 }
 
+// The base style outlines check boxes and radio buttons with a shade of the window colour,
+// which vanishes on our dark face: an unticked track looked like no box at all.
+class TraluxStyle final : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
+        if (button && (element == PE_IndicatorCheckBox || element == PE_IndicatorRadioButton)) {
+            QStyleOptionButton lighter(*button);
+            lighter.palette.setColor(QPalette::Window, QColor(0x9a, 0x9d, 0xa4));
+            QProxyStyle::drawPrimitive(element, &lighter, painter, widget);
+            return;
+        }
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
+};
+
 std::string Trim(const std::string& s) {
     const auto b = s.find_first_not_of(" \t");
     if (b == std::string::npos) return {};
@@ -47,7 +67,7 @@ std::string Trim(const std::string& s) {
 }  // namespace
 
 void ApplyAppStyle(QApplication& app) {
-    app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    app.setStyle(new TraluxStyle(QStyleFactory::create(QStringLiteral("Fusion"))));
     QPalette p;
     const QColor window(0x2b, 0x2d, 0x32), base(0x1d, 0x1e, 0x22), text(0xe6, 0xe7, 0xea);
     p.setColor(QPalette::Window, window);
