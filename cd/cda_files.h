@@ -1,7 +1,7 @@
 #pragma once
 // The `.cda` entries of a CD drive's root: "D:/Track03.cda" is not on any disk; listing "*.cda" in
 // "D:/" yields one entry per audio track of the disc, and opening one yields the 44-byte RIFF/CDDA
-// file built from the table of contents (Part 2.2's layout), so the probe, the job and the batch
+// file built from the table of contents, so the probe, the job and the batch
 // enumeration treat them like the files the original platform showed.
 #include <cstdint>
 #include <string>

@@ -59,20 +59,20 @@ inline std::string Msf(std::uint32_t f) {
     return t;
 }
 
-inline BuiltImage BuildImage(const TempDir& dir, const ImageSpec& spec,
+inline BuiltImage BuildImage(const TempDir& dir, const ImageSpec& layout,
                              const std::string& name = "disc") {
     BuiltImage img;
     img.binPath = dir / (name + ".bin");
     img.cuePath = dir / (name + ".cue");
     Bytes file;
     std::string cue = "REM generated\nFILE \"" + name + ".bin\" " +
-                      (spec.bigEndian ? "MOTOROLA" : "BINARY") + "\n";
+                      (layout.bigEndian ? "MOTOROLA" : "BINARY") + "\n";
     auto silence = [](Bytes& b, std::uint32_t sectors) { b.insert(b.end(), sectors * 2352ull, 0); };
-    if (spec.hiddenSectors)
-        AppendContent(file, spec.hiddenSectors, 100, ImageSpec::Track::Content::Music);
+    if (layout.hiddenSectors)
+        AppendContent(file, layout.hiddenSectors, 100, ImageSpec::Track::Content::Music);
     img.disc = file;
-    for (std::size_t t = 0; t < spec.tracks.size(); ++t) {
-        const ImageSpec::Track& tr = spec.tracks[t];
+    for (std::size_t t = 0; t < layout.tracks.size(); ++t) {
+        const ImageSpec::Track& tr = layout.tracks[t];
         char head[64];
         std::snprintf(head, sizeof head, "  TRACK %02zu %s\n", t + 1,
                       tr.audio ? "AUDIO" : "MODE1/2352");
@@ -80,7 +80,7 @@ inline BuiltImage BuildImage(const TempDir& dir, const ImageSpec& spec,
         cue += "    TITLE \"Song " + std::to_string(t + 1) + "\"\n";
         if (tr.pregapSectors) cue += "    PREGAP " + Msf(tr.pregapSectors) + "\n";
         const std::uint32_t fileSector = static_cast<std::uint32_t>(file.size() / 2352);
-        if (t == 0 && spec.hiddenSectors) cue += "    INDEX 00 00:00:00\n";
+        if (t == 0 && layout.hiddenSectors) cue += "    INDEX 00 00:00:00\n";
         if (tr.gapSectors) {
             cue += "    INDEX 00 " + Msf(fileSector) + "\n";
             silence(file, tr.gapSectors);
@@ -101,7 +101,7 @@ inline BuiltImage BuildImage(const TempDir& dir, const ImageSpec& spec,
     }
     img.starts.push_back(static_cast<std::uint32_t>(img.disc.size() / 2352));
     Bytes stored = file;
-    if (spec.bigEndian)
+    if (layout.bigEndian)
         for (std::size_t i = 0; i + 1 < stored.size(); i += 2) std::swap(stored[i], stored[i + 1]);
     WriteFile(img.binPath, stored);
     WriteFile(img.cuePath, Bytes(cue.begin(), cue.end()));

@@ -116,9 +116,9 @@ TEST(JitterSyntaxTest, KeysDefaultsAndMistakes) {
 class ImageDriveTest : public CdTest {};
 
 TEST_F(ImageDriveTest, AnswersLikeADrive) {
-    ImageSpec spec = ThreeTrackSpec();
-    spec.bigEndian = true;
-    const BuiltImage img = BuildImage(dir_, spec);
+    ImageSpec layout = ThreeTrackSpec();
+    layout.bigEndian = true;
+    const BuiltImage img = BuildImage(dir_, layout);
     cd::ImageDisc disc;
     std::string why;
     ASSERT_TRUE(cd::LoadImageDisc(img.cuePath, disc, &why)) << why;

@@ -38,9 +38,9 @@ TEST_F(ReaderTest, JitterOnWithAnExactDriveGivesTheSameRip) {
 // Reads land early and late by single frames, over many seeds, with failures mixed in:
 // every join is seamless and the whole track is where it belongs.
 TEST_F(ReaderTest, JitteredReadsStillGiveBitIdenticalTracks) {
-    ImageSpec spec = ThreeTrackSpec();
-    spec.tracks.push_back({30, true, 40, 0, ImageSpec::Track::Content::NearSilence});
-    const BuiltImage img = BuildImage(dir_, spec);
+    ImageSpec layout = ThreeTrackSpec();
+    layout.tracks.push_back({30, true, 40, 0, ImageSpec::Track::Content::NearSilence});
+    const BuiltImage img = BuildImage(dir_, layout);
     UseImages(img.cuePath);
     const char d = FirstImageLetter();
     for (int seed = 1; seed <= 24; ++seed) {
@@ -149,11 +149,11 @@ TEST_F(ReaderTest, TracksAreReadAtTheirAbsoluteAddresses) {
 }
 
 TEST_F(ReaderTest, ShortTracksAndTheLastTrackOfTheDisc) {
-    ImageSpec spec;
+    ImageSpec layout;
     // 21 sectors: a last chunk of one sector after a full one.
-    spec.tracks = {
+    layout.tracks = {
         {90, true, 0, 0}, {7, true, 0, 0}, {1, true, 0, 0}, {21, true, 0, 0}, {13, true, 0, 0}};
-    const BuiltImage img = BuildImage(dir_, spec);
+    const BuiltImage img = BuildImage(dir_, layout);
     UseImages(img.cuePath);
     const char d = FirstImageLetter();
     for (bool jitter : {false, true}) {

@@ -43,9 +43,9 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
     test::CddbServer server(dir / "requests.txt");
     TRALUX_REQUIRE_SERVER(server);
     ::unsetenv("http_proxy");
-    test::ImageSpec spec;
-    spec.tracks = {{150, true, 0, 0}, {120, true, 0, 0}, {100, true, 0, 0}};
-    test::BuiltImage image = test::BuildImage(temp, spec);
+    test::ImageSpec layout;
+    layout.tracks = {{150, true, 0, 0}, {120, true, 0, 0}, {100, true, 0, 0}};
+    test::BuiltImage image = test::BuildImage(temp, layout);
     ::setenv("TRALUX_CD_IMAGES", image.cuePath.c_str(), 1);
 
     static int argc = 1;
