@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "engine/job/errors.h"
+#include "engine/job/job_fixture.h"
 #include "platform/notify/notifier.h"
 #include "support/require.h"
 #include "support/wav_builder.h"
@@ -17,39 +18,11 @@ namespace {
 
 using namespace test;
 
-class JobTest : public ::testing::Test {
+class JobTest : public JobFixture {
 protected:
-    void SetUp() override {
-        SetNotifier(&notes_);
-        SetOptionReader([this](std::string_view name) {
-            auto it = options_.find(std::string(name));
-            return it == options_.end() ? -1 : it->second;
-        });
-        EngineState& e = Engine();
-        e.LastError.store(0);
-        e.OutputFormat.store(kFormatWav);
-        e.OutputRate.store(44100);
-        e.OutputChannels.store(2);
-        e.EqualizerOn.store(false);
-        e.StartMs.store(0);
-        e.TagTitle = "Title";
-        e.TagArtist = "Artist";
-        e.TagCopyright = "Copyright";
-    }
     void TearDown() override {
-        Engine().StopRequested.store(true);
-        WaitForJob();
-        Engine().StopRequested.store(false);
-        SetOptionReader(nullptr);
-        SetNotifier(nullptr);
+        JobFixture::TearDown();
         SetWavPayloadLimitForTesting(0);
-    }
-
-    // Runs one job to its end; returns LastError.
-    int Run(const std::string& in, const std::string& out, int mode = kModeConvert) {
-        if (!StartConversion(in, out, 0, mode)) return -Engine().LastError.exchange(0);
-        WaitForJob();
-        return Engine().LastError.load();
     }
 
     std::vector<std::int16_t> Ramp(std::size_t n) {
@@ -58,10 +31,6 @@ protected:
             v[i] = static_cast<std::int16_t>((i * 37) % 65536 - 32768);
         return v;
     }
-
-    TempDir dir_;
-    RecordingNotifier notes_;
-    std::map<std::string, int> options_;
 };
 
 TEST_F(JobTest, PassThroughKeepsEverySampleAndTagsTheFile) {

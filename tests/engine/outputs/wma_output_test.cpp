@@ -16,6 +16,7 @@
 #include "engine/job/engine_state.h"
 #include "engine/job/errors.h"
 #include "engine/job/job.h"
+#include "engine/job/job_fixture.h"
 #include "platform/notify/notifier.h"
 #include "platform/wma/wma_file_writer.h"
 #include "support/wav_builder.h"
@@ -151,32 +152,19 @@ std::vector<std::int16_t> Sine(double freq, std::uint32_t rate, int channels, st
     return v;
 }
 
-class WmaOutputTest : public ::testing::Test {
+class WmaOutputTest : public test::JobFixture {
 protected:
     void SetUp() override {
-        SetNotifier(&notes_);
-        SetOptionReader([this](std::string_view name) {
-            auto it = options_.find(std::string(name));
-            return it == options_.end() ? -1 : it->second;
-        });
+        JobFixture::SetUp();
         EngineState& e = Engine();
-        e.LastError.store(0);
         e.OutputFormat.store(kFormatWma);
-        e.OutputRate.store(44100);
-        e.OutputChannels.store(2);
-        e.EqualizerOn.store(false);
-        e.StartMs.store(0);
         e.TagTitle = "夏夜的月光";
         e.TagArtist = "林小雨 & Band";
         e.TagCopyright = "© 1977 雨聲唱片";
     }
     void TearDown() override {
-        Engine().StopRequested.store(true);
-        WaitForJob();
-        Engine().StopRequested.store(false);
+        JobFixture::TearDown();
         WmaWriterClose();
-        SetOptionReader(nullptr);
-        SetNotifier(nullptr);
     }
     int JobCode(const std::function<void()>& f) {
         try {
@@ -186,10 +174,6 @@ protected:
         }
         return -1;
     }
-
-    test::TempDir dir_;
-    RecordingNotifier notes_;
-    std::map<std::string, int> options_;
 };
 
 TEST_F(WmaOutputTest, FileReadsBackWithCodecDurationTagsAndTone) {
