@@ -15,6 +15,7 @@ pkgs=(
   python3 python3-olefile
   espeak-ng
   fonts-noto-cjk
+  dpkg-dev fakeroot lintian appstream desktop-file-utils bash-completion man-db groff-base
 )
 missing=()
 for p in "${pkgs[@]}"; do
