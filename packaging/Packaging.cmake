@@ -61,3 +61,22 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
 file(READ ${TRALUX_PACKAGING_DIR}/debian/description CPACK_DEBIAN_PACKAGE_DESCRIPTION)
 string(STRIP "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}" CPACK_DEBIAN_PACKAGE_DESCRIPTION)
 include(CPack)
+
+if(TRALUX_TESTS)
+  set(tralux_tests_dir ${CMAKE_SOURCE_DIR}/tests/packaging)
+  set(tralux_docs_args $<TARGET_FILE:tralux-cli> ${CMAKE_SOURCE_DIR}/docs/man)
+  if(TRALUX_GUI)
+    list(APPEND tralux_docs_args ${CMAKE_SOURCE_DIR}/app/desktop/tralux.desktop
+      ${TRALUX_DOC_OUT}/${TRALUX_APPSTREAM_ID}.metainfo.xml)
+  endif()
+  add_test(NAME packaging_docs_test COMMAND bash ${tralux_tests_dir}/docs_test.sh ${tralux_docs_args})
+  add_test(NAME packaging_completion_test COMMAND bash ${tralux_tests_dir}/completion_test.sh
+    ${TRALUX_PACKAGING_DIR}/completion/tralux-cli $<TARGET_FILE_DIR:tralux-cli>)
+  set_tests_properties(packaging_docs_test packaging_completion_test PROPERTIES TIMEOUT 120)
+  if(TRALUX_GUI)
+    # Packs the build tree as it stands: run after a full build.
+    add_test(NAME packaging_deb_test COMMAND bash ${tralux_tests_dir}/deb_test.sh
+      ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
+    set_tests_properties(packaging_deb_test PROPERTIES TIMEOUT 600 LABELS slow)
+  endif()
+endif()
