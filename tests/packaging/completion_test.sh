@@ -10,7 +10,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/in/sub"
 touch "$work/in/a.wav" "$work/in/B.MP3" "$work/in/Track01.cda" "$work/in/notes.txt"
-export TRALUX_CD_IMAGES="$work/one.cue:$work/two.cue"
+# A one-track image the drive list can read, and a missing one.
+head -c $((2352 * 300)) /dev/zero >"$work/disc.bin"
+printf 'FILE "disc.bin" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n' >"$work/disc.cue"
+export TRALUX_CD_IMAGES="$work/disc.cue:$work/missing.cue" TRALUX_CACHE_DIR="$work/cache"
 
 # Prints the sorted candidates for a command line whose last word is being completed.
 complete_line() {
@@ -47,5 +50,8 @@ expect 'tralux-cli cd rip --tracks 1-3 --ji' '--jitter '
 drives=$(complete_line 'tralux-cli cd rip --drive ')
 [[ $drives =~ ^([D-Z] )*$ && $drives == *"D "*"E "* ]] ||
     { echo "FAIL: --drive completes to '$drives'"; fails=$((fails + 1)); }
+# Tab must not leave the disc's default titles in the user's cache.
+[ -z "$(ls -A "$work/cache" 2>/dev/null)" ] ||
+    { echo "FAIL: --drive completion wrote to the CD information cache"; fails=$((fails + 1)); }
 ((fails == 0)) && echo ok
 ((fails == 0))
