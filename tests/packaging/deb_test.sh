@@ -4,7 +4,7 @@
 # usage: deb_test.sh BUILD_DIR VERSION
 set -uo pipefail
 build=$1 version=$2
-for tool in cpack dpkg-deb dpkg-shlibdeps fakeroot lintian man; do
+for tool in cpack dpkg-deb dpkg-shlibdeps fakeroot lintian man appstreamcli; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/install-deps.sh installs it)"; exit 1; }
 done
 work=$(mktemp -d)
@@ -46,6 +46,9 @@ for page in tralux tralux-cli; do
     LC_ALL=C.UTF-8 man -l "$work/root/usr/share/man/man1/$page.1.gz" 2>&1 | grep -q "$version" ||
         fail "man -l $page.1.gz does not render"
 done
+# The metadata as a software centre sees it: with its desktop entry and icons beside it.
+appstreamcli validate-tree --no-net "$work/root" >"$work/appstream.log" 2>&1 ||
+    { cat "$work/appstream.log"; fail "appstreamcli validate-tree"; }
 
 # Errors fail; warnings and notes are printed for whoever reads the log.
 lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || fail "lintian reports errors"
