@@ -44,12 +44,14 @@ private:
     void ShowFigures();
     void ShowTrackTimes();
     void Finish();
+    void TickSoon();
     std::int64_t ElapsedMs() const;
 
     bool batch_ = false;
     std::string input_;
     std::optional<std::string> cdRoot_;
     bool started_ = false, finished_ = false, inTick_ = false, jobActive_ = false;
+    bool stopping_ = false;
     std::chrono::steady_clock::time_point jobStart_;
 
     // Batch state.
