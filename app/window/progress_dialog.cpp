@@ -223,6 +223,7 @@ void ProgressDialog::CollectBatch() {
         list = CollectFolderInputs(inputFolder_, b.ListFolder(inputFolder_), f);
     }
     inputs_ = std::move(list.inputs);
+    outputGuard_.Reset(inputs_);
     next_ = 0;
     Engine().PositionMs.store(0.0);
     if (list.truncated)
@@ -295,7 +296,7 @@ void ProgressDialog::StartNext() {
             output = WithTrailingSlash(outputFolder_) + cddb::TrackFileName(track, title, ext);
         }
     }
-    const OutputClash clash = CheckBatchOutput(inputs_, index, output, written_);
+    const OutputClash clash = outputGuard_.Check(index, output);
     if (clash != OutputClash::None) {
         ShowMessage(OutputClashMessage(clash, output), "Quorvatix Tralux", MessageIcon::Warning);
         return;
@@ -330,6 +331,7 @@ void ProgressDialog::StartNext() {
     }
     jobActive_ = true;
     written_.push_back(e.OutputPath);
+    outputGuard_.Written(e.OutputPath);
     output_->setText(Q(BatchOutputLine(e.OutputFormat.load(), e.OutputPath)));
 }
 

@@ -58,6 +58,7 @@ private:
     std::string inputFolder_, outputFolder_;
     bool jitter_ = false;
     std::vector<std::string> inputs_, written_;
+    BatchOutputGuard outputGuard_;
     std::size_t next_ = 0;
     int savedFormat_ = 0, savedRate_ = 0, savedChannels_ = 0;
     bool savedKeep_ = true, savedEq_ = false;
