@@ -201,12 +201,10 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
         return 1;
     }
     ProgressDisplay progress(isatty(STDERR_FILENO) != 0, input, e.OutputPath);
-    while (e.JobRunning.load(std::memory_order_acquire)) {
+    FollowJob(std::chrono::milliseconds(100), [&] {
         if (g_cdSignal) e.StopRequested.store(true);  // a signal during the start is not lost
         progress.Tick(e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load());
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    WaitForJob();
+    });
     progress.Finish(e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load());
     if (e.LastError.load() != 0) {
         std::fprintf(stderr, "%s: %s\n", input.c_str(), GetLastErrorText().c_str());

@@ -429,13 +429,11 @@ Outcome RunJob(const Job& job, const ConvertOptions& o) {
         return Outcome::Failed;
     }
     ProgressDisplay progress(isatty(STDERR_FILENO) != 0, job.input, e.OutputPath);
-    while (e.JobRunning.load(std::memory_order_acquire)) {
+    FollowJob(std::chrono::milliseconds(50), [&] {
         // A signal that came while the job was being started is not lost.
         if (g_signal) e.StopRequested.store(true);
         progress.Tick(e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load());
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    WaitForJob();
+    });
     progress.Finish(e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load());
     if (e.LastError.load() != 0) {
         std::fprintf(stderr, "%s: %s\n", job.input.c_str(), GetLastErrorText().c_str());

@@ -144,7 +144,7 @@ int Play(int argc, char** argv, int first) {
     const bool live = isatty(STDOUT_FILENO) != 0;
     const std::string total = FormatClock(info.DurationMs / 1000);
     auto lastLine = std::chrono::steady_clock::now() - std::chrono::seconds(1);
-    while (e.JobRunning.load(std::memory_order_acquire)) {
+    FollowJob(std::chrono::milliseconds(50), [&] {
         if (g_interrupted.load()) DiscardPlayback();
         const double ms = PlayingPositionMs();
         const std::string position =
@@ -158,9 +158,7 @@ int Play(int argc, char** argv, int first) {
             std::fflush(stdout);
             lastLine = std::chrono::steady_clock::now();
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    WaitForJob();
+    });
     if (g_interrupted.load())
         DiscardPlayback();  // a stop is heard at once, not half a second later
     WaitForPlaybackClosed();

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "engine/job/job.h"
+
 namespace tralux {
 
 std::string FormatClock(std::uint64_t s) {
@@ -36,6 +38,13 @@ std::string FormatSpeed(int h) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "x %d.%d%d", h / 100, h / 10 % 10, h % 10);
     return buf;
+}
+
+void FollowJob(std::chrono::milliseconds period, const std::function<void()>& tick) {
+    do {
+        tick();
+    } while (!WaitForJobEnd(period));
+    WaitForJob();
 }
 
 ProgressDisplay::ProgressDisplay(bool live, std::string input, std::string output)

@@ -3,6 +3,7 @@
 // terminal and as plain lines elsewhere.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace tralux {
@@ -19,6 +20,10 @@ struct ProgressFigures {
 ProgressFigures ComputeProgress(std::uint32_t startMs, std::uint32_t durationMs, double positionMs,
                                 std::uint64_t elapsedMs);
 std::string FormatSpeed(int hundredths);
+
+// Runs `tick` now and then every `period` while the engine's job runs, and returns (the worker
+// joined) as soon as the job ends rather than at the next tick.
+void FollowJob(std::chrono::milliseconds period, const std::function<void()>& tick);
 
 class ProgressDisplay {
 public:

@@ -239,6 +239,23 @@ OutputClash CheckBatchOutput(const std::vector<std::string>& inputs, std::size_t
     return OutputClash::None;
 }
 
+void BatchOutputGuard::Reset(const std::vector<std::string>& inputs) {
+    lastInput_.clear();
+    written_.clear();
+    for (std::size_t i = 0; i < inputs.size(); ++i) lastInput_[SamePathKey(inputs[i])] = i;
+}
+
+OutputClash BatchOutputGuard::Check(std::size_t index, const std::string& output) const {
+    const std::string key = SamePathKey(output);
+    if (auto it = lastInput_.find(key); it != lastInput_.end() && it->second > index)
+        return OutputClash::LaterInput;
+    return written_.count(key) ? OutputClash::EarlierOutput : OutputClash::None;
+}
+
+void BatchOutputGuard::Written(const std::string& output) {
+    written_.insert(SamePathKey(output));
+}
+
 std::string OutputClashMessage(OutputClash clash, const std::string& output) {
     switch (clash) {
         case OutputClash::LaterInput:

@@ -3,6 +3,8 @@
 // collection of a batch's inputs. No widgets here.
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -71,6 +73,19 @@ enum class OutputClash { None, LaterInput, EarlierOutput };
 OutputClash CheckBatchOutput(const std::vector<std::string>& inputs, std::size_t index,
                              const std::string& output, const std::vector<std::string>& written);
 std::string OutputClashMessage(OutputClash clash, const std::string& output);
+
+// CheckBatchOutput for a whole batch with each path resolved once, not once per later entry:
+// a long batch stays linear.
+class BatchOutputGuard {
+public:
+    void Reset(const std::vector<std::string>& inputs);
+    OutputClash Check(std::size_t index, const std::string& output) const;
+    void Written(const std::string& output);
+
+private:
+    std::map<std::string, std::size_t> lastInput_;  // path key -> last index with that key
+    std::set<std::string> written_;
+};
 
 // Track number of a ".cda" track file (0 when the file is not one).
 int CdaTrackNumber(const std::string& path);

@@ -25,6 +25,10 @@ void Backend::ReportLastError() {
     tralux::ReportLastError();
 }
 
+void Backend::OnJobEnd(std::function<void()> callback) {
+    SetJobEndCallback(std::move(callback));
+}
+
 std::vector<std::string> Backend::CdDriveRoots() {
     std::vector<std::string> roots;
     for (const cd::CdDriveSlot& slot : cd::ListCdDrives())

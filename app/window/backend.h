@@ -1,6 +1,7 @@
 #pragma once
 // What the window needs from the engine and the machine, behind one seam so tests can stand in
 // for sound, files and CD drives. The default passes everything to the engine.
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,9 @@ public:
     // StartConversion with the job parameter unused.
     virtual bool Start(const std::string& input, const std::string& output, int mode);
     virtual void ReportLastError();
+    // `callback` runs on the job's thread each time a job ends (empty: none); see
+    // SetJobEndCallback.
+    virtual void OnJobEnd(std::function<void()> callback);
     // Roots of the CD-ROM drives in drive-letter order ("D:/"); empty when there are none.
     virtual std::vector<std::string> CdDriveRoots();
     // Names of the entries of a folder or a drive root.

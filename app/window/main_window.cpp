@@ -145,11 +145,13 @@ MainWindow::~MainWindow() {
     EngineState& e = Engine();
     if (e.JobRunning.load()) {
         e.StopRequested.store(true);
-        for (int i = 0; i < 2000 && e.JobRunning.load(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        WaitForJobEnd(std::chrono::seconds(10));
         WaitForJob();
         e.StopRequested.store(false);
     }
+    // A job that ended by itself still has its thread to join; left alone, the program would
+    // abort on the way out.
+    WaitForJob();
 }
 
 bool MainWindow::PreviewPlaying() const {

@@ -74,6 +74,7 @@ ProgressDialog::ProgressDialog(QWidget* owner, std::optional<std::string> cdRoot
 }
 
 ProgressDialog::~ProgressDialog() {
+    CurrentBackend().OnJobEnd({});
     if (!batch_) return;
     EngineState& e = Engine();
     e.OutputFormat.store(savedFormat_);
@@ -169,11 +170,15 @@ void ProgressDialog::showEvent(QShowEvent* ev) {
     QDialog::showEvent(ev);
     if (started_) return;
     started_ = true;
+    // A job's end is taken up at once, not at the next tick: a batch of short files never
+    // waits a tick per file. The timer still paces the figures.
+    CurrentBackend().OnJobEnd([this] { TickSoon(); });
     // Starts once the dialog is on screen, as the first paint did.
     QTimer::singleShot(0, this, [this] {
         if (batch_) {
             CollectBatch();
             timer_.start(300);
+            TickSoon();
         } else {
             StartSingle();
         }
@@ -218,6 +223,7 @@ void ProgressDialog::CollectBatch() {
         list = CollectFolderInputs(inputFolder_, b.ListFolder(inputFolder_), f);
     }
     inputs_ = std::move(list.inputs);
+    outputGuard_.Reset(inputs_);
     next_ = 0;
     Engine().PositionMs.store(0.0);
     if (list.truncated)
@@ -226,10 +232,15 @@ void ProgressDialog::CollectBatch() {
                     "Quorvatix Tralux");
 }
 
+void ProgressDialog::TickSoon() {
+    QMetaObject::invokeMethod(
+        this, [this] { Tick(); }, Qt::QueuedConnection);
+}
+
 void ProgressDialog::Tick() {
     // A message box or a CD information lookup inside a tick runs its own event loop; the
-    // timer must not start a second job under it.
-    if (inTick_ || finished_) return;
+    // timer must not start a second job under it, nor the end of a job being stopped.
+    if (inTick_ || finished_ || stopping_) return;
     inTick_ = true;
     struct Leave {
         bool& flag;
@@ -261,6 +272,8 @@ void ProgressDialog::Tick() {
         return;
     }
     StartNext();
+    // An entry that started no job ends no job: go on without waiting for the timer.
+    if (!jobActive_) TickSoon();
 }
 
 void ProgressDialog::StartNext() {
@@ -283,7 +296,7 @@ void ProgressDialog::StartNext() {
             output = WithTrailingSlash(outputFolder_) + cddb::TrackFileName(track, title, ext);
         }
     }
-    const OutputClash clash = CheckBatchOutput(inputs_, index, output, written_);
+    const OutputClash clash = outputGuard_.Check(index, output);
     if (clash != OutputClash::None) {
         ShowMessage(OutputClashMessage(clash, output), "Quorvatix Tralux", MessageIcon::Warning);
         return;
@@ -318,11 +331,13 @@ void ProgressDialog::StartNext() {
     }
     jobActive_ = true;
     written_.push_back(e.OutputPath);
+    outputGuard_.Written(e.OutputPath);
     output_->setText(Q(BatchOutputLine(e.OutputFormat.load(), e.OutputPath)));
 }
 
 void ProgressDialog::Stop() {
     EngineState& e = Engine();
+    stopping_ = true;
     if (e.JobRunning.load() && !e.StopRequested.load()) {
         e.StopRequested.store(true);
         WaitDispatching([] { return !Engine().JobRunning.load(); });

@@ -44,18 +44,21 @@ private:
     void ShowFigures();
     void ShowTrackTimes();
     void Finish();
+    void TickSoon();
     std::int64_t ElapsedMs() const;
 
     bool batch_ = false;
     std::string input_;
     std::optional<std::string> cdRoot_;
     bool started_ = false, finished_ = false, inTick_ = false, jobActive_ = false;
+    bool stopping_ = false;
     std::chrono::steady_clock::time_point jobStart_;
 
     // Batch state.
     std::string inputFolder_, outputFolder_;
     bool jitter_ = false;
     std::vector<std::string> inputs_, written_;
+    BatchOutputGuard outputGuard_;
     std::size_t next_ = 0;
     int savedFormat_ = 0, savedRate_ = 0, savedChannels_ = 0;
     bool savedKeep_ = true, savedEq_ = false;

@@ -1,6 +1,7 @@
 #include "engine/job/job.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -50,6 +51,26 @@ struct JobContext {
 
 JobContext g_job;
 std::thread g_worker;
+
+// Job-end wake-up: JobRunning is cleared under g_endMutex so a waiter that has just seen it set
+// cannot miss the notification.
+std::mutex g_endMutex;
+std::condition_variable g_endSignal;
+std::mutex g_endCallbackMutex;
+std::function<void()> g_endCallback;
+
+void ReleaseJobSlot() {
+    {
+        std::lock_guard lock(g_endMutex);
+        Engine().JobRunning.store(false, std::memory_order_release);
+    }
+    g_endSignal.notify_all();
+}
+
+void AnnounceJobEnd() {
+    std::lock_guard lock(g_endCallbackMutex);
+    if (g_endCallback) g_endCallback();
+}
 
 // The rate/equalizer/analysis stage reads the user interface's controls in EngineState.
 dsp::DspState& Dsp() {
@@ -357,7 +378,8 @@ void ConversionThread() {
     CloseFiles();
     if (code != 0) e.LastError.store(code);
     e.StopRequested.store(false);
-    e.JobRunning.store(false, std::memory_order_release);
+    ReleaseJobSlot();
+    AnnounceJobEnd();
 }
 
 bool IsOnlyDotsBlanksUnderscores(const std::string& s) {
@@ -438,7 +460,7 @@ bool StartConversion(const std::string& inputPath, const std::string& outputPath
     // Every refusal below gives the slot back.
     auto refuse = [&e](int code) {
         e.LastError.store(code);
-        e.JobRunning.store(false, std::memory_order_release);
+        ReleaseJobSlot();
         return false;
     };
     {
@@ -486,6 +508,17 @@ bool StartConversion(const std::string& inputPath, const std::string& outputPath
 void WaitForJob() {
     std::lock_guard lock(g_workerMutex);
     if (g_worker.joinable()) g_worker.join();
+}
+
+bool WaitForJobEnd(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(g_endMutex);
+    return g_endSignal.wait_for(
+        lock, timeout, [] { return !Engine().JobRunning.load(std::memory_order_acquire); });
+}
+
+void SetJobEndCallback(std::function<void()> callback) {
+    std::lock_guard lock(g_endCallbackMutex);
+    g_endCallback = std::move(callback);
 }
 
 std::size_t EmitBlock(const std::uint8_t* samples, std::size_t byteCount) {

@@ -1,7 +1,9 @@
 #pragma once
 // The conversion job: start, the worker, the per-block hub and the error texts.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engine/dsp/analysis.h"
@@ -21,6 +23,13 @@ bool StartConversion(const std::string& inputPath, const std::string& outputPath
                      std::intptr_t jobParameter, int mode);
 // Blocks until the current worker (if any) has ended and been joined.
 void WaitForJob();
+// Blocks until no job runs or `timeout` has passed, whichever comes first; true when no job
+// runs. The worker wakes it the moment it clears JobRunning, so callers never pay a tick.
+bool WaitForJobEnd(std::chrono::milliseconds timeout);
+// Called on the worker thread right after each job's end clears JobRunning (empty: none).
+// It runs under a lock that SetJobEndCallback also takes, so once that returns the old callback
+// is never entered again; keep it short (post an event) and never start a job from it.
+void SetJobEndCallback(std::function<void()> callback);
 
 // Called by every source loop for every block of input-format PCM (modified in place when
 // channels are mixed). Returns the bytes the sink accepted.

@@ -1,6 +1,9 @@
 #include "engine/outputs/mp3_rates.h"
 
 #include <algorithm>
+#include <map>
+#include <mutex>
+#include <utility>
 
 #include "mp3encoder.h"
 
@@ -12,10 +15,10 @@ const std::vector<std::uint32_t>& Mp3OutputRates() {
     return rates;
 }
 
-std::vector<int> Mp3BitRatesKbps(std::uint32_t rate, int channels) {
+namespace {
+
+std::vector<int> AskEncoder(std::uint32_t rate, int channels) {
     std::vector<int> out;
-    if (std::find(Mp3OutputRates().begin(), Mp3OutputRates().end(), rate) == Mp3OutputRates().end())
-        return out;
     mp3enc::Mp3Encoder* enc = mp3enc::Mp3EncoderCreate(static_cast<float>(rate), channels, 0);
     if (!enc) return out;
     // The job's own settings: the list must be the one the job will search.
@@ -34,6 +37,21 @@ std::vector<int> Mp3BitRatesKbps(std::uint32_t rate, int channels) {
     std::sort(out.begin(), out.end());
     out.erase(std::unique(out.begin(), out.end()), out.end());
     return out;
+}
+
+}  // namespace
+
+std::vector<int> Mp3BitRatesKbps(std::uint32_t rate, int channels) {
+    if (std::find(Mp3OutputRates().begin(), Mp3OutputRates().end(), rate) == Mp3OutputRates().end())
+        return {};
+    // Asking means building an encoder; a run of many inputs asks once per combination.
+    static std::mutex mutex;
+    static std::map<std::pair<std::uint32_t, int>, std::vector<int>> known;
+    std::lock_guard lock(mutex);
+    if (auto it = known.find({rate, channels}); it != known.end()) return it->second;
+    std::vector<int> rates = AskEncoder(rate, channels);
+    if (!rates.empty()) known[{rate, channels}] = rates;
+    return rates;
 }
 
 int Mp3DefaultKbps(std::uint32_t rate, int channels) {

@@ -7,7 +7,9 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -84,7 +86,7 @@ public:
         e.ClockOriginMs.store(1);
         const bool untilStopped = mode == kModePreview && previewRunsUntilStopped;
         const int ms = jobMs, fail = failJobWith;
-        worker_ = std::thread([untilStopped, ms, fail] {
+        worker_ = std::thread([this, untilStopped, ms, fail] {
             EngineState& s = Engine();
             const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
             while (!s.StopRequested.load() &&
@@ -94,10 +96,16 @@ public:
             s.ClockOriginMs.store(0);
             s.StopRequested.store(false);
             s.JobRunning.store(false);
+            std::lock_guard lock(endMutex_);
+            if (onEnd_) onEnd_();
         });
         return true;
     }
     void ReportLastError() override { reported.push_back(Engine().LastError.exchange(0)); }
+    void OnJobEnd(std::function<void()> callback) override {
+        std::lock_guard lock(endMutex_);
+        onEnd_ = std::move(callback);
+    }
     std::vector<std::string> CdDriveRoots() override { return drives; }
     std::vector<std::string> ListFolder(const std::string& folder) override {
         auto it = folders.find(folder);
@@ -118,6 +126,8 @@ public:
 
 private:
     std::thread worker_;
+    std::mutex endMutex_;
+    std::function<void()> onEnd_;
 };
 
 inline StreamInfo WavInfo(std::uint32_t rate, std::uint16_t channels, std::uint32_t ms) {

@@ -94,6 +94,24 @@ TEST_F(BatchDialogTest, ATickInsideAModalLoopStartsNoSecondJob) {
     EXPECT_EQ(backend_.probed.size(), 3u);
 }
 
+// Each tick starts at most one file; here the next file must follow its predecessor's end.
+TEST_F(BatchDialogTest, TheNextFileStartsWhenThePreviousEndsNotAtTheNextTick) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 40; ++i) {
+        names.push_back("f" + std::to_string(100 + i) + ".wav");
+        backend_.files["/in/" + names.back()] = WavInfo(22050, 1, 500);
+    }
+    names.push_back("missing.wav");  // a failed probe ends no job and must not wait either
+    backend_.folders["/in/"] = names;
+    backend_.jobMs = 1;
+    ProgressDialog d(nullptr, std::nullopt, true);
+    d.show();
+    // 41 entries at one per 300 ms tick would take over 12 s.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !d.isVisible(); }, 6000));
+    EXPECT_EQ(backend_.starts.size(), 40u);
+    d.Stop();
+}
+
 TEST_F(BatchDialogTest, FailuresAreReportedAndTheBatchGoesOn) {
     backend_.folders["/in/"] = {"a.wav", "bad.wav", "c.wav"};
     backend_.files["/in/a.wav"] = WavInfo(44100, 2, 500);

@@ -136,6 +136,17 @@ TEST(BatchOutputs, RefusesToWriteOverALaterInputOrAnEarlierOutput) {
     EXPECT_EQ(CheckBatchOutput(inputs, 1, "/o/a.wav", {"/o/b.wav"}), OutputClash::None);
     EXPECT_NE(OutputClashMessage(OutputClash::LaterInput, "/m/a.wav").find("/m/a.wav"),
               std::string::npos);
+
+    // The batch's guard answers the same, a repeated input counting at its last place.
+    BatchOutputGuard guard;
+    guard.Reset({"/m/a.mp3", "/m/a.wav", "/m/b.wav", "/m/./a.wav"});
+    EXPECT_EQ(guard.Check(0, "/m/a.wav"), OutputClash::LaterInput);
+    EXPECT_EQ(guard.Check(2, "/m/a.wav"), OutputClash::LaterInput);
+    EXPECT_EQ(guard.Check(3, "/m/a.wav"), OutputClash::None);
+    EXPECT_EQ(guard.Check(1, "/o/a.wav"), OutputClash::None);
+    guard.Written("/o/./a.wav");
+    EXPECT_EQ(guard.Check(1, "/o/a.wav"), OutputClash::EarlierOutput);
+    EXPECT_EQ(guard.Check(1, "/o/b.wav"), OutputClash::None);
 }
 
 TEST(CdaFiles, TrackNumberFromTheTrackFile) {

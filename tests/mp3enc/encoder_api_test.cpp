@@ -199,6 +199,30 @@ TEST(Mp3Encoder, ArbitraryBlocksGiveTheSameStream) {
     Mp3EncoderDelete(b);
 }
 
+// Model tables are shared between encoders: a reused or neighbouring set must never change a
+// stream. Nine other set-ups push every earlier set out of the shared store.
+TEST(Mp3Encoder, SharedModelTablesGiveTheSameStreamAsFreshOnes) {
+    auto flush = [] {
+        for (int rate : {8000, 11025, 12000, 16000, 24000, 32000, 44100, 48000})
+            Mp3EncoderDelete(Mp3EncoderCreate(static_cast<float>(rate), 1, 0));
+        Mp3EncoderDelete(Mp3EncoderCreate(44100, 2, 0));
+    };
+    auto encode = [](int channels) {
+        Mp3Encoder* e = Mp3EncoderCreate(22050, channels, 0);
+        EXPECT_NE(e, nullptr);
+        auto out = e ? Encode(e, Sine(22050, channels, 11025), {4096}) : std::vector<uint8_t>{};
+        Mp3EncoderDelete(e);
+        return out;
+    };
+    flush();
+    const auto monoFresh = encode(1);
+    const auto stereoAfterMono = encode(2);
+    EXPECT_EQ(encode(1), monoFresh);
+    flush();
+    EXPECT_EQ(encode(2), stereoAfterMono);
+    EXPECT_GT(monoFresh.size(), 1000u);
+}
+
 TEST(Mp3Encoder, FreshEncoderFlushesWholeFrames) {
     Mp3Encoder* e = Mp3EncoderCreate(44100, 2, 0);
     ASSERT_NE(e, nullptr);

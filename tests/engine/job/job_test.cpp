@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <future>
 #include <map>
 #include <thread>
 
@@ -252,6 +254,43 @@ TEST_F(JobTest, PreviewPlaysThroughOrReportsNoDevice) {
         EXPECT_TRUE(std::abs(pos - 1000.0) < 50.0 || !notes_.Messages().empty()) << pos;
     }
     EXPECT_EQ(ReadFile(dir_ / "in.wav"), SimpleWav(samples, 1, 8000));
+}
+
+// A waiter with a long timeout must be woken by the job's end itself, not by a tick.
+TEST_F(JobTest, AJobsEndWakesItsWaiterAndCallbackAtOnce) {
+    std::atomic<int> ends{0};
+    std::atomic<bool> runningSeen{false};
+    SetJobEndCallback([&] {
+        ends.fetch_add(1);
+        if (Engine().JobRunning.load()) runningSeen.store(true);
+    });
+    WriteFile(dir_ / "in.wav", SimpleWav(std::vector<std::int16_t>(44100 * 2 * 120, 7), 2, 44100));
+    // Rate conversion and the equalizer keep the job busy for far longer than the set-up below.
+    Engine().OutputRate.store(48000);
+    Engine().EqualizerOn.store(true);
+    EXPECT_FALSE(StartConversion(dir_ / "missing.wav", dir_ / "out.wav", 0, kModeConvert));
+    ASSERT_TRUE(StartConversion(dir_ / "in.wav", dir_ / "out.wav", 0, kModeConvert));
+    std::atomic<bool> waiting{false};
+    auto waiter = std::async(std::launch::async, [&] {
+        waiting.store(true);
+        return WaitForJobEnd(std::chrono::seconds(90));
+    });
+    while (!waiting.load()) std::this_thread::yield();
+    // Give the waiter time to block; the job must still be running when the stop comes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(Engine().JobRunning.load());
+    Engine().StopRequested.store(true);
+    ASSERT_EQ(waiter.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_TRUE(waiter.get());
+    WaitForJob();
+    EXPECT_EQ(ends.load(), 1);  // the refused start was no job
+    EXPECT_FALSE(runningSeen.load());
+
+    SetJobEndCallback(nullptr);
+    WriteFile(dir_ / "short.wav", SimpleWav(Ramp(100), 2, 44100));
+    ASSERT_EQ(Run(dir_ / "short.wav", dir_ / "short-out.wav"), 0);
+    EXPECT_EQ(ends.load(), 1);
+    EXPECT_TRUE(WaitForJobEnd(std::chrono::milliseconds(0)));
 }
 
 TEST_F(JobTest, CompletionIsAnnouncedInModeOne) {

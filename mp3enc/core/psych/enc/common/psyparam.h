@@ -93,6 +93,7 @@ struct SfbTable {
     int highestLine = 0;              // highest coded line (start of the last band)
     int width[kSfbMaxLong] = {};      // band widths in lines
     int start[kSfbMaxLong + 1] = {};  // band starts; start[bandCount] == lineCount
+    bool operator==(const SfbTable&) const = default;
 };
 
 // Block kinds of the lookups: 0 long, 2 short (1 and 3 read the long tables).
@@ -120,6 +121,7 @@ struct PsyBlockParams {
     int peMin = 0, peMax = 0;
     float minBitSp = 0, maxBitSp = 0;
     float shape[6] = {};  // the six bit-reservoir shape values
+    bool operator==(const PsyBlockParams&) const = default;
 };
 
 struct PsyParams {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <deque>
+#include <mutex>
 
 #include "core/psych/enc/l3/hybrid.h"
 #include "core/psych/enc/l3/polyana.h"
@@ -402,6 +404,57 @@ void PsyModelImpl::Advance(const float* samples) {
     ++granule;
 }
 
+namespace {
+
+// The partition and adaptation tables depend only on the block parameters and the rate, and
+// take longer to build than a short file takes to encode: each set is built once and copied
+// into later models.
+struct ModelTables {
+    int sampleRate = 0;
+    PsyBlockParams lng, shrt;
+    PartitionTable lpt, spt;
+    AdaptTable lat, sat;
+};
+
+constexpr std::size_t kCachedTableSets = 8;
+
+bool LoadTables(const PsyParams& p, int sampleRate, PsyModelImpl& impl, ErrorChain* err) {
+    static std::mutex mutex;
+    static std::deque<ModelTables> cache;  // most recently built first
+    auto take = [&impl](const ModelTables& t) {
+        impl.lpt = t.lpt;
+        impl.spt = t.spt;
+        impl.lat = t.lat;
+        impl.sat = t.sat;
+    };
+    {
+        std::lock_guard lock(mutex);
+        for (const ModelTables& t : cache)
+            if (t.sampleRate == sampleRate && t.lng == p.lng && t.shrt == p.shrt) {
+                take(t);
+                return true;
+            }
+    }
+    ModelTables t{sampleRate, p.lng, p.shrt, {}, {}, {}, {}};
+    if (!BuildPartitionTable(p.lng, sampleRate, &t.lpt, err) ||
+        !BuildPartitionTable(p.shrt, sampleRate, &t.spt, err)) {
+        AddError(err, kModule, __LINE__, "GetCbParam() failed");
+        return false;
+    }
+    if (!BuildAdaptTable(p.lng, t.lpt, &t.lat, err) ||
+        !BuildAdaptTable(p.shrt, t.spt, &t.sat, err)) {
+        AddError(err, kModule, __LINE__, "GetAdaptBlockParam() failed");
+        return false;
+    }
+    take(t);
+    std::lock_guard lock(mutex);
+    cache.push_front(std::move(t));
+    if (cache.size() > kCachedTableSets) cache.pop_back();
+    return true;
+}
+
+}  // namespace
+
 std::unique_ptr<PsychoacousticModel> PsychoacousticModel::Create(const PsyModelConfig& config,
                                                                  OptionStore* options,
                                                                  ErrorChain* err) {
@@ -427,16 +480,7 @@ std::unique_ptr<PsychoacousticModel> PsychoacousticModel::Create(const PsyModelC
         AddError(err, kModule, __LINE__, "GetPsyBlockParam() failed");
         return nullptr;
     }
-    if (!BuildPartitionTable(p.lng, config.sampleRate, &impl->lpt, err) ||
-        !BuildPartitionTable(p.shrt, config.sampleRate, &impl->spt, err)) {
-        AddError(err, kModule, __LINE__, "GetCbParam() failed");
-        return nullptr;
-    }
-    if (!BuildAdaptTable(p.lng, impl->lpt, &impl->lat, err) ||
-        !BuildAdaptTable(p.shrt, impl->spt, &impl->sat, err)) {
-        AddError(err, kModule, __LINE__, "GetAdaptBlockParam() failed");
-        return nullptr;
-    }
+    if (!LoadTables(p, config.sampleRate, *impl, err)) return nullptr;
     impl->mpeg1 = config.sampleRate >= 32000;
     // 8000 Hz short bands do not start the short part at line 36: no mixed blocks there.
     impl->mixedAllowed = p.mixed && config.sampleRate != 8000;
