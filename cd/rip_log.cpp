@@ -27,8 +27,9 @@ std::string List(const std::vector<int>& numbers) {
 }  // namespace
 
 std::string RipVerdict(const std::vector<RipLogTrack>& tracks) {
-    std::vector<int> failed, mismatched, absent;
+    std::vector<int> failed, mismatched, absent, differ;
     for (const RipLogTrack& t : tracks) {
+        if (t.error.empty() && t.testCrc && *t.testCrc != t.sums.crc) differ.push_back(t.number);
         if (!t.error.empty())
             failed.push_back(t.number);
         else if (t.accurateRip.kind == ArTrackResult::Mismatch)
@@ -37,7 +38,7 @@ std::string RipVerdict(const std::vector<RipLogTrack>& tracks) {
             absent.push_back(t.number);
     }
     if (tracks.empty()) return "no tracks ripped";
-    if (failed.empty() && mismatched.empty() && absent.empty())
+    if (failed.empty() && mismatched.empty() && absent.empty() && differ.empty())
         return "all tracks accurately ripped";
     std::string s;
     auto part = [&](const std::vector<int>& v, const char* what) {
@@ -48,6 +49,7 @@ std::string RipVerdict(const std::vector<RipLogTrack>& tracks) {
     part(failed, " failed");
     part(mismatched, " did not match the database");
     part(absent, " not in the database");
+    part(differ, " test and copy differ");
     return s;
 }
 
