@@ -27,18 +27,21 @@ std::string List(const std::vector<int>& numbers) {
 }  // namespace
 
 std::string RipVerdict(const std::vector<RipLogTrack>& tracks) {
-    std::vector<int> failed, mismatched, absent, differ;
+    std::vector<int> failed, mismatched, absent, differ, unchecked;
     for (const RipLogTrack& t : tracks) {
         if (t.error.empty() && t.testCrc && *t.testCrc != t.sums.crc) differ.push_back(t.number);
         if (!t.error.empty())
             failed.push_back(t.number);
+        else if (!t.checked)
+            unchecked.push_back(t.number);
         else if (t.accurateRip.kind == ArTrackResult::Mismatch)
             mismatched.push_back(t.number);
         else if (t.accurateRip.kind == ArTrackResult::Absent)
             absent.push_back(t.number);
     }
     if (tracks.empty()) return "no tracks ripped";
-    if (failed.empty() && mismatched.empty() && absent.empty() && differ.empty())
+    if (failed.empty() && mismatched.empty() && absent.empty() && differ.empty() &&
+        unchecked.empty())
         return "all tracks accurately ripped";
     std::string s;
     auto part = [&](const std::vector<int>& v, const char* what) {
@@ -50,6 +53,7 @@ std::string RipVerdict(const std::vector<RipLogTrack>& tracks) {
     part(mismatched, " did not match the database");
     part(absent, " not in the database");
     part(differ, " test and copy differ");
+    part(unchecked, " not checked against the database");
     return s;
 }
 
@@ -108,7 +112,7 @@ std::string FormatRipLog(const RipLog& log) {
             line("  copy CRC: " + Hex(t.sums.crc));
         }
         line("  AccurateRip v1 " + Hex(t.sums.v1) + ", v2 " + Hex(t.sums.v2) + ": " +
-             ArResultText(t.accurateRip));
+             (t.checked ? ArResultText(t.accurateRip) : std::string("not looked up")));
         if (t.paddedFrames)
             line("  " + std::to_string(t.paddedFrames) +
                  " samples beyond the disc's edge could not be read: silence put in their place");

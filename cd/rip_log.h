@@ -20,6 +20,7 @@ struct RipLogTrack {
     std::optional<std::uint32_t> testCrc;
     TrackChecksums sums;
     ArTrackResult accurateRip;
+    bool checked = true;  // false: no database was looked up
     std::uint64_t paddedFrames = 0;  // silence put where the offset reached beyond the disc
 };
 

@@ -221,6 +221,7 @@ void VerifiedRip::Begin() {
         log_.database = "not looked up: no AccurateRip server set (--accuraterip-url)";
     } else {
         const cddb::ArLookup found = cddb::FetchArDatabase(url, ids_);
+        looked_ = found.status != cddb::ArLookup::Failed;
         if (found.status == cddb::ArLookup::Found) {
             responses_ = found.responses;
             log_.database = cd::ArFileName(ids_) + ", " + std::to_string(responses_.size()) +
@@ -278,7 +279,8 @@ void VerifiedRip::AfterCopy(int track, const std::string& file, const std::strin
         summer_.reset();
         return;
     }
-    t.file = file;
+    t.file = fs::path(file).filename().string();
+    t.checked = looked_;
     t.sums = summer_->Result();
     t.peak = summer_->Peak();
     summer_.reset();
@@ -292,7 +294,8 @@ void VerifiedRip::AfterCopy(int track, const std::string& file, const std::strin
             t.paddedFrames = static_cast<std::uint64_t>(o);
     }
     std::fprintf(stderr, "track %02d: %s, copy CRC %s", track,
-                 cd::ArResultText(t.accurateRip).c_str(), Hex(t.sums.crc).c_str());
+                 looked_ ? cd::ArResultText(t.accurateRip).c_str() : "not looked up",
+                 Hex(t.sums.crc).c_str());
     if (t.testCrc) {
         const bool same = *t.testCrc == t.sums.crc;
         if (!same) copiesAgree_ = false;
@@ -374,7 +377,7 @@ void VerifiedRip::Finish(const std::string& folder, const cddb::CdInfo& disc,
         const bool gapFile = previous == t.number - 1;
         previous = t.number;
         c.number = t.number;
-        c.file = fs::path(t.file).filename().string();
+        c.file = t.file;
         const auto k = static_cast<std::size_t>(t.number - 1);
         if (k < disc.tracks.size()) c.title = disc.tracks[k].title;
         c.pregapSectors = gapFile || t.number == 1 ? t.pregapSectors : 0;

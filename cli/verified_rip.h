@@ -48,6 +48,7 @@ private:
     cd::RipLog log_;
     cd::ArDiscIds ids_;
     bool haveIds_ = false;
+    bool looked_ = false;  // the database answered (found or not there)
     bool offsetSet_ = false;
     bool searched_ = false;
     bool copiesAgree_ = true;
