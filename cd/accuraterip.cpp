@@ -7,17 +7,21 @@
 namespace tralux::cd {
 namespace {
 
-const std::array<std::uint32_t, 256>& CrcTable() {
-    static const std::array<std::uint32_t, 256> table = [] {
-        std::array<std::uint32_t, 256> t{};
+// Slicing by eight: table k advances a byte that is followed by k more.
+using CrcTables = std::array<std::array<std::uint32_t, 256>, 8>;
+const CrcTables& CrcTable() {
+    static const CrcTables tables = [] {
+        CrcTables t{};
         for (std::uint32_t i = 0; i < 256; ++i) {
             std::uint32_t c = i;
             for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
+            t[0][i] = c;
         }
+        for (std::uint32_t i = 0; i < 256; ++i)
+            for (std::size_t k = 1; k < 8; ++k) t[k][i] = t[0][t[k - 1][i] & 0xFF] ^ (t[k - 1][i] >> 8);
         return t;
     }();
-    return table;
+    return tables;
 }
 
 std::uint32_t Le32(const std::uint8_t* p) {
@@ -28,9 +32,16 @@ std::uint32_t Le32(const std::uint8_t* p) {
 }  // namespace
 
 std::uint32_t Crc32(std::uint32_t crc, const std::uint8_t* data, std::size_t bytes) {
-    const auto& t = CrcTable();
+    const CrcTables& t = CrcTable();
     crc = ~crc;
-    for (std::size_t i = 0; i < bytes; ++i) crc = t[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    std::size_t i = 0;
+    for (; i + 8 <= bytes; i += 8) {
+        const std::uint32_t a = crc ^ Le32(data + i);
+        const std::uint32_t b = Le32(data + i + 4);
+        crc = t[7][a & 0xFF] ^ t[6][a >> 8 & 0xFF] ^ t[5][a >> 16 & 0xFF] ^ t[4][a >> 24] ^
+              t[3][b & 0xFF] ^ t[2][b >> 8 & 0xFF] ^ t[1][b >> 16 & 0xFF] ^ t[0][b >> 24];
+    }
+    for (; i < bytes; ++i) crc = t[0][(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
     return ~crc;
 }
 
@@ -42,20 +53,25 @@ void TrackChecksummer::Add(const std::uint8_t* data, std::size_t bytes) {
     const std::uint64_t from = first_ ? kArSkipFrames : 1;  // 1-based positions
     const std::uint64_t to = last_ ? (frames_ > kArSkipFrames ? frames_ - kArSkipFrames : 0)
                                    : ~std::uint64_t{0};
-    for (std::size_t i = 0; i + 4 <= bytes; i += 4) {
-        const std::uint64_t pos = ++position_;
-        for (int ch = 0; ch < 2; ++ch) {
-            const auto s = static_cast<std::int16_t>(data[i + 2 * ch] | data[i + 2 * ch + 1] << 8);
-            const std::uint32_t level =
-                s < 0 ? static_cast<std::uint32_t>(-static_cast<std::int32_t>(s))
-                      : static_cast<std::uint32_t>(s);
-            peak_ = std::max(peak_, level);
-        }
+    const std::size_t frames = bytes / 4;
+    std::uint32_t peak = peak_;
+    std::uint32_t v1 = v1_, v2 = v2_;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const std::uint32_t frame = Le32(data + 4 * i);
+        const auto left = static_cast<std::int16_t>(frame & 0xFFFF);
+        const auto right = static_cast<std::int16_t>(frame >> 16);
+        peak = std::max({peak, static_cast<std::uint32_t>(left < 0 ? -left : left),
+                         static_cast<std::uint32_t>(right < 0 ? -right : right)});
+        const std::uint64_t pos = position_ + i + 1;
         if (pos < from || pos > to) continue;
-        const std::uint64_t product = static_cast<std::uint64_t>(Le32(data + i)) * pos;
-        v1_ += static_cast<std::uint32_t>(product);
-        v2_ += static_cast<std::uint32_t>(product) + static_cast<std::uint32_t>(product >> 32);
+        const std::uint64_t product = static_cast<std::uint64_t>(frame) * pos;
+        v1 += static_cast<std::uint32_t>(product);
+        v2 += static_cast<std::uint32_t>(product) + static_cast<std::uint32_t>(product >> 32);
     }
+    position_ += frames;
+    peak_ = peak;
+    v1_ = v1;
+    v2_ = v2;
 }
 
 TrackChecksums TrackChecksummer::Result() const {
