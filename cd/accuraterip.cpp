@@ -18,7 +18,8 @@ const CrcTables& CrcTable() {
             t[0][i] = c;
         }
         for (std::uint32_t i = 0; i < 256; ++i)
-            for (std::size_t k = 1; k < 8; ++k) t[k][i] = t[0][t[k - 1][i] & 0xFF] ^ (t[k - 1][i] >> 8);
+            for (std::size_t k = 1; k < 8; ++k)
+                t[k][i] = t[0][t[k - 1][i] & 0xFF] ^ (t[k - 1][i] >> 8);
         return t;
     }();
     return tables;
@@ -51,8 +52,8 @@ TrackChecksummer::TrackChecksummer(std::uint64_t frames, bool firstTrack, bool l
 void TrackChecksummer::Add(const std::uint8_t* data, std::size_t bytes) {
     crc_ = ~Crc32(~crc_, data, bytes);
     const std::uint64_t from = first_ ? kArSkipFrames : 1;  // 1-based positions
-    const std::uint64_t to = last_ ? (frames_ > kArSkipFrames ? frames_ - kArSkipFrames : 0)
-                                   : ~std::uint64_t{0};
+    const std::uint64_t to =
+        last_ ? (frames_ > kArSkipFrames ? frames_ - kArSkipFrames : 0) : ~std::uint64_t{0};
     const std::size_t frames = bytes / 4;
     std::uint32_t peak = peak_;
     std::uint32_t v1 = v1_, v2 = v2_;
@@ -147,7 +148,9 @@ ArTrackResult ArVerify(const std::vector<ArResponse>& responses, const ArDiscIds
     bool stored = false;
     for (const ArResponse& r : responses) {
         // A file may hold entries of other discs that share its name's ids only in part.
-        if (r.id1 != ids.id1 || r.id2 != ids.id2 || r.cddb != ids.cddb) continue;
+        if (r.id1 != ids.id1 || r.id2 != ids.id2 || r.cddb != ids.cddb ||
+            r.tracks.size() != ids.tracks)
+            continue;
         if (track < 1 || track > r.tracks.size()) continue;
         const ArResponse::Track& t = r.tracks[track - 1];
         stored = true;

@@ -10,7 +10,11 @@ constexpr std::size_t kMaxCueText = 255;
 // Length of the UTF-8 sequence at `s`, 0 when it is not one.
 std::size_t Utf8Length(std::string_view s) {
     const auto b = static_cast<unsigned char>(s[0]);
-    const std::size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    const std::size_t n = b < 0x80         ? 1
+                          : (b >> 5) == 6  ? 2
+                          : (b >> 4) == 14 ? 3
+                          : (b >> 3) == 30 ? 4
+                                           : 0;
     if (n == 0 || n > s.size()) return 0;
     for (std::size_t i = 1; i < n; ++i)
         if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 0;

@@ -83,10 +83,10 @@ std::string FormatRipLog(const RipLog& log) {
         const std::uint32_t next =
             k + 1 < log.toc.tracks.size() ? log.toc.tracks[k + 1].startLba : log.toc.leadOutLba;
         char row[128];
-        std::snprintf(row, sizeof row, "  %2u     %s  %s  %9u  %s%s", static_cast<unsigned>(t.number),
-                      Msf(t.startLba).c_str(), Msf(next - t.startLba).c_str(), t.startLba,
-                      Msf(k < log.pregaps.size() ? log.pregaps[k] : 0).c_str(),
-                      t.audio ? "" : "  data");
+        std::snprintf(
+            row, sizeof row, "  %2u     %s  %s  %9u  %s%s", static_cast<unsigned>(t.number),
+            Msf(t.startLba).c_str(), Msf(next - t.startLba).c_str(), t.startLba,
+            Msf(k < log.pregaps.size() ? log.pregaps[k] : 0).c_str(), t.audio ? "" : "  data");
         line(row);
     }
     line("  lead-out at LBA " + std::to_string(log.toc.leadOutLba));

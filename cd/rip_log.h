@@ -13,14 +13,14 @@ namespace tralux::cd {
 
 struct RipLogTrack {
     int number = 0;
-    std::string file;  // empty when the track was not written
+    std::string file;   // empty when the track was not written
     std::string error;  // why it failed, empty when it was ripped
     std::uint32_t pregapSectors = 0;
     std::uint32_t peak = 0;  // 0..32768
     std::optional<std::uint32_t> testCrc;
     TrackChecksums sums;
     ArTrackResult accurateRip;
-    bool checked = true;  // false: no database was looked up
+    bool checked = true;             // false: no database was looked up
     std::uint64_t paddedFrames = 0;  // silence put where the offset reached beyond the disc
 };
 
@@ -34,9 +34,9 @@ struct RipLog {
     std::vector<std::uint32_t> pregaps;  // per TOC track, sectors
     std::string infoSource;              // where the titles came from
     std::string performer, title;
-    std::string database;                // what the AccurateRip lookup gave
-    std::string offsetFinding;           // "offset +6 matches, confidence 12", or empty
-    std::string hiddenAudio;             // "hidden audio before track 1: 00:12.00", or empty
+    std::string database;       // what the AccurateRip lookup gave
+    std::string offsetFinding;  // "offset +6 matches, confidence 12", or empty
+    std::string hiddenAudio;    // "hidden audio before track 1: 00:12.00", or empty
     std::vector<RipLogTrack> tracks;
 };
 

@@ -16,8 +16,7 @@ namespace fs = std::filesystem;
 constexpr std::size_t kMaxDatabaseBytes = 1u << 20;
 
 std::optional<std::vector<cd::ArResponse>> Parse(const std::string& bytes) {
-    return cd::ParseArDatabase(
-        {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+    return cd::ParseArDatabase({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
 }
 
 // Written under a temporary name and renamed, so a reader never sees half a file.

@@ -146,7 +146,8 @@ bool WriteWav(const fs::path& path, const std::vector<std::uint8_t>& pcm) {
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         out << h;
-        out.write(reinterpret_cast<const char*>(pcm.data()), static_cast<std::streamsize>(pcm.size()));
+        out.write(reinterpret_cast<const char*>(pcm.data()),
+                  static_cast<std::streamsize>(pcm.size()));
         if (!out.flush()) {
             out.close();
             fs::remove(temp, ec);
@@ -273,7 +274,8 @@ void VerifiedRip::AfterCopy(int track, const std::string& file, const std::strin
     const auto k = static_cast<std::size_t>(track - 1);
     t.pregapSectors = k < log_.pregaps.size() ? log_.pregaps[k] : 0;
     // A stopped or failed copy has no whole track to verify.
-    if (!error.empty() || !summer_ || summer_->Frames() != expectedFrames_ || expectedFrames_ == 0) {
+    if (!error.empty() || !summer_ || summer_->Frames() != expectedFrames_ ||
+        expectedFrames_ == 0) {
         t.error = error.empty() ? "stopped" : error;
         log_.tracks.push_back(t);
         summer_.reset();
@@ -284,11 +286,13 @@ void VerifiedRip::AfterCopy(int track, const std::string& file, const std::strin
     t.sums = summer_->Result();
     t.peak = summer_->Peak();
     summer_.reset();
-    if (haveIds_) t.accurateRip = cd::ArVerify(responses_, ids_, static_cast<std::uint32_t>(track), t.sums);
+    if (haveIds_)
+        t.accurateRip = cd::ArVerify(responses_, ids_, static_cast<std::uint32_t>(track), t.sums);
     // What lies beyond the disc's edges is silence from the reader.
     const std::int32_t o = log_.readOffset;
     if (!log_.toc.tracks.empty()) {
-        if (o < 0 && track == log_.toc.tracks.front().number && log_.toc.tracks.front().startLba == 0)
+        if (o < 0 && track == log_.toc.tracks.front().number &&
+            log_.toc.tracks.front().startLba == 0)
             t.paddedFrames = static_cast<std::uint64_t>(-static_cast<std::int64_t>(o));
         if (o > 0 && track == log_.toc.tracks.back().number)
             t.paddedFrames = static_cast<std::uint64_t>(o);
@@ -299,7 +303,8 @@ void VerifiedRip::AfterCopy(int track, const std::string& file, const std::strin
     if (t.testCrc) {
         const bool same = *t.testCrc == t.sums.crc;
         if (!same) copiesAgree_ = false;
-        std::fprintf(stderr, same ? ", test CRC the same" : ", test CRC %s differs: the two reads disagree",
+        std::fprintf(stderr,
+                     same ? ", test CRC the same" : ", test CRC %s differs: the two reads disagree",
                      Hex(*t.testCrc).c_str());
     }
     std::fputc('\n', stderr);
@@ -320,8 +325,8 @@ void VerifiedRip::SearchOffset(int track, const std::string& cdaPath,
         if (Engine().StopRequested.load()) return;
         cd::TrackChecksummer summer(expectedFrames_, first_, last_);
         if (!ReadForChecksums(cdaPath, options_.jitter, o, summer)) continue;
-        const cd::ArTrackResult r = cd::ArVerify(responses_, ids_, static_cast<std::uint32_t>(track),
-                                                 summer.Result());
+        const cd::ArTrackResult r =
+            cd::ArVerify(responses_, ids_, static_cast<std::uint32_t>(track), summer.Result());
         if (r.kind != cd::ArTrackResult::Match) continue;
         log_.offsetFinding =
             "offset " + Signed(o) + " matches, confidence " + std::to_string(r.confidence);
@@ -382,14 +387,16 @@ void VerifiedRip::Finish(const std::string& folder, const cddb::CdInfo& disc,
         if (k < disc.tracks.size()) c.title = disc.tracks[k].title;
         c.pregapSectors = gapFile || t.number == 1 ? t.pregapSectors : 0;
         if (k < log_.toc.tracks.size()) {
-            const std::uint32_t next = k + 1 < log_.toc.tracks.size() ? log_.toc.tracks[k + 1].startLba
-                                                                     : log_.toc.leadOutLba;
+            const std::uint32_t next = k + 1 < log_.toc.tracks.size()
+                                           ? log_.toc.tracks[k + 1].startLba
+                                           : log_.toc.leadOutLba;
             c.sectors = next - log_.toc.tracks[k].startLba;
         }
         cue.tracks.push_back(c);
     }
     WriteBeside(dir / (base + ".log"), cd::FormatRipLog(log_), options_.overwrite);
-    if (!cue.tracks.empty()) WriteBeside(dir / (base + ".cue"), cd::FormatCueSheet(cue), options_.overwrite);
+    if (!cue.tracks.empty())
+        WriteBeside(dir / (base + ".cue"), cd::FormatCueSheet(cue), options_.overwrite);
     std::fprintf(stderr, "%s\n", cd::RipVerdict(log_.tracks).c_str());
 }
 

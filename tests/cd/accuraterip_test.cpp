@@ -35,8 +35,9 @@ TEST_F(VerifyTest, ChecksumsMatchAPlainComputation) {
         // Every first/last combination on every track, in blocks that do not divide a sector.
         for (int rule = 0; rule < 4; ++rule) {
             const bool first = rule & 1, last = rule & 2;
-            ExpectSame(Sums(track, first, last, 4 * 1001), Reference(track, first, last),
-                       ("track " + std::to_string(t + 1) + " rule " + std::to_string(rule)).c_str());
+            ExpectSame(
+                Sums(track, first, last, 4 * 1001), Reference(track, first, last),
+                ("track " + std::to_string(t + 1) + " rule " + std::to_string(rule)).c_str());
         }
     }
     // v2 differs from v1 once products pass 32 bits (loud samples late in a track).

@@ -29,7 +29,8 @@ protected:
         img_ = BuildImage(dir_, ThreeTrackSpec());
         fs::create_directories(dir_.path() / "cfg/Quorvatix");
         std::ofstream(dir_.path() / "cfg/Quorvatix/tralux.ini") << "[CDDB]\nNeverUseCDDB=1\n";
-        for (std::size_t t = 0; t < 3; ++t) sums_.push_back(Reference(img_.Track(t), t == 0, t == 2));
+        for (std::size_t t = 0; t < 3; ++t)
+            sums_.push_back(Reference(img_.Track(t), t == 0, t == 2));
         // The ids from the layout: tracks at their starts, the lead-out as track 4.
         for (std::size_t t = 0; t < 4; ++t) {
             id1_ += img_.starts[t];
@@ -37,11 +38,11 @@ protected:
         }
     }
     int Run(const std::string& env, const std::string& args) {
-        const std::string cmd = "env -u TRALUX_CD_JITTER -u TRALUX_CD_OFFSET TRALUX_CD_IMAGES=" +
-                                img_.cuePath + " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + env +
-                                " " + TRALUX_CLI_PATH + " --config " + (dir_ / "cfg") +
-                                " cd rip --output-dir " + (dir_ / "out") + " " + args + " >" +
-                                (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
+        const std::string cmd =
+            "env -u TRALUX_CD_JITTER -u TRALUX_CD_OFFSET TRALUX_CD_IMAGES=" + img_.cuePath +
+            " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + env + " " + TRALUX_CLI_PATH +
+            " --config " + (dir_ / "cfg") + " cd rip --output-dir " + (dir_ / "out") + " " + args +
+            " >" + (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
         const int status = std::system(cmd.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -53,7 +54,8 @@ protected:
     // then one with the image's checksums at `confidence`.
     void Serve(std::uint8_t confidence) {
         DiscToc toc;
-        for (std::uint8_t t = 0; t < 3; ++t) toc.tracks.push_back({static_cast<std::uint8_t>(t + 1), img_.starts[t], true});
+        for (std::uint8_t t = 0; t < 3; ++t)
+            toc.tracks.push_back({static_cast<std::uint8_t>(t + 1), img_.starts[t], true});
         toc.firstTrack = 1, toc.lastTrack = 3, toc.leadOutLba = img_.LeadOut();
         const std::uint32_t cddb = DiscIdFromToc(toc);
         Bytes file;
@@ -83,7 +85,8 @@ protected:
     // The log or the sheet beside the tracks (named after the disc).
     std::string Beside(const std::string& extension) {
         for (const auto& e : fs::directory_iterator(dir_ / "out"))
-            if (e.path().extension() == extension) return Text("out/" + e.path().filename().string());
+            if (e.path().extension() == extension)
+                return Text("out/" + e.path().filename().string());
         return "(no " + extension + " file)";
     }
     TempDir dir_;
