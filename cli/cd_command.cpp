@@ -28,7 +28,7 @@
 #include "cli/cddb_console.h"
 #include "cli/commands.h"
 #include "cli/progress.h"
-#include "cli/verified_rip.h"
+#include "rip/verified_rip.h"
 #include "engine/formats/riff_reader.h"
 #include "engine/job/job.h"
 
@@ -150,7 +150,7 @@ struct RipOptions {
     std::optional<std::string> outputDir;
     bool noTags = false;
     bool overwrite = false;
-    VerifyOptions verify;
+    rip::VerifyOptions verify;
 };
 
 bool ParseNumber(const char* s, long lo, long hi, long& out) {
@@ -362,7 +362,13 @@ int Rip(int argc, char** argv, int i) {
     const cddb::CdInfo disc = cddb::LookupDisc(Root(letter));
     o.verify.jitter = o.jitter || settings::ReadOption("Jitter") > 0;
     o.verify.overwrite = o.overwrite;
-    VerifiedRip verified(*cd::FindCdDrive(letter), o.verify);
+    rip::RipReport report;
+    report.say = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+    report.machine = [](const std::string& line) {
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    };
+    rip::VerifiedRip verified(*cd::FindCdDrive(letter), o.verify, std::move(report));
     verified.Begin();
     int status = 0;
     for (const auto& [track, path] : work) {

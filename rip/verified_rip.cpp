@@ -1,10 +1,11 @@
-#include "cli/verified_rip.h"
+#include "rip/verified_rip.h"
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 
 #include "app/settings/settings.h"
@@ -22,7 +23,7 @@
 #define TRALUX_VERSION "0"
 #endif
 
-namespace tralux::cli {
+namespace tralux::rip {
 namespace {
 
 namespace fs = std::filesystem;
@@ -37,6 +38,13 @@ std::string Hex(std::uint32_t v) {
 
 std::string Signed(std::int32_t v) {
     return (v > 0 ? "+" : "") + std::to_string(v);
+}
+
+template <typename... A>
+std::string Format(const char* format, A... args) {
+    char text[512];
+    std::snprintf(text, sizeof text, format, args...);
+    return text;
 }
 
 std::string Root(char letter) {
@@ -99,11 +107,13 @@ std::string UtcNow() {
     return t;
 }
 
-// Writes `text` to `path` unless something is there and overwriting was not asked for.
-void WriteBeside(const fs::path& path, const std::string& text, bool overwrite) {
+// Writes `text` to `path` unless something is there and overwriting was not asked for; what
+// went wrong is said through `say`.
+void WriteBeside(const fs::path& path, const std::string& text, bool overwrite,
+                 const std::function<void(const std::string&)>& say) {
     std::error_code ec;
     if (!overwrite && fs::exists(path, ec)) {
-        std::fprintf(stderr, "%s exists; --overwrite (-y) replaces it\n", path.c_str());
+        say(path.string() + " exists: not replaced");
         return;
     }
     const fs::path temp = path.string() + ".part";
@@ -113,14 +123,14 @@ void WriteBeside(const fs::path& path, const std::string& text, bool overwrite) 
         if (!out.flush()) {
             out.close();
             fs::remove(temp, ec);
-            std::fprintf(stderr, "%s: cannot be written\n", path.c_str());
+            say(path.string() + ": cannot be written");
             return;
         }
     }
     fs::rename(temp, path, ec);
     if (ec) {
         fs::remove(temp, ec);
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), ec.message().c_str());
+        say(path.string() + ": " + ec.message());
     }
 }
 
@@ -161,8 +171,9 @@ bool WriteWav(const fs::path& path, const std::vector<std::uint8_t>& pcm) {
 
 }  // namespace
 
-VerifiedRip::VerifiedRip(const cd::CdDriveSlot& slot, VerifyOptions options)
-    : slot_(slot), options_(std::move(options)) {
+VerifiedRip::VerifiedRip(const cd::CdDriveSlot& slot, VerifyOptions options, RipReport report)
+    : slot_(slot), options_(std::move(options)), report_(std::move(report)) {
+    if (!report_.say) report_.say = [](const std::string&) {};
     log_.program = std::string("Quorvatix Tralux ") + TRALUX_VERSION;
     log_.date = UtcNow();
     log_.drive = cd::DriveLabel(slot_);
@@ -208,9 +219,8 @@ void VerifiedRip::Begin() {
                 std::snprintf(t, sizeof t, "hidden audio before track 1: %02u:%02u.%02u",
                               sectors / 4500, sectors / 75 % 60, sectors % 75);
                 log_.hiddenAudio = t;
-                std::fprintf(stderr, "%s%s\n", t,
-                             options_.hiddenTrack ? " (ripped as track 00)"
-                                                  : " (--hidden-track rips it as track 00)");
+                Say(std::string(t) + (options_.hiddenTrack ? " (ripped as track 00)"
+                                                           : " (can be ripped as track 00)"));
             }
         }
     }
@@ -234,9 +244,8 @@ void VerifiedRip::Begin() {
             log_.database = "lookup failed: " + found.error;
         }
     }
-    std::fprintf(stderr, "AccurateRip: %s\n", log_.database.c_str());
-    std::fprintf(stderr, "read offset %s samples (%s)\n", Signed(log_.readOffset).c_str(),
-                 log_.readOffsetSource.c_str());
+    Say("AccurateRip: " + log_.database);
+    Say("read offset " + Signed(log_.readOffset) + " samples (" + log_.readOffsetSource + ")");
 }
 
 bool VerifiedRip::TestRead(int track, const std::string& cdaPath) {
@@ -297,21 +306,21 @@ void VerifiedRip::AfterCopy(int track, const std::string& file, const std::strin
         if (o > 0 && track == log_.toc.tracks.back().number)
             t.paddedFrames = static_cast<std::uint64_t>(o);
     }
-    std::fprintf(stderr, "track %02d: %s, copy CRC %s", track,
-                 looked_ ? cd::ArResultText(t.accurateRip).c_str() : "not looked up",
-                 Hex(t.sums.crc).c_str());
+    std::string words = Format("track %02d: %s, copy CRC %s", track,
+                               looked_ ? cd::ArResultText(t.accurateRip).c_str() : "not looked up",
+                               Hex(t.sums.crc).c_str());
     if (t.testCrc) {
         const bool same = *t.testCrc == t.sums.crc;
         if (!same) copiesAgree_ = false;
-        std::fprintf(stderr,
-                     same ? ", test CRC the same" : ", test CRC %s differs: the two reads disagree",
-                     Hex(*t.testCrc).c_str());
+        words += same ? ", test CRC the same"
+                      : ", test CRC " + Hex(*t.testCrc) + " differs: the two reads disagree";
     }
-    std::fputc('\n', stderr);
-    std::printf("accuraterip %02d %s confidence %u v1 %s v2 %s crc %s\n", track,
-                cd::ArResultWord(t.accurateRip), t.accurateRip.confidence, Hex(t.sums.v1).c_str(),
-                Hex(t.sums.v2).c_str(), Hex(t.sums.crc).c_str());
-    std::fflush(stdout);
+    Say(words);
+    if (report_.machine)
+        report_.machine(Format("accuraterip %02d %s confidence %u v1 %s v2 %s crc %s", track,
+                               cd::ArResultWord(t.accurateRip), t.accurateRip.confidence,
+                               Hex(t.sums.v1).c_str(), Hex(t.sums.v2).c_str(),
+                               Hex(t.sums.crc).c_str()));
     log_.tracks.push_back(t);
     if (t.accurateRip.kind == cd::ArTrackResult::Mismatch && !offsetSet_ && !searched_)
         SearchOffset(track, cdaPath_, t.accurateRip);
@@ -320,7 +329,7 @@ void VerifiedRip::AfterCopy(int track, const std::string& file, const std::strin
 void VerifiedRip::SearchOffset(int track, const std::string& cdaPath,
                                const cd::ArTrackResult& atZero) {
     searched_ = true;
-    std::fprintf(stderr, "no read offset set: trying the common ones on track %02d\n", track);
+    Say(Format("no read offset set: trying the common ones on track %02d", track));
     for (const std::int32_t o : cd::CommonReadOffsets()) {
         if (Engine().StopRequested.load()) return;
         cd::TrackChecksummer summer(expectedFrames_, first_, last_);
@@ -330,13 +339,12 @@ void VerifiedRip::SearchOffset(int track, const std::string& cdaPath,
         if (r.kind != cd::ArTrackResult::Match) continue;
         log_.offsetFinding =
             "offset " + Signed(o) + " matches, confidence " + std::to_string(r.confidence);
-        std::fprintf(stderr, "%s (--read-offset %d rips the disc accurately)\n",
-                     log_.offsetFinding.c_str(), o);
+        Say(log_.offsetFinding + Format(" (a read offset of %d rips the disc accurately)", o));
         return;
     }
     log_.offsetFinding = "none of the common offsets matches (best confidence " +
                          std::to_string(atZero.confidence) + ")";
-    std::fprintf(stderr, "%s\n", log_.offsetFinding.c_str());
+    Say(log_.offsetFinding);
 }
 
 void VerifiedRip::Finish(const std::string& folder, const cddb::CdInfo& disc,
@@ -358,13 +366,13 @@ void VerifiedRip::Finish(const std::string& folder, const cddb::CdInfo& disc,
         const fs::path path = dir / cddb::TrackFileName(0, "Hidden", ".wav");
         std::error_code ec;
         if (!options_.overwrite && fs::exists(path, ec)) {
-            std::fprintf(stderr, "%s exists; --overwrite (-y) replaces it\n", path.c_str());
+            Say(path.string() + " exists: not replaced");
         } else if (auto device = cd::OpenCdDrive(slot_)) {
             std::vector<std::uint8_t> pcm(static_cast<std::size_t>(hiddenSectors_) * 2352);
             if (device->ReadAudio(0, hiddenSectors_, pcm.data()) && WriteWav(path, pcm))
-                std::fprintf(stderr, "track 00: %s\n", path.c_str());
+                Say("track 00: " + path.string());
             else
-                std::fprintf(stderr, "track 00: hidden audio could not be read\n");
+                Say("track 00: the hidden audio could not be read");
         }
     }
 
@@ -394,10 +402,11 @@ void VerifiedRip::Finish(const std::string& folder, const cddb::CdInfo& disc,
         }
         cue.tracks.push_back(c);
     }
-    WriteBeside(dir / (base + ".log"), cd::FormatRipLog(log_), options_.overwrite);
+    WriteBeside(dir / (base + ".log"), cd::FormatRipLog(log_), options_.overwrite, report_.say);
     if (!cue.tracks.empty())
-        WriteBeside(dir / (base + ".cue"), cd::FormatCueSheet(cue), options_.overwrite);
-    std::fprintf(stderr, "%s\n", cd::RipVerdict(log_.tracks).c_str());
+        WriteBeside(dir / (base + ".cue"), cd::FormatCueSheet(cue), options_.overwrite,
+                    report_.say);
+    Say(cd::RipVerdict(log_.tracks));
 }
 
-}  // namespace tralux::cli
+}  // namespace tralux::rip

@@ -2,6 +2,7 @@
 // What `cd rip` does beside writing the tracks: AccurateRip checksums and lookup, the read
 // offset, test and copy, hidden audio before track 1, and the log and CUE sheet.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,7 +12,7 @@
 #include "cd/rip_log.h"
 #include "cddb/cd_info.h"
 
-namespace tralux::cli {
+namespace tralux::rip {
 
 struct VerifyOptions {
     std::optional<std::string> accurateRipUrl;  // overrides the stored setting
@@ -22,9 +23,15 @@ struct VerifyOptions {
     bool overwrite = false;
 };
 
+// Where a rip's words go: sentences for the user, and one machine-readable line per track.
+struct RipReport {
+    std::function<void(const std::string&)> say;
+    std::function<void(const std::string&)> machine;
+};
+
 class VerifiedRip {
 public:
-    VerifiedRip(const cd::CdDriveSlot& slot, VerifyOptions options);
+    VerifiedRip(const cd::CdDriveSlot& slot, VerifyOptions options, RipReport report);
     // Reads the table of contents and looks the disc up; sets the engine's read offset.
     void Begin();
     // The test read of a track (test and copy); false when it failed or was stopped.
@@ -37,14 +44,17 @@ public:
     void Finish(const std::string& folder, const cddb::CdInfo& disc, const std::string& extension);
     // False when a test read and its copy disagreed.
     bool CopiesAgree() const { return copiesAgree_; }
+    // What was found so far (the window shows it).
+    const cd::RipLog& Log() const { return log_; }
+    bool LookedUp() const { return looked_; }
 
 private:
-    struct Pending;
-    std::int32_t Offset() const { return log_.readOffset; }
+    void Say(const std::string& text) const { report_.say(text); }
     void SearchOffset(int track, const std::string& cdaPath, const cd::ArTrackResult& atZero);
 
     cd::CdDriveSlot slot_;
     VerifyOptions options_;
+    RipReport report_;
     cd::RipLog log_;
     cd::ArDiscIds ids_;
     bool haveIds_ = false;
@@ -61,4 +71,4 @@ private:
     bool first_ = false, last_ = false;
 };
 
-}  // namespace tralux::cli
+}  // namespace tralux::rip
