@@ -1,6 +1,7 @@
 #include "app/window/progress_dialog.h"
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 
 #include <QGridLayout>
@@ -415,7 +416,14 @@ void ProgressDialog::BeginVerification() {
     options.jitter = settings::ReadOption("Jitter") > 0;
     options.testCopy = settings::ReadOption("CdTestCopy") > 0;
     verified_ = std::make_unique<rip::VerifiedRip>(*slot, options, rip::RipReport{});
-    verified_->Begin();
+    // The table of contents and the database lookup may take a while: the dialog keeps painting.
+    std::atomic<bool> done{false};
+    std::thread begin([&] {
+        verified_->Begin();
+        done.store(true);
+    });
+    WaitDispatching([&] { return done.load(); });
+    begin.join();
 }
 
 bool ProgressDialog::BeforeTrack(int track, const std::string& input) {

@@ -152,5 +152,19 @@ TEST_F(CliVerifyTest, NotInDatabaseAndNoServer) {
     EXPECT_EQ(server.Requests().size(), 1u);
 }
 
+TEST_F(CliVerifyTest, HiddenAudioBeforeTrackOne) {
+    ImageSpec spec = ThreeTrackSpec();
+    spec.hiddenSectors = 100;
+    img_ = BuildImage(dir_, spec, "hidden");
+    ASSERT_EQ(Run("", "--tracks 1"), 0) << Text("stderr.txt");
+    EXPECT_NE(Text("stderr.txt").find("hidden audio before track 1: 00:01.25"), std::string::npos)
+        << Text("stderr.txt");
+    EXPECT_FALSE(fs::exists(dir_ / "out/00 Hidden.wav"));
+    ASSERT_EQ(Run("", "-y --tracks 1 --hidden-track"), 0) << Text("stderr.txt");
+    const Bytes wav = ReadFile(dir_ / "out/00 Hidden.wav");
+    ASSERT_EQ(wav.size(), 44u + 100 * 2352);
+    EXPECT_TRUE(Bytes(wav.begin() + 44, wav.end()) == Bytes(img_.disc.begin(), img_.disc.begin() + 100 * 2352));
+}
+
 }  // namespace
 }  // namespace tralux::test
