@@ -29,6 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kSection = "AccurateRip";
+constexpr std::uint32_t kHiddenChunk = 20;  // sectors per raw read
 
 std::string Hex(std::uint32_t v) {
     char t[12];
@@ -134,13 +135,15 @@ void WriteBeside(const fs::path& path, const std::string& text, bool overwrite,
     }
 }
 
-// A WAV of raw CD audio (hidden track one audio), written whole or not at all.
-bool WriteWav(const fs::path& path, const std::vector<std::uint8_t>& pcm) {
+// A WAV of raw CD audio (hidden track one audio) read from the drive a piece at a time, written
+// whole or not at all.
+bool WriteHiddenWav(const fs::path& path, cd::CdDevice& device, std::uint32_t sectors) {
     auto le = [](std::string& s, std::uint32_t v, int bytes) {
         for (int i = 0; i < bytes; ++i) s += static_cast<char>(v >> (8 * i) & 0xFF);
     };
+    const std::uint32_t bytes = sectors * 2352;
     std::string h = "RIFF";
-    le(h, static_cast<std::uint32_t>(36 + pcm.size()), 4);
+    le(h, 36 + bytes, 4);
     h += "WAVEfmt ";
     le(h, 16, 4);
     le(h, 1, 2);
@@ -150,23 +153,24 @@ bool WriteWav(const fs::path& path, const std::vector<std::uint8_t>& pcm) {
     le(h, 4, 2);
     le(h, 16, 2);
     h += "data";
-    le(h, static_cast<std::uint32_t>(pcm.size()), 4);
+    le(h, bytes, 4);
     const fs::path temp = path.string() + ".part";
     std::error_code ec;
+    bool ok = true;
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         out << h;
-        out.write(reinterpret_cast<const char*>(pcm.data()),
-                  static_cast<std::streamsize>(pcm.size()));
-        if (!out.flush()) {
-            out.close();
-            fs::remove(temp, ec);
-            return false;
+        std::vector<std::uint8_t> buf(kHiddenChunk * 2352);
+        for (std::uint32_t at = 0; ok && at < sectors; at += kHiddenChunk) {
+            const std::uint32_t n = std::min(kHiddenChunk, sectors - at);
+            ok = device.ReadAudio(at, n, buf.data()) &&
+                 out.write(reinterpret_cast<const char*>(buf.data()), n * 2352);
         }
+        ok = ok && out.flush();
     }
-    fs::rename(temp, path, ec);
-    if (ec) fs::remove(temp, ec);
-    return !ec;
+    if (ok) fs::rename(temp, path, ec);
+    if (!ok || ec) fs::remove(temp, ec);
+    return ok && !ec;
 }
 
 }  // namespace
@@ -207,20 +211,25 @@ void VerifiedRip::Begin() {
     log_.pregaps = ImagePregaps(slot_, log_.toc.tracks.size());
     haveIds_ = cd::ArIdsFromToc(log_.toc, DiscIdFromToc(log_.toc), ids_);
 
-    // Audio before track 1: is any of it not silence?
+    // Audio before track 1: is any of it not silence? Read a piece at a time: it may be long.
     if (!log_.toc.tracks.empty() && log_.toc.tracks.front().startLba > 0) {
         if (auto device = cd::OpenCdDrive(slot_)) {
             const std::uint32_t sectors = log_.toc.tracks.front().startLba;
-            std::vector<std::uint8_t> buf(static_cast<std::size_t>(sectors) * 2352);
-            if (device->ReadAudio(0, sectors, buf.data()) &&
-                std::any_of(buf.begin(), buf.end(), [](std::uint8_t b) { return b != 0; })) {
+            std::vector<std::uint8_t> buf(kHiddenChunk * 2352);
+            bool audio = false;
+            for (std::uint32_t at = 0; at < sectors && !audio; at += kHiddenChunk) {
+                const std::uint32_t n = std::min(kHiddenChunk, sectors - at);
+                if (!device->ReadAudio(at, n, buf.data())) break;
+                audio = std::any_of(buf.begin(), buf.begin() + n * 2352,
+                                    [](std::uint8_t b) { return b != 0; });
+            }
+            if (audio) {
                 hiddenSectors_ = sectors;
-                char t[96];
-                std::snprintf(t, sizeof t, "hidden audio before track 1: %02u:%02u.%02u",
-                              sectors / 4500, sectors / 75 % 60, sectors % 75);
+                const std::string t = Format("hidden audio before track 1: %02u:%02u.%02u",
+                                             sectors / 4500, sectors / 75 % 60, sectors % 75);
                 log_.hiddenAudio = t;
-                Say(std::string(t) + (options_.hiddenTrack ? " (ripped as track 00)"
-                                                           : " (can be ripped as track 00)"));
+                Say(t + (options_.hiddenTrack ? " (ripped as track 00)"
+                                              : " (can be ripped as track 00)"));
             }
         }
     }
@@ -367,12 +376,11 @@ void VerifiedRip::Finish(const std::string& folder, const cddb::CdInfo& disc,
         std::error_code ec;
         if (!options_.overwrite && fs::exists(path, ec)) {
             Say(path.string() + " exists: not replaced");
-        } else if (auto device = cd::OpenCdDrive(slot_)) {
-            std::vector<std::uint8_t> pcm(static_cast<std::size_t>(hiddenSectors_) * 2352);
-            if (device->ReadAudio(0, hiddenSectors_, pcm.data()) && WriteWav(path, pcm))
-                Say("track 00: " + path.string());
-            else
-                Say("track 00: the hidden audio could not be read");
+        } else if (auto device = cd::OpenCdDrive(slot_);
+                   device && WriteHiddenWav(path, *device, hiddenSectors_)) {
+            Say("track 00: " + path.string());
+        } else {
+            Say("track 00: the hidden audio could not be read");
         }
     }
 
