@@ -75,6 +75,15 @@ std::unique_ptr<CdDevice> OpenRealDrive(const CdDriveSlot& slot, std::string* re
     }
     auto device = ImageDevice::Open(disc, jitter, &why);
     if (!device && reason) *reason = why;
+    if (device) {
+        const char* offset = std::getenv("TRALUX_CD_OFFSET");
+        std::int32_t frames = 0;
+        if (offset && *offset && !ParseReadOffset(offset, frames)) {
+            if (reason) *reason = "TRALUX_CD_OFFSET: a whole number of samples, at most 5 sectors";
+            return nullptr;
+        }
+        device->SetReadOffset(frames);
+    }
     return device;
 }
 

@@ -146,6 +146,18 @@ bool ParseJitter(std::string_view text, JitterSettings& s, std::string* error) {
     return true;
 }
 
+bool ParseReadOffset(std::string_view text, std::int32_t& frames) {
+    bool negative = false;
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+        negative = text[0] == '-';
+        text.remove_prefix(1);
+    }
+    std::uint64_t n = 0;
+    if (!ParseUnsigned(text, kMaxJitterFrames, n)) return false;
+    frames = negative ? -static_cast<std::int32_t>(n) : static_cast<std::int32_t>(n);
+    return true;
+}
+
 bool LoadImageDisc(const std::string& cuePath, ImageDisc& disc, std::string* error) {
     disc = ImageDisc{};
     disc.cuePath = cuePath;
@@ -256,8 +268,8 @@ bool ImageDevice::JitteredRead(std::uint32_t lba, std::uint32_t count, std::uint
         }
     }
     shifts_.push_back(shift);
-    ReadFrames(static_cast<std::int64_t>(lba) * kFramesPerSector + shift, count * kFramesPerSector,
-               out);
+    ReadFrames(static_cast<std::int64_t>(lba) * kFramesPerSector + shift - readOffset_,
+               count * kFramesPerSector, out);
     return true;
 }
 

@@ -13,6 +13,9 @@
 //   bad=A-B+C     sectors (absolute LBAs, ranges joined by '+') whose reads always fail
 //   attention     the first command after opening answers UNIT ATTENTION
 // "1" or "on" is all defaults; "", "0" or "off" is no simulation.
+//
+// TRALUX_CD_OFFSET=N makes it a drive whose read offset correction is N samples: a read of frame
+// F gives the disc's frame F - N, so a reader set to offset N gets the image's exact samples.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -41,6 +44,8 @@ struct JitterSettings {
 constexpr std::uint32_t kMaxJitterFrames = 5 * kFramesPerSector;
 
 bool ParseJitter(std::string_view text, JitterSettings& settings, std::string* error = nullptr);
+// A read offset in samples, "-N" or "+N" or "N", within ±kMaxJitterFrames.
+bool ParseReadOffset(std::string_view text, std::int32_t& frames);
 
 // A loaded image: the sheet, its files and where every sector of the disc comes from.
 struct ImageDisc {
@@ -65,6 +70,7 @@ public:
     bool ReadAudio(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) override;
 
     const DiscToc& Toc() const { return disc_.layout.toc; }
+    void SetReadOffset(std::int32_t frames) { readOffset_ = frames; }
     // Reads of READ CD and the raw road so far, and the shifts they were given (tests).
     std::uint64_t Reads() const { return reads_; }
     const std::vector<std::int32_t>& Shifts() const { return shifts_; }
@@ -87,6 +93,7 @@ private:
     std::mt19937_64 rng_;
     bool attentionPending_ = false;
     std::uint64_t reads_ = 0;
+    std::int32_t readOffset_ = 0;
     std::vector<std::int32_t> shifts_;
     static std::atomic<int> openCount_;
 };

@@ -160,11 +160,13 @@ CdChunk CdReadChunk(CdDriveAddress address, std::uint64_t next, std::uint64_t ta
     JitterState& j = J();
     if (target <= next) throw CdReadFailure();
     if (!j.jitter) {
+        // A read offset puts `next` and `target` inside sectors: deliver only what was asked.
         const std::uint32_t lba = static_cast<std::uint32_t>(next / kFramesPerSector);
         const std::uint32_t count = SectorCeil(target) - lba;
         ++j.stats.reads;
         CdReadSectors(address, lba, count);
-        return {TransferBuffer(), count * kFramesPerSector};
+        return {TransferBuffer() + next % kFramesPerSector * 4,
+                static_cast<std::uint32_t>(target - next)};
     }
     int failures = 0;
     for (int attempt = 0; attempt < kMaxPlacingReads; ++attempt) {
@@ -233,12 +235,30 @@ void CdRipTrack(CdSink& sink, StreamInfo& info, const CdRipRequest& request) {
 
     ResetJitterState(request.jitter, leadOut);
     JitterState& j = J();
-    std::uint64_t next = static_cast<std::uint64_t>(pos) * kFramesPerSector;
-    const std::uint64_t last = static_cast<std::uint64_t>(end) * kFramesPerSector;
+    const std::int64_t shift = request.readOffset;
+    std::int64_t next = static_cast<std::int64_t>(pos) * kFramesPerSector + shift;
+    const std::int64_t last = static_cast<std::int64_t>(end) * kFramesPerSector + shift;
+    const std::int64_t readable = static_cast<std::int64_t>(leadOut) * kFramesPerSector;
+    std::vector<std::uint8_t> silence;
+    auto deliver = [&](std::uint8_t* data, std::uint32_t frames) {
+        const std::size_t bytes = static_cast<std::size_t>(frames) * 4;
+        if (request.tap) request.tap(data, bytes);
+        sink.Block(data, bytes);
+    };
     while (next < last) {
+        const std::int64_t chunkEnd = next + kChunkSectors * kFramesPerSector;
+        if (next < 0 || next >= readable) {
+            // Lead-in or lead-out that an offset reaches into: silence, as most drives give.
+            const std::int64_t stop = std::min({chunkEnd, last, next < 0 ? 0 : last});
+            const auto frames = static_cast<std::uint32_t>(stop - next);
+            silence.assign(static_cast<std::size_t>(frames) * 4, 0);
+            deliver(silence.data(), frames);
+            next = stop;
+            continue;
+        }
         const std::uint64_t target =
-            std::min<std::uint64_t>(next + kChunkSectors * kFramesPerSector, last);
-        const CdChunk chunk = CdReadChunk(address, next, target);
+            static_cast<std::uint64_t>(std::min({chunkEnd, last, readable}));
+        const CdChunk chunk = CdReadChunk(address, static_cast<std::uint64_t>(next), target);
         if (chunk.frames == 0) throw CdReadFailure();
         if (request.jitter) {
             // Keep what the next read is placed by before the sink may change the bytes.
@@ -248,7 +268,7 @@ void CdRipTrack(CdSink& sink, StreamInfo& info, const CdRipRequest& request) {
                 j.history.erase(j.history.begin(),
                                 j.history.end() - static_cast<std::ptrdiff_t>(kHistoryFrames));
         }
-        sink.Block(chunk.data, static_cast<std::size_t>(chunk.frames) * 4);
+        deliver(chunk.data, chunk.frames);
         next += chunk.frames;
         std::this_thread::yield();
     }

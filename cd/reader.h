@@ -16,6 +16,7 @@
 //     quietly short track.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "cd/aspi.h"
@@ -38,6 +39,11 @@ public:
 struct CdRipRequest {
     std::uint32_t startMs = 0;
     bool jitter = false;  // the "Jitter" option
+    // The drive's read offset in sample frames: frame F of the disc is read at F + readOffset.
+    // What lies beyond the disc's ends is never read: it is delivered as silence.
+    std::int32_t readOffset = 0;
+    // Sees every delivered frame before the sink (which may change the bytes).
+    std::function<void(const std::uint8_t* data, std::size_t bytes)> tap = nullptr;
 };
 
 // Raised when no drive holds the track (the search has shown "Track not found").

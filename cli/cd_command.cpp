@@ -28,6 +28,7 @@
 #include "cli/cddb_console.h"
 #include "cli/commands.h"
 #include "cli/progress.h"
+#include "rip/verified_rip.h"
 #include "engine/formats/riff_reader.h"
 #include "engine/job/job.h"
 
@@ -40,8 +41,12 @@ constexpr const char* kCdUsage =
     "                  [--format wav|mp3|wma] [--rate HZ] [--channels 1|2] [--bitrate KBPS]\n"
     "                  [--output-dir DIR] [--no-tags] [--overwrite|-y]\n"
     "                  [--cddb-server URL] [--no-cddb] [--cddb-choice N]\n"
+    "                  [--accuraterip-url URL] [--read-offset N] [--test-copy] [--hidden-track]\n"
     "Tracks are named \"NN Title.ext\" after the disc's CD information (CDDB server, cache,\n"
-    "CD-Text); an existing output is replaced only with --overwrite.\n"
+    "CD-Text); an existing output is replaced only with --overwrite. Each track is checked\n"
+    "against the AccurateRip database (server from --accuraterip-url or the setting) and a\n"
+    "line \"accuraterip NN match|mismatch|absent confidence N v1 X v2 X crc X\" printed; a log\n"
+    "and a CUE sheet named after the disc are left beside the tracks.\n"
     "Exit status: 0 done, 1 a track failed, 2 bad usage, 130/143 stopped by SIGINT/SIGTERM.\n";
 
 // The signal that stopped the rip (the job clears its own stop flag when it ends).
@@ -145,6 +150,7 @@ struct RipOptions {
     std::optional<std::string> outputDir;
     bool noTags = false;
     bool overwrite = false;
+    rip::VerifyOptions verify;
 };
 
 bool ParseNumber(const char* s, long lo, long hi, long& out) {
@@ -161,7 +167,7 @@ std::string Extension(int format) {
 }
 
 int RipOne(const std::string& input, int track, const RipOptions& o, const std::string& folder,
-           const cddb::CdInfo& disc) {
+           const cddb::CdInfo& disc, std::string* written) {
     EngineState& e = Engine();
     // The disc was looked up once; the probes below must neither ask again nor rename the
     // output after the disc title.
@@ -210,6 +216,7 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
         std::fprintf(stderr, "%s: %s\n", input.c_str(), GetLastErrorText().c_str());
         return 1;
     }
+    *written = e.OutputPath;
     return 0;
 }
 
@@ -264,6 +271,18 @@ int Rip(int argc, char** argv, int i) {
             o.noTags = true;
         } else if (a == "--overwrite" || a == "-y") {
             o.overwrite = true;
+        } else if (a == "--accuraterip-url") {
+            const char* v = value();
+            if (!v || std::strncmp(v, "http://", 7) != 0) return Usage();
+            o.verify.accurateRipUrl = v;
+        } else if (a == "--read-offset") {
+            const char* v = value();
+            if (!v || !ParseNumber(v, -2940, 2940, n)) return Usage();
+            o.verify.readOffset = static_cast<std::int32_t>(n);
+        } else if (a == "--test-copy") {
+            o.verify.testCopy = true;
+        } else if (a == "--hidden-track") {
+            o.verify.hiddenTrack = true;
         } else {
             return Usage();
         }
@@ -339,11 +358,37 @@ int Rip(int argc, char** argv, int i) {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     const cddb::CdInfo disc = cddb::LookupDisc(Root(letter));
+    o.verify.jitter = o.jitter || settings::ReadOption("Jitter") > 0;
+    o.verify.overwrite = o.overwrite;
+    rip::RipReport report;
+    report.say = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+    report.machine = [](const std::string& line) {
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    };
+    rip::VerifiedRip verified(*cd::FindCdDrive(letter), o.verify, std::move(report));
+    verified.Begin();
     int status = 0;
     for (const auto& [track, path] : work) {
-        if (RipOne(path, track, o, folder, disc) != 0) status = 1;
-        if (g_cdSignal) return 128 + g_cdSignal;
+        std::string output, error;
+        if (o.verify.testCopy && !verified.TestRead(track, path)) {
+            error = "the test read failed";
+            status = 1;
+        } else {
+            verified.BeforeCopy(track, path);
+            if (RipOne(path, track, o, folder, disc, &output) != 0) {
+                status = 1;
+                error = Engine().LastError.load() ? GetLastErrorText() : "not ripped";
+            }
+        }
+        verified.AfterCopy(track, output, error);
+        if (g_cdSignal) {
+            Engine().CdReadOffset.store(0);
+            return 128 + g_cdSignal;
+        }
     }
+    Engine().CdReadOffset.store(0);
+    verified.Finish(folder, disc, Extension(o.format));
     return status;
 }
 

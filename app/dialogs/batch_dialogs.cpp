@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include "app/dialogs/widgets_util.h"
+#include "app/settings/settings.h"
 
 namespace tralux::app {
 
@@ -317,6 +318,10 @@ CdRipDialog::CdRipDialog(QWidget* parent, CdDisc disc,
     right->addWidget(quality_->FormatBox());
     right->addWidget(quality_->QualityBox());
     right->addWidget(quality_->Jitter());
+    testCopy_ = new QCheckBox(QStringLiteral("測試與複製 (每首讀兩次並比對)"));
+    testCopy_->setObjectName("test_copy");
+    testCopy_->setChecked(settings::ReadOption("CdTestCopy") > 0);
+    right->addWidget(testCopy_);
     right->addStretch(1);
 
     auto* buttons = new QDialogButtonBox;
@@ -329,6 +334,7 @@ CdRipDialog::CdRipDialog(QWidget* parent, CdDisc disc,
 
     std::vector<QWidget*> order{discTitle_, extended_, tracks_, placeTitles_, output_, outBrowse};
     for (QWidget* w : quality_->TabOrder()) order.push_back(w);
+    order.push_back(testCopy_);
     order.push_back(start_);
     order.push_back(cancel);
     ChainTabs(this, order);
@@ -422,6 +428,7 @@ void CdRipDialog::accept() {
     model_.Disc().extended = Ss(extended_->text());
     std::string message;
     if (!model_.Start(cacheWriter_, message)) return;
+    settings::WriteOption("CdTestCopy", testCopy_->isChecked() ? 1 : 0);
     if (!message.empty())
         QMessageBox::warning(this, QStringLiteral("Quorvatix Tralux"), Qs(message));
     QDialog::accept();

@@ -85,6 +85,7 @@ private:
     QLineEdit* extended_ = nullptr;
     QCheckBox* placeTitles_ = nullptr;
     QLineEdit* output_ = nullptr;
+    QCheckBox* testCopy_ = nullptr;
     QPushButton* start_ = nullptr;
 };
 

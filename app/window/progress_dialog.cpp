@@ -1,6 +1,8 @@
 #include "app/window/progress_dialog.h"
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -15,13 +17,38 @@
 #include "app/window/backend.h"
 #include "app/window/ui_config.h"
 #include "app/window/wait.h"
+#include "cd/drives.h"
 #include "cddb/track_name.h"
+#include "rip/verified_rip.h"
 #include "engine/job/engine_state.h"
 #include "platform/notify/notifier.h"
 
 namespace tralux::app {
 
 namespace {
+
+// A track's verification in the dialog's words.
+std::string VerdictLine(const cd::RipLogTrack& t, bool lookedUp) {
+    char head[32];
+    std::snprintf(head, sizeof head, "音軌 %02d: ", t.number);
+    std::string s = head;
+    if (!t.error.empty()) return s + "未完成";
+    const cd::ArTrackResult& r = t.accurateRip;
+    if (!lookedUp)
+        s += "未查詢 AccurateRip";
+    else if (r.kind == cd::ArTrackResult::Match)
+        s += "AccurateRip 準確 (信心 " + std::to_string(r.confidence) + ", v" +
+             std::to_string(r.version) + ")";
+    else if (r.kind == cd::ArTrackResult::Mismatch)
+        s += "AccurateRip 不符 (最高信心 " + std::to_string(r.confidence) + ")";
+    else
+        s += "AccurateRip 資料庫中沒有";
+    char crc[48];
+    std::snprintf(crc, sizeof crc, ", CRC %08X", t.sums.crc);
+    s += crc;
+    if (t.testCrc) s += *t.testCrc == t.sums.crc ? ", 測試與複製相同" : ", 測試與複製不同!";
+    return s;
+}
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
@@ -134,6 +161,12 @@ void ProgressDialog::Build() {
     outer->addWidget(compression_);
     outer->addWidget(quality_);
     outer->addWidget(output_);
+    if (batch_ && cdRoot_) {
+        verify_ = label();
+        verify_->setObjectName("verify");
+        verify_->setWordWrap(true);
+        outer->addWidget(verify_);
+    }
     stop_ = new QPushButton(QStringLiteral("停止"), this);
     auto* row = new QHBoxLayout();
     row->addStretch();
@@ -225,6 +258,7 @@ void ProgressDialog::CollectBatch() {
     inputs_ = std::move(list.inputs);
     outputGuard_.Reset(inputs_);
     next_ = 0;
+    if (cdRoot_) BeginVerification();
     Engine().PositionMs.store(0.0);
     if (list.truncated)
         ShowMessage("符合的檔案超過 " + std::to_string(kBatchLimit) + " 個，這個批次只轉換前 " +
@@ -265,7 +299,9 @@ void ProgressDialog::Tick() {
         // The job ended: a failure is said, not taken for success.
         jobActive_ = false;
         bar_->setValue(100);
-        if (e.LastError.load() != 0) CurrentBackend().ReportLastError();
+        const bool failed = e.LastError.load() != 0;
+        AfterTrack(failed ? "" : e.OutputPath, failed ? "failed" : "");
+        if (failed) CurrentBackend().ReportLastError();
     }
     if (!batch_ || next_ >= inputs_.size()) {
         Finish();
@@ -325,7 +361,9 @@ void ProgressDialog::StartNext() {
     remaining_->setText(QStringLiteral("剩餘:00:00"));
     total_->setText(QStringLiteral("總計:00:00"));
     ShowFigures();
+    if (cdRoot_ && !BeforeTrack(b.CdaTrack(input), input)) return;
     if (!b.Start(input, output, kModeConvert)) {
+        AfterTrack("", "not started");
         b.ReportLastError();
         return;
     }
@@ -344,6 +382,7 @@ void ProgressDialog::Stop() {
         e.StopRequested.store(false);
     }
     jobActive_ = false;  // a stopped job is no failure
+    AfterTrack("", "stopped");
     Finish();
 }
 
@@ -351,6 +390,26 @@ void ProgressDialog::Finish() {
     if (finished_) return;
     finished_ = true;
     timer_.stop();
+    if (verified_) {
+        // The log and the CUE sheet beside the tracks, then what was found.
+        const models::CdDisc& d = LastRippedDisc();
+        cddb::CdInfo info;
+        info.discTitle = d.title;
+        for (const auto& t : d.tracks) info.tracks.push_back({t.title, "", true, 0});
+        const int format = settings::ReadOption("BOutFormat");
+        verified_->Finish(outputFolder_, info,
+                          format == 1   ? ".mp3"
+                          : format == 2 ? ".wma"
+                                        : ".wav");
+        Engine().CdReadOffset.store(0);
+        if (!verifyLines_.empty()) {
+            std::string summary;
+            for (const std::string& l : verifyLines_) summary += l + "\n";
+            summary += "\n" + cd::RipVerdict(verified_->Log().tracks);
+            ShowMessage(summary, "Quorvatix Tralux");
+        }
+        verified_.reset();
+    }
     accept();
 }
 
@@ -361,6 +420,57 @@ void ProgressDialog::reject() {
         return;
     }
     QDialog::reject();
+}
+
+void ProgressDialog::BeginVerification() {
+    char letter = 0;
+    if (!cd::ParseDriveRoot(*cdRoot_, letter)) return;
+    const auto slot = cd::FindCdDrive(letter);
+    if (!slot) return;
+    rip::VerifyOptions options;
+    options.jitter = settings::ReadOption("Jitter") > 0;
+    options.testCopy = settings::ReadOption("CdTestCopy") > 0;
+    verified_ = std::make_unique<rip::VerifiedRip>(*slot, options, rip::RipReport{});
+    // The table of contents and the database lookup may take a while: the dialog keeps painting.
+    std::atomic<bool> done{false};
+    std::thread begin([&] {
+        verified_->Begin();
+        done.store(true);
+    });
+    WaitDispatching([&] { return done.load(); });
+    begin.join();
+}
+
+bool ProgressDialog::BeforeTrack(int track, const std::string& input) {
+    if (!verified_ || track < 1) return true;
+    ripTrack_ = track;
+    if (settings::ReadOption("CdTestCopy") > 0) {
+        // The test read runs beside the dialog, which keeps painting meanwhile.
+        if (verify_) verify_->setText(QStringLiteral("測試讀取中…"));
+        std::atomic<bool> done{false};
+        bool ok = false;
+        std::thread reader([&] {
+            ok = verified_->TestRead(track, input);
+            done.store(true);
+        });
+        WaitDispatching([&] { return done.load(); });
+        reader.join();
+        if (!ok) {
+            AfterTrack("", "test read failed");
+            return false;
+        }
+    }
+    verified_->BeforeCopy(track, input);
+    return true;
+}
+
+void ProgressDialog::AfterTrack(const std::string& file, const std::string& error) {
+    if (!verified_ || ripTrack_ == 0) return;
+    verified_->AfterCopy(ripTrack_, file, error);
+    ripTrack_ = 0;
+    const std::string line = VerdictLine(verified_->Log().tracks.back(), verified_->LookedUp());
+    verifyLines_.push_back(line);
+    if (verify_) verify_->setText(Q(line));
 }
 
 void RunSingleProgress(QWidget* owner, const std::string& input) {

@@ -2,6 +2,7 @@
 // The two progress dialogs: one conversion of the current input, and a batch over a folder or
 // the ticked tracks of a CD. Both start jobs, show their progress on a timer, and stop them.
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,10 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
+
+namespace tralux::rip {
+class VerifiedRip;
+}
 
 namespace tralux::app {
 
@@ -46,6 +51,10 @@ private:
     void Finish();
     void TickSoon();
     std::int64_t ElapsedMs() const;
+    // Verification of a CD's tracks: set up with the batch, told about each track.
+    void BeginVerification();
+    bool BeforeTrack(int track, const std::string& input);
+    void AfterTrack(const std::string& file, const std::string& error);
 
     bool batch_ = false;
     std::string input_;
@@ -70,6 +79,11 @@ private:
     QProgressBar* bar_ = nullptr;
     QPushButton* stop_ = nullptr;
     QTimer timer_;
+
+    std::unique_ptr<rip::VerifiedRip> verified_;
+    int ripTrack_ = 0;                      // the track whose copy runs, 0 for none
+    QLabel* verify_ = nullptr;              // the last track's result
+    std::vector<std::string> verifyLines_;  // every track's result, for the summary
 };
 
 void RunSingleProgress(QWidget* owner, const std::string& input);

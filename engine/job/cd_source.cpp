@@ -20,7 +20,12 @@ void CdSourceLoop(StreamInfo& info) {
     e.PositionMs.store(startMs);
     e.PlaybackStartMs.store(startMs);
     try {
-        cd::CdRipTrack(sink, info, {startMs, ReadEngineOption("Jitter") > 0});
+        cd::CdRipRequest request;
+        request.startMs = startMs;
+        request.jitter = ReadEngineOption("Jitter") > 0;
+        request.readOffset = e.CdReadOffset.load();
+        request.tap = e.CdTap;
+        cd::CdRipTrack(sink, info, request);
     } catch (const cd::CdReadFailure&) {
         throw JobError(kErrSectorRead);
     } catch (const cd::CdTrackNotFound&) {

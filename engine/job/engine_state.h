@@ -48,6 +48,11 @@ struct EngineState {
     std::array<std::atomic<int>, 11> EqualizerLevels{};
     std::atomic<bool> EqualizerChanged{false};
 
+    // CD rips: the drive's read offset in sample frames, and a tap that sees every frame of the
+    // track as ripped, before the pipeline changes it (verification). Set while no job runs.
+    std::atomic<int> CdReadOffset{0};
+    std::function<void(const std::uint8_t* data, std::size_t bytes)> CdTap;
+
     EngineState() {
         for (auto& l : EqualizerLevels) l.store(50);
     }

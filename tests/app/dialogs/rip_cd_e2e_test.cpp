@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -67,9 +68,18 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
     SetNotifier(&messages);
 
     // The user: untick the last track, rename the second and start; everything else runs.
-    bool ripDialogSeen = false;
+    bool ripDialogSeen = false, resultSeen = false;
     QTimer user;
     QObject::connect(&user, &QTimer::timeout, [&] {
+        // The progress dialog shows each track's verification once the track is done.
+        if (auto* verify = QApplication::activeModalWidget()
+                               ? QApplication::activeModalWidget()->findChild<QLabel*>("verify")
+                               : nullptr;
+            verify && !resultSeen && !verify->text().isEmpty()) {
+            resultSeen = true;
+            QApplication::activeModalWidget()->grab().save(
+                QStringLiteral(TRALUX_BINARY_DIR "/screenshots/e2e_cd_rip_progress.png"));
+        }
         auto* rip = dynamic_cast<CdRipDialog*>(QApplication::activeModalWidget());
         if (!rip || ripDialogSeen) return;
         ripDialogSeen = true;
@@ -96,10 +106,22 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
     }
     user.stop();
     EXPECT_TRUE(ripDialogSeen);
-    for (const auto& m : messages.Messages()) ADD_FAILURE() << "message: " << m.text;
+    EXPECT_TRUE(resultSeen);
+    // One message: the summary of both tracks (no AccurateRip server is set here).
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    const std::string summary = messages.Messages()[0].text;
+    EXPECT_NE(summary.find("音軌 01: 未查詢 AccurateRip, CRC "), std::string::npos) << summary;
+    EXPECT_NE(summary.find("音軌 02: "), std::string::npos) << summary;
 
     std::vector<fs::path> outputs;
-    for (const auto& e : fs::directory_iterator(dir / "out")) outputs.push_back(e.path());
+    for (const auto& e : fs::directory_iterator(dir / "out")) {
+        // The log and the CUE sheet are named after the disc.
+        if (e.path().extension() == ".log" || e.path().extension() == ".cue") {
+            EXPECT_EQ(e.path().stem().string(), "測試歌手 - 測試專輯");
+            continue;
+        }
+        outputs.push_back(e.path());
+    }
     std::sort(outputs.begin(), outputs.end());
     // The unticked track is not ripped; the others are named after their titles.
     ASSERT_EQ(outputs.size(), 2u);
