@@ -46,6 +46,20 @@ CdDevice* Device(CdDriveAddress a) {
 
 constexpr std::uint8_t kMarker[4] = {0x12, 0x34, 0x56, 0x78};
 
+// Sends a command, once more after a failure. With `whole`, a transfer that came back short
+// (GOOD with a residue) is a failure too: the rest of the buffer holds an older read.
+bool Send(CdDriveAddress address, ScsiDirection direction, std::uint32_t bufferLength,
+          std::uint8_t* buffer, std::uint8_t cdbLength, const std::uint8_t* cdb, bool whole) {
+    CdDevice* device = Device(address);
+    if (!device) return false;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const ScsiOutcome o = device->Execute({cdb, cdbLength}, direction, buffer, bufferLength);
+        if (o.Good() && (!whole || o.residual == 0)) return true;
+        if (o.UnitAttention()) return false;  // never resent
+    }
+    return false;
+}
+
 }  // namespace
 
 bool AspiOpen() {
@@ -88,14 +102,7 @@ std::uint32_t AspiLeadOut() {
 
 bool AspiExecute(CdDriveAddress address, ScsiDirection direction, std::uint32_t bufferLength,
                  std::uint8_t* buffer, std::uint8_t cdbLength, const std::uint8_t* cdb) {
-    CdDevice* device = Device(address);
-    if (!device) return false;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const ScsiOutcome o = device->Execute({cdb, cdbLength}, direction, buffer, bufferLength);
-        if (o.Good()) return true;
-        if (o.UnitAttention()) return false;  // never resent
-    }
-    return false;
+    return Send(address, direction, bufferLength, buffer, cdbLength, cdb, false);
 }
 
 CdDriveAddress AspiFindTrackDrive(StreamInfo& info) {
@@ -168,8 +175,8 @@ void CdReadSectors(CdDriveAddress address, std::uint32_t lba, std::uint32_t coun
         cdb[5] = static_cast<std::uint8_t>(lba);
         cdb[8] = static_cast<std::uint8_t>(count);
         if (lba > 0xFFFFFF) throw CdReadFailure();
-        if (!AspiExecute(address, ScsiDirection::In, count * kSectorBytes, buffer, sizeof cdb,
-                         cdb) ||
+        if (!Send(address, ScsiDirection::In, count * kSectorBytes, buffer, sizeof cdb, cdb,
+                  true) ||
             std::memcmp(buffer, kMarker, sizeof kMarker) == 0)
             throw CdReadFailure();
         return;

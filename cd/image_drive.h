@@ -12,6 +12,8 @@
 //   fail=P        percent of reads that fail with a medium error (default 0)
 //   bad=A-B+C     sectors (absolute LBAs, ranges joined by '+') whose reads always fail
 //   attention     the first command after opening answers UNIT ATTENTION
+//   short=N       every N-th read transfers less than asked: READ CD answers GOOD and reports
+//                 the residue (the rest of the buffer keeps what it held), the raw road fails
 // "1" or "on" is all defaults; "", "0" or "off" is no simulation.
 #include <atomic>
 #include <cstdint>
@@ -36,6 +38,7 @@ struct JitterSettings {
     double failPercent = 0.0;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> badSectors;  // inclusive ranges
     bool unitAttention = false;
+    std::uint32_t shortEvery = 0;  // 0: every transfer is whole
 };
 
 constexpr std::uint32_t kMaxJitterFrames = 5 * kFramesPerSector;
@@ -80,6 +83,8 @@ private:
     ImageDevice(const ImageDisc& disc, const JitterSettings& jitter);
     // One read as a drive would do it: false for a failure; `shift` receives the landing error.
     bool JitteredRead(std::uint32_t lba, std::uint32_t count, std::uint8_t* out);
+    // True when this transfer is to come up short (short=N).
+    bool ShortTransfer();
 
     ImageDisc disc_;
     JitterSettings jitter_;
@@ -87,6 +92,7 @@ private:
     std::mt19937_64 rng_;
     bool attentionPending_ = false;
     std::uint64_t reads_ = 0;
+    std::uint64_t transfers_ = 0;  // reads counted for short=N
     std::vector<std::int32_t> shifts_;
     static std::atomic<int> openCount_;
 };
