@@ -26,6 +26,9 @@ struct Transport {
     std::uint32_t leadOut = 0;
     std::unique_ptr<CdDevice> raw;
     std::string rawProblem;
+    // A read answered UNIT ATTENTION: the disc may have been changed, so no further read is
+    // trusted until the track is found again on the disc in the drive.
+    bool mediumMayHaveChanged = false;
 };
 
 Transport& T() {
@@ -55,7 +58,10 @@ bool Send(CdDriveAddress address, ScsiDirection direction, std::uint32_t bufferL
     for (int attempt = 0; attempt < 2; ++attempt) {
         const ScsiOutcome o = device->Execute({cdb, cdbLength}, direction, buffer, bufferLength);
         if (o.Good() && (!whole || o.residual == 0)) return true;
-        if (o.UnitAttention()) return false;  // never resent
+        if (o.UnitAttention()) {
+            if (whole) T().mediumMayHaveChanged = true;
+            return false;  // never resent
+        }
     }
     return false;
 }
@@ -66,6 +72,7 @@ bool AspiOpen() {
     Transport& t = T();
     t.drives.clear();
     t.leadOut = 0;
+    t.mediumMayHaveChanged = false;
     if (!t.buffer) {
         t.buffer.reset(new (std::nothrow) std::uint8_t[kTransferBufferBytes]);
         if (!t.buffer) {
@@ -133,6 +140,7 @@ CdDriveAddress AspiFindTrackDrive(StreamInfo& info) {
                 // READ CD takes absolute addresses: no subtraction of the first track's start.
                 info.readStartSector = tr.startLba;
                 t.leadOut = disc.leadOutLba;
+                t.mediumMayHaveChanged = false;
                 return a;
             }
         }
@@ -174,7 +182,7 @@ void CdReadSectors(CdDriveAddress address, std::uint32_t lba, std::uint32_t coun
         cdb[4] = static_cast<std::uint8_t>(lba >> 8);
         cdb[5] = static_cast<std::uint8_t>(lba);
         cdb[8] = static_cast<std::uint8_t>(count);
-        if (lba > 0xFFFFFF) throw CdReadFailure();
+        if (lba > 0xFFFFFF || t.mediumMayHaveChanged) throw CdReadFailure();
         if (!Send(address, ScsiDirection::In, count * kSectorBytes, buffer, sizeof cdb, cdb,
                   true) ||
             std::memcmp(buffer, kMarker, sizeof kMarker) == 0)
