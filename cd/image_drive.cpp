@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace tralux::cd {
 
@@ -136,6 +138,10 @@ bool ParseJitter(std::string_view text, JitterSettings& s, std::string* error) {
                 if (s.badSectors.size() > 64) return Fail(error, "bad: at most 64 ranges");
                 p = plus + 1;
             }
+        } else if (key == "speed") {
+            if (!ParseUnsigned(value, 1000, n) || n == 0)
+                return Fail(error, "speed: 1 to 1000 (times real time)");
+            s.speed = static_cast<std::uint32_t>(n);
         } else if (key == "short") {
             if (!ParseUnsigned(value, 1000000, n) || n == 0)
                 return Fail(error, "short: every N-th read, N from 1");
@@ -260,6 +266,9 @@ bool ImageDevice::JitteredRead(std::uint32_t lba, std::uint32_t count, std::uint
         }
     }
     shifts_.push_back(shift);
+    if (jitter_.speed)
+        std::this_thread::sleep_for(std::chrono::microseconds(
+            static_cast<std::uint64_t>(count) * 1000000 / (kSectorsPerSecond * jitter_.speed)));
     ReadFrames(static_cast<std::int64_t>(lba) * kFramesPerSector + shift, count * kFramesPerSector,
                out);
     return true;

@@ -12,6 +12,7 @@
 //   fail=P        percent of reads that fail with a medium error (default 0)
 //   bad=A-B+C     sectors (absolute LBAs, ranges joined by '+') whose reads always fail
 //   attention     the first command after opening answers UNIT ATTENTION
+//   speed=N       reads take as long as on an N× drive (1× = 75 sectors a second)
 //   short=N       every N-th read transfers less than asked: READ CD answers GOOD and reports
 //                 the residue (the rest of the buffer keeps what it held), the raw road fails
 // "1" or "on" is all defaults; "", "0" or "off" is no simulation.
@@ -39,6 +40,7 @@ struct JitterSettings {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> badSectors;  // inclusive ranges
     bool unitAttention = false;
     std::uint32_t shortEvery = 0;  // 0: every transfer is whole
+    std::uint32_t speed = 0;       // 0: as fast as the files read
 };
 
 constexpr std::uint32_t kMaxJitterFrames = 5 * kFramesPerSector;
