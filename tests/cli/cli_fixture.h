@@ -10,16 +10,17 @@
 #include <vector>
 
 #include "support/wav_builder.h"
+#include "support/require.h"
 
 namespace tralux::test {
 
 // A reference peer: skipped on a developer machine without it, a failure under CI.
-#define TRALUX_REQUIRE_TOOL(name)                                           \
-    do {                                                                    \
-        if (!HaveTool(name)) {                                              \
-            if (std::getenv("CI")) FAIL() << name << " is needed under CI"; \
-            GTEST_SKIP() << name << " not installed";                       \
-        }                                                                   \
+#define TRALUX_REQUIRE_TOOL(name)                                                \
+    do {                                                                         \
+        if (!HaveTool(name)) {                                                   \
+            if (::tralux::test::InCi()) FAIL() << name << " is needed under CI"; \
+            GTEST_SKIP() << name << " not installed";                            \
+        }                                                                        \
     } while (0)
 
 struct Pcm {
