@@ -26,6 +26,9 @@ struct Transport {
     std::uint32_t leadOut = 0;
     std::unique_ptr<CdDevice> raw;
     std::string rawProblem;
+    // A read answered UNIT ATTENTION: the disc may have been changed, so no further read is
+    // trusted until the track is found again on the disc in the drive.
+    bool mediumMayHaveChanged = false;
 };
 
 Transport& T() {
@@ -46,12 +49,30 @@ CdDevice* Device(CdDriveAddress a) {
 
 constexpr std::uint8_t kMarker[4] = {0x12, 0x34, 0x56, 0x78};
 
+// Sends a command, once more after a failure. With `whole`, a transfer that came back short
+// (GOOD with a residue) is a failure too: the rest of the buffer holds an older read.
+bool Send(CdDriveAddress address, ScsiDirection direction, std::uint32_t bufferLength,
+          std::uint8_t* buffer, std::uint8_t cdbLength, const std::uint8_t* cdb, bool whole) {
+    CdDevice* device = Device(address);
+    if (!device) return false;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const ScsiOutcome o = device->Execute({cdb, cdbLength}, direction, buffer, bufferLength);
+        if (o.Good() && (!whole || o.residual == 0)) return true;
+        if (o.UnitAttention()) {
+            if (whole) T().mediumMayHaveChanged = true;
+            return false;  // never resent
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 bool AspiOpen() {
     Transport& t = T();
     t.drives.clear();
     t.leadOut = 0;
+    t.mediumMayHaveChanged = false;
     if (!t.buffer) {
         t.buffer.reset(new (std::nothrow) std::uint8_t[kTransferBufferBytes]);
         if (!t.buffer) {
@@ -88,14 +109,7 @@ std::uint32_t AspiLeadOut() {
 
 bool AspiExecute(CdDriveAddress address, ScsiDirection direction, std::uint32_t bufferLength,
                  std::uint8_t* buffer, std::uint8_t cdbLength, const std::uint8_t* cdb) {
-    CdDevice* device = Device(address);
-    if (!device) return false;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const ScsiOutcome o = device->Execute({cdb, cdbLength}, direction, buffer, bufferLength);
-        if (o.Good()) return true;
-        if (o.UnitAttention()) return false;  // never resent
-    }
-    return false;
+    return Send(address, direction, bufferLength, buffer, cdbLength, cdb, false);
 }
 
 CdDriveAddress AspiFindTrackDrive(StreamInfo& info) {
@@ -126,6 +140,7 @@ CdDriveAddress AspiFindTrackDrive(StreamInfo& info) {
                 // READ CD takes absolute addresses: no subtraction of the first track's start.
                 info.readStartSector = tr.startLba;
                 t.leadOut = disc.leadOutLba;
+                t.mediumMayHaveChanged = false;
                 return a;
             }
         }
@@ -167,9 +182,9 @@ void CdReadSectors(CdDriveAddress address, std::uint32_t lba, std::uint32_t coun
         cdb[4] = static_cast<std::uint8_t>(lba >> 8);
         cdb[5] = static_cast<std::uint8_t>(lba);
         cdb[8] = static_cast<std::uint8_t>(count);
-        if (lba > 0xFFFFFF) throw CdReadFailure();
-        if (!AspiExecute(address, ScsiDirection::In, count * kSectorBytes, buffer, sizeof cdb,
-                         cdb) ||
+        if (lba > 0xFFFFFF || t.mediumMayHaveChanged) throw CdReadFailure();
+        if (!Send(address, ScsiDirection::In, count * kSectorBytes, buffer, sizeof cdb, cdb,
+                  true) ||
             std::memcmp(buffer, kMarker, sizeof kMarker) == 0)
             throw CdReadFailure();
         return;

@@ -58,8 +58,8 @@ std::uint32_t AspiLeadOut();
 std::uint32_t AspiReadCapacity(CdDriveAddress address);
 
 // Fills the start of the transfer buffer with `count` raw sectors from absolute `lba`, or
-// raises CdReadFailure. On the command road: READ CD, with the marker check; on the raw road:
-// up to 25 attempts.
+// raises CdReadFailure. On the command road: READ CD, with the marker check; a transfer that
+// comes back short is sent once more, then fails. On the raw road: up to 25 attempts.
 void CdReadSectors(CdDriveAddress address, std::uint32_t lba, std::uint32_t count);
 std::uint8_t* TransferBuffer();
 

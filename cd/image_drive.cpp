@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace tralux::cd {
 
@@ -136,6 +138,14 @@ bool ParseJitter(std::string_view text, JitterSettings& s, std::string* error) {
                 if (s.badSectors.size() > 64) return Fail(error, "bad: at most 64 ranges");
                 p = plus + 1;
             }
+        } else if (key == "speed") {
+            if (!ParseUnsigned(value, 1000, n) || n == 0)
+                return Fail(error, "speed: 1 to 1000 (times real time)");
+            s.speed = static_cast<std::uint32_t>(n);
+        } else if (key == "short") {
+            if (!ParseUnsigned(value, 1000000, n) || n == 0)
+                return Fail(error, "short: every N-th read, N from 1");
+            s.shortEvery = static_cast<std::uint32_t>(n);
         } else if (key == "attention" && value.empty()) {
             s.unitAttention = true;
         } else if (!key.empty()) {
@@ -268,14 +278,22 @@ bool ImageDevice::JitteredRead(std::uint32_t lba, std::uint32_t count, std::uint
         }
     }
     shifts_.push_back(shift);
+    if (jitter_.speed)
+        std::this_thread::sleep_for(std::chrono::microseconds(
+            static_cast<std::uint64_t>(count) * 1000000 / (kSectorsPerSecond * jitter_.speed)));
     ReadFrames(static_cast<std::int64_t>(lba) * kFramesPerSector + shift - readOffset_,
                count * kFramesPerSector, out);
     return true;
 }
 
+bool ImageDevice::ShortTransfer() {
+    return jitter_.on && jitter_.shortEvery > 0 && ++transfers_ % jitter_.shortEvery == 0;
+}
+
 bool ImageDevice::ReadAudio(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) {
     const std::uint64_t end = static_cast<std::uint64_t>(lba) + count;
     if (count == 0 || end > disc_.layout.toc.leadOutLba) return false;
+    if (ShortTransfer()) return false;  // no residue to report on this road: the read fails
     return JitteredRead(lba, count, out);
 }
 
@@ -364,6 +382,15 @@ ScsiOutcome ImageDevice::Execute(std::span<const std::uint8_t> cdb, ScsiDirectio
             if (sectorType > 1) return Check(kSenseIllegalRequest, 0x64);
             const std::size_t bytes = static_cast<std::size_t>(count) * kSectorBytes;
             if (!data || length < bytes) return Check(kSenseIllegalRequest, 0x24);
+            if (ShortTransfer()) {
+                // Half the bytes arrive; the rest of the buffer keeps what it held.
+                std::vector<std::uint8_t> whole(bytes);
+                if (!JitteredRead(lba, count, whole.data()))
+                    return Check(kSenseMediumError, 0x11, 0x05);
+                const std::size_t given = bytes / 2 / 4 * 4;
+                std::memcpy(data, whole.data(), given);
+                return Good(bytes, given);
+            }
             if (!JitteredRead(lba, count, data)) return Check(kSenseMediumError, 0x11, 0x05);
             return Good(bytes, bytes);
         }

@@ -12,6 +12,9 @@
 //   fail=P        percent of reads that fail with a medium error (default 0)
 //   bad=A-B+C     sectors (absolute LBAs, ranges joined by '+') whose reads always fail
 //   attention     the first command after opening answers UNIT ATTENTION
+//   speed=N       reads take as long as on an N× drive (1× = 75 sectors a second)
+//   short=N       every N-th read transfers less than asked: READ CD answers GOOD and reports
+//                 the residue (the rest of the buffer keeps what it held), the raw road fails
 // "1" or "on" is all defaults; "", "0" or "off" is no simulation.
 //
 // TRALUX_CD_OFFSET=N makes it a drive whose read offset correction is N samples: a read of frame
@@ -39,6 +42,8 @@ struct JitterSettings {
     double failPercent = 0.0;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> badSectors;  // inclusive ranges
     bool unitAttention = false;
+    std::uint32_t shortEvery = 0;  // 0: every transfer is whole
+    std::uint32_t speed = 0;       // 0: as fast as the files read
 };
 
 constexpr std::uint32_t kMaxJitterFrames = 5 * kFramesPerSector;
@@ -86,6 +91,8 @@ private:
     ImageDevice(const ImageDisc& disc, const JitterSettings& jitter);
     // One read as a drive would do it: false for a failure; `shift` receives the landing error.
     bool JitteredRead(std::uint32_t lba, std::uint32_t count, std::uint8_t* out);
+    // True when this transfer is to come up short (short=N).
+    bool ShortTransfer();
 
     ImageDisc disc_;
     JitterSettings jitter_;
@@ -94,6 +101,7 @@ private:
     bool attentionPending_ = false;
     std::uint64_t reads_ = 0;
     std::int32_t readOffset_ = 0;
+    std::uint64_t transfers_ = 0;  // reads counted for short=N
     std::vector<std::int32_t> shifts_;
     static std::atomic<int> openCount_;
 };

@@ -56,6 +56,8 @@ public:
             request.user = user;
             request.password = password;
             response = Send(request);
+            // The name or password was refused again: the body is the server's refusal page.
+            if (response.status == 401) Fail(kFetchBadUrl, kMsgDenied);
         }
         CheckCancel();
         if (response.status == 301 || response.status == 302 || response.status == 303) {
@@ -71,6 +73,8 @@ public:
             // One redirect only: a second one is a failure like any other status.
             if (response.status != 200) Fail(kFetchRedirect, kMsgRedirectStatus);
         }
+        // A server failure: its body is an error page, never a CDDB reply to take as "no match".
+        if (response.status >= 500) Fail(kFetchNetwork, kMsgInternet);
         // Other statuses are no failure here: the CDDB status line decides.
         std::vector<std::string> lines = SplitBodyLines(response.body);
         CheckCancel();

@@ -51,7 +51,7 @@ struct FetchContext {
 };
 
 // Why the last fetch on this thread failed: 0 none, 1 bad URL or access denied, 2 redirect or
-// status failure, 3 cancelled, 4 network or client failure.
+// status failure, 3 cancelled, 4 network, client or server (5xx) failure.
 enum FetchError : int {
     kFetchOk = 0,
     kFetchBadUrl = 1,

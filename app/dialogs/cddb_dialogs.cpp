@@ -11,15 +11,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMutex>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <mutex>
 
 #include "app/dialogs/dialogs.h"
 #include "app/dialogs/widgets_util.h"
@@ -31,52 +27,9 @@ using namespace models;
 
 namespace {
 
-std::atomic<bool> uiAlive{true};
-
-// Workers left running after a Cancel. They stop at their next check of the cancel flag;
-// the application waits for them before it ends so none outlives what it uses.
-struct Orphans {
-    std::mutex mutex;
-    std::vector<std::thread> threads;
-
-    void JoinAll() {
-        std::vector<std::thread> list;
-        {
-            std::lock_guard lock(mutex);
-            list.swap(threads);
-        }
-        for (std::thread& t : list)
-            if (t.joinable()) t.join();
-    }
-    ~Orphans() {
-        uiAlive = false;
-        JoinAll();
-    }
-};
-Orphans orphans;
-
-void WatchApplicationEnd() {
-    static bool installed = false;
-    if (installed || !qApp) return;
-    installed = true;
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] {
-        uiAlive = false;
-        orphans.JoinAll();
-    });
-}
-
 CddbSettingsListener settingsListener;
 
 }  // namespace
-
-void LookupControl::PostToUi(std::function<void()> fn) {
-    if (!qApp || !uiAlive) return;
-    QMetaObject::invokeMethod(qApp, std::move(fn), Qt::QueuedConnection);
-}
-
-bool LookupControl::UiAlive() {
-    return qApp && uiAlive;
-}
 
 // --- Progress ------------------------------------------------------------------------------------
 
@@ -123,37 +76,6 @@ void CddbProgressDialog::reject() {
         if (driver_.cancel) driver_.cancel();
     }
     QDialog::reject();
-}
-
-bool RunLookupWorker(QWidget* parent, std::function<void(LookupControl&)> work) {
-    WatchApplicationEnd();
-    auto state = std::make_shared<LookupControl::State>();
-    std::thread worker([state, work = std::move(work)] {
-        LookupControl control(state);
-        try {
-            work(control);
-        } catch (...) {
-            // A failed lookup leaves the caller's texts as they were.
-            state->cancelled = true;
-        }
-        state->finished = true;
-    });
-    bool finished;
-    {
-        ProgressDriver driver{[state] { return state->progress.load(); },
-                              [state] { return !state->finished.load(); },
-                              [state] { state->cancelled = true; }};
-        CddbProgressDialog dialog(parent, driver);
-        dialog.exec();
-        finished = state->finished && !state->cancelled;
-    }
-    if (finished || state->finished) {
-        worker.join();
-    } else {
-        std::lock_guard lock(orphans.mutex);
-        orphans.threads.push_back(std::move(worker));
-    }
-    return finished;
 }
 
 // --- Choice --------------------------------------------------------------------------------------

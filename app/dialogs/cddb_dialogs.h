@@ -1,15 +1,12 @@
 #pragma once
 // The CD information dialogs: lookup progress, choice among matches, editor, not-found and
-// server settings. All of them live on the user-interface thread; the lookup worker reaches
-// them only through LookupControl, which asks that thread and waits for the answer.
+// server settings. All of them live on the user-interface thread; the lookup worker's questions
+// reach them through the progress dialog, which takes them on that thread (cddb_ui.cpp).
 #include <QDialog>
-#include <atomic>
 #include <functional>
-#include <future>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/models/batch_settings.h"
@@ -18,50 +15,6 @@
 class QProgressBar;
 
 namespace tralux::app {
-
-// The worker's side of a running lookup. Safe to use after the dialog is gone: the dialog
-// and the worker share only this object's state.
-class LookupControl {
-public:
-    struct State {
-        std::atomic<bool> cancelled{false};
-        std::atomic<bool> finished{false};
-        std::atomic<int> progress{0};
-    };
-    explicit LookupControl(std::shared_ptr<State> s) : state_(std::move(s)) {}
-
-    void SetProgress(int percent) { state_->progress = percent; }
-    bool Cancelled() const { return state_->cancelled; }
-    // A flag that a transfer can poll to abort.
-    const std::atomic<bool>& CancelFlag() const { return state_->cancelled; }
-
-    // Runs `ask` on the user-interface thread and waits for its answer; `ifCancelled` when the
-    // lookup was cancelled before or while asking.
-    template <class R>
-    R Ask(std::function<R()> ask, R ifCancelled) {
-        if (Cancelled()) return ifCancelled;
-        // Whoever moves `taken` from 0 first decides: the interface thread to ask, or a
-        // cancelled worker to leave without waiting (`ask` may refer to the worker's frame).
-        auto taken = std::make_shared<std::atomic<int>>(0);
-        auto promise = std::make_shared<std::promise<R>>();
-        std::future<R> answer = promise->get_future();
-        PostToUi([promise, taken, ask = std::move(ask)] {
-            int expected = 0;
-            if (taken->compare_exchange_strong(expected, 1)) promise->set_value(ask());
-        });
-        while (answer.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
-            int expected = 0;
-            if (Cancelled() && taken->compare_exchange_strong(expected, 2)) return ifCancelled;
-            if (!UiAlive() && taken->load() != 1) return ifCancelled;
-        }
-        return answer.get();
-    }
-
-private:
-    static void PostToUi(std::function<void()> fn);
-    static bool UiAlive();
-    std::shared_ptr<State> state_;
-};
 
 // What the progress dialog polls: it never hands itself to the worker.
 struct ProgressDriver {
@@ -84,24 +37,6 @@ private:
     bool polling_ = false;
     bool cancelled_ = false;
 };
-
-// Runs `work` on a worker thread behind the progress dialog. The result comes back only when
-// the worker finished; after a Cancel the worker runs on alone with its own copy of
-// everything and its result is dropped.
-template <class R>
-std::optional<R> RunCddbLookup(QWidget* parent, std::function<R(LookupControl&)> work);
-
-// Finished-or-cancelled core of RunCddbLookup, without the result type.
-bool RunLookupWorker(QWidget* parent, std::function<void(LookupControl&)> work);
-
-template <class R>
-std::optional<R> RunCddbLookup(QWidget* parent, std::function<R(LookupControl&)> work) {
-    auto result = std::make_shared<std::optional<R>>();
-    bool done = RunLookupWorker(
-        parent, [result, work = std::move(work)](LookupControl& c) { *result = work(c); });
-    if (!done) return std::nullopt;
-    return std::move(*result);
-}
 
 // Choice among the match lines ("category discid title"; the last is "0 0 Another...").
 // True with the chosen line's index when confirmed.

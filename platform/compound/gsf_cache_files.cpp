@@ -62,7 +62,7 @@ bool WriteStream(GsfOutfile* dir, const cddb::CompoundStream& s) {
 
 class GsfCacheFiles final : public cddb::CacheFiles {
 public:
-    GsfCacheFiles() {
+    explicit GsfCacheFiles(std::chrono::milliseconds lockWait) : lockWait_(lockWait) {
         static std::once_flag once;
         std::call_once(once, [] { gsf_init(); });
     }
@@ -150,10 +150,12 @@ public:
     std::unique_ptr<cddb::FileLock> Lock(const fs::path& lockFile) override {
         const int fd = open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0) return nullptr;
-        // Another lookup writes for a moment only; give up after ten seconds.
-        for (int attempt = 0; attempt < 200; ++attempt) {
+        // Another lookup writes for a moment only; give up after `lockWait_`.
+        const auto until = std::chrono::steady_clock::now() + lockWait_;
+        for (;;) {
             if (flock(fd, LOCK_EX | LOCK_NB) == 0) return std::make_unique<FdLock>(fd);
             if (errno != EWOULDBLOCK && errno != EINTR) break;
+            if (std::chrono::steady_clock::now() >= until) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         close(fd);
@@ -181,12 +183,15 @@ public:
         out.resize(out.size() - outLeft);
         return out;
     }
+
+private:
+    std::chrono::milliseconds lockWait_;
 };
 
 }  // namespace
 
-std::shared_ptr<cddb::CacheFiles> MakeGsfCacheFiles() {
-    return std::make_shared<GsfCacheFiles>();
+std::shared_ptr<cddb::CacheFiles> MakeGsfCacheFiles(std::chrono::milliseconds lockWait) {
+    return std::make_shared<GsfCacheFiles>(lockWait);
 }
 
 }  // namespace tralux::compound

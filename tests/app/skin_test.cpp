@@ -7,6 +7,7 @@
 #include "app/core/region.h"
 #include "app/skin/skin.h"
 #include "app_fixture.h"
+#include "support/require.h"
 
 namespace tralux::app::test {
 namespace {
@@ -67,7 +68,7 @@ TEST(Skin, LabelsUseACjkFont) {
     App();
     const QFontInfo info(skin::LabelFont(12));
     const bool cjk = info.family().contains(QStringLiteral("CJK"));
-    if (!cjk && !std::getenv("CI")) GTEST_SKIP() << "fonts-noto-cjk not installed";
+    if (!cjk && !::tralux::test::InCi()) GTEST_SKIP() << "fonts-noto-cjk not installed";
     EXPECT_TRUE(cjk) << info.family().toStdString();
 }
 

@@ -8,6 +8,7 @@
 
 #include "cddb/disc_id.h"
 #include "image_builder.h"
+#include "support/require.h"
 
 #if TRALUX_HAVE_DISCID
 #include <discid/discid.h>
@@ -69,7 +70,7 @@ TEST_F(CliCdTest, ListShowsTracksAndTheDiscIdentifier) {
         << out;
     discid_free(d);
 #else
-    if (std::getenv("CI")) FAIL() << "libdiscid-dev is missing";
+    if (::tralux::test::InCi()) FAIL() << "libdiscid-dev is missing";
 #endif
 }
 
@@ -99,7 +100,7 @@ TEST_F(CliCdTest, ConvertATrackEntryToMp3) {
     const std::string mp3 = outDir + "/Track02.mp3";
     ASSERT_GT(ReadFile(mp3).size(), 10000u);
     if (!HaveTool("mpg123")) {
-        if (std::getenv("CI")) FAIL() << "mpg123 is missing";
+        if (::tralux::test::InCi()) FAIL() << "mpg123 is missing";
         GTEST_SKIP() << "mpg123 is not installed";
     }
     // As long as the track, give or take a frame's worth of encoder delay and padding.

@@ -6,7 +6,10 @@
 #include <random>
 
 #include "cd_fixture.h"
+#include "cddb/cd_info.h"
 #include "cddb/disc_id.h"
+#include "cddb/protocol.h"
+#include "support/require.h"
 
 #if TRALUX_HAVE_DISCID
 #include <discid/discid.h>
@@ -51,7 +54,7 @@ DiscToc RandomToc(std::mt19937& rng) {
 
 void SkipWithoutLibdiscid() {
 #if !TRALUX_HAVE_DISCID
-    if (std::getenv("CI"))
+    if (::tralux::test::InCi())
         FAIL() << "libdiscid-dev is missing (scripts/install-deps.sh installs it)";
     GTEST_SKIP() << "libdiscid-dev is not installed";
 #endif
@@ -85,17 +88,20 @@ TEST(DiscIdTest, RefusesImpossibleTables) {
     EXPECT_EQ(DiscIdFromToc(toc), 0u);
 }
 
-// A checksum byte below 0x10 still prints as eight digits.
-TEST(DiscIdTest, SmallChecksumsKeepTheirLeadingZero) {
+// A checksum byte below 0x10 is queried and stored without a leading zero, as servers and
+// older caches know such discs.
+TEST(DiscIdTest, SmallChecksumsAreQueriedWithoutALeadingZero) {
     DiscToc toc;
     toc.tracks = {{1, 0, true}};
     toc.firstTrack = toc.lastTrack = 1;
     toc.leadOutLba = 75 * 200;
     const std::uint32_t id = DiscIdFromToc(toc);
-    EXPECT_EQ(id >> 24, 2u);  // 00:02 -> digit sum 2
-    char text[16];
-    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(id));
-    EXPECT_EQ(std::string(text).substr(0, 2), "02");
+    ASSERT_EQ(id >> 24, 2u);  // 00:02 -> digit sum 2
+    const std::string text = cddb::DiscIdText(id);
+    EXPECT_EQ(text.size(), 7u);
+    EXPECT_EQ(text[0], '2');
+    const std::string url = cddb::QueryUrl("http://127.0.0.1/cddb.cgi", id, toc);
+    EXPECT_NE(url.find("cmd=cddb+query+" + text + "+1+150+"), std::string::npos) << url;
 }
 
 class DriveDiscIdTest : public CdTest {};

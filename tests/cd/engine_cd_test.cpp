@@ -1,5 +1,5 @@
 // A `.cda` entry of an image drive through the conversion job: the WAV holds the track's bytes,
-// read failures reach LastError as 123, a stop closes the drive.
+// read failures reach LastError as 123, a stop keeps what was read and closes the drive.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -76,21 +76,38 @@ TEST_F(EngineCdTest, ReadFailuresAreReportedNeverAShortSuccess) {
         const std::string out = dir_ / "short.wav";
         EXPECT_EQ(Convert(2, out), kErrSectorRead);
         EXPECT_EQ(ErrorCodeText(kErrSectorRead), "Failed to read sector");
-        // What was read is kept in a well-formed file.
+        // What was read is kept in a well-formed file: most of the track, up to the bad chunk.
+        const Bytes file = ReadFile(out);
+        ASSERT_GE(file.size(), 44u);
+        EXPECT_EQ(Get32(file, 4), file.size() - 8);
         const Bytes pcm = Payload(out);
+        EXPECT_GE(pcm.size(), 200u * 2352);
         EXPECT_LT(pcm.size(), img_.Track(1).size());
         EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(), img_.Track(1).begin()));
     }
 }
 
-TEST_F(EngineCdTest, AStoppedJobClosesTheDrive) {
+TEST_F(EngineCdTest, AStoppedJobKeepsWhatWasReadAndClosesTheDrive) {
+    // A 2× drive: the 4 s track takes two seconds, so the stop lands mid-track.
+    Jitter("shift=0,speed=2");
+    const std::string out = dir_ / "stop.wav";
     Engine().StopRequested.store(false);
-    ASSERT_TRUE(StartConversion(Path(1), dir_ / "stop.wav", 0, kModeConvert));
+    ASSERT_TRUE(StartConversion(Path(1), out, 0, kModeConvert));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
     Engine().StopRequested.store(true);
     WaitForJob();
+    Engine().StopRequested.store(false);
     EXPECT_EQ(Engine().LastError.exchange(0), 0);
     EXPECT_EQ(cd::ImageDevice::OpenCount(), 0);
     EXPECT_FALSE(cd::RawDriveIsOpen());
+    const Bytes file = ReadFile(out);
+    ASSERT_GE(file.size(), 44u);
+    EXPECT_EQ(Get32(file, 4), file.size() - 8);
+    const Bytes pcm = Payload(out);
+    EXPECT_GT(pcm.size(), 0u);
+    EXPECT_LT(pcm.size(), img_.Track(0).size() * 3 / 4);
+    EXPECT_EQ(pcm.size() % 4, 0u);
+    EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(), img_.Track(0).begin()));
 }
 
 TEST_F(EngineCdTest, StartMsSkipsASecond) {

@@ -98,7 +98,8 @@ TEST(JitterSyntaxTest, KeysDefaultsAndMistakes) {
     EXPECT_EQ(j.maxShiftFrames, 1176u);
     EXPECT_EQ(j.seed, 1u);
     ASSERT_TRUE(cd::ParseJitter(
-        "seed=42,shift=2940,step=588,share=12.5,fail=0.5,bad=10-20+99,attention", j));
+        "seed=42,shift=2940,step=588,share=12.5,fail=0.5,bad=10-20+99,attention,short=3,speed=8",
+        j));
     EXPECT_EQ(j.seed, 42u);
     EXPECT_EQ(j.maxShiftFrames, 2940u);
     EXPECT_EQ(j.stepFrames, 588u);
@@ -108,8 +109,10 @@ TEST(JitterSyntaxTest, KeysDefaultsAndMistakes) {
     EXPECT_EQ(j.badSectors[0], (std::pair<std::uint32_t, std::uint32_t>{10, 20}));
     EXPECT_EQ(j.badSectors[1], (std::pair<std::uint32_t, std::uint32_t>{99, 99}));
     EXPECT_TRUE(j.unitAttention);
-    for (const char* bad :
-         {"shift=2941", "step=0", "fail=101", "share=-1", "bad=20-10", "seed=x", "wobble=3"})
+    EXPECT_EQ(j.shortEvery, 3u);
+    EXPECT_EQ(j.speed, 8u);
+    for (const char* bad : {"shift=2941", "step=0", "fail=101", "share=-1", "bad=20-10", "seed=x",
+                            "wobble=3", "short=0", "short=", "speed=0"})
         EXPECT_FALSE(cd::ParseJitter(bad, j)) << bad;
 }
 

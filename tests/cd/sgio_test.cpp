@@ -2,6 +2,7 @@
 // port that answers like a drive (an image drive behind it), and the rules of resending.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -23,10 +24,23 @@ struct Sent {
     int interfaceId = 0;
 };
 
+enum Fate {
+    kAnswer,
+    kMediumError,
+    kUnitAttention,
+    kGoodButNoData,
+    kIoctlFails,          // SG_IO itself fails (EIO)
+    kInterrupted,         // SG_IO fails with EINTR
+    kHostError,           // the host adapter reports an error, status GOOD
+    kDriverTimeout,       // the driver reports a time-out, status GOOD
+    kDescriptorMedium,    // descriptor-format sense: medium error
+    kDescriptorAttention  // descriptor-format sense: unit attention
+};
+
 struct Recording {
     std::vector<Sent> sent;
     std::vector<cdrom_read_audio> rawReads;
-    // Decides a READ CD's fate: 0 answer, 1 medium error, 2 unit attention, 3 good but no data.
+    // Decides a READ CD's fate: one of the Fate values.
     std::function<int(std::uint32_t lba)> readCd = [](std::uint32_t) { return 0; };
     std::function<bool()> rawRead = [] { return true; };
 };
@@ -60,15 +74,42 @@ public:
         };
         if (s.cdb[0] == cd::kOpReadCd) {
             const std::uint32_t lba = cd::Be32(s.cdb.data() + 2);
+            auto descriptor = [&](std::uint8_t key, std::uint8_t asc) {
+                check(0, 0);
+                std::memset(sense, 0, h.mx_sb_len);
+                sense[0] = 0x72;
+                sense[1] = key;
+                sense[2] = asc;
+                h.sb_len_wr = 8;
+                return 0;
+            };
             switch (r_->readCd(lba)) {
-                case 1:
+                case kMediumError:
                     return check(cd::kSenseMediumError, 0x11);
-                case 2:
+                case kUnitAttention:
                     return check(cd::kSenseUnitAttention, 0x28);
-                case 3:
+                case kGoodButNoData:
                     h.status = 0;
                     h.resid = 0;
                     return 0;  // "success", nothing written
+                case kIoctlFails:
+                    errno = EIO;
+                    return -1;
+                case kInterrupted:
+                    errno = EINTR;
+                    return -1;
+                case kHostError:
+                    h.status = 0;
+                    h.host_status = 0x07;  // DID_ERROR
+                    return 0;
+                case kDriverTimeout:
+                    h.status = 0;
+                    h.driver_status = 0x06;  // DRIVER_TIMEOUT
+                    return 0;
+                case kDescriptorMedium:
+                    return descriptor(cd::kSenseMediumError, 0x11);
+                case kDescriptorAttention:
+                    return descriptor(cd::kSenseUnitAttention, 0x28);
                 default:
                     break;
             }
@@ -179,20 +220,20 @@ TEST_F(SgioTest, AFailedCommandIsSentOnceMore) {
     ASSERT_TRUE(cd::AspiOpen());
     std::uint8_t cdb[12] = {0xBE, 0, 0, 0, 0, 10, 0, 0, 2, 0xF0, 0, 0};
     int failures = 1;
-    rec_->readCd = [&](std::uint32_t) { return failures-- > 0 ? 1 : 0; };
+    rec_->readCd = [&](std::uint32_t) { return failures-- > 0 ? kMediumError : kAnswer; };
     EXPECT_TRUE(
         cd::AspiExecute({0, 0}, cd::ScsiDirection::In, 2 * 2352, cd::TransferBuffer(), 12, cdb));
     EXPECT_EQ(Blocks(cd::kOpReadCd).size(), 2u);
 
     rec_->sent.clear();
-    rec_->readCd = [](std::uint32_t) { return 1; };
+    rec_->readCd = [](std::uint32_t) { return kMediumError; };
     EXPECT_FALSE(
         cd::AspiExecute({0, 0}, cd::ScsiDirection::In, 2 * 2352, cd::TransferBuffer(), 12, cdb));
     EXPECT_EQ(Blocks(cd::kOpReadCd).size(), 2u);
 
     // UNIT ATTENTION: the medium may have changed; the block is not sent again.
     rec_->sent.clear();
-    rec_->readCd = [](std::uint32_t) { return 2; };
+    rec_->readCd = [](std::uint32_t) { return kUnitAttention; };
     EXPECT_FALSE(
         cd::AspiExecute({0, 0}, cd::ScsiDirection::In, 2 * 2352, cd::TransferBuffer(), 12, cdb));
     EXPECT_EQ(Blocks(cd::kOpReadCd).size(), 1u);
@@ -201,16 +242,62 @@ TEST_F(SgioTest, AFailedCommandIsSentOnceMore) {
 
 TEST_F(SgioTest, ASuccessThatDeliveredNothingIsAReadFailure) {
     ASSERT_TRUE(cd::AspiOpen());
-    rec_->readCd = [](std::uint32_t) { return 3; };
+    rec_->readCd = [](std::uint32_t) { return kGoodButNoData; };
     EXPECT_THROW(cd::CdReadSectors({0, 0}, 10, 1), cd::CdReadFailure);
-    rec_->readCd = [](std::uint32_t) { return 0; };
+    rec_->readCd = [](std::uint32_t) { return kAnswer; };
     EXPECT_NO_THROW(cd::CdReadSectors({0, 0}, 10, 1));
     cd::AspiClose();
 }
 
+// Errors from the middle of a track: a passing one is sent again and the rip stays exact; one
+// that lasts fails the track; UNIT ATTENTION (the disc may have changed) fails it at once.
+TEST_F(SgioTest, DeviceErrorsMidTrack) {
+    const std::uint32_t mid = img_.starts[1] + 45;
+    auto fate = [&](Fate f, bool lasting) {
+        auto once = std::make_shared<bool>(false);
+        rec_->readCd = [=](std::uint32_t lba) {
+            if (lba < mid || (*once && !lasting)) return kAnswer;
+            *once = true;
+            return f;
+        };
+    };
+    for (bool jitter : {false, true}) {
+        for (Fate f : {kIoctlFails, kInterrupted, kHostError, kDriverTimeout, kMediumError,
+                       kDescriptorMedium}) {
+            fate(f, false);
+            const Bytes got = Rip('D', 2, jitter);
+            EXPECT_TRUE(got == img_.Track(1)) << "fate " << f << " jitter " << jitter << ": "
+                                              << FirstDifference(got, img_.Track(1));
+            if (f == kInterrupted) continue;  // retried by the kernel call itself
+            fate(f, true);
+            StreamInfo info = Track('D', 2);
+            CollectSink sink;
+            EXPECT_THROW(cd::CdRipTrack(sink, info, {0, jitter}), cd::CdReadFailure) << f;
+            EXPECT_FALSE(sink.finished);
+        }
+        for (Fate f : {kUnitAttention, kDescriptorAttention}) {
+            fate(f, false);
+            rec_->sent.clear();
+            StreamInfo info = Track('D', 2);
+            CollectSink sink;
+            EXPECT_THROW(cd::CdRipTrack(sink, info, {0, jitter}), cd::CdReadFailure)
+                << "fate " << f << " jitter " << jitter;
+            EXPECT_FALSE(sink.finished);
+            // Not sent again, and nothing read after it.
+            const auto reads = Blocks(cd::kOpReadCd);
+            ASSERT_FALSE(reads.empty());
+            EXPECT_GE(cd::Be32(reads.back().cdb.data() + 2), mid);
+            EXPECT_EQ(
+                std::count_if(reads.begin(), reads.end(),
+                              [&](const Sent& s) { return cd::Be32(s.cdb.data() + 2) >= mid; }),
+                1);
+        }
+    }
+}
+
 TEST_F(SgioTest, AWarmUpFailureMovesToTheRawRoadWithItsAttempts) {
     // Every READ CD fails; the raw road (CDROMREADAUDIO) fails 24 times, then reads.
-    rec_->readCd = [](std::uint32_t) { return 1; };
+    rec_->readCd = [](std::uint32_t) { return kMediumError; };
     int rawFailures = 24;
     rec_->rawRead = [&] { return rawFailures-- <= 0; };
     const Bytes got = Rip('D', 1, false);

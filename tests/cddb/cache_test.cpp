@@ -2,6 +2,10 @@
 // keep every disc, old Big5 texts, and damaged or foreign files.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 
@@ -166,11 +170,13 @@ TEST_F(CacheTest, Big5TextsOfOlderCachesReadAsChinese) {
                                 {"Copyright", std::string("\0", 1)}};
     ASSERT_TRUE(files_->Write(dir_.path() / "cache.dat", tree));
     CdInfo back = Blank("2000301", 1);
+    back.comments = "kept";
+    back.extended = "cleared";
     ASSERT_TRUE(CacheRead(back));
     EXPECT_EQ(back.discTitle, "中文");
     EXPECT_EQ(back.tracks[0].title, "音樂");
     EXPECT_EQ(back.extended, "");
-    EXPECT_EQ(back.comments, "");  // no "Comments" stream: the field stays
+    EXPECT_EQ(back.comments, "kept");  // no "Comments" stream: the field stays
 }
 
 TEST_F(CacheTest, DamagedFileIsAMissAndIsMovedAsideOnWrite) {
@@ -201,6 +207,93 @@ TEST_F(CacheTest, UnwritableFolderFailsTheWrite) {
     SetCacheFolder(dir_.path() / "file-not-folder");
     test::WriteFile(dir_.path() / "file-not-folder", test::Bytes(4, 1));
     EXPECT_FALSE(CacheWrite(Disc("11", {"t"})));
+}
+
+// The real files, with one step of a write made to fail.
+class FailingFiles final : public CacheFiles {
+public:
+    enum Fault { FailedWrite, TempGone };
+    FailingFiles(std::shared_ptr<CacheFiles> real, Fault fault)
+        : real_(std::move(real)), fault_(fault) {}
+    CompoundReadResult Read(const std::filesystem::path& f, const std::string* only,
+                            CompoundTree& tree) override {
+        return real_->Read(f, only, tree);
+    }
+    bool Write(const std::filesystem::path& f, const CompoundTree& tree) override {
+        const bool ok = real_->Write(f, tree);  // leaves a temporary file behind either way
+        if (fault_ == FailedWrite) return false;
+        std::filesystem::remove(f);  // the rename that follows fails
+        return ok;
+    }
+    std::unique_ptr<FileLock> Lock(const std::filesystem::path& f) override {
+        return real_->Lock(f);
+    }
+    bool FolderWritable(const std::filesystem::path& f) override {
+        return real_->FolderWritable(f);
+    }
+    std::optional<std::string> LegacyToUtf8(std::string_view b) override {
+        return real_->LegacyToUtf8(b);
+    }
+
+private:
+    std::shared_ptr<CacheFiles> real_;
+    Fault fault_;
+};
+
+TEST_F(CacheTest, AFailedWriteRenameOrLockLeavesTheCacheAsItWas) {
+    const auto file = dir_.path() / "cache.dat";
+    ASSERT_TRUE(CacheWrite(Disc("11", {"a"})));
+    const test::Bytes before = test::ReadFile(file);
+    for (auto fault : {FailingFiles::FailedWrite, FailingFiles::TempGone}) {
+        SetCacheFiles(std::make_shared<FailingFiles>(files_, fault));
+        EXPECT_FALSE(CacheWrite(Disc("22", {"b"}))) << fault;
+        EXPECT_EQ(test::ReadFile(file), before) << fault;
+        EXPECT_FALSE(std::filesystem::exists(dir_.path() / "cache.dat.tmp")) << fault;
+    }
+    // Another writer holds the lock past the wait.
+    SetCacheFiles(compound::MakeGsfCacheFiles(std::chrono::milliseconds(200)));
+    {
+        const auto held = files_->Lock(dir_.path() / "cache.dat.lock");
+        ASSERT_TRUE(held);
+        EXPECT_FALSE(CacheWrite(Disc("22", {"b"})));
+        EXPECT_EQ(test::ReadFile(file), before);
+    }
+    ASSERT_TRUE(CacheWrite(Disc("22", {"b"})));
+    CdInfo first = Blank("11", 1), second = Blank("22", 1);
+    ASSERT_TRUE(CacheRead(first));
+    ASSERT_TRUE(CacheRead(second));
+    EXPECT_EQ(first.tracks[0].title, "a");
+    EXPECT_EQ(second.tracks[0].title, "b");
+}
+
+// The window and the command line may store discs at the same moment: each waits for the
+// other, and every disc of both is kept.
+TEST_F(CacheTest, TwoProcessesWritingAtOnceLoseNoDisc) {
+    constexpr int kEach = 12;
+    auto id = [](int who, int i) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%x", 0x1000 * (who + 1) + i);
+        return std::string(text);
+    };
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        bool ok = true;
+        for (int i = 0; i < kEach; ++i) ok = CacheWrite(Disc(id(1, i), {"child"})) && ok;
+        ::_exit(ok ? 0 : 1);
+    }
+    bool ok = true;
+    for (int i = 0; i < kEach; ++i) ok = CacheWrite(Disc(id(0, i), {"parent"})) && ok;
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (int who : {0, 1})
+        for (int i = 0; i < kEach; ++i) {
+            CdInfo back = Blank(id(who, i), 1);
+            ASSERT_TRUE(CacheRead(back)) << who << " " << i;
+            EXPECT_EQ(back.tracks[0].title, who ? "child" : "parent");
+        }
 }
 
 TEST(CacheNamingTest, DecodeTextStopsAtZeroAndFallsBack) {

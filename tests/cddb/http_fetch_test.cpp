@@ -70,7 +70,7 @@ protected:
             ++passwordAsked_;
             if (!givePassword_) return false;
             u = "tralux";
-            p = "secret";
+            p = password_;
             return true;
         };
     }
@@ -86,6 +86,7 @@ protected:
     std::vector<std::string> messages_;
     int passwordAsked_ = 0;
     bool givePassword_ = false;
+    std::string password_ = "secret";
     std::vector<std::string> lines_{"stale"};
     int error_ = -1;
 };
@@ -157,6 +158,55 @@ TEST_F(FetchTest, PasswordGivenRetriesWithIt) {
     ASSERT_EQ(lines_.size(), 1u);
     EXPECT_EQ(lines_[0].substr(0, 8), "200 rock");
     EXPECT_EQ(server_.Requests().size(), 2u);
+}
+
+TEST_F(FetchTest, AWrongPasswordRefusedAgainIsAccessDenied) {
+    givePassword_ = true;
+    password_ = "wrong";
+    EXPECT_FALSE(HttpFetchLines(Query("auth"), lines_, ctx_, &error_));
+    EXPECT_EQ(passwordAsked_, 1);
+    EXPECT_TRUE(lines_.empty());  // never the refusal page
+    EXPECT_EQ(error_, kFetchBadUrl);
+    EXPECT_EQ(messages_, std::vector<std::string>{"拒絕存取: 密碼無效             \n"});
+    EXPECT_EQ(server_.Requests().size(), 2u);
+}
+
+// An error page of a failing server is no CDDB reply: taking it as one would read as "no match".
+TEST_F(FetchTest, ServerFailuresAreNetworkFailures) {
+    for (const char* mode : {"error500", "error503"}) {
+        messages_.clear();
+        lines_ = {"stale"};
+        EXPECT_FALSE(HttpFetchLines(Query(mode), lines_, ctx_, &error_)) << mode;
+        EXPECT_TRUE(lines_.empty()) << mode;
+        EXPECT_EQ(error_, kFetchNetwork) << mode;
+        EXPECT_EQ(messages_, std::vector<std::string>{"網際網路錯誤!  "}) << mode;
+    }
+}
+
+TEST_F(FetchTest, MovedByAnyRedirectStatusAndToAnotherPort) {
+    test::CddbServer other(dir_.path() / "other.txt");
+    ASSERT_TRUE(other.Running());
+    for (const std::string& mode :
+         {std::string("moved301"), std::string("moved303"), "to" + std::to_string(other.Port())}) {
+        lines_ = {"stale"};
+        ASSERT_TRUE(HttpFetchLines(Query(mode), lines_, ctx_, &error_)) << mode;
+        ASSERT_EQ(lines_.size(), 1u) << mode;
+        EXPECT_EQ(lines_[0].substr(0, 8), "200 rock") << mode;
+    }
+    EXPECT_EQ(server_.Requests().size(), 5u);  // 301 and 303 answered here, the third elsewhere
+    const auto there = other.Requests();
+    ASSERT_EQ(there.size(), 1u);
+    EXPECT_EQ(there[0].substr(0, 4), "/ok/");
+}
+
+TEST_F(FetchTest, AStalledServerIsGivenUpAtTheLowSpeedLimit) {
+    ctx_.transport = http::MakeCurlTransport({std::chrono::seconds(5), std::chrono::seconds(1)});
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(HttpFetchLines(Query("stall"), lines_, ctx_, &error_));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_EQ(error_, kFetchNetwork);
+    EXPECT_EQ(messages_, std::vector<std::string>{"網際網路錯誤!  "});
 }
 
 TEST_F(FetchTest, BodyOverTheCapFails) {

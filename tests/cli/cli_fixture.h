@@ -10,17 +10,11 @@
 #include <vector>
 
 #include "support/wav_builder.h"
+#include "support/require.h"
 
 namespace tralux::test {
 
-// A reference peer: skipped on a developer machine without it, a failure under CI.
-#define TRALUX_REQUIRE_TOOL(name)                                           \
-    do {                                                                    \
-        if (!HaveTool(name)) {                                              \
-            if (std::getenv("CI")) FAIL() << name << " is needed under CI"; \
-            GTEST_SKIP() << name << " not installed";                       \
-        }                                                                   \
-    } while (0)
+// TRALUX_REQUIRE_TOOL (support/require.h): a reference peer, skipped without it, a failure in CI.
 
 struct Pcm {
     int channels = 0;

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/require.h"
+
 extern char** environ;
 
 namespace tralux::test {
@@ -23,11 +25,6 @@ inline std::string PythonPath() {
     for (const char* p : {"/usr/bin/python3", "/usr/local/bin/python3"})
         if (::access(p, X_OK) == 0) return p;
     return "python3";
-}
-
-inline bool InCi() {
-    const char* ci = std::getenv("CI");
-    return ci && *ci;
 }
 
 class CddbServer {

@@ -9,11 +9,15 @@ The first path element picks the behaviour: /<mode>/~cddb/cddb.cgi?cmd=...
   auth        401 until the request carries user "tralux", password "secret"; then as ok
   redirect1   302 to /ok/... (a Content-Location header comes first and must be ignored)
   redirect2   302 to /redirect1/... (a second redirect: the client must not follow it)
+  moved301, moved303   301 or 303 to /ok/...
+  to<port>    302 to /ok/... on another server of 127.0.0.1 (e.g. /to40001/...)
   nolocation  302 without Location
   ftpredirect 302 to an ftp:// URL
   missing     404 with a body
   garbage     200 with a body that is no CDDB reply
   slow        200, the status line, then a byte every 0.2 s for 30 s
+  stall       200, the status line, then nothing for 30 s
+  error500, error503   that status with an HTML page
   big         200 with a 2 MiB body
 Requests without "User-Agent: QX_TRALUX" get 403. Every request is appended to --log as one
 line "<path>?<query>". The port is printed as "PORT <n>" on standard output; the server stops
@@ -87,6 +91,25 @@ class Handler(BaseHTTPRequestHandler):
         if mode == "redirect1":
             target = here + "/ok" + rest + "?" + parsed.query
             return self.reply(302, "moved\r\n", [("Content-Location", here + "/garbage/x"), ("location", target)])
+        if mode in ("moved301", "moved303"):
+            return self.reply(int(mode[-3:]), "moved\r\n", [("Location", here + "/ok" + rest + "?" + parsed.query)])
+        if mode.startswith("to") and mode[2:].isdigit():
+            there = "http://127.0.0.1:%d" % int(mode[2:])
+            return self.reply(302, "moved\r\n", [("Location", there + "/ok" + rest + "?" + parsed.query)])
+        if mode in ("error500", "error503"):
+            return self.reply(int(mode[-3:]), "<html><body>Server Error</body></html>\r\n")
+        if mode == "stall":
+            self.send_response(200)
+            self.send_header("Content-Type", "text/plain")
+            self.send_header("Content-Length", "1000")
+            self.end_headers()
+            try:
+                self.wfile.write(b"200 rock ")
+                self.wfile.flush()
+                time.sleep(30)
+            except OSError:
+                pass
+            return
         if mode == "redirect2":
             return self.reply(302, "moved\r\n", [("Location", here + "/redirect1" + rest + "?" + parsed.query)])
         if mode == "nolocation":

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace tralux::test {
@@ -12,6 +13,19 @@ namespace tralux::test {
 inline bool InCi() {
     const char* ci = std::getenv("CI");
     return ci && *ci && std::string(ci) != "0" && std::string(ci) != "false";
+}
+
+// True when ALSA lists a card (" 0 [PCH ]: ..."); the file exists on every ALSA host and
+// reads "--- no soundcards ---" when there is none.
+inline bool SoundCardListed() {
+    std::ifstream cards("/proc/asound/cards");
+    for (std::string line; std::getline(cards, line);) {
+        const std::size_t digit = line.find_first_not_of(' ');
+        if (digit != std::string::npos && line[digit] >= '0' && line[digit] <= '9' &&
+            line.find('[', digit) != std::string::npos)
+            return true;
+    }
+    return false;
 }
 
 inline bool ToolPresent(const std::string& name) {

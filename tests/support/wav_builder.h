@@ -1,5 +1,6 @@
 #pragma once
 // Builds RIFF files byte by byte for tests, and reads back what the engine wrote.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -82,6 +83,21 @@ inline void WriteFile(const std::filesystem::path& p, const Bytes& b) {
 inline Bytes ReadFile(const std::filesystem::path& p) {
     std::ifstream f(p, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// The payload of a RIFF file's "data" chunk; empty when there is none.
+inline Bytes WavData(const Bytes& b) {
+    for (std::size_t at = 12; at + 8 <= b.size();) {
+        const std::uint32_t size = Get32(b, at + 4);
+        if (std::equal(b.begin() + static_cast<std::ptrdiff_t>(at),
+                       b.begin() + static_cast<std::ptrdiff_t>(at) + 4, "data")) {
+            const std::size_t end = std::min<std::size_t>(b.size(), at + 8 + size);
+            return Bytes(b.begin() + static_cast<std::ptrdiff_t>(at) + 8,
+                         b.begin() + static_cast<std::ptrdiff_t>(end));
+        }
+        at += 8 + size + (size & 1);
+    }
+    return {};
 }
 
 // A fresh folder per test, removed afterwards.

@@ -1,14 +1,9 @@
 #include <QCheckBox>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QThread>
 #include <QTreeWidget>
-#include <atomic>
-#include <chrono>
-#include <thread>
 
 #include "app/dialogs/cddb_dialogs.h"
 #include "qt_fixture.h"
@@ -112,84 +107,6 @@ TEST_F(DialogTest, SettingsDialogListsAndStoresServers) {
     EXPECT_EQ(settings::ReadProfileNumber("CDDB", "NeverUseCDDB"), 1);
     EXPECT_EQ(told, "http://b.test/~cddb/cddb.cgi");
     SetCddbSettingsListener(nullptr);
-}
-
-TEST_F(DialogTest, LookupReturnsTheWorkersResult) {
-    std::vector<int> seen;
-    auto result = RunCddbLookup<std::string>(nullptr, [](LookupControl& c) {
-        for (int p : {5, 10, 30, 60, 80, 90, 100}) {
-            c.SetProgress(p);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return std::string("歌手 / 專輯");
-    });
-    ASSERT_TRUE(result.has_value());
-    EXPECT_EQ(*result, "歌手 / 專輯");
-}
-
-TEST_F(DialogTest, WorkerAsksTheUserInterfaceThread) {
-    std::atomic<bool> onUiThread{false};
-    testing::WhenModalShown(
-        [](QWidget* choice) {
-            auto* list = choice->findChild<QTreeWidget*>("matches");
-            list->topLevelItem(1)->setSelected(true);
-            choice->findChild<QPushButton*>("ok")->click();
-        },
-        [](QWidget* w) { return dynamic_cast<CddbChoiceDialog*>(w) != nullptr; });
-    auto result = RunCddbLookup<int>(nullptr, [&](LookupControl& c) {
-        return c.Ask<int>(
-            [&] {
-                onUiThread = QThread::currentThread() == qApp->thread();
-                int index = -1;
-                return RunCddbChoiceDialog(nullptr, kMatches, index) ? index : -1;
-            },
-            -2);
-    });
-    ASSERT_TRUE(result.has_value());
-    EXPECT_EQ(*result, 1);
-    EXPECT_TRUE(onUiThread);
-}
-
-TEST_F(DialogTest, CancelDuringASlowReplyDropsTheResult) {
-    auto finished = std::make_shared<std::atomic<bool>>(false);
-    auto sawCancel = std::make_shared<std::atomic<bool>>(false);
-    testing::WhenModalShown([](QWidget* w) {
-        QTimer::singleShot(50, w, [w] { w->findChild<QPushButton*>("cancel")->click(); });
-    });
-    QElapsedTimer clock;
-    clock.start();
-    auto result = RunCddbLookup<int>(nullptr, [finished, sawCancel](LookupControl& c) {
-        // A slow server: the transfer polls the cancel flag.
-        for (int i = 0; i < 400 && !c.Cancelled(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        *sawCancel = c.Cancelled();
-        c.SetProgress(60);  // after the dialog is gone: must be harmless
-        *finished = true;
-        return 7;
-    });
-    EXPECT_FALSE(result.has_value());
-    EXPECT_LT(clock.elapsed(), 1500);
-    for (int i = 0; i < 200 && !*finished; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_TRUE(*finished);
-    EXPECT_TRUE(*sawCancel);
-}
-
-TEST_F(DialogTest, CancelWhileTheWorkerWaitsForAnAnswer) {
-    // The worker asks after the user cancelled: no dialog is shown and it gets the fallback.
-    auto answer = std::make_shared<std::atomic<int>>(0);
-    testing::WhenModalShown([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
-    auto result = RunCddbLookup<int>(nullptr, [answer](LookupControl& c) {
-        while (!c.Cancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        *answer = c.Ask<int>([] { return 1; }, -1);
-        return 0;
-    });
-    EXPECT_FALSE(result.has_value());
-    for (int i = 0; i < 200 && *answer == 0; ++i) {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    EXPECT_EQ(*answer, -1);
 }
 
 }  // namespace

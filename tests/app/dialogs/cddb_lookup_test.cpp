@@ -1,8 +1,10 @@
 // The lookup steered through the real dialogs, against the loopback CDDB server.
+#include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QThread>
 #include <QTreeWidget>
 #include <chrono>
 
@@ -78,6 +80,8 @@ protected:
 TEST_F(CddbLookupDialogs, ChoosingTheSecondMatchReadsIt) {
     testing::WhenModalShown(
         [](QWidget* w) {
+            // The worker's question is answered on the user interface thread.
+            EXPECT_EQ(QThread::currentThread(), qApp->thread());
             auto* list = w->findChild<QTreeWidget*>("matches");
             ASSERT_EQ(list->topLevelItemCount(), 3);
             EXPECT_EQ(list->topLevelItem(1)->text(0), QStringLiteral("爵士樂手 / 夜曲集"));
@@ -155,6 +159,23 @@ TEST_F(CddbLookupDialogs, CancelDuringASlowReplyEndsQuicklyWithoutData) {
     clock.start();
     EXPECT_FALSE(Lookup("slow"));
     EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(texts_.discTitle, "舊的");
+    EXPECT_EQ(texts_.trackTitle, "舊的");
+}
+
+// Cancelled while the worker waits for the choice: the answer given afterwards reads nothing.
+TEST_F(CddbLookupDialogs, CancelWhileTheWorkerWaitsForTheChoice) {
+    testing::WhenModalShown(
+        [](QWidget* choice) {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (IsProgress(w)) w->findChild<QPushButton*>("cancel")->click();
+            choice->findChild<QTreeWidget*>("matches")->topLevelItem(0)->setSelected(true);
+            choice->findChild<QPushButton*>("ok")->click();
+        },
+        IsChoice);
+    const std::size_t before = server_.Requests().size();
+    EXPECT_FALSE(Lookup("multi211"));
+    EXPECT_EQ(server_.Requests().size(), before + 1);  // the query only
     EXPECT_EQ(texts_.discTitle, "舊的");
     EXPECT_EQ(texts_.trackTitle, "舊的");
 }

@@ -134,6 +134,9 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
     EXPECT_TRUE(Contains(first, "版權所有 2026"));
     EXPECT_TRUE(Contains(second, "改過的歌名"));  // the edit went through the cache
     EXPECT_FALSE(Contains(second, "第3首"));
+    // The audio is the disc's, bit for bit.
+    EXPECT_TRUE(test::WavData(first) == image.Track(0));
+    EXPECT_TRUE(test::WavData(second) == image.Track(1));
 
     SetNotifier(nullptr);
     cddb::SetServerForRun("");

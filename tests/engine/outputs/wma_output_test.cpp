@@ -20,6 +20,7 @@
 #include "platform/notify/notifier.h"
 #include "platform/wma/wma_file_writer.h"
 #include "support/wav_builder.h"
+#include "support/require.h"
 
 namespace tralux {
 namespace {
@@ -77,7 +78,7 @@ TEST(WmaCombinations, RefusalSaysWhy) {
 // developer machine and fail under CI.
 bool PeersPresent() {
     if (test::HaveTool("ffprobe") && test::HaveTool("ffmpeg")) return true;
-    if (std::getenv("CI")) ADD_FAILURE() << "ffprobe/ffmpeg missing under CI";
+    if (::tralux::test::InCi()) ADD_FAILURE() << "ffprobe/ffmpeg missing under CI";
     return false;
 }
 

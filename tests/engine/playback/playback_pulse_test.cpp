@@ -19,6 +19,7 @@
 #include "engine/playback/playback.h"
 #include "platform/notify/notifier.h"
 #include "support/wav_builder.h"
+#include "support/require.h"
 
 namespace tralux {
 namespace {
@@ -69,7 +70,7 @@ protected:
     }
     void SetUp() override {
         if (!ready_) {
-            if (std::getenv("CI")) FAIL() << "could not start a PulseAudio null sink";
+            if (::tralux::test::InCi()) FAIL() << "could not start a PulseAudio null sink";
             GTEST_SKIP() << "no PulseAudio server";
         }
         setenv("TRALUX_AUDIO_DEVICE", "pulse", 1);
@@ -203,7 +204,7 @@ int WaitExit(pid_t pid) {
 TEST_F(PulsePreviewTest, CliPlaysAnMp3ToTheEnd) {
     const std::string wav = Tone(2.0), mp3 = dir_ / "song.mp3";
     if (!test::HaveTool("lame")) {
-        if (std::getenv("CI")) FAIL() << "lame missing under CI";
+        if (::tralux::test::InCi()) FAIL() << "lame missing under CI";
         GTEST_SKIP() << "lame not installed";
     }
     ASSERT_EQ(std::system(("lame --quiet -b 128 '" + wav + "' '" + mp3 + "'").c_str()), 0);
