@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "engine/job/errors.h"
+
 namespace tralux::models {
 
 namespace fs = std::filesystem;
@@ -137,6 +139,18 @@ std::string InputProblem(const std::string& path) {
     if (fd < 0) return ErrnoText(errno);
     ::close(fd);
     return {};
+}
+
+std::string InputFailureReason(const std::string& path, int code) {
+    const bool discPath = path.size() > 2 && path[1] == ':' && path[2] == '/';
+    if ((code == kErrOpen || code == kErrRead || code == 0) && !discPath) {
+        const std::string why = InputProblem(path);
+        if (!why.empty()) return why;
+    }
+    std::string text = ErrorCodeText(code);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\n' || text.back() == '.'))
+        text.pop_back();
+    return text.empty() ? "不是可以轉換的聲音檔案" : text;
 }
 
 std::string OutputProblem(const std::string& path) {

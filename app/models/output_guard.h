@@ -51,6 +51,9 @@ std::string FreeOutputName(const std::string& path,
 
 // Why `path` cannot be read as an input, in Chinese ("" when it can be opened).
 std::string InputProblem(const std::string& path);
+// Why an input failed to open or convert: the system's reason where there is one, else the
+// engine's text for `code` ("D:/Track01.cda" style disc paths are not asked of the file system).
+std::string InputFailureReason(const std::string& path, int code);
 // Why `path` cannot be created as an output ("" when it can); leaves no file behind.
 std::string OutputProblem(const std::string& path);
 

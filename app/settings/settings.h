@@ -41,6 +41,10 @@ int ReadOption(std::string_view name);
 void WriteOption(std::string_view name, int value);
 std::string ReadOptionText(std::string_view name);
 void WriteOptionText(std::string_view name, std::string_view text);
+// A value that holds for one run (a batch file's bit rate) and is never stored: ReadOption sees
+// it first until the overrides are cleared.
+void OverrideOption(std::string_view name, int value);
+void ClearOptionOverrides();
 
 // Writes the thirteen first-run values, each only where the value reads as unset.
 void EnsureOptionDefaults();
@@ -97,8 +101,9 @@ struct BatchOutput {
     int channels;  // 1 or 2 (automatic mode: the input's count)
 };
 
-// The output of one batch or CD job from "BAQ", "BOutFormat" and the "BQ_..." choices; stores
-// "MP3BitRate" or "MSABitRate" for MP3 and WMA. Nullopt, with nothing written, when the format
+// The output of one batch or CD job from "BAQ", "BOutFormat" and the "BQ_..." choices; sets
+// "MP3BitRate" or "MSABitRate" for MP3 and WMA as overrides, so the single conversion's stored
+// choice stays. Nullopt, with nothing written, when the format
 // is unknown or a stored index is unset or outside its list.
 std::optional<BatchOutput> ResolveBatchOutput(int inputRate, int inputChannels);
 

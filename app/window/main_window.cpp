@@ -22,6 +22,7 @@
 #include "app/core/region.h"
 #include "app/core/slider.h"
 #include "app/dialogs/dialogs.h"
+#include "app/models/output_guard.h"
 #include "app/skin/skin.h"
 #include "app/window/about_box.h"
 #include "app/window/backend.h"
@@ -41,6 +42,8 @@ namespace tralux::app {
 namespace {
 
 constexpr const char* kCaption = "Quorvatix Tralux";
+// A conversion "from the current position" needs at least this much input after it.
+constexpr std::uint64_t kShortestFromPositionMs = 1000;
 constexpr const char* kConvertPrompt =
     "將聲音檔案或 CD 音軌            \n拖入 Quorvatix Tralux 或按【載入】";
 constexpr const char* kPlayPrompt = "將聲音檔案或 CD 音軌            \n拖入 Tralux 或按【載入】";
@@ -72,6 +75,21 @@ int SpectrumSegments(double value, bool level) {
 
 }  // namespace
 
+// Names each file that could not be loaded and why.
+void ReportLoadFailures(const std::vector<std::pair<std::string, int>>& failures) {
+    if (failures.empty()) return;
+    std::string text;
+    if (failures.size() == 1) {
+        text = "無法開啟 " + failures[0].first + "\n" +
+               models::InputFailureReason(failures[0].first, failures[0].second);
+    } else {
+        text = "無法開啟下列檔案：";
+        for (const auto& [path, code] : failures)
+            text += "\n" + path + "：" + models::InputFailureReason(path, code);
+    }
+    ShowMessage(text, kCaption, MessageIcon::Error);
+}
+
 WindowDialogs WindowDialogs::Defaults() {
     WindowDialogs d;
     d.conversionSettings = [](QWidget* w) { return RunConversionSettingsDialog(w); };
@@ -102,7 +120,9 @@ MainWindow::MainWindow(WindowDialogs dialogs, QWidget* parent)
     Ui().qualityDescription = "8000 Hz, 單聲";
     settings::LoadEqualizer(eq_);
 
-    setWindowTitle(QStringLiteral("Quorvatix Tralux 2.011"));
+    // The platform adds the application's display name to any other title: the window takes
+    // that name alone (the version is on the display and in the About box).
+    setWindowTitle(QStringLiteral("Quorvatix Tralux"));
     setWindowIcon(QIcon(QPixmap::fromImage(skin::RenderAppIcon(256))));
     setFixedSize(kFaceWidth, kFaceHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -451,6 +471,7 @@ void MainWindow::dropEvent(QDropEvent* ev) {
 void MainWindow::DropFiles(const QStringList& files) {
     raise();
     activateWindow();
+    std::vector<std::pair<std::string, int>> failures;
     for (const QString& file : files) {
         StopPreview();
         if (LoadInput(file.toStdString())) {
@@ -458,8 +479,9 @@ void MainWindow::DropFiles(const QStringList& files) {
             UpdateOutputConfig();
             return;
         }
+        failures.emplace_back(file.toStdString(), Engine().LastError.exchange(0));
     }
-    CurrentBackend().ReportLastError();
+    ReportLoadFailures(failures);
 }
 
 void MainWindow::closeEvent(QCloseEvent* ev) {
@@ -529,7 +551,8 @@ void MainWindow::LoadFromDialog() {
     settings::WriteOptionText("BInDir",
                               (QFileInfo(file).absolutePath() + QLatin1Char('/')).toStdString());
     update();
-    if (!LoadInput(file.toStdString())) CurrentBackend().ReportLastError();
+    if (!LoadInput(file.toStdString()))
+        ReportLoadFailures({{file.toStdString(), Engine().LastError.exchange(0)}});
 }
 
 void MainWindow::Convert() {
@@ -561,8 +584,19 @@ void MainWindow::Convert() {
         e.StartMs.store(0);
         positionMs_ = 0;
     } else {
+        // Nothing (or a blink) left after the position would make an all but empty file.
+        if (lengthMs_ > 0 && positionMs_ + kShortestFromPositionMs > lengthMs_) {
+            ShowMessage(
+                "目前位置 " + FormatClock(positionMs_ / 1000) + " 已在 " +
+                    QFileInfo(QString::fromStdString(inputPath_)).fileName().toStdString() +
+                    " 的結尾（長度 " + FormatClock(lengthMs_ / 1000) +
+                    "），從這裡沒有聲音可以轉換。\n請把位置移到前面，或在轉換設定中選擇從頭開始。",
+                kCaption, MessageIcon::Warning);
+            return;
+        }
         e.StartMs.store(static_cast<std::uint32_t>(positionMs_));
     }
+    e.DurationMs.store(static_cast<std::uint32_t>(lengthMs_));
     e.PositionMs.store(static_cast<double>(e.StartMs.load()));
     PassEqualizer();
     e.OutputRate.store(static_cast<std::uint32_t>(chosenRate_));
@@ -602,16 +636,13 @@ void MainWindow::RipCd() {
     }
     std::sort(tracks.begin(), tracks.end());
     // A disc with a single audio track is still an audio CD: no further check rejects it.
-    if (!LoadInput(WithTrailingSlash(root) + tracks.front())) {
-        b.ReportLastError();
+    const std::string first = WithTrailingSlash(root) + tracks.front();
+    if (!LoadInput(first)) {
+        ReportLoadFailures({{first, Engine().LastError.exchange(0)}});
         return;
     }
+    // The rip runs over the drive's ticked tracks: the folder batch's settings stay the user's.
     if (dialogs_.cdRip && dialogs_.cdRip(this, root)) {
-        settings::WriteOptionText("BInDir", root);
-        settings::WriteOption("BIF_CDDA", 1);
-        settings::WriteOption("BIF_MP3", 0);
-        settings::WriteOption("BIF_REAL", 0);
-        settings::WriteOption("BIF_WAV", 0);
         PassEqualizer();
         if (dialogs_.batchProgress) dialogs_.batchProgress(this, root);
     }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QImage>
@@ -120,6 +121,9 @@ private:
 
     QTimer blinkTimer_, spectrumTimer_;
 };
+
+// One error box naming each input that could not be loaded (path, engine code) and why.
+void ReportLoadFailures(const std::vector<std::pair<std::string, int>>& failures);
 
 // The stored "name|patterns|...||" filter in Qt's "name (patterns);;..." form.
 QString QtFileFilter(const char* stored);

@@ -13,10 +13,15 @@
 #include "app/models/batch_settings.h"
 #include "app/settings/settings.h"
 #include "app/window/backend.h"
+#include "app/window/existing_output_dialog.h"
 #include "app/window/ui_config.h"
 #include "app/window/wait.h"
+#include "cd/cda_files.h"
+#include "cddb/engine/cd_info_provider.h"
 #include "cddb/track_name.h"
 #include "engine/job/engine_state.h"
+#include "engine/job/errors.h"
+#include "engine/job/job.h"
 #include "platform/notify/notifier.h"
 
 namespace tralux::app {
@@ -41,6 +46,22 @@ int StoredKbps(const char* name, int fallback) {
     return v == -1 ? fallback : v;
 }
 
+std::string Trimmed(std::string s) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\n' || s.back() == '.')) s.pop_back();
+    return s;
+}
+
+std::string ParentFolder(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+// Where a CD track's output really goes: the engine files a track with usable disc and track
+// titles under the disc's folder. Settled here, so the question is asked about that file.
+std::string FinalOutputPath(const std::string& output, const StreamInfo& info) {
+    return info.trackNumber != 0 ? CdTrackOutputPath(output, info.Artist, info.Title) : output;
+}
+
 }  // namespace
 
 ProgressDialog::ProgressDialog(QWidget* owner, std::string input)
@@ -48,7 +69,9 @@ ProgressDialog::ProgressDialog(QWidget* owner, std::string input)
     Build();
     const EngineState& e = Engine();
     jitter_ = settings::ReadOption("Jitter") == 1;
-    title_->setText(Q(SingleTitleLine(e.OutputFormat.load(), BaseName(input_))));
+    title_->setText(Q(SingleTitleLine(
+        e.OutputFormat.load(),
+        BaseName(OutputPathFor(input_, Ui().outputFolder, e.OutputFormat.load())))));
     ShowTrackTimes();
     const int f = e.OutputFormat.load();
     setWindowTitle(f == 1   ? QStringLiteral("MP3 編碼    ")
@@ -75,6 +98,7 @@ ProgressDialog::ProgressDialog(QWidget* owner, std::optional<std::string> cdRoot
 
 ProgressDialog::~ProgressDialog() {
     if (!batch_) return;
+    settings::ClearOptionOverrides();
     EngineState& e = Engine();
     e.OutputFormat.store(savedFormat_);
     e.OutputRate.store(static_cast<std::uint32_t>(savedRate_));
@@ -182,18 +206,74 @@ void ProgressDialog::showEvent(QShowEvent* ev) {
 
 void ProgressDialog::StartSingle() {
     EngineState& e = Engine();
-    const std::string output = OutputPathFor(input_, Ui().outputFolder, e.OutputFormat.load());
+    Backend& b = CurrentBackend();
+    const int format = e.OutputFormat.load();
+    std::string output = OutputPathFor(input_, Ui().outputFolder, format);
+    StreamInfo info;
+    if (!b.Probe(input_, info)) {
+        Failed(input_, {}, e.LastError.exchange(0));
+        Finish();
+        return;
+    }
+    e.DurationMs.store(info.DurationMs);
+    ShowTrackTimes();
+    const models::OutputDecision d = guard_.Decide(
+        {input_}, 0, FinalOutputPath(output, info),
+        [this](const std::string& p) { return AskAboutExistingOutput(this, p, false); });
+    if (d.verdict != models::OutputVerdict::Write) {
+        (d.verdict == models::OutputVerdict::Skip ? report_.skipped : report_.failed)
+            .push_back({d.path, d.reason});
+        Finish();
+        return;
+    }
+    title_->setText(Q(SingleTitleLine(format, BaseName(d.path))));
     jobStart_ = std::chrono::steady_clock::now();
-    if (!CurrentBackend().Start(input_, output, kModeConvert)) {
-        CurrentBackend().ReportLastError();
-        finished_ = true;
-        reject();
+    bool started = false;
+    {
+        cddb::ScopedCdInfoOff settled;  // the name above is final
+        started = b.Start(input_, d.path, kModeConvert);
+    }
+    if (!started) {
+        Failed(input_, d.path, e.LastError.exchange(0));
+        Finish();
         return;
     }
     jobActive_ = true;
+    currentInput_ = input_;
+    currentOutput_ = e.OutputPath;
     output_->setText(QStringLiteral("輸出檔案名稱:") + Q(e.OutputPath));
     ShowTrackTimes();
     timer_.start(1000);
+}
+
+void ProgressDialog::Failed(const std::string& input, const std::string& output, int code) {
+    // A file that cannot be opened is named with the system's reason.
+    char letter = 0;
+    int track = 0;
+    const bool onDisc = cd::ParseCdaPath(input, letter, track);
+    if (code == kErrOpen || code == 0) {
+        if (!onDisc) {
+            const std::string why = models::InputProblem(input);
+            if (!why.empty()) {
+                report_.failed.push_back({input, "無法讀取，" + why});
+                return;
+            }
+        }
+        if (!output.empty()) {
+            const std::string why = models::OutputProblem(output);
+            if (!why.empty()) {
+                report_.failed.push_back({output, "無法寫入，" + why});
+                return;
+            }
+        }
+    }
+    std::string text = Trimmed(ErrorCodeText(code));
+    if (text.empty()) text = "無法轉換";
+    if (code == kErrWrite && !output.empty()) {
+        report_.failed.push_back({output, text});
+        return;
+    }
+    report_.failed.push_back({input, text});
 }
 
 void ProgressDialog::CollectBatch() {
@@ -254,7 +334,11 @@ void ProgressDialog::Tick() {
         // The job ended: a failure is said, not taken for success.
         jobActive_ = false;
         bar_->setValue(100);
-        if (e.LastError.load() != 0) CurrentBackend().ReportLastError();
+        const int code = e.LastError.exchange(0);
+        if (code != 0)
+            Failed(currentInput_, currentOutput_, code);
+        else
+            report_.written.push_back(currentOutput_);
     }
     if (!batch_ || next_ >= inputs_.size()) {
         Finish();
@@ -270,7 +354,21 @@ void ProgressDialog::StartNext() {
     const std::string& input = inputs_[index];
     count_->setText(Q(BatchCountLine(index + 1, inputs_.size())));
     file_->setText(Q(BatchFileLine(input)));
+    // Nothing of the previous file stays on screen while this one starts (or fails).
     bar_->setValue(0);
+    output_->clear();
+    e.StartMs.store(0);
+    e.PositionMs.store(0.0);
+    e.DurationMs.store(0);
+    ShowTrackTimes();
+    elapsed_->setText(QStringLiteral("完成時間:00:00"));
+    remaining_->setText(QStringLiteral("剩餘:00:00"));
+    total_->setText(QStringLiteral("總計:00:00"));
+    StreamInfo info;
+    if (!b.Probe(input, info)) {
+        Failed(input, {}, e.LastError.exchange(0));
+        return;
+    }
     const int format = settings::ReadOption("BOutFormat");
     std::string output = OutputPathFor(input, outputFolder_, format < 0 ? 0 : format);
     // A ripped track is named after its title as the CD ripping dialog left it.
@@ -283,14 +381,13 @@ void ProgressDialog::StartNext() {
             output = WithTrailingSlash(outputFolder_) + cddb::TrackFileName(track, title, ext);
         }
     }
-    const OutputClash clash = CheckBatchOutput(inputs_, index, output, written_);
-    if (clash != OutputClash::None) {
-        ShowMessage(OutputClashMessage(clash, output), "Quorvatix Tralux", MessageIcon::Warning);
-        return;
-    }
-    StreamInfo info;
-    if (!b.Probe(input, info)) {
-        b.ReportLastError();
+    const models::OutputDecision d =
+        guard_.Decide(inputs_, index, FinalOutputPath(output, info), [this](const std::string& p) {
+            return AskAboutExistingOutput(this, p, next_ < inputs_.size());
+        });
+    if (d.verdict != models::OutputVerdict::Write) {
+        (d.verdict == models::OutputVerdict::Skip ? report_.skipped : report_.failed)
+            .push_back({d.path, d.reason});
         return;
     }
     if (const auto out =
@@ -302,32 +399,49 @@ void ProgressDialog::StartNext() {
     e.TagTitle = info.Title;
     e.TagArtist = info.Artist;
     e.TagCopyright = info.Copyright;
-    e.StartMs.store(0);
-    e.PositionMs.store(0.0);
     e.DurationMs.store(info.DurationMs);
     jobStart_ = std::chrono::steady_clock::now();
     e.EqualizerOn.store(false);
     ShowTrackTimes();
-    elapsed_->setText(QStringLiteral("完成時間:00:00"));
-    remaining_->setText(QStringLiteral("剩餘:00:00"));
-    total_->setText(QStringLiteral("總計:00:00"));
     ShowFigures();
-    if (!b.Start(input, output, kModeConvert)) {
-        b.ReportLastError();
+    output_->setText(Q(BatchOutputLine(e.OutputFormat.load(), d.path)));
+    bool started = false;
+    {
+        cddb::ScopedCdInfoOff settled;  // the name above is final
+        started = b.Start(input, d.path, kModeConvert);
+    }
+    if (!started) {
+        Failed(input, d.path, e.LastError.exchange(0));
         return;
     }
     jobActive_ = true;
-    written_.push_back(e.OutputPath);
+    currentInput_ = input;
+    currentOutput_ = e.OutputPath;
+    guard_.Moved(d.path, e.OutputPath);
     output_->setText(Q(BatchOutputLine(e.OutputFormat.load(), e.OutputPath)));
 }
 
 void ProgressDialog::Stop() {
+    if (finished_) return;
     EngineState& e = Engine();
-    if (e.JobRunning.load() && !e.StopRequested.load()) {
+    const bool running = e.JobRunning.load();
+    if (running && !e.StopRequested.load()) {
         e.StopRequested.store(true);
         WaitDispatching([] { return !Engine().JobRunning.load(); });
         e.StopRequested.store(false);
     }
+    if (jobActive_) {
+        // A stopped job leaves a playable beginning: the user is told which file and how much.
+        report_.stoppedPath = currentOutput_;
+        const double start = e.StartMs.load();
+        const double end = e.DurationMs.load();
+        report_.stoppedHeldMs =
+            static_cast<std::uint64_t>(std::clamp(e.PositionMs.load() - start, 0.0, end));
+        report_.stoppedWantedMs = static_cast<std::uint64_t>(std::max(0.0, end - start));
+        e.LastError.store(0);
+    }
+    report_.stopped = true;
+    if (batch_) report_.notStarted = inputs_.size() - std::min(next_, inputs_.size());
     jobActive_ = false;  // a stopped job is no failure
     Finish();
 }
@@ -337,6 +451,25 @@ void ProgressDialog::Finish() {
     finished_ = true;
     timer_.stop();
     accept();
+    ShowSummary();
+}
+
+void ProgressDialog::ShowSummary() {
+    const models::RunReport& r = report_;
+    if (batch_ && inputs_.empty() && r.failed.empty() && !r.stopped) {
+        ShowMessage(
+            cdRoot_ ? std::string("沒有選取任何音軌，沒有轉換任何檔案。")
+                    : "在 " + inputFolder_ + " 中沒有找到符合所選類型的檔案，沒有轉換任何檔案。",
+            "Quorvatix Tralux", MessageIcon::Warning);
+        return;
+    }
+    std::string folder = batch_ ? outputFolder_ : Ui().outputFolder;
+    const std::string& first = !r.written.empty() ? r.written.front()
+                               : r.stoppedPath    ? *r.stoppedPath
+                                                  : std::string();
+    if (!first.empty()) folder = ParentFolder(first);
+    ShowMessage(models::SummaryText(r, folder), batch_ ? "批次轉換" : "Quorvatix Tralux",
+                r.failed.empty() ? MessageIcon::Information : MessageIcon::Error);
 }
 
 void ProgressDialog::reject() {

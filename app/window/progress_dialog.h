@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "app/core/progress.h"
+#include "app/models/output_guard.h"
 
 class QLabel;
 class QProgressBar;
@@ -27,6 +28,8 @@ public:
 
     bool IsBatch() const { return batch_; }
     const std::vector<std::string>& Inputs() const { return inputs_; }
+    // What the run did so far; the summary shown at the end is made from it.
+    const models::RunReport& Report() const { return report_; }
     // Presses "停止".
     void Stop();
     // Ticks of the timer, run at once (tests).
@@ -44,6 +47,9 @@ private:
     void ShowFigures();
     void ShowTrackTimes();
     void Finish();
+    void ShowSummary();
+    // The job of `input` could not run or ended with `code`: kept for the summary.
+    void Failed(const std::string& input, const std::string& output, int code);
     std::int64_t ElapsedMs() const;
 
     bool batch_ = false;
@@ -55,8 +61,11 @@ private:
     // Batch state.
     std::string inputFolder_, outputFolder_;
     bool jitter_ = false;
-    std::vector<std::string> inputs_, written_;
+    std::vector<std::string> inputs_;
     std::size_t next_ = 0;
+    models::OutputGuard guard_;
+    models::RunReport report_;
+    std::string currentInput_, currentOutput_;
     int savedFormat_ = 0, savedRate_ = 0, savedChannels_ = 0;
     bool savedKeep_ = true, savedEq_ = false;
 

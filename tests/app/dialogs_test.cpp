@@ -1,3 +1,5 @@
+#include <fstream>
+
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -7,6 +9,7 @@
 
 #include "app/window/about_box.h"
 #include "app/window/drive_dialog.h"
+#include "app/window/existing_output_dialog.h"
 #include "app/window/progress_dialog.h"
 #include "app/window/qt_notifier.h"
 #include "app/window/ui_config.h"
@@ -36,12 +39,14 @@ protected:
     }
 };
 
-TEST_F(BatchDialogTest, AFolderWithoutMatchingFilesClosesAtTheFirstTick) {
+TEST_F(BatchDialogTest, AFolderWithoutMatchingFilesSaysSo) {
     backend_.folders["/in/"] = {"notes.txt"};
     ProgressDialog d(nullptr, std::nullopt, true);
     RunToEnd(d);
     EXPECT_TRUE(d.Inputs().empty());
     EXPECT_TRUE(backend_.starts.empty());
+    ASSERT_EQ(MessageTexts().size(), 1u);
+    EXPECT_NE(MessageTexts()[0].find("在 /in/ 中沒有找到"), std::string::npos);
 }
 
 TEST_F(BatchDialogTest, ConvertsEachInputInPatternOrderAndRestoresTheConfiguration) {
@@ -74,12 +79,16 @@ TEST_F(BatchDialogTest, NeverWritesOverALaterInputOrAnEarlierOutput) {
         backend_.files[f] = WavInfo(44100, 2, 500);
     ProgressDialog d(nullptr, std::nullopt, true);
     RunToEnd(d);
-    // t.cda would overwrite t.wav before it is read; a.mpg would overwrite a.mp3's output.
-    EXPECT_EQ(StartedInputs(), (std::vector<std::string>{"/in/t.wav", "/in/a.mp3"}));
-    const auto texts = MessageTexts();
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_NE(texts[0].find("/in/t.wav"), std::string::npos);
-    EXPECT_NE(texts[1].find("/in/a.wav"), std::string::npos);
+    // t.cda would overwrite t.wav before it is read, t.wav itself; a.mpg takes a free name
+    // beside a.mp3's output.
+    EXPECT_EQ(StartedInputs(), (std::vector<std::string>{"/in/a.mp3", "/in/a.mpg"}));
+    EXPECT_EQ(backend_.starts[1].output, "/in/a (2).wav");
+    const models::RunReport& r = d.Report();
+    ASSERT_EQ(r.skipped.size(), 1u);
+    EXPECT_EQ(r.skipped[0].path, "/in/t.wav");
+    ASSERT_EQ(r.failed.size(), 1u);
+    EXPECT_EQ(r.failed[0].path, "/in/t.wav");
+    ASSERT_EQ(MessageTexts().size(), 1u);  // one summary, no box per file
 }
 
 TEST_F(BatchDialogTest, ATickInsideAModalLoopStartsNoSecondJob) {
@@ -102,7 +111,62 @@ TEST_F(BatchDialogTest, FailuresAreReportedAndTheBatchGoesOn) {
     ProgressDialog d(nullptr, std::nullopt, true);
     RunToEnd(d);
     EXPECT_EQ(StartedInputs(), (std::vector<std::string>{"/in/a.wav", "/in/c.wav"}));
-    EXPECT_EQ(backend_.reported, (std::vector<int>{104, 103, 104}));
+    EXPECT_TRUE(backend_.reported.empty());
+    EXPECT_TRUE(d.Report().written.empty());
+    ASSERT_EQ(MessageTexts().size(), 1u);
+    const std::string t = MessageTexts()[0];
+    EXPECT_NE(t.find("失敗 3 個"), std::string::npos) << t;
+    EXPECT_NE(t.find("/out/a.wav：寫入檔案錯誤"), std::string::npos) << t;
+    EXPECT_NE(t.find("/in/bad.wav：無法讀取，檔案或資料夾不存在"), std::string::npos) << t;
+}
+
+TEST_F(BatchDialogTest, ExistingOutputsAreAskedAboutBeforeAnythingIsWritten) {
+    const std::string out = (dir_ / "out").string() + "/";
+    std::filesystem::create_directories(out);
+    for (const char* n : {"a.wav", "b.wav", "c.wav"}) std::ofstream(out + n) << "keep";
+    settings::WriteOptionText("BOut", out);
+    backend_.folders["/in/"] = {"a.mp3", "b.mp3", "c.mp3", "d.mp3"};
+    for (const char* f : {"/in/a.mp3", "/in/b.mp3", "/in/c.mp3", "/in/d.mp3"})
+        backend_.files[f] = WavInfo(44100, 2, 50);
+    std::vector<std::pair<std::string, bool>> asked;
+    SetExistingOutputQuestion([&](QWidget*, const std::string& path, bool offerAll) {
+        asked.emplace_back(path, offerAll);
+        // a: skipped; b: both kept, and so every later one.
+        return asked.size() == 1 ? models::ExistingReply{models::ExistingAnswer::Skip, false}
+                                 : models::ExistingReply{models::ExistingAnswer::KeepBoth, true};
+    });
+    ProgressDialog d(nullptr, std::nullopt, true);
+    RunToEnd(d);
+    SetExistingOutputQuestion(nullptr);
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[0], std::make_pair(out + "a.wav", true));
+    EXPECT_EQ(StartedInputs(), (std::vector<std::string>{"/in/b.mp3", "/in/c.mp3", "/in/d.mp3"}));
+    EXPECT_EQ(backend_.starts[0].output, out + "b (2).wav");
+    EXPECT_EQ(backend_.starts[1].output, out + "c (2).wav");
+    EXPECT_EQ(backend_.starts[2].output, out + "d.wav");
+    ASSERT_EQ(MessageTexts().size(), 1u);
+    EXPECT_NE(MessageTexts()[0].find("已完成 3 個檔案，略過 1 個"), std::string::npos);
+    EXPECT_NE(MessageTexts()[0].find("檔案位於 " + out), std::string::npos);
+}
+
+TEST_F(BatchDialogTest, TheQuestionKeepsTheFileUnlessReplaceIsPressed) {
+    const std::string path = (dir_ / "x.wav").string();
+    std::ofstream(path) << "keep";
+    for (auto [button, expected] : {std::pair{"replace", models::ExistingAnswer::Replace},
+                                    std::pair{"keepBoth", models::ExistingAnswer::KeepBoth},
+                                    std::pair{"", models::ExistingAnswer::Skip}}) {
+        ExistingOutputDialog q(nullptr, path, true);
+        q.show();
+        if (*button)
+            q.findChild<QPushButton*>(QString::fromLatin1(button))->click();
+        else
+            QTest::keyClick(&q, Qt::Key_Escape);
+        EXPECT_EQ(q.Reply().answer, expected) << button;
+    }
+    ExistingOutputDialog enter(nullptr, path, false);
+    enter.show();
+    QTest::keyClick(&enter, Qt::Key_Return);
+    EXPECT_EQ(enter.Reply().answer, models::ExistingAnswer::Skip);
 }
 
 TEST_F(BatchDialogTest, MoreThan2048FilesAreCutAndSaidSo) {
@@ -144,6 +208,11 @@ TEST_F(BatchDialogTest, StopEndsTheRunningJobAndCloses) {
     EXPECT_FALSE(d.isVisible());
     EXPECT_EQ(backend_.starts.size(), 1u);
     EXPECT_TRUE(backend_.reported.empty());
+    // The user learns which file was cut short and that b.wav was not converted.
+    ASSERT_EQ(MessageTexts().size(), 1u);
+    const std::string t = MessageTexts()[0];
+    EXPECT_NE(t.find("已停止：/out/a.wav 只含前 00:00（完整應為 00:00）"), std::string::npos) << t;
+    EXPECT_NE(t.find("尚有 1 個檔案未轉換"), std::string::npos) << t;
 }
 
 TEST_F(BatchDialogTest, SingleConversionStartsOnShowAndReportsAFailedStart) {
@@ -157,10 +226,33 @@ TEST_F(BatchDialogTest, SingleConversionStartsOnShowAndReportsAFailedStart) {
         EXPECT_EQ(backend_.starts[0].mode, kModeConvert);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !d.isVisible(); }, 5000));
     }
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{"已完成：/out/a.wav\n"});
+    messages_.Clear();
     ProgressDialog failing(nullptr, std::string("/in/missing.wav"));
     failing.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !failing.isVisible(); }, 5000));
-    EXPECT_EQ(backend_.reported, std::vector<int>{103});
+    EXPECT_EQ(backend_.starts.size(), 1u);
+    ASSERT_EQ(MessageTexts().size(), 1u);
+    EXPECT_NE(MessageTexts()[0].find("/in/missing.wav：無法讀取，檔案或資料夾不存在"),
+              std::string::npos);
+}
+
+TEST_F(BatchDialogTest, TheSingleDialogShowsThisInputsLengthAndNamesTheOutput) {
+    Ui().outputFolder = "/out";
+    Engine().OutputFormat.store(kFormatMp3);
+    Engine().DurationMs.store(360000);  // the previous input's
+    backend_.files["/in/long.wav"] = WavInfo(44100, 2, 65000);
+    backend_.jobMs = 60000;
+    ProgressDialog d(nullptr, std::string("/in/long.wav"));
+    d.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !backend_.starts.empty(); }, 5000));
+    QStringList texts;
+    for (const QLabel* l : d.findChildren<QLabel*>()) texts << l->text();
+    const QString all = texts.join(QLatin1Char('|'));
+    EXPECT_TRUE(all.contains(QStringLiteral("結束時間: 01:05"))) << all.toStdString();
+    EXPECT_TRUE(all.contains(QStringLiteral("long.mp3"))) << all.toStdString();
+    EXPECT_FALSE(all.contains(QStringLiteral("long.wav ...."))) << all.toStdString();
+    d.Stop();
 }
 
 TEST(DriveChoice, FirstDriveSelectedAndOkWorksAtOnce) {

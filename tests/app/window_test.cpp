@@ -92,7 +92,8 @@ TEST_F(MainWindowTest, LoadingTakesTheInputsQualityAndStoresTheFolder) {
     openResult = QStringLiteral("/music/broken.wav");
     Click(kLoad);
     EXPECT_EQ(window->InputPath(), "/music/song.wav");
-    EXPECT_EQ(backend_.reported, std::vector<int>{103});
+    EXPECT_EQ(MessageTexts(),
+              std::vector<std::string>{"無法開啟 /music/broken.wav\n檔案或資料夾不存在"});
 }
 
 TEST_F(MainWindowTest, ConvertRunsTheDialogThenTheProgressWithTheChosenQuality) {
@@ -149,10 +150,14 @@ TEST_F(MainWindowTest, DroppingSeveralFilesPreviewsTheFirstReadableOne) {
     EXPECT_TRUE(backend_.reported.empty());
 }
 
-TEST_F(MainWindowTest, DroppingOnlyUnreadableFilesReportsTheError) {
-    window->DropFiles({QStringLiteral("/music/broken.wav")});
+TEST_F(MainWindowTest, DroppingOnlyUnreadableFilesNamesEachWithItsReason) {
+    const std::string folder = dir_.string();
+    window->DropFiles({QString::fromStdString(folder), QStringLiteral("/music/gone.wav")});
     EXPECT_TRUE(window->InputPath().empty());
-    EXPECT_EQ(backend_.reported, std::vector<int>{103});
+    ASSERT_EQ(MessageTexts().size(), 1u);
+    const std::string t = MessageTexts()[0];
+    EXPECT_NE(t.find(folder + "：這是資料夾，不是檔案"), std::string::npos) << t;
+    EXPECT_NE(t.find("/music/gone.wav：檔案或資料夾不存在"), std::string::npos) << t;
 }
 
 TEST_F(MainWindowTest, RipCdWithoutDrivesSaysSo) {
@@ -172,11 +177,40 @@ TEST_F(MainWindowTest, RipCdWithOneDriveAsksNoChoiceAndRunsTheBatchOverItsRoot) 
     EXPECT_EQ(ripRoots, std::vector<std::string>{"D:/"});
     ASSERT_EQ(batchRuns.size(), 1u);
     EXPECT_EQ(batchRuns[0], std::optional<std::string>("D:/"));
-    EXPECT_EQ(settings::ReadOptionText("BInDir"), "D:/");
-    EXPECT_EQ(settings::ReadOption("BIF_CDDA"), 1);
-    EXPECT_EQ(settings::ReadOption("BIF_WAV"), 0);
-    EXPECT_EQ(settings::ReadOption("BIF_MP3"), 0);
-    EXPECT_EQ(settings::ReadOption("BIF_REAL"), 0);
+}
+
+TEST_F(MainWindowTest, RippingLeavesTheFolderBatchSettingsAlone) {
+    settings::WriteOptionText("BInDir", "/music/");
+    settings::WriteOption("BIF_WAV", 1);
+    settings::WriteOption("BIF_MP3", 1);
+    settings::WriteOption("BIF_CDDA", 0);
+    backend_.drives = {"D:/"};
+    backend_.folders["D:/"] = {"Track01.cda"};
+    backend_.files["D:/Track01.cda"] = WavInfo(44100, 2, 180000);
+    Click(kRipCd);
+    ASSERT_EQ(batchRuns.size(), 1u);
+    EXPECT_EQ(settings::ReadOptionText("BInDir"), "/music/");
+    EXPECT_EQ(settings::ReadOption("BIF_WAV"), 1);
+    EXPECT_EQ(settings::ReadOption("BIF_MP3"), 1);
+    EXPECT_EQ(settings::ReadOption("BIF_CDDA"), 0);
+}
+
+TEST_F(MainWindowTest, ConvertFromThePositionRefusesAtTheEnd) {
+    settings::WriteOption("DecodeStart", 1);
+    ASSERT_TRUE(window->LoadInput("/music/voice.wav"));  // 3 s
+    const HotRect& r = SkinHotRects()[kPosition];
+    QTest::mouseClick(window.get(), Qt::LeftButton, {}, QPoint(r.right, r.CenterY()));
+    ASSERT_GT(window->PositionMs() + 1000, window->LengthMs());
+    Click(kConvert);
+    EXPECT_TRUE(singleRuns.empty());
+    ASSERT_EQ(MessageTexts().size(), 1u);
+    EXPECT_NE(MessageTexts()[0].find("voice.wav 的結尾"), std::string::npos);
+    // From the middle it runs, and the progress starts with this input's length.
+    QTest::mouseClick(window.get(), Qt::LeftButton, {}, QPoint(r.CenterX(), r.CenterY()));
+    Click(kConvert);
+    EXPECT_EQ(singleRuns.size(), 1u);
+    EXPECT_EQ(Engine().DurationMs.load(), 3000u);
+    EXPECT_EQ(Engine().StartMs.load(), window->PositionMs());
 }
 
 TEST_F(MainWindowTest, RipCdWithTwoDrivesAsksAndACancelStops) {

@@ -111,6 +111,10 @@ TEST_F(BatchOutputTest, CustomUsesStoredIndices) {
     EXPECT_EQ(out->rate, 22050);
     EXPECT_EQ(out->channels, 1);
     EXPECT_EQ(ReadOption("MP3BitRate"), 256);
+    // The batch's bit rate holds for the run only: single conversions keep their own.
+    EXPECT_EQ(ReadProfileNumber("Options", "MP3BitRate"), -1);
+    ClearOptionOverrides();
+    EXPECT_EQ(ReadOption("MP3BitRate"), -1);
 
     WriteOption("BOutFormat", kFormatWma);
     WriteOption("BQ_RATEWMA", 5);
