@@ -85,8 +85,8 @@ CddbProgressDialog::CddbProgressDialog(QWidget* parent, ProgressDriver driver)
     setWindowTitle(QStringLiteral("正在取回 CD 訊息..."));
     UseTraditionalChineseFont(this);
     auto* root = new QVBoxLayout(this);
-    auto* text = new QLabel(QStringLiteral(
-        "正在從 CDDB 資料庫上取回 CD 音樂訊息. 如要更改預設設定請按【停止】或要停止則按【取消】."));
+    auto* text = new QLabel(
+        QStringLiteral("正在從 CDDB 資料庫上取回 CD 音樂訊息。要停止查詢請按【取消】。"));
     text->setWordWrap(true);
     text->setMinimumWidth(340);
     root->addWidget(text);
@@ -167,7 +167,7 @@ CddbChoiceDialog::CddbChoiceDialog(QWidget* parent, const std::vector<std::strin
     auto* list = new QTreeWidget;
     list->setObjectName("matches");
     list->setColumnCount(1);
-    list->setHeaderLabels({QStringLiteral("Caption")});
+    list->setHeaderLabels({QStringLiteral("符合的 CD")});
     list->setRootIsDecorated(false);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -2,6 +2,7 @@
 
 #include "app/settings/settings.h"
 #include "cddb/cddb_settings.h"
+#include "cddb/protocol.h"
 
 namespace tralux::models {
 
@@ -55,6 +56,7 @@ std::string CddbSettingsModel::Accept() {
 }
 
 std::string ChoiceItemText(const std::string& line) {
+    if (line == cddb::kAnotherEntry) return "其他（以上都不是）";
     std::size_t first = line.find(' ');
     if (first == std::string::npos) return line;
     std::size_t second = line.find(' ', first + 1);

@@ -83,8 +83,9 @@ void SaveWindowState(const EqualizerSettings& eq, const WindowPlacement* placeme
 
 // --- Quality lists and batch output ---------------------------------------------------------
 inline constexpr std::array<int, 6> kSampleRates{8000, 11025, 16000, 22050, 32000, 44100};
-inline constexpr std::array<int, 18> kMp3BitRates{8,  16,  24,  32,  40,  48,  56,  64,  80,
-                                                  96, 112, 128, 144, 160, 176, 192, 224, 256};
+// Stored indices point into these lists: new entries only ever go at the end.
+inline constexpr std::array<int, 19> kMp3BitRates{8,   16,  24,  32,  40,  48,  56,  64,  80, 96,
+                                                  112, 128, 144, 160, 176, 192, 224, 256, 320};
 inline constexpr std::array<int, 18> kWmaBitRates{5,  6,  8,  10, 12, 16, 20, 22,  32,
                                                   36, 40, 44, 48, 64, 80, 96, 128, 160};
 

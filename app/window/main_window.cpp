@@ -11,7 +11,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHelpEvent>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QPainter>
 #include <QScreen>
 #include <QKeyEvent>
@@ -31,6 +33,7 @@
 #include "app/window/ui_config.h"
 #include "app/window/wait.h"
 #include "engine/dsp/analysis.h"
+#include "engine/dsp/equalizer.h"
 #include "engine/job/describe.h"
 #include "engine/job/engine_state.h"
 #include "engine/job/job.h"
@@ -90,6 +93,13 @@ void ReportLoadFailures(const std::vector<std::pair<std::string, int>>& failures
     ShowMessage(text, kCaption, MessageIcon::Error);
 }
 
+void DarkenBandsAboveNyquist(std::array<double, 11>& spectrum, int outputRate) {
+    // Such a band has no bins: the analysis gives it 0.0, which would light it fully.
+    for (std::size_t b = 0; b < dsp::kEqualizerBands.size(); ++b)
+        if (outputRate > 0 && dsp::kEqualizerBands[b].lo * 2 >= outputRate)
+            spectrum[b + 1] = dsp::BandMagnitudeFloor();
+}
+
 WindowDialogs WindowDialogs::Defaults() {
     WindowDialogs d;
     d.conversionSettings = [](QWidget* w) { return RunConversionSettingsDialog(w); };
@@ -107,6 +117,22 @@ WindowDialogs WindowDialogs::Defaults() {
         RunBatchProgress(w, root);
     };
     d.about = [](QWidget* w) { RunAboutBox(w); };
+    d.askDropBatch = [](QWidget* w, const QString& what) {
+        QMessageBox box(QMessageBox::Question, QString::fromUtf8(kCaption), what,
+                        QMessageBox::NoButton, w);
+        QPushButton* batch = box.addButton(QStringLiteral("批次轉換(&B)"), QMessageBox::AcceptRole);
+        QPushButton* first =
+            box.addButton(QStringLiteral("只載入第一個(&L)"), QMessageBox::ActionRole);
+        box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+        box.setDefaultButton(batch);
+        box.exec();
+        return box.clickedButton() == batch   ? DropChoice::Batch
+               : box.clickedButton() == first ? DropChoice::LoadFirst
+                                              : DropChoice::Cancel;
+    };
+    d.batchFiles = [](QWidget* w, const std::vector<std::string>& files) {
+        RunBatchProgress(w, files);
+    };
     return d;
 }
 
@@ -468,9 +494,56 @@ void MainWindow::dropEvent(QDropEvent* ev) {
     DropFiles(files);
 }
 
-void MainWindow::DropFiles(const QStringList& files) {
+std::vector<std::string> ExpandDropped(const QStringList& paths, bool* hadFolder) {
+    std::vector<std::string> out;
+    if (hadFolder) *hadFolder = false;
+    for (const QString& p : paths) {
+        const QFileInfo info(p);
+        if (!info.isDir()) {
+            out.push_back(p.toStdString());
+            continue;
+        }
+        if (hadFolder) *hadFolder = true;
+        const std::string folder = p.toStdString();
+        const BatchList list = CollectFolderInputs(folder, CurrentBackend().ListFolder(folder), {});
+        out.insert(out.end(), list.inputs.begin(), list.inputs.end());
+    }
+    return out;
+}
+
+void MainWindow::DropFiles(const QStringList& dropped) {
     raise();
     activateWindow();
+    bool hadFolder = false;
+    const std::vector<std::string> inputs = ExpandDropped(dropped, &hadFolder);
+    if ((inputs.size() > 1 || hadFolder) && dialogs_.askDropBatch) {
+        const int format = std::max(0, settings::ReadOption("BOutFormat"));
+        const QString what =
+            inputs.empty() ? QString()
+                           : QStringLiteral(
+                                 "要把拖入的 %1 個檔案當成批次轉換嗎？\n依批次設定轉換成 %2，"
+                                 "寫到 %3。")
+                                 .arg(inputs.size())
+                                 .arg(format == 1   ? QStringLiteral("MP3")
+                                      : format == 2 ? QStringLiteral("WMA")
+                                                    : QStringLiteral("WAV"))
+                                 .arg(QString::fromStdString(settings::ReadOptionText("BOut")));
+        if (inputs.empty()) {
+            ShowMessage("拖入的資料夾中沒有 WAV、MP3 或 CD 音軌檔案。", kCaption,
+                        MessageIcon::Warning);
+            return;
+        }
+        const DropChoice choice = dialogs_.askDropBatch(this, what);
+        if (choice == DropChoice::Cancel) return;
+        if (choice == DropChoice::Batch) {
+            StopPreview();
+            PassEqualizer();
+            if (dialogs_.batchFiles) dialogs_.batchFiles(this, inputs);
+            return;
+        }
+    }
+    QStringList files;
+    for (const std::string& f : inputs) files << QString::fromStdString(f);
     std::vector<std::pair<std::string, int>> failures;
     for (const QString& file : files) {
         StopPreview();
@@ -680,13 +753,31 @@ void MainWindow::SaveState() {
 void MainWindow::RestorePlacement() {
     settings::WindowPlacement p;
     if (!settings::LoadWindowPlacement(p)) return;
-    // A placement on a screen that is no longer attached would hide the window.
-    const QRect wanted(p.left, p.top, kFaceWidth, kFaceHeight);
-    for (QScreen* s : QGuiApplication::screens())
-        if (s->availableGeometry().intersects(wanted)) {
-            move(p.left, p.top);
-            return;
+    // A placement on a screen that is no longer attached, or saved at another scale, would
+    // hide the window: the whole face goes onto the screen that holds most of it.
+    std::vector<QRect> screens;
+    for (QScreen* s : QGuiApplication::screens()) screens.push_back(s->availableGeometry());
+    if (const auto at = PlaceOnScreen(QRect(p.left, p.top, kFaceWidth, kFaceHeight), screens))
+        move(*at);
+}
+
+std::optional<QPoint> PlaceOnScreen(const QRect& wanted, const std::vector<QRect>& screens) {
+    const QRect* best = nullptr;
+    long long bestArea = 0;
+    for (const QRect& s : screens) {
+        const QRect common = s.intersected(wanted);
+        const long long area = common.isEmpty() ? 0 : 1LL * common.width() * common.height();
+        if (area > bestArea) {
+            best = &s;
+            bestArea = area;
         }
+    }
+    if (!best) return std::nullopt;
+    const int x = std::clamp(wanted.left(), best->left(),
+                             std::max(best->left(), best->right() + 1 - wanted.width()));
+    const int y = std::clamp(wanted.top(), best->top(),
+                             std::max(best->top(), best->bottom() + 1 - wanted.height()));
+    return QPoint(x, y);
 }
 
 void MainWindow::TogglePreview() {
@@ -841,6 +932,7 @@ void MainWindow::SpectrumTick() {
     for (std::size_t b = 0; b < 10; ++b)
         now[b + 1] =
             t.AnalysisBand[b][static_cast<std::size_t>(best)].load(std::memory_order_relaxed);
+    DarkenBandsAboveNyquist(now, static_cast<int>(e.OutputRate.load()));
     if (now != spectrum_ || !spectrumShown_) {
         spectrum_ = now;
         spectrumShown_ = true;

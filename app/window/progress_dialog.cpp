@@ -11,6 +11,7 @@
 
 #include "app/dialogs/dialogs.h"
 #include "app/models/batch_settings.h"
+#include "app/models/quality.h"
 #include "app/settings/settings.h"
 #include "app/window/backend.h"
 #include "app/window/existing_output_dialog.h"
@@ -56,6 +57,24 @@ std::string ParentFolder(const std::string& path) {
     return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
+// Why the encoder cannot make what the dialogs showed ("" when it can): it would quietly take
+// another bit rate, so such a job is never started.
+std::string UnmadeCombination(int format, int rate, int channels) {
+    if (format != kFormatMp3 && format != kFormatWma) return {};
+    const int kbps =
+        format == kFormatMp3 ? StoredKbps("MP3BitRate", 128) : StoredKbps("MSABitRate", 64);
+    if (models::CombinationValid(format, kbps, rate, channels)) return {};
+    std::string offered;
+    const auto list = models::BitRateList(format);
+    for (int i : models::OfferedBitIndices(format, rate, channels))
+        offered +=
+            (offered.empty() ? "" : "、") + std::to_string(list[static_cast<std::size_t>(i)]);
+    return std::string(format == kFormatMp3 ? "MP3" : "MS Audio") + " 編碼在 " +
+           std::to_string(rate) + " Hz " + (channels == 1 ? "單聲" : "立體聲") + " 不能使用 " +
+           std::to_string(kbps) + " kBps" +
+           (offered.empty() ? "" : "（可用：" + offered + " kBps）") + "，沒有轉換";
+}
+
 // Where a CD track's output really goes: the engine files a track with usable disc and track
 // titles under the disc's folder. Settled here, so the question is asked about that file.
 std::string FinalOutputPath(const std::string& output, const StreamInfo& info) {
@@ -94,6 +113,11 @@ ProgressDialog::ProgressDialog(QWidget* owner, std::optional<std::string> cdRoot
     savedEq_ = e.EqualizerOn.load();
     e.EqualizerOn.store(false);
     Ui().batchRunning = true;
+}
+
+ProgressDialog::ProgressDialog(QWidget* owner, std::vector<std::string> files)
+    : ProgressDialog(owner, std::nullopt, true) {
+    given_ = std::move(files);
 }
 
 ProgressDialog::~ProgressDialog() {
@@ -227,6 +251,13 @@ void ProgressDialog::StartSingle() {
         return;
     }
     title_->setText(Q(SingleTitleLine(format, BaseName(d.path))));
+    if (const std::string why = UnmadeCombination(format, static_cast<int>(e.OutputRate.load()),
+                                                  e.OutputChannels.load());
+        !why.empty()) {
+        report_.failed.push_back({input_, why});
+        Finish();
+        return;
+    }
     jobStart_ = std::chrono::steady_clock::now();
     bool started = false;
     {
@@ -279,7 +310,13 @@ void ProgressDialog::Failed(const std::string& input, const std::string& output,
 void ProgressDialog::CollectBatch() {
     Backend& b = CurrentBackend();
     BatchList list;
-    if (cdRoot_) {
+    if (given_) {
+        list.inputs = *given_;
+        if (list.inputs.size() > kBatchLimit) {
+            list.inputs.resize(kBatchLimit);
+            list.truncated = true;
+        }
+    } else if (cdRoot_) {
         list = CollectCdInputs(
             *cdRoot_,
             [&] {
@@ -396,6 +433,12 @@ void ProgressDialog::StartNext() {
         e.OutputRate.store(static_cast<std::uint32_t>(out->rate));
         e.OutputChannels.store(static_cast<std::uint16_t>(out->channels));
     }
+    if (const std::string why = UnmadeCombination(
+            e.OutputFormat.load(), static_cast<int>(e.OutputRate.load()), e.OutputChannels.load());
+        !why.empty()) {
+        report_.failed.push_back({input, why});
+        return;
+    }
     e.TagTitle = info.Title;
     e.TagArtist = info.Artist;
     e.TagCopyright = info.Copyright;
@@ -488,6 +531,11 @@ void RunSingleProgress(QWidget* owner, const std::string& input) {
 
 void RunBatchProgress(QWidget* owner, const std::optional<std::string>& cdRoot) {
     ProgressDialog d(owner, cdRoot, true);
+    d.exec();
+}
+
+void RunBatchProgress(QWidget* owner, const std::vector<std::string>& files) {
+    ProgressDialog d(owner, std::move(files));
     d.exec();
 }
 

@@ -24,6 +24,8 @@ public:
     ProgressDialog(QWidget* owner, std::string input);
     // Batch over the stored input folder, or over a CD drive's root.
     ProgressDialog(QWidget* owner, std::optional<std::string> cdRoot, bool batch);
+    // Batch over given files (dropped on the window).
+    ProgressDialog(QWidget* owner, std::vector<std::string> files);
     ~ProgressDialog() override;
 
     bool IsBatch() const { return batch_; }
@@ -62,6 +64,7 @@ private:
     std::string inputFolder_, outputFolder_;
     bool jitter_ = false;
     std::vector<std::string> inputs_;
+    std::optional<std::vector<std::string>> given_;
     std::size_t next_ = 0;
     models::OutputGuard guard_;
     models::RunReport report_;
@@ -80,5 +83,6 @@ private:
 
 void RunSingleProgress(QWidget* owner, const std::string& input);
 void RunBatchProgress(QWidget* owner, const std::optional<std::string>& cdRoot);
+void RunBatchProgress(QWidget* owner, const std::vector<std::string>& files);
 
 }  // namespace tralux::app

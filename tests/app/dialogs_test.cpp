@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "app/window/about_box.h"
+#include "cd/drives.h"
 #include "app/window/drive_dialog.h"
 #include "app/window/existing_output_dialog.h"
 #include "app/window/progress_dialog.h"
@@ -169,6 +170,16 @@ TEST_F(BatchDialogTest, TheQuestionKeepsTheFileUnlessReplaceIsPressed) {
     EXPECT_EQ(enter.Reply().answer, models::ExistingAnswer::Skip);
 }
 
+TEST_F(BatchDialogTest, DroppedFilesAreTheBatchWhateverTheirFolders) {
+    backend_.files["/a/x.wav"] = WavInfo(44100, 2, 50);
+    backend_.files["/b/y.mp3"] = WavInfo(44100, 2, 50);
+    ProgressDialog d(nullptr, std::vector<std::string>{"/b/y.mp3", "/a/x.wav"});
+    RunToEnd(d);
+    EXPECT_EQ(StartedInputs(), (std::vector<std::string>{"/b/y.mp3", "/a/x.wav"}));
+    EXPECT_EQ(backend_.starts[0].output, "/out/y.wav");
+    EXPECT_EQ(settings::ReadOptionText("BInDir"), "/in");  // the folder batch's stays
+}
+
 TEST_F(BatchDialogTest, MoreThan2048FilesAreCutAndSaidSo) {
     std::vector<std::string> names;
     for (int i = 0; i < 2100; ++i) names.push_back("f" + std::to_string(i) + ".wav");
@@ -257,10 +268,19 @@ TEST_F(BatchDialogTest, TheSingleDialogShowsThisInputsLengthAndNamesTheOutput) {
 
 TEST(DriveChoice, FirstDriveSelectedAndOkWorksAtOnce) {
     App();
-    DriveChoiceDialog d(nullptr, {"D:/", "E:/"}, 0);
+    cd::SetCdDriveSourceForTesting({[] {
+                                        return std::vector<cd::CdDriveSlot>{
+                                            {'D', "/dev/sr0", false},
+                                            {'E', "/discs/album.cue", true}};
+                                    },
+                                    nullptr});
+    DriveChoiceDialog d(nullptr, {"D:/", "E:/", "F:/"}, 0);
+    cd::SetCdDriveSourceForTesting({});
     EXPECT_EQ(d.windowTitle(), QStringLiteral("選擇 CD 光碟機... "));
-    ASSERT_EQ(d.Combo()->count(), 2);
-    EXPECT_EQ(d.Combo()->itemText(1), QStringLiteral("CD-Drive E:/"));
+    ASSERT_EQ(d.Combo()->count(), 3);
+    EXPECT_EQ(d.Combo()->itemText(0), QStringLiteral("光碟機 D:（/dev/sr0）"));
+    EXPECT_EQ(d.Combo()->itemText(1), QStringLiteral("光碟機 E:（映像檔 /discs/album.cue）"));
+    EXPECT_EQ(d.Combo()->itemText(2), QStringLiteral("光碟機 F:/"));  // gone meanwhile
     EXPECT_FALSE(d.Combo()->itemIcon(0).isNull());
     EXPECT_EQ(d.Combo()->currentIndex(), 0);
     EXPECT_TRUE(d.OkButton()->isEnabled());
@@ -274,6 +294,11 @@ TEST(DriveChoice, EscapeIsACancel) {
     App();
     QTimer::singleShot(50, [] {
         if (QWidget* w = QApplication::activeModalWidget()) QTest::keyClick(w, Qt::Key_Escape);
+    });
+    EXPECT_EQ(RunDriveChoiceDialog(nullptr, {"D:/", "E:/"}, 0), std::nullopt);
+    QTimer::singleShot(50, [] {
+        if (QWidget* w = QApplication::activeModalWidget())
+            w->findChild<QPushButton*>(QStringLiteral("cancel"))->click();
     });
     EXPECT_EQ(RunDriveChoiceDialog(nullptr, {"D:/", "E:/"}, 0), std::nullopt);
 }

@@ -5,6 +5,7 @@
 #include "app/core/layout.h"
 #include "app/core/slider.h"
 #include "app/window/main_window.h"
+#include "engine/dsp/analysis.h"
 #include "app_fixture.h"
 
 namespace tralux::app::test {
@@ -45,6 +46,13 @@ protected:
             batchRuns.push_back(root);
         };
         d.about = [this](QWidget*) { ++abouts; };
+        d.askDropBatch = [this](QWidget*, const QString& what) {
+            dropQuestions << what;
+            return dropChoice;
+        };
+        d.batchFiles = [this](QWidget*, const std::vector<std::string>& files) {
+            batchFileRuns.push_back(files);
+        };
         window = std::make_unique<MainWindow>(d);
         window->show();
         backend_.files["/music/song.wav"] = WavInfo(44100, 2, 65000);
@@ -65,6 +73,9 @@ protected:
     std::vector<std::string> chooserSaw, ripRoots, singleRuns;
     std::vector<std::optional<std::string>> batchRuns;
     QString openResult;
+    DropChoice dropChoice = DropChoice::LoadFirst;
+    QStringList dropQuestions;
+    std::vector<std::vector<std::string>> batchFileRuns;
 };
 
 TEST_F(MainWindowTest, ConvertAndPlayWithNothingLoadedOnlyPrompt) {
@@ -150,14 +161,46 @@ TEST_F(MainWindowTest, DroppingSeveralFilesPreviewsTheFirstReadableOne) {
     EXPECT_TRUE(backend_.reported.empty());
 }
 
+TEST_F(MainWindowTest, DroppingSeveralFilesOrAFolderOffersABatch) {
+    settings::WriteOption("BOutFormat", 1);
+    settings::WriteOptionText("BOut", "/out/");
+    dropChoice = DropChoice::Batch;
+    window->DropFiles({QStringLiteral("/music/voice.wav"), QStringLiteral("/music/song.wav")});
+    ASSERT_EQ(dropQuestions.size(), 1);
+    EXPECT_TRUE(dropQuestions[0].contains(QStringLiteral("2 個檔案")))
+        << dropQuestions[0].toStdString();
+    EXPECT_TRUE(dropQuestions[0].contains(QStringLiteral("MP3")));
+    EXPECT_TRUE(dropQuestions[0].contains(QStringLiteral("/out/")));
+    ASSERT_EQ(batchFileRuns.size(), 1u);
+    EXPECT_EQ(batchFileRuns[0], (std::vector<std::string>{"/music/voice.wav", "/music/song.wav"}));
+    EXPECT_TRUE(window->InputPath().empty());
+    // A folder: its sound files, even when it holds only one.
+    backend_.folders[dir_.string()] = {"notes.txt", "b.mp3", "a.wav"};
+    std::filesystem::create_directories(dir_ / "sub");
+    backend_.folders[(dir_ / "sub").string()] = {"x.wav"};
+    window->DropFiles({QString::fromStdString((dir_ / "sub").string())});
+    ASSERT_EQ(batchFileRuns.size(), 2u);
+    EXPECT_EQ(batchFileRuns[1], std::vector<std::string>{(dir_ / "sub" / "x.wav").string()});
+    dropChoice = DropChoice::Cancel;
+    window->DropFiles({QString::fromStdString(dir_.string())});
+    EXPECT_EQ(dropQuestions.size(), 3);
+    EXPECT_EQ(batchFileRuns.size(), 2u);
+    EXPECT_TRUE(window->InputPath().empty());
+}
+
 TEST_F(MainWindowTest, DroppingOnlyUnreadableFilesNamesEachWithItsReason) {
     const std::string folder = dir_.string();
-    window->DropFiles({QString::fromStdString(folder), QStringLiteral("/music/gone.wav")});
+    window->DropFiles({QStringLiteral("/music/broken.wav"), QStringLiteral("/music/gone.wav")});
     EXPECT_TRUE(window->InputPath().empty());
     ASSERT_EQ(MessageTexts().size(), 1u);
     const std::string t = MessageTexts()[0];
-    EXPECT_NE(t.find(folder + "：這是資料夾，不是檔案"), std::string::npos) << t;
+    EXPECT_NE(t.find("/music/broken.wav：檔案或資料夾不存在"), std::string::npos) << t;
     EXPECT_NE(t.find("/music/gone.wav：檔案或資料夾不存在"), std::string::npos) << t;
+    messages_.Clear();
+    openResult = QString::fromStdString(folder);
+    Click(kLoad);
+    EXPECT_EQ(MessageTexts(),
+              std::vector<std::string>{"無法開啟 " + folder + "\n這是資料夾，不是檔案"});
 }
 
 TEST_F(MainWindowTest, RipCdWithoutDrivesSaysSo) {
@@ -386,6 +429,29 @@ TEST_F(MainWindowTest, HoverLightsCloseAlwaysAndConvertOnlyWithAnInput) {
     ASSERT_TRUE(window->LoadInput("/music/song.wav"));
     EXPECT_TRUE(hover(kConvert));
     EXPECT_FALSE(hover(kMono));
+}
+
+TEST(Placement, TheWholeFaceGoesOntoTheScreenHoldingMostOfIt) {
+    const std::vector<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+    // Saved at scale 1, opened where the face sticks out at the bottom right.
+    EXPECT_EQ(PlaceOnScreen(QRect(1700, 900, 400, 300), screens), QPoint(1520, 780));
+    // Mostly on the second screen: there, inside it.
+    EXPECT_EQ(PlaceOnScreen(QRect(1800, -50, 400, 300), screens), QPoint(1920, 0));
+    EXPECT_EQ(PlaceOnScreen(QRect(100, 100, 400, 300), screens), QPoint(100, 100));
+    EXPECT_EQ(PlaceOnScreen(QRect(-9000, -9000, 400, 300), screens), std::nullopt);
+}
+
+TEST(SpectrumDisplay, BandsAboveTheOutputsNyquistFrequencyStayDark) {
+    const double dark = dsp::BandMagnitudeFloor();
+    for (auto [rate, firstDark] :
+         {std::pair{8000, 9}, std::pair{22050, 10}, std::pair{44100, 11}}) {
+        std::array<double, 11> s;
+        s.fill(0.0);  // what the analysis gives a band without bins
+        s[0] = 0.5;
+        DarkenBandsAboveNyquist(s, rate);
+        EXPECT_EQ(s[0], 0.5);
+        for (int i = 1; i < 11; ++i) EXPECT_EQ(s[i] == dark, i >= firstDark) << rate << " " << i;
+    }
 }
 
 TEST(FileFilter, StoredFilterBecomesQtsForm) {

@@ -78,7 +78,7 @@ TEST_F(CddbSettingsTest, AcceptWritesTheListOnce) {
 
 TEST(ChoiceItemText, TextAfterTheSecondBlank) {
     EXPECT_EQ(ChoiceItemText("rock 7a09b40b 歌手 / 專輯 名稱"), "歌手 / 專輯 名稱");
-    EXPECT_EQ(ChoiceItemText("0 0 Another..."), "Another...");
+    EXPECT_EQ(ChoiceItemText("0 0 Another..."), "其他（以上都不是）");
     EXPECT_EQ(ChoiceItemText("rock 7a09b40b"), "7a09b40b");
     EXPECT_EQ(ChoiceItemText("single"), "single");
 }

@@ -16,7 +16,8 @@ TEST(QualityLists, LookupsAreBoundsChecked) {
     EXPECT_EQ(SampleRateAt(-1), std::nullopt);
     EXPECT_EQ(Mp3BitRateAt(11), 128);
     EXPECT_EQ(Mp3BitRateAt(17), 256);
-    EXPECT_EQ(Mp3BitRateAt(18), std::nullopt);
+    EXPECT_EQ(Mp3BitRateAt(18), 320);
+    EXPECT_EQ(Mp3BitRateAt(19), std::nullopt);
     EXPECT_EQ(WmaBitRateAt(5), 16);
     EXPECT_EQ(WmaBitRateAt(17), 160);
     EXPECT_EQ(WmaBitRateAt(18), std::nullopt);
