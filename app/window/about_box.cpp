@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -52,8 +53,13 @@ AboutBox::AboutBox(QWidget* owner) : QDialog(owner) {
     layout->addWidget(address);
     layout->addLayout(buttons);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(visit, &QPushButton::clicked, this,
-            [] { QDesktopServices::openUrl(ProductPageUrl()); });
+    connect(visit, &QPushButton::clicked, this, [this] {
+        // Without a browser nothing would happen: say so, with the address to copy.
+        if (!QDesktopServices::openUrl(ProductPageUrl()))
+            QMessageBox::information(this, windowTitle(),
+                                     QStringLiteral("找不到可以開啟網頁的瀏覽器。請自行前往：\n%1")
+                                         .arg(ProductPageUrl().toString()));
+    });
 }
 
 void RunAboutBox(QWidget* owner) {

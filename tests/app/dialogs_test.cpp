@@ -1,6 +1,8 @@
 #include <fstream>
 
 #include <QComboBox>
+#include <QDir>
+#include <QMessageBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -338,6 +340,53 @@ TEST(QtNotifierTest, AWorkerThreadNeverWaitsForTheUser) {
     });
     EXPECT_TRUE(QTest::qWaitFor([&] { return !seen.isEmpty(); }, 3000));
     EXPECT_EQ(seen, QStringLiteral("File I/O Error: disk full"));
+}
+
+// Pictures of the window's own dialogs, to be looked at: <build>/screenshots/<scale>x/.
+TEST(WindowScreens, QuestionSummaryAndDriveChoice) {
+    App();
+    const QString dir = QStringLiteral(TRALUX_BINARY_DIR "/screenshots/") +
+                        qEnvironmentVariable("QT_SCALE_FACTOR", "1") + QStringLiteral("x");
+    QDir().mkpath(dir);
+    auto shoot = [&](QWidget* w, const char* name) {
+        w->show();
+        w->adjustSize();
+        for (int i = 0; i < 5; ++i) QApplication::processEvents();
+        EXPECT_GE(w->width(), w->minimumSizeHint().width()) << name;
+        EXPECT_TRUE(w->grab().save(dir + "/" + name + ".png")) << name;
+        w->hide();
+    };
+    const auto path = std::filesystem::temp_directory_path() / "林小雨 - 夏天的第一場雨.mp3";
+    std::ofstream(path) << "x";
+    ExistingOutputDialog question(nullptr, path.string(), true);
+    shoot(&question, "existing_output");
+    std::filesystem::remove(path);
+
+    models::RunReport r;
+    r.written = {"/home/使用者/音樂/01 夏天的第一場雨.mp3", "/home/使用者/音樂/02 遠方的你.mp3"};
+    r.skipped = {{"/home/使用者/音樂/03 城市裡的星星.mp3", "檔案已存在，保留原檔"}};
+    r.failed = {{"/home/使用者/下載/壞掉的檔案.wav", "未知的檔案格式"}};
+    r.stopped = true;
+    r.stoppedPath = "/home/使用者/音樂/04 慢慢走.mp3";
+    r.stoppedHeldMs = 51000;
+    r.stoppedWantedMs = 360000;
+    r.notStarted = 3;
+    QMessageBox summary(QMessageBox::Critical, QStringLiteral("批次轉換"),
+                        QString::fromStdString(models::SummaryText(r, "/home/使用者/音樂/")),
+                        QMessageBox::Ok);
+    shoot(&summary, "run_summary");
+
+    cd::SetCdDriveSourceForTesting({[] {
+                                        return std::vector<cd::CdDriveSlot>{
+                                            {'D', "/dev/sr0", false},
+                                            {'E', "/home/使用者/光碟/專輯.cue", true}};
+                                    },
+                                    nullptr});
+    DriveChoiceDialog drives(nullptr, {"D:/", "E:/"}, 1);
+    cd::SetCdDriveSourceForTesting({});
+    shoot(&drives, "drive_choice");
+    AboutBox about(nullptr);
+    shoot(&about, "about");
 }
 
 }  // namespace

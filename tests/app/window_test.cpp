@@ -392,6 +392,10 @@ TEST_F(MainWindowTest, TheWindowTakesTheFacesSizeAndOutline) {
     EXPECT_FALSE(mask.contains(QPoint(0, 207)));  // side notch
     EXPECT_TRUE(mask.contains(QPoint(112, 160)));
     EXPECT_TRUE(mask.contains(Centre(kClose)));
+    // The platform adds the display name to any other title: once is enough.
+    QApplication::setApplicationDisplayName(QStringLiteral("Quorvatix Tralux"));
+    EXPECT_EQ(window->windowTitle(), QApplication::applicationDisplayName());
+    QApplication::setApplicationDisplayName(QString());
 }
 
 QImage Part(QWidget* w, int control) {

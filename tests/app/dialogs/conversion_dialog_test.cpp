@@ -58,9 +58,12 @@ TEST_F(DialogTest, ConversionDialogFollowsTheModel) {
 }
 
 TEST_F(DialogTest, ConversionDialogSongInfoDisablesTheTagEdits) {
-    ConversionSettingsDialog d(nullptr, Inputs(22050, 2));
+    ConversionInputs in = Inputs(22050, 2);
+    in.title = "一首名字非常非常非常非常非常非常非常非常非常非常非常長的中文歌曲標題";
+    ConversionSettingsDialog d(nullptr, in);
     auto* title = Child<QLineEdit>(&d, "title");
-    EXPECT_EQ(title->text(), QStringLiteral("標題"));
+    EXPECT_EQ(title->text(), QString::fromStdString(in.title));
+    EXPECT_EQ(title->cursorPosition(), 0);  // the start is what shows
     EXPECT_TRUE(title->isEnabled());
     Child<QCheckBox>(&d, "song_info")->click();
     EXPECT_FALSE(title->isEnabled());
