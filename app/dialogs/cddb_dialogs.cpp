@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QListWidget>
 #include <QMutex>
 #include <QPointer>
@@ -369,6 +370,28 @@ CddbSettingsDialog::CddbSettingsDialog(QWidget* parent) : QDialog(parent) {
     serverRow->addWidget(servers, 1);
     serverRow->addWidget(locate);
     root->addLayout(serverRow);
+    // Another server is typed here and added to the list.
+    auto* added = new QLineEdit;
+    added->setObjectName("new_server");
+    added->setPlaceholderText(QStringLiteral("http://伺服器/~cddb/cddb.cgi"));
+    auto* add = new QPushButton(QStringLiteral("新增伺服器(&A)"));
+    add->setObjectName("add_server");
+    add->setAutoDefault(false);
+    auto* addRow = new QHBoxLayout;
+    addRow->addWidget(added, 1);
+    addRow->addWidget(add);
+    root->addLayout(addRow);
+    connect(add, &QPushButton::clicked, this, [this, model, servers, added] {
+        std::string why;
+        if (!model->AddServer(Ss(added->text()), why)) {
+            QMessageBox::warning(this, windowTitle(), Qs(why));
+            return;
+        }
+        servers->clear();
+        for (const std::string& s : model->Servers()) servers->addItem(Qs(s));
+        servers->setCurrentIndex(model->Selected());
+        added->clear();
+    });
     auto* never = new QCheckBox(QStringLiteral("從不連線到 CDDB"));
     never->setObjectName("never_use");
     never->setChecked(model->NeverUse());

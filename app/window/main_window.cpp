@@ -174,16 +174,70 @@ MainWindow::MainWindow(WindowDialogs dialogs, QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
 }
 
+namespace {
+
+// Every face button has a key; the tool tips name them.
+struct ControlKey {
+    int control;
+    int key;
+    Qt::KeyboardModifiers modifiers;
+    const char* label;
+};
+const ControlKey kControlKeys[] = {
+    {kLoad, Qt::Key_O, Qt::ControlModifier, "Ctrl+O"},
+    {kConvert, Qt::Key_Return, Qt::ControlModifier, "Ctrl+Enter"},
+    {kConvert, Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier, nullptr},
+    {kBatch, Qt::Key_B, Qt::ControlModifier, "Ctrl+B"},
+    {kRipCd, Qt::Key_R, Qt::ControlModifier, "Ctrl+R"},
+    {kAbout, Qt::Key_F1, Qt::NoModifier, "F1"},
+    {kClose, Qt::Key_Q, Qt::ControlModifier, "Ctrl+Q"},
+    {kMinimize, Qt::Key_M, Qt::ControlModifier, "Ctrl+M"},
+    {kPlay, Qt::Key_Space, Qt::NoModifier, "空白鍵"},
+    {kOriginalQuality, Qt::Key_0, Qt::NoModifier, "0"},
+    {kRate8000, Qt::Key_1, Qt::NoModifier, "1"},
+    {kRate8000 + 1, Qt::Key_2, Qt::NoModifier, "2"},
+    {kRate8000 + 2, Qt::Key_3, Qt::NoModifier, "3"},
+    {kRate8000 + 3, Qt::Key_4, Qt::NoModifier, "4"},
+    {kRate8000 + 4, Qt::Key_5, Qt::NoModifier, "5"},
+    {kRate44100, Qt::Key_6, Qt::NoModifier, "6"},
+    {kMono, Qt::Key_M, Qt::NoModifier, "M"},
+    {kStereo, Qt::Key_S, Qt::NoModifier, "S"},
+    {kEqualizerOn, Qt::Key_E, Qt::NoModifier, "E"},
+    {kEqualizerOff, Qt::Key_E, Qt::ShiftModifier, "Shift+E"},
+    {kEqualizerReset, Qt::Key_R, Qt::NoModifier, "R"},
+};
+constexpr std::uint64_t kSeekStepMs = 5000;
+
+}  // namespace
+
+QString ControlToolTip(int control) {
+    const std::string_view name = ControlName(control);
+    QString tip = QString::fromUtf8(name.data(), static_cast<int>(name.size()));
+    if (tip.isEmpty()) return tip;
+    for (const ControlKey& k : kControlKeys)
+        if (k.control == control && k.label) return tip + QStringLiteral("（%1）").arg(k.label);
+    if (control == kPosition) return tip + QStringLiteral("（← →）");
+    return tip;
+}
+
 void MainWindow::keyPressEvent(QKeyEvent* ev) {
-    // Keys for the main controls; the mouse works as before.
-    if (ev->key() == Qt::Key_Space && ev->modifiers() == Qt::NoModifier)
-        PressControl(kPlay);
-    else if (ev->matches(QKeySequence::Open))
-        PressControl(kLoad);
-    else if (ev->key() == Qt::Key_Q && ev->modifiers() == Qt::ControlModifier)
-        PressControl(kClose);
-    else
-        QWidget::keyPressEvent(ev);
+    const Qt::KeyboardModifiers mods = ev->modifiers() & ~Qt::KeypadModifier;
+    for (const ControlKey& k : kControlKeys)
+        if (ev->key() == k.key && mods == (k.modifiers & ~Qt::KeypadModifier)) {
+            PressControl(k.control);
+            return;
+        }
+    // Left and right seek, as a press on the position slider would.
+    if ((ev->key() == Qt::Key_Left || ev->key() == Qt::Key_Right) && mods == Qt::NoModifier &&
+        lengthMs_ > 0) {
+        const bool wasPlaying = StopPreview();
+        positionMs_ = ev->key() == Qt::Key_Left ? positionMs_ - std::min(positionMs_, kSeekStepMs)
+                                                : std::min(lengthMs_, positionMs_ + kSeekStepMs);
+        update();
+        if (wasPlaying) StartPreview();
+        return;
+    }
+    QWidget::keyPressEvent(ev);
 }
 
 MainWindow::~MainWindow() {
@@ -325,12 +379,11 @@ bool MainWindow::event(QEvent* ev) {
     if (ev->type() == QEvent::ToolTip) {
         auto* help = static_cast<QHelpEvent*>(ev);
         const int c = HitTest(SkinHotRects(), help->pos().x(), help->pos().y());
-        const std::string_view name = ControlName(c);
-        if (name.empty())
+        const QString tip = ControlToolTip(c);
+        if (tip.isEmpty())
             QToolTip::hideText();
         else
-            QToolTip::showText(help->globalPos(),
-                               QString::fromUtf8(name.data(), static_cast<int>(name.size())), this);
+            QToolTip::showText(help->globalPos(), tip, this);
         return true;
     }
     return QWidget::event(ev);

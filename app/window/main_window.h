@@ -138,6 +138,9 @@ std::optional<QPoint> PlaceOnScreen(const QRect& wanted, const std::vector<QRect
 // Dropped paths as batch inputs: files as they are, a folder's WAV, MP3 and CD track files.
 std::vector<std::string> ExpandDropped(const QStringList& paths, bool* hadFolder = nullptr);
 
+// A control's tool tip: its name and its key.
+QString ControlToolTip(int control);
+
 // One error box naming each input that could not be loaded (path, engine code) and why.
 void ReportLoadFailures(const std::vector<std::pair<std::string, int>>& failures);
 

@@ -372,8 +372,8 @@ TEST(WindowScreens, QuestionSummaryAndDriveChoice) {
     r.stoppedWantedMs = 360000;
     r.notStarted = 3;
     QMessageBox summary(QMessageBox::Critical, QStringLiteral("批次轉換"),
-                        QString::fromStdString(models::SummaryText(r, "/home/使用者/音樂/")),
-                        QMessageBox::Ok);
+                        QString::fromStdString(models::SummaryText(r, "/home/使用者/音樂/")));
+    PrepareMessageBox(summary);
     shoot(&summary, "run_summary");
 
     cd::SetCdDriveSourceForTesting({[] {

@@ -350,6 +350,33 @@ TEST_F(MainWindowTest, KeysPlayAndLoad) {
     EXPECT_EQ(window->InputPath(), "/music/voice.wav");
 }
 
+TEST_F(MainWindowTest, EveryFaceButtonHasAKeyThatItsTipNames) {
+    ASSERT_TRUE(window->LoadInput("/music/song.wav"));  // 65 s
+    window->setFocus();
+    QTest::keyClick(window.get(), Qt::Key_3);
+    EXPECT_EQ(window->ChosenRate(), 16000);
+    QTest::keyClick(window.get(), Qt::Key_M);
+    EXPECT_EQ(window->ChosenChannels(), 1);
+    QTest::keyClick(window.get(), Qt::Key_0);
+    EXPECT_EQ(window->ChosenRate(), 44100);
+    EXPECT_EQ(window->ChosenChannels(), 2);
+    QTest::keyClick(window.get(), Qt::Key_B, Qt::ControlModifier);
+    EXPECT_EQ(batchDialogs, 1);
+    QTest::keyClick(window.get(), Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(conversionDialogs, 1);
+    QTest::keyClick(window.get(), Qt::Key_F1);
+    EXPECT_EQ(abouts, 1);
+    QTest::keyClick(window.get(), Qt::Key_Right);
+    QTest::keyClick(window.get(), Qt::Key_Right);
+    EXPECT_EQ(window->PositionMs(), 10000u);
+    QTest::keyClick(window.get(), Qt::Key_Left);
+    EXPECT_EQ(window->PositionMs(), 5000u);
+    for (int c : {kLoad, kConvert, kRipCd, kBatch, kAbout, kClose, kMinimize, kPlay,
+                  kOriginalQuality, kStereo, kMono, kRate8000, kRate44100, kEqualizerOn,
+                  kEqualizerOff, kEqualizerReset, kPosition})
+        EXPECT_TRUE(ControlToolTip(c).contains(QStringLiteral("（"))) << c;
+}
+
 TEST_F(MainWindowTest, CloseSavesTheEqualizerAndPlacement) {
     const HotRect& band = SkinHotRects()[kFirstBand];
     QTest::mouseClick(window.get(), Qt::LeftButton, {}, QPoint(band.CenterX(), band.top));
