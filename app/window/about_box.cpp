@@ -39,6 +39,10 @@ AboutBox::AboutBox(QWidget* owner) : QDialog(owner) {
     address->setObjectName(QStringLiteral("supportAddress"));
     auto* visit = new QPushButton(QStringLiteral("拜訪 Quorvatix Tralux 首頁"), this);
     visit->setObjectName(QStringLiteral("visitHome"));
+    // The style's button margins are narrow for this long label: give the text room.
+    const QFontMetrics fm(visit->font());
+    visit->setMinimumWidth(fm.horizontalAdvance(visit->text()) +
+                           fm.horizontalAdvance(QLatin1Char('M')) * 3);
     auto* ok = new QPushButton(QStringLiteral("確定"), this);
     ok->setDefault(true);
     auto* top = new QHBoxLayout();

@@ -28,6 +28,7 @@ DriveChoiceDialog::DriveChoiceDialog(QWidget* owner, const std::vector<std::stri
     combo_ = new QComboBox(this);
     combo_->setEditable(false);
     combo_->setMinimumWidth(220);
+    combo_->setSizeAdjustPolicy(QComboBox::AdjustToContents);  // the whole image path shows
     const QImage icon = skin::RenderDriveIcon(devicePixelRatioF());
     const QIcon drive(QPixmap::fromImage(icon));
     for (const std::string& root : roots)

@@ -23,13 +23,14 @@ ExistingOutputDialog::ExistingOutputDialog(QWidget* owner, const std::string& pa
     const QFileInfo info(p);
     auto* icon = new QLabel(this);
     icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxQuestion).pixmap(32, 32));
+    const QLocale tw(QLocale::Chinese, QLocale::TraditionalChineseScript, QLocale::Taiwan);
     auto* text = new QLabel(this);
     text->setWordWrap(true);
     text->setTextFormat(Qt::PlainText);
     text->setText(QStringLiteral("輸出檔案已經存在：\n%1\n（%2，修改於 %3）\n\n要取代它、兩者都保留"
                                  "（新檔案另取名稱），還是略過這個檔案？")
-                      .arg(p, QLocale().formattedDataSize(info.size()),
-                           QLocale().toString(info.lastModified(), QLocale::ShortFormat)));
+                      .arg(p, tw.formattedDataSize(info.size()),
+                           tw.toString(info.lastModified(), QLocale::ShortFormat)));
     text->setMinimumWidth(380);
     auto* top = new QHBoxLayout();
     top->addWidget(icon, 0, Qt::AlignTop);
