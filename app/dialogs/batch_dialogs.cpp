@@ -96,7 +96,7 @@ QualitySection::QualitySection(QDialog* owner, BatchQualityModel& model) : model
     QObject::connect(channels_, &QComboBox::activated, owner,
                      react([this](int i) { model_.SetChannelIndex(i); }));
     QObject::connect(bitRate_, &QComboBox::activated, owner,
-                     react([this](int i) { model_.SetBitRateIndex(i); }));
+                     react([this](int i) { model_.SetBitRateItem(i); }));
     QObject::connect(jitter_, &QCheckBox::toggled, owner,
                      [this](bool on) { model_.SetJitter(on); });
 }
@@ -119,7 +119,7 @@ void QualitySection::Refresh() {
     formatGroup_->button(model_.Format())->setChecked(true);
     modeGroup_->button(model_.QualityMode())->setChecked(true);
     SetItems(bitRate_, model_.BitRateItems());
-    bitRate_->setCurrentIndex(model_.Format() == kWav ? -1 : q.bitIndex);
+    bitRate_->setCurrentIndex(model_.BitRateItem());
     rate_->setCurrentIndex(q.rateIndex);
     channels_->setCurrentIndex(q.chanIndex);
     rate_->setEnabled(model_.RateAndChannelsEnabled());
@@ -284,7 +284,7 @@ CdRipDialog::CdRipDialog(QWidget* parent, CdDisc disc,
     tracks_ = new QTreeWidget;
     tracks_->setObjectName("tracks");
     tracks_->setColumnCount(2);
-    tracks_->setHeaderLabels({QStringLiteral("Title"), QStringLiteral("Length")});
+    tracks_->setHeaderLabels({QStringLiteral("標題"), QStringLiteral("長度")});
     tracks_->setRootIsDecorated(false);
     tracks_->setUniformRowHeights(true);
     tracks_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -384,17 +384,20 @@ void CdRipDialog::showEvent(QShowEvent* event) {
     SizeTitleColumn();
 }
 
-// The title column takes what the length column leaves, or the widest title when that is
-// wider, so titles are never cut while the list is narrow enough.
+// The title column takes what the length column leaves: a long title is elided (its whole
+// text is in the tool tip) rather than pushing the lengths out of sight.
 void CdRipDialog::SizeTitleColumn() {
     QFontMetrics fm(tracks_->font());
-    int widest = 0;
-    for (int i = 0; i < tracks_->topLevelItemCount(); ++i)
-        widest = std::max(widest, fm.horizontalAdvance(tracks_->topLevelItem(i)->text(0)));
-    int lengthWidth = fm.horizontalAdvance(QStringLiteral("0:00:00")) + 24;
-    int available = tracks_->viewport()->width() - lengthWidth - 4;
-    tracks_->setColumnWidth(0, std::max(available, widest + 20 + tracks_->iconSize().width() + 24));
+    const int lengthWidth = std::max(fm.horizontalAdvance(QStringLiteral("0:00:00")),
+                                     fm.horizontalAdvance(tracks_->headerItem()->text(1))) +
+                            24;
+    const int available = tracks_->viewport()->width() - lengthWidth - 4;
+    tracks_->setColumnWidth(0, std::max(available, 80));
     tracks_->setColumnWidth(1, lengthWidth);
+    for (int i = 0; i < tracks_->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = tracks_->topLevelItem(i);
+        item->setToolTip(0, item->text(0));
+    }
 }
 
 bool CdRipDialog::eventFilter(QObject* watched, QEvent* event) {

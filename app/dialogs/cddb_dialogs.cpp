@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
@@ -38,8 +39,8 @@ CddbProgressDialog::CddbProgressDialog(QWidget* parent, ProgressDriver driver)
     setWindowTitle(QStringLiteral("正在取回 CD 訊息..."));
     UseTraditionalChineseFont(this);
     auto* root = new QVBoxLayout(this);
-    auto* text = new QLabel(QStringLiteral(
-        "正在從 CDDB 資料庫上取回 CD 音樂訊息. 如要更改預設設定請按【停止】或要停止則按【取消】."));
+    auto* text = new QLabel(
+        QStringLiteral("正在從 CDDB 資料庫上取回 CD 音樂訊息。要停止查詢請按【取消】。"));
     text->setWordWrap(true);
     text->setMinimumWidth(340);
     root->addWidget(text);
@@ -89,7 +90,7 @@ CddbChoiceDialog::CddbChoiceDialog(QWidget* parent, const std::vector<std::strin
     auto* list = new QTreeWidget;
     list->setObjectName("matches");
     list->setColumnCount(1);
-    list->setHeaderLabels({QStringLiteral("Caption")});
+    list->setHeaderLabels({QStringLiteral("符合的 CD")});
     list->setRootIsDecorated(false);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -291,6 +292,28 @@ CddbSettingsDialog::CddbSettingsDialog(QWidget* parent) : QDialog(parent) {
     serverRow->addWidget(servers, 1);
     serverRow->addWidget(locate);
     root->addLayout(serverRow);
+    // Another server is typed here and added to the list.
+    auto* added = new QLineEdit;
+    added->setObjectName("new_server");
+    added->setPlaceholderText(QStringLiteral("http://伺服器/~cddb/cddb.cgi"));
+    auto* add = new QPushButton(QStringLiteral("新增伺服器(&A)"));
+    add->setObjectName("add_server");
+    add->setAutoDefault(false);
+    auto* addRow = new QHBoxLayout;
+    addRow->addWidget(added, 1);
+    addRow->addWidget(add);
+    root->addLayout(addRow);
+    connect(add, &QPushButton::clicked, this, [this, model, servers, added] {
+        std::string why;
+        if (!model->AddServer(Ss(added->text()), why)) {
+            QMessageBox::warning(this, windowTitle(), Qs(why));
+            return;
+        }
+        servers->clear();
+        for (const std::string& s : model->Servers()) servers->addItem(Qs(s));
+        servers->setCurrentIndex(model->Selected());
+        added->clear();
+    });
     auto* never = new QCheckBox(QStringLiteral("從不連線到 CDDB"));
     never->setObjectName("never_use");
     never->setChecked(model->NeverUse());

@@ -102,9 +102,11 @@ void InstallCddbDialogs() {
         // The information of the last lookup, when it is this disc's.
         cddb::CdInfo info = cddb::CurrentCdInfo();
         std::uint32_t id = ComputeDiscId(root);
-        if (id == 0 || info.tracks.empty() || info.discIdText != cddb::DiscIdText(id))
-            return DiscFromToc(root);
-        return models::DiscFromCdInfo(info);
+        models::CdDisc toc = DiscFromToc(root);
+        if (id == 0 || info.tracks.empty() || info.discIdText != cddb::DiscIdText(id)) return toc;
+        models::CdDisc disc = models::DiscFromCdInfo(info);
+        models::TakeTocLengths(disc, toc);
+        return disc;
     });
     SetCdCacheWriter([](const models::CdDisc& disc) {
         cddb::CdInfo info = cddb::CurrentCdInfo();

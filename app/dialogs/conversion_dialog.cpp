@@ -214,7 +214,7 @@ void ConversionSettingsDialog::Build() {
         if (on) model_.SetDecodeStart(id);
     });
     connect(bitRate_, &QComboBox::activated, this, [this](int i) {
-        model_.SetBitRateIndex(i);
+        model_.SetBitRateItem(i);
         Refresh();
     });
     connect(rate_, &QComboBox::activated, this, [this](int i) {
@@ -263,7 +263,7 @@ void ConversionSettingsDialog::Refresh() {
 
     SetItems(bitRate_, model_.BitRateItems());
     SetItems(rate_, model_.RateItems());
-    if (model_.Format() != kWav) bitRate_->setCurrentIndex(q.bitIndex);
+    if (model_.Format() != kWav) bitRate_->setCurrentIndex(model_.BitRateItem());
     rate_->setCurrentIndex(q.rateIndex);
     channels_->setCurrentIndex(q.chanIndex);
 

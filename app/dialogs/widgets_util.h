@@ -27,10 +27,13 @@ inline void SetItems(QComboBox* box, const std::vector<std::string>& items) {
     for (const auto& s : items) box->addItem(Qs(s));
 }
 
-// Sets an edit's text without moving the cursor when nothing changed.
+// Sets an edit's text without moving the cursor when nothing changed. New text shows its
+// start: a long title is read from the beginning, not from its clipped end.
 inline void SetText(QLineEdit* edit, const std::string& text) {
     QString t = Qs(text);
-    if (edit->text() != t) edit->setText(t);
+    if (edit->text() == t) return;
+    edit->setText(t);
+    if (!edit->hasFocus()) edit->setCursorPosition(0);
 }
 
 // Han characters in their Traditional forms: the fallback font for them would otherwise be

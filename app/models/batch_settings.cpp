@@ -64,8 +64,24 @@ void BatchQualityModel::StoreListSelections() const {
 
 std::vector<std::string> BatchQualityModel::BitRateItems() const {
     std::vector<std::string> items;
-    for (int b : BitRateList(q_.format)) items.push_back(BitRateText(b));
+    const auto list = BitRateList(q_.format);
+    for (int i : OfferedBitIndices(q_.format, q_.Rate(), q_.Channels()))
+        items.push_back(BitRateText(list[static_cast<std::size_t>(i)]));
     return items;
+}
+
+int BatchQualityModel::BitRateItem() const {
+    if (q_.format == kWav) return -1;
+    const auto offered = OfferedBitIndices(q_.format, q_.Rate(), q_.Channels());
+    const auto it = std::find(offered.begin(), offered.end(), q_.bitIndex);
+    return it == offered.end() ? -1 : static_cast<int>(it - offered.begin());
+}
+
+void BatchQualityModel::SetBitRateItem(int item) {
+    if (q_.format == kWav) return;
+    const auto offered = OfferedBitIndices(q_.format, q_.Rate(), q_.Channels());
+    if (item >= 0 && item < static_cast<int>(offered.size()))
+        SetBitRateIndex(offered[static_cast<std::size_t>(item)]);
 }
 
 void BatchQualityModel::SetFormat(int format) {

@@ -25,7 +25,11 @@ public:
     int QualityMode() const { return qualityMode_; }
     bool Jitter() const { return jitter_; }
     const std::string& OutputFolder() const { return outDir_; }
-    std::vector<std::string> BitRateItems() const;  // empty for WAV
+    // Only what the encoder takes at the chosen rate and channels; empty for WAV.
+    std::vector<std::string> BitRateItems() const;
+    // The shown item of the chosen bit rate (-1 for WAV), and a choice by shown item.
+    int BitRateItem() const;
+    void SetBitRateItem(int item);
 
     bool RateAndChannelsEnabled() const { return qualityMode_ == 1; }
     bool BitRateEnabled() const { return qualityMode_ == 1 && q_.format != kWav; }

@@ -20,6 +20,13 @@ void CopyDiscTexts(const CdDisc& disc, cddb::CdInfo& info) {
         info.tracks[i].title = disc.tracks[i].title;
 }
 
+void TakeTocLengths(CdDisc& disc, const CdDisc& fromToc) {
+    if (disc.tracks.size() != fromToc.tracks.size()) return;  // another disc
+    for (std::size_t i = 0; i < disc.tracks.size(); ++i)
+        if (disc.tracks[i].lengthSeconds <= 0)
+            disc.tracks[i].lengthSeconds = fromToc.tracks[i].lengthSeconds;
+}
+
 void CopyDiscToCdInfo(const CdDisc& disc, cddb::CdInfo& info) {
     CopyDiscTexts(disc, info);
     if (info.discIdText.empty()) info.discIdText = disc.idText;

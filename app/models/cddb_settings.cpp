@@ -2,6 +2,8 @@
 
 #include "app/settings/settings.h"
 #include "cddb/cddb_settings.h"
+#include "cddb/http_fetch.h"
+#include "cddb/protocol.h"
 
 namespace tralux::models {
 
@@ -38,6 +40,25 @@ void CddbSettingsModel::Open() {
     neverUse_ = settings::ReadProfileNumber(kSection, "NeverUseCDDB") > 0;
 }
 
+bool CddbSettingsModel::AddServer(const std::string& text, std::string& why) {
+    const auto b = text.find_first_not_of(" \t");
+    const auto e = text.find_last_not_of(" \t");
+    const std::string url = b == std::string::npos ? std::string() : text.substr(b, e - b + 1);
+    cddb::UrlParts parts;
+    if (!cddb::SplitUrl(url, parts) || (parts.scheme != "http" && parts.scheme != "https")) {
+        why = "「" + url + "」不是伺服器網址；請輸入像 http://伺服器/~cddb/cddb.cgi 的網址。";
+        return false;
+    }
+    for (std::size_t i = 0; i < servers_.size(); ++i)
+        if (servers_[i] == url) {
+            selected_ = static_cast<int>(i);
+            return true;
+        }
+    servers_.push_back(url);
+    selected_ = static_cast<int>(servers_.size()) - 1;
+    return true;
+}
+
 std::string CddbSettingsModel::Accept() {
     std::string chosen;
     if (servers_.empty())
@@ -55,6 +76,7 @@ std::string CddbSettingsModel::Accept() {
 }
 
 std::string ChoiceItemText(const std::string& line) {
+    if (line == cddb::kAnotherEntry) return "其他（以上都不是）";
     std::size_t first = line.find(' ');
     if (first == std::string::npos) return line;
     std::size_t second = line.find(' ', first + 1);

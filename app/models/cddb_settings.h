@@ -18,6 +18,9 @@ public:
     bool NeverUse() const { return neverUse_; }
     void SetSelected(int index) { selected_ = index; }
     void SetNeverUse(bool on) { neverUse_ = on; }
+    // A server typed by the user ("http://host[:port]/path"), added to the list and chosen;
+    // one already listed is just chosen. False, with the reason, for text that is no such URL.
+    bool AddServer(const std::string& text, std::string& why);
     // Writes the store; returns the server to use from now on.
     std::string Accept();
 

@@ -132,9 +132,25 @@ void ConversionSettingsModel::SetSongInfo(bool on) {
 
 std::vector<std::string> ConversionSettingsModel::BitRateItems() const {
     std::vector<std::string> items;
-    if (bitListFormat_ >= 0)
-        for (int b : BitRateList(bitListFormat_)) items.push_back(BitRateText(b));
+    if (bitListFormat_ < 0) return items;
+    const auto list = BitRateList(bitListFormat_);
+    for (int i : OfferedBitIndices(bitListFormat_, q_.Rate(), q_.Channels()))
+        items.push_back(BitRateText(list[static_cast<std::size_t>(i)]));
     return items;
+}
+
+int ConversionSettingsModel::BitRateItem() const {
+    if (q_.format == kWav) return -1;
+    const auto offered = OfferedBitIndices(q_.format, q_.Rate(), q_.Channels());
+    const auto it = std::find(offered.begin(), offered.end(), q_.bitIndex);
+    return it == offered.end() ? -1 : static_cast<int>(it - offered.begin());
+}
+
+void ConversionSettingsModel::SetBitRateItem(int item) {
+    if (q_.format == kWav) return;
+    const auto offered = OfferedBitIndices(q_.format, q_.Rate(), q_.Channels());
+    if (item >= 0 && item < static_cast<int>(offered.size()))
+        SetBitRateIndex(offered[static_cast<std::size_t>(item)]);
 }
 
 std::vector<std::string> ConversionSettingsModel::RateItems() const {

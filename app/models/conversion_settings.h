@@ -31,7 +31,7 @@ struct ConversionOutputs {
 };
 
 inline constexpr const char* kInvalidWmaCombination =
-    "Invalid combination of bitrate/sample rate/channels\nfor MSAudio encoding\n";
+    "MS Audio 編碼不能使用這個位元率、取樣率與聲道的組合，請另選一個。";
 
 // "mm:ss" below an hour, "h:mm:ss" from an hour on.
 std::string FormatPosition(double positionMs);
@@ -76,8 +76,12 @@ public:
     const std::string& OriginalQualityLabel() const { return originalLabel_; }
     const std::string& FromPositionLabel() const { return positionLabel_; }
 
-    // The bit-rate list as shown: WAV leaves the previous format's items in place.
+    // The bit-rate list as shown: only what the encoder takes at the chosen rate and
+    // channels; WAV leaves the previous format's items in place.
     std::vector<std::string> BitRateItems() const;
+    // The shown item of the chosen bit rate (-1 for WAV), and a choice by shown item.
+    int BitRateItem() const;
+    void SetBitRateItem(int item);
     std::vector<std::string> RateItems() const;
 
     // Enabling rules.

@@ -96,6 +96,14 @@ bool CombinationValid(int format, int kbps, int rate, int channels) {
     }
 }
 
+std::vector<int> OfferedBitIndices(int format, int rate, int channels) {
+    std::vector<int> out;
+    const auto list = BitRateList(format);
+    for (std::size_t i = 0; i < list.size(); ++i)
+        if (CombinationValid(format, list[i], rate, channels)) out.push_back(static_cast<int>(i));
+    return out;
+}
+
 int IndexOf(std::span<const int> list, int value) {
     for (std::size_t i = 0; i < list.size(); ++i)
         if (list[i] == value) return static_cast<int>(i);

@@ -32,6 +32,10 @@ bool WmaCombinationValid(int kbps, int rate, int channels);
 
 bool CombinationValid(int format, int kbps, int rate, int channels);
 
+// What the bit-rate list offers: the indices into BitRateList(format) that the encoder takes at
+// this rate and channel count (every one for WAV, which has none).
+std::vector<int> OfferedBitIndices(int format, int rate, int channels);
+
 // The lists' selections. Indices refer to SampleRateList(), BitRateList(format) and the
 // channel list (0 mono, 1 stereo).
 struct QualityChoice {

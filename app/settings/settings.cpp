@@ -6,6 +6,7 @@
 #include <climits>
 #include <fstream>
 #include <memory>
+#include <map>
 #include <mutex>
 #include <system_error>
 #include <utility>
@@ -237,8 +238,34 @@ void WriteProfileNumber(std::string_view section, std::string_view key, int valu
     WriteProfileText(section, key, std::to_string(value));
 }
 
+namespace {
+struct Overrides {
+    std::mutex mutex;
+    std::map<std::string, int, std::less<>> values;
+};
+Overrides& RunOverrides() {
+    static Overrides o;
+    return o;
+}
+}  // namespace
+
 int ReadOption(std::string_view name) {
+    {
+        auto& o = RunOverrides();
+        std::lock_guard lock(o.mutex);
+        if (auto it = o.values.find(name); it != o.values.end()) return it->second;
+    }
     return ReadProfileNumber(kOptions, name);
+}
+void OverrideOption(std::string_view name, int value) {
+    auto& o = RunOverrides();
+    std::lock_guard lock(o.mutex);
+    o.values[std::string(name)] = value;
+}
+void ClearOptionOverrides() {
+    auto& o = RunOverrides();
+    std::lock_guard lock(o.mutex);
+    o.values.clear();
 }
 void WriteOption(std::string_view name, int value) {
     WriteProfileNumber(kOptions, name, value);
@@ -370,11 +397,11 @@ std::optional<BatchOutput> ResolveBatchOutput(int inputRate, int inputChannels) 
         if (format == kFormatMp3) {
             const auto kbps = Mp3BitRateAt(ReadOption("BQ_BRATEMP3"));
             if (!kbps) return std::nullopt;
-            WriteOption("MP3BitRate", *kbps);
+            OverrideOption("MP3BitRate", *kbps);
         } else if (format == kFormatWma) {
             const auto kbps = WmaBitRateAt(ReadOption("BQ_BRATEWMA"));
             if (!kbps) return std::nullopt;
-            WriteOption("MSABitRate", *kbps);
+            OverrideOption("MSABitRate", *kbps);
         }
         return BatchOutput{format, *rate, channelChoice + 1};
     }
@@ -392,7 +419,7 @@ std::optional<BatchOutput> ResolveBatchOutput(int inputRate, int inputChannels) 
                                         {INT_MAX, 44100, 64, 128}};
         for (const auto& row : kRows) {
             if (inputRate > row.upTo) continue;
-            WriteOption("MP3BitRate", mono ? row.monoKbps : row.stereoKbps);
+            OverrideOption("MP3BitRate", mono ? row.monoKbps : row.stereoKbps);
             return BatchOutput{kFormatMp3, row.rate, inputChannels};
         }
         return std::nullopt;
@@ -407,7 +434,7 @@ std::optional<BatchOutput> ResolveBatchOutput(int inputRate, int inputChannels) 
                                     {INT_MAX, 44100, 32, 44100, 80}};
     for (const auto& row : kRows) {
         if (inputRate > row.upTo) continue;
-        WriteOption("MSABitRate", mono ? row.monoKbps : row.stereoKbps);
+        OverrideOption("MSABitRate", mono ? row.monoKbps : row.stereoKbps);
         return BatchOutput{kFormatWma, mono ? row.monoRate : row.stereoRate, inputChannels};
     }
     return std::nullopt;

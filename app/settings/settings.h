@@ -41,6 +41,10 @@ int ReadOption(std::string_view name);
 void WriteOption(std::string_view name, int value);
 std::string ReadOptionText(std::string_view name);
 void WriteOptionText(std::string_view name, std::string_view text);
+// A value that holds for one run (a batch file's bit rate) and is never stored: ReadOption sees
+// it first until the overrides are cleared.
+void OverrideOption(std::string_view name, int value);
+void ClearOptionOverrides();
 
 // Writes the thirteen first-run values, each only where the value reads as unset.
 void EnsureOptionDefaults();
@@ -79,8 +83,9 @@ void SaveWindowState(const EqualizerSettings& eq, const WindowPlacement* placeme
 
 // --- Quality lists and batch output ---------------------------------------------------------
 inline constexpr std::array<int, 6> kSampleRates{8000, 11025, 16000, 22050, 32000, 44100};
-inline constexpr std::array<int, 18> kMp3BitRates{8,  16,  24,  32,  40,  48,  56,  64,  80,
-                                                  96, 112, 128, 144, 160, 176, 192, 224, 256};
+// Stored indices point into these lists: new entries only ever go at the end.
+inline constexpr std::array<int, 19> kMp3BitRates{8,   16,  24,  32,  40,  48,  56,  64,  80, 96,
+                                                  112, 128, 144, 160, 176, 192, 224, 256, 320};
 inline constexpr std::array<int, 18> kWmaBitRates{5,  6,  8,  10, 12, 16, 20, 22,  32,
                                                   36, 40, 44, 48, 64, 80, 96, 128, 160};
 
@@ -97,8 +102,9 @@ struct BatchOutput {
     int channels;  // 1 or 2 (automatic mode: the input's count)
 };
 
-// The output of one batch or CD job from "BAQ", "BOutFormat" and the "BQ_..." choices; stores
-// "MP3BitRate" or "MSABitRate" for MP3 and WMA. Nullopt, with nothing written, when the format
+// The output of one batch or CD job from "BAQ", "BOutFormat" and the "BQ_..." choices; sets
+// "MP3BitRate" or "MSABitRate" for MP3 and WMA as overrides, so the single conversion's stored
+// choice stays. Nullopt, with nothing written, when the format
 // is unknown or a stored index is unset or outside its list.
 std::optional<BatchOutput> ResolveBatchOutput(int inputRate, int inputChannels);
 

@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -38,6 +39,10 @@ AboutBox::AboutBox(QWidget* owner) : QDialog(owner) {
     address->setObjectName(QStringLiteral("supportAddress"));
     auto* visit = new QPushButton(QStringLiteral("拜訪 Quorvatix Tralux 首頁"), this);
     visit->setObjectName(QStringLiteral("visitHome"));
+    // The style's button margins are narrow for this long label: give the text room.
+    const QFontMetrics fm(visit->font());
+    visit->setMinimumWidth(fm.horizontalAdvance(visit->text()) +
+                           fm.horizontalAdvance(QLatin1Char('M')) * 3);
     auto* ok = new QPushButton(QStringLiteral("確定"), this);
     ok->setDefault(true);
     auto* top = new QHBoxLayout();
@@ -52,8 +57,13 @@ AboutBox::AboutBox(QWidget* owner) : QDialog(owner) {
     layout->addWidget(address);
     layout->addLayout(buttons);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(visit, &QPushButton::clicked, this,
-            [] { QDesktopServices::openUrl(ProductPageUrl()); });
+    connect(visit, &QPushButton::clicked, this, [this] {
+        // Without a browser nothing would happen: say so, with the address to copy.
+        if (!QDesktopServices::openUrl(ProductPageUrl()))
+            QMessageBox::information(this, windowTitle(),
+                                     QStringLiteral("找不到可以開啟網頁的瀏覽器。請自行前往：\n%1")
+                                         .arg(ProductPageUrl().toString()));
+    });
 }
 
 void RunAboutBox(QWidget* owner) {

@@ -7,8 +7,18 @@
 #include <QVBoxLayout>
 
 #include "app/skin/skin.h"
+#include "cd/drives.h"
 
 namespace tralux::app {
+
+std::string DriveChoiceText(const std::string& root) {
+    char letter = 0;
+    std::optional<cd::CdDriveSlot> slot;
+    if (cd::ParseDriveRoot(root, letter)) slot = cd::FindCdDrive(letter);
+    if (!slot) return "光碟機 " + root;
+    return std::string("光碟機 ") + slot->letter + ":（" + (slot->image ? "映像檔 " : "") +
+           slot->source + "）";
+}
 
 DriveChoiceDialog::DriveChoiceDialog(QWidget* owner, const std::vector<std::string>& roots,
                                      int preselect)
@@ -18,17 +28,22 @@ DriveChoiceDialog::DriveChoiceDialog(QWidget* owner, const std::vector<std::stri
     combo_ = new QComboBox(this);
     combo_->setEditable(false);
     combo_->setMinimumWidth(220);
+    combo_->setSizeAdjustPolicy(QComboBox::AdjustToContents);  // the whole image path shows
     const QImage icon = skin::RenderDriveIcon(devicePixelRatioF());
     const QIcon drive(QPixmap::fromImage(icon));
     for (const std::string& root : roots)
-        combo_->addItem(drive, QStringLiteral("CD-Drive %1").arg(QString::fromStdString(root)));
+        combo_->addItem(drive, QString::fromStdString(DriveChoiceText(root)));
     ok_ = new QPushButton(QStringLiteral("確定"), this);
     ok_->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("取消"), this);
+    cancel->setObjectName(QStringLiteral("cancel"));
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(combo_);
     auto* row = new QHBoxLayout();
     row->addStretch();
     row->addWidget(ok_);
+    row->addWidget(cancel);
     layout->addLayout(row);
     if (preselect >= 0 && preselect < combo_->count()) combo_->setCurrentIndex(preselect);
     ok_->setEnabled(combo_->currentIndex() >= 0);

@@ -26,6 +26,9 @@ private:
     int chosen_ = -1;
 };
 
+// "光碟機 D:（/dev/sr0）", "光碟機 E:（映像檔 /discs/a.cue）": the letter with what is behind it.
+std::string DriveChoiceText(const std::string& root);
+
 // The chosen index, or nullopt when the dialog was closed without OK.
 std::optional<int> RunDriveChoiceDialog(QWidget* owner, const std::vector<std::string>& roots,
                                         int preselect);

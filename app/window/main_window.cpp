@@ -11,7 +11,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHelpEvent>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QPainter>
 #include <QScreen>
 #include <QKeyEvent>
@@ -22,6 +24,7 @@
 #include "app/core/region.h"
 #include "app/core/slider.h"
 #include "app/dialogs/dialogs.h"
+#include "app/models/output_guard.h"
 #include "app/skin/skin.h"
 #include "app/window/about_box.h"
 #include "app/window/backend.h"
@@ -30,6 +33,7 @@
 #include "app/window/ui_config.h"
 #include "app/window/wait.h"
 #include "engine/dsp/analysis.h"
+#include "engine/dsp/equalizer.h"
 #include "engine/job/describe.h"
 #include "engine/job/engine_state.h"
 #include "engine/job/job.h"
@@ -41,6 +45,8 @@ namespace tralux::app {
 namespace {
 
 constexpr const char* kCaption = "Quorvatix Tralux";
+// A conversion "from the current position" needs at least this much input after it.
+constexpr std::uint64_t kShortestFromPositionMs = 1000;
 constexpr const char* kConvertPrompt =
     "將聲音檔案或 CD 音軌            \n拖入 Quorvatix Tralux 或按【載入】";
 constexpr const char* kPlayPrompt = "將聲音檔案或 CD 音軌            \n拖入 Tralux 或按【載入】";
@@ -72,6 +78,28 @@ int SpectrumSegments(double value, bool level) {
 
 }  // namespace
 
+// Names each file that could not be loaded and why.
+void ReportLoadFailures(const std::vector<std::pair<std::string, int>>& failures) {
+    if (failures.empty()) return;
+    std::string text;
+    if (failures.size() == 1) {
+        text = "無法開啟 " + failures[0].first + "\n" +
+               models::InputFailureReason(failures[0].first, failures[0].second);
+    } else {
+        text = "無法開啟下列檔案：";
+        for (const auto& [path, code] : failures)
+            text += "\n" + path + "：" + models::InputFailureReason(path, code);
+    }
+    ShowMessage(text, kCaption, MessageIcon::Error);
+}
+
+void DarkenBandsAboveNyquist(std::array<double, 11>& spectrum, int outputRate) {
+    // Such a band has no bins: the analysis gives it 0.0, which would light it fully.
+    for (std::size_t b = 0; b < dsp::kEqualizerBands.size(); ++b)
+        if (outputRate > 0 && dsp::kEqualizerBands[b].lo * 2 >= outputRate)
+            spectrum[b + 1] = dsp::BandMagnitudeFloor();
+}
+
 WindowDialogs WindowDialogs::Defaults() {
     WindowDialogs d;
     d.conversionSettings = [](QWidget* w) { return RunConversionSettingsDialog(w); };
@@ -89,6 +117,22 @@ WindowDialogs WindowDialogs::Defaults() {
         RunBatchProgress(w, root);
     };
     d.about = [](QWidget* w) { RunAboutBox(w); };
+    d.askDropBatch = [](QWidget* w, const QString& what) {
+        QMessageBox box(QMessageBox::Question, QString::fromUtf8(kCaption), what,
+                        QMessageBox::NoButton, w);
+        QPushButton* batch = box.addButton(QStringLiteral("批次轉換(&B)"), QMessageBox::AcceptRole);
+        QPushButton* first =
+            box.addButton(QStringLiteral("只載入第一個(&L)"), QMessageBox::ActionRole);
+        box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+        box.setDefaultButton(batch);
+        box.exec();
+        return box.clickedButton() == batch   ? DropChoice::Batch
+               : box.clickedButton() == first ? DropChoice::LoadFirst
+                                              : DropChoice::Cancel;
+    };
+    d.batchFiles = [](QWidget* w, const std::vector<std::string>& files) {
+        RunBatchProgress(w, files);
+    };
     return d;
 }
 
@@ -102,7 +146,9 @@ MainWindow::MainWindow(WindowDialogs dialogs, QWidget* parent)
     Ui().qualityDescription = "8000 Hz, 單聲";
     settings::LoadEqualizer(eq_);
 
-    setWindowTitle(QStringLiteral("Quorvatix Tralux 2.011"));
+    // The platform adds the application's display name to any other title: the window takes
+    // that name alone (the version is on the display and in the About box).
+    setWindowTitle(QStringLiteral("Quorvatix Tralux"));
     setWindowIcon(QIcon(QPixmap::fromImage(skin::RenderAppIcon(256))));
     setFixedSize(kFaceWidth, kFaceHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -128,16 +174,70 @@ MainWindow::MainWindow(WindowDialogs dialogs, QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
 }
 
+namespace {
+
+// Every face button has a key; the tool tips name them.
+struct ControlKey {
+    int control;
+    int key;
+    Qt::KeyboardModifiers modifiers;
+    const char* label;
+};
+const ControlKey kControlKeys[] = {
+    {kLoad, Qt::Key_O, Qt::ControlModifier, "Ctrl+O"},
+    {kConvert, Qt::Key_Return, Qt::ControlModifier, "Ctrl+Enter"},
+    {kConvert, Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier, nullptr},
+    {kBatch, Qt::Key_B, Qt::ControlModifier, "Ctrl+B"},
+    {kRipCd, Qt::Key_R, Qt::ControlModifier, "Ctrl+R"},
+    {kAbout, Qt::Key_F1, Qt::NoModifier, "F1"},
+    {kClose, Qt::Key_Q, Qt::ControlModifier, "Ctrl+Q"},
+    {kMinimize, Qt::Key_M, Qt::ControlModifier, "Ctrl+M"},
+    {kPlay, Qt::Key_Space, Qt::NoModifier, "空白鍵"},
+    {kOriginalQuality, Qt::Key_0, Qt::NoModifier, "0"},
+    {kRate8000, Qt::Key_1, Qt::NoModifier, "1"},
+    {kRate8000 + 1, Qt::Key_2, Qt::NoModifier, "2"},
+    {kRate8000 + 2, Qt::Key_3, Qt::NoModifier, "3"},
+    {kRate8000 + 3, Qt::Key_4, Qt::NoModifier, "4"},
+    {kRate8000 + 4, Qt::Key_5, Qt::NoModifier, "5"},
+    {kRate44100, Qt::Key_6, Qt::NoModifier, "6"},
+    {kMono, Qt::Key_M, Qt::NoModifier, "M"},
+    {kStereo, Qt::Key_S, Qt::NoModifier, "S"},
+    {kEqualizerOn, Qt::Key_E, Qt::NoModifier, "E"},
+    {kEqualizerOff, Qt::Key_E, Qt::ShiftModifier, "Shift+E"},
+    {kEqualizerReset, Qt::Key_R, Qt::NoModifier, "R"},
+};
+constexpr std::uint64_t kSeekStepMs = 5000;
+
+}  // namespace
+
+QString ControlToolTip(int control) {
+    const std::string_view name = ControlName(control);
+    QString tip = QString::fromUtf8(name.data(), static_cast<int>(name.size()));
+    if (tip.isEmpty()) return tip;
+    for (const ControlKey& k : kControlKeys)
+        if (k.control == control && k.label) return tip + QStringLiteral("（%1）").arg(k.label);
+    if (control == kPosition) return tip + QStringLiteral("（← →）");
+    return tip;
+}
+
 void MainWindow::keyPressEvent(QKeyEvent* ev) {
-    // Keys for the main controls; the mouse works as before.
-    if (ev->key() == Qt::Key_Space && ev->modifiers() == Qt::NoModifier)
-        PressControl(kPlay);
-    else if (ev->matches(QKeySequence::Open))
-        PressControl(kLoad);
-    else if (ev->key() == Qt::Key_Q && ev->modifiers() == Qt::ControlModifier)
-        PressControl(kClose);
-    else
-        QWidget::keyPressEvent(ev);
+    const Qt::KeyboardModifiers mods = ev->modifiers() & ~Qt::KeypadModifier;
+    for (const ControlKey& k : kControlKeys)
+        if (ev->key() == k.key && mods == (k.modifiers & ~Qt::KeypadModifier)) {
+            PressControl(k.control);
+            return;
+        }
+    // Left and right seek, as a press on the position slider would.
+    if ((ev->key() == Qt::Key_Left || ev->key() == Qt::Key_Right) && mods == Qt::NoModifier &&
+        lengthMs_ > 0) {
+        const bool wasPlaying = StopPreview();
+        positionMs_ = ev->key() == Qt::Key_Left ? positionMs_ - std::min(positionMs_, kSeekStepMs)
+                                                : std::min(lengthMs_, positionMs_ + kSeekStepMs);
+        update();
+        if (wasPlaying) StartPreview();
+        return;
+    }
+    QWidget::keyPressEvent(ev);
 }
 
 MainWindow::~MainWindow() {
@@ -281,12 +381,11 @@ bool MainWindow::event(QEvent* ev) {
     if (ev->type() == QEvent::ToolTip) {
         auto* help = static_cast<QHelpEvent*>(ev);
         const int c = HitTest(SkinHotRects(), help->pos().x(), help->pos().y());
-        const std::string_view name = ControlName(c);
-        if (name.empty())
+        const QString tip = ControlToolTip(c);
+        if (tip.isEmpty())
             QToolTip::hideText();
         else
-            QToolTip::showText(help->globalPos(),
-                               QString::fromUtf8(name.data(), static_cast<int>(name.size())), this);
+            QToolTip::showText(help->globalPos(), tip, this);
         return true;
     }
     return QWidget::event(ev);
@@ -450,9 +549,57 @@ void MainWindow::dropEvent(QDropEvent* ev) {
     DropFiles(files);
 }
 
-void MainWindow::DropFiles(const QStringList& files) {
+std::vector<std::string> ExpandDropped(const QStringList& paths, bool* hadFolder) {
+    std::vector<std::string> out;
+    if (hadFolder) *hadFolder = false;
+    for (const QString& p : paths) {
+        const QFileInfo info(p);
+        if (!info.isDir()) {
+            out.push_back(p.toStdString());
+            continue;
+        }
+        if (hadFolder) *hadFolder = true;
+        const std::string folder = p.toStdString();
+        const BatchList list = CollectFolderInputs(folder, CurrentBackend().ListFolder(folder), {});
+        out.insert(out.end(), list.inputs.begin(), list.inputs.end());
+    }
+    return out;
+}
+
+void MainWindow::DropFiles(const QStringList& dropped) {
     raise();
     activateWindow();
+    bool hadFolder = false;
+    const std::vector<std::string> inputs = ExpandDropped(dropped, &hadFolder);
+    if ((inputs.size() > 1 || hadFolder) && dialogs_.askDropBatch) {
+        const int format = std::max(0, settings::ReadOption("BOutFormat"));
+        const QString what =
+            inputs.empty() ? QString()
+                           : QStringLiteral(
+                                 "要把拖入的 %1 個檔案當成批次轉換嗎？\n依批次設定轉換成 %2，"
+                                 "寫到 %3。")
+                                 .arg(inputs.size())
+                                 .arg(format == 1   ? QStringLiteral("MP3")
+                                      : format == 2 ? QStringLiteral("WMA")
+                                                    : QStringLiteral("WAV"))
+                                 .arg(QString::fromStdString(settings::ReadOptionText("BOut")));
+        if (inputs.empty()) {
+            ShowMessage("拖入的資料夾中沒有 WAV、MP3 或 CD 音軌檔案。", kCaption,
+                        MessageIcon::Warning);
+            return;
+        }
+        const DropChoice choice = dialogs_.askDropBatch(this, what);
+        if (choice == DropChoice::Cancel) return;
+        if (choice == DropChoice::Batch) {
+            StopPreview();
+            PassEqualizer();
+            if (dialogs_.batchFiles) dialogs_.batchFiles(this, inputs);
+            return;
+        }
+    }
+    QStringList files;
+    for (const std::string& f : inputs) files << QString::fromStdString(f);
+    std::vector<std::pair<std::string, int>> failures;
     for (const QString& file : files) {
         StopPreview();
         if (LoadInput(file.toStdString())) {
@@ -460,8 +607,9 @@ void MainWindow::DropFiles(const QStringList& files) {
             UpdateOutputConfig();
             return;
         }
+        failures.emplace_back(file.toStdString(), Engine().LastError.exchange(0));
     }
-    CurrentBackend().ReportLastError();
+    ReportLoadFailures(failures);
 }
 
 void MainWindow::closeEvent(QCloseEvent* ev) {
@@ -531,7 +679,8 @@ void MainWindow::LoadFromDialog() {
     settings::WriteOptionText("BInDir",
                               (QFileInfo(file).absolutePath() + QLatin1Char('/')).toStdString());
     update();
-    if (!LoadInput(file.toStdString())) CurrentBackend().ReportLastError();
+    if (!LoadInput(file.toStdString()))
+        ReportLoadFailures({{file.toStdString(), Engine().LastError.exchange(0)}});
 }
 
 void MainWindow::Convert() {
@@ -563,8 +712,19 @@ void MainWindow::Convert() {
         e.StartMs.store(0);
         positionMs_ = 0;
     } else {
+        // Nothing (or a blink) left after the position would make an all but empty file.
+        if (lengthMs_ > 0 && positionMs_ + kShortestFromPositionMs > lengthMs_) {
+            ShowMessage(
+                "目前位置 " + FormatClock(positionMs_ / 1000) + " 已在 " +
+                    QFileInfo(QString::fromStdString(inputPath_)).fileName().toStdString() +
+                    " 的結尾（長度 " + FormatClock(lengthMs_ / 1000) +
+                    "），從這裡沒有聲音可以轉換。\n請把位置移到前面，或在轉換設定中選擇從頭開始。",
+                kCaption, MessageIcon::Warning);
+            return;
+        }
         e.StartMs.store(static_cast<std::uint32_t>(positionMs_));
     }
+    e.DurationMs.store(static_cast<std::uint32_t>(lengthMs_));
     e.PositionMs.store(static_cast<double>(e.StartMs.load()));
     PassEqualizer();
     e.OutputRate.store(static_cast<std::uint32_t>(chosenRate_));
@@ -604,16 +764,13 @@ void MainWindow::RipCd() {
     }
     std::sort(tracks.begin(), tracks.end());
     // A disc with a single audio track is still an audio CD: no further check rejects it.
-    if (!LoadInput(WithTrailingSlash(root) + tracks.front())) {
-        b.ReportLastError();
+    const std::string first = WithTrailingSlash(root) + tracks.front();
+    if (!LoadInput(first)) {
+        ReportLoadFailures({{first, Engine().LastError.exchange(0)}});
         return;
     }
+    // The rip runs over the drive's ticked tracks: the folder batch's settings stay the user's.
     if (dialogs_.cdRip && dialogs_.cdRip(this, root)) {
-        settings::WriteOptionText("BInDir", root);
-        settings::WriteOption("BIF_CDDA", 1);
-        settings::WriteOption("BIF_MP3", 0);
-        settings::WriteOption("BIF_REAL", 0);
-        settings::WriteOption("BIF_WAV", 0);
         PassEqualizer();
         if (dialogs_.batchProgress) dialogs_.batchProgress(this, root);
     }
@@ -651,13 +808,31 @@ void MainWindow::SaveState() {
 void MainWindow::RestorePlacement() {
     settings::WindowPlacement p;
     if (!settings::LoadWindowPlacement(p)) return;
-    // A placement on a screen that is no longer attached would hide the window.
-    const QRect wanted(p.left, p.top, kFaceWidth, kFaceHeight);
-    for (QScreen* s : QGuiApplication::screens())
-        if (s->availableGeometry().intersects(wanted)) {
-            move(p.left, p.top);
-            return;
+    // A placement on a screen that is no longer attached, or saved at another scale, would
+    // hide the window: the whole face goes onto the screen that holds most of it.
+    std::vector<QRect> screens;
+    for (QScreen* s : QGuiApplication::screens()) screens.push_back(s->availableGeometry());
+    if (const auto at = PlaceOnScreen(QRect(p.left, p.top, kFaceWidth, kFaceHeight), screens))
+        move(*at);
+}
+
+std::optional<QPoint> PlaceOnScreen(const QRect& wanted, const std::vector<QRect>& screens) {
+    const QRect* best = nullptr;
+    long long bestArea = 0;
+    for (const QRect& s : screens) {
+        const QRect common = s.intersected(wanted);
+        const long long area = common.isEmpty() ? 0 : 1LL * common.width() * common.height();
+        if (area > bestArea) {
+            best = &s;
+            bestArea = area;
         }
+    }
+    if (!best) return std::nullopt;
+    const int x = std::clamp(wanted.left(), best->left(),
+                             std::max(best->left(), best->right() + 1 - wanted.width()));
+    const int y = std::clamp(wanted.top(), best->top(),
+                             std::max(best->top(), best->bottom() + 1 - wanted.height()));
+    return QPoint(x, y);
 }
 
 void MainWindow::TogglePreview() {
@@ -812,6 +987,7 @@ void MainWindow::SpectrumTick() {
     for (std::size_t b = 0; b < 10; ++b)
         now[b + 1] =
             t.AnalysisBand[b][static_cast<std::size_t>(best)].load(std::memory_order_relaxed);
+    DarkenBandsAboveNyquist(now, static_cast<int>(e.OutputRate.load()));
     if (now != spectrum_ || !spectrumShown_) {
         spectrum_ = now;
         spectrumShown_ = true;

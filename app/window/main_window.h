@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QImage>
@@ -18,6 +19,8 @@
 
 namespace tralux::app {
 
+enum class DropChoice { Batch, LoadFirst, Cancel };
+
 // The dialogs the window opens; tests replace them.
 struct WindowDialogs {
     std::function<bool(QWidget*)> conversionSettings;
@@ -27,6 +30,9 @@ struct WindowDialogs {
     std::function<QString(QWidget*, const QString& folder)> openFile;
     std::function<void(QWidget*, const std::string& input)> singleProgress;
     std::function<void(QWidget*, const std::optional<std::string>& cdRoot)> batchProgress;
+    // Several files or a folder dropped: convert them as a batch (`what` says how)?
+    std::function<DropChoice(QWidget*, const QString& what)> askDropBatch;
+    std::function<void(QWidget*, const std::vector<std::string>& files)> batchFiles;
     std::function<void(QWidget*)> about;
     static WindowDialogs Defaults();
 };
@@ -39,7 +45,8 @@ public:
 
     // Loads a file as the current input; false (LastError set) when it cannot be read.
     bool LoadInput(const std::string& path);
-    // Dropped files: the first that loads becomes the input and is previewed.
+    // Dropped files: several, or a folder, are offered as a batch; otherwise the first that
+    // loads becomes the input and is previewed.
     void DropFiles(const QStringList& files);
     // Runs the action of a control as a press at its centre would.
     void PressControl(int control);
@@ -120,6 +127,22 @@ private:
 
     QTimer blinkTimer_, spectrumTimer_;
 };
+
+// The spectrum as shown: bands wholly above the output's Nyquist frequency stay dark.
+void DarkenBandsAboveNyquist(std::array<double, 11>& spectrum, int outputRate);
+
+// Where a saved placement opens: moved wholly onto the screen that holds most of it; nullopt
+// when no screen holds any of it.
+std::optional<QPoint> PlaceOnScreen(const QRect& wanted, const std::vector<QRect>& screens);
+
+// Dropped paths as batch inputs: files as they are, a folder's WAV, MP3 and CD track files.
+std::vector<std::string> ExpandDropped(const QStringList& paths, bool* hadFolder = nullptr);
+
+// A control's tool tip: its name and its key.
+QString ControlToolTip(int control);
+
+// One error box naming each input that could not be loaded (path, engine code) and why.
+void ReportLoadFailures(const std::vector<std::pair<std::string, int>>& failures);
 
 // The stored "name|patterns|...||" filter in Qt's "name (patterns);;..." form.
 QString QtFileFilter(const char* stored);

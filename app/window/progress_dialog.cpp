@@ -13,14 +13,20 @@
 
 #include "app/dialogs/dialogs.h"
 #include "app/models/batch_settings.h"
+#include "app/models/quality.h"
 #include "app/settings/settings.h"
 #include "app/window/backend.h"
+#include "app/window/existing_output_dialog.h"
 #include "app/window/ui_config.h"
 #include "app/window/wait.h"
 #include "cd/drives.h"
+#include "cd/cda_files.h"
+#include "cddb/engine/cd_info_provider.h"
 #include "cddb/track_name.h"
 #include "rip/verified_rip.h"
 #include "engine/job/engine_state.h"
+#include "engine/job/errors.h"
+#include "engine/job/job.h"
 #include "platform/notify/notifier.h"
 
 namespace tralux::app {
@@ -68,6 +74,40 @@ int StoredKbps(const char* name, int fallback) {
     return v == -1 ? fallback : v;
 }
 
+std::string Trimmed(std::string s) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\n' || s.back() == '.')) s.pop_back();
+    return s;
+}
+
+std::string ParentFolder(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+// Why the encoder cannot make what the dialogs showed ("" when it can): it would quietly take
+// another bit rate, so such a job is never started.
+std::string UnmadeCombination(int format, int rate, int channels) {
+    if (format != kFormatMp3 && format != kFormatWma) return {};
+    const int kbps =
+        format == kFormatMp3 ? StoredKbps("MP3BitRate", 128) : StoredKbps("MSABitRate", 64);
+    if (models::CombinationValid(format, kbps, rate, channels)) return {};
+    std::string offered;
+    const auto list = models::BitRateList(format);
+    for (int i : models::OfferedBitIndices(format, rate, channels))
+        offered +=
+            (offered.empty() ? "" : "、") + std::to_string(list[static_cast<std::size_t>(i)]);
+    return std::string(format == kFormatMp3 ? "MP3" : "MS Audio") + " 編碼在 " +
+           std::to_string(rate) + " Hz " + (channels == 1 ? "單聲" : "立體聲") + " 不能使用 " +
+           std::to_string(kbps) + " kBps" +
+           (offered.empty() ? "" : "（可用：" + offered + " kBps）") + "，沒有轉換";
+}
+
+// Where a CD track's output really goes: the engine files a track with usable disc and track
+// titles under the disc's folder. Settled here, so the question is asked about that file.
+std::string FinalOutputPath(const std::string& output, const StreamInfo& info) {
+    return info.trackNumber != 0 ? CdTrackOutputPath(output, info.Artist, info.Title) : output;
+}
+
 }  // namespace
 
 ProgressDialog::ProgressDialog(QWidget* owner, std::string input)
@@ -75,7 +115,9 @@ ProgressDialog::ProgressDialog(QWidget* owner, std::string input)
     Build();
     const EngineState& e = Engine();
     jitter_ = settings::ReadOption("Jitter") == 1;
-    title_->setText(Q(SingleTitleLine(e.OutputFormat.load(), BaseName(input_))));
+    title_->setText(Q(SingleTitleLine(
+        e.OutputFormat.load(),
+        BaseName(OutputPathFor(input_, Ui().outputFolder, e.OutputFormat.load())))));
     ShowTrackTimes();
     const int f = e.OutputFormat.load();
     setWindowTitle(f == 1   ? QStringLiteral("MP3 編碼    ")
@@ -100,9 +142,15 @@ ProgressDialog::ProgressDialog(QWidget* owner, std::optional<std::string> cdRoot
     Ui().batchRunning = true;
 }
 
+ProgressDialog::ProgressDialog(QWidget* owner, std::vector<std::string> files)
+    : ProgressDialog(owner, std::nullopt, true) {
+    given_ = std::move(files);
+}
+
 ProgressDialog::~ProgressDialog() {
     CurrentBackend().OnJobEnd({});
     if (!batch_) return;
+    settings::ClearOptionOverrides();
     EngineState& e = Engine();
     e.OutputFormat.store(savedFormat_);
     e.OutputRate.store(static_cast<std::uint32_t>(savedRate_));
@@ -220,24 +268,93 @@ void ProgressDialog::showEvent(QShowEvent* ev) {
 
 void ProgressDialog::StartSingle() {
     EngineState& e = Engine();
-    const std::string output = OutputPathFor(input_, Ui().outputFolder, e.OutputFormat.load());
+    Backend& b = CurrentBackend();
+    const int format = e.OutputFormat.load();
+    std::string output = OutputPathFor(input_, Ui().outputFolder, format);
+    StreamInfo info;
+    if (!b.Probe(input_, info)) {
+        Failed(input_, {}, e.LastError.exchange(0));
+        Finish();
+        return;
+    }
+    e.DurationMs.store(info.DurationMs);
+    ShowTrackTimes();
+    const models::OutputDecision d = guard_.Decide(
+        {input_}, 0, FinalOutputPath(output, info),
+        [this](const std::string& p) { return AskAboutExistingOutput(this, p, false); });
+    if (d.verdict != models::OutputVerdict::Write) {
+        (d.verdict == models::OutputVerdict::Skip ? report_.skipped : report_.failed)
+            .push_back({d.path, d.reason});
+        Finish();
+        return;
+    }
+    title_->setText(Q(SingleTitleLine(format, BaseName(d.path))));
+    if (const std::string why = UnmadeCombination(format, static_cast<int>(e.OutputRate.load()),
+                                                  e.OutputChannels.load());
+        !why.empty()) {
+        report_.failed.push_back({input_, why});
+        Finish();
+        return;
+    }
     jobStart_ = std::chrono::steady_clock::now();
-    if (!CurrentBackend().Start(input_, output, kModeConvert)) {
-        CurrentBackend().ReportLastError();
-        finished_ = true;
-        reject();
+    bool started = false;
+    {
+        cddb::ScopedCdInfoOff settled;  // the name above is final
+        started = b.Start(input_, d.path, kModeConvert);
+    }
+    if (!started) {
+        Failed(input_, d.path, e.LastError.exchange(0));
+        Finish();
         return;
     }
     jobActive_ = true;
+    currentInput_ = input_;
+    currentOutput_ = e.OutputPath;
     output_->setText(QStringLiteral("輸出檔案名稱:") + Q(e.OutputPath));
     ShowTrackTimes();
     timer_.start(1000);
 }
 
+void ProgressDialog::Failed(const std::string& input, const std::string& output, int code) {
+    // A file that cannot be opened is named with the system's reason.
+    char letter = 0;
+    int track = 0;
+    const bool onDisc = cd::ParseCdaPath(input, letter, track);
+    if (code == kErrOpen || code == 0) {
+        if (!onDisc) {
+            const std::string why = models::InputProblem(input);
+            if (!why.empty()) {
+                report_.failed.push_back({input, "無法讀取，" + why});
+                return;
+            }
+        }
+        if (!output.empty()) {
+            const std::string why = models::OutputProblem(output);
+            if (!why.empty()) {
+                report_.failed.push_back({output, "無法寫入，" + why});
+                return;
+            }
+        }
+    }
+    std::string text = Trimmed(ErrorCodeText(code));
+    if (text.empty()) text = "無法轉換";
+    if (code == kErrWrite && !output.empty()) {
+        report_.failed.push_back({output, text});
+        return;
+    }
+    report_.failed.push_back({input, text});
+}
+
 void ProgressDialog::CollectBatch() {
     Backend& b = CurrentBackend();
     BatchList list;
-    if (cdRoot_) {
+    if (given_) {
+        list.inputs = *given_;
+        if (list.inputs.size() > kBatchLimit) {
+            list.inputs.resize(kBatchLimit);
+            list.truncated = true;
+        }
+    } else if (cdRoot_) {
         list = CollectCdInputs(
             *cdRoot_,
             [&] {
@@ -256,7 +373,6 @@ void ProgressDialog::CollectBatch() {
         list = CollectFolderInputs(inputFolder_, b.ListFolder(inputFolder_), f);
     }
     inputs_ = std::move(list.inputs);
-    outputGuard_.Reset(inputs_);
     next_ = 0;
     if (cdRoot_) BeginVerification();
     Engine().PositionMs.store(0.0);
@@ -299,9 +415,12 @@ void ProgressDialog::Tick() {
         // The job ended: a failure is said, not taken for success.
         jobActive_ = false;
         bar_->setValue(100);
-        const bool failed = e.LastError.load() != 0;
-        AfterTrack(failed ? "" : e.OutputPath, failed ? "failed" : "");
-        if (failed) CurrentBackend().ReportLastError();
+        const int code = e.LastError.exchange(0);
+        AfterTrack(code != 0 ? "" : e.OutputPath, code != 0 ? "failed" : "");
+        if (code != 0)
+            Failed(currentInput_, currentOutput_, code);
+        else
+            report_.written.push_back(currentOutput_);
     }
     if (!batch_ || next_ >= inputs_.size()) {
         Finish();
@@ -319,7 +438,21 @@ void ProgressDialog::StartNext() {
     const std::string& input = inputs_[index];
     count_->setText(Q(BatchCountLine(index + 1, inputs_.size())));
     file_->setText(Q(BatchFileLine(input)));
+    // Nothing of the previous file stays on screen while this one starts (or fails).
     bar_->setValue(0);
+    output_->clear();
+    e.StartMs.store(0);
+    e.PositionMs.store(0.0);
+    e.DurationMs.store(0);
+    ShowTrackTimes();
+    elapsed_->setText(QStringLiteral("完成時間:00:00"));
+    remaining_->setText(QStringLiteral("剩餘:00:00"));
+    total_->setText(QStringLiteral("總計:00:00"));
+    StreamInfo info;
+    if (!b.Probe(input, info)) {
+        Failed(input, {}, e.LastError.exchange(0));
+        return;
+    }
     const int format = settings::ReadOption("BOutFormat");
     std::string output = OutputPathFor(input, outputFolder_, format < 0 ? 0 : format);
     // A ripped track is named after its title as the CD ripping dialog left it.
@@ -332,14 +465,13 @@ void ProgressDialog::StartNext() {
             output = WithTrailingSlash(outputFolder_) + cddb::TrackFileName(track, title, ext);
         }
     }
-    const OutputClash clash = outputGuard_.Check(index, output);
-    if (clash != OutputClash::None) {
-        ShowMessage(OutputClashMessage(clash, output), "Quorvatix Tralux", MessageIcon::Warning);
-        return;
-    }
-    StreamInfo info;
-    if (!b.Probe(input, info)) {
-        b.ReportLastError();
+    const models::OutputDecision d =
+        guard_.Decide(inputs_, index, FinalOutputPath(output, info), [this](const std::string& p) {
+            return AskAboutExistingOutput(this, p, next_ < inputs_.size());
+        });
+    if (d.verdict != models::OutputVerdict::Write) {
+        (d.verdict == models::OutputVerdict::Skip ? report_.skipped : report_.failed)
+            .push_back({d.path, d.reason});
         return;
     }
     if (const auto out =
@@ -348,39 +480,64 @@ void ProgressDialog::StartNext() {
         e.OutputRate.store(static_cast<std::uint32_t>(out->rate));
         e.OutputChannels.store(static_cast<std::uint16_t>(out->channels));
     }
+    if (const std::string why = UnmadeCombination(
+            e.OutputFormat.load(), static_cast<int>(e.OutputRate.load()), e.OutputChannels.load());
+        !why.empty()) {
+        report_.failed.push_back({input, why});
+        return;
+    }
     e.TagTitle = info.Title;
     e.TagArtist = info.Artist;
     e.TagCopyright = info.Copyright;
-    e.StartMs.store(0);
-    e.PositionMs.store(0.0);
     e.DurationMs.store(info.DurationMs);
     jobStart_ = std::chrono::steady_clock::now();
     e.EqualizerOn.store(false);
     ShowTrackTimes();
-    elapsed_->setText(QStringLiteral("完成時間:00:00"));
-    remaining_->setText(QStringLiteral("剩餘:00:00"));
-    total_->setText(QStringLiteral("總計:00:00"));
     ShowFigures();
-    if (cdRoot_ && !BeforeTrack(b.CdaTrack(input), input)) return;
-    if (!b.Start(input, output, kModeConvert)) {
+    output_->setText(Q(BatchOutputLine(e.OutputFormat.load(), d.path)));
+    if (cdRoot_ && !BeforeTrack(b.CdaTrack(input), input)) {
+        report_.failed.push_back({d.path, "測試讀取失敗"});
+        return;
+    }
+    bool started = false;
+    {
+        cddb::ScopedCdInfoOff settled;  // the name above is final
+        started = b.Start(input, d.path, kModeConvert);
+    }
+    if (!started) {
         AfterTrack("", "not started");
-        b.ReportLastError();
+        Failed(input, d.path, e.LastError.exchange(0));
         return;
     }
     jobActive_ = true;
-    written_.push_back(e.OutputPath);
-    outputGuard_.Written(e.OutputPath);
+    currentInput_ = input;
+    currentOutput_ = e.OutputPath;
+    guard_.Moved(d.path, e.OutputPath);
     output_->setText(Q(BatchOutputLine(e.OutputFormat.load(), e.OutputPath)));
 }
 
 void ProgressDialog::Stop() {
+    if (finished_) return;
     EngineState& e = Engine();
     stopping_ = true;
-    if (e.JobRunning.load() && !e.StopRequested.load()) {
+    const bool running = e.JobRunning.load();
+    if (running && !e.StopRequested.load()) {
         e.StopRequested.store(true);
         WaitDispatching([] { return !Engine().JobRunning.load(); });
         e.StopRequested.store(false);
     }
+    if (jobActive_) {
+        // A stopped job leaves a playable beginning: the user is told which file and how much.
+        report_.stoppedPath = currentOutput_;
+        const double start = e.StartMs.load();
+        const double end = e.DurationMs.load();
+        report_.stoppedHeldMs =
+            static_cast<std::uint64_t>(std::clamp(e.PositionMs.load() - start, 0.0, end));
+        report_.stoppedWantedMs = static_cast<std::uint64_t>(std::max(0.0, end - start));
+        e.LastError.store(0);
+    }
+    report_.stopped = true;
+    if (batch_) report_.notStarted = inputs_.size() - std::min(next_, inputs_.size());
     jobActive_ = false;  // a stopped job is no failure
     AfterTrack("", "stopped");
     Finish();
@@ -406,11 +563,32 @@ void ProgressDialog::Finish() {
             std::string summary;
             for (const std::string& l : verifyLines_) summary += l + "\n";
             summary += "\n" + cd::RipVerdict(verified_->Log().tracks);
-            ShowMessage(summary, "Quorvatix Tralux");
+            verifySummary_ = summary;  // shown with the run's summary: one box at the end
         }
         verified_.reset();
     }
     accept();
+    ShowSummary();
+}
+
+void ProgressDialog::ShowSummary() {
+    const models::RunReport& r = report_;
+    if (batch_ && inputs_.empty() && r.failed.empty() && !r.stopped) {
+        ShowMessage(
+            cdRoot_ ? std::string("沒有選取任何音軌，沒有轉換任何檔案。")
+                    : "在 " + inputFolder_ + " 中沒有找到符合所選類型的檔案，沒有轉換任何檔案。",
+            "Quorvatix Tralux", MessageIcon::Warning);
+        return;
+    }
+    std::string folder = batch_ ? outputFolder_ : Ui().outputFolder;
+    const std::string& first = !r.written.empty() ? r.written.front()
+                               : r.stoppedPath    ? *r.stoppedPath
+                                                  : std::string();
+    if (!first.empty()) folder = ParentFolder(first);
+    std::string text = models::SummaryText(r, folder);
+    if (!verifySummary_.empty()) text += "\n\n" + verifySummary_;
+    ShowMessage(text, batch_ ? "批次轉換" : "Quorvatix Tralux",
+                r.failed.empty() ? MessageIcon::Information : MessageIcon::Error);
 }
 
 void ProgressDialog::reject() {
@@ -480,6 +658,11 @@ void RunSingleProgress(QWidget* owner, const std::string& input) {
 
 void RunBatchProgress(QWidget* owner, const std::optional<std::string>& cdRoot) {
     ProgressDialog d(owner, cdRoot, true);
+    d.exec();
+}
+
+void RunBatchProgress(QWidget* owner, const std::vector<std::string>& files) {
+    ProgressDialog d(owner, std::move(files));
     d.exec();
 }
 

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "app/core/progress.h"
+#include "app/models/output_guard.h"
 
 class QLabel;
 class QProgressBar;
@@ -28,10 +29,14 @@ public:
     ProgressDialog(QWidget* owner, std::string input);
     // Batch over the stored input folder, or over a CD drive's root.
     ProgressDialog(QWidget* owner, std::optional<std::string> cdRoot, bool batch);
+    // Batch over given files (dropped on the window).
+    ProgressDialog(QWidget* owner, std::vector<std::string> files);
     ~ProgressDialog() override;
 
     bool IsBatch() const { return batch_; }
     const std::vector<std::string>& Inputs() const { return inputs_; }
+    // What the run did so far; the summary shown at the end is made from it.
+    const models::RunReport& Report() const { return report_; }
     // Presses "停止".
     void Stop();
     // Ticks of the timer, run at once (tests).
@@ -50,6 +55,9 @@ private:
     void ShowTrackTimes();
     void Finish();
     void TickSoon();
+    void ShowSummary();
+    // The job of `input` could not run or ended with `code`: kept for the summary.
+    void Failed(const std::string& input, const std::string& output, int code);
     std::int64_t ElapsedMs() const;
     // Verification of a CD's tracks: set up with the batch, told about each track.
     void BeginVerification();
@@ -66,9 +74,13 @@ private:
     // Batch state.
     std::string inputFolder_, outputFolder_;
     bool jitter_ = false;
-    std::vector<std::string> inputs_, written_;
-    BatchOutputGuard outputGuard_;
+    std::vector<std::string> inputs_;
+    std::optional<std::vector<std::string>> given_;
     std::size_t next_ = 0;
+    models::OutputGuard guard_;
+    models::RunReport report_;
+    std::string currentInput_, currentOutput_;
+    std::string verifySummary_;
     int savedFormat_ = 0, savedRate_ = 0, savedChannels_ = 0;
     bool savedKeep_ = true, savedEq_ = false;
 
@@ -88,5 +100,6 @@ private:
 
 void RunSingleProgress(QWidget* owner, const std::string& input);
 void RunBatchProgress(QWidget* owner, const std::optional<std::string>& cdRoot);
+void RunBatchProgress(QWidget* owner, const std::vector<std::string>& files);
 
 }  // namespace tralux::app

@@ -1,7 +1,12 @@
 #include "app/window/qt_notifier.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QScreen>
+#include <QSpacerItem>
+
+#include <algorithm>
 #include <QThread>
 
 namespace tralux::app {
@@ -13,8 +18,30 @@ void ShowMessageBox(const Message& m) {
     QWidget* owner = QApplication::activeModalWidget() ? QApplication::activeModalWidget()
                                                        : QApplication::activeWindow();
     QMessageBox box(icon, QString::fromStdString(m.caption), QString::fromStdString(m.text),
-                    QMessageBox::Ok, owner);
+                    QMessageBox::NoButton, owner);
+    PrepareMessageBox(box);
     box.exec();
+}
+
+void PrepareMessageBox(QMessageBox& box) {
+    if (box.buttons().isEmpty())
+        box.setDefaultButton(box.addButton(QStringLiteral("確定"), QMessageBox::AcceptRole));
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    const QString text = box.text();
+    if (text.size() < 60 && !text.contains(QLatin1Char('\n'))) return;
+    // A long text gets the width of its longest line, within reason, instead of a narrow column.
+    const QFontMetrics fm(box.font());
+    int widest = 0;
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        widest = std::max(widest, fm.horizontalAdvance(line));
+    int most = fm.horizontalAdvance(QLatin1Char('M')) * 60;
+    if (const QScreen* screen = box.screen())
+        most = std::min(most, screen->availableGeometry().width() * 3 / 4);
+    const int width =
+        std::clamp(widest + 24, std::min(most, fm.horizontalAdvance(QLatin1Char('M')) * 30), most);
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                      grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 void QtNotifier::Show(const Message& message) {

@@ -4,6 +4,8 @@
 // the user).
 #include "platform/notify/notifier.h"
 
+class QMessageBox;
+
 namespace tralux::app {
 
 class QtNotifier final : public Notifier {
@@ -13,5 +15,8 @@ public:
 
 // Shows a modal box now (GUI thread).
 void ShowMessageBox(const Message& message);
+// The box as ShowMessageBox shows it: a Chinese 確定, and wide enough that a summary with paths
+// is not wrapped into a column.
+void PrepareMessageBox(QMessageBox& box);
 
 }  // namespace tralux::app

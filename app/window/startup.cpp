@@ -129,7 +129,8 @@ std::unique_ptr<MainWindow> CreateMainWindow(const std::string& file) {
     auto w = std::make_unique<MainWindow>();
     w->show();
     w->repaint();
-    if (!file.empty() && !w->LoadInput(file)) CurrentBackend().ReportLastError();
+    if (!file.empty() && !w->LoadInput(file))
+        ReportLoadFailures({{file, Engine().LastError.exchange(0)}});
     return w;
 }
 

@@ -1,4 +1,8 @@
+#include <fstream>
+
 #include <QComboBox>
+#include <QDir>
+#include <QMessageBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -6,7 +10,9 @@
 #include <QTimer>
 
 #include "app/window/about_box.h"
+#include "cd/drives.h"
 #include "app/window/drive_dialog.h"
+#include "app/window/existing_output_dialog.h"
 #include "app/window/progress_dialog.h"
 #include "app/window/qt_notifier.h"
 #include "app/window/ui_config.h"
@@ -36,12 +42,14 @@ protected:
     }
 };
 
-TEST_F(BatchDialogTest, AFolderWithoutMatchingFilesClosesAtTheFirstTick) {
+TEST_F(BatchDialogTest, AFolderWithoutMatchingFilesSaysSo) {
     backend_.folders["/in/"] = {"notes.txt"};
     ProgressDialog d(nullptr, std::nullopt, true);
     RunToEnd(d);
     EXPECT_TRUE(d.Inputs().empty());
     EXPECT_TRUE(backend_.starts.empty());
+    ASSERT_EQ(MessageTexts().size(), 1u);
+    EXPECT_NE(MessageTexts()[0].find("在 /in/ 中沒有找到"), std::string::npos);
 }
 
 TEST_F(BatchDialogTest, ConvertsEachInputInPatternOrderAndRestoresTheConfiguration) {
@@ -74,12 +82,16 @@ TEST_F(BatchDialogTest, NeverWritesOverALaterInputOrAnEarlierOutput) {
         backend_.files[f] = WavInfo(44100, 2, 500);
     ProgressDialog d(nullptr, std::nullopt, true);
     RunToEnd(d);
-    // t.cda would overwrite t.wav before it is read; a.mpg would overwrite a.mp3's output.
-    EXPECT_EQ(StartedInputs(), (std::vector<std::string>{"/in/t.wav", "/in/a.mp3"}));
-    const auto texts = MessageTexts();
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_NE(texts[0].find("/in/t.wav"), std::string::npos);
-    EXPECT_NE(texts[1].find("/in/a.wav"), std::string::npos);
+    // t.cda would overwrite t.wav before it is read, t.wav itself; a.mpg takes a free name
+    // beside a.mp3's output.
+    EXPECT_EQ(StartedInputs(), (std::vector<std::string>{"/in/a.mp3", "/in/a.mpg"}));
+    EXPECT_EQ(backend_.starts[1].output, "/in/a (2).wav");
+    const models::RunReport& r = d.Report();
+    ASSERT_EQ(r.skipped.size(), 1u);
+    EXPECT_EQ(r.skipped[0].path, "/in/t.wav");
+    ASSERT_EQ(r.failed.size(), 1u);
+    EXPECT_EQ(r.failed[0].path, "/in/t.wav");
+    ASSERT_EQ(MessageTexts().size(), 1u);  // one summary, no box per file
 }
 
 TEST_F(BatchDialogTest, ATickInsideAModalLoopStartsNoSecondJob) {
@@ -120,7 +132,72 @@ TEST_F(BatchDialogTest, FailuresAreReportedAndTheBatchGoesOn) {
     ProgressDialog d(nullptr, std::nullopt, true);
     RunToEnd(d);
     EXPECT_EQ(StartedInputs(), (std::vector<std::string>{"/in/a.wav", "/in/c.wav"}));
-    EXPECT_EQ(backend_.reported, (std::vector<int>{104, 103, 104}));
+    EXPECT_TRUE(backend_.reported.empty());
+    EXPECT_TRUE(d.Report().written.empty());
+    ASSERT_EQ(MessageTexts().size(), 1u);
+    const std::string t = MessageTexts()[0];
+    EXPECT_NE(t.find("失敗 3 個"), std::string::npos) << t;
+    EXPECT_NE(t.find("/out/a.wav：寫入檔案錯誤"), std::string::npos) << t;
+    EXPECT_NE(t.find("/in/bad.wav：無法讀取，檔案或資料夾不存在"), std::string::npos) << t;
+}
+
+TEST_F(BatchDialogTest, ExistingOutputsAreAskedAboutBeforeAnythingIsWritten) {
+    const std::string out = (dir_ / "out").string() + "/";
+    std::filesystem::create_directories(out);
+    for (const char* n : {"a.wav", "b.wav", "c.wav"}) std::ofstream(out + n) << "keep";
+    settings::WriteOptionText("BOut", out);
+    backend_.folders["/in/"] = {"a.mp3", "b.mp3", "c.mp3", "d.mp3"};
+    for (const char* f : {"/in/a.mp3", "/in/b.mp3", "/in/c.mp3", "/in/d.mp3"})
+        backend_.files[f] = WavInfo(44100, 2, 50);
+    std::vector<std::pair<std::string, bool>> asked;
+    SetExistingOutputQuestion([&](QWidget*, const std::string& path, bool offerAll) {
+        asked.emplace_back(path, offerAll);
+        // a: skipped; b: both kept, and so every later one.
+        return asked.size() == 1 ? models::ExistingReply{models::ExistingAnswer::Skip, false}
+                                 : models::ExistingReply{models::ExistingAnswer::KeepBoth, true};
+    });
+    ProgressDialog d(nullptr, std::nullopt, true);
+    RunToEnd(d);
+    SetExistingOutputQuestion(nullptr);
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[0], std::make_pair(out + "a.wav", true));
+    EXPECT_EQ(StartedInputs(), (std::vector<std::string>{"/in/b.mp3", "/in/c.mp3", "/in/d.mp3"}));
+    EXPECT_EQ(backend_.starts[0].output, out + "b (2).wav");
+    EXPECT_EQ(backend_.starts[1].output, out + "c (2).wav");
+    EXPECT_EQ(backend_.starts[2].output, out + "d.wav");
+    ASSERT_EQ(MessageTexts().size(), 1u);
+    EXPECT_NE(MessageTexts()[0].find("已完成 3 個檔案，略過 1 個"), std::string::npos);
+    EXPECT_NE(MessageTexts()[0].find("檔案位於 " + out), std::string::npos);
+}
+
+TEST_F(BatchDialogTest, TheQuestionKeepsTheFileUnlessReplaceIsPressed) {
+    const std::string path = (dir_ / "x.wav").string();
+    std::ofstream(path) << "keep";
+    for (auto [button, expected] : {std::pair{"replace", models::ExistingAnswer::Replace},
+                                    std::pair{"keepBoth", models::ExistingAnswer::KeepBoth},
+                                    std::pair{"", models::ExistingAnswer::Skip}}) {
+        ExistingOutputDialog q(nullptr, path, true);
+        q.show();
+        if (*button)
+            q.findChild<QPushButton*>(QString::fromLatin1(button))->click();
+        else
+            QTest::keyClick(&q, Qt::Key_Escape);
+        EXPECT_EQ(q.Reply().answer, expected) << button;
+    }
+    ExistingOutputDialog enter(nullptr, path, false);
+    enter.show();
+    QTest::keyClick(&enter, Qt::Key_Return);
+    EXPECT_EQ(enter.Reply().answer, models::ExistingAnswer::Skip);
+}
+
+TEST_F(BatchDialogTest, DroppedFilesAreTheBatchWhateverTheirFolders) {
+    backend_.files["/a/x.wav"] = WavInfo(44100, 2, 50);
+    backend_.files["/b/y.mp3"] = WavInfo(44100, 2, 50);
+    ProgressDialog d(nullptr, std::vector<std::string>{"/b/y.mp3", "/a/x.wav"});
+    RunToEnd(d);
+    EXPECT_EQ(StartedInputs(), (std::vector<std::string>{"/b/y.mp3", "/a/x.wav"}));
+    EXPECT_EQ(backend_.starts[0].output, "/out/y.wav");
+    EXPECT_EQ(settings::ReadOptionText("BInDir"), "/in");  // the folder batch's stays
 }
 
 TEST_F(BatchDialogTest, MoreThan2048FilesAreCutAndSaidSo) {
@@ -162,6 +239,11 @@ TEST_F(BatchDialogTest, StopEndsTheRunningJobAndCloses) {
     EXPECT_FALSE(d.isVisible());
     EXPECT_EQ(backend_.starts.size(), 1u);
     EXPECT_TRUE(backend_.reported.empty());
+    // The user learns which file was cut short and that b.wav was not converted.
+    ASSERT_EQ(MessageTexts().size(), 1u);
+    const std::string t = MessageTexts()[0];
+    EXPECT_NE(t.find("已停止：/out/a.wav 只含前 00:00（完整應為 00:00）"), std::string::npos) << t;
+    EXPECT_NE(t.find("尚有 1 個檔案未轉換"), std::string::npos) << t;
 }
 
 TEST_F(BatchDialogTest, SingleConversionStartsOnShowAndReportsAFailedStart) {
@@ -175,18 +257,50 @@ TEST_F(BatchDialogTest, SingleConversionStartsOnShowAndReportsAFailedStart) {
         EXPECT_EQ(backend_.starts[0].mode, kModeConvert);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !d.isVisible(); }, 5000));
     }
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{"已完成：/out/a.wav\n"});
+    messages_.Clear();
     ProgressDialog failing(nullptr, std::string("/in/missing.wav"));
     failing.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !failing.isVisible(); }, 5000));
-    EXPECT_EQ(backend_.reported, std::vector<int>{103});
+    EXPECT_EQ(backend_.starts.size(), 1u);
+    ASSERT_EQ(MessageTexts().size(), 1u);
+    EXPECT_NE(MessageTexts()[0].find("/in/missing.wav：無法讀取，檔案或資料夾不存在"),
+              std::string::npos);
+}
+
+TEST_F(BatchDialogTest, TheSingleDialogShowsThisInputsLengthAndNamesTheOutput) {
+    Ui().outputFolder = "/out";
+    Engine().OutputFormat.store(kFormatMp3);
+    Engine().DurationMs.store(360000);  // the previous input's
+    backend_.files["/in/long.wav"] = WavInfo(44100, 2, 65000);
+    backend_.jobMs = 60000;
+    ProgressDialog d(nullptr, std::string("/in/long.wav"));
+    d.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !backend_.starts.empty(); }, 5000));
+    QStringList texts;
+    for (const QLabel* l : d.findChildren<QLabel*>()) texts << l->text();
+    const QString all = texts.join(QLatin1Char('|'));
+    EXPECT_TRUE(all.contains(QStringLiteral("結束時間: 01:05"))) << all.toStdString();
+    EXPECT_TRUE(all.contains(QStringLiteral("long.mp3"))) << all.toStdString();
+    EXPECT_FALSE(all.contains(QStringLiteral("long.wav ...."))) << all.toStdString();
+    d.Stop();
 }
 
 TEST(DriveChoice, FirstDriveSelectedAndOkWorksAtOnce) {
     App();
-    DriveChoiceDialog d(nullptr, {"D:/", "E:/"}, 0);
+    cd::SetCdDriveSourceForTesting({[] {
+                                        return std::vector<cd::CdDriveSlot>{
+                                            {'D', "/dev/sr0", false},
+                                            {'E', "/discs/album.cue", true}};
+                                    },
+                                    nullptr});
+    DriveChoiceDialog d(nullptr, {"D:/", "E:/", "F:/"}, 0);
+    cd::SetCdDriveSourceForTesting({});
     EXPECT_EQ(d.windowTitle(), QStringLiteral("選擇 CD 光碟機... "));
-    ASSERT_EQ(d.Combo()->count(), 2);
-    EXPECT_EQ(d.Combo()->itemText(1), QStringLiteral("CD-Drive E:/"));
+    ASSERT_EQ(d.Combo()->count(), 3);
+    EXPECT_EQ(d.Combo()->itemText(0), QStringLiteral("光碟機 D:（/dev/sr0）"));
+    EXPECT_EQ(d.Combo()->itemText(1), QStringLiteral("光碟機 E:（映像檔 /discs/album.cue）"));
+    EXPECT_EQ(d.Combo()->itemText(2), QStringLiteral("光碟機 F:/"));  // gone meanwhile
     EXPECT_FALSE(d.Combo()->itemIcon(0).isNull());
     EXPECT_EQ(d.Combo()->currentIndex(), 0);
     EXPECT_TRUE(d.OkButton()->isEnabled());
@@ -200,6 +314,11 @@ TEST(DriveChoice, EscapeIsACancel) {
     App();
     QTimer::singleShot(50, [] {
         if (QWidget* w = QApplication::activeModalWidget()) QTest::keyClick(w, Qt::Key_Escape);
+    });
+    EXPECT_EQ(RunDriveChoiceDialog(nullptr, {"D:/", "E:/"}, 0), std::nullopt);
+    QTimer::singleShot(50, [] {
+        if (QWidget* w = QApplication::activeModalWidget())
+            w->findChild<QPushButton*>(QStringLiteral("cancel"))->click();
     });
     EXPECT_EQ(RunDriveChoiceDialog(nullptr, {"D:/", "E:/"}, 0), std::nullopt);
 }
@@ -239,6 +358,53 @@ TEST(QtNotifierTest, AWorkerThreadNeverWaitsForTheUser) {
     });
     EXPECT_TRUE(QTest::qWaitFor([&] { return !seen.isEmpty(); }, 3000));
     EXPECT_EQ(seen, QStringLiteral("File I/O Error: disk full"));
+}
+
+// Pictures of the window's own dialogs, to be looked at: <build>/screenshots/<scale>x/.
+TEST(WindowScreens, QuestionSummaryAndDriveChoice) {
+    App();
+    const QString dir = QStringLiteral(TRALUX_BINARY_DIR "/screenshots/") +
+                        qEnvironmentVariable("QT_SCALE_FACTOR", "1") + QStringLiteral("x");
+    QDir().mkpath(dir);
+    auto shoot = [&](QWidget* w, const char* name) {
+        w->show();
+        w->adjustSize();
+        for (int i = 0; i < 5; ++i) QApplication::processEvents();
+        EXPECT_GE(w->width(), w->minimumSizeHint().width()) << name;
+        EXPECT_TRUE(w->grab().save(dir + "/" + name + ".png")) << name;
+        w->hide();
+    };
+    const auto path = std::filesystem::temp_directory_path() / "林小雨 - 夏天的第一場雨.mp3";
+    std::ofstream(path) << "x";
+    ExistingOutputDialog question(nullptr, path.string(), true);
+    shoot(&question, "existing_output");
+    std::filesystem::remove(path);
+
+    models::RunReport r;
+    r.written = {"/home/使用者/音樂/01 夏天的第一場雨.mp3", "/home/使用者/音樂/02 遠方的你.mp3"};
+    r.skipped = {{"/home/使用者/音樂/03 城市裡的星星.mp3", "檔案已存在，保留原檔"}};
+    r.failed = {{"/home/使用者/下載/壞掉的檔案.wav", "未知的檔案格式"}};
+    r.stopped = true;
+    r.stoppedPath = "/home/使用者/音樂/04 慢慢走.mp3";
+    r.stoppedHeldMs = 51000;
+    r.stoppedWantedMs = 360000;
+    r.notStarted = 3;
+    QMessageBox summary(QMessageBox::Critical, QStringLiteral("批次轉換"),
+                        QString::fromStdString(models::SummaryText(r, "/home/使用者/音樂/")));
+    PrepareMessageBox(summary);
+    shoot(&summary, "run_summary");
+
+    cd::SetCdDriveSourceForTesting({[] {
+                                        return std::vector<cd::CdDriveSlot>{
+                                            {'D', "/dev/sr0", false},
+                                            {'E', "/home/使用者/光碟/專輯.cue", true}};
+                                    },
+                                    nullptr});
+    DriveChoiceDialog drives(nullptr, {"D:/", "E:/"}, 1);
+    cd::SetCdDriveSourceForTesting({});
+    shoot(&drives, "drive_choice");
+    AboutBox about(nullptr);
+    shoot(&about, "about");
 }
 
 }  // namespace

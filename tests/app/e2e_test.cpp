@@ -25,6 +25,7 @@
 #include "app/window/backend.h"
 #include "app/window/drive_dialog.h"
 #include "app/window/main_window.h"
+#include "app/window/existing_output_dialog.h"
 #include "app/window/progress_dialog.h"
 #include "app/window/startup.h"
 #include "engine/job/engine_state.h"
@@ -233,7 +234,32 @@ TEST_F(EndToEnd, StartWithAWavPlayAndConvertByMouse) {
     // Twenty seconds of 16-bit stereo at the input's rate.
     EXPECT_GE(bytes.size(), 20u * 44100 * 4);
     EXPECT_LT(bytes.size(), 20u * 44100 * 4 + 4096);
-    EXPECT_TRUE(messages_.Messages().empty());
+    ASSERT_EQ(messages_.Messages().size(), 1u);
+    EXPECT_EQ(messages_.Messages()[0].text, "已完成：" + out.string() + "\n");
+    messages_.Clear();
+
+    // Converting again asks first: "skip" leaves the file as it was, "keep both" writes beside it.
+    const auto before = fs::last_write_time(out);
+    models::ExistingAnswer answer = models::ExistingAnswer::Skip;
+    int asked = 0;
+    SetExistingOutputQuestion([&](QWidget*, const std::string& path, bool offerAll) {
+        ++asked;
+        EXPECT_EQ(path, out.string());
+        EXPECT_FALSE(offerAll);
+        return models::ExistingReply{answer, false};
+    });
+    QTest::mouseClick(window.get(), Qt::LeftButton, {}, Centre(kConvert));
+    ASSERT_TRUE(QTest::qWaitFor([] { return !Engine().JobRunning.load(); }, 60000));
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(fs::last_write_time(out), before);
+    EXPECT_EQ(ReadFile(out), bytes);
+    answer = models::ExistingAnswer::KeepBoth;
+    QTest::mouseClick(window.get(), Qt::LeftButton, {}, Centre(kConvert));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(dir_ / "out" / "tone (2).wav"); }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return !Engine().JobRunning.load(); }, 60000));
+    SetExistingOutputQuestion(nullptr);
+    EXPECT_EQ(ReadFile(out), bytes);
+    EXPECT_EQ(fs::file_size(dir_ / "out" / "tone (2).wav"), bytes.size());
 }
 
 TEST_F(EndToEnd, ProgressDialogScreenshot) {

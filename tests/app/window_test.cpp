@@ -5,6 +5,7 @@
 #include "app/core/layout.h"
 #include "app/core/slider.h"
 #include "app/window/main_window.h"
+#include "engine/dsp/analysis.h"
 #include "app_fixture.h"
 
 namespace tralux::app::test {
@@ -45,6 +46,13 @@ protected:
             batchRuns.push_back(root);
         };
         d.about = [this](QWidget*) { ++abouts; };
+        d.askDropBatch = [this](QWidget*, const QString& what) {
+            dropQuestions << what;
+            return dropChoice;
+        };
+        d.batchFiles = [this](QWidget*, const std::vector<std::string>& files) {
+            batchFileRuns.push_back(files);
+        };
         window = std::make_unique<MainWindow>(d);
         window->show();
         backend_.files["/music/song.wav"] = WavInfo(44100, 2, 65000);
@@ -65,6 +73,9 @@ protected:
     std::vector<std::string> chooserSaw, ripRoots, singleRuns;
     std::vector<std::optional<std::string>> batchRuns;
     QString openResult;
+    DropChoice dropChoice = DropChoice::LoadFirst;
+    QStringList dropQuestions;
+    std::vector<std::vector<std::string>> batchFileRuns;
 };
 
 TEST_F(MainWindowTest, ConvertAndPlayWithNothingLoadedOnlyPrompt) {
@@ -92,7 +103,8 @@ TEST_F(MainWindowTest, LoadingTakesTheInputsQualityAndStoresTheFolder) {
     openResult = QStringLiteral("/music/broken.wav");
     Click(kLoad);
     EXPECT_EQ(window->InputPath(), "/music/song.wav");
-    EXPECT_EQ(backend_.reported, std::vector<int>{103});
+    EXPECT_EQ(MessageTexts(),
+              std::vector<std::string>{"無法開啟 /music/broken.wav\n檔案或資料夾不存在"});
 }
 
 TEST_F(MainWindowTest, ConvertRunsTheDialogThenTheProgressWithTheChosenQuality) {
@@ -149,10 +161,46 @@ TEST_F(MainWindowTest, DroppingSeveralFilesPreviewsTheFirstReadableOne) {
     EXPECT_TRUE(backend_.reported.empty());
 }
 
-TEST_F(MainWindowTest, DroppingOnlyUnreadableFilesReportsTheError) {
-    window->DropFiles({QStringLiteral("/music/broken.wav")});
+TEST_F(MainWindowTest, DroppingSeveralFilesOrAFolderOffersABatch) {
+    settings::WriteOption("BOutFormat", 1);
+    settings::WriteOptionText("BOut", "/out/");
+    dropChoice = DropChoice::Batch;
+    window->DropFiles({QStringLiteral("/music/voice.wav"), QStringLiteral("/music/song.wav")});
+    ASSERT_EQ(dropQuestions.size(), 1);
+    EXPECT_TRUE(dropQuestions[0].contains(QStringLiteral("2 個檔案")))
+        << dropQuestions[0].toStdString();
+    EXPECT_TRUE(dropQuestions[0].contains(QStringLiteral("MP3")));
+    EXPECT_TRUE(dropQuestions[0].contains(QStringLiteral("/out/")));
+    ASSERT_EQ(batchFileRuns.size(), 1u);
+    EXPECT_EQ(batchFileRuns[0], (std::vector<std::string>{"/music/voice.wav", "/music/song.wav"}));
     EXPECT_TRUE(window->InputPath().empty());
-    EXPECT_EQ(backend_.reported, std::vector<int>{103});
+    // A folder: its sound files, even when it holds only one.
+    backend_.folders[dir_.string()] = {"notes.txt", "b.mp3", "a.wav"};
+    std::filesystem::create_directories(dir_ / "sub");
+    backend_.folders[(dir_ / "sub").string()] = {"x.wav"};
+    window->DropFiles({QString::fromStdString((dir_ / "sub").string())});
+    ASSERT_EQ(batchFileRuns.size(), 2u);
+    EXPECT_EQ(batchFileRuns[1], std::vector<std::string>{(dir_ / "sub" / "x.wav").string()});
+    dropChoice = DropChoice::Cancel;
+    window->DropFiles({QString::fromStdString(dir_.string())});
+    EXPECT_EQ(dropQuestions.size(), 3);
+    EXPECT_EQ(batchFileRuns.size(), 2u);
+    EXPECT_TRUE(window->InputPath().empty());
+}
+
+TEST_F(MainWindowTest, DroppingOnlyUnreadableFilesNamesEachWithItsReason) {
+    const std::string folder = dir_.string();
+    window->DropFiles({QStringLiteral("/music/broken.wav"), QStringLiteral("/music/gone.wav")});
+    EXPECT_TRUE(window->InputPath().empty());
+    ASSERT_EQ(MessageTexts().size(), 1u);
+    const std::string t = MessageTexts()[0];
+    EXPECT_NE(t.find("/music/broken.wav：檔案或資料夾不存在"), std::string::npos) << t;
+    EXPECT_NE(t.find("/music/gone.wav：檔案或資料夾不存在"), std::string::npos) << t;
+    messages_.Clear();
+    openResult = QString::fromStdString(folder);
+    Click(kLoad);
+    EXPECT_EQ(MessageTexts(),
+              std::vector<std::string>{"無法開啟 " + folder + "\n這是資料夾，不是檔案"});
 }
 
 TEST_F(MainWindowTest, RipCdWithoutDrivesSaysSo) {
@@ -172,11 +220,40 @@ TEST_F(MainWindowTest, RipCdWithOneDriveAsksNoChoiceAndRunsTheBatchOverItsRoot) 
     EXPECT_EQ(ripRoots, std::vector<std::string>{"D:/"});
     ASSERT_EQ(batchRuns.size(), 1u);
     EXPECT_EQ(batchRuns[0], std::optional<std::string>("D:/"));
-    EXPECT_EQ(settings::ReadOptionText("BInDir"), "D:/");
-    EXPECT_EQ(settings::ReadOption("BIF_CDDA"), 1);
-    EXPECT_EQ(settings::ReadOption("BIF_WAV"), 0);
-    EXPECT_EQ(settings::ReadOption("BIF_MP3"), 0);
-    EXPECT_EQ(settings::ReadOption("BIF_REAL"), 0);
+}
+
+TEST_F(MainWindowTest, RippingLeavesTheFolderBatchSettingsAlone) {
+    settings::WriteOptionText("BInDir", "/music/");
+    settings::WriteOption("BIF_WAV", 1);
+    settings::WriteOption("BIF_MP3", 1);
+    settings::WriteOption("BIF_CDDA", 0);
+    backend_.drives = {"D:/"};
+    backend_.folders["D:/"] = {"Track01.cda"};
+    backend_.files["D:/Track01.cda"] = WavInfo(44100, 2, 180000);
+    Click(kRipCd);
+    ASSERT_EQ(batchRuns.size(), 1u);
+    EXPECT_EQ(settings::ReadOptionText("BInDir"), "/music/");
+    EXPECT_EQ(settings::ReadOption("BIF_WAV"), 1);
+    EXPECT_EQ(settings::ReadOption("BIF_MP3"), 1);
+    EXPECT_EQ(settings::ReadOption("BIF_CDDA"), 0);
+}
+
+TEST_F(MainWindowTest, ConvertFromThePositionRefusesAtTheEnd) {
+    settings::WriteOption("DecodeStart", 1);
+    ASSERT_TRUE(window->LoadInput("/music/voice.wav"));  // 3 s
+    const HotRect& r = SkinHotRects()[kPosition];
+    QTest::mouseClick(window.get(), Qt::LeftButton, {}, QPoint(r.right, r.CenterY()));
+    ASSERT_GT(window->PositionMs() + 1000, window->LengthMs());
+    Click(kConvert);
+    EXPECT_TRUE(singleRuns.empty());
+    ASSERT_EQ(MessageTexts().size(), 1u);
+    EXPECT_NE(MessageTexts()[0].find("voice.wav 的結尾"), std::string::npos);
+    // From the middle it runs, and the progress starts with this input's length.
+    QTest::mouseClick(window.get(), Qt::LeftButton, {}, QPoint(r.CenterX(), r.CenterY()));
+    Click(kConvert);
+    EXPECT_EQ(singleRuns.size(), 1u);
+    EXPECT_EQ(Engine().DurationMs.load(), 3000u);
+    EXPECT_EQ(Engine().StartMs.load(), window->PositionMs());
 }
 
 TEST_F(MainWindowTest, RipCdWithTwoDrivesAsksAndACancelStops) {
@@ -273,6 +350,33 @@ TEST_F(MainWindowTest, KeysPlayAndLoad) {
     EXPECT_EQ(window->InputPath(), "/music/voice.wav");
 }
 
+TEST_F(MainWindowTest, EveryFaceButtonHasAKeyThatItsTipNames) {
+    ASSERT_TRUE(window->LoadInput("/music/song.wav"));  // 65 s
+    window->setFocus();
+    QTest::keyClick(window.get(), Qt::Key_3);
+    EXPECT_EQ(window->ChosenRate(), 16000);
+    QTest::keyClick(window.get(), Qt::Key_M);
+    EXPECT_EQ(window->ChosenChannels(), 1);
+    QTest::keyClick(window.get(), Qt::Key_0);
+    EXPECT_EQ(window->ChosenRate(), 44100);
+    EXPECT_EQ(window->ChosenChannels(), 2);
+    QTest::keyClick(window.get(), Qt::Key_B, Qt::ControlModifier);
+    EXPECT_EQ(batchDialogs, 1);
+    QTest::keyClick(window.get(), Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(conversionDialogs, 1);
+    QTest::keyClick(window.get(), Qt::Key_F1);
+    EXPECT_EQ(abouts, 1);
+    QTest::keyClick(window.get(), Qt::Key_Right);
+    QTest::keyClick(window.get(), Qt::Key_Right);
+    EXPECT_EQ(window->PositionMs(), 10000u);
+    QTest::keyClick(window.get(), Qt::Key_Left);
+    EXPECT_EQ(window->PositionMs(), 5000u);
+    for (int c : {kLoad, kConvert, kRipCd, kBatch, kAbout, kClose, kMinimize, kPlay,
+                  kOriginalQuality, kStereo, kMono, kRate8000, kRate44100, kEqualizerOn,
+                  kEqualizerOff, kEqualizerReset, kPosition})
+        EXPECT_TRUE(ControlToolTip(c).contains(QStringLiteral("（"))) << c;
+}
+
 TEST_F(MainWindowTest, CloseSavesTheEqualizerAndPlacement) {
     const HotRect& band = SkinHotRects()[kFirstBand];
     QTest::mouseClick(window.get(), Qt::LeftButton, {}, QPoint(band.CenterX(), band.top));
@@ -315,6 +419,10 @@ TEST_F(MainWindowTest, TheWindowTakesTheFacesSizeAndOutline) {
     EXPECT_FALSE(mask.contains(QPoint(0, 207)));  // side notch
     EXPECT_TRUE(mask.contains(QPoint(112, 160)));
     EXPECT_TRUE(mask.contains(Centre(kClose)));
+    // The platform adds the display name to any other title: once is enough.
+    QApplication::setApplicationDisplayName(QStringLiteral("Quorvatix Tralux"));
+    EXPECT_EQ(window->windowTitle(), QApplication::applicationDisplayName());
+    QApplication::setApplicationDisplayName(QString());
 }
 
 QImage Part(QWidget* w, int control) {
@@ -352,6 +460,29 @@ TEST_F(MainWindowTest, HoverLightsCloseAlwaysAndConvertOnlyWithAnInput) {
     ASSERT_TRUE(window->LoadInput("/music/song.wav"));
     EXPECT_TRUE(hover(kConvert));
     EXPECT_FALSE(hover(kMono));
+}
+
+TEST(Placement, TheWholeFaceGoesOntoTheScreenHoldingMostOfIt) {
+    const std::vector<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+    // Saved at scale 1, opened where the face sticks out at the bottom right.
+    EXPECT_EQ(PlaceOnScreen(QRect(1700, 900, 400, 300), screens), QPoint(1520, 780));
+    // Mostly on the second screen: there, inside it.
+    EXPECT_EQ(PlaceOnScreen(QRect(1800, -50, 400, 300), screens), QPoint(1920, 0));
+    EXPECT_EQ(PlaceOnScreen(QRect(100, 100, 400, 300), screens), QPoint(100, 100));
+    EXPECT_EQ(PlaceOnScreen(QRect(-9000, -9000, 400, 300), screens), std::nullopt);
+}
+
+TEST(SpectrumDisplay, BandsAboveTheOutputsNyquistFrequencyStayDark) {
+    const double dark = dsp::BandMagnitudeFloor();
+    for (auto [rate, firstDark] :
+         {std::pair{8000, 9}, std::pair{22050, 10}, std::pair{44100, 11}}) {
+        std::array<double, 11> s;
+        s.fill(0.0);  // what the analysis gives a band without bins
+        s[0] = 0.5;
+        DarkenBandsAboveNyquist(s, rate);
+        EXPECT_EQ(s[0], 0.5);
+        for (int i = 1; i < 11; ++i) EXPECT_EQ(s[i] == dark, i >= firstDark) << rate << " " << i;
+    }
 }
 
 TEST(FileFilter, StoredFilterBecomesQtsForm) {

@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 
 #include "app/dialogs/batch_dialogs.h"
+#include "engine/outputs/mp3_rates.h"
 #include "qt_fixture.h"
 
 namespace tralux::app {
@@ -61,7 +62,7 @@ TEST_F(DialogTest, BatchListsFollowQualityAndFormat) {
     EXPECT_EQ(bitrate->count(), 0);
     Child<QRadioButton>(&d, "format_mp3")->click();
     EXPECT_TRUE(bitrate->isEnabled());
-    EXPECT_EQ(bitrate->count(), 18);
+    EXPECT_EQ(bitrate->count(), static_cast<int>(Mp3BitRatesKbps(8000, 1).size()));
     // First-run MP3 choices are 8000 Hz mono at 128 kBps, which no encoder mode takes: the
     // lists land on the nearest valid bit rate.
     EXPECT_EQ(rate->currentText(), QStringLiteral("8000 Hz"));
@@ -92,6 +93,22 @@ TEST_F(DialogTest, CdListShowsLengthsAndTicks) {
     for (int i = 0; i < 3; ++i) EXPECT_EQ(list->topLevelItem(i)->checkState(0), Qt::Checked);
     EXPECT_TRUE(Child<QCheckBox>(&d, "place_titles")->isChecked());
     EXPECT_EQ(Child<QLineEdit>(&d, "disc_extended")->text(), QStringLiteral("版權所有 2026"));
+    EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("標題"));
+    EXPECT_EQ(list->headerItem()->text(1), QStringLiteral("長度"));
+}
+
+TEST_F(DialogTest, CdLengthColumnStaysInSightBesideALongTitle) {
+    CdDisc disc = Disc(2);
+    disc.tracks[1].title =
+        std::string(40, 'x') + "非常非常非常非常非常非常非常非常長的歌名" + std::string(40, 'y');
+    CdRipDialog d(nullptr, disc, nullptr);
+    d.show();
+    QTreeWidget* list = d.Tracks();
+    const QRect length = list->visualItemRect(list->topLevelItem(1));
+    EXPECT_LE(list->columnWidth(0) + list->columnWidth(1), list->viewport()->width());
+    EXPECT_GT(list->columnWidth(1), 0);
+    EXPECT_LE(length.left() + list->columnWidth(0), list->viewport()->width());
+    EXPECT_EQ(list->topLevelItem(1)->toolTip(0), QString::fromStdString(disc.tracks[1].title));
 }
 
 TEST_F(DialogTest, CdSpaceTicksAndMovesDown) {

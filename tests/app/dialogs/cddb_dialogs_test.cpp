@@ -29,8 +29,8 @@ TEST_F(DialogTest, ChoiceOkNeedsASelectionAndDoubleClickConfirms) {
     auto* list = Child<QTreeWidget>(&d, "matches");
     ASSERT_EQ(list->topLevelItemCount(), 3);
     EXPECT_EQ(list->topLevelItem(1)->text(0), QStringLiteral("歌手乙 / 第二張專輯"));
-    EXPECT_EQ(list->topLevelItem(2)->text(0), QStringLiteral("Another..."));
-    EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("Caption"));
+    EXPECT_EQ(list->topLevelItem(2)->text(0), QStringLiteral("其他（以上都不是）"));
+    EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("符合的 CD"));
     EXPECT_FALSE(Child<QPushButton>(&d, "ok")->isEnabled());
     list->topLevelItem(1)->setSelected(true);
     EXPECT_TRUE(Child<QPushButton>(&d, "ok")->isEnabled());

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "app/models/batch_settings.h"
+#include "app/models/cddb_bridge.h"
 #include "app/settings/settings_fixture.h"
+#include "engine/outputs/mp3_rates.h"
 
 namespace tralux::models {
 namespace {
@@ -34,7 +36,7 @@ TEST_F(BatchModelTest, OpensWithTheStoredValues) {
     EXPECT_EQ(m.Quality().Kbps(), 128);  // first-run "BQ_BRATEMP3" is 11
     EXPECT_EQ(m.Quality().Rate(), 44100);
     EXPECT_EQ(m.Quality().Channels(), 2);
-    EXPECT_EQ(m.BitRateItems().size(), 18u);
+    EXPECT_EQ(m.BitRateItems().size(), Mp3BitRatesKbps(44100, 2).size());
 }
 
 TEST_F(BatchModelTest, UnsetOrStaleIndicesSelectTheFirstEntry) {
@@ -228,6 +230,21 @@ TEST_F(BatchModelTest, OpeningCorrectsAnImpossibleMp3Choice) {
     EXPECT_TRUE(m.Quality().Valid());
     EXPECT_EQ(m.Quality().Rate(), 8000);
     EXPECT_EQ(m.Quality().Kbps(), 8);
+}
+
+TEST(CdDiscLengths, TheTableOfContentsFillsWhatTheLookupLeftEmpty) {
+    CdDisc looked;
+    looked.tracks = {{"一", "", 0, true}, {"二", "", 125, true}};
+    CdDisc toc;
+    toc.tracks = {{"", "", 200, true}, {"", "", 130, true}};
+    TakeTocLengths(looked, toc);
+    EXPECT_EQ(looked.tracks[0].lengthSeconds, 200);
+    EXPECT_EQ(looked.tracks[1].lengthSeconds, 125);  // the lookup's own stays
+    EXPECT_EQ(looked.tracks[0].title, "一");
+    CdDisc other;
+    other.tracks = {{"", "", 0, true}};
+    TakeTocLengths(other, toc);  // another disc's TOC is no source
+    EXPECT_EQ(other.tracks[0].lengthSeconds, 0);
 }
 
 }  // namespace

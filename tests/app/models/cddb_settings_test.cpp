@@ -76,9 +76,29 @@ TEST_F(CddbSettingsTest, AcceptWritesTheListOnce) {
     EXPECT_EQ(ReadProfileNumber("CDDB", "NeverUseCDDB"), 0);
 }
 
+TEST_F(CddbSettingsTest, ATypedServerIsAddedChosenAndStored) {
+    CddbSettingsModel m;
+    m.Open();
+    const std::size_t before = m.Servers().size();
+    std::string why;
+    EXPECT_TRUE(m.AddServer("  http://127.0.0.1:8880/~cddb/cddb.cgi ", why));
+    ASSERT_EQ(m.Servers().size(), before + 1);
+    EXPECT_EQ(m.Selected(), static_cast<int>(before));
+    EXPECT_TRUE(m.AddServer("http://127.0.0.1:8880/~cddb/cddb.cgi", why));  // no twin
+    EXPECT_EQ(m.Servers().size(), before + 1);
+    for (const char* bad : {"", "cddb.example", "ftp://h/x", "http://h:99999/x"}) {
+        EXPECT_FALSE(m.AddServer(bad, why)) << bad;
+        EXPECT_FALSE(why.empty());
+    }
+    EXPECT_EQ(m.Servers().size(), before + 1);
+    EXPECT_EQ(m.Accept(), "http://127.0.0.1:8880/~cddb/cddb.cgi");
+    EXPECT_EQ(ReadProfileText("CDDB", "Site" + std::to_string(before)),
+              "http://127.0.0.1:8880/~cddb/cddb.cgi");
+}
+
 TEST(ChoiceItemText, TextAfterTheSecondBlank) {
     EXPECT_EQ(ChoiceItemText("rock 7a09b40b 歌手 / 專輯 名稱"), "歌手 / 專輯 名稱");
-    EXPECT_EQ(ChoiceItemText("0 0 Another..."), "Another...");
+    EXPECT_EQ(ChoiceItemText("0 0 Another..."), "其他（以上都不是）");
     EXPECT_EQ(ChoiceItemText("rock 7a09b40b"), "7a09b40b");
     EXPECT_EQ(ChoiceItemText("single"), "single");
 }

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/models/conversion_settings.h"
 #include "app/settings/settings_fixture.h"
+#include "engine/outputs/mp3_rates.h"
 
 namespace tralux::models {
 namespace {
@@ -132,11 +135,43 @@ TEST_F(ConversionModelTest, WavKeepsThePreviousBitRateItems) {
     m.Open(Inputs());
     EXPECT_TRUE(m.BitRateItems().empty());
     m.SetFormat(kWma);
+    const auto wma = m.BitRateItems();
     m.SetFormat(kWav);
-    auto items = m.BitRateItems();
-    ASSERT_EQ(items.size(), 18u);
-    EXPECT_EQ(items.front(), "5 kBps");
+    EXPECT_EQ(m.BitRateItems(), wma);
+    EXPECT_FALSE(wma.empty());
+    EXPECT_EQ(m.BitRateItem(), -1);
     EXPECT_EQ(m.RateItems().back(), "44100 Hz");
+}
+
+TEST_F(ConversionModelTest, TheBitRateListHoldsWhatTheEncoderListsForTheRateAndChannels) {
+    m.Open(Inputs(kWav, 44100, 1));
+    m.SetFormat(kMp3);
+    for (auto [rate, channels] :
+         {std::pair{44100, 1}, std::pair{22050, 2}, std::pair{44100, 2}, std::pair{8000, 1}}) {
+        m.SetRateIndex(IndexOf(SampleRateList(), rate));
+        m.SetChannelIndex(channels - 1);
+        ASSERT_EQ(m.Quality().Rate(), rate);
+        ASSERT_EQ(m.Quality().Channels(), channels);
+        // The same list as the command line's: what the encoder itself lists.
+        std::vector<std::string> expected;
+        for (int kbps : Mp3BitRatesKbps(static_cast<std::uint32_t>(rate), channels))
+            expected.push_back(BitRateText(kbps));
+        EXPECT_EQ(m.BitRateItems(), expected) << rate << "/" << channels;
+        const auto items = m.BitRateItems();
+        ASSERT_GE(m.BitRateItem(), 0);
+        EXPECT_EQ(items[static_cast<std::size_t>(m.BitRateItem())],
+                  BitRateText(m.Quality().Kbps()));
+        // Choosing the last item chooses exactly that, at the shown rate and channels.
+        m.SetBitRateItem(static_cast<int>(items.size()) - 1);
+        EXPECT_EQ(BitRateText(m.Quality().Kbps()), items.back());
+        EXPECT_EQ(m.Quality().Rate(), rate);
+        EXPECT_TRUE(m.Quality().Valid());
+    }
+    m.SetRateIndex(IndexOf(SampleRateList(), 44100));
+    m.SetChannelIndex(1);
+    const auto stereo = m.BitRateItems();
+    EXPECT_NE(std::find(stereo.begin(), stereo.end(), "320 kBps"), stereo.end());
+    EXPECT_EQ(std::find(stereo.begin(), stereo.end(), "176 kBps"), stereo.end());
 }
 
 TEST_F(ConversionModelTest, ChoosingWmaMovesMonoAt128ToAValidCombination) {
@@ -162,8 +197,8 @@ TEST_F(ConversionModelTest, InvalidWmaCombinationKeepsTheDialogOpen) {
     ConversionOutputs out;
     std::string refusal;
     EXPECT_FALSE(m.Accept(out, refusal));
-    EXPECT_EQ(refusal,
-              "Invalid combination of bitrate/sample rate/channels\nfor MSAudio encoding\n");
+    EXPECT_EQ(refusal, kInvalidWmaCombination);
+    EXPECT_EQ(refusal.find("Invalid"), std::string::npos);
     EXPECT_EQ(FileText(), before);
     m.SetBitRateIndex(IndexOf(BitRateList(kWma), 64));
     EXPECT_TRUE(m.Accept(out, refusal));

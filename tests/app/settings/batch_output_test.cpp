@@ -16,7 +16,8 @@ TEST(QualityLists, LookupsAreBoundsChecked) {
     EXPECT_EQ(SampleRateAt(-1), std::nullopt);
     EXPECT_EQ(Mp3BitRateAt(11), 128);
     EXPECT_EQ(Mp3BitRateAt(17), 256);
-    EXPECT_EQ(Mp3BitRateAt(18), std::nullopt);
+    EXPECT_EQ(Mp3BitRateAt(18), 320);
+    EXPECT_EQ(Mp3BitRateAt(19), std::nullopt);
     EXPECT_EQ(WmaBitRateAt(5), 16);
     EXPECT_EQ(WmaBitRateAt(17), 160);
     EXPECT_EQ(WmaBitRateAt(18), std::nullopt);
@@ -111,6 +112,10 @@ TEST_F(BatchOutputTest, CustomUsesStoredIndices) {
     EXPECT_EQ(out->rate, 22050);
     EXPECT_EQ(out->channels, 1);
     EXPECT_EQ(ReadOption("MP3BitRate"), 256);
+    // The batch's bit rate holds for the run only: single conversions keep their own.
+    EXPECT_EQ(ReadProfileNumber("Options", "MP3BitRate"), -1);
+    ClearOptionOverrides();
+    EXPECT_EQ(ReadOption("MP3BitRate"), -1);
 
     WriteOption("BOutFormat", kFormatWma);
     WriteOption("BQ_RATEWMA", 5);

@@ -31,8 +31,10 @@ protected:
         SetRegistryKey("Quorvatix");
         SetApplicationName("tralux-test");
         SetConfigRoot(dir_ / "cfg");
+        ClearOptionOverrides();
     }
     void TearDown() override {
+        ClearOptionOverrides();
         SetConfigRoot({});
         SetApplicationName("");
         Restore("HOME", savedHome_, hadHome_);

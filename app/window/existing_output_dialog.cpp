@@ -1,0 +1,89 @@
+#include "app/window/existing_output_dialog.h"
+
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace tralux::app {
+
+namespace {
+ExistingOutputQuestion g_question;
+}  // namespace
+
+ExistingOutputDialog::ExistingOutputDialog(QWidget* owner, const std::string& path, bool offerAll)
+    : QDialog(owner) {
+    setWindowTitle(QStringLiteral("檔案已存在"));
+    setModal(true);
+    const QString p = QString::fromStdString(path);
+    const QFileInfo info(p);
+    auto* icon = new QLabel(this);
+    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxQuestion).pixmap(32, 32));
+    const QLocale tw(QLocale::Chinese, QLocale::TraditionalChineseScript, QLocale::Taiwan);
+    auto* text = new QLabel(this);
+    text->setWordWrap(true);
+    text->setTextFormat(Qt::PlainText);
+    text->setText(QStringLiteral("輸出檔案已經存在：\n%1\n（%2，修改於 %3）\n\n要取代它、兩者都保留"
+                                 "（新檔案另取名稱），還是略過這個檔案？")
+                      .arg(p, tw.formattedDataSize(info.size()),
+                           tw.toString(info.lastModified(), QLocale::ShortFormat)));
+    text->setMinimumWidth(380);
+    auto* top = new QHBoxLayout();
+    top->addWidget(icon, 0, Qt::AlignTop);
+    top->addWidget(text, 1);
+    auto* outer = new QVBoxLayout(this);
+    outer->addLayout(top);
+    if (offerAll) {
+        all_ = new QCheckBox(QStringLiteral("其餘已存在的檔案也照這樣處理(&A)"), this);
+        outer->addWidget(all_);
+    }
+    auto button = [this](const QString& label, models::ExistingAnswer a) {
+        auto* b = new QPushButton(label, this);
+        b->setAutoDefault(false);
+        connect(b, &QPushButton::clicked, this, [this, a] {
+            answer_ = a;
+            accept();
+        });
+        return b;
+    };
+    auto* replace = button(QStringLiteral("取代(&R)"), models::ExistingAnswer::Replace);
+    auto* keep = button(QStringLiteral("兩者都保留(&K)"), models::ExistingAnswer::KeepBoth);
+    auto* skip = button(QStringLiteral("略過(&S)"), models::ExistingAnswer::Skip);
+    replace->setObjectName(QStringLiteral("replace"));
+    keep->setObjectName(QStringLiteral("keepBoth"));
+    skip->setObjectName(QStringLiteral("skip"));
+    // Enter never destroys a file.
+    skip->setDefault(true);
+    auto* row = new QHBoxLayout();
+    row->addStretch();
+    row->addWidget(replace);
+    row->addWidget(keep);
+    row->addWidget(skip);
+    outer->addLayout(row);
+    skip->setFocus();
+}
+
+models::ExistingReply ExistingOutputDialog::Reply() const {
+    // Escape and the close box keep the file.
+    const models::ExistingAnswer a =
+        result() == QDialog::Accepted ? answer_ : models::ExistingAnswer::Skip;
+    return {a, all_ && all_->isChecked()};
+}
+
+void SetExistingOutputQuestion(ExistingOutputQuestion question) {
+    g_question = std::move(question);
+}
+
+models::ExistingReply AskAboutExistingOutput(QWidget* owner, const std::string& path,
+                                             bool offerAll) {
+    if (g_question) return g_question(owner, path, offerAll);
+    ExistingOutputDialog d(owner, path, offerAll);
+    d.exec();
+    return d.Reply();
+}
+
+}  // namespace tralux::app
