@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "direct/direct_engine.h"
-#include "wrappers/enc/l3/encifc.h"
-#include "wrappers/enc/l3/resample.h"
+#include "mp3enc/engine/direct_engine.h"
+#include "mp3enc/engine/core_engine.h"
+#include "mp3enc/engine/resampler.h"
 
 namespace mp3enc {
 

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <vector>
 
-#include "core/bitmux/enc/l3/bit_fram.h"
-#include "direct/direct_engine.h"
+#include "mp3enc/bitstream/frame.h"
+#include "mp3enc/engine/direct_engine.h"
 
 using namespace mp3enc;
 

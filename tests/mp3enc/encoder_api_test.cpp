@@ -6,9 +6,9 @@
 #include <set>
 #include <vector>
 
-#include "core/bitmux/enc/l3/bit_fram.h"
+#include "mp3enc/bitstream/frame.h"
 #include "mp3encoder.h"
-#include "wrappers/enc/l3/encifc.h"
+#include "mp3enc/engine/core_engine.h"
 
 using namespace mp3enc;
 
