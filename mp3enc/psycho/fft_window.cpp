@@ -1,5 +1,6 @@
 #include "mp3enc/psycho/fft_window.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "mp3enc/config/errors.h"
@@ -29,11 +30,16 @@ RealFft::RealFft(int n)
             if (i & (1 << b)) r |= 1 << (bits - 1 - b);
         bitrev_[static_cast<size_t>(i)] = r;
     }
-    twr_.resize(static_cast<size_t>(m_ / 2));
-    twi_.resize(static_cast<size_t>(m_ / 2));
-    for (int k = 0; k < m_ / 2; ++k) {
-        twr_[static_cast<size_t>(k)] = static_cast<float>(std::cos(2 * M_PI * k / m_));
-        twi_[static_cast<size_t>(k)] = static_cast<float>(-std::sin(2 * M_PI * k / m_));
+    // Twiddles stage by stage, each stage's run contiguous (stage of half h at offset h), so the
+    // butterflies read them with unit stride.
+    twr_.resize(static_cast<size_t>(std::max(m_, 2)));
+    twi_.resize(static_cast<size_t>(std::max(m_, 2)));
+    for (int half = 1; half < m_; half <<= 1) {
+        for (int k = 0; k < half; ++k) {
+            const double a = M_PI * k / half;
+            twr_[static_cast<size_t>(half + k)] = static_cast<float>(std::cos(a));
+            twi_[static_cast<size_t>(half + k)] = static_cast<float>(-std::sin(a));
+        }
     }
     // Split twiddles from a rotation recurrence rather than a call per line.
     splitr_.resize(static_cast<size_t>(n / 4 + 1));
@@ -49,6 +55,24 @@ RealFft::RealFft(int n)
     }
 }
 
+namespace {
+
+// One run of radix-2 butterflies; the halves never overlap, which lets them vectorize.
+void Butterflies(float* __restrict ar, float* __restrict ai, float* __restrict br,
+                 float* __restrict bi, const float* __restrict wr, const float* __restrict wi,
+                 int half) {
+    for (int k = 0; k < half; ++k) {
+        const float tr = br[k] * wr[k] - bi[k] * wi[k];
+        const float ti = br[k] * wi[k] + bi[k] * wr[k];
+        br[k] = ar[k] - tr;
+        bi[k] = ai[k] - ti;
+        ar[k] += tr;
+        ai[k] += ti;
+    }
+}
+
+}  // namespace
+
 void RealFft::Complex(float* re, float* im) const {
     for (int i = 0; i < m_; ++i) {
         const int j = bitrev_[static_cast<size_t>(i)];
@@ -57,23 +81,29 @@ void RealFft::Complex(float* re, float* im) const {
             std::swap(im[i], im[j]);
         }
     }
-    for (int len = 2; len <= m_; len <<= 1) {
-        const int half = len >> 1;
-        const int step = m_ / len;
-        for (int s = 0; s < m_; s += len) {
-            for (int k = 0; k < half; ++k) {
-                const float wr = twr_[static_cast<size_t>(k * step)],
-                            wi = twi_[static_cast<size_t>(k * step)];
-                float* ar = re + s + k;
-                float* ai = im + s + k;
-                const float br = ar[half] * wr - ai[half] * wi;
-                const float bi = ar[half] * wi + ai[half] * wr;
-                ar[half] = *ar - br;
-                ai[half] = *ai - bi;
-                *ar += br;
-                *ai += bi;
-            }
+    // First two stages have trivial twiddles (1 and -i).
+    if (m_ >= 4) {
+        for (int s = 0; s < m_; s += 4) {
+            float* r = re + s;
+            float* q = im + s;
+            const float r0 = r[0] + r[1], i0 = q[0] + q[1], r1 = r[0] - r[1], i1 = q[0] - q[1];
+            const float r2 = r[2] + r[3], i2 = q[2] + q[3], r3 = r[2] - r[3], i3 = q[2] - q[3];
+            r[0] = r0 + r2;
+            q[0] = i0 + i2;
+            r[2] = r0 - r2;
+            q[2] = i0 - i2;
+            // (r3 + i i3) * -i = i3 - i r3
+            r[1] = r1 + i3;
+            q[1] = i1 - r3;
+            r[3] = r1 - i3;
+            q[3] = i1 + r3;
         }
+    }
+    for (int half = m_ >= 4 ? 4 : 1; half < m_; half <<= 1) {
+        const float* wr = twr_.data() + half;
+        const float* wi = twi_.data() + half;
+        for (int s = 0; s < m_; s += 2 * half)
+            Butterflies(re + s, im + s, re + s + half, im + s + half, wr, wi, half);
     }
 }
 

@@ -20,7 +20,7 @@ private:
     void Complex(float* re, float* im) const;
     int n_, m_;
     std::vector<int> bitrev_;
-    std::vector<float> twr_, twi_;        // complex FFT twiddles e^(-2 pi i k / m)
+    std::vector<float> twr_, twi_;        // per stage of half h: e^(-pi i k / h) at [h + k]
     std::vector<float> splitr_, spliti_;  // split twiddles e^(-2 pi i k / n), by recurrence
     std::vector<float> zr_, zi_;
 };
