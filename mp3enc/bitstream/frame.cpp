@@ -162,6 +162,19 @@ FrameRecord Framer::Setup() {
     return f;
 }
 
+FrameRecord Framer::SetupAt(int index) {
+    FrameRecord f;
+    f.mainDataBegin = resInUse_ / 8 + byteDiff_;
+    const int bytes = BytesAtRate(table_[index]);
+    resFree_ = std::max(0, resMax_ - 8 * byteDiff_);
+    f.frameBytes = bytes;
+    f.bitRateIndex = index;
+    f.resInUse = resInUse_;
+    f.resFree = resFree_;
+    f.nominalBits = 8 * bytes;
+    return f;
+}
+
 int Framer::Book(int available, int used) {
     int total = resInUse_ + (available - used);
     int kept = std::min(total, resFree_);

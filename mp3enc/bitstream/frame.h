@@ -41,6 +41,8 @@ public:
     std::string Init(int bitRate, int sampleRate, int version, int mode, int paddingMode);
     // Sets up the next frame (call once per frame).
     FrameRecord Setup();
+    // Variable bit rate: sets up the next frame at table index `index`, unpadded.
+    FrameRecord SetupAt(int index);
     // Books the bits a written frame used; returns the stuffing bits.
     int Book(int mainDataBitsAvailable, int bitsUsed);
     // Bits needed to complete the last frame's slot at the end of the stream.

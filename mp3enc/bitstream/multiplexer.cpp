@@ -52,6 +52,16 @@ FrameBudget BitstreamEncoder::BeginFrame() {
     return b;
 }
 
+FrameBudget BitstreamEncoder::BeginFrameAt(int index) {
+    FrameBudget b;
+    b.frame = framer_.SetupAt(index);
+    b.mainDataBits = b.frame.nominalBits - hdrBits_ - crcBits_ - sideBits_;
+    b.granuleBits = b.mainDataBits - cfg_.extraBits;
+    cur_ = b;
+    begun_ = true;
+    return b;
+}
+
 uint16_t BitstreamEncoder::Crc16(const uint8_t* bytes, int bits, uint16_t crc) {
     for (int i = 0; i < bits; ++i) {
         int bit = (bytes[i >> 3] >> (7 - (i & 7))) & 1;

@@ -74,6 +74,8 @@ public:
 
     // Sets up the next frame: size, index, padding, reservoir.
     FrameBudget BeginFrame();
+    // The same for a variable-bit-rate frame at table index `index`.
+    FrameBudget BeginFrameAt(int index);
     // Writes the frame begun last into the multiplexer and appends complete frames to out.
     void WriteFrame(const CodedFrame& f, std::vector<uint8_t>& out);
     // Completes the last frame's slot and drains everything.

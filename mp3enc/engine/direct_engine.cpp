@@ -32,17 +32,23 @@ int CreateDirectEngine(std::unique_ptr<DirectEngine>* out, const DirectEngineCon
         return 1;
     int version = VersionOfRate(cfg.outputRate);
     if (version < 0) return 1;
-    if (cfg.vbr) return 1;  // variable bit rate is not offered by this encoder
-    int perChannel = cfg.bitRate / cfg.outputChannels;
-    if (perChannel < 8000 || perChannel > 160000) return 1;
-    // Only what the version's table can code: no free format, no index 15.
-    if (cfg.bitRate < MinBitRate(version) || cfg.bitRate > MaxBitRate(version)) return 1;
+    if (cfg.vbr) {
+        if (cfg.vbrQuality < 1 || cfg.vbrQuality > 100 || cfg.outputRate < 16000) return 1;
+    } else {
+        int perChannel = cfg.bitRate / cfg.outputChannels;
+        if (perChannel < 8000 || perChannel > 160000) return 1;
+        // Only what the version's table can code: no free format, no index 15.
+        if (cfg.bitRate < MinBitRate(version) || cfg.bitRate > MaxBitRate(version)) return 1;
+    }
     if (cfg.bandwidth < 0 || cfg.bandwidth > cfg.outputRate / 2.0f) return 1;
 
     auto e = std::make_unique<DirectEngine>();
     e->cfg = cfg;
     const int G = cfg.outputRate >= 32000 ? 2 : 1;
-    const int R = cfg.outputRate, B = cfg.bitRate;
+    const int R = cfg.outputRate;
+    // Variable frames are sized one by one; the stream is set up at a middle table rate,
+    // which gives the reservoir its full reach and the model a parameter set.
+    const int B = cfg.vbr ? (version == 0 ? 64000 : 32000) * cfg.outputChannels : cfg.bitRate;
     e->granulesPerFrame = G;
     BitstreamConfig bs;
     bs.sampleRate = R;
@@ -59,7 +65,8 @@ int CreateDirectEngine(std::unique_ptr<DirectEngine>* out, const DirectEngineCon
                           : (cfg.outputChannels == 2 ? 136 : 72));
     e->sideBits = h;
     e->bandwidth = cfg.bandwidth > 0 ? cfg.bandwidth
-                                     : DirectEngineBandwidth(B, cfg.outputChannels, R, 0, 0, h);
+                                     : DirectEngineBandwidth(B, cfg.outputChannels, R, cfg.vbr,
+                                                             cfg.vbrQuality, h);
 
     // Reservoir limit and minimum output space from the frame sizes around the nominal one.
     long N = static_cast<long>(G) * B * 576 / R;
@@ -78,8 +85,17 @@ int CreateDirectEngine(std::unique_ptr<DirectEngine>* out, const DirectEngineCon
     long slotBits = std::max(8L, F - h);
     long n = (8 * limit + slotBits - 1) / slotBits;
     e->minOutputSpace = static_cast<int>(F * std::max(0L, n - 1) / 8 + 2 * (Fp / 8) + 2);
-    bs.maxReservoirBits = static_cast<int>(8 * limit);
-    BitRatePeriod(B, R, cfg.paddingMode, &e->framePeriod, &e->bytesPerPeriod);
+    if (cfg.vbr) {
+        // Two frames at the table's top rate; the reservoir as far as main_data_begin reaches.
+        const long top = 8L * (static_cast<long>(G) * 576 / 8 * t[14] / R);
+        e->minOutputSpace = static_cast<int>(2 * (top / 8) + 2);
+        bs.maxReservoirBits = 8 * (G == 2 ? 511 : 255);
+        e->framePeriod = 1;
+        e->bytesPerPeriod = 0;
+    } else {
+        bs.maxReservoirBits = static_cast<int>(8 * limit);
+        BitRatePeriod(B, R, cfg.paddingMode, &e->framePeriod, &e->bytesPerPeriod);
+    }
 
     FrontEndParams fp;
     fp.sampleRate = R;
@@ -102,6 +118,8 @@ int CreateDirectEngine(std::unique_ptr<DirectEngine>* out, const DirectEngineCon
     pc.loop.compareExcess = true;
     pc.loop.hfs = false;
     pc.loop.itm = 2;
+    // Quality 100 is level 0 (best), 10 and below level 9.
+    if (cfg.vbr) pc.vbrLevel = std::clamp((100 - cfg.vbrQuality + 5) / 10, 0, 9);
     if (!e->pipe.Create(pc, std::move(front)).empty()) return 1;
     e->bandwidth = std::min(e->bandwidth, e->pipe.front().Bandwidth());
     e->delay = e->pipe.front().Delay();

@@ -53,7 +53,9 @@ std::string FramePipeline::EncodeGranule(const float* const pcm[2], std::vector<
     }
     joint_[gi] = frameMs_;
     ++granules_;
-    if (gi == G - 1) {
+    if (gi == G - 1 && cfg_.vbrLevel >= 0) {
+        VariableFrame(out);
+    } else if (gi == G - 1) {
         FrameBudget fb = bs_.BeginFrame();
         int resInUse = fb.frame.resInUse;
         int resFree = fb.frame.resFree;
@@ -67,6 +69,56 @@ std::string FramePipeline::EncodeGranule(const float* const pcm[2], std::vector<
         bs_.WriteFrame(frame, out);
     }
     return {};
+}
+
+namespace {
+
+// Mean bit rate per channel (bit/s at 44.1 kHz and above) each level aims at on typical music.
+constexpr int kVbrChannelRate[10] = {120000, 110000, 95000, 86000, 80000,
+                                     66000,  58000,  50000, 42000, 33000};
+constexpr float kVbrPeRef = 700.0f;
+
+}  // namespace
+
+void FramePipeline::VariableFrame(std::vector<uint8_t>& out) {
+    const int G = bs_.granules();
+    const int nch = cfg_.channels;
+    const int rate = cfg_.bs.sampleRate;
+    const int level = std::clamp(cfg_.vbrLevel, 0, 9);
+    // Each channel granule gets bits by its perceptual entropy against the stream's running
+    // mean, around the level's mean rate: demanding passages grow, plain ones shrink.
+    const float nominal = static_cast<float>(kVbrChannelRate[level]) *
+                          (rate >= 32000 ? 1.0f : 0.5f) * 576.0f /
+                          static_cast<float>(std::max(rate, 32000));
+    int budgets[2][2] = {};
+    for (int gr = 0; gr < G; ++gr)
+        for (int ch = 0; ch < nch; ++ch) {
+            const float pe = pe_[gr][ch];
+            vbrPe_ = vbrPe_ <= 0 ? std::max(pe, kVbrPeRef) : 0.995f * vbrPe_ + 0.005f * pe;
+            const float ref = std::max(vbrPe_, kVbrPeRef);
+            float f = std::clamp(0.35f + 0.65f * pe / ref, 0.35f, 3.0f);
+            if (short_[gr][ch]) f *= 1.25f;
+            budgets[gr][ch] = std::min(4095, static_cast<int>(nominal * f));
+        }
+    const Framer& fr = bs_.framer();
+    const int* table = BitRateTable(bs_.version());
+    int top = 14;
+    while (top > 1 && table[top] == 0) --top;
+    const int fixedBits = bs_.headerBits() + (cfg_.bs.crc ? 16 : 0) + bs_.sideInfoBits();
+    auto mainBits = [&](int i) { return 8 * fr.BytesAtRate(table[i]) - fixedBits; };
+    const int resInUse = fr.resInUse();
+    CodedFrame frame;
+    loop_.RunFrame(budgets, mainBits(top) + resInUse, frame);
+    int used = cfg_.bs.extraBits;
+    for (int gr = 0; gr < G; ++gr)
+        for (int ch = 0; ch < nch; ++ch) used += frame.gr[gr][ch].part2_3_length;
+    // The smallest frame that holds the main data with what the reservoir lends.
+    int index = 1;
+    while (index < top && mainBits(index) + resInUse < used) ++index;
+    bs_.BeginFrameAt(index);
+    frame.modeExtension = frameMs_ ? 2 : 0;
+    lastModeExt_ = frame.modeExtension;
+    bs_.WriteFrame(frame, out);
 }
 
 void FramePipeline::Flush(std::vector<uint8_t>& out) {

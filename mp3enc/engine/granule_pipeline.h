@@ -15,6 +15,8 @@ struct PipelineConfig {
     BitstreamConfig bs;
     LoopOptions loop;
     int channels = 2;
+    // Variable bit rate 0 (best) .. 9, or -1 for the constant rate of bs.bitRate.
+    int vbrLevel = -1;
 };
 
 // Front end, loop kernel, bit allocation and multiplexer chained granule by granule.
@@ -31,6 +33,8 @@ public:
     int frameModeExtension() const { return lastModeExt_; }
 
 private:
+    void VariableFrame(std::vector<uint8_t>& out);
+
     PipelineConfig cfg_;
     std::unique_ptr<FrontEnd> front_;
     BitstreamEncoder bs_;
@@ -43,6 +47,7 @@ private:
     bool frameMs_ = false;
     long granules_ = 0;
     int lastModeExt_ = 0;
+    float vbrPe_ = 0;  // running mean of a channel granule's perceptual entropy
 };
 
 }  // namespace mp3enc
