@@ -1,7 +1,8 @@
 // Perceptual quality of our MP3 encoder beside lame: makes a set of test signals, encodes each
 // with both at 96, 128 and 192 kbit/s (44100 Hz stereo) and prints the PEAQ Objective Difference
 // Grade of every stream side by side, plus the encode speed against lame (CPU time).
-// Usage: bench_quality [-w WORKDIR] [-r 96,128,192] [-s NAME,NAME] [-d SECONDS] [-p PEAQ_SCRIPT]
+// Usage: bench_quality [-w WORKDIR] [-r 96,128,192] [-v 0,2,5,9] [-s NAME,NAME] [-d SECONDS]
+//                      [-p PEAQ_SCRIPT]   (-r none: no constant-rate rows; -v: VBR levels)
 // Needs lame, sox, ffmpeg and espeak-ng on the PATH and the PEAQ script (default
 // ../shared/tools/peaq/peaq.sh beside the source tree, or $TRALUX_PEAQ).
 #include <sys/resource.h>
@@ -281,11 +282,20 @@ double ChildCpuSeconds() {
            1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
 }
 
+// kbps < 0: variable bit rate at level -kbps - 1 (0 best .. 9).
 bool EncodeOurs(const std::vector<int16_t>& pcm, int kbps, const std::string& path, double& cpu) {
     const std::clock_t t0 = std::clock();
     mp3enc::Mp3Encoder* e = mp3enc::Mp3EncoderCreate(static_cast<float>(kRate), 2, 0);
     mp3enc::Mp3Configuration c{kRate, 2, kbps * 1000};
-    if (!e || !mp3enc::Mp3EncoderSelectConfiguration(e, &c)) {
+    bool ok = e != nullptr;
+    if (ok && kbps < 0) {
+        mp3enc::Mp3EncoderSettings s = *mp3enc::Mp3EncoderGetSettings(e);
+        s.vbrQuality = 100 - 10 * (-kbps - 1);
+        ok = mp3enc::Mp3EncoderSetSettings(e, &s) != 0;
+    } else if (ok) {
+        ok = mp3enc::Mp3EncoderSelectConfiguration(e, &c) != 0;
+    }
+    if (!ok) {
         mp3enc::Mp3EncoderDelete(e);
         return false;
     }
@@ -315,7 +325,9 @@ bool EncodeOurs(const std::vector<int16_t>& pcm, int kbps, const std::string& pa
 
 bool EncodeLame(const std::string& wav, int kbps, const std::string& path, double& cpu) {
     const double t0 = ChildCpuSeconds();
-    const int rc = Sh("lame --silent -b " + std::to_string(kbps) + " '" + wav + "' '" + path + "'");
+    const std::string mode =
+        kbps < 0 ? "-V " + std::to_string(-kbps - 1) : "-b " + std::to_string(kbps);
+    const int rc = Sh("lame --silent " + mode + " '" + wav + "' '" + path + "'");
     cpu += ChildCpuSeconds() - t0;
     return rc == 0;
 }
@@ -339,6 +351,7 @@ std::vector<std::string> Split(const std::string& s) {
 int main(int argc, char** argv) {
     std::string dir = "/tmp/tralux_quality_" + std::to_string(getpid());
     std::vector<int> rates = {96, 128, 192};
+    std::vector<int> levels;  // variable-bit-rate levels beside lame -V
     std::vector<std::string> only;
     double seconds = 5.0;
     const char* env = std::getenv("TRALUX_PEAQ");
@@ -349,7 +362,10 @@ int main(int argc, char** argv) {
             dir = v;
         else if (a == "-r") {
             rates.clear();
-            for (const auto& r : Split(v)) rates.push_back(std::atoi(r.c_str()));
+            for (const auto& r : Split(v))
+                if (std::atoi(r.c_str()) > 0) rates.push_back(std::atoi(r.c_str()));
+        } else if (a == "-v") {
+            for (const auto& l : Split(v)) levels.push_back(std::atoi(l.c_str()));
         } else if (a == "-s")
             only = Split(v);
         else if (a == "-d")
@@ -405,6 +421,34 @@ int main(int argc, char** argv) {
             auto& s = sums[kbps];
             s.first += o - l;
             s.second = std::min(s.second, o - l);
+        }
+    }
+    if (!levels.empty()) {
+        std::printf(
+            "\n| signal | VBR level | ours kbit/s | ours ODG | lame -V kbit/s | lame ODG |\n"
+            "|---|---|---|---|---|---|\n");
+    }
+    for (size_t si = 0; si < signals.size() && !levels.empty(); ++si) {
+        const auto& [name, pcm] = signals[si];
+        if (!only.empty() && std::find(only.begin(), only.end(), name) == only.end()) continue;
+        const std::string base = dir + "/s" + std::to_string(si);
+        WriteWav(base + ".wav", pcm);
+        const double seconds = double(pcm.size()) / 2 / kRate;
+        auto kbpsOf = [&](const std::string& f) {
+            std::ifstream in(f, std::ios::binary | std::ios::ate);
+            return double(in.tellg()) * 8 / seconds / 1000;
+        };
+        for (int level : levels) {
+            const std::string ours = base + "_oursV" + std::to_string(level) + ".mp3";
+            const std::string lame = base + "_lameV" + std::to_string(level) + ".mp3";
+            double unused = 0;
+            if (!EncodeOurs(pcm, -level - 1, ours, unused) ||
+                !EncodeLame(base + ".wav", -level - 1, lame, unused))
+                continue;
+            std::printf("| %s | %d | %.0f | %.2f | %.0f | %.2f |\n", name.c_str(), level,
+                        kbpsOf(ours), Odg(peaq, base + ".wav", ours), kbpsOf(lame),
+                        Odg(peaq, base + ".wav", lame));
+            std::fflush(stdout);
         }
     }
     for (const auto& [kbps, s] : sums)
