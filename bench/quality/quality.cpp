@@ -259,6 +259,85 @@ Stereo BandMix(size_t n) {
     return s;
 }
 
+Stereo ChannelsApart(size_t n) {
+    // Plucked strings on the left only, steady pink noise at about -27 dBFS on the right.
+    Stereo s(n), noise(n);
+    Rng rng(5);
+    const double notes[] = {196.0, 246.9, 293.7, 392.0};
+    for (size_t k = 0, at = 0; at < n; ++k, at += kRate / 4)
+        Pluck(s, at, notes[k % 4], 0.4, 0.0, rng);
+    PinkNoise(noise, 0.12, rng);
+    s.r = noise.r;
+    return s;
+}
+
+Stereo OnsetFromSilence(size_t n) {
+    // Digital silence, then a different steady tone in each channel at once.
+    Stereo s(n), t(n);
+    Tone(t, 440.0, 0.6, 0.0, 4.0, 0.3);
+    Tone(t, 587.3, 0.6, 1.0, 6.0, 0.3);
+    for (size_t i = n / 3; i < n; ++i) s.l[i] = t.l[i], s.r[i] = t.r[i];
+    return s;
+}
+
+Stereo SlowFade(size_t n) {
+    // The same tones faded in over 0.3 s (a quarter sine) after silence, and out at the end.
+    Stereo s = OnsetFromSilence(n);
+    const size_t at = n / 3, len = static_cast<size_t>(0.3 * kRate);
+    for (size_t i = at; i < n; ++i) {
+        const double in = std::min(1.0, double(i - at) / double(len));
+        const double out = std::min(1.0, double(n - i) / double(2 * len));
+        const float g = static_cast<float>(std::sin(kPi / 2 * in) * std::min(1.0, out));
+        s.l[i] *= g, s.r[i] *= g;
+    }
+    return s;
+}
+
+Stereo PianoDecays(size_t n) {
+    // Struck notes with inharmonic partials dying away, one every 0.7 s.
+    Stereo s(n);
+    const double notes[] = {261.6, 392.0, 329.6, 523.3, 220.0, 349.2, 293.7};
+    for (size_t k = 0, at = kRate / 10; at < n; ++k, at += kRate * 7 / 10) {
+        const double f = notes[k % 7];
+        for (size_t i = 0; at + i < n; ++i) {
+            const double t = double(i) / kRate;
+            double v = 0;
+            for (int h = 1; h <= 10; ++h)
+                v += std::exp(-t * (1.5 + 0.8 * h)) / h *
+                     std::sin(2 * kPi * f * h * std::sqrt(1 + 0.0004 * h * h) * t);
+            s.l[at + i] += static_cast<float>(0.35 * v);
+            s.r[at + i] += static_cast<float>(0.3 * v);
+        }
+    }
+    return s;
+}
+
+Stereo Applause(size_t n) {
+    // Dense claps: short noise bursts at random times and places, some 300 a second.
+    Stereo s(n);
+    Rng rng(6);
+    for (size_t at = 0; at < n;) {
+        const double pan = 0.5 + 0.5 * rng.Uniform();
+        const double gain = 0.15 + 0.1 * rng.Uniform();
+        float lp = 0;
+        for (size_t i = 0; i < 600 && at + i < n; ++i) {
+            lp = 0.6f * lp + 0.4f * rng.Uniform();  // a little darker than white
+            const float e = static_cast<float>(gain * std::exp(-double(i) / 120.0)) * lp;
+            s.l[at + i] += e * static_cast<float>(1 - pan);
+            s.r[at + i] += e * static_cast<float>(pan);
+        }
+        at += static_cast<size_t>(kRate / 300.0 * (1.0 + rng.Uniform()));
+    }
+    return s;
+}
+
+Stereo LowLevelMix(size_t n) {
+    // The band mix 40 dB down.
+    Stereo s = BandMix(n);
+    for (size_t i = 0; i < n; ++i) s.l[i] *= 0.01f, s.r[i] *= 0.01f;
+    return s;
+}
+
 // Speech from espeak-ng, resampled to 44100 Hz and spread on both channels.
 bool Speech(const std::string& dir, std::vector<int16_t>& pcm) {
     const std::string raw = dir + "/speech_raw.wav", wav = dir + "/speech_44.wav";
@@ -388,7 +467,13 @@ int main(int argc, char** argv) {
         {"hits after silence", AttacksAfterSilence},
         {"castanets", Castanets},
         {"sweep", Sweep},
-        {"band mix", BandMix}};
+        {"band mix", BandMix},
+        {"channels apart", ChannelsApart},
+        {"onset from silence", OnsetFromSilence},
+        {"slow fade", SlowFade},
+        {"piano decays", PianoDecays},
+        {"applause", Applause},
+        {"band mix -40 dB", LowLevelMix}};
 
     std::vector<std::pair<std::string, std::vector<int16_t>>> signals;
     for (const auto& [name, make] : makers) signals.emplace_back(name, ToPcm(make(n)));
