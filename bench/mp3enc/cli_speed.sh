@@ -16,7 +16,8 @@ cpu() {  # best user+sys seconds of three runs of "$@"
   local best=""
   for _ in 1 2 3; do
     local t
-    t=$( { /usr/bin/time -f "%U %S" "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1 | awk '{print $1 + $2}')
+    /usr/bin/time -o "$work/t" -f "%U %S" "$@" >/dev/null 2>&1
+    t=$(awk '{print $1 + $2}' "$work/t")
     if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN{exit !(a < b)}'; then best=$t; fi
   done
   echo "$best"

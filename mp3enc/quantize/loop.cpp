@@ -83,6 +83,7 @@ void LoopKernel::Prepare(int gr, int ch, int blockType, const float* xr, const f
     m.units = m.isShort ? &shortUnits_ : &longUnits_;
     int nu = static_cast<int>(m.units->size());
     m.nz = 0;
+    std::fill(m.q, m.q + 576, 0);
     float mx = 0;
     for (int i = 0; i < 576; ++i) {
         float v = xr[i];
@@ -109,7 +110,7 @@ void LoopKernel::Prepare(int gr, int ch, int blockType, const float* xr, const f
 void LoopKernel::Quantize(Member& m) {
     const Tables& t = T();
     m.overflow = false;
-    std::fill(m.q, m.q + 576, 0);
+    // Lines from nz on were cleared by Prepare and are never written; the units cover the rest.
     for (const Unit& u : *m.units) {
         if (u.start >= m.nz) break;
         int sf = u.sfIndex >= 0 ? m.sf[u.sfIndex] : 0;
@@ -117,14 +118,17 @@ void LoopKernel::Quantize(Member& m) {
         int k = std::clamp(m.step - d, -kPowOffset, 119);
         float mul = t.quantMul[static_cast<size_t>(k + kPowOffset)];
         int end = std::min(u.start + u.width, m.nz);
+        // Branch-free so that it vectorizes; any value above the table's reach overflows.
+        const float* __restrict x = m.xr34;
+        int* __restrict q = m.q;
+        int over = 0;
         for (int i = u.start; i < end; ++i) {
-            float v = m.xr34[i] * mul + 0.4054f;
-            if (v > static_cast<float>(kMaxQuantValue)) {
-                m.overflow = true;
-                v = static_cast<float>(kMaxQuantValue);
-            }
-            m.q[i] = static_cast<int>(v);
+            const float v = x[i] * mul + 0.4054f;
+            over |= v > static_cast<float>(kMaxQuantValue);
+            q[i] = static_cast<int>(
+                v > static_cast<float>(kMaxQuantValue) ? static_cast<float>(kMaxQuantValue) : v);
         }
+        if (over) m.overflow = true;
     }
 }
 
@@ -187,7 +191,8 @@ int LoopKernel::CountBits(Member& m) {
         m.part3 = 100000;  // above any budget: forces a coarser step
         return m.part2 + m.part3;
     }
-    GranuleInfo g;
+    // Reused: a fresh record would clear 2.4 kB on every count.
+    GranuleInfo& g = countScratch_;
     g.block_type = m.blockType;
     int p3 = ChooseHuffman(g, m.q, sfb_->longB, false);
     m.part3 = p3 < 0 ? 100000 : p3;
@@ -207,11 +212,11 @@ void LoopKernel::Distortion(Member& m) {
         int d = (sf + (m.isShort ? 0 : m.preflag * u.pretab)) << (1 + m.sfScale);
         int k = std::clamp(m.step - d, -kPowOffset, 119);
         float r = t.recon[static_cast<size_t>(k + kPowOffset)];
-        double noise = 0;
+        float noise = 0;
         for (int i = u.start; i < u.start + u.width; ++i) {
             float e =
                 m.absx[i] - t.pow43[static_cast<size_t>(std::min(m.q[i], kMaxQuantValue))] * r;
-            noise += static_cast<double>(e) * e;
+            noise += e * e;
         }
         float nmr = static_cast<float>(noise / m.xmin[u.sfIndex]);
         m.nmr[u.sfIndex] = nmr;

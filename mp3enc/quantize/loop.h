@@ -82,6 +82,7 @@ private:
     const SfbBounds* sfb_ = nullptr;
     std::vector<Unit> longUnits_, shortUnits_;
     Member m_[2][2];
+    GranuleInfo countScratch_;
     int lastOuter_ = 0;
 };
 
