@@ -14,6 +14,7 @@ namespace {
 constexpr int kMinStep = -150;
 constexpr int kMaxStep = 105;
 constexpr int kPowOffset = 320;  // k = step - d ranges over [-320, 120)
+constexpr int kPassesPastBest = 4;
 
 struct Tables {
     std::array<float, 440> quantMul;  // 2^(-3/16 k)
@@ -420,6 +421,7 @@ void LoopKernel::RunFrame(const int budgets[2][2], int frameMaxBits, CodedFrame&
         }
         float bestMax = INFINITY, bestExcess = INFINITY;
         bool frameDone = false;
+        int sinceBest = 0;
         for (int pass = 0; pass < opt_.mol; ++pass) {
             lastOuter_ = std::max(lastOuter_, pass + 1);
             RateLoop(grp, groupBudget[gi], frameDone);
@@ -434,6 +436,7 @@ void LoopKernel::RunFrame(const int budgets[2][2], int frameMaxBits, CodedFrame&
                     ? groupExcess < bestExcess || (groupExcess == bestExcess && groupMax < bestMax)
                     : groupMax < bestMax;
             if (pass == 0 || better) {
+                sinceBest = 0;
                 bestMax = groupMax;
                 bestExcess = groupExcess;
                 for (Member* m : grp) {
@@ -443,7 +446,8 @@ void LoopKernel::RunFrame(const int budgets[2][2], int frameMaxBits, CodedFrame&
                     m->bestSfScale = m->sfScale;
                 }
             }
-            if (frameDone) break;
+            // Passes that keep losing to the best one rarely turn round: stop after a few.
+            if (frameDone || ++sinceBest > kPassesPastBest) break;
             bool amplified = false;
             if (opt_.amp == 1) {
                 Member* worst = nullptr;
