@@ -54,6 +54,8 @@ constexpr const char* kUsage =
     "  --channels 1|2         output channels (default: the input's)\n"
     "  --bitrate KBPS         MP3/WMA bit rate; must be one the encoder or writer takes for\n"
     "                         the output rate and channels (see tralux-cli formats)\n"
+    "  --vbr 0..9             MP3 at a variable bit rate instead, 0 best and largest\n"
+    "                         (output rates of 16000 Hz and above)\n"
     "  --eq B1,...,B10,MASTER equalizer on the window's scale: 11 levels 0..99, 50 is flat,\n"
     "                         lower boosts (0 = +8.7 dB), higher cuts (97 = -32.7 dB, 98+ silent)\n"
     "  --eq-db D1,...,D10[,MASTER]  the same in decibels, -32.7..+8.7 (0 is flat)\n"
@@ -110,6 +112,7 @@ struct ConvertOptions {
     std::optional<std::vector<int>> eq;
     std::optional<std::uint32_t> startMs;
     std::optional<int> bitrate;
+    std::optional<int> vbr;
     std::optional<std::string> outputDir;
     bool noTags = false;
     bool overwrite = false;
@@ -363,6 +366,12 @@ int SettleFormat(const ConvertOptions& o, Job& job) {
                      job.input.c_str(), job.rate, best);
         job.rate = best;
     }
+    if (o.vbr) {
+        if (job.rate >= 16000) return 0;
+        UsageError("--vbr: MP3 at " + std::to_string(job.rate) +
+                   " Hz has no variable bit rate; it needs 16000 Hz or more");
+        return 2;
+    }
     const std::vector<int> valid = Mp3BitRatesKbps(job.rate, job.channels);
     if (o.bitrate) {
         if (std::find(valid.begin(), valid.end(), *o.bitrate) != valid.end()) return 0;
@@ -463,9 +472,9 @@ void SplitFlag(const std::string& arg, std::string& name, std::optional<std::str
 
 int Convert(int argc, char** argv, int i) {
     ConvertOptions o;
-    static const std::set<std::string> kWithValue{"--format",  "--rate",      "--channels",
-                                                  "--eq",      "--eq-db",     "--start",
-                                                  "--bitrate", "--output-dir"};
+    static const std::set<std::string> kWithValue{"--format",  "--rate",       "--channels",
+                                                  "--eq",      "--eq-db",      "--start",
+                                                  "--bitrate", "--output-dir", "--vbr"};
     bool optionsEnded = false;
     for (; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -527,6 +536,9 @@ int Convert(int argc, char** argv, int i) {
             if (!ParseInt(*v, 1, 1000, n))
                 return UsageError("--bitrate: " + *v + " is not a bit rate in kbit/s");
             o.bitrate = static_cast<int>(n);
+        } else if (a == "--vbr") {
+            if (!ParseInt(*v, 0, 9, n)) return UsageError("--vbr: " + *v + " is not a level 0..9");
+            o.vbr = static_cast<int>(n);
         } else if (a == "--output-dir") {
             o.outputDir = *v;
         } else if (a == "--no-tags") {
@@ -541,6 +553,9 @@ int Convert(int argc, char** argv, int i) {
     }
     if (o.inputs.empty()) return UsageError("convert needs at least one input");
     if (o.overwrite && o.rename) return UsageError("--overwrite and --rename exclude each other");
+    if (o.vbr && o.bitrate) return UsageError("--vbr and --bitrate exclude each other");
+    if (o.vbr && o.format != kFormatMp3)
+        std::fprintf(stderr, "tralux-cli: --vbr is for MP3 output; it is ignored\n");
     if (o.bitrate && o.format == kFormatWav)
         std::fprintf(stderr, "tralux-cli: --bitrate is for MP3 and WMA output; WAV ignores it\n");
     // Flags hold for this run only: nothing is written to the settings store.
@@ -549,6 +564,11 @@ int Convert(int argc, char** argv, int i) {
         g_overrides["MP3BitRate"] = *o.bitrate;
         g_overrides["MSABitRate"] = *o.bitrate;
     }
+    // A bit rate given here beats a stored variable-bit-rate choice.
+    if (o.vbr && o.format == kFormatMp3)
+        g_overrides["MP3Vbr"] = *o.vbr;
+    else if (o.bitrate)
+        g_overrides["MP3Vbr"] = -1;
 
     const std::string folder = o.outputDir ? *o.outputDir : settings::ReadOptionText("BOut");
 

@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "direct/direct_engine.h"
-#include "wrappers/enc/l3/encifc.h"
-#include "wrappers/enc/l3/resample.h"
+#include "mp3enc/engine/direct_engine.h"
+#include "mp3enc/engine/core_engine.h"
+#include "mp3enc/engine/resampler.h"
 
 namespace mp3enc {
 
@@ -91,7 +91,8 @@ bool Initialize(Mp3Encoder* e) {
     TearDown(e);
     Mp3EncoderSettings& s = e->settings;
     const int inRate = static_cast<int>(std::lround(e->inRate));
-    if (s.vbrQuality > 0) return false;  // variable bit rate is not offered
+    // Variable bit rate runs on the direct engine at the input's own rate.
+    if (s.vbrQuality > 0 && (inRate != e->outRate || inRate < 16000)) return false;
     CreateEncoderConfig(&e->config);
     int32_t q = e->quality == 0 ? 0 : e->quality == 1 ? 5 : 9;
     SetEncoderConfig(e->config.get(), kCfgQuality, &q);
@@ -106,7 +107,9 @@ bool Initialize(Mp3Encoder* e) {
     const bool equal = inRate == e->outRate;
     const bool integral = IntegralRatio(inRate, e->outRate);
     bool useCore;
-    if (e->quality == 0) {
+    if (s.vbrQuality > 0) {
+        useCore = false;
+    } else if (e->quality == 0) {
         useCore = !equal && !integral;
     } else {
         useCore =
@@ -136,6 +139,8 @@ bool Initialize(Mp3Encoder* e) {
     DirectEngineConfig dc;
     dc.outputRate = e->outRate;
     dc.bitRate = e->bitRate;
+    dc.vbr = s.vbrQuality > 0 ? 1 : 0;
+    dc.vbrQuality = s.vbrQuality;
     e->converterOn = !equal;
     e->downMix = e->outChannels < e->inChannels;
     dc.inputChannels = e->downMix ? e->outChannels : e->inChannels;

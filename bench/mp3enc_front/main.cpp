@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "core/psych/enc/l3/psymain.h"
+#include "mp3enc/psycho/model.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 // Perceptual quality of our MP3 encoder beside lame: makes a set of test signals, encodes each
 // with both at 96, 128 and 192 kbit/s (44100 Hz stereo) and prints the PEAQ Objective Difference
 // Grade of every stream side by side, plus the encode speed against lame (CPU time).
-// Usage: bench_quality [-w WORKDIR] [-r 96,128,192] [-s NAME,NAME] [-d SECONDS] [-p PEAQ_SCRIPT]
+// Usage: bench_quality [-w WORKDIR] [-r 96,128,192] [-v 0,2,5,9] [-s NAME,NAME] [-d SECONDS]
+//                      [-p PEAQ_SCRIPT]   (-r none: no constant-rate rows; -v: VBR levels)
 // Needs lame, sox, ffmpeg and espeak-ng on the PATH and the PEAQ script (default
 // ../shared/tools/peaq/peaq.sh beside the source tree, or $TRALUX_PEAQ).
 #include <sys/resource.h>
@@ -258,6 +259,85 @@ Stereo BandMix(size_t n) {
     return s;
 }
 
+Stereo ChannelsApart(size_t n) {
+    // Plucked strings on the left only, steady pink noise at about -27 dBFS on the right.
+    Stereo s(n), noise(n);
+    Rng rng(5);
+    const double notes[] = {196.0, 246.9, 293.7, 392.0};
+    for (size_t k = 0, at = 0; at < n; ++k, at += kRate / 4)
+        Pluck(s, at, notes[k % 4], 0.4, 0.0, rng);
+    PinkNoise(noise, 0.12, rng);
+    s.r = noise.r;
+    return s;
+}
+
+Stereo OnsetFromSilence(size_t n) {
+    // Digital silence, then a different steady tone in each channel at once.
+    Stereo s(n), t(n);
+    Tone(t, 440.0, 0.6, 0.0, 4.0, 0.3);
+    Tone(t, 587.3, 0.6, 1.0, 6.0, 0.3);
+    for (size_t i = n / 3; i < n; ++i) s.l[i] = t.l[i], s.r[i] = t.r[i];
+    return s;
+}
+
+Stereo SlowFade(size_t n) {
+    // The same tones faded in over 0.3 s (a quarter sine) after silence, and out at the end.
+    Stereo s = OnsetFromSilence(n);
+    const size_t at = n / 3, len = static_cast<size_t>(0.3 * kRate);
+    for (size_t i = at; i < n; ++i) {
+        const double in = std::min(1.0, double(i - at) / double(len));
+        const double out = std::min(1.0, double(n - i) / double(2 * len));
+        const float g = static_cast<float>(std::sin(kPi / 2 * in) * std::min(1.0, out));
+        s.l[i] *= g, s.r[i] *= g;
+    }
+    return s;
+}
+
+Stereo PianoDecays(size_t n) {
+    // Struck notes with inharmonic partials dying away, one every 0.7 s.
+    Stereo s(n);
+    const double notes[] = {261.6, 392.0, 329.6, 523.3, 220.0, 349.2, 293.7};
+    for (size_t k = 0, at = kRate / 10; at < n; ++k, at += kRate * 7 / 10) {
+        const double f = notes[k % 7];
+        for (size_t i = 0; at + i < n; ++i) {
+            const double t = double(i) / kRate;
+            double v = 0;
+            for (int h = 1; h <= 10; ++h)
+                v += std::exp(-t * (1.5 + 0.8 * h)) / h *
+                     std::sin(2 * kPi * f * h * std::sqrt(1 + 0.0004 * h * h) * t);
+            s.l[at + i] += static_cast<float>(0.35 * v);
+            s.r[at + i] += static_cast<float>(0.3 * v);
+        }
+    }
+    return s;
+}
+
+Stereo Applause(size_t n) {
+    // Dense claps: short noise bursts at random times and places, some 300 a second.
+    Stereo s(n);
+    Rng rng(6);
+    for (size_t at = 0; at < n;) {
+        const double pan = 0.5 + 0.5 * rng.Uniform();
+        const double gain = 0.15 + 0.1 * rng.Uniform();
+        float lp = 0;
+        for (size_t i = 0; i < 600 && at + i < n; ++i) {
+            lp = 0.6f * lp + 0.4f * rng.Uniform();  // a little darker than white
+            const float e = static_cast<float>(gain * std::exp(-double(i) / 120.0)) * lp;
+            s.l[at + i] += e * static_cast<float>(1 - pan);
+            s.r[at + i] += e * static_cast<float>(pan);
+        }
+        at += static_cast<size_t>(kRate / 300.0 * (1.0 + rng.Uniform()));
+    }
+    return s;
+}
+
+Stereo LowLevelMix(size_t n) {
+    // The band mix 40 dB down.
+    Stereo s = BandMix(n);
+    for (size_t i = 0; i < n; ++i) s.l[i] *= 0.01f, s.r[i] *= 0.01f;
+    return s;
+}
+
 // Speech from espeak-ng, resampled to 44100 Hz and spread on both channels.
 bool Speech(const std::string& dir, std::vector<int16_t>& pcm) {
     const std::string raw = dir + "/speech_raw.wav", wav = dir + "/speech_44.wav";
@@ -281,11 +361,20 @@ double ChildCpuSeconds() {
            1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
 }
 
+// kbps < 0: variable bit rate at level -kbps - 1 (0 best .. 9).
 bool EncodeOurs(const std::vector<int16_t>& pcm, int kbps, const std::string& path, double& cpu) {
     const std::clock_t t0 = std::clock();
     mp3enc::Mp3Encoder* e = mp3enc::Mp3EncoderCreate(static_cast<float>(kRate), 2, 0);
     mp3enc::Mp3Configuration c{kRate, 2, kbps * 1000};
-    if (!e || !mp3enc::Mp3EncoderSelectConfiguration(e, &c)) {
+    bool ok = e != nullptr;
+    if (ok && kbps < 0) {
+        mp3enc::Mp3EncoderSettings s = *mp3enc::Mp3EncoderGetSettings(e);
+        s.vbrQuality = 100 - 10 * (-kbps - 1);
+        ok = mp3enc::Mp3EncoderSetSettings(e, &s) != 0;
+    } else if (ok) {
+        ok = mp3enc::Mp3EncoderSelectConfiguration(e, &c) != 0;
+    }
+    if (!ok) {
         mp3enc::Mp3EncoderDelete(e);
         return false;
     }
@@ -315,7 +404,9 @@ bool EncodeOurs(const std::vector<int16_t>& pcm, int kbps, const std::string& pa
 
 bool EncodeLame(const std::string& wav, int kbps, const std::string& path, double& cpu) {
     const double t0 = ChildCpuSeconds();
-    const int rc = Sh("lame --silent -b " + std::to_string(kbps) + " '" + wav + "' '" + path + "'");
+    const std::string mode =
+        kbps < 0 ? "-V " + std::to_string(-kbps - 1) : "-b " + std::to_string(kbps);
+    const int rc = Sh("lame --silent " + mode + " '" + wav + "' '" + path + "'");
     cpu += ChildCpuSeconds() - t0;
     return rc == 0;
 }
@@ -339,6 +430,7 @@ std::vector<std::string> Split(const std::string& s) {
 int main(int argc, char** argv) {
     std::string dir = "/tmp/tralux_quality_" + std::to_string(getpid());
     std::vector<int> rates = {96, 128, 192};
+    std::vector<int> levels;  // variable-bit-rate levels beside lame -V
     std::vector<std::string> only;
     double seconds = 5.0;
     const char* env = std::getenv("TRALUX_PEAQ");
@@ -349,7 +441,10 @@ int main(int argc, char** argv) {
             dir = v;
         else if (a == "-r") {
             rates.clear();
-            for (const auto& r : Split(v)) rates.push_back(std::atoi(r.c_str()));
+            for (const auto& r : Split(v))
+                if (std::atoi(r.c_str()) > 0) rates.push_back(std::atoi(r.c_str()));
+        } else if (a == "-v") {
+            for (const auto& l : Split(v)) levels.push_back(std::atoi(l.c_str()));
         } else if (a == "-s")
             only = Split(v);
         else if (a == "-d")
@@ -372,7 +467,13 @@ int main(int argc, char** argv) {
         {"hits after silence", AttacksAfterSilence},
         {"castanets", Castanets},
         {"sweep", Sweep},
-        {"band mix", BandMix}};
+        {"band mix", BandMix},
+        {"channels apart", ChannelsApart},
+        {"onset from silence", OnsetFromSilence},
+        {"slow fade", SlowFade},
+        {"piano decays", PianoDecays},
+        {"applause", Applause},
+        {"band mix -40 dB", LowLevelMix}};
 
     std::vector<std::pair<std::string, std::vector<int16_t>>> signals;
     for (const auto& [name, make] : makers) signals.emplace_back(name, ToPcm(make(n)));
@@ -405,6 +506,34 @@ int main(int argc, char** argv) {
             auto& s = sums[kbps];
             s.first += o - l;
             s.second = std::min(s.second, o - l);
+        }
+    }
+    if (!levels.empty()) {
+        std::printf(
+            "\n| signal | VBR level | ours kbit/s | ours ODG | lame -V kbit/s | lame ODG |\n"
+            "|---|---|---|---|---|---|\n");
+    }
+    for (size_t si = 0; si < signals.size() && !levels.empty(); ++si) {
+        const auto& [name, pcm] = signals[si];
+        if (!only.empty() && std::find(only.begin(), only.end(), name) == only.end()) continue;
+        const std::string base = dir + "/s" + std::to_string(si);
+        WriteWav(base + ".wav", pcm);
+        const double seconds = double(pcm.size()) / 2 / kRate;
+        auto kbpsOf = [&](const std::string& f) {
+            std::ifstream in(f, std::ios::binary | std::ios::ate);
+            return double(in.tellg()) * 8 / seconds / 1000;
+        };
+        for (int level : levels) {
+            const std::string ours = base + "_oursV" + std::to_string(level) + ".mp3";
+            const std::string lame = base + "_lameV" + std::to_string(level) + ".mp3";
+            double unused = 0;
+            if (!EncodeOurs(pcm, -level - 1, ours, unused) ||
+                !EncodeLame(base + ".wav", -level - 1, lame, unused))
+                continue;
+            std::printf("| %s | %d | %.0f | %.2f | %.0f | %.2f |\n", name.c_str(), level,
+                        kbpsOf(ours), Odg(peaq, base + ".wav", ours), kbpsOf(lame),
+                        Odg(peaq, base + ".wav", lame));
+            std::fflush(stdout);
         }
     }
     for (const auto& [kbps, s] : sums)

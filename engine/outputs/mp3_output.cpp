@@ -19,6 +19,7 @@ struct Mp3Output {
     mp3enc::Mp3Encoder* encoder = nullptr;
     std::uint32_t rate = 0;
     int channels = 0;
+    bool variable = false;
     std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(8192);
 };
 
@@ -50,9 +51,13 @@ void Mp3EncoderStart(int channels, std::uint32_t rate, int kilobitsPerSecond) {
     mp3enc::Mp3EncoderSettings* settings = mp3enc::Mp3EncoderGetSettings(s.encoder);
     settings->inputFormat = 0;
     settings->intensityAllowed = 0;
+    // "MP3Vbr" 0 (best) .. 9 asks for variable bit rate instead of the bit rate.
+    const int vbr = ReadEngineOption("MP3Vbr");
+    s.variable = vbr >= 0 && vbr <= 9;
+    if (s.variable) settings->vbrQuality = 100 - 10 * vbr;
     if (!mp3enc::Mp3EncoderSetSettings(s.encoder, settings)) fail();
     const mp3enc::Mp3ConfigurationList* list = mp3enc::Mp3EncoderGetConfigurations(s.encoder);
-    for (int i = 0; list && i < list->count; ++i) {
+    for (int i = 0; !s.variable && list && i < list->count; ++i) {
         const mp3enc::Mp3Configuration& c = list->entries[i];
         if (c.sampleRate == static_cast<int>(rate) && c.channels == channels &&
             c.bitRate / 1000 == kilobitsPerSecond) {
@@ -110,8 +115,9 @@ void Mp3EncoderFinish() {
         }
     }
     const int delay = mp3enc::Mp3EncoderGetSettings(s.encoder)->delay;
+    const bool variable = s.variable;
     Delete();
-    if (!failed) Mp3StreamEnd(Engine().OutputFile, delay);
+    if (!failed) Mp3StreamEnd(Engine().OutputFile, delay, variable);
     // Reported as a file failure: both ends of a job handle those (a job code here could
     // escape the stop path).
     if (failed) throw FileError(kCauseGeneric, Engine().OutputPath);

@@ -58,7 +58,7 @@ void Mp3StreamAbandon() {
     Head() = StreamHead{};
 }
 
-void Mp3StreamEnd(File& file, int encoderDelay) {
+void Mp3StreamEnd(File& file, int encoderDelay, bool variable) {
     StreamHead& h = Head();
     if (!h.active) return;
     h.active = false;
@@ -101,6 +101,7 @@ void Mp3StreamEnd(File& file, int encoderDelay) {
     }
     Mp3InfoTag tag;
     tag.encoder = kInfoEncoderName;
+    tag.xing = variable;
     tag.frames = static_cast<std::uint32_t>(offsets.size());
     tag.bytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(end - h.infoAt, UINT32_MAX));
     tag.toc = BuildMp3Toc(offsets, tag.bytes);

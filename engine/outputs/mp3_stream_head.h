@@ -16,8 +16,8 @@ void Mp3StreamBegin(File& file, std::uint32_t rate, int channels);
 void Mp3StreamNoteInput(std::size_t sampleFrames);
 // After the encoder's last frame: fills in the Info frame. `encoderDelay` is the delay the
 // encoder reports (leading samples a decoder outputs before the first input sample). Leaves the
-// file position at its end.
-void Mp3StreamEnd(File& file, int encoderDelay);
+// file position at its end. `variable`: the frames vary in size ("Xing" rather than "Info").
+void Mp3StreamEnd(File& file, int encoderDelay, bool variable = false);
 // Forgets the stream without touching the file (file-failure path).
 void Mp3StreamAbandon();
 

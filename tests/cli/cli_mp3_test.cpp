@@ -77,6 +77,17 @@ TEST_F(CliMp3, BitRatesTheEncoderDoesNotListAreRefusedBeforeAnyFile) {
     EXPECT_NE(row.find(" 96 112 128 160 192 224 256 320"), std::string::npos) << row;
 }
 
+TEST_F(CliMp3, VariableBitRateRefusesWhatItCannotHonour) {
+    WriteFile(P("lo.wav"), SimpleWav(Tone(11025, 1, 2000, 440), 1, 11025));
+    EXPECT_EQ(RunCli("convert " + P("lo.wav") + " --format mp3 --vbr 2" + Dir(P("o"))), 2);
+    EXPECT_NE(Err().find("16000"), std::string::npos) << Err();
+    EXPECT_EQ(RunCli("convert " + P("lo.wav") + " --format mp3 --vbr 10" + Dir(P("o"))), 2);
+    EXPECT_EQ(RunCli("convert " + P("lo.wav") + " --format mp3 --rate 44100 --vbr 1 --bitrate 128" +
+                     Dir(P("o"))),
+              2);
+    EXPECT_FALSE(std::filesystem::exists(P("o")));
+}
+
 TEST_F(CliMp3, RatesTheEncoderCannotTakeAreSettledBeforeTheJob) {
     WriteFile(P("hi.wav"), SimpleWav(Tone(96000, 2, 9600), 2, 96000));
     WriteFile(P("lo.wav"), SimpleWav(Tone(7350, 1, 7350), 1, 7350));
@@ -147,16 +158,22 @@ TEST_F(CliMp3, OurMp3CarriesAnInfoFrameThatGivesBackTheExactLength) {
         std::uint32_t rate;
         int channels;
         std::size_t frames;
+        std::string vbr;  // variable bit rate level, or empty
     };
-    for (const Case c : {Case{44100, 2, 441000}, Case{8000, 1, 80000}, Case{22050, 2, 33333}}) {
-        SCOPED_TRACE(c.rate);
+    for (const Case& c :
+         {Case{44100, 2, 441000, ""}, Case{8000, 1, 80000, ""}, Case{22050, 2, 33333, ""},
+          Case{44100, 2, 100000, "2"}, Case{24000, 1, 33333, "9"}}) {
+        SCOPED_TRACE(std::to_string(c.rate) + " vbr " + c.vbr);
         const std::vector<std::int16_t> src = Tone(c.rate, c.channels, c.frames, 1234);
         WriteFile(P("in.wav"), SimpleWav(src, static_cast<std::uint16_t>(c.channels), c.rate));
         std::filesystem::remove_all(P("o"));
-        ASSERT_EQ(RunCli("convert " + P("in.wav") + " --format mp3" + Dir(P("o"))), 0) << Err();
+        ASSERT_EQ(RunCli("convert " + P("in.wav") + " --format mp3" +
+                         (c.vbr.empty() ? "" : " --vbr " + c.vbr) + Dir(P("o"))),
+                  0)
+            << Err();
         const Bytes mp3 = ReadFile(P("o/in.mp3"));
         const Mp3InfoTag tag = InfoTagOf(mp3);
-        EXPECT_FALSE(tag.xing);  // constant bit rate: "Info"
+        EXPECT_EQ(tag.xing, !c.vbr.empty());  // "Info" for a constant bit rate
         EXPECT_EQ(tag.encoder, kInfoEncoderName);
         std::size_t first = 0;
         const std::vector<Mp3FrameHeader> frames = Frames(mp3, &first);

@@ -4,12 +4,12 @@
 #include <random>
 #include <vector>
 
-#include "core/bitmux/enc/l3/bit_buf.h"
-#include "core/bitmux/enc/l3/bit_enc.h"
-#include "core/bitmux/enc/l3/bit_fram.h"
-#include "core/bitmux/enc/l3/huff_code.h"
-#include "core/bitmux/enc/l3/huff_tab.h"
-#include "core/quant/sfb_tab.h"
+#include "mp3enc/bitstream/bit_buffer.h"
+#include "mp3enc/bitstream/multiplexer.h"
+#include "mp3enc/bitstream/frame.h"
+#include "mp3enc/bitstream/huffman_coder.h"
+#include "mp3enc/bitstream/huffman_tables.h"
+#include "mp3enc/quantize/scalefactor_bands.h"
 
 using namespace mp3enc;
 

@@ -2,13 +2,14 @@
 
 #include <cmath>
 #include <cstring>
+#include <numeric>
 #include <random>
 #include <set>
 #include <vector>
 
-#include "core/bitmux/enc/l3/bit_fram.h"
+#include "mp3enc/bitstream/frame.h"
 #include "mp3encoder.h"
-#include "wrappers/enc/l3/encifc.h"
+#include "mp3enc/engine/core_engine.h"
 
 using namespace mp3enc;
 
@@ -157,10 +158,10 @@ TEST(Mp3Encoder, SettingsAreChecked) {
 }
 
 TEST(Mp3Encoder, EncodeWithoutEngineIsAnError) {
-    Mp3Encoder* e = Mp3EncoderCreate(44100, 2, 0);
+    Mp3Encoder* e = Mp3EncoderCreate(11025, 2, 0);
     ASSERT_NE(e, nullptr);
     Mp3EncoderSettings s = *Mp3EncoderGetSettings(e);
-    s.vbrQuality = 50;  // not offered: the re-initialization fails and leaves no engine
+    s.vbrQuality = 50;  // below 16000 Hz: the re-initialization fails and leaves no engine
     EXPECT_EQ(Mp3EncoderSetSettings(e, &s), 0);
     std::vector<uint8_t> out(8192);
     int16_t pcm[4] = {};
@@ -325,4 +326,38 @@ TEST(CoreEngine, SmallCapacityWritesAndTakesNothing) {
     EXPECT_GT(total, 0);
     EXPECT_TRUE(EncodeBuffer(f.get(), nullptr, 0, out.data(), 8192, &used, &written).empty());
     EXPECT_EQ(written, 0);
+}
+
+// Variable bit rate: frames follow the signal's demand, a quiet tone costs less than loud
+// noise, and every frame is a whole table-rate frame back to back.
+TEST(Mp3Encoder, VariableBitRateFollowsTheSignal) {
+    Mp3Encoder* e = Mp3EncoderCreate(44100, 2, 0);
+    ASSERT_NE(e, nullptr);
+    Mp3EncoderSettings s = *Mp3EncoderGetSettings(e);
+    s.vbrQuality = 80;
+    ASSERT_EQ(Mp3EncoderSetSettings(e, &s), 1);
+    std::vector<int16_t> pcm = Sine(44100, 2, 44100, 440.0);
+    for (auto& v : pcm) v = static_cast<int16_t>(v / 8);
+    uint32_t seed = 1;
+    for (int i = 0; i < 4 * 44100; ++i) {  // two seconds of stereo noise
+        seed = seed * 1664525u + 1013904223u;
+        pcm.push_back(static_cast<int16_t>(static_cast<int32_t>(seed >> 16) - 32768) / 2);
+    }
+    const std::vector<uint8_t> out = Encode(e, pcm, {4608});
+    Mp3EncoderDelete(e);
+    static const int kKbps[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    std::vector<int> kbps;
+    size_t at = 0;
+    while (at + 4 <= out.size()) {
+        ASSERT_EQ(out[at], 0xFF);
+        const int index = out[at + 2] >> 4;
+        ASSERT_TRUE(index >= 1 && index <= 14);
+        kbps.push_back(kKbps[index]);
+        at += static_cast<size_t>(144 * kKbps[index] * 1000 / 44100 + ((out[at + 2] >> 1) & 1));
+    }
+    EXPECT_EQ(at, out.size());
+    ASSERT_GT(kbps.size(), 100u);
+    const double tone = std::accumulate(kbps.begin() + 5, kbps.begin() + 35, 0.0) / 30;
+    const double noise = std::accumulate(kbps.end() - 40, kbps.end() - 10, 0.0) / 30;
+    EXPECT_LT(tone * 1.5, noise);
 }

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "wrappers/enc/l3/granule_pipe.h"
+#include "mp3enc/engine/granule_pipeline.h"
 
 using namespace mp3enc;
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/bitmux/enc/l3/bit_fram.h"
+#include "mp3enc/bitstream/frame.h"
 #include "mp3encoder.h"
 
 using namespace mp3enc;

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "core/psych/enc/l3/hybrid.h"
-#include "core/psych/enc/l3/polyana.h"
-#include "core/psych/enc/l3/psymain.h"
+#include "mp3enc/filterbank/mdct.h"
+#include "mp3enc/filterbank/polyphase.h"
+#include "mp3enc/psycho/model.h"
 
 namespace mp3enc {
 namespace {

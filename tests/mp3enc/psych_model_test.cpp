@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "core/psych/enc/l3/psymain.h"
-#include "core/psych/enc/l3/thr_chan.h"
-#include "core/psych/enc/l3/window.h"
+#include "mp3enc/psycho/model.h"
+#include "mp3enc/psycho/channel_threshold.h"
+#include "mp3enc/psycho/fft_window.h"
 
 namespace mp3enc {
 namespace {

@@ -5,8 +5,8 @@
 #include <numeric>
 #include <string>
 
-#include "core/psych/enc/common/options.h"
-#include "core/psych/enc/common/psyparam.h"
+#include "mp3enc/config/options.h"
+#include "mp3enc/config/tuning.h"
 
 namespace mp3enc {
 namespace {

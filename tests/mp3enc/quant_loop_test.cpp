@@ -3,9 +3,9 @@
 #include <cmath>
 #include <random>
 
-#include "core/bitmux/enc/l3/huff_code.h"
-#include "core/quant/bit_alloc.h"
-#include "core/quant/loop_kernel.h"
+#include "mp3enc/bitstream/huffman_coder.h"
+#include "mp3enc/quantize/bit_allocation.h"
+#include "mp3enc/quantize/loop.h"
 
 using namespace mp3enc;
 

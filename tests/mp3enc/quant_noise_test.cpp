@@ -6,7 +6,7 @@
 #include <cmath>
 #include <random>
 
-#include "core/quant/loop_kernel.h"
+#include "mp3enc/quantize/loop.h"
 
 using namespace mp3enc;
 

@@ -1,0 +1,503 @@
+#include "mp3enc/quantize/loop.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cmath>
+
+#include "mp3enc/bitstream/frame.h"
+#include "mp3enc/bitstream/huffman_coder.h"
+
+namespace mp3enc {
+namespace {
+
+constexpr int kMinStep = -150;
+constexpr int kMaxStep = 105;
+constexpr int kPowOffset = 320;  // k = step - d ranges over [-320, 120)
+constexpr int kPassesPastBest = 4;
+
+struct Tables {
+    std::array<float, 440> quantMul;  // 2^(-3/16 k)
+    std::array<float, 440> recon;     // 2^(k/4)
+    std::array<float, kMaxQuantValue + 1> pow43;
+    Tables() {
+        for (int i = 0; i < 440; ++i) {
+            int k = i - kPowOffset;
+            quantMul[static_cast<size_t>(i)] = static_cast<float>(std::pow(2.0, -3.0 / 16.0 * k));
+            recon[static_cast<size_t>(i)] = static_cast<float>(std::pow(2.0, k / 4.0));
+        }
+        for (int i = 0; i <= kMaxQuantValue; ++i)
+            pow43[static_cast<size_t>(i)] =
+                static_cast<float>(std::pow(static_cast<double>(i), 4.0 / 3.0));
+    }
+};
+
+const Tables& T() {
+    static const Tables t;
+    return t;
+}
+
+int NBits(int v) {
+    int n = 0;
+    while (v > 0) {
+        ++n;
+        v >>= 1;
+    }
+    return n;
+}
+
+constexpr int kSlen1[16] = {0, 0, 0, 0, 3, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4};
+constexpr int kSlen2[16] = {0, 1, 2, 3, 0, 1, 2, 3, 1, 2, 3, 1, 2, 3, 2, 3};
+
+}  // namespace
+
+bool LoopKernel::Create(int sampleRate, int channels, const LoopOptions& opt) {
+    sfb_ = SfbBoundsFor(sampleRate);
+    version_ = VersionOfRate(sampleRate);
+    if (!sfb_ || version_ < 0 || channels < 1 || channels > 2) return false;
+    rate_ = sampleRate;
+    channels_ = channels;
+    granules_ = version_ == 0 ? 2 : 1;
+    opt_ = opt;
+    opt_.amp = std::clamp(opt_.amp, 0, 3);
+    opt_.mol = std::clamp(opt_.mol, 1, 1000);
+    opt_.itm = std::clamp(opt_.itm, 0, 3);
+    longUnits_.clear();
+    for (int b = 0; b < 22; ++b)
+        longUnits_.push_back({sfb_->longB[b], sfb_->longB[b + 1] - sfb_->longB[b], b < 21 ? b : -1,
+                              kPretab[b], b < 11 ? 15 : 7});
+    shortUnits_.clear();
+    for (int b = 0; b < 13; ++b) {
+        int w = sfb_->shortB[b + 1] - sfb_->shortB[b];
+        for (int win = 0; win < 3; ++win)
+            shortUnits_.push_back(
+                {3 * sfb_->shortB[b] + win * w, w, b < 12 ? b * 3 + win : -1, 0, b < 6 ? 15 : 7});
+    }
+    (void)T();
+    return true;
+}
+
+void LoopKernel::Prepare(int gr, int ch, int blockType, const float* xr, const float* xmin) {
+    Member& m = m_[gr][ch];
+    m.blockType = blockType;
+    m.isShort = blockType == 2;
+    m.units = m.isShort ? &shortUnits_ : &longUnits_;
+    int nu = static_cast<int>(m.units->size());
+    m.nz = 0;
+    std::fill(m.q, m.q + 576, 0);
+    float mx = 0;
+    for (int i = 0; i < 576; ++i) {
+        float v = xr[i];
+        if (!std::isfinite(v)) v = 0;
+        m.neg[i] = v < 0;
+        float a = std::fabs(v);
+        m.absx[i] = a;
+        m.xr34[i] = std::sqrt(a * std::sqrt(a));
+        if (a > 0) m.nz = i + 1;
+        mx = std::max(mx, m.xr34[i]);
+    }
+    for (int u = 0; u < nu; ++u) {
+        float v = xmin ? xmin[u] : 1.0f;
+        m.xmin[u] = (std::isfinite(v) && v > 1e-20f) ? v : 1e-20f;
+    }
+    m.startStep = 0;
+    if (mx > 0) {
+        double s = std::ceil(7.6943736 * std::log(static_cast<double>(mx)) - 69.3324);
+        m.startStep = static_cast<int>(
+            std::clamp(s, static_cast<double>(kMinStep), static_cast<double>(kMaxStep)));
+    }
+}
+
+void LoopKernel::Quantize(Member& m) {
+    const Tables& t = T();
+    m.overflow = false;
+    // Lines from nz on were cleared by Prepare and are never written; the units cover the rest.
+    for (const Unit& u : *m.units) {
+        if (u.start >= m.nz) break;
+        int sf = u.sfIndex >= 0 ? m.sf[u.sfIndex] : 0;
+        int d = (sf + (m.isShort ? 0 : m.preflag * u.pretab)) << (1 + m.sfScale);
+        int k = std::clamp(m.step - d, -kPowOffset, 119);
+        float mul = t.quantMul[static_cast<size_t>(k + kPowOffset)];
+        int end = std::min(u.start + u.width, m.nz);
+        // Branch-free so that it vectorizes; any value above the table's reach overflows.
+        const float* __restrict x = m.xr34;
+        int* __restrict q = m.q;
+        int over = 0;
+        for (int i = u.start; i < end; ++i) {
+            const float v = x[i] * mul + 0.4054f;
+            over |= v > static_cast<float>(kMaxQuantValue);
+            q[i] = static_cast<int>(
+                v > static_cast<float>(kMaxQuantValue) ? static_cast<float>(kMaxQuantValue) : v);
+        }
+        if (over) m.overflow = true;
+    }
+}
+
+int LoopKernel::Part2Bits(const Member& m, GranuleInfo* g) const {
+    int need[4] = {0, 0, 0, 0};
+    int counts[4];
+    if (m.isShort) {
+        counts[0] = counts[1] = counts[2] = counts[3] = 9;
+        for (int i = 0; i < 36; ++i) need[i / 9] = std::max(need[i / 9], NBits(m.sf[i]));
+    } else {
+        counts[0] = 6;
+        counts[1] = 5;
+        counts[2] = 5;
+        counts[3] = 5;
+        for (int b = 0; b < 21; ++b) {
+            int p = b < 6 ? 0 : b < 11 ? 1 : b < 16 ? 2 : 3;
+            need[p] = std::max(need[p], NBits(m.sf[b]));
+        }
+    }
+    int slen[4];
+    int sfc = 0;
+    if (version_ == 0) {
+        int n1 = std::max(need[0], need[1]), n2 = std::max(need[2], need[3]);
+        int c1 = m.isShort ? 18 : 11, c2 = m.isShort ? 18 : 10;
+        int best = -1, bestBits = INT_MAX;
+        for (int c = 0; c < 16; ++c) {
+            if (kSlen1[c] < n1 || kSlen2[c] < n2) continue;
+            int b = c1 * kSlen1[c] + c2 * kSlen2[c];
+            if (b < bestBits) {
+                bestBits = b;
+                best = c;
+            }
+        }
+        if (best < 0) best = 15;  // caps keep the values within 4/3 bits
+        sfc = best;
+        slen[0] = slen[1] = kSlen1[best];
+        slen[2] = slen[3] = kSlen2[best];
+    } else {
+        for (int p = 0; p < 4; ++p) slen[p] = std::min(need[p], p < 2 ? 4 : 3);
+        sfc = ((slen[0] * 5 + slen[1]) << 4) + (slen[2] << 2) + slen[3];
+    }
+    int bits = 0;
+    for (int p = 0; p < 4; ++p) bits += counts[p] * slen[p];
+    if (g) {
+        g->scalefac_compress = sfc;
+        for (int p = 0; p < 4; ++p) {
+            g->slen[p] = slen[p];
+            g->partCount[p] = counts[p];
+        }
+        int n = m.isShort ? 36 : 21;
+        for (int i = 0; i < n; ++i) g->sf[i] = m.sf[i];
+    }
+    return bits;
+}
+
+int LoopKernel::CountBits(Member& m) {
+    Quantize(m);
+    m.part2 = Part2Bits(m, nullptr);
+    if (m.overflow) {
+        m.part3 = 100000;  // above any budget: forces a coarser step
+        return m.part2 + m.part3;
+    }
+    // Reused: a fresh record would clear 2.4 kB on every count.
+    GranuleInfo& g = countScratch_;
+    g.block_type = m.blockType;
+    int p3 = ChooseHuffman(g, m.q, sfb_->longB, false);
+    m.part3 = p3 < 0 ? 100000 : p3;
+    return m.part2 + m.part3;
+}
+
+void LoopKernel::Distortion(Member& m) {
+    const Tables& t = T();
+    m.maxNmr = 0;
+    m.nDist = 0;
+    m.nBands = 0;
+    m.excessDb = 0;
+    double sumDist = 0;
+    for (const Unit& u : *m.units) {
+        if (u.sfIndex < 0) continue;
+        int sf = m.sf[u.sfIndex];
+        int d = (sf + (m.isShort ? 0 : m.preflag * u.pretab)) << (1 + m.sfScale);
+        int k = std::clamp(m.step - d, -kPowOffset, 119);
+        float r = t.recon[static_cast<size_t>(k + kPowOffset)];
+        float noise = 0;
+        for (int i = u.start; i < u.start + u.width; ++i) {
+            float e =
+                m.absx[i] - t.pow43[static_cast<size_t>(std::min(m.q[i], kMaxQuantValue))] * r;
+            noise += e * e;
+        }
+        float nmr = static_cast<float>(noise / m.xmin[u.sfIndex]);
+        m.nmr[u.sfIndex] = nmr;
+        ++m.nBands;
+        m.maxNmr = std::max(m.maxNmr, nmr);
+        if (nmr > 1.0f) {
+            ++m.nDist;
+            sumDist += nmr;
+            m.excessDb += 10.0f * std::log10(nmr);
+        }
+    }
+    m.meanDistNmr = m.nDist ? static_cast<float>(sumDist / m.nDist) : 0.0f;
+}
+
+bool LoopKernel::Amplify(Member& m) {
+    if (!m.canAmplify || m.nDist == 0) return false;
+    float thr = 1.0f;
+    switch (opt_.amp) {
+        case 0:
+            thr = 1.0f;
+            break;
+        case 1:
+            thr = m.maxNmr;
+            break;
+        case 2:
+            thr = (m.nDist == m.nBands) ? m.meanDistNmr : 1.0f;
+            break;
+        case 3:
+            thr = (10 * m.nDist >= 9 * m.nBands) ? m.meanDistNmr : 1.0f;
+            break;
+    }
+    thr = std::max(thr, 1.0f);
+    bool changed = false;
+    for (const Unit& u : *m.units) {
+        if (u.sfIndex < 0) continue;
+        if (m.nmr[u.sfIndex] >= thr && m.nmr[u.sfIndex] > 1.0f) {
+            if (m.sf[u.sfIndex] + 1 > u.cap) {
+                if (m.sfScale == 0) {
+                    // Outgrown lengths: double the scalefactor step and halve the scalefactors (rounding
+                    // up, so no band loses amplification); the range doubles.
+                    m.sfScale = 1;
+                    for (int& v : m.sf) v = (v + 1) / 2;
+                }
+                if (m.sf[u.sfIndex] + 1 > u.cap) {
+                    // A scalefactor at its length limit: this member cannot be amplified further.
+                    m.canAmplify = false;
+                    return changed;
+                }
+            }
+            m.sf[u.sfIndex] += 1;
+            changed = true;
+        }
+    }
+    if (!changed) return false;
+    int n = m.isShort ? 36 : 21;
+    if (!m.isShort && version_ == 0 && !m.preflag && !m.preflagUsed) {
+        bool all = true;
+        for (int b = 0; b < 21; ++b)
+            if (m.sf[b] < kPretab[b]) {
+                all = false;
+                break;
+            }
+        if (all) {
+            for (int b = 0; b < 21; ++b) m.sf[b] -= kPretab[b];
+            m.preflag = 1;
+            m.preflagUsed = true;
+        }
+    }
+    int mn = INT_MAX;
+    for (int i = 0; i < n; ++i) mn = std::min(mn, m.sf[i]);
+    if (mn >= 1 && mn != INT_MAX) {
+        for (int i = 0; i < n; ++i) m.sf[i] -= mn;
+        m.step = std::max(kMinStep, m.step - 2 * mn * (m.sfScale + 1));
+    }
+    return true;
+}
+
+void LoopKernel::RateLoop(std::vector<Member*>& grp, int budget, bool& frameDone) {
+    int n = 0;
+    for (Member* m : grp) n += std::max(1, m->nz);
+    auto count = [&]() {
+        int u = 0;
+        for (Member* m : grp) u += CountBits(*m);
+        return u;
+    };
+    int U = count();
+    int net = 0;
+    bool fine = false;
+    for (int iter = 0; iter < 200; ++iter) {
+        if (fine && U <= budget) break;
+        if (!fine && U == budget) break;
+        int t;
+        if (fine) {
+            t = 1;
+        } else {
+            double x = 16.0 * (U - budget) / (3.0 * n);
+            if (U > budget) {
+                t = std::max(1, static_cast<int>(std::lround(x)));
+                if (t == 1) fine = true;
+            } else {
+                t = std::min(-1, static_cast<int>(std::trunc(x - 0.5)));
+            }
+        }
+        if (net + t < 0) t = -net;
+        if (t == 0) break;  // already at the finest start step and within budget
+        bool changed = false;
+        for (Member* m : grp) {
+            int ns = std::min(kMaxStep, m->step + t);
+            if (ns != m->step) changed = true;
+            m->step = ns;
+        }
+        if (!changed) {
+            frameDone = true;
+            break;
+        }
+        net += t;
+        U = count();
+        if (!fine && t < 0 && U > budget) fine = true;
+    }
+    // No granule may exceed what part2_3_length can signal.
+    for (Member* m : grp) {
+        while (m->part2 + m->part3 > 4095 && m->step < kMaxStep) {
+            ++m->step;
+            CountBits(*m);
+        }
+    }
+}
+
+void LoopKernel::Finish(Member& m, GranuleInfo& g, bool fullSearch) {
+    Quantize(m);
+    g = GranuleInfo();
+    g.block_type = m.blockType;
+    g.mixed_block_flag = 0;
+    g.preflag = m.preflag;
+    g.scalefac_scale = m.sfScale;
+    g.global_gain = std::clamp(m.step + 150, 0, 255);
+    int p2 = Part2Bits(m, &g);
+    int p3 = m.overflow ? -1 : ChooseHuffman(g, m.q, sfb_->longB, fullSearch);
+    if (p3 < 0 || p2 + p3 > 4095) {
+        // Cannot happen after the rate loop; keep the stream valid regardless.
+        std::fill(m.q, m.q + 576, 0);
+        p3 = ChooseHuffman(g, m.q, sfb_->longB, false);
+    }
+    for (int i = 0; i < 576; ++i) g.ix[i] = m.neg[i] ? -m.q[i] : m.q[i];
+    g.part2_length = p2;
+    g.part2_3_length = p2 + p3;
+}
+
+void LoopKernel::RunFrame(const int budgets[2][2], int frameMaxBits, CodedFrame& out) {
+    // Iteration groups.
+    std::vector<std::vector<Member*>> groups;
+    std::vector<int> groupBudget;
+    auto add = [&](std::vector<std::pair<int, int>> idx) {
+        std::vector<Member*> g;
+        int b = 0;
+        for (auto [gr, ch] : idx) {
+            g.push_back(&m_[gr][ch]);
+            b += std::min(budgets[gr][ch], 4095);
+        }
+        groups.push_back(g);
+        groupBudget.push_back(b);
+    };
+    switch (opt_.itm) {
+        case 0:
+            for (int gr = 0; gr < granules_; ++gr)
+                for (int ch = 0; ch < channels_; ++ch) add({{gr, ch}});
+            break;
+        case 1:
+            for (int ch = 0; ch < channels_; ++ch) {
+                std::vector<std::pair<int, int>> v;
+                for (int gr = 0; gr < granules_; ++gr) v.push_back({gr, ch});
+                add(v);
+            }
+            break;
+        case 2:
+            for (int gr = 0; gr < granules_; ++gr) {
+                std::vector<std::pair<int, int>> v;
+                for (int ch = 0; ch < channels_; ++ch) v.push_back({gr, ch});
+                add(v);
+            }
+            break;
+        default: {
+            std::vector<std::pair<int, int>> v;
+            for (int gr = 0; gr < granules_; ++gr)
+                for (int ch = 0; ch < channels_; ++ch) v.push_back({gr, ch});
+            add(v);
+        }
+    }
+    lastOuter_ = 0;
+    for (size_t gi = 0; gi < groups.size(); ++gi) {
+        auto& grp = groups[gi];
+        int start = INT_MIN;
+        for (Member* m : grp) start = std::max(start, m->startStep);
+        for (Member* m : grp) {
+            m->step = start;
+            std::fill(m->sf, m->sf + 39, 0);
+            m->preflag = 0;
+            m->sfScale = 0;
+            m->preflagUsed = false;
+            m->canAmplify = true;
+        }
+        float bestMax = INFINITY, bestExcess = INFINITY;
+        bool frameDone = false;
+        int sinceBest = 0;
+        for (int pass = 0; pass < opt_.mol; ++pass) {
+            lastOuter_ = std::max(lastOuter_, pass + 1);
+            RateLoop(grp, groupBudget[gi], frameDone);
+            float groupMax = 0, groupExcess = 0;
+            for (Member* m : grp) {
+                Distortion(*m);
+                groupMax = std::max(groupMax, m->maxNmr);
+                groupExcess += m->excessDb;
+            }
+            const bool better =
+                opt_.compareExcess
+                    ? groupExcess < bestExcess || (groupExcess == bestExcess && groupMax < bestMax)
+                    : groupMax < bestMax;
+            if (pass == 0 || better) {
+                sinceBest = 0;
+                bestMax = groupMax;
+                bestExcess = groupExcess;
+                for (Member* m : grp) {
+                    m->bestStep = m->step;
+                    std::copy(m->sf, m->sf + 39, m->bestSf);
+                    m->bestPreflag = m->preflag;
+                    m->bestSfScale = m->sfScale;
+                }
+            }
+            // Passes that keep losing to the best one rarely turn round: stop after a few.
+            if (frameDone || ++sinceBest > kPassesPastBest) break;
+            bool amplified = false;
+            if (opt_.amp == 1) {
+                Member* worst = nullptr;
+                for (Member* m : grp)
+                    if (m->nDist > 0 && m->canAmplify && (!worst || m->maxNmr > worst->maxNmr))
+                        worst = m;
+                if (worst) amplified = Amplify(*worst);
+            } else {
+                for (Member* m : grp) amplified = Amplify(*m) || amplified;
+            }
+            if (!amplified) break;
+        }
+        for (Member* m : grp) {
+            m->step = m->bestStep;
+            std::copy(m->bestSf, m->bestSf + 39, m->sf);
+            m->preflag = m->bestPreflag;
+            m->sfScale = m->bestSfScale;
+        }
+    }
+    out.modeExtension = 0;
+    int total = 0;
+    for (int gr = 0; gr < granules_; ++gr)
+        for (int ch = 0; ch < channels_; ++ch) {
+            Finish(m_[gr][ch], out.gr[gr][ch], opt_.hfs);
+            total += out.gr[gr][ch].part2_3_length;
+        }
+    // Hard ceiling of the frame: coarsen the largest granules until the reservoir holds.
+    int guard = 0;
+    while (total > frameMaxBits && guard++ < 400) {
+        int bg = 0, bc = 0;
+        for (int gr = 0; gr < granules_; ++gr)
+            for (int ch = 0; ch < channels_; ++ch)
+                if (out.gr[gr][ch].part2_3_length > out.gr[bg][bc].part2_3_length) {
+                    bg = gr;
+                    bc = ch;
+                }
+        Member& m = m_[bg][bc];
+        if (m.step >= kMaxStep) {
+            std::fill(m.sf, m.sf + 39, 0);
+            m.preflag = 0;
+            m.sfScale = 0;
+            if (m.step >= kMaxStep && out.gr[bg][bc].part2_3_length > 0) {
+                std::fill(m.xr34, m.xr34 + 576, 0.0f);
+            }
+        }
+        m.step = std::min(kMaxStep, m.step + 4);
+        total -= out.gr[bg][bc].part2_3_length;
+        Finish(m, out.gr[bg][bc], false);
+        total += out.gr[bg][bc].part2_3_length;
+    }
+}
+
+}  // namespace mp3enc

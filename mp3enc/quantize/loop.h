@@ -1,0 +1,89 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "mp3enc/bitstream/multiplexer.h"
+#include "mp3enc/quantize/scalefactor_bands.h"
+
+namespace mp3enc {
+
+struct LoopOptions {
+    int amp = 1;       // amplify mode 0..3
+    bool hfs = false;  // full Huffman search in the final pass
+    int mol = 400;     // maximum outer loops
+    int itm = 2;       // iteration groups 0..3
+    // Best pass by the summed excess of noise over the allowed distortion (dB over all bands)
+    // instead of the largest single ratio: what one distorted band costs is weighed against
+    // how much the others gain.
+    bool compareExcess = false;
+};
+
+// Quantization and rate/distortion loops for one stream, one frame at a time.
+class LoopKernel {
+public:
+    bool Create(int sampleRate, int channels, const LoopOptions& opt);
+    int granules() const { return granules_; }
+
+    // Prepares one granule and channel. xr: 576 lines in coding order (short blocks band,
+    // window, line). xmin: allowed distortion energy per band: 22 long bands, or 13 x 3
+    // short band-windows (band * 3 + window). blockType 0..3.
+    void Prepare(int gr, int ch, int blockType, const float* xr, const float* xmin);
+
+    // Runs the loops over the prepared frame. budgets[gr][ch] are the bit budgets;
+    // frameMaxBits is the hard ceiling for all main data of the frame.
+    void RunFrame(const int budgets[2][2], int frameMaxBits, CodedFrame& out);
+
+    // Statistics of the last frame (for tests).
+    int lastOuterPasses() const { return lastOuter_; }
+    int startStep(int gr, int ch) const { return m_[gr][ch].startStep; }
+
+private:
+    struct Unit {
+        int start, width, sfIndex, pretab, cap;
+    };
+    struct Member {
+        int blockType = 0;
+        bool isShort = false;
+        float xr34[576];
+        float absx[576];
+        bool neg[576];
+        int nz = 0;  // lines up to the last non-zero one
+        std::vector<Unit>* units = nullptr;
+        float xmin[39];
+        int startStep = 0;
+        int step = 0;
+        int sf[39] = {};
+        int preflag = 0;
+        int sfScale = 0;  // scalefac_scale: a scalefactor step is 2 (0) or 4 (1) quarter steps
+        bool preflagUsed = false;
+        bool canAmplify = true;
+        int q[576];
+        bool overflow = false;
+        int part2 = 0, part3 = 0;
+        float nmr[39] = {};
+        float maxNmr = 0, meanDistNmr = 0;
+        float excessDb = 0;  // sum over distorted bands of 10 log10(NMR)
+        int nDist = 0, nBands = 0;
+        int budget = 0;
+        // best result
+        int bestStep = 0, bestSf[39] = {}, bestPreflag = 0, bestSfScale = 0;
+    };
+
+    void Quantize(Member& m);
+    int Part2Bits(const Member& m, GranuleInfo* g) const;
+    int CountBits(Member& m);
+    void Distortion(Member& m);
+    bool Amplify(Member& m);
+    void Finish(Member& m, GranuleInfo& g, bool fullSearch);
+    void RateLoop(std::vector<Member*>& grp, int budget, bool& frameDone);
+
+    int rate_ = 44100, version_ = 0, channels_ = 2, granules_ = 2;
+    LoopOptions opt_;
+    const SfbBounds* sfb_ = nullptr;
+    std::vector<Unit> longUnits_, shortUnits_;
+    Member m_[2][2];
+    GranuleInfo countScratch_;
+    int lastOuter_ = 0;
+};
+
+}  // namespace mp3enc
