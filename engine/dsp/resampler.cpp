@@ -68,28 +68,31 @@ void Resampler::Start(std::uint32_t sourceRate, std::uint32_t outputRate, int ch
     } else {
         path_ = Path::Interpolate;
         cutoffBin_ = InterpolationCutoffBin(sr_, or_);
-        if (sr_ > or_) {
-            // The low-pass block holds the frame's input span plus at least an eighth of it as
-            // context on each side, so the block's wrap-around stays out of the frame.
-            lowPass_ = true;
-            const std::int64_t span = InputFloor(kFrame - 1) + 3;
-            lowPassSize_ = std::size_t{1}
-                           << Log2(static_cast<std::size_t>(span + 2 * (span / 8 + 1)));
-            fftLowPass_ = std::make_unique<fft::RealFft>(Log2(lowPassSize_));
-            context_ = static_cast<std::int64_t>(lowPassSize_);
-            // Pass up to 90 % of the output's Nyquist frequency, raised-cosine down to 0 at it.
-            const double fc = or_ / 2.0, f0 = 0.9 * fc;
-            lowPassGain_.resize(lowPassSize_ / 2 + 1);
-            for (std::size_t k = 0; k < lowPassGain_.size(); ++k) {
-                const double f = static_cast<double>(k) * sr_ / static_cast<double>(lowPassSize_);
-                lowPassGain_[k] =
-                    f <= f0   ? 1.0
-                    : f >= fc ? 0.0
-                              : 0.5 * (1.0 + std::cos(std::numbers::pi * (f - f0) / (fc - f0)));
-            }
-            lowSpec_.resize(lowPassSize_ / 2 + 1);
-            scratch = std::max(scratch, lowPassSize_);
+    }
+    if (sr_ > or_) {
+        // Down: everything above the output's Nyquist frequency is removed at the input rate
+        // before the frame is read, or it folds back into the audible band. The low-pass block
+        // holds the frame's input span plus at least an eighth of it as context on each side,
+        // so the block's wrap-around stays out of the frame.
+        lowPass_ = true;
+        std::int64_t lo, hi;
+        FrameSpan(0, lo, hi);
+        const std::int64_t span = hi - lo + 1;
+        lowPassSize_ = std::size_t{1} << Log2(static_cast<std::size_t>(span + 2 * (span / 8 + 1)));
+        fftLowPass_ = std::make_unique<fft::RealFft>(Log2(lowPassSize_));
+        context_ = static_cast<std::int64_t>(lowPassSize_);
+        // Pass up to 90 % of the output's Nyquist frequency, raised-cosine down to 0 at it.
+        const double fc = or_ / 2.0, f0 = 0.9 * fc;
+        lowPassGain_.resize(lowPassSize_ / 2 + 1);
+        for (std::size_t k = 0; k < lowPassGain_.size(); ++k) {
+            const double f = static_cast<double>(k) * sr_ / static_cast<double>(lowPassSize_);
+            lowPassGain_[k] = f <= f0 ? 1.0
+                              : f >= fc
+                                  ? 0.0
+                                  : 0.5 * (1.0 + std::cos(std::numbers::pi * (f - f0) / (fc - f0)));
         }
+        lowSpec_.resize(lowPassSize_ / 2 + 1);
+        scratch = std::max(scratch, lowPassSize_);
     }
     x_.assign(kFrame, 0.0);
     y_.assign(scratch, 0.0);
@@ -268,9 +271,7 @@ std::size_t Resampler::Process(const std::int16_t* const* in, std::size_t count,
     EnsureOut(static_cast<std::size_t>(target) + kHop);
     std::size_t produced = 0;
     while (target >= produced + kFrame + 1) {
-        std::int64_t lo, hi;
-        FrameSpan(outPos_, lo, hi);
-        if (hi > inEnd_) break;
+        if (FrameSpanWithMargin(outPos_) > inEnd_) break;
         RunFrame(outPos_, produced, eqOn, eq);
         outPos_ += kHop;
         produced += kHop;
@@ -307,6 +308,19 @@ std::size_t Resampler::Flush(EqualizerSource* eq) {
     return std::min(produced, static_cast<std::size_t>(total - start));
 }
 
+std::int64_t Resampler::LowPass(const Channel& c, std::int64_t a, std::int64_t m) {
+    // The span [a, a + m) sits in the middle of the block, with context on both sides.
+    const std::int64_t spare = static_cast<std::int64_t>(lowPassSize_) - m;
+    const std::int64_t right = std::clamp<std::int64_t>(inEnd_ - (a + m), 0, spare / 2);
+    const std::int64_t base = a - (spare - right);
+    for (std::size_t k = 0; k < lowPassSize_; ++k)
+        y_[k] = HistAt(c, base + static_cast<std::int64_t>(k));
+    fftLowPass_->Forward(y_.data(), lowSpec_.data());
+    for (std::size_t k = 0; k < lowSpec_.size(); ++k) lowSpec_[k] *= lowPassGain_[k];
+    fftLowPass_->Inverse(lowSpec_.data(), y_.data());
+    return base;
+}
+
 void Resampler::FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum) {
     switch (path_) {
         case Path::Same:
@@ -314,9 +328,14 @@ void Resampler::FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum) {
             return;
         case Path::Spectral: {
             const std::int64_t lo = InputFloor(j);
-            for (int k = 0; k < spectralSize_; ++k)
-                y_[static_cast<std::size_t>(k)] = HistAt(c, lo + k);
-            fftSpectral_->Forward(y_.data(), spec_.data());
+            if (lowPass_) {
+                const std::int64_t base = LowPass(c, lo, spectralSize_);
+                fftSpectral_->Forward(y_.data() + (lo - base), spec_.data());
+            } else {
+                for (int k = 0; k < spectralSize_; ++k)
+                    y_[static_cast<std::size_t>(k)] = HistAt(c, lo + k);
+                fftSpectral_->Forward(y_.data(), spec_.data());
+            }
             // Up: the shorter spectrum leaves the bins above it empty (band-limited).
             // Down: only the bins up to the output's Nyquist frequency are read.
             for (std::size_t k = static_cast<std::size_t>(spectralSize_) / 2 + 1; k <= kBins; ++k)
@@ -330,15 +349,7 @@ void Resampler::FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum) {
             const double* src = nullptr;
             std::int64_t base = 0;
             if (lowPass_) {
-                const std::int64_t m = InputFloor(j + kFrame - 1) + 2 - a;
-                const std::int64_t spare = static_cast<std::int64_t>(lowPassSize_) - m;
-                const std::int64_t right = std::clamp<std::int64_t>(inEnd_ - (a + m), 0, spare / 2);
-                base = a - (spare - right);
-                for (std::size_t k = 0; k < lowPassSize_; ++k)
-                    y_[k] = HistAt(c, base + static_cast<std::int64_t>(k));
-                fftLowPass_->Forward(y_.data(), lowSpec_.data());
-                for (std::size_t k = 0; k < lowSpec_.size(); ++k) lowSpec_[k] *= lowPassGain_[k];
-                fftLowPass_->Inverse(lowSpec_.data(), y_.data());
+                base = LowPass(c, a, InputFloor(j + kFrame - 1) + 2 - a);
                 src = y_.data();
             } else {
                 base = a;

@@ -5,10 +5,11 @@
 // crossfade (ceil), clipped to +-32767. Three paths:
 //   same rate          pass-through when the equalizer is off, else frames of the input;
 //   ratio 2, 4, 1/2, 1/4  spectral: the frame's input span is transformed and its spectrum
-//                      re-read at the output rate (band-limited both ways);
-//   any other ratio    linear interpolation. Down-conversions first low-pass the frame's input
-//                      span (with context on both sides) to the output's Nyquist frequency;
-//                      up-conversions zero everything above the input's Nyquist afterwards.
+//                      re-read at the output rate;
+//   any other ratio    linear interpolation; up-conversions zero everything above the input's
+//                      Nyquist frequency afterwards.
+// Down-conversions on both paths first low-pass the frame's input span (with context on both
+// sides, so a frame waits for input past its end) to the output's Nyquist frequency.
 // All channels advance in lockstep, so an equalizer change is picked up at the same frame
 // for both, and one switch value is used per block.
 //
@@ -87,6 +88,8 @@ private:
     void Compact();
     void RunFrame(std::int64_t j, std::size_t outAt, bool eqOn, EqualizerSource* eq);
     void FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum);
+    // Low-passes a block around input [a, a + m) into y_; returns the block's first index.
+    std::int64_t LowPass(const Channel& c, std::int64_t a, std::int64_t m);
     std::size_t LeavePassThrough(const std::int16_t* const* in, std::size_t count);
     std::int16_t HistAt(const Channel& c, std::int64_t abs) const {
         return c.hist[static_cast<std::size_t>(abs - histBase_)];
