@@ -106,8 +106,10 @@ void WmaWriterStart(const std::string& path, int channels, std::uint32_t rate,
 std::size_t WmaWriterFeed(const std::uint8_t* samples, std::size_t byteCount) {
     if (!g_writer) throw JobError(kErrCodecInit);
     if (g_writer->WriteSample(samples, byteCount) < 0) {
+        // A write that failed (a full disk) is a file failure, not a codec one: the job
+        // reports it with the path and removes the output.
         g_failureShown = true;
-        FailWith(g_writer->ErrorText());
+        throw FileError(kCauseGeneric, Engine().OutputPath, g_writer->ErrorText());
     }
     return byteCount;
 }
@@ -119,8 +121,8 @@ void WmaWriterFinish() {
     const std::string text = writer->ErrorText();
     writer.reset();
     if (result < 0) {
-        if (g_failureShown) throw JobError(kErrCodecInit);
-        FailWith(text);
+        g_failureShown = true;
+        throw FileError(kCauseGeneric, Engine().OutputPath, text);
     }
 }
 
