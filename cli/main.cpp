@@ -276,7 +276,8 @@ int Probe(const std::vector<std::string>& files) {
             {"year", &info.Year},          {"track", &info.Track},   {"comment", &info.Comment},
             {"copyright", &info.Copyright}};
         for (const auto& [name, text] : tags)
-            if (!text->empty()) std::printf("%s: %s\n", name, text->c_str());
+            if (!text->empty() && !(text == &info.Title && info.TitleIsFileName))
+                std::printf("%s: %s\n", name, text->c_str());
     }
     return status;
 }

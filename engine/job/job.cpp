@@ -131,6 +131,12 @@ std::string FailedJobText(const FileError& fe, bool removed) {
     return text;
 }
 
+// ID3v1 has one free text: the comment, or the copyright notice when there is none.
+const std::string& Id3v1Comment() {
+    const EngineState& e = Engine();
+    return e.TagComment.empty() ? e.TagCopyright : e.TagComment;
+}
+
 // Finishes the output from what was written so far (stop and error codes).
 void FinalizeAfterCode() {
     EngineState& e = Engine();
@@ -148,7 +154,7 @@ void FinalizeAfterCode() {
         }
         case kFormatMp3:
             Mp3EncoderFinish();
-            if (PlaceClipInfo()) WriteId3v1(e.OutputFile, e.TagTitle, e.TagArtist, e.TagCopyright);
+            if (PlaceClipInfo()) WriteId3v1(e.OutputFile, e.TagTitle, e.TagArtist, Id3v1Comment());
             break;
         case kFormatWma:
             WmaWriterClose();
@@ -197,7 +203,7 @@ void FinalizeNormal() {
         }
         case kFormatMp3:
             Mp3EncoderFinish();
-            if (PlaceClipInfo()) WriteId3v1(e.OutputFile, e.TagTitle, e.TagArtist, e.TagCopyright);
+            if (PlaceClipInfo()) WriteId3v1(e.OutputFile, e.TagTitle, e.TagArtist, Id3v1Comment());
             break;
         case kFormatWma:
             WmaWriterFinish();

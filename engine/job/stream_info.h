@@ -32,6 +32,7 @@ struct StreamInfo {
     std::uint16_t Channels = 0;
     std::string CodecName;
     std::string Title;
+    bool TitleIsFileName = false;  // no tag named it: the title shown is the file's name
     std::string Artist;
     std::string Copyright;
     // Further tag texts read from the input (ID3v2, LIST/INFO).

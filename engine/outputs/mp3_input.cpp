@@ -117,7 +117,6 @@ bool ProbeMp3(File& file, StreamInfo& info, bool clear) {
         info.DataSize = file.Length();
         info.BlockAlign = 1;
         info.CodecName = "MP3";
-        info.Title = FileTitle(file);
         info.DurationMs =
             static_cast<std::uint32_t>(std::min<std::int64_t>(si.durationMs, UINT32_MAX));
         info.FirstFrameOffset = static_cast<std::uint64_t>(start + si.firstFrameOffset);
@@ -128,11 +127,15 @@ bool ProbeMp3(File& file, StreamInfo& info, bool clear) {
             const std::int64_t samples =
                 static_cast<std::int64_t>(tag.frames) * si.samplesPerFrame - tag.delay -
                 tag.padding;
-            if (samples > 0)
-                info.DurationMs = static_cast<std::uint32_t>(
-                    std::min<std::int64_t>(samples * 1000 / si.sampleRate, UINT32_MAX));
+            // A header that leaves no samples means an empty stream, not its frames' length.
+            info.DurationMs = static_cast<std::uint32_t>(
+                std::clamp<std::int64_t>(samples * 1000 / si.sampleRate, 0, UINT32_MAX));
         }
-        ReadId3v1(file, info.Title, info.Artist, info.Copyright);
+        info.TitleIsFileName = true;
+        if (ReadId3v1(file, info.Title, info.Artist, info.Comment) && !info.Title.empty())
+            info.TitleIsFileName = false;
+        else
+            info.Title = FileTitle(file);
     }
     file.Seek(keep);
     return info.SampleRate != 0;

@@ -200,14 +200,13 @@ TEST_F(CliMp3, Id3v2TagsOfTheInputSurviveIntoTheMp3) {
     TRALUX_REQUIRE_TOOL("ffmpeg");
     TRALUX_REQUIRE_TOOL("ffprobe");
     WriteFile(P("src.wav"), SimpleWav(Tone(44100, 2, 44100), 2, 44100));
-    ASSERT_EQ(
-        std::system(
-            ("ffmpeg -v error -y -i '" + P("src.wav") +
-             "' -metadata title='夏夜的月光' -metadata artist='林小雨' -metadata album='專輯'"
-             " -metadata date=1977 -id3v2_version 3 '" +
-             P("tagged.mp3") + "'")
-                .c_str()),
-        0);
+    ASSERT_EQ(std::system(
+                  ("ffmpeg -v error -y -i '" + P("src.wav") +
+                   "' -metadata title='夏夜的月光' -metadata artist='林小雨' -metadata album='專輯'"
+                   " -metadata date=1977 -id3v2_version 3 '" +
+                   P("tagged.mp3") + "'")
+                      .c_str()),
+              0);
     ASSERT_EQ(RunCli("probe " + P("tagged.mp3")), 0);
     EXPECT_NE(Out().find("title: 夏夜的月光"), std::string::npos) << Out();
     ASSERT_EQ(RunCli("convert " + P("tagged.mp3") + " --format mp3" + Dir(P("o"))), 0) << Err();
@@ -228,6 +227,27 @@ TEST_F(CliMp3, Id3v2TagsOfTheInputSurviveIntoTheMp3) {
     const Bytes bare = ReadFile(P("bare/tagged.mp3"));
     EXPECT_NE(std::string(bare.begin(), bare.begin() + 3), "ID3");
     EXPECT_NE(std::string(bare.end() - 128, bare.end() - 125), "TAG");
+}
+
+// probe prints the tags a file carries: no title made up from the name, an ID3v1 comment as
+// the comment (never the copyright), and no length for a stream that holds no samples.
+TEST_F(CliMp3, ProbePrintsTheTagsTheFileCarries) {
+    TRALUX_REQUIRE_TOOL("lame");
+    WriteFile(P("s.wav"), SimpleWav(Tone(44100, 2, 44100), 2, 44100));
+    WriteFile(P("empty.wav"), SimpleWav({}, 2, 44100));
+    const std::string lame = "lame --quiet --id3v1-only ";
+    ASSERT_EQ(std::system((lame + "'" + P("s.wav") + "' '" + P("plain.mp3") + "'").c_str()), 0);
+    ASSERT_EQ(std::system(
+                  (lame + "--tc 'free to copy' '" + P("s.wav") + "' '" + P("c.mp3") + "'").c_str()),
+              0);
+    ASSERT_EQ(std::system((lame + "'" + P("empty.wav") + "' '" + P("empty.mp3") + "'").c_str()), 0);
+    ASSERT_EQ(RunCli("probe " + P("plain.mp3")), 0);
+    EXPECT_EQ(Out().find("title:"), std::string::npos) << Out();
+    ASSERT_EQ(RunCli("probe " + P("c.mp3")), 0);
+    EXPECT_NE(Out().find("comment: free to copy\n"), std::string::npos) << Out();
+    EXPECT_EQ(Out().find("copyright:"), std::string::npos) << Out();
+    ASSERT_EQ(RunCli("probe " + P("empty.mp3")), 0);
+    EXPECT_NE(Out().find("(0 ms)"), std::string::npos) << Out();
 }
 
 TEST_F(CliMp3, WavInfoTagsSurviveIntoMp3AndWav) {
