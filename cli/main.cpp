@@ -364,6 +364,19 @@ int SettleFormat(const ConvertOptions& o, Job& job) {
                      job.input.c_str(), job.rate, best);
         job.rate = best;
     }
+    if (Mp3BitRatesKbps(job.rate, job.channels).empty()) {
+        // MP3 offers nothing at this rate in stereo (8000 Hz): an asked channel count is
+        // refused, the input's own is mixed down and said.
+        if (o.channels || job.channels == 1) {
+            UsageError(job.input + ": MP3 at " + std::to_string(job.rate) + " Hz " +
+                       ChannelWord(job.channels) +
+                       " has no bit rate (see tralux-cli formats); try --channels 1");
+            return 2;
+        }
+        std::fprintf(stderr, "%s: MP3 at %u Hz has no stereo bit rate; converting to mono\n",
+                     job.input.c_str(), job.rate);
+        job.channels = 1;
+    }
     const std::vector<int> valid = Mp3BitRatesKbps(job.rate, job.channels);
     if (o.bitrate) {
         if (std::find(valid.begin(), valid.end(), *o.bitrate) != valid.end()) return 0;
@@ -380,11 +393,10 @@ int SettleFormat(const ConvertOptions& o, Job& job) {
     int stored = ReadEngineOption("MP3BitRate");
     if (stored == -1) stored = 128;
     if (!valid.empty() && std::find(valid.begin(), valid.end(), stored) == valid.end())
-        std::fprintf(
-            stderr,
-            "%s: %d kbit/s is not available for MP3 at %u Hz %s; the encoder's %d kbit/s is used\n",
-            job.input.c_str(), stored, job.rate, ChannelWord(job.channels),
-            Mp3DefaultKbps(job.rate, job.channels));
+        std::fprintf(stderr,
+                     "%s: %d kbit/s is not available for MP3 at %u Hz %s; %d kbit/s is used\n",
+                     job.input.c_str(), stored, job.rate, ChannelWord(job.channels),
+                     Mp3KbpsFor(job.rate, job.channels, stored));
     return 0;
 }
 

@@ -110,6 +110,31 @@ TEST_F(CliMp3, RatesTheEncoderCannotTakeAreSettledBeforeTheJob) {
     EXPECT_TRUE(Exists("o2/st44.wma"));
 }
 
+// Without a listed 128 kbit/s the automatic bit rate is the highest listed below it; 8000 Hz
+// has no stereo bit rate, so stereo is refused when asked and mixed down when inherited.
+TEST_F(CliMp3, AutomaticBitRateAndStereoAt8000Hz) {
+    WriteFile(P("st.wav"), SimpleWav(Tone(8000, 2, 8000), 2, 8000));
+    struct Case {
+        const char* args;
+        int kbps;
+    };
+    for (const Case c :
+         {Case{"--rate 11025 --channels 1", 20}, Case{"--rate 22050 --channels 1", 56},
+          Case{"--rate 22050", 80}, Case{"", 8}}) {
+        ASSERT_EQ(RunCli("convert " + P("st.wav") + " --format mp3 -y " + c.args + Dir(P("o"))), 0)
+            << Err();
+        // Rates between the header's steps (18, 20 kbit/s) alternate frames: the mean counts.
+        const auto frames = Frames(ReadFile(P("o/st.mp3")));
+        double sum = 0;
+        for (std::size_t i = 1; i < frames.size(); ++i) sum += frames[i].bitrateKbps;
+        EXPECT_NEAR(sum / static_cast<double>(frames.size() - 1), c.kbps, 0.5) << c.args;
+    }
+    EXPECT_NE(Err().find("no stereo bit rate; converting to mono"), std::string::npos) << Err();
+    EXPECT_EQ(RunCli("convert " + P("st.wav") + " --format mp3 --channels 2" + Dir(P("o2"))), 2);
+    EXPECT_NE(Err().find("8000 Hz stereo has no bit rate"), std::string::npos) << Err();
+    EXPECT_FALSE(Exists("o2"));
+}
+
 TEST_F(CliMp3, InfoFrameOfAnotherEncoderIsAHeaderAndItsDelayIsTrimmed) {
     TRALUX_REQUIRE_TOOL("lame");
     TRALUX_REQUIRE_TOOL("ffmpeg");
