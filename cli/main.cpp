@@ -400,6 +400,16 @@ int SettleFormat(const ConvertOptions& o, Job& job) {
     return 0;
 }
 
+// A cut input converts what it holds (still a success); the user hears how much that was.
+void ReportCutInput(const Job& job) {
+    if (job.info.DeclaredDurationMs == 0) return;
+    const EngineState& e = Engine();
+    const double converted = std::max(0.0, e.PositionMs.load() - e.StartMs.load()) / 1000.0;
+    std::fprintf(stderr,
+                 "%s: the input ended early (its header announces %.3f s); %.3f s converted\n",
+                 job.input.c_str(), job.info.DeclaredDurationMs / 1000.0, converted);
+}
+
 enum class Outcome { Done, Failed, Stopped };
 
 Outcome RunJob(const Job& job, const ConvertOptions& o) {
@@ -461,6 +471,7 @@ Outcome RunJob(const Job& job, const ConvertOptions& o) {
         return Outcome::Stopped;
     }
     std::fprintf(stderr, "%s -> %s\n", job.input.c_str(), e.OutputPath.c_str());
+    ReportCutInput(job);
     return Outcome::Done;
 }
 
@@ -572,9 +583,11 @@ int Convert(int argc, char** argv, int i) {
     int status = 0;
     std::vector<Job> jobs;
     std::set<std::string> seenInputs, planned;
+    std::size_t duplicates = 0;
     for (const std::string& in : o.inputs) {
         if (!seenInputs.insert(Key(in)).second) {
             std::fprintf(stderr, "%s: given twice; converted once\n", in.c_str());
+            ++duplicates;
             continue;
         }
         Job job;
@@ -626,12 +639,18 @@ int Convert(int argc, char** argv, int i) {
             return 1;
         }
     }
+    const std::size_t refused = o.inputs.size() - duplicates - jobs.size();
+    std::size_t converted = 0, failed = 0;
     for (const Job& job : jobs) {
         if (g_signal) break;
         const Outcome r = RunJob(job, o);
         if (r == Outcome::Failed) status = 1;
+        if (r == Outcome::Done) ++converted;
+        if (r == Outcome::Failed) ++failed;
         if (r == Outcome::Stopped) break;
     }
+    std::fprintf(stderr, "%zu converted, %zu failed, %zu skipped\n", converted, failed + refused,
+                 jobs.size() - converted - failed);
     if (g_signal) {
         std::fprintf(stderr, "tralux-cli: stopped by %s; the remaining inputs were skipped\n",
                      g_signal == SIGTERM ? "SIGTERM" : "SIGINT");

@@ -115,6 +115,7 @@ bool ReadWave(File& file, StreamInfo& info) {
     std::uint64_t dataSize = Le32(hdr + 4);
     // A streaming writer's 0xFFFFFFFF or a cut file: the payload ends at the end of the file.
     const std::uint64_t available = length > info.StartOffset ? length - info.StartOffset : 0;
+    const std::uint64_t declared = dataSize;
     if (dataSize > available) dataSize = available;
     // A streaming writer that never came back to patch the size leaves 0 with the audio after
     // it; a genuinely empty data chunk is followed by another chunk (or nothing).
@@ -126,6 +127,12 @@ bool ReadWave(File& file, StreamInfo& info) {
     info.DurationMs = static_cast<std::uint32_t>(std::min<double>(
         std::trunc(static_cast<double>(dataSize) * 1000.0 / static_cast<double>(bytesPerSecond)),
         UINT32_MAX));
+    // 0xFFFFFFFF is a streaming writer's "unknown"; any other size beyond the file is a cut.
+    if (declared > available && declared != 0xFFFFFFFFu)
+        info.DeclaredDurationMs = static_cast<std::uint32_t>(
+            std::min<double>(std::trunc(static_cast<double>(declared) * 1000.0 /
+                                        static_cast<double>(bytesPerSecond)),
+                             UINT32_MAX));
     return true;
 }
 

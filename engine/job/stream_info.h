@@ -45,6 +45,8 @@ struct StreamInfo {
     std::uint32_t lengthSectors = 0;
     char driveLetter = 0;
     std::uint32_t DurationMs = 0;
+    // A cut file: the length its header announces (0 when the file holds all of it).
+    std::uint32_t DeclaredDurationMs = 0;
 
     // Stored WAV samples wider than 16 bits or in float are converted when read.
     SampleEncoding Encoding = SampleEncoding::Integer;

@@ -130,6 +130,15 @@ bool ProbeMp3(File& file, StreamInfo& info, bool clear) {
             // A header that leaves no samples means an empty stream, not its frames' length.
             info.DurationMs = static_cast<std::uint32_t>(
                 std::clamp<std::int64_t>(samples * 1000 / si.sampleRate, 0, UINT32_MAX));
+            // A cut file holds fewer bytes than the header counted: it lasts that share.
+            const auto present =
+                static_cast<std::uint64_t>(std::max<std::int64_t>(0, si.fileLength));
+            if (tag.hasBytes && tag.bytes > present + 4) {
+                info.DeclaredDurationMs = info.DurationMs;
+                info.DurationMs =
+                    static_cast<std::uint32_t>(static_cast<double>(info.DurationMs) *
+                                               static_cast<double>(present) / tag.bytes);
+            }
         }
         info.TitleIsFileName = true;
         if (ReadId3v1(file, info.Title, info.Artist, info.Comment) && !info.Title.empty())

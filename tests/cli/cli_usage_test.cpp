@@ -89,6 +89,22 @@ TEST_F(Cli, SameNamedInputsInOneBatchKeepEveryOutput) {
     EXPECT_NE(Err().find("given twice"), std::string::npos);
 }
 
+// A cut WAV converts what it holds with exit 0, and says the input ended early and how much
+// was converted; the run ends with its tally.
+TEST_F(Cli, ACutInputSaysSoAndTheRunEndsWithItsTally) {
+    Bytes wav = SimpleWav(Tone(8000, 1, 24000), 1, 8000);  // header: 3 s
+    wav.resize(44 + 2 * 13600);                            // 1.7 s present
+    WriteFile(P("cut.wav"), wav);
+    WriteFile(P("junk.wav"), Bytes(100, 7));
+    ASSERT_EQ(RunCli("convert " + P("cut.wav") + " " + P("junk.wav") + Dir(P("o"))), 1) << Err();
+    EXPECT_EQ(ReadWavPcm(P("o/cut.wav")).Frames(), 13600u);
+    EXPECT_NE(Err().find("cut.wav: the input ended early (its header announces 3.000 s); 1.700 s "
+                         "converted\n"),
+              std::string::npos)
+        << Err();
+    EXPECT_NE(Err().find("\n1 converted, 1 failed, 0 skipped\n"), std::string::npos) << Err();
+}
+
 TEST_F(Cli, SameNamedInputsWithARelativeOutputFolder) {
     for (const char* d : {"A", "B", "C"}) {
         std::filesystem::create_directories(P(d));
