@@ -135,6 +135,20 @@ TEST_F(CliMp3, AutomaticBitRateAndStereoAt8000Hz) {
     EXPECT_FALSE(Exists("o2"));
 }
 
+// --start on MP3 input starts at the exact sample, as on WAV input: the output is the full
+// conversion's tail, not a frame's worth early.
+TEST_F(CliMp3, StartOnMp3InputIsSampleExact) {
+    WriteFile(P("src.wav"), SimpleWav(Tone(44100, 2, 44100 * 3, 3000), 2, 44100));
+    ASSERT_EQ(RunCli("convert " + P("src.wav") + " --format mp3" + Dir(P("m"))), 0) << Err();
+    ASSERT_EQ(RunCli("convert " + P("m/src.mp3") + Dir(P("full"))), 0) << Err();
+    ASSERT_EQ(RunCli("convert " + P("m/src.mp3") + " --start 1500" + Dir(P("late"))), 0) << Err();
+    const Pcm full = ReadWavPcm(P("full/src.wav")), late = ReadWavPcm(P("late/src.wav"));
+    ASSERT_EQ(full.Frames(), 44100u * 3);
+    ASSERT_EQ(late.Frames(), full.Frames() - 66150);
+    EXPECT_TRUE(
+        std::equal(late.samples.begin(), late.samples.end(), full.samples.begin() + 2 * 66150));
+}
+
 TEST_F(CliMp3, InfoFrameOfAnotherEncoderIsAHeaderAndItsDelayIsTrimmed) {
     TRALUX_REQUIRE_TOOL("lame");
     TRALUX_REQUIRE_TOOL("ffmpeg");
