@@ -75,7 +75,7 @@ constexpr const char* kUsage =
 class CliNotifier final : public Notifier {
 public:
     void Show(const Message& m) override {
-        std::fprintf(stderr, "%s: %s\n", m.caption.c_str(), m.text.c_str());
+        std::fprintf(stderr, "%s: %s\n", m.caption.c_str(), Shown(m.text).c_str());
         if (m.icon == MessageIcon::Error) sawError_.store(true);
     }
     bool TakeError() { return sawError_.exchange(false); }
@@ -193,7 +193,7 @@ void ReportProbeFailure(const std::string& path) {
         FileFailure(path, why.empty() ? "cannot be opened" : why);
         return;
     }
-    const std::string text = code ? GetLastErrorText() : "not a supported input";
+    const std::string text = code ? Shown(GetLastErrorText()) : "not a supported input";
     const std::string named = DescribeUnsupportedWav(path);
     if (named.empty())
         std::fprintf(stderr, "%s: %s\n", path.c_str(), text.c_str());
@@ -389,7 +389,7 @@ Outcome RunJob(const Job& job, const ConvertOptions& o) {
                 FileFailure(job.output, why.empty() ? "cannot be created" : why);
             }
         } else {
-            std::fprintf(stderr, "%s: %s\n", job.input.c_str(), GetLastErrorText().c_str());
+            std::fprintf(stderr, "%s: %s\n", job.input.c_str(), Shown(GetLastErrorText()).c_str());
         }
         return Outcome::Failed;
     }
@@ -403,7 +403,7 @@ Outcome RunJob(const Job& job, const ConvertOptions& o) {
     WaitForJob();
     progress.Finish(e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load());
     if (e.LastError.load() != 0) {
-        std::fprintf(stderr, "%s: %s\n", job.input.c_str(), GetLastErrorText().c_str());
+        std::fprintf(stderr, "%s: %s\n", job.input.c_str(), Shown(GetLastErrorText()).c_str());
         return Outcome::Failed;
     }
     if (g_notifier.TakeError()) return Outcome::Failed;

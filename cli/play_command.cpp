@@ -34,7 +34,7 @@ void OnPlayInterrupt(int) {
 class PlayNotifier final : public Notifier {
 public:
     void Show(const Message& m) override {
-        std::fprintf(stderr, "\n%s: %s\n", m.caption.c_str(), m.text.c_str());
+        std::fprintf(stderr, "\n%s: %s\n", m.caption.c_str(), Shown(m.text).c_str());
         if (m.icon == MessageIcon::Error) sawError.store(true);
     }
     std::atomic<bool> sawError{false};
@@ -134,7 +134,7 @@ int Play(int argc, char** argv, int first) {
     if (!ProbeInput(input, info)) {
         const int code = e.LastError.load();
         std::fprintf(stderr, "%s: %s\n", input.c_str(),
-                     code ? GetLastErrorText().c_str() : "not a supported input");
+                     code ? Shown(GetLastErrorText()).c_str() : "not a supported input");
         return 1;
     }
     // A preview plays the input as it is: its own rate and channels.
@@ -155,7 +155,7 @@ int Play(int argc, char** argv, int first) {
     sigaction(SIGTERM, &sa, nullptr);
 
     if (!StartConversion(input, "", 0, kModePreview)) {
-        std::fprintf(stderr, "%s: %s\n", input.c_str(), GetLastErrorText().c_str());
+        std::fprintf(stderr, "%s: %s\n", input.c_str(), Shown(GetLastErrorText()).c_str());
         SetNotifier(nullptr);
         return 1;
     }
@@ -186,7 +186,7 @@ int Play(int argc, char** argv, int first) {
     SetNotifier(nullptr);
     if (g_interrupted.load()) return 130;
     if (e.LastError.load() != 0) {
-        std::fprintf(stderr, "%s: %s\n", input.c_str(), GetLastErrorText().c_str());
+        std::fprintf(stderr, "%s: %s\n", input.c_str(), Shown(GetLastErrorText()).c_str());
         return 1;
     }
     return notifier.sawError.load() ? 1 : 0;
