@@ -50,6 +50,9 @@ struct StreamInfo {
 
     // Stored WAV samples wider than 16 bits or in float are converted when read.
     SampleEncoding Encoding = SampleEncoding::Integer;
+    // A WAV with more than two channels is mixed down to Channels (2) when read; 0 otherwise.
+    std::uint16_t StoredChannels = 0;
+    std::uint32_t ChannelMask = 0;  // WAVE_FORMAT_EXTENSIBLE speaker positions (0: the usual order)
     // First-frame file offset of an MP3 stream (after any leading tag).
     std::uint64_t FirstFrameOffset = 0;
 
