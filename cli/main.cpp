@@ -278,6 +278,24 @@ int SettleFormat(const ConvertOptions& o, Job& job) {
     if (o.format == kFormatWma) {
         int kbps = o.bitrate.value_or(ReadEngineOption("MSABitRate"));
         if (kbps == -1) kbps = 64;  // the job's own default
+        if (!o.rate && !IsWmaCombinationAccepted(kbps, job.rate, job.channels)) {
+            // The input's own rate: the nearest rate WMA takes at this bit rate, said.
+            std::uint32_t best = 0;
+            for (const WmaCombination& c : WmaAcceptedCombinations()) {
+                if (c.kbps != kbps || c.channels != job.channels) continue;
+                const auto d = [&](std::uint32_t x) {
+                    return x > job.rate ? x - job.rate : job.rate - x;
+                };
+                if (best == 0 || d(c.rate) < d(best)) best = c.rate;
+            }
+            if (best != 0) {
+                std::fprintf(stderr,
+                             "%s: WMA at %d kbit/s %s cannot be written at %u Hz; converting to "
+                             "%u Hz\n",
+                             job.input.c_str(), kbps, ChannelWord(job.channels), job.rate, best);
+                job.rate = best;
+            }
+        }
         const std::string problem = WmaCombinationProblem(kbps, job.rate, job.channels);
         if (problem.empty()) return 0;
         UsageError(job.input + ": WMA at " + std::to_string(kbps) + " kbit/s, " +

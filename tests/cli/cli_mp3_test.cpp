@@ -108,6 +108,12 @@ TEST_F(CliMp3, RatesTheEncoderCannotTakeAreSettledBeforeTheJob) {
     ASSERT_EQ(RunCli("convert " + P("st44.wav") + " --format wma --bitrate 128" + Dir(P("o2"))), 0)
         << Err();
     EXPECT_TRUE(Exists("o2/st44.wma"));
+    // The input's own rate WMA cannot take: the nearest one it takes, said.
+    ASSERT_EQ(RunCli("convert " + P("hi.wav") + " --format wma" + Dir(P("o3"))), 0) << Err();
+    EXPECT_NE(Err().find("cannot be written at 96000 Hz; converting to 44100 Hz"),
+              std::string::npos)
+        << Err();
+    EXPECT_TRUE(Exists("o3/hi.wma"));
 }
 
 // Without a listed 128 kbit/s the automatic bit rate is the highest listed below it; 8000 Hz
