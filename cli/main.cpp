@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -66,6 +67,8 @@ constexpr const char* kUsage =
     "  --no-tags              no title/artist tags in the output\n"
     "  --overwrite, -y        replace outputs that already exist\n"
     "  --rename               write \"name (2).ext\" when the output already exists\n"
+    "  --recursive, -r        an INPUT folder includes its subfolders (their layout is kept\n"
+    "                         under the output folder); a folder stands for its WAV and MP3s\n"
     "\n"
     "Without --overwrite or --rename an existing output is never replaced. Exit status: 0 done,\n"
     "1 a conversion failed, 2 bad usage, 130/143 stopped by SIGINT/SIGTERM.\n";
@@ -117,7 +120,47 @@ struct ConvertOptions {
     bool noTags = false;
     bool overwrite = false;
     bool rename = false;
+    bool recursive = false;
 };
+
+// A folder given as input stands for its WAV and MP3 files (and with --recursive those of its
+// subfolders), each with the subfolder it lies in, so the layout is kept under the output
+// folder. Files given by name have no subfolder.
+std::vector<std::pair<std::string, std::string>> ExpandInputs(const ConvertOptions& o) {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const std::string& in : o.inputs) {
+        std::error_code ec;
+        if (!fs::is_directory(in, ec)) {
+            out.emplace_back(in, "");
+            continue;
+        }
+        std::vector<std::pair<std::string, std::string>> found;
+        auto take = [&](const fs::directory_entry& entry) {
+            std::error_code e2;
+            if (!entry.is_regular_file(e2)) return;
+            std::string ext = entry.path().extension().string();
+            for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (ext != ".wav" && ext != ".mp3") return;
+            const fs::path sub = entry.path().parent_path().lexically_relative(in);
+            found.emplace_back(entry.path().string(), sub == "." ? "" : sub.string());
+        };
+        if (o.recursive) {
+            for (auto it = fs::recursive_directory_iterator(
+                     in, fs::directory_options::skip_permission_denied, ec);
+                 !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+                take(*it);
+        } else {
+            for (auto it = fs::directory_iterator(in, ec); !ec && it != fs::directory_iterator();
+                 it.increment(ec))
+                take(*it);
+        }
+        std::sort(found.begin(), found.end());
+        if (found.empty())
+            std::fprintf(stderr, "%s: no WAV or MP3 files in this folder\n", in.c_str());
+        out.insert(out.end(), found.begin(), found.end());
+    }
+    return out;
+}
 
 bool ParseInt(const std::string& s, long lo, long hi, long& out) {
     char* end = nullptr;
@@ -521,6 +564,8 @@ int Convert(int argc, char** argv, int i) {
             o.overwrite = true;
         } else if (a == "--rename") {
             o.rename = true;
+        } else if (a == "--recursive" || a == "-r") {
+            o.recursive = true;
         } else {
             return UsageError("unknown option " + a);
         }
@@ -544,7 +589,8 @@ int Convert(int argc, char** argv, int i) {
     std::vector<Job> jobs;
     std::set<std::string> seenInputs, planned;
     std::size_t duplicates = 0;
-    for (const std::string& in : o.inputs) {
+    const auto inputs = ExpandInputs(o);
+    for (const auto& [in, sub] : inputs) {
         if (!seenInputs.insert(Key(in)).second) {
             std::fprintf(stderr, "%s: given twice; converted once\n", in.c_str());
             ++duplicates;
@@ -564,7 +610,8 @@ int Convert(int argc, char** argv, int i) {
             status = 1;
             continue;
         }
-        std::string out = OutputPathFor(in, folder, o.format);
+        std::string out =
+            OutputPathFor(in, sub.empty() ? folder : (fs::path(folder) / sub).string(), o.format);
         std::error_code ec;
         if (fs::exists(out, ec) && fs::equivalent(in, out, ec)) {
             FileFailure(out, "the input itself; choose another --output-dir or --format");
@@ -599,7 +646,13 @@ int Convert(int argc, char** argv, int i) {
             return 1;
         }
     }
-    const std::size_t refused = o.inputs.size() - duplicates - jobs.size();
+    for (const Job& job : jobs) {
+        // Subfolders of a folder input are made under the output folder as needed.
+        const fs::path parent = fs::path(job.output).parent_path();
+        std::error_code ec;
+        if (!parent.empty()) fs::create_directories(parent, ec);
+    }
+    const std::size_t refused = inputs.size() - duplicates - jobs.size();
     std::size_t converted = 0, failed = 0;
     for (const Job& job : jobs) {
         if (g_signal) break;

@@ -105,6 +105,22 @@ TEST_F(Cli, ACutInputSaysSoAndTheRunEndsWithItsTally) {
     EXPECT_NE(Err().find("\n1 converted, 1 failed, 0 skipped\n"), std::string::npos) << Err();
 }
 
+// A folder stands for its WAV and MP3 files; --recursive adds its subfolders, whose layout is
+// kept under --output-dir (same names in two subfolders stay apart).
+TEST_F(Cli, AFolderInputConvertsItsAudioFilesKeepingTheLayout) {
+    for (const char* d : {"in/x", "in/y"}) std::filesystem::create_directories(P(d));
+    const Bytes wav = SimpleWav(Tone(8000, 1, 800), 1, 8000);
+    for (const char* f : {"in/top.wav", "in/x/song.wav", "in/y/song.WAV"}) WriteFile(P(f), wav);
+    WriteFile(P("in/notes.txt"), Bytes(10, 'x'));
+    ASSERT_EQ(RunCli("convert " + P("in") + Dir(P("flat"))), 0) << Err();
+    EXPECT_TRUE(Exists("flat/top.wav"));
+    EXPECT_FALSE(Exists("flat/x"));
+    ASSERT_EQ(RunCli("convert " + P("in") + " --recursive" + Dir(P("deep"))), 0) << Err();
+    for (const char* f : {"deep/top.wav", "deep/x/song.wav", "deep/y/song.wav"})
+        EXPECT_TRUE(Exists(f)) << f << "\n" << Err();
+    EXPECT_NE(Err().find("3 converted, 0 failed, 0 skipped"), std::string::npos) << Err();
+}
+
 TEST_F(Cli, SameNamedInputsWithARelativeOutputFolder) {
     for (const char* d : {"A", "B", "C"}) {
         std::filesystem::create_directories(P(d));
