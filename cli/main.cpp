@@ -155,8 +155,8 @@ std::vector<std::pair<std::string, std::string>> ExpandInputs(const ConvertOptio
                 take(*it);
         }
         std::sort(found.begin(), found.end());
-        if (found.empty())
-            std::fprintf(stderr, "%s: no WAV or MP3 files in this folder\n", in.c_str());
+        // A folder without audio is kept as an input: it fails as one, with the reason.
+        if (found.empty()) out.emplace_back(in, "");
         out.insert(out.end(), found.begin(), found.end());
     }
     return out;
