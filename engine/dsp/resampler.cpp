@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <numbers>
 #include <stdexcept>
 
@@ -93,6 +94,8 @@ void Resampler::Start(std::uint32_t sourceRate, std::uint32_t outputRate, int ch
         }
         lowSpec_.resize(lowPassSize_ / 2 + 1);
         scratch = std::max(scratch, lowPassSize_);
+        lowContext_ = span / 8 + 1;
+        for (auto& b : lowBlock_) b.assign(lowPassSize_, 0.0);
     }
     x_.assign(kFrame, 0.0);
     y_.assign(scratch, 0.0);
@@ -127,6 +130,8 @@ void Resampler::Free() {
     std::vector<double>().swap(lowPassGain_);
     std::vector<std::complex<double>>().swap(spec_);
     std::vector<std::complex<double>>().swap(lowSpec_);
+    for (auto& b : lowBlock_) std::vector<double>().swap(b);
+    lowBase_.fill(std::numeric_limits<std::int64_t>::max() / 2);
     histLen_ = 0;
     started_ = false;
     finished_ = false;
@@ -308,17 +313,27 @@ std::size_t Resampler::Flush(EqualizerSource* eq) {
     return std::min(produced, static_cast<std::size_t>(total - start));
 }
 
-std::int64_t Resampler::LowPass(const Channel& c, std::int64_t a, std::int64_t m) {
-    // The span [a, a + m) sits in the middle of the block, with context on both sides.
-    const std::int64_t spare = static_cast<std::int64_t>(lowPassSize_) - m;
-    const std::int64_t right = std::clamp<std::int64_t>(inEnd_ - (a + m), 0, spare / 2);
-    const std::int64_t base = a - (spare - right);
+const double* Resampler::LowPass(const Channel& c, std::int64_t a, std::int64_t m,
+                                 std::int64_t& base) {
+    // A block filtered for an earlier frame serves while it holds this span with context on
+    // both sides: consecutive spans overlap, so one transform often covers two frames.
+    const auto ch = static_cast<std::size_t>(&c - chan_.data());
+    const auto size = static_cast<std::int64_t>(lowPassSize_);
+    std::vector<double>& block = lowBlock_[ch];
+    if (lowBase_[ch] <= a - lowContext_ && a + m + lowContext_ <= lowBase_[ch] + size) {
+        base = lowBase_[ch];
+        return block.data();
+    }
+    // Start just the context before the span and reach as far right as the input allows
+    // (Process and Flush guarantee at least the context past the span's end).
+    base = std::min(a - lowContext_, inEnd_ - size);
     for (std::size_t k = 0; k < lowPassSize_; ++k)
-        y_[k] = HistAt(c, base + static_cast<std::int64_t>(k));
-    fftLowPass_->Forward(y_.data(), lowSpec_.data());
+        block[k] = HistAt(c, base + static_cast<std::int64_t>(k));
+    fftLowPass_->Forward(block.data(), lowSpec_.data());
     for (std::size_t k = 0; k < lowSpec_.size(); ++k) lowSpec_[k] *= lowPassGain_[k];
-    fftLowPass_->Inverse(lowSpec_.data(), y_.data());
-    return base;
+    fftLowPass_->Inverse(lowSpec_.data(), block.data());
+    lowBase_[ch] = base;
+    return block.data();
 }
 
 void Resampler::FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum) {
@@ -329,8 +344,9 @@ void Resampler::FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum) {
         case Path::Spectral: {
             const std::int64_t lo = InputFloor(j);
             if (lowPass_) {
-                const std::int64_t base = LowPass(c, lo, spectralSize_);
-                fftSpectral_->Forward(y_.data() + (lo - base), spec_.data());
+                std::int64_t base = 0;
+                const double* block = LowPass(c, lo, spectralSize_, base);
+                fftSpectral_->Forward(block + (lo - base), spec_.data());
             } else {
                 for (int k = 0; k < spectralSize_; ++k)
                     y_[static_cast<std::size_t>(k)] = HistAt(c, lo + k);
@@ -349,8 +365,7 @@ void Resampler::FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum) {
             const double* src = nullptr;
             std::int64_t base = 0;
             if (lowPass_) {
-                base = LowPass(c, a, InputFloor(j + kFrame - 1) + 2 - a);
-                src = y_.data();
+                src = LowPass(c, a, InputFloor(j + kFrame - 1) + 2 - a, base);
             } else {
                 base = a;
                 for (std::int64_t k = 0; k < InputFloor(j + kFrame - 1) + 2 - a; ++k)

@@ -88,8 +88,8 @@ private:
     void Compact();
     void RunFrame(std::int64_t j, std::size_t outAt, bool eqOn, EqualizerSource* eq);
     void FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum);
-    // Low-passes a block around input [a, a + m) into y_; returns the block's first index.
-    std::int64_t LowPass(const Channel& c, std::int64_t a, std::int64_t m);
+    // The low-passed block holding input [a, a + m) with context; base is its first index.
+    const double* LowPass(const Channel& c, std::int64_t a, std::int64_t m, std::int64_t& base);
     std::size_t LeavePassThrough(const std::int16_t* const* in, std::size_t count);
     std::int16_t HistAt(const Channel& c, std::int64_t abs) const {
         return c.hist[static_cast<std::size_t>(abs - histBase_)];
@@ -122,6 +122,9 @@ private:
     std::vector<double> lowPassGain_;  // per bin of the low-pass block
     std::vector<double> x_, y_;
     std::vector<std::complex<double>> spec_, lowSpec_;
+    std::array<std::vector<double>, 2> lowBlock_;  // per channel, the last low-passed block
+    std::array<std::int64_t, 2> lowBase_{};        // its first input index (huge: none)
+    std::int64_t lowContext_ = 0;                  // least context kept on each side
     std::array<std::int16_t, kFrame> frame_{};
 };
 
