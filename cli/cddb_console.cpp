@@ -1,5 +1,7 @@
 #include "cli/cddb_console.h"
 
+#include "cli/progress.h"
+
 #include <termios.h>
 #include <unistd.h>
 
@@ -44,7 +46,7 @@ public:
     std::optional<std::size_t> choice;  // 0-based, from --cddb-choice
 
     void ShowMessage(const std::string& text) override {
-        std::fprintf(stderr, "CDDB: %s\n", text.c_str());
+        std::fprintf(stderr, "CDDB: %s\n", Shown(text).c_str());
     }
 
     std::optional<std::size_t> ChooseMatch(const std::vector<std::string>& matches) override {

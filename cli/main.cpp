@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -22,6 +23,7 @@
 #include "app/settings/settings.h"
 #include "cli/cddb_console.h"
 #include "cli/commands.h"
+#include "cli/eq_args.h"
 #include "cli/progress.h"
 #include "engine/formats/riff_reader.h"
 #include "engine/formats/wav_format_name.h"
@@ -44,6 +46,8 @@ namespace fs = std::filesystem;
 constexpr const char* kUsage =
     "usage: tralux-cli [--config DIR] probe FILE...\n"
     "       tralux-cli [--config DIR] convert INPUT... [options]\n"
+    "       tralux-cli [--config DIR] play FILE [--start MS] [--eq ... | --eq-db ...]\n"
+    "                                   plays a file (tralux-cli play --help shows how)\n"
     "       tralux-cli formats          MP3 and WMA rate/channel/bit-rate combinations\n"
     "       tralux-cli cd list | cd rip ...   CD drives and ripping (tralux-cli cd shows how)\n"
     "       tralux-cli --help | --version\n"
@@ -65,6 +69,8 @@ constexpr const char* kUsage =
     "  --no-tags              no title/artist tags in the output\n"
     "  --overwrite, -y        replace outputs that already exist\n"
     "  --rename               write \"name (2).ext\" when the output already exists\n"
+    "  --recursive, -r        an INPUT folder includes its subfolders (their layout is kept\n"
+    "                         under the output folder); a folder stands for its WAV and MP3s\n"
     "\n"
     "Without --overwrite or --rename an existing output is never replaced. Exit status: 0 done,\n"
     "1 a conversion failed, 2 bad usage, 130/143 stopped by SIGINT/SIGTERM.\n";
@@ -74,7 +80,7 @@ constexpr const char* kUsage =
 class CliNotifier final : public Notifier {
 public:
     void Show(const Message& m) override {
-        std::fprintf(stderr, "%s: %s\n", m.caption.c_str(), m.text.c_str());
+        std::fprintf(stderr, "%s: %s\n", m.caption.c_str(), Shown(m.text).c_str());
         if (m.icon == MessageIcon::Error) sawError_.store(true);
     }
     bool TakeError() { return sawError_.exchange(false); }
@@ -117,7 +123,47 @@ struct ConvertOptions {
     bool noTags = false;
     bool overwrite = false;
     bool rename = false;
+    bool recursive = false;
 };
+
+// A folder given as input stands for its WAV and MP3 files (and with --recursive those of its
+// subfolders), each with the subfolder it lies in, so the layout is kept under the output
+// folder. Files given by name have no subfolder.
+std::vector<std::pair<std::string, std::string>> ExpandInputs(const ConvertOptions& o) {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const std::string& in : o.inputs) {
+        std::error_code ec;
+        if (!fs::is_directory(in, ec)) {
+            out.emplace_back(in, "");
+            continue;
+        }
+        std::vector<std::pair<std::string, std::string>> found;
+        auto take = [&](const fs::directory_entry& entry) {
+            std::error_code e2;
+            if (!entry.is_regular_file(e2)) return;
+            std::string ext = entry.path().extension().string();
+            for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (ext != ".wav" && ext != ".mp3") return;
+            const fs::path sub = entry.path().parent_path().lexically_relative(in);
+            found.emplace_back(entry.path().string(), sub == "." ? "" : sub.string());
+        };
+        if (o.recursive) {
+            for (auto it = fs::recursive_directory_iterator(
+                     in, fs::directory_options::skip_permission_denied, ec);
+                 !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+                take(*it);
+        } else {
+            for (auto it = fs::directory_iterator(in, ec); !ec && it != fs::directory_iterator();
+                 it.increment(ec))
+                take(*it);
+        }
+        std::sort(found.begin(), found.end());
+        // A folder without audio is kept as an input: it fails as one, with the reason.
+        if (found.empty()) out.emplace_back(in, "");
+        out.insert(out.end(), found.begin(), found.end());
+    }
+    return out;
+}
 
 bool ParseInt(const std::string& s, long lo, long hi, long& out) {
     char* end = nullptr;
@@ -126,67 +172,6 @@ bool ParseInt(const std::string& s, long lo, long hi, long& out) {
     if (errno || end == s.c_str() || *end || v < lo || v > hi) return false;
     out = v;
     return true;
-}
-
-std::vector<std::string> SplitCommas(const std::string& text) {
-    std::vector<std::string> items;
-    std::size_t pos = 0;
-    for (;;) {
-        const std::size_t comma = text.find(',', pos);
-        items.push_back(
-            text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos));
-        if (comma == std::string::npos) return items;
-        pos = comma + 1;
-    }
-}
-
-// Window scale: below 50 the gain is exp((50 - L) / 50), above it exp(-4 (L - 50) / 50).
-constexpr double kDbPerBoostStep = 8.685889638 / 50.0;
-constexpr double kDbPerCutStep = 4.0 * 8.685889638 / 50.0;
-constexpr double kMaxBoostDb = 50 * kDbPerBoostStep;
-constexpr double kMaxCutDb = 47 * kDbPerCutStep;  // level 97; 98 and 99 are silence
-
-int LevelFromDb(double db) {
-    if (db >= 0) return std::max(0, 50 - static_cast<int>(std::lround(db / kDbPerBoostStep)));
-    return std::min(97, 50 + static_cast<int>(std::lround(-db / kDbPerCutStep)));
-}
-
-std::optional<std::string> ParseEq(const std::string& text, std::vector<int>& levels) {
-    const std::vector<std::string> items = SplitCommas(text);
-    if (items.size() != 11)
-        return "--eq: " + std::to_string(items.size()) +
-               " levels given, 11 needed (ten bands low to high, then master; 0..99, 50 is flat)";
-    levels.clear();
-    for (const std::string& item : items) {
-        long n;
-        if (!ParseInt(item, 0, 99, n))
-            return "--eq: '" + item + "' is not a level 0..99 (50 is flat)";
-        levels.push_back(static_cast<int>(n));
-    }
-    return std::nullopt;
-}
-
-std::optional<std::string> ParseEqDb(const std::string& text, std::vector<int>& levels) {
-    const std::vector<std::string> items = SplitCommas(text);
-    if (items.size() != 10 && items.size() != 11)
-        return "--eq-db: " + std::to_string(items.size()) +
-               " values given, 10 or 11 needed (ten bands low to high, then an optional master)";
-    levels.clear();
-    for (const std::string& item : items) {
-        char* end = nullptr;
-        const double db = std::strtod(item.c_str(), &end);
-        if (item.empty() || *end || !std::isfinite(db))
-            return "--eq-db: '" + item + "' is not a number of decibels";
-        if (db > kMaxBoostDb + 0.05 || db < -kMaxCutDb - 0.05) {
-            char buf[160];
-            std::snprintf(buf, sizeof buf, "--eq-db: %s dB is outside -%.1f..+%.1f", item.c_str(),
-                          kMaxCutDb, kMaxBoostDb);
-            return std::string(buf);
-        }
-        levels.push_back(LevelFromDb(db));
-    }
-    if (levels.size() == 10) levels.push_back(50);
-    return std::nullopt;
 }
 
 std::string Extension(int format) {
@@ -254,7 +239,7 @@ void ReportProbeFailure(const std::string& path) {
         FileFailure(path, why.empty() ? "cannot be opened" : why);
         return;
     }
-    const std::string text = code ? GetLastErrorText() : "not a supported input";
+    const std::string text = code ? Shown(GetLastErrorText()) : "not a supported input";
     const std::string named = DescribeUnsupportedWav(path);
     if (named.empty())
         std::fprintf(stderr, "%s: %s\n", path.c_str(), text.c_str());
@@ -279,7 +264,8 @@ int Probe(const std::vector<std::string>& files) {
             {"year", &info.Year},          {"track", &info.Track},   {"comment", &info.Comment},
             {"copyright", &info.Copyright}};
         for (const auto& [name, text] : tags)
-            if (!text->empty()) std::printf("%s: %s\n", name, text->c_str());
+            if (!text->empty() && !(text == &info.Title && info.TitleIsFileName))
+                std::printf("%s: %s\n", name, text->c_str());
     }
     return status;
 }
@@ -338,6 +324,24 @@ int SettleFormat(const ConvertOptions& o, Job& job) {
     if (o.format == kFormatWma) {
         int kbps = o.bitrate.value_or(ReadEngineOption("MSABitRate"));
         if (kbps == -1) kbps = 64;  // the job's own default
+        if (!o.rate && !IsWmaCombinationAccepted(kbps, job.rate, job.channels)) {
+            // The input's own rate: the nearest rate WMA takes at this bit rate, said.
+            std::uint32_t best = 0;
+            for (const WmaCombination& c : WmaAcceptedCombinations()) {
+                if (c.kbps != kbps || c.channels != job.channels) continue;
+                const auto d = [&](std::uint32_t x) {
+                    return x > job.rate ? x - job.rate : job.rate - x;
+                };
+                if (best == 0 || d(c.rate) < d(best)) best = c.rate;
+            }
+            if (best != 0) {
+                std::fprintf(stderr,
+                             "%s: WMA at %d kbit/s %s cannot be written at %u Hz; converting to "
+                             "%u Hz\n",
+                             job.input.c_str(), kbps, ChannelWord(job.channels), job.rate, best);
+                job.rate = best;
+            }
+        }
         const std::string problem = WmaCombinationProblem(kbps, job.rate, job.channels);
         if (problem.empty()) return 0;
         UsageError(job.input + ": WMA at " + std::to_string(kbps) + " kbit/s, " +
@@ -366,6 +370,19 @@ int SettleFormat(const ConvertOptions& o, Job& job) {
                      job.input.c_str(), job.rate, best);
         job.rate = best;
     }
+    if (Mp3BitRatesKbps(job.rate, job.channels).empty()) {
+        // MP3 offers nothing at this rate in stereo (8000 Hz): an asked channel count is
+        // refused, the input's own is mixed down and said.
+        if (o.channels || job.channels == 1) {
+            UsageError(job.input + ": MP3 at " + std::to_string(job.rate) + " Hz " +
+                       ChannelWord(job.channels) +
+                       " has no bit rate (see tralux-cli formats); try --channels 1");
+            return 2;
+        }
+        std::fprintf(stderr, "%s: MP3 at %u Hz has no stereo bit rate; converting to mono\n",
+                     job.input.c_str(), job.rate);
+        job.channels = 1;
+    }
     if (o.vbr) {
         if (job.rate >= 16000) return 0;
         UsageError("--vbr: MP3 at " + std::to_string(job.rate) +
@@ -388,12 +405,21 @@ int SettleFormat(const ConvertOptions& o, Job& job) {
     int stored = ReadEngineOption("MP3BitRate");
     if (stored == -1) stored = 128;
     if (!valid.empty() && std::find(valid.begin(), valid.end(), stored) == valid.end())
-        std::fprintf(
-            stderr,
-            "%s: %d kbit/s is not available for MP3 at %u Hz %s; the encoder's %d kbit/s is used\n",
-            job.input.c_str(), stored, job.rate, ChannelWord(job.channels),
-            Mp3DefaultKbps(job.rate, job.channels));
+        std::fprintf(stderr,
+                     "%s: %d kbit/s is not available for MP3 at %u Hz %s; %d kbit/s is used\n",
+                     job.input.c_str(), stored, job.rate, ChannelWord(job.channels),
+                     Mp3KbpsFor(job.rate, job.channels, stored));
     return 0;
+}
+
+// A cut input converts what it holds (still a success); the user hears how much that was.
+void ReportCutInput(const Job& job) {
+    if (job.info.DeclaredDurationMs == 0) return;
+    const EngineState& e = Engine();
+    const double converted = std::max(0.0, e.PositionMs.load() - e.StartMs.load()) / 1000.0;
+    std::fprintf(stderr,
+                 "%s: the input ended early (its header announces %.3f s); %.3f s converted\n",
+                 job.input.c_str(), job.info.DeclaredDurationMs / 1000.0, converted);
 }
 
 enum class Outcome { Done, Failed, Stopped };
@@ -433,7 +459,7 @@ Outcome RunJob(const Job& job, const ConvertOptions& o) {
                 FileFailure(job.output, why.empty() ? "cannot be created" : why);
             }
         } else {
-            std::fprintf(stderr, "%s: %s\n", job.input.c_str(), GetLastErrorText().c_str());
+            std::fprintf(stderr, "%s: %s\n", job.input.c_str(), Shown(GetLastErrorText()).c_str());
         }
         return Outcome::Failed;
     }
@@ -445,7 +471,7 @@ Outcome RunJob(const Job& job, const ConvertOptions& o) {
     });
     progress.Finish(e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load());
     if (e.LastError.load() != 0) {
-        std::fprintf(stderr, "%s: %s\n", job.input.c_str(), GetLastErrorText().c_str());
+        std::fprintf(stderr, "%s: %s\n", job.input.c_str(), Shown(GetLastErrorText()).c_str());
         return Outcome::Failed;
     }
     if (g_notifier.TakeError()) return Outcome::Failed;
@@ -455,6 +481,7 @@ Outcome RunJob(const Job& job, const ConvertOptions& o) {
         return Outcome::Stopped;
     }
     std::fprintf(stderr, "%s -> %s\n", job.input.c_str(), e.OutputPath.c_str());
+    ReportCutInput(job);
     return Outcome::Done;
 }
 
@@ -523,7 +550,7 @@ int Convert(int argc, char** argv, int i) {
             o.channels = static_cast<int>(n);
         } else if (a == "--eq" || a == "--eq-db") {
             std::vector<int> levels;
-            if (auto err = a == "--eq" ? ParseEq(*v, levels) : ParseEqDb(*v, levels))
+            if (auto err = a == "--eq" ? cli::ParseEq(*v, levels) : cli::ParseEqDb(*v, levels))
                 return UsageError(*err);
             o.eq = levels;
         } else if (a == "--no-eq") {
@@ -547,6 +574,8 @@ int Convert(int argc, char** argv, int i) {
             o.overwrite = true;
         } else if (a == "--rename") {
             o.rename = true;
+        } else if (a == "--recursive" || a == "-r") {
+            o.recursive = true;
         } else {
             return UsageError("unknown option " + a);
         }
@@ -577,9 +606,12 @@ int Convert(int argc, char** argv, int i) {
     int status = 0;
     std::vector<Job> jobs;
     std::set<std::string> seenInputs, planned;
-    for (const std::string& in : o.inputs) {
+    std::size_t duplicates = 0;
+    const auto inputs = ExpandInputs(o);
+    for (const auto& [in, sub] : inputs) {
         if (!seenInputs.insert(Key(in)).second) {
             std::fprintf(stderr, "%s: given twice; converted once\n", in.c_str());
+            ++duplicates;
             continue;
         }
         Job job;
@@ -596,7 +628,8 @@ int Convert(int argc, char** argv, int i) {
             status = 1;
             continue;
         }
-        std::string out = OutputPathFor(in, folder, o.format);
+        std::string out =
+            OutputPathFor(in, sub.empty() ? folder : (fs::path(folder) / sub).string(), o.format);
         std::error_code ec;
         if (fs::exists(out, ec) && fs::equivalent(in, out, ec)) {
             FileFailure(out, "the input itself; choose another --output-dir or --format");
@@ -632,11 +665,23 @@ int Convert(int argc, char** argv, int i) {
         }
     }
     for (const Job& job : jobs) {
+        // Subfolders of a folder input are made under the output folder as needed.
+        const fs::path parent = fs::path(job.output).parent_path();
+        std::error_code ec;
+        if (!parent.empty()) fs::create_directories(parent, ec);
+    }
+    const std::size_t refused = inputs.size() - duplicates - jobs.size();
+    std::size_t converted = 0, failed = 0;
+    for (const Job& job : jobs) {
         if (g_signal) break;
         const Outcome r = RunJob(job, o);
         if (r == Outcome::Failed) status = 1;
+        if (r == Outcome::Done) ++converted;
+        if (r == Outcome::Failed) ++failed;
         if (r == Outcome::Stopped) break;
     }
+    std::fprintf(stderr, "%zu converted, %zu failed, %zu skipped\n", converted, failed + refused,
+                 jobs.size() - converted - failed);
     if (g_signal) {
         std::fprintf(stderr, "tralux-cli: stopped by %s; the remaining inputs were skipped\n",
                      g_signal == SIGTERM ? "SIGTERM" : "SIGINT");

@@ -7,11 +7,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/eq_args.h"
 #include "cli/progress.h"
 #include "engine/formats/riff_reader.h"
 #include "engine/job/job.h"
@@ -32,7 +34,7 @@ void OnPlayInterrupt(int) {
 class PlayNotifier final : public Notifier {
 public:
     void Show(const Message& m) override {
-        std::fprintf(stderr, "\n%s: %s\n", m.caption.c_str(), m.text.c_str());
+        std::fprintf(stderr, "\n%s: %s\n", m.caption.c_str(), Shown(m.text).c_str());
         if (m.icon == MessageIcon::Error) sawError.store(true);
     }
     std::atomic<bool> sawError{false};
@@ -47,20 +49,16 @@ bool ParseNumber(const char* s, long lo, long hi, long& out) {
     return true;
 }
 
-bool ParseLevels(const std::string& text, std::vector<int>& levels) {
-    levels.clear();
-    std::size_t pos = 0;
-    for (;;) {
-        const std::size_t comma = text.find(',', pos);
-        const std::string item =
-            text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
-        long n;
-        if (!ParseNumber(item.c_str(), 0, 99, n)) return false;
-        levels.push_back(static_cast<int>(n));
-        if (comma == std::string::npos) break;
-        pos = comma + 1;
-    }
-    return levels.size() == 11;
+constexpr const char* kPlayUsage =
+    "usage: tralux-cli [--config DIR] play FILE [--start MS]\n"
+    "                  [--eq B1,...,B10,MASTER | --eq-db D1,...,D10[,MASTER] | --no-eq]\n"
+    "Plays a WAV or MP3 file through the sound card at its own rate and channels (the\n"
+    "equalizer's scales as for convert). Ctrl-C stops. TRALUX_AUDIO_DEVICE names the ALSA\n"
+    "device. Exit status: 0 played, 1 failed, 2 bad usage, 130 stopped.\n";
+
+int PlayUsageError(const std::string& what) {
+    std::fprintf(stderr, "tralux-cli play: %s\nTry 'tralux-cli play --help'.\n", what.c_str());
+    return 2;
 }
 
 // The level of the analysis frame being heard at `ms` (0..1 and a little above for full scale).
@@ -95,28 +93,48 @@ int Play(int argc, char** argv, int first) {
     std::vector<int> levels;
     bool eq = false;
     for (int i = first; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--start" && i + 1 < argc) {
-            if (!ParseNumber(argv[++i], 0, 0x7FFFFFFF, startMs)) return 2;
-        } else if (a == "--eq" && i + 1 < argc) {
-            if (!ParseLevels(argv[++i], levels)) return 2;
+        std::string a = argv[i];
+        std::optional<std::string> v;
+        if (const auto eqSign = a.find('='); a.rfind("--", 0) == 0 && eqSign != std::string::npos) {
+            v = a.substr(eqSign + 1);
+            a = a.substr(0, eqSign);
+        }
+        if (a == "--help" || a == "-h") {
+            std::fputs(kPlayUsage, stdout);
+            return 0;
+        }
+        const bool takesValue = a == "--start" || a == "--eq" || a == "--eq-db";
+        if (takesValue && !v) {
+            if (i + 1 >= argc) return PlayUsageError(a + " needs a value");
+            v = argv[++i];
+        } else if (!takesValue && v) {
+            return PlayUsageError(a + " takes no value");
+        }
+        if (a == "--start") {
+            if (!ParseNumber(v->c_str(), 0, 0x7FFFFFFF, startMs))
+                return PlayUsageError("--start: " + *v + " is not a position in milliseconds");
+        } else if (a == "--eq" || a == "--eq-db") {
+            if (auto err = a == "--eq" ? ParseEq(*v, levels) : ParseEqDb(*v, levels))
+                return PlayUsageError(*err);
             eq = true;
         } else if (a == "--no-eq") {
             eq = false;
-        } else if (a.empty() || a[0] == '-' || !input.empty()) {
-            return 2;
+        } else if (!a.empty() && a[0] == '-') {
+            return PlayUsageError("unknown option " + a);
+        } else if (!input.empty()) {
+            return PlayUsageError("play takes one file");
         } else {
             input = a;
         }
     }
-    if (input.empty()) return 2;
+    if (input.empty()) return PlayUsageError("play needs a file");
 
     EngineState& e = Engine();
     StreamInfo info;
     if (!ProbeInput(input, info)) {
         const int code = e.LastError.load();
         std::fprintf(stderr, "%s: %s\n", input.c_str(),
-                     code ? GetLastErrorText().c_str() : "not a supported input");
+                     code ? Shown(GetLastErrorText()).c_str() : "not a supported input");
         return 1;
     }
     // A preview plays the input as it is: its own rate and channels.
@@ -137,7 +155,7 @@ int Play(int argc, char** argv, int first) {
     sigaction(SIGTERM, &sa, nullptr);
 
     if (!StartConversion(input, "", 0, kModePreview)) {
-        std::fprintf(stderr, "%s: %s\n", input.c_str(), GetLastErrorText().c_str());
+        std::fprintf(stderr, "%s: %s\n", input.c_str(), Shown(GetLastErrorText()).c_str());
         SetNotifier(nullptr);
         return 1;
     }
@@ -166,7 +184,7 @@ int Play(int argc, char** argv, int first) {
     SetNotifier(nullptr);
     if (g_interrupted.load()) return 130;
     if (e.LastError.load() != 0) {
-        std::fprintf(stderr, "%s: %s\n", input.c_str(), GetLastErrorText().c_str());
+        std::fprintf(stderr, "%s: %s\n", input.c_str(), Shown(GetLastErrorText()).c_str());
         return 1;
     }
     return notifier.sawError.load() ? 1 : 0;

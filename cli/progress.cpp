@@ -7,6 +7,12 @@
 
 namespace tralux {
 
+std::string Shown(std::string text) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\n' || text.back() == '\t'))
+        text.pop_back();
+    return text;
+}
+
 std::string FormatClock(std::uint64_t s) {
     char buf[32];
     if (s >= 3600)

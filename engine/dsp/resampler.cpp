@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <numbers>
 #include <stdexcept>
 
@@ -68,28 +69,33 @@ void Resampler::Start(std::uint32_t sourceRate, std::uint32_t outputRate, int ch
     } else {
         path_ = Path::Interpolate;
         cutoffBin_ = InterpolationCutoffBin(sr_, or_);
-        if (sr_ > or_) {
-            // The low-pass block holds the frame's input span plus at least an eighth of it as
-            // context on each side, so the block's wrap-around stays out of the frame.
-            lowPass_ = true;
-            const std::int64_t span = InputFloor(kFrame - 1) + 3;
-            lowPassSize_ = std::size_t{1}
-                           << Log2(static_cast<std::size_t>(span + 2 * (span / 8 + 1)));
-            fftLowPass_ = std::make_unique<fft::RealFft>(Log2(lowPassSize_));
-            context_ = static_cast<std::int64_t>(lowPassSize_);
-            // Pass up to 90 % of the output's Nyquist frequency, raised-cosine down to 0 at it.
-            const double fc = or_ / 2.0, f0 = 0.9 * fc;
-            lowPassGain_.resize(lowPassSize_ / 2 + 1);
-            for (std::size_t k = 0; k < lowPassGain_.size(); ++k) {
-                const double f = static_cast<double>(k) * sr_ / static_cast<double>(lowPassSize_);
-                lowPassGain_[k] =
-                    f <= f0   ? 1.0
-                    : f >= fc ? 0.0
-                              : 0.5 * (1.0 + std::cos(std::numbers::pi * (f - f0) / (fc - f0)));
-            }
-            lowSpec_.resize(lowPassSize_ / 2 + 1);
-            scratch = std::max(scratch, lowPassSize_);
+    }
+    if (sr_ > or_) {
+        // Down: everything above the output's Nyquist frequency is removed at the input rate
+        // before the frame is read, or it folds back into the audible band. The low-pass block
+        // holds the frame's input span plus at least an eighth of it as context on each side,
+        // so the block's wrap-around stays out of the frame.
+        lowPass_ = true;
+        std::int64_t lo, hi;
+        FrameSpan(0, lo, hi);
+        const std::int64_t span = hi - lo + 1;
+        lowPassSize_ = std::size_t{1} << Log2(static_cast<std::size_t>(span + 2 * (span / 8 + 1)));
+        fftLowPass_ = std::make_unique<fft::RealFft>(Log2(lowPassSize_));
+        context_ = static_cast<std::int64_t>(lowPassSize_);
+        // Pass up to 90 % of the output's Nyquist frequency, raised-cosine down to 0 at it.
+        const double fc = or_ / 2.0, f0 = 0.9 * fc;
+        lowPassGain_.resize(lowPassSize_ / 2 + 1);
+        for (std::size_t k = 0; k < lowPassGain_.size(); ++k) {
+            const double f = static_cast<double>(k) * sr_ / static_cast<double>(lowPassSize_);
+            lowPassGain_[k] = f <= f0 ? 1.0
+                              : f >= fc
+                                  ? 0.0
+                                  : 0.5 * (1.0 + std::cos(std::numbers::pi * (f - f0) / (fc - f0)));
         }
+        lowSpec_.resize(lowPassSize_ / 2 + 1);
+        scratch = std::max(scratch, lowPassSize_);
+        lowContext_ = span / 8 + 1;
+        for (auto& b : lowBlock_) b.assign(lowPassSize_, 0.0);
     }
     x_.assign(kFrame, 0.0);
     y_.assign(scratch, 0.0);
@@ -124,6 +130,8 @@ void Resampler::Free() {
     std::vector<double>().swap(lowPassGain_);
     std::vector<std::complex<double>>().swap(spec_);
     std::vector<std::complex<double>>().swap(lowSpec_);
+    for (auto& b : lowBlock_) std::vector<double>().swap(b);
+    lowBase_.fill(std::numeric_limits<std::int64_t>::max() / 2);
     histLen_ = 0;
     started_ = false;
     finished_ = false;
@@ -268,9 +276,7 @@ std::size_t Resampler::Process(const std::int16_t* const* in, std::size_t count,
     EnsureOut(static_cast<std::size_t>(target) + kHop);
     std::size_t produced = 0;
     while (target >= produced + kFrame + 1) {
-        std::int64_t lo, hi;
-        FrameSpan(outPos_, lo, hi);
-        if (hi > inEnd_) break;
+        if (FrameSpanWithMargin(outPos_) > inEnd_) break;
         RunFrame(outPos_, produced, eqOn, eq);
         outPos_ += kHop;
         produced += kHop;
@@ -307,6 +313,29 @@ std::size_t Resampler::Flush(EqualizerSource* eq) {
     return std::min(produced, static_cast<std::size_t>(total - start));
 }
 
+const double* Resampler::LowPass(const Channel& c, std::int64_t a, std::int64_t m,
+                                 std::int64_t& base) {
+    // A block filtered for an earlier frame serves while it holds this span with context on
+    // both sides: consecutive spans overlap, so one transform often covers two frames.
+    const auto ch = static_cast<std::size_t>(&c - chan_.data());
+    const auto size = static_cast<std::int64_t>(lowPassSize_);
+    std::vector<double>& block = lowBlock_[ch];
+    if (lowBase_[ch] <= a - lowContext_ && a + m + lowContext_ <= lowBase_[ch] + size) {
+        base = lowBase_[ch];
+        return block.data();
+    }
+    // Start just the context before the span and reach as far right as the input allows
+    // (Process and Flush guarantee at least the context past the span's end).
+    base = std::min(a - lowContext_, inEnd_ - size);
+    for (std::size_t k = 0; k < lowPassSize_; ++k)
+        block[k] = HistAt(c, base + static_cast<std::int64_t>(k));
+    fftLowPass_->Forward(block.data(), lowSpec_.data());
+    for (std::size_t k = 0; k < lowSpec_.size(); ++k) lowSpec_[k] *= lowPassGain_[k];
+    fftLowPass_->Inverse(lowSpec_.data(), block.data());
+    lowBase_[ch] = base;
+    return block.data();
+}
+
 void Resampler::FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum) {
     switch (path_) {
         case Path::Same:
@@ -314,9 +343,15 @@ void Resampler::FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum) {
             return;
         case Path::Spectral: {
             const std::int64_t lo = InputFloor(j);
-            for (int k = 0; k < spectralSize_; ++k)
-                y_[static_cast<std::size_t>(k)] = HistAt(c, lo + k);
-            fftSpectral_->Forward(y_.data(), spec_.data());
+            if (lowPass_) {
+                std::int64_t base = 0;
+                const double* block = LowPass(c, lo, spectralSize_, base);
+                fftSpectral_->Forward(block + (lo - base), spec_.data());
+            } else {
+                for (int k = 0; k < spectralSize_; ++k)
+                    y_[static_cast<std::size_t>(k)] = HistAt(c, lo + k);
+                fftSpectral_->Forward(y_.data(), spec_.data());
+            }
             // Up: the shorter spectrum leaves the bins above it empty (band-limited).
             // Down: only the bins up to the output's Nyquist frequency are read.
             for (std::size_t k = static_cast<std::size_t>(spectralSize_) / 2 + 1; k <= kBins; ++k)
@@ -330,16 +365,7 @@ void Resampler::FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum) {
             const double* src = nullptr;
             std::int64_t base = 0;
             if (lowPass_) {
-                const std::int64_t m = InputFloor(j + kFrame - 1) + 2 - a;
-                const std::int64_t spare = static_cast<std::int64_t>(lowPassSize_) - m;
-                const std::int64_t right = std::clamp<std::int64_t>(inEnd_ - (a + m), 0, spare / 2);
-                base = a - (spare - right);
-                for (std::size_t k = 0; k < lowPassSize_; ++k)
-                    y_[k] = HistAt(c, base + static_cast<std::int64_t>(k));
-                fftLowPass_->Forward(y_.data(), lowSpec_.data());
-                for (std::size_t k = 0; k < lowSpec_.size(); ++k) lowSpec_[k] *= lowPassGain_[k];
-                fftLowPass_->Inverse(lowSpec_.data(), y_.data());
-                src = y_.data();
+                src = LowPass(c, a, InputFloor(j + kFrame - 1) + 2 - a, base);
             } else {
                 base = a;
                 for (std::int64_t k = 0; k < InputFloor(j + kFrame - 1) + 2 - a; ++k)

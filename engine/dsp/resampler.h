@@ -5,10 +5,11 @@
 // crossfade (ceil), clipped to +-32767. Three paths:
 //   same rate          pass-through when the equalizer is off, else frames of the input;
 //   ratio 2, 4, 1/2, 1/4  spectral: the frame's input span is transformed and its spectrum
-//                      re-read at the output rate (band-limited both ways);
-//   any other ratio    linear interpolation. Down-conversions first low-pass the frame's input
-//                      span (with context on both sides) to the output's Nyquist frequency;
-//                      up-conversions zero everything above the input's Nyquist afterwards.
+//                      re-read at the output rate;
+//   any other ratio    linear interpolation; up-conversions zero everything above the input's
+//                      Nyquist frequency afterwards.
+// Down-conversions on both paths first low-pass the frame's input span (with context on both
+// sides, so a frame waits for input past its end) to the output's Nyquist frequency.
 // All channels advance in lockstep, so an equalizer change is picked up at the same frame
 // for both, and one switch value is used per block.
 //
@@ -87,6 +88,8 @@ private:
     void Compact();
     void RunFrame(std::int64_t j, std::size_t outAt, bool eqOn, EqualizerSource* eq);
     void FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum);
+    // The low-passed block holding input [a, a + m) with context; base is its first index.
+    const double* LowPass(const Channel& c, std::int64_t a, std::int64_t m, std::int64_t& base);
     std::size_t LeavePassThrough(const std::int16_t* const* in, std::size_t count);
     std::int16_t HistAt(const Channel& c, std::int64_t abs) const {
         return c.hist[static_cast<std::size_t>(abs - histBase_)];
@@ -119,6 +122,9 @@ private:
     std::vector<double> lowPassGain_;  // per bin of the low-pass block
     std::vector<double> x_, y_;
     std::vector<std::complex<double>> spec_, lowSpec_;
+    std::array<std::vector<double>, 2> lowBlock_;  // per channel, the last low-passed block
+    std::array<std::int64_t, 2> lowBase_{};        // its first input index (huge: none)
+    std::int64_t lowContext_ = 0;                  // least context kept on each side
     std::array<std::int16_t, kFrame> frame_{};
 };
 

@@ -1,11 +1,13 @@
 #include "engine/formats/riff_reader.h"
 
+#include <array>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <vector>
 
 #include "engine/job/engine_state.h"
 #include "engine/formats/tag_reader.h"
@@ -87,11 +89,19 @@ bool ReadWave(File& file, StreamInfo& info) {
     // Header values feed divisions and loops: refuse anything inconsistent.
     const bool bitsOk = tag == kTagPcm ? (bits == 8 || bits == 16 || bits == 24 || bits == 32)
                                        : (bits == 32 || bits == 64);
-    if (channels < 1 || channels > 2 || !bitsOk || blockAlign != channels * (bits / 8) ||
+    if (channels < 1 || channels > 8 || !bitsOk || blockAlign != channels * (bits / 8) ||
         rate < 1000 || rate > 192000)
         return Fail(kErrUnknownFormat);
 
     info.Channels = channels;
+    info.StoredChannels = 0;
+    info.ChannelMask = 0;
+    if (channels > 2) {
+        // 4.0, 5.1, 7.1 ...: mixed down to stereo as they are read.
+        info.Channels = 2;
+        info.StoredChannels = channels;
+        if (Le16(fmt) == kTagExtensible) info.ChannelMask = Le32(fmt + 20);
+    }
     info.SampleRate = rate;
     info.BitRate = info.BitRate2 = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(static_cast<std::uint64_t>(avgBytes) * 8, UINT32_MAX));
@@ -115,6 +125,7 @@ bool ReadWave(File& file, StreamInfo& info) {
     std::uint64_t dataSize = Le32(hdr + 4);
     // A streaming writer's 0xFFFFFFFF or a cut file: the payload ends at the end of the file.
     const std::uint64_t available = length > info.StartOffset ? length - info.StartOffset : 0;
+    const std::uint64_t declared = dataSize;
     if (dataSize > available) dataSize = available;
     // A streaming writer that never came back to patch the size leaves 0 with the audio after
     // it; a genuinely empty data chunk is followed by another chunk (or nothing).
@@ -126,6 +137,12 @@ bool ReadWave(File& file, StreamInfo& info) {
     info.DurationMs = static_cast<std::uint32_t>(std::min<double>(
         std::trunc(static_cast<double>(dataSize) * 1000.0 / static_cast<double>(bytesPerSecond)),
         UINT32_MAX));
+    // 0xFFFFFFFF is a streaming writer's "unknown"; any other size beyond the file is a cut.
+    if (declared > available && declared != 0xFFFFFFFFu)
+        info.DeclaredDurationMs = static_cast<std::uint32_t>(
+            std::min<double>(std::trunc(static_cast<double>(declared) * 1000.0 /
+                                        static_cast<double>(bytesPerSecond)),
+                             UINT32_MAX));
     return true;
 }
 
@@ -227,12 +244,80 @@ bool ProbeInput(const std::string& rawPath, StreamInfo& info) {
 }
 
 bool NeedsSampleConversion(const StreamInfo& info) {
-    return info.Encoding == SampleEncoding::Float || info.BitsPerSample > 16;
+    return info.Encoding == SampleEncoding::Float || info.BitsPerSample > 16 ||
+           info.StoredChannels > info.Channels;
 }
+
+namespace {
+
+// Left and right weights of each stored channel: front sides in full, centre and surrounds at
+// -3 dB on their side (both for a centre), the LFE left out.
+void DownmixWeights(const StreamInfo& info, std::vector<std::array<double, 2>>& w) {
+    // WAVE speaker bits in order: FL FR FC LFE BL BR FLC FRC BC SL SR, then the top ones.
+    static constexpr std::array<std::array<double, 2>, 11> kBySpeaker{{{1, 0},
+                                                                       {0, 1},
+                                                                       {0.7071, 0.7071},
+                                                                       {0, 0},
+                                                                       {0.7071, 0},
+                                                                       {0, 0.7071},
+                                                                       {1, 0},
+                                                                       {0, 1},
+                                                                       {0.5, 0.5},
+                                                                       {0.7071, 0},
+                                                                       {0, 0.7071}}};
+    w.clear();
+    int bit = 0;
+    for (int ch = 0; ch < info.StoredChannels; ++ch) {
+        if (info.ChannelMask) {
+            while (bit < 32 && !(info.ChannelMask >> bit & 1u)) ++bit;
+        } else if (info.StoredChannels == 4 && ch == 2) {
+            bit = 4;  // quad: FL FR BL BR
+        }
+        w.push_back(bit < 11 ? kBySpeaker[static_cast<std::size_t>(bit)]
+                             : std::array<double, 2>{0.5, 0.5});
+        ++bit;
+    }
+    // Scaled so a signal on every channel at once cannot clip.
+    double sum[2] = {0, 0};
+    for (const auto& c : w) {
+        sum[0] += c[0];
+        sum[1] += c[1];
+    }
+    const double scale = 1.0 / std::max({sum[0], sum[1], 1.0});
+    for (auto& c : w) c = {c[0] * scale, c[1] * scale};
+}
+
+void ConvertSamples(const std::uint8_t* in, std::size_t n, const StreamInfo& info,
+                    std::int16_t* out);
+
+}  // namespace
 
 void ConvertStoredSamples(const std::uint8_t* in, std::size_t frames, const StreamInfo& info,
                           std::int16_t* out) {
-    const std::size_t n = frames * info.Channels;
+    if (info.StoredChannels <= info.Channels) {
+        ConvertSamples(in, frames * info.Channels, info, out);
+        return;
+    }
+    const std::size_t stored = info.StoredChannels;
+    std::vector<std::int16_t> wide(frames * stored);
+    ConvertSamples(in, wide.size(), info, wide.data());
+    std::vector<std::array<double, 2>> w;
+    DownmixWeights(info, w);
+    for (std::size_t f = 0; f < frames; ++f) {
+        double l = 0, r = 0;
+        for (std::size_t c = 0; c < stored; ++c) {
+            l += w[c][0] * wide[f * stored + c];
+            r += w[c][1] * wide[f * stored + c];
+        }
+        out[2 * f] = static_cast<std::int16_t>(std::lround(std::clamp(l, -32768.0, 32767.0)));
+        out[2 * f + 1] = static_cast<std::int16_t>(std::lround(std::clamp(r, -32768.0, 32767.0)));
+    }
+}
+
+namespace {
+
+void ConvertSamples(const std::uint8_t* in, std::size_t n, const StreamInfo& info,
+                    std::int16_t* out) {
     auto clip = [](std::int64_t v) {
         return static_cast<std::int16_t>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
     };
@@ -257,7 +342,13 @@ void ConvertStoredSamples(const std::uint8_t* in, std::size_t frames, const Stre
         }
         return;
     }
-    if (info.BitsPerSample == 24) {
+    if (info.BitsPerSample == 8) {
+        for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::int16_t>((in[i] - 128) * 256);
+    } else if (info.BitsPerSample == 16) {
+        for (std::size_t i = 0; i < n; ++i)
+            out[i] = static_cast<std::int16_t>(
+                static_cast<std::uint16_t>(in[2 * i] | in[2 * i + 1] << 8));
+    } else if (info.BitsPerSample == 24) {
         for (std::size_t i = 0; i < n; ++i) {
             const std::uint8_t* p = in + 3 * i;
             std::int32_t v = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 8 |
@@ -273,5 +364,7 @@ void ConvertStoredSamples(const std::uint8_t* in, std::size_t frames, const Stre
         }
     }
 }
+
+}  // namespace
 
 }  // namespace tralux

@@ -103,6 +103,12 @@ void Take(std::string& field, const std::string& text) {
     if (!text.empty()) field = text;
 }
 
+void TakeTitle(StreamInfo& info, const std::string& text) {
+    if (text.empty()) return;
+    info.Title = text;
+    info.TitleIsFileName = false;
+}
+
 std::string FrameText(const TagLib::ID3v2::Tag& tag, const char* id) {
     const TagLib::ID3v2::FrameList& list = tag.frameList(id);
     return list.isEmpty() ? std::string() : Utf8(list.front()->toString());
@@ -124,10 +130,8 @@ void ReadMpeg(TagLib::IOStream& stream, StreamInfo& info) {
     // The probe read ID3v1 as raw bytes; make them UTF-8 (old Chinese tags are Big5).
     info.Title = TagTextToUtf8(info.Title);
     info.Artist = TagTextToUtf8(info.Artist);
-    info.Copyright = TagTextToUtf8(info.Copyright);
+    info.Comment = TagTextToUtf8(info.Comment);
     if (file.hasID3v1Tag()) {
-        // The third text of an ID3v1 tag is its comment.
-        info.Comment = info.Copyright;
         const TagLib::ID3v1::Tag* v1 = file.ID3v1Tag();
         Take(info.Album, TagTextToUtf8(v1->album().to8Bit(false)));
         if (v1->year()) info.Year = std::to_string(v1->year());
@@ -135,7 +139,7 @@ void ReadMpeg(TagLib::IOStream& stream, StreamInfo& info) {
     }
     if (!file.hasID3v2Tag()) return;
     TagLib::ID3v2::Tag& v2 = *file.ID3v2Tag();
-    Take(info.Title, FrameText(v2, "TIT2"));
+    TakeTitle(info, FrameText(v2, "TIT2"));
     Take(info.Artist, FrameText(v2, "TPE1"));
     Take(info.Album, FrameText(v2, "TALB"));
     Take(info.Year, FrameText(v2, "TDRC"));
@@ -143,16 +147,14 @@ void ReadMpeg(TagLib::IOStream& stream, StreamInfo& info) {
     std::string comment = Utf8(v2.comment());
     if (comment.empty()) comment = UserComment(v2);
     Take(info.Comment, comment);
-    // The third text: the copyright notice, or else the comment as an ID3v1 tag gives it.
-    const std::string copyright = FrameText(v2, "TCOP");
-    Take(info.Copyright, copyright.empty() ? comment : copyright);
+    Take(info.Copyright, FrameText(v2, "TCOP"));
 }
 
 void ReadWav(TagLib::IOStream& stream, StreamInfo& info) {
     TagLib::RIFF::WAV::File file(&stream, false);
     if (!file.isValid() || !file.hasInfoTag()) return;
     const TagLib::RIFF::Info::Tag& tag = *file.InfoTag();
-    Take(info.Title, Utf8(tag.fieldText("INAM")));
+    TakeTitle(info, Utf8(tag.fieldText("INAM")));
     Take(info.Artist, Utf8(tag.fieldText("IART")));
     Take(info.Album, Utf8(tag.fieldText("IPRD")));
     Take(info.Copyright, Utf8(tag.fieldText("ICOP")));

@@ -90,4 +90,9 @@ std::string FileErrorMessage(int cause) {
     return "File I/O Error: " + FileCauseText(cause);
 }
 
+std::string FileFailureText(int code, const FileError& error) {
+    return ErrorCodeText(code) + ": " + error.path() + ": " +
+           (error.reason().empty() ? FileCauseText(error.cause()) : error.reason());
+}
+
 }  // namespace tralux

@@ -54,14 +54,18 @@ enum FileCause : int {
 
 class FileError : public std::exception {
 public:
-    FileError(int cause, std::string path) : cause_(cause), path_(std::move(path)) {}
+    FileError(int cause, std::string path, std::string reason = {})
+        : cause_(cause), path_(std::move(path)), reason_(std::move(reason)) {}
     int cause() const noexcept { return cause_; }
     const std::string& path() const noexcept { return path_; }
+    // The system's words ("No space left on device"); empty when only the cause is known.
+    const std::string& reason() const noexcept { return reason_; }
     const char* what() const noexcept override { return "file error"; }
 
 private:
     int cause_;
     std::string path_;
+    std::string reason_;
 };
 
 // errno after a failed open/read/write/seek -> cause number.
@@ -72,5 +76,7 @@ std::string ErrorCodeText(int code);
 // The cause text alone, and "File I/O Error: " + cause text.
 std::string FileCauseText(int cause);
 std::string FileErrorMessage(int cause);
+// "寫入檔案錯誤: PATH: reason" (code's text, the failing path, the system's reason).
+std::string FileFailureText(int code, const FileError& error);
 
 }  // namespace tralux

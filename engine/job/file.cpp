@@ -127,7 +127,7 @@ void File::Close() noexcept {
 }
 
 void File::Fail(int err, bool seeking) const {
-    throw FileError(FileCauseFromErrno(err, seeking), path_);
+    throw FileError(FileCauseFromErrno(err, seeking), path_, std::strerror(err));
 }
 
 std::size_t File::Read(void* buffer, std::size_t n) {

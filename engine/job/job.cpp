@@ -42,6 +42,7 @@ struct JobContext {
     std::uint64_t dataSizeOffset = 0;
     bool outputOpened = false;  // header written / encoder or writer created
     bool flushed = false;
+    bool failing = false;  // an error handler runs: a failed flush is not reported again
     bool outputFull = false;
     bool decoderOpen = false;
     bool playbackOpen = false;
@@ -125,6 +126,38 @@ void RemoveEmptyOutput() {
         std::filesystem::remove(e.OutputPath, ec);
 }
 
+// A failed job leaves nothing under the output's name: a cut-off file would look complete
+// and block a rerun. Only a regular file is removed (the output may be a device such as
+// /dev/full). Returns whether a file was removed.
+bool DiscardOutput() {
+    EngineState& e = Engine();
+    if (e.OutputMode.load() == kModePreview) return false;
+    Mp3EncoderRelease();
+    WmaWriterClose();
+    e.OutputFile.Close();
+    std::error_code ec;
+    if (e.OutputPath.empty() || !std::filesystem::is_regular_file(e.OutputPath, ec)) return false;
+    return std::filesystem::remove(e.OutputPath, ec);
+}
+
+// The message of a job that failed on a file: which file, the system's reason, and what
+// became of the output.
+std::string FailedJobText(const FileError& fe, bool removed) {
+    EngineState& e = Engine();
+    const bool reading = fe.path() == e.InputPath && fe.path() != e.OutputPath;
+    std::string text = FileFailureText(reading ? kErrRead : kErrWrite, fe);
+    if (removed)
+        text += reading ? "; the unfinished output " + e.OutputPath + " was removed"
+                        : "; the unfinished file was removed";
+    return text;
+}
+
+// ID3v1 has one free text: the comment, or the copyright notice when there is none.
+const std::string& Id3v1Comment() {
+    const EngineState& e = Engine();
+    return e.TagComment.empty() ? e.TagCopyright : e.TagComment;
+}
+
 // Finishes the output from what was written so far (stop and error codes).
 void FinalizeAfterCode() {
     EngineState& e = Engine();
@@ -142,7 +175,7 @@ void FinalizeAfterCode() {
         }
         case kFormatMp3:
             Mp3EncoderFinish();
-            if (PlaceClipInfo()) WriteId3v1(e.OutputFile, e.TagTitle, e.TagArtist, e.TagCopyright);
+            if (PlaceClipInfo()) WriteId3v1(e.OutputFile, e.TagTitle, e.TagArtist, Id3v1Comment());
             break;
         case kFormatWma:
             WmaWriterClose();
@@ -191,7 +224,7 @@ void FinalizeNormal() {
         }
         case kFormatMp3:
             Mp3EncoderFinish();
-            if (PlaceClipInfo()) WriteId3v1(e.OutputFile, e.TagTitle, e.TagArtist, e.TagCopyright);
+            if (PlaceClipInfo()) WriteId3v1(e.OutputFile, e.TagTitle, e.TagArtist, Id3v1Comment());
             break;
         case kFormatWma:
             WmaWriterFinish();
@@ -343,12 +376,15 @@ void ConversionThread() {
                 ShowMessage("Conversion completed", "Quorvatix Tralux");
         } catch (const JobError& err) {
             code = err.code();
+            g_job.failing = true;
             ResetAnalysis();
+            // Stopped, cut at the WAV size limit or short of CD sectors: the output is
+            // finished from what was written.
             try {
                 FlushPipeline(g_job.info);
                 FinalizeAfterCode();
             } catch (const FileError& fe) {
-                ShowMessage(FileErrorMessage(fe.cause()), "File error", MessageIcon::Error);
+                ShowMessage(FailedJobText(fe, false), "File error", MessageIcon::Error);
                 PatchWavAfterFileError();
             }
             if (g_job.playbackOpen) ClosePlayback(false);
@@ -357,18 +393,16 @@ void ConversionThread() {
             RemoveEmptyOutput();
         }
     } catch (const FileError& fe) {
-        ShowMessage(FileErrorMessage(fe.cause()), "File error", MessageIcon::Error);
+        g_job.failing = true;
         ResetAnalysis();
-        try {
-            FlushPipeline(g_job.info);
-        } catch (...) {
-        }
-        PatchWavAfterFileError();
+        const bool removed = DiscardOutput();
+        ShowMessage(FailedJobText(fe, removed), "File error", MessageIcon::Error);
         CloseFiles();
         if (g_job.playbackOpen) ClosePlayback(false);
         g_job.playbackOpen = false;
         code = 0;  // the message was the report
     } catch (const std::bad_alloc&) {
+        DiscardOutput();
         CloseFiles();
         code = kErrCodecInit;
     }
@@ -576,6 +610,9 @@ std::size_t FlushPipeline(const StreamInfo& info) {
         const std::span<const std::int16_t> tail = Dsp().Flush();
         if (e.OutputMode.load() != kModePreview) emitted = EmitSpan(tail);
     } catch (const FileError&) {
+        Dsp().ResamplerFree();
+        // In the normal course a failed tail write fails the job like any other write.
+        if (!g_job.failing) throw;
         emitted = 0;
     } catch (const JobError&) {
         emitted = 0;

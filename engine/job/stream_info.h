@@ -32,6 +32,7 @@ struct StreamInfo {
     std::uint16_t Channels = 0;
     std::string CodecName;
     std::string Title;
+    bool TitleIsFileName = false;  // no tag named it: the title shown is the file's name
     std::string Artist;
     std::string Copyright;
     // Further tag texts read from the input (ID3v2, LIST/INFO).
@@ -44,9 +45,14 @@ struct StreamInfo {
     std::uint32_t lengthSectors = 0;
     char driveLetter = 0;
     std::uint32_t DurationMs = 0;
+    // A cut file: the length its header announces (0 when the file holds all of it).
+    std::uint32_t DeclaredDurationMs = 0;
 
     // Stored WAV samples wider than 16 bits or in float are converted when read.
     SampleEncoding Encoding = SampleEncoding::Integer;
+    // A WAV with more than two channels is mixed down to Channels (2) when read; 0 otherwise.
+    std::uint16_t StoredChannels = 0;
+    std::uint32_t ChannelMask = 0;  // WAVE_FORMAT_EXTENSIBLE speaker positions (0: the usual order)
     // First-frame file offset of an MP3 stream (after any leading tag).
     std::uint64_t FirstFrameOffset = 0;
 

@@ -117,7 +117,6 @@ bool ProbeMp3(File& file, StreamInfo& info, bool clear) {
         info.DataSize = file.Length();
         info.BlockAlign = 1;
         info.CodecName = "MP3";
-        info.Title = FileTitle(file);
         info.DurationMs =
             static_cast<std::uint32_t>(std::min<std::int64_t>(si.durationMs, UINT32_MAX));
         info.FirstFrameOffset = static_cast<std::uint64_t>(start + si.firstFrameOffset);
@@ -128,11 +127,24 @@ bool ProbeMp3(File& file, StreamInfo& info, bool clear) {
             const std::int64_t samples =
                 static_cast<std::int64_t>(tag.frames) * si.samplesPerFrame - tag.delay -
                 tag.padding;
-            if (samples > 0)
-                info.DurationMs = static_cast<std::uint32_t>(
-                    std::min<std::int64_t>(samples * 1000 / si.sampleRate, UINT32_MAX));
+            // A header that leaves no samples means an empty stream, not its frames' length.
+            info.DurationMs = static_cast<std::uint32_t>(
+                std::clamp<std::int64_t>(samples * 1000 / si.sampleRate, 0, UINT32_MAX));
+            // A cut file holds fewer bytes than the header counted: it lasts that share.
+            const auto present =
+                static_cast<std::uint64_t>(std::max<std::int64_t>(0, si.fileLength));
+            if (tag.hasBytes && tag.bytes > present + 4) {
+                info.DeclaredDurationMs = info.DurationMs;
+                info.DurationMs =
+                    static_cast<std::uint32_t>(static_cast<double>(info.DurationMs) *
+                                               static_cast<double>(present) / tag.bytes);
+            }
         }
-        ReadId3v1(file, info.Title, info.Artist, info.Copyright);
+        info.TitleIsFileName = true;
+        if (ReadId3v1(file, info.Title, info.Artist, info.Comment) && !info.Title.empty())
+            info.TitleIsFileName = false;
+        else
+            info.Title = FileTitle(file);
     }
     file.Seek(keep);
     return info.SampleRate != 0;
@@ -157,7 +169,13 @@ std::size_t Mp3SourceLoop(File& file, const StreamInfo& info) {
     // Probe again from the start of the file: the VBR table lives in the first frame.
     const std::int64_t start = ProbeFromStart(file, pair.info);
     if (start < 0) return 0;
-    const std::int64_t offset = start + mp3dec::Mp3InfoSeekOffset(pair.info, startMs);
+    // A conversion starts at the exact sample, as WAV input does: decode from the first frame
+    // and drop what lies before it (frame offsets alone are up to a frame early, and a VBR
+    // table is coarser still). A preview starts at the frame, at once.
+    const bool exact = startMs > 0 && e.OutputMode.load() != kModePreview;
+    const std::int64_t offset =
+        start +
+        mp3dec::Mp3InfoSeekOffset(pair.info, exact ? 0 : static_cast<std::int64_t>(startMs));
     // A Xing/Info/VBRI frame is a header, not audio; its extension tells how many samples
     // the encoder put before the first input sample and after the last one.
     const std::uint64_t headerAt =
@@ -166,9 +184,13 @@ std::size_t Mp3SourceLoop(File& file, const StreamInfo& info) {
     const bool hasHeaderFrame = ReadHeaderFrame(file, headerAt, tag);
     const std::size_t frameBytes = static_cast<std::size_t>(info.Channels) * 2;
     std::size_t skipBytes = 0, holdBytes = 0;
+    if (exact)
+        skipBytes =
+            static_cast<std::size_t>(static_cast<double>(info.SampleRate) * startMs / 1000.0) *
+            frameBytes;
     if (hasHeaderFrame && tag.hasExtension) {
-        if (startMs == 0)
-            skipBytes = static_cast<std::size_t>(tag.delay + kMp3DecoderDelay) * frameBytes;
+        if (startMs == 0 || exact)
+            skipBytes += static_cast<std::size_t>(tag.delay + kMp3DecoderDelay) * frameBytes;
         holdBytes =
             static_cast<std::size_t>(std::max(0, tag.padding - kMp3DecoderDelay)) * frameBytes;
     }

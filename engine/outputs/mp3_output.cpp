@@ -56,16 +56,19 @@ void Mp3EncoderStart(int channels, std::uint32_t rate, int kilobitsPerSecond) {
     s.variable = vbr >= 0 && vbr <= 9;
     if (s.variable) settings->vbrQuality = 100 - 10 * vbr;
     if (!mp3enc::Mp3EncoderSetSettings(s.encoder, settings)) fail();
+    // The asked bit rate, else the highest listed below it, else the lowest listed. A rate and
+    // channel count with no entry at all is refused: what formats lists is what is written.
     const mp3enc::Mp3ConfigurationList* list = mp3enc::Mp3EncoderGetConfigurations(s.encoder);
+    const mp3enc::Mp3Configuration* pick = nullptr;
     for (int i = 0; !s.variable && list && i < list->count; ++i) {
         const mp3enc::Mp3Configuration& c = list->entries[i];
-        if (c.sampleRate == static_cast<int>(rate) && c.channels == channels &&
-            c.bitRate / 1000 == kilobitsPerSecond) {
-            if (!mp3enc::Mp3EncoderSelectConfiguration(s.encoder, &c)) fail();
-            break;
-        }
+        if (c.sampleRate != static_cast<int>(rate) || c.channels != channels) continue;
+        const int kbps = c.bitRate / 1000, best = pick ? pick->bitRate / 1000 : 0;
+        const bool fits = kbps <= kilobitsPerSecond, bestFits = pick && best <= kilobitsPerSecond;
+        if (!pick || (fits && (!bestFits || kbps > best)) || (!fits && !bestFits && kbps < best))
+            pick = &c;
     }
-    // No matching entry: the encoder's default bit rate stays in force.
+    if (!s.variable && (!pick || !mp3enc::Mp3EncoderSelectConfiguration(s.encoder, pick))) fail();
     Mp3StreamBegin(Engine().OutputFile, rate, channels);
 }
 

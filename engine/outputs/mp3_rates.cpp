@@ -58,4 +58,13 @@ int Mp3DefaultKbps(std::uint32_t rate, int channels) {
     return mp3enc::Mp3DefaultBitRate(static_cast<int>(rate), channels) / 1000;
 }
 
+int Mp3KbpsFor(std::uint32_t rate, int channels, int wanted) {
+    const std::vector<int> listed = Mp3BitRatesKbps(rate, channels);
+    if (listed.empty()) return 0;
+    int best = listed.front();
+    for (int k : listed)
+        if (k <= wanted) best = k;
+    return best;
+}
+
 }  // namespace tralux

@@ -13,5 +13,8 @@ const std::vector<std::uint32_t>& Mp3OutputRates();
 std::vector<int> Mp3BitRatesKbps(std::uint32_t rate, int channels);
 // The bit rate the encoder falls back to when the asked one is not listed (kbit/s).
 int Mp3DefaultKbps(std::uint32_t rate, int channels);
+// What a job writes when `wanted` is not listed: the highest listed bit rate up to it, else
+// the lowest listed; 0 when nothing is listed for the rate and channels.
+int Mp3KbpsFor(std::uint32_t rate, int channels, int wanted);
 
 }  // namespace tralux

@@ -34,6 +34,7 @@ constexpr const char* kCaption = "Quorvatix Tralux Error";
 
 std::unique_ptr<platform::WmaFileWriter> g_writer;
 bool g_failureShown = false;  // a failed write was reported; closing need not say it again
+int g_channels = 0;           // of the open writer's input
 
 const char* ChannelWord(int channels) {
     return channels == 1 ? "mono" : "stereo";
@@ -101,13 +102,21 @@ void WmaWriterStart(const std::string& path, int channels, std::uint32_t rate,
     }
     g_writer = std::move(writer);
     g_failureShown = false;
+    g_channels = channels;
 }
 
 std::size_t WmaWriterFeed(const std::uint8_t* samples, std::size_t byteCount) {
     if (!g_writer) throw JobError(kErrCodecInit);
-    if (g_writer->WriteSample(samples, byteCount) < 0) {
+    // Half a sample frame is the caller's fault, not the file's.
+    if (byteCount % (static_cast<std::size_t>(g_channels) * 2) != 0) {
         g_failureShown = true;
-        FailWith(g_writer->ErrorText());
+        FailWith("sample data is not whole frames");
+    }
+    if (g_writer->WriteSample(samples, byteCount) < 0) {
+        // A write that failed (a full disk) is a file failure, not a codec one: the job
+        // reports it with the path and removes the output.
+        g_failureShown = true;
+        throw FileError(kCauseGeneric, Engine().OutputPath, g_writer->ErrorText());
     }
     return byteCount;
 }
@@ -119,8 +128,8 @@ void WmaWriterFinish() {
     const std::string text = writer->ErrorText();
     writer.reset();
     if (result < 0) {
-        if (g_failureShown) throw JobError(kErrCodecInit);
-        FailWith(text);
+        g_failureShown = true;
+        throw FileError(kCauseGeneric, Engine().OutputPath, text);
     }
 }
 

@@ -378,7 +378,10 @@ std::string DeviceErrorText(int code) {
 }
 
 void ShowDeviceError(int code) {
-    ShowMessage(DeviceErrorText(code), kCaption, MessageIcon::Error);
+    // No device at all is said in the user's words, not the driver's code.
+    const bool none = code == audio::kWaveBadDeviceId || code == audio::kWaveNoDriver;
+    ShowMessage(none ? ErrorCodeText(kErrNoSoundDevice) : DeviceErrorText(code), kCaption,
+                MessageIcon::Error);
 }
 
 void SetWaveOutForTesting(audio::WaveOut* waveOut) {

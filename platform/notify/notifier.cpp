@@ -19,7 +19,10 @@ void ShowMessage(const std::string& text, const std::string& caption, MessageIco
 }
 
 void StderrNotifier::Show(const Message& message) {
-    std::fprintf(stderr, "[%s] %s\n", message.caption.c_str(), message.text.c_str());
+    // Blanks that pad a text for a dialog do not end a log line.
+    std::string text = message.text;
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\n')) text.pop_back();
+    std::fprintf(stderr, "[%s] %s\n", message.caption.c_str(), text.c_str());
 }
 
 void RecordingNotifier::Show(const Message& message) {

@@ -126,6 +126,51 @@ TEST_F(CliMp3, RatesTheEncoderCannotTakeAreSettledBeforeTheJob) {
     const auto at = probe.find("duration=");
     ASSERT_NE(at, std::string::npos) << probe;
     EXPECT_NEAR(std::stod(probe.substr(at + 9)), 1.0, 2048.0 / 44100) << probe;
+    // The input's own rate WMA cannot take: the nearest one it takes, said.
+    ASSERT_EQ(RunCli("convert " + P("hi.wav") + " --format wma" + Dir(P("o3"))), 0) << Err();
+    EXPECT_NE(Err().find("cannot be written at 96000 Hz; converting to 44100 Hz"),
+              std::string::npos)
+        << Err();
+    EXPECT_TRUE(Exists("o3/hi.wma"));
+}
+
+// Without a listed 128 kbit/s the automatic bit rate is the highest listed below it; 8000 Hz
+// has no stereo bit rate, so stereo is refused when asked and mixed down when inherited.
+TEST_F(CliMp3, AutomaticBitRateAndStereoAt8000Hz) {
+    WriteFile(P("st.wav"), SimpleWav(Tone(8000, 2, 8000), 2, 8000));
+    struct Case {
+        const char* args;
+        int kbps;
+    };
+    for (const Case c :
+         {Case{"--rate 11025 --channels 1", 20}, Case{"--rate 22050 --channels 1", 56},
+          Case{"--rate 22050", 80}, Case{"", 8}}) {
+        ASSERT_EQ(RunCli("convert " + P("st.wav") + " --format mp3 -y " + c.args + Dir(P("o"))), 0)
+            << Err();
+        // Rates between the header's steps (18, 20 kbit/s) alternate frames: the mean counts.
+        const auto frames = Frames(ReadFile(P("o/st.mp3")));
+        double sum = 0;
+        for (std::size_t i = 1; i < frames.size(); ++i) sum += frames[i].bitrateKbps;
+        EXPECT_NEAR(sum / static_cast<double>(frames.size() - 1), c.kbps, 0.5) << c.args;
+    }
+    EXPECT_NE(Err().find("no stereo bit rate; converting to mono"), std::string::npos) << Err();
+    EXPECT_EQ(RunCli("convert " + P("st.wav") + " --format mp3 --channels 2" + Dir(P("o2"))), 2);
+    EXPECT_NE(Err().find("8000 Hz stereo has no bit rate"), std::string::npos) << Err();
+    EXPECT_FALSE(Exists("o2"));
+}
+
+// --start on MP3 input starts at the exact sample, as on WAV input: the output is the full
+// conversion's tail, not a frame's worth early.
+TEST_F(CliMp3, StartOnMp3InputIsSampleExact) {
+    WriteFile(P("src.wav"), SimpleWav(Tone(44100, 2, 44100 * 3, 3000), 2, 44100));
+    ASSERT_EQ(RunCli("convert " + P("src.wav") + " --format mp3" + Dir(P("m"))), 0) << Err();
+    ASSERT_EQ(RunCli("convert " + P("m/src.mp3") + Dir(P("full"))), 0) << Err();
+    ASSERT_EQ(RunCli("convert " + P("m/src.mp3") + " --start 1500" + Dir(P("late"))), 0) << Err();
+    const Pcm full = ReadWavPcm(P("full/src.wav")), late = ReadWavPcm(P("late/src.wav"));
+    ASSERT_EQ(full.Frames(), 44100u * 3);
+    ASSERT_EQ(late.Frames(), full.Frames() - 66150);
+    EXPECT_TRUE(
+        std::equal(late.samples.begin(), late.samples.end(), full.samples.begin() + 2 * 66150));
 }
 
 TEST_F(CliMp3, InfoFrameOfAnotherEncoderIsAHeaderAndItsDelayIsTrimmed) {
@@ -251,6 +296,27 @@ TEST_F(CliMp3, Id3v2TagsOfTheInputSurviveIntoTheMp3) {
     const Bytes bare = ReadFile(P("bare/tagged.mp3"));
     EXPECT_NE(std::string(bare.begin(), bare.begin() + 3), "ID3");
     EXPECT_NE(std::string(bare.end() - 128, bare.end() - 125), "TAG");
+}
+
+// probe prints the tags a file carries: no title made up from the name, an ID3v1 comment as
+// the comment (never the copyright), and no length for a stream that holds no samples.
+TEST_F(CliMp3, ProbePrintsTheTagsTheFileCarries) {
+    TRALUX_REQUIRE_TOOL("lame");
+    WriteFile(P("s.wav"), SimpleWav(Tone(44100, 2, 44100), 2, 44100));
+    WriteFile(P("empty.wav"), SimpleWav({}, 2, 44100));
+    const std::string lame = "lame --quiet --id3v1-only ";
+    ASSERT_EQ(std::system((lame + "'" + P("s.wav") + "' '" + P("plain.mp3") + "'").c_str()), 0);
+    ASSERT_EQ(std::system(
+                  (lame + "--tc 'free to copy' '" + P("s.wav") + "' '" + P("c.mp3") + "'").c_str()),
+              0);
+    ASSERT_EQ(std::system((lame + "'" + P("empty.wav") + "' '" + P("empty.mp3") + "'").c_str()), 0);
+    ASSERT_EQ(RunCli("probe " + P("plain.mp3")), 0);
+    EXPECT_EQ(Out().find("title:"), std::string::npos) << Out();
+    ASSERT_EQ(RunCli("probe " + P("c.mp3")), 0);
+    EXPECT_NE(Out().find("comment: free to copy\n"), std::string::npos) << Out();
+    EXPECT_EQ(Out().find("copyright:"), std::string::npos) << Out();
+    ASSERT_EQ(RunCli("probe " + P("empty.mp3")), 0);
+    EXPECT_NE(Out().find("(0 ms)"), std::string::npos) << Out();
 }
 
 TEST_F(CliMp3, WavInfoTagsSurviveIntoMp3AndWav) {

@@ -22,6 +22,11 @@ TEST(ProgressTest, ClockAndSpeedTexts) {
     EXPECT_EQ(FormatClock(3600), "1:00:00");
     EXPECT_EQ(FormatSpeed(250), "x 2.50");
     EXPECT_EQ(FormatSpeed(7), "x 0.07");
+    // Texts padded for a dialog end a terminal line without their blanks; inner ones stay.
+    EXPECT_EQ(Shown("網際網路錯誤!  "), "網際網路錯誤!");
+    EXPECT_EQ(Shown("無法將 CD 訊息存入快取!       "), "無法將 CD 訊息存入快取!");
+    EXPECT_EQ(Shown("不支援解壓縮.\n"), "不支援解壓縮.");
+    EXPECT_EQ(Shown("   "), "");
 }
 
 TEST(ProgressTest, FiguresFollowTheDialogsArithmetic) {

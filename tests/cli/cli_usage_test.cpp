@@ -89,6 +89,38 @@ TEST_F(Cli, SameNamedInputsInOneBatchKeepEveryOutput) {
     EXPECT_NE(Err().find("given twice"), std::string::npos);
 }
 
+// A cut WAV converts what it holds with exit 0, and says the input ended early and how much
+// was converted; the run ends with its tally.
+TEST_F(Cli, ACutInputSaysSoAndTheRunEndsWithItsTally) {
+    Bytes wav = SimpleWav(Tone(8000, 1, 24000), 1, 8000);  // header: 3 s
+    wav.resize(44 + 2 * 13600);                            // 1.7 s present
+    WriteFile(P("cut.wav"), wav);
+    WriteFile(P("junk.wav"), Bytes(100, 7));
+    ASSERT_EQ(RunCli("convert " + P("cut.wav") + " " + P("junk.wav") + Dir(P("o"))), 1) << Err();
+    EXPECT_EQ(ReadWavPcm(P("o/cut.wav")).Frames(), 13600u);
+    EXPECT_NE(Err().find("cut.wav: the input ended early (its header announces 3.000 s); 1.700 s "
+                         "converted\n"),
+              std::string::npos)
+        << Err();
+    EXPECT_NE(Err().find("\n1 converted, 1 failed, 0 skipped\n"), std::string::npos) << Err();
+}
+
+// A folder stands for its WAV and MP3 files; --recursive adds its subfolders, whose layout is
+// kept under --output-dir (same names in two subfolders stay apart).
+TEST_F(Cli, AFolderInputConvertsItsAudioFilesKeepingTheLayout) {
+    for (const char* d : {"in/x", "in/y"}) std::filesystem::create_directories(P(d));
+    const Bytes wav = SimpleWav(Tone(8000, 1, 800), 1, 8000);
+    for (const char* f : {"in/top.wav", "in/x/song.wav", "in/y/song.WAV"}) WriteFile(P(f), wav);
+    WriteFile(P("in/notes.txt"), Bytes(10, 'x'));
+    ASSERT_EQ(RunCli("convert " + P("in") + Dir(P("flat"))), 0) << Err();
+    EXPECT_TRUE(Exists("flat/top.wav"));
+    EXPECT_FALSE(Exists("flat/x"));
+    ASSERT_EQ(RunCli("convert " + P("in") + " --recursive" + Dir(P("deep"))), 0) << Err();
+    for (const char* f : {"deep/top.wav", "deep/x/song.wav", "deep/y/song.wav"})
+        EXPECT_TRUE(Exists(f)) << f << "\n" << Err();
+    EXPECT_NE(Err().find("3 converted, 0 failed, 0 skipped"), std::string::npos) << Err();
+}
+
 TEST_F(Cli, SameNamedInputsWithARelativeOutputFolder) {
     for (const char* d : {"A", "B", "C"}) {
         std::filesystem::create_directories(P(d));
@@ -170,7 +202,7 @@ TEST_F(Cli, FileErrorsNameThePathAndTheReason) {
     EXPECT_EQ(RunCli("convert " + P("folder.wav") + Dir(P("o"))), 1);
     EXPECT_NE(Err().find("開啟檔案錯誤: " + P("folder.wav") + ": Is a directory"),
               std::string::npos)
-        << Err();
+        << Err();  // a folder without WAV or MP3 files
 
     WriteFile(P("afile"), Bytes{1});
     EXPECT_EQ(RunCli("convert " + P("in.wav") + Dir(P("afile"))), 1);
@@ -206,7 +238,6 @@ TEST_F(Cli, RecognisedButUnsupportedWavFormatsAreNamed) {
          "IMA ADPCM WAV (format 0x0011)"},
         {Riff({{"fmt ", FmtPayload(2, 2, 8000, 4, 34)}, {"data", Bytes(800, 0)}}),
          "Microsoft ADPCM WAV (format 0x0002)"},
-        {Riff({{"fmt ", ext}, {"data", Bytes(1200, 0)}}), "5.1 WAV (6 channels) is not supported"},
         {rf64, "RF64 WAV (64-bit sizes) is not supported"},
     };
     for (const auto& [file, message] : cases) {
@@ -217,6 +248,10 @@ TEST_F(Cli, RecognisedButUnsupportedWavFormatsAreNamed) {
         EXPECT_NE(Err().find(message), std::string::npos) << Err();
     }
     EXPECT_FALSE(Exists("o/x.wav"));
+    // 5.1 is mixed down to stereo.
+    WriteFile(P("x.wav"), Riff({{"fmt ", ext}, {"data", Bytes(1200, 0)}}));
+    ASSERT_EQ(RunCli("convert " + P("x.wav") + Dir(P("o"))), 0) << Err();
+    EXPECT_EQ(ReadWavPcm(P("o/x.wav")).channels, 2);
 }
 
 TEST_F(Cli, EqualizerInDecibels) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "engine/job/engine_state.h"
 #include "engine/job/errors.h"
 #include "platform/notify/notifier.h"
@@ -108,7 +110,7 @@ TEST_F(RiffReaderTest, RefusalsEndWithTheEngineCodes) {
          kErrCompressedWav},
         {"zero channels", Riff({{"fmt ", FmtPayload(1, 0, 8000, 16)}, {"data", Bytes(8)}}),
          kErrUnknownFormat},
-        {"three channels", Riff({{"fmt ", FmtPayload(1, 3, 8000, 16)}, {"data", Bytes(12)}}),
+        {"nine channels", Riff({{"fmt ", FmtPayload(1, 9, 8000, 16)}, {"data", Bytes(18)}}),
          kErrUnknownFormat},
         {"rate zero", Riff({{"fmt ", FmtPayload(1, 1, 0, 16)}, {"data", Bytes(8)}}),
          kErrUnknownFormat},
@@ -235,6 +237,29 @@ TEST_F(RiffReaderTest, ModernFormatsAreConvertedTo16Bit) {
     ConvertStoredSamples(i32.data(), 2, info, io);
     EXPECT_EQ(io[0], 32767);
     EXPECT_EQ(io[1], 1);
+}
+
+// More than two channels are mixed down to stereo: front sides in full, centre and surrounds
+// at -3 dB, no LFE, scaled so nothing clips.
+TEST_F(RiffReaderTest, SurroundIsMixedDownToStereo) {
+    Bytes pcm;
+    for (int v : {1000, 2000, 3000, 30000, 4000, 5000}) Put16(pcm, static_cast<std::uint16_t>(v));
+    StreamInfo info;
+    ASSERT_TRUE(Probe(Riff({{"fmt ", FmtPayload(1, 6, 48000, 16)}, {"data", pcm}}), info));
+    EXPECT_EQ(info.Channels, 2);
+    ASSERT_TRUE(NeedsSampleConversion(info));
+    std::int16_t out[2];
+    ConvertStoredSamples(pcm.data(), 1, info, out);
+    const double k = 0.7071, n = 1 + 2 * k;
+    EXPECT_EQ(out[0], std::lround((1000 + k * 3000 + k * 4000) / n));
+    EXPECT_EQ(out[1], std::lround((2000 + k * 3000 + k * 5000) / n));
+    // Quad: FL FR BL BR.
+    pcm.clear();
+    for (int v : {32767, 0, 32767, 0}) Put16(pcm, static_cast<std::uint16_t>(v));
+    ASSERT_TRUE(Probe(Riff({{"fmt ", FmtPayload(1, 4, 48000, 16)}, {"data", pcm}}), info));
+    ConvertStoredSamples(pcm.data(), 1, info, out);
+    EXPECT_EQ(out[0], 32767);
+    EXPECT_EQ(out[1], 0);
 }
 
 TEST_F(RiffReaderTest, ExtensibleFormatTakesItsSubFormat) {

@@ -120,8 +120,7 @@ TEST(ReadInputTags, Id3v23Utf16WithBom) {
     EXPECT_EQ(info.Artist, "林小雨");
     EXPECT_EQ(info.Year, "1977");
     EXPECT_EQ(info.Comment, "好聽");
-    // Without a copyright frame the third text is the comment, as an ID3v1 tag has it.
-    EXPECT_EQ(info.Copyright, "好聽");
+    EXPECT_EQ(info.Copyright, "");  // a comment is no copyright notice
 }
 
 TEST(ReadInputTags, Id3v23Unsynchronised) {

@@ -182,8 +182,9 @@ TEST_F(JobTest, DiskFullShowsTheCauseAndLeavesNoCode) {
     EXPECT_FALSE(Engine().JobRunning.load());
     const auto msgs = notes_.Messages();
     ASSERT_FALSE(msgs.empty());
-    EXPECT_EQ(msgs.back().text, "File I/O Error: The disk is full.");
+    EXPECT_EQ(msgs.back().text, "寫入檔案錯誤: /dev/full: No space left on device");
     EXPECT_EQ(msgs.back().caption, "File error");
+    EXPECT_TRUE(std::filesystem::exists("/dev/full"));  // a device is never removed
 }
 
 TEST_F(JobTest, OutputNamingTheInputIsRefused) {

@@ -137,7 +137,8 @@ TEST(ReadId3v1Test, TextsAreTrimmedAndThePositionKept) {
     StreamInfo info;
     ASSERT_TRUE(ProbeMp3(f, info, true));
     EXPECT_EQ(info.Title, "Song");
-    EXPECT_EQ(info.Copyright, "free to copy");
+    EXPECT_EQ(info.Comment, "free to copy");
+    EXPECT_EQ(info.Copyright, "");
     EXPECT_EQ(info.DurationMs, 130u);  // the tag is not counted as stream
 }
 

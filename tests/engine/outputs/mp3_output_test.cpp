@@ -114,10 +114,10 @@ TEST(Mp3Output, TagFollowsTheLastFrame) {
     EXPECT_EQ(bytes.back(), 255);
 }
 
-TEST(Mp3Output, UnlistedBitRateKeepsTheDefault) {
+TEST(Mp3Output, UnlistedBitRateTakesTheHighestListedBelowIt) {
     auto bytes = Convert(2, 100, 11025, false, {2048});
     Frames f = ScanMpeg1(bytes, bytes.size());
-    EXPECT_EQ(f.bitRateIndex, 9);  // 44100 Hz stereo default: 128 kbit/s
+    EXPECT_EQ(f.bitRateIndex, 7);  // 44100 Hz stereo: 96 kbit/s
 }
 
 TEST(Mp3Output, NoEncoderForTheRateEndsWith108) {

@@ -40,6 +40,16 @@ TEST(PlayCommand, BadUsageIs2) {
     EXPECT_EQ(RunPlay("a.wav --eq 50,50,50,50,50,50,50,50,50,50,100", dir).status, 2);
     EXPECT_EQ(RunPlay("a.wav --start -5", dir).status, 2);
     EXPECT_EQ(RunPlay("a.wav --loud", dir).status, 2);
+    // Every usage error says what was wrong.
+    for (const char* args : {"", "a.wav --eq 1,2,3", "a.wav --loud", "a.wav --eq-db x,1"}) {
+        const Result r = RunPlay(args, dir);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_NE(r.err.find("tralux-cli play: "), std::string::npos) << args;
+    }
+    EXPECT_NE(RunPlay("a.wav --eq-db x,1", dir).err.find("'x' is not a number"), std::string::npos);
+    // The '=' form and --eq-db are understood like convert's: the missing file is the error.
+    EXPECT_EQ(RunPlay("--start=1000 --eq-db=0,0,0,0,0,0,0,0,0,-3 no.wav", dir).status, 1);
+    EXPECT_EQ(RunPlay("--help", dir).status, 0);
 }
 
 TEST(PlayCommand, MissingInputIs1WithAReason) {

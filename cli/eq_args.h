@@ -1,0 +1,14 @@
+#pragma once
+// The equalizer's command-line forms, shared by convert and play: --eq on the window's level
+// scale and --eq-db in decibels. Each returns the message of a usage error, or nothing.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tralux::cli {
+
+std::vector<std::string> SplitCommas(const std::string& text);
+std::optional<std::string> ParseEq(const std::string& text, std::vector<int>& levels);
+std::optional<std::string> ParseEqDb(const std::string& text, std::vector<int>& levels);
+
+}  // namespace tralux::cli
