@@ -22,10 +22,8 @@ models::CdDisc DiscFromToc(const std::string& root) {
     for (std::size_t i = 0; i < toc.tracks.size(); ++i) {
         std::uint32_t next =
             i + 1 < toc.tracks.size() ? toc.tracks[i + 1].startLba : toc.leadOutLba;
-        char title[64];
-        std::snprintf(title, sizeof title, "音樂 CD, 音軌#%d          ", static_cast<int>(i + 1));
         models::CdTrack t;
-        t.title = title;
+        t.title = "音樂 CD, 音軌#" + std::to_string(i + 1);
         t.lengthSeconds = seconds(next) - seconds(toc.tracks[i].startLba);
         disc.tracks.push_back(t);
     }
