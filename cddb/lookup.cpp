@@ -261,6 +261,9 @@ bool LookupTrackInfo(const LookupRequest& request, TrackTexts& texts, CddbUi* ui
         texts.discTitle = TruncateUtf8(o.discTitle, kMaxInfoText);
         texts.extended = TruncateUtf8(o.extended, kMaxInfoText);
         texts.trackTitle = TruncateUtf8(o.trackTitle, kMaxInfoText);
+        texts.year = TruncateUtf8(o.info.year, kMaxInfoText);
+        texts.genre = TruncateUtf8(o.info.genre, kMaxInfoText);
+        texts.trackCount = o.info.tracks.size();
     };
     CdInfo info;
     ResetForDisc(info, request.discId, request.toc.tracks.size());

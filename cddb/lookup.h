@@ -95,6 +95,8 @@ private:
 // identifier of 0 clears the current disc information. True when the texts were filled.
 struct TrackTexts {
     std::string discTitle, extended, trackTitle;
+    std::string year, genre;     // the disc's DYEAR and DGENRE
+    std::size_t trackCount = 0;  // tracks on the disc
 };
 bool LookupTrackInfo(const LookupRequest& request, TrackTexts& texts, CddbUi* ui,
                      LookupTiming timing = {});

@@ -42,6 +42,7 @@ std::string Prompt(const char* label, bool echo) {
 class ConsoleUi final : public cddb::CddbUi {
 public:
     std::optional<std::size_t> choice;  // 0-based, from --cddb-choice
+    bool refused = false;
 
     void ShowMessage(const std::string& text) override {
         std::fprintf(stderr, "CDDB: %s\n", text.c_str());
@@ -55,6 +56,7 @@ public:
         if (chosen >= matches.size()) {
             std::fprintf(stderr, "CDDB: --cddb-choice %zu: only %zu entries\n", chosen + 1,
                          matches.size());
+            refused = true;
             return std::nullopt;
         }
         std::fprintf(stderr, "CDDB: using %zu) %s\n", chosen + 1, matches[chosen].c_str());
@@ -92,6 +94,10 @@ void InstallCddb() {
         cddb::LookupTiming{std::chrono::milliseconds(0), std::chrono::milliseconds(0)});
     cddb::SetThreadUi(&g_ui);
     cddb::InstallCdInfoProvider();
+}
+
+bool CddbChoiceRefused() {
+    return g_ui.refused;
 }
 
 bool TakeCddbOptions(std::vector<std::string>& args) {

@@ -180,9 +180,25 @@ void ProgressDialog::showEvent(QShowEvent* ev) {
     });
 }
 
+namespace {
+
+// A CD track is named "NN Title.ext" after its title, as every ripped track is.
+std::string CdTrackOutput(Backend& b, const std::string& input, const std::string& folder,
+                          int format, std::string output) {
+    const int track = b.CdaTrack(input);
+    StreamInfo info;
+    if (track < 1 || !b.Probe(input, info)) return output;
+    const char* ext = format == 1 ? "mp3" : format == 2 ? "wma" : "wav";
+    return WithTrailingSlash(folder) + cddb::TrackFileName(track, info.Title, ext);
+}
+
+}  // namespace
+
 void ProgressDialog::StartSingle() {
     EngineState& e = Engine();
-    const std::string output = OutputPathFor(input_, Ui().outputFolder, e.OutputFormat.load());
+    const std::string output =
+        CdTrackOutput(CurrentBackend(), input_, Ui().outputFolder, e.OutputFormat.load(),
+                      OutputPathFor(input_, Ui().outputFolder, e.OutputFormat.load()));
     jobStart_ = std::chrono::steady_clock::now();
     if (!CurrentBackend().Start(input_, output, kModeConvert)) {
         CurrentBackend().ReportLastError();
@@ -282,6 +298,8 @@ void ProgressDialog::StartNext() {
             const char* ext = format == 1 ? "mp3" : format == 2 ? "wma" : "wav";
             output = WithTrailingSlash(outputFolder_) + cddb::TrackFileName(track, title, ext);
         }
+    } else {
+        output = CdTrackOutput(b, input, outputFolder_, format < 0 ? 0 : format, output);
     }
     const OutputClash clash = CheckBatchOutput(inputs_, index, output, written_);
     if (clash != OutputClash::None) {

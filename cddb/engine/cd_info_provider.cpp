@@ -30,6 +30,18 @@ void KeepRunLookup(const CdInfo& info) {
     g_runLookups[CacheEntryName(info)] = info;
 }
 
+bool TrackTextsOf(const CdInfo& disc, int trackNumber, TrackTexts& texts) {
+    const auto index = static_cast<std::size_t>(trackNumber - 1);
+    if (trackNumber < 1 || index >= disc.tracks.size()) return false;
+    texts.discTitle = TruncateUtf8(disc.discTitle, kMaxInfoText);
+    texts.extended = TruncateUtf8(disc.extended, kMaxInfoText);
+    texts.trackTitle = TruncateUtf8(disc.tracks[index].title, kMaxInfoText);
+    texts.year = TruncateUtf8(disc.year, kMaxInfoText);
+    texts.genre = TruncateUtf8(disc.genre, kMaxInfoText);
+    texts.trackCount = disc.tracks.size();
+    return true;
+}
+
 }  // namespace
 
 void ForgetRunLookups() {
@@ -82,26 +94,14 @@ bool LookupDiscTrack(const std::string& root, int trackNumber, TrackTexts& texts
         CdInfo known;
         ResetForDisc(known, request.discId, request.toc.tracks.size());
         if (!CacheRead(known)) {
-            if (const std::optional<CdInfo> run = RunLookup(known)) {
-                const auto index = static_cast<std::size_t>(trackNumber - 1);
-                if (trackNumber < 1 || index >= run->tracks.size()) return false;
-                texts.discTitle = TruncateUtf8(run->discTitle, kMaxInfoText);
-                texts.extended = TruncateUtf8(run->extended, kMaxInfoText);
-                texts.trackTitle = TruncateUtf8(run->tracks[index].title, kMaxInfoText);
-                return true;
-            }
+            if (const std::optional<CdInfo> run = RunLookup(known))
+                return TrackTextsOf(*run, trackNumber, texts);
         }
     }
     // The whole disc once (the next probe of another track finds it in this run's record).
     CddbUi* ui = t_ui;
     if (request.discId != 0 && ui) {
-        const CdInfo disc = LookupDisc(root);
-        const auto index = static_cast<std::size_t>(trackNumber - 1);
-        if (trackNumber < 1 || index >= disc.tracks.size()) return false;
-        texts.discTitle = TruncateUtf8(disc.discTitle, kMaxInfoText);
-        texts.extended = TruncateUtf8(disc.extended, kMaxInfoText);
-        texts.trackTitle = TruncateUtf8(disc.tracks[index].title, kMaxInfoText);
-        return true;
+        return TrackTextsOf(LookupDisc(root), trackNumber, texts);
     }
     return LookupTrackInfo(request, texts, ui);
 }
@@ -167,11 +167,20 @@ void InstallCdInfoProvider() {
     }
     SetCdInfoProvider([](StreamInfo& info) {
         if (!info.driveLetter || t_off) return;
-        TrackTexts texts{info.Artist, info.Copyright, info.Title};
+        TrackTexts texts;
+        texts.discTitle = info.Artist;
+        texts.extended = info.Copyright;
+        texts.trackTitle = info.Title;
         if (LookupDiscTrack(std::string(1, info.driveLetter) + ":", info.trackNumber, texts)) {
-            info.Artist = texts.discTitle;
+            // "Artist / Album" is the disc title's convention.
+            SplitDiscTitle(texts.discTitle, info.Artist, info.Album);
             info.Copyright = texts.extended;
             info.Title = texts.trackTitle;
+            info.Year = texts.year;
+            info.Genre = texts.genre;
+            if (texts.trackCount)
+                info.Track =
+                    std::to_string(info.trackNumber) + "/" + std::to_string(texts.trackCount);
         }
     });
 }

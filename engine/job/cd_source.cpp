@@ -20,7 +20,11 @@ void CdSourceLoop(StreamInfo& info) {
     e.PositionMs.store(startMs);
     e.PlaybackStartMs.store(startMs);
     try {
-        cd::CdRipTrack(sink, info, {startMs, ReadEngineOption("Jitter") > 0});
+        cd::CdRipTrack(
+            sink, info,
+            {startMs, ReadEngineOption("Jitter") > 0, ReadEngineOption("SkipBadSectors") > 0});
+    } catch (const cd::CdUnverified&) {
+        throw JobError(kErrAudioUnverified);
     } catch (const cd::CdReadFailure&) {
         throw JobError(kErrSectorRead);
     } catch (const cd::CdTrackNotFound&) {

@@ -74,7 +74,7 @@ protected:
     test::CddbServer& server_ = test::CddbServer::Shared();
     std::shared_ptr<MemorySettings> settings_ = std::make_shared<MemorySettings>();
     LookupRequest request_;
-    TrackTexts texts_{"old disc", "old ext", "old title"};
+    TrackTexts texts_{"old disc", "old ext", "old title", {}, {}, 0};
     test::ScriptedUi ui_;
 };
 
