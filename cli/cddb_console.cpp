@@ -10,6 +10,7 @@
 
 #include "app/settings/cddb_section.h"
 #include "app/settings/settings.h"
+#include "cddb/cd_info.h"
 #include "cddb/cddb_settings.h"
 #include "cddb/engine/cd_info_provider.h"
 #include "cddb/http_fetch.h"
@@ -50,8 +51,9 @@ public:
 
     std::optional<std::size_t> ChooseMatch(const std::vector<std::string>& matches) override {
         std::fprintf(stderr, "CDDB: 選取您的 CD\n");
+        // Match lines are the server's bytes: no control character reaches the terminal.
         for (std::size_t i = 0; i < matches.size(); ++i)
-            std::fprintf(stderr, "  %zu) %s\n", i + 1, matches[i].c_str());
+            std::fprintf(stderr, "  %zu) %s\n", i + 1, cddb::StripControls(matches[i]).c_str());
         const std::size_t chosen = choice.value_or(0);
         if (chosen >= matches.size()) {
             std::fprintf(stderr, "CDDB: --cddb-choice %zu: only %zu entries\n", chosen + 1,
@@ -59,7 +61,8 @@ public:
             refused = true;
             return std::nullopt;
         }
-        std::fprintf(stderr, "CDDB: using %zu) %s\n", chosen + 1, matches[chosen].c_str());
+        std::fprintf(stderr, "CDDB: using %zu) %s\n", chosen + 1,
+                     cddb::StripControls(matches[chosen]).c_str());
         return chosen;
     }
 

@@ -106,6 +106,9 @@ void InstallCddbDialogs() {
             return DiscFromToc(root);
         return models::DiscFromCdInfo(info);
     });
+    SetCdDiscRefresher([](const std::string& root) {
+        return models::DiscFromCdInfo(cddb::LookupDisc(root, true));
+    });
     SetCdCacheWriter([](const models::CdDisc& disc) {
         cddb::CdInfo info = cddb::CurrentCdInfo();
         models::CopyDiscToCdInfo(disc, info);

@@ -34,6 +34,7 @@ namespace {
 
 CdDiscSource discSource = DiscFromToc;
 CdCacheWriter cacheWriter;
+CdDiscSource discRefresher;
 models::CdDisc lastRipped;
 
 }  // namespace
@@ -61,6 +62,7 @@ bool RunBatchSettingsDialog(QWidget* parent) {
 
 bool RunCdRipDialog(QWidget* parent, const std::string& driveRoot) {
     CdRipDialog dialog(parent, discSource ? discSource(driveRoot) : models::CdDisc{}, cacheWriter);
+    if (discRefresher) dialog.SetRefresher([driveRoot] { return discRefresher(driveRoot); });
     if (dialog.exec() != QDialog::Accepted) return false;
     lastRipped = dialog.Model().Disc();
     return true;
@@ -68,6 +70,9 @@ bool RunCdRipDialog(QWidget* parent, const std::string& driveRoot) {
 
 void SetCdDiscSource(CdDiscSource source) {
     discSource = std::move(source);
+}
+void SetCdDiscRefresher(CdDiscSource refresher) {
+    discRefresher = std::move(refresher);
 }
 void SetCdCacheWriter(CdCacheWriter writer) {
     cacheWriter = std::move(writer);
