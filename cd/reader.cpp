@@ -1,7 +1,9 @@
 #include "cd/reader.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -13,11 +15,16 @@ constexpr int kMaxPlacingReads = 16;  // continuity reads per chunk before votin
 constexpr int kMaxVoteReads = 64;     // reads of one range while voting
 constexpr int kVoteLead = 5;          // an answer wins when it leads every other by five
 constexpr int kMaxConsecutiveFailures = 8;
+constexpr int kSingleSectorAttempts = 3;  // per sector while narrowing a failure down
 
 struct JitterState {
     bool jitter = false;
     std::uint32_t overlap = 0;
     std::uint32_t leadOut = 0;
+    // Reads stay within [floor, ceiling): around an unreadable sector, reads that would touch it
+    // are never sent.
+    std::uint32_t floor = 0;
+    std::uint32_t ceiling = 0;
     std::vector<std::uint32_t> history;  // the last frames delivered in this track
     std::vector<std::uint8_t> placed;    // the winning answer of a vote
     JitterStats stats;
@@ -57,8 +64,9 @@ void ReadRange(std::uint64_t fromFrame, std::uint64_t target, std::uint32_t befo
                std::uint32_t after, std::uint32_t& first, std::uint32_t& count) {
     const JitterState& j = J();
     const std::uint32_t from = static_cast<std::uint32_t>(fromFrame / kFramesPerSector);
-    first = from > before ? from - before : 0;
-    std::uint32_t last = std::min(SectorCeil(target) + after, j.leadOut);
+    first = std::max(from > before ? from - before : 0, std::min(j.floor, from));
+    std::uint32_t last = std::min({SectorCeil(target) + after, j.leadOut, j.ceiling});
+    last = std::max(last, std::min(SectorCeil(target), j.leadOut));
     last = std::min(last, first + kMaxSectorsPerRead);
     count = last > first ? last - first : 0;
 }
@@ -101,10 +109,134 @@ CdChunk Vote(CdDriveAddress address, std::uint64_t next, std::uint64_t target) {
             return {j.placed.data() + offset, static_cast<std::uint32_t>(target - next)};
         }
     }
-    throw CdReadFailure();  // the drive never answered the same way often enough
+    throw CdUnverified();  // the drive never answered the same way often enough
+}
+
+// Where the last frames delivered lie at several places within reach (silence, a steady tone),
+// the read cannot be placed, but it need not be: when every such place continues with the same
+// frames, those frames are right wherever the read landed. The place of the first candidate and
+// how many frames all agree on (0: they differ at once, or there are too many to compare).
+struct Agreed {
+    std::size_t start = 0;
+    std::size_t frames = 0;
+};
+Agreed AgreedContinuation(std::span<const std::uint32_t> buffer,
+                          std::span<const std::uint32_t> reference, std::size_t expected,
+                          std::size_t radius, std::size_t want) {
+    constexpr std::size_t kMaxCandidates = 64;
+    const std::size_t length = reference.size();
+    if (length == 0 || buffer.size() <= length) return {};
+    const std::int64_t len = static_cast<std::int64_t>(length);
+    const std::int64_t maxOffset = static_cast<std::int64_t>(buffer.size()) - len;
+    const std::int64_t e = static_cast<std::int64_t>(expected),
+                       r = static_cast<std::int64_t>(radius);
+    const std::int64_t lo = std::max<std::int64_t>(e - r, 0),
+                       hi = std::min<std::int64_t>(e + r, maxOffset);
+    if (lo > hi) return {};
+    const std::uint32_t* b = buffer.data();
+    const std::uint32_t head = reference[0];
+    const bool constant =
+        std::all_of(reference.begin(), reference.end(), [&](std::uint32_t f) { return f == head; });
+    if (constant) {
+        // Candidates are the offsets whose next `length` frames all hold the level. They must
+        // form one run; all of them agree up to where that run of the level ends.
+        std::int64_t first = -1, last = -1, run = 0;
+        for (std::int64_t i = lo; i < hi + len; ++i) {
+            run = b[i] == head ? run + 1 : 0;
+            const std::int64_t c = i - len + 1;
+            if (run < len || c < lo) continue;
+            if (first >= 0 && c != last + 1) return {};  // two separate runs
+            if (first < 0) first = c;
+            last = c;
+        }
+        if (first < 0) return {};
+        const std::size_t from = static_cast<std::size_t>(last + len);
+        std::size_t end = from;
+        if (first != last)
+            while (end < buffer.size() && b[end] == head) ++end;
+        else
+            end = buffer.size();  // one place only: the read is placed
+        return {from, std::min(end - from, want)};
+    }
+    std::vector<std::size_t> candidates;
+    const std::size_t refBytes = length * 4;
+    for (std::int64_t c = lo; c <= hi; ++c) {
+        if (b[c] != head || std::memcmp(b + c, reference.data(), refBytes) != 0) continue;
+        if (candidates.size() == kMaxCandidates) return {};
+        candidates.push_back(static_cast<std::size_t>(c));
+    }
+    if (candidates.empty()) return {};
+    const std::size_t from = candidates.front() + length;
+    std::size_t agree = std::min(buffer.size() - (candidates.back() + length), want);
+    for (std::size_t k = 1; k < candidates.size() && agree > 0; ++k) {
+        const std::uint32_t* a = b + from;
+        const std::uint32_t* o = b + candidates[k] + length;
+        std::size_t n = 0;
+        while (n < agree && a[n] == o[n]) ++n;
+        agree = n;
+    }
+    return {from, agree};
+}
+
+std::mutex g_damageMutex;
+std::vector<CdDamage> g_damage;
+
+void RecordDamage(const CdDamage& d) {
+    std::lock_guard lock(g_damageMutex);
+    g_damage.push_back(d);
+}
+
+// The first sector from `from` on (up to `to`) that can be read, or `to`.
+std::uint32_t FirstReadable(CdDriveAddress address, std::uint32_t from, std::uint32_t to) {
+    for (std::uint32_t s = from; s < to; ++s) {
+        for (int attempt = 0; attempt < kSingleSectorAttempts; ++attempt) {
+            ++J().stats.reads;
+            try {
+                CdReadSectors(address, s, 1);
+                return s;
+            } catch (const CdReadFailure&) {
+                ++J().stats.failures;
+            }
+        }
+    }
+    return to;
+}
+
+// Reads one sector at a time from `from` on, up to `to` (exclusive): the first that cannot be
+// read after the retries, or `to` when all could.
+std::uint32_t FirstUnreadable(CdDriveAddress address, std::uint32_t from, std::uint32_t to) {
+    for (std::uint32_t s = from; s < to; ++s) {
+        bool read = false;
+        for (int attempt = 0; attempt < kSingleSectorAttempts && !read; ++attempt) {
+            ++J().stats.reads;
+            try {
+                CdReadSectors(address, s, 1);
+                read = true;
+            } catch (const CdReadFailure&) {
+                ++J().stats.failures;
+            }
+        }
+        if (!read) return s;
+    }
+    return to;
 }
 
 }  // namespace
+
+std::vector<CdDamage> LastTrackDamage() {
+    std::lock_guard lock(g_damageMutex);
+    return g_damage;
+}
+
+std::string DescribeDamage(const CdDamage& d) {
+    const std::uint64_t cs = d.firstFrame * 100 / 44100;  // hundredths of a second
+    char text[96];
+    std::snprintf(
+        text, sizeof text, "音軌 %d, %02llu:%02llu.%02llu, %.2f 秒", d.track,
+        static_cast<unsigned long long>(cs / 6000), static_cast<unsigned long long>(cs / 100 % 60),
+        static_cast<unsigned long long>(cs % 100), static_cast<double>(d.frames) / 44100.0);
+    return text;
+}
 
 OverlapMatch FindOverlap(std::span<const std::uint32_t> buffer,
                          std::span<const std::uint32_t> reference, std::size_t expected,
@@ -152,6 +284,8 @@ void ResetJitterState(bool jitter, std::uint32_t leadOut) {
     j.jitter = jitter;
     j.overlap = jitter ? 2 : 0;
     j.leadOut = leadOut;
+    j.floor = 0;
+    j.ceiling = leadOut;
     j.history.clear();
     j.stats = {};
 }
@@ -186,7 +320,15 @@ CdChunk CdReadChunk(CdDriveAddress address, std::uint64_t next, std::uint64_t ta
             refStart - static_cast<std::uint64_t>(first) * kFramesPerSector);
         const OverlapMatch m = FindOverlap(Frames(TransferBuffer(), frames), reference, expected,
                                            static_cast<std::size_t>(j.overlap) * kFramesPerSector);
-        if (m.kind == OverlapMatch::Ambiguous) break;
+        if (m.kind == OverlapMatch::Ambiguous) {
+            const Agreed a =
+                AgreedContinuation(Frames(TransferBuffer(), frames), reference, expected,
+                                   static_cast<std::size_t>(j.overlap) * kFramesPerSector,
+                                   static_cast<std::size_t>(target - next));
+            if (a.frames == 0) break;
+            ++j.stats.matched;
+            return {TransferBuffer() + a.start * 4, static_cast<std::uint32_t>(a.frames)};
+        }
         if (m.kind == OverlapMatch::None) {
             // Matched nowhere within reach: a longer overlap reaches further (at most half a chunk).
             if (j.overlap < kMaxOverlapSectors) ++j.overlap;
@@ -208,6 +350,10 @@ void CdRipTrack(CdSink& sink, StreamInfo& info, const CdRipRequest& request) {
             AspiClose();
         }
     } closer;
+    {
+        std::lock_guard lock(g_damageMutex);
+        g_damage.clear();
+    }
     if (!AspiOpen()) throw CdReadFailure();  // no transfer buffer: nothing can be read
     ResetJitterState(false, 0);
     RawDriveOpen(info.driveLetter);
@@ -237,6 +383,8 @@ void CdRipTrack(CdSink& sink, StreamInfo& info, const CdRipRequest& request) {
     JitterState& j = J();
     const std::int64_t shift = request.readOffset;
     std::int64_t next = static_cast<std::int64_t>(pos) * kFramesPerSector + shift;
+    const std::int64_t trackStart =
+        static_cast<std::int64_t>(info.readStartSector) * kFramesPerSector + shift;
     const std::int64_t last = static_cast<std::int64_t>(end) * kFramesPerSector + shift;
     const std::int64_t readable = static_cast<std::int64_t>(leadOut) * kFramesPerSector;
     std::vector<std::uint8_t> silence;
@@ -245,20 +393,66 @@ void CdRipTrack(CdSink& sink, StreamInfo& info, const CdRipRequest& request) {
         if (request.tap) request.tap(data, bytes);
         sink.Block(data, bytes);
     };
+    auto damage = [&](CdDamage::Kind kind, std::int64_t from, std::int64_t frames) {
+        RecordDamage({kind, info.trackNumber, static_cast<std::uint64_t>(from - trackStart),
+                      static_cast<std::uint64_t>(frames)});
+    };
+    auto pad = [&](std::int64_t to) {
+        while (next < to) {
+            const std::int64_t n = std::min<std::int64_t>(to - next, kChunkSectors * kFramesPerSector);
+            silence.assign(static_cast<std::size_t>(n) * 4, 0);
+            deliver(silence.data(), static_cast<std::uint32_t>(n));
+            next += n;
+        }
+    };
     while (next < last) {
-        const std::int64_t chunkEnd = next + kChunkSectors * kFramesPerSector;
         if (next < 0 || next >= readable) {
             // Lead-in or lead-out that an offset reaches into: silence, as most drives give.
-            const std::int64_t stop = std::min({chunkEnd, last, next < 0 ? 0 : last});
-            const auto frames = static_cast<std::uint32_t>(stop - next);
-            silence.assign(static_cast<std::size_t>(frames) * 4, 0);
-            deliver(silence.data(), frames);
-            next = stop;
+            pad(std::min(last, next < 0 ? std::int64_t{0} : last));
             continue;
         }
-        const std::uint64_t target =
-            static_cast<std::uint64_t>(std::min({chunkEnd, last, readable}));
-        const CdChunk chunk = CdReadChunk(address, static_cast<std::uint64_t>(next), target);
+        const std::int64_t stop = std::min<std::int64_t>(
+            {last, readable, static_cast<std::int64_t>(j.ceiling) * kFramesPerSector});
+        if (next >= stop) {
+            // At a sector that cannot be read.
+            if (!request.skipBad) {
+                damage(CdDamage::Unreadable, next,
+                       std::min<std::int64_t>(last - next, kFramesPerSector));
+                throw CdReadFailure();
+            }
+            // The stretch runs to the next readable sector.
+            const std::uint32_t good = FirstReadable(address, j.ceiling, end);
+            const std::int64_t padTo =
+                std::min<std::int64_t>(static_cast<std::int64_t>(good) * kFramesPerSector, last);
+            damage(CdDamage::Padded, next, padTo - next);
+            pad(padTo);
+            // Nothing before the gap may place what comes after it.
+            j.history.clear();
+            j.floor = good;
+            j.ceiling = leadOut;
+            continue;
+        }
+        const std::int64_t target =
+            std::min<std::int64_t>(next + kChunkSectors * kFramesPerSector, stop);
+        CdChunk chunk;
+        try {
+            chunk = CdReadChunk(address, static_cast<std::uint64_t>(next),
+                                static_cast<std::uint64_t>(target));
+        } catch (const CdUnverified&) {
+            damage(CdDamage::Unverified, next, target - next);
+            throw;
+        } catch (const CdReadFailure&) {
+            // Narrow it down: the sectors up to the first unreadable one are read again.
+            const std::uint32_t from = static_cast<std::uint32_t>(next / kFramesPerSector);
+            const std::uint32_t to =
+                std::min(SectorCeil(static_cast<std::uint64_t>(target)) +
+                             std::max<std::uint32_t>(j.overlap, 2),
+                         j.ceiling);
+            const std::uint32_t bad = FirstUnreadable(address, from, to);
+            if (bad >= j.ceiling || bad >= to) throw;  // every sector reads alone
+            j.ceiling = bad;
+            continue;
+        }
         if (chunk.frames == 0) throw CdReadFailure();
         if (request.jitter) {
             // Keep what the next read is placed by before the sink may change the bytes.

@@ -12,12 +12,20 @@
 //     periodic sound at the end of what was delivered, a read that matched nowhere), the same
 //     range is read again until one answer leads every other by five (the drive lands right
 //     more often than not), and that answer is delivered;
-//   - no read goes past the lead-out, and a failed place is a read failure (123), never a
+//   - where every place the last frames could lie at continues alike (digital silence, a
+//     steady tone), the frames they agree on are delivered: they are right wherever the read
+//     landed;
+//   - no read goes past the lead-out, and a failed place is a failure (CdUnverified), never a
 //     quietly short track.
+// A read that fails is narrowed down to its first unreadable sector: every good sector before it
+// is delivered. After the retries the track fails there (CdReadFailure), or, with skipBad, the
+// unreadable sectors become silence and the rip goes on. Each damaged stretch is recorded.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "cd/aspi.h"
 #include "engine/job/stream_info.h"
@@ -38,13 +46,33 @@ public:
 
 struct CdRipRequest {
     std::uint32_t startMs = 0;
-    bool jitter = false;  // the "Jitter" option
+    bool jitter = false;   // the "Jitter" option
+    bool skipBad = false;  // unreadable sectors become silence instead of ending the track
     // The drive's read offset in sample frames: frame F of the disc is read at F + readOffset.
     // What lies beyond the disc's ends is never read: it is delivered as silence.
     std::int32_t readOffset = 0;
     // Sees every delivered frame before the sink (which may change the bytes).
     std::function<void(const std::uint8_t* data, std::size_t bytes)> tap = nullptr;
 };
+
+// The drive never answered the same way often enough to establish the audio at a place (the
+// sectors themselves could be read).
+class CdUnverified : public CdReadFailure {
+public:
+    const char* what() const noexcept override { return "Audio could not be verified"; }
+};
+
+// A stretch of a track that could not be read (padded with silence when skipBad) or verified.
+struct CdDamage {
+    enum Kind { Unreadable, Padded, Unverified } kind = Unreadable;
+    int track = 0;
+    std::uint64_t firstFrame = 0;  // from the start of the track, in sample frames
+    std::uint64_t frames = 0;
+};
+// The damage of the last track ripped in this process (cleared when a rip starts).
+std::vector<CdDamage> LastTrackDamage();
+// "音軌 2, 00:04.40, 3 個磁區" style place of a stretch.
+std::string DescribeDamage(const CdDamage& d);
 
 // Raised when no drive holds the track (the search has shown "Track not found").
 class CdTrackNotFound : public std::exception {

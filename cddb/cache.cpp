@@ -19,17 +19,11 @@ std::string TextStream(std::string_view text) {
     return data;
 }
 
-fs::path ProgramFolder() {
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? fs::path() : exe.parent_path();
-}
-
-bool IsSystemFolder(const fs::path& folder) {
-    const std::string s = folder.generic_string();
-    for (const char* prefix : {"/usr/", "/bin", "/sbin", "/lib", "/opt/"})
-        if (s.compare(0, std::char_traits<char>::length(prefix), prefix) == 0) return true;
-    return s == "/usr";
+// Older versions named entries without the leading zeros of the disc identifier.
+std::string LegacyEntryName(const CdInfo& info) {
+    const std::size_t first = info.discIdText.find_first_not_of('0');
+    const std::string id = first == std::string::npos ? "0" : info.discIdText.substr(first);
+    return id + "." + std::to_string(info.tracks.size());
 }
 
 const CompoundStream* FindStream(const CompoundStorage& storage, std::string_view name) {
@@ -61,10 +55,7 @@ fs::path CacheFolder() {
         if (!g_folder.empty()) return g_folder;
     }
     if (const char* env = std::getenv("TRALUX_CACHE_DIR"); env && *env) return env;
-    const fs::path program = ProgramFolder();
-    const auto files = GetCacheFiles();
-    if (!program.empty() && !IsSystemFolder(program) && files && files->FolderWritable(program))
-        return program;
+    // One place per user, shared by the window and the command line, wherever they run from.
     fs::path data;
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
         data = xdg;
@@ -90,6 +81,8 @@ CompoundStorage EncodeEntry(const CdInfo& info) {
     s.streams.push_back({"Comments", TextStream(info.comments)});
     s.streams.push_back({"Copyright", TextStream(info.extended)});
     s.streams.push_back({"Title", TextStream(info.discTitle)});
+    if (!info.year.empty()) s.streams.push_back({"Year", TextStream(info.year)});
+    if (!info.genre.empty()) s.streams.push_back({"Genre", TextStream(info.genre)});
     const auto n = static_cast<std::uint32_t>(info.tracks.size());
     std::string count(4, '\0');
     for (int i = 0; i < 4; ++i) count[i] = static_cast<char>((n >> (8 * i)) & 0xFF);
@@ -119,6 +112,8 @@ void DecodeEntry(const CompoundStorage& storage, CdInfo& info, CacheFiles* legac
     read("Comments", info.comments);
     read("Copyright", info.extended);
     read("Title", info.discTitle);
+    read("Year", info.year);
+    read("Genre", info.genre);
     for (std::size_t i = 0; i < info.tracks.size(); ++i) {
         read("TTITLE" + std::to_string(i), info.tracks[i].title);
         read("EXTT" + std::to_string(i), info.tracks[i].extended);
@@ -146,13 +141,16 @@ bool LooksLikeCache(const CompoundTree& tree) {
 bool CacheRead(CdInfo& info) {
     const auto files = GetCacheFiles();
     if (!files || info.discIdText.empty()) return false;
-    const std::string name = CacheEntryName(info);
-    CompoundTree tree;
-    if (files->Read(CacheFile(), &name, tree) != CompoundReadResult::Ok) return false;
-    for (const CompoundStorage& s : tree.storages) {
-        if (s.name != name) continue;
-        DecodeEntry(s, info, files.get());
-        return true;
+    const std::string name = CacheEntryName(info), legacy = LegacyEntryName(info);
+    for (const std::string* wanted : {&name, &legacy}) {
+        if (wanted == &legacy && legacy == name) break;
+        CompoundTree tree;
+        if (files->Read(CacheFile(), wanted, tree) != CompoundReadResult::Ok) return false;
+        for (const CompoundStorage& s : tree.storages) {
+            if (s.name != *wanted) continue;
+            DecodeEntry(s, info, files.get());
+            return true;
+        }
     }
     return false;
 }
@@ -182,7 +180,10 @@ bool CacheWrite(const CdInfo& info) {
             break;
     }
     CompoundStorage entry = EncodeEntry(info);
-    std::erase_if(tree.storages, [&](const CompoundStorage& s) { return s.name == entry.name; });
+    const std::string legacy = LegacyEntryName(info);
+    std::erase_if(tree.storages, [&](const CompoundStorage& s) {
+        return s.name == entry.name || s.name == legacy;
+    });
     tree.storages.push_back(std::move(entry));
 
     const fs::path temp = fs::path(file) += ".tmp";

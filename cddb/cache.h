@@ -1,7 +1,9 @@
 #pragma once
 // The CD information cache: "cache.dat", a compound file with one sub-storage per disc named
 // "<disc id>.<track count>", holding the streams "DiskID", "Comments", "Copyright", "Title",
-// "NumTracks" (32-bit little-endian) and "TTITLE<i>"/"EXTT<i>" per track. Text streams hold the
+// "NumTracks" (32-bit little-endian), "Year" and "Genre" when known, and "TTITLE<i>"/"EXTT<i>"
+// per track. Entries of older versions are named without the identifier's leading zeros and
+// are still read. Text streams hold the
 // text and one terminating zero byte.
 //
 // Writing rewrites the whole file: every other disc and the new entry go into a temporary file
@@ -58,9 +60,8 @@ public:
 void SetCacheFiles(std::shared_ptr<CacheFiles> files);
 std::shared_ptr<CacheFiles> GetCacheFiles();
 
-// Folder of "cache.dat": the folder set here, else $TRALUX_CACHE_DIR, else the program's folder
-// when it is writable and not a system folder (a portable install), else
-// $XDG_DATA_HOME/Quorvatix/tralux (~/.local/share when unset).
+// Folder of "cache.dat": the folder set here, else $TRALUX_CACHE_DIR, else
+// $XDG_DATA_HOME/Quorvatix/tralux (~/.local/share when unset or not absolute).
 void SetCacheFolder(std::filesystem::path folder);
 std::filesystem::path CacheFolder();
 std::filesystem::path CacheFile();

@@ -9,9 +9,10 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
     return s.substr(0, prefix.size()) == prefix;
 }
 
-void AppendWithBlank(std::string& to, std::string_view text) {
+// The value as the line gives it: only the line end goes.
+void Append(std::string& to, std::string_view text) {
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.remove_suffix(1);
     to.append(text);
-    to.push_back(' ');
 }
 
 // "KEYWORDn=" with n written without leading zeros; -1 when the line is not of that form.
@@ -35,18 +36,64 @@ long IndexedKeyword(std::string_view line, std::string_view keyword, std::string
 
 std::string DiscIdText(std::uint32_t discId) {
     char buf[16];
+    std::snprintf(buf, sizeof buf, "%08x", static_cast<unsigned>(discId));
+    return buf;
+}
+
+std::string ShortDiscIdText(std::uint32_t discId) {
+    char buf[16];
     std::snprintf(buf, sizeof buf, "%x", static_cast<unsigned>(discId));
     return buf;
 }
 
 std::string PlaceholderTrackTitle(int trackNumber) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "音樂 CD, 音軌#%d          ", trackNumber);
-    return buf;
+    return "音樂 CD, 音軌#" + std::to_string(trackNumber);
 }
 
 std::string DefaultTrackTitle(int trackNumber) {
-    return "CD Digital Audio, Track#" + std::to_string(trackNumber);
+    return PlaceholderTrackTitle(trackNumber);
+}
+
+bool IsPlaceholderInfo(const CdInfo& info) {
+    for (std::size_t i = 0; i < info.tracks.size(); ++i) {
+        const std::string_view t = TrimBlanks(info.tracks[i].title);
+        if (!t.empty() && t != PlaceholderTrackTitle(static_cast<int>(i + 1))) return false;
+    }
+    return true;
+}
+
+void SplitDiscTitle(std::string_view discTitle, std::string& artist, std::string& album) {
+    const std::string_view whole = TrimBlanks(discTitle);
+    const std::size_t cut = whole.find(" / ");
+    if (cut == std::string_view::npos) {
+        artist = album = std::string(whole);
+        return;
+    }
+    artist = std::string(TrimBlanks(whole.substr(0, cut)));
+    album = std::string(TrimBlanks(whole.substr(cut + 3)));
+    if (artist.empty()) artist = album;
+    if (album.empty()) album = artist;
+}
+
+std::string StripControls(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\t') {
+            out.push_back(' ');
+            continue;
+        }
+        if (c < 0x20 || c == 0x7F) continue;
+        // U+0080..U+009F: C2 80..C2 9F in UTF-8.
+        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            ++i;
+            continue;
+        }
+        out.push_back(text[i]);
+    }
+    return out;
 }
 
 void ResetForDisc(CdInfo& info, std::uint32_t discId, std::size_t trackCount) {
@@ -62,35 +109,44 @@ bool ParseXmcd(const std::vector<std::string>& lines, CdInfo& info, std::size_t 
     if (lines.empty()) return false;
     info.tracks.resize(trackCount);
     for (const std::string& raw : lines) {
-        const std::string_view line = TrimBlanks(raw);
+        // Blanks before the keyword are not part of the value; those after the '=' are.
+        std::string_view line = raw;
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
         std::string* disc = nullptr;
-        if (StartsWith(line, "DISCID"))
+        const std::size_t eq = line.find('=');
+        const std::string_view key = line.substr(0, eq);
+        if (key == "DISCID")
             disc = &info.discIdText;
-        else if (StartsWith(line, "DTITLE"))
+        else if (key == "DTITLE")
             disc = &info.discTitle;
-        else if (StartsWith(line, "EXTD"))
+        else if (key == "EXTD")
             disc = &info.extended;
+        else if (key == "DYEAR")
+            disc = &info.year;
+        else if (key == "DGENRE")
+            disc = &info.genre;
         if (disc) {
-            const std::size_t eq = line.find('=');
-            if (eq != std::string_view::npos) AppendWithBlank(*disc, line.substr(eq + 1));
+            if (eq != std::string_view::npos) Append(*disc, line.substr(eq + 1));
             continue;
         }
         std::string_view value;
         long n = IndexedKeyword(line, "TTITLE", value);
         if (n >= 0) {
-            if (static_cast<std::size_t>(n) < trackCount)
-                AppendWithBlank(info.tracks[n].title, value);
+            if (static_cast<std::size_t>(n) < trackCount) Append(info.tracks[n].title, value);
             continue;
         }
         n = IndexedKeyword(line, "EXTT", value);
         if (n >= 0 && static_cast<std::size_t>(n) < trackCount)
-            AppendWithBlank(info.tracks[n].extended, value);
+            Append(info.tracks[n].extended, value);
     }
-    for (std::string* s : {&info.discIdText, &info.discTitle, &info.extended, &info.comments})
-        *s = std::string(TrimBlanks(*s));
+    auto clean = [](std::string& s) { s = std::string(TrimBlanks(StripControls(s))); };
+    for (std::string* s : {&info.discIdText, &info.discTitle, &info.extended, &info.comments,
+                           &info.year, &info.genre})
+        clean(*s);
     for (CdTrackEntry& t : info.tracks) {
-        t.title = std::string(TrimBlanks(t.title));
-        t.extended = std::string(TrimBlanks(t.extended));
+        clean(t.title);
+        clean(t.extended);
     }
     return true;
 }

@@ -22,24 +22,38 @@ struct CdInfo {
     std::string discIdText;  // DISCID
     std::string extended;    // EXTD
     std::string comments;    // kept in the cache only
+    std::string year;        // DYEAR
+    std::string genre;       // DGENRE
     std::vector<CdTrackEntry> tracks;
 
     void Clear() { *this = CdInfo{}; }
 };
 
-// Lowercase hexadecimal without leading zeros, as the protocol and the cache name discs.
+// Eight lowercase hexadecimal digits, as the protocol names discs ("0f001303").
 std::string DiscIdText(std::uint32_t discId);
+// The same without leading zeros: older caches named their entries so.
+std::string ShortDiscIdText(std::uint32_t discId);
 
-// "音樂 CD, 音軌#%d          " (the placeholder of a .cda before any lookup).
+// "音樂 CD, 音軌#N": the title of a track nobody has named (before a lookup, in the default
+// entry, wherever no CD information was found).
 std::string PlaceholderTrackTitle(int trackNumber);
-// "CD Digital Audio, Track#%d" (the default entry's titles).
 std::string DefaultTrackTitle(int trackNumber);
+// True when every track title is the placeholder (or empty): nothing worth keeping in the
+// cache, whatever disc title the caller brought along.
+bool IsPlaceholderInfo(const CdInfo& info);
+
+// "Artist / Album" split at the first " / "; without one, both are the whole title.
+void SplitDiscTitle(std::string_view discTitle, std::string& artist, std::string& album);
+
+// The text with C0 and C1 control characters (and DEL) removed; a tab becomes a blank.
+std::string StripControls(std::string_view text);
 
 // Cleared record with the disc identifier text and `trackCount` placeholder entries.
 void ResetForDisc(CdInfo& info, std::uint32_t discId, std::size_t trackCount);
 
 // Reply lines into `info` with `trackCount` entries; keywords repeated over several lines are
-// joined with one blank. False (record cleared) for an empty list.
+// concatenated as they stand (a long title is split anywhere, even inside a word). Control
+// characters are dropped. False (record cleared) for an empty list.
 bool ParseXmcd(const std::vector<std::string>& lines, CdInfo& info, std::size_t trackCount);
 
 // The entry used when no server answers: disc title and extended data from the caller,

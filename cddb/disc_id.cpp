@@ -30,6 +30,10 @@ std::uint32_t DiscLengthSeconds(const DiscToc& toc) {
            (toc.tracks.front().startLba + kLeadIn) / kFramesPerSecond;
 }
 
+std::uint32_t QueryLengthSeconds(const DiscToc& toc) {
+    return (toc.leadOutLba + kLeadIn) / kFramesPerSecond;
+}
+
 std::uint32_t DiscIdFromToc(const DiscToc& toc) {
     if (!Plausible(toc)) return 0;
     std::uint32_t n = 0;

@@ -16,7 +16,9 @@ std::uint32_t DiscIdFromToc(const DiscToc& toc);
 // failure. `toc`, when given, receives the table (empty on failure).
 std::uint32_t ComputeDiscId(const std::string& root, DiscToc* toc = nullptr);
 
-// Disc length in whole seconds as the protocol's query wants it.
+// Playing time in whole seconds from the first track to the lead-out (the identifier's part).
 std::uint32_t DiscLengthSeconds(const DiscToc& toc);
+// The query's last field: the lead-out's position in seconds, lead-in included.
+std::uint32_t QueryLengthSeconds(const DiscToc& toc);
 
 }  // namespace tralux

@@ -126,7 +126,7 @@ void Procedure(State& s) {
     s.SetProgress(5);
     ResetForDisc(info, r.discId, n);
     s.SetProgress(10);
-    if (CacheRead(info)) {
+    if (!r.refresh && CacheRead(info)) {
         ComputeTrackLengths(info, r.toc);
         s.Finish(MakeOutcome(info, r, true));
         return;
@@ -135,6 +135,8 @@ void Procedure(State& s) {
     s.SetProgress(30);
     bool storeAllowed = true;
     if (NeverUseCddb()) {
+        // Nobody was asked: nothing here is worth keeping for later lookups.
+        storeAllowed = false;
         if (r.cdText) ApplyCdText(info, *r.cdText);
     } else {
         QueryInput in;
@@ -148,7 +150,8 @@ void Procedure(State& s) {
     }
     if (s.cancel.load()) return s.Finish(std::nullopt);
     s.SetProgress(60);
-    if (storeAllowed) {
+    // Placeholder titles are no CD information: stored, they would hide the server for good.
+    if (storeAllowed && !IsPlaceholderInfo(info)) {
         info.discIdText = DiscIdText(r.discId);
         if (!CacheWrite(info)) Message(s, kCacheWriteFailed);
     }
@@ -258,10 +261,13 @@ bool LookupTrackInfo(const LookupRequest& request, TrackTexts& texts, CddbUi* ui
         texts.discTitle = TruncateUtf8(o.discTitle, kMaxInfoText);
         texts.extended = TruncateUtf8(o.extended, kMaxInfoText);
         texts.trackTitle = TruncateUtf8(o.trackTitle, kMaxInfoText);
+        texts.year = TruncateUtf8(o.info.year, kMaxInfoText);
+        texts.genre = TruncateUtf8(o.info.genre, kMaxInfoText);
+        texts.trackCount = o.info.tracks.size();
     };
     CdInfo info;
     ResetForDisc(info, request.discId, request.toc.tracks.size());
-    if (CacheRead(info)) {
+    if (!(request.refresh && ui) && CacheRead(info)) {
         ComputeTrackLengths(info, request.toc);
         if (ui) SetCurrentCdInfo(info);
         deliver(MakeOutcome(info, request, true));

@@ -52,6 +52,7 @@ struct LookupRequest {
     std::string extended;
     std::string trackTitle;
     std::optional<CdInfo> cdText;  // titles the disc itself carries
+    bool refresh = false;          // ask the server even when the cache knows the disc
 };
 
 struct LookupOutcome {
@@ -89,11 +90,13 @@ private:
     std::shared_ptr<State> state_;
 };
 
-// The texts of one track. Cache only when `ui` is null (a job's worker re-reading a .cda),
+// The texts of one track. Cache only when `ui` is null (a refresh then finds nothing) (a job's worker re-reading a .cda),
 // otherwise the cache and then the lookup, steered through `ui` on this thread. A disc
 // identifier of 0 clears the current disc information. True when the texts were filled.
 struct TrackTexts {
     std::string discTitle, extended, trackTitle;
+    std::string year, genre;     // the disc's DYEAR and DGENRE
+    std::size_t trackCount = 0;  // tracks on the disc
 };
 bool LookupTrackInfo(const LookupRequest& request, TrackTexts& texts, CddbUi* ui,
                      LookupTiming timing = {});

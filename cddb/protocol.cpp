@@ -47,13 +47,34 @@ bool UrlSafeWord(const std::string& w) {
     return true;
 }
 
+void Tell(const QueryHooks& hooks, const std::string& text) {
+    if (hooks.fetch.showMessage) hooks.fetch.showMessage(text);
+}
+
+// A reply line fit to show: no control characters, not too long.
+std::string Shown(const std::vector<std::string>& reply) {
+    if (reply.empty()) return "(空白回覆)";
+    const std::string line = std::string(TrimBlanks(StripControls(reply.front())));
+    return line.empty() ? "(空白回覆)" : TruncateUtf8(line, 200);
+}
+
+bool Garbage(const QueryInput& in, const QueryHooks& hooks, const std::vector<std::string>& reply) {
+    Tell(hooks, "CDDB 伺服器 " + in.server + " 的回覆無法辨識: " + Shown(reply));
+    return false;
+}
+
 bool ReadEntry(const QueryInput& in, const QueryHooks& hooks, const std::string& category,
                const std::string& id, CdInfo& info) {
-    if (!UrlSafeWord(category) || !UrlSafeWord(id)) return false;
+    if (!UrlSafeWord(category) || !UrlSafeWord(id))
+        return Garbage(in, hooks, {category + " " + id});
     std::vector<std::string> lines;
     if (!HttpFetchLines(ReadUrl(in.server, category, id), lines, hooks.fetch)) return false;
     // The read reply must be the entry itself, not an error status.
-    if (lines.empty() || StatusOf(lines.front()).value_or(0) != 210) return false;
+    if (lines.empty() || StatusOf(lines.front()).value_or(0) != 210) {
+        Tell(hooks,
+             "CDDB 伺服器 " + in.server + " 無法提供 " + category + " " + id + ": " + Shown(lines));
+        return false;
+    }
     return ParseXmcd(lines, info, in.toc.tracks.size());
 }
 
@@ -80,7 +101,7 @@ std::string QueryUrl(const std::string& server, std::uint32_t discId, const Disc
                       std::to_string(toc.tracks.size()) + "+";
     // Frame offsets count the 150-frame lead-in, as the positions in MSF do.
     for (const TocTrack& t : toc.tracks) url += std::to_string(t.startLba + 150) + "+";
-    url += std::to_string(DiscLengthSeconds(toc));
+    url += std::to_string(QueryLengthSeconds(toc));
     return url + HelloString();
 }
 
@@ -101,20 +122,17 @@ std::vector<std::string> MatchLines(const std::vector<std::string>& reply) {
 
 bool CddbQuery(const QueryInput& in, const QueryHooks& hooks, CdInfo& info, bool& storeAllowed) {
     std::vector<std::string> reply;
-    if (!HttpFetchLines(QueryUrl(in.server, in.discId, in.toc), reply, hooks.fetch) ||
-        reply.empty())
-        return false;
-    const std::optional<int> status = StatusOf(reply.front());
-    if (!status) return false;
+    if (!HttpFetchLines(QueryUrl(in.server, in.discId, in.toc), reply, hooks.fetch)) return false;
+    const std::optional<int> status = reply.empty() ? std::nullopt : StatusOf(reply.front());
+    if (!status) return Garbage(in, hooks, reply);
     if (*status == 200) {
         const std::vector<std::string> w = Words(reply.front(), 3);
-        if (w.size() < 3) return false;
+        if (w.size() < 3) return Garbage(in, hooks, reply);
         return ReadEntry(in, hooks, w[1], w[2], info);
     }
     if (*status == 210 || *status == 211) {
-        if (reply.size() < 2) return false;
         std::vector<std::string> matches = MatchLines(reply);
-        if (matches.empty()) return false;
+        if (matches.empty()) return Garbage(in, hooks, reply);
         matches.emplace_back(kAnotherEntry);
         const std::optional<std::size_t> choice =
             hooks.chooseMatch ? hooks.chooseMatch(matches) : std::nullopt;
@@ -124,11 +142,17 @@ bool CddbQuery(const QueryInput& in, const QueryHooks& hooks, CdInfo& info, bool
             return hooks.editInfo && hooks.editInfo(info);
         }
         const std::vector<std::string> w = Words(matches[*choice], 2);
-        if (w.size() < 2) return false;
+        if (w.size() < 2) return Garbage(in, hooks, {matches[*choice]});
         if (hooks.neverUse && hooks.neverUse()) return false;
         return ReadEntry(in, hooks, w[0], w[1], info);
     }
     ParseXmcd(FallbackEntry(in), info, in.toc.tracks.size());
+    if (*status != 202) {
+        // An error status is no answer about the disc: say so, and never keep the defaults.
+        Tell(hooks, "CDDB 伺服器 " + in.server + " 回報錯誤: " + Shown(reply));
+        storeAllowed = false;
+        return true;
+    }
     if (!hooks.notFound || !hooks.notFound(info)) storeAllowed = false;
     return true;
 }

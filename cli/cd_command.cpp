@@ -15,12 +15,14 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "app/settings/settings.h"
 #include "cd/cda_files.h"
 #include "cd/drives.h"
+#include "cd/reader.h"
 #include "cddb/cd_info.h"
 #include "cddb/disc_id.h"
 #include "cddb/engine/cd_info_provider.h"
@@ -36,17 +38,20 @@ namespace tralux::cli {
 namespace {
 
 constexpr const char* kCdUsage =
-    "usage: tralux-cli [--config DIR] cd list [--cddb-server URL] [--no-cddb] [--cddb-choice N]\n"
-    "       tralux-cli [--config DIR] cd rip [--drive D] [--tracks 1,3-5] [--jitter]\n"
+    "usage: tralux-cli [--config DIR] cd list [--refresh] [--cddb-server URL] [--no-cddb]\n"
+    "                  [--cddb-choice N]\n"
+    "       tralux-cli [--config DIR] cd rip [--drive D] [--tracks 1,3-5] [--jitter] [--skip-bad]\n"
     "                  [--format wav|mp3|wma] [--rate HZ] [--channels 1|2] [--bitrate KBPS]\n"
-    "                  [--output-dir DIR] [--no-tags] [--overwrite|-y]\n"
+    "                  [--output-dir DIR] [--no-tags] [--overwrite|-y] [--refresh]\n"
     "                  [--cddb-server URL] [--no-cddb] [--cddb-choice N]\n"
     "                  [--accuraterip-url URL] [--read-offset N] [--test-copy] [--hidden-track]\n"
     "Tracks are named \"NN Title.ext\" after the disc's CD information (CDDB server, cache,\n"
     "CD-Text); an existing output is replaced only with --overwrite. Each track is checked\n"
     "against the AccurateRip database (server from --accuraterip-url or the setting) and a\n"
     "line \"accuraterip NN match|mismatch|absent confidence N v1 X v2 X crc X\" printed; a log\n"
-    "and a CUE sheet named after the disc are left beside the tracks.\n"
+    "and a CUE sheet named after the disc are left beside the tracks. --refresh asks the server\n"
+    "again although the cache knows the disc; --skip-bad turns sectors that cannot be read\n"
+    "into silence instead of ending the track.\n"
     "Exit status: 0 done, 1 a track failed, 2 bad usage, 130/143 stopped by SIGINT/SIGTERM.\n";
 
 // The signal that stopped the rip (the job clears its own stop flag when it ends).
@@ -73,7 +78,12 @@ std::string Root(char letter) {
     return std::string(1, letter) + ":/";
 }
 
-int List() {
+// A text from a server or a cache, fit for a terminal.
+std::string Shown(std::string_view text) {
+    return std::string(cddb::TrimBlanks(cddb::StripControls(text)));
+}
+
+int List(bool refresh) {
     const std::vector<cd::CdDriveSlot> drives = cd::ListCdDrives();
     if (drives.empty()) {
         std::printf(
@@ -93,16 +103,16 @@ int List() {
         std::printf("   %zu tracks, %s, disc id %08x\n", toc.tracks.size(),
                     Msf(toc.leadOutLba - toc.tracks.front().startLba).c_str(),
                     static_cast<unsigned>(id));
-        const cddb::CdInfo disc = cddb::LookupDisc(Root(d.letter));
-        if (!disc.discTitle.empty()) std::printf("   %s\n", disc.discTitle.c_str());
-        if (!disc.extended.empty()) std::printf("   版權: %s\n", disc.extended.c_str());
+        const cddb::CdInfo disc = cddb::LookupDisc(Root(d.letter), refresh);
+        if (CddbChoiceRefused()) return 2;
+        if (!disc.discTitle.empty()) std::printf("   %s\n", Shown(disc.discTitle).c_str());
+        if (!disc.extended.empty()) std::printf("   版權: %s\n", Shown(disc.extended).c_str());
         std::printf("   track  start     length    LBA\n");
         for (std::size_t k = 0; k < toc.tracks.size(); ++k) {
             const TocTrack& t = toc.tracks[k];
             const std::uint32_t next =
                 k + 1 < toc.tracks.size() ? toc.tracks[k + 1].startLba : toc.leadOutLba;
-            const std::string title =
-                k < disc.tracks.size() ? std::string(cddb::TrimBlanks(disc.tracks[k].title)) : "";
+            const std::string title = k < disc.tracks.size() ? Shown(disc.tracks[k].title) : "";
             std::printf("   %02u     %s  %s  %u%s%s%s\n", static_cast<unsigned>(t.number),
                         Msf(t.startLba).c_str(), Msf(next - t.startLba).c_str(),
                         static_cast<unsigned>(t.startLba), t.audio ? "" : "  data",
@@ -112,26 +122,38 @@ int List() {
     return 0;
 }
 
-// "1,3-5" -> {1, 3, 4, 5}.
-std::optional<std::set<int>> ParseTracks(const std::string& text) {
+// "1,3-5" -> {1, 3, 4, 5}; nullopt with `why` for anything else.
+std::optional<std::set<int>> ParseTracks(const std::string& text, std::string& why) {
     std::set<int> tracks;
     std::size_t pos = 0;
+    auto number = [](const std::string& s, long& out) {
+        if (s.empty() || s.size() > 3 ||
+            !std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return false;
+        out = std::stol(s);
+        return true;
+    };
     while (pos <= text.size()) {
         std::size_t comma = text.find(',', pos);
         if (comma == std::string::npos) comma = text.size();
         const std::string item = text.substr(pos, comma - pos);
         const auto dash = item.find('-');
-        char* end = nullptr;
-        const long a = std::strtol(item.c_str(), &end, 10);
-        long b = a;
-        if (item.empty() || end == item.c_str()) return std::nullopt;
-        if (dash != std::string::npos) {
-            if (end != item.c_str() + dash) return std::nullopt;
-            const char* second = item.c_str() + dash + 1;
-            b = std::strtol(second, &end, 10);
-            if (end == second) return std::nullopt;
+        long a = 0, b = 0;
+        if (!number(item.substr(0, dash), a) ||
+            (dash != std::string::npos && !number(item.substr(dash + 1), b))) {
+            why = "'" + item + "' is not a track number or a range like 3-5";
+            return std::nullopt;
         }
-        if (*end || a < 1 || b > 99 || a > b) return std::nullopt;
+        if (dash == std::string::npos) b = a;
+        if (a < 1 || b < 1 || a > 99 || b > 99) {
+            why = "'" + item + "': track numbers run from 1 to 99";
+            return std::nullopt;
+        }
+        if (a > b) {
+            why = "'" + item + "': a range runs upwards (" + std::to_string(b) + "-" +
+                  std::to_string(a) + ")";
+            return std::nullopt;
+        }
         for (long n = a; n <= b; ++n) tracks.insert(static_cast<int>(n));
         pos = comma + 1;
         if (comma == text.size()) break;
@@ -151,6 +173,14 @@ struct RipOptions {
     bool noTags = false;
     bool overwrite = false;
     rip::VerifyOptions verify;
+    bool refresh = false;
+    bool skipBad = false;
+};
+
+// What the summary tells at the end.
+struct RipTally {
+    int ripped = 0, failed = 0;
+    std::vector<cd::CdDamage> damage;
 };
 
 bool ParseNumber(const char* s, long lo, long hi, long& out) {
@@ -167,7 +197,7 @@ std::string Extension(int format) {
 }
 
 int RipOne(const std::string& input, int track, const RipOptions& o, const std::string& folder,
-           const cddb::CdInfo& disc, std::string* written) {
+           const cddb::CdInfo& disc, RipTally& tally, std::string* written) {
     EngineState& e = Engine();
     // The disc was looked up once; the probes below must neither ask again nor rename the
     // output after the disc title.
@@ -185,14 +215,25 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
     e.EqualizerOn.store(false);
     e.StartMs.store(0);
     const auto index = static_cast<std::size_t>(track - 1);
+    std::string album;
     if (index < disc.tracks.size()) {
         info.Title = cddb::TruncateUtf8(disc.tracks[index].title, cddb::kMaxInfoText);
-        info.Artist = cddb::TruncateUtf8(disc.discTitle, cddb::kMaxInfoText);
+        std::string artist;
+        cddb::SplitDiscTitle(disc.discTitle, artist, album);
+        info.Artist = cddb::TruncateUtf8(artist, cddb::kMaxInfoText);
+        album = cddb::TruncateUtf8(album, cddb::kMaxInfoText);
         info.Copyright = cddb::TruncateUtf8(disc.extended, cddb::kMaxInfoText);
     }
     e.TagTitle = info.Title;
     e.TagArtist = info.Artist;
     e.TagCopyright = info.Copyright;
+    e.TagAlbum = album;
+    e.TagYear = cddb::TruncateUtf8(disc.year, cddb::kMaxInfoText);
+    e.TagGenre = cddb::TruncateUtf8(disc.genre, cddb::kMaxInfoText);
+    e.TagTrack = disc.tracks.empty()
+                     ? std::to_string(track)
+                     : std::to_string(track) + "/" + std::to_string(disc.tracks.size());
+    e.TagComment.clear();
     const std::string name = cddb::TrackFileName(track, info.Title, Extension(o.format));
     const std::string output =
         folder.empty() ? name : (std::filesystem::path(folder) / name).string();
@@ -200,10 +241,13 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
     if (!o.overwrite && std::filesystem::exists(output, ec)) {
         std::fprintf(stderr, "%s: %s exists; --overwrite (-y) replaces it\n", input.c_str(),
                      output.c_str());
+        ++tally.failed;
         return 1;
     }
     if (!StartConversion(input, output, 0, kModeConvert)) {
-        std::fprintf(stderr, "%s: %s\n", input.c_str(), GetLastErrorText().c_str());
+        std::fprintf(stderr, "%s -> %s: %s\n", input.c_str(), output.c_str(),
+                     GetLastErrorText().c_str());
+        ++tally.failed;
         return 1;
     }
     ProgressDisplay progress(isatty(STDERR_FILENO) != 0, input, e.OutputPath);
@@ -212,12 +256,37 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
         progress.Tick(e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load());
     });
     progress.Finish(e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load());
+    const std::vector<cd::CdDamage> damage = cd::LastTrackDamage();
+    tally.damage.insert(tally.damage.end(), damage.begin(), damage.end());
+    const std::string held = FormatClock(static_cast<std::uint64_t>(e.PositionMs.load()) / 1000);
     if (e.LastError.load() != 0) {
-        std::fprintf(stderr, "%s: %s\n", input.c_str(), GetLastErrorText().c_str());
+        // The file keeps what was read before the failure.
+        std::fprintf(stderr, "%s -> %s: %s; the file holds the first %s\n", input.c_str(),
+                     e.OutputPath.c_str(), GetLastErrorText().c_str(), held.c_str());
+        ++tally.failed;
         return 1;
     }
+    if (g_cdSignal) {
+        std::fprintf(stderr, "%s -> %s (stopped; the file holds the first %s)\n", input.c_str(),
+                     e.OutputPath.c_str(), held.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "%s -> %s\n", input.c_str(), e.OutputPath.c_str());
     *written = e.OutputPath;
+    ++tally.ripped;
     return 0;
+}
+
+void PrintSummary(const RipTally& t, std::size_t planned) {
+    std::fprintf(stderr, "%d of %zu tracks ripped", t.ripped, planned);
+    if (t.failed) std::fprintf(stderr, ", %d failed", t.failed);
+    std::fputc('\n', stderr);
+    for (const cd::CdDamage& d : t.damage) {
+        const char* what = d.kind == cd::CdDamage::Padded       ? "unreadable, filled with silence"
+                           : d.kind == cd::CdDamage::Unreadable ? "unreadable"
+                                                                : "could not be verified";
+        std::fprintf(stderr, "  damaged: %s: %s\n", cd::DescribeDamage(d).c_str(), what);
+    }
 }
 
 int Rip(int argc, char** argv, int i) {
@@ -237,9 +306,18 @@ int Rip(int argc, char** argv, int i) {
             o.drive = letter;
         } else if (a == "--tracks") {
             const char* v = value();
-            if (!v || !(o.tracks = ParseTracks(v))) return Usage();
+            if (!v) return Usage();
+            std::string why;
+            if (!(o.tracks = ParseTracks(v, why))) {
+                std::fprintf(stderr, "--tracks %s: %s\n", v, why.c_str());
+                return 2;
+            }
         } else if (a == "--jitter") {
             o.jitter = true;
+        } else if (a == "--skip-bad") {
+            o.skipBad = true;
+        } else if (a == "--refresh") {
+            o.refresh = true;
         } else if (a == "--format") {
             const char* v = value();
             const std::string f = v ? v : "";
@@ -342,6 +420,7 @@ int Rip(int argc, char** argv, int i) {
     // Flags hold for this run only; everything else comes from the stored settings.
     std::map<std::string, int, std::less<>> overrides;
     if (o.jitter) overrides["Jitter"] = 1;
+    if (o.skipBad) overrides["SkipBadSectors"] = 1;
     if (o.noTags) overrides["PlaceClipInfo"] = 0;
     if (o.bitrate) overrides["MP3BitRate"] = overrides["MSABitRate"] = *o.bitrate;
     SetOptionReader([overrides](std::string_view name) {
@@ -357,7 +436,8 @@ int Rip(int argc, char** argv, int i) {
     sa.sa_handler = OnCdSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
-    const cddb::CdInfo disc = cddb::LookupDisc(Root(letter));
+    const cddb::CdInfo disc = cddb::LookupDisc(Root(letter), o.refresh);
+    if (CddbChoiceRefused()) return 2;
     o.verify.jitter = o.jitter || settings::ReadOption("Jitter") > 0;
     o.verify.overwrite = o.overwrite;
     rip::RipReport report;
@@ -369,23 +449,28 @@ int Rip(int argc, char** argv, int i) {
     rip::VerifiedRip verified(*cd::FindCdDrive(letter), o.verify, std::move(report));
     verified.Begin();
     int status = 0;
+    RipTally tally;
     for (const auto& [track, path] : work) {
         std::string output, error;
         if (o.verify.testCopy && !verified.TestRead(track, path)) {
             error = "the test read failed";
+            ++tally.failed;
             status = 1;
         } else {
             verified.BeforeCopy(track, path);
-            if (RipOne(path, track, o, folder, disc, &output) != 0) {
+            if (RipOne(path, track, o, folder, disc, tally, &output) != 0) {
                 status = 1;
                 error = Engine().LastError.load() ? GetLastErrorText() : "not ripped";
             }
         }
         verified.AfterCopy(track, output, error);
-        if (g_cdSignal) {
-            Engine().CdReadOffset.store(0);
-            return 128 + g_cdSignal;
-        }
+        if (g_cdSignal) break;
+    }
+    PrintSummary(tally, work.size());
+    if (g_cdSignal) {
+        std::fprintf(stderr, "stopped by %s\n", g_cdSignal == SIGINT ? "SIGINT" : "SIGTERM");
+        Engine().CdReadOffset.store(0);
+        return 128 + g_cdSignal;
     }
     Engine().CdReadOffset.store(0);
     verified.Finish(folder, disc, Extension(o.format));
@@ -402,7 +487,8 @@ int CdCommand(int argc, char** argv, int first) {
     std::vector<char*> rest;
     for (std::string& a : args) rest.push_back(a.data());
     rest.push_back(nullptr);
-    if (sub == "list" && args.empty()) return List();
+    if (sub == "list" && args.empty()) return List(false);
+    if (sub == "list" && args.size() == 1 && args[0] == "--refresh") return List(true);
     if (sub == "rip") return Rip(static_cast<int>(args.size()), rest.data(), 0);
     return Usage();
 }

@@ -12,6 +12,7 @@
 
 #include "app/settings/cddb_section.h"
 #include "app/settings/settings.h"
+#include "cddb/cd_info.h"
 #include "cddb/cddb_settings.h"
 #include "cddb/engine/cd_info_provider.h"
 #include "cddb/http_fetch.h"
@@ -44,6 +45,7 @@ std::string Prompt(const char* label, bool echo) {
 class ConsoleUi final : public cddb::CddbUi {
 public:
     std::optional<std::size_t> choice;  // 0-based, from --cddb-choice
+    bool refused = false;
 
     void ShowMessage(const std::string& text) override {
         std::fprintf(stderr, "CDDB: %s\n", Shown(text).c_str());
@@ -51,15 +53,18 @@ public:
 
     std::optional<std::size_t> ChooseMatch(const std::vector<std::string>& matches) override {
         std::fprintf(stderr, "CDDB: 選取您的 CD\n");
+        // Match lines are the server's bytes: no control character reaches the terminal.
         for (std::size_t i = 0; i < matches.size(); ++i)
-            std::fprintf(stderr, "  %zu) %s\n", i + 1, matches[i].c_str());
+            std::fprintf(stderr, "  %zu) %s\n", i + 1, cddb::StripControls(matches[i]).c_str());
         const std::size_t chosen = choice.value_or(0);
         if (chosen >= matches.size()) {
             std::fprintf(stderr, "CDDB: --cddb-choice %zu: only %zu entries\n", chosen + 1,
                          matches.size());
+            refused = true;
             return std::nullopt;
         }
-        std::fprintf(stderr, "CDDB: using %zu) %s\n", chosen + 1, matches[chosen].c_str());
+        std::fprintf(stderr, "CDDB: using %zu) %s\n", chosen + 1,
+                     cddb::StripControls(matches[chosen]).c_str());
         return chosen;
     }
 
@@ -94,6 +99,10 @@ void InstallCddb() {
         cddb::LookupTiming{std::chrono::milliseconds(0), std::chrono::milliseconds(0)});
     cddb::SetThreadUi(&g_ui);
     cddb::InstallCdInfoProvider();
+}
+
+bool CddbChoiceRefused() {
+    return g_ui.refused;
 }
 
 bool TakeCddbOptions(std::vector<std::string>& args) {

@@ -16,6 +16,9 @@ void InstallCddb();
 // this run. False (with a message) for a missing or bad value.
 bool TakeCddbOptions(std::vector<std::string>& args);
 
+// True once --cddb-choice named an entry the server's list does not have (bad usage: exit 2).
+bool CddbChoiceRefused();
+
 inline constexpr const char* kCddbUsage = "[--cddb-server URL] [--no-cddb] [--cddb-choice N]";
 
 }  // namespace tralux::cli

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/settings/settings.h"
+#include "cddb/track_name.h"
 #include "cli/cddb_console.h"
 #include "cli/commands.h"
 #include "cli/eq_args.h"
@@ -445,6 +446,7 @@ Outcome RunJob(const Job& job, const ConvertOptions& o) {
     e.TagYear = info.Year;
     e.TagTrack = info.Track;
     e.TagComment = info.Comment;
+    e.TagGenre = info.Genre;
 
     g_notifier.TakeError();
     if (!StartConversion(job.input, job.output, 0, kModeConvert)) {
@@ -621,6 +623,7 @@ int Convert(int argc, char** argv, int i) {
             status = 1;
             continue;
         }
+        if (cli::CddbChoiceRefused()) return 2;
         if (SettleFormat(o, job) == 2) return 2;
         if (o.startMs && *o.startMs >= job.info.DurationMs && job.info.trackNumber == 0) {
             std::fprintf(stderr, "%s: --start %u ms is at or past the end (%u ms)\n", in.c_str(),
@@ -628,8 +631,14 @@ int Convert(int argc, char** argv, int i) {
             status = 1;
             continue;
         }
-        std::string out =
-            OutputPathFor(in, sub.empty() ? folder : (fs::path(folder) / sub).string(), o.format);
+        const std::string place = sub.empty() ? folder : (fs::path(folder) / sub).string();
+        std::string out = OutputPathFor(in, place, o.format);
+        // A CD track is named after its title, as `cd rip` and the window name it.
+        if (job.info.trackNumber != 0) {
+            const std::string name =
+                cddb::TrackFileName(job.info.trackNumber, job.info.Title, Extension(o.format));
+            out = place.empty() ? name : (fs::path(place) / name).string();
+        }
         std::error_code ec;
         if (fs::exists(out, ec) && fs::equivalent(in, out, ec)) {
             FileFailure(out, "the input itself; choose another --output-dir or --format");

@@ -306,7 +306,13 @@ CdRipDialog::CdRipDialog(QWidget* parent, CdDisc disc,
     left->addWidget(tracks_, 1);
     placeTitles_ = new QCheckBox(QStringLiteral("放置歌曲相關訊息標題"));
     placeTitles_->setObjectName("place_titles");
-    left->addWidget(placeTitles_);
+    refresh_ = new QPushButton(QStringLiteral("重新查詢 CD 訊息"));
+    refresh_->setObjectName("refresh");
+    refresh_->setVisible(false);  // only where a lookup can be made
+    auto* titleRow = new QHBoxLayout;
+    titleRow->addWidget(placeTitles_, 1);
+    titleRow->addWidget(refresh_);
+    left->addLayout(titleRow);
 
     auto* folderBox = new QGroupBox(QStringLiteral("輸出"));
     auto* fg = new QGridLayout(folderBox);
@@ -322,6 +328,10 @@ CdRipDialog::CdRipDialog(QWidget* parent, CdDisc disc,
     testCopy_->setObjectName("test_copy");
     testCopy_->setChecked(settings::ReadOption("CdTestCopy") > 0);
     right->addWidget(testCopy_);
+    skipBad_ = new QCheckBox(QStringLiteral("無法讀取的磁區以靜音代替"));
+    skipBad_->setObjectName("skip_bad");
+    skipBad_->setChecked(settings::ReadOption("SkipBadSectors") > 0);
+    right->addWidget(skipBad_);
     right->addStretch(1);
 
     auto* buttons = new QDialogButtonBox;
@@ -332,9 +342,11 @@ CdRipDialog::CdRipDialog(QWidget* parent, CdDisc disc,
     cancel->setObjectName("cancel");
     right->addWidget(buttons);
 
-    std::vector<QWidget*> order{discTitle_, extended_, tracks_, placeTitles_, output_, outBrowse};
+    std::vector<QWidget*> order{discTitle_, extended_, tracks_,  placeTitles_,
+                                refresh_,   output_,   outBrowse};
     for (QWidget* w : quality_->TabOrder()) order.push_back(w);
     order.push_back(testCopy_);
+    order.push_back(skipBad_);
     order.push_back(start_);
     order.push_back(cancel);
     ChainTabs(this, order);
@@ -361,6 +373,22 @@ CdRipDialog::CdRipDialog(QWidget* parent, CdDisc disc,
         std::string f = BrowseFolder(parentWidget() ? parentWidget() : this,
                                      QStringLiteral("選擇輸出資料夾名稱"), model_.OutputFolder());
         if (!f.empty()) output_->setText(Qs(f));
+    });
+    connect(refresh_, &QPushButton::clicked, this, [this] {
+        if (!refresher_) return;
+        const CdDisc fresh = refresher_();
+        if (fresh.tracks.size() != model_.Disc().tracks.size()) return;  // another disc now
+        model_.Disc().title = fresh.title;
+        model_.Disc().extended = fresh.extended;
+        discTitle_->setText(Qs(fresh.title));
+        extended_->setText(Qs(fresh.extended));
+        QSignalBlocker block(tracks_);
+        for (int i = 0; i < tracks_->topLevelItemCount(); ++i) {
+            const std::string& title = fresh.tracks[static_cast<std::size_t>(i)].title;
+            model_.SetTrackTitle(i, title);
+            tracks_->topLevelItem(i)->setText(0, Qs(title));
+        }
+        SizeTitleColumn();
     });
     connect(buttons, &QDialogButtonBox::accepted, this, &CdRipDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &CdRipDialog::reject);
@@ -421,7 +449,13 @@ void CdRipDialog::Refresh() {
     start_->setEnabled(model_.StartEnabled());
 }
 
+void CdRipDialog::SetRefresher(std::function<CdDisc()> refresher) {
+    refresher_ = std::move(refresher);
+    refresh_->setVisible(static_cast<bool>(refresher_));
+}
+
 void CdRipDialog::accept() {
+    settings::WriteOption("SkipBadSectors", skipBad_->isChecked() ? 1 : 0);
     for (int i = 0; i < tracks_->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = tracks_->topLevelItem(i);
         model_.SetTicked(i, item->checkState(0) == Qt::Checked);

@@ -67,6 +67,8 @@ public:
     ~CdRipDialog() override;
     models::CdRipModel& Model() { return model_; }
     QTreeWidget* Tracks() const { return tracks_; }
+    // Asks the CD information server again, whatever the cache holds; shows a button for it.
+    void SetRefresher(std::function<models::CdDisc()> refresher);
     void accept() override;
 
 protected:
@@ -84,6 +86,9 @@ private:
     QLineEdit* discTitle_ = nullptr;
     QLineEdit* extended_ = nullptr;
     QCheckBox* placeTitles_ = nullptr;
+    QCheckBox* skipBad_ = nullptr;
+    QPushButton* refresh_ = nullptr;
+    std::function<models::CdDisc()> refresher_;
     QLineEdit* output_ = nullptr;
     QCheckBox* testCopy_ = nullptr;
     QPushButton* start_ = nullptr;

@@ -108,6 +108,9 @@ void InstallCddbDialogs() {
         models::TakeTocLengths(disc, toc);
         return disc;
     });
+    SetCdDiscRefresher([](const std::string& root) {
+        return models::DiscFromCdInfo(cddb::LookupDisc(root, true));
+    });
     SetCdCacheWriter([](const models::CdDisc& disc) {
         cddb::CdInfo info = cddb::CurrentCdInfo();
         models::CopyDiscToCdInfo(disc, info);

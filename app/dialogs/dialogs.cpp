@@ -22,10 +22,8 @@ models::CdDisc DiscFromToc(const std::string& root) {
     for (std::size_t i = 0; i < toc.tracks.size(); ++i) {
         std::uint32_t next =
             i + 1 < toc.tracks.size() ? toc.tracks[i + 1].startLba : toc.leadOutLba;
-        char title[64];
-        std::snprintf(title, sizeof title, "音樂 CD, 音軌#%d          ", static_cast<int>(i + 1));
         models::CdTrack t;
-        t.title = title;
+        t.title = "音樂 CD, 音軌#" + std::to_string(i + 1);
         t.lengthSeconds = seconds(next) - seconds(toc.tracks[i].startLba);
         disc.tracks.push_back(t);
     }
@@ -36,6 +34,7 @@ namespace {
 
 CdDiscSource discSource = DiscFromToc;
 CdCacheWriter cacheWriter;
+CdDiscSource discRefresher;
 models::CdDisc lastRipped;
 
 }  // namespace
@@ -63,6 +62,7 @@ bool RunBatchSettingsDialog(QWidget* parent) {
 
 bool RunCdRipDialog(QWidget* parent, const std::string& driveRoot) {
     CdRipDialog dialog(parent, discSource ? discSource(driveRoot) : models::CdDisc{}, cacheWriter);
+    if (discRefresher) dialog.SetRefresher([driveRoot] { return discRefresher(driveRoot); });
     if (dialog.exec() != QDialog::Accepted) return false;
     lastRipped = dialog.Model().Disc();
     return true;
@@ -70,6 +70,9 @@ bool RunCdRipDialog(QWidget* parent, const std::string& driveRoot) {
 
 void SetCdDiscSource(CdDiscSource source) {
     discSource = std::move(source);
+}
+void SetCdDiscRefresher(CdDiscSource refresher) {
+    discRefresher = std::move(refresher);
 }
 void SetCdCacheWriter(CdCacheWriter writer) {
     cacheWriter = std::move(writer);

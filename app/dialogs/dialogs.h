@@ -28,6 +28,8 @@ bool RunCddbSettingsDialog(QWidget* parent);
 // disc. The defaults read the drive's table of contents and keep no cache.
 using CdDiscSource = std::function<models::CdDisc(const std::string& driveRoot)>;
 using CdCacheWriter = std::function<bool(const models::CdDisc&)>;
+// The disc looked up again from the server (the dialog's refresh button).
+void SetCdDiscRefresher(CdDiscSource refresher);
 void SetCdDiscSource(CdDiscSource source);
 void SetCdCacheWriter(CdCacheWriter writer);
 // The tracks of the disc at `root` with placeholder titles and their lengths, as a disc

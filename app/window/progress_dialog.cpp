@@ -104,9 +104,8 @@ std::string UnmadeCombination(int format, int rate, int channels) {
 
 // Where a CD track's output really goes: the engine files a track with usable disc and track
 // titles under the disc's folder. Settled here, so the question is asked about that file.
-std::string FinalOutputPath(const std::string& output, const StreamInfo& info) {
-    return info.trackNumber != 0 ? CdTrackOutputPath(output, info.Artist, info.Title) : output;
-}
+// The engine writes exactly where it is told: CD tracks are named before the job starts.
+std::string FinalOutputPath(const std::string& output, const StreamInfo&) { return output; }
 
 }  // namespace
 
@@ -266,11 +265,26 @@ void ProgressDialog::showEvent(QShowEvent* ev) {
     });
 }
 
+namespace {
+
+// A CD track is named "NN Title.ext" after its title, as every ripped track is.
+std::string CdTrackOutput(Backend& b, const std::string& input, const std::string& folder,
+                          int format, std::string output) {
+    const int track = b.CdaTrack(input);
+    StreamInfo info;
+    if (track < 1 || !b.Probe(input, info)) return output;
+    const char* ext = format == 1 ? "mp3" : format == 2 ? "wma" : "wav";
+    return WithTrailingSlash(folder) + cddb::TrackFileName(track, info.Title, ext);
+}
+
+}  // namespace
+
 void ProgressDialog::StartSingle() {
     EngineState& e = Engine();
     Backend& b = CurrentBackend();
     const int format = e.OutputFormat.load();
-    std::string output = OutputPathFor(input_, Ui().outputFolder, format);
+    std::string output = CdTrackOutput(b, input_, Ui().outputFolder, format,
+                                       OutputPathFor(input_, Ui().outputFolder, format));
     StreamInfo info;
     if (!b.Probe(input_, info)) {
         Failed(input_, {}, e.LastError.exchange(0));
@@ -464,6 +478,8 @@ void ProgressDialog::StartNext() {
             const char* ext = format == 1 ? "mp3" : format == 2 ? "wma" : "wav";
             output = WithTrailingSlash(outputFolder_) + cddb::TrackFileName(track, title, ext);
         }
+    } else {
+        output = CdTrackOutput(b, input, outputFolder_, format < 0 ? 0 : format, output);
     }
     const models::OutputDecision d =
         guard_.Decide(inputs_, index, FinalOutputPath(output, info), [this](const std::string& p) {

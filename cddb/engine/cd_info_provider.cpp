@@ -1,5 +1,6 @@
 #include "cddb/engine/cd_info_provider.h"
 
+#include <map>
 #include <mutex>
 
 #include "cddb/cache.h"
@@ -14,8 +15,39 @@ thread_local bool t_off = false;
 std::mutex g_mutex;
 CdTextSource g_cdText;
 LookupTiming g_timing;
+// What this run's lookups found, by cache entry name: a disc nobody knows is asked once.
+std::map<std::string, CdInfo> g_runLookups;
+
+std::optional<CdInfo> RunLookup(const CdInfo& empty) {
+    std::lock_guard lock(g_mutex);
+    const auto it = g_runLookups.find(CacheEntryName(empty));
+    if (it == g_runLookups.end()) return std::nullopt;
+    return it->second;
+}
+
+void KeepRunLookup(const CdInfo& info) {
+    std::lock_guard lock(g_mutex);
+    g_runLookups[CacheEntryName(info)] = info;
+}
+
+bool TrackTextsOf(const CdInfo& disc, int trackNumber, TrackTexts& texts) {
+    const auto index = static_cast<std::size_t>(trackNumber - 1);
+    if (trackNumber < 1 || index >= disc.tracks.size()) return false;
+    texts.discTitle = TruncateUtf8(disc.discTitle, kMaxInfoText);
+    texts.extended = TruncateUtf8(disc.extended, kMaxInfoText);
+    texts.trackTitle = TruncateUtf8(disc.tracks[index].title, kMaxInfoText);
+    texts.year = TruncateUtf8(disc.year, kMaxInfoText);
+    texts.genre = TruncateUtf8(disc.genre, kMaxInfoText);
+    texts.trackCount = disc.tracks.size();
+    return true;
+}
 
 }  // namespace
+
+void ForgetRunLookups() {
+    std::lock_guard lock(g_mutex);
+    g_runLookups.clear();
+}
 
 void SetThreadUi(CddbUi* ui) {
     t_ui = ui;
@@ -58,20 +90,26 @@ bool LookupDiscTrack(const std::string& root, int trackNumber, TrackTexts& texts
     request.discTitle = texts.discTitle;
     request.extended = texts.extended;
     request.trackTitle = texts.trackTitle;
-    CddbUi* ui = t_ui;
-    // CD-Text is read only where the lookup may go on to the server: a worker has the cache.
-    if (request.discId != 0 && ui) request.cdText = ReadCdText(root, request.toc.tracks.size());
-    LookupTiming timing;
-    {
-        std::lock_guard lock(g_mutex);
-        timing = g_timing;
+    if (request.discId != 0) {
+        CdInfo known;
+        ResetForDisc(known, request.discId, request.toc.tracks.size());
+        if (!CacheRead(known)) {
+            if (const std::optional<CdInfo> run = RunLookup(known))
+                return TrackTextsOf(*run, trackNumber, texts);
+        }
     }
-    return LookupTrackInfo(request, texts, ui, timing);
+    // The whole disc once (the next probe of another track finds it in this run's record).
+    CddbUi* ui = t_ui;
+    if (request.discId != 0 && ui) {
+        return TrackTextsOf(LookupDisc(root), trackNumber, texts);
+    }
+    return LookupTrackInfo(request, texts, ui);
 }
 
-CdInfo LookupDisc(const std::string& root) {
+CdInfo LookupDisc(const std::string& root, bool refresh) {
     LookupRequest request;
     request.discId = ComputeDiscId(root, &request.toc);
+    request.refresh = refresh;
     if (request.discId == 0) {
         TrackTexts none;
         LookupTrackInfo(request, none, t_ui);  // clears the previous disc
@@ -79,6 +117,17 @@ CdInfo LookupDisc(const std::string& root) {
     }
     CdInfo info;
     ResetForDisc(info, request.discId, request.toc.tracks.size());
+    if (!refresh) {
+        if (CacheRead(info)) {
+            ComputeTrackLengths(info, request.toc);
+            if (t_ui) SetCurrentCdInfo(info);
+            return info;
+        }
+        if (std::optional<CdInfo> run = RunLookup(info)) {
+            if (t_ui) SetCurrentCdInfo(*run);
+            return *run;
+        }
+    }
     TrackTexts texts;
     if (t_ui) request.cdText = ReadCdText(root, request.toc.tracks.size());
     LookupTiming timing;
@@ -86,17 +135,28 @@ CdInfo LookupDisc(const std::string& root) {
         std::lock_guard lock(g_mutex);
         timing = g_timing;
     }
-    if (!LookupTrackInfo(request, texts, t_ui, timing)) {
-        ComputeTrackLengths(info, request.toc);
-        return info;
+    const bool found = LookupTrackInfo(request, texts, t_ui, timing);
+    if (found) {
+        // The record of the lookup that just ended (hit or answer) describes this disc.
+        CdInfo current = CurrentCdInfo();
+        if (current.discIdText == info.discIdText && current.tracks.size() == info.tracks.size())
+            info = std::move(current);
+        else
+            CacheRead(info);  // a cache-only lookup leaves the shared record alone
+    } else if (t_ui) {
+        // Nothing found (or nothing asked): the disc's own CD-Text, else the placeholders.
+        if (request.cdText) {
+            if (!request.cdText->discTitle.empty()) info.discTitle = request.cdText->discTitle;
+            if (!request.cdText->extended.empty()) info.extended = request.cdText->extended;
+            for (std::size_t i = 0; i < info.tracks.size() && i < request.cdText->tracks.size();
+                 ++i)
+                if (!request.cdText->tracks[i].title.empty())
+                    info.tracks[i].title = request.cdText->tracks[i].title;
+        }
     }
-    // The record of the lookup that just ended (hit or answer) describes this disc.
-    CdInfo current = CurrentCdInfo();
-    if (current.discIdText == info.discIdText && current.tracks.size() == info.tracks.size())
-        return current;
-    // A cache-only lookup leaves the shared record alone; read the entry again.
-    CacheRead(info);
     ComputeTrackLengths(info, request.toc);
+    // A lookup that could ask (or was cancelled) is not repeated in this run.
+    if (t_ui) KeepRunLookup(info);
     return info;
 }
 
@@ -107,11 +167,20 @@ void InstallCdInfoProvider() {
     }
     SetCdInfoProvider([](StreamInfo& info) {
         if (!info.driveLetter || t_off) return;
-        TrackTexts texts{info.Artist, info.Copyright, info.Title};
+        TrackTexts texts;
+        texts.discTitle = info.Artist;
+        texts.extended = info.Copyright;
+        texts.trackTitle = info.Title;
         if (LookupDiscTrack(std::string(1, info.driveLetter) + ":", info.trackNumber, texts)) {
-            info.Artist = texts.discTitle;
+            // "Artist / Album" is the disc title's convention.
+            SplitDiscTitle(texts.discTitle, info.Artist, info.Album);
             info.Copyright = texts.extended;
             info.Title = texts.trackTitle;
+            info.Year = texts.year;
+            info.Genre = texts.genre;
+            if (texts.trackCount)
+                info.Track =
+                    std::to_string(info.trackNumber) + "/" + std::to_string(texts.trackCount);
         }
     });
 }

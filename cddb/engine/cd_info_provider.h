@@ -50,10 +50,16 @@ void SetLookupTiming(LookupTiming timing);
 
 // The texts of track `trackNumber` of the disc in the drive at `root` ("D:"), filled as the
 // .cda reader fills them. False when the disc is unknown or could not be read.
+// A disc is asked about once per run: what a lookup found (even nothing) is kept for the
+// process and used when the cache has no entry, so a probe after a probe never asks again.
 bool LookupDiscTrack(const std::string& root, int trackNumber, TrackTexts& texts);
 
 // The whole disc in the drive at `root`: the lookup's result, the placeholder titles when it
-// found nothing, or an empty record (no tracks) when the disc cannot be read.
-CdInfo LookupDisc(const std::string& root);
+// found nothing, or an empty record (no tracks) when the disc cannot be read. `refresh` asks
+// the server again whatever the cache and this run already know.
+CdInfo LookupDisc(const std::string& root, bool refresh = false);
+
+// Forgets what this run found about discs (tests; a new disc session).
+void ForgetRunLookups();
 
 }  // namespace tralux::cddb

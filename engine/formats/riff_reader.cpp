@@ -169,9 +169,7 @@ bool ReadCdda(File& file, StreamInfo& info) {
     info.BitRate = info.BitRate2 = 1411200;
     info.DataSize = 0;
     info.BlockAlign = 0;
-    char title[64];
-    std::snprintf(title, sizeof title, "音樂 CD, 音軌#%d          ", info.trackNumber);
-    info.Title = title;
+    info.Title = "音樂 CD, 音軌#" + std::to_string(info.trackNumber);
     info.CodecName = "PCM";
     info.driveLetter = file.Path().empty() ? 0 : file.Path()[0];
     CdInfoProvider provider;

@@ -144,6 +144,7 @@ void ReadMpeg(TagLib::IOStream& stream, StreamInfo& info) {
     Take(info.Album, FrameText(v2, "TALB"));
     Take(info.Year, FrameText(v2, "TDRC"));
     Take(info.Track, FrameText(v2, "TRCK"));
+    Take(info.Genre, FrameText(v2, "TCON"));
     std::string comment = Utf8(v2.comment());
     if (comment.empty()) comment = UserComment(v2);
     Take(info.Comment, comment);
@@ -161,6 +162,7 @@ void ReadWav(TagLib::IOStream& stream, StreamInfo& info) {
     Take(info.Comment, Utf8(tag.fieldText("ICMT")));
     Take(info.Year, Utf8(tag.fieldText("ICRD")));
     Take(info.Track, Utf8(tag.fieldText("ITRK")));
+    Take(info.Genre, Utf8(tag.fieldText("IGNR")));
 }
 
 void Read(TagLib::IOStream& stream, bool riff, StreamInfo& info) {

@@ -77,6 +77,8 @@ void WriteInfoChunk(File& file, const std::string& title, const std::string& art
         WriteInfoItem("IPRD", extras.album, file);
         WriteInfoItem("ICMT", extras.comment, file);
         WriteInfoItem("ICRD", extras.year, file);
+        WriteInfoItem("ITRK", extras.track, file);
+        WriteInfoItem("IGNR", extras.genre, file);
     }
     WriteInfoItem("ISFT", kSoftwareCredit, file);
     const std::uint64_t end = file.Position();

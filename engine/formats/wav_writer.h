@@ -15,9 +15,9 @@ inline constexpr std::size_t kMaxInfoText = 1023;
 std::uint64_t WriteWavHeader(File& file, int channels, std::uint32_t rate);
 // Writes nothing for an empty text.
 void WriteInfoItem(const char (&id)[5], const std::string& text, File& file);
-// Texts beyond the three: album (IPRD), comment (ICMT), date (ICRD).
+// Texts beyond the three: album (IPRD), comment (ICMT), date (ICRD), track (ITRK), genre (IGNR).
 struct InfoExtras {
-    std::string album, comment, year;
+    std::string album, comment, year, track, genre;
 };
 void WriteInfoChunk(File& file, const std::string& title, const std::string& artist,
                     const std::string& copyright, bool withTexts, const InfoExtras& extras = {});

@@ -23,9 +23,12 @@ void CdSourceLoop(StreamInfo& info) {
         cd::CdRipRequest request;
         request.startMs = startMs;
         request.jitter = ReadEngineOption("Jitter") > 0;
+        request.skipBad = ReadEngineOption("SkipBadSectors") > 0;
         request.readOffset = e.CdReadOffset.load();
         request.tap = e.CdTap;
         cd::CdRipTrack(sink, info, request);
+    } catch (const cd::CdUnverified&) {
+        throw JobError(kErrAudioUnverified);
     } catch (const cd::CdReadFailure&) {
         throw JobError(kErrSectorRead);
     } catch (const cd::CdTrackNotFound&) {

@@ -27,6 +27,7 @@ struct EngineState {
     std::string InputPath, OutputPath;
     std::string TagTitle, TagArtist, TagCopyright;
     std::string TagAlbum, TagYear, TagTrack, TagComment;  // beyond the three: ID3v2 and INFO only
+    std::string TagGenre;
 
     std::atomic<bool> StopRequested{false};
     std::atomic<bool> JobRunning{false};

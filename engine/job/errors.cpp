@@ -59,6 +59,8 @@ std::string ErrorCodeText(int code) {
             return "被壓縮的 WAV 檔案是不被支援的.";
         case 123:
             return "Failed to read sector";
+        case 124:
+            return "無法確認這段音訊: 光碟機每次讀到的內容都不一樣";
         default:
             return "";
     }

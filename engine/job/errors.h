@@ -19,7 +19,8 @@ enum ErrorCode : int {
     kErrOpenDevice = 110,
     kErrPlayback = 111,
     kErrCompressedWav = 112,
-    kErrSectorRead = 123,  // the CD reader: sectors could not be read
+    kErrSectorRead = 123,       // the CD reader: sectors could not be read
+    kErrAudioUnverified = 124,  // the CD reader: the reads never agreed
 };
 
 // Raised inside a job; code 0 means "stop without error".

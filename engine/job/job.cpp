@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "cd/reader.h"
 #include "engine/formats/riff_reader.h"
 #include "engine/formats/wav_writer.h"
 #include "engine/job/cd_source.h"
@@ -169,7 +170,7 @@ void FinalizeAfterCode() {
             const std::uint64_t dataSize = g_job.payloadEnd - g_job.dataSizeOffset - 4;
             f.Seek(g_job.payloadEnd);
             WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, PlaceClipInfo(),
-                           {e.TagAlbum, e.TagComment, e.TagYear});
+                           {e.TagAlbum, e.TagComment, e.TagYear, e.TagTrack, e.TagGenre});
             FinishWav(f, g_job.dataSizeOffset, dataSize);
             break;
         }
@@ -218,7 +219,7 @@ void FinalizeNormal() {
             f.Seek(g_job.payloadEnd);
             if (PlaceClipInfo())
                 WriteInfoChunk(f, e.TagTitle, e.TagArtist, e.TagCopyright, true,
-                               {e.TagAlbum, e.TagComment, e.TagYear});
+                               {e.TagAlbum, e.TagComment, e.TagYear, e.TagTrack, e.TagGenre});
             FinishWav(f, g_job.dataSizeOffset, dataSize);
             break;
         }
@@ -416,16 +417,6 @@ void ConversionThread() {
     AnnounceJobEnd();
 }
 
-bool IsOnlyDotsBlanksUnderscores(const std::string& s) {
-    return std::all_of(s.begin(), s.end(), [](char c) { return c == '.' || c == ' ' || c == '_'; });
-}
-
-bool EnsureDirectory(const std::string& dir) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(dir, ec)) return true;
-    return std::filesystem::create_directory(dir, ec) || std::filesystem::is_directory(dir, ec);
-}
-
 }  // namespace
 
 const dsp::AnalysisTables& PreviewAnalysis() {
@@ -448,41 +439,6 @@ int ReadEngineOption(std::string_view name) {
 
 void SetWavPayloadLimitForTesting(std::uint64_t bytes) {
     g_wavPayloadLimit.store(bytes ? bytes : kDefaultWavPayloadLimit);
-}
-
-std::string SafeFileNamePart(const std::string& text) {
-    std::string s = text;
-    for (char& c : s) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        const bool keep = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') ||
-                          (u >= '0' && u <= '9') || u == '-' || u == ' ' || u == '.' || u == '(' ||
-                          u == ')';
-        if (!keep) c = '_';
-    }
-    const auto b = s.find_first_not_of(' ');
-    if (b == std::string::npos) return {};
-    const auto e = s.find_last_not_of(' ');
-    return s.substr(b, e - b + 1);
-}
-
-std::string CdTrackOutputPath(const std::string& outputPath, const std::string& artist,
-                              const std::string& title) {
-    const auto slash = outputPath.find_last_of('/');
-    const std::string directory =
-        slash == std::string::npos ? outputPath : outputPath.substr(0, slash);
-    const auto dot = outputPath.find_last_of('.');
-    const std::string ext =
-        (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-            ? ""
-            : outputPath.substr(dot);
-    const std::string a = SafeFileNamePart(artist), t = SafeFileNamePart(title);
-    // ".." or "..." as a name would climb out of the output folder.
-    if (a.empty() || t.empty() || IsOnlyDotsBlanksUnderscores(a) || IsOnlyDotsBlanksUnderscores(t))
-        return outputPath;
-    const std::string dir = directory.empty() ? std::string("/") : directory;
-    const std::string artistDir = (dir == "/" ? "" : dir) + "/" + a;
-    if (!EnsureDirectory(dir) || !EnsureDirectory(artistDir)) return outputPath;
-    return artistDir + "/" + t + ext;
 }
 
 bool StartConversion(const std::string& inputPath, const std::string& outputPath,
@@ -511,9 +467,8 @@ bool StartConversion(const std::string& inputPath, const std::string& outputPath
         if (!ProbeInput(e.InputPath, probe)) {
             return refuse(kErrOpen);
         }
+        // Written where the front end said: it named a CD track and checked that name.
         e.OutputPath = outputPath;
-        if (probe.trackNumber != 0)
-            e.OutputPath = CdTrackOutputPath(outputPath, probe.Artist, probe.Title);
         // Never truncate the input by writing over it.
         std::error_code ec;
         if (std::filesystem::exists(e.OutputPath, ec) &&
@@ -625,15 +580,30 @@ const dsp::AnalysisTables& JobAnalysis() {
     return Dsp().Analysis;
 }
 
+namespace {
+
+// A CD failure names the place on the disc where it happened.
+std::string ErrorTextWithPlace(int code) {
+    std::string text = ErrorCodeText(code);
+    if (code == kErrSectorRead || code == kErrAudioUnverified) {
+        const std::vector<cd::CdDamage> damage = cd::LastTrackDamage();
+        if (!damage.empty()) text += " (" + cd::DescribeDamage(damage.back()) + ")";
+    }
+    return text;
+}
+
+}  // namespace
+
 std::string GetLastErrorText() {
     const int code = Engine().LastError.exchange(0);
     if (code == 0) return "No errors";
-    return ErrorCodeText(code);
+    return ErrorTextWithPlace(code);
 }
 
 void ReportLastError() {
     const int code = Engine().LastError.exchange(0);
-    if (code != 0) ShowMessage(ErrorCodeText(code), "Quorvatix Tralux Error", MessageIcon::Error);
+    if (code != 0)
+        ShowMessage(ErrorTextWithPlace(code), "Quorvatix Tralux Error", MessageIcon::Error);
 }
 
 }  // namespace tralux

@@ -45,13 +45,6 @@ const dsp::AnalysisTables& JobAnalysis();
 std::string GetLastErrorText();
 void ReportLastError();
 
-// Output path of a CD track named "<dir>/<artist>/<title><ext>" when both names are usable.
-// Creates the folders; returns the given path when a name is unusable or a folder fails.
-std::string CdTrackOutputPath(const std::string& outputPath, const std::string& artist,
-                              const std::string& title);
-// File-name-safe copy: [A-Za-z0-9 -.()] kept, the rest '_', blanks trimmed at both ends.
-std::string SafeFileNamePart(const std::string& text);
-
 // The WAV payload limit (RIFF sizes are 32-bit); tests may lower it.
 void SetWavPayloadLimitForTesting(std::uint64_t bytes);
 

@@ -36,7 +36,7 @@ struct StreamInfo {
     std::string Artist;
     std::string Copyright;
     // Further tag texts read from the input (ID3v2, LIST/INFO).
-    std::string Album, Year, Track, Comment;
+    std::string Album, Year, Track, Comment, Genre;
     std::uint32_t StartMsf = 0;
     std::uint32_t LengthMsf = 0;
     std::uint16_t trackNumber = 0;

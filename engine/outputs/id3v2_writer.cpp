@@ -43,6 +43,7 @@ std::vector<std::uint8_t> BuildId3v2Tag(const Id3v2Texts& t) {
     PutText(frames, "TALB", t.album);
     PutText(frames, "TDRC", t.year);
     PutText(frames, "TRCK", t.track);
+    PutText(frames, "TCON", t.genre);
     PutText(frames, "TCOP", t.copyright);
     if (!t.comment.empty()) {
         // Encoding, language "und", empty description, then the text.

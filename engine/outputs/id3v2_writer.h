@@ -8,7 +8,7 @@
 namespace tralux {
 
 struct Id3v2Texts {
-    std::string title, artist, album, year, track, comment, copyright;
+    std::string title, artist, album, year, track, comment, copyright, genre;
 };
 
 // The whole tag, header included; empty when every text is empty.

@@ -34,8 +34,9 @@ void Mp3StreamBegin(File& file, std::uint32_t rate, int channels) {
         // The third text is the comment when the input had no copyright notice of its own.
         const std::string copyright =
             e.TagCopyright == e.TagComment ? std::string() : e.TagCopyright;
-        const std::vector<std::uint8_t> tag = BuildId3v2Tag(
-            {e.TagTitle, e.TagArtist, e.TagAlbum, e.TagYear, e.TagTrack, e.TagComment, copyright});
+        const std::vector<std::uint8_t> tag =
+            BuildId3v2Tag({e.TagTitle, e.TagArtist, e.TagAlbum, e.TagYear, e.TagTrack, e.TagComment,
+                           copyright, e.TagGenre});
         if (!tag.empty()) file.Write(tag.data(), tag.size());
     }
     h.infoBytes = Mp3InfoFrameBytes(rate, channels);

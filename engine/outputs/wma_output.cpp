@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "engine/job/engine_state.h"
 #include "engine/job/errors.h"
@@ -91,6 +92,13 @@ void WmaWriterStart(const std::string& path, int channels, std::uint32_t rate,
             writer->SetAttribute("Author", e.TagArtist) < 0 ||
             writer->SetAttribute("Copyright", e.TagCopyright) < 0)
             FailWith(writer->ErrorText());
+        const std::pair<const char*, const std::string*> more[] = {{"WM/AlbumTitle", &e.TagAlbum},
+                                                                   {"WM/TrackNumber", &e.TagTrack},
+                                                                   {"WM/Year", &e.TagYear},
+                                                                   {"WM/Genre", &e.TagGenre}};
+        for (const auto& [name, text] : more)
+            if (!text->empty() && writer->SetAttribute(name, *text) < 0)
+                FailWith(writer->ErrorText());
     }
     if (writer->SetInputFormat(channels, rate, 16) < 0) FailWith(writer->ErrorText());
     const int kbps = std::max(kilobitsPerSecond, 0);

@@ -53,6 +53,11 @@ const char* MetadataKey(const std::string& attribute) {
     if (attribute == "Title") return "title";
     if (attribute == "Author") return "author";
     if (attribute == "Copyright") return "copyright";
+    // The muxer writes these as WM/AlbumTitle, WM/TrackNumber, WM/Year and WM/Genre.
+    if (attribute == "WM/AlbumTitle") return "album";
+    if (attribute == "WM/TrackNumber") return "track";
+    if (attribute == "WM/Year") return "date";
+    if (attribute == "WM/Genre") return "genre";
     return nullptr;
 }
 

@@ -86,7 +86,53 @@ TEST_F(CliCdTest, RipWithJitterGivesTheImagesAudio) {
     EXPECT_TRUE(Payload(outDir + "/01 Song 1.wav") == img_.Track(0));
     EXPECT_TRUE(Payload(outDir + "/03 Song 3.wav") == img_.Track(2));
     EXPECT_FALSE(std::filesystem::exists(outDir + "/02 Song 2.wav"));
-    EXPECT_NE(Text("stderr.txt").find("100%"), std::string::npos);
+    const std::string err = Text("stderr.txt");
+    EXPECT_NE(err.find("100%"), std::string::npos);
+    EXPECT_NE(err.find(std::string(1, d) + ":/Track03.cda -> " + outDir + "/03 Song 3.wav\n"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("2 of 2 tracks ripped\n"), std::string::npos) << err;
+}
+
+TEST_F(CliCdTest, SkipBadFillsUnreadableSectorsAndNamesThem) {
+    ASSERT_EQ(Run("", "cd list"), 0);
+    const char d = Letter();
+    const std::uint32_t bad = img_.starts[1] + 75;  // one second into track 2
+    const std::string env =
+        "TRALUX_CD_JITTER=shift=0,bad=" + std::to_string(bad) + "-" + std::to_string(bad + 1);
+    const std::string outDir = dir_ / "skip";
+    ASSERT_EQ(Run(env, std::string("cd rip --drive ") + d + " --tracks 2 --skip-bad --output-dir " +
+                           outDir),
+              0)
+        << Text("stderr.txt");
+    Bytes expected = img_.Track(1);
+    std::fill(expected.begin() + 75 * 2352, expected.begin() + 77 * 2352, 0);
+    EXPECT_TRUE(Payload(outDir + "/02 Song 2.wav") == expected);
+    EXPECT_NE(Text("stderr.txt").find("damaged: 音軌 2, 00:01.00, 0.03 秒: unreadable, filled"),
+              std::string::npos)
+        << Text("stderr.txt");
+}
+
+TEST_F(CliCdTest, ASignalStopsTheRipWithAPlayableFile) {
+    ImageSpec big;
+    big.tracks = {{9000, true, 0, 0}};  // two minutes: the signal comes while it is read
+    img_ = BuildImage(dir_, big, "big");
+    ASSERT_EQ(Run("", "cd list"), 0);
+    const std::string outDir = dir_ / "stop";
+    const std::string out = outDir + "/01 Song 1.mp3";
+    const std::string cmd = "env -u TRALUX_CD_JITTER TRALUX_CD_IMAGES=" + img_.cuePath +
+                            " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + TRALUX_CLI_PATH +
+                            " --config " + (dir_ / "cfg") + " cd rip --format mp3 --output-dir " +
+                            outDir + " 2>" + (dir_ / "stderr.txt") + " & p=$!; " +
+                            "for i in $(seq 100); do [ -s '" + out +
+                            "' ] && break; sleep 0.05; done; sleep 0.2; kill -TERM $p; wait $p";
+    const int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 143) << Text("stderr.txt");
+    const std::string err = Text("stderr.txt");
+    EXPECT_NE(err.find("(stopped; the file holds the first"), std::string::npos) << err;
+    EXPECT_NE(err.find("stopped by SIGTERM"), std::string::npos) << err;
+    EXPECT_GT(ReadFile(out).size(), 1000u);
 }
 
 TEST_F(CliCdTest, ConvertATrackEntryToMp3) {
@@ -97,7 +143,7 @@ TEST_F(CliCdTest, ConvertATrackEntryToMp3) {
         Run("", std::string("convert ") + d + ":/Track02.cda --format mp3 --output-dir " + outDir),
         0)
         << Text("stderr.txt");
-    const std::string mp3 = outDir + "/Track02.mp3";
+    const std::string mp3 = outDir + "/02 Song 2.mp3";  // named as a ripped track is
     ASSERT_GT(ReadFile(mp3).size(), 10000u);
     if (!HaveTool("mpg123")) {
         if (::tralux::test::InCi()) FAIL() << "mpg123 is missing";
@@ -119,10 +165,18 @@ TEST_F(CliCdTest, FailuresAndMistakes) {
     EXPECT_EQ(
         Run(bad, std::string("cd rip --drive ") + d + " --tracks 2 --output-dir " + (dir_ / "f")),
         1);
-    EXPECT_NE(Text("stderr.txt").find("Failed to read sector"), std::string::npos)
+    // The good sectors before the bad one are kept, and the place is named.
+    EXPECT_NE(Text("stderr.txt").find("Failed to read sector (音軌 2, "), std::string::npos)
         << Text("stderr.txt");
+    const Bytes whole = img_.Track(1);
+    EXPECT_TRUE(Payload(dir_ / "f/02 Song 2.wav") == Bytes(whole.begin(), whole.end() - 2 * 2352));
     EXPECT_EQ(Run("", std::string("cd rip --drive ") + d + " --tracks 4"), 1);
     EXPECT_EQ(Run("", "cd rip --tracks 3-1"), 2);
+    EXPECT_NE(Text("stderr.txt").find("a range runs upwards"), std::string::npos);
+    EXPECT_EQ(Run("", "cd rip --tracks 0"), 2);
+    EXPECT_NE(Text("stderr.txt").find("run from 1 to 99"), std::string::npos);
+    EXPECT_EQ(Run("", "cd rip --tracks a"), 2);
+    EXPECT_NE(Text("stderr.txt").find("'a' is not a track number"), std::string::npos);
     EXPECT_EQ(Run("", "cd rip --drive 7"), 2);
     EXPECT_EQ(Run("", "cd spin"), 2);
     EXPECT_EQ(Run("", "cd rip --drive Y"), 1);

@@ -16,7 +16,8 @@ struct ImageSpec {
         bool audio = true;
         std::uint32_t gapSectors = 0;     // silence in the file before INDEX 01 (INDEX 00)
         std::uint32_t pregapSectors = 0;  // PREGAP: silence that is not in the file
-        enum class Content { Music, NearSilence, Silence } content = Content::Music;
+        // Tone: 441 Hz, a period of exactly 100 frames (an overlap search finds it everywhere).
+        enum class Content { Music, NearSilence, Silence, Tone } content = Content::Music;
     };
     std::uint32_t hiddenSectors = 0;  // audio before track 1's INDEX 01 (hidden track one audio)
     std::vector<Track> tracks;
@@ -48,6 +49,9 @@ inline void AppendContent(Bytes& b, std::uint32_t sectors, std::uint32_t seed,
                     static_cast<std::int32_t>(x % 2001) - 1000;
             else if (kind == ImageSpec::Track::Content::NearSilence)
                 v = static_cast<std::int32_t>(x % 3) - 1;  // dither around zero
+            else if (kind == ImageSpec::Track::Content::Tone)
+                v = static_cast<std::int32_t>(i % 100 < 50 ? i % 50 : 50 - i % 50) * 400 - 10000 +
+                    ch * 7;
             Put16(b, static_cast<std::uint16_t>(static_cast<std::int16_t>(v)));
         }
     }

@@ -271,7 +271,7 @@ TEST_F(ImageDriveTest, TheProbeReadsATracksEntry) {
         EXPECT_EQ(info.lengthSectors, img.starts[2] - img.starts[1]);
         EXPECT_EQ(info.driveLetter, d);
         EXPECT_EQ(info.SampleRate, 44100u);
-        EXPECT_EQ(info.Title, "音樂 CD, 音軌#2          ");
+        EXPECT_EQ(info.Title, "音樂 CD, 音軌#2");
     }
     StreamInfo info;
     char missing[32];

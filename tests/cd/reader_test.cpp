@@ -78,6 +78,81 @@ TEST_F(ReaderTest, ShortTransfersAreReadAgainAndNeverDelivered) {
     }
 }
 
+// Steady tones and digital silence cannot place a read by its overlap; where most reads land
+// right the rip is still exact, whether reads land off by whole sectors or by frames.
+TEST_F(ReaderTest, PeriodicAndSilentAudioIsExactWhereMostReadsLandRight) {
+    using C = ImageSpec::Track::Content;
+    ImageSpec layout;
+    layout.tracks = {
+        {400, true, 0, 0, C::Tone}, {120, true, 0, 0, C::Silence}, {300, true, 0, 0, C::Tone}};
+    const BuiltImage img = BuildImage(dir_, layout);
+    UseImages(img.cuePath);
+    const char d = FirstImageLetter();
+    for (const char* j : {"seed=3,shift=588,step=588,share=40", "seed=2,shift=10,share=45",
+                          "seed=5,shift=1176,share=30"}) {
+        Jitter(j);
+        for (int t = 1; t <= 3; ++t) {
+            const Bytes got = Rip(d, t, true);
+            ASSERT_TRUE(got == img.Track(t - 1))
+                << j << " track " << t << ": " << FirstDifference(got, img.Track(t - 1));
+        }
+    }
+}
+
+// A drive that lands off most of the time gives no answer on a tone: the failure says the audio
+// could not be verified, and what was established is kept.
+TEST_F(ReaderTest, AudioThatCannotBeEstablishedIsReportedAsUnverified) {
+    using C = ImageSpec::Track::Content;
+    ImageSpec layout;
+    layout.tracks = {{200, true, 0, 0, C::Tone}};
+    const BuiltImage img = BuildImage(dir_, layout);
+    UseImages(img.cuePath);
+    Jitter("seed=2,shift=10,share=90");
+    StreamInfo info = Track(FirstImageLetter(), 1);
+    CollectSink sink;
+    EXPECT_THROW(cd::CdRipTrack(sink, info, {0, true}), cd::CdUnverified);
+    const auto damage = cd::LastTrackDamage();
+    ASSERT_EQ(damage.size(), 1u);
+    EXPECT_EQ(damage[0].kind, cd::CdDamage::Unverified);
+    EXPECT_EQ(damage[0].firstFrame, sink.bytes().size() / 4);
+    const Bytes whole = img.Track(0);
+    EXPECT_TRUE(std::equal(sink.bytes().begin(), sink.bytes().end(), whole.begin()));
+}
+
+// An unreadable stretch keeps every good sector before it; with skipBad it becomes silence and
+// the rest of the track follows, and the stretch is named.
+TEST_F(ReaderTest, BadSectorsKeepTheGoodOnesAndMayBeSkipped) {
+    const BuiltImage img = BuildImage(dir_, ThreeTrackSpec());
+    UseImages(img.cuePath);
+    const char d = FirstImageLetter();
+    const std::uint32_t bad = img.starts[1] + 50;  // inside track 2
+    const Bytes whole = img.Track(1);
+    for (bool jitter : {false, true}) {
+        Jitter(std::string(jitter ? "seed=4,share=30," : "shift=0,") +
+               "bad=" + std::to_string(bad) + "-" + std::to_string(bad + 2));
+        StreamInfo info = Track(d, 2);
+        CollectSink failed;
+        EXPECT_THROW(cd::CdRipTrack(failed, info, {0, jitter}), cd::CdReadFailure);
+        ASSERT_EQ(failed.bytes().size(), 50u * 2352) << jitter;
+        EXPECT_TRUE(std::equal(failed.bytes().begin(), failed.bytes().end(), whole.begin()));
+
+        info = Track(d, 2);
+        CollectSink skipped;
+        cd::CdRipTrack(skipped, info, {0, jitter, true});
+        Bytes expected = whole;
+        std::fill(expected.begin() + 50 * 2352, expected.begin() + 53 * 2352, 0);
+        EXPECT_TRUE(skipped.bytes() == expected)
+            << jitter << " " << FirstDifference(skipped.bytes(), expected);
+        const auto damage = cd::LastTrackDamage();
+        ASSERT_EQ(damage.size(), 1u);
+        EXPECT_EQ(damage[0].kind, cd::CdDamage::Padded);
+        EXPECT_EQ(damage[0].track, 2);
+        EXPECT_EQ(damage[0].firstFrame, 50u * 588);
+        EXPECT_EQ(damage[0].frames, 3u * 588);
+        EXPECT_EQ(cd::DescribeDamage(damage[0]), "音軌 2, 00:00.66, 0.04 秒");
+    }
+}
+
 // A drive wrapper that keeps the image device alive after the rip, to look at its reads.
 class KeptImage final : public cd::CdDevice {
 public:

@@ -125,6 +125,44 @@ TEST_F(CacheTest, RoundTripAndMisses) {
     EXPECT_EQ(other.tracks[0].title, "placeholder");
 }
 
+TEST_F(CacheTest, EntriesUnderTheOldShortNameAreReadAndReplaced) {
+    // Older versions wrote "a0b0c02.2" for disc 0a0b0c02.
+    ASSERT_TRUE(CacheWrite(Disc("a0b0c02", {"舊", "歌"})));
+    CdInfo hit = Blank("0a0b0c02", 2);
+    ASSERT_TRUE(CacheRead(hit));
+    EXPECT_EQ(hit.tracks[0].title, "舊");
+    CdInfo rich = Disc("0a0b0c02", {"新", "歌"});
+    rich.year = "2026";
+    rich.genre = "Folk";
+    ASSERT_TRUE(CacheWrite(rich));
+    CompoundTree tree;
+    ASSERT_EQ(files_->Read(dir_.path() / "cache.dat", nullptr, tree), CompoundReadResult::Ok);
+    ASSERT_EQ(tree.storages.size(), 1u);
+    EXPECT_EQ(tree.storages[0].name, "0a0b0c02.2");
+    CdInfo back = Blank("0a0b0c02", 2);
+    ASSERT_TRUE(CacheRead(back));
+    EXPECT_EQ(back.tracks[0].title, "新");
+    EXPECT_EQ(back.year, "2026");
+    EXPECT_EQ(back.genre, "Folk");
+}
+
+TEST_F(CacheTest, OnePerUserFolderWhereverTheProgramRuns) {
+    // The test program's own folder is writable: the cache must not go there.
+    SetCacheFolder({});
+    const char* saved = std::getenv("TRALUX_CACHE_DIR");
+    const std::string keep = saved ? saved : "";
+    ::unsetenv("TRALUX_CACHE_DIR");
+    ::setenv("XDG_DATA_HOME", dir_.path().c_str(), 1);
+    EXPECT_EQ(CacheFolder(), dir_.path() / "Quorvatix" / "tralux");
+    ::setenv("TRALUX_CACHE_DIR", (dir_.path() / "own").c_str(), 1);
+    EXPECT_EQ(CacheFolder(), dir_.path() / "own");
+    if (saved)
+        ::setenv("TRALUX_CACHE_DIR", keep.c_str(), 1);
+    else
+        ::unsetenv("TRALUX_CACHE_DIR");
+    ::unsetenv("XDG_DATA_HOME");
+}
+
 TEST_F(CacheTest, RewritingADiscDropsItsOldStreams) {
     ASSERT_TRUE(CacheWrite(Disc("11", {"a", "b", "c"})));
     // The whole storage is replaced: no stream is left over or doubled.

@@ -65,7 +65,9 @@ TEST_F(CliCddbTest, RipNamesAndTagsTracksWithTheServersChineseTitlesAndAsksOnce)
     EXPECT_TRUE(std::filesystem::exists(out + "/02 第2首 夏夜_晚風.wav"));  // no '/' in a name
     EXPECT_TRUE(std::filesystem::exists(out + "/03 第3首 ..秋意.wav"));
     EXPECT_EQ(InfoItem(first, "INAM"), "第1首 春天的歌");
-    EXPECT_EQ(InfoItem(first, "IART"), "測試歌手 / 測試專輯");
+    EXPECT_EQ(InfoItem(first, "IART"), "測試歌手");  // "Artist / Album" is split
+    EXPECT_EQ(InfoItem(first, "IPRD"), "測試專輯");
+    EXPECT_EQ(InfoItem(first, "ITRK"), "1/3");
     EXPECT_EQ(InfoItem(first, "ICOP"), "版權所有 2026");
     EXPECT_EQ(InfoItem(out + "/02 第2首 夏夜_晚風.wav", "INAM"), "第2首 夏夜/晚風");
     const auto requests = server_.Requests();
@@ -127,22 +129,58 @@ TEST_F(CliCddbTest, UnknownDiscFallsBackToCdTextAndIsAskedAgainNextTime) {
     EXPECT_EQ(server_.Requests().size(), 2u);
 }
 
-TEST_F(CliCddbTest, AJobsWorkerNeverAsksTheServer) {
-    // Nothing is stored for an unknown disc, so every lookup asks again: the CLI's probe and
-    // StartConversion's probe ask (on the main thread); the job's worker reads the cache only.
+TEST_F(CliCddbTest, AnUnknownDiscIsAskedAboutOncePerRun) {
+    // Nothing is stored for an unknown disc; within one run the answer is kept, so neither
+    // StartConversion's probe nor the job's worker asks again.
     const std::string out = dir_ / "conv";
     // convert has no --cddb-server: the stored settings name the server.
     std::filesystem::create_directories(dir_.path() / "cfg/Quorvatix");
     std::ofstream(dir_.path() / "cfg/Quorvatix/tralux.ini")
         << "[CDDB]\nCurrentServer=" << server_.Url("notfound") << "\n";
     ASSERT_EQ(Run("convert D:/Track02.cda --output-dir " + out), 0) << Text("stderr.txt");
+    EXPECT_EQ(server_.Requests().size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(out + "/02 Song 2.wav")) << Text("stderr.txt");
+}
+
+TEST_F(CliCddbTest, YearGenreAndCleanTextsReachTheTags) {
+    const std::string out = dir_ / "rip";
+    ASSERT_EQ(Run("cd rip --tracks 2 --output-dir " + out + Server("rich")), 0)
+        << Text("stderr.txt");
+    const std::string wav = out + "/02 ]0;pwned第2首.wav";  // the escape and bell are gone
+    ASSERT_TRUE(std::filesystem::exists(wav)) << Text("stderr.txt");
+    EXPECT_EQ(InfoItem(wav, "IART"), "林小雨");
+    EXPECT_EQ(InfoItem(wav, "IPRD"), "春天的專輯");  // continued exactly, no blank added
+    EXPECT_EQ(InfoItem(wav, "ICRD"), "2026");
+    EXPECT_EQ(InfoItem(wav, "IGNR"), "Folk");
+    EXPECT_EQ(InfoItem(wav, "ITRK"), "2/3");
+    // The cache answers the next run; --refresh asks the server again.
+    ASSERT_EQ(Run("cd list" + Server("rich")), 0);
     EXPECT_EQ(server_.Requests().size(), 2u);
-    EXPECT_TRUE(std::filesystem::exists(out + "/Track02.wav"));
+    ASSERT_EQ(Run("cd list --refresh" + Server("ok")), 0) << Text("stderr.txt");
+    EXPECT_EQ(server_.Requests().size(), 4u);
+    EXPECT_NE(Text("stdout.txt").find("第2首 夏夜/晚風"), std::string::npos);
+}
+
+TEST_F(CliCddbTest, OfflineRunsLeaveTheCacheAloneAndIdsKeepEightDigits) {
+    // One track from LBA 0: digit sum 2, so the identifier starts with a zero.
+    ImageSpec one;
+    one.tracks = {{300, true, 0, 0}};
+    img_ = BuildImage(dir_, one, "one");
+    ASSERT_EQ(Run("cd list --no-cddb" + Server("ok")), 0);
+    EXPECT_NE(Text("stdout.txt").find("disc id 02"), std::string::npos) << Text("stdout.txt");
+    EXPECT_TRUE(server_.Requests().empty());
+    ASSERT_EQ(Run("cd list" + Server("ok")), 0);
+    const auto requests = server_.Requests();
+    ASSERT_EQ(requests.size(), 2u);  // asked: the offline run stored nothing
+    EXPECT_NE(requests[0].find("cddb+query+02"), std::string::npos) << requests[0];
+    EXPECT_NE(requests[1].find("cddb+read+rock+02"), std::string::npos) << requests[1];
 }
 
 TEST_F(CliCddbTest, BadOptions) {
     EXPECT_EQ(Run("cd rip --cddb-server ftp://x/"), 2);
     EXPECT_EQ(Run("cd rip --cddb-choice 0"), 2);
+    EXPECT_EQ(Run("cd list --cddb-choice 7" + Server("multi211")), 2);
+    EXPECT_NE(Text("stderr.txt").find("only 3 entries"), std::string::npos);
     EXPECT_EQ(Run("cd list --cddb-choice"), 2);
 }
 

@@ -74,7 +74,7 @@ protected:
     test::CddbServer& server_ = test::CddbServer::Shared();
     std::shared_ptr<MemorySettings> settings_ = std::make_shared<MemorySettings>();
     LookupRequest request_;
-    TrackTexts texts_{"old disc", "old ext", "old title"};
+    TrackTexts texts_{"old disc", "old ext", "old title", {}, {}, 0};
     test::ScriptedUi ui_;
 };
 
@@ -106,7 +106,7 @@ TEST_F(LookupTest, QueryCarriesTheDiscAndProtocolLevelSix) {
     const auto requests = server_.Requests();
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(requests[0],
-              "/ok/~cddb/cddb.cgi?cmd=cddb+query+1b033103+3+150+20000+40000+817"
+              "/ok/~cddb/cddb.cgi?cmd=cddb+query+1b033103+3+150+20000+40000+819"
               "&hello=Ovin+quorvatix.invalid+Vexlor+1.0&proto=6");
     EXPECT_EQ(requests[1],
               "/ok/~cddb/cddb.cgi?cmd=cddb+read+rock+1b033103"
@@ -137,10 +137,9 @@ TEST_F(LookupTest, AnotherOpensTheEditorOnTheDefaultEntry) {
     ui_.editedDiscTitle = "自己輸入";
     ASSERT_TRUE(Lookup("multi210", &ui_));
     EXPECT_EQ(ui_.editorTitles,
-              (std::vector<std::string>{"CD Digital Audio, Track#1", "CD Digital Audio, Track#2",
-                                        "CD Digital Audio, Track#3"}));
+              (std::vector<std::string>{"音樂 CD, 音軌#1", "音樂 CD, 音軌#2", "音樂 CD, 音軌#3"}));
     EXPECT_EQ(texts_.discTitle, "自己輸入");
-    EXPECT_EQ(texts_.trackTitle, "CD Digital Audio, Track#2");
+    EXPECT_EQ(texts_.trackTitle, "音樂 CD, 音軌#2");
     EXPECT_EQ(server_.Requests().size(), 1u);  // no read
 }
 
@@ -166,17 +165,17 @@ TEST_F(LookupTest, NotFoundCancelledUsesDefaultsButStoresNothing) {
     EXPECT_EQ(ui_.notFoundCalls, 1);
     EXPECT_EQ(texts_.discTitle, "caller disc");
     EXPECT_EQ(texts_.extended, "caller ext");
-    EXPECT_EQ(texts_.trackTitle, "CD Digital Audio, Track#2");
+    EXPECT_EQ(texts_.trackTitle, "音樂 CD, 音軌#2");
     ASSERT_TRUE(Lookup("notfound", &ui_));
     EXPECT_EQ(server_.Requests().size(), 2u);  // asked again
 }
 
-TEST_F(LookupTest, NotFoundNeverAskAgainStoresTheDefaults) {
+TEST_F(LookupTest, PlaceholdersAreNeverCachedEvenWhenTheUserSaysOk) {
     ui_.notFoundOk = true;
     ASSERT_TRUE(Lookup("notfound", &ui_));
     ASSERT_TRUE(Lookup("notfound", &ui_));
-    EXPECT_EQ(server_.Requests().size(), 1u);
-    EXPECT_EQ(texts_.trackTitle, "CD Digital Audio, Track#2");
+    EXPECT_EQ(server_.Requests().size(), 2u);
+    EXPECT_EQ(texts_.trackTitle, "音樂 CD, 音軌#2");
 }
 
 TEST_F(LookupTest, CdTextFillsInWhenTheServerHasNoEntry) {
@@ -188,28 +187,35 @@ TEST_F(LookupTest, CdTextFillsInWhenTheServerHasNoEntry) {
     EXPECT_EQ(texts_.discTitle, "光碟上的歌手");
     EXPECT_EQ(texts_.trackTitle, "二");
     // A track the disc names nothing keeps the default title.
-    EXPECT_EQ(CurrentCdInfo().tracks[2].title, "CD Digital Audio, Track#3");
+    EXPECT_EQ(CurrentCdInfo().tracks[2].title, "音樂 CD, 音軌#3");
 }
 
-TEST_F(LookupTest, NeverUseMakesNoRequestAndCachesWhatIsKnown) {
+TEST_F(LookupTest, AnOfflineLookupLeavesTheCacheToTheServer) {
     settings_->values["NeverUseCDDB"] = "1";
     CdInfo cdText;
     cdText.tracks = {{"", "", true, 0}, {"光碟二", "", true, 0}, {"", "", true, 0}};
     request_.cdText = cdText;
     ASSERT_TRUE(Lookup("ok", &ui_));
     EXPECT_EQ(texts_.trackTitle, "光碟二");
-    EXPECT_EQ(CurrentCdInfo().tracks[0].title, "音樂 CD, 音軌#1          ");
+    EXPECT_EQ(CurrentCdInfo().tracks[0].title, "音樂 CD, 音軌#1");
     EXPECT_TRUE(server_.Requests().empty());
     settings_->values["NeverUseCDDB"] = "0";
-    ASSERT_TRUE(Lookup("ok", &ui_));  // a cache hit now
-    EXPECT_TRUE(server_.Requests().empty());
+    ASSERT_TRUE(Lookup("ok", &ui_));  // the server is asked: nothing was cached offline
+    EXPECT_EQ(texts_.trackTitle, "第2首 夏夜/晚風");
+    EXPECT_EQ(server_.Requests().size(), 2u);
+    // A refresh asks again although the cache knows the disc now.
+    request_.refresh = true;
+    ASSERT_TRUE(Lookup("ok", &ui_));
+    EXPECT_EQ(server_.Requests().size(), 4u);
 }
 
-TEST_F(LookupTest, GarbageReplyEndsWithoutData) {
+TEST_F(LookupTest, GarbageReplyEndsWithoutDataAndSaysWhichServer) {
     EXPECT_FALSE(Lookup("garbage", &ui_));
     EXPECT_EQ(texts_.discTitle, "old disc");
     EXPECT_EQ(texts_.trackTitle, "old title");
-    EXPECT_TRUE(ui_.messages.empty());
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_NE(ui_.messages[0].find("127.0.0.1"), std::string::npos) << ui_.messages[0];
+    EXPECT_NE(ui_.messages[0].find("無法辨識"), std::string::npos) << ui_.messages[0];
 }
 
 TEST_F(LookupTest, HttpFailureShowsItsMessageThroughTheUi) {

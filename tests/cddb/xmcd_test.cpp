@@ -11,30 +11,55 @@ namespace {
 
 using test::MakeToc;
 
-TEST(ParseXmcdTest, RepeatedKeywordsAreJoinedWithOneBlank) {
+TEST(ParseXmcdTest, ContinuationLinesAreConcatenatedExactly) {
     CdInfo info;
     const std::vector<std::string> reply{"210 rock 1b033103 CD database entry follows",
                                          "# xmcd",
                                          "DISCID=1b033103",
-                                         "DTITLE=A very long artist name / ",
-                                         "DTITLE=and the album",
+                                         "DTITLE=測試歌手 / 測試專輯",
+                                         "DTITLE= (second part)\r",
+                                         "DYEAR=1999",
+                                         "DGENRE=Folk",
                                          "EXTD=  YEAR: 1999\t",
-                                         "TTITLE0=春天",
-                                         "TTITLE0=的歌",
-                                         "TTITLE1=Second",
+                                         "TTITLE0=Hello Wor",
+                                         "TTITLE0=ld",
+                                         "TTITLE1=Second ",
+                                         "TTITLE1=half",
                                          "EXTT1=live",
-                                         "EXTT1=take",
                                          "."};
     ASSERT_TRUE(ParseXmcd(reply, info, 2));
     EXPECT_EQ(info.discIdText, "1b033103");
-    // Lines are trimmed before joining: the blank after "/" goes, one joining blank stays.
-    EXPECT_EQ(info.discTitle, "A very long artist name / and the album");
-    EXPECT_EQ(info.extended, "YEAR: 1999");
+    EXPECT_EQ(info.discTitle, "測試歌手 / 測試專輯 (second part)");
+    EXPECT_EQ(info.year, "1999");
+    EXPECT_EQ(info.genre, "Folk");
+    EXPECT_EQ(info.extended, "YEAR: 1999");  // only the ends of the whole text are trimmed
     ASSERT_EQ(info.tracks.size(), 2u);
-    EXPECT_EQ(info.tracks[0].title, "春天 的歌");
-    EXPECT_EQ(info.tracks[1].title, "Second");
-    EXPECT_EQ(info.tracks[1].extended, "live take");
+    EXPECT_EQ(info.tracks[0].title, "Hello World");
+    EXPECT_EQ(info.tracks[1].title, "Second half");
     EXPECT_TRUE(info.tracks[0].selected);
+}
+
+TEST(ParseXmcdTest, ControlCharactersFromTheServerAreDropped) {
+    CdInfo info;
+    // An ESC sequence that would retitle a terminal, a C1 CSI (U+009B), a bell and a DEL.
+    ASSERT_TRUE(ParseXmcd({"DTITLE=A\x1b]0;owned\x07"
+                           "B",
+                           "TTITLE0=x\xc2\x9b"
+                           "31my\x7f"},
+                          info, 1));
+    EXPECT_EQ(info.discTitle, "A]0;ownedB");
+    EXPECT_EQ(info.tracks[0].title, "x31my");
+    EXPECT_EQ(StripControls("中\t文\xc2\xa0"), "中 文\xc2\xa0");  // NBSP is no control
+}
+
+TEST(DiscTitleTest, SplitsAtTheFirstSlash) {
+    std::string artist, album;
+    SplitDiscTitle("林小雨 / 春天 / 夏天", artist, album);
+    EXPECT_EQ(artist, "林小雨");
+    EXPECT_EQ(album, "春天 / 夏天");
+    SplitDiscTitle("AC/DC", artist, album);
+    EXPECT_EQ(artist, "AC/DC");
+    EXPECT_EQ(album, "AC/DC");
 }
 
 TEST(ParseXmcdTest, TrackCountComesFromTheDiscNotTheReply) {
@@ -63,31 +88,38 @@ TEST(ParseXmcdTest, EmptyListClearsAndFails) {
 TEST(DefaultEntryTest, ParsesToDefaultTitlesWithCallersDiscTexts) {
     CdInfo info;
     ASSERT_TRUE(ParseXmcd(DefaultEntry(0x0a0b0c02, 2, "歌手", "版權"), info, 2));
-    EXPECT_EQ(info.discIdText, "a0b0c02");
+    EXPECT_EQ(info.discIdText, "0a0b0c02");
     EXPECT_EQ(info.discTitle, "歌手");
     EXPECT_EQ(info.extended, "版權");
-    EXPECT_EQ(info.tracks[0].title, "CD Digital Audio, Track#1");
-    EXPECT_EQ(info.tracks[1].title, "CD Digital Audio, Track#2");
+    EXPECT_EQ(info.tracks[0].title, "音樂 CD, 音軌#1");
+    EXPECT_EQ(info.tracks[1].title, "音樂 CD, 音軌#2");
 }
 
-TEST(DiscIdTextTest, NoLeadingZerosAndPlaceholders) {
-    EXPECT_EQ(DiscIdText(0x0a0b0c01), "a0b0c01");
+TEST(DiscIdTextTest, EightDigitsAndPlaceholdersWithoutPadding) {
+    EXPECT_EQ(DiscIdText(0x0a0b0c01), "0a0b0c01");
+    EXPECT_EQ(ShortDiscIdText(0x0a0b0c01), "a0b0c01");
     EXPECT_EQ(DiscIdText(0xfd123410), "fd123410");
     CdInfo info;
     ResetForDisc(info, 0x02000301, 1);
-    EXPECT_EQ(info.discIdText, "2000301");
+    EXPECT_EQ(info.discIdText, "02000301");
     ASSERT_EQ(info.tracks.size(), 1u);
-    EXPECT_EQ(info.tracks[0].title, "音樂 CD, 音軌#1          ");
+    EXPECT_EQ(info.tracks[0].title, "音樂 CD, 音軌#1");
+    EXPECT_TRUE(IsPlaceholderInfo(info));
+    info.tracks[0].title = "春天";
+    EXPECT_FALSE(IsPlaceholderInfo(info));
 }
 
 TEST(ProtocolTest, QueryAndReadUrlsCarryLevelSix) {
     // Starts 0, 19850, 39850, lead-out 61275: frames 150, 20000, 40000; 817 s; digit sums 2+14+11.
+    // The query's last field is the whole playing time, lead-in included: 61425 / 75 = 819 s.
     const DiscToc toc = MakeToc({0, 19850, 39850}, 61275);
     const std::uint32_t id = DiscIdFromToc(toc);
     EXPECT_EQ(id, 0x1b033103u);
     EXPECT_EQ(QueryUrl("http://h/~cddb/cddb.cgi", id, toc),
-              "http://h/~cddb/cddb.cgi?cmd=cddb+query+1b033103+3+150+20000+40000+817"
+              "http://h/~cddb/cddb.cgi?cmd=cddb+query+1b033103+3+150+20000+40000+819"
               "&hello=Ovin+quorvatix.invalid+Vexlor+1.0&proto=6");
+    // An identifier with a leading zero keeps its eight digits on the wire.
+    EXPECT_NE(QueryUrl("http://h/", 0x0f001303, toc).find("query+0f001303+3+"), std::string::npos);
     EXPECT_EQ(
         ReadUrl("http://h/~cddb/cddb.cgi", "rock", "1b033103"),
         "http://h/~cddb/"

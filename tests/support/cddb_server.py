@@ -6,6 +6,7 @@ The first path element picks the behaviour: /<mode>/~cddb/cddb.cgi?cmd=...
   multi210    210 list of two matches (categories rock and jazz), read gives each its titles
   multi211    the same with 211 (inexact matches)
   notfound    202 no match
+  rich        200; the entry has year, genre, a title over two lines and an escape sequence
   auth        401 until the request carries user "tralux", password "secret"; then as ok
   redirect1   302 to /ok/... (a Content-Location header comes first and must be ignored)
   redirect2   302 to /redirect1/... (a second redirect: the client must not follow it)
@@ -45,6 +46,9 @@ def entry(category, discid, count):
     else:
         lines.append("DTITLE=測試歌手 / 測試專輯")
         names = ["第%d首 %s" % (i + 1, TITLES[i % len(TITLES)]) for i in range(count)]
+    if category == "folk":
+        lines[-1:] = ["DTITLE=林小雨 / 春天", "DTITLE=的專輯", "DYEAR=2026", "DGENRE=Folk"]
+        names = ["\x1b]0;pwned\x07第%d首" % (i + 1) for i in range(count)]
     lines.append("EXTD=版權所有 2026")
     for i, name in enumerate(names):
         lines.append("TTITLE%d=%s" % (i, name))
@@ -145,6 +149,8 @@ class Handler(BaseHTTPRequestHandler):
                 return self.reply(200, "500 Command syntax error\r\n")
             if mode == "ok":
                 return self.reply(200, "200 rock %s 測試歌手 / 測試專輯\r\n" % discid)
+            if mode == "rich":
+                return self.reply(200, "200 folk %s 林小雨 / 春天的專輯\r\n" % discid)
             if mode in ("multi210", "multi211"):
                 code = mode[-3:]
                 return self.reply(200, "%s Found matches, list follows (until terminating `.')\r\n"

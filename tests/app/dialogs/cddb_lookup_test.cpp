@@ -74,7 +74,7 @@ protected:
     test::CddbServer server_{std::filesystem::temp_directory_path() /
                              ("tralux-dialogs-cddb-" + std::to_string(::getpid()) + ".log")};
     cddb::LookupRequest request_;
-    cddb::TrackTexts texts_{"舊的", "舊的", "舊的"};
+    cddb::TrackTexts texts_{"舊的", "舊的", "舊的", {}, {}, 0};
 };
 
 TEST_F(CddbLookupDialogs, ChoosingTheSecondMatchReadsIt) {

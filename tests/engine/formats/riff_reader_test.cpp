@@ -177,7 +177,7 @@ TEST_F(RiffReaderTest, CdaTrackFile) {
     EXPECT_EQ(info.cdaStartSector, 15000u);
     EXPECT_EQ(info.readStartSector, 15000u);
     EXPECT_EQ(info.lengthSectors, 15800u);
-    EXPECT_EQ(info.Title, "音樂 CD, 音軌#5          ");
+    EXPECT_EQ(info.Title, "音樂 CD, 音軌#5");  // no padding reaches a tag
     EXPECT_EQ(info.SampleRate, 44100u);
     EXPECT_EQ(info.BitRate2, 1411200u);
 

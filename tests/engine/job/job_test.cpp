@@ -338,17 +338,5 @@ TEST(FileCauseTest, ErrnoMapsToTheCauseTable) {
     EXPECT_EQ(FileErrorMessage(99), "File I/O Error: ");
 }
 
-TEST(CdNamingTest, SafeNamesAndRefusedNames) {
-    EXPECT_EQ(SafeFileNamePart("  AC/DC: Back in Black  "), "AC_DC_ Back in Black");
-    EXPECT_EQ(SafeFileNamePart("林小雨"), std::string(9, '_'));
-    TempDir dir;
-    const std::string given = dir / "track01.wav";
-    EXPECT_EQ(CdTrackOutputPath(given, "..", "Song"), given);
-    EXPECT_EQ(CdTrackOutputPath(given, "Band", " . _ "), given);
-    EXPECT_EQ(CdTrackOutputPath(given, "", "Song"), given);
-    EXPECT_EQ(CdTrackOutputPath(given, "Band", "Song (live)"), dir / "Band/Song (live).wav");
-    EXPECT_TRUE(std::filesystem::is_directory(dir / "Band"));
-}
-
 }  // namespace
 }  // namespace tralux
