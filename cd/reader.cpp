@@ -399,7 +399,8 @@ void CdRipTrack(CdSink& sink, StreamInfo& info, const CdRipRequest& request) {
     };
     auto pad = [&](std::int64_t to) {
         while (next < to) {
-            const std::int64_t n = std::min<std::int64_t>(to - next, kChunkSectors * kFramesPerSector);
+            const std::int64_t n =
+                std::min<std::int64_t>(to - next, kChunkSectors * kFramesPerSector);
             silence.assign(static_cast<std::size_t>(n) * 4, 0);
             deliver(silence.data(), static_cast<std::uint32_t>(n));
             next += n;
@@ -444,10 +445,9 @@ void CdRipTrack(CdSink& sink, StreamInfo& info, const CdRipRequest& request) {
         } catch (const CdReadFailure&) {
             // Narrow it down: the sectors up to the first unreadable one are read again.
             const std::uint32_t from = static_cast<std::uint32_t>(next / kFramesPerSector);
-            const std::uint32_t to =
-                std::min(SectorCeil(static_cast<std::uint64_t>(target)) +
-                             std::max<std::uint32_t>(j.overlap, 2),
-                         j.ceiling);
+            const std::uint32_t to = std::min(SectorCeil(static_cast<std::uint64_t>(target)) +
+                                                  std::max<std::uint32_t>(j.overlap, 2),
+                                              j.ceiling);
             const std::uint32_t bad = FirstUnreadable(address, from, to);
             if (bad >= j.ceiling || bad >= to) throw;  // every sector reads alone
             j.ceiling = bad;

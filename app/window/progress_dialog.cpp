@@ -105,7 +105,9 @@ std::string UnmadeCombination(int format, int rate, int channels) {
 // Where a CD track's output really goes: the engine files a track with usable disc and track
 // titles under the disc's folder. Settled here, so the question is asked about that file.
 // The engine writes exactly where it is told: CD tracks are named before the job starts.
-std::string FinalOutputPath(const std::string& output, const StreamInfo&) { return output; }
+std::string FinalOutputPath(const std::string& output, const StreamInfo&) {
+    return output;
+}
 
 }  // namespace
 
@@ -505,6 +507,11 @@ void ProgressDialog::StartNext() {
     e.TagTitle = info.Title;
     e.TagArtist = info.Artist;
     e.TagCopyright = info.Copyright;
+    e.TagAlbum = info.Album;
+    e.TagYear = info.Year;
+    e.TagTrack = info.Track;
+    e.TagGenre = info.Genre;
+    e.TagComment = info.Comment;
     e.DurationMs.store(info.DurationMs);
     jobStart_ = std::chrono::steady_clock::now();
     e.EqualizerOn.store(false);

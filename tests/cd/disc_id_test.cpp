@@ -88,9 +88,8 @@ TEST(DiscIdTest, RefusesImpossibleTables) {
     EXPECT_EQ(DiscIdFromToc(toc), 0u);
 }
 
-// A checksum byte below 0x10 is queried and stored without a leading zero, as servers and
-// older caches know such discs.
-TEST(DiscIdTest, SmallChecksumsAreQueriedWithoutALeadingZero) {
+// A checksum byte below 0x10 keeps its leading zero on the wire: ids are always eight digits.
+TEST(DiscIdTest, SmallChecksumsAreQueriedWithEightDigits) {
     DiscToc toc;
     toc.tracks = {{1, 0, true}};
     toc.firstTrack = toc.lastTrack = 1;
@@ -98,8 +97,8 @@ TEST(DiscIdTest, SmallChecksumsAreQueriedWithoutALeadingZero) {
     const std::uint32_t id = DiscIdFromToc(toc);
     ASSERT_EQ(id >> 24, 2u);  // 00:02 -> digit sum 2
     const std::string text = cddb::DiscIdText(id);
-    EXPECT_EQ(text.size(), 7u);
-    EXPECT_EQ(text[0], '2');
+    EXPECT_EQ(text.size(), 8u);
+    EXPECT_EQ(text.substr(0, 2), "02");
     const std::string url = cddb::QueryUrl("http://127.0.0.1/cddb.cgi", id, toc);
     EXPECT_NE(url.find("cmd=cddb+query+" + text + "+1+150+"), std::string::npos) << url;
 }

@@ -64,7 +64,7 @@ TEST_F(DialogTest, EditorChangesTheDiscOnlyWhenSaved) {
 
 TEST_F(DialogTest, NotFoundAnswers) {
     CdDisc disc;
-    disc.tracks = {{"CD Digital Audio, Track#1", "", 0, true}};
+    disc.tracks = {{"音樂 CD, 音軌#1", "", 0, true}};
     testing::WhenModalShown([](QWidget* w) { w->findChild<QPushButton*>("never_ask")->click(); });
     EXPECT_EQ(RunCddbNotFoundDialog(nullptr, disc), NotFoundAnswer::NeverAsk);
     testing::WhenModalShown([](QWidget* w) { w->findChild<QPushButton*>("cancel")->click(); });
