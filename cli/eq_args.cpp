@@ -8,8 +8,6 @@
 
 namespace tralux::cli {
 
-namespace {
-
 bool ParseInt(const std::string& s, long lo, long hi, long& out) {
     char* end = nullptr;
     errno = 0;
@@ -18,8 +16,6 @@ bool ParseInt(const std::string& s, long lo, long hi, long& out) {
     out = v;
     return true;
 }
-
-}  // namespace
 
 std::vector<std::string> SplitCommas(const std::string& text) {
     std::vector<std::string> items;

@@ -7,6 +7,8 @@
 
 namespace tralux::cli {
 
+// A whole number in [lo, hi], the whole text and nothing else.
+bool ParseInt(const std::string& s, long lo, long hi, long& out);
 std::vector<std::string> SplitCommas(const std::string& text);
 std::optional<std::string> ParseEq(const std::string& text, std::vector<int>& levels);
 std::optional<std::string> ParseEqDb(const std::string& text, std::vector<int>& levels);

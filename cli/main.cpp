@@ -43,6 +43,7 @@ namespace {
 
 using namespace tralux;
 namespace fs = std::filesystem;
+using cli::ParseInt;
 
 constexpr const char* kUsage =
     "usage: tralux-cli [--config DIR] probe FILE...\n"
@@ -164,15 +165,6 @@ std::vector<std::pair<std::string, std::string>> ExpandInputs(const ConvertOptio
         out.insert(out.end(), found.begin(), found.end());
     }
     return out;
-}
-
-bool ParseInt(const std::string& s, long lo, long hi, long& out) {
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(s.c_str(), &end, 10);
-    if (errno || end == s.c_str() || *end || v < lo || v > hi) return false;
-    out = v;
-    return true;
 }
 
 std::string Extension(int format) {
