@@ -153,9 +153,9 @@ TEST_F(CliVerifyTest, NotInDatabaseAndNoServer) {
 }
 
 TEST_F(CliVerifyTest, HiddenAudioBeforeTrackOne) {
-    ImageSpec spec = ThreeTrackSpec();
-    spec.hiddenSectors = 100;
-    img_ = BuildImage(dir_, spec, "hidden");
+    ImageSpec layout = ThreeTrackSpec();
+    layout.hiddenSectors = 100;
+    img_ = BuildImage(dir_, layout, "hidden");
     ASSERT_EQ(Run("", "--tracks 1"), 0) << Text("stderr.txt");
     EXPECT_NE(Text("stderr.txt").find("hidden audio before track 1: 00:01.25"), std::string::npos)
         << Text("stderr.txt");
