@@ -18,7 +18,37 @@ constexpr const char* kMsgBadRedirect = "Error: the redirected URL could not be 
 constexpr const char* kMsgRedirectNotHttp =
     "Error: the redirected URL does not reference a HTTP resource.";
 constexpr const char* kMsgRedirectStatus = "Error: Got status code ";
-constexpr const char* kMsgInternet = "網際網路錯誤!  ";
+constexpr const char* kMsgInternetHead = "網際網路錯誤! ";
+
+// The phrase after the status code of the response's status line ("Not Found").
+std::string ReasonPhrase(const std::string& rawHeaders) {
+    const std::string_view first =
+        std::string_view(rawHeaders).substr(0, rawHeaders.find_first_of("\r\n"));
+    const std::size_t code = first.find(' ');
+    if (code == std::string_view::npos) return {};
+    const std::size_t phrase = first.find(' ', code + 1);
+    if (phrase == std::string_view::npos) return {};
+    return TruncateUtf8(TrimBlanks(StripControls(first.substr(phrase + 1))), 80);
+}
+
+std::string Where(const std::string& url) {
+    return "CDDB 伺服器 " + ServerName(url) + " (" + UrlWithoutQuery(url) + ")";
+}
+
+std::string NetReason(NetFailure failure) {
+    switch (failure) {
+        case NetFailure::Refused:
+            return "伺服器拒絕連線";
+        case NetFailure::TimedOut:
+            return "伺服器在時限內沒有回應";
+        case NetFailure::NoHost:
+            return "找不到伺服器的主機名稱";
+        case NetFailure::None:
+        case NetFailure::Other:
+            break;
+    }
+    return "無法與伺服器通訊";
+}
 
 struct FetchFailure {
     int code;
@@ -74,7 +104,12 @@ public:
             if (response.status != 200) Fail(kFetchRedirect, kMsgRedirectStatus);
         }
         // A server failure: its body is an error page, never a CDDB reply to take as "no match".
-        if (response.status >= 500) Fail(kFetchNetwork, kMsgInternet);
+        if (response.status >= 500)
+            Fail(kFetchNetwork, kMsgInternetHead + Where(lastUrl_) + " 回應 " + Status(response));
+        // A missing page is no CDDB reply: its text would read as garbage or as "no match".
+        if (response.status >= 400)
+            Fail(kFetchRedirect,
+                 Where(lastUrl_) + " 回應 " + Status(response) + ": 這個網址沒有 CDDB 服務");
         // Other statuses are no failure here: the CDDB status line decides.
         std::vector<std::string> lines = SplitBodyLines(response.body);
         CheckCancel();
@@ -82,9 +117,13 @@ public:
     }
 
 private:
-    [[noreturn]] void Fail(int code, const char* message) {
-        if (message && ctx_.showMessage) ctx_.showMessage(message);
+    [[noreturn]] void Fail(int code, const std::string& message) {
+        if (ctx_.showMessage) ctx_.showMessage(message);
         throw FetchFailure{code};
+    }
+    static std::string Status(const HttpResponse& response) {
+        const std::string phrase = ReasonPhrase(response.rawHeaders);
+        return "HTTP " + std::to_string(response.status) + (phrase.empty() ? "" : " " + phrase);
     }
     void CheckCancel() {
         if (ctx_.cancel && ctx_.cancel->load()) throw FetchFailure{kFetchCancelled};
@@ -96,6 +135,7 @@ private:
         return r;
     }
     HttpResponse Send(const HttpRequest& request) {
+        lastUrl_ = request.url;
         HttpResponse response;
         std::string error;
         static const std::atomic<bool> kNever{false};
@@ -112,10 +152,18 @@ private:
         }
         // A cancel that broke the transfer is a cancel, not a network failure.
         CheckCancel();
-        Fail(kFetchNetwork, kMsgInternet);
+        if (outcome == HttpOutcome::TooLarge)
+            Fail(kFetchNetwork, kMsgInternetHead + Where(request.url) + ": 回覆超過 " +
+                                    std::to_string(kMaxReplyBytes >> 20) + " MB,不是 CDDB 回覆");
+        std::string text =
+            kMsgInternetHead + Where(request.url) + ": " + NetReason(response.failure);
+        const std::string detail = TruncateUtf8(TrimBlanks(StripControls(error)), 300);
+        if (!detail.empty()) text += "。系統訊息: " + detail;
+        Fail(kFetchNetwork, text);
     }
 
     const FetchContext& ctx_;
+    std::string lastUrl_;
     std::shared_ptr<HttpTransport> transport_;
 };
 
@@ -138,7 +186,8 @@ bool HttpFetchLines(const std::string& url, std::vector<std::string>& lines,
     std::shared_ptr<HttpTransport> transport = ctx.transport ? ctx.transport : GetHttpTransport();
     try {
         if (!transport) {
-            if (ctx.showMessage) ctx.showMessage(kMsgInternet);
+            if (ctx.showMessage)
+                ctx.showMessage(kMsgInternetHead + Where(url) + ": 沒有可用的 HTTP 用戶端");
             throw FetchFailure{kFetchNetwork};
         }
         lines = Fetch(ctx, std::move(transport)).Run(url);
@@ -148,6 +197,16 @@ bool HttpFetchLines(const std::string& url, std::vector<std::string>& lines,
         if (error) *error = f.code;
         return false;
     }
+}
+
+std::string ServerName(const std::string& url) {
+    UrlParts parts;
+    if (!SplitUrl(url, parts)) return TruncateUtf8(StripControls(url), 200);
+    return parts.host + ":" + std::to_string(parts.port);
+}
+
+std::string UrlWithoutQuery(const std::string& url) {
+    return TruncateUtf8(StripControls(url.substr(0, url.find_first_of("?#"))), 300);
 }
 
 bool SplitUrl(const std::string& url, UrlParts& parts) {

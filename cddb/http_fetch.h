@@ -18,10 +18,14 @@ struct HttpRequest {
     std::string user, password;
 };
 
+// Why a transfer failed below HTTP, so the user is told in words they can act on.
+enum class NetFailure { None, Refused, TimedOut, NoHost, Other };
+
 struct HttpResponse {
     int status = 0;
     std::string rawHeaders;  // the header block of the final response, CR-LF separated
     std::string body;
+    NetFailure failure = NetFailure::None;  // set with HttpOutcome::Failed
 };
 
 enum class HttpOutcome { Ok, Cancelled, TooLarge, Failed };
@@ -32,6 +36,7 @@ public:
     virtual ~HttpTransport() = default;
     // Performs the GET without following redirects. Watches `cancel` during the transfer and
     // stops with Cancelled once it is set; stops with TooLarge once the body passes `maxBody`.
+    // On Failed, `error` holds the client's and the system's reason.
     virtual HttpOutcome Get(const HttpRequest& request, const std::atomic<bool>& cancel,
                             std::size_t maxBody, HttpResponse& response, std::string& error) = 0;
 };
@@ -59,6 +64,11 @@ enum FetchError : int {
     kFetchCancelled = 3,
     kFetchNetwork = 4
 };
+
+// "host:port" of a URL (the URL itself when it does not parse), for messages.
+std::string ServerName(const std::string& url);
+// The URL without its query: what a message shows of a request.
+std::string UrlWithoutQuery(const std::string& url);
 
 // True with the body lines (line ends removed) on success; false with `lines` empty otherwise.
 // `error`, when given, receives the FetchError.

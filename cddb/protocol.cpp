@@ -58,8 +58,13 @@ std::string Shown(const std::vector<std::string>& reply) {
     return line.empty() ? "(空白回覆)" : TruncateUtf8(line, 200);
 }
 
+// "CDDB 伺服器 host:port (URL)": the same words as the fetch's own failures.
+std::string Server(const QueryInput& in) {
+    return "CDDB 伺服器 " + ServerName(in.server) + " (" + UrlWithoutQuery(in.server) + ")";
+}
+
 bool Garbage(const QueryInput& in, const QueryHooks& hooks, const std::vector<std::string>& reply) {
-    Tell(hooks, "CDDB 伺服器 " + in.server + " 的回覆無法辨識: " + Shown(reply));
+    Tell(hooks, Server(in) + " 的回覆無法辨識: " + Shown(reply));
     return false;
 }
 
@@ -71,8 +76,7 @@ bool ReadEntry(const QueryInput& in, const QueryHooks& hooks, const std::string&
     if (!HttpFetchLines(ReadUrl(in.server, category, id), lines, hooks.fetch)) return false;
     // The read reply must be the entry itself, not an error status.
     if (lines.empty() || StatusOf(lines.front()).value_or(0) != 210) {
-        Tell(hooks,
-             "CDDB 伺服器 " + in.server + " 無法提供 " + category + " " + id + ": " + Shown(lines));
+        Tell(hooks, Server(in) + " 無法提供 " + category + " " + id + ": " + Shown(lines));
         return false;
     }
     return ParseXmcd(lines, info, in.toc.tracks.size());
@@ -149,7 +153,7 @@ bool CddbQuery(const QueryInput& in, const QueryHooks& hooks, CdInfo& info, bool
     ParseXmcd(FallbackEntry(in), info, in.toc.tracks.size());
     if (*status != 202) {
         // An error status is no answer about the disc: say so, and never keep the defaults.
-        Tell(hooks, "CDDB 伺服器 " + in.server + " 回報錯誤: " + Shown(reply));
+        Tell(hooks, Server(in) + " 回報錯誤: " + Shown(reply));
         storeAllowed = false;
         return true;
     }

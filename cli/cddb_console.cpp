@@ -91,7 +91,7 @@ ConsoleUi g_ui;
 }  // namespace
 
 void InstallCddb() {
-    cddb::SetHttpTransport(http::MakeCurlTransport());
+    cddb::SetHttpTransport(http::MakeCurlTransport(http::CurlOptionsFromEnvironment()));
     cddb::SetCacheFiles(compound::MakeGsfCacheFiles());
     cddb::SetSettingsStore(std::make_shared<settings::CddbSection>());
     // No dialog to keep on screen: no pauses.

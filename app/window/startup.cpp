@@ -117,7 +117,7 @@ bool StartUp(int& exitCode) {
     SetOptionReader([](std::string_view name) { return settings::ReadOption(name); });
     // CD information: the server over HTTP, the cache file, the "CDDB" settings; .cda inputs
     // get their titles from it.
-    cddb::SetHttpTransport(http::MakeCurlTransport());
+    cddb::SetHttpTransport(http::MakeCurlTransport(http::CurlOptionsFromEnvironment()));
     cddb::SetCacheFiles(compound::MakeGsfCacheFiles());
     cddb::SetSettingsStore(std::make_shared<settings::CddbSection>());
     cddb::InstallCdInfoProvider();

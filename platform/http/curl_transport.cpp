@@ -2,6 +2,9 @@
 
 #include <curl/curl.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 namespace tralux::http {
@@ -41,6 +44,22 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return t->cancel->load() ? 1 : 0;  // non-zero aborts the transfer
 }
 
+cddb::NetFailure Classify(CURLcode rc, long osErrno) {
+    switch (rc) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return cddb::NetFailure::NoHost;
+        case CURLE_OPERATION_TIMEDOUT:
+            return cddb::NetFailure::TimedOut;
+        case CURLE_COULDNT_CONNECT:
+            if (osErrno == ECONNREFUSED) return cddb::NetFailure::Refused;
+            if (osErrno == ETIMEDOUT) return cddb::NetFailure::TimedOut;
+            return cddb::NetFailure::Other;
+        default:
+            return cddb::NetFailure::Other;
+    }
+}
+
 class CurlTransport final : public cddb::HttpTransport {
 public:
     explicit CurlTransport(CurlOptions options) : options_(options) {
@@ -65,6 +84,8 @@ public:
         // Ask the server for a fresh answer, as the lookup never wants a cached one.
         headers = curl_slist_append(headers, "Cache-Control: no-cache");
         headers = curl_slist_append(headers, "Pragma: no-cache");
+        char detail[CURL_ERROR_SIZE] = {};
+        curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, detail);
         curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
         curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
@@ -92,12 +113,20 @@ public:
         long status = 0;
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
         response.status = static_cast<int>(status);
+        long osErrno = 0;
+        curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osErrno);
         curl_slist_free_all(headers);
         curl_easy_cleanup(curl);
         if (rc == CURLE_OK) return cddb::HttpOutcome::Ok;
         if (rc == CURLE_ABORTED_BY_CALLBACK || cancel.load()) return cddb::HttpOutcome::Cancelled;
         if (t.tooLarge) return cddb::HttpOutcome::TooLarge;
-        error = curl_easy_strerror(rc);
+        response.failure = Classify(rc, osErrno);
+        error = detail[0] ? detail : curl_easy_strerror(rc);
+        // The system's own word ("Connection refused") is what a user can search for.
+        if (osErrno != 0) {
+            const std::string system = std::strerror(static_cast<int>(osErrno));
+            if (error.find(system) == std::string::npos) error += " (" + system + ")";
+        }
         return cddb::HttpOutcome::Failed;
     }
 
@@ -106,6 +135,19 @@ private:
 };
 
 }  // namespace
+
+CurlOptions CurlOptionsFromEnvironment() {
+    CurlOptions options;
+    if (const char* text = std::getenv("TRALUX_HTTP_TIMEOUT")) {
+        char* end = nullptr;
+        const long seconds = std::strtol(text, &end, 10);
+        if (end != text && *end == '\0' && seconds >= 1 && seconds <= 3600) {
+            options.connectTimeout = std::chrono::seconds(seconds);
+            options.lowSpeedTime = std::chrono::seconds(seconds);
+        }
+    }
+    return options;
+}
 
 std::shared_ptr<cddb::HttpTransport> MakeCurlTransport(CurlOptions options) {
     return std::make_shared<CurlTransport>(options);

@@ -13,6 +13,9 @@ struct CurlOptions {
     std::chrono::seconds lowSpeedTime{30};
 };
 
+// The defaults, or both limits set to TRALUX_HTTP_TIMEOUT seconds (1 to 3600) when that is set.
+CurlOptions CurlOptionsFromEnvironment();
+
 // Plain GET, redirects not followed, proxy from the environment (http_proxy, no_proxy).
 std::shared_ptr<cddb::HttpTransport> MakeCurlTransport(CurlOptions options = {});
 

@@ -1,7 +1,12 @@
 // End to end: tralux-cli cd list / cd rip on an image drive against the loopback CDDB server.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,13 +24,13 @@ protected:
         server_.Mark();
         img_ = BuildImage(dir_, ThreeTrackSpec());
     }
-    int Run(const std::string& args) {
+    int Run(const std::string& args, const std::string& env = "") {
         // The image is the only drive; the cache and the settings belong to this test.
-        const std::string cmd =
-            "env -u TRALUX_CD_JITTER -u http_proxy -u HTTP_PROXY TRALUX_CD_IMAGES=" + img_.cuePath +
-            " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + TRALUX_CLI_PATH + " --config " +
-            (dir_ / "cfg") + " " + args + " </dev/null >" + (dir_ / "stdout.txt") + " 2>" +
-            (dir_ / "stderr.txt");
+        const std::string cmd = "env -u TRALUX_CD_JITTER -u http_proxy -u HTTP_PROXY " + env +
+                                " TRALUX_CD_IMAGES=" + img_.cuePath +
+                                " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + TRALUX_CLI_PATH +
+                                " --config " + (dir_ / "cfg") + " " + args + " </dev/null >" +
+                                (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
         const int status = std::system(cmd.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -50,12 +55,60 @@ protected:
         while (!v.empty() && v.back() == '\0') v.pop_back();
         return v;
     }
+    static std::string Capture(const std::string& command) {
+        std::string out;
+        if (FILE* p = ::popen(command.c_str(), "r")) {
+            char buf[4096];
+            std::size_t n;
+            while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+            ::pclose(p);
+        }
+        return out;
+    }
     std::string Server(const std::string& mode) { return " --cddb-server " + server_.Url(mode); }
 
     TempDir dir_;
     CddbServer& server_ = CddbServer::Shared();
     BuiltImage img_;
 };
+
+// Every way the server can fail is told with the server's address and the reason.
+TEST_F(CliCddbTest, NetworkFailuresNameTheServerAndTheReason) {
+    // A closed port (a server that just went away) and one that accepts but never answers.
+    int closedPort;
+    {
+        CddbServer gone(dir_ / "gone.txt");
+        closedPort = gone.Port();
+    }
+    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&addr), size), 0);
+    ASSERT_EQ(::listen(silent, 4), 0);
+    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &size), 0);
+    const std::string here = "127.0.0.1:" + std::to_string(server_.Port());
+    const std::string closed = "127.0.0.1:" + std::to_string(closedPort);
+    const std::string mute = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+    const struct {
+        std::string url, server, reason;
+    } cases[] = {
+        {"http://" + closed + "/cddb.cgi", closed, "伺服器拒絕連線"},
+        {"http://" + mute + "/cddb.cgi", mute, "伺服器在時限內沒有回應"},
+        {server_.Url("missing"), here, "回應 HTTP 404 Not Found"},
+        {server_.Url("error503"), here, "回應 HTTP 503"},
+        {server_.Url("garbage"), here, "的回覆無法辨識: <html><body>Hello there</body></html>"},
+    };
+    for (const auto& c : cases) {
+        Run("cd list --cddb-server " + c.url, "TRALUX_HTTP_TIMEOUT=1");
+        const std::string err = Text("stderr.txt");
+        EXPECT_NE(err.find("CDDB 伺服器 " + c.server), std::string::npos) << c.url << "\n" << err;
+        EXPECT_NE(err.find(c.reason), std::string::npos) << c.url << "\n" << err;
+    }
+    ::close(silent);
+}
 
 TEST_F(CliCddbTest, RipNamesAndTagsTracksWithTheServersChineseTitlesAndAsksOnce) {
     const std::string out = dir_ / "rip";
@@ -153,6 +206,23 @@ TEST_F(CliCddbTest, YearGenreAndCleanTextsReachTheTags) {
     EXPECT_EQ(InfoItem(wav, "ICRD"), "2026");
     EXPECT_EQ(InfoItem(wav, "IGNR"), "Folk");
     EXPECT_EQ(InfoItem(wav, "ITRK"), "2/3");
+    // MP3 (ID3v2 TCON) and WMA (WM/Genre) carry the same texts, as a peer reads them.
+    if (ToolPresent("ffprobe")) {
+        for (const char* format : {"mp3", "wma"}) {
+            const std::string dir = out + "-" + format;
+            ASSERT_EQ(Run("cd rip --tracks 2 --format " + std::string(format) + " --output-dir " +
+                          dir + Server("rich")),
+                      0)
+                << Text("stderr.txt");
+            const std::string tags =
+                Capture("ffprobe -v error -show_entries format_tags -of default=nw=1 '" + dir +
+                        "/02 ]0;pwned第2首." + format + "' 2>/dev/null");
+            for (const char* tag : {"genre=Folk", "date=2026", "album=春天的專輯"})
+                EXPECT_NE(tags.find(tag), std::string::npos) << format << ": " << tags;
+        }
+    } else if (InCi()) {
+        ADD_FAILURE() << "ffprobe missing under CI";
+    }
     // The cache answers the next run; --refresh asks the server again.
     ASSERT_EQ(Run("cd list" + Server("rich")), 0);
     EXPECT_EQ(server_.Requests().size(), 2u);

@@ -1,5 +1,9 @@
 // HttpFetchLines over libcurl against the loopback CDDB server, and its header and URL pieces.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -74,6 +78,15 @@ protected:
             return true;
         };
     }
+    std::string Server() const { return "127.0.0.1:" + std::to_string(server_.Port()); }
+    // One message that starts as the old one did, names the server and gives the reason.
+    void ExpectNetworkMessage(const std::string& reason) const {
+        ASSERT_EQ(messages_.size(), 1u);
+        const std::string& m = messages_[0];
+        EXPECT_EQ(m.rfind("網際網路錯誤! CDDB 伺服器 ", 0), 0u) << m;
+        EXPECT_NE(m.find(reason), std::string::npos) << m;
+        EXPECT_EQ(m.find("?cmd"), std::string::npos) << m;
+    }
     std::string Query(const std::string& mode) const {
         return server_.Url(mode) +
                "?cmd=cddb+query+1b033103+3+150+20000+40000+817&hello=a+b+c+d&proto=6";
@@ -100,9 +113,14 @@ TEST_F(FetchTest, PlainReplyWithOurHeaders) {
     EXPECT_TRUE(messages_.empty());
 }
 
-TEST_F(FetchTest, OtherStatusesReturnTheBody) {
-    ASSERT_TRUE(HttpFetchLines(server_.Url("missing"), lines_, ctx_));
-    EXPECT_EQ(lines_, (std::vector<std::string>{"404 Not Found"}));
+// A missing page is no CDDB reply; the message names the server and the status.
+TEST_F(FetchTest, MissingPageFailsNamingTheServer) {
+    EXPECT_FALSE(HttpFetchLines(server_.Url("missing") + "?cmd=x", lines_, ctx_, &error_));
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_EQ(error_, kFetchRedirect);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], "CDDB 伺服器 " + Server() + " (" + server_.Url("missing") +
+                                ") 回應 HTTP 404 Not Found: 這個網址沒有 CDDB 服務");
 }
 
 TEST_F(FetchTest, OneRedirectIsFollowedToLocationNotContentLocation) {
@@ -179,7 +197,8 @@ TEST_F(FetchTest, ServerFailuresAreNetworkFailures) {
         EXPECT_FALSE(HttpFetchLines(Query(mode), lines_, ctx_, &error_)) << mode;
         EXPECT_TRUE(lines_.empty()) << mode;
         EXPECT_EQ(error_, kFetchNetwork) << mode;
-        EXPECT_EQ(messages_, std::vector<std::string>{"網際網路錯誤!  "}) << mode;
+        ExpectNetworkMessage(Server() + " (" + server_.Url(mode) + ") 回應 HTTP " +
+                             std::string(mode).substr(5));
     }
 }
 
@@ -206,14 +225,35 @@ TEST_F(FetchTest, AStalledServerIsGivenUpAtTheLowSpeedLimit) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_TRUE(lines_.empty());
     EXPECT_EQ(error_, kFetchNetwork);
-    EXPECT_EQ(messages_, std::vector<std::string>{"網際網路錯誤!  "});
+    ExpectNetworkMessage(Server() + " (" + server_.Url("stall") +
+                         "): 伺服器在時限內沒有回應。系統訊息: ");
+}
+
+TEST_F(FetchTest, AServerThatAcceptsAndNeverAnswersTimesOut) {
+    // Listening but never reading: the connection is made, no byte ever comes back.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), size), 0);
+    ASSERT_EQ(::listen(fd, 4), 0);
+    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size), 0);
+    const std::string server = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+    ctx_.transport = http::MakeCurlTransport({std::chrono::seconds(1), std::chrono::seconds(1)});
+    EXPECT_FALSE(HttpFetchLines("http://" + server + "/cddb.cgi?cmd=x", lines_, ctx_, &error_));
+    ::close(fd);
+    EXPECT_EQ(error_, kFetchNetwork);
+    ExpectNetworkMessage(server + " (http://" + server +
+                         "/cddb.cgi): 伺服器在時限內沒有回應。系統訊息: ");
 }
 
 TEST_F(FetchTest, BodyOverTheCapFails) {
     EXPECT_FALSE(HttpFetchLines(server_.Url("big"), lines_, ctx_, &error_));
     EXPECT_TRUE(lines_.empty());
     EXPECT_EQ(error_, kFetchNetwork);
-    EXPECT_EQ(messages_, std::vector<std::string>{"網際網路錯誤!  "});
+    ExpectNetworkMessage(Server() + " (" + server_.Url("big") + "): 回覆超過 1 MB");
 }
 
 TEST_F(FetchTest, CancelHalfWayThroughASlowReply) {
@@ -250,7 +290,27 @@ TEST_F(FetchTest, NothingListeningIsANetworkError) {
     EXPECT_FALSE(
         HttpFetchLines("http://127.0.0.1:" + std::to_string(port) + "/ok/", lines_, ctx_, &error_));
     EXPECT_EQ(error_, kFetchNetwork);
-    EXPECT_EQ(messages_, std::vector<std::string>{"網際網路錯誤!  "});
+    const std::string server = "127.0.0.1:" + std::to_string(port);
+    ExpectNetworkMessage(server + " (http://" + server + "/ok/): 伺服器拒絕連線。系統訊息: ");
+    EXPECT_NE(messages_[0].find("Connection refused"), std::string::npos) << messages_[0];
+}
+
+// A name the resolver does not know (no lookup made here: a fake client reports it).
+TEST_F(FetchTest, AnUnknownHostNameIsSaidSo) {
+    struct NoHost : HttpTransport {
+        HttpOutcome Get(const HttpRequest&, const std::atomic<bool>&, std::size_t,
+                        HttpResponse& response, std::string& error) override {
+            response.failure = NetFailure::NoHost;
+            error = "Could not resolve host: cddb.example";
+            return HttpOutcome::Failed;
+        }
+    };
+    ctx_.transport = std::make_shared<NoHost>();
+    EXPECT_FALSE(HttpFetchLines("http://cddb.example/cgi?cmd=x", lines_, ctx_, &error_));
+    EXPECT_EQ(messages_,
+              std::vector<std::string>{
+                  "網際網路錯誤! CDDB 伺服器 cddb.example:80 (http://cddb.example/cgi): "
+                  "找不到伺服器的主機名稱。系統訊息: Could not resolve host: cddb.example"});
 }
 
 TEST(FetchWithoutClientTest, NoTransportFailsCleanly) {
