@@ -263,6 +263,11 @@ TEST_F(WmaOutputTest, HalfFramesAreRefusedNotMisaligned) {
 TEST_F(WmaOutputTest, ConversionJobWritesAPlayableTaggedFile) {
     if (!PeersPresent()) GTEST_SKIP() << "ffprobe/ffmpeg not installed";
     options_["MSABitRate"] = 64;
+    EngineState& e = Engine();
+    e.TagAlbum = "雨聲精選";
+    e.TagYear = "1977";
+    e.TagTrack = "3/12";
+    e.TagGenre = "國語流行";
     test::WriteFile(dir_ / "in.wav",
                     test::SimpleWav(Sine(1000, 44100, 2, 44100 * 3, 12000), 2, 44100));
     ASSERT_TRUE(StartConversion(dir_ / "in.wav", dir_ / "in.wma", 0, kModeConvert));
@@ -273,6 +278,10 @@ TEST_F(WmaOutputTest, ConversionJobWritesAPlayableTaggedFile) {
     EXPECT_NEAR(std::stod(p["duration"].empty() ? "0" : p["duration"]), 3.0,
                 2048.0 / 44100 + 0.001);
     EXPECT_EQ(p["tag:title"], "夏夜的月光");
+    EXPECT_EQ(p["tag:album"], "雨聲精選");
+    EXPECT_EQ(p["tag:date"], "1977");
+    EXPECT_EQ(p["tag:track"], "3/12");
+    EXPECT_EQ(p["tag:genre"], "國語流行");
 }
 
 TEST_F(WmaOutputTest, StoppedJobIsFinishedAndPlayable) {
