@@ -207,6 +207,19 @@ const ControlKey kControlKeys[] = {
     {kEqualizerReset, Qt::Key_R, Qt::NoModifier, "R"},
 };
 constexpr std::uint64_t kSeekStepMs = 5000;
+// Arrow keys move a focused fader by a small step, Page Up and Page Down by a large one.
+constexpr int kFaderStep = 2;
+constexpr int kFaderPage = 10;
+
+// The order Tab visits the face's controls: top to bottom, left to right.
+constexpr int kFocusOrder[] = {kLoad,          kConvert,       kRipCd,          kBatch,
+                               kAbout,         kPlay,          kPosition,       kOriginalQuality,
+                               kStereo,        kMono,          kRate8000,       kRate8000 + 1,
+                               kRate8000 + 2,  kRate8000 + 3,  kRate8000 + 4,   kRate44100,
+                               kEqualizerOn,   kEqualizerOff,  kEqualizerReset, kFirstBand,
+                               kFirstBand + 1, kFirstBand + 2, kFirstBand + 3,  kFirstBand + 4,
+                               kFirstBand + 5, kFirstBand + 6, kFirstBand + 7,  kFirstBand + 8,
+                               kLastBand,      kMaster,        kMinimize,       kClose};
 
 }  // namespace
 
@@ -215,9 +228,41 @@ QString ControlToolTip(int control) {
     QString tip = QString::fromUtf8(name.data(), static_cast<int>(name.size()));
     if (tip.isEmpty()) return tip;
     for (const ControlKey& k : kControlKeys)
-        if (k.control == control && k.label) return tip + QStringLiteral("（%1）").arg(k.label);
+        if (k.control == control && k.label) {
+            const QString key = QString::fromUtf8(k.label);
+            // Some names carry their key already: it is named once, the same way as the others.
+            tip.remove(QStringLiteral(" (%1)").arg(key));
+            return tip + QStringLiteral("（%1）").arg(key);
+        }
     if (control == kPosition) return tip + QStringLiteral("（← →）");
+    if (IsEqualizerSlider(control)) return tip + QStringLiteral("（Tab 選取後按 ↑ ↓）");
     return tip;
+}
+
+bool MainWindow::focusNextPrevChild(bool next) {
+    // Tab stays on the face: it walks its controls instead of leaving the window.
+    constexpr int n = static_cast<int>(std::size(kFocusOrder));
+    int at = -1;
+    for (int i = 0; i < n; ++i)
+        if (kFocusOrder[i] == focused_) at = i;
+    if (at < 0)
+        at = next ? 0 : n - 1;
+    else
+        at = (at + (next ? 1 : n - 1)) % n;
+    if (focused_) RepaintControl(focused_);
+    focused_ = kFocusOrder[at];
+    update();
+    return true;
+}
+
+void MainWindow::focusInEvent(QFocusEvent* ev) {
+    update();
+    QWidget::focusInEvent(ev);
+}
+
+void MainWindow::focusOutEvent(QFocusEvent* ev) {
+    update();
+    QWidget::focusOutEvent(ev);
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* ev) {
@@ -227,6 +272,29 @@ void MainWindow::keyPressEvent(QKeyEvent* ev) {
             PressControl(k.control);
             return;
         }
+    if (focused_ && mods == Qt::NoModifier) {
+        // Enter presses the focused control as a click on it would.
+        if ((ev->key() == Qt::Key_Return || ev->key() == Qt::Key_Enter) &&
+            !IsEqualizerSlider(focused_) && focused_ != kPosition) {
+            PressControl(focused_);
+            return;
+        }
+        if (IsEqualizerSlider(focused_)) {
+            int step = 0;
+            // The faders' values grow downwards: up lowers the value.
+            if (ev->key() == Qt::Key_Up) step = -kFaderStep;
+            if (ev->key() == Qt::Key_Down) step = kFaderStep;
+            if (ev->key() == Qt::Key_PageUp) step = -kFaderPage;
+            if (ev->key() == Qt::Key_PageDown) step = kFaderPage;
+            if (step != 0) {
+                auto& v = eq_.levels[static_cast<std::size_t>(focused_ - kFirstBand)];
+                v = std::clamp(v + step, 0, 99);
+                PassEqualizer();
+                update();
+                return;
+            }
+        }
+    }
     // Left and right seek, as a press on the position slider would.
     if ((ev->key() == Qt::Key_Left || ev->key() == Qt::Key_Right) && mods == Qt::NoModifier &&
         lengthMs_ > 0) {
@@ -315,6 +383,19 @@ void MainWindow::paintEvent(QPaintEvent*) {
     }
     const HotRect pk = PositionKnobRect(Rect(kPosition), positionMs_, lengthMs_);
     skin::DrawKnob(p, LogicalRect(pk), false);
+
+    // The keyboard focus: a dotted frame, light over dark so it shows on any part of the face.
+    if (focused_ && hasFocus()) {
+        const QRectF r = LogicalRect(Rect(focused_)).adjusted(-1.5, -1.5, 1.5, 1.5);
+        p.save();
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QColor(20, 20, 20), 1.0));
+        p.drawRect(r);
+        p.setPen(QPen(QColor(255, 214, 64), 1.0, Qt::DotLine));
+        p.drawRect(r);
+        p.restore();
+    }
 
     // Description: two lines on the display.
     const QRectF desc = LogicalRect(kDescriptionArea);
@@ -406,6 +487,12 @@ void MainWindow::mousePressEvent(QMouseEvent* ev) {
         moving_ = true;
         grabOffset_ = ev->globalPosition().toPoint() - frameGeometry().topLeft();
         return;
+    }
+    // Once the keyboard is in use, the focus follows a click.
+    if (focused_ &&
+        std::find(std::begin(kFocusOrder), std::end(kFocusOrder), c) != std::end(kFocusOrder)) {
+        RepaintControl(focused_);
+        focused_ = c;
     }
     PressAt(c, pos, ev->globalPosition());
 }

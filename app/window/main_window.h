@@ -61,6 +61,8 @@ public:
     bool PreviewPlaying() const;
     const std::array<double, 11>& Spectrum() const { return spectrum_; }
     QString DescriptionText() const { return description_; }
+    // The control Tab has moved to (0 before the first Tab).
+    int FocusedControl() const { return focused_; }
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -72,6 +74,9 @@ protected:
     void dragEnterEvent(QDragEnterEvent*) override;
     void dropEvent(QDropEvent*) override;
     void keyPressEvent(QKeyEvent*) override;
+    bool focusNextPrevChild(bool next) override;
+    void focusInEvent(QFocusEvent*) override;
+    void focusOutEvent(QFocusEvent*) override;
     bool event(QEvent*) override;
     void changeEvent(QEvent*) override;
 
@@ -113,6 +118,7 @@ private:
     settings::EqualizerSettings eq_;
 
     int pressed_ = 0, highlighted_ = 0;
+    int focused_ = 0;
     bool blinkOn_ = false;
     std::array<double, 11> spectrum_{};
     bool spectrumShown_ = false;

@@ -377,6 +377,40 @@ TEST_F(MainWindowTest, EveryFaceButtonHasAKeyThatItsTipNames) {
         EXPECT_TRUE(ControlToolTip(c).contains(QStringLiteral("（"))) << c;
 }
 
+TEST_F(MainWindowTest, TabWalksTheFaceWithAMarkAndArrowsMoveAFocusedFader) {
+    ASSERT_TRUE(window->LoadInput("/music/song.wav"));
+    window->activateWindow();
+    window->setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    ASSERT_TRUE(window->hasFocus());
+    const QImage unmarked = window->grab().toImage();
+    EXPECT_EQ(window->FocusedControl(), 0);
+    QTest::keyClick(window.get(), Qt::Key_Tab);
+    EXPECT_EQ(window->FocusedControl(), kLoad);
+    EXPECT_TRUE(window->hasFocus());  // Tab stays on the face
+    EXPECT_NE(window->grab().toImage(), unmarked);  // the mark is drawn
+    QTest::keyClick(window.get(), Qt::Key_Backtab);
+    EXPECT_EQ(window->FocusedControl(), kClose);  // round the face backwards
+    QTest::keyClick(window.get(), Qt::Key_Tab);
+    QTest::keyClick(window.get(), Qt::Key_Tab);
+    EXPECT_EQ(window->FocusedControl(), kConvert);
+    QTest::keyClick(window.get(), Qt::Key_Return);  // Enter presses the focused button
+    EXPECT_EQ(conversionDialogs, 1);
+    // Tab on to the third band: the arrows move it, by steps, within 0..99.
+    while (window->FocusedControl() != kFirstBand + 2) QTest::keyClick(window.get(), Qt::Key_Tab);
+    QTest::keyClick(window.get(), Qt::Key_Down);
+    EXPECT_EQ(window->Equalizer().levels[2], 52);
+    EXPECT_EQ(Engine().EqualizerLevels[2].load(), 52);
+    for (int i = 0; i < 8; ++i) QTest::keyClick(window.get(), Qt::Key_PageUp);
+    EXPECT_EQ(window->Equalizer().levels[2], 0);
+    EXPECT_EQ(window->Equalizer().levels[3], 50);
+    // A click moves the focus to what was clicked.
+    Click(kMono);
+    EXPECT_EQ(window->FocusedControl(), kMono);
+    EXPECT_TRUE(ControlToolTip(kFirstBand).contains(QStringLiteral("↑ ↓")));
+    EXPECT_EQ(ControlToolTip(kLoad).count(QStringLiteral("Ctrl+O")), 1);
+}
+
 TEST_F(MainWindowTest, CloseSavesTheEqualizerAndPlacement) {
     const HotRect& band = SkinHotRects()[kFirstBand];
     QTest::mouseClick(window.get(), Qt::LeftButton, {}, QPoint(band.CenterX(), band.top));
