@@ -21,8 +21,16 @@
 
 #include "app/dialogs/widgets_util.h"
 #include "app/settings/settings.h"
+#include "cd/drives.h"
+#include "cd/image_drive.h"
+#include "cddb/http_fetch.h"
 
 namespace tralux::app {
+
+namespace {
+// Where the rip keeps its AccurateRip server and the drives' read offsets.
+constexpr const char* kArSection = "AccurateRip";
+}  // namespace
 
 using namespace models;
 
@@ -332,6 +340,30 @@ CdRipDialog::CdRipDialog(QWidget* parent, CdDisc disc,
     skipBad_->setObjectName("skip_bad");
     skipBad_->setChecked(settings::ReadOption("SkipBadSectors") > 0);
     right->addWidget(skipBad_);
+    auto* arBox = new QGroupBox(QStringLiteral("AccurateRip 驗證"));
+    auto* ag = new QGridLayout(arBox);
+    arUrl_ = new QLineEdit;
+    arUrl_->setObjectName("accuraterip_url");
+    arUrl_->setPlaceholderText(QStringLiteral("http://主機:埠 (空白: 不查詢)"));
+    arUrl_->setText(Qs(settings::ReadProfileText(kArSection, "Url")));
+    auto* urlLabel = new QLabel(QStringLiteral("伺服器"));
+    urlLabel->setBuddy(arUrl_);
+    ag->addWidget(urlLabel, 0, 0);
+    ag->addWidget(arUrl_, 0, 1, 1, 2);
+    readOffset_ = new QLineEdit;
+    readOffset_->setObjectName("read_offset");
+    readOffset_->setPlaceholderText(QStringLiteral("未設定: 自動尋找"));
+    readOffset_->setToolTip(
+        QStringLiteral("光碟機的讀取偏移, 以樣本計 (例如 +6 或 -472), 最多 ±2940"));
+    offsetLabel_ = new QLabel(QStringLiteral("讀取偏移"));
+    offsetLabel_->setBuddy(readOffset_);
+    ag->addWidget(offsetLabel_, 1, 0);
+    ag->addWidget(readOffset_, 1, 1);
+    ag->addWidget(new QLabel(QStringLiteral("樣本")), 1, 2);
+    ag->setColumnStretch(1, 1);
+    offsetLabel_->setEnabled(false);  // until the drive is known
+    readOffset_->setEnabled(false);
+    right->addWidget(arBox);
     right->addStretch(1);
 
     auto* buttons = new QDialogButtonBox;
@@ -347,6 +379,8 @@ CdRipDialog::CdRipDialog(QWidget* parent, CdDisc disc,
     for (QWidget* w : quality_->TabOrder()) order.push_back(w);
     order.push_back(testCopy_);
     order.push_back(skipBad_);
+    order.push_back(arUrl_);
+    order.push_back(readOffset_);
     order.push_back(start_);
     order.push_back(cancel);
     ChainTabs(this, order);
@@ -454,7 +488,43 @@ void CdRipDialog::SetRefresher(std::function<CdDisc()> refresher) {
     refresh_->setVisible(static_cast<bool>(refresher_));
 }
 
+void CdRipDialog::SetDrive(const std::string& root) {
+    char letter = 0;
+    const auto slot = cd::ParseDriveRoot(root, letter) ? cd::FindCdDrive(letter) : std::nullopt;
+    offsetKey_ = slot ? "Offset " + slot->source : std::string();
+    offsetLabel_->setEnabled(slot.has_value());
+    readOffset_->setEnabled(slot.has_value());
+    readOffset_->setText(slot ? Qs(settings::ReadProfileText(kArSection, offsetKey_)) : QString());
+    if (slot)
+        offsetLabel_->setToolTip(QStringLiteral("%1 的讀取偏移").arg(Qs(cd::DriveLabel(*slot))));
+}
+
+std::string AccurateRipUrlProblem(const std::string& url) {
+    if (url.empty()) return {};
+    cddb::UrlParts parts;
+    if (!cddb::SplitUrl(url, parts) || parts.scheme != "http")
+        return "AccurateRip 伺服器必須是 http:// 開頭的網址 (例如 http://主機:埠): " + url;
+    return {};
+}
+
+std::string ReadOffsetProblem(const std::string& text) {
+    std::int32_t frames = 0;
+    if (text.empty() || cd::ParseReadOffset(text, frames)) return {};
+    return "讀取偏移必須是 -2940 到 +2940 之間的整數 (樣本): " + text;
+}
+
 void CdRipDialog::accept() {
+    // The verification settings are checked before anything is started or stored.
+    const std::string url = Ss(arUrl_->text().trimmed());
+    const std::string offset = Ss(readOffset_->text().trimmed());
+    for (const auto& [problem, field] : {std::pair{AccurateRipUrlProblem(url), arUrl_},
+                                         std::pair{ReadOffsetProblem(offset), readOffset_}})
+        if (!problem.empty()) {
+            QMessageBox::warning(this, QStringLiteral("Quorvatix Tralux"), Qs(problem));
+            field->setFocus();
+            field->selectAll();
+            return;
+        }
     settings::WriteOption("SkipBadSectors", skipBad_->isChecked() ? 1 : 0);
     for (int i = 0; i < tracks_->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = tracks_->topLevelItem(i);
@@ -466,6 +536,10 @@ void CdRipDialog::accept() {
     std::string message;
     if (!model_.Start(cacheWriter_, message)) return;
     settings::WriteOption("CdTestCopy", testCopy_->isChecked() ? 1 : 0);
+    if (url != settings::ReadProfileText(kArSection, "Url"))
+        settings::WriteProfileText(kArSection, "Url", url);
+    if (!offsetKey_.empty() && offset != settings::ReadProfileText(kArSection, offsetKey_))
+        settings::WriteProfileText(kArSection, offsetKey_, offset);
     if (!message.empty())
         QMessageBox::warning(this, QStringLiteral("Quorvatix Tralux"), Qs(message));
     QDialog::accept();

@@ -10,6 +10,7 @@ class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
@@ -69,6 +70,8 @@ public:
     QTreeWidget* Tracks() const { return tracks_; }
     // Asks the CD information server again, whatever the cache holds; shows a button for it.
     void SetRefresher(std::function<models::CdDisc()> refresher);
+    // The drive the rip reads ("D:/"): its stored read offset is shown and can be changed.
+    void SetDrive(const std::string& root);
     void accept() override;
 
 protected:
@@ -91,7 +94,16 @@ private:
     std::function<models::CdDisc()> refresher_;
     QLineEdit* output_ = nullptr;
     QCheckBox* testCopy_ = nullptr;
+    QLineEdit* arUrl_ = nullptr;
+    QLineEdit* readOffset_ = nullptr;
+    QLabel* offsetLabel_ = nullptr;
+    std::string offsetKey_;  // "Offset <device or image>" of the drive; empty: none known
     QPushButton* start_ = nullptr;
 };
+
+// Why a typed AccurateRip server address or read offset cannot be used; "" when it can (blank
+// means no lookup, or no offset set for the drive).
+std::string AccurateRipUrlProblem(const std::string& url);
+std::string ReadOffsetProblem(const std::string& text);
 
 }  // namespace tralux::app

@@ -63,6 +63,7 @@ bool RunBatchSettingsDialog(QWidget* parent) {
 bool RunCdRipDialog(QWidget* parent, const std::string& driveRoot) {
     CdRipDialog dialog(parent, discSource ? discSource(driveRoot) : models::CdDisc{}, cacheWriter);
     if (discRefresher) dialog.SetRefresher([driveRoot] { return discRefresher(driveRoot); });
+    dialog.SetDrive(driveRoot);
     if (dialog.exec() != QDialog::Accepted) return false;
     lastRipped = dialog.Model().Disc();
     return true;

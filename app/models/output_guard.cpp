@@ -183,7 +183,7 @@ std::string SummaryText(const RunReport& r, const std::string& outputFolder) {
         if (r.stoppedPath)
             t += StoppedLine(*r.stoppedPath, r.stoppedHeldMs, r.stoppedWantedMs) + "\n";
         else
-            t += "已停止。\n";
+            t += (r.stoppedNote.empty() ? std::string("已停止。") : r.stoppedNote) + "\n";
         if (r.notStarted) t += "尚有 " + std::to_string(r.notStarted) + " 個檔案未轉換。\n";
     }
     if (!r.written.empty() || r.stoppedPath) t += "檔案位於 " + outputFolder + "\n";

@@ -68,6 +68,7 @@ struct RunReport {
     std::uint64_t stoppedHeldMs = 0;         // how much of its input that file holds
     std::uint64_t stoppedWantedMs = 0;       // how much it would have held
     bool stopped = false;
+    std::string stoppedNote;     // what the stop cut short when no file was begun
     std::size_t notStarted = 0;  // inputs a stop left untouched
 };
 

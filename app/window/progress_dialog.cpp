@@ -217,6 +217,7 @@ void ProgressDialog::Build() {
         outer->addWidget(verify_);
     }
     stop_ = new QPushButton(QStringLiteral("停止"), this);
+    stop_->setObjectName("stop");
     auto* row = new QHBoxLayout();
     row->addStretch();
     row->addWidget(stop_);
@@ -517,11 +518,12 @@ void ProgressDialog::StartNext() {
     e.EqualizerOn.store(false);
     ShowTrackTimes();
     ShowFigures();
-    output_->setText(Q(BatchOutputLine(e.OutputFormat.load(), d.path)));
+    // The file's line only once it is written: a test read writes nothing.
     if (cdRoot_ && !BeforeTrack(b.CdaTrack(input), input)) {
-        report_.failed.push_back({d.path, "測試讀取失敗"});
+        if (!finished_) report_.failed.push_back({d.path, "測試讀取失敗"});
         return;
     }
+    output_->setText(Q(BatchOutputLine(e.OutputFormat.load(), d.path)));
     bool started = false;
     {
         cddb::ScopedCdInfoOff settled;  // the name above is final
@@ -540,8 +542,16 @@ void ProgressDialog::StartNext() {
 }
 
 void ProgressDialog::Stop() {
-    if (finished_) return;
+    if (finished_ || testStopped_) return;
     EngineState& e = Engine();
+    if (testReading_) {
+        // The test read sees the request and ends; BeforeTrack finishes the stop from there.
+        testStopped_ = true;
+        e.StopRequested.store(true);
+        stop_->setEnabled(false);
+        if (verify_) verify_->setText(QStringLiteral("正在停止測試讀取…"));
+        return;
+    }
     stopping_ = true;
     const bool running = e.JobRunning.load();
     if (running && !e.StopRequested.load()) {
@@ -647,15 +657,32 @@ bool ProgressDialog::BeforeTrack(int track, const std::string& input) {
     ripTrack_ = track;
     if (settings::ReadOption("CdTestCopy") > 0) {
         // The test read runs beside the dialog, which keeps painting meanwhile.
-        if (verify_) verify_->setText(QStringLiteral("測試讀取中…"));
+        char line[96];
+        std::snprintf(line, sizeof line, "音軌 %02d 測試讀取中… (可按【停止】)", track);
+        if (verify_) verify_->setText(QString::fromUtf8(line));
         std::atomic<bool> done{false};
         bool ok = false;
         std::thread reader([&] {
             ok = verified_->TestRead(track, input);
             done.store(true);
         });
-        WaitDispatching([&] { return done.load(); });
+        // 停止 and Escape are taken while the drive reads; nothing else here reacts to input.
+        testReading_ = true;
+        WaitDispatching([&] { return done.load(); }, -1, true);
+        testReading_ = false;
         reader.join();
+        if (testStopped_) {
+            Engine().StopRequested.store(false);
+            std::snprintf(line, sizeof line, "在音軌 %02d 的測試讀取中停止，這首沒有寫入任何檔案。",
+                          track);
+            report_.stopped = true;
+            report_.stoppedNote = line;
+            // This track is one of those left untouched.
+            report_.notStarted = inputs_.size() - std::min(next_ - 1, inputs_.size());
+            AfterTrack("", "stopped");
+            Finish();
+            return false;
+        }
         if (!ok) {
             AfterTrack("", "test read failed");
             return false;

@@ -69,6 +69,7 @@ private:
     std::optional<std::string> cdRoot_;
     bool started_ = false, finished_ = false, inTick_ = false, jobActive_ = false;
     bool stopping_ = false;
+    bool testReading_ = false, testStopped_ = false;  // a test read runs / was stopped
     std::chrono::steady_clock::time_point jobStart_;
 
     // Batch state.

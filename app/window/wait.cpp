@@ -6,7 +6,7 @@
 
 namespace tralux::app {
 
-bool WaitDispatching(const std::function<bool()>& done, int timeoutMs) {
+bool WaitDispatching(const std::function<bool()>& done, int timeoutMs, bool userInput) {
     if (done()) return true;
     QEventLoop loop;
     QElapsedTimer clock;
@@ -17,7 +17,7 @@ bool WaitDispatching(const std::function<bool()>& done, int timeoutMs) {
         if (done() || (timeoutMs >= 0 && clock.elapsed() >= timeoutMs)) loop.quit();
     });
     poll.start();
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    loop.exec(userInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
     return done();
 }
 

@@ -6,8 +6,9 @@
 namespace tralux::app {
 
 // Runs a local event loop until `done()` is true, checking every few milliseconds; gives up
-// after `timeoutMs` (negative: never). Returns done().
-bool WaitDispatching(const std::function<bool()>& done, int timeoutMs = -1);
+// after `timeoutMs` (negative: never). Returns done(). With `userInput` the user's clicks and
+// keys are delivered too (the caller must be ready for them).
+bool WaitDispatching(const std::function<bool()>& done, int timeoutMs = -1, bool userInput = false);
 // Dispatches events for `ms` milliseconds.
 void PauseDispatching(int ms);
 

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -115,7 +118,8 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
     // be seen polling).
     (void)resultSeen;
     // No AccurateRip server is set here: each track's result is in the same box.
-    EXPECT_NE(shown[0].text.find("音軌 01: 未查詢 AccurateRip, CRC "), std::string::npos) << shown[0].text;
+    EXPECT_NE(shown[0].text.find("音軌 01: 未查詢 AccurateRip, CRC "), std::string::npos)
+        << shown[0].text;
     EXPECT_NE(shown[0].text.find("音軌 02: "), std::string::npos) << shown[0].text;
 
     std::vector<fs::path> outputs;
@@ -145,6 +149,70 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
     // The audio is the disc's, bit for bit.
     EXPECT_TRUE(test::WavData(first) == image.Track(0));
     EXPECT_TRUE(test::WavData(second) == image.Track(1));
+
+    // Again with test and copy on a slow drive (2 s a track): the user types a bad AccurateRip
+    // address (refused, the dialog stays), a good one and the drive's offset, then stops the
+    // test read of the first track.
+    ::setenv("TRALUX_CD_JITTER", "share=0,speed=1", 1);
+    fs::create_directories(dir / "out2");
+    messages.Clear();
+    QString warning;
+    int stage = 0;
+    std::chrono::steady_clock::time_point stopAt;
+    QTimer user2;
+    QObject::connect(&user2, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* rip = dynamic_cast<CdRipDialog*>(modal); rip && stage == 0) {
+            stage = 1;
+            rip->findChild<QLineEdit*>("output")->setText(QString::fromStdString(dir / "out2"));
+            rip->findChild<QCheckBox*>("test_copy")->setChecked(true);
+            rip->findChild<QLineEdit*>("accuraterip_url")->setText(QStringLiteral("ftp://x"));
+            QTimer::singleShot(300, [&] {
+                if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                    warning = box->text();
+                    box->accept();
+                }
+            });
+            rip->findChild<QPushButton*>("start")->click();  // refused: the box above
+            EXPECT_TRUE(rip->isVisible());
+            rip->findChild<QLineEdit*>("accuraterip_url")
+                ->setText(QString::fromStdString(server.Url("missing")));
+            rip->findChild<QLineEdit*>("read_offset")->setText(QStringLiteral("+6"));
+            rip->findChild<QPushButton*>("start")->click();
+            return;
+        }
+        auto* verify = modal ? modal->findChild<QLabel*>("verify") : nullptr;
+        if (verify && stage == 1 &&
+            verify->text().startsWith(QStringLiteral("音軌 01 測試讀取中"))) {
+            stage = 2;
+            modal->grab().save(
+                QStringLiteral(TRALUX_BINARY_DIR "/screenshots/e2e_cd_test_read.png"));
+            stopAt = std::chrono::steady_clock::now();
+            modal->findChild<QPushButton*>("stop")->click();
+        }
+    });
+    user2.start(50);
+    {
+        auto window = CreateMainWindow("");
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        const HotRect& r = SkinHotRects()[kRipCd];
+        QTest::mouseClick(window.get(), Qt::LeftButton, {}, QPoint(r.CenterX(), r.CenterY()));
+    }
+    user2.stop();
+    ::unsetenv("TRALUX_CD_JITTER");
+    EXPECT_EQ(stage, 2);
+    EXPECT_TRUE(warning.contains(QStringLiteral("http://"))) << warning.toStdString();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 1500ms);  // not the whole track
+    EXPECT_EQ(settings::ReadProfileText("AccurateRip", "Url"), server.Url("missing"));
+    EXPECT_EQ(settings::ReadProfileText("AccurateRip", "Offset " + image.cuePath), "+6");
+    const auto stopped = messages.Messages();
+    ASSERT_EQ(stopped.size(), 1u);
+    EXPECT_NE(stopped[0].text.find("在音軌 01 的測試讀取中停止，這首沒有寫入任何檔案。"),
+              std::string::npos)
+        << stopped[0].text;
+    EXPECT_NE(stopped[0].text.find("尚有 3 個檔案未轉換"), std::string::npos) << stopped[0].text;
+    for (const auto& e : fs::directory_iterator(dir / "out2"))
+        EXPECT_NE(e.path().extension(), ".wav") << e.path();
 
     SetNotifier(nullptr);
     cddb::SetServerForRun("");
