@@ -211,9 +211,10 @@ constexpr std::uint64_t kSeekStepMs = 5000;
 constexpr int kFaderStep = 2;
 constexpr int kFaderPage = 10;
 
-// The order Tab visits the face's controls: top to bottom, left to right.
-constexpr int kFocusOrder[] = {kLoad,          kConvert,       kRipCd,          kBatch,
-                               kAbout,         kPlay,          kPosition,       kOriginalQuality,
+// The order Tab visits the face's controls: row by row as they stand on the face, the title
+// bar's two buttons last.
+constexpr int kFocusOrder[] = {kPosition,      kPlay,          kLoad,           kConvert,
+                               kRipCd,         kBatch,         kAbout,          kOriginalQuality,
                                kStereo,        kMono,          kRate8000,       kRate8000 + 1,
                                kRate8000 + 2,  kRate8000 + 3,  kRate8000 + 4,   kRate44100,
                                kEqualizerOn,   kEqualizerOff,  kEqualizerReset, kFirstBand,

@@ -2,11 +2,14 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTreeWidget>
 
 #include "app/dialogs/batch_dialogs.h"
+#include "app/settings/settings.h"
+#include "cd/drives.h"
 #include "engine/outputs/mp3_rates.h"
 #include "qt_fixture.h"
 
@@ -168,15 +171,57 @@ TEST_F(DialogTest, CdTabOrder) {
     settings::WriteOptionText("BOut", "/out/");
     CdRipDialog d(nullptr, Disc(2), nullptr);
     auto chain = testing::FocusChain(Child<QWidget>(&d, "disc_title"), 200);
-    std::vector<QString> expected{"disc_title", "disc_extended", "tracks",         "place_titles",
-                                  "output",     "output_browse", "format_wav",     "format_mp3",
-                                  "format_wma", "quality_auto",  "quality_custom", "rate",
-                                  "channels",   "bitrate",       "jitter",         "start",
+    std::vector<QString> expected{"disc_title", "disc_extended",   "tracks",         "place_titles",
+                                  "output",     "output_browse",   "format_wav",     "format_mp3",
+                                  "format_wma", "quality_auto",    "quality_custom", "rate",
+                                  "channels",   "bitrate",         "jitter",         "test_copy",
+                                  "skip_bad",   "accuraterip_url", "read_offset",    "start",
                                   "cancel"};
     std::vector<QString> named;
     for (const QString& n : chain)
         if (std::find(expected.begin(), expected.end(), n) != expected.end()) named.push_back(n);
     EXPECT_EQ(named, expected);
+}
+
+// What the AccurateRip fields take: blank (nothing set), an http:// address, a whole number of
+// samples within five sectors either way.
+TEST(CdVerifyFields, AddressAndOffsetRules) {
+    for (const char* ok : {"", "http://127.0.0.1:8080", "http://db.example/ar"})
+        EXPECT_EQ(AccurateRipUrlProblem(ok), "") << ok;
+    for (const char* bad : {"https://db.example", "db.example:80", "http://", "ftp://x/"})
+        EXPECT_NE(AccurateRipUrlProblem(bad), "") << bad;
+    for (const char* ok : {"", "0", "+6", "-472", "2940", "-2940"})
+        EXPECT_EQ(ReadOffsetProblem(ok), "") << ok;
+    for (const char* bad : {"2941", "-2941", "1.5", "6 samples", "+", "abc"})
+        EXPECT_NE(ReadOffsetProblem(bad), "") << bad;
+}
+
+// A refused offset keeps the dialog open and stores nothing; a good one is kept for the drive.
+TEST_F(DialogTest, CdReadOffsetIsCheckedAndKeptPerDrive) {
+    settings::WriteOptionText("BOut", "/tmp/");
+    cd::SetCdDriveSourceForTesting(
+        {[] {
+             return std::vector<cd::CdDriveSlot>{{'D', "/dev/sr0", false}};
+         },
+         nullptr});
+    CdRipDialog d(nullptr, Disc(2), [](const CdDisc&) { return true; });
+    d.SetDrive("D:/");
+    auto* offset = Child<QLineEdit>(&d, "read_offset");
+    EXPECT_TRUE(offset->isEnabled());
+    offset->setText(QStringLiteral("9999"));
+    QString shown;
+    testing::WhenModalShown([&](QWidget* w) {
+        if (auto* box = qobject_cast<QMessageBox*>(w)) shown = box->text();
+    });
+    Child<QPushButton>(&d, "start")->click();
+    EXPECT_TRUE(shown.contains(QStringLiteral("9999")));
+    EXPECT_NE(d.result(), QDialog::Accepted);
+    EXPECT_EQ(settings::ReadProfileText("AccurateRip", "Offset /dev/sr0"), "");
+    offset->setText(QStringLiteral("-472"));
+    Child<QPushButton>(&d, "start")->click();
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(settings::ReadProfileText("AccurateRip", "Offset /dev/sr0"), "-472");
+    cd::SetCdDriveSourceForTesting({});
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "app/dialogs/batch_dialogs.h"
 #include "app/dialogs/cddb_dialogs.h"
 #include "app/dialogs/conversion_dialog.h"
+#include "cd/drives.h"
 #include "qt_fixture.h"
 
 namespace tralux::app {
@@ -80,8 +81,13 @@ TEST_F(Screenshots, BatchSettings) {
 }
 
 TEST_F(Screenshots, CdRip) {
+    cd::SetCdDriveSourceForTesting(
+        {[] { return std::vector<cd::CdDriveSlot>{{'D', "/dev/sr0", false}}; }, nullptr});
     CdRipDialog d(nullptr, SampleDisc(), nullptr);
+    d.SetRefresher([] { return SampleDisc(); });
+    d.SetDrive("D:/");
     Shoot(&d, "cd_rip");
+    cd::SetCdDriveSourceForTesting({});
 }
 
 TEST_F(Screenshots, CddbDialogs) {
