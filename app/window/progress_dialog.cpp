@@ -596,6 +596,11 @@ void ProgressDialog::Finish() {
             std::string summary;
             for (const std::string& l : verifyLines_) summary += l + "\n";
             summary += "\n" + cd::RipVerdict(verified_->Log().tracks);
+            // "未查詢" alone would hide a lookup that failed: say where and why.
+            const std::string& database = verified_->Log().database;
+            constexpr std::string_view kFailed = "lookup failed: ";
+            if (!verified_->LookedUp() && database.compare(0, kFailed.size(), kFailed) == 0)
+                summary += "\n無法查詢 AccurateRip 資料庫: " + database.substr(kFailed.size());
             verifySummary_ = summary;  // shown with the run's summary: one box at the end
         }
         verified_.reset();
@@ -642,6 +647,7 @@ void ProgressDialog::BeginVerification() {
     options.jitter = settings::ReadOption("Jitter") > 0;
     options.testCopy = settings::ReadOption("CdTestCopy") > 0;
     verified_ = std::make_unique<rip::VerifiedRip>(*slot, options, rip::RipReport{});
+    if (verify_) verify_->setText(QStringLiteral("讀取光碟目錄並查詢 AccurateRip 資料庫…"));
     // The table of contents and the database lookup may take a while: the dialog keeps painting.
     std::atomic<bool> done{false};
     std::thread begin([&] {

@@ -154,6 +154,11 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
     // address (refused, the dialog stays), a good one and the drive's offset, then stops the
     // test read of the first track.
     ::setenv("TRALUX_CD_JITTER", "share=0,speed=1", 1);
+    std::string gone;  // the address of an AccurateRip server that just went away
+    {
+        test::CddbServer closed(dir / "closed.txt");
+        gone = "http://127.0.0.1:" + std::to_string(closed.Port());
+    }
     fs::create_directories(dir / "out2");
     messages.Clear();
     QString warning;
@@ -176,7 +181,7 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
             rip->findChild<QPushButton*>("start")->click();  // refused: the box above
             EXPECT_TRUE(rip->isVisible());
             rip->findChild<QLineEdit*>("accuraterip_url")
-                ->setText(QString::fromStdString(server.Url("missing")));
+                ->setText(QString::fromStdString(gone));
             rip->findChild<QLineEdit*>("read_offset")->setText(QStringLiteral("+6"));
             rip->findChild<QPushButton*>("start")->click();
             return;
@@ -203,7 +208,7 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
     EXPECT_EQ(stage, 2);
     EXPECT_TRUE(warning.contains(QStringLiteral("http://"))) << warning.toStdString();
     EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 1500ms);  // not the whole track
-    EXPECT_EQ(settings::ReadProfileText("AccurateRip", "Url"), server.Url("missing"));
+    EXPECT_EQ(settings::ReadProfileText("AccurateRip", "Url"), gone);
     EXPECT_EQ(settings::ReadProfileText("AccurateRip", "Offset " + image.cuePath), "+6");
     const auto stopped = messages.Messages();
     ASSERT_EQ(stopped.size(), 1u);
@@ -211,6 +216,10 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
               std::string::npos)
         << stopped[0].text;
     EXPECT_NE(stopped[0].text.find("尚有 3 個檔案未轉換"), std::string::npos) << stopped[0].text;
+    // The failed lookup is said with the server and the system's reason, not as "未查詢".
+    EXPECT_NE(stopped[0].text.find("無法查詢 AccurateRip 資料庫: " + gone), std::string::npos)
+        << stopped[0].text;
+    EXPECT_NE(stopped[0].text.find("Connection refused"), std::string::npos) << stopped[0].text;
     for (const auto& e : fs::directory_iterator(dir / "out2"))
         EXPECT_NE(e.path().extension(), ".wav") << e.path();
 
