@@ -25,7 +25,11 @@ class QtCddbUi : public cddb::CddbUi {
 public:
     void Progress(int percent) override { percent_ = percent; }
     void ShowMessage(const std::string& text) override {
-        QMessageBox::information(Owner(), QStringLiteral("Quorvatix Tralux"), Qs(text));
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Quorvatix Tralux"), Qs(text),
+                        QMessageBox::Ok, Owner());
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+        WidenLongMessage(box);
+        box.exec();
     }
     std::optional<std::size_t> ChooseMatch(const std::vector<std::string>& matches) override {
         int index = -1;

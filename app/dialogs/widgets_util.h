@@ -2,10 +2,14 @@
 // Small helpers shared by the dialogs.
 #include <QComboBox>
 #include <QFont>
+#include <QGridLayout>
+#include <QMessageBox>
+#include <QScreen>
 #include <QStringList>
 #include <QWidget>
 #include <QLineEdit>
 #include <QString>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -16,6 +20,19 @@ inline QString Qs(const std::string& s) {
 }
 inline std::string Ss(const QString& s) {
     return s.toStdString();
+}
+
+// A long message (a failure naming a server, its URL and the system's words) gets room to read
+// as lines instead of a narrow column broken inside the address.
+inline void WidenLongMessage(QMessageBox& box) {
+    if (box.text().size() < 60) return;
+    const QFontMetrics fm(box.font());
+    int width = fm.horizontalAdvance(QLatin1Char('M')) * 40;
+    if (const QScreen* screen = box.screen())
+        width = std::min(width, screen->availableGeometry().width() * 3 / 4);
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                      grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 // Refills a combo only when its items differ, so an open popup or a selection is not lost.

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "app/dialogs/widgets_util.h"
 #include "app/window/about_box.h"
 #include "cd/drives.h"
 #include "app/window/drive_dialog.h"
@@ -405,6 +406,15 @@ TEST(WindowScreens, QuestionSummaryAndDriveChoice) {
     shoot(&drives, "drive_choice");
     AboutBox about(nullptr);
     shoot(&about, "about");
+    // A CD-information failure as the lookup shows it (a plain information box).
+    QMessageBox network(QMessageBox::Information, QStringLiteral("Quorvatix Tralux"),
+                        QStringLiteral("網際網路錯誤! CDDB 伺服器 cddb.example.org:80 "
+                                       "(http://cddb.example.org/~cddb/cddb.cgi): 伺服器拒絕連線。"
+                                       "系統訊息: Failed to connect to cddb.example.org port 80 "
+                                       "after 3 ms: Couldn't connect to server (Connection "
+                                       "refused)"));
+    WidenLongMessage(network);
+    shoot(&network, "cddb_network_failure");
 }
 
 }  // namespace
