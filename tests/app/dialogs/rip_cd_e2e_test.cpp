@@ -180,8 +180,7 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
             });
             rip->findChild<QPushButton*>("start")->click();  // refused: the box above
             EXPECT_TRUE(rip->isVisible());
-            rip->findChild<QLineEdit*>("accuraterip_url")
-                ->setText(QString::fromStdString(gone));
+            rip->findChild<QLineEdit*>("accuraterip_url")->setText(QString::fromStdString(gone));
             rip->findChild<QLineEdit*>("read_offset")->setText(QStringLiteral("+6"));
             rip->findChild<QPushButton*>("start")->click();
             return;

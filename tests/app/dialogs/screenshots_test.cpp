@@ -82,7 +82,10 @@ TEST_F(Screenshots, BatchSettings) {
 
 TEST_F(Screenshots, CdRip) {
     cd::SetCdDriveSourceForTesting(
-        {[] { return std::vector<cd::CdDriveSlot>{{'D', "/dev/sr0", false}}; }, nullptr});
+        {[] {
+             return std::vector<cd::CdDriveSlot>{{'D', "/dev/sr0", false}};
+         },
+         nullptr});
     CdRipDialog d(nullptr, SampleDisc(), nullptr);
     d.SetRefresher([] { return SampleDisc(); });
     d.SetDrive("D:/");
