@@ -24,16 +24,39 @@ double BesselI0(double x) {
     return sum;
 }
 
-// The filter's whole cost: eight independent sums so the compiler can keep them in one
-// vector register; an AVX2 build of it is picked at load time where the processor has it.
+// The filter's whole cost. Four decimated samples at once (their inputs two apart) share each
+// load of the taps, and their 4 x 8 independent sums fill the vector registers; an AVX2 build
+// is picked at load time where the processor has it. n is a multiple of 8.
+using V8 = float __attribute__((vector_size(32)));
+
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 __attribute__((target_clones("avx2", "default")))
 #endif
-float Dot(const float* a, const float* b, std::size_t n) {
-    float acc[kLanes] = {};
-    for (std::size_t i = 0; i < n; i += kLanes)
-        for (std::size_t j = 0; j < kLanes; ++j) acc[j] += a[i + j] * b[i + j];
-    return ((acc[0] + acc[4]) + (acc[1] + acc[5])) + ((acc[2] + acc[6]) + (acc[3] + acc[7]));
+void Dot4(const float* h, const float* x, std::size_t n, float* out) {
+    V8 a0{}, a1{}, a2{}, a3{}, hv, x0, x1, x2, x3;
+    for (std::size_t i = 0; i < n; i += 8) {
+        std::memcpy(&hv, h + i, sizeof hv);
+        std::memcpy(&x0, x + i, sizeof x0);
+        std::memcpy(&x1, x + i + 2, sizeof x1);
+        std::memcpy(&x2, x + i + 4, sizeof x2);
+        std::memcpy(&x3, x + i + 6, sizeof x3);
+        a0 += hv * x0;
+        a1 += hv * x1;
+        a2 += hv * x2;
+        a3 += hv * x3;
+    }
+    const V8* acc[4] = {&a0, &a1, &a2, &a3};
+    for (int k = 0; k < 4; ++k) {
+        const V8& a = *acc[k];
+        out[k] = ((a[0] + a[4]) + (a[1] + a[5])) + ((a[2] + a[6]) + (a[3] + a[7]));
+    }
+}
+
+float Dot(const float* h, const float* x, std::size_t n) {
+    float a[8] = {};
+    for (std::size_t i = 0; i < n; i += 8)
+        for (std::size_t j = 0; j < 8; ++j) a[j] += h[i + j] * x[i + j];
+    return ((a[0] + a[4]) + (a[1] + a[5])) + ((a[2] + a[6]) + (a[3] + a[7]));
 }
 
 }  // namespace
@@ -54,7 +77,8 @@ HalfDecimator::HalfDecimator(double rate, double passHz, double stopHz, int chan
     for (std::size_t i = 0; i < length; ++i) {
         const double k = static_cast<double>(i) - static_cast<double>(half_);
         const double r = k / static_cast<double>(half_);
-        const double sinc = k == 0 ? fc : std::sin(std::numbers::pi * fc * k) / (std::numbers::pi * k);
+        const double sinc =
+            k == 0 ? fc : std::sin(std::numbers::pi * fc * k) / (std::numbers::pi * k);
         h[i] = sinc * BesselI0(beta * std::sqrt(std::max(0.0, 1.0 - r * r))) / BesselI0(beta);
         sum += h[i];
     }
@@ -63,7 +87,7 @@ HalfDecimator::HalfDecimator(double rate, double passHz, double stopHz, int chan
     base_ = -half_;
     for (int ch = 0; ch < channels_; ++ch)
         buf_[static_cast<std::size_t>(ch)].assign(static_cast<std::size_t>(half_) + taps_.size(),
-                                                   0.0f);
+                                                  0.0f);
 }
 
 void HalfDecimator::Push(const float* const* in, std::size_t count, std::vector<float>* out) {
@@ -72,8 +96,10 @@ void HalfDecimator::Push(const float* const* in, std::size_t count, std::vector<
         auto& b = buf_[static_cast<std::size_t>(ch)];
         // Room past the held samples for the padded taps' reach (read, multiplied by zero).
         if (b.size() < at + count + taps_.size()) b.resize(at + count + taps_.size(), 0.0f);
-        if (in) std::memcpy(b.data() + at, in[ch], count * sizeof(float));
-        else std::fill_n(b.data() + at, count, 0.0f);
+        if (in)
+            std::memcpy(b.data() + at, in[ch], count * sizeof(float));
+        else
+            std::fill_n(b.data() + at, count, 0.0f);
     }
     end_ += static_cast<std::int64_t>(count);
     if (in) real_ += static_cast<std::int64_t>(count);
@@ -96,11 +122,11 @@ void HalfDecimator::Emit(std::vector<float>* out, std::int64_t limit) {
         auto& o = out[ch];
         const std::size_t at = o.size();
         o.resize(at + n);
-        for (std::size_t i = 0; i < n; ++i) {
-            const auto start = static_cast<std::size_t>(2 * (first + static_cast<std::int64_t>(i)) -
-                                                        half_ - base_);
-            o[at + i] = Dot(taps_.data(), b.data() + start, taps_.size());
-        }
+        const auto start = static_cast<std::size_t>(2 * first - half_ - base_);
+        std::size_t i = 0;
+        for (; i + 4 <= n; i += 4)
+            Dot4(taps_.data(), b.data() + start + 2 * i, taps_.size(), o.data() + at + i);
+        for (; i < n; ++i) o[at + i] = Dot(taps_.data(), b.data() + start + 2 * i, taps_.size());
     }
     // Keep only what the next decimated sample reaches back to.
     const std::int64_t keep = 2 * next_ - half_;

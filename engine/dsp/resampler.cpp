@@ -354,9 +354,8 @@ std::size_t Resampler::Flush(EqualizerSource* eq) {
     finished_ = true;
     if (passThrough_) return 0;
     // As long as the caller's input lasts: a halved input may hold half a sample more.
-    const std::int64_t total =
-        (callerReal_ * static_cast<std::int64_t>(or_) + callerRate_ - 1) /
-        static_cast<std::int64_t>(callerRate_);
+    const std::int64_t total = (callerReal_ * static_cast<std::int64_t>(or_) + callerRate_ - 1) /
+                               static_cast<std::int64_t>(callerRate_);
     const std::int64_t start = outPos_;
     if (total <= start) return 0;
     EnsureOut(static_cast<std::size_t>(total - start) + 2 * kFrame);
@@ -442,12 +441,17 @@ void Resampler::FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum) {
             std::int64_t idx = a - base;
             std::int64_t rem = j * static_cast<std::int64_t>(sr_) % or_;
             const double inv = 1.0 / or_;
+            const std::int64_t step = sr_ / or_, stepRem = sr_ % or_;
             for (int k = 0; k < kFrame; ++k) {
                 const double s0 = src[idx], s1 = src[idx + 1];
                 x_[static_cast<std::size_t>(k)] = s0 + (s1 - s0) * (static_cast<double>(rem) * inv);
-                rem += sr_;
-                idx += rem / or_;
-                rem %= or_;
+                // rem stays below or_: one step is sr_ / or_ whole samples plus the remainder.
+                idx += step;
+                rem += stepRem;
+                if (rem >= or_) {
+                    rem -= or_;
+                    ++idx;
+                }
             }
             return;
         }
