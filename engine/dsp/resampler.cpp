@@ -277,8 +277,11 @@ void Resampler::Decimate(const std::int16_t* const* in, std::size_t count, bool 
         const auto& f = (*cur)[static_cast<std::size_t>(ch)];
         auto& o = decimated_[static_cast<std::size_t>(ch)];
         o.resize(f.size());
+        // Rounded to nearest (halves up): the offset keeps the truncated value positive.
         for (std::size_t i = 0; i < f.size(); ++i)
-            o[i] = static_cast<std::int16_t>(std::clamp(std::lrint(f[i]), -32768L, 32767L));
+            o[i] = static_cast<std::int16_t>(
+                static_cast<std::int32_t>(std::clamp(f[i], -32768.0f, 32767.0f) + 32768.5f) -
+                32768);
     }
 }
 
