@@ -47,11 +47,13 @@ void Resampler::Start(std::uint32_t sourceRate, std::uint32_t outputRate, int ch
     Free();
     callerRate_ = sourceRate;
     callerReal_ = 0;
-    // High-rate inputs: halve while the result stays at or above the output rate. Each stage
-    // keeps 90 % of the output's Nyquist frequency and removes everything that would fold
-    // below it; the last one (landing on the output rate) is the whole anti-alias filter.
+    // High-rate inputs: halve while the result stays a whole multiple of the output rate, so
+    // output samples still fall on input samples (interpolating between the samples of a
+    // lower rate would dull the top of the pass band). Each stage keeps 90 % of the output's
+    // Nyquist frequency and removes everything that would fold below it; one landing on the
+    // output rate is the whole anti-alias filter.
     std::uint32_t rate = sourceRate;
-    while (sourceRate > 48000 && rate % 2 == 0 && rate / 2 >= outputRate) {
+    while (sourceRate > 48000 && rate % 2 == 0 && (rate / 2) % outputRate == 0) {
         decimators_.emplace_back(rate, 0.45 * outputRate, rate / 2.0 - outputRate / 2.0, channels);
         rate /= 2;
     }

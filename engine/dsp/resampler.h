@@ -8,8 +8,8 @@
 //                      re-read at the output rate;
 //   any other ratio    linear interpolation; up-conversions zero everything above the input's
 //                      Nyquist frequency afterwards.
-// Inputs above 48 kHz at least twice the output rate are first halved (once or more) by a
-// linear-phase decimator, then converted as above from the reduced rate.
+// Inputs above 48 kHz at an even multiple of the output rate are first halved (once or more,
+// staying a multiple) by a linear-phase decimator, then converted as above.
 // Down-conversions on both paths first low-pass the frame's input span (with context on both
 // sides, so a frame waits for input past its end) to the output's Nyquist frequency.
 // All channels advance in lockstep, so an equalizer change is picked up at the same frame
