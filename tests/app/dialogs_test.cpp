@@ -404,6 +404,7 @@ TEST(WindowScreens, QuestionSummaryAndDriveChoice) {
     r.stoppedHeldMs = 51000;
     r.stoppedWantedMs = 360000;
     r.notStarted = 3;
+    r.cut = {{"/home/使用者/下載/只下載一半.wav", models::CutInputReason(183000, 91500)}};
     QMessageBox summary(QMessageBox::Critical, QStringLiteral("批次轉換"),
                         QString::fromStdString(models::SummaryText(r, "/home/使用者/音樂/")));
     PrepareMessageBox(summary);
