@@ -96,6 +96,8 @@ void Resampler::StartConverter(std::uint32_t sourceRate, std::uint32_t outputRat
         FrameSpan(0, lo, hi);
         const std::int64_t span = hi - lo + 1;
         lowPassSize_ = std::size_t{1} << Log2(static_cast<std::size_t>(span + 2 * (span / 8 + 1)));
+        // Above 48 kHz a block twice as long serves about five frames instead of two.
+        if (sr_ > 48000) lowPassSize_ *= 2;
         fftLowPass_ = std::make_unique<fft::RealFft>(Log2(lowPassSize_));
         context_ = static_cast<std::int64_t>(lowPassSize_);
         // Pass up to 90 % of the output's Nyquist frequency, raised-cosine down to 0 at it.
