@@ -52,6 +52,7 @@ void Dot4(const float* h, const float* x, std::size_t n, float* out) {
     }
 }
 
+// One decimated sample: the last one to three of a block.
 float Dot(const float* h, const float* x, std::size_t n) {
     float a[8] = {};
     for (std::size_t i = 0; i < n; i += 8)
