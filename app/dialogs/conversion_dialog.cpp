@@ -218,7 +218,7 @@ void ConversionSettingsDialog::Build() {
         Refresh();
     });
     connect(rate_, &QComboBox::activated, this, [this](int i) {
-        model_.SetRateIndex(i);
+        model_.SetRateItem(i);
         Refresh();
     });
     connect(channels_, &QComboBox::activated, this, [this](int i) {
@@ -264,7 +264,7 @@ void ConversionSettingsDialog::Refresh() {
     SetItems(bitRate_, model_.BitRateItems());
     SetItems(rate_, model_.RateItems());
     if (model_.Format() != kWav) bitRate_->setCurrentIndex(model_.BitRateItem());
-    rate_->setCurrentIndex(q.rateIndex);
+    rate_->setCurrentIndex(model_.RateItem());
     channels_->setCurrentIndex(q.chanIndex);
 
     songInfo_->setChecked(model_.SongInfo());

@@ -1,6 +1,7 @@
 #include "app/models/conversion_settings.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 
 #include "app/models/output_config.h"
@@ -25,6 +26,17 @@ const char* StoredBitRateName(int format) {
     return format == kMp3 ? "MP3BitRate" : "MSABitRate";
 }
 
+// A rate the list lacks (48000, 96000) shows as the nearest listed one (the later on a tie),
+// as the command line converts it, not as the list's first entry.
+int NearestRateIndex(int rate) {
+    const auto list = SampleRateList();
+    int best = 0;
+    for (std::size_t i = 0; i < list.size(); ++i)
+        if (std::abs(list[i] - rate) <= std::abs(list[static_cast<std::size_t>(best)] - rate))
+            best = static_cast<int>(i);
+    return best;
+}
+
 }  // namespace
 
 std::string FormatPosition(double positionMs) {
@@ -42,8 +54,7 @@ void ConversionSettingsModel::Open(const ConversionInputs& in) {
     q_ = QualityChoice{};
     q_.format = ClampFormat(in.outputFormat);
     bitListFormat_ = -1;
-    int r = IndexOf(SampleRateList(), in.outputRate);
-    q_.rateIndex = r < 0 ? 0 : r;
+    q_.rateIndex = NearestRateIndex(in.outputRate);
 
     if (settings::ReadOption("MP3BitRate") == -1) settings::WriteOption("MP3BitRate", 128);
     if (settings::ReadOption("MSABitRate") == -1) settings::WriteOption("MSABitRate", 64);
@@ -155,8 +166,22 @@ void ConversionSettingsModel::SetBitRateItem(int item) {
 
 std::vector<std::string> ConversionSettingsModel::RateItems() const {
     std::vector<std::string> items;
-    for (int r : SampleRateList()) items.push_back(RateText(r));
+    const auto list = SampleRateList();
+    for (int i : OfferedRateIndices(q_.format))
+        items.push_back(RateText(list[static_cast<std::size_t>(i)]));
     return items;
+}
+
+int ConversionSettingsModel::RateItem() const {
+    const auto offered = OfferedRateIndices(q_.format);
+    const auto it = std::find(offered.begin(), offered.end(), q_.rateIndex);
+    return it == offered.end() ? -1 : static_cast<int>(it - offered.begin());
+}
+
+void ConversionSettingsModel::SetRateItem(int item) {
+    const auto offered = OfferedRateIndices(q_.format);
+    if (item >= 0 && item < static_cast<int>(offered.size()))
+        SetRateIndex(offered[static_cast<std::size_t>(item)]);
 }
 
 bool ConversionSettingsModel::Accept(ConversionOutputs& out, std::string& refusal) {

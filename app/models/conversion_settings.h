@@ -82,7 +82,10 @@ public:
     // The shown item of the chosen bit rate (-1 for WAV), and a choice by shown item.
     int BitRateItem() const;
     void SetBitRateItem(int item);
+    // The rate list as shown: for WMA only the rates the writer takes at some bit rate.
     std::vector<std::string> RateItems() const;
+    int RateItem() const;  // -1 when the chosen rate is not shown
+    void SetRateItem(int item);
 
     // Enabling rules.
     bool OriginalQualityEnabled() const { return q_.format == kWav; }

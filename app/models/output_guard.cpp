@@ -169,11 +169,21 @@ std::string StoppedLine(const std::string& path, std::uint64_t heldMs, std::uint
            "），可以播放但不完整。";
 }
 
+std::string CutInputReason(std::uint64_t declaredMs, std::uint64_t convertedMs) {
+    char text[160];
+    std::snprintf(text, sizeof text, "輸入檔提早結束（檔頭標示 %.3f 秒），已轉換 %.3f 秒",
+                  static_cast<double>(declaredMs) / 1000.0,
+                  static_cast<double>(convertedMs) / 1000.0);
+    return text;
+}
+
 std::string SummaryText(const RunReport& r, const std::string& outputFolder) {
     std::string t;
+    std::string cut;
+    for (const RunReport::Item& c : r.cut) cut += c.path + "：" + c.reason + "\n";
     if (r.written.size() == 1 && r.skipped.empty() && r.failed.empty() && !r.stopped) {
         t = "已完成：" + r.written.front() + "\n";
-        return t;
+        return cut.empty() ? t : t + "\n" + cut;
     }
     t = "已完成 " + std::to_string(r.written.size()) + " 個檔案";
     if (!r.skipped.empty()) t += "，略過 " + std::to_string(r.skipped.size()) + " 個";
@@ -199,6 +209,7 @@ std::string SummaryText(const RunReport& r, const std::string& outputFolder) {
     };
     list("失敗：", r.failed);
     list("略過：", r.skipped);
+    list("提早結束：", r.cut);
     return t;
 }
 

@@ -64,6 +64,7 @@ struct RunReport {
     };
     std::vector<std::string> written;
     std::vector<Item> skipped, failed;
+    std::vector<Item> cut;  // inputs shorter than their headers announce, converted as they are
     std::optional<std::string> stoppedPath;  // the output the stop cut short
     std::uint64_t stoppedHeldMs = 0;         // how much of its input that file holds
     std::uint64_t stoppedWantedMs = 0;       // how much it would have held
@@ -74,6 +75,8 @@ struct RunReport {
 
 // "mm:ss" of the written part of a stopped output.
 std::string StoppedLine(const std::string& path, std::uint64_t heldMs, std::uint64_t wantedMs);
+// Why a written output is shorter than its input's header promised.
+std::string CutInputReason(std::uint64_t declaredMs, std::uint64_t convertedMs);
 // The closing summary: written, skipped, failed and stopped, and where the files are.
 std::string SummaryText(const RunReport& report, const std::string& outputFolder);
 

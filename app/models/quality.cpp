@@ -104,6 +104,20 @@ std::vector<int> OfferedBitIndices(int format, int rate, int channels) {
     return out;
 }
 
+std::vector<int> OfferedRateIndices(int format) {
+    std::vector<int> out;
+    const auto rates = SampleRateList();
+    const auto kbps = BitRateList(format);
+    for (std::size_t i = 0; i < rates.size(); ++i) {
+        const bool any =
+            format != kWma || std::any_of(kbps.begin(), kbps.end(), [&](int b) {
+                return WmaCombinationValid(b, rates[i], 1) || WmaCombinationValid(b, rates[i], 2);
+            });
+        if (any) out.push_back(static_cast<int>(i));
+    }
+    return out;
+}
+
 int IndexOf(std::span<const int> list, int value) {
     for (std::size_t i = 0; i < list.size(); ++i)
         if (list[i] == value) return static_cast<int>(i);

@@ -36,6 +36,10 @@ bool CombinationValid(int format, int kbps, int rate, int channels);
 // this rate and channel count (every one for WAV, which has none).
 std::vector<int> OfferedBitIndices(int format, int rate, int channels);
 
+// What the sample-rate list offers: the indices into SampleRateList() at which the format has
+// at least one valid bit rate and channel count (every rate for WAV and MP3).
+std::vector<int> OfferedRateIndices(int format);
+
 // The lists' selections. Indices refer to SampleRateList(), BitRateList(format) and the
 // channel list (0 mono, 1 stereo).
 struct QualityChoice {

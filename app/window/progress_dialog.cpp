@@ -294,6 +294,7 @@ void ProgressDialog::StartSingle() {
         Finish();
         return;
     }
+    declaredMs_ = info.DeclaredDurationMs;
     e.DurationMs.store(info.DurationMs);
     ShowTrackTimes();
     const models::OutputDecision d = guard_.Decide(
@@ -434,10 +435,17 @@ void ProgressDialog::Tick() {
         bar_->setValue(100);
         const int code = e.LastError.exchange(0);
         AfterTrack(code != 0 ? "" : e.OutputPath, code != 0 ? "failed" : "");
-        if (code != 0)
+        if (code != 0) {
             Failed(currentInput_, currentOutput_, code);
-        else
+        } else {
             report_.written.push_back(currentOutput_);
+            if (declaredMs_ != 0) {
+                const double converted = std::max(0.0, e.PositionMs.load() - e.StartMs.load());
+                report_.cut.push_back(
+                    {currentInput_,
+                     models::CutInputReason(declaredMs_, static_cast<std::uint64_t>(converted))});
+            }
+        }
     }
     if (!batch_ || next_ >= inputs_.size()) {
         Finish();
@@ -465,11 +473,13 @@ void ProgressDialog::StartNext() {
     elapsed_->setText(QStringLiteral("完成時間:00:00"));
     remaining_->setText(QStringLiteral("剩餘:00:00"));
     total_->setText(QStringLiteral("總計:00:00"));
+    declaredMs_ = 0;
     StreamInfo info;
     if (!b.Probe(input, info)) {
         Failed(input, {}, e.LastError.exchange(0));
         return;
     }
+    declaredMs_ = info.DeclaredDurationMs;
     const int format = settings::ReadOption("BOutFormat");
     std::string output = OutputPathFor(input, outputFolder_, format < 0 ? 0 : format);
     // A ripped track is named after its title as the CD ripping dialog left it.

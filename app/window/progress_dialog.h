@@ -71,6 +71,7 @@ private:
     bool stopping_ = false;
     bool testReading_ = false, testStopped_ = false;  // a test read runs / was stopped
     std::chrono::steady_clock::time_point jobStart_;
+    std::uint32_t declaredMs_ = 0;  // the running job's input is cut short of this (0: it is not)
 
     // Batch state.
     std::string inputFolder_, outputFolder_;

@@ -1,7 +1,7 @@
 // Speed of the signal stage, in multiples of real time on one core: stereo 16-bit input in
 // one-second blocks (as the WAV loop reads it), for each kind of conversion path, with the
 // equalizer off and on. Measured in the thread's CPU time, so a busy machine does not skew
-// it. Usage: bench_dsp_throughput [seconds of audio, default 120]
+// it. Usage: bench_dsp_throughput [seconds of audio, default 120] [input rate [output rate]]
 #include <ctime>
 #include <cmath>
 #include <cstdio>
@@ -39,6 +39,9 @@ std::vector<std::int16_t> Music(std::uint32_t rate, std::size_t seconds) {
 
 int main(int argc, char** argv) {
     const std::size_t seconds = argc > 1 ? static_cast<std::size_t>(std::atoi(argv[1])) : 120;
+    // Only the paths from (and to) the given rates, e.g. for a profiler.
+    const auto onlyFrom = static_cast<std::uint32_t>(argc > 2 ? std::atoi(argv[2]) : 0);
+    const auto onlyTo = static_cast<std::uint32_t>(argc > 3 ? std::atoi(argv[3]) : 0);
     struct Path {
         std::uint32_t from, to;
     };
@@ -48,6 +51,7 @@ int main(int argc, char** argv) {
     std::printf("%-16s %12s %12s\n", "path (stereo)", "eq off", "eq on");
     double worst = 1e30;
     for (const auto& p : paths) {
+        if ((onlyFrom && p.from != onlyFrom) || (onlyTo && p.to != onlyTo)) continue;
         const auto input = Music(p.from, seconds);
         std::printf("%6u -> %-6u", p.from, p.to);
         for (bool eq : {false, true}) {

@@ -45,6 +45,22 @@ void Resampler::Start(std::uint32_t sourceRate, std::uint32_t outputRate, int ch
     if (sourceRate == 0 || outputRate == 0) throw std::invalid_argument("sample rate 0");
     if (channels < 1 || channels > 2) throw std::invalid_argument("1 or 2 channels");
     Free();
+    callerRate_ = sourceRate;
+    callerReal_ = 0;
+    // High-rate inputs: halve while the result stays a whole multiple of the output rate, so
+    // output samples still fall on input samples (interpolating between the samples of a
+    // lower rate would dull the top of the pass band). Each stage keeps 90 % of the output's
+    // Nyquist frequency and removes everything that would fold below it; one landing on the
+    // output rate is the whole anti-alias filter.
+    std::uint32_t rate = sourceRate;
+    while (sourceRate > 48000 && rate % 2 == 0 && (rate / 2) % outputRate == 0) {
+        decimators_.emplace_back(rate, 0.45 * outputRate, rate / 2.0 - outputRate / 2.0, channels);
+        rate /= 2;
+    }
+    StartConverter(rate, outputRate, channels);
+}
+
+void Resampler::StartConverter(std::uint32_t sourceRate, std::uint32_t outputRate, int channels) {
     sr_ = sourceRate;
     or_ = outputRate;
     channels_ = channels;
@@ -80,6 +96,8 @@ void Resampler::Start(std::uint32_t sourceRate, std::uint32_t outputRate, int ch
         FrameSpan(0, lo, hi);
         const std::int64_t span = hi - lo + 1;
         lowPassSize_ = std::size_t{1} << Log2(static_cast<std::size_t>(span + 2 * (span / 8 + 1)));
+        // Above 48 kHz a block twice as long serves about five frames instead of two.
+        if (sr_ > 48000) lowPassSize_ *= 2;
         fftLowPass_ = std::make_unique<fft::RealFft>(Log2(lowPassSize_));
         context_ = static_cast<std::int64_t>(lowPassSize_);
         // Pass up to 90 % of the output's Nyquist frequency, raised-cosine down to 0 at it.
@@ -132,6 +150,10 @@ void Resampler::Free() {
     std::vector<std::complex<double>>().swap(lowSpec_);
     for (auto& b : lowBlock_) std::vector<double>().swap(b);
     lowBase_.fill(std::numeric_limits<std::int64_t>::max() / 2);
+    decimators_.clear();
+    for (auto* v : {&decA_, &decB_})
+        for (auto& c : *v) std::vector<float>().swap(c);
+    for (auto& c : decimated_) std::vector<std::int16_t>().swap(c);
     histLen_ = 0;
     started_ = false;
     finished_ = false;
@@ -240,9 +262,45 @@ std::size_t Resampler::LeavePassThrough(const std::int16_t* const* in, std::size
     return n;
 }
 
+void Resampler::Decimate(const std::int16_t* const* in, std::size_t count, bool flush) {
+    for (int ch = 0; ch < channels_; ++ch) {
+        auto& a = decA_[static_cast<std::size_t>(ch)];
+        a.resize(count);
+        for (std::size_t i = 0; i < count; ++i) a[i] = in[ch][i];
+    }
+    auto* cur = &decA_;
+    auto* next = &decB_;
+    for (HalfDecimator& d : decimators_) {
+        for (auto& c : *next) c.clear();
+        const float* ptrs[2] = {(*cur)[0].data(), (*cur)[1].data()};
+        d.Push(ptrs, (*cur)[0].size(), next->data());
+        if (flush) d.Flush(next->data());
+        std::swap(cur, next);
+    }
+    for (int ch = 0; ch < channels_; ++ch) {
+        const auto& f = (*cur)[static_cast<std::size_t>(ch)];
+        auto& o = decimated_[static_cast<std::size_t>(ch)];
+        o.resize(f.size());
+        // Rounded to nearest (halves up): the offset keeps the truncated value positive.
+        for (std::size_t i = 0; i < f.size(); ++i)
+            o[i] = static_cast<std::int16_t>(
+                static_cast<std::int32_t>(std::clamp(f[i], -32768.0f, 32767.0f) + 32768.5f) -
+                32768);
+    }
+}
+
 std::size_t Resampler::Process(const std::int16_t* const* in, std::size_t count, bool eqOn,
                                EqualizerSource* eq) {
     if (!started_ || finished_) return 0;
+    callerReal_ += static_cast<std::int64_t>(count);
+    if (decimators_.empty()) return Convert(in, count, eqOn, eq);
+    Decimate(in, count, false);
+    const std::int16_t* ptrs[2] = {decimated_[0].data(), decimated_[1].data()};
+    return Convert(ptrs, decimated_[0].size(), eqOn, eq);
+}
+
+std::size_t Resampler::Convert(const std::int16_t* const* in, std::size_t count, bool eqOn,
+                               EqualizerSource* eq) {
     if (!eq) eqOn = false;
     lastEqOn_ = eqOn;
     inReal_ += static_cast<std::int64_t>(count);
@@ -287,10 +345,24 @@ std::size_t Resampler::Process(const std::int16_t* const* in, std::size_t count,
 
 std::size_t Resampler::Flush(EqualizerSource* eq) {
     if (!started_ || finished_) return 0;
+    if (!decimators_.empty()) {
+        // The decimators' tail: straight out when passing through, else into the last frames.
+        Decimate(nullptr, 0, true);
+        const std::int16_t* ptrs[2] = {decimated_[0].data(), decimated_[1].data()};
+        const std::size_t n = decimated_[0].size();
+        if (passThrough_) {
+            const std::size_t out = Convert(ptrs, n, false, eq);
+            finished_ = true;
+            return out;
+        }
+        Append(ptrs, n);
+        inReal_ += static_cast<std::int64_t>(n);
+    }
     finished_ = true;
     if (passThrough_) return 0;
-    const std::int64_t total =
-        (inReal_ * static_cast<std::int64_t>(or_) + sr_ - 1) / static_cast<std::int64_t>(sr_);
+    // As long as the caller's input lasts: a halved input may hold half a sample more.
+    const std::int64_t total = (callerReal_ * static_cast<std::int64_t>(or_) + callerRate_ - 1) /
+                               static_cast<std::int64_t>(callerRate_);
     const std::int64_t start = outPos_;
     if (total <= start) return 0;
     EnsureOut(static_cast<std::size_t>(total - start) + 2 * kFrame);
@@ -376,12 +448,17 @@ void Resampler::FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum) {
             std::int64_t idx = a - base;
             std::int64_t rem = j * static_cast<std::int64_t>(sr_) % or_;
             const double inv = 1.0 / or_;
+            const std::int64_t step = sr_ / or_, stepRem = sr_ % or_;
             for (int k = 0; k < kFrame; ++k) {
                 const double s0 = src[idx], s1 = src[idx + 1];
                 x_[static_cast<std::size_t>(k)] = s0 + (s1 - s0) * (static_cast<double>(rem) * inv);
-                rem += sr_;
-                idx += rem / or_;
-                rem %= or_;
+                // rem stays below or_: one step is sr_ / or_ whole samples plus the remainder.
+                idx += step;
+                rem += stepRem;
+                if (rem >= or_) {
+                    rem -= or_;
+                    ++idx;
+                }
             }
             return;
         }

@@ -8,6 +8,8 @@
 //                      re-read at the output rate;
 //   any other ratio    linear interpolation; up-conversions zero everything above the input's
 //                      Nyquist frequency afterwards.
+// Inputs above 48 kHz at an even multiple of the output rate are first halved (once or more,
+// staying a multiple) by a linear-phase decimator, then converted as above.
 // Down-conversions on both paths first low-pass the frame's input span (with context on both
 // sides, so a frame waits for input past its end) to the output's Nyquist frequency.
 // All channels advance in lockstep, so an equalizer change is picked up at the same frame
@@ -23,6 +25,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/dsp/decimator.h"
 #include "engine/dsp/equalizer.h"
 #include "fft/fft.h"
 
@@ -76,6 +79,12 @@ private:
         std::vector<std::int16_t> out;
     };
 
+    void StartConverter(std::uint32_t sourceRate, std::uint32_t outputRate, int channels);
+    std::size_t Convert(const std::int16_t* const* in, std::size_t count, bool eqOn,
+                        EqualizerSource* eq);
+    // Runs the decimators' output through to 16-bit samples in decimated_.
+    void Decimate(const std::int16_t* const* in, std::size_t count, bool flush);
+
     std::int64_t InputFloor(std::int64_t outIndex) const;  // floor(outIndex * sr / or)
     std::int64_t InputCeil(std::int64_t outIndex) const;
     // Input needed by the frame at output index j: [lo, hi) without low-pass margins.
@@ -97,7 +106,12 @@ private:
 
     bool started_ = false;
     bool finished_ = false;
-    std::uint32_t sr_ = 0, or_ = 0;
+    std::uint32_t sr_ = 0, or_ = 0;  // sr_: the converter's input, after decimation
+    std::uint32_t callerRate_ = 0;   // the rate Process takes
+    std::int64_t callerReal_ = 0;    // samples Process took
+    std::vector<HalfDecimator> decimators_;
+    std::array<std::vector<float>, 2> decA_, decB_;
+    std::array<std::vector<std::int16_t>, 2> decimated_;
     int channels_ = 0;
     double r_ = 1.0;  // output / source, rounded through single precision
     Path path_ = Path::Same;

@@ -260,10 +260,25 @@ TEST_F(BatchDialogTest, SingleConversionStartsOnShowAndReportsAFailedStart) {
     }
     EXPECT_EQ(MessageTexts(), std::vector<std::string>{"已完成：/out/a.wav\n"});
     messages_.Clear();
+    // An input shorter than its header: written, and the summary says how much it held.
+    StreamInfo cut = WavInfo(44100, 2, 1700);
+    cut.DeclaredDurationMs = 3000;
+    backend_.files["/in/cut.wav"] = cut;
+    Engine().StartMs.store(0);
+    Engine().PositionMs.store(1700.0);
+    {
+        ProgressDialog d(nullptr, std::string("/in/cut.wav"));
+        d.show();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !d.isVisible(); }, 5000));
+    }
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{"已完成：/out/cut.wav\n\n/in/cut.wav："
+                                                       "輸入檔提早結束（檔頭標示 3.000 秒），"
+                                                       "已轉換 1.700 秒\n"});
+    messages_.Clear();
     ProgressDialog failing(nullptr, std::string("/in/missing.wav"));
     failing.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !failing.isVisible(); }, 5000));
-    EXPECT_EQ(backend_.starts.size(), 1u);
+    EXPECT_EQ(backend_.starts.size(), 2u);
     ASSERT_EQ(MessageTexts().size(), 1u);
     EXPECT_NE(MessageTexts()[0].find("/in/missing.wav：無法讀取，檔案或資料夾不存在"),
               std::string::npos);
@@ -390,6 +405,7 @@ TEST(WindowScreens, QuestionSummaryAndDriveChoice) {
     r.stoppedHeldMs = 51000;
     r.stoppedWantedMs = 360000;
     r.notStarted = 3;
+    r.cut = {{"/home/使用者/下載/只下載一半.wav", models::CutInputReason(183000, 91500)}};
     QMessageBox summary(QMessageBox::Critical, QStringLiteral("批次轉換"),
                         QString::fromStdString(models::SummaryText(r, "/home/使用者/音樂/")));
     PrepareMessageBox(summary);

@@ -57,6 +57,23 @@ TEST_F(DialogTest, ConversionDialogFollowsTheModel) {
     EXPECT_EQ(Child<QComboBox>(&d, "rate")->currentText(), QStringLiteral("44100 Hz"));
 }
 
+TEST_F(DialogTest, ConversionDialogWmaRateListHoldsWhatTheWriterTakes) {
+    ConversionInputs in = Inputs(96000, 2);
+    in.outputFormat = kWma;
+    ConversionSettingsDialog d(nullptr, in);
+    auto* rate = Child<QComboBox>(&d, "rate");
+    EXPECT_EQ(rate->currentText(), QStringLiteral("44100 Hz"));
+    ASSERT_EQ(rate->count(), 3);
+    EXPECT_EQ(rate->itemText(0), QStringLiteral("22050 Hz"));
+    rate->setCurrentIndex(0);
+    emit rate->activated(0);
+    EXPECT_EQ(rate->currentText(), QStringLiteral("22050 Hz"));
+    EXPECT_EQ(Child<QComboBox>(&d, "bitrate")->currentText(), QStringLiteral("32 kBps"));
+    Child<QRadioButton>(&d, "format_wav")->click();
+    EXPECT_EQ(rate->count(), 6);
+    EXPECT_EQ(rate->currentText(), QStringLiteral("22050 Hz"));
+}
+
 TEST_F(DialogTest, ConversionDialogSongInfoDisablesTheTagEdits) {
     ConversionInputs in = Inputs(22050, 2);
     in.title = "一首名字非常非常非常非常非常非常非常非常非常非常非常長的中文歌曲標題";

@@ -71,6 +71,11 @@ TEST_F(Screenshots, ConversionSettings) {
     in.positionMs = 0;
     ConversionSettingsDialog wav(nullptr, in);
     Shoot(&wav, "conversion_settings_wav");
+    in.outputFormat = kWma;
+    in.outputRate = 96000;
+    in.qualityDescription = "96000 Hz, 立體聲";
+    ConversionSettingsDialog wma(nullptr, in);
+    Shoot(&wma, "conversion_settings_wma");
 }
 
 TEST_F(Screenshots, BatchSettings) {

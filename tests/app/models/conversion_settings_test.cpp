@@ -82,10 +82,34 @@ TEST_F(ConversionModelTest, ChannelsAreClampedToMonoOrStereo) {
     EXPECT_EQ(m.Quality().Channels(), 1);
 }
 
-TEST_F(ConversionModelTest, UnknownRateOrFormatSelectsTheFirst) {
+TEST_F(ConversionModelTest, UnknownFormatIsWavAndUnlistedRatesShowTheNearest) {
     m.Open(Inputs(9, 12345, 2));
     EXPECT_EQ(m.Format(), kWav);
-    EXPECT_EQ(m.Quality().Rate(), 8000);
+    EXPECT_EQ(m.Quality().Rate(), 11025);
+    m.Open(Inputs(kMp3, 48000, 2));
+    EXPECT_EQ(m.Quality().Rate(), 44100);
+    EXPECT_EQ(m.Quality().Kbps(), 128);
+}
+
+TEST_F(ConversionModelTest, WmaOffersOnlyRatesTheWriterTakesAndOpensAtTheNearest) {
+    for (int input : {48000, 96000}) {
+        m.Open(Inputs(kWma, input, 2));
+        EXPECT_EQ(m.Quality().Rate(), 44100) << input;  // as the command line converts it
+        EXPECT_EQ(m.Quality().Kbps(), 64);
+        EXPECT_TRUE(m.Quality().Valid());
+    }
+    const std::vector<std::string> wmaRates{"22050 Hz", "32000 Hz", "44100 Hz"};
+    EXPECT_EQ(m.RateItems(), wmaRates);
+    EXPECT_EQ(m.RateItems()[static_cast<std::size_t>(m.RateItem())], "44100 Hz");
+    // Every shown rate, chosen, ends on a combination the writer accepts, shown as chosen.
+    for (int item = 0; item < static_cast<int>(wmaRates.size()); ++item) {
+        m.SetRateItem(item);
+        EXPECT_TRUE(m.Quality().Valid()) << item;
+        EXPECT_EQ(m.RateItem(), item);
+        ASSERT_GE(m.BitRateItem(), 0);
+    }
+    m.SetFormat(kMp3);
+    EXPECT_EQ(m.RateItems().size(), SampleRateList().size());
 }
 
 TEST_F(ConversionModelTest, PositionLabelShowsHours) {

@@ -112,10 +112,12 @@ TEST(RunSummary, SaysWhatWasWrittenSkippedFailedAndStopped) {
     r.stoppedHeldMs = 51'000;
     r.stoppedWantedMs = 360'000;
     r.notStarted = 2;
+    r.cut = {{"/in/f.mp3", CutInputReason(3000, 1700)}};
     const std::string t = SummaryText(r, "/out/");
     for (const char* part :
          {"已完成 2 個檔案，略過 1 個，失敗 1 個", "/out/e.mp3 只含前 00:51（完整應為 06:00）",
-          "尚有 2 個", "檔案位於 /out/", "/in/d.wav：未知的檔案格式", "/out/c.mp3：檔案已存在"})
+          "尚有 2 個", "檔案位於 /out/", "/in/d.wav：未知的檔案格式", "/out/c.mp3：檔案已存在",
+          "提早結束：\n  /in/f.mp3：輸入檔提早結束（檔頭標示 3.000 秒），已轉換 1.700 秒"})
         EXPECT_NE(t.find(part), std::string::npos) << part << "\n" << t;
 }
 

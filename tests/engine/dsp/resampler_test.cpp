@@ -146,6 +146,42 @@ TEST(Resampler, OutputLengthAfterFlushForEveryRatePair) {
             }
 }
 
+// Inputs that are halved before conversion: the same length rule, odd lengths and blocks, and
+// no shift in time (a decimator's delay would show as a phase error against the ideal tone).
+TEST(Resampler, HighRateInputsKeepTheirLengthTimingAndPassBand) {
+    for (std::uint32_t from : {88200u, 96000u, 176400u, 192000u})
+        for (std::uint32_t to : {8000u, 22050u, 44100u, 48000u})
+            for (bool eq : {false, true}) {
+                auto d = Make(from, to, 2, 2);
+                d->EqualizerOn = eq;
+                const std::size_t frames = from / 2 + 1235;
+                const auto in =
+                    dsptest::Interleave(dsptest::Noise(frames, 5), dsptest::Noise(frames, 6));
+                ASSERT_EQ(Convert(*d, in, from / 7 + 1).size() / 2, Expected(frames, from, to))
+                    << from << "->" << to << " eq " << eq;
+            }
+    for (auto [from, to] : {std::pair{96000u, 48000u}, std::pair{192000u, 44100u}}) {
+        auto d = Make(from, to);
+        const auto out = Convert(*d, dsptest::Sine(500, from, from * 2, 20000.0), from / 3 + 1);
+        const auto ideal = dsptest::Sine(500, to, to * 2, 20000.0);
+        ASSERT_EQ(out.size(), ideal.size());
+        int worst = 0;
+        for (std::size_t i = to / 10; i < out.size() - to / 10; ++i)
+            worst = std::max(worst, std::abs(out[i] - ideal[i]));
+        EXPECT_LE(worst, 20) << from << "->" << to;
+    }
+    // Whole-number ratios pick input samples: the top of the pass band keeps its level.
+    for (auto [from, to] : {std::pair{192000u, 8000u}, std::pair{96000u, 32000u},
+                            std::pair{176400u, 22050u}, std::pair{192000u, 48000u}}) {
+        auto d = Make(from, to);
+        const double tone = 0.42 * to;
+        const auto out = Convert(*d, dsptest::Sine(tone, from, from, 16000.0), from / 3 + 1);
+        EXPECT_NEAR(dsptest::SineAmplitude(out, tone, to, to / 8, to * 7 / 8), 16000.0,
+                    16000 * 0.01)
+            << from << "->" << to;
+    }
+}
+
 TEST(Resampler, ShortAndEmptyInputs) {
     for (std::size_t frames : {0u, 1u, 100u, 1500u}) {
         auto d = Make(44100, 32000);
