@@ -70,6 +70,12 @@ TEST_F(Screenshots, ConversionSettings) {
     in.positionMs = 0;
     ConversionSettingsDialog wav(nullptr, in);
     Shoot(&wav, "conversion_settings_wav");
+    in.outputFormat = kMp3;
+    in.keepInputQuality = false;
+    settings::WriteOption("MP3Vbr", 2);
+    ConversionSettingsDialog vbr(nullptr, in);
+    Shoot(&vbr, "conversion_settings_vbr");
+    settings::WriteOption("MP3Vbr", -1);
 }
 
 TEST_F(Screenshots, BatchSettings) {
