@@ -148,6 +148,7 @@ void LoopKernel::Quantize(Member& m) {
 
 void LoopKernel::Forget(Member& m) {
     std::fill(m.qK, m.qK + 39, INT_MIN);
+    std::fill(m.dK, m.dK + 39, INT_MIN);
     m.countValid = m.distValid = false;
 }
 
@@ -229,18 +230,26 @@ void LoopKernel::Distortion(Member& m) {
     m.nBands = 0;
     m.excessDb = 0;
     double sumDist = 0;
-    for (const Unit& u : *m.units) {
+    const std::vector<Unit>& units = *m.units;
+    for (size_t ui = 0; ui < units.size(); ++ui) {
+        const Unit& u = units[ui];
         if (u.sfIndex < 0) continue;
         int sf = m.sf[u.sfIndex];
         int d = (sf + (m.isShort ? 0 : m.preflag * u.pretab)) << (1 + m.sfScale);
         int k = std::clamp(m.step - d, -kPowOffset, 119);
-        float r = t.recon[static_cast<size_t>(k + kPowOffset)];
-        float noise = 0;
-        for (int i = u.start; i < u.start + u.width; ++i) {
-            float e =
-                m.absx[i] - t.pow43[static_cast<size_t>(std::min(m.q[i], kMaxQuantValue))] * r;
-            noise += e * e;
+        // A unit's values depend only on its step, so its noise does too.
+        if (k != m.dK[ui]) {
+            float r = t.recon[static_cast<size_t>(k + kPowOffset)];
+            float sum = 0;
+            for (int i = u.start; i < u.start + u.width; ++i) {
+                float e =
+                    m.absx[i] - t.pow43[static_cast<size_t>(std::min(m.q[i], kMaxQuantValue))] * r;
+                sum += e * e;
+            }
+            m.dK[ui] = k;
+            m.dNoise[ui] = sum;
         }
+        const float noise = m.dNoise[ui];
         float nmr = static_cast<float>(noise / m.xmin[u.sfIndex]);
         m.nmr[u.sfIndex] = nmr;
         ++m.nBands;

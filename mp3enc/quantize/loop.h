@@ -61,6 +61,8 @@ private:
         // Quantizer step (k) each unit was last quantized with, and whether it overflowed.
         int qK[39];
         bool qOver[39];
+        int dK[39];  // step of each unit's last noise sum, and that sum
+        float dNoise[39];
         bool countValid = false, distValid = false;  // part3 and the distortion match q
         bool overflow = false;
         int part2 = 0, part3 = 0;
