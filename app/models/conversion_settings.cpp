@@ -37,6 +37,21 @@ int NearestRateIndex(int rate) {
     return best;
 }
 
+// The encoder's variable rate starts at 16000 Hz; below, only constant rates are offered.
+constexpr int kVbrMinRate = 16000;
+
+std::string VbrText(int level) {
+    std::string t = "VBR 品質 " + std::to_string(level);
+    if (level == 0) t += " (最佳)";
+    if (level == 9) t += " (最小)";
+    return t;
+}
+
+int StoredVbr() {
+    const int v = settings::ReadOption("MP3Vbr");
+    return v >= 0 && v <= 9 ? v : -1;
+}
+
 }  // namespace
 
 std::string FormatPosition(double positionMs) {
@@ -82,8 +97,13 @@ void ConversionSettingsModel::Open(const ConversionInputs& in) {
     positionLabel_ = "從目前位置            (" + FormatPosition(positionMs_) + ")";
 
     q_.chanIndex = std::clamp(in.outputChannels, 1, 2) - 1;
+    vbr_ = StoredVbr();
     FillLists(true);
     ApplyEnablingRules();
+}
+
+bool ConversionSettingsModel::VbrOffered() const {
+    return q_.format == kMp3 && q_.Rate() >= kVbrMinRate;
 }
 
 void ConversionSettingsModel::FillLists(bool pickStored) {
@@ -104,10 +124,13 @@ void ConversionSettingsModel::ApplyEnablingRules() {
         FillLists(false);
     }
     if (positionMs_ == 0) decodeStart_ = 0;
+    // A level the list no longer shows is no longer chosen: the bit rate shown applies.
+    if (q_.format == kMp3 && !VbrOffered()) vbr_ = -1;
 }
 
 void ConversionSettingsModel::SetFormat(int format) {
     q_.format = ClampFormat(format);
+    vbr_ = StoredVbr();
     FillLists(true);
     ApplyEnablingRules();
     if (q_.format != kWav) ReactToChannels(q_);
@@ -124,11 +147,13 @@ void ConversionSettingsModel::SetRateIndex(int index) {
     if (index < 0 || index >= static_cast<int>(SampleRateList().size())) return;
     q_.rateIndex = index;
     ReactToSampleRate(q_);
+    if (!VbrOffered() && q_.format == kMp3) vbr_ = -1;
 }
 
 void ConversionSettingsModel::SetChannelIndex(int index) {
     q_.chanIndex = std::clamp(index, 0, 1);
     ReactToChannels(q_);
+    if (!VbrOffered() && q_.format == kMp3) vbr_ = -1;
 }
 
 void ConversionSettingsModel::SetQualityMode(int mode) {
@@ -147,12 +172,15 @@ std::vector<std::string> ConversionSettingsModel::BitRateItems() const {
     const auto list = BitRateList(bitListFormat_);
     for (int i : OfferedBitIndices(bitListFormat_, q_.Rate(), q_.Channels()))
         items.push_back(BitRateText(list[static_cast<std::size_t>(i)]));
+    if (bitListFormat_ == kMp3 && q_.Rate() >= kVbrMinRate)
+        for (int level = 0; level <= 9; ++level) items.push_back(VbrText(level));
     return items;
 }
 
 int ConversionSettingsModel::BitRateItem() const {
     if (q_.format == kWav) return -1;
     const auto offered = OfferedBitIndices(q_.format, q_.Rate(), q_.Channels());
+    if (q_.format == kMp3 && vbr_ >= 0) return static_cast<int>(offered.size()) + vbr_;
     const auto it = std::find(offered.begin(), offered.end(), q_.bitIndex);
     return it == offered.end() ? -1 : static_cast<int>(it - offered.begin());
 }
@@ -160,8 +188,13 @@ int ConversionSettingsModel::BitRateItem() const {
 void ConversionSettingsModel::SetBitRateItem(int item) {
     if (q_.format == kWav) return;
     const auto offered = OfferedBitIndices(q_.format, q_.Rate(), q_.Channels());
-    if (item >= 0 && item < static_cast<int>(offered.size()))
+    const int n = static_cast<int>(offered.size());
+    if (item >= 0 && item < n) {
+        vbr_ = -1;
         SetBitRateIndex(offered[static_cast<std::size_t>(item)]);
+    } else if (VbrOffered() && item >= n && item <= n + 9) {
+        vbr_ = item - n;
+    }
 }
 
 std::vector<std::string> ConversionSettingsModel::RateItems() const {
@@ -195,6 +228,7 @@ bool ConversionSettingsModel::Accept(ConversionOutputs& out, std::string& refusa
     out.equalizerOn = equalizer_;
     out.outputFormat = q_.format;
     if (q_.format != kWav) settings::WriteOption(StoredBitRateName(q_.format), q_.Kbps());
+    if (q_.format == kMp3) settings::WriteOption("MP3Vbr", vbr_);
     // The positioning check box is the only control behind both values.
     pseudoStereo_ = jitter_;
     settings::WriteOption("DecodeStart", decodeStart_);

@@ -77,11 +77,14 @@ public:
     const std::string& FromPositionLabel() const { return positionLabel_; }
 
     // The bit-rate list as shown: only what the encoder takes at the chosen rate and
-    // channels; WAV leaves the previous format's items in place.
+    // channels, for MP3 from 16000 Hz on followed by the variable-rate levels 0 (best) .. 9;
+    // WAV leaves the previous format's items in place.
     std::vector<std::string> BitRateItems() const;
-    // The shown item of the chosen bit rate (-1 for WAV), and a choice by shown item.
+    // The shown item of the chosen bit rate or level (-1 for WAV), and a choice by shown item.
     int BitRateItem() const;
     void SetBitRateItem(int item);
+    // MP3 variable-rate level 0..9, or -1 for the constant bit rate.
+    int VbrLevel() const { return vbr_; }
     // The rate list as shown: for WMA only the rates the writer takes at some bit rate.
     std::vector<std::string> RateItems() const;
     int RateItem() const;  // -1 when the chosen rate is not shown
@@ -97,9 +100,11 @@ public:
 private:
     void FillLists(bool pickStored);
     void ApplyEnablingRules();
+    bool VbrOffered() const;
 
     QualityChoice q_;
     int bitListFormat_ = -1;  // whose bit rates the list holds
+    int vbr_ = -1;            // MP3 variable-rate level, -1 constant
     int qualityMode_ = 0;
     int decodeStart_ = 0;
     bool songInfo_ = true;

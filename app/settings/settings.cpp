@@ -398,6 +398,7 @@ std::optional<BatchOutput> ResolveBatchOutput(int inputRate, int inputChannels) 
             const auto kbps = Mp3BitRateAt(ReadOption("BQ_BRATEMP3"));
             if (!kbps) return std::nullopt;
             OverrideOption("MP3BitRate", *kbps);
+            OverrideOption("MP3Vbr", -1);  // batch lists offer constant rates only
         } else if (format == kFormatWma) {
             const auto kbps = WmaBitRateAt(ReadOption("BQ_BRATEWMA"));
             if (!kbps) return std::nullopt;
@@ -420,6 +421,7 @@ std::optional<BatchOutput> ResolveBatchOutput(int inputRate, int inputChannels) 
         for (const auto& row : kRows) {
             if (inputRate > row.upTo) continue;
             OverrideOption("MP3BitRate", mono ? row.monoKbps : row.stereoKbps);
+            OverrideOption("MP3Vbr", -1);
             return BatchOutput{kFormatMp3, row.rate, inputChannels};
         }
         return std::nullopt;

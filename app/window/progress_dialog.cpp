@@ -74,6 +74,12 @@ int StoredKbps(const char* name, int fallback) {
     return v == -1 ? fallback : v;
 }
 
+// The stored MP3 variable-rate level 0..9, or -1 for the constant bit rate.
+int StoredVbr() {
+    const int v = settings::ReadOption("MP3Vbr");
+    return v >= 0 && v <= 9 ? v : -1;
+}
+
 std::string Trimmed(std::string s) {
     while (!s.empty() && (s.back() == ' ' || s.back() == '\n' || s.back() == '.')) s.pop_back();
     return s;
@@ -88,6 +94,10 @@ std::string ParentFolder(const std::string& path) {
 // another bit rate, so such a job is never started.
 std::string UnmadeCombination(int format, int rate, int channels) {
     if (format != kFormatMp3 && format != kFormatWma) return {};
+    if (format == kFormatMp3 && StoredVbr() >= 0) {
+        if (rate >= 16000) return {};
+        return "MP3 可變位元率在 " + std::to_string(rate) + " Hz 不能使用，沒有轉換";
+    }
     const int kbps =
         format == kFormatMp3 ? StoredKbps("MP3BitRate", 128) : StoredKbps("MSABitRate", 64);
     if (models::CombinationValid(format, kbps, rate, channels)) return {};
@@ -237,8 +247,11 @@ void ProgressDialog::ShowTrackTimes() {
 void ProgressDialog::ShowFigures() {
     const EngineState& e = Engine();
     const int format = e.OutputFormat.load();
-    compression_->setText(
-        Q(CompressionLine(format, StoredKbps("MP3BitRate", 128), StoredKbps("MSABitRate", 64))));
+    if (format == kFormatMp3 && StoredVbr() >= 0)
+        compression_->setText(QStringLiteral("壓縮: MPEG Layer-3, VBR 品質 %1").arg(StoredVbr()));
+    else
+        compression_->setText(Q(
+            CompressionLine(format, StoredKbps("MP3BitRate", 128), StoredKbps("MSABitRate", 64))));
     quality_->setText(Q(QualityLine(static_cast<int>(e.OutputRate.load()), e.OutputChannels.load(),
                                     e.EqualizerOn.load(), jitter_)));
 }

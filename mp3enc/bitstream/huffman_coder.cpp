@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 
 #include "mp3enc/bitstream/huffman_tables.h"
 
@@ -39,62 +40,95 @@ int CountPairBits(const int* ix, int begin, int end, int table) {
     return bits;
 }
 
+namespace {
+
+// Candidate tables of one magnitude class, counted in a single pass: each pair's code length
+// (signs included) for up to four tables packed into 16-bit fields of one word. A region holds
+// at most 288 pairs of at most 21 bits, so no field overflows into the next.
+struct PackedClass {
+    int tables[4] = {-1, -1, -1, -1};
+    int n = 0;
+    uint64_t lens[256] = {};
+};
+
+struct PackedClasses {
+    PackedClass c[7];
+    PackedClasses() {
+        const int sets[7][3] = {{1, -1, -1},  {2, 3, -1},   {5, 6, -1},  {7, 8, 9},
+                                {10, 11, 12}, {13, 15, -1}, {16, 24, -1}};
+        for (int k = 0; k < 7; ++k) {
+            PackedClass& pc = c[k];
+            for (int j = 0; j < 3 && sets[k][j] >= 0; ++j) pc.tables[pc.n++] = sets[k][j];
+            for (int x = 0; x < 16; ++x)
+                for (int y = 0; y < 16; ++y) {
+                    uint64_t v = 0;
+                    for (int j = 0; j < pc.n; ++j) {
+                        const HuffTable& t = kHuffTables[pc.tables[j]];
+                        if (x >= t.xlen || y >= t.xlen) continue;
+                        uint64_t len = t.lens[x * t.xlen + y] + (x != 0) + (y != 0);
+                        v |= len << (16 * j);
+                    }
+                    pc.lens[x * 16 + y] = v;
+                }
+        }
+    }
+};
+
+const PackedClasses& Packed() {
+    static const PackedClasses p;
+    return p;
+}
+
+}  // namespace
+
 int ChooseTable(const int* ix, int begin, int end, int* bits) {
     int mx = 0;
     for (int i = begin; i < end; ++i) mx = std::max(mx, ix[i]);
-    static constexpr int kClass1[] = {1};
-    static constexpr int kClass2[] = {2, 3};
-    static constexpr int kClass3[] = {5, 6};
-    static constexpr int kClass5[] = {7, 8, 9};
-    static constexpr int kClass7[] = {10, 11, 12};
-    static constexpr int kClass15[] = {13, 15};
-    const int* cand = nullptr;
-    int n = 0;
-    int escape[2];
     if (mx == 0) {
         *bits = 0;
         return 0;
-    } else if (mx == 1) {
-        cand = kClass1;
-        n = 1;
-    } else if (mx == 2) {
-        cand = kClass2;
-        n = 2;
-    } else if (mx == 3) {
-        cand = kClass3;
-        n = 2;
-    } else if (mx <= 5) {
-        cand = kClass5;
-        n = 3;
-    } else if (mx <= 7) {
-        cand = kClass7;
-        n = 3;
-    } else if (mx <= 15) {
-        cand = kClass15;
-        n = 2;
-    } else {
-        int need = mx - 15;
-        escape[0] = escape[1] = -1;
-        for (int t = 16; t < 24; ++t)
-            if ((1 << kHuffTables[t].linbits) > need) {
-                escape[0] = t;
-                break;
-            }
-        for (int t = 24; t < 32; ++t)
-            if ((1 << kHuffTables[t].linbits) > need) {
-                escape[1] = t;
-                break;
-            }
-        cand = escape;
-        n = 2;
     }
+    const int k = mx == 1    ? 0
+                  : mx == 2  ? 1
+                  : mx == 3  ? 2
+                  : mx <= 5  ? 3
+                  : mx <= 7  ? 4
+                  : mx <= 15 ? 5
+                             : 6;
+    const PackedClass& pc = Packed().c[k];
+    uint64_t sum = 0;
     int best = -1, bestBits = INT_MAX;
-    for (int i = 0; i < n; ++i) {
-        if (cand[i] < 0) continue;
-        int b = CountPairBits(ix, begin, end, cand[i]);
-        if (b < bestBits) {
-            bestBits = b;
-            best = cand[i];
+    if (k < 6) {
+        for (int i = begin; i < end; i += 2) sum += pc.lens[(ix[i] << 4) + ix[i + 1]];
+        for (int j = 0; j < pc.n; ++j) {
+            int b = static_cast<int>((sum >> (16 * j)) & 0xffff);
+            if (b < bestBits) {
+                bestBits = b;
+                best = pc.tables[j];
+            }
+        }
+    } else {
+        // Escape tables: one length table per group of eight; only linbits differ.
+        int escapes = 0;
+        for (int i = begin; i < end; i += 2) {
+            int x = ix[i], y = ix[i + 1];
+            escapes += (x >= 15) + (y >= 15);
+            sum += pc.lens[(std::min(x, 15) << 4) + std::min(y, 15)];
+        }
+        const int need = mx - 15;
+        for (int j = 0; j < 2; ++j) {
+            int t = -1;
+            for (int c = 16 + 8 * j; c < 24 + 8 * j; ++c)
+                if ((1 << kHuffTables[c].linbits) > need) {
+                    t = c;
+                    break;
+                }
+            if (t < 0) continue;
+            int b = static_cast<int>((sum >> (16 * j)) & 0xffff) + escapes * kHuffTables[t].linbits;
+            if (b < bestBits) {
+                bestBits = b;
+                best = t;
+            }
         }
     }
     if (best < 0) {
@@ -105,11 +139,12 @@ int ChooseTable(const int* ix, int begin, int end, int* bits) {
     return best;
 }
 
-int ChooseHuffman(GranuleInfo& g, const int* ix, const int* bounds, bool fullSearch) {
-    int i = 576;
+int ChooseHuffman(GranuleInfo& g, const int* ix, const int* bounds, bool fullSearch, int limit) {
+    int i = std::clamp(limit + (limit & 1), 0, 576);
     while (i > 1 && ix[i - 1] == 0 && ix[i - 2] == 0) i -= 2;
-    for (int k = 0; k < i; ++k)
-        if (ix[k] > kMaxQuantValue) return -1;
+    int mx = 0;
+    for (int k = 0; k < i; ++k) mx = std::max(mx, ix[k]);
+    if (mx > kMaxQuantValue) return -1;
     // count1 region: quadruples of values 0/1 at the end of the coded part.
     int j = i;
     while (j >= 4 && ix[j - 1] <= 1 && ix[j - 2] <= 1 && ix[j - 3] <= 1 && ix[j - 4] <= 1) j -= 4;

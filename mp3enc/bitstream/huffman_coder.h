@@ -13,7 +13,8 @@ int ChooseTable(const int* absIx, int begin, int end, int* bits);
 
 // Huffman choice of a granule: big_values, count1, regions and tables; returns the part3
 // bit count, or -1 when a value is above what any table can code. longBounds are the 23
-// long scalefactor band borders (lines) of the stream's rate.
-int ChooseHuffman(GranuleInfo& g, const int* absIx, const int* longBounds, bool fullSearch);
+// long scalefactor band borders (lines) of the stream's rate. Lines from limit on must be 0.
+int ChooseHuffman(GranuleInfo& g, const int* absIx, const int* longBounds, bool fullSearch,
+                  int limit = 576);
 
 }  // namespace mp3enc

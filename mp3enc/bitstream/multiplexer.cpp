@@ -162,22 +162,36 @@ void BitstreamEncoder::WriteMainData(const GranuleInfo& g) {
             if (cy > 15) cy = 15;
         }
         int idx = cx * t.xlen + cy;
-        main_.Write(t.codes[idx], t.lens[idx]);
-        if (t.linbits && cx == 15) main_.Write(static_cast<uint32_t>(ax - 15), t.linbits);
-        if (ax) main_.Write(x < 0 ? 1 : 0, 1);
-        if (t.linbits && cy == 15) main_.Write(static_cast<uint32_t>(ay - 15), t.linbits);
-        if (ay) main_.Write(y < 0 ? 1 : 0, 1);
+        // Code, escapes and signs of the pair gathered into one word (at most 47 bits).
+        uint64_t acc = t.codes[idx];
+        int n = t.lens[idx];
+        auto push = [&](uint32_t v, int k) {
+            acc = (acc << k) | v;
+            n += k;
+        };
+        if (t.linbits && cx == 15) push(static_cast<uint32_t>(ax - 15), t.linbits);
+        if (ax) push(x < 0 ? 1 : 0, 1);
+        if (t.linbits && cy == 15) push(static_cast<uint32_t>(ay - 15), t.linbits);
+        if (ay) push(y < 0 ? 1 : 0, 1);
+        if (n > 32) {
+            main_.Write(static_cast<uint32_t>(acc >> 32), n - 32);
+            main_.Write(static_cast<uint32_t>(acc), 32);
+        } else {
+            main_.Write(static_cast<uint32_t>(acc), n);
+        }
     }
     for (int i = end; i < g.count1End; i += 4) {
         int v[4] = {g.ix[i], g.ix[i + 1], g.ix[i + 2], g.ix[i + 3]};
         int idx =
             (std::abs(v[0]) << 3) | (std::abs(v[1]) << 2) | (std::abs(v[2]) << 1) | std::abs(v[3]);
-        if (g.count1table_select)
-            main_.Write(static_cast<uint32_t>(15 - idx), 4);
-        else
-            main_.Write(kCount1CodeA[idx], kCount1LenA[idx]);
+        uint32_t acc = g.count1table_select ? static_cast<uint32_t>(15 - idx) : kCount1CodeA[idx];
+        int n = g.count1table_select ? 4 : kCount1LenA[idx];
         for (int j = 0; j < 4; ++j)
-            if (v[j]) main_.Write(v[j] < 0 ? 1 : 0, 1);
+            if (v[j]) {
+                acc = (acc << 1) | (v[j] < 0 ? 1 : 0);
+                ++n;
+            }
+        main_.Write(acc, n);
     }
 }
 

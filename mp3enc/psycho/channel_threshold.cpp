@@ -9,7 +9,7 @@ namespace mp3enc {
 
 namespace {
 
-constexpr double kLn10Over10 = 0.23025850929940458;
+constexpr float kLn10Over10f = 0.23025850929940458f;
 
 inline bool Silent(float re, float im) {
     return re * re + im * im <= 1e-6f;
@@ -221,22 +221,21 @@ void ThresholdChannel::Block(const PsyBlockParams& prm, const PartitionTable& pt
             ecbf += eb[j] * w[j];
             ctbf += cbk[j] * w[j];
         }
-        const double ecb = ecbf, ctb = ctbf;
         const Partition& p = pt.p[b];
+        // Single precision throughout: these few values per partition need no more, and
+        // double divisions and conversions cost more here than all the sums above.
         // A silent partition counts as noise-like instead of 0/0.
-        double cb = ecb > 0 ? ctb / ecb : 0.5;
-        cb = std::clamp(cb, 0.05, 0.5);
-        const double tone = -std::log10(static_cast<float>(2 * cb));
-        out->tone[b] = static_cast<float>(tone);
-        double snr = p.aboveLimit ? fixedSnr : nmt * (1 - tone) + p.tmn * tone + p.bmax;
-        const double spread = ecb * p.norm;
-        // 10^(-snr/10) in single precision: exp is several times cheaper than pow.
-        nb_[b] =
-            static_cast<float>(spread * std::exp(static_cast<float>(-snr * kLn10Over10)) + p.quiet);
+        float cb = ecbf > 0 ? ctbf / ecbf : 0.5f;
+        cb = std::clamp(cb, 0.05f, 0.5f);
+        const float tone = -std::log10(2 * cb);
+        out->tone[b] = tone;
+        const float snr = p.aboveLimit ? fixedSnr : nmt * (1 - tone) + p.tmn * tone + p.bmax;
+        const float spread = ecbf * p.norm;
+        // 10^(-snr/10): exp is several times cheaper than pow.
+        nb_[b] = spread * std::exp(-snr * kLn10Over10f) + p.quiet;
         if (params_->preNoTone) {
-            const double snrPre = std::max<double>(nmt, p.bmax);
-            nbPre_[b] = static_cast<float>(
-                spread * std::exp(static_cast<float>(-snrPre * kLn10Over10)) + p.quiet);
+            const float snrPre = std::max(nmt, p.bmax);
+            nbPre_[b] = spread * std::exp(-snrPre * kLn10Over10f) + p.quiet;
         } else {
             nbPre_[b] = nb_[b];
         }

@@ -85,6 +85,7 @@ void LoopKernel::Prepare(int gr, int ch, int blockType, const float* xr, const f
     int nu = static_cast<int>(m.units->size());
     m.nz = 0;
     std::fill(m.q, m.q + 576, 0);
+    Forget(m);
     float mx = 0;
     for (int i = 0; i < 576; ++i) {
         float v = xr[i];
@@ -110,27 +111,45 @@ void LoopKernel::Prepare(int gr, int ch, int blockType, const float* xr, const f
 
 void LoopKernel::Quantize(Member& m) {
     const Tables& t = T();
-    m.overflow = false;
+    bool over = false, changed = false;
     // Lines from nz on were cleared by Prepare and are never written; the units cover the rest.
-    for (const Unit& u : *m.units) {
+    // A unit whose step is the one it was last quantized with keeps its values: the outer loop
+    // amplifies a band or two per pass and the rest would come out the same.
+    const std::vector<Unit>& units = *m.units;
+    for (size_t ui = 0; ui < units.size(); ++ui) {
+        const Unit& u = units[ui];
         if (u.start >= m.nz) break;
         int sf = u.sfIndex >= 0 ? m.sf[u.sfIndex] : 0;
         int d = (sf + (m.isShort ? 0 : m.preflag * u.pretab)) << (1 + m.sfScale);
         int k = std::clamp(m.step - d, -kPowOffset, 119);
-        float mul = t.quantMul[static_cast<size_t>(k + kPowOffset)];
-        int end = std::min(u.start + u.width, m.nz);
-        // Branch-free so that it vectorizes; any value above the table's reach overflows.
-        const float* __restrict x = m.xr34;
-        int* __restrict q = m.q;
-        int over = 0;
-        for (int i = u.start; i < end; ++i) {
-            const float v = x[i] * mul + 0.4054f;
-            over |= v > static_cast<float>(kMaxQuantValue);
-            q[i] = static_cast<int>(
-                v > static_cast<float>(kMaxQuantValue) ? static_cast<float>(kMaxQuantValue) : v);
+        if (k != m.qK[ui]) {
+            float mul = t.quantMul[static_cast<size_t>(k + kPowOffset)];
+            int end = std::min(u.start + u.width, m.nz);
+            // Branch-free so that it vectorizes; any value above the table's reach overflows.
+            const float* __restrict x = m.xr34;
+            int* __restrict q = m.q;
+            int o = 0;
+            for (int i = u.start; i < end; ++i) {
+                const float v = x[i] * mul + 0.4054f;
+                o |= v > static_cast<float>(kMaxQuantValue);
+                q[i] = static_cast<int>(v > static_cast<float>(kMaxQuantValue)
+                                            ? static_cast<float>(kMaxQuantValue)
+                                            : v);
+            }
+            m.qK[ui] = k;
+            m.qOver[ui] = o != 0;
+            changed = true;
         }
-        if (over) m.overflow = true;
+        over = over || m.qOver[ui];
     }
+    m.overflow = over;
+    if (changed) m.countValid = m.distValid = false;
+}
+
+void LoopKernel::Forget(Member& m) {
+    std::fill(m.qK, m.qK + 39, INT_MIN);
+    std::fill(m.dK, m.dK + 39, INT_MIN);
+    m.countValid = m.distValid = false;
 }
 
 int LoopKernel::Part2Bits(const Member& m, GranuleInfo* g) const {
@@ -192,33 +211,45 @@ int LoopKernel::CountBits(Member& m) {
         m.part3 = 100000;  // above any budget: forces a coarser step
         return m.part2 + m.part3;
     }
+    if (m.countValid) return m.part2 + m.part3;
     // Reused: a fresh record would clear 2.4 kB on every count.
     GranuleInfo& g = countScratch_;
     g.block_type = m.blockType;
-    int p3 = ChooseHuffman(g, m.q, sfb_->longB, false);
+    int p3 = ChooseHuffman(g, m.q, sfb_->longB, false, m.nz);
     m.part3 = p3 < 0 ? 100000 : p3;
+    m.countValid = true;
     return m.part2 + m.part3;
 }
 
 void LoopKernel::Distortion(Member& m) {
+    if (m.distValid) return;
+    m.distValid = true;
     const Tables& t = T();
     m.maxNmr = 0;
     m.nDist = 0;
     m.nBands = 0;
     m.excessDb = 0;
     double sumDist = 0;
-    for (const Unit& u : *m.units) {
+    const std::vector<Unit>& units = *m.units;
+    for (size_t ui = 0; ui < units.size(); ++ui) {
+        const Unit& u = units[ui];
         if (u.sfIndex < 0) continue;
         int sf = m.sf[u.sfIndex];
         int d = (sf + (m.isShort ? 0 : m.preflag * u.pretab)) << (1 + m.sfScale);
         int k = std::clamp(m.step - d, -kPowOffset, 119);
-        float r = t.recon[static_cast<size_t>(k + kPowOffset)];
-        float noise = 0;
-        for (int i = u.start; i < u.start + u.width; ++i) {
-            float e =
-                m.absx[i] - t.pow43[static_cast<size_t>(std::min(m.q[i], kMaxQuantValue))] * r;
-            noise += e * e;
+        // A unit's values depend only on its step, so its noise does too.
+        if (k != m.dK[ui]) {
+            float r = t.recon[static_cast<size_t>(k + kPowOffset)];
+            float sum = 0;
+            for (int i = u.start; i < u.start + u.width; ++i) {
+                float e =
+                    m.absx[i] - t.pow43[static_cast<size_t>(std::min(m.q[i], kMaxQuantValue))] * r;
+                sum += e * e;
+            }
+            m.dK[ui] = k;
+            m.dNoise[ui] = sum;
         }
+        const float noise = m.dNoise[ui];
         float nmr = static_cast<float>(noise / m.xmin[u.sfIndex]);
         m.nmr[u.sfIndex] = nmr;
         ++m.nBands;
@@ -359,6 +390,7 @@ void LoopKernel::Finish(Member& m, GranuleInfo& g, bool fullSearch) {
     if (p3 < 0 || p2 + p3 > 4095) {
         // Cannot happen after the rate loop; keep the stream valid regardless.
         std::fill(m.q, m.q + 576, 0);
+        Forget(m);
         p3 = ChooseHuffman(g, m.q, sfb_->longB, false);
     }
     for (int i = 0; i < 576; ++i) g.ix[i] = m.neg[i] ? -m.q[i] : m.q[i];
@@ -491,6 +523,7 @@ void LoopKernel::RunFrame(const int budgets[2][2], int frameMaxBits, CodedFrame&
             m.sfScale = 0;
             if (m.step >= kMaxStep && out.gr[bg][bc].part2_3_length > 0) {
                 std::fill(m.xr34, m.xr34 + 576, 0.0f);
+                Forget(m);
             }
         }
         m.step = std::min(kMaxStep, m.step + 4);

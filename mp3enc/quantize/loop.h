@@ -58,6 +58,12 @@ private:
         bool preflagUsed = false;
         bool canAmplify = true;
         int q[576];
+        // Quantizer step (k) each unit was last quantized with, and whether it overflowed.
+        int qK[39];
+        bool qOver[39];
+        int dK[39];  // step of each unit's last noise sum, and that sum
+        float dNoise[39];
+        bool countValid = false, distValid = false;  // part3 and the distortion match q
         bool overflow = false;
         int part2 = 0, part3 = 0;
         float nmr[39] = {};
@@ -70,6 +76,7 @@ private:
     };
 
     void Quantize(Member& m);
+    void Forget(Member& m);  // q no longer matches qK (lines or values replaced)
     int Part2Bits(const Member& m, GranuleInfo* g) const;
     int CountBits(Member& m);
     void Distortion(Member& m);

@@ -138,6 +138,30 @@ TEST(HuffmanTables, EveryTableIsACompletePrefixCode) {
     EXPECT_EQ(kHuffTables[31].linbits, 13);
 }
 
+// The chosen table codes the region in the bits it reports, and none of the tables of its
+// size (and kind: escape or not) that can code the region is cheaper.
+TEST(HuffmanTables, ChosenTableIsTheCheapestOfItsSize) {
+    std::mt19937 rng(3);
+    for (int top : {1, 2, 3, 4, 5, 6, 7, 8, 15, 16, 40, 300, kMaxQuantValue}) {
+        for (int len : {2, 18, 576}) {
+            int ix[576] = {};
+            for (int i = 0; i < len; ++i) ix[i] = static_cast<int>(rng() % (top + 1));
+            ix[rng() % len] = top;
+            int bits = -1;
+            const int chosen = ChooseTable(ix, 0, len, &bits);
+            ASSERT_GT(chosen, 0);
+            EXPECT_EQ(CountPairBits(ix, 0, len, chosen), bits) << top << "/" << len;
+            const HuffTable& c = kHuffTables[chosen];
+            for (int t = 1; t < 32; ++t) {
+                const HuffTable& h = kHuffTables[t];
+                if (h.xlen != c.xlen || (h.linbits > 0) != (c.linbits > 0)) continue;
+                if (h.linbits && top - 15 >= (1 << h.linbits)) continue;
+                EXPECT_LE(bits, CountPairBits(ix, 0, len, t)) << top << "/" << len << " " << t;
+            }
+        }
+    }
+}
+
 TEST(Framer, IsoPaddingAt44100And128k) {
     Framer f;
     ASSERT_EQ(f.Init(128000, 44100, 0, kAlternating, 0), "");

@@ -102,10 +102,14 @@ TEST_F(DialogTest, ConversionDialogOffersOnlyBitRatesTheEncoderTakes) {
     for (int i = 0; i < bitrate->count(); ++i) shown << bitrate->itemText(i);
     QStringList encoder;
     for (int kbps : Mp3BitRatesKbps(44100, 1)) encoder << QStringLiteral("%1 kBps").arg(kbps);
-    EXPECT_EQ(shown, encoder);
-    // The last item is what OK stores, at the shown rate and channels.
-    bitrate->setCurrentIndex(bitrate->count() - 1);
-    emit bitrate->activated(bitrate->count() - 1);
+    // The encoder's bit rates, then its ten variable-rate levels.
+    EXPECT_EQ(shown.mid(0, encoder.size()), encoder);
+    ASSERT_EQ(shown.size(), encoder.size() + 10);
+    EXPECT_TRUE(shown.back().startsWith(QStringLiteral("VBR 品質 9")));
+    // The last bit rate is what OK stores, at the shown rate and channels.
+    const int last = static_cast<int>(encoder.size()) - 1;
+    bitrate->setCurrentIndex(last);
+    emit bitrate->activated(last);
     EXPECT_EQ(bitrate->currentText(), encoder.back());
     EXPECT_EQ(Child<QComboBox>(&d, "rate")->currentText(), QStringLiteral("44100 Hz"));
     EXPECT_EQ(Child<QComboBox>(&d, "channels")->currentText(), QStringLiteral("單聲"));

@@ -76,6 +76,14 @@ TEST_F(Screenshots, ConversionSettings) {
     in.qualityDescription = "96000 Hz, 立體聲";
     ConversionSettingsDialog wma(nullptr, in);
     Shoot(&wma, "conversion_settings_wma");
+    in.outputFormat = kMp3;
+    in.outputRate = 44100;
+    in.qualityDescription = "44100 Hz, 立體聲";
+    in.keepInputQuality = false;
+    settings::WriteOption("MP3Vbr", 2);
+    ConversionSettingsDialog vbr(nullptr, in);
+    Shoot(&vbr, "conversion_settings_vbr");
+    settings::WriteOption("MP3Vbr", -1);
 }
 
 TEST_F(Screenshots, BatchSettings) {

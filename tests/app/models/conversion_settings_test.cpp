@@ -180,14 +180,21 @@ TEST_F(ConversionModelTest, TheBitRateListHoldsWhatTheEncoderListsForTheRateAndC
         std::vector<std::string> expected;
         for (int kbps : Mp3BitRatesKbps(static_cast<std::uint32_t>(rate), channels))
             expected.push_back(BitRateText(kbps));
+        const std::size_t constant = expected.size();
+        if (rate >= 16000)
+            for (int level = 0; level <= 9; ++level)
+                expected.push_back("VBR 品質 " + std::to_string(level) +
+                                   (level == 0   ? " (最佳)"
+                                    : level == 9 ? " (最小)"
+                                                 : ""));
         EXPECT_EQ(m.BitRateItems(), expected) << rate << "/" << channels;
         const auto items = m.BitRateItems();
         ASSERT_GE(m.BitRateItem(), 0);
         EXPECT_EQ(items[static_cast<std::size_t>(m.BitRateItem())],
                   BitRateText(m.Quality().Kbps()));
-        // Choosing the last item chooses exactly that, at the shown rate and channels.
-        m.SetBitRateItem(static_cast<int>(items.size()) - 1);
-        EXPECT_EQ(BitRateText(m.Quality().Kbps()), items.back());
+        // Choosing the last bit rate chooses exactly that, at the shown rate and channels.
+        m.SetBitRateItem(static_cast<int>(constant) - 1);
+        EXPECT_EQ(BitRateText(m.Quality().Kbps()), items[constant - 1]);
         EXPECT_EQ(m.Quality().Rate(), rate);
         EXPECT_TRUE(m.Quality().Valid());
     }
@@ -196,6 +203,26 @@ TEST_F(ConversionModelTest, TheBitRateListHoldsWhatTheEncoderListsForTheRateAndC
     const auto stereo = m.BitRateItems();
     EXPECT_NE(std::find(stereo.begin(), stereo.end(), "320 kBps"), stereo.end());
     EXPECT_EQ(std::find(stereo.begin(), stereo.end(), "176 kBps"), stereo.end());
+}
+
+TEST_F(ConversionModelTest, TheVariableRateChoiceIsStoredAndNeverKeptWhereItCannotBeMade) {
+    WriteOption("MP3Vbr", 4);
+    m.Open(Inputs(kMp3, 44100, 2));
+    const int constant = static_cast<int>(Mp3BitRatesKbps(44100, 2).size());
+    EXPECT_EQ(m.BitRateItem(), constant + 4);
+    m.SetBitRateItem(constant + 2);
+    ConversionOutputs out;
+    std::string refusal;
+    ASSERT_TRUE(m.Accept(out, refusal));
+    EXPECT_EQ(ReadOption("MP3Vbr"), 2);
+    // Below 16000 Hz the levels leave the list and the shown bit rate is what is stored.
+    m.SetRateIndex(IndexOf(SampleRateList(), 11025));
+    EXPECT_EQ(m.VbrLevel(), -1);
+    EXPECT_EQ(m.BitRateItems()[static_cast<std::size_t>(m.BitRateItem())],
+              BitRateText(m.Quality().Kbps()));
+    ASSERT_TRUE(m.Accept(out, refusal));
+    EXPECT_EQ(ReadOption("MP3Vbr"), -1);
+    EXPECT_EQ(ReadOption("MP3BitRate"), m.Quality().Kbps());
 }
 
 TEST_F(ConversionModelTest, ChoosingWmaMovesMonoAt128ToAValidCombination) {

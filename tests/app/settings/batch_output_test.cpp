@@ -54,6 +54,8 @@ TEST_F(BatchOutputTest, AutomaticWavKeepsInput) {
 }
 
 TEST_F(BatchOutputTest, AutomaticMp3TableRowsAndBoundaries) {
+    // The single conversion's variable rate never leaks into a batch, whose lists show bit rates.
+    WriteOption("MP3Vbr", 2);
     for (const AutoCase& c :
          {AutoCase{44100, 2, 44100, 128}, AutoCase{8000, 1, 11025, 16},
           AutoCase{8000, 2, 11025, 20}, AutoCase{8001, 1, 16000, 24}, AutoCase{16000, 2, 16000, 40},
@@ -61,6 +63,7 @@ TEST_F(BatchOutputTest, AutomaticMp3TableRowsAndBoundaries) {
           AutoCase{22051, 1, 32000, 48}, AutoCase{32000, 2, 32000, 96},
           AutoCase{32001, 1, 44100, 64}, AutoCase{96000, 2, 44100, 128}})
         ExpectAuto(kFormatMp3, "MP3BitRate", c);
+    EXPECT_EQ(ReadOption("MP3Vbr"), -1);
 }
 
 TEST_F(BatchOutputTest, AutomaticWmaTableRowsAndBoundaries) {
