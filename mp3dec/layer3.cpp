@@ -1,6 +1,7 @@
 #include "mp3dec/layer3.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -113,6 +114,19 @@ struct BitReader {
 #endif
         v <<= (pos & 7);
         return n == 0 ? 0 : static_cast<uint32_t>(v >> (64 - n));
+    }
+    // The next bits at the top of a word; at least 57 of them are valid.
+    uint64_t Window() const {
+        uint64_t v;
+        std::memcpy(&v, data + (pos >> 3), 8);
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        v = __builtin_bswap64(v);
+#else
+        const uint8_t* p = data + (pos >> 3);
+        v = 0;
+        for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
+#endif
+        return v << (pos & 7);
     }
     uint32_t Read(int n) {
         const uint32_t v = Peek(n);
@@ -460,6 +474,8 @@ bool Layer3::DecodeChannel(const FrameHeader& h, SideInfo& si, int gr, int ch, c
             continue;
         }
         const HuffLookup& t = lookups[sel.lookup];
+        const HuffEntry* entries = t.entries.data();
+        const int root = t.rootBits;
         const int linbits = sel.linbits;
         for (; line < end; line += 2) {
             while (line >= edge) {
@@ -467,20 +483,37 @@ bool Layer3::DecodeChannel(const FrameHeader& h, SideInfo& si, int gr, int ch, c
                 gain = bandGain[band];
                 edge = bandEnd[band];
             }
-            const int s = br.DecodeSym(t);
-            int x = s >> 4, y = s & 15;
-            // Sign bits are random: apply them without branches.
+            // One window holds a whole pair: a code of at most 19 bits, two values of at most
+            // 13 linbits and two signs fit the 57 bits it guarantees.
+            const uint64_t w = br.Window();
+            const HuffEntry* e = &entries[w >> (64 - root)];
+            int used = 0;
+            if (e->sub) {
+                used = root;
+                e = &entries[e->sym + ((w << used) >> (64 - e->sub))];
+            }
+            used += e->len;
+            int x = e->sym >> 4, y = e->sym & 15;
             float fx = 0.0f, fy = 0.0f;
             if (x) {
-                if (x == 15 && linbits) x += br.Read(linbits);
-                fx = pow43[x] * gain * kSign[br.Read(1)];
+                if (x == 15 && linbits) {
+                    x += static_cast<int>((w << used) >> (64 - linbits));
+                    used += linbits;
+                }
+                fx = pow43[x] * gain * kSign[(w << used) >> 63];
+                ++used;
                 last = line + 1;
             }
             if (y) {
-                if (y == 15 && linbits) y += br.Read(linbits);
-                fy = pow43[y] * gain * kSign[br.Read(1)];
+                if (y == 15 && linbits) {
+                    y += static_cast<int>((w << used) >> (64 - linbits));
+                    used += linbits;
+                }
+                fy = pow43[y] * gain * kSign[(w << used) >> 63];
+                ++used;
                 last = line + 2;
             }
+            br.pos += static_cast<size_t>(used);
             xr[line] = fx;
             xr[line + 1] = fy;
             if (br.pos > granuleEnd) return false;
@@ -488,22 +521,29 @@ bool Layer3::DecodeChannel(const FrameHeader& h, SideInfo& si, int gr, int ch, c
     }
     line = bigEnd;
     const HuffLookup& quad = lookups[g.count1Table ? 19 : 18];
+    const HuffEntry* quadEntries = quad.entries.data();
+    const int quadRoot = quad.rootBits;  // the quadruple codes are short: one level
     while (line + 4 <= 576 && br.pos < granuleEnd) {
-        const size_t before = br.pos;
-        const int s = br.DecodeSym(quad);
-        const int q = (s >> 4) * 4 + (s & 15);
+        const uint64_t w = br.Window();
+        const HuffEntry& e = quadEntries[w >> (64 - quadRoot)];
+        const int q = (e.sym >> 4) * 4 + (e.sym & 15);
+        int used = e.len;
         // Each nonzero value is followed by its sign bit; the four are taken without branches.
         float v[4];
         for (int i = 0; i < 4; ++i) {
-            const uint32_t nz = (q >> (3 - i)) & 1;
-            const uint32_t sign = br.Peek(1) & nz;
-            br.pos += nz;
+            const int nz = (q >> (3 - i)) & 1;
+            const uint32_t sign =
+                static_cast<uint32_t>((w << used) >> 63) & static_cast<uint32_t>(nz);
+            used += nz;
             v[i] = static_cast<float>(nz) * kSign[sign];
         }
-        if (br.pos > granuleEnd) {
-            // A quadruple that runs past the granule's data is not part of it.
-            br.pos = before;
-            break;
+        if (br.pos + static_cast<size_t>(used) > granuleEnd) break;  // runs past the granule
+        br.pos += static_cast<size_t>(used);
+        if (line + 4 <= edge) {
+            for (int i = 0; i < 4; ++i) xr[line + i] = v[i] * gain;
+            if (q) last = line + 4 - std::countr_zero(static_cast<unsigned>(q));
+            line += 4;
+            continue;
         }
         for (int i = 0; i < 4; ++i, ++line) {
             while (line >= edge) {
