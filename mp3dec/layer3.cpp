@@ -746,17 +746,11 @@ void Layer3::AliasReduce(const FrameHeader& h, const GranuleInfo& g, float* xr) 
 // ---------------------------------------------------------------------------------------------
 // Concealment
 
-void Layer3::StoreHistory(int ch, const GranuleInfo& g, const FrameHeader& h, const float* xr) {
+void Layer3::StoreHistory(int ch, const GranuleInfo& g, const float* xr) {
     History& hs = history_[ch];
     const int slot = (hs.newest + 1) & 3;
     hs.newest = slot;
     std::memcpy(hs.spectrum[slot], xr, sizeof hs.spectrum[slot]);
-    const BandTable& bands = Bands(h);
-    for (int b = 0; b < 22; ++b) {
-        float e = 0.0f;
-        for (int i = bands.longEdge[b]; i < bands.longEdge[b + 1]; ++i) e += xr[i] * xr[i];
-        hs.energy[slot][b] = e;
-    }
     hs.blockType[slot] = g.windowSwitching ? g.blockType : 0;
     hs.mixed[slot] = g.mixed;
     hs.windowSwitching[slot] = g.windowSwitching;
@@ -947,26 +941,30 @@ void Layer3::Emit(const FrameHeader& h, int gr, float* pcm[2], int outCh, void* 
             for (int i = 0; i < n; ++i) o[i * outCh + c] = pcm[c][i] * 0.000030517578125f;
         return;
     }
-    for (int c = 0; c < outCh; ++c) {
-        const float* p = pcm[c];
-        if (eightBit_) {
-            uint8_t* o = static_cast<uint8_t*>(out) + offset;
-            for (int i = 0; i < n; ++i) {
-                // Clamp in floating point first: a hostile frame's sums do not fit an integer.
-                const float v = std::min(std::max(p[i], -32768.0f), 32767.0f);
-                const int s = static_cast<int>((v + 12582912.0f) - 12582912.0f);
-                o[i * outCh + c] = static_cast<uint8_t>((s + 32768) >> 8);
-            }
-        } else {
-            int16_t* o = static_cast<int16_t*>(out) + offset;
-            for (int i = 0; i < n; ++i) {
-                // Adding and removing 1.5 * 2^23 rounds to the nearest integer, ties to even.
-                const float v = std::min(std::max(p[i], -32768.0f), 32767.0f);
-                const float r = (v + 12582912.0f) - 12582912.0f;
-                o[i * outCh + c] = static_cast<int16_t>(r);
-            }
-        }
+    // Adding and removing 1.5 * 2^23 rounds to the nearest integer, ties to even; clamping in
+    // floating point first keeps a hostile frame's sums from overflowing an integer.
+    auto round16 = [](float v) {
+        v = std::min(std::max(v, -32768.0f), 32767.0f);
+        return static_cast<int>((v + 12582912.0f) - 12582912.0f);
+    };
+    if (eightBit_) {
+        uint8_t* o = static_cast<uint8_t*>(out) + offset;
+        for (int c = 0; c < outCh; ++c)
+            for (int i = 0; i < n; ++i)
+                o[i * outCh + c] = static_cast<uint8_t>((round16(pcm[c][i]) + 32768) >> 8);
+        return;
     }
+    int16_t* o = static_cast<int16_t*>(out) + offset;
+    if (outCh == 2) {
+        const float* l = pcm[0];
+        const float* r = pcm[1];
+        for (int i = 0; i < n; ++i) {
+            o[2 * i] = static_cast<int16_t>(round16(l[i]));
+            o[2 * i + 1] = static_cast<int16_t>(round16(r[i]));
+        }
+        return;
+    }
+    for (int i = 0; i < n; ++i) o[i] = static_cast<int16_t>(round16(pcm[0][i]));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1058,7 +1056,7 @@ FrameResult Layer3::DecodeFrame(const FrameHeader& h, const uint8_t* frame, void
             if (!conceal) {
                 Reorder(h, g[c], xr);
                 AliasReduce(h, g[c], xr);
-                StoreHistory(c, g[c], h, xr);
+                StoreHistory(c, g[c], xr);
             } else {
                 Conceal(c, h, xr, g[c]);
             }

@@ -75,7 +75,6 @@ public:
 private:
     struct History {
         float spectrum[4][576];
-        float energy[4][22];
         int blockType[4];
         bool mixed[4];
         bool windowSwitching[4];
@@ -94,7 +93,7 @@ private:
     void Stereo(const FrameHeader& h, const SideInfo& si, int gr);
     void Reorder(const FrameHeader& h, const GranuleInfo& g, float* xr);
     void AliasReduce(const FrameHeader& h, const GranuleInfo& g, float* xr);
-    void StoreHistory(int ch, const GranuleInfo& g, const FrameHeader& h, const float* xr);
+    void StoreHistory(int ch, const GranuleInfo& g, const float* xr);
     void Conceal(int ch, const FrameHeader& h, float* xr, GranuleInfo& g);
     void Imdct(int ch, const FrameHeader& h, const GranuleInfo& g, const float* xr, float* sb);
     void Synthesize(int ch, const float* sb, int slot, float* pcm);
