@@ -21,7 +21,9 @@ struct Constants {
     float quarterPow[4];  // 2^(i/4)
     float aliasCs[8], aliasCa[8];
     float imdctWindow[4][36];
-    float dct4[18][20];     // [k][n] = cos(pi/18 (n + 1/2)(k + 1/2)), padded to 20 for vector loops
+    float dct4Pre[18];      // 2 cos(pi (2n + 1) / 72): DCT-IV of 18 through a DCT-II
+    float lee18[9];         // 1 / (2 cos(pi (2n + 1) / 36))
+    float dct9[9][5];       // cos(pi (2n + 1) k / 18)
     float shortCos[12][6];  // cos(pi/24 (2i + 7)(2k + 1))
     float shortWindow[12];
     float synthWindow[512];  // D on the 16-bit scale
@@ -55,10 +57,13 @@ struct Constants {
             imdctWindow[3][i] = static_cast<float>(stop);
             imdctWindow[2][i] = 0.0f;
         }
-        for (int k = 0; k < 18; ++k)
-            for (int n = 0; n < 20; ++n)
-                dct4[k][n] =
-                    n < 18 ? static_cast<float>(std::cos(pi / 18 * (n + 0.5) * (k + 0.5))) : 0.0f;
+        for (int n = 0; n < 18; ++n)
+            dct4Pre[n] = static_cast<float>(2 * std::cos(pi * (2 * n + 1) / 72));
+        for (int n = 0; n < 9; ++n)
+            lee18[n] = static_cast<float>(1 / (2 * std::cos(pi * (2 * n + 1) / 36)));
+        for (int k = 0; k < 9; ++k)
+            for (int n = 0; n < 5; ++n)
+                dct9[k][n] = static_cast<float>(std::cos(pi * (2 * n + 1) * k / 18));
         for (int i = 0; i < 12; ++i) {
             for (int k = 0; k < 6; ++k)
                 shortCos[i][k] = static_cast<float>(std::cos(pi / 24 * (2 * i + 7) * (2 * k + 1)));
@@ -167,6 +172,96 @@ inline void Dct(const float* in, float* out, const float* const* lee) {
 }
 
 constexpr float kSign[2] = {1.0f, -1.0f};
+
+// Four lanes of floats: the filter banks run four subbands or four time slots at once.
+#if defined(__GNUC__) || defined(__clang__)
+using V4 = float __attribute__((vector_size(16)));
+#else
+struct V4 {
+    float v[4];
+    float& operator[](int i) { return v[i]; }
+    float operator[](int i) const { return v[i]; }
+};
+inline V4 operator+(V4 a, V4 b) {
+    for (int i = 0; i < 4; ++i) a.v[i] += b.v[i];
+    return a;
+}
+inline V4 operator-(V4 a, V4 b) {
+    for (int i = 0; i < 4; ++i) a.v[i] -= b.v[i];
+    return a;
+}
+inline V4 operator-(V4 a) {
+    for (int i = 0; i < 4; ++i) a.v[i] = -a.v[i];
+    return a;
+}
+inline V4 operator*(V4 a, V4 b) {
+    for (int i = 0; i < 4; ++i) a.v[i] *= b.v[i];
+    return a;
+}
+inline V4 operator*(V4 a, float b) {
+    for (int i = 0; i < 4; ++i) a.v[i] *= b;
+    return a;
+}
+#endif
+
+inline V4 LoadV4(const float* p) {
+    V4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void StoreV4(float* p, V4 v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// out[k] = sum in[n] cos(pi (2n + 1) k / 18), using the even and odd symmetry of the rows.
+template <class T>
+inline void Dct9(const T* in, T* out, const float (*c)[5]) {
+    const T s0 = in[0] + in[8], s1 = in[1] + in[7], s2 = in[2] + in[6], s3 = in[3] + in[5];
+    const T d0 = in[0] - in[8], d1 = in[1] - in[7], d2 = in[2] - in[6], d3 = in[3] - in[5];
+    const T m = in[4];
+    out[0] = s0 + s1 + s2 + s3 + m;
+    for (int k = 2; k < 9; k += 2)
+        out[k] = s0 * c[k][0] + s1 * c[k][1] + s2 * c[k][2] + s3 * c[k][3] + m * c[k][4];
+    for (int k = 1; k < 9; k += 2)
+        out[k] = d0 * c[k][0] + d1 * c[k][1] + d2 * c[k][2] + d3 * c[k][3];
+}
+
+// X[k] = sum x[n] cos(pi/18 (n + 1/2)(k + 1/2)): a DCT-II of the pre-weighted input (Lee's
+// split into two of 9 points), then X[k] = C[k] - X[k - 1].
+template <class T>
+inline void DctIV18(const T* x, T* X, const float* pre, const float* lee, const float (*c)[5]) {
+    T a[9], b[9], A[9], B[10];
+    for (int n = 0; n < 9; ++n) {
+        const T lo = x[n] * pre[n], hi = x[17 - n] * pre[17 - n];
+        a[n] = lo + hi;
+        b[n] = (lo - hi) * lee[n];
+    }
+    Dct9(a, A, c);
+    Dct9(b, B, c);
+    B[9] = B[0] - B[0];
+    X[0] = A[0] * 0.5f;
+    for (int k = 0; k < 9; ++k) {
+        if (k > 0) X[2 * k] = A[k] - X[2 * k - 1];
+        X[2 * k + 1] = (B[k] + B[k + 1]) - X[2 * k];
+    }
+}
+
+// One long block of 18 lines: IMDCT, window, overlap-add with the previous block's tail.
+template <class T>
+inline void LongBlock(const T* in, const float* win, T* saved, T* out) {
+    const Constants& k = K();
+    T X[18];
+    DctIV18(in, X, k.dct4Pre, k.lee18, k.dct9);
+    for (int i = 0; i < 9; ++i) out[i] = saved[i] + X[i + 9] * win[i];
+    for (int i = 9; i < 18; ++i) out[i] = saved[i] - X[26 - i] * win[i];
+    for (int i = 0; i < 9; ++i) saved[i] = -(X[8 - i] * win[18 + i]);
+    for (int i = 9; i < 18; ++i) saved[i] = -(X[i - 9] * win[18 + i]);
+}
+
+// Overlap buffer layout: four subbands side by side for each of the 18 lines.
+inline int OvIdx(int sb, int i) {
+    return (sb >> 2) * 72 + i * 4 + (sb & 3);
+}
 
 inline float Gain(int quarterExp) {
     const Constants& k = K();
@@ -830,57 +925,52 @@ void Layer3::Imdct(int ch, const FrameHeader& h, const GranuleInfo& g, const flo
     const int mixedLong =
         g.windowSwitching && g.mixed ? Bands(h).longEdge[h.version == 0 ? 8 : 6] / 18 : 0;
     const int blockType = g.windowSwitching ? g.blockType : 0;
-    for (int sb = 0; sb < used; ++sb) {
-        const float* in = xr + 18 * sb;
-        float* o = out + 18 * sb;
-        float* sv = ov + 18 * sb;
-        if (sb < mixedLong || blockType != 2) {
-            const int type = sb < mixedLong ? 0 : blockType;
-            const float* win = k.imdctWindow[type];
-            // Five independent groups of four sums stay in vector registers.
-            float c[20];
-            float g0[4] = {}, g1[4] = {}, g2[4] = {}, g3[4] = {}, g4[4] = {};
-            for (int j = 0; j < 18; ++j) {
-                const float v = in[j];
-                const float* row = k.dct4[j];
-                for (int n = 0; n < 4; ++n) g0[n] += v * row[n];
-                for (int n = 0; n < 4; ++n) g1[n] += v * row[4 + n];
-                for (int n = 0; n < 4; ++n) g2[n] += v * row[8 + n];
-                for (int n = 0; n < 4; ++n) g3[n] += v * row[12 + n];
-                for (int n = 0; n < 4; ++n) g4[n] += v * row[16 + n];
-            }
-            for (int n = 0; n < 4; ++n)
-                c[n] = g0[n], c[4 + n] = g1[n], c[8 + n] = g2[n], c[12 + n] = g3[n],
-                c[16 + n] = g4[n];
-            float x[36];
-            for (int i = 0; i < 9; ++i) x[i] = c[i + 9];
-            for (int i = 9; i < 27; ++i) x[i] = -c[26 - i];
-            for (int i = 27; i < 36; ++i) x[i] = -c[i - 27];
+    auto typeOf = [&](int sb) { return sb < mixedLong ? 0 : blockType; };
+    for (int sb0 = 0; sb0 < limit; sb0 += 4) {
+        float* sv4 = ov + OvIdx(sb0, 0);
+        if (sb0 >= used) {
+            for (int i = 0; i < 18; ++i)
+                for (int l = 0; l < 4; ++l) out[18 * (sb0 + l) + i] = sv4[4 * i + l];
+            std::memset(sv4, 0, sizeof(float) * 72);
+            continue;
+        }
+        const int type = typeOf(sb0);
+        if (type != 2 && typeOf(sb0 + 3) == type) {
+            V4 in[18], saved[18], o[18];
             for (int i = 0; i < 18; ++i) {
-                o[i] = sv[i] + x[i] * win[i];
-                sv[i] = x[18 + i] * win[18 + i];
+                in[i] = V4{xr[18 * sb0 + i], xr[18 * sb0 + 18 + i], xr[18 * sb0 + 36 + i],
+                           xr[18 * sb0 + 54 + i]};
+                saved[i] = LoadV4(sv4 + 4 * i);
             }
-        } else {
-            float z[36] = {};
-            for (int w = 0; w < 3; ++w) {
-                for (int i = 0; i < 12; ++i) {
-                    float s = 0.0f;
-                    for (int j = 0; j < 6; ++j) s += in[3 * j + w] * k.shortCos[i][j];
-                    z[6 + 6 * w + i] += s * k.shortWindow[i];
+            LongBlock(in, k.imdctWindow[type], saved, o);
+            for (int i = 0; i < 18; ++i) {
+                StoreV4(sv4 + 4 * i, saved[i]);
+                for (int l = 0; l < 4; ++l) out[18 * (sb0 + l) + i] = o[i][l];
+            }
+            continue;
+        }
+        for (int sb = sb0; sb < sb0 + 4; ++sb) {
+            const float* in = xr + 18 * sb;
+            float* o = out + 18 * sb;
+            float sv[18];
+            for (int i = 0; i < 18; ++i) sv[i] = ov[OvIdx(sb, i)];
+            if (typeOf(sb) != 2) {
+                LongBlock(in, k.imdctWindow[typeOf(sb)], sv, o);
+            } else {
+                float z[36] = {};
+                for (int w = 0; w < 3; ++w) {
+                    for (int i = 0; i < 12; ++i) {
+                        float s = 0.0f;
+                        for (int j = 0; j < 6; ++j) s += in[3 * j + w] * k.shortCos[i][j];
+                        z[6 + 6 * w + i] += s * k.shortWindow[i];
+                    }
+                }
+                for (int i = 0; i < 18; ++i) {
+                    o[i] = sv[i] + z[i];
+                    sv[i] = z[18 + i];
                 }
             }
-            for (int i = 0; i < 18; ++i) {
-                o[i] = sv[i] + z[i];
-                sv[i] = z[18 + i];
-            }
-        }
-    }
-    for (int sb = used; sb < limit; ++sb) {
-        float* o = out + 18 * sb;
-        float* sv = ov + 18 * sb;
-        for (int i = 0; i < 18; ++i) {
-            o[i] = sv[i];
-            sv[i] = 0.0f;
+            for (int i = 0; i < 18; ++i) ov[OvIdx(sb, i)] = sv[i];
         }
     }
     // Frequency inversion.
