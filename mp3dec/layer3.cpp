@@ -149,28 +149,6 @@ struct BitReader {
     }
 };
 
-// DCT-II by Lee's recursion: out[k] = sum in[n] cos(pi (2n + 1) k / 2N).
-template <int N>
-inline void Dct(const float* in, float* out, const float* const* lee) {
-    if constexpr (N == 1) {
-        out[0] = in[0];
-    } else {
-        float a[N / 2], b[N / 2], A[N / 2], B[N / 2 + 1];
-        const float* f = lee[0];
-        for (int n = 0; n < N / 2; ++n) {
-            a[n] = in[n] + in[N - 1 - n];
-            b[n] = (in[n] - in[N - 1 - n]) * f[n];
-        }
-        Dct<N / 2>(a, A, lee + 1);
-        Dct<N / 2>(b, B, lee + 1);
-        B[N / 2] = 0.0f;
-        for (int k = 0; k < N / 2; ++k) {
-            out[2 * k] = A[k];
-            out[2 * k + 1] = B[k] + B[k + 1];
-        }
-    }
-}
-
 constexpr float kSign[2] = {1.0f, -1.0f};
 
 // Four lanes of floats: the filter banks run four subbands or four time slots at once.
@@ -238,7 +216,7 @@ inline void DctIV18(const T* x, T* X, const float* pre, const float* lee, const 
     }
     Dct9(a, A, c);
     Dct9(b, B, c);
-    B[9] = B[0] - B[0];
+    B[9] = T{};
     X[0] = A[0] * 0.5f;
     for (int k = 0; k < 9; ++k) {
         if (k > 0) X[2 * k] = A[k] - X[2 * k - 1];
@@ -261,6 +239,28 @@ inline void LongBlock(const T* in, const float* win, T* saved, T* out) {
 // Overlap buffer layout: four subbands side by side for each of the 18 lines.
 inline int OvIdx(int sb, int i) {
     return (sb >> 2) * 72 + i * 4 + (sb & 3);
+}
+
+// DCT-II by Lee's recursion: out[k] = sum in[n] cos(pi (2n + 1) k / 2N).
+template <int N, class T>
+inline void Dct(const T* in, T* out, const float* const* lee) {
+    if constexpr (N == 1) {
+        out[0] = in[0];
+    } else {
+        T a[N / 2], b[N / 2], A[N / 2], B[N / 2 + 1];
+        const float* f = lee[0];
+        for (int n = 0; n < N / 2; ++n) {
+            a[n] = in[n] + in[N - 1 - n];
+            b[n] = (in[n] - in[N - 1 - n]) * f[n];
+        }
+        Dct<N / 2>(a, A, lee + 1);
+        Dct<N / 2>(b, B, lee + 1);
+        B[N / 2] = T{};
+        for (int k = 0; k < N / 2; ++k) {
+            out[2 * k] = A[k];
+            out[2 * k + 1] = B[k] + B[k + 1];
+        }
+    }
 }
 
 inline float Gain(int quarterExp) {
@@ -978,24 +978,35 @@ void Layer3::Imdct(int ch, const FrameHeader& h, const GranuleInfo& g, const flo
         for (int i = 1; i < 18; i += 2) out[18 * sb + i] = -out[18 * sb + i];
 }
 
-void Layer3::Synthesize(int ch, const float* sb, int slot, float* pcm) {
-    const Constants& k = K();
+void Layer3::Synthesize(int ch, const float* sb, float* pcm) {
     static const float* const kLee[5] = {K().lee[0], K().lee[1], K().lee[2], K().lee[3],
                                          K().lee[4]};
     const int limit = 32 >> rateShift_;
-    float s[32];
-    for (int i = 0; i < limit; ++i) s[i] = sb[18 * i + slot];
-    for (int i = limit; i < 32; ++i) s[i] = 0.0f;
-    float x[33];
-    Dct<32>(s, x, kLee);
-    x[32] = 0.0f;
-    // Store the full 64-value vector V of this slot; the ring steps down one vector per slot.
-    int pos = (synthPos_[ch] - 1) & 15;
-    synthPos_[ch] = pos;
-    float* v = synth_[ch] + 64 * pos;
-    for (int i = 0; i <= 16; ++i) v[i] = x[16 + i];
-    for (int i = 17; i < 48; ++i) v[i] = -x[48 - i];
-    for (int i = 48; i < 64; ++i) v[i] = -x[i - 48];
+    // Four time slots at once through the DCT; `sb` is readable two values past its 576.
+    for (int t0 = 0; t0 < 18; t0 += 4) {
+        V4 s[32], x[32];
+        for (int i = 0; i < limit; ++i) s[i] = LoadV4(sb + 18 * i + t0);
+        for (int i = limit; i < 32; ++i) s[i] = V4{};
+        Dct<32>(s, x, kLee);
+        const int lanes = std::min(4, 18 - t0);
+        for (int l = 0; l < lanes; ++l) {
+            float* out = pcm + (t0 + l) * limit;
+            // Store the full 64-value vector V of this slot; the ring steps down one vector per
+            // slot.
+            const int pos = (synthPos_[ch] - 1) & 15;
+            synthPos_[ch] = pos;
+            float* v = synth_[ch] + 64 * pos;
+            for (int i = 0; i < 16; ++i) v[i] = x[16 + i][l];
+            v[16] = 0.0f;
+            for (int i = 17; i < 48; ++i) v[i] = -x[48 - i][l];
+            for (int i = 48; i < 64; ++i) v[i] = -x[i - 48][l];
+            Window(ch, pos, out);
+        }
+    }
+}
+
+void Layer3::Window(int ch, int pos, float* pcm) const {
+    const Constants& k = K();
     if (rateShift_ == 0) {
         float acc[32] = {};
         for (int i = 0; i < 8; ++i) {
@@ -1124,7 +1135,8 @@ FrameResult Layer3::DecodeFrame(const FrameHeader& h, const uint8_t* frame, void
     const uint8_t* data = reservoir_ + (heldBefore - (concealAll ? 0 : si.mainDataBegin));
     size_t bitPos = 0;
     const size_t endBits = (reservoirLen_ - (heldBefore - (concealAll ? 0 : si.mainDataBegin))) * 8;
-    float sbBuf[2][576];
+    float sbBuf[2][576 + 4];
+    for (float* b : sbBuf) std::fill(b + 576, b + 580, 0.0f);
     float pcmBuf[2][32 * 18];
     for (int gr = 0; gr < h.granules; ++gr) {
         bool conceal = concealAll;
@@ -1155,8 +1167,7 @@ FrameResult Layer3::DecodeFrame(const FrameHeader& h, const uint8_t* frame, void
         const int per = 32 >> rateShift_;
         if (transformed > outCh)
             for (int i = 0; i < 18 * per; ++i) sbBuf[0][i] = (sbBuf[0][i] + sbBuf[1][i]) * 0.5f;
-        for (int c = 0; c < outCh; ++c)
-            for (int t = 0; t < 18; ++t) Synthesize(c, sbBuf[c], t, pcmBuf[c] + t * per);
+        for (int c = 0; c < outCh; ++c) Synthesize(c, sbBuf[c], pcmBuf[c]);
         float* pcm[2] = {pcmBuf[0], pcmBuf[1]};
         Emit(h, gr, pcm, outCh, out, floatOutput);
     }

@@ -96,7 +96,9 @@ private:
     void StoreHistory(int ch, const GranuleInfo& g, const float* xr);
     void Conceal(int ch, const FrameHeader& h, float* xr, GranuleInfo& g);
     void Imdct(int ch, const FrameHeader& h, const GranuleInfo& g, const float* xr, float* sb);
-    void Synthesize(int ch, const float* sb, int slot, float* pcm);
+    // The 18 time slots of one granule; `sb` holds 18 values per subband and 4 spare.
+    void Synthesize(int ch, const float* sb, float* pcm);
+    void Window(int ch, int pos, float* pcm) const;
     void Emit(const FrameHeader& h, int gr, float* pcm[2], int outCh, void* out, bool floatOutput);
 
     const BandTable& Bands(const FrameHeader& h) const {
