@@ -4,6 +4,9 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "mp3dec/huffman.h"
 #include "mp3dec/tables.h"
@@ -1059,7 +1062,19 @@ void Layer3::Emit(const FrameHeader& h, int gr, float* pcm[2], int outCh, void* 
     if (outCh == 2) {
         const float* l = pcm[0];
         const float* r = pcm[1];
-        for (int i = 0; i < n; ++i) {
+        int i = 0;
+#if defined(__SSE2__)
+        // The same rounding (the default mode: nearest, ties to even) four pairs at a time.
+        const __m128 lo = _mm_set1_ps(-32768.0f), hi = _mm_set1_ps(32767.0f);
+        for (; i + 4 <= n; i += 4) {
+            const __m128i a = _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(_mm_loadu_ps(l + i), lo), hi));
+            const __m128i b = _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(_mm_loadu_ps(r + i), lo), hi));
+            const __m128i pairs =
+                _mm_packs_epi32(_mm_unpacklo_epi32(a, b), _mm_unpackhi_epi32(a, b));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 2 * i), pairs);
+        }
+#endif
+        for (; i < n; ++i) {
             o[2 * i] = static_cast<int16_t>(round16(l[i]));
             o[2 * i + 1] = static_cast<int16_t>(round16(r[i]));
         }
