@@ -244,6 +244,43 @@ inline int OvIdx(int sb, int i) {
     return (sb >> 2) * 72 + i * 4 + (sb & 3);
 }
 
+// The count1 region by whole quadruples: indexed by the next 10 bits (a code of at most 6 bits
+// and up to four sign bits), each entry gives the four values, the bits taken and the position
+// after the last nonzero value (0 when all are zero).
+struct QuadTable {
+    static constexpr int kBits = 10;
+    V4 values[1 << kBits];
+    uint8_t length[1 << kBits];
+    uint8_t last[1 << kBits];
+};
+
+const QuadTable* QuadTables() {
+    static const auto* tables = [] {
+        auto* t = new QuadTable[2];
+        for (int table = 0; table < 2; ++table) {
+            const HuffLookup& quad = HuffLookups()[18 + table];
+            for (unsigned w = 0; w < (1u << QuadTable::kBits); ++w) {
+                const HuffEntry& e = quad.entries[w >> (QuadTable::kBits - quad.rootBits)];
+                const int q = (e.sym >> 4) * 4 + (e.sym & 15);
+                int used = e.len;
+                V4 v{};
+                for (int i = 0; i < 4; ++i) {
+                    if (!((q >> (3 - i)) & 1)) continue;
+                    const bool negative = (w >> (QuadTable::kBits - 1 - used)) & 1;
+                    ++used;
+                    v[i] = negative ? -1.0f : 1.0f;
+                }
+                t[table].values[w] = v;
+                t[table].length[w] = static_cast<uint8_t>(used);
+                t[table].last[w] =
+                    q ? static_cast<uint8_t>(4 - std::countr_zero(static_cast<unsigned>(q))) : 0;
+            }
+        }
+        return t;
+    }();
+    return tables;
+}
+
 // DCT-II by Lee's recursion: out[k] = sum in[n] cos(pi (2n + 1) k / 2N).
 template <int N, class T>
 inline void Dct(const T* in, T* out, const float* const* lee) {
@@ -328,6 +365,7 @@ Layer3::Layer3(int rateShift, bool eightBit, bool monoOutput)
     : rateShift_(rateShift), eightBit_(eightBit), mono_(monoOutput) {
     K();
     HuffLookups();
+    QuadTables();
     Reset();
 }
 
@@ -618,28 +656,16 @@ bool Layer3::DecodeChannel(const FrameHeader& h, SideInfo& si, int gr, int ch, c
         }
     }
     line = bigEnd;
-    const HuffLookup& quad = lookups[g.count1Table ? 19 : 18];
-    const HuffEntry* quadEntries = quad.entries.data();
-    const int quadRoot = quad.rootBits;  // the quadruple codes are short: one level
+    const QuadTable& quad = QuadTables()[g.count1Table ? 1 : 0];
     while (line + 4 <= 576 && br.pos < granuleEnd) {
-        const uint64_t w = br.Window();
-        const HuffEntry& e = quadEntries[w >> (64 - quadRoot)];
-        const int q = (e.sym >> 4) * 4 + (e.sym & 15);
-        int used = e.len;
-        // Each nonzero value is followed by its sign bit; the four are taken without branches.
-        float v[4];
-        for (int i = 0; i < 4; ++i) {
-            const int nz = (q >> (3 - i)) & 1;
-            const uint32_t sign =
-                static_cast<uint32_t>((w << used) >> 63) & static_cast<uint32_t>(nz);
-            used += nz;
-            v[i] = static_cast<float>(nz) * kSign[sign];
-        }
-        if (br.pos + static_cast<size_t>(used) > granuleEnd) break;  // runs past the granule
-        br.pos += static_cast<size_t>(used);
+        const unsigned at = static_cast<unsigned>(br.Window() >> (64 - QuadTable::kBits));
+        const unsigned used = quad.length[at];
+        if (br.pos + used > granuleEnd) break;  // runs past the granule
+        br.pos += used;
+        const V4 v = quad.values[at];
         if (line + 4 <= edge) {
-            for (int i = 0; i < 4; ++i) xr[line + i] = v[i] * gain;
-            if (q) last = line + 4 - std::countr_zero(static_cast<unsigned>(q));
+            StoreV4(xr + line, v * gain);
+            if (quad.last[at]) last = line + quad.last[at];
             line += 4;
             continue;
         }
