@@ -63,8 +63,9 @@ public:
     FrameResult DecodeFrame(const FrameHeader& h, const uint8_t* frame, void* out,
                             bool floatOutput);
 
-    // Streams carrying a Xing or Info tag come from lame-based encoders, whose 24000 Hz band
-    // table differs from the standard's in one edge; decode them as they were encoded.
+    // Streams carrying a Xing or Info tag come from lame-based encoders. They are decoded with
+    // the standard band layout like any other: what they encode at 24000 Hz starts band 18 at
+    // line 332, and a layout starting it at 330 halves the level of a tone at that edge.
     void SetTaggedEncoder(bool tagged) { taggedEncoder_ = tagged; }
     bool taggedEncoder() const { return taggedEncoder_; }
 
@@ -101,9 +102,7 @@ private:
     void Window(int ch, int pos, float* pcm) const;
     void Emit(const FrameHeader& h, int gr, float* pcm[2], int outCh, void* out, bool floatOutput);
 
-    const BandTable& Bands(const FrameHeader& h) const {
-        return h.bandIndex == 4 && taggedEncoder_ ? kBands24Tagged : kBands[h.bandIndex];
-    }
+    const BandTable& Bands(const FrameHeader& h) const { return kBands[h.bandIndex]; }
 
     int rateShift_;
     bool taggedEncoder_ = false;
