@@ -194,6 +194,34 @@ inline void StoreV4(float* p, V4 v) {
     std::memcpy(p, &v, sizeof v);
 }
 
+// Rows a..d become columns: a = {a0, b0, c0, d0}, b = {a1, b1, c1, d1} and so on.
+inline void Transpose4(V4& a, V4& b, V4& c, V4& d) {
+#if defined(__clang__)
+    const V4 t0 = __builtin_shufflevector(a, b, 0, 4, 1, 5);
+    const V4 t1 = __builtin_shufflevector(a, b, 2, 6, 3, 7);
+    const V4 t2 = __builtin_shufflevector(c, d, 0, 4, 1, 5);
+    const V4 t3 = __builtin_shufflevector(c, d, 2, 6, 3, 7);
+    a = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+    b = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+    c = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+    d = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+#elif defined(__GNUC__)
+    using I4 = int __attribute__((vector_size(16)));
+    const V4 t0 = __builtin_shuffle(a, b, I4{0, 4, 1, 5});
+    const V4 t1 = __builtin_shuffle(a, b, I4{2, 6, 3, 7});
+    const V4 t2 = __builtin_shuffle(c, d, I4{0, 4, 1, 5});
+    const V4 t3 = __builtin_shuffle(c, d, I4{2, 6, 3, 7});
+    a = __builtin_shuffle(t0, t2, I4{0, 1, 4, 5});
+    b = __builtin_shuffle(t0, t2, I4{2, 3, 6, 7});
+    c = __builtin_shuffle(t1, t3, I4{0, 1, 4, 5});
+    d = __builtin_shuffle(t1, t3, I4{2, 3, 6, 7});
+#else
+    V4* r[4] = {&a, &b, &c, &d};
+    for (int i = 0; i < 4; ++i)
+        for (int j = i + 1; j < 4; ++j) std::swap((*r[i])[j], (*r[j])[i]);
+#endif
+}
+
 // out[k] = sum in[n] cos(pi (2n + 1) k / 18), using the even and odd symmetry of the rows.
 template <class T>
 inline void Dct9(const T* in, T* out, const float (*c)[5]) {
@@ -252,15 +280,15 @@ inline int OvIdx(int sb, int i) {
 #define TRALUX_VECTOR_CLONES
 #endif
 
-// The synthesis window over the ring of 16 vectors V (newest at `pos`): 32 outputs, or every
+// The synthesis window over the 16 newest vectors V of the ring of 32 (newest at `pos`): 32 outputs, or every
 // (2^rateShift)-th of them.
 TRALUX_VECTOR_CLONES
 void SynthWindow(const float* ring, int pos, int rateShift, const float* window, float* pcm) {
     if (rateShift == 0) {
         float acc[32] = {};
         for (int i = 0; i < 8; ++i) {
-            const float* va = ring + 64 * ((pos + 2 * i) & 15);
-            const float* vb = ring + 64 * ((pos + 2 * i + 1) & 15) + 32;
+            const float* va = ring + 64 * ((pos + 2 * i) & 31);
+            const float* vb = ring + 64 * ((pos + 2 * i + 1) & 31) + 32;
             const float* d = window + 64 * i;
             for (int j = 0; j < 32; ++j) acc[j] += va[j] * d[j] + vb[j] * d[32 + j];
         }
@@ -271,8 +299,8 @@ void SynthWindow(const float* ring, int pos, int rateShift, const float* window,
     for (int j = 0, o = 0; j < 32; j += step, ++o) {
         float acc = 0.0f;
         for (int i = 0; i < 8; ++i) {
-            const float* va = ring + 64 * ((pos + 2 * i) & 15);
-            const float* vb = ring + 64 * ((pos + 2 * i + 1) & 15) + 32;
+            const float* va = ring + 64 * ((pos + 2 * i) & 31);
+            const float* vb = ring + 64 * ((pos + 2 * i + 1) & 31) + 32;
             const float* d = window + 64 * i;
             acc += va[j] * d[j] + vb[j] * d[32 + j];
         }
@@ -1004,16 +1032,24 @@ void Layer3::Imdct(int ch, const FrameHeader& h, const GranuleInfo& g, const flo
         const int type = typeOf(sb0);
         if (type != 2 && typeOf(sb0 + 3) == type) {
             V4 in[18], saved[18], o[18];
-            for (int i = 0; i < 18; ++i) {
-                in[i] = V4{xr[18 * sb0 + i], xr[18 * sb0 + 18 + i], xr[18 * sb0 + 36 + i],
-                           xr[18 * sb0 + 54 + i]};
-                saved[i] = LoadV4(sv4 + 4 * i);
+            const float* x = xr + 18 * sb0;
+            for (int i = 0; i < 16; i += 4) {
+                in[i] = LoadV4(x + i), in[i + 1] = LoadV4(x + 18 + i);
+                in[i + 2] = LoadV4(x + 36 + i), in[i + 3] = LoadV4(x + 54 + i);
+                Transpose4(in[i], in[i + 1], in[i + 2], in[i + 3]);
             }
+            for (int i = 16; i < 18; ++i) in[i] = V4{x[i], x[18 + i], x[36 + i], x[54 + i]};
+            for (int i = 0; i < 18; ++i) saved[i] = LoadV4(sv4 + 4 * i);
             LongBlock(in, k.imdctWindow[type], saved, o);
-            for (int i = 0; i < 18; ++i) {
-                StoreV4(sv4 + 4 * i, saved[i]);
-                for (int l = 0; l < 4; ++l) out[18 * (sb0 + l) + i] = o[i][l];
+            for (int i = 0; i < 18; ++i) StoreV4(sv4 + 4 * i, saved[i]);
+            float* y = out + 18 * sb0;
+            for (int i = 0; i < 16; i += 4) {
+                Transpose4(o[i], o[i + 1], o[i + 2], o[i + 3]);
+                StoreV4(y + i, o[i]), StoreV4(y + 18 + i, o[i + 1]);
+                StoreV4(y + 36 + i, o[i + 2]), StoreV4(y + 54 + i, o[i + 3]);
             }
+            for (int i = 16; i < 18; ++i)
+                for (int l = 0; l < 4; ++l) y[18 * l + i] = o[i][l];
             continue;
         }
         for (int sb = sb0; sb < sb0 + 4; ++sb) {
@@ -1050,31 +1086,33 @@ void Layer3::Synthesize(int ch, const float* sb, float* pcm) {
     static const float* const kLee[5] = {K().lee[0], K().lee[1], K().lee[2], K().lee[3],
                                          K().lee[4]};
     const int limit = 32 >> rateShift_;
+    float* ring = synth_[ch];
     // Four time slots at once through the DCT; `sb` is readable two values past its 576.
     for (int t0 = 0; t0 < 18; t0 += 4) {
-        V4 s[32], x[32];
+        V4 s[32], x[33];
         for (int i = 0; i < limit; ++i) s[i] = LoadV4(sb + 18 * i + t0);
         for (int i = limit; i < 32; ++i) s[i] = V4{};
         Dct<32>(s, x, kLee);
+        x[32] = V4{};
+        // Each slot stores its full 64-value vector V one ring entry below the previous slot's;
+        // the ring holds 32 entries, so the four new ones never touch the 16 a window reads.
         const int lanes = std::min(4, 18 - t0);
-        for (int l = 0; l < lanes; ++l) {
-            float* out = pcm + (t0 + l) * limit;
-            // Store the full 64-value vector V of this slot; the ring steps down one vector per
-            // slot.
-            const int pos = (synthPos_[ch] - 1) & 15;
-            synthPos_[ch] = pos;
-            float* v = synth_[ch] + 64 * pos;
-            for (int i = 0; i < 16; ++i) v[i] = x[16 + i][l];
-            v[16] = 0.0f;
-            for (int i = 17; i < 48; ++i) v[i] = -x[48 - i][l];
-            for (int i = 48; i < 64; ++i) v[i] = -x[i - 48][l];
-            Window(ch, pos, out);
-        }
+        const int base = synthPos_[ch];
+        float* v[4];
+        for (int l = 0; l < 4; ++l) v[l] = ring + 64 * ((base - 1 - l) & 31);
+        auto put = [&](int at, V4 a, V4 b, V4 c, V4 d) {
+            Transpose4(a, b, c, d);
+            const V4 rows[4] = {a, b, c, d};
+            for (int l = 0; l < lanes; ++l) StoreV4(v[l] + at, rows[l]);
+        };
+        for (int i = 0; i < 16; i += 4) put(i, x[16 + i], x[17 + i], x[18 + i], x[19 + i]);
+        for (int i = 0; i < 32; i += 4) put(16 + i, -x[32 - i], -x[31 - i], -x[30 - i], -x[29 - i]);
+        for (int i = 0; i < 16; i += 4) put(48 + i, -x[i], -x[i + 1], -x[i + 2], -x[i + 3]);
+        for (int l = 0; l < lanes; ++l)
+            SynthWindow(ring, (base - 1 - l) & 31, rateShift_, K().synthWindow,
+                        pcm + (t0 + l) * limit);
+        synthPos_[ch] = (base - lanes) & 31;
     }
-}
-
-void Layer3::Window(int ch, int pos, float* pcm) const {
-    SynthWindow(synth_[ch], pos, rateShift_, K().synthWindow, pcm);
 }
 
 void Layer3::Emit(const FrameHeader& h, int gr, float* pcm[2], int outCh, void* out,

@@ -99,7 +99,6 @@ private:
     void Imdct(int ch, const FrameHeader& h, const GranuleInfo& g, const float* xr, float* sb);
     // The 18 time slots of one granule; `sb` holds 18 values per subband and 4 spare.
     void Synthesize(int ch, const float* sb, float* pcm);
-    void Window(int ch, int pos, float* pcm) const;
     void Emit(const FrameHeader& h, int gr, float* pcm[2], int outCh, void* out, bool floatOutput);
 
     const BandTable& Bands(const FrameHeader& h) const { return kBands[h.bandIndex]; }
@@ -120,7 +119,7 @@ private:
     int nonzero_[2] = {0, 0};  // lines that may be nonzero per channel
 
     float overlap_[2][576];
-    float synth_[2][1024];
+    float synth_[2][64 * 32];  // ring of the synthesis vectors V
     int synthPos_[2] = {0, 0};
     History history_[2];
     ConcealRandom random_;
