@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # CPU time of `tralux-cli convert x.mp3 --format wav` beside `mpg123 -w` on the same files,
-# best of three runs each (the machine may be shared).
+# best of five runs each (the machine may be shared).
 # Usage: bench/mp3dec/cli_speed.sh [BUILD_DIR] [SECONDS]   (needs sox, lame and mpg123)
-# Prints one row per stream: ours, mpg123, and ours / mpg123 (goal: at most 1.00).
+# Prints one row per stream: ours, mpg123, ours / mpg123 (goal: at most 1.00), and the same
+# ratio with our start-up time taken out.
 set -euo pipefail
 build=${1:-build}
 seconds=${2:-120}
@@ -16,19 +17,22 @@ sox "$work/in.wav" -r 24000 "$work/in24.wav"
 lame --quiet -b 128 "$work/in.wav" "$work/s128.mp3"
 lame --quiet -b 320 "$work/in.wav" "$work/s320.mp3"
 lame --quiet -b 64 "$work/in24.wav" "$work/m2_64.mp3"
-cpu() {  # best user+sys seconds of three runs of "$@"
-  local best=""
-  for _ in 1 2 3; do
-    local t
-    /usr/bin/time -o "$work/t" -f "%U %S" "$@" >/dev/null 2>&1
-    t=$(awk '{print $1 + $2}' "$work/t")
+cpu() {  # best user+sys seconds (millisecond resolution) of five runs of "$@"
+  local best="" t
+  for _ in 1 2 3 4 5; do
+    t=$( { TIMEFORMAT='%3U %3S'; time "$@" >/dev/null 2>&1; } 2>&1 | awk '{print $1 + $2}')
     if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN{exit !(a < b)}'; then best=$t; fi
   done
   echo "$best"
 }
-printf '| stream | tralux-cli s | mpg123 -w s | ours / mpg123 |\n|---|---|---|---|\n'
+# Start-up alone (loading the shared libraries the program links): part of every run.
+start=$(cpu "$cli" --version)
+printf '| stream | tralux-cli s | mpg123 -w s | ours / mpg123 | without start-up |\n|---|---|---|---|---|\n'
 for s in s128 s320 m2_64; do
   ours=$(cpu "$cli" --config "$work/cfg" convert "$work/$s.mp3" --format wav --output-dir "$work/o" -y)
   peer=$(cpu mpg123 -q -w "$work/peer.wav" "$work/$s.mp3")
-  printf '| %s | %.3f | %.3f | %.2f |\n' "$s" "$ours" "$peer" "$(awk -v a="$ours" -v b="$peer" 'BEGIN{print a / b}')"
+  printf '| %s | %.3f | %.3f | %.2f | %.2f |\n' "$s" "$ours" "$peer" \
+    "$(awk -v a="$ours" -v b="$peer" 'BEGIN{print a / b}')" \
+    "$(awk -v a="$ours" -v b="$peer" -v s="$start" 'BEGIN{print (a - s) / b}')"
 done
+printf 'tralux-cli start-up (--version): %.3f s\n' "$start"
