@@ -369,7 +369,12 @@ inline void Dct(const T* in, T* out, const float* const* lee) {
 
 inline float Gain(int quarterExp) {
     const Constants& k = K();
-    return std::ldexp(k.quarterPow[quarterExp & 3], quarterExp >> 2);
+    const int e = quarterExp >> 2;
+    // Every legal gain is a normal float: build the power of two from its bits.
+    if (e > -126 && e < 128)
+        return k.quarterPow[quarterExp & 3] *
+               std::bit_cast<float>(static_cast<uint32_t>(e + 127) << 23);
+    return std::ldexp(k.quarterPow[quarterExp & 3], e);
 }
 
 }  // namespace
