@@ -1,8 +1,12 @@
 #include "mp3dec/layer3.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "mp3dec/huffman.h"
 #include "mp3dec/tables.h"
@@ -20,7 +24,9 @@ struct Constants {
     float quarterPow[4];  // 2^(i/4)
     float aliasCs[8], aliasCa[8];
     float imdctWindow[4][36];
-    float dct4[18][20];     // [k][n] = cos(pi/18 (n + 1/2)(k + 1/2)), padded to 20 for vector loops
+    float dct4Pre[18];      // 2 cos(pi (2n + 1) / 72): DCT-IV of 18 through a DCT-II
+    float lee18[9];         // 1 / (2 cos(pi (2n + 1) / 36))
+    float dct9[9][5];       // cos(pi (2n + 1) k / 18)
     float shortCos[12][6];  // cos(pi/24 (2i + 7)(2k + 1))
     float shortWindow[12];
     float synthWindow[512];  // D on the 16-bit scale
@@ -54,10 +60,13 @@ struct Constants {
             imdctWindow[3][i] = static_cast<float>(stop);
             imdctWindow[2][i] = 0.0f;
         }
-        for (int k = 0; k < 18; ++k)
-            for (int n = 0; n < 20; ++n)
-                dct4[k][n] =
-                    n < 18 ? static_cast<float>(std::cos(pi / 18 * (n + 0.5) * (k + 0.5))) : 0.0f;
+        for (int n = 0; n < 18; ++n)
+            dct4Pre[n] = static_cast<float>(2 * std::cos(pi * (2 * n + 1) / 72));
+        for (int n = 0; n < 9; ++n)
+            lee18[n] = static_cast<float>(1 / (2 * std::cos(pi * (2 * n + 1) / 36)));
+        for (int k = 0; k < 9; ++k)
+            for (int n = 0; n < 5; ++n)
+                dct9[k][n] = static_cast<float>(std::cos(pi * (2 * n + 1) * k / 18));
         for (int i = 0; i < 12; ++i) {
             for (int k = 0; k < 6; ++k)
                 shortCos[i][k] = static_cast<float>(std::cos(pi / 24 * (2 * i + 7) * (2 * k + 1)));
@@ -114,6 +123,19 @@ struct BitReader {
         v <<= (pos & 7);
         return n == 0 ? 0 : static_cast<uint32_t>(v >> (64 - n));
     }
+    // The next bits at the top of a word; at least 57 of them are valid.
+    uint64_t Window() const {
+        uint64_t v;
+        std::memcpy(&v, data + (pos >> 3), 8);
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        v = __builtin_bswap64(v);
+#else
+        const uint8_t* p = data + (pos >> 3);
+        v = 0;
+        for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
+#endif
+        return v << (pos & 7);
+    }
     uint32_t Read(int n) {
         const uint32_t v = Peek(n);
         pos += n;
@@ -130,13 +152,206 @@ struct BitReader {
     }
 };
 
+constexpr float kSign[2] = {1.0f, -1.0f};
+
+// Four lanes of floats: the filter banks run four subbands or four time slots at once.
+#if defined(__GNUC__) || defined(__clang__)
+using V4 = float __attribute__((vector_size(16)));
+#else
+struct V4 {
+    float v[4];
+    float& operator[](int i) { return v[i]; }
+    float operator[](int i) const { return v[i]; }
+};
+inline V4 operator+(V4 a, V4 b) {
+    for (int i = 0; i < 4; ++i) a.v[i] += b.v[i];
+    return a;
+}
+inline V4 operator-(V4 a, V4 b) {
+    for (int i = 0; i < 4; ++i) a.v[i] -= b.v[i];
+    return a;
+}
+inline V4 operator-(V4 a) {
+    for (int i = 0; i < 4; ++i) a.v[i] = -a.v[i];
+    return a;
+}
+inline V4 operator*(V4 a, V4 b) {
+    for (int i = 0; i < 4; ++i) a.v[i] *= b.v[i];
+    return a;
+}
+inline V4 operator*(V4 a, float b) {
+    for (int i = 0; i < 4; ++i) a.v[i] *= b;
+    return a;
+}
+#endif
+
+inline V4 LoadV4(const float* p) {
+    V4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void StoreV4(float* p, V4 v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Rows a..d become columns: a = {a0, b0, c0, d0}, b = {a1, b1, c1, d1} and so on.
+inline void Transpose4(V4& a, V4& b, V4& c, V4& d) {
+#if defined(__clang__)
+    const V4 t0 = __builtin_shufflevector(a, b, 0, 4, 1, 5);
+    const V4 t1 = __builtin_shufflevector(a, b, 2, 6, 3, 7);
+    const V4 t2 = __builtin_shufflevector(c, d, 0, 4, 1, 5);
+    const V4 t3 = __builtin_shufflevector(c, d, 2, 6, 3, 7);
+    a = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+    b = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+    c = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+    d = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+#elif defined(__GNUC__)
+    using I4 = int __attribute__((vector_size(16)));
+    const V4 t0 = __builtin_shuffle(a, b, I4{0, 4, 1, 5});
+    const V4 t1 = __builtin_shuffle(a, b, I4{2, 6, 3, 7});
+    const V4 t2 = __builtin_shuffle(c, d, I4{0, 4, 1, 5});
+    const V4 t3 = __builtin_shuffle(c, d, I4{2, 6, 3, 7});
+    a = __builtin_shuffle(t0, t2, I4{0, 1, 4, 5});
+    b = __builtin_shuffle(t0, t2, I4{2, 3, 6, 7});
+    c = __builtin_shuffle(t1, t3, I4{0, 1, 4, 5});
+    d = __builtin_shuffle(t1, t3, I4{2, 3, 6, 7});
+#else
+    V4* r[4] = {&a, &b, &c, &d};
+    for (int i = 0; i < 4; ++i)
+        for (int j = i + 1; j < 4; ++j) std::swap((*r[i])[j], (*r[j])[i]);
+#endif
+}
+
+// out[k] = sum in[n] cos(pi (2n + 1) k / 18), using the even and odd symmetry of the rows.
+template <class T>
+inline void Dct9(const T* in, T* out, const float (*c)[5]) {
+    const T s0 = in[0] + in[8], s1 = in[1] + in[7], s2 = in[2] + in[6], s3 = in[3] + in[5];
+    const T d0 = in[0] - in[8], d1 = in[1] - in[7], d2 = in[2] - in[6], d3 = in[3] - in[5];
+    const T m = in[4];
+    out[0] = s0 + s1 + s2 + s3 + m;
+    for (int k = 2; k < 9; k += 2)
+        out[k] = s0 * c[k][0] + s1 * c[k][1] + s2 * c[k][2] + s3 * c[k][3] + m * c[k][4];
+    for (int k = 1; k < 9; k += 2)
+        out[k] = d0 * c[k][0] + d1 * c[k][1] + d2 * c[k][2] + d3 * c[k][3];
+}
+
+// X[k] = sum x[n] cos(pi/18 (n + 1/2)(k + 1/2)): a DCT-II of the pre-weighted input (Lee's
+// split into two of 9 points), then X[k] = C[k] - X[k - 1].
+template <class T>
+inline void DctIV18(const T* x, T* X, const float* pre, const float* lee, const float (*c)[5]) {
+    T a[9], b[9], A[9], B[10];
+    for (int n = 0; n < 9; ++n) {
+        const T lo = x[n] * pre[n], hi = x[17 - n] * pre[17 - n];
+        a[n] = lo + hi;
+        b[n] = (lo - hi) * lee[n];
+    }
+    Dct9(a, A, c);
+    Dct9(b, B, c);
+    B[9] = T{};
+    X[0] = A[0] * 0.5f;
+    for (int k = 0; k < 9; ++k) {
+        if (k > 0) X[2 * k] = A[k] - X[2 * k - 1];
+        X[2 * k + 1] = (B[k] + B[k + 1]) - X[2 * k];
+    }
+}
+
+// One long block of 18 lines: IMDCT, window, overlap-add with the previous block's tail.
+template <class T>
+inline void LongBlock(const T* in, const float* win, T* saved, T* out) {
+    const Constants& k = K();
+    T X[18];
+    DctIV18(in, X, k.dct4Pre, k.lee18, k.dct9);
+    for (int i = 0; i < 9; ++i) out[i] = saved[i] + X[i + 9] * win[i];
+    for (int i = 9; i < 18; ++i) out[i] = saved[i] - X[26 - i] * win[i];
+    for (int i = 0; i < 9; ++i) saved[i] = -(X[8 - i] * win[18 + i]);
+    for (int i = 9; i < 18; ++i) saved[i] = -(X[i - 9] * win[18 + i]);
+}
+
+// Overlap buffer layout: four subbands side by side for each of the 18 lines.
+inline int OvIdx(int sb, int i) {
+    return (sb >> 2) * 72 + i * 4 + (sb & 3);
+}
+
+// Where the compiler and the system allow it, the hottest loops also come in a version for
+// processors with 8-lane vectors and fused multiply-add, chosen when the program loads.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+#define TRALUX_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define TRALUX_VECTOR_CLONES
+#endif
+
+// The synthesis window over the 16 newest vectors V of the ring of 32 (newest at `pos`): 32 outputs, or every
+// (2^rateShift)-th of them.
+TRALUX_VECTOR_CLONES
+void SynthWindow(const float* ring, int pos, int rateShift, const float* window, float* pcm) {
+    if (rateShift == 0) {
+        float acc[32] = {};
+        for (int i = 0; i < 8; ++i) {
+            const float* va = ring + 64 * ((pos + 2 * i) & 31);
+            const float* vb = ring + 64 * ((pos + 2 * i + 1) & 31) + 32;
+            const float* d = window + 64 * i;
+            for (int j = 0; j < 32; ++j) acc[j] += va[j] * d[j] + vb[j] * d[32 + j];
+        }
+        for (int j = 0; j < 32; ++j) pcm[j] = acc[j];
+        return;
+    }
+    const int step = 1 << rateShift;
+    for (int j = 0, o = 0; j < 32; j += step, ++o) {
+        float acc = 0.0f;
+        for (int i = 0; i < 8; ++i) {
+            const float* va = ring + 64 * ((pos + 2 * i) & 31);
+            const float* vb = ring + 64 * ((pos + 2 * i + 1) & 31) + 32;
+            const float* d = window + 64 * i;
+            acc += va[j] * d[j] + vb[j] * d[32 + j];
+        }
+        pcm[o] = acc;
+    }
+}
+
+// The count1 region by whole quadruples: indexed by the next 10 bits (a code of at most 6 bits
+// and up to four sign bits), each entry gives the four values, the bits taken and the position
+// after the last nonzero value (0 when all are zero).
+struct QuadTable {
+    static constexpr int kBits = 10;
+    V4 values[1 << kBits];
+    uint8_t length[1 << kBits];
+    uint8_t last[1 << kBits];
+};
+
+const QuadTable* QuadTables() {
+    static const auto* tables = [] {
+        auto* t = new QuadTable[2];
+        for (int table = 0; table < 2; ++table) {
+            const HuffLookup& quad = HuffLookups()[18 + table];
+            for (unsigned w = 0; w < (1u << QuadTable::kBits); ++w) {
+                const HuffEntry& e = quad.entries[w >> (QuadTable::kBits - quad.rootBits)];
+                const int q = (e.sym >> 4) * 4 + (e.sym & 15);
+                int used = e.len;
+                V4 v{};
+                for (int i = 0; i < 4; ++i) {
+                    if (!((q >> (3 - i)) & 1)) continue;
+                    const bool negative = (w >> (QuadTable::kBits - 1 - used)) & 1;
+                    ++used;
+                    v[i] = negative ? -1.0f : 1.0f;
+                }
+                t[table].values[w] = v;
+                t[table].length[w] = static_cast<uint8_t>(used);
+                t[table].last[w] =
+                    q ? static_cast<uint8_t>(4 - std::countr_zero(static_cast<unsigned>(q))) : 0;
+            }
+        }
+        return t;
+    }();
+    return tables;
+}
+
 // DCT-II by Lee's recursion: out[k] = sum in[n] cos(pi (2n + 1) k / 2N).
-template <int N>
-inline void Dct(const float* in, float* out, const float* const* lee) {
+template <int N, class T>
+inline void Dct(const T* in, T* out, const float* const* lee) {
     if constexpr (N == 1) {
         out[0] = in[0];
     } else {
-        float a[N / 2], b[N / 2], A[N / 2], B[N / 2 + 1];
+        T a[N / 2], b[N / 2], A[N / 2], B[N / 2 + 1];
         const float* f = lee[0];
         for (int n = 0; n < N / 2; ++n) {
             a[n] = in[n] + in[N - 1 - n];
@@ -144,7 +359,7 @@ inline void Dct(const float* in, float* out, const float* const* lee) {
         }
         Dct<N / 2>(a, A, lee + 1);
         Dct<N / 2>(b, B, lee + 1);
-        B[N / 2] = 0.0f;
+        B[N / 2] = T{};
         for (int k = 0; k < N / 2; ++k) {
             out[2 * k] = A[k];
             out[2 * k + 1] = B[k] + B[k + 1];
@@ -152,11 +367,14 @@ inline void Dct(const float* in, float* out, const float* const* lee) {
     }
 }
 
-constexpr float kSign[2] = {1.0f, -1.0f};
-
 inline float Gain(int quarterExp) {
     const Constants& k = K();
-    return std::ldexp(k.quarterPow[quarterExp & 3], quarterExp >> 2);
+    const int e = quarterExp >> 2;
+    // Every legal gain is a normal float: build the power of two from its bits.
+    if (e > -126 && e < 128)
+        return k.quarterPow[quarterExp & 3] *
+               std::bit_cast<float>(static_cast<uint32_t>(e + 127) << 23);
+    return std::ldexp(k.quarterPow[quarterExp & 3], e);
 }
 
 }  // namespace
@@ -216,6 +434,7 @@ Layer3::Layer3(int rateShift, bool eightBit, bool monoOutput)
     : rateShift_(rateShift), eightBit_(eightBit), mono_(monoOutput) {
     K();
     HuffLookups();
+    QuadTables();
     Reset();
 }
 
@@ -283,6 +502,7 @@ bool Layer3::ReadSideInfo(const FrameHeader& h, const uint8_t* p, SideInfo& si) 
 // ---------------------------------------------------------------------------------------------
 // Main data: scalefactors, Huffman decoding, requantisation
 
+TRALUX_VECTOR_CLONES
 bool Layer3::DecodeChannel(const FrameHeader& h, SideInfo& si, int gr, int ch, const uint8_t* data,
                            size_t& bitPos, size_t granuleEnd) {
     GranuleInfo& g = si.gr[gr][ch];
@@ -460,6 +680,8 @@ bool Layer3::DecodeChannel(const FrameHeader& h, SideInfo& si, int gr, int ch, c
             continue;
         }
         const HuffLookup& t = lookups[sel.lookup];
+        const HuffEntry* entries = t.entries.data();
+        const int root = t.rootBits;
         const int linbits = sel.linbits;
         for (; line < end; line += 2) {
             while (line >= edge) {
@@ -467,43 +689,55 @@ bool Layer3::DecodeChannel(const FrameHeader& h, SideInfo& si, int gr, int ch, c
                 gain = bandGain[band];
                 edge = bandEnd[band];
             }
-            const int s = br.DecodeSym(t);
-            int x = s >> 4, y = s & 15;
-            // Sign bits are random: apply them without branches.
+            // One window holds a whole pair: a code of at most 19 bits, two values of at most
+            // 13 linbits and two signs fit the 57 bits it guarantees.
+            const uint64_t w = br.Window();
+            const HuffEntry* e = &entries[w >> (64 - root)];
+            int used = 0;
+            if (e->sub) {
+                used = root;
+                e = &entries[e->sym + ((w << used) >> (64 - e->sub))];
+            }
+            used += e->len;
+            int x = e->sym >> 4, y = e->sym & 15;
             float fx = 0.0f, fy = 0.0f;
             if (x) {
-                if (x == 15 && linbits) x += br.Read(linbits);
-                fx = pow43[x] * gain * kSign[br.Read(1)];
+                if (x == 15 && linbits) {
+                    x += static_cast<int>((w << used) >> (64 - linbits));
+                    used += linbits;
+                }
+                fx = pow43[x] * gain * kSign[(w << used) >> 63];
+                ++used;
                 last = line + 1;
             }
             if (y) {
-                if (y == 15 && linbits) y += br.Read(linbits);
-                fy = pow43[y] * gain * kSign[br.Read(1)];
+                if (y == 15 && linbits) {
+                    y += static_cast<int>((w << used) >> (64 - linbits));
+                    used += linbits;
+                }
+                fy = pow43[y] * gain * kSign[(w << used) >> 63];
+                ++used;
                 last = line + 2;
             }
+            br.pos += static_cast<size_t>(used);
             xr[line] = fx;
             xr[line + 1] = fy;
             if (br.pos > granuleEnd) return false;
         }
     }
     line = bigEnd;
-    const HuffLookup& quad = lookups[g.count1Table ? 19 : 18];
+    const QuadTable& quad = QuadTables()[g.count1Table ? 1 : 0];
     while (line + 4 <= 576 && br.pos < granuleEnd) {
-        const size_t before = br.pos;
-        const int s = br.DecodeSym(quad);
-        const int q = (s >> 4) * 4 + (s & 15);
-        // Each nonzero value is followed by its sign bit; the four are taken without branches.
-        float v[4];
-        for (int i = 0; i < 4; ++i) {
-            const uint32_t nz = (q >> (3 - i)) & 1;
-            const uint32_t sign = br.Peek(1) & nz;
-            br.pos += nz;
-            v[i] = static_cast<float>(nz) * kSign[sign];
-        }
-        if (br.pos > granuleEnd) {
-            // A quadruple that runs past the granule's data is not part of it.
-            br.pos = before;
-            break;
+        const unsigned at = static_cast<unsigned>(br.Window() >> (64 - QuadTable::kBits));
+        const unsigned used = quad.length[at];
+        if (br.pos + used > granuleEnd) break;  // runs past the granule
+        br.pos += used;
+        const V4 v = quad.values[at];
+        if (line + 4 <= edge) {
+            StoreV4(xr + line, v * gain);
+            if (quad.last[at]) last = line + quad.last[at];
+            line += 4;
+            continue;
         }
         for (int i = 0; i < 4; ++i, ++line) {
             while (line >= edge) {
@@ -706,17 +940,11 @@ void Layer3::AliasReduce(const FrameHeader& h, const GranuleInfo& g, float* xr) 
 // ---------------------------------------------------------------------------------------------
 // Concealment
 
-void Layer3::StoreHistory(int ch, const GranuleInfo& g, const FrameHeader& h, const float* xr) {
+void Layer3::StoreHistory(int ch, const GranuleInfo& g, const float* xr) {
     History& hs = history_[ch];
     const int slot = (hs.newest + 1) & 3;
     hs.newest = slot;
     std::memcpy(hs.spectrum[slot], xr, sizeof hs.spectrum[slot]);
-    const BandTable& bands = Bands(h);
-    for (int b = 0; b < 22; ++b) {
-        float e = 0.0f;
-        for (int i = bands.longEdge[b]; i < bands.longEdge[b + 1]; ++i) e += xr[i] * xr[i];
-        hs.energy[slot][b] = e;
-    }
     hs.blockType[slot] = g.windowSwitching ? g.blockType : 0;
     hs.mixed[slot] = g.mixed;
     hs.windowSwitching[slot] = g.windowSwitching;
@@ -780,6 +1008,7 @@ void Layer3::Conceal(int ch, const FrameHeader& h, float* xr, GranuleInfo& g) {
 // ---------------------------------------------------------------------------------------------
 // IMDCT and synthesis
 
+TRALUX_VECTOR_CLONES
 void Layer3::Imdct(int ch, const FrameHeader& h, const GranuleInfo& g, const float* xr,
                    float* out) {
     const Constants& k = K();
@@ -796,57 +1025,60 @@ void Layer3::Imdct(int ch, const FrameHeader& h, const GranuleInfo& g, const flo
     const int mixedLong =
         g.windowSwitching && g.mixed ? Bands(h).longEdge[h.version == 0 ? 8 : 6] / 18 : 0;
     const int blockType = g.windowSwitching ? g.blockType : 0;
-    for (int sb = 0; sb < used; ++sb) {
-        const float* in = xr + 18 * sb;
-        float* o = out + 18 * sb;
-        float* sv = ov + 18 * sb;
-        if (sb < mixedLong || blockType != 2) {
-            const int type = sb < mixedLong ? 0 : blockType;
-            const float* win = k.imdctWindow[type];
-            // Five independent groups of four sums stay in vector registers.
-            float c[20];
-            float g0[4] = {}, g1[4] = {}, g2[4] = {}, g3[4] = {}, g4[4] = {};
-            for (int j = 0; j < 18; ++j) {
-                const float v = in[j];
-                const float* row = k.dct4[j];
-                for (int n = 0; n < 4; ++n) g0[n] += v * row[n];
-                for (int n = 0; n < 4; ++n) g1[n] += v * row[4 + n];
-                for (int n = 0; n < 4; ++n) g2[n] += v * row[8 + n];
-                for (int n = 0; n < 4; ++n) g3[n] += v * row[12 + n];
-                for (int n = 0; n < 4; ++n) g4[n] += v * row[16 + n];
+    auto typeOf = [&](int sb) { return sb < mixedLong ? 0 : blockType; };
+    for (int sb0 = 0; sb0 < limit; sb0 += 4) {
+        float* sv4 = ov + OvIdx(sb0, 0);
+        if (sb0 >= used) {
+            for (int i = 0; i < 18; ++i)
+                for (int l = 0; l < 4; ++l) out[18 * (sb0 + l) + i] = sv4[4 * i + l];
+            std::memset(sv4, 0, sizeof(float) * 72);
+            continue;
+        }
+        const int type = typeOf(sb0);
+        if (type != 2 && typeOf(sb0 + 3) == type) {
+            V4 in[18], saved[18], o[18];
+            const float* x = xr + 18 * sb0;
+            for (int i = 0; i < 16; i += 4) {
+                in[i] = LoadV4(x + i), in[i + 1] = LoadV4(x + 18 + i);
+                in[i + 2] = LoadV4(x + 36 + i), in[i + 3] = LoadV4(x + 54 + i);
+                Transpose4(in[i], in[i + 1], in[i + 2], in[i + 3]);
             }
-            for (int n = 0; n < 4; ++n)
-                c[n] = g0[n], c[4 + n] = g1[n], c[8 + n] = g2[n], c[12 + n] = g3[n],
-                c[16 + n] = g4[n];
-            float x[36];
-            for (int i = 0; i < 9; ++i) x[i] = c[i + 9];
-            for (int i = 9; i < 27; ++i) x[i] = -c[26 - i];
-            for (int i = 27; i < 36; ++i) x[i] = -c[i - 27];
-            for (int i = 0; i < 18; ++i) {
-                o[i] = sv[i] + x[i] * win[i];
-                sv[i] = x[18 + i] * win[18 + i];
+            for (int i = 16; i < 18; ++i) in[i] = V4{x[i], x[18 + i], x[36 + i], x[54 + i]};
+            for (int i = 0; i < 18; ++i) saved[i] = LoadV4(sv4 + 4 * i);
+            LongBlock(in, k.imdctWindow[type], saved, o);
+            for (int i = 0; i < 18; ++i) StoreV4(sv4 + 4 * i, saved[i]);
+            float* y = out + 18 * sb0;
+            for (int i = 0; i < 16; i += 4) {
+                Transpose4(o[i], o[i + 1], o[i + 2], o[i + 3]);
+                StoreV4(y + i, o[i]), StoreV4(y + 18 + i, o[i + 1]);
+                StoreV4(y + 36 + i, o[i + 2]), StoreV4(y + 54 + i, o[i + 3]);
             }
-        } else {
-            float z[36] = {};
-            for (int w = 0; w < 3; ++w) {
-                for (int i = 0; i < 12; ++i) {
-                    float s = 0.0f;
-                    for (int j = 0; j < 6; ++j) s += in[3 * j + w] * k.shortCos[i][j];
-                    z[6 + 6 * w + i] += s * k.shortWindow[i];
+            for (int i = 16; i < 18; ++i)
+                for (int l = 0; l < 4; ++l) y[18 * l + i] = o[i][l];
+            continue;
+        }
+        for (int sb = sb0; sb < sb0 + 4; ++sb) {
+            const float* in = xr + 18 * sb;
+            float* o = out + 18 * sb;
+            float sv[18];
+            for (int i = 0; i < 18; ++i) sv[i] = ov[OvIdx(sb, i)];
+            if (typeOf(sb) != 2) {
+                LongBlock(in, k.imdctWindow[typeOf(sb)], sv, o);
+            } else {
+                float z[36] = {};
+                for (int w = 0; w < 3; ++w) {
+                    for (int i = 0; i < 12; ++i) {
+                        float s = 0.0f;
+                        for (int j = 0; j < 6; ++j) s += in[3 * j + w] * k.shortCos[i][j];
+                        z[6 + 6 * w + i] += s * k.shortWindow[i];
+                    }
+                }
+                for (int i = 0; i < 18; ++i) {
+                    o[i] = sv[i] + z[i];
+                    sv[i] = z[18 + i];
                 }
             }
-            for (int i = 0; i < 18; ++i) {
-                o[i] = sv[i] + z[i];
-                sv[i] = z[18 + i];
-            }
-        }
-    }
-    for (int sb = used; sb < limit; ++sb) {
-        float* o = out + 18 * sb;
-        float* sv = ov + 18 * sb;
-        for (int i = 0; i < 18; ++i) {
-            o[i] = sv[i];
-            sv[i] = 0.0f;
+            for (int i = 0; i < 18; ++i) ov[OvIdx(sb, i)] = sv[i];
         }
     }
     // Frequency inversion.
@@ -854,46 +1086,37 @@ void Layer3::Imdct(int ch, const FrameHeader& h, const GranuleInfo& g, const flo
         for (int i = 1; i < 18; i += 2) out[18 * sb + i] = -out[18 * sb + i];
 }
 
-void Layer3::Synthesize(int ch, const float* sb, int slot, float* pcm) {
-    const Constants& k = K();
+TRALUX_VECTOR_CLONES
+void Layer3::Synthesize(int ch, const float* sb, float* pcm) {
     static const float* const kLee[5] = {K().lee[0], K().lee[1], K().lee[2], K().lee[3],
                                          K().lee[4]};
     const int limit = 32 >> rateShift_;
-    float s[32];
-    for (int i = 0; i < limit; ++i) s[i] = sb[18 * i + slot];
-    for (int i = limit; i < 32; ++i) s[i] = 0.0f;
-    float x[33];
-    Dct<32>(s, x, kLee);
-    x[32] = 0.0f;
-    // Store the full 64-value vector V of this slot; the ring steps down one vector per slot.
-    int pos = (synthPos_[ch] - 1) & 15;
-    synthPos_[ch] = pos;
-    float* v = synth_[ch] + 64 * pos;
-    for (int i = 0; i <= 16; ++i) v[i] = x[16 + i];
-    for (int i = 17; i < 48; ++i) v[i] = -x[48 - i];
-    for (int i = 48; i < 64; ++i) v[i] = -x[i - 48];
-    if (rateShift_ == 0) {
-        float acc[32] = {};
-        for (int i = 0; i < 8; ++i) {
-            const float* va = synth_[ch] + 64 * ((pos + 2 * i) & 15);
-            const float* vb = synth_[ch] + 64 * ((pos + 2 * i + 1) & 15) + 32;
-            const float* d = k.synthWindow + 64 * i;
-            for (int j = 0; j < 32; ++j) acc[j] += va[j] * d[j] + vb[j] * d[32 + j];
-        }
-        for (int j = 0; j < 32; ++j) pcm[j] = acc[j];
-        return;
-    }
-    // Reduced rate: the window is applied at every (2^s)-th output only.
-    const int step = 1 << rateShift_;
-    for (int j = 0, o = 0; j < 32; j += step, ++o) {
-        float acc = 0.0f;
-        for (int i = 0; i < 8; ++i) {
-            const float* va = synth_[ch] + 64 * ((pos + 2 * i) & 15);
-            const float* vb = synth_[ch] + 64 * ((pos + 2 * i + 1) & 15) + 32;
-            const float* d = k.synthWindow + 64 * i;
-            acc += va[j] * d[j] + vb[j] * d[32 + j];
-        }
-        pcm[o] = acc;
+    float* ring = synth_[ch];
+    // Four time slots at once through the DCT; `sb` is readable two values past its 576.
+    for (int t0 = 0; t0 < 18; t0 += 4) {
+        V4 s[32], x[33];
+        for (int i = 0; i < limit; ++i) s[i] = LoadV4(sb + 18 * i + t0);
+        for (int i = limit; i < 32; ++i) s[i] = V4{};
+        Dct<32>(s, x, kLee);
+        x[32] = V4{};
+        // Each slot stores its full 64-value vector V one ring entry below the previous slot's;
+        // the ring holds 32 entries, so the four new ones never touch the 16 a window reads.
+        const int lanes = std::min(4, 18 - t0);
+        const int base = synthPos_[ch];
+        float* v[4];
+        for (int l = 0; l < 4; ++l) v[l] = ring + 64 * ((base - 1 - l) & 31);
+        auto put = [&](int at, V4 a, V4 b, V4 c, V4 d) {
+            Transpose4(a, b, c, d);
+            const V4 rows[4] = {a, b, c, d};
+            for (int l = 0; l < lanes; ++l) StoreV4(v[l] + at, rows[l]);
+        };
+        for (int i = 0; i < 16; i += 4) put(i, x[16 + i], x[17 + i], x[18 + i], x[19 + i]);
+        for (int i = 0; i < 32; i += 4) put(16 + i, -x[32 - i], -x[31 - i], -x[30 - i], -x[29 - i]);
+        for (int i = 0; i < 16; i += 4) put(48 + i, -x[i], -x[i + 1], -x[i + 2], -x[i + 3]);
+        for (int l = 0; l < lanes; ++l)
+            SynthWindow(ring, (base - 1 - l) & 31, rateShift_, K().synthWindow,
+                        pcm + (t0 + l) * limit);
+        synthPos_[ch] = (base - lanes) & 31;
     }
 }
 
@@ -907,26 +1130,42 @@ void Layer3::Emit(const FrameHeader& h, int gr, float* pcm[2], int outCh, void* 
             for (int i = 0; i < n; ++i) o[i * outCh + c] = pcm[c][i] * 0.000030517578125f;
         return;
     }
-    for (int c = 0; c < outCh; ++c) {
-        const float* p = pcm[c];
-        if (eightBit_) {
-            uint8_t* o = static_cast<uint8_t*>(out) + offset;
-            for (int i = 0; i < n; ++i) {
-                // Clamp in floating point first: a hostile frame's sums do not fit an integer.
-                const float v = std::min(std::max(p[i], -32768.0f), 32767.0f);
-                const int s = static_cast<int>((v + 12582912.0f) - 12582912.0f);
-                o[i * outCh + c] = static_cast<uint8_t>((s + 32768) >> 8);
-            }
-        } else {
-            int16_t* o = static_cast<int16_t*>(out) + offset;
-            for (int i = 0; i < n; ++i) {
-                // Adding and removing 1.5 * 2^23 rounds to the nearest integer, ties to even.
-                const float v = std::min(std::max(p[i], -32768.0f), 32767.0f);
-                const float r = (v + 12582912.0f) - 12582912.0f;
-                o[i * outCh + c] = static_cast<int16_t>(r);
-            }
-        }
+    // Adding and removing 1.5 * 2^23 rounds to the nearest integer, ties to even; clamping in
+    // floating point first keeps a hostile frame's sums from overflowing an integer.
+    auto round16 = [](float v) {
+        v = std::min(std::max(v, -32768.0f), 32767.0f);
+        return static_cast<int>((v + 12582912.0f) - 12582912.0f);
+    };
+    if (eightBit_) {
+        uint8_t* o = static_cast<uint8_t*>(out) + offset;
+        for (int c = 0; c < outCh; ++c)
+            for (int i = 0; i < n; ++i)
+                o[i * outCh + c] = static_cast<uint8_t>((round16(pcm[c][i]) + 32768) >> 8);
+        return;
     }
+    int16_t* o = static_cast<int16_t*>(out) + offset;
+    if (outCh == 2) {
+        const float* l = pcm[0];
+        const float* r = pcm[1];
+        int i = 0;
+#if defined(__SSE2__)
+        // The same rounding (the default mode: nearest, ties to even) four pairs at a time.
+        const __m128 lo = _mm_set1_ps(-32768.0f), hi = _mm_set1_ps(32767.0f);
+        for (; i + 4 <= n; i += 4) {
+            const __m128i a = _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(_mm_loadu_ps(l + i), lo), hi));
+            const __m128i b = _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(_mm_loadu_ps(r + i), lo), hi));
+            const __m128i pairs =
+                _mm_packs_epi32(_mm_unpacklo_epi32(a, b), _mm_unpackhi_epi32(a, b));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 2 * i), pairs);
+        }
+#endif
+        for (; i < n; ++i) {
+            o[2 * i] = static_cast<int16_t>(round16(l[i]));
+            o[2 * i + 1] = static_cast<int16_t>(round16(r[i]));
+        }
+        return;
+    }
+    for (int i = 0; i < n; ++i) o[i] = static_cast<int16_t>(round16(pcm[0][i]));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -996,7 +1235,8 @@ FrameResult Layer3::DecodeFrame(const FrameHeader& h, const uint8_t* frame, void
     const uint8_t* data = reservoir_ + (heldBefore - (concealAll ? 0 : si.mainDataBegin));
     size_t bitPos = 0;
     const size_t endBits = (reservoirLen_ - (heldBefore - (concealAll ? 0 : si.mainDataBegin))) * 8;
-    float sbBuf[2][576];
+    float sbBuf[2][576 + 4];
+    for (float* b : sbBuf) std::fill(b + 576, b + 580, 0.0f);
     float pcmBuf[2][32 * 18];
     for (int gr = 0; gr < h.granules; ++gr) {
         bool conceal = concealAll;
@@ -1018,7 +1258,7 @@ FrameResult Layer3::DecodeFrame(const FrameHeader& h, const uint8_t* frame, void
             if (!conceal) {
                 Reorder(h, g[c], xr);
                 AliasReduce(h, g[c], xr);
-                StoreHistory(c, g[c], h, xr);
+                StoreHistory(c, g[c], xr);
             } else {
                 Conceal(c, h, xr, g[c]);
             }
@@ -1027,8 +1267,7 @@ FrameResult Layer3::DecodeFrame(const FrameHeader& h, const uint8_t* frame, void
         const int per = 32 >> rateShift_;
         if (transformed > outCh)
             for (int i = 0; i < 18 * per; ++i) sbBuf[0][i] = (sbBuf[0][i] + sbBuf[1][i]) * 0.5f;
-        for (int c = 0; c < outCh; ++c)
-            for (int t = 0; t < 18; ++t) Synthesize(c, sbBuf[c], t, pcmBuf[c] + t * per);
+        for (int c = 0; c < outCh; ++c) Synthesize(c, sbBuf[c], pcmBuf[c]);
         float* pcm[2] = {pcmBuf[0], pcmBuf[1]};
         Emit(h, gr, pcm, outCh, out, floatOutput);
     }

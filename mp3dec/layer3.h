@@ -63,8 +63,9 @@ public:
     FrameResult DecodeFrame(const FrameHeader& h, const uint8_t* frame, void* out,
                             bool floatOutput);
 
-    // Streams carrying a Xing or Info tag come from lame-based encoders, whose 24000 Hz band
-    // table differs from the standard's in one edge; decode them as they were encoded.
+    // Streams carrying a Xing or Info tag come from lame-based encoders. They are decoded with
+    // the standard band layout like any other: what they encode at 24000 Hz starts band 18 at
+    // line 332, and a layout starting it at 330 halves the level of a tone at that edge.
     void SetTaggedEncoder(bool tagged) { taggedEncoder_ = tagged; }
     bool taggedEncoder() const { return taggedEncoder_; }
 
@@ -75,7 +76,6 @@ public:
 private:
     struct History {
         float spectrum[4][576];
-        float energy[4][22];
         int blockType[4];
         bool mixed[4];
         bool windowSwitching[4];
@@ -94,15 +94,14 @@ private:
     void Stereo(const FrameHeader& h, const SideInfo& si, int gr);
     void Reorder(const FrameHeader& h, const GranuleInfo& g, float* xr);
     void AliasReduce(const FrameHeader& h, const GranuleInfo& g, float* xr);
-    void StoreHistory(int ch, const GranuleInfo& g, const FrameHeader& h, const float* xr);
+    void StoreHistory(int ch, const GranuleInfo& g, const float* xr);
     void Conceal(int ch, const FrameHeader& h, float* xr, GranuleInfo& g);
     void Imdct(int ch, const FrameHeader& h, const GranuleInfo& g, const float* xr, float* sb);
-    void Synthesize(int ch, const float* sb, int slot, float* pcm);
+    // The 18 time slots of one granule; `sb` holds 18 values per subband and 4 spare.
+    void Synthesize(int ch, const float* sb, float* pcm);
     void Emit(const FrameHeader& h, int gr, float* pcm[2], int outCh, void* out, bool floatOutput);
 
-    const BandTable& Bands(const FrameHeader& h) const {
-        return h.bandIndex == 4 && taggedEncoder_ ? kBands24Tagged : kBands[h.bandIndex];
-    }
+    const BandTable& Bands(const FrameHeader& h) const { return kBands[h.bandIndex]; }
 
     int rateShift_;
     bool taggedEncoder_ = false;
@@ -120,7 +119,7 @@ private:
     int nonzero_[2] = {0, 0};  // lines that may be nonzero per channel
 
     float overlap_[2][576];
-    float synth_[2][1024];
+    float synth_[2][64 * 32];  // ring of the synthesis vectors V
     int synthPos_[2] = {0, 0};
     History history_[2];
     ConcealRandom random_;

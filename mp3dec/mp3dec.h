@@ -110,10 +110,9 @@ Status Mp3DecoderDecodeFloat(Mp3DecoderHandle handle, float* output, size_t capa
 Status Mp3DecoderProperties(Mp3DecoderHandle handle, Mp3FrameProperties& properties);
 // Declares the stream position of the next byte to be fed; frames then report their offsets.
 Status Mp3DecoderSetPosition(Mp3DecoderHandle handle, int64_t position);
-// Declares that the stream carries a Xing or Info tag (Mp3StreamInfo::vbrHeader): it was made
-// by a lame-based encoder, whose 24000 Hz band layout differs from the standard's in one band
-// edge. The decoder also notices the tag frame itself; this call covers decoding that starts
-// after a seek. Kept across resets.
+// Declares that the stream carries a Xing or Info tag (Mp3StreamInfo::vbrHeader), as made by
+// lame-based encoders. Decoding does not depend on it: such streams use the standard band
+// layout at every rate. Kept across resets.
 Status Mp3DecoderSetTaggedEncoder(Mp3DecoderHandle handle, bool tagged);
 Status Mp3DecoderFreeSpace(Mp3DecoderHandle handle, size_t& bytes);
 Status Mp3DecoderInputRate(Mp3DecoderHandle handle, int& bytesPerSecond);

@@ -33,11 +33,6 @@ const BandTable kBands[9] = {
      {0, 8, 16, 24, 36, 52, 72, 96, 124, 160, 162, 164, 166, 192}},
 };
 
-// 24000 Hz as lame-based encoders lay it out: band 18 starts at line 330, not 332.
-const BandTable kBands24Tagged = {{0,   6,   12,  18,  24,  30,  36,  44,  54,  66,  80, 96,
-                                   114, 136, 162, 194, 232, 278, 330, 394, 464, 540, 576},
-                                  {0, 4, 8, 12, 18, 26, 36, 48, 62, 80, 104, 136, 180, 192}};
-
 const uint8_t kPretab[22] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 3, 3, 3, 2, 0};
 
 const int32_t kSynthWindowHalf[257] = {

@@ -15,8 +15,6 @@ struct BandTable {
 // 6..8 MPEG-2.5 (11025, 12000, 8000).
 extern const BandTable kBands[9];
 
-extern const BandTable kBands24Tagged;
-
 extern const uint8_t kPretab[22];
 
 // Synthesis window D[0..256] of the standard in units of 2^-16; the rest follows by symmetry.

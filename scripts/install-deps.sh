@@ -7,7 +7,7 @@ pkgs=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libasound2-dev libcurl4-openssl-dev libgsf-1-dev
   libavformat-dev libavcodec-dev libavutil-dev
-  ffmpeg sox lame mpg123 xvfb xauth
+  ffmpeg sox lame mpg123 libmpg123-dev xvfb xauth
   libdiscid-dev
   libtag1-dev
   pulseaudio

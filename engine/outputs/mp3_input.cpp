@@ -16,8 +16,9 @@ namespace tralux {
 namespace {
 
 constexpr std::size_t kProbeBytes = 8192;
-constexpr std::size_t kInputBytes = 2048;
+constexpr std::size_t kInputBytes = 16384;
 constexpr std::size_t kOutputBytes = 4608;  // one frame of 1152 stereo 16-bit samples
+constexpr std::size_t kBatchBytes = 32768;  // decoded bytes handed on at once
 
 // A stream-information object and a decoder created together.
 struct DecoderPair {
@@ -199,6 +200,7 @@ std::size_t Mp3SourceLoop(File& file, const StreamInfo& info) {
     mp3dec::Mp3DecoderSetPosition(pair.decoder, offset);
     mp3dec::Mp3DecoderSetTaggedEncoder(pair.decoder, mp3dec::Mp3InfoGet(pair.info)->vbrHeader);
     std::vector<std::uint8_t> pending;  // held back until it is known not to be end padding
+    pending.reserve(kBatchBytes + kOutputBytes + holdBytes);
 
     std::vector<std::uint8_t> input(kInputBytes);
     std::size_t fill = 0, used = 0;  // counts start empty for every loop
@@ -247,19 +249,18 @@ std::size_t Mp3SourceLoop(File& file, const StreamInfo& info) {
             }
             block = converted.data();
         }
-        if (skipBytes == 0 && holdBytes == 0) {
-            total += ProcessBlock(block, bytes, info);
-            continue;
-        }
         const std::size_t skip = std::min(skipBytes, bytes);
         skipBytes -= skip;
         pending.insert(pending.end(), block + skip, block + bytes);
-        if (pending.size() > holdBytes) {
+        // Frames go on in batches: one pass through the pipeline and one write per batch.
+        if (pending.size() >= holdBytes + kBatchBytes) {
             const std::size_t n = pending.size() - holdBytes;
             total += ProcessBlock(pending.data(), n, info);
             pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n));
         }
     }
+    if (pending.size() > holdBytes)
+        total += ProcessBlock(pending.data(), pending.size() - holdBytes, info);
     return total;
 }
 

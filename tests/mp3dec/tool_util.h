@@ -1,4 +1,4 @@
-// Reference peers (sox, lame, ffmpeg) run from the tests; tests skip when one is missing.
+// Reference peers (sox, lame, ffmpeg, mpg123) run from the tests; tests skip when one is missing.
 #pragma once
 
 #include <cstdlib>
@@ -38,11 +38,14 @@ private:
     std::string path_;
 };
 
-// ffmpeg's decoding of a file as interleaved 16-bit PCM.
-inline std::vector<int16_t> FfmpegDecode(const std::string& mp3, const std::string& raw) {
+// A peer's decoding of a file as interleaved 16-bit PCM: ffmpeg's, or mpg123's when `mpg123`.
+inline std::vector<int16_t> FfmpegDecode(const std::string& mp3, const std::string& raw,
+                                         bool mpg123 = false) {
     std::vector<int16_t> pcm;
-    if (!Run("ffmpeg -v error -y -i '" + mp3 + "' -f s16le -acodec pcm_s16le '" + raw + "'"))
-        return pcm;
+    const std::string cmd =
+        mpg123 ? "mpg123 -q -s '" + mp3 + "' > '" + raw + "'"
+               : "ffmpeg -v error -y -i '" + mp3 + "' -f s16le -acodec pcm_s16le '" + raw + "'";
+    if (std::system((cmd + " 2>/dev/null").c_str()) != 0) return pcm;
     const auto bytes = ReadFile(raw);
     pcm.resize(bytes.size() / 2);
     for (size_t i = 0; i < pcm.size(); ++i)
