@@ -34,6 +34,7 @@
 #include "engine/outputs/mp3_rates.h"
 #include "engine/outputs/wma_output.h"
 #include "platform/notify/notifier.h"
+#include "platform/wma/wma_output_kind.h"
 
 #ifndef TRALUX_VERSION
 #define TRALUX_VERSION "0.0"
@@ -698,6 +699,7 @@ int main(int argc, char** argv) {
     // Shares the window's settings file.
     settings::SetApplicationName("tralux");
     SetNotifier(&g_notifier);
+    platform::RegisterWmaOutput();
     SetOptionReader([](std::string_view name) {
         auto it = g_overrides.find(name);
         return it != g_overrides.end() ? it->second : settings::ReadOption(name);

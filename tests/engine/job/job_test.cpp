@@ -1,3 +1,4 @@
+#include "platform/wma/wma_output_kind.h"
 #include "engine/job/job.h"
 
 #include <gtest/gtest.h>
@@ -223,6 +224,7 @@ TEST_F(JobTest, WavOutputStopsAtItsSizeLimitWithCorrectSizes) {
 
 TEST_F(JobTest, WmaJobWritesAFileOfTheInputsLength) {
     WriteFile(dir_ / "in.wav", SimpleWav(Ramp(88200), 2, 44100));  // one second
+    platform::RegisterWmaOutput();
     Engine().OutputFormat.store(kFormatWma);
     const std::string out = dir_ / "out.wma";
     ASSERT_EQ(Run(dir_ / "in.wav", out), 0);
