@@ -1,4 +1,3 @@
-#include "platform/wma/wma_output_kind.h"
 #include "engine/job/job.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +13,7 @@
 #include "engine/job/errors.h"
 #include "engine/job/job_fixture.h"
 #include "platform/notify/notifier.h"
+#include "platform/wma/wma_output_kind.h"
 #include "support/require.h"
 #include "support/wav_builder.h"
 
