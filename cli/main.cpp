@@ -35,6 +35,7 @@
 #include "engine/job/errors.h"
 #include "engine/job/job.h"
 #include "engine/outputs/mp3_rates.h"
+#include "engine/outputs/output.h"
 #include "engine/outputs/wma_output.h"
 #include "platform/notify/notifier.h"
 #include "platform/wma/wma_output_kind.h"
@@ -175,7 +176,8 @@ std::vector<std::pair<std::string, std::string>> ExpandInputs(const ConvertOptio
 }
 
 std::string Extension(int format) {
-    return format == kFormatMp3 ? ".mp3" : format == kFormatWma ? ".wma" : ".wav";
+    const OutputKind* kind = FindOutputKind(format);
+    return kind ? kind->extension : ".wav";
 }
 
 std::string OutputPathFor(const std::string& input, const std::string& folder, int format) {
@@ -638,14 +640,19 @@ int Convert(int argc, char** argv, int i) {
         }
         long n;
         if (a == "--format") {
-            if (*v == "wav")
-                o.format = kFormatWav;
-            else if (*v == "mp3")
-                o.format = kFormatMp3;
-            else if (*v == "wma")
-                o.format = kFormatWma;
-            else
-                return UsageError("--format: '" + *v + "' is not a format (wav, mp3 or wma)");
+            if (const OutputKind* kind = FindOutputKindByName(*v)) {
+                o.format = kind->format;
+            } else {
+                // "wav, mp3 or wma": every kind the table holds.
+                const std::vector<OutputKind> kinds = OutputKinds();
+                std::string names;
+                for (std::size_t k = 0; k < kinds.size(); ++k)
+                    names += (k == 0                  ? ""
+                              : k + 1 == kinds.size() ? " or "
+                                                      : ", ") +
+                             std::string(kinds[k].cliName);
+                return UsageError("--format: '" + *v + "' is not a format (" + names + ")");
+            }
         } else if (a == "--rate") {
             if (!ParseInt(*v, 1000, 192000, n))
                 return UsageError("--rate: " + *v + " is not a sample rate (1000..192000)");
