@@ -504,12 +504,16 @@ void RunParallel(const std::vector<Job>& jobs, const ConvertOptions& o, std::siz
         std::unique_ptr<tralux::Job> engine = std::make_unique<tralux::Job>();
         const Job* plan = nullptr;
     };
-    std::vector<Slot> slots(std::min(width, jobs.size()));
     std::mutex endMutex;
     std::condition_variable ended;
+    // Counted, so an end that comes while the loop is busy still cuts the next wait short.
+    std::size_t endings = 0, seenEndings = 0;
+    // After what their end callbacks use: the jobs go first.
+    std::vector<Slot> slots(std::min(width, jobs.size()));
     for (Slot& slot : slots)
         slot.engine->SetEndCallback([&] {
             std::lock_guard lock(endMutex);
+            ++endings;
             ended.notify_all();
         });
     BatchProgress progress(isatty(STDERR_FILENO) != 0, jobs.size());
@@ -568,7 +572,9 @@ void RunParallel(const std::vector<Job>& jobs, const ConvertOptions& o, std::siz
         if (running.empty() && (next >= jobs.size() || g_signal)) break;
         progress.Tick(running);
         std::unique_lock lock(endMutex);
-        ended.wait_for(lock, std::chrono::milliseconds(100));
+        ended.wait_for(lock, std::chrono::milliseconds(100),
+                       [&] { return endings != seenEndings; });
+        seenEndings = endings;
     }
     progress.Clear();
     (void)stopped;
