@@ -31,6 +31,7 @@
 #include "app/window/ui_config.h"
 #include "engine/job/engine_state.h"
 #include "platform/notify/notifier.h"
+#include "platform/wma/wma_output_kind.h"
 
 namespace tralux::app {
 
@@ -115,6 +116,7 @@ bool StartUp(int& exitCode) {
     settings::SetRegistryKey("Quorvatix");
     SetNotifier(&g_notifier);
     SetOptionReader([](std::string_view name) { return settings::ReadOption(name); });
+    platform::RegisterWmaOutput();
     // CD information: the server over HTTP, the cache file, the "CDDB" settings; .cda inputs
     // get their titles from it.
     cddb::SetHttpTransport(http::MakeCurlTransport(http::CurlOptionsFromEnvironment()));

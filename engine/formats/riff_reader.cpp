@@ -12,7 +12,7 @@
 #include "engine/job/engine_state.h"
 #include "engine/formats/tag_reader.h"
 #include "engine/job/errors.h"
-#include "engine/outputs/mp3_input.h"
+#include "engine/inputs/mp3_input.h"
 #include "platform/notify/notifier.h"
 
 namespace tralux {
@@ -29,8 +29,14 @@ std::uint32_t Le32(const std::uint8_t* p) {
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
+thread_local std::atomic<int>* t_errorTarget = nullptr;
+
+std::atomic<int>& ErrorTarget() {
+    return t_errorTarget ? *t_errorTarget : Engine().LastError;
+}
+
 bool Fail(int code) {
-    Engine().LastError.store(code);
+    ErrorTarget().store(code);
     return false;
 }
 
@@ -197,6 +203,10 @@ std::string RepairInputPath(const std::string& path) {
     return std::filesystem::exists(repaired, ec) ? repaired : path;
 }
 
+void SetProbeErrorTarget(std::atomic<int>* target) {
+    t_errorTarget = target;
+}
+
 bool ReadRiffInput(File& file, StreamInfo& info, bool clear) {
     if (clear) {
         info = StreamInfo{};
@@ -217,7 +227,7 @@ bool ProbeInput(const std::string& rawPath, StreamInfo& info) {
         std::uint8_t kind[4];
         if (!file.ReadExact(kind, 4)) return Fail(kErrUnknownFormat);
         const std::uint32_t k = Le32(kind);
-        const int before = Engine().LastError.load();
+        const int before = ErrorTarget().load();
         if (k == kKindRiff) {
             if (ReadRiffInput(file, info, true)) {
                 ReadInputTags(path, info);
@@ -231,7 +241,7 @@ bool ProbeInput(const std::string& rawPath, StreamInfo& info) {
         // MPEG audio inside a RIFF/WAVE (format 0x55) is taken as MPEG audio: the WAV reader's
         // refusal is no longer the verdict.
         if (ProbeMp3(file, info, true)) {
-            Engine().LastError.store(before);
+            ErrorTarget().store(before);
             ReadInputTags(path, info);
             return true;
         }
