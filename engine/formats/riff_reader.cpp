@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/job/engine_state.h"
+#include "engine/formats/media_input.h"
 #include "engine/formats/tag_reader.h"
 #include "engine/job/errors.h"
 #include "engine/outputs/mp3_input.h"
@@ -183,6 +184,19 @@ bool ReadCdda(File& file, StreamInfo& info) {
 
 }  // namespace
 
+namespace {
+
+// The media decoder's turn: `code` stays the verdict when it refuses too, else LastError goes
+// back to `before` (our readers' refusal is not the verdict).
+bool TryMedia(const std::string& path, StreamInfo& info, int code, int before) {
+    if (!ProbeMedia(path, info)) return Fail(code);
+    Engine().LastError.store(before);
+    ReadInputTags(path, info);
+    return true;
+}
+
+}  // namespace
+
 void SetCdInfoProvider(CdInfoProvider provider) {
     std::lock_guard lock(g_cdMutex);
     g_cdProvider = std::move(provider);
@@ -215,9 +229,15 @@ bool ProbeInput(const std::string& rawPath, StreamInfo& info) {
     if (!file.TryOpen(path, File::Mode::Read)) return Fail(kErrOpen);
     try {
         std::uint8_t kind[4];
+        const int before = Engine().LastError.load();
         if (!file.ReadExact(kind, 4)) return Fail(kErrUnknownFormat);
         const std::uint32_t k = Le32(kind);
-        const int before = Engine().LastError.load();
+        std::uint8_t head[12] = {};
+        std::memcpy(head, kind, 4);
+        file.ReadExact(head + 4, 8);
+        file.Seek(4);
+        if (LooksLikeMediaContainer(head, sizeof head))
+            return TryMedia(path, info, kErrUnknownFormat, before);
         if (k == kKindRiff) {
             if (ReadRiffInput(file, info, true)) {
                 ReadInputTags(path, info);
@@ -235,7 +255,9 @@ bool ProbeInput(const std::string& rawPath, StreamInfo& info) {
             ReadInputTags(path, info);
             return true;
         }
-        return Fail(kErrUnknownFormat);
+        // Whatever our readers refuse (a compressed WAV, a free-format MP3, AIFF ...).
+        const int refusal = Engine().LastError.load();
+        return TryMedia(path, info, refusal == before ? kErrUnknownFormat : refusal, before);
     } catch (const FileError&) {
         return false;
     }

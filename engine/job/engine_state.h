@@ -8,13 +8,20 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/job/file.h"
 
 namespace tralux {
 
 enum OutputModeValue : int { kModePreview = 0, kModeConvertAnnounce = 1, kModeConvert = 2 };
-enum OutputFormatValue : int { kFormatWav = 0, kFormatMp3 = 1, kFormatWma = 2 };
+enum OutputFormatValue : int {
+    kFormatWav = 0,
+    kFormatMp3 = 1,
+    kFormatWma = 2,
+    kFormatFlac = 3,
+    kFormatOpus = 4
+};
 
 struct EngineState {
     std::atomic<int> OutputMode{kModeConvert};
@@ -28,6 +35,9 @@ struct EngineState {
     std::string TagTitle, TagArtist, TagCopyright;
     std::string TagAlbum, TagYear, TagTrack, TagComment;  // beyond the three: ID3v2 and INFO only
     std::string TagGenre;
+    // The input's front cover, read by the job for outputs that hold one.
+    std::string TagCoverMime;
+    std::vector<std::uint8_t> TagCover;
 
     std::atomic<bool> StopRequested{false};
     std::atomic<bool> JobRunning{false};

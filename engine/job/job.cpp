@@ -1,6 +1,7 @@
 #include "engine/job/job.h"
 
 #include <algorithm>
+#include <cstring>
 #include <condition_variable>
 #include <filesystem>
 #include <memory>
@@ -10,13 +11,17 @@
 #include <vector>
 
 #include "cd/reader.h"
+#include "engine/formats/media_input.h"
 #include "engine/formats/riff_reader.h"
+#include "engine/formats/tag_reader.h"
 #include "engine/formats/wav_writer.h"
 #include "engine/job/cd_source.h"
 #include "engine/job/errors.h"
 #include "engine/dsp/dsp_state.h"
+#include "engine/outputs/flac_output.h"
 #include "engine/outputs/mp3_input.h"
 #include "engine/outputs/mp3_output.h"
+#include "engine/outputs/opus_output.h"
 #include "engine/outputs/wma_output.h"
 #include "engine/playback/playback.h"
 #include "platform/notify/notifier.h"
@@ -46,6 +51,7 @@ struct JobContext {
     bool failing = false;  // an error handler runs: a failed flush is not reported again
     bool outputFull = false;
     bool decoderOpen = false;
+    bool mediaOpen = false;
     bool playbackOpen = false;
     std::uint64_t wavPayload = 0;
     std::uint64_t payloadEnd = 0;  // WAV file length when the payload was complete (0 before)
@@ -118,8 +124,10 @@ void CloseFiles() {
 // A job that ended before its output was opened leaves no empty file behind.
 void RemoveEmptyOutput() {
     EngineState& e = Engine();
+    // The WMA, FLAC and Opus writers create their files themselves.
+    const int format = e.OutputFormat.load();
     if (g_job.outputOpened || e.OutputMode.load() == kModePreview ||
-        e.OutputFormat.load() == kFormatWma)
+        (format != kFormatWav && format != kFormatMp3))
         return;
     std::error_code ec;
     if (std::filesystem::is_regular_file(e.OutputPath, ec) &&
@@ -135,6 +143,8 @@ bool DiscardOutput() {
     if (e.OutputMode.load() == kModePreview) return false;
     Mp3EncoderRelease();
     WmaWriterClose();
+    FlacWriterClose();
+    OpusWriterClose();
     e.OutputFile.Close();
     std::error_code ec;
     if (e.OutputPath.empty() || !std::filesystem::is_regular_file(e.OutputPath, ec)) return false;
@@ -180,6 +190,12 @@ void FinalizeAfterCode() {
             break;
         case kFormatWma:
             WmaWriterClose();
+            break;
+        case kFormatFlac:
+            FlacWriterClose();
+            break;
+        case kFormatOpus:
+            OpusWriterClose();
             break;
         default:
             break;
@@ -230,6 +246,12 @@ void FinalizeNormal() {
         case kFormatWma:
             WmaWriterFinish();
             break;
+        case kFormatFlac:
+            FlacWriterFinish();
+            break;
+        case kFormatOpus:
+            OpusWriterFinish();
+            break;
         default:
             break;
     }
@@ -238,8 +260,12 @@ void FinalizeNormal() {
 void ReleaseEverything() {
     Mp3EncoderRelease();
     WmaWriterClose();
+    FlacWriterClose();
+    OpusWriterClose();
     if (g_job.decoderOpen) Mp3InputClose();
     g_job.decoderOpen = false;
+    if (g_job.mediaOpen) MediaInputClose();
+    g_job.mediaOpen = false;
     Dsp().ResamplerFree();
 }
 
@@ -307,6 +333,18 @@ void OpenOutput() {
             WmaWriterStart(e.OutputPath, channels, rate, kbps);
             break;
         }
+        case kFormatFlac: {
+            // Sizes the seek table; points past the real end are dropped at the end.
+            const std::uint32_t ms = e.DurationMs.load() > e.StartMs.load()
+                                         ? e.DurationMs.load() - e.StartMs.load()
+                                         : 0;
+            FlacWriterStart(e.OutputPath, channels, rate,
+                            static_cast<std::uint64_t>(ms) * rate / 1000);
+            break;
+        }
+        case kFormatOpus:
+            OpusWriterStart(e.OutputPath, channels, rate);
+            break;
         default:
             throw JobError(kErrUnknownFormat);
     }
@@ -336,16 +374,29 @@ void ConversionThread() {
                 ShowMessage(kRealMediaMessage, "Quorvatix Tralux");
                 throw JobError(0);
             }
-            bool accepted = kind == kKindRiff && ReadRiffInput(in, info, true);
-            if (!accepted) {
+            std::uint8_t head[12] = {};
+            std::memcpy(head, kindBytes, 4);
+            in.ReadExact(head + 4, 8);
+            in.Seek(4);
+            const bool media = LooksLikeMediaContainer(head, sizeof head);
+            bool accepted = !media && kind == kKindRiff && ReadRiffInput(in, info, true);
+            if (!accepted && !media) {
                 in.Seek(4);
                 accepted = ProbeMp3(in, info, true);
                 if (accepted) e.LastError.store(0);  // the WAV reader's refusal is not the verdict
             }
+            // Whatever our readers refuse goes to the system's decoders.
+            if (!accepted && ProbeMedia(e.InputPath, info)) {
+                accepted = true;
+                e.LastError.store(0);
+            }
             if (!accepted) throw JobError(kErrUnknownFormat);
             e.DurationMs.store(info.DurationMs);
 
-            if (info.CodecName == "MP3") {
+            if (info.Kind == kKindMedia) {
+                if (!MediaInputOpen(e.InputPath)) throw JobError(kErrCodecInit);
+                g_job.mediaOpen = true;
+            } else if (info.CodecName == "MP3") {
                 if (!Mp3InputOpen()) throw JobError(kErrCodecInit);
                 g_job.decoderOpen = true;
             } else if (info.CodecName != "PCM") {
@@ -356,7 +407,12 @@ void ConversionThread() {
             PrepareOutputFormat(info);
             g_job.playbackOpen = e.OutputMode.load() == kModePreview;
             StageStart(info);  // builds the equalizer response too
-            if (e.OutputMode.load() != kModePreview) OpenOutput();
+            if (e.OutputMode.load() != kModePreview) {
+                const int format = e.OutputFormat.load();
+                if (format == kFormatFlac || format == kFormatOpus)
+                    ReadInputCover(e.InputPath, e.TagCoverMime, e.TagCover);
+                OpenOutput();
+            }
 
             if (info.Kind == kKindRiff) {
                 if (info.trackNumber != 0)
@@ -365,6 +421,8 @@ void ConversionThread() {
                     PcmSourceLoop(info);
             } else if (info.Kind == kKindMp3) {
                 Mp3SourceLoop(in, info);
+            } else if (info.Kind == kKindMedia) {
+                MediaSourceLoop(info);
             } else {
                 throw JobError(kErrUnknownFormat);
             }
@@ -536,6 +594,10 @@ std::size_t EmitBlock(const std::uint8_t* samples, std::size_t byteCount) {
             return Mp3EncoderFeed(samples, byteCount);
         case kFormatWma:
             return WmaWriterFeed(samples, byteCount);
+        case kFormatFlac:
+            return FlacWriterFeed(samples, byteCount);
+        case kFormatOpus:
+            return OpusWriterFeed(samples, byteCount);
         default:
             return 0;
     }
