@@ -189,6 +189,10 @@ struct MediaDecoder::Impl {
                                     AVRational{1, codec->sample_rate});
         else if (format->duration != AV_NOPTS_VALUE && format->duration > 0)
             d.Frames = av_rescale(format->duration, codec->sample_rate, AV_TIME_BASE);
+        // Encoder delay and padding are not played (Opus pre-skip, gapless MP3).
+        if (d.Frames > 0)
+            d.Frames = std::max<std::int64_t>(0, d.Frames - stream->codecpar->initial_padding -
+                                                     stream->codecpar->trailing_padding);
         d.BitRate = stream->codecpar->bit_rate > 0 ? stream->codecpar->bit_rate : format->bit_rate;
         if (d.BitRate < 0) d.BitRate = 0;
         if (cd && (cd->props & AV_CODEC_PROP_LOSSLESS)) {
