@@ -10,6 +10,7 @@ class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
@@ -39,6 +40,7 @@ private:
     QComboBox* channels_ = nullptr;
     QComboBox* bitRate_ = nullptr;
     QCheckBox* jitter_ = nullptr;
+    QLabel* bitLabel_ = nullptr;
 };
 
 class BatchSettingsDialog : public QDialog {
@@ -57,6 +59,7 @@ private:
     QCheckBox* wav_ = nullptr;
     QCheckBox* mp3_ = nullptr;
     QCheckBox* cd_ = nullptr;
+    QCheckBox* other_ = nullptr;
     QPushButton* ok_ = nullptr;
 };
 

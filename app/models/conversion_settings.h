@@ -85,7 +85,7 @@ public:
     std::vector<std::string> RateItems() const;
 
     // Enabling rules.
-    bool OriginalQualityEnabled() const { return q_.format == kWav; }
+    bool OriginalQualityEnabled() const { return TakesAnyRate(q_.format); }
     bool BitRateEnabled() const { return q_.format != kWav; }
     bool RateAndChannelsEnabled() const { return qualityMode_ == 1; }
     bool TagEditsEnabled() const { return songInfo_; }

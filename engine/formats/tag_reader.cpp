@@ -331,6 +331,20 @@ void ReadInputTagsFromMemory(const std::uint8_t* data, std::size_t size, StreamI
     const TagLib::ByteVector bytes(reinterpret_cast<const char*>(data),
                                    static_cast<unsigned int>(size));
     TagLib::ByteVectorStream stream(bytes);
+    if (info.Kind == kKindMedia) {
+        SetUpTagLib();
+        try {
+            // The kind is told by the content, as for a file with an unknown name.
+            TagLib::FileRef ref(&stream, false);
+            if (ref.isNull()) return;
+            ReadAnyFile(*ref.file(), info);
+            std::string mime;
+            std::vector<std::uint8_t> cover;
+            CoverOf(ref.file(), mime, cover);
+        } catch (...) {
+        }
+        return;
+    }
     const bool riff =
         size >= 4 && data[0] == 'R' && data[1] == 'I' && data[2] == 'F' && data[3] == 'F';
     Read(stream, riff, info);

@@ -170,7 +170,8 @@ TEST_F(DialogTest, CdTabOrder) {
     auto chain = testing::FocusChain(Child<QWidget>(&d, "disc_title"), 200);
     std::vector<QString> expected{"disc_title", "disc_extended", "tracks",         "place_titles",
                                   "output",     "output_browse", "format_wav",     "format_mp3",
-                                  "format_wma", "quality_auto",  "quality_custom", "rate",
+                                  "format_wma", "format_flac",   "format_opus",    "quality_auto",
+                                  "quality_custom", "rate",
                                   "channels",   "bitrate",       "jitter",         "start",
                                   "cancel"};
     std::vector<QString> named;

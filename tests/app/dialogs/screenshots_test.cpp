@@ -70,6 +70,13 @@ TEST_F(Screenshots, ConversionSettings) {
     in.positionMs = 0;
     ConversionSettingsDialog wav(nullptr, in);
     Shoot(&wav, "conversion_settings_wav");
+    in.outputFormat = kFlac;
+    ConversionSettingsDialog flac(nullptr, in);
+    Shoot(&flac, "conversion_settings_flac");
+    in.outputFormat = kOpus;
+    in.keepInputQuality = false;
+    ConversionSettingsDialog opus(nullptr, in);
+    Shoot(&opus, "conversion_settings_opus");
 }
 
 TEST_F(Screenshots, BatchSettings) {
@@ -77,11 +84,18 @@ TEST_F(Screenshots, BatchSettings) {
     settings::WriteOption("BOutFormat", 1);
     BatchSettingsDialog d(nullptr);
     Shoot(&d, "batch_settings");
+    settings::WriteOption("BOutFormat", 3);
+    BatchSettingsDialog flac(nullptr);
+    Shoot(&flac, "batch_settings_flac");
 }
 
 TEST_F(Screenshots, CdRip) {
     CdRipDialog d(nullptr, SampleDisc(), nullptr);
     Shoot(&d, "cd_rip");
+    settings::WriteOption("BOutFormat", 4);
+    settings::WriteOption("BAQ", 1);
+    CdRipDialog opus(nullptr, SampleDisc(), nullptr);
+    Shoot(&opus, "cd_rip_opus");
 }
 
 TEST_F(Screenshots, CddbDialogs) {
