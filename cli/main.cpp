@@ -26,7 +26,6 @@
 #include "cli/commands.h"
 #include "cli/eq_args.h"
 #include "cli/progress.h"
-#include "engine/formats/media_input.h"
 #include "engine/formats/riff_reader.h"
 #include "engine/formats/wav_format_name.h"
 #include "engine/job/describe.h"
@@ -35,6 +34,9 @@
 #include "engine/outputs/mp3_rates.h"
 #include "engine/outputs/wma_output.h"
 #include "platform/notify/notifier.h"
+#include "platform/media/media_input_kind.h"
+#include "platform/media/media_output_kinds.h"
+#include "platform/wma/wma_output_kind.h"
 
 #ifndef TRALUX_VERSION
 #define TRALUX_VERSION "0.0"
@@ -149,7 +151,7 @@ std::vector<std::pair<std::string, std::string>> ExpandInputs(const ConvertOptio
             if (!entry.is_regular_file(e2)) return;
             std::string ext = entry.path().extension().string();
             for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            if (!IsInputExtension(ext)) return;
+            if (!platform::IsInputExtension(ext)) return;
             const fs::path sub = entry.path().parent_path().lexically_relative(in);
             found.emplace_back(entry.path().string(), sub == "." ? "" : sub.string());
         };
@@ -306,7 +308,7 @@ int Formats() {
     std::printf("Opus: any rate (stored at 48000 Hz), mono or stereo; --bitrate 6..510 kbit/s, "
                 "variable (default 160)\n");
     std::string in = "WAV MP3";
-    for (const std::string& ext : MediaInputExtensions()) in += " " + ext.substr(1);
+    for (const std::string& ext : platform::MediaInputExtensions()) in += " " + ext.substr(1);
     std::printf("\nInputs: %s, CD tracks (.cda)\n", in.c_str());
     std::printf("Outputs: wav mp3 wma flac opus\n");
     return 0;
@@ -732,6 +734,10 @@ int main(int argc, char** argv) {
     // Shares the window's settings file.
     settings::SetApplicationName("tralux");
     SetNotifier(&g_notifier);
+    platform::RegisterWmaOutput();
+    platform::RegisterFlacOutput();
+    platform::RegisterOpusOutput();
+    platform::RegisterMediaInput();
     SetOptionReader([](std::string_view name) {
         auto it = g_overrides.find(name);
         return it != g_overrides.end() ? it->second : settings::ReadOption(name);

@@ -33,12 +33,12 @@
 #include "app/window/ui_config.h"
 #include "app/window/wait.h"
 #include "engine/dsp/analysis.h"
-#include "engine/formats/media_input.h"
 #include "engine/dsp/equalizer.h"
 #include "engine/job/describe.h"
 #include "engine/job/engine_state.h"
 #include "engine/job/job.h"
 #include "engine/playback/playback.h"
+#include "platform/media/media_input_kind.h"
 #include "platform/notify/notifier.h"
 
 namespace tralux::app {
@@ -567,7 +567,7 @@ std::vector<std::string> ExpandDropped(const QStringList& paths, bool* hadFolder
         if (hadFolder) *hadFolder = true;
         const std::string folder = p.toStdString();
         BatchFilters filters;
-        filters.more = MediaInputExtensions();
+        filters.more = platform::MediaInputExtensions();
         const BatchList list =
             CollectFolderInputs(folder, CurrentBackend().ListFolder(folder), filters);
         out.insert(out.end(), list.inputs.begin(), list.inputs.end());

@@ -24,7 +24,7 @@
 #include "cddb/engine/cd_info_provider.h"
 #include "cddb/track_name.h"
 #include "rip/verified_rip.h"
-#include "engine/formats/media_input.h"
+#include "platform/media/media_input_kind.h"
 #include "engine/job/engine_state.h"
 #include "engine/job/errors.h"
 #include "engine/job/job.h"
@@ -387,7 +387,7 @@ void ProgressDialog::CollectBatch() {
         f.cda = settings::ReadOption("BIF_CDDA") != 0;
         f.wav = settings::ReadOption("BIF_WAV") != 0;
         f.mp3 = settings::ReadOption("BIF_MP3") != 0;
-        if (settings::ReadOption("BIF_OTHER") != 0) f.more = MediaInputExtensions();
+        if (settings::ReadOption("BIF_OTHER") != 0) f.more = platform::MediaInputExtensions();
         list = CollectFolderInputs(inputFolder_, b.ListFolder(inputFolder_), f);
     }
     inputs_ = std::move(list.inputs);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/job/job.h"
+#include "platform/media/media_output_kinds.h"
 
 namespace {
 
@@ -90,6 +91,8 @@ int main(int argc, char** argv) {
     const std::string base = folder + "/tralux-bench-media-" + std::to_string(getpid());
     const std::string in = base + ".wav";
     WriteWav(in, static_cast<std::uint32_t>(seconds * 44100));
+    tralux::platform::RegisterFlacOutput();
+    tralux::platform::RegisterOpusOutput();
     tralux::SetOptionReader([level, kbps](std::string_view name) {
         if (name == "FLACLevel") return level;
         if (name == "OpusBitRate") return kbps;

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "engine/job/engine_state.h"
-#include "engine/formats/media_input.h"
+#include "engine/inputs/input.h"
 #include "engine/formats/tag_reader.h"
 #include "engine/job/errors.h"
-#include "engine/outputs/mp3_input.h"
+#include "engine/inputs/mp3_input.h"
 #include "platform/notify/notifier.h"
 
 namespace tralux {
@@ -30,8 +30,14 @@ std::uint32_t Le32(const std::uint8_t* p) {
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
+thread_local std::atomic<int>* t_errorTarget = nullptr;
+
+std::atomic<int>& ErrorTarget() {
+    return t_errorTarget ? *t_errorTarget : Engine().LastError;
+}
+
 bool Fail(int code) {
-    Engine().LastError.store(code);
+    ErrorTarget().store(code);
     return false;
 }
 
@@ -184,18 +190,6 @@ bool ReadCdda(File& file, StreamInfo& info) {
 
 }  // namespace
 
-namespace {
-
-// The media decoder's turn: `code` stays the verdict when it refuses too, else LastError goes
-// back to `before` (our readers' refusal is not the verdict).
-bool TryMedia(const std::string& path, StreamInfo& info, int code, int before) {
-    if (!ProbeMedia(path, info)) return Fail(code);
-    Engine().LastError.store(before);
-    ReadInputTags(path, info);
-    return true;
-}
-
-}  // namespace
 
 void SetCdInfoProvider(CdInfoProvider provider) {
     std::lock_guard lock(g_cdMutex);
@@ -209,6 +203,10 @@ std::string RepairInputPath(const std::string& path) {
     if (slash == std::string::npos) return path;
     std::string repaired = path.substr(0, slash + 1) + " " + path.substr(slash + 1);
     return std::filesystem::exists(repaired, ec) ? repaired : path;
+}
+
+void SetProbeErrorTarget(std::atomic<int>* target) {
+    t_errorTarget = target;
 }
 
 bool ReadRiffInput(File& file, StreamInfo& info, bool clear) {
@@ -229,15 +227,9 @@ bool ProbeInput(const std::string& rawPath, StreamInfo& info) {
     if (!file.TryOpen(path, File::Mode::Read)) return Fail(kErrOpen);
     try {
         std::uint8_t kind[4];
-        const int before = Engine().LastError.load();
+        const int before = ErrorTarget().load();
         if (!file.ReadExact(kind, 4)) return Fail(kErrUnknownFormat);
         const std::uint32_t k = Le32(kind);
-        std::uint8_t head[12] = {};
-        std::memcpy(head, kind, 4);
-        file.ReadExact(head + 4, 8);
-        file.Seek(4);
-        if (LooksLikeMediaContainer(head, sizeof head))
-            return TryMedia(path, info, kErrUnknownFormat, before);
         if (k == kKindRiff) {
             if (ReadRiffInput(file, info, true)) {
                 ReadInputTags(path, info);
@@ -247,17 +239,26 @@ bool ProbeInput(const std::string& rawPath, StreamInfo& info) {
             ShowMessage(kRealMediaMessage, "Quorvatix Tralux");
             return false;
         }
+        // Kinds added at startup (the system's decoders) come before the MPEG probe, as in a job.
+        for (const InputKind& added : InputKinds()) {
+            const std::string_view name = added.name;
+            if (name == "real" || name == "cd" || name == "wav" || name == "mp3") continue;
+            file.Seek(0);
+            if (added.probe(file, info)) {
+                ErrorTarget().store(before);
+                ReadInputTags(path, info);
+                return true;
+            }
+        }
         file.Seek(4);
         // MPEG audio inside a RIFF/WAVE (format 0x55) is taken as MPEG audio: the WAV reader's
         // refusal is no longer the verdict.
         if (ProbeMp3(file, info, true)) {
-            Engine().LastError.store(before);
+            ErrorTarget().store(before);
             ReadInputTags(path, info);
             return true;
         }
-        // Whatever our readers refuse (a compressed WAV, a free-format MP3, AIFF ...).
-        const int refusal = Engine().LastError.load();
-        return TryMedia(path, info, refusal == before ? kErrUnknownFormat : refusal, before);
+        return Fail(kErrUnknownFormat);
     } catch (const FileError&) {
         return false;
     }

@@ -1,5 +1,6 @@
 #pragma once
 // Input detection and the RIFF readers (WAV and .cda track files).
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -17,6 +18,9 @@ inline constexpr const char* kRealMediaMessage =
 // False with LastError 103 (cannot open),
 // 105 (unknown format), or 0 (RealMedia, or a file-object failure).
 bool ProbeInput(const std::string& path, StreamInfo& info);
+
+// Where this thread's probe refusals go (a job's worker: its own LastError); null: Engine().
+void SetProbeErrorTarget(std::atomic<int>* target);
 
 // When the path names no file, the same path with one blank after its last '/' (the old
 // shell habit of "folder/ name"); used only when that one exists.

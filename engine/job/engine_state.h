@@ -35,9 +35,6 @@ struct EngineState {
     std::string TagTitle, TagArtist, TagCopyright;
     std::string TagAlbum, TagYear, TagTrack, TagComment;  // beyond the three: ID3v2 and INFO only
     std::string TagGenre;
-    // The input's front cover, read by the job for outputs that hold one.
-    std::string TagCoverMime;
-    std::vector<std::uint8_t> TagCover;
 
     std::atomic<bool> StopRequested{false};
     std::atomic<bool> JobRunning{false};

@@ -4,11 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "engine/dsp/analysis.h"
 #include "engine/job/engine_state.h"
 #include "engine/job/stream_info.h"
+#include "engine/outputs/wav_output.h"
 
 namespace tralux {
 
@@ -18,34 +20,53 @@ struct AnalysisTables;
 // The spectrum analysis of the running preview, read by the window's display.
 const dsp::AnalysisTables& PreviewAnalysis();
 
-// UI thread. False (with LastError) when a job runs or the input/output cannot be opened.
+// One conversion: its settings, counters and stop flag (State), its input, output, rate and
+// equalizer stage and its worker thread. Several jobs may run at once, each on its own worker;
+// a job runs one conversion at a time. Preview (sound card) is the default job's only.
+class Job {
+public:
+    Job();
+    explicit Job(EngineState& state);  // over a state the caller keeps (the default job)
+    ~Job();                            // waits for the worker
+    Job(const Job&) = delete;
+    Job& operator=(const Job&) = delete;
+
+    EngineState& State();
+    // False (with LastError) when a conversion runs or the input/output cannot be opened.
+    bool Start(const std::string& inputPath, const std::string& outputPath,
+               std::intptr_t jobParameter, int mode);
+    // Blocks until the worker (if any) has ended and been joined.
+    void Wait();
+    // Blocks until no conversion runs or `timeout` has passed; true when none runs. The worker
+    // wakes it the moment it clears JobRunning.
+    bool WaitForEnd(std::chrono::milliseconds timeout);
+    // Called on the worker right after each conversion's end clears JobRunning (empty: none).
+    // It runs under a lock that SetEndCallback also takes, so once that returns the old
+    // callback is never entered again; keep it short and never start a job from it.
+    void SetEndCallback(std::function<void()> callback);
+    // The level and band tables (read by displays while the job runs).
+    const dsp::AnalysisTables& Analysis();
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// The window's and the command line's one job (its state is Engine()).
+Job& DefaultJob();
+
+// The default job's calls, for the front ends.
 bool StartConversion(const std::string& inputPath, const std::string& outputPath,
                      std::intptr_t jobParameter, int mode);
-// Blocks until the current worker (if any) has ended and been joined.
 void WaitForJob();
-// Blocks until no job runs or `timeout` has passed, whichever comes first; true when no job
-// runs. The worker wakes it the moment it clears JobRunning, so callers never pay a tick.
 bool WaitForJobEnd(std::chrono::milliseconds timeout);
-// Called on the worker thread right after each job's end clears JobRunning (empty: none).
-// It runs under a lock that SetJobEndCallback also takes, so once that returns the old callback
-// is never entered again; keep it short (post an event) and never start a job from it.
 void SetJobEndCallback(std::function<void()> callback);
-
-// Called by every source loop for every block of input-format PCM (modified in place when
-// channels are mixed). Returns the bytes the sink accepted.
-std::size_t ProcessBlock(std::uint8_t* block, std::size_t byteCount, const StreamInfo& info);
-// Hands output PCM (16-bit, OutputRate, OutputChannels) to the sink.
-std::size_t EmitBlock(const std::uint8_t* samples, std::size_t byteCount);
-// Drains the rate converter into the sink; a second call does nothing.
-std::size_t FlushPipeline(const StreamInfo& info);
-
-// The preview's level and band tables (read by displays while a job runs).
 const dsp::AnalysisTables& JobAnalysis();
 
+// The text of a job's last error code (clearing it); the default job's when none is given.
+std::string LastErrorText(EngineState& state);
 std::string GetLastErrorText();
 void ReportLastError();
-
-// The WAV payload limit (RIFF sizes are 32-bit); tests may lower it.
-void SetWavPayloadLimitForTesting(std::uint64_t bytes);
 
 }  // namespace tralux

@@ -1,21 +1,18 @@
 #pragma once
-// MP3 output: the job's encoder, fed with emitted PCM, finished with the stream's end.
-#include <cstddef>
-#include <cstdint>
+// MP3 output: ID3v2 tag and Info frame, the encoder's frames, ID3v1 at the end.
+#include <memory>
 #include <string>
 
 #include "engine/job/file.h"
+#include "engine/outputs/output.h"
 
 namespace tralux {
 
-// Raises JobError on failure (108 when no encoder can be made).
-void Mp3EncoderStart(int channels, std::uint32_t rate, int kilobitsPerSecond);
-// EmitBlock's MP3 branch: writes the encoded bytes to the job's output file.
-std::size_t Mp3EncoderFeed(const std::uint8_t* samples, std::size_t byteCount);
-// Drains the encoder into the output file and deletes it; safe when none exists.
-void Mp3EncoderFinish();
-// Releases the encoder without writing anything (file-failure path).
-void Mp3EncoderRelease();
+// Raises JobError(108) when no encoder can be made for the rate and channels. The bit rate is
+// settings.kbps (128 when unset) or the highest listed below it; option "MP3Vbr" 0..9 asks for
+// variable bit rate instead.
+std::unique_ptr<Output> OpenMp3Output(const OutputSettings& settings);
+
 void WriteId3v1(File& file, const std::string& title, const std::string& artist,
                 const std::string& comment);
 

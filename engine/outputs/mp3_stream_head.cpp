@@ -3,68 +3,38 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/job/engine_state.h"
 #include "engine/outputs/id3v2_writer.h"
 #include "engine/outputs/mp3_info_frame.h"
 
 namespace tralux {
-namespace {
 
-struct StreamHead {
-    bool active = false;
-    std::uint64_t infoAt = 0;
-    std::size_t infoBytes = 0;
-    std::uint32_t rate = 0;
-    int channels = 0;
-    std::uint64_t samples = 0;
-};
-
-StreamHead& Head() {
-    static StreamHead head;
-    return head;
-}
-
-}  // namespace
-
-void Mp3StreamBegin(File& file, std::uint32_t rate, int channels) {
-    StreamHead& h = Head();
-    h = StreamHead{};
-    EngineState& e = Engine();
-    if (ReadEngineOption("PlaceClipInfo") != 0) {
+void Mp3StreamHead::Begin(File& file, std::uint32_t rate, int channels, const TagTexts* tags) {
+    *this = Mp3StreamHead{};
+    if (tags) {
+        const TagTexts& t = *tags;
         // The third text is the comment when the input had no copyright notice of its own.
-        const std::string copyright =
-            e.TagCopyright == e.TagComment ? std::string() : e.TagCopyright;
-        const std::vector<std::uint8_t> tag =
-            BuildId3v2Tag({e.TagTitle, e.TagArtist, e.TagAlbum, e.TagYear, e.TagTrack, e.TagComment,
-                           copyright, e.TagGenre});
+        const std::string copyright = t.copyright == t.comment ? std::string() : t.copyright;
+        const std::vector<std::uint8_t> tag = BuildId3v2Tag(
+            {t.title, t.artist, t.album, t.year, t.track, t.comment, copyright, t.genre});
         if (!tag.empty()) file.Write(tag.data(), tag.size());
     }
-    h.infoBytes = Mp3InfoFrameBytes(rate, channels);
-    if (h.infoBytes == 0) return;  // not an MPEG rate: the encoder refuses it anyway
-    h.infoAt = file.Position();
-    h.rate = rate;
-    h.channels = channels;
+    infoBytes_ = Mp3InfoFrameBytes(rate, channels);
+    if (infoBytes_ == 0) return;  // not an MPEG rate: the encoder refuses it anyway
+    infoAt_ = file.Position();
+    rate_ = rate;
+    channels_ = channels;
     Mp3InfoTag placeholder;
     placeholder.encoder = kInfoEncoderName;
     const std::vector<std::uint8_t> frame = BuildMp3InfoFrame(rate, channels, placeholder, 0);
     file.Write(frame.data(), frame.size());
-    h.active = true;
+    active_ = true;
 }
 
-void Mp3StreamNoteInput(std::size_t sampleFrames) {
-    Head().samples += sampleFrames;
-}
-
-void Mp3StreamAbandon() {
-    Head() = StreamHead{};
-}
-
-void Mp3StreamEnd(File& file, int encoderDelay, bool variable) {
-    StreamHead& h = Head();
-    if (!h.active) return;
-    h.active = false;
+void Mp3StreamHead::End(File& file, int encoderDelay, bool variable) {
+    if (!active_) return;
+    active_ = false;
     const std::uint64_t end = file.Length();
-    const std::uint64_t audioAt = h.infoAt + h.infoBytes;
+    const std::uint64_t audioAt = infoAt_ + infoBytes_;
     // Walk the frames the encoder wrote: their offsets make the seek table, their bytes the CRC.
     std::vector<std::uint32_t> offsets;
     std::uint16_t crc = 0;
@@ -95,7 +65,7 @@ void Mp3StreamEnd(File& file, int encoderDelay, bool variable) {
                 break;
             }
             samplesPerFrame = fh.samplesPerFrame;
-            offsets.push_back(static_cast<std::uint32_t>(next - h.infoAt));
+            offsets.push_back(static_cast<std::uint32_t>(next - infoAt_));
             next += static_cast<std::uint64_t>(fh.frameBytes);
         }
         at += got;
@@ -104,15 +74,15 @@ void Mp3StreamEnd(File& file, int encoderDelay, bool variable) {
     tag.encoder = kInfoEncoderName;
     tag.xing = variable;
     tag.frames = static_cast<std::uint32_t>(offsets.size());
-    tag.bytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(end - h.infoAt, UINT32_MAX));
+    tag.bytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(end - infoAt_, UINT32_MAX));
     tag.toc = BuildMp3Toc(offsets, tag.bytes);
     // The encoder counts the decoder's filter bank in its delay; the field does not.
     tag.delay = std::max(0, encoderDelay - kMp3DecoderDelay);
     const std::int64_t total = static_cast<std::int64_t>(offsets.size()) * samplesPerFrame;
     tag.padding = static_cast<int>(
-        std::max<std::int64_t>(0, total - tag.delay - static_cast<std::int64_t>(h.samples)));
-    const std::vector<std::uint8_t> frame = BuildMp3InfoFrame(h.rate, h.channels, tag, crc);
-    file.Seek(h.infoAt);
+        std::max<std::int64_t>(0, total - tag.delay - static_cast<std::int64_t>(samples_)));
+    const std::vector<std::uint8_t> frame = BuildMp3InfoFrame(rate_, channels_, tag, crc);
+    file.Seek(infoAt_);
     file.Write(frame.data(), frame.size());
     file.Seek(end);
 }

@@ -1,6 +1,5 @@
 #pragma once
-// WMA output through the platform's audio writer, and the (bit rate, rate, channels)
-// combinations that writer takes.
+// The (bit rate, rate, channels) combinations the WMA writer takes.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -23,15 +22,7 @@ bool IsWmaCombinationAccepted(int kbps, std::uint32_t rate, int channels);
 // "" when accepted; otherwise a sentence for the user saying why and what to choose.
 std::string WmaCombinationProblem(int kbps, std::uint32_t rate, int channels);
 
-// Creates the writer for `path` with the job's tags (when "PlaceClipInfo" is on). A refusal
-// shows the writer's message and raises JobError(108).
-void WmaWriterStart(const std::string& path, int channels, std::uint32_t rate,
-                    int kilobitsPerSecond);
-// EmitBlock's WMA branch; JobError(108) when the writer fails.
-std::size_t WmaWriterFeed(const std::uint8_t* samples, std::size_t byteCount);
-// Normal end: drains the encoder, finishes and releases the file; JobError(108) on failure.
-void WmaWriterFinish();
-// Stop/error/cleanup: finishes and releases without raising; safe when no writer exists.
-void WmaWriterClose();
+// The writer itself lives on the platform layer (platform/wma/wma_output_kind.h), which adds
+// the WMA kind to the output table at the front end's startup.
 
 }  // namespace tralux

@@ -13,6 +13,7 @@
 #include "engine/job/errors.h"
 #include "engine/job/job_fixture.h"
 #include "platform/notify/notifier.h"
+#include "platform/wma/wma_output_kind.h"
 #include "support/require.h"
 #include "support/wav_builder.h"
 
@@ -223,6 +224,7 @@ TEST_F(JobTest, WavOutputStopsAtItsSizeLimitWithCorrectSizes) {
 
 TEST_F(JobTest, WmaJobWritesAFileOfTheInputsLength) {
     WriteFile(dir_ / "in.wav", SimpleWav(Ramp(88200), 2, 44100));  // one second
+    platform::RegisterWmaOutput();
     Engine().OutputFormat.store(kFormatWma);
     const std::string out = dir_ / "out.wma";
     ASSERT_EQ(Run(dir_ / "in.wav", out), 0);

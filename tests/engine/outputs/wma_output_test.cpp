@@ -19,11 +19,42 @@
 #include "engine/job/job_fixture.h"
 #include "platform/notify/notifier.h"
 #include "platform/wma/wma_file_writer.h"
+#include "platform/wma/wma_output_kind.h"
+#include "engine/outputs/output.h"
 #include "support/wav_builder.h"
 #include "support/require.h"
 
 namespace tralux {
 namespace {
+
+// The writer driven the way a job drives it, one call at a time.
+std::unique_ptr<Output> g_wma;
+void WmaWriterStart(const std::string& path, int channels, std::uint32_t rate, int kbps) {
+    platform::RegisterWmaOutput();
+    const EngineState& e = Engine();
+    OutputSettings s;
+    s.path = path;
+    s.channels = channels;
+    s.rate = rate;
+    s.kbps = kbps;
+    s.tags.title = e.TagTitle;
+    s.tags.artist = e.TagArtist;
+    s.tags.copyright = e.TagCopyright;
+    s.placeTags = ReadEngineOption("PlaceClipInfo") != 0;
+    g_wma.reset();
+    g_wma = FindOutputKind(kFormatWma)->open(s);
+}
+std::size_t WmaWriterFeed(const std::uint8_t* pcm, std::size_t bytes) {
+    if (!g_wma) throw JobError(kErrCodecInit);
+    g_wma->Write(pcm, bytes);
+    return bytes;
+}
+void WmaWriterFinish() {
+    if (auto out = std::move(g_wma)) out->Finish();
+}
+void WmaWriterClose() {
+    g_wma.reset();
+}
 
 using Key = std::tuple<int, std::uint32_t, int>;
 Key KeyOf(const WmaCombination& c) {

@@ -1,4 +1,4 @@
-#include "engine/formats/media_input.h"
+#include "platform/media/media_input_kind.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,19 +7,17 @@
 #include <vector>
 
 #include "engine/formats/riff_reader.h"
-#include "engine/job/engine_state.h"
+#include "engine/inputs/input.h"
+#include "engine/inputs/mp3_input.h"
 #include "engine/job/errors.h"
-#include "engine/job/job.h"
 #include "platform/media/media_decoder.h"
 #include "platform/notify/notifier.h"
 
-namespace tralux {
+namespace tralux::platform {
 namespace {
 
-std::unique_ptr<platform::MediaDecoder> g_decoder;
-
-void Describe(const platform::MediaDecoder& d, StreamInfo& info) {
-    const platform::MediaDescription& m = d.Description();
+void DescribeStream(const MediaDecoder& d, StreamInfo& info) {
+    const MediaDescription& m = d.Description();
     info = StreamInfo{};
     info.Kind = kKindMedia;
     info.SampleRate = m.Rate;
@@ -41,20 +39,15 @@ void Describe(const platform::MediaDecoder& d, StreamInfo& info) {
             std::min<std::int64_t>(m.Frames * 1000 / m.Rate, UINT32_MAX));
 }
 
-// Reads `frames` frames (or fewer at the end) as the pipeline's interleaved 16-bit stereo or
-// mono; -1 on a read error.
-long ReadPipelineFrames(platform::MediaDecoder& d, const StreamInfo& info,
-                        std::vector<std::int16_t>& stored, std::vector<std::int16_t>& out,
-                        std::size_t frames) {
+// Reads up to `frames` frames as the pipeline's interleaved 16-bit stereo or mono into `out`;
+// the frame count, -1 on a read error.
+long ReadPipelineFrames(MediaDecoder& d, const StreamInfo& info, std::vector<std::int16_t>& stored,
+                        std::int16_t* out, std::size_t frames) {
     const std::size_t channels = static_cast<std::size_t>(d.Description().Channels);
+    if (channels <= 2) return d.Read16(out, frames);
     stored.resize(frames * channels);
     const long got = d.Read16(stored.data(), frames);
     if (got <= 0) return got;
-    const std::size_t n = static_cast<std::size_t>(got);
-    if (channels <= 2) {
-        out.assign(stored.begin(), stored.begin() + static_cast<std::ptrdiff_t>(n * channels));
-        return got;
-    }
     // The WAV reader's mixdown rule, on the decoder's 16-bit samples.
     StreamInfo mix;
     mix.Channels = 2;
@@ -62,12 +55,76 @@ long ReadPipelineFrames(platform::MediaDecoder& d, const StreamInfo& info,
     mix.ChannelMask = info.ChannelMask;
     mix.BitsPerSample = 16;
     mix.Encoding = SampleEncoding::Integer;
-    out.resize(n * 2);
-    ConvertStoredSamples(reinterpret_cast<const std::uint8_t*>(stored.data()), n, mix, out.data());
+    ConvertStoredSamples(reinterpret_cast<const std::uint8_t*>(stored.data()),
+                         static_cast<std::size_t>(got), mix, out);
     return got;
 }
 
+class MediaInput final : public Input {
+public:
+    MediaInput(std::unique_ptr<MediaDecoder> decoder, std::string path)
+        : decoder_(std::move(decoder)), path_(std::move(path)) {
+        DescribeStream(*decoder_, info_);
+    }
+
+    const StreamInfo& Describe() const override { return info_; }
+
+    // Exact in every case: the decoder decodes forward from the start.
+    void Seek(std::uint64_t frame) override {
+        if (!decoder_->Seek(frame)) throw FileError(kCauseGeneric, path_, decoder_->ErrorText());
+    }
+
+    std::size_t Read(std::uint8_t* buffer, std::size_t bytes) override {
+        const std::size_t frameBytes = info_.PipelineFrameBytes();
+        const std::size_t frames = bytes / frameBytes;
+        if (frames == 0) return 0;
+        block_.resize(frames * info_.Channels);
+        const long got = ReadPipelineFrames(*decoder_, info_, stored_, block_.data(), frames);
+        if (got < 0) throw FileError(kCauseGeneric, path_, decoder_->ErrorText());
+        const std::size_t n = static_cast<std::size_t>(got) * frameBytes;
+        std::memcpy(buffer, block_.data(), n);
+        return n;
+    }
+
+    void Finish() override { decoder_.reset(); }
+
+private:
+    std::unique_ptr<MediaDecoder> decoder_;
+    std::string path_;
+    StreamInfo info_;
+    std::vector<std::int16_t> stored_, block_;
+};
+
+bool ProbeMediaKind(File& file, StreamInfo& info) {
+    std::uint8_t head[12] = {};
+    const bool whole = file.ReadExact(head, sizeof head);
+    file.Seek(0);
+    if (!whole || !LooksLikeMediaContainer(head, sizeof head)) {
+        // An MPEG stream is the MP3 reader's, which comes next.
+        StreamInfo mp3;
+        const bool isMp3 = ProbeMp3(file, mp3, true);
+        file.Seek(0);
+        if (isMp3) return false;
+    }
+    return !file.Path().empty() && ProbeMedia(file.Path(), info);
+}
+
+std::unique_ptr<Input> OpenMediaInput(File& file, const StreamInfo&, const InputOptions&) {
+    std::string error;
+    auto decoder = MediaDecoder::Open(file.Path(), error);
+    if (!decoder) {
+        ShowMessage("Cannot decode " + file.Path() + ": " + error, "Quorvatix Tralux",
+                    MessageIcon::Error);
+        throw JobError(kErrCodecInit);
+    }
+    return std::make_unique<MediaInput>(std::move(decoder), file.Path());
+}
+
 }  // namespace
+
+void RegisterMediaInput() {
+    RegisterInputKind({"media", ProbeMediaKind, OpenMediaInput});
+}
 
 bool LooksLikeMediaContainer(const std::uint8_t* h, std::size_t size) {
     auto at = [&](std::size_t offset, const char* magic) {
@@ -127,68 +184,23 @@ bool IsInputExtension(std::string extension) {
 
 bool ProbeMedia(const std::string& path, StreamInfo& info) {
     std::string error;
-    const auto d = platform::MediaDecoder::Open(path, error);
+    const auto d = MediaDecoder::Open(path, error);
     if (!d) return false;
-    Describe(*d, info);
+    DescribeStream(*d, info);
     return true;
-}
-
-bool ProbeMediaMemory(const std::uint8_t* data, std::size_t size, StreamInfo& info) {
-    std::string error;
-    const auto d = platform::MediaDecoder::OpenMemory(data, size, error);
-    if (!d) return false;
-    Describe(*d, info);
-    return true;
-}
-
-bool MediaInputOpen(const std::string& path) {
-    std::string error;
-    g_decoder = platform::MediaDecoder::Open(path, error);
-    if (!g_decoder) {
-        ShowMessage("Cannot decode " + path + ": " + error, "Quorvatix Tralux", MessageIcon::Error);
-        return false;
-    }
-    return true;
-}
-
-void MediaInputClose() {
-    g_decoder.reset();
-}
-
-std::size_t MediaSourceLoop(const StreamInfo& info) {
-    EngineState& e = Engine();
-    if (!g_decoder) throw JobError(kErrCodecInit);
-    platform::MediaDecoder& d = *g_decoder;
-    const std::uint32_t startMs = e.StartMs.load();
-    const std::uint64_t skip =
-        static_cast<std::uint64_t>(static_cast<double>(info.SampleRate) * startMs / 1000.0);
-    if (skip && !d.Seek(skip)) throw FileError(kCauseGeneric, e.InputPath, d.ErrorText());
-    e.PositionMs.store(startMs);
-    e.PlaybackStartMs.store(startMs);
-    StreamInfo pipe = info;
-    pipe.StoredChannels = 0;
-    std::vector<std::int16_t> stored, out;
-    const std::size_t block = std::max<std::size_t>(info.SampleRate / 4, 1024);
-    std::size_t total = 0;
-    for (;;) {
-        const long got = ReadPipelineFrames(d, info, stored, out, block);
-        if (got < 0) throw FileError(kCauseGeneric, e.InputPath, d.ErrorText());
-        if (got == 0) break;
-        total += ProcessBlock(reinterpret_cast<std::uint8_t*>(out.data()), out.size() * 2, pipe);
-    }
-    return total;
 }
 
 std::uint64_t DecodeMediaMemoryForTesting(const std::uint8_t* data, std::size_t size) {
     std::string error;
-    auto d = platform::MediaDecoder::OpenMemory(data, size, error);
+    auto d = MediaDecoder::OpenMemory(data, size, error);
     if (!d) return 0;
     StreamInfo info;
-    Describe(*d, info);
-    std::vector<std::int16_t> stored, out;
+    DescribeStream(*d, info);
+    if (info.Channels < 1 || info.Channels > 2 || info.SampleRate == 0) __builtin_trap();
+    std::vector<std::int16_t> stored, out(4096 * 2);
     std::uint64_t frames = 0;
     for (int blocks = 0; blocks < 4096; ++blocks) {
-        const long got = ReadPipelineFrames(*d, info, stored, out, 4096);
+        const long got = ReadPipelineFrames(*d, info, stored, out.data(), 4096);
         if (got <= 0) break;
         frames += static_cast<std::uint64_t>(got);
     }
@@ -196,4 +208,4 @@ std::uint64_t DecodeMediaMemoryForTesting(const std::uint8_t* data, std::size_t 
     return frames;
 }
 
-}  // namespace tralux
+}  // namespace tralux::platform

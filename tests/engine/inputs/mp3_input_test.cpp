@@ -1,5 +1,5 @@
 // The engine's MP3 input: probing, ID3 texts, and whole conversions through the job driver.
-#include "engine/outputs/mp3_input.h"
+#include "engine/inputs/mp3_input.h"
 
 #include <gtest/gtest.h>
 

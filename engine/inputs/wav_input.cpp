@@ -1,0 +1,102 @@
+#include "engine/inputs/wav_input.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "engine/formats/riff_reader.h"
+#include "engine/job/errors.h"
+#include "platform/notify/notifier.h"
+
+namespace tralux {
+namespace {
+
+std::uint32_t FirstFour(File& file) {
+    std::uint8_t b[4];
+    if (!file.ReadExact(b, 4)) return 0;
+    return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+           static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+}
+
+class WavInput final : public Input {
+public:
+    WavInput(File& file, const StreamInfo& info)
+        : file_(file),
+          info_(info),
+          stored_(StoredFrameBytes(info)),
+          convert_(NeedsSampleConversion(info)) {
+        pipe_ = info;
+        if (convert_) {
+            pipe_.BitsPerSample = 16;
+            pipe_.BlockAlign = static_cast<std::uint16_t>(info.Channels * 2);
+        }
+        Seek(0);
+    }
+
+    const StreamInfo& Describe() const override { return pipe_; }
+
+    void Seek(std::uint64_t frame) override {
+        const std::uint64_t skipped = std::min<std::uint64_t>(frame * stored_, info_.DataSize);
+        file_.Seek(info_.StartOffset + skipped);
+        // The payload ends where the data chunk ends, not at the first chunk after it.
+        remaining_ = info_.DataSize - skipped;
+    }
+
+    std::size_t Read(std::uint8_t* buffer, std::size_t bytes) override {
+        const std::size_t frames = bytes / pipe_.PipelineFrameBytes();
+        const std::size_t want = static_cast<std::size_t>(
+            std::min<std::uint64_t>(remaining_, static_cast<std::uint64_t>(frames) * stored_));
+        if (want == 0) return 0;
+        std::uint8_t* target = buffer;
+        if (convert_) {
+            raw_.resize(want);
+            target = raw_.data();
+        }
+        std::size_t got = file_.Read(target, want);
+        got -= got % stored_;
+        if (got == 0) {
+            remaining_ = 0;
+            return 0;
+        }
+        remaining_ -= got;
+        if (!convert_) return got;
+        const std::size_t n = got / stored_;
+        ConvertStoredSamples(raw_.data(), n, info_, reinterpret_cast<std::int16_t*>(buffer));
+        return n * info_.Channels * 2;
+    }
+
+private:
+    File& file_;
+    StreamInfo info_;  // as stored
+    StreamInfo pipe_;  // as read
+    std::uint32_t stored_;
+    bool convert_;
+    std::uint64_t remaining_ = 0;
+    std::vector<std::uint8_t> raw_;
+};
+
+}  // namespace
+
+bool ProbeWav(File& file, StreamInfo& info) {
+    return FirstFour(file) == kKindRiff && ReadRiffInput(file, info, true) && info.trackNumber == 0;
+}
+
+std::unique_ptr<Input> OpenWavInput(File& file, const StreamInfo& info, const InputOptions&) {
+    if (info.CodecName != "PCM") {
+        ShowMessage("Decoding this file needs an external codec: " + info.CodecName,
+                    "Quorvatix Tralux");
+        throw JobError(0);
+    }
+    return std::make_unique<WavInput>(file, info);
+}
+
+bool ProbeRealMedia(File& file, StreamInfo& info) {
+    const std::uint32_t kind = FirstFour(file);
+    return kind == kKindRealMedia || kind == kKindRealAudio;
+}
+
+std::unique_ptr<Input> OpenRealMedia(File&, const StreamInfo&, const InputOptions&) {
+    ShowMessage(kRealMediaMessage, "Quorvatix Tralux");
+    throw JobError(0);
+}
+
+}  // namespace tralux
