@@ -207,6 +207,8 @@ TEST_F(ConversionModelTest, InvalidWmaCombinationKeepsTheDialogOpen) {
 TEST_F(ConversionModelTest, CancelLeavesTheStoreUnchanged) {
     WriteOption("MP3BitRate", 64);
     WriteOption("MSABitRate", 48);
+    WriteOption("FLACLevel", 8);
+    WriteOption("OpusBitRate", 96);
     WriteOptionText("BOut", "/music/");
     std::string before = FileText();
     m.Open(Inputs());

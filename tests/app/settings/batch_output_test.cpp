@@ -110,7 +110,7 @@ TEST_F(BatchOutputTest, AutomaticWmaChoicesAreAllTakenByTheWriter) {
 }
 
 TEST_F(BatchOutputTest, UnknownFormatChangesNothing) {
-    for (int format : {3, -7}) {
+    for (int format : {5, -7}) {
         for (int baq : {0, 1}) {
             WriteOption("BAQ", baq);
             WriteOption("BOutFormat", format);
