@@ -10,7 +10,10 @@
 #include <vector>
 
 #include "platform/media/flac_file_writer.h"
+#include "engine/job/engine_state.h"
+#include "engine/outputs/output.h"
 #include "platform/media/media_decoder.h"
+#include "platform/media/media_output_kinds.h"
 #include "platform/media/opus_file_writer.h"
 #include "support/require.h"
 #include "support/wav_builder.h"
@@ -281,6 +284,40 @@ INSTANTIATE_TEST_SUITE_P(Containers, DecoderMatchesFfmpeg,
                              std::string n = info.param.name;
                              return n.substr(n.find('.') + 1);
                          });
+
+// The output kinds' endings: a stopped job's file is whole and valid, a failed one is gone.
+TEST(MediaOutputKinds, StoppedFilesPlayAndAbandonedOnesAreRemoved) {
+    TRALUX_REQUIRE_TOOL("flac");
+    TRALUX_REQUIRE_TOOL("opusdec");
+    RegisterFlacOutput();
+    RegisterOpusOutput();
+    const auto pcm = Signal(30000, kRate);
+    for (const int format : {kFormatFlac, kFormatOpus}) {
+        const OutputKind* kind = FindOutputKind(format);
+        ASSERT_NE(kind, nullptr);
+        EXPECT_FALSE(kind->writesFile);  // the writers create their own files
+        OutputSettings s;
+        s.path = (Dir() / (std::string("kind") + kind->extension)).string();
+        s.rate = kRate;
+        s.expectedFrames = kRate * 60;  // announced far longer than it turns out
+        s.tags.title = "Stopped";
+        {
+            auto out = kind->open(s);
+            out->Write(reinterpret_cast<const std::uint8_t*>(pcm.data()), pcm.size() * 2);
+            out->FinishEarly();
+        }
+        const std::string check = format == kFormatFlac
+                                      ? "flac -t -s '" + s.path + "'"
+                                      : "opusdec --quiet '" + s.path + "' /dev/null";
+        EXPECT_EQ(Shell(check), 0) << s.path;
+        {
+            auto out = kind->open(s);
+            out->Write(reinterpret_cast<const std::uint8_t*>(pcm.data()), pcm.size() * 2);
+            out->Abandon();
+        }
+        EXPECT_FALSE(fs::exists(s.path)) << s.path;
+    }
+}
 
 TEST(Decoder, SurroundKeepsItsSpeakersAndMemoryInputWorks) {
     TRALUX_REQUIRE_TOOL("ffmpeg");
