@@ -13,7 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <condition_variable>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -32,6 +35,7 @@
 #include "engine/job/errors.h"
 #include "engine/job/job.h"
 #include "engine/outputs/mp3_rates.h"
+#include "engine/outputs/output.h"
 #include "engine/outputs/wma_output.h"
 #include "platform/notify/notifier.h"
 #include "platform/media/media_input_kind.h"
@@ -76,6 +80,8 @@ constexpr const char* kUsage =
     "  --no-tags              no title/artist tags in the output\n"
     "  --overwrite, -y        replace outputs that already exist\n"
     "  --rename               write \"name (2).ext\" when the output already exists\n"
+    "  -j N, --jobs N         convert up to N files at once (default: one per processor core;\n"
+    "                         -j 1 converts one after another)\n"
     "  --recursive, -r        an INPUT folder includes its subfolders (their layout is kept\n"
     "                         under the output folder); a folder stands for its audio files\n"
     "\n"
@@ -132,6 +138,7 @@ struct ConvertOptions {
     bool overwrite = false;
     bool rename = false;
     bool recursive = false;
+    std::size_t jobs = 0;  // at once; 0: one per core
 };
 
 // A folder given as input stands for its WAV and MP3 files (and with --recursive those of its
@@ -174,11 +181,8 @@ std::vector<std::pair<std::string, std::string>> ExpandInputs(const ConvertOptio
 }
 
 std::string Extension(int format) {
-    return format == kFormatMp3    ? ".mp3"
-           : format == kFormatWma  ? ".wma"
-           : format == kFormatFlac ? ".flac"
-           : format == kFormatOpus ? ".opus"
-                                   : ".wav";
+    const OutputKind* kind = FindOutputKind(format);
+    return kind ? kind->extension : ".wav";
 }
 
 std::string OutputPathFor(const std::string& input, const std::string& folder, int format) {
@@ -428,9 +432,8 @@ int SettleFormat(const ConvertOptions& o, Job& job) {
 }
 
 // A cut input converts what it holds (still a success); the user hears how much that was.
-void ReportCutInput(const Job& job) {
+void ReportCutInput(const EngineState& e, const Job& job) {
     if (job.info.DeclaredDurationMs == 0) return;
-    const EngineState& e = Engine();
     const double converted = std::max(0.0, e.PositionMs.load() - e.StartMs.load()) / 1000.0;
     std::fprintf(stderr,
                  "%s: the input ended early (its header announces %.3f s); %.3f s converted\n",
@@ -439,8 +442,8 @@ void ReportCutInput(const Job& job) {
 
 enum class Outcome { Done, Failed, Stopped };
 
-Outcome RunJob(const Job& job, const ConvertOptions& o) {
-    EngineState& e = Engine();
+// The engine state of one planned job.
+void Configure(EngineState& e, const Job& job, const ConvertOptions& o) {
     e.OutputFormat.store(o.format);
     e.OutputRate.store(job.rate);
     e.OutputChannels.store(static_cast<std::uint16_t>(job.channels));
@@ -461,22 +464,31 @@ Outcome RunJob(const Job& job, const ConvertOptions& o) {
     e.TagTrack = info.Track;
     e.TagComment = info.Comment;
     e.TagGenre = info.Genre;
+}
 
+// Says why a job could not start.
+void ReportRefusal(EngineState& e, const Job& job) {
+    const int code = e.LastError.load();
+    if (code == kErrOpen) {
+        LastErrorText(e);
+        std::string why = InputProblem(job.input);
+        if (!why.empty()) {
+            FileFailure(job.input, why);
+        } else {
+            why = OutputProblem(job.output);
+            FileFailure(job.output, why.empty() ? "cannot be created" : why);
+        }
+    } else {
+        std::fprintf(stderr, "%s: %s\n", job.input.c_str(), Shown(LastErrorText(e)).c_str());
+    }
+}
+
+Outcome RunJob(const Job& job, const ConvertOptions& o) {
+    EngineState& e = Engine();
+    Configure(e, job, o);
     g_notifier.TakeError();
     if (!StartConversion(job.input, job.output, 0, kModeConvert)) {
-        const int code = e.LastError.load();
-        if (code == kErrOpen) {
-            GetLastErrorText();
-            std::string why = InputProblem(job.input);
-            if (!why.empty()) {
-                FileFailure(job.input, why);
-            } else {
-                why = OutputProblem(job.output);
-                FileFailure(job.output, why.empty() ? "cannot be created" : why);
-            }
-        } else {
-            std::fprintf(stderr, "%s: %s\n", job.input.c_str(), Shown(GetLastErrorText()).c_str());
-        }
+        ReportRefusal(e, job);
         return Outcome::Failed;
     }
     ProgressDisplay progress(isatty(STDERR_FILENO) != 0, job.input, e.OutputPath);
@@ -497,8 +509,92 @@ Outcome RunJob(const Job& job, const ConvertOptions& o) {
         return Outcome::Stopped;
     }
     std::fprintf(stderr, "%s -> %s\n", job.input.c_str(), e.OutputPath.c_str());
-    ReportCutInput(job);
+    ReportCutInput(e, job);
     return Outcome::Done;
+}
+
+// Several jobs at once, `width` at most, each on its own engine job. Every question was
+// settled while planning, so nothing here waits for the user; one line shows the whole batch.
+void RunParallel(const std::vector<Job>& jobs, const ConvertOptions& o, std::size_t width,
+                 std::size_t& converted, std::size_t& failed) {
+    struct Slot {
+        std::unique_ptr<tralux::Job> engine = std::make_unique<tralux::Job>();
+        const Job* plan = nullptr;
+    };
+    std::mutex endMutex;
+    std::condition_variable ended;
+    // Counted, so an end that comes while the loop is busy still cuts the next wait short.
+    std::size_t endings = 0, seenEndings = 0;
+    // After what their end callbacks use: the jobs go first.
+    std::vector<Slot> slots(std::min(width, jobs.size()));
+    for (Slot& slot : slots)
+        slot.engine->SetEndCallback([&] {
+            std::lock_guard lock(endMutex);
+            ++endings;
+            ended.notify_all();
+        });
+    BatchProgress progress(isatty(STDERR_FILENO) != 0, jobs.size());
+    std::size_t next = 0, done = 0;
+    bool stopped = false;
+    auto finish = [&](Slot& slot) {
+        EngineState& e = slot.engine->State();
+        slot.engine->Wait();
+        const Job& job = *slot.plan;
+        slot.plan = nullptr;
+        ++done;
+        progress.Done(static_cast<double>(e.PositionMs.load()) - e.StartMs.load());
+        progress.Clear();
+        if (e.LastError.load() != 0) {
+            std::fprintf(stderr, "%s: %s\n", job.input.c_str(), Shown(LastErrorText(e)).c_str());
+            ++failed;
+        } else if (e.FailureShown.load()) {
+            ++failed;
+        } else if (g_signal) {
+            std::fprintf(stderr, "%s -> %s (stopped; the output holds what was converted)\n",
+                         job.input.c_str(), e.OutputPath.c_str());
+            stopped = true;
+        } else {
+            std::fprintf(stderr, "%s -> %s\n", job.input.c_str(), e.OutputPath.c_str());
+            ReportCutInput(e, job);
+            ++converted;
+        }
+    };
+    for (;;) {
+        for (Slot& slot : slots) {
+            if (slot.plan && !slot.engine->State().JobRunning.load()) finish(slot);
+            while (!slot.plan && next < jobs.size() && !g_signal) {
+                const Job& job = jobs[next++];
+                EngineState& e = slot.engine->State();
+                Configure(e, job, o);
+                if (slot.engine->Start(job.input, job.output, 0, kModeConvert)) {
+                    slot.plan = &job;
+                } else {
+                    progress.Clear();
+                    ReportRefusal(e, job);
+                    ++failed;
+                    ++done;
+                    progress.Done(0);
+                }
+            }
+        }
+        std::vector<BatchProgress::Running> running;
+        for (Slot& slot : slots) {
+            if (!slot.plan) continue;
+            EngineState& e = slot.engine->State();
+            // A signal reaches every job that runs.
+            if (g_signal) e.StopRequested.store(true);
+            running.push_back(
+                {slot.plan->input, e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load()});
+        }
+        if (running.empty() && (next >= jobs.size() || g_signal)) break;
+        progress.Tick(running);
+        std::unique_lock lock(endMutex);
+        ended.wait_for(lock, std::chrono::milliseconds(100),
+                       [&] { return endings != seenEndings; });
+        seenEndings = endings;
+    }
+    progress.Clear();
+    (void)stopped;
 }
 
 // Splits "--name=value"; `value` is set only for the '=' form.
@@ -530,6 +626,25 @@ int Convert(int argc, char** argv, int i) {
             optionsEnded = true;
             continue;
         }
+        if (arg.rfind("-j", 0) == 0 || arg.rfind("--jobs", 0) == 0) {
+            // -j N, -jN, --jobs N, --jobs=N
+            std::string value;
+            if (arg.size() > 2 && arg[1] == 'j')
+                value = arg.substr(2);
+            else if (arg.rfind("--jobs=", 0) == 0)
+                value = arg.substr(7);
+            else if (arg == "-j" || arg == "--jobs") {
+                if (i + 1 >= argc) return UsageError(arg + " needs a value");
+                value = argv[++i];
+            } else {
+                return UsageError("unknown option " + arg);
+            }
+            long n;
+            if (!ParseInt(value, 1, 256, n))
+                return UsageError("-j: " + value + " is not a number of jobs (1..256)");
+            o.jobs = static_cast<std::size_t>(n);
+            continue;
+        }
         std::string a;
         std::optional<std::string> v;
         SplitFlag(arg, a, v);
@@ -549,19 +664,19 @@ int Convert(int argc, char** argv, int i) {
         }
         long n;
         if (a == "--format") {
-            if (*v == "wav")
-                o.format = kFormatWav;
-            else if (*v == "mp3")
-                o.format = kFormatMp3;
-            else if (*v == "wma")
-                o.format = kFormatWma;
-            else if (*v == "flac")
-                o.format = kFormatFlac;
-            else if (*v == "opus")
-                o.format = kFormatOpus;
-            else
-                return UsageError("--format: '" + *v +
-                                  "' is not a format (wav, mp3, wma, flac or opus)");
+            if (const OutputKind* kind = FindOutputKindByName(*v)) {
+                o.format = kind->format;
+            } else {
+                // "wav, mp3 or wma": every kind the table holds.
+                const std::vector<OutputKind> kinds = OutputKinds();
+                std::string names;
+                for (std::size_t k = 0; k < kinds.size(); ++k)
+                    names += (k == 0                  ? ""
+                              : k + 1 == kinds.size() ? " or "
+                                                      : ", ") +
+                             std::string(kinds[k].cliName);
+                return UsageError("--format: '" + *v + "' is not a format (" + names + ")");
+            }
         } else if (a == "--rate") {
             if (!ParseInt(*v, 1000, 192000, n))
                 return UsageError("--rate: " + *v + " is not a sample rate (1000..192000)");
@@ -709,13 +824,20 @@ int Convert(int argc, char** argv, int i) {
     }
     const std::size_t refused = inputs.size() - duplicates - jobs.size();
     std::size_t converted = 0, failed = 0;
-    for (const Job& job : jobs) {
-        if (g_signal) break;
-        const Outcome r = RunJob(job, o);
-        if (r == Outcome::Failed) status = 1;
-        if (r == Outcome::Done) ++converted;
-        if (r == Outcome::Failed) ++failed;
-        if (r == Outcome::Stopped) break;
+    const std::size_t width =
+        o.jobs ? o.jobs : std::max<std::size_t>(1, std::thread::hardware_concurrency());
+    if (width > 1 && jobs.size() > 1) {
+        RunParallel(jobs, o, width, converted, failed);
+        if (failed) status = 1;
+    } else {
+        for (const Job& job : jobs) {
+            if (g_signal) break;
+            const Outcome r = RunJob(job, o);
+            if (r == Outcome::Failed) status = 1;
+            if (r == Outcome::Done) ++converted;
+            if (r == Outcome::Failed) ++failed;
+            if (r == Outcome::Stopped) break;
+        }
     }
     std::fprintf(stderr, "%zu converted, %zu failed, %zu skipped\n", converted, failed + refused,
                  jobs.size() - converted - failed);

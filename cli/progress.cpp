@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "engine/job/job.h"
 
@@ -96,6 +97,54 @@ void ProgressDisplay::Tick(std::uint32_t startMs, std::uint32_t durationMs, doub
 void ProgressDisplay::Finish(std::uint32_t startMs, std::uint32_t durationMs, double positionMs) {
     // The caller says how the job ended ("in -> out", stopped or failed).
     std::fprintf(stderr, live_ ? "\r%s\n" : "%s\n", Line(startMs, durationMs, positionMs).c_str());
+}
+
+BatchProgress::BatchProgress(bool live, std::size_t total)
+    : live_(live), total_(total), start_(std::chrono::steady_clock::now()), lastPrint_(start_) {}
+
+std::string BatchProgress::Line(const std::vector<Running>& running) const {
+    double ms = doneMs_;
+    for (const Running& r : running) ms += std::max(0.0, r.positionMs - r.startMs);
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - start_)
+                             .count();
+    const int speed = elapsed > 0 ? static_cast<int>(ms * 100 / static_cast<double>(elapsed)) : 0;
+    char head[96];
+    std::snprintf(head, sizeof head, "%zu/%zu files  elapsed %s  %s", done_, total_,
+                  FormatClock(static_cast<std::uint64_t>(elapsed / 1000)).c_str(),
+                  FormatSpeed(speed).c_str());
+    std::string line = head;
+    if (!running.empty()) line += "  running:";
+    for (const Running& r : running) {
+        const ProgressFigures f = ComputeProgress(r.startMs, r.durationMs, r.positionMs, 0);
+        line += " " + std::filesystem::path(r.input).filename().string() + " " +
+                std::to_string(f.percent) + "%";
+    }
+    return line;
+}
+
+void BatchProgress::Tick(const std::vector<Running>& running) {
+    const auto now = std::chrono::steady_clock::now();
+    const auto period = live_ ? std::chrono::milliseconds(200) : std::chrono::milliseconds(1000);
+    if (now - lastPrint_ < period) return;
+    lastPrint_ = now;
+    if (live_) {
+        std::fprintf(stderr, "\r\033[K%s", Line(running).c_str());
+        shown_ = true;
+    } else {
+        std::fprintf(stderr, "%s\n", Line(running).c_str());
+    }
+}
+
+void BatchProgress::Done(double convertedMs) {
+    ++done_;
+    doneMs_ += std::max(0.0, convertedMs);
+}
+
+void BatchProgress::Clear() {
+    if (!shown_) return;
+    std::fprintf(stderr, "\r\033[K");
+    shown_ = false;
 }
 
 }  // namespace tralux

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tralux {
 
@@ -41,6 +42,31 @@ private:
     bool live_;
     std::string input_, output_;
     std::chrono::steady_clock::time_point start_, lastPrint_;
+};
+
+// The whole of a parallel batch on one line: files done of all, the overall speed (audio
+// converted per wall-clock second) and the files being converted.
+class BatchProgress {
+public:
+    struct Running {
+        std::string input;
+        std::uint32_t startMs = 0, durationMs = 0;
+        double positionMs = 0;
+    };
+    BatchProgress(bool live, std::size_t total);
+    void Tick(const std::vector<Running>& running);
+    // A file ended after converting `convertedMs` of audio.
+    void Done(double convertedMs);
+    // A live line is erased so that a result line can be printed in its place.
+    void Clear();
+    std::string Line(const std::vector<Running>& running) const;
+
+private:
+    bool live_;
+    std::size_t total_, done_ = 0;
+    double doneMs_ = 0;
+    std::chrono::steady_clock::time_point start_, lastPrint_;
+    bool shown_ = false;
 };
 
 }  // namespace tralux

@@ -1,5 +1,6 @@
 #include "engine/inputs/cd_input.h"
 
+#include <mutex>
 #include <stdexcept>
 
 #include "cd/reader.h"
@@ -8,6 +9,9 @@
 
 namespace tralux {
 namespace {
+
+// One rip at a time: the transport is one process-wide instance and a drive reads serially.
+std::mutex g_ripMutex;
 
 class CdTrackInput final : public Input {
 public:
@@ -36,6 +40,7 @@ public:
             void Finish() override {}
             BlockSink& target;
         } sink(target);
+        std::lock_guard lock(g_ripMutex);
         try {
             cd::CdRipRequest request;
             request.startMs = startMs_;

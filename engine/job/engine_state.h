@@ -39,6 +39,8 @@ struct EngineState {
     std::atomic<bool> StopRequested{false};
     std::atomic<bool> JobRunning{false};
     std::atomic<int> LastError{0};
+    // The job's failure was reported as a message (a file failure), not as a code.
+    std::atomic<bool> FailureShown{false};
 
     std::atomic<std::uint32_t> SourceRate{0};
     std::atomic<int> SourceChannels{0};

@@ -204,6 +204,7 @@ void Job::Impl::Run() {
             dsp.ResetAnalysis();
             if (isDefault) ResetPlayback();
             e.LastError.store(0);
+            e.FailureShown.store(false);
 
             InputOptions options;
             options.exactSeek = !Preview();
@@ -247,6 +248,7 @@ void Job::Impl::Run() {
                 if (output) output->FinishEarly();
             } catch (const FileError& fe) {
                 ShowMessage(FailedJobText(fe, false), "File error", MessageIcon::Error);
+                e.FailureShown.store(true);
             }
             if (playbackOpen) ClosePlayback(false);
             playbackOpen = false;
@@ -259,6 +261,7 @@ void Job::Impl::Run() {
         dsp.ResetAnalysis();
         const bool removed = Discard();
         ShowMessage(FailedJobText(fe, removed), "File error", MessageIcon::Error);
+        e.FailureShown.store(true);
         CloseFiles();
         if (playbackOpen) ClosePlayback(false);
         playbackOpen = false;

@@ -288,8 +288,9 @@ int InterruptBatch(const std::vector<std::string>& inputs, const std::string& fi
         const std::string cli = CliFixture::Binary();
         std::vector<const char*> argv{
             cli.c_str(), "--config", config.c_str(), "convert", "--output-dir", dir.c_str(),
-            // Rate conversion keeps the job busy long enough for the signal.
-            "--rate", "8000"};
+            // Rate conversion keeps the job busy long enough for the signal; one job at a
+            // time, so the second input is never started.
+            "--rate", "8000", "-j", "1"};
         for (const std::string& in : inputs) argv.push_back(in.c_str());
         argv.push_back(nullptr);
         execv(cli.c_str(), const_cast<char* const*>(argv.data()));
@@ -326,6 +327,42 @@ TEST_F(Cli, SignalsStopTheJobSkipTheRestAndSetTheStatus) {
                   std::string::npos)
             << err;
     }
+}
+
+}  // namespace
+}  // namespace tralux::test
+
+namespace tralux::test {
+namespace {
+
+// Several jobs at once write what one at a time writes, and keep the rules on existing outputs,
+// the tally and the exit status.
+TEST_F(Cli, ParallelBatchMatchesOneAtATime) {
+    std::string inputs;
+    for (int i = 0; i < 5; ++i) {
+        std::vector<std::int16_t> pcm(static_cast<std::size_t>(22050 + 3001 * i) * 2);
+        for (std::size_t k = 0; k < pcm.size(); ++k)
+            pcm[k] = static_cast<std::int16_t>((k * (7 + i)) % 9000);
+        WriteFile(P("in" + std::to_string(i) + ".wav"), SimpleWav(pcm, 2, 44100));
+        inputs += " " + P("in" + std::to_string(i) + ".wav");
+    }
+    for (const char* format : {"wav", "mp3"}) {
+        const std::string f = std::string(" --format ") + format;
+        ASSERT_EQ(RunCli("convert" + inputs + f + " -j 1" + Dir(P("serial"))), 0) << Err();
+        ASSERT_EQ(RunCli("convert" + inputs + f + " -j 3" + Dir(P("parallel"))), 0) << Err();
+        EXPECT_NE(Err().find("5 converted, 0 failed, 0 skipped"), std::string::npos) << Err();
+        for (int i = 0; i < 5; ++i) {
+            const std::string name = "/in" + std::to_string(i) + "." + format;
+            EXPECT_EQ(ReadFile(P("serial") + name), ReadFile(P("parallel") + name)) << name;
+        }
+    }
+    // An existing output is left alone and counted, the rest convert; exit status 1.
+    const Bytes kept = ReadFile(P("parallel/in2.wav"));
+    std::filesystem::remove(P("parallel/in0.wav"));
+    EXPECT_EQ(RunCli("convert" + inputs + " --jobs=2" + Dir(P("parallel"))), 1);
+    EXPECT_NE(Err().find("1 converted, 4 failed, 0 skipped"), std::string::npos) << Err();
+    EXPECT_EQ(ReadFile(P("parallel/in2.wav")), kept);
+    EXPECT_EQ(RunCli("convert" + inputs + " -j 0" + Dir(P("parallel"))), 2);
 }
 
 }  // namespace

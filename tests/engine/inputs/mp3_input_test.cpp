@@ -298,3 +298,45 @@ TEST_F(Mp3ConvertTest, LameFileWithTags) {
 
 }  // namespace
 }  // namespace tralux
+
+namespace tralux {
+namespace {
+
+// What an input pumps, pulled instead in odd sizes, and from an exact sample frame on.
+TEST(Mp3InputInterface, ReadAndSeekGiveWhatPumpGives) {
+    TempDir dir;
+    const std::string path = dir / "in.mp3";
+    WriteBytes(path, Encode(dsptest::Interleave(dsptest::Sine(700, 44100, 30000, 9000),
+                                                dsptest::Sine(1300, 44100, 30000, 7000)),
+                            2));
+    struct Collect final : BlockSink {
+        void Block(std::uint8_t* data, std::size_t bytes) override {
+            all.insert(all.end(), data, data + bytes);
+        }
+        std::vector<std::uint8_t> all;
+    };
+    auto open = [&](File& file) { return OpenInput(file, InputOptions{}); };
+    File a, b, c;
+    a.Open(path, File::Mode::Read);
+    b.Open(path, File::Mode::Read);
+    c.Open(path, File::Mode::Read);
+    Collect pumped;
+    open(a)->Pump(pumped);
+    ASSERT_GT(pumped.all.size(), 30000u * 4 - 2 * 4608);
+
+    auto read = [](Input& in, std::size_t chunk) {
+        std::vector<std::uint8_t> out, buf(chunk);
+        for (std::size_t n; (n = in.Read(buf.data(), buf.size())) > 0;)
+            out.insert(out.end(), buf.begin(), buf.begin() + static_cast<long>(n));
+        return out;
+    };
+    EXPECT_EQ(read(*open(b), 4 * 333), pumped.all);
+    auto seeking = open(c);
+    seeking->Seek(12345);
+    const std::vector<std::uint8_t> tail = read(*seeking, 4 * 1000 + 2);  // half frames left out
+    ASSERT_EQ(tail.size(), pumped.all.size() - 12345 * 4);
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), pumped.all.begin() + 12345 * 4));
+}
+
+}  // namespace
+}  // namespace tralux

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/job/file.h"
 #include "engine/job/job.h"
 #include "platform/notify/notifier.h"
 #include "support/wav_builder.h"
@@ -120,8 +122,8 @@ TEST_F(ParallelJobsTest, AStopReachesOnlyItsOwnJob) {
     const std::vector<Case> cases = Cases(2);
     const std::vector<Bytes> alone = RunAll(cases, 1, "alone");
     const std::string longInput = dir_ / "long.wav";
-    test::WriteFile(longInput, test::SimpleWav(std::vector<std::int16_t>(44100 * 2 * 60, 1000),
-                                               2, 44100));
+    test::WriteFile(longInput,
+                    test::SimpleWav(std::vector<std::int16_t>(44100 * 2 * 20, 1000), 2, 44100));
     Job stopped, kept;
     Configure(stopped.State(), cases[0], 0);
     stopped.State().OutputFormat.store(kFormatWav);
@@ -133,10 +135,32 @@ TEST_F(ParallelJobsTest, AStopReachesOnlyItsOwnJob) {
     kept.Wait();
     EXPECT_EQ(test::ReadFile(OutputName(cases[1], 1, "kept")), alone[1]);
     const Bytes cut = test::ReadFile(dir_ / "stopped.wav");
-    EXPECT_LT(cut.size(), 44100u * 4 * 60);
+    EXPECT_LT(cut.size(), 44100u * 4 * 20);
     ASSERT_GE(cut.size(), 44u);  // still a WAV file
     EXPECT_EQ(std::string(cut.begin(), cut.begin() + 4), "RIFF");
     EXPECT_EQ(test::Get32(cut, 4), cut.size() - 8);
+}
+
+// A job that fails on a full disk removes its output and says so on its own state only.
+TEST_F(ParallelJobsTest, AFailureStaysWithItsJob) {
+    const std::vector<Case> cases = Cases(2);
+    const std::vector<Bytes> alone = RunAll(cases, 1, "alone");
+    SetDiskFullForTesting("full.wav", 4096);
+    Job failing, kept;
+    Configure(failing.State(), cases[0], 0);
+    Configure(kept.State(), cases[1], 1);
+    ASSERT_TRUE(failing.Start(cases[0].input, dir_ / "full.wav", 0, kModeConvert));
+    ASSERT_TRUE(kept.Start(cases[1].input, OutputName(cases[1], 1, "kept"), 0, kModeConvert));
+    failing.Wait();
+    kept.Wait();
+    SetDiskFullForTesting("", 0);
+    EXPECT_TRUE(failing.State().FailureShown.load());
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "full.wav"));
+    EXPECT_FALSE(kept.State().FailureShown.load());
+    EXPECT_EQ(kept.State().LastError.load(), 0);
+    EXPECT_EQ(test::ReadFile(OutputName(cases[1], 1, "kept")), alone[1]);
+    ASSERT_EQ(notes_.Messages().size(), 1u);
+    EXPECT_NE(notes_.Messages()[0].text.find("full.wav"), std::string::npos);
 }
 
 }  // namespace
