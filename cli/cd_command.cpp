@@ -41,7 +41,7 @@ constexpr const char* kCdUsage =
     "usage: tralux-cli [--config DIR] cd list [--refresh] [--cddb-server URL] [--no-cddb]\n"
     "                  [--cddb-choice N]\n"
     "       tralux-cli [--config DIR] cd rip [--drive D] [--tracks 1,3-5] [--jitter] [--skip-bad]\n"
-    "                  [--format wav|mp3|wma] [--rate HZ] [--channels 1|2] [--bitrate KBPS]\n"
+    "                  [--format wav|mp3|wma|flac|opus] [--rate HZ] [--channels 1|2] [--bitrate KBPS]\n"
     "                  [--output-dir DIR] [--no-tags] [--overwrite|-y] [--refresh]\n"
     "                  [--cddb-server URL] [--no-cddb] [--cddb-choice N]\n"
     "                  [--accuraterip-url URL] [--read-offset N] [--test-copy] [--hidden-track]\n"
@@ -193,7 +193,11 @@ bool ParseNumber(const char* s, long lo, long hi, long& out) {
 }
 
 std::string Extension(int format) {
-    return format == kFormatMp3 ? ".mp3" : format == kFormatWma ? ".wma" : ".wav";
+    return format == kFormatMp3    ? ".mp3"
+           : format == kFormatWma  ? ".wma"
+           : format == kFormatFlac ? ".flac"
+           : format == kFormatOpus ? ".opus"
+                                   : ".wav";
 }
 
 int RipOne(const std::string& input, int track, const RipOptions& o, const std::string& folder,
@@ -327,6 +331,10 @@ int Rip(int argc, char** argv, int i) {
                 o.format = kFormatMp3;
             else if (f == "wma")
                 o.format = kFormatWma;
+            else if (f == "flac")
+                o.format = kFormatFlac;
+            else if (f == "opus")
+                o.format = kFormatOpus;
             else
                 return Usage();
         } else if (a == "--rate") {
@@ -422,7 +430,8 @@ int Rip(int argc, char** argv, int i) {
     if (o.jitter) overrides["Jitter"] = 1;
     if (o.skipBad) overrides["SkipBadSectors"] = 1;
     if (o.noTags) overrides["PlaceClipInfo"] = 0;
-    if (o.bitrate) overrides["MP3BitRate"] = overrides["MSABitRate"] = *o.bitrate;
+    if (o.bitrate)
+        overrides["MP3BitRate"] = overrides["MSABitRate"] = overrides["OpusBitRate"] = *o.bitrate;
     SetOptionReader([overrides](std::string_view name) {
         const auto it = overrides.find(name);
         return it != overrides.end() ? it->second : settings::ReadOption(name);

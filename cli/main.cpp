@@ -38,6 +38,8 @@
 #include "engine/outputs/output.h"
 #include "engine/outputs/wma_output.h"
 #include "platform/notify/notifier.h"
+#include "platform/media/media_input_kind.h"
+#include "platform/media/media_output_kinds.h"
 #include "platform/wma/wma_output_kind.h"
 
 #ifndef TRALUX_VERSION
@@ -55,16 +57,18 @@ constexpr const char* kUsage =
     "       tralux-cli [--config DIR] convert INPUT... [options]\n"
     "       tralux-cli [--config DIR] play FILE [--start MS] [--eq ... | --eq-db ...]\n"
     "                                   plays a file (tralux-cli play --help shows how)\n"
-    "       tralux-cli formats          MP3 and WMA rate/channel/bit-rate combinations\n"
+    "       tralux-cli formats          formats in and out; MP3, WMA, FLAC and Opus settings\n"
     "       tralux-cli cd list | cd rip ...   CD drives and ripping (tralux-cli cd shows how)\n"
     "       tralux-cli --help | --version\n"
     "\n"
     "convert options (--flag VALUE or --flag=VALUE):\n"
-    "  --format wav|mp3|wma   output format (default wav)\n"
+    "  --format wav|mp3|wma|flac|opus  output format (default wav)\n"
     "  --rate HZ              output sample rate, 1000..192000 (default: the input's)\n"
     "  --channels 1|2         output channels (default: the input's)\n"
     "  --bitrate KBPS         MP3/WMA bit rate; must be one the encoder or writer takes for\n"
-    "                         the output rate and channels (see tralux-cli formats)\n"
+    "                         the output rate and channels (see tralux-cli formats);\n"
+    "                         Opus: 6..510, variable around it (default 160)\n"
+    "  --flac-level 0..8      FLAC compression, 0 fastest, 8 smallest (default 5)\n"
     "  --vbr 0..9             MP3 at a variable bit rate instead, 0 best and largest\n"
     "                         (output rates of 16000 Hz and above)\n"
     "  --eq B1,...,B10,MASTER equalizer on the window's scale: 11 levels 0..99, 50 is flat,\n"
@@ -79,7 +83,7 @@ constexpr const char* kUsage =
     "  -j N, --jobs N         convert up to N files at once (default: one per processor core;\n"
     "                         -j 1 converts one after another)\n"
     "  --recursive, -r        an INPUT folder includes its subfolders (their layout is kept\n"
-    "                         under the output folder); a folder stands for its WAV and MP3s\n"
+    "                         under the output folder); a folder stands for its audio files\n"
     "\n"
     "Without --overwrite or --rename an existing output is never replaced. Exit status: 0 done,\n"
     "1 a conversion failed, 2 bad usage, 130/143 stopped by SIGINT/SIGTERM.\n";
@@ -128,6 +132,7 @@ struct ConvertOptions {
     std::optional<std::uint32_t> startMs;
     std::optional<int> bitrate;
     std::optional<int> vbr;
+    std::optional<int> flacLevel;
     std::optional<std::string> outputDir;
     bool noTags = false;
     bool overwrite = false;
@@ -153,7 +158,7 @@ std::vector<std::pair<std::string, std::string>> ExpandInputs(const ConvertOptio
             if (!entry.is_regular_file(e2)) return;
             std::string ext = entry.path().extension().string();
             for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            if (ext != ".wav" && ext != ".mp3") return;
+            if (!platform::IsInputExtension(ext)) return;
             const fs::path sub = entry.path().parent_path().lexically_relative(in);
             found.emplace_back(entry.path().string(), sub == "." ? "" : sub.string());
         };
@@ -302,6 +307,14 @@ int Formats() {
         std::printf("  %-9s %-34s %s\n", (std::to_string(rate) + " Hz").c_str(),
                     mono.empty() ? "-" : mono.c_str(), stereo.empty() ? "-" : stereo.c_str());
     }
+    std::printf("\nFLAC: lossless, any rate, mono or stereo, 16 bits; --flac-level 0..8 "
+                "(default 5)\n");
+    std::printf("Opus: any rate (stored at 48000 Hz), mono or stereo; --bitrate 6..510 kbit/s, "
+                "variable (default 160)\n");
+    std::string in = "WAV MP3";
+    for (const std::string& ext : platform::MediaInputExtensions()) in += " " + ext.substr(1);
+    std::printf("\nInputs: %s, CD tracks (.cda)\n", in.c_str());
+    std::printf("Outputs: wav mp3 wma flac opus\n");
     return 0;
 }
 
@@ -348,6 +361,10 @@ int SettleFormat(const ConvertOptions& o, Job& job) {
         if (problem.empty()) return 0;
         UsageError(job.input + ": WMA at " + std::to_string(kbps) + " kbit/s, " +
                    std::to_string(job.rate) + " Hz " + ChannelWord(job.channels) + ": " + problem);
+        return 2;
+    }
+    if (o.format == kFormatOpus && o.bitrate && (*o.bitrate < 6 || *o.bitrate > 510)) {
+        UsageError("--bitrate " + std::to_string(*o.bitrate) + ": Opus takes 6..510 kbit/s");
         return 2;
     }
     if (o.format != kFormatMp3) return 0;
@@ -596,7 +613,8 @@ int Convert(int argc, char** argv, int i) {
     ConvertOptions o;
     static const std::set<std::string> kWithValue{"--format",  "--rate",       "--channels",
                                                   "--eq",      "--eq-db",      "--start",
-                                                  "--bitrate", "--output-dir", "--vbr"};
+                                                  "--bitrate", "--output-dir", "--vbr",
+                                                  "--flac-level"};
     bool optionsEnded = false;
     for (; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -682,6 +700,10 @@ int Convert(int argc, char** argv, int i) {
             if (!ParseInt(*v, 1, 1000, n))
                 return UsageError("--bitrate: " + *v + " is not a bit rate in kbit/s");
             o.bitrate = static_cast<int>(n);
+        } else if (a == "--flac-level") {
+            if (!ParseInt(*v, 0, 8, n))
+                return UsageError("--flac-level: " + *v + " is not a level 0..8");
+            o.flacLevel = static_cast<int>(n);
         } else if (a == "--vbr") {
             if (!ParseInt(*v, 0, 9, n)) return UsageError("--vbr: " + *v + " is not a level 0..9");
             o.vbr = static_cast<int>(n);
@@ -704,13 +726,17 @@ int Convert(int argc, char** argv, int i) {
     if (o.vbr && o.bitrate) return UsageError("--vbr and --bitrate exclude each other");
     if (o.vbr && o.format != kFormatMp3)
         std::fprintf(stderr, "tralux-cli: --vbr is for MP3 output; it is ignored\n");
-    if (o.bitrate && o.format == kFormatWav)
-        std::fprintf(stderr, "tralux-cli: --bitrate is for MP3 and WMA output; WAV ignores it\n");
+    if (o.bitrate && (o.format == kFormatWav || o.format == kFormatFlac))
+        std::fprintf(stderr, "tralux-cli: --bitrate is for MP3, WMA and Opus output; it is ignored\n");
+    if (o.flacLevel && o.format != kFormatFlac)
+        std::fprintf(stderr, "tralux-cli: --flac-level is for FLAC output; it is ignored\n");
+    if (o.flacLevel) g_overrides["FLACLevel"] = *o.flacLevel;
     // Flags hold for this run only: nothing is written to the settings store.
     if (o.noTags) g_overrides["PlaceClipInfo"] = 0;
     if (o.bitrate) {
         g_overrides["MP3BitRate"] = *o.bitrate;
         g_overrides["MSABitRate"] = *o.bitrate;
+        g_overrides["OpusBitRate"] = *o.bitrate;
     }
     // A bit rate given here beats a stored variable-bit-rate choice.
     if (o.vbr && o.format == kFormatMp3)
@@ -831,6 +857,9 @@ int main(int argc, char** argv) {
     settings::SetApplicationName("tralux");
     SetNotifier(&g_notifier);
     platform::RegisterWmaOutput();
+    platform::RegisterFlacOutput();
+    platform::RegisterOpusOutput();
+    platform::RegisterMediaInput();
     SetOptionReader([](std::string_view name) {
         auto it = g_overrides.find(name);
         return it != g_overrides.end() ? it->second : settings::ReadOption(name);

@@ -6,7 +6,8 @@ pkgs=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libasound2-dev libcurl4-openssl-dev libgsf-1-dev
-  libavformat-dev libavcodec-dev libavutil-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
+  libflac-dev libopusenc-dev libopus-dev libogg-dev flac opus-tools
   ffmpeg sox lame mpg123 libmpg123-dev xvfb xauth
   libdiscid-dev
   libtag1-dev

@@ -142,6 +142,16 @@ std::string BatchFileLine(const std::string& path) {
     return "檔案名稱: " + path + " ";
 }
 
+const char* FormatExtension(int format) {
+    static constexpr const char* kExtensions[] = {".wav", ".mp3", ".wma", ".flac", ".opus"};
+    return format >= 0 && format < 5 ? kExtensions[format] : ".wav";
+}
+
+const char* FormatName(int format) {
+    static constexpr const char* kNames[] = {"WAV", "MP3", "WMA", "FLAC", "Opus"};
+    return format >= 0 && format < 5 ? kNames[format] : "WAV";
+}
+
 std::string OutputPathFor(const std::string& input, const std::string& folder, int format) {
     // The name first: a dot in a folder name is not an extension.
     std::string name = input;
@@ -149,7 +159,7 @@ std::string OutputPathFor(const std::string& input, const std::string& folder, i
     if (slash != std::string::npos) name = name.substr(slash + 1);
     const auto dot = name.find_last_of('.');
     if (dot != std::string::npos) name = name.substr(0, dot);
-    name += format == 1 ? ".mp3" : format == 2 ? ".wma" : ".wav";
+    name += FormatExtension(format);
     if (folder.empty()) return name;
     return WithTrailingSlash(folder) + name;
 }
@@ -196,6 +206,7 @@ BatchList CollectFolderInputs(const std::string& folder, const std::vector<std::
         patterns.push_back(".mpeg");
         patterns.push_back(".mpg");
     }
+    for (const std::string& ext : filters.more) patterns.push_back(ext.c_str());
     const std::string base = WithTrailingSlash(folder);
     for (const char* ext : patterns)
         for (const std::string& n : sorted)

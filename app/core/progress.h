@@ -48,8 +48,13 @@ std::string OutputPathFor(const std::string& inputPath, const std::string& folde
 // --- Batch inputs ---------------------------------------------------------------------------
 inline constexpr std::size_t kBatchLimit = 2048;
 
+// ".wav", ".mp3", ".wma", ".flac", ".opus" and "WAV" ... "Opus" by output format (0..4).
+const char* FormatExtension(int format);
+const char* FormatName(int format);
+
 struct BatchFilters {
     bool cda = true, wav = true, mp3 = true;
+    std::vector<std::string> more;  // further extensions (".flac", ...), taken after the MP3s
 };
 struct BatchList {
     std::vector<std::string> inputs;

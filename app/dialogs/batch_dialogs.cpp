@@ -40,9 +40,9 @@ QualitySection::QualitySection(QDialog* owner, BatchQualityModel& model) : model
     formatBox_ = new QGroupBox(QStringLiteral("輸出格式"));
     auto* fl = new QHBoxLayout(formatBox_);
     formatGroup_ = new QButtonGroup(owner);
-    const char* names[] = {"WAV", "MP3", "WMA"};
-    const char* ids[] = {"format_wav", "format_mp3", "format_wma"};
-    for (int i = 0; i < 3; ++i) {
+    const char* names[] = {"WAV", "MP3", "WMA", "FLAC", "Opus"};
+    const char* ids[] = {"format_wav", "format_mp3", "format_wma", "format_flac", "format_opus"};
+    for (int i = 0; i < 5; ++i) {
         auto* r = new QRadioButton(QString::fromUtf8(names[i]));
         r->setObjectName(ids[i]);
         formatGroup_->addButton(r, i);
@@ -78,6 +78,7 @@ QualitySection::QualitySection(QDialog* owner, BatchQualityModel& model) : model
     QComboBox* boxes[] = {rate_, channels_, bitRate_};
     for (int i = 0; i < 3; ++i) {
         auto* l = new QLabel(QString::fromUtf8(labels[i]));
+        bitLabel_ = l;  // the last one: "壓縮等級" for FLAC
         l->setBuddy(boxes[i]);
         ql->addWidget(l, i + 1, 0);
         ql->addWidget(boxes[i], i + 1, 1);
@@ -113,6 +114,8 @@ std::vector<QWidget*> QualitySection::TabOrder() const {
     return {formatGroup_->button(0),
             formatGroup_->button(1),
             formatGroup_->button(2),
+            formatGroup_->button(3),
+            formatGroup_->button(4),
             modeGroup_->button(0),
             modeGroup_->button(1),
             rate_,
@@ -133,6 +136,8 @@ void QualitySection::Refresh() {
     rate_->setEnabled(model_.RateAndChannelsEnabled());
     channels_->setEnabled(model_.RateAndChannelsEnabled());
     bitRate_->setEnabled(model_.BitRateEnabled());
+    bitLabel_->setText(model_.Format() == kFlac ? QStringLiteral("壓縮等級")
+                                                : QStringLiteral("位元率"));
     jitter_->setChecked(model_.Jitter());
 }
 
@@ -189,8 +194,11 @@ BatchSettingsDialog::BatchSettingsDialog(QWidget* parent) : QDialog(parent) {
     mp3_->setObjectName("take_mp3");
     cd_ = new QCheckBox(QStringLiteral("音樂 CD"));
     cd_->setObjectName("take_cd");
+    other_ = new QCheckBox(QStringLiteral("其他音訊檔案 (FLAC、Ogg、Opus、M4A…)"));
+    other_->setObjectName("take_other");
     fl->addWidget(wav_);
     fl->addWidget(mp3_);
+    fl->addWidget(other_);
     fl->addWidget(cd_);
     fl->addStretch(1);
     root->addWidget(filterBox);
@@ -207,7 +215,7 @@ BatchSettingsDialog::BatchSettingsDialog(QWidget* parent) : QDialog(parent) {
     cancel->setObjectName("cancel");
     root->addWidget(buttons);
 
-    std::vector<QWidget*> order{input_, inBrowse, output_, outBrowse, wav_, mp3_, cd_};
+    std::vector<QWidget*> order{input_, inBrowse, output_, outBrowse, wav_, mp3_, other_, cd_};
     for (QWidget* w : quality_->TabOrder()) order.push_back(w);
     order.push_back(ok_);
     order.push_back(cancel);
@@ -235,6 +243,7 @@ BatchSettingsDialog::BatchSettingsDialog(QWidget* parent) : QDialog(parent) {
     connect(wav_, &QCheckBox::toggled, this, [this](bool on) { model_.SetTakeWav(on); });
     connect(mp3_, &QCheckBox::toggled, this, [this](bool on) { model_.SetTakeMp3(on); });
     connect(cd_, &QCheckBox::toggled, this, [this](bool on) { model_.SetTakeCd(on); });
+    connect(other_, &QCheckBox::toggled, this, [this](bool on) { model_.SetTakeOther(on); });
     connect(buttons, &QDialogButtonBox::accepted, this, &BatchSettingsDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &BatchSettingsDialog::reject);
 
@@ -246,6 +255,7 @@ BatchSettingsDialog::BatchSettingsDialog(QWidget* parent) : QDialog(parent) {
     wav_->setChecked(model_.TakeWav());
     mp3_->setChecked(model_.TakeMp3());
     cd_->setChecked(model_.TakeCd());
+    other_->setChecked(model_.TakeOther());
     Refresh();
 }
 

@@ -40,6 +40,7 @@ private:
     QComboBox* channels_ = nullptr;
     QComboBox* bitRate_ = nullptr;
     QCheckBox* jitter_ = nullptr;
+    QLabel* bitLabel_ = nullptr;
 };
 
 class BatchSettingsDialog : public QDialog {
@@ -58,6 +59,7 @@ private:
     QCheckBox* wav_ = nullptr;
     QCheckBox* mp3_ = nullptr;
     QCheckBox* cd_ = nullptr;
+    QCheckBox* other_ = nullptr;
     QPushButton* ok_ = nullptr;
 };
 

@@ -44,9 +44,11 @@ void ConversionSettingsDialog::Build() {
     auto* formatBox = new QGroupBox(QStringLiteral("輸出格式"));
     auto* formatLayout = new QVBoxLayout(formatBox);
     formatGroup_ = new QButtonGroup(this);
-    const char* formats[] = {"未壓縮的 WAV", "MPEG Layer 3 (MP3)", "MSAudio 4.0 (WMA)"};
-    const char* formatNames[] = {"format_wav", "format_mp3", "format_wma"};
-    for (int i = 0; i < 3; ++i) {
+    const char* formats[] = {"未壓縮的 WAV", "MPEG Layer 3 (MP3)", "MSAudio 4.0 (WMA)",
+                             "無損壓縮 (FLAC)", "Opus"};
+    const char* formatNames[] = {"format_wav", "format_mp3", "format_wma", "format_flac",
+                                 "format_opus"};
+    for (int i = 0; i < 5; ++i) {
         auto* r = new QRadioButton(QString::fromUtf8(formats[i]));
         r->setObjectName(formatNames[i]);
         formatGroup_->addButton(r, i);
@@ -57,7 +59,7 @@ void ConversionSettingsDialog::Build() {
     // Quality.
     auto* qualityBox = new QGroupBox(QStringLiteral("品質"));
     auto* q = new QGridLayout(qualityBox);
-    auto* bitLabel = new QLabel(QStringLiteral("位元率"));
+    auto* bitLabel = bitLabel_ = new QLabel(QStringLiteral("位元率"));
     bitRate_ = new QComboBox;
     bitRate_->setObjectName("bitrate");
     bitRate_->setMinimumContentsLength(9);
@@ -180,6 +182,8 @@ void ConversionSettingsDialog::Build() {
     QWidget* order[] = {formatGroup_->button(0),
                         formatGroup_->button(1),
                         formatGroup_->button(2),
+                        formatGroup_->button(3),
+                        formatGroup_->button(4),
                         bitRate_,
                         original_,
                         convert,
@@ -278,6 +282,9 @@ void ConversionSettingsDialog::Refresh() {
 
     original_->setEnabled(model_.OriginalQualityEnabled());
     bitRate_->setEnabled(model_.BitRateEnabled());
+    // FLAC's list holds compression levels, not bit rates.
+    bitLabel_->setText(model_.Format() == kFlac ? QStringLiteral("壓縮等級")
+                                                : QStringLiteral("位元率"));
     rate_->setEnabled(model_.RateAndChannelsEnabled());
     channels_->setEnabled(model_.RateAndChannelsEnabled());
     title_->setEnabled(model_.TagEditsEnabled());

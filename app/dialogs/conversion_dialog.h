@@ -35,6 +35,7 @@ private:
     QRadioButton* fromPosition_ = nullptr;
     QRadioButton* original_ = nullptr;
     QComboBox* bitRate_ = nullptr;
+    QLabel* bitLabel_ = nullptr;
     QComboBox* rate_ = nullptr;
     QComboBox* channels_ = nullptr;
     QCheckBox* songInfo_ = nullptr;

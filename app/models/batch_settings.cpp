@@ -21,13 +21,17 @@ StoredNames NamesFor(int format) {
             return {"BQ_RATEMP3", "BQ_CHANMP3", "BQ_BRATEMP3"};
         case kWma:
             return {"BQ_RATEWMA", "BQ_CHANWMA", "BQ_BRATEWMA"};
+        case kFlac:
+            return {"BQ_RATEFLAC", "BQ_CHANFLAC", "BQ_LEVELFLAC"};
+        case kOpus:
+            return {"BQ_RATEOPUS", "BQ_CHANOPUS", "BQ_BRATEOPUS"};
         default:
             return {"BQ_RATEWAV", "BQ_CHANWAV", nullptr};
     }
 }
 
 int ClampFormat(int f) {
-    return f == kMp3 || f == kWma ? f : kWav;
+    return f >= kWav && f <= kOpus ? f : kWav;
 }
 
 }  // namespace
@@ -51,6 +55,12 @@ void BatchQualityModel::FillLists() {
     q_.bitIndex = n.bit ? ClampIndex(settings::ReadOption(n.bit),
                                      static_cast<int>(BitRateList(q_.format).size()))
                         : 0;
+    // FLAC and Opus start at CD quality, level 5 and 160 kBps (index 5 in each list).
+    if (q_.format == kFlac || q_.format == kOpus) {
+        if (settings::ReadOption(n.rate) == -1) q_.rateIndex = 5;
+        if (settings::ReadOption(n.chan) == -1) q_.chanIndex = 1;
+        if (settings::ReadOption(n.bit) == -1) q_.bitIndex = 5;
+    }
     // MP3 too: the first-run MP3 choices (8000 Hz mono, 128 kBps) are no encoder mode.
     ReactToChannels(q_);
 }
@@ -66,7 +76,7 @@ std::vector<std::string> BatchQualityModel::BitRateItems() const {
     std::vector<std::string> items;
     const auto list = BitRateList(q_.format);
     for (int i : OfferedBitIndices(q_.format, q_.Rate(), q_.Channels()))
-        items.push_back(BitRateText(list[static_cast<std::size_t>(i)]));
+        items.push_back(QualityItemText(q_.format, list[static_cast<std::size_t>(i)]));
     return items;
 }
 
@@ -126,6 +136,7 @@ void BatchSettingsModel::Open() {
     cd_ = settings::ReadOption("BIF_CDDA") > 0;
     mp3_ = settings::ReadOption("BIF_MP3") > 0;
     wav_ = settings::ReadOption("BIF_WAV") > 0;
+    other_ = settings::ReadOption("BIF_OTHER") != 0;  // unset: on, as for a first run
     OpenQuality();
 }
 
@@ -136,6 +147,7 @@ bool BatchSettingsModel::Accept() {
     settings::WriteOption("BIF_CDDA", cd_ ? 1 : 0);
     settings::WriteOption("BIF_MP3", mp3_ ? 1 : 0);
     settings::WriteOption("BIF_WAV", wav_ ? 1 : 0);
+    settings::WriteOption("BIF_OTHER", other_ ? 1 : 0);
     settings::WriteOption("BAQ", qualityMode_);
     settings::WriteOption("BOutFormat", q_.format);
     settings::WriteOption("Jitter", jitter_ ? 1 : 0);

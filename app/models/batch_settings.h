@@ -54,6 +54,8 @@ public:
     void SetTakeWav(bool on) { wav_ = on; }
     void SetTakeMp3(bool on) { mp3_ = on; }
     void SetTakeCd(bool on) { cd_ = on; }
+    void SetTakeOther(bool on) { other_ = on; }
+    bool TakeOther() const { return other_; }
 
     const std::string& InputFolder() const { return inDir_; }
     bool TakeWav() const { return wav_; }
@@ -66,7 +68,7 @@ public:
 
 private:
     std::string inDir_;
-    bool wav_ = true, mp3_ = true, cd_ = true;
+    bool wav_ = true, mp3_ = true, cd_ = true, other_ = true;
 };
 
 struct CdTrack {

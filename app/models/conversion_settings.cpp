@@ -13,7 +13,7 @@ namespace tralux::models {
 namespace {
 
 int ClampFormat(int f) {
-    return f == kMp3 || f == kWma ? f : kWav;
+    return f >= kWav && f <= kOpus ? f : kWav;
 }
 
 // A stored switch: unset (-1) takes the given default, anything else non-zero is on.
@@ -23,7 +23,7 @@ bool StoredFlag(const char* name, bool unsetValue) {
 }
 
 const char* StoredBitRateName(int format) {
-    return format == kMp3 ? "MP3BitRate" : "MSABitRate";
+    return StoredQualityName(format);
 }
 
 // A rate the list lacks (48000, 96000) shows as the nearest listed one (the later on a tie),
@@ -73,6 +73,8 @@ void ConversionSettingsModel::Open(const ConversionInputs& in) {
 
     if (settings::ReadOption("MP3BitRate") == -1) settings::WriteOption("MP3BitRate", 128);
     if (settings::ReadOption("MSABitRate") == -1) settings::WriteOption("MSABitRate", 64);
+    if (settings::ReadOption("FLACLevel") == -1) settings::WriteOption("FLACLevel", 5);
+    if (settings::ReadOption("OpusBitRate") == -1) settings::WriteOption("OpusBitRate", 160);
 
     decodeStart_ = StoredFlag("DecodeStart", false) ? 1 : 0;
     jitter_ = StoredFlag("Jitter", false);
@@ -119,7 +121,8 @@ void ConversionSettingsModel::FillLists(bool pickStored) {
 
 void ConversionSettingsModel::ApplyEnablingRules() {
     if (q_.format != kWav) {
-        qualityMode_ = 1;
+        // MP3 and WMA need one of their rates; FLAC and Opus may keep the input's.
+        if (!TakesAnyRate(q_.format)) qualityMode_ = 1;
         // Refilling keeps the user's bit rate: only a change of format brings the stored one.
         FillLists(false);
     }
@@ -171,7 +174,7 @@ std::vector<std::string> ConversionSettingsModel::BitRateItems() const {
     if (bitListFormat_ < 0) return items;
     const auto list = BitRateList(bitListFormat_);
     for (int i : OfferedBitIndices(bitListFormat_, q_.Rate(), q_.Channels()))
-        items.push_back(BitRateText(list[static_cast<std::size_t>(i)]));
+        items.push_back(QualityItemText(bitListFormat_, list[static_cast<std::size_t>(i)]));
     if (bitListFormat_ == kMp3 && q_.Rate() >= kVbrMinRate)
         for (int level = 0; level <= 9; ++level) items.push_back(VbrText(level));
     return items;

@@ -91,7 +91,7 @@ public:
     void SetRateItem(int item);
 
     // Enabling rules.
-    bool OriginalQualityEnabled() const { return q_.format == kWav; }
+    bool OriginalQualityEnabled() const { return TakesAnyRate(q_.format); }
     bool BitRateEnabled() const { return q_.format != kWav; }
     bool RateAndChannelsEnabled() const { return qualityMode_ == 1; }
     bool TagEditsEnabled() const { return songInfo_; }

@@ -16,6 +16,8 @@ namespace tralux::models {
 std::span<const int> BitRateList(int format) {
     if (format == kMp3) return settings::kMp3BitRates;
     if (format == kWma) return settings::kWmaBitRates;
+    if (format == kFlac) return settings::kFlacLevels;
+    if (format == kOpus) return settings::kOpusBitRates;
     return {};
 }
 
@@ -28,6 +30,24 @@ std::string RateText(int hz) {
 }
 std::string BitRateText(int kbps) {
     return std::to_string(kbps) + " kBps";
+}
+std::string QualityItemText(int format, int value) {
+    return format == kFlac ? "壓縮等級 " + std::to_string(value) : BitRateText(value);
+}
+
+const char* StoredQualityName(int format) {
+    switch (format) {
+        case kMp3:
+            return "MP3BitRate";
+        case kWma:
+            return "MSABitRate";
+        case kFlac:
+            return "FLACLevel";
+        case kOpus:
+            return "OpusBitRate";
+        default:
+            return nullptr;
+    }
 }
 
 namespace {
@@ -91,6 +111,9 @@ bool CombinationValid(int format, int kbps, int rate, int channels) {
             return Mp3CombinationValid(kbps, rate, channels);
         case kWma:
             return WmaCombinationValid(kbps, rate, channels);
+        case kFlac:
+        case kOpus:
+            return channels >= 1 && channels <= 2;
         default:
             return false;
     }

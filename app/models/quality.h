@@ -9,7 +9,14 @@
 
 namespace tralux::models {
 
-enum Format : int { kWav = 0, kMp3 = 1, kWma = 2 };
+enum Format : int { kWav = 0, kMp3 = 1, kWma = 2, kFlac = 3, kOpus = 4 };
+
+// FLAC and Opus take any rate and channel count: the input's quality can be kept.
+inline bool TakesAnyRate(int format) {
+    return format == kWav || format == kFlac || format == kOpus;
+}
+// The stored option holding a format's bit rate (FLAC: level); null for WAV.
+const char* StoredQualityName(int format);
 
 // Bit rates (kBps) offered for a format; empty for WAV.
 std::span<const int> BitRateList(int format);
@@ -18,6 +25,8 @@ std::span<const int> SampleRateList();
 // "%d Hz" and "%d kBps" as the lists show them.
 std::string RateText(int hz);
 std::string BitRateText(int kbps);
+// A quality list entry: "壓縮等級 5" for FLAC, "160 kBps" otherwise.
+std::string QualityItemText(int format, int value);
 inline constexpr const char* kMonoText = "單聲";
 inline constexpr const char* kStereoText = "立體聲";
 

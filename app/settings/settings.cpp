@@ -385,12 +385,14 @@ std::optional<int> WmaBitRateAt(int index) {
 
 std::optional<BatchOutput> ResolveBatchOutput(int inputRate, int inputChannels) {
     const int format = ReadOption("BOutFormat");
-    if (format != kFormatWav && format != kFormatMp3 && format != kFormatWma) return std::nullopt;
+    if (format < kFormatWav || format > kFormatOpus) return std::nullopt;
 
     if (ReadOption("BAQ") != 0) {
         // Custom: every stored index is checked before anything is used or written.
-        static constexpr std::string_view kRateKey[] = {"BQ_RATEWAV", "BQ_RATEMP3", "BQ_RATEWMA"};
-        static constexpr std::string_view kChanKey[] = {"BQ_CHANWAV", "BQ_CHANMP3", "BQ_CHANWMA"};
+        static constexpr std::string_view kRateKey[] = {"BQ_RATEWAV", "BQ_RATEMP3", "BQ_RATEWMA",
+                                                        "BQ_RATEFLAC", "BQ_RATEOPUS"};
+        static constexpr std::string_view kChanKey[] = {"BQ_CHANWAV", "BQ_CHANMP3", "BQ_CHANWMA",
+                                                        "BQ_CHANFLAC", "BQ_CHANOPUS"};
         const auto rate = SampleRateAt(ReadOption(kRateKey[format]));
         const int channelChoice = ReadOption(kChanKey[format]);
         if (!rate || channelChoice < 0 || channelChoice > 1) return std::nullopt;
@@ -403,12 +405,22 @@ std::optional<BatchOutput> ResolveBatchOutput(int inputRate, int inputChannels) 
             const auto kbps = WmaBitRateAt(ReadOption("BQ_BRATEWMA"));
             if (!kbps) return std::nullopt;
             OverrideOption("MSABitRate", *kbps);
+        } else if (format == kFormatFlac) {
+            const int i = ReadOption("BQ_LEVELFLAC");
+            if (i < 0 || i >= static_cast<int>(kFlacLevels.size())) return std::nullopt;
+            OverrideOption("FLACLevel", kFlacLevels[static_cast<std::size_t>(i)]);
+        } else if (format == kFormatOpus) {
+            const int i = ReadOption("BQ_BRATEOPUS");
+            if (i < 0 || i >= static_cast<int>(kOpusBitRates.size())) return std::nullopt;
+            OverrideOption("OpusBitRate", kOpusBitRates[static_cast<std::size_t>(i)]);
         }
         return BatchOutput{format, *rate, channelChoice + 1};
     }
 
     const bool mono = inputChannels == 1;
-    if (format == kFormatWav) return BatchOutput{kFormatWav, inputRate, inputChannels};
+    // Lossless and Opus take any rate: the input's own, at the stored level or bit rate.
+    if (format == kFormatWav || format == kFormatFlac || format == kFormatOpus)
+        return BatchOutput{format, inputRate, inputChannels};
     if (format == kFormatMp3) {
         struct Row {
             int upTo, rate, monoKbps, stereoKbps;

@@ -88,16 +88,26 @@ inline constexpr std::array<int, 19> kMp3BitRates{8,   16,  24,  32,  40,  48,  
                                                   112, 128, 144, 160, 176, 192, 224, 256, 320};
 inline constexpr std::array<int, 18> kWmaBitRates{5,  6,  8,  10, 12, 16, 20, 22,  32,
                                                   36, 40, 44, 48, 64, 80, 96, 128, 160};
+// FLAC compression levels and Opus bit rates (kBps); stored as "FLACLevel" and "OpusBitRate"
+// (values), "BQ_LEVELFLAC" and "BQ_BRATEOPUS" (indices).
+inline constexpr std::array<int, 9> kFlacLevels{0, 1, 2, 3, 4, 5, 6, 7, 8};
+inline constexpr std::array<int, 9> kOpusBitRates{32, 48, 64, 96, 128, 160, 192, 256, 320};
 
 // Entries of the lists by stored index; nullopt for an unset or out-of-range index.
 std::optional<int> SampleRateAt(int index);
 std::optional<int> Mp3BitRateAt(int index);
 std::optional<int> WmaBitRateAt(int index);
 
-enum OutputFormatCode : int { kFormatWav = 0, kFormatMp3 = 1, kFormatWma = 2 };
+enum OutputFormatCode : int {
+    kFormatWav = 0,
+    kFormatMp3 = 1,
+    kFormatWma = 2,
+    kFormatFlac = 3,
+    kFormatOpus = 4
+};
 
 struct BatchOutput {
-    int format;    // kFormatWav, kFormatMp3, kFormatWma
+    int format;    // kFormatWav .. kFormatOpus
     int rate;      // Hz
     int channels;  // 1 or 2 (automatic mode: the input's count)
 };

@@ -38,6 +38,7 @@
 #include "engine/job/engine_state.h"
 #include "engine/job/job.h"
 #include "engine/playback/playback.h"
+#include "platform/media/media_input_kind.h"
 #include "platform/notify/notifier.h"
 
 namespace tralux::app {
@@ -52,9 +53,14 @@ constexpr const char* kConvertPrompt =
 constexpr const char* kPlayPrompt = "將聲音檔案或 CD 音軌            \n拖入 Tralux 或按【載入】";
 // The file-open filter in its stored form, turned into Qt's form when shown.
 constexpr const char* kOpenFilter =
-    "聲音檔案   (*.wav;*.cda;*.mp3)|*.wav;*.cda;*.mp3|WAV 檔案   (*.wav)|*.wav|CD 音軌    "
+    "聲音檔案   (*.wav;*.cda;*.mp3;*.flac;*.ogg;*.opus;*.m4a)|*.wav;*.cda;*.mp3;*.flac;*.ogg;*.oga;"
+    "*.opus;*.m4a;*.m4b;*.mp4;*.aac;*.aif;*.aiff;*.aifc;*.ape;*.wv;*.mp2;*.mpc;*.wma;*.asf;*.tta;"
+    "*.caf;*.ac3;*.spx|WAV 檔案   (*.wav)|*.wav|CD 音軌    "
     "(*.cda)|*.cda|"
-    "MP3 檔案   (*.mp3)|*.mp3|所有檔案   (*.*)|*.*||";
+    "MP3 檔案   (*.mp3)|*.mp3|"
+    "FLAC 檔案   (*.flac)|*.flac|Ogg Vorbis、Opus 檔案   (*.ogg;*.oga;*.opus)|*.ogg;*.oga;*.opus|"
+    "AAC、ALAC 檔案   (*.m4a;*.m4b;*.mp4;*.aac)|*.m4a;*.m4b;*.mp4;*.aac|"
+    "所有檔案   (*.*)|*.*||";
 
 QRectF LogicalRect(const HotRect& h) {
     return QRectF(h.left, h.top, h.right - h.left + 1, h.bottom - h.top + 1);
@@ -648,7 +654,10 @@ std::vector<std::string> ExpandDropped(const QStringList& paths, bool* hadFolder
         }
         if (hadFolder) *hadFolder = true;
         const std::string folder = p.toStdString();
-        const BatchList list = CollectFolderInputs(folder, CurrentBackend().ListFolder(folder), {});
+        BatchFilters filters;
+        filters.more = platform::MediaInputExtensions();
+        const BatchList list =
+            CollectFolderInputs(folder, CurrentBackend().ListFolder(folder), filters);
         out.insert(out.end(), list.inputs.begin(), list.inputs.end());
     }
     return out;
@@ -667,12 +676,10 @@ void MainWindow::DropFiles(const QStringList& dropped) {
                                  "要把拖入的 %1 個檔案當成批次轉換嗎？\n依批次設定轉換成 %2，"
                                  "寫到 %3。")
                                  .arg(inputs.size())
-                                 .arg(format == 1   ? QStringLiteral("MP3")
-                                      : format == 2 ? QStringLiteral("WMA")
-                                                    : QStringLiteral("WAV"))
+                                 .arg(QString::fromUtf8(FormatName(format)))
                                  .arg(QString::fromStdString(settings::ReadOptionText("BOut")));
         if (inputs.empty()) {
-            ShowMessage("拖入的資料夾中沒有 WAV、MP3 或 CD 音軌檔案。", kCaption,
+            ShowMessage("拖入的資料夾中沒有聲音檔案或 CD 音軌檔案。", kCaption,
                         MessageIcon::Warning);
             return;
         }

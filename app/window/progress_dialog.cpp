@@ -24,6 +24,7 @@
 #include "cddb/engine/cd_info_provider.h"
 #include "cddb/track_name.h"
 #include "rip/verified_rip.h"
+#include "platform/media/media_input_kind.h"
 #include "engine/job/engine_state.h"
 #include "engine/job/errors.h"
 #include "engine/job/job.h"
@@ -401,6 +402,7 @@ void ProgressDialog::CollectBatch() {
         f.cda = settings::ReadOption("BIF_CDDA") != 0;
         f.wav = settings::ReadOption("BIF_WAV") != 0;
         f.mp3 = settings::ReadOption("BIF_MP3") != 0;
+        if (settings::ReadOption("BIF_OTHER") != 0) f.more = platform::MediaInputExtensions();
         list = CollectFolderInputs(inputFolder_, b.ListFolder(inputFolder_), f);
     }
     inputs_ = std::move(list.inputs);
@@ -610,10 +612,7 @@ void ProgressDialog::Finish() {
         info.discTitle = d.title;
         for (const auto& t : d.tracks) info.tracks.push_back({t.title, "", true, 0});
         const int format = settings::ReadOption("BOutFormat");
-        verified_->Finish(outputFolder_, info,
-                          format == 1   ? ".mp3"
-                          : format == 2 ? ".wma"
-                                        : ".wav");
+        verified_->Finish(outputFolder_, info, FormatExtension(format));
         Engine().CdReadOffset.store(0);
         if (!verifyLines_.empty()) {
             std::string summary;

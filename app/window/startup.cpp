@@ -31,6 +31,8 @@
 #include "app/window/ui_config.h"
 #include "engine/job/engine_state.h"
 #include "platform/notify/notifier.h"
+#include "platform/media/media_input_kind.h"
+#include "platform/media/media_output_kinds.h"
 #include "platform/wma/wma_output_kind.h"
 
 namespace tralux::app {
@@ -117,6 +119,9 @@ bool StartUp(int& exitCode) {
     SetNotifier(&g_notifier);
     SetOptionReader([](std::string_view name) { return settings::ReadOption(name); });
     platform::RegisterWmaOutput();
+    platform::RegisterFlacOutput();
+    platform::RegisterOpusOutput();
+    platform::RegisterMediaInput();
     // CD information: the server over HTTP, the cache file, the "CDDB" settings; .cda inputs
     // get their titles from it.
     cddb::SetHttpTransport(http::MakeCurlTransport(http::CurlOptionsFromEnvironment()));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/job/engine_state.h"
+#include "engine/inputs/input.h"
 #include "engine/formats/tag_reader.h"
 #include "engine/job/errors.h"
 #include "engine/inputs/mp3_input.h"
@@ -189,6 +190,7 @@ bool ReadCdda(File& file, StreamInfo& info) {
 
 }  // namespace
 
+
 void SetCdInfoProvider(CdInfoProvider provider) {
     std::lock_guard lock(g_cdMutex);
     g_cdProvider = std::move(provider);
@@ -225,9 +227,9 @@ bool ProbeInput(const std::string& rawPath, StreamInfo& info) {
     if (!file.TryOpen(path, File::Mode::Read)) return Fail(kErrOpen);
     try {
         std::uint8_t kind[4];
+        const int before = ErrorTarget().load();
         if (!file.ReadExact(kind, 4)) return Fail(kErrUnknownFormat);
         const std::uint32_t k = Le32(kind);
-        const int before = ErrorTarget().load();
         if (k == kKindRiff) {
             if (ReadRiffInput(file, info, true)) {
                 ReadInputTags(path, info);
@@ -236,6 +238,17 @@ bool ProbeInput(const std::string& rawPath, StreamInfo& info) {
         } else if (k == kKindRealMedia || k == kKindRealAudio) {
             ShowMessage(kRealMediaMessage, "Quorvatix Tralux");
             return false;
+        }
+        // Kinds added at startup (the system's decoders) come before the MPEG probe, as in a job.
+        for (const InputKind& added : InputKinds()) {
+            const std::string_view name = added.name;
+            if (name == "real" || name == "cd" || name == "wav" || name == "mp3") continue;
+            file.Seek(0);
+            if (added.probe(file, info)) {
+                ErrorTarget().store(before);
+                ReadInputTags(path, info);
+                return true;
+            }
         }
         file.Seek(4);
         // MPEG audio inside a RIFF/WAVE (format 0x55) is taken as MPEG audio: the WAV reader's

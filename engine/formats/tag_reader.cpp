@@ -4,7 +4,18 @@
 
 #include <mutex>
 
+#include <taglib/apefile.h>
+#include <taglib/asffile.h>
+#include <taglib/asfpicture.h>
+#include <taglib/attachedpictureframe.h>
 #include <taglib/commentsframe.h>
+#include <taglib/fileref.h>
+#include <taglib/flacfile.h>
+#include <taglib/mp4file.h>
+#include <taglib/opusfile.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/xiphcomment.h>
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/infotag.h>
@@ -165,6 +176,104 @@ void ReadWav(TagLib::IOStream& stream, StreamInfo& info) {
     Take(info.Genre, Utf8(tag.fieldText("IGNR")));
 }
 
+std::string Property(const TagLib::PropertyMap& map, const char* key) {
+    const auto it = map.find(key);
+    if (it == map.end() || it->second.isEmpty()) return {};
+    return Utf8(it->second.front());
+}
+
+// FLAC, Ogg, MP4, APE, WavPack, ASF, AIFF ...: TagLib's unified names.
+void ReadAnyFile(TagLib::File& file, StreamInfo& info) {
+    if (!file.isValid()) return;
+    const TagLib::PropertyMap map = file.properties();
+    TakeTitle(info, Property(map, "TITLE"));
+    Take(info.Artist, Property(map, "ARTIST"));
+    Take(info.Album, Property(map, "ALBUM"));
+    Take(info.Year, Property(map, "DATE"));
+    std::string track = Property(map, "TRACKNUMBER");
+    const std::string total = Property(map, "TRACKTOTAL");
+    if (!track.empty() && !total.empty() && track.find('/') == std::string::npos)
+        track += "/" + total;
+    Take(info.Track, track);
+    Take(info.Genre, Property(map, "GENRE"));
+    Take(info.Comment, Property(map, "COMMENT"));
+    Take(info.Copyright, Property(map, "COPYRIGHT"));
+}
+
+// The picture called front cover, else the first one.
+template <typename List, typename IsFront, typename Take>
+bool PickPicture(const List& list, IsFront isFront, Take take) {
+    if (list.isEmpty()) return false;
+    for (const auto& p : list)
+        if (isFront(p)) return take(p), true;
+    return take(list.front()), true;
+}
+
+bool SetCover(const TagLib::ByteVector& data, const TagLib::String& mime, std::string& outMime,
+              std::vector<std::uint8_t>& out) {
+    if (data.isEmpty()) return false;
+    out.assign(reinterpret_cast<const std::uint8_t*>(data.data()),
+               reinterpret_cast<const std::uint8_t*>(data.data()) + data.size());
+    outMime = mime.to8Bit(true);
+    if (outMime.empty() || outMime.find('/') == std::string::npos) {
+        // Older writers leave the type out: PNG has a signature, everything else is JPEG.
+        outMime = data.startsWith("\x89PNG") ? "image/png" : "image/jpeg";
+    }
+    return true;
+}
+
+bool XiphCover(const TagLib::List<TagLib::FLAC::Picture*>& list, std::string& mime,
+               std::vector<std::uint8_t>& bytes) {
+    bool found = false;
+    PickPicture(
+        list,
+        [](TagLib::FLAC::Picture* p) { return p->type() == TagLib::FLAC::Picture::FrontCover; },
+        [&](TagLib::FLAC::Picture* p) { found = SetCover(p->data(), p->mimeType(), mime, bytes); });
+    return found;
+}
+
+bool CoverOf(TagLib::File* file, std::string& mime, std::vector<std::uint8_t>& bytes) {
+    if (!file || !file->isValid()) return false;
+    if (auto* f = dynamic_cast<TagLib::FLAC::File*>(file))
+        return XiphCover(f->pictureList(), mime, bytes);
+    if (auto* f = dynamic_cast<TagLib::Ogg::Vorbis::File*>(file))
+        return f->tag() && XiphCover(f->tag()->pictureList(), mime, bytes);
+    if (auto* f = dynamic_cast<TagLib::Ogg::Opus::File*>(file))
+        return f->tag() && XiphCover(f->tag()->pictureList(), mime, bytes);
+    if (auto* f = dynamic_cast<TagLib::MP4::File*>(file)) {
+        if (!f->tag() || !f->tag()->contains("covr")) return false;
+        const TagLib::MP4::CoverArtList covers = f->tag()->item("covr").toCoverArtList();
+        if (covers.isEmpty()) return false;
+        const TagLib::MP4::CoverArt& c = covers.front();
+        return SetCover(c.data(), c.format() == TagLib::MP4::CoverArt::PNG ? "image/png" : "", mime,
+                        bytes);
+    }
+    if (auto* f = dynamic_cast<TagLib::MPEG::File*>(file)) {
+        if (!f->hasID3v2Tag()) return false;
+        bool found = false;
+        const TagLib::ID3v2::FrameList& frames = f->ID3v2Tag()->frameList("APIC");
+        PickPicture(
+            frames,
+            [](TagLib::ID3v2::Frame* p) {
+                auto* a = dynamic_cast<TagLib::ID3v2::AttachedPictureFrame*>(p);
+                return a && a->type() == TagLib::ID3v2::AttachedPictureFrame::FrontCover;
+            },
+            [&](TagLib::ID3v2::Frame* p) {
+                if (auto* a = dynamic_cast<TagLib::ID3v2::AttachedPictureFrame*>(p))
+                    found = SetCover(a->picture(), a->mimeType(), mime, bytes);
+            });
+        return found;
+    }
+    if (auto* f = dynamic_cast<TagLib::ASF::File*>(file)) {
+        if (!f->tag() || !f->tag()->contains("WM/Picture")) return false;
+        const TagLib::ASF::AttributeList list = f->tag()->attribute("WM/Picture");
+        if (list.isEmpty()) return false;
+        const TagLib::ASF::Picture p = list.front().toPicture();
+        return p.isValid() && SetCover(p.picture(), p.mimeType(), mime, bytes);
+    }
+    return false;
+}
+
 void Read(TagLib::IOStream& stream, bool riff, StreamInfo& info) {
     SetUpTagLib();
     try {
@@ -190,16 +299,52 @@ std::string TagTextToUtf8(std::string_view bytes) {
 }
 
 void ReadInputTags(const std::string& path, StreamInfo& info) {
+    if (info.Kind == kKindMedia) {
+        SetUpTagLib();
+        try {
+            TagLib::FileRef ref(path.c_str(), false);
+            if (!ref.isNull()) ReadAnyFile(*ref.file(), info);
+        } catch (...) {
+        }
+        return;
+    }
     if (info.Kind != kKindMp3 && !(info.Kind == kKindRiff && info.trackNumber == 0)) return;
     TagLib::FileStream stream(path.c_str(), true);
     if (!stream.isOpen()) return;
     Read(stream, info.Kind == kKindRiff, info);
 }
 
+bool ReadInputCover(const std::string& path, std::string& mime, std::vector<std::uint8_t>& bytes) {
+    SetUpTagLib();
+    mime.clear();
+    bytes.clear();
+    try {
+        TagLib::FileRef ref(path.c_str(), false);
+        return !ref.isNull() && CoverOf(ref.file(), mime, bytes);
+    } catch (...) {
+        bytes.clear();
+        return false;
+    }
+}
+
 void ReadInputTagsFromMemory(const std::uint8_t* data, std::size_t size, StreamInfo& info) {
     const TagLib::ByteVector bytes(reinterpret_cast<const char*>(data),
                                    static_cast<unsigned int>(size));
     TagLib::ByteVectorStream stream(bytes);
+    if (info.Kind == kKindMedia) {
+        SetUpTagLib();
+        try {
+            // The kind is told by the content, as for a file with an unknown name.
+            TagLib::FileRef ref(&stream, false);
+            if (ref.isNull()) return;
+            ReadAnyFile(*ref.file(), info);
+            std::string mime;
+            std::vector<std::uint8_t> cover;
+            CoverOf(ref.file(), mime, cover);
+        } catch (...) {
+        }
+        return;
+    }
     const bool riff =
         size >= 4 && data[0] == 'R' && data[1] == 'I' && data[2] == 'F' && data[3] == 'F';
     Read(stream, riff, info);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/job/stream_info.h"
 
@@ -15,7 +16,11 @@ namespace tralux {
 // the file's tags, keeping what the probe found where a tag has nothing. `info.Kind` says
 // which tags to look for. Never throws; a file without tags changes nothing.
 void ReadInputTags(const std::string& path, StreamInfo& info);
-// The same over bytes in memory ("RIFF" at the start: WAV, anything else: MPEG).
+// The front cover of a file of any kind TagLib knows (ID3v2 APIC, FLAC and Ogg pictures, MP4
+// covr, ASF WM/Picture); false when it has none.
+bool ReadInputCover(const std::string& path, std::string& mime, std::vector<std::uint8_t>& bytes);
+// The same over bytes in memory ("RIFF" at the start: WAV, anything else: MPEG; Kind "AVF_":
+// any kind TagLib tells by content, cover included).
 void ReadInputTagsFromMemory(const std::uint8_t* data, std::size_t size, StreamInfo& info);
 
 // Tag bytes of unknown encoding as UTF-8: kept when valid UTF-8, else read as Big5 when they

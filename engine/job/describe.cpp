@@ -22,7 +22,7 @@ std::string DescribeInput(const StreamInfo& info) {
         bitRate > 1048576 ? Thousands(bitRate / 1024) + "mBps," : Thousands(bitRate) + "kBps,";
     second += Thousands(info.SampleRate) + "kHz,";
     second += info.Channels == 1 ? "單聲," : "立體聲,";
-    second += " " + info.CodecName + "," + std::to_string(info.BitsPerSample) + " bits,";
+    second += " " + info.CodecName + "," + std::to_string(info.MediaBits ? info.MediaBits : info.BitsPerSample) + " bits,";
     return first + "\n" + second;
 }
 

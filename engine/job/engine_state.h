@@ -8,13 +8,20 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/job/file.h"
 
 namespace tralux {
 
 enum OutputModeValue : int { kModePreview = 0, kModeConvertAnnounce = 1, kModeConvert = 2 };
-enum OutputFormatValue : int { kFormatWav = 0, kFormatMp3 = 1, kFormatWma = 2 };
+enum OutputFormatValue : int {
+    kFormatWav = 0,
+    kFormatMp3 = 1,
+    kFormatWma = 2,
+    kFormatFlac = 3,
+    kFormatOpus = 4
+};
 
 struct EngineState {
     std::atomic<int> OutputMode{kModeConvert};

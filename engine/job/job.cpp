@@ -12,6 +12,7 @@
 #include "cd/reader.h"
 #include "engine/dsp/dsp_state.h"
 #include "engine/formats/riff_reader.h"
+#include "engine/formats/tag_reader.h"
 #include "engine/inputs/input.h"
 #include "engine/job/errors.h"
 #include "engine/outputs/output.h"
@@ -131,6 +132,12 @@ struct Job::Impl final : BlockSink {
         s.tags = {e.TagTitle, e.TagArtist, e.TagCopyright, e.TagAlbum,
                   e.TagYear,  e.TagTrack,  e.TagComment,   e.TagGenre};
         if (input) s.cover = input->Cover();
+        // Any input's front cover, for the kinds that can hold one (read through TagLib).
+        if (s.cover.Empty() && !e.InputPath.empty())
+            ReadInputCover(e.InputPath, s.cover.mimeType, s.cover.bytes);
+        const std::uint32_t startMs = e.StartMs.load();
+        if (info.DurationMs > startMs)
+            s.expectedFrames = static_cast<std::uint64_t>(info.DurationMs - startMs) * s.rate / 1000;
         s.placeTags = ReadEngineOption("PlaceClipInfo") != 0;
         if (kind->bitRateOption) s.kbps = ReadEngineOption(kind->bitRateOption);
         s.option = ReadEngineOption;

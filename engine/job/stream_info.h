@@ -14,6 +14,8 @@ constexpr std::uint32_t FourCC(const char (&s)[5]) {
 
 constexpr std::uint32_t kKindRiff = FourCC("RIFF");
 constexpr std::uint32_t kKindMp3 = FourCC("MP3_");
+// Anything the system's decoders take (FLAC, Ogg, M4A, AIFF, ...).
+constexpr std::uint32_t kKindMedia = FourCC("AVF_");
 constexpr std::uint32_t kKindRealMedia = FourCC(".RMF");
 constexpr std::uint32_t kKindRealAudio = 0xFD61722Eu;  // bytes 2E 72 61 FD
 
@@ -53,6 +55,10 @@ struct StreamInfo {
     // A WAV with more than two channels is mixed down to Channels (2) when read; 0 otherwise.
     std::uint16_t StoredChannels = 0;
     std::uint32_t ChannelMask = 0;  // WAVE_FORMAT_EXTENSIBLE speaker positions (0: the usual order)
+    // Decoded through the system's decoders: the stored channel count (before any mixdown) and
+    // the stored sample width of a lossless source.
+    std::uint16_t MediaChannels = 0;
+    std::uint16_t MediaBits = 0;
     // First-frame file offset of an MP3 stream (after any leading tag).
     std::uint64_t FirstFrameOffset = 0;
 

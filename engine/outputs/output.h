@@ -40,6 +40,7 @@ struct OutputSettings {
     CoverArt cover;
     bool placeTags = true;  // "PlaceClipInfo": write the texts (a credit is written regardless)
     int kbps = -1;          // the kind's bit-rate option, -1 when unset
+    std::uint64_t expectedFrames = 0;  // output frames the job expects (0: unknown), a hint
     // Further stored options by name (-1 when unset); never null.
     std::function<int(std::string_view)> option = [](std::string_view) { return -1; };
 };

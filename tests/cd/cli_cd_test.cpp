@@ -94,6 +94,31 @@ TEST_F(CliCdTest, RipWithJitterGivesTheImagesAudio) {
     EXPECT_NE(err.find("2 of 2 tracks ripped\n"), std::string::npos) << err;
 }
 
+// A disc archived losslessly: FLAC decodes to the track's samples and carries its titles.
+TEST_F(CliCdTest, RipToFlacIsLosslessAndTagged) {
+    TRALUX_REQUIRE_TOOL("flac");
+    TRALUX_REQUIRE_TOOL("metaflac");
+    ASSERT_EQ(Run("", "cd list"), 0);
+    const std::string outDir = dir_ / "rip";
+    ASSERT_EQ(Run("", std::string("cd rip --drive ") + Letter() +
+                          " --tracks 3 --format flac --output-dir " + outDir),
+              0)
+        << Text("stderr.txt");
+    const std::string flac = outDir + "/03 Song 3.flac";
+    const std::string raw = dir_ / "t3.raw";
+    ASSERT_EQ(std::system(("flac -s -d -f --force-raw-format --endian=little --sign=signed -o '" +
+                           raw + "' '" + flac + "'")
+                              .c_str()),
+              0);
+    EXPECT_TRUE(ReadFile(raw) == img_.Track(2));
+    const std::string tags = dir_ / "tags.txt";
+    ASSERT_EQ(std::system(("metaflac --export-tags-to='" + tags + "' '" + flac + "'").c_str()), 0);
+    const Bytes t = ReadFile(tags);
+    const std::string text(t.begin(), t.end());
+    for (const char* want : {"TITLE=Song 3\n", "TRACKNUMBER=3\n", "TRACKTOTAL=3\n"})
+        EXPECT_NE(text.find(want), std::string::npos) << want << "\n" << text;
+}
+
 TEST_F(CliCdTest, SkipBadFillsUnreadableSectorsAndNamesThem) {
     ASSERT_EQ(Run("", "cd list"), 0);
     const char d = Letter();

@@ -38,7 +38,7 @@ expect() {
 expect 'tralux-cli ' 'cd convert formats help play probe '
 expect 'tralux-cli --config /tmp c' 'cd convert '
 expect 'tralux-cli --v' '--version '
-expect 'tralux-cli convert x.wav --format ' 'mp3 wav wma '
+expect 'tralux-cli convert x.wav --format ' 'flac mp3 opus wav wma '
 expect 'tralux-cli convert x.wav --output-' '--output-dir '
 expect 'tralux-cli convert x.wav --channels ' '1 2 '
 expect "tralux-cli convert $work/in/" "$work/in/B.MP3 $work/in/Track01.cda $work/in/a.wav $work/in/sub "

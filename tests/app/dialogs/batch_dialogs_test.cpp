@@ -171,11 +171,12 @@ TEST_F(DialogTest, CdTabOrder) {
     settings::WriteOptionText("BOut", "/out/");
     CdRipDialog d(nullptr, Disc(2), nullptr);
     auto chain = testing::FocusChain(Child<QWidget>(&d, "disc_title"), 200);
-    std::vector<QString> expected{"disc_title", "disc_extended",   "tracks",         "place_titles",
-                                  "output",     "output_browse",   "format_wav",     "format_mp3",
-                                  "format_wma", "quality_auto",    "quality_custom", "rate",
-                                  "channels",   "bitrate",         "jitter",         "test_copy",
-                                  "skip_bad",   "accuraterip_url", "read_offset",    "start",
+    std::vector<QString> expected{"disc_title",      "disc_extended", "tracks",         "place_titles",
+                                  "output",          "output_browse", "format_wav",     "format_mp3",
+                                  "format_wma",      "format_flac",   "format_opus",    "quality_auto",
+                                  "quality_custom",  "rate",          "channels",       "bitrate",
+                                  "jitter",          "test_copy",     "skip_bad",       "accuraterip_url",
+                                  "read_offset",     "start",
                                   "cancel"};
     std::vector<QString> named;
     for (const QString& n : chain)

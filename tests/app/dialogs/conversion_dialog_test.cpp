@@ -159,7 +159,8 @@ TEST_F(DialogTest, ConversionDialogTabOrderReadsColumnByColumn) {
     ConversionSettingsDialog d(nullptr, Inputs(44100, 2));
     auto chain = testing::FocusChain(Child<QWidget>(&d, "format_wav"), 200);
     std::vector<QString> expected{
-        "format_wav",      "format_mp3",  "format_wma", "bitrate",         "quality_original",
+        "format_wav",      "format_mp3",  "format_wma", "format_flac",     "format_opus",
+        "bitrate",         "quality_original",
         "quality_convert", "rate",        "channels",   "start_beginning", "start_position",
         "song_info",       "title",       "author",     "copyright",       "equalizer",
         "jitter",          "destination", "browse",     "cddb_settings",   "ok",

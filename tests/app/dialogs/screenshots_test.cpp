@@ -84,6 +84,14 @@ TEST_F(Screenshots, ConversionSettings) {
     ConversionSettingsDialog vbr(nullptr, in);
     Shoot(&vbr, "conversion_settings_vbr");
     settings::WriteOption("MP3Vbr", -1);
+    in.outputFormat = kFlac;
+    in.keepInputQuality = true;
+    ConversionSettingsDialog flac(nullptr, in);
+    Shoot(&flac, "conversion_settings_flac");
+    in.outputFormat = kOpus;
+    in.keepInputQuality = false;
+    ConversionSettingsDialog opus(nullptr, in);
+    Shoot(&opus, "conversion_settings_opus");
 }
 
 TEST_F(Screenshots, BatchSettings) {
@@ -91,6 +99,9 @@ TEST_F(Screenshots, BatchSettings) {
     settings::WriteOption("BOutFormat", 1);
     BatchSettingsDialog d(nullptr);
     Shoot(&d, "batch_settings");
+    settings::WriteOption("BOutFormat", 3);
+    BatchSettingsDialog flac(nullptr);
+    Shoot(&flac, "batch_settings_flac");
 }
 
 TEST_F(Screenshots, CdRip) {
@@ -103,6 +114,10 @@ TEST_F(Screenshots, CdRip) {
     d.SetRefresher([] { return SampleDisc(); });
     d.SetDrive("D:/");
     Shoot(&d, "cd_rip");
+    settings::WriteOption("BOutFormat", 4);
+    settings::WriteOption("BAQ", 1);
+    CdRipDialog opus(nullptr, SampleDisc(), nullptr);
+    Shoot(&opus, "cd_rip_opus");
     cd::SetCdDriveSourceForTesting({});
 }
 

@@ -258,6 +258,8 @@ TEST_F(ConversionModelTest, InvalidWmaCombinationKeepsTheDialogOpen) {
 TEST_F(ConversionModelTest, CancelLeavesTheStoreUnchanged) {
     WriteOption("MP3BitRate", 64);
     WriteOption("MSABitRate", 48);
+    WriteOption("FLACLevel", 8);
+    WriteOption("OpusBitRate", 96);
     WriteOptionText("BOut", "/music/");
     std::string before = FileText();
     m.Open(Inputs());
@@ -334,6 +336,37 @@ TEST_F(ConversionModelTest, OpeningCorrectsAnImpossibleMp3Choice) {
     EXPECT_TRUE(m.Quality().Valid());
     EXPECT_EQ(m.Quality().Rate(), 8000);
     EXPECT_EQ(m.Quality().Kbps(), 8);
+}
+
+}  // namespace
+}  // namespace tralux::models
+
+namespace tralux::models {
+namespace {
+
+// FLAC and Opus take any rate: the input's quality may be kept; each keeps its own stored
+// choice (a level for FLAC, a bit rate for Opus) and the list says which it is.
+TEST_F(ConversionModelTest, FlacAndOpusKeepTheInputAndTheirOwnChoice) {
+    m.Open(Inputs());
+    EXPECT_EQ(ReadOption("FLACLevel"), 5);
+    EXPECT_EQ(ReadOption("OpusBitRate"), 160);
+    m.SetFormat(kFlac);
+    EXPECT_EQ(m.QualityMode(), 0);
+    EXPECT_TRUE(m.OriginalQualityEnabled());
+    ASSERT_EQ(m.BitRateItems().size(), 9u);
+    EXPECT_EQ(m.BitRateItems()[m.BitRateItem()], "壓縮等級 5");
+    m.SetBitRateItem(8);
+    m.SetFormat(kOpus);
+    EXPECT_EQ(m.BitRateItems()[m.BitRateItem()], "160 kBps");
+    m.SetBitRateItem(0);
+    ConversionOutputs out;
+    std::string refusal;
+    ASSERT_TRUE(m.Accept(out, refusal));
+    EXPECT_EQ(out.outputFormat, kOpus);
+    EXPECT_TRUE(out.keepInputQuality);
+    EXPECT_EQ(ReadOption("OpusBitRate"), 32);
+    EXPECT_EQ(ReadOption("FLACLevel"), 5);  // the FLAC choice was never accepted
+    EXPECT_EQ(ReadOption("MSABitRate"), 64);
 }
 
 }  // namespace

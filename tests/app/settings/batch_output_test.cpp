@@ -53,6 +53,28 @@ TEST_F(BatchOutputTest, AutomaticWavKeepsInput) {
     EXPECT_EQ(ReadOption("MP3BitRate"), -1);
 }
 
+// FLAC and Opus: automatic keeps the input with the stored level or bit rate; custom takes the
+// lists, and a stale index writes nothing.
+TEST_F(BatchOutputTest, FlacAndOpusKeepTheInputOrTakeTheirLists) {
+    WriteOption("BOutFormat", kFormatFlac);
+    auto out = ResolveBatchOutput(96000, 2);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->rate, 96000);
+    EXPECT_EQ(ReadOption("FLACLevel"), -1);  // the job's default, 5
+    WriteOption("BAQ", 1);
+    WriteOption("BQ_RATEOPUS", 5);
+    WriteOption("BQ_CHANOPUS", 0);
+    WriteOption("BQ_BRATEOPUS", 3);
+    WriteOption("BOutFormat", kFormatOpus);
+    out = ResolveBatchOutput(96000, 2);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->rate, 44100);
+    EXPECT_EQ(out->channels, 1);
+    EXPECT_EQ(ReadOption("OpusBitRate"), 96);
+    WriteOption("BQ_BRATEOPUS", 9);
+    EXPECT_FALSE(ResolveBatchOutput(96000, 2));
+}
+
 TEST_F(BatchOutputTest, AutomaticMp3TableRowsAndBoundaries) {
     // The single conversion's variable rate never leaks into a batch, whose lists show bit rates.
     WriteOption("MP3Vbr", 2);
@@ -91,7 +113,7 @@ TEST_F(BatchOutputTest, AutomaticWmaChoicesAreAllTakenByTheWriter) {
 }
 
 TEST_F(BatchOutputTest, UnknownFormatChangesNothing) {
-    for (int format : {3, -7}) {
+    for (int format : {5, -7}) {
         for (int baq : {0, 1}) {
             WriteOption("BAQ", baq);
             WriteOption("BOutFormat", format);

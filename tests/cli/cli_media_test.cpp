@@ -1,0 +1,157 @@
+// Formats beyond WAV and MP3 through tralux-cli: FLAC and Opus out, anything the system's
+// decoders know in, tags and cover art carried; checked against flac, metaflac, ffmpeg, opusdec.
+#include "cli_fixture.h"
+#include "support/require.h"
+
+namespace tralux::test {
+namespace {
+
+using CliMedia = CliFixture;
+
+std::string Dir(const std::string& d) {
+    return " --output-dir " + d;
+}
+
+int Sh(const std::string& cmd) {
+    return std::system((cmd + " >/dev/null 2>&1").c_str());
+}
+
+// A small PNG made by ffmpeg (any bytes would do for the tags; a real image for the muxers).
+std::string MakeCover(CliMedia& t, const std::string& png) {
+    EXPECT_EQ(Sh("ffmpeg -y -f lavfi -i color=c=red:s=16x16 -frames:v 1 '" + png + "'"), 0);
+    return png;
+}
+
+TEST_F(CliMedia, WavToFlacToWavIsBitExactAndCarriesTags) {
+    TRALUX_REQUIRE_TOOL("flac");
+    TRALUX_REQUIRE_TOOL("metaflac");
+    const auto pcm = Tone(44100, 2, 44100 * 2 + 777, 100);
+    WriteFile(P("src.wav"), SimpleWav(pcm, 2, 44100));
+    ASSERT_EQ(RunCli("convert " + P("src.wav") + " --format flac --flac-level 8" + Dir(P("f"))), 0)
+        << Err();
+    EXPECT_EQ(Sh("flac -t -s '" + P("f/src.flac") + "'"), 0);
+    const std::string md5 = Capture("metaflac --show-md5sum '" + P("f/src.flac") + "'");
+    EXPECT_EQ(md5.find("00000000000000000000000000000000"), std::string::npos);
+    ASSERT_EQ(RunCli("convert " + P("f/src.flac") + Dir(P("w"))), 0) << Err();
+    EXPECT_EQ(ReadWavPcm(P("w/src.wav")).samples, pcm);
+
+    // Tags written from an Ogg Vorbis input's comments survive into FLAC and Opus.
+    TRALUX_REQUIRE_TOOL("ffmpeg");
+    ASSERT_EQ(Sh("ffmpeg -y -i '" + P("src.wav") +
+                 "' -c:a libvorbis -metadata title='晨光' "
+                 "-metadata artist=Someone -metadata album=Disc -metadata date=2021 "
+                 "-metadata tracknumber=3/9 -metadata genre=Jazz '" +
+                 P("t.ogg") + "'"),
+              0);
+    ASSERT_EQ(RunCli("probe " + P("t.ogg")), 0);
+    EXPECT_NE(Out().find("Vorbis,16 bits"), std::string::npos) << Out();
+    ASSERT_EQ(RunCli("convert " + P("t.ogg") + " --format flac" + Dir(P("tf"))), 0) << Err();
+    ASSERT_EQ(RunCli("convert " + P("t.ogg") + " --format opus --bitrate 96" + Dir(P("to"))), 0)
+        << Err();
+    for (const std::string out : {"tf/t.flac", "to/t.opus"}) {
+        ASSERT_EQ(RunCli("probe " + P(out)), 0) << out;
+        const std::string o = Out();
+        for (const char* want :
+             {"title: 晨光", "artist: Someone", "album: Disc", "year: 2021", "track: 3/9"})
+            EXPECT_NE(o.find(want), std::string::npos) << out << ": " << want << "\n" << o;
+    }
+    const std::string list = Capture("metaflac --list '" + P("tf/t.flac") + "'");
+    EXPECT_NE(list.find("TRACKTOTAL=9"), std::string::npos);
+    EXPECT_NE(list.find("GENRE=Jazz"), std::string::npos);
+}
+
+// Inputs made by ffmpeg decode sample-aligned with ffmpeg's own decode; start positions are
+// exact; the front cover reaches FLAC and Opus outputs.
+TEST_F(CliMedia, InputsDecodeAlignedWithStartAndCover) {
+    TRALUX_REQUIRE_TOOL("ffmpeg");
+    TRALUX_REQUIRE_TOOL("metaflac");
+    WriteFile(P("src.wav"), SimpleWav(Tone(44100, 2, 44100 * 3, 3000), 2, 44100));
+    const std::string png = MakeCover(*this, P("cover.png"));
+    const Bytes cover = ReadFile(png);
+    struct Case {
+        const char* name;
+        const char* codec;
+        bool coverInFile;
+    };
+    for (const Case c :
+         {Case{"a.flac", "-c:a flac", true}, Case{"a.ogg", "-c:a libvorbis", false},
+          Case{"a.opus", "-c:a libopus", false}, Case{"a.m4a", "-c:a aac -b:a 192k", true},
+          Case{"a.aiff", "-c:a pcm_s16be", false}}) {
+        const std::string in = P(c.name);
+        const std::string pic = c.coverInFile ? " -i '" + png +
+                                                    "' -map 0 -map 1 -c:v copy "
+                                                    "-disposition:v attached_pic"
+                                              : "";
+        ASSERT_EQ(Sh("ffmpeg -y -i '" + P("src.wav") + "'" + pic + " " + c.codec + " '" + in + "'"),
+                  0)
+            << c.name;
+        ASSERT_EQ(Sh("ffmpeg -y -i '" + in + "' -map 0:a '" + P("ff.wav") + "'"), 0);
+        ASSERT_EQ(RunCli("convert " + in + " -y" + Dir(P("o"))), 0) << c.name << Err();
+        const std::string stem = std::string(c.name).substr(0, 1);
+        const Pcm ours = ReadWavPcm(P("o/a.wav")), ff = ReadWavPcm(P("ff.wav"));
+        EXPECT_EQ(ours.rate, ff.rate) << c.name;
+        ASSERT_EQ(ours.Frames(), ff.Frames()) << c.name;
+        int worst = 0;
+        for (std::size_t i = 0; i < ours.samples.size(); ++i)
+            worst = std::max(worst, std::abs(ours.samples[i] - ff.samples[i]));
+        EXPECT_LE(worst, 1) << c.name;
+
+        ASSERT_EQ(RunCli("convert " + in + " --start 1234 -y" + Dir(P("s"))), 0) << Err();
+        const Pcm late = ReadWavPcm(P("s/a.wav"));
+        const std::size_t skip = ours.rate * 1234 / 1000;
+        ASSERT_EQ(late.Frames(), ours.Frames() - skip) << c.name;
+        EXPECT_TRUE(std::equal(late.samples.begin(), late.samples.end(),
+                               ours.samples.begin() + static_cast<std::ptrdiff_t>(2 * skip)))
+            << c.name;
+
+        if (!c.coverInFile) continue;
+        ASSERT_EQ(RunCli("convert " + in + " --format flac -y" + Dir(P("c"))), 0) << Err();
+        ASSERT_EQ(Sh("metaflac --export-picture-to='" + P("got.png") + "' '" + P("c/a.flac") + "'"),
+                  0)
+            << c.name;
+        EXPECT_EQ(ReadFile(P("got.png")), cover) << c.name;
+        ASSERT_EQ(RunCli("convert " + in + " --format opus -y" + Dir(P("c"))), 0) << Err();
+        const std::string probe =
+            Capture("ffprobe -v error -show_streams '" + P("c/a.opus") + "' 2>&1");
+        EXPECT_NE(probe.find("attached_pic=1"), std::string::npos) << c.name;
+    }
+}
+
+TEST_F(CliMedia, SurroundIsMixedDownAsWavIsAndOpusKeepsTheLength) {
+    TRALUX_REQUIRE_TOOL("ffmpeg");
+    TRALUX_REQUIRE_TOOL("opusdec");
+    ASSERT_EQ(Sh("ffmpeg -y -f lavfi -i 'sine=f=300:d=1,aformat=s16' -f lavfi -i "
+                 "'sine=f=500:d=1,aformat=s16' -filter_complex "
+                 "'[0][1]amerge=inputs=2,pan=5.1|c0=c0|c1=c1|c2=c0|c3=c1|c4=c0|c5=c1' "
+                 "-c:a pcm_s16le '" +
+                 P("six.wav") + "'"),
+              0);
+    ASSERT_EQ(Sh("ffmpeg -y -i '" + P("six.wav") + "' -c:a flac '" + P("six.flac") + "'"), 0);
+    ASSERT_EQ(RunCli("convert " + P("six.wav") + Dir(P("w"))), 0) << Err();
+    ASSERT_EQ(RunCli("convert " + P("six.flac") + Dir(P("f"))), 0) << Err();
+    const Pcm w = ReadWavPcm(P("w/six.wav")), f = ReadWavPcm(P("f/six.wav"));
+    EXPECT_EQ(f.channels, 2);
+    EXPECT_EQ(f.samples, w.samples);
+
+    ASSERT_EQ(RunCli("convert " + P("w/six.wav") + " --format opus --rate 32000" + Dir(P("o"))), 0)
+        << Err();
+    ASSERT_EQ(Sh("opusdec --rate 48000 --force-wav '" + P("o/six.opus") + "' '" + P("d.wav") + "'"),
+              0);
+    EXPECT_NEAR(static_cast<double>(ReadWavPcm(P("d.wav")).Frames()), 48000.0, 1.0);
+}
+
+TEST_F(CliMedia, RefusalsLeaveNothingBehind) {
+    WriteFile(P("junk.ogg"), Bytes(4000, 0x4F));
+    EXPECT_EQ(RunCli("convert " + P("junk.ogg") + " --format flac" + Dir(P("o"))), 1);
+    EXPECT_FALSE(Exists("o/junk.flac"));
+    WriteFile(P("src.wav"), SimpleWav(Tone(8000, 1, 800), 1, 8000));
+    EXPECT_EQ(RunCli("convert " + P("src.wav") + " --format opus --bitrate 600" + Dir(P("o"))), 2);
+    EXPECT_EQ(RunCli("convert " + P("src.wav") + " --format flac --flac-level 9" + Dir(P("o"))), 2);
+    EXPECT_FALSE(Exists("o/src.opus"));
+    ASSERT_EQ(RunCli("formats"), 0);
+    EXPECT_NE(Out().find("FLAC"), std::string::npos);
+    EXPECT_NE(Out().find("Opus"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tralux::test
