@@ -4,11 +4,16 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <stdexcept>
 
 namespace tralux::fft {
+
+#ifndef TRALUX_FFT_BLOCK
+#define TRALUX_FFT_BLOCK 1024
+#endif
 
 namespace {
 
@@ -35,6 +40,15 @@ inline __m128d SignLo() {
 }
 inline __m128d SignHi() {
     return _mm_set_pd(-0.0, 0.0);
+}
+inline C2 Conj(C2 a) {
+    return {_mm_xor_pd(a.v, SignHi())};
+}
+inline C2 Half(C2 a) {
+    return {_mm_mul_pd(a.v, _mm_set1_pd(0.5))};
+}
+inline C2 Scale(C2 a, double f) {
+    return {_mm_mul_pd(a.v, _mm_set1_pd(f))};
 }
 // a * w, or a * conj(w) for the inverse.
 template <bool Inv>
@@ -66,6 +80,15 @@ inline C2 operator+(C2 a, C2 b) {
 inline C2 operator-(C2 a, C2 b) {
     return {a.r - b.r, a.i - b.i};
 }
+inline C2 Conj(C2 a) {
+    return {a.r, -a.i};
+}
+inline C2 Half(C2 a) {
+    return {0.5 * a.r, 0.5 * a.i};
+}
+inline C2 Scale(C2 a, double f) {
+    return {f * a.r, f * a.i};
+}
 template <bool Inv>
 inline C2 Mul(C2 a, C2 w) {
     if (Inv) return {a.r * w.r + a.i * w.i, a.i * w.r - a.r * w.i};
@@ -77,11 +100,6 @@ inline C2 MulNegI(C2 a) {
     return {a.i, -a.r};
 }
 #endif
-
-inline void MulScalar(double ar, double ai, double br, double bi, double& r, double& i) {
-    r = ar * br - ai * bi;
-    i = ar * bi + ai * br;
-}
 
 // Two radix-2 passes in one (blocks of span -> 4 span), on bit-reversed data; the twiddles of
 // the pass are (w, w^2, w^3) for j < span, w = exp(-2 pi i j / (4 span)).
@@ -126,6 +144,7 @@ ComplexFft::ComplexFft(int order) : order_(order) {
         std::uint32_t r = 0;
         for (int b = 0; b < order; ++b)
             if (i & (1u << b)) r |= 1u << (order - 1 - b);
+        reversed_.push_back(r);
         if (r > i) {
             swaps_.push_back(i);
             swaps_.push_back(r);
@@ -155,20 +174,31 @@ void ComplexFft::Butterflies(std::complex<double>* data) const {
     double* d = reinterpret_cast<double*>(data);
     const std::size_t n = n_;
     if (n < 2) return;
+    // The passes that stay within a block run block after block while it sits in the L1 cache;
+    // pass after pass over the whole array would stream it through memory each time.
+    const std::size_t block = std::min<std::size_t>(n, TRALUX_FFT_BLOCK);
     std::size_t span = 1;
-    if (order_ % 2) {
-        for (std::size_t s = 0; s < n; s += 2) {
-            double* p = d + 2 * s;
-            const C2 x0 = Load(p), x1 = Load(p + 2);
-            Store(p, x0 + x1);
-            Store(p + 2, x0 - x1);
+    const double* tw = nullptr;
+    for (std::size_t b = 0; b < n; b += block) {
+        double* p = d + 2 * b;
+        span = 1;
+        tw = reinterpret_cast<const double*>(twiddle_.data());
+        if (order_ % 2) {
+            for (std::size_t s = 0; s < block; s += 2) {
+                const C2 x0 = Load(p + 2 * s), x1 = Load(p + 2 * s + 2);
+                Store(p + 2 * s, x0 + x1);
+                Store(p + 2 * s + 2, x0 - x1);
+            }
+            span = 2;
         }
-        span = 2;
+        for (; 4 * span <= block; span *= 4) {
+            Radix4Pass<Inv>(p, block, span, tw);
+            if (span > 1) tw += 6 * span;
+        }
     }
-    const double* tw = reinterpret_cast<const double*>(twiddle_.data());
     for (; 4 * span <= n; span *= 4) {
         Radix4Pass<Inv>(d, n, span, tw);
-        if (span > 1) tw += 6 * span;
+        tw += 6 * span;
     }
 }
 
@@ -194,45 +224,46 @@ RealFft::RealFft(int order) : order_(order), n_(std::size_t{1} << order), half_(
 
 void RealFft::Forward(const double* in, std::complex<double>* out) {
     const std::size_t h = n_ / 2;
-    for (std::size_t k = 0; k < h; ++k) work_[k] = {in[2 * k], in[2 * k + 1]};
-    half_.Forward(work_.data());
-    const double z0r = work_[0].real(), z0i = work_[0].imag();
-    out[0] = {z0r + z0i, 0.0};
-    out[h] = {z0r - z0i, 0.0};
+    double* z = reinterpret_cast<double*>(work_.data());
+    const std::uint32_t* rev = half_.reversed_.data();
+    for (std::size_t k = 0; k < h; ++k) Store(z + 2 * rev[k], Load(in + 2 * k));
+    half_.Butterflies<false>(work_.data());
+    double* o = reinterpret_cast<double*>(out);
+    const double* w = reinterpret_cast<const double*>(w_.data());
+    const double z0r = z[0], z0i = z[1];
+    o[0] = z0r + z0i;
+    o[1] = 0.0;
+    o[2 * h] = z0r - z0i;
+    o[2 * h + 1] = 0.0;
     for (std::size_t k = 1; k < h; ++k) {
-        const double zr = work_[k].real(), zi = work_[k].imag();
-        const double cr = work_[h - k].real(), ci = -work_[h - k].imag();  // conj(Z[h-k])
-        const double er = 0.5 * (zr + cr), ei = 0.5 * (zi + ci);           // even part
-        // odd part (Z - conj)/(2i)
-        const double dr = 0.5 * (zr - cr), di = 0.5 * (zi - ci);
-        const double orr = di, oi = -dr;
-        double tr, ti;
-        MulScalar(orr, oi, w_[k].real(), w_[k].imag(), tr, ti);
-        out[k] = {er + tr, ei + ti};
+        const C2 zk = Load(z + 2 * k), cz = Conj(Load(z + 2 * (h - k)));
+        const C2 even = Half(zk + cz);
+        // odd part (Z - conj)/(2i) = -i (Z - conj) / 2
+        const C2 odd = MulNegI<false>(Half(zk - cz));
+        Store(o + 2 * k, even + Mul<false>(odd, Load(w + 2 * k)));
     }
 }
 
 void RealFft::Inverse(const std::complex<double>* in, double* out) {
     const std::size_t h = n_ / 2;
+    double* z = reinterpret_cast<double*>(work_.data());
+    const double* x = reinterpret_cast<const double*>(in);
+    const double* w = reinterpret_cast<const double*>(w_.data());
+    const std::uint32_t* rev = half_.reversed_.data();
     {
-        const double x0 = in[0].real(), xh = in[h].real();
-        work_[0] = {0.5 * (x0 + xh), 0.5 * (x0 - xh)};  // even + i * odd at k = 0
+        const double x0 = x[0], xh = x[2 * h];
+        z[0] = 0.5 * (x0 + xh);  // even + i * odd at k = 0
+        z[1] = 0.5 * (x0 - xh);
     }
     for (std::size_t k = 1; k < h; ++k) {
-        const double xr = in[k].real(), xi = in[k].imag();
-        const double cr = in[h - k].real(), ci = -in[h - k].imag();  // conj(X[h-k])
-        const double er = 0.5 * (xr + cr), ei = 0.5 * (xi + ci);
-        const double dr = 0.5 * (xr - cr), di = 0.5 * (xi - ci);
-        double orr, oi;  // d / W^k = d * conj(W^k)
-        MulScalar(dr, di, w_[k].real(), -w_[k].imag(), orr, oi);
-        work_[k] = {er - oi, ei + orr};  // even + i * odd
+        const C2 xk = Load(x + 2 * k), cx = Conj(Load(x + 2 * (h - k)));
+        const C2 even = Half(xk + cx);
+        const C2 odd = Mul<true>(Half(xk - cx), Load(w + 2 * k));  // d / W^k = d * conj(W^k)
+        Store(z + 2 * rev[k], even - MulNegI<false>(odd));         // even + i * odd
     }
-    half_.InverseUnscaled(work_.data());
+    half_.Butterflies<true>(work_.data());
     const double scale = 1.0 / static_cast<double>(h);
-    for (std::size_t k = 0; k < h; ++k) {
-        out[2 * k] = work_[k].real() * scale;
-        out[2 * k + 1] = work_[k].imag() * scale;
-    }
+    for (std::size_t k = 0; k < h; ++k) Store(out + 2 * k, Scale(Load(z + 2 * k), scale));
 }
 
 RealFftS16::RealFftS16(int order) : fft_(order) {

@@ -19,6 +19,7 @@ public:
     void InverseUnscaled(std::complex<double>* data) const;
 
 private:
+    friend class RealFft;  // fills the data in bit-reversed order itself, saving the swap pass
     void Permute(std::complex<double>* data) const;
     template <bool Inverse>
     void Butterflies(std::complex<double>* data) const;
@@ -26,6 +27,7 @@ private:
     int order_;
     std::size_t n_;
     std::vector<std::uint32_t> swaps_;           // index pairs to exchange for bit reversal
+    std::vector<std::uint32_t> reversed_;        // bit-reversed index of each index
     std::vector<std::complex<double>> twiddle_;  // per radix-4 pass: w, w^2, w^3 for each j
 };
 
