@@ -11,6 +11,9 @@
 
 namespace tralux::fft {
 
+#ifndef TRALUX_FFT_TILE
+#define TRALUX_FFT_TILE 2
+#endif
 #ifndef TRALUX_FFT_BLOCK
 #define TRALUX_FFT_BLOCK 1024
 #endif
@@ -135,6 +138,22 @@ void Radix4Pass(double* d, std::size_t n, std::size_t span, const double* tw) {
     }
 }
 
+// Calls f(k) for every k < 2^bits, in tiles whose bit-reversed indices also lie close
+// together: a scatter to reversed positions then touches a few cache lines per tile instead of
+// one line per element.
+template <class F>
+void InReversalTiles(int bits, F f) {
+    constexpr int t = TRALUX_FFT_TILE;
+    if (bits < 2 * t) {
+        for (std::size_t k = 0; k < (std::size_t{1} << bits); ++k) f(k);
+        return;
+    }
+    const int hi = bits - t;
+    for (std::size_t m = 0; m < (std::size_t{1} << (bits - 2 * t)); ++m)
+        for (std::size_t a = 0; a < (std::size_t{1} << t); ++a)
+            for (std::size_t c = 0; c < (std::size_t{1} << t); ++c) f((a << hi) | (m << t) | c);
+}
+
 }  // namespace
 
 ComplexFft::ComplexFft(int order) : order_(order) {
@@ -226,7 +245,7 @@ void RealFft::Forward(const double* in, std::complex<double>* out) {
     const std::size_t h = n_ / 2;
     double* z = reinterpret_cast<double*>(work_.data());
     const std::uint32_t* rev = half_.reversed_.data();
-    for (std::size_t k = 0; k < h; ++k) Store(z + 2 * rev[k], Load(in + 2 * k));
+    InReversalTiles(half_.order_, [&](std::size_t k) { Store(z + 2 * rev[k], Load(in + 2 * k)); });
     half_.Butterflies<false>(work_.data());
     double* o = reinterpret_cast<double*>(out);
     const double* w = reinterpret_cast<const double*>(w_.data());
@@ -255,12 +274,13 @@ void RealFft::Inverse(const std::complex<double>* in, double* out) {
         z[0] = 0.5 * (x0 + xh);  // even + i * odd at k = 0
         z[1] = 0.5 * (x0 - xh);
     }
-    for (std::size_t k = 1; k < h; ++k) {
+    InReversalTiles(half_.order_, [&](std::size_t k) {
+        if (k == 0) return;
         const C2 xk = Load(x + 2 * k), cx = Conj(Load(x + 2 * (h - k)));
         const C2 even = Half(xk + cx);
         const C2 odd = Mul<true>(Half(xk - cx), Load(w + 2 * k));  // d / W^k = d * conj(W^k)
         Store(z + 2 * rev[k], even - MulNegI<false>(odd));         // even + i * odd
-    }
+    });
     half_.Butterflies<true>(work_.data());
     const double scale = 1.0 / static_cast<double>(h);
     for (std::size_t k = 0; k < h; ++k) Store(out + 2 * k, Scale(Load(z + 2 * k), scale));
