@@ -11,6 +11,8 @@
 
 namespace tralux::fft {
 
+// Tuning: tile edge of the bit-reversed scatter (2^2 complex doubles fill a 64-byte line) and
+// the points per cache block of the butterfly passes. TRALUX_FFT_SCALAR forces the plain path.
 #ifndef TRALUX_FFT_TILE
 #define TRALUX_FFT_TILE 2
 #endif
