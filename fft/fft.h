@@ -19,13 +19,16 @@ public:
     void InverseUnscaled(std::complex<double>* data) const;
 
 private:
+    friend class RealFft;  // fills the data in bit-reversed order itself, saving the swap pass
     void Permute(std::complex<double>* data) const;
+    template <bool Inverse>
     void Butterflies(std::complex<double>* data) const;
 
     int order_;
     std::size_t n_;
     std::vector<std::uint32_t> swaps_;           // index pairs to exchange for bit reversal
-    std::vector<std::complex<double>> twiddle_;  // stage by stage, exp(-2 pi i j / len)
+    std::vector<std::uint32_t> reversed_;        // bit-reversed index of each index
+    std::vector<std::complex<double>> twiddle_;  // per radix-4 pass: w, w^2, w^3 for each j
 };
 
 // Real transform of N = 2^order points (order 1 to 20; the converter uses 9 to 16).

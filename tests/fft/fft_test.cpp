@@ -66,6 +66,61 @@ TEST_P(RealFftOrders, InverseRestoresInputScaledByOneOverN) {
 
 INSTANTIATE_TEST_SUITE_P(Orders, RealFftOrders, ::testing::Values(1, 2, 3, 9, 10, 11, 12, 13));
 
+// Direct transforms in long double with exactly reduced angles: a reference well below the
+// FFT's own rounding. At large orders only some bins and samples are checked, to stay quick.
+TEST(RealFft, ForwardAndInverseStayNearRoundingOfDirectTransform) {
+    for (const int order : {1, 2, 3, 9, 16}) {
+        SCOPED_TRACE(order);
+        RealFft fft(order);
+        const std::size_t n = fft.Size(), h = n / 2;
+        const std::size_t step = order > 12 ? 997 : 1;  // prime, so the checks spread out
+        std::vector<long double> c(n), s(n);
+        for (std::size_t t = 0; t < n; ++t) {
+            const long double a = 2.0L * std::numbers::pi_v<long double> *
+                                  static_cast<long double>(t) / static_cast<long double>(n);
+            c[t] = std::cos(a);
+            s[t] = std::sin(a);
+        }
+        const auto x = RandomSignal(n, 29u);
+        std::vector<std::complex<double>> spectrum(fft.Bins());
+        fft.Forward(x.data(), spectrum.data());
+        long double energy = 0;
+        for (const double v : x) energy += static_cast<long double>(v) * v;
+        const double binScale = std::sqrt(static_cast<double>(energy));  // rms of the bins
+        double worst = 0;
+        std::vector<std::size_t> bins;
+        for (std::size_t k = 0; k < h; k += step) bins.push_back(k);
+        bins.push_back(h);
+        for (const std::size_t k : bins) {
+            long double re = 0, im = 0;
+            for (std::size_t t = 0; t < n; ++t) {
+                re += x[t] * c[(k * t) % n];
+                im -= x[t] * s[(k * t) % n];
+            }
+            worst = std::max(worst,
+                             std::abs(spectrum[k] - std::complex<double>(static_cast<double>(re),
+                                                                         static_cast<double>(im))));
+        }
+        EXPECT_LT(worst / binScale, 5e-16 * order) << "forward";
+
+        // Inverse of that spectrum against the direct sum, and the round trip.
+        std::vector<double> back(n);
+        fft.Inverse(spectrum.data(), back.data());
+        const double sampleScale = std::sqrt(static_cast<double>(energy / n));
+        double worstBack = 0, worstTrip = 0;
+        for (std::size_t t = 0; t < n; t += step) {
+            long double v = spectrum[0].real() + ((t % 2) ? -1.0L : 1.0L) * spectrum[h].real();
+            for (std::size_t k = 1; k < h; ++k)
+                v += 2.0L *
+                     (spectrum[k].real() * c[(k * t) % n] - spectrum[k].imag() * s[(k * t) % n]);
+            worstBack = std::max(worstBack, std::abs(back[t] - static_cast<double>(v / n)));
+            worstTrip = std::max(worstTrip, std::abs(back[t] - x[t]));
+        }
+        EXPECT_LT(worstBack / sampleScale, 5e-16 * order) << "inverse";
+        EXPECT_LT(worstTrip / sampleScale, 5e-16 * order) << "round trip";
+    }
+}
+
 TEST(RealFft, SingleBinSpectrumGivesCosine) {
     RealFft fft(11);
     std::vector<std::complex<double>> spectrum(fft.Bins(), 0.0);
