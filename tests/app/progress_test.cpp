@@ -94,7 +94,7 @@ TEST(BatchCollection, PatternOrderAndFilters) {
     BatchList all = CollectFolderInputs("/in", names, {});
     EXPECT_EQ(all.inputs, (std::vector<std::string>{"/in/t1.cda", "/in/a.wav", "/in/b.wav",
                                                     "/in/a.MP3", "/in/d.mpeg", "/in/c.mpg"}));
-    BatchList mp3Only = CollectFolderInputs("/in/", names, {false, false, true});
+    BatchList mp3Only = CollectFolderInputs("/in/", names, {false, false, true, {}});
     EXPECT_EQ(mp3Only.inputs, (std::vector<std::string>{"/in/a.MP3", "/in/d.mpeg", "/in/c.mpg"}));
     EXPECT_TRUE(CollectFolderInputs("/in", {"x.txt"}, {}).inputs.empty());
 }

@@ -205,7 +205,7 @@ TEST(ReadInputTags, WavInfoWithBig5AndLatin1Items) {
 }
 
 TEST(Id3v2Writer, WhatWeWriteReadsBack) {
-    const Id3v2Texts texts{"夏夜的月光", "林小雨", "專輯", "1977", "3", "好聽", "© 1977"};
+    const Id3v2Texts texts{"夏夜的月光", "林小雨", "專輯", "1977", "3", "好聽", "© 1977", ""};
     const std::vector<std::uint8_t> tag = BuildId3v2Tag(texts);
     ASSERT_GE(tag.size(), 10u);
     EXPECT_EQ(std::string(tag.begin(), tag.begin() + 5), std::string("ID3\x04\x00", 5));
@@ -225,7 +225,7 @@ TEST(Id3v2Writer, WhatWeWriteReadsBack) {
     // A very long text is cut on a character boundary.
     std::string longTitle;
     for (int i = 0; i < 3000; ++i) longTitle += "香";
-    const std::vector<std::uint8_t> cut = BuildId3v2Tag({longTitle, "", "", "", "", "", ""});
+    const std::vector<std::uint8_t> cut = BuildId3v2Tag({longTitle, "", "", "", "", "", "", ""});
     const std::string title = Read(Cat({Bytes(cut.begin(), cut.end()), Audio()})).Title;
     EXPECT_GT(title.size(), 4000u);
     EXPECT_EQ(title.size() % 3, 0u);
