@@ -1,5 +1,7 @@
 #include "engine/outputs/id3v2_writer.h"
 
+#include "engine/outputs/output.h"
+
 namespace tralux {
 namespace {
 
@@ -34,9 +36,31 @@ void PutText(std::vector<std::uint8_t>& out, const char* id, const std::string& 
     PutFrame(out, id, body);
 }
 
+// Readers stop at 16 MB pictures or earlier; a larger one is left out rather than cut.
+constexpr std::size_t kMaxPictureBytes = 16u << 20;
+
+void PutPicture(std::vector<std::uint8_t>& out, const CoverArt& cover) {
+    if (cover.bytes.empty() || cover.bytes.size() > kMaxPictureBytes) return;
+    std::string mime = cover.mimeType;
+    if (mime.empty() || mime.find('\0') != std::string::npos)
+        mime = cover.bytes.size() >= 4 && cover.bytes[0] == 0x89 && cover.bytes[1] == 'P'
+                   ? "image/png"
+                   : "image/jpeg";
+    const std::string description =
+        Limit(cover.description.substr(0, cover.description.find('\0')));
+    std::vector<std::uint8_t> body{3};  // UTF-8 description
+    body.insert(body.end(), mime.begin(), mime.end());
+    body.push_back(0);
+    body.push_back(3);  // front cover
+    body.insert(body.end(), description.begin(), description.end());
+    body.push_back(0);
+    body.insert(body.end(), cover.bytes.begin(), cover.bytes.end());
+    PutFrame(out, "APIC", body);
+}
+
 }  // namespace
 
-std::vector<std::uint8_t> BuildId3v2Tag(const Id3v2Texts& t) {
+std::vector<std::uint8_t> BuildId3v2Tag(const Id3v2Texts& t, const CoverArt* cover) {
     std::vector<std::uint8_t> frames;
     PutText(frames, "TIT2", t.title);
     PutText(frames, "TPE1", t.artist);
@@ -52,6 +76,7 @@ std::vector<std::uint8_t> BuildId3v2Tag(const Id3v2Texts& t) {
         body.insert(body.end(), c.begin(), c.end());
         PutFrame(frames, "COMM", body);
     }
+    if (cover) PutPicture(frames, *cover);
     if (frames.empty()) return {};
     std::vector<std::uint8_t> tag{'I', 'D', '3', 4, 0, 0};
     PutSynchsafe(tag, frames.size());

@@ -11,7 +11,10 @@ struct Id3v2Texts {
     std::string title, artist, album, year, track, comment, copyright, genre;
 };
 
-// The whole tag, header included; empty when every text is empty.
-std::vector<std::uint8_t> BuildId3v2Tag(const Id3v2Texts& texts);
+struct CoverArt;
+
+// The whole tag, header included; empty when every text is empty and there is no cover.
+// `cover` (may be null or empty) becomes the front-cover picture (APIC).
+std::vector<std::uint8_t> BuildId3v2Tag(const Id3v2Texts& texts, const CoverArt* cover = nullptr);
 
 }  // namespace tralux

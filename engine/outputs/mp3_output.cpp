@@ -50,7 +50,8 @@ public:
         }
         if (!variable_ && (!pick || !mp3enc::Mp3EncoderSelectConfiguration(encoder_, pick))) fail();
         try {
-            head_.Begin(file_, rate, channels, s.placeTags ? &s.tags : nullptr);
+            head_.Begin(file_, rate, channels, s.placeTags ? &s.tags : nullptr,
+                        s.placeTags ? &s.cover : nullptr);
         } catch (...) {
             Delete();
             throw;

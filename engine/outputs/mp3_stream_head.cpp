@@ -8,14 +8,15 @@
 
 namespace tralux {
 
-void Mp3StreamHead::Begin(File& file, std::uint32_t rate, int channels, const TagTexts* tags) {
+void Mp3StreamHead::Begin(File& file, std::uint32_t rate, int channels, const TagTexts* tags,
+                          const CoverArt* cover) {
     *this = Mp3StreamHead{};
     if (tags) {
         const TagTexts& t = *tags;
         // The third text is the comment when the input had no copyright notice of its own.
         const std::string copyright = t.copyright == t.comment ? std::string() : t.copyright;
         const std::vector<std::uint8_t> tag = BuildId3v2Tag(
-            {t.title, t.artist, t.album, t.year, t.track, t.comment, copyright, t.genre});
+            {t.title, t.artist, t.album, t.year, t.track, t.comment, copyright, t.genre}, cover);
         if (!tag.empty()) file.Write(tag.data(), tag.size());
     }
     infoBytes_ = Mp3InfoFrameBytes(rate, channels);

@@ -12,9 +12,10 @@ namespace tralux {
 
 class Mp3StreamHead {
 public:
-    // Writes the ID3v2 tag (when `tags` is given) and the placeholder Info frame at the
+    // Writes the ID3v2 tag (when `tags` is given, with `cover` as its picture) and the placeholder Info frame at the
     // current position of `file`.
-    void Begin(File& file, std::uint32_t rate, int channels, const TagTexts* tags);
+    void Begin(File& file, std::uint32_t rate, int channels, const TagTexts* tags,
+               const CoverArt* cover = nullptr);
     // Counts the sample frames handed to the encoder.
     void NoteInput(std::size_t sampleFrames) { samples_ += sampleFrames; }
     // After the encoder's last frame: fills in the Info frame. `encoderDelay` is the delay the

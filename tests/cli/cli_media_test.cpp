@@ -61,7 +61,7 @@ TEST_F(CliMedia, WavToFlacToWavIsBitExactAndCarriesTags) {
 }
 
 // Inputs made by ffmpeg decode sample-aligned with ffmpeg's own decode; start positions are
-// exact; the front cover reaches FLAC and Opus outputs.
+// exact; the front cover reaches FLAC, Opus and MP3 outputs.
 TEST_F(CliMedia, InputsDecodeAlignedWithStartAndCover) {
     TRALUX_REQUIRE_TOOL("ffmpeg");
     TRALUX_REQUIRE_TOOL("metaflac");
@@ -114,6 +114,13 @@ TEST_F(CliMedia, InputsDecodeAlignedWithStartAndCover) {
         const std::string probe =
             Capture("ffprobe -v error -show_streams '" + P("c/a.opus") + "' 2>&1");
         EXPECT_NE(probe.find("attached_pic=1"), std::string::npos) << c.name;
+        // MP3 holds it as the ID3v2 front cover, byte for byte.
+        ASSERT_EQ(RunCli("convert " + in + " --format mp3 -y" + Dir(P("c"))), 0) << Err();
+        ASSERT_EQ(Sh("ffmpeg -y -i '" + P("c/a.mp3") + "' -map 0:v -c copy -f image2 '" +
+                     P("mp3.png") + "'"),
+                  0)
+            << c.name;
+        EXPECT_EQ(ReadFile(P("mp3.png")), cover) << c.name;
     }
 }
 
