@@ -273,8 +273,10 @@ inline int OvIdx(int sb, int i) {
 }
 
 // Where the compiler and the system allow it, the hottest loops also come in a version for
-// processors with 8-lane vectors and fused multiply-add, chosen when the program loads.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+// processors with 8-lane vectors and fused multiply-add, chosen when the program loads. Not under
+// ThreadSanitizer: the loader runs the choosing code before that runtime is up, and it crashes.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
+    !defined(__SANITIZE_THREAD__)
 #define TRALUX_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
 #define TRALUX_VECTOR_CLONES
