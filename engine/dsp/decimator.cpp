@@ -26,10 +26,11 @@ double BesselI0(double x) {
 
 // The filter's whole cost. Four decimated samples at once (their inputs two apart) share each
 // load of the taps, and their 4 x 8 independent sums fill the vector registers; an AVX2 build
-// is picked at load time where the processor has it. n is a multiple of 8.
+// is picked at load time where the processor has it (not under ThreadSanitizer, whose runtime
+// is not up when the loader makes that choice). n is a multiple of 8.
 using V8 = float __attribute__((vector_size(32)));
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("avx2", "default")))
 #endif
 void Dot4(const float* h, const float* x, std::size_t n, float* out) {
