@@ -17,6 +17,7 @@
 
 #include "app/settings/settings.h"
 #include "app/window/progress_dialog.h"
+#include "bench/support/wav_file.h"
 #include "engine/job/job.h"
 
 namespace {
@@ -27,26 +28,7 @@ constexpr std::uint32_t kRate = 22050;
 constexpr double kOverheadTargetMs = 20.0;
 
 void WriteMonoWav(const std::string& path, std::uint64_t frames, double hz) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    auto put32 = [&](std::uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
-    auto put16 = [&](std::uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
-    const auto bytes = static_cast<std::uint32_t>(frames * 2);
-    f.write("RIFF", 4);
-    put32(36 + bytes);
-    f.write("WAVEfmt ", 8);
-    put32(16);
-    put16(1);
-    put16(1);
-    put32(kRate);
-    put32(kRate * 2);
-    put16(2);
-    put16(16);
-    f.write("data", 4);
-    put32(bytes);
-    std::vector<std::int16_t> pcm(frames);
-    for (std::uint64_t i = 0; i < frames; ++i)
-        pcm[i] = static_cast<std::int16_t>(12000 * std::sin(2 * M_PI * hz * i / kRate));
-    f.write(reinterpret_cast<const char*>(pcm.data()), static_cast<std::streamsize>(bytes));
+    tralux::bench::WriteMonoToneWav(path, kRate, frames, hz);
 }
 
 double CpuSeconds() {

@@ -12,27 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/wav_file.h"
 #include "engine/job/job.h"
 
 namespace {
 
 void WriteLongWav(const std::string& path, std::uint64_t frames) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    auto put32 = [&](std::uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
-    auto put16 = [&](std::uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
-    const std::uint64_t bytes = frames * 4;
-    f.write("RIFF", 4);
-    put32(static_cast<std::uint32_t>(36 + bytes));
-    f.write("WAVEfmt ", 8);
-    put32(16);
-    put16(1);
-    put16(2);
-    put32(44100);
-    put32(176400);
-    put16(4);
-    put16(16);
-    f.write("data", 4);
-    put32(static_cast<std::uint32_t>(bytes));
+    tralux::bench::WritePcmWavHeader(f, 44100, 2, frames);
     std::vector<std::int16_t> block(2 * 44100);
     std::uint32_t seed = 1;
     for (auto& s : block) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/wav_file.h"
 #include "engine/job/job.h"
 #include "platform/media/media_output_kinds.h"
 
@@ -20,20 +21,7 @@ namespace {
 
 void WriteWav(const std::string& path, std::uint32_t frames) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    auto put32 = [&](std::uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
-    auto put16 = [&](std::uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
-    f.write("RIFF", 4);
-    put32(36 + frames * 4);
-    f.write("WAVEfmt ", 8);
-    put32(16);
-    put16(1);
-    put16(2);
-    put32(44100);
-    put32(176400);
-    put16(4);
-    put16(16);
-    f.write("data", 4);
-    put32(frames * 4);
+    tralux::bench::WritePcmWavHeader(f, 44100, 2, frames);
     // Music-like: tones that move, a decaying beat and some noise, so prediction has work.
     std::vector<std::int16_t> block(2 * 44100);
     std::uint32_t seed = 7, done = 0;

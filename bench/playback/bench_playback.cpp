@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/wav_file.h"
 #include "engine/job/job.h"
 #include "engine/playback/playback.h"
 
@@ -19,20 +20,7 @@ namespace {
 
 void WriteWav(const std::string& path, std::uint32_t frames) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    auto put32 = [&](std::uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
-    auto put16 = [&](std::uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
-    f.write("RIFF", 4);
-    put32(36 + frames * 4);
-    f.write("WAVEfmt ", 8);
-    put32(16);
-    put16(1);
-    put16(2);
-    put32(44100);
-    put32(176400);
-    put16(4);
-    put16(16);
-    f.write("data", 4);
-    put32(frames * 4);
+    tralux::bench::WritePcmWavHeader(f, 44100, 2, frames);
     std::vector<std::int16_t> s(frames * 2);
     for (std::uint32_t i = 0; i < frames; ++i) {
         const double t = static_cast<double>(i) / 44100;

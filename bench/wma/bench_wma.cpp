@@ -11,26 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/wav_file.h"
 #include "engine/job/job.h"
+#include "platform/wma/wma_output_kind.h"
 
 namespace {
 
 void WriteWav(const std::string& path, std::uint32_t frames) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    auto put32 = [&](std::uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
-    auto put16 = [&](std::uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
-    f.write("RIFF", 4);
-    put32(36 + frames * 4);
-    f.write("WAVEfmt ", 8);
-    put32(16);
-    put16(1);
-    put16(2);
-    put32(44100);
-    put32(176400);
-    put16(4);
-    put16(16);
-    f.write("data", 4);
-    put32(frames * 4);
+    tralux::bench::WritePcmWavHeader(f, 44100, 2, frames);
     // Music-like: a few tones with some noise, so the encoder has real work.
     std::vector<std::int16_t> block(2 * 44100);
     std::uint32_t seed = 7, done = 0;
@@ -60,6 +49,7 @@ int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 120.0;
     const int kbps = argc > 2 ? std::atoi(argv[2]) : 128;
     const std::string folder = argc > 3 ? argv[3] : "/tmp";
+    tralux::platform::RegisterWmaOutput();
     const std::string tag = std::to_string(getpid());
     const std::string in = folder + "/tralux-bench-wma-" + tag + ".wav";
     const std::string ours = folder + "/tralux-bench-wma-" + tag + ".wma";
