@@ -5,6 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 jobs=$(nproc)
+stage_start=0
+stage() { echo "== $1 took $((SECONDS - stage_start)) s"; stage_start=$SECONDS; }
+stage "packages"
 
 # In CI nothing may be skipped for want of data or a reference tool (the tests fail then too).
 # CI counts as set unless empty, "0" or "false" (as tests/support/require.h reads it).
@@ -19,23 +22,26 @@ fi
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+stage "release build and tests"
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRALUX_SANITIZE=ON \
-  -DTRALUX_BENCH=OFF -DTRALUX_GUI=OFF -DCMAKE_CXX_FLAGS=-O1 >/dev/null
+  -DTRALUX_BENCH=OFF -DTRALUX_GUI=OFF -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE slow
+stage "ASan+UBSan build and tests"
 
 # ThreadSanitizer over the threaded parts only: engine, CLI, settings and platform tests, the CD
 # reader under the job, the CD information lookup (worker and user interface handshake, HTTP,
 # cache) and its dialogs on the offscreen platform (only the targets below are built).
 tsan_tests='^(engine_|platform_|app_settings_|cli_|cd_test$|cddb_(lookup|http|cache)_test$|app_cddb_dialogs_test$)'
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRALUX_TSAN=ON \
-  -DTRALUX_BENCH=OFF -DTRALUX_GUI=ON -DCMAKE_CXX_FLAGS=-O1 >/dev/null
+  -DTRALUX_BENCH=OFF -DTRALUX_GUI=ON -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 >/dev/null
 mapfile -t tsan_targets < <(ctest --test-dir build-tsan -N -R "$tsan_tests" | awk '/Test +#/ {print $3}')
 cmake --build build-tsan -j"$jobs" --target "${tsan_targets[@]}"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp" \
   ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R "$tsan_tests" -LE slow
+stage "ThreadSanitizer build and tests"
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRALUX_FUZZ=ON \
   -DTRALUX_TESTS=OFF -DTRALUX_BENCH=OFF -DTRALUX_GUI=OFF \
@@ -49,3 +55,4 @@ for f in build-fuzz/fuzz/fuzz_*; do
   "$f" -runs=0 "$corpus" >/dev/null 2>&1 || { echo "fuzz regression failed: $name"; "$f" -runs=0 "$corpus"; exit 1; }
   echo "fuzz corpus ok: $name"
 done
+stage "fuzz build and corpora"
