@@ -91,6 +91,8 @@ int List(bool refresh) {
             "files)\n");
         return 0;
     }
+    // A failed lookup still lists the disc, but the run is not a success.
+    const std::size_t failuresBefore = CddbFailuresShown();
     for (const cd::CdDriveSlot& d : drives) {
         std::printf("%c: %s%s\n", d.letter, d.source.c_str(), d.image ? " (image)" : "");
         DiscToc toc;
@@ -119,7 +121,7 @@ int List(bool refresh) {
                         title.empty() ? "" : "  ", title.c_str());
         }
     }
-    return 0;
+    return CddbFailuresShown() == failuresBefore ? 0 : 1;
 }
 
 // "1,3-5" -> {1, 3, 4, 5}; nullopt with `why` for anything else.

@@ -46,8 +46,10 @@ class ConsoleUi final : public cddb::CddbUi {
 public:
     std::optional<std::size_t> choice;  // 0-based, from --cddb-choice
     bool refused = false;
+    std::size_t messages = 0;  // every message of a lookup tells of a failure
 
     void ShowMessage(const std::string& text) override {
+        ++messages;
         std::fprintf(stderr, "CDDB: %s\n", Shown(text).c_str());
     }
 
@@ -103,6 +105,10 @@ void InstallCddb() {
 
 bool CddbChoiceRefused() {
     return g_ui.refused;
+}
+
+std::size_t CddbFailuresShown() {
+    return g_ui.messages;
 }
 
 bool TakeCddbOptions(std::vector<std::string>& args) {

@@ -18,6 +18,8 @@ bool TakeCddbOptions(std::vector<std::string>& args);
 
 // True once --cddb-choice named an entry the server's list does not have (bad usage: exit 2).
 bool CddbChoiceRefused();
+// How many failures of lookups (network, server, cache) this run has told on standard error.
+std::size_t CddbFailuresShown();
 
 inline constexpr const char* kCddbUsage = "[--cddb-server URL] [--no-cddb] [--cddb-choice N]";
 

@@ -38,9 +38,9 @@
 #include "engine/outputs/output.h"
 #include "engine/outputs/wma_output.h"
 #include "platform/notify/notifier.h"
-#include "platform/media/media_input_kind.h"
-#include "platform/media/media_output_kinds.h"
-#include "platform/wma/wma_output_kind.h"
+#include "platform/media_loader/media_loader.h"
+#include "platform/media_loader/media_names.h"
+#include "platform/tags/taglib_tag_reader.h"
 
 #ifndef TRALUX_VERSION
 #define TRALUX_VERSION "0.0"
@@ -856,10 +856,8 @@ int main(int argc, char** argv) {
     // Shares the window's settings file.
     settings::SetApplicationName("tralux");
     SetNotifier(&g_notifier);
-    platform::RegisterWmaOutput();
-    platform::RegisterFlacOutput();
-    platform::RegisterOpusOutput();
-    platform::RegisterMediaInput();
+    platform::InstallTagLibReader();
+    platform::RegisterMediaKinds();
     SetOptionReader([](std::string_view name) {
         auto it = g_overrides.find(name);
         return it != g_overrides.end() ? it->second : settings::ReadOption(name);

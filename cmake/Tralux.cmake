@@ -50,3 +50,11 @@ function(tralux_test)
   endif()
   set_tests_properties(${A_NAME} PROPERTIES TIMEOUT ${A_TIMEOUT} LABELS "${A_LABELS}")
 endfunction()
+
+# The media module's folder, relative to the prefix (and to the build tree): a private folder
+# in the multiarch library folder, Debian's place for a program's own plugins.
+include(GNUInstallDirs)
+set(TRALUX_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/tralux)
+if(CMAKE_INSTALL_LIBDIR STREQUAL "lib" AND CMAKE_LIBRARY_ARCHITECTURE)
+  set(TRALUX_MODULE_DIR lib/${CMAKE_LIBRARY_ARCHITECTURE}/tralux)
+endif()

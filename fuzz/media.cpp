@@ -2,13 +2,13 @@
 // reader, the sample conversion and mixdown, a seek, and the tags and cover through TagLib.
 #include <cstdint>
 
-#include "engine/formats/tag_reader.h"
 #include "platform/media/media_input_kind.h"
+#include "platform/tags/taglib_tag_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     tralux::platform::DecodeMediaMemoryForTesting(data, size);
     tralux::StreamInfo tags;
     tags.Kind = tralux::kKindMedia;
-    tralux::ReadInputTagsFromMemory(data, size, tags);
+    tralux::platform::ReadInputTagsFromMemory(data, size, tags);
     return 0;
 }

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/formats/tag_reader.h"
+#include "platform/tags/taglib_tag_reader.h"
 
 namespace {
 bool ValidUtf8(const std::string& s) {
@@ -26,12 +26,12 @@ bool ValidUtf8(const std::string& s) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     tralux::StreamInfo info;
     info.Kind = size >= 4 && data[0] == 'R' ? tralux::kKindRiff : tralux::kKindMp3;
-    tralux::ReadInputTagsFromMemory(data, size, info);
+    tralux::platform::ReadInputTagsFromMemory(data, size, info);
     for (const std::string* t : {&info.Title, &info.Artist, &info.Album, &info.Year, &info.Track,
                                  &info.Comment, &info.Copyright})
         if (!ValidUtf8(*t)) __builtin_trap();
     // The same bytes as the raw text of an old tag.
-    if (!ValidUtf8(tralux::TagTextToUtf8(std::string(reinterpret_cast<const char*>(data), size))))
+    if (!ValidUtf8(tralux::platform::TagTextToUtf8(std::string(reinterpret_cast<const char*>(data), size))))
         __builtin_trap();
     return 0;
 }

@@ -38,7 +38,7 @@
 #include "engine/job/engine_state.h"
 #include "engine/job/job.h"
 #include "engine/playback/playback.h"
-#include "platform/media/media_input_kind.h"
+#include "platform/media_loader/media_names.h"
 #include "platform/notify/notifier.h"
 
 namespace tralux::app {

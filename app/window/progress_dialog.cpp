@@ -24,7 +24,7 @@
 #include "cddb/engine/cd_info_provider.h"
 #include "cddb/track_name.h"
 #include "rip/verified_rip.h"
-#include "platform/media/media_input_kind.h"
+#include "platform/media_loader/media_names.h"
 #include "engine/job/engine_state.h"
 #include "engine/job/errors.h"
 #include "engine/job/job.h"

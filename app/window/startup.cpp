@@ -31,9 +31,9 @@
 #include "app/window/ui_config.h"
 #include "engine/job/engine_state.h"
 #include "platform/notify/notifier.h"
-#include "platform/media/media_input_kind.h"
-#include "platform/media/media_output_kinds.h"
-#include "platform/wma/wma_output_kind.h"
+#include "platform/media_loader/media_loader.h"
+#include "platform/media_loader/media_names.h"
+#include "platform/tags/taglib_tag_reader.h"
 
 namespace tralux::app {
 
@@ -118,10 +118,8 @@ bool StartUp(int& exitCode) {
     settings::SetRegistryKey("Quorvatix");
     SetNotifier(&g_notifier);
     SetOptionReader([](std::string_view name) { return settings::ReadOption(name); });
-    platform::RegisterWmaOutput();
-    platform::RegisterFlacOutput();
-    platform::RegisterOpusOutput();
-    platform::RegisterMediaInput();
+    platform::InstallTagLibReader();
+    platform::RegisterMediaKinds();
     // CD information: the server over HTTP, the cache file, the "CDDB" settings; .cda inputs
     // get their titles from it.
     cddb::SetHttpTransport(http::MakeCurlTransport(http::CurlOptionsFromEnvironment()));

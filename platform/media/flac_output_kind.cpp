@@ -40,8 +40,12 @@ std::unique_ptr<Output> OpenFlacOutput(const OutputSettings& settings) {
 
 }  // namespace
 
+OutputKind FlacOutputKind() {
+    return {kFormatFlac, "flac", ".flac", false, nullptr, OpenFlacOutput};
+}
+
 void RegisterFlacOutput() {
-    RegisterOutputKind({kFormatFlac, "flac", ".flac", false, nullptr, OpenFlacOutput});
+    RegisterOutputKind(FlacOutputKind());
 }
 
 }  // namespace tralux::platform

@@ -3,8 +3,9 @@
 #include "platform/media/media_tags.h"
 
 namespace tralux {
+struct OutputKind;
 struct OutputSettings;
-}
+}  // namespace tralux
 
 namespace tralux::platform {
 
@@ -12,6 +13,9 @@ namespace tralux::platform {
 // (repeats are harmless).
 void RegisterFlacOutput();
 void RegisterOpusOutput();
+// The kinds' table lines (what the media module hands the front ends).
+OutputKind FlacOutputKind();
+OutputKind OpusOutputKind();
 
 // The job's texts and cover as Vorbis comments; nothing when tags are off. A track "3/12"
 // becomes TRACKNUMBER 3 and TRACKTOTAL 12.

@@ -21,8 +21,12 @@ std::unique_ptr<Output> OpenOpusOutput(const OutputSettings& settings) {
 
 }  // namespace
 
+OutputKind OpusOutputKind() {
+    return {kFormatOpus, "opus", ".opus", false, "OpusBitRate", OpenOpusOutput};
+}
+
 void RegisterOpusOutput() {
-    RegisterOutputKind({kFormatOpus, "opus", ".opus", false, "OpusBitRate", OpenOpusOutput});
+    RegisterOutputKind(OpusOutputKind());
 }
 
 }  // namespace tralux::platform

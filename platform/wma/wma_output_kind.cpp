@@ -111,8 +111,12 @@ std::unique_ptr<Output> OpenWmaOutput(const OutputSettings& settings) {
 
 }  // namespace
 
+OutputKind WmaOutputKind() {
+    return {kFormatWma, "wma", ".wma", false, "MSABitRate", OpenWmaOutput};
+}
+
 void RegisterWmaOutput() {
-    RegisterOutputKind({kFormatWma, "wma", ".wma", false, "MSABitRate", OpenWmaOutput});
+    RegisterOutputKind(WmaOutputKind());
 }
 
 }  // namespace tralux::platform

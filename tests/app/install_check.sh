@@ -11,6 +11,16 @@ for f in bin/tralux bin/tralux-cli share/applications/tralux.desktop \
   [ -e "$prefix/$f" ] || { echo "missing $f"; exit 1; }
 done
 [ -x "$prefix/bin/tralux" ] || { echo "tralux is not executable"; exit 1; }
+# The media module is installed, and the installed program finds it there.
+compgen -G "$prefix/lib*/tralux/tralux-media.so" >/dev/null \
+  || compgen -G "$prefix/lib/*/tralux/tralux-media.so" >/dev/null || { echo "missing tralux-media.so"; exit 1; }
+wav=$prefix/tone.wav
+printf 'RIFF\x24\x10\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00\x40\x1f\x00\x00\x80\x3e\x00\x00\x02\x00\x10\x00data\x00\x10\x00\x00' >"$wav"
+head -c 4096 /dev/zero >>"$wav"
+loaded=$(env -u TRALUX_MEDIA_MODULE LD_DEBUG=files "$prefix/bin/tralux-cli" --config "$prefix/cfg" \
+  convert "$wav" --format flac --output-dir "$prefix/out" 2>&1 >/dev/null | grep 'tralux-media.so' || true)
+[ -s "$prefix/out/tone.flac" ] || { echo "the installed tralux-cli cannot write FLAC"; exit 1; }
+case $loaded in *"$prefix"/*) ;; *) echo "the media module was not loaded from $prefix: $loaded"; exit 1 ;; esac
 desktop=$prefix/share/applications/tralux.desktop
 grep -qx 'Exec=tralux %f' "$desktop" || { echo "Exec line"; exit 1; }
 grep -qx 'Icon=tralux' "$desktop" || { echo "Icon line"; exit 1; }

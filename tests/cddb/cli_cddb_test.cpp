@@ -72,7 +72,8 @@ protected:
     BuiltImage img_;
 };
 
-// Every way the server can fail is told with the server's address and the reason.
+// Every way the server can fail is told with the server's address and the reason; the disc
+// is still listed, and `cd list` fails.
 TEST_F(CliCddbTest, NetworkFailuresNameTheServerAndTheReason) {
     // A closed port (a server that just went away) and one that accepts but never answers.
     int closedPort;
@@ -102,7 +103,8 @@ TEST_F(CliCddbTest, NetworkFailuresNameTheServerAndTheReason) {
         {server_.Url("garbage"), here, "的回覆無法辨識: <html><body>Hello there</body></html>"},
     };
     for (const auto& c : cases) {
-        Run("cd list --cddb-server " + c.url, "TRALUX_HTTP_TIMEOUT=1");
+        EXPECT_EQ(Run("cd list --cddb-server " + c.url, "TRALUX_HTTP_TIMEOUT=1"), 1) << c.url;
+        EXPECT_NE(Text("stdout.txt").find("   03     "), std::string::npos) << c.url;
         const std::string err = Text("stderr.txt");
         EXPECT_NE(err.find("CDDB 伺服器 " + c.server), std::string::npos) << c.url << "\n" << err;
         EXPECT_NE(err.find(c.reason), std::string::npos) << c.url << "\n" << err;

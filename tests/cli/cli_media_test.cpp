@@ -160,5 +160,36 @@ TEST_F(CliMedia, RefusalsLeaveNothingBehind) {
     EXPECT_NE(Out().find("Opus"), std::string::npos);
 }
 
+// The media kinds load on first use: WAV and MP3 jobs never map FFmpeg. A missing or broken
+// module fails those kinds with the file and the system's reason and leaves nothing behind.
+TEST_F(CliMedia, TheModuleLoadsOnFirstUseAndItsAbsenceIsTold) {
+    WriteFile(P("src.wav"), SimpleWav(Tone(8000, 1, 800), 1, 8000));
+    ::setenv("LD_DEBUG", "files", 1);
+    const int mp3 = RunCli("convert " + P("src.wav") + " --format mp3" + Dir(P("m")));
+    const std::string mp3Log = Err();
+    const int flac = RunCli("convert " + P("src.wav") + " --format flac" + Dir(P("m")));
+    const std::string flacLog = Err();
+    ::unsetenv("LD_DEBUG");
+    ASSERT_EQ(mp3, 0) << mp3Log;
+    ASSERT_EQ(flac, 0) << flacLog;
+    EXPECT_EQ(mp3Log.find("tralux-media.so"), std::string::npos);
+    EXPECT_EQ(mp3Log.find("libavcodec"), std::string::npos);
+    EXPECT_NE(flacLog.find("tralux-media.so"), std::string::npos);
+
+    WriteFile(P("bad.so"), Bytes(4096, 'x'));
+    for (const std::string module : {P("none.so"), P("bad.so")}) {
+        ::setenv("TRALUX_MEDIA_MODULE", module.c_str(), 1);
+        EXPECT_EQ(RunCli("convert -y " + P("src.wav") + Dir(P("w"))), 0) << Err();
+        EXPECT_EQ(RunCli("convert " + P("src.wav") + " --format opus" + Dir(P("o"))), 1);
+        EXPECT_NE(Err().find(module), std::string::npos) << Err();
+        EXPECT_FALSE(Exists("o/src.opus"));
+        EXPECT_EQ(RunCli("convert " + P("m/src.flac") + Dir(P("o"))), 1);
+        EXPECT_NE(Err().find(module), std::string::npos) << Err();
+        EXPECT_FALSE(Exists("o/src.wav"));
+        ::unsetenv("TRALUX_MEDIA_MODULE");
+    }
+    EXPECT_NE(Err().find("invalid ELF header"), std::string::npos) << Err();
+}
+
 }  // namespace
 }  // namespace tralux::test

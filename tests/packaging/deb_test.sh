@@ -39,6 +39,8 @@ for path in /usr/bin/tralux /usr/bin/tralux-cli /usr/share/applications/tralux.d
     grep -qx -- "$path" "$work/contents" || fail "the package lacks $path"
 done
 
+grep -q '^/usr/lib/.*tralux/tralux-media\.so$' "$work/contents" || fail "the package lacks tralux-media.so"
+
 dpkg-deb -x "$deb" "$work/root"
 got=$("$work/root/usr/bin/tralux-cli" --version) || fail "tralux-cli --version exits $?"
 [ "$got" = "tralux-cli $version" ] || fail "tralux-cli --version prints '$got'"

@@ -1,12 +1,14 @@
-#include "engine/formats/tag_reader.h"
+#include "platform/tags/taglib_tag_reader.h"
 
 #include <gtest/gtest.h>
 
+#include "engine/formats/riff_reader.h"
+#include "engine/formats/tag_reader.h"
 #include "engine/outputs/id3v2_writer.h"
 #include "engine/outputs/mp3_info_frame.h"
 #include "support/wav_builder.h"
 
-namespace tralux {
+namespace tralux::platform {
 namespace {
 
 using test::Bytes;
@@ -204,6 +206,23 @@ TEST(ReadInputTags, WavInfoWithBig5AndLatin1Items) {
     EXPECT_EQ(s.Year, "1944");
 }
 
+// The engine's probe reads tags only through the reader the front end installed.
+TEST(ReadInputTags, TheEnginesProbeUsesTheInstalledReader) {
+    test::TempDir dir;
+    const std::string path = dir / "tagged.mp3";
+    const std::vector<std::uint8_t> tag = BuildId3v2Tag({"夏夜", "林小雨", "", "", "", "", "", ""});
+    test::WriteFile(path, Cat({Bytes(tag.begin(), tag.end()), Audio()}));
+    StreamInfo bare;
+    SetInputTagReader(nullptr);
+    ASSERT_TRUE(ProbeInput(path, bare));
+    EXPECT_NE(bare.Artist, "林小雨");
+    InstallTagLibReader();
+    StreamInfo tagged;
+    ASSERT_TRUE(ProbeInput(path, tagged));
+    EXPECT_EQ(tagged.Title, "夏夜");
+    EXPECT_EQ(tagged.Artist, "林小雨");
+}
+
 TEST(Id3v2Writer, WhatWeWriteReadsBack) {
     const Id3v2Texts texts{"夏夜的月光", "林小雨", "專輯", "1977", "3", "好聽", "© 1977", ""};
     const std::vector<std::uint8_t> tag = BuildId3v2Tag(texts);
@@ -233,4 +252,4 @@ TEST(Id3v2Writer, WhatWeWriteReadsBack) {
 }
 
 }  // namespace
-}  // namespace tralux
+}  // namespace tralux::platform
