@@ -177,7 +177,7 @@ TEST_F(CliMedia, TheModuleLoadsOnFirstUseAndItsAbsenceIsTold) {
     EXPECT_NE(flacLog.find("tralux-media.so"), std::string::npos);
 
     WriteFile(P("bad.so"), Bytes(4096, 'x'));
-    for (const std::string module : {P("none.so"), P("bad.so")}) {
+    for (const std::string& module : {P("none.so"), P("bad.so")}) {
         ::setenv("TRALUX_MEDIA_MODULE", module.c_str(), 1);
         EXPECT_EQ(RunCli("convert -y " + P("src.wav") + Dir(P("w"))), 0) << Err();
         EXPECT_EQ(RunCli("convert " + P("src.wav") + " --format opus" + Dir(P("o"))), 1);
