@@ -11,6 +11,8 @@
 
 #include "platform/media/flac_file_writer.h"
 #include "engine/job/engine_state.h"
+#include "engine/job/file.h"
+#include "engine/job/job_fixture.h"
 #include "engine/outputs/output.h"
 #include "platform/media/media_decoder.h"
 #include "platform/media/media_output_kinds.h"
@@ -316,6 +318,39 @@ TEST(MediaOutputKinds, StoppedFilesPlayAndAbandonedOnesAreRemoved) {
             out->Abandon();
         }
         EXPECT_FALSE(fs::exists(s.path)) << s.path;
+    }
+}
+
+using MediaJobs = test::JobFixture;
+
+// A disk that fills under FLAC or Opus output, in the audio or in the last bytes written at the
+// end: the job fails naming the file and the system's reason, and leaves nothing behind.
+TEST_F(MediaJobs, DiskFullLeavesNothingBehind) {
+    RegisterFlacOutput();
+    RegisterOpusOutput();
+    options_["PlaceClipInfo"] = 0;
+    const std::string dir = dir_.path().string();
+    test::WriteFile(dir + "/in.wav", test::SimpleWav(Signal(kRate * 3, kRate), 2, kRate));
+    for (const int format : {kFormatFlac, kFormatOpus}) {
+        Engine().OutputFormat.store(format);
+        const std::string ext = format == kFormatFlac ? ".flac" : ".opus";
+        ASSERT_EQ(Run(dir + "/in.wav", dir + "/whole" + ext), 0);
+        const std::uint64_t whole = fs::file_size(dir + "/whole" + ext);
+        fs::remove(dir + "/whole" + ext);
+        for (const std::uint64_t fits : {std::uint64_t{20000}, whole - 1}) {
+            const std::string out = dir + "/full" + ext;
+            notes_.Clear();
+            SetDiskFullForTesting("full" + ext, fits);
+            EXPECT_EQ(Run(dir + "/in.wav", out), 0) << out << " " << fits;
+            ASSERT_FALSE(notes_.Messages().empty()) << out << " " << fits;
+            EXPECT_EQ(notes_.Messages().back().text,
+                      "寫入檔案錯誤: " + out +
+                          ": No space left on device; the unfinished file was removed")
+                << fits;
+            EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}), 1)
+                << out << " " << fits;  // only the input: no output, no temporary
+        }
+        SetDiskFullForTesting("", 0);
     }
 }
 
