@@ -254,7 +254,7 @@ void ProgressDialog::ShowFigures() {
         compression_->setText(Q(
             CompressionLine(format, StoredKbps("MP3BitRate", 128), StoredKbps("MSABitRate", 64))));
     quality_->setText(Q(QualityLine(static_cast<int>(e.OutputRate.load()), e.OutputChannels.load(),
-                                    e.EqualizerOn.load(), jitter_)));
+                                    e.EqualizerOn.load(), jitter_, e.OutputBits.load())));
 }
 
 std::int64_t ProgressDialog::ElapsedMs() const {
