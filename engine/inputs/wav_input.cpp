@@ -67,7 +67,8 @@ public:
     int WideBits() const override {
         const bool wide = info_.Encoding == SampleEncoding::Integer &&
                           (info_.BitsPerSample == 24 || info_.BitsPerSample == 32) &&
-                          info_.StoredChannels <= info_.Channels;
+                          info_.StoredChannels <= info_.Channels &&
+                          info_.BlockAlign == info_.Channels * info_.BitsPerSample / 8;
         return wide ? info_.BitsPerSample : 0;
     }
 

@@ -147,37 +147,13 @@ TEST_F(CliMedia, SurroundIsMixedDownAsWavIsAndOpusKeepsTheLength) {
     EXPECT_NEAR(static_cast<double>(ReadWavPcm(P("d.wav")).Frames()), 48000.0, 1.0);
 }
 
-// A 24-bit WAV (a canonical 44-byte header) of stereo noise whose low bytes are all in use.
-Bytes Wav24(std::uint32_t rate, std::size_t frames, Bytes& payload) {
-    payload.clear();
-    std::uint32_t x = 12345;
-    for (std::size_t i = 0; i < frames * 2; ++i) {
-        x = x * 1664525u + 1013904223u;
-        const std::int32_t v = static_cast<std::int32_t>(x) >> 10;  // about -18 dBFS peaks
-        for (int b = 0; b < 3; ++b) payload.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
-    }
-    Bytes w;
-    auto put = [&w](std::uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) w.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    };
-    const auto size = static_cast<std::uint32_t>(payload.size());
-    w.insert(w.end(), {'R', 'I', 'F', 'F'});
-    put(36 + size, 4);
-    w.insert(w.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    put(16, 4), put(1, 2), put(2, 2), put(rate, 4), put(rate * 6, 4), put(6, 2), put(24, 2);
-    w.insert(w.end(), {'d', 'a', 't', 'a'});
-    put(size, 4);
-    w.insert(w.end(), payload.begin(), payload.end());
-    return w;
-}
-
 // Deeper sources keep their samples in FLAC when nothing is converted (our WAV reader and the
 // system's decoders, also from a start position); any conversion writes 16 bits, and says so.
 TEST_F(CliMedia, DeepSourcesStayDeepInFlac) {
     TRALUX_REQUIRE_TOOL("flac");
     TRALUX_REQUIRE_TOOL("metaflac");
-    Bytes payload;
-    WriteFile(P("deep.wav"), Wav24(48000, 48000 * 2 + 333, payload));
+    const Bytes payload = Noise24(48000 * 2 + 333);
+    WriteFile(P("deep.wav"), Riff({{"fmt ", FmtPayload(1, 2, 48000, 24)}, {"data", payload}}));
     auto raw = [&](const std::string& flac) {
         EXPECT_EQ(Sh("flac -d -f -s --force-raw-format --endian=little --sign=signed -o '" +
                      P("raw.pcm") + "' '" + flac + "'"),

@@ -354,6 +354,37 @@ TEST_F(MediaJobs, DiskFullLeavesNothingBehind) {
     }
 }
 
+// A 24-bit source goes to FLAC untouched; the equalizer switched on midway takes over from
+// there (16-bit through the stage, stored at 24), with nothing lost or added at the switch.
+TEST_F(MediaJobs, DeepSamplesPassUntilTheEqualizerComesOn) {
+    TRALUX_REQUIRE_TOOL("flac");
+    RegisterFlacOutput();
+    options_["PlaceClipInfo"] = 0;
+    const std::string dir = dir_.path().string();
+    const std::size_t frames = kRate * 120;
+    const Bytes payload = test::Noise24(frames);
+    test::WriteFile(dir + "/deep.wav",
+                    test::Riff({{"fmt ", test::FmtPayload(1, 2, kRate, 24)}, {"data", payload}}));
+    Engine().OutputFormat.store(kFormatFlac);
+    Engine().EqualizerLevels[9].store(0);
+    Engine().PositionMs.store(0);  // not the last job's
+    ASSERT_TRUE(StartConversion(dir + "/deep.wav", dir + "/deep.flac", 0, kModeConvert));
+    WaitForPosition(1000);
+    EXPECT_EQ(Engine().OutputBits.load(), 24);
+    Engine().EqualizerChanged.store(true);
+    Engine().EqualizerOn.store(true);
+    WaitForJob();
+    ASSERT_EQ(Engine().LastError.load(), 0);
+    ASSERT_EQ(Shell("flac -d -f -s --force-raw-format --endian=little --sign=signed -o '" + dir +
+                    "/deep.raw' '" + dir + "/deep.flac'"),
+              0);
+    const Bytes raw = ReadAll(dir + "/deep.raw");
+    ASSERT_EQ(raw.size(), payload.size());
+    const std::size_t second = kRate * 6;
+    EXPECT_TRUE(std::equal(raw.begin(), raw.begin() + second, payload.begin()));
+    EXPECT_FALSE(std::equal(raw.end() - second, raw.end(), payload.end() - second));
+}
+
 TEST(Decoder, SurroundKeepsItsSpeakersAndMemoryInputWorks) {
     TRALUX_REQUIRE_TOOL("ffmpeg");
     const fs::path file = Dir() / "six.flac";
