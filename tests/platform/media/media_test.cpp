@@ -383,6 +383,22 @@ TEST_F(MediaJobs, DeepSamplesPassUntilTheEqualizerComesOn) {
     const std::size_t second = kRate * 6;
     EXPECT_TRUE(std::equal(raw.begin(), raw.begin() + second, payload.begin()));
     EXPECT_FALSE(std::equal(raw.end() - second, raw.end(), payload.end() - second));
+
+    // Stopped on the wide path: a valid 24-bit file holding the start, bit for bit.
+    Engine().EqualizerOn.store(false);
+    Engine().PositionMs.store(0);
+    ASSERT_TRUE(StartConversion(dir + "/deep.wav", dir + "/stop.flac", 0, kModeConvert));
+    WaitForPosition(1000);
+    Engine().StopRequested.store(true);
+    WaitForJob();
+    Engine().StopRequested.store(false);
+    ASSERT_EQ(Shell("flac -d -f -s --force-raw-format --endian=little --sign=signed -o '" + dir +
+                    "/stop.raw' '" + dir + "/stop.flac'"),
+              0);
+    const Bytes cut = ReadAll(dir + "/stop.raw");
+    EXPECT_GE(cut.size(), second);
+    EXPECT_LT(cut.size(), payload.size());
+    EXPECT_TRUE(std::equal(cut.begin(), cut.end(), payload.begin()));
 }
 
 TEST(Decoder, SurroundKeepsItsSpeakersAndMemoryInputWorks) {
