@@ -101,12 +101,12 @@ std::string CompressionLine(int format, int mp3Kbps, int wmaKbps) {
     }
 }
 
-std::string QualityLine(int rate, int channels, bool equalizerOn, bool jitterOn) {
+std::string QualityLine(int rate, int channels, bool equalizerOn, bool jitterOn, int bits) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "品質 : 比率:    %d Hz, ", rate);
     std::string s = buf;
     s += channels == 1 ? "單聲, " : "立體聲, ";
-    s += "16 位元, 均衡器:   ";
+    s += std::to_string(bits) + " 位元, 均衡器:   ";
     s += equalizerOn ? "開," : "關 ,";
     s += jitterOn ? " 定位: 開.  " : " 定位: 關.   ";
     return s;

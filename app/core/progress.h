@@ -33,7 +33,7 @@ std::string SpeedLine(int speedHundredths);  // "速度: x 2.50 "
 
 // --- Lines ----------------------------------------------------------------------------------
 std::string CompressionLine(int format, int mp3Kbps, int wmaKbps);
-std::string QualityLine(int rate, int channels, bool equalizerOn, bool jitterOn);
+std::string QualityLine(int rate, int channels, bool equalizerOn, bool jitterOn, int bits = 16);
 // Single dialog's title line with the input's file name; batch dialog's output line.
 std::string SingleTitleLine(int format, const std::string& inputName);
 std::string BatchOutputLine(int format, const std::string& outputPath);

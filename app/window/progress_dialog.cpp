@@ -250,11 +250,17 @@ void ProgressDialog::ShowFigures() {
     const int format = e.OutputFormat.load();
     if (format == kFormatMp3 && StoredVbr() >= 0)
         compression_->setText(QStringLiteral("壓縮: MPEG Layer-3, VBR 品質 %1").arg(StoredVbr()));
+    else if (format == kFormatFlac)
+        compression_->setText(
+            QStringLiteral("壓縮: 無損壓縮 (FLAC), 壓縮等級 %1").arg(StoredKbps("FLACLevel", 5)));
+    else if (format == kFormatOpus)
+        compression_->setText(
+            QStringLiteral("壓縮: Opus, 位元率: %1 kBps").arg(StoredKbps("OpusBitRate", 160)));
     else
         compression_->setText(Q(
             CompressionLine(format, StoredKbps("MP3BitRate", 128), StoredKbps("MSABitRate", 64))));
     quality_->setText(Q(QualityLine(static_cast<int>(e.OutputRate.load()), e.OutputChannels.load(),
-                                    e.EqualizerOn.load(), jitter_)));
+                                    e.EqualizerOn.load(), jitter_, e.OutputBits.load())));
 }
 
 std::int64_t ProgressDialog::ElapsedMs() const {
@@ -441,6 +447,10 @@ void ProgressDialog::Tick() {
         remaining_->setText(QStringLiteral("剩餘:") + Q(Clock(static_cast<double>(f.remainingMs))));
         total_->setText(QStringLiteral("總計:") + Q(Clock(static_cast<double>(f.totalMs))));
         speed_->setText(Q(SpeedLine(f.speedHundredths)));
+        // The stored width is known once the job has opened its output.
+        quality_->setText(
+            Q(QualityLine(static_cast<int>(e.OutputRate.load()), e.OutputChannels.load(),
+                          e.EqualizerOn.load(), jitter_, e.OutputBits.load())));
         if (!batch_) output_->setText(QStringLiteral("輸出檔案名稱:") + Q(e.OutputPath));
         return;
     }

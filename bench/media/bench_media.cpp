@@ -1,6 +1,7 @@
 // FLAC and Opus output of a whole conversion job (WAV in) beside the reference encoders on the
 // same file in the same run: speed as a ratio to `flac -LEVEL` and `opusenc`, and the FLAC
-// size against flac's at the same level (target: within 5 %).
+// size against flac's at the same level (target: within 5 %), the Opus size against opusenc's
+// at the same bit rate (target: within 3 %).
 // Usage: bench_media [seconds=120] [flac level=5] [opus kbps=160] [folder=/tmp]
 #include <sys/stat.h>
 #include <unistd.h>
@@ -116,9 +117,12 @@ int main(int argc, char** argv) {
     std::printf("Opus %d kbit/s: tralux %.2f s (x %.0f real time)", kbps, ourOpus,
                 seconds / ourOpus);
     if (theirOpus > 0)
-        std::printf(", opusenc %.2f s; speed ratio %.2f of opusenc's; sizes %lld / %lld bytes\n",
-                    theirOpus, theirOpus / ourOpus, SizeOf(base + ".opus"),
-                    SizeOf(base + "-ref.opus"));
+        std::printf(
+            ", opusenc %.2f s; speed ratio %.2f of opusenc's; sizes %lld / %lld bytes, ratio "
+            "%.4f (target <= 1.03)\n",
+            theirOpus, theirOpus / ourOpus, SizeOf(base + ".opus"), SizeOf(base + "-ref.opus"),
+            static_cast<double>(SizeOf(base + ".opus")) /
+                static_cast<double>(SizeOf(base + "-ref.opus")));
     else
         std::printf("; opusenc not available: no comparison\n");
     for (const char* ext : {".wav", ".flac", "-ref.flac", ".opus", "-ref.opus"})

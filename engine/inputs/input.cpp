@@ -41,6 +41,10 @@ void Input::Pump(BlockSink& sink) {
     }
 }
 
+std::size_t Input::ReadWide(std::int32_t*, std::size_t) {
+    throw JobError(kErrUnknownFormat);
+}
+
 void RegisterInputKind(const InputKind& kind) {
     std::lock_guard lock(g_kindsMutex);
     std::vector<InputKind>& kinds = Kinds();

@@ -50,6 +50,14 @@ public:
     // time; an input that cannot be pulled (a CD track, whose reader places overlapping
     // reads itself) pushes instead and may leave Read unsupported.
     virtual void Pump(BlockSink& sink);
+    // The stored sample width when it is above 16 bits and ReadWide delivers the stored
+    // samples untouched (same rate and channels as Describe()); 0 otherwise.
+    virtual int WideBits() const { return 0; }
+    // Reads go through ReadWide from now on; called before Seek.
+    virtual void ChooseWide() {}
+    // Up to `frames` frames of the stored samples scaled to the full 32-bit range; the frame
+    // count, 0 at the end. Raises FileError/JobError. Only when WideBits() is above 16.
+    virtual std::size_t ReadWide(std::int32_t* samples, std::size_t frames);
     // Releases decoders and devices early; the destructor does it too.
     virtual void Finish() {}
 };

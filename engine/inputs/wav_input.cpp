@@ -64,6 +64,38 @@ public:
         return n * info_.Channels * 2;
     }
 
+    int WideBits() const override {
+        const bool wide = info_.Encoding == SampleEncoding::Integer &&
+                          (info_.BitsPerSample == 24 || info_.BitsPerSample == 32) &&
+                          info_.StoredChannels <= info_.Channels &&
+                          info_.BlockAlign == info_.Channels * info_.BitsPerSample / 8;
+        return wide ? info_.BitsPerSample : 0;
+    }
+
+    std::size_t ReadWide(std::int32_t* samples, std::size_t frames) override {
+        const std::size_t want = static_cast<std::size_t>(
+            std::min<std::uint64_t>(remaining_, static_cast<std::uint64_t>(frames) * stored_));
+        if (want == 0) return 0;
+        raw_.resize(want);
+        std::size_t got = file_.Read(raw_.data(), want);
+        got -= got % stored_;
+        if (got == 0) {
+            remaining_ = 0;
+            return 0;
+        }
+        remaining_ -= got;
+        // Little-endian samples moved to the top of 32 bits.
+        const std::size_t width = info_.BitsPerSample / 8;
+        const std::size_t count = got / width;
+        for (std::size_t i = 0; i < count; ++i) {
+            std::uint32_t v = 0;
+            for (std::size_t b = 0; b < width; ++b)
+                v |= static_cast<std::uint32_t>(raw_[i * width + b]) << (8 * (4 - width + b));
+            samples[i] = static_cast<std::int32_t>(v);
+        }
+        return got / stored_;
+    }
+
 private:
     File& file_;
     StreamInfo info_;  // as stored

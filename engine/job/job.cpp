@@ -46,6 +46,9 @@ struct Job::Impl final : BlockSink {
     std::unique_ptr<Output> output;
     const OutputKind* kind = nullptr;
     bool flushed = false;
+    bool wide = false;        // the output takes the source's own samples (WriteWide)
+    bool equalizing = false;  // ...but the equalizer came on midway: 16-bit from there
+    std::vector<std::int32_t> widened;
     bool failing = false;  // an error handler runs: a failed flush is not reported again
     bool playbackOpen = false;
 
@@ -91,17 +94,65 @@ struct Job::Impl final : BlockSink {
             return;
         }
         std::this_thread::yield();
-        if (output) output->Write(bytes, out.size_bytes());
+        if (!output) return;
+        if (wide) {
+            widened.resize(out.size());
+            for (std::size_t i = 0; i < out.size(); ++i)
+                widened[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(out[i]) << 16);
+            output->WriteWide(widened.data(), widened.size());
+            return;
+        }
+        output->Write(bytes, out.size_bytes());
     }
 
-    // Every block of input PCM (modified in place when channels are mixed).
-    void Block(std::uint8_t* block, std::size_t byteCount) override {
+    void CheckStop() {
         if (state.StopRequested.load()) {
             state.PlaybackStartMs.store(0);
             state.StartMs.store(0);
             state.ClockOriginMs.store(0);
             throw JobError(0);
         }
+    }
+
+    // The source's own samples can go to the output untouched: deeper than 16 bits, nothing
+    // to convert and no equalizer. Otherwise the 16-bit pipeline runs.
+    bool CanKeepWide() const {
+        return !Preview() && input && input->WideBits() > 16 &&
+               info.SampleRate == state.OutputRate.load() &&
+               info.Channels == state.OutputChannels.load() && !state.EqualizerOn.load();
+    }
+
+    // The wide path: stored samples straight to the output, a second at a time.
+    void PumpWide() {
+        const std::size_t channels = info.Channels;
+        const std::size_t frames = std::max<std::size_t>(1, info.SampleRate);
+        std::vector<std::int32_t> buffer(frames * channels);
+        std::vector<std::int16_t> narrow;
+        const double startMs = state.PositionMs.load();
+        std::uint64_t done = 0;
+        for (;;) {
+            CheckStop();
+            const std::size_t got = input->ReadWide(buffer.data(), frames);
+            if (got == 0) return;
+            const std::size_t count = got * channels;
+            // The equalizer switched on midway: the rest goes through it at 16 bits.
+            if (!equalizing && state.EqualizerOn.load()) equalizing = true;
+            if (equalizing) {
+                narrow.resize(count);
+                for (std::size_t i = 0; i < count; ++i) narrow[i] = NarrowSample(buffer[i]);
+                Emit(dsp.Process(reinterpret_cast<const std::uint8_t*>(narrow.data()), count * 2));
+                continue;
+            }
+            std::this_thread::yield();
+            output->WriteWide(buffer.data(), count);
+            done += got;
+            state.PositionMs.store(startMs + static_cast<double>(done) * 1000.0 / info.SampleRate);
+        }
+    }
+
+    // Every block of input PCM (modified in place when channels are mixed).
+    void Block(std::uint8_t* block, std::size_t byteCount) override {
+        CheckStop();
         // Widening, channel mixing, rate conversion, equalizer and the position happen here.
         Emit(dsp.Process(block, byteCount));
     }
@@ -110,6 +161,10 @@ struct Job::Impl final : BlockSink {
     void Flush() {
         if (flushed) return;
         flushed = true;
+        if (wide && !equalizing) {
+            dsp.ResamplerFree();  // never fed
+            return;
+        }
         try {
             const std::span<const std::int16_t> tail = dsp.Flush();
             if (!Preview()) Emit(tail);
@@ -138,6 +193,7 @@ struct Job::Impl final : BlockSink {
         const std::uint32_t startMs = e.StartMs.load();
         if (info.DurationMs > startMs)
             s.expectedFrames = static_cast<std::uint64_t>(info.DurationMs - startMs) * s.rate / 1000;
+        s.bits = CanKeepWide() ? input->WideBits() : 16;
         s.placeTags = ReadEngineOption("PlaceClipInfo") != 0;
         if (kind->bitRateOption) s.kbps = ReadEngineOption(kind->bitRateOption);
         s.option = ReadEngineOption;
@@ -201,6 +257,7 @@ void Job::Impl::Run() {
     try {
         try {
             e.PositionMs.store(0.0);
+            e.OutputBits.store(16);
             dsp.ResetAnalysis();
             if (isDefault) ResetPlayback();
             e.LastError.store(0);
@@ -221,6 +278,9 @@ void Job::Impl::Run() {
             playbackOpen = Preview();
             StageStart();  // builds the equalizer response too
             if (!Preview()) output = kind->open(MakeOutputSettings());
+            wide = output && output->Bits() > 16;
+            e.OutputBits.store(wide ? output->Bits() : 16);
+            if (wide) input->ChooseWide();
 
             // A conversion starts at the exact sample frame the start time names.
             const std::uint32_t startMs = e.StartMs.load();
@@ -228,7 +288,10 @@ void Job::Impl::Run() {
                                                    1000.0));
             e.PositionMs.store(startMs);
             e.PlaybackStartMs.store(startMs);
-            input->Pump(*this);
+            if (wide)
+                PumpWide();
+            else
+                input->Pump(*this);
             Flush();
             input->Finish();
             if (output) output->Finish();
@@ -339,7 +402,7 @@ bool Job::Start(const std::string& inputPath, const std::string& outputPath,
     j.input.reset();
     j.output.reset();
     j.kind = nullptr;
-    j.flushed = j.failing = j.playbackOpen = false;
+    j.flushed = j.failing = j.playbackOpen = j.wide = j.equalizing = false;
 
     if (mode == kModePreview && !j.isDefault) return refuse(kErrOpen);  // one sound card
     if (mode != kModePreview) {

@@ -3,6 +3,7 @@
 #include <deque>
 #include <filesystem>
 #include <mutex>
+#include <vector>
 
 #include "engine/job/engine_state.h"
 #include "engine/outputs/mp3_output.h"
@@ -51,6 +52,12 @@ const OutputKind* FindOutputKindByName(std::string_view cliName) {
 std::vector<OutputKind> OutputKinds() {
     std::lock_guard lock(g_kindsMutex);
     return {Kinds().begin(), Kinds().end()};
+}
+
+void Output::WriteWide(const std::int32_t* samples, std::size_t count) {
+    std::vector<std::int16_t> narrow(count);
+    for (std::size_t i = 0; i < count; ++i) narrow[i] = NarrowSample(samples[i]);
+    Write(reinterpret_cast<const std::uint8_t*>(narrow.data()), count * 2);
 }
 
 bool RemoveRegularFile(const std::string& path) noexcept {

@@ -41,6 +41,9 @@ struct OutputSettings {
     bool placeTags = true;  // "PlaceClipInfo": write the texts (a credit is written regardless)
     int kbps = -1;          // the kind's bit-rate option, -1 when unset
     std::uint64_t expectedFrames = 0;  // output frames the job expects (0: unknown), a hint
+    // Above 16: the job can hand over the source's own samples of this width (WriteWide); a
+    // kind that can hold them opens at that width and says so in Bits(), others ignore it.
+    int bits = 16;
     // Further stored options by name (-1 when unset); never null.
     std::function<int(std::string_view)> option = [](std::string_view) { return -1; };
 };
@@ -50,6 +53,11 @@ public:
     virtual ~Output() = default;
     // Whole sample frames of 16-bit interleaved PCM. Raises JobError or FileError.
     virtual void Write(const std::uint8_t* pcm, std::size_t bytes) = 0;
+    // The sample width the output stores; above 16 the job writes through WriteWide.
+    virtual int Bits() const { return 16; }
+    // `count` samples (whole frames, interleaved) scaled to the full 32-bit range (a 24-bit
+    // sample's low byte is zero). The default rounds them to 16 bits and calls Write.
+    virtual void WriteWide(const std::int32_t* samples, std::size_t count);
     // The normal end: trailers, tags, sizes. Raises FileError when the file cannot be finished.
     virtual void Finish() = 0;
     // Stopped or cut short: what was written becomes a playable file. A FileError leaves the
@@ -76,6 +84,12 @@ void RegisterOutputKind(const OutputKind& kind);
 const OutputKind* FindOutputKind(int format);
 const OutputKind* FindOutputKindByName(std::string_view cliName);
 std::vector<OutputKind> OutputKinds();
+
+// A full-range sample rounded to 16 bits (clipped at the top).
+inline std::int16_t NarrowSample(std::int32_t s) {
+    const std::int64_t r = (static_cast<std::int64_t>(s) + 0x8000) >> 16;
+    return static_cast<std::int16_t>(r > 32767 ? 32767 : r);
+}
 
 // Removes `path` when it names a regular file (never a device such as /dev/full).
 bool RemoveRegularFile(const std::string& path) noexcept;

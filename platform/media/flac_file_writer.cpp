@@ -7,6 +7,9 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/job/errors.h"
+#include "engine/job/file.h"
+
 namespace tralux::platform {
 
 struct FlacFileWriter::Impl {
@@ -17,6 +20,10 @@ struct FlacFileWriter::Impl {
     std::uint64_t written = 0;
     std::vector<FLAC__int32> buffer;
     bool finished = false;
+    // Written through our own file, so every failed write is seen with its reason (stdio
+    // would keep the last failure to a close whose result libFLAC drops).
+    File file;
+    std::string ioError;
 
     ~Impl() {
         if (encoder) FLAC__stream_encoder_delete(encoder);
@@ -24,10 +31,50 @@ struct FlacFileWriter::Impl {
     }
 
     std::string StateText() const {
+        if (!ioError.empty()) return ioError;
         const FLAC__StreamEncoderState state = FLAC__stream_encoder_get_state(encoder);
         if (state == FLAC__STREAM_ENCODER_IO_ERROR || state == FLAC__STREAM_ENCODER_CLIENT_ERROR)
             return std::strerror(errno ? errno : EIO);
         return FLAC__StreamEncoderStateString[state];
+    }
+
+    void Failed(const FileError& e) {
+        if (ioError.empty()) ioError = e.reason().empty() ? FileCauseText(e.cause()) : e.reason();
+    }
+
+    static FLAC__StreamEncoderWriteStatus WriteTo(const FLAC__StreamEncoder*,
+                                                  const FLAC__byte buffer[], size_t bytes, uint32_t,
+                                                  uint32_t, void* data) {
+        auto* m = static_cast<Impl*>(data);
+        try {
+            m->file.Write(buffer, bytes);
+            return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
+        } catch (const FileError& e) {
+            m->Failed(e);
+            return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+        }
+    }
+    static FLAC__StreamEncoderSeekStatus SeekTo(const FLAC__StreamEncoder*, FLAC__uint64 offset,
+                                                void* data) {
+        auto* m = static_cast<Impl*>(data);
+        try {
+            m->file.Seek(offset);
+            return FLAC__STREAM_ENCODER_SEEK_STATUS_OK;
+        } catch (const FileError& e) {
+            m->Failed(e);
+            return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
+        }
+    }
+    static FLAC__StreamEncoderTellStatus Tell(const FLAC__StreamEncoder*, FLAC__uint64* offset,
+                                              void* data) {
+        auto* m = static_cast<Impl*>(data);
+        try {
+            *offset = m->file.Position();
+            return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
+        } catch (const FileError& e) {
+            m->Failed(e);
+            return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
+        }
     }
 };
 
@@ -112,9 +159,15 @@ std::unique_ptr<FlacFileWriter> FlacFileWriter::Create(const std::string& path,
         error = "out of memory";
         return nullptr;
     }
+    int cause = 0;
+    if (!impl->file.TryOpen(path, File::Mode::CreateWrite, &cause)) {
+        error = std::strerror(errno ? errno : EIO);
+        impl->finished = true;
+        return nullptr;
+    }
     errno = 0;
-    const FLAC__StreamEncoderInitStatus status =
-        FLAC__stream_encoder_init_file(enc, path.c_str(), nullptr, nullptr);
+    const FLAC__StreamEncoderInitStatus status = FLAC__stream_encoder_init_stream(
+        enc, Impl::WriteTo, Impl::SeekTo, Impl::Tell, nullptr, impl.get());
     if (status != FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
         error = status == FLAC__STREAM_ENCODER_INIT_STATUS_ENCODER_ERROR
                     ? impl->StateText()
@@ -189,10 +242,10 @@ bool FlacFileWriter::Finish() {
     if (m.finished) return error_.empty();
     m.finished = true;
     errno = 0;
-    if (!FLAC__stream_encoder_finish(m.encoder)) {
-        if (error_.empty()) error_ = m.StateText();
-        return false;
-    }
+    const bool encoded = FLAC__stream_encoder_finish(m.encoder);
+    if (!encoded && error_.empty()) error_ = m.StateText();
+    m.file.Close();
+    if (!encoded) return false;
     if (m.settings.ExpectedFrames > m.written && !DropUnreachedSeekPoints(m.path, m.written)) {
         error_ = "cannot correct the seek table";
         return false;

@@ -30,12 +30,14 @@ namespace {
 std::unique_ptr<Output> OpenFlacOutput(const OutputSettings& settings) {
     const int stored = settings.option("FLACLevel");
     const int level = stored >= 0 && stored <= 8 ? stored : 5;
+    // A source deeper than 16 bits that reaches us untouched keeps 24 of them.
+    const int bits = settings.bits > 16 ? 24 : 16;
     std::string error;
     auto writer = FlacFileWriter::Create(
-        settings.path, {settings.rate, settings.channels, 16, level, settings.expectedFrames},
+        settings.path, {settings.rate, settings.channels, bits, level, settings.expectedFrames},
         VorbisTagsFor(settings), error);
     return std::make_unique<WriterOutput<FlacFileWriter>>("FLAC", settings, std::move(writer),
-                                                          error);
+                                                          error, bits);
 }
 
 }  // namespace

@@ -195,6 +195,9 @@ struct MediaDecoder::Impl {
                                                      stream->codecpar->trailing_padding);
         d.BitRate = stream->codecpar->bit_rate > 0 ? stream->codecpar->bit_rate : format->bit_rate;
         if (d.BitRate < 0) d.BitRate = 0;
+        const AVSampleFormat packed = av_get_packed_sample_fmt(codec->sample_fmt);
+        d.IntegerSamples = packed == AV_SAMPLE_FMT_U8 || packed == AV_SAMPLE_FMT_S16 ||
+                           packed == AV_SAMPLE_FMT_S32;
         if (cd && (cd->props & AV_CODEC_PROP_LOSSLESS)) {
             d.BitsPerSample = stream->codecpar->bits_per_raw_sample;
             if (d.BitsPerSample <= 0) d.BitsPerSample = stream->codecpar->bits_per_coded_sample;
@@ -380,6 +383,10 @@ long MediaDecoder::Read32(std::int32_t* out, std::size_t frames) {
         std::memcpy(out, s, n * 4);
         out += n;
     });
+}
+
+void MediaDecoder::PreferRead32() {
+    impl_->SetMode(AV_SAMPLE_FMT_S32);
 }
 
 bool MediaDecoder::Seek(std::uint64_t target) {

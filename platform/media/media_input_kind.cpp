@@ -86,6 +86,20 @@ public:
         return n;
     }
 
+    // A lossless integer source deeper than 16 bits in one or two channels.
+    int WideBits() const override {
+        const MediaDescription& m = decoder_->Description();
+        const bool wide =
+            m.IntegerSamples && m.BitsPerSample > 16 && m.BitsPerSample <= 32 && m.Channels <= 2;
+        return wide ? m.BitsPerSample : 0;
+    }
+    void ChooseWide() override { decoder_->PreferRead32(); }
+    std::size_t ReadWide(std::int32_t* samples, std::size_t frames) override {
+        const long got = decoder_->Read32(samples, frames);
+        if (got < 0) throw FileError(kCauseGeneric, path_, decoder_->ErrorText());
+        return static_cast<std::size_t>(got);
+    }
+
     void Finish() override { decoder_.reset(); }
 
 private:

@@ -1,5 +1,6 @@
 #pragma once
-// The output kind over a file writer of ours (FLAC, Opus): the writers take 16-bit frames and
+// The output kind over a file writer of ours (FLAC, Opus): the writers take 16-bit (FLAC also
+// 24-bit) frames and
 // answer with a flag and an error text; this turns that into the job's exceptions and messages.
 #include <cstring>
 #include <memory>
@@ -17,9 +18,14 @@ template <class Writer>
 class WriterOutput final : public Output {
 public:
     // `writer` null: `error` says why it could not be created (shown, then JobError).
+    // `bits` above 16: the writer was made at that width and takes WriteWide's samples.
     WriterOutput(std::string name, const OutputSettings& s, std::unique_ptr<Writer> writer,
-                 const std::string& error)
-        : name_(std::move(name)), path_(s.path), channels_(s.channels), writer_(std::move(writer)) {
+                 const std::string& error, int bits = 16)
+        : name_(std::move(name)),
+          path_(s.path),
+          channels_(s.channels),
+          bits_(bits),
+          writer_(std::move(writer)) {
         if (!writer_) {
             ShowMessage(name_ + ": " + error, "Quorvatix Tralux Error", MessageIcon::Error);
             throw JobError(kErrCodecInit);
@@ -36,6 +42,31 @@ public:
             failed_ = true;
             throw FileError(kCauseGeneric, path_, writer_->ErrorText());
         }
+    }
+    int Bits() const override { return bits_; }
+    void WriteWide(const std::int32_t* samples, std::size_t count) override {
+        if constexpr (requires(Writer & w, const std::int32_t* p) { w.Write(p, count); }) {
+            if (bits_ > 16) {
+                if (!writer_) throw JobError(kErrCodecInit);
+                // Right-justified at the file's width, rounded (a wider source loses its
+                // lowest bits only).
+                const int shift = 32 - bits_;
+                const std::int64_t top = (std::int64_t{1} << (bits_ - 1)) - 1;
+                wide_.resize(count);
+                for (std::size_t i = 0; i < count; ++i) {
+                    const std::int64_t v =
+                        (static_cast<std::int64_t>(samples[i]) + (std::int64_t{1} << shift >> 1)) >>
+                        shift;
+                    wide_[i] = static_cast<std::int32_t>(v > top ? top : v);
+                }
+                if (!writer_->Write(wide_.data(), count / static_cast<std::size_t>(channels_))) {
+                    failed_ = true;
+                    throw FileError(kCauseGeneric, path_, writer_->ErrorText());
+                }
+                return;
+            }
+        }
+        Output::WriteWide(samples, count);
     }
     // What the writer still buffers, its last page or frame and its header fields.
     void Finish() override {
@@ -65,8 +96,10 @@ private:
     std::string name_;
     std::string path_;
     int channels_;
+    int bits_;
     std::unique_ptr<Writer> writer_;
     std::vector<std::int16_t> block_;
+    std::vector<std::int32_t> wide_;
     bool failed_ = false;
 };
 

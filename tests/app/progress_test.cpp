@@ -75,6 +75,8 @@ TEST(Lines, CompressionAndQuality) {
               "品質 : 比率:    44100 Hz, 立體聲, 16 位元, 均衡器:   開, 定位: 關.   ");
     EXPECT_EQ(QualityLine(8000, 1, false, true),
               "品質 : 比率:    8000 Hz, 單聲, 16 位元, 均衡器:   關 , 定位: 開.  ");
+    EXPECT_EQ(QualityLine(96000, 2, false, false, 24),
+              "品質 : 比率:    96000 Hz, 立體聲, 24 位元, 均衡器:   關 , 定位: 關.   ");
     EXPECT_EQ(SingleTitleLine(1, "a.wav"), "MP3 編碼至  a.wav ....     ");
     EXPECT_EQ(BatchOutputLine(0, "/o/a.wav"), "正在解碼成 /o/a.wav .... ");
     EXPECT_EQ(BatchCountLine(3, 12), "正在解碼檔案 3 至 12 ");

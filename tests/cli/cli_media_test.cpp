@@ -147,6 +147,45 @@ TEST_F(CliMedia, SurroundIsMixedDownAsWavIsAndOpusKeepsTheLength) {
     EXPECT_NEAR(static_cast<double>(ReadWavPcm(P("d.wav")).Frames()), 48000.0, 1.0);
 }
 
+// Deeper sources keep their samples in FLAC when nothing is converted (our WAV reader and the
+// system's decoders, also from a start position); any conversion writes 16 bits, and says so.
+TEST_F(CliMedia, DeepSourcesStayDeepInFlac) {
+    TRALUX_REQUIRE_TOOL("flac");
+    TRALUX_REQUIRE_TOOL("metaflac");
+    const Bytes payload = Noise24(48000 * 2 + 333);
+    WriteFile(P("deep.wav"), Riff({{"fmt ", FmtPayload(1, 2, 48000, 24)}, {"data", payload}}));
+    auto raw = [&](const std::string& flac) {
+        EXPECT_EQ(Sh("flac -d -f -s --force-raw-format --endian=little --sign=signed -o '" +
+                     P("raw.pcm") + "' '" + flac + "'"),
+                  0);
+        return ReadFile(P("raw.pcm"));
+    };
+    auto bps = [&](const std::string& flac) {
+        return Capture("metaflac --show-bps '" + flac + "'");
+    };
+    ASSERT_EQ(RunCli("convert " + P("deep.wav") + " --format flac" + Dir(P("a"))), 0) << Err();
+    EXPECT_EQ(bps(P("a/deep.flac")), "24\n");
+    EXPECT_TRUE(raw(P("a/deep.flac")) == payload);
+
+    // The 24-bit FLAC as input, from 0.5 s on.
+    ASSERT_EQ(RunCli("convert " + P("a/deep.flac") + " --format flac --start 500" + Dir(P("b"))), 0)
+        << Err();
+    EXPECT_EQ(bps(P("b/deep.flac")), "24\n");
+    EXPECT_TRUE(raw(P("b/deep.flac")) == Bytes(payload.begin() + 24000 * 6, payload.end()));
+
+    // A rate change or the equalizer: the 16-bit pipeline.
+    ASSERT_EQ(RunCli("convert " + P("deep.wav") + " --format flac --rate 44100" + Dir(P("c"))), 0)
+        << Err();
+    EXPECT_EQ(bps(P("c/deep.flac")), "16\n");
+    ASSERT_EQ(RunCli("convert " + P("a/deep.flac") +
+                     " --format flac --eq-db 3,0,0,0,0,0,0,0,0,0,0" + Dir(P("d"))),
+              0)
+        << Err();
+    EXPECT_EQ(bps(P("d/deep.flac")), "16\n");
+    ASSERT_EQ(RunCli("formats"), 0);
+    EXPECT_NE(Out().find("16 bits, or 24 as the source has"), std::string::npos) << Out();
+}
+
 TEST_F(CliMedia, RefusalsLeaveNothingBehind) {
     WriteFile(P("junk.ogg"), Bytes(4000, 0x4F));
     EXPECT_EQ(RunCli("convert " + P("junk.ogg") + " --format flac" + Dir(P("o"))), 1);

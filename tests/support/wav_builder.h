@@ -75,6 +75,18 @@ inline Bytes SimpleWav(const std::vector<std::int16_t>& samples, std::uint16_t c
     return Riff({{"fmt ", FmtPayload(1, channels, rate, 16)}, {"data", Pcm16(samples)}});
 }
 
+// Stereo 24-bit noise (peaks about -18 dBFS) whose low bytes are all in use, as stored.
+inline Bytes Noise24(std::size_t frames) {
+    Bytes b;
+    std::uint32_t x = 12345;
+    for (std::size_t i = 0; i < frames * 2; ++i) {
+        x = x * 1664525u + 1013904223u;
+        const std::int32_t v = static_cast<std::int32_t>(x) >> 10;
+        for (int k = 0; k < 3; ++k) b.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+    }
+    return b;
+}
+
 inline void WriteFile(const std::filesystem::path& p, const Bytes& b) {
     std::ofstream f(p, std::ios::binary | std::ios::trunc);
     f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));

@@ -11,6 +11,8 @@
 
 #include "platform/media/flac_file_writer.h"
 #include "engine/job/engine_state.h"
+#include "engine/job/file.h"
+#include "engine/job/job_fixture.h"
 #include "engine/outputs/output.h"
 #include "platform/media/media_decoder.h"
 #include "platform/media/media_output_kinds.h"
@@ -317,6 +319,86 @@ TEST(MediaOutputKinds, StoppedFilesPlayAndAbandonedOnesAreRemoved) {
         }
         EXPECT_FALSE(fs::exists(s.path)) << s.path;
     }
+}
+
+using MediaJobs = test::JobFixture;
+
+// A disk that fills under FLAC or Opus output, in the audio or in the last bytes written at the
+// end: the job fails naming the file and the system's reason, and leaves nothing behind.
+TEST_F(MediaJobs, DiskFullLeavesNothingBehind) {
+    RegisterFlacOutput();
+    RegisterOpusOutput();
+    options_["PlaceClipInfo"] = 0;
+    const std::string dir = dir_.path().string();
+    test::WriteFile(dir + "/in.wav", test::SimpleWav(Signal(kRate * 3, kRate), 2, kRate));
+    for (const int format : {kFormatFlac, kFormatOpus}) {
+        Engine().OutputFormat.store(format);
+        const std::string ext = format == kFormatFlac ? ".flac" : ".opus";
+        ASSERT_EQ(Run(dir + "/in.wav", dir + "/whole" + ext), 0);
+        const std::uint64_t whole = fs::file_size(dir + "/whole" + ext);
+        fs::remove(dir + "/whole" + ext);
+        for (const std::uint64_t fits : {std::uint64_t{20000}, whole - 1}) {
+            const std::string out = dir + "/full" + ext;
+            notes_.Clear();
+            SetDiskFullForTesting("full" + ext, fits);
+            EXPECT_EQ(Run(dir + "/in.wav", out), 0) << out << " " << fits;
+            ASSERT_FALSE(notes_.Messages().empty()) << out << " " << fits;
+            EXPECT_EQ(notes_.Messages().back().text,
+                      "寫入檔案錯誤: " + out +
+                          ": No space left on device; the unfinished file was removed")
+                << fits;
+            EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}), 1)
+                << out << " " << fits;  // only the input: no output, no temporary
+        }
+        SetDiskFullForTesting("", 0);
+    }
+}
+
+// A 24-bit source goes to FLAC untouched; the equalizer switched on midway takes over from
+// there (16-bit through the stage, stored at 24), with nothing lost or added at the switch.
+TEST_F(MediaJobs, DeepSamplesPassUntilTheEqualizerComesOn) {
+    TRALUX_REQUIRE_TOOL("flac");
+    RegisterFlacOutput();
+    options_["PlaceClipInfo"] = 0;
+    const std::string dir = dir_.path().string();
+    const std::size_t frames = kRate * 120;
+    const Bytes payload = test::Noise24(frames);
+    test::WriteFile(dir + "/deep.wav",
+                    test::Riff({{"fmt ", test::FmtPayload(1, 2, kRate, 24)}, {"data", payload}}));
+    Engine().OutputFormat.store(kFormatFlac);
+    Engine().EqualizerLevels[9].store(0);
+    Engine().PositionMs.store(0);  // not the last job's
+    ASSERT_TRUE(StartConversion(dir + "/deep.wav", dir + "/deep.flac", 0, kModeConvert));
+    WaitForPosition(1000);
+    EXPECT_EQ(Engine().OutputBits.load(), 24);
+    Engine().EqualizerChanged.store(true);
+    Engine().EqualizerOn.store(true);
+    WaitForJob();
+    ASSERT_EQ(Engine().LastError.load(), 0);
+    ASSERT_EQ(Shell("flac -d -f -s --force-raw-format --endian=little --sign=signed -o '" + dir +
+                    "/deep.raw' '" + dir + "/deep.flac'"),
+              0);
+    const Bytes raw = ReadAll(dir + "/deep.raw");
+    ASSERT_EQ(raw.size(), payload.size());
+    const std::size_t second = kRate * 6;
+    EXPECT_TRUE(std::equal(raw.begin(), raw.begin() + second, payload.begin()));
+    EXPECT_FALSE(std::equal(raw.end() - second, raw.end(), payload.end() - second));
+
+    // Stopped on the wide path: a valid 24-bit file holding the start, bit for bit.
+    Engine().EqualizerOn.store(false);
+    Engine().PositionMs.store(0);
+    ASSERT_TRUE(StartConversion(dir + "/deep.wav", dir + "/stop.flac", 0, kModeConvert));
+    WaitForPosition(1000);
+    Engine().StopRequested.store(true);
+    WaitForJob();
+    Engine().StopRequested.store(false);
+    ASSERT_EQ(Shell("flac -d -f -s --force-raw-format --endian=little --sign=signed -o '" + dir +
+                    "/stop.raw' '" + dir + "/stop.flac'"),
+              0);
+    const Bytes cut = ReadAll(dir + "/stop.raw");
+    EXPECT_GE(cut.size(), second);
+    EXPECT_LT(cut.size(), payload.size());
+    EXPECT_TRUE(std::equal(cut.begin(), cut.end(), payload.begin()));
 }
 
 TEST(Decoder, SurroundKeepsItsSpeakersAndMemoryInputWorks) {
