@@ -7,22 +7,14 @@
 #include <numbers>
 #include <stdexcept>
 
+#include "engine/dsp/polyphase.h"
+
 namespace tralux::dsp {
 
 namespace {
 
 constexpr double kStopDb = 100.0;
 constexpr std::size_t kLanes = 8;
-
-// Zeroth-order modified Bessel function, for the Kaiser window.
-double BesselI0(double x) {
-    double sum = 1.0, term = 1.0;
-    for (int k = 1; k < 64 && term > 1e-12 * sum; ++k) {
-        term *= (x / (2.0 * k)) * (x / (2.0 * k));
-        sum += term;
-    }
-    return sum;
-}
 
 // The filter's whole cost. Four decimated samples at once (their inputs two apart) share each
 // load of the taps, and their 4 x 8 independent sums fill the vector registers; an AVX2 build
