@@ -18,11 +18,11 @@ constexpr std::size_t kPad = 16;
 using V8 = float __attribute__((vector_size(32)));
 
 // The filter's whole cost: two outputs at once, two sums each, so four independent chains
-// keep the vector adder busy; an AVX2 build is picked at load time where the processor has it
+// keep the vector adder busy; an AVX2/FMA build is picked at load time where the processor has it
 // (not under ThreadSanitizer, whose runtime is not up when the loader makes that choice).
 // n is a multiple of 16.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-__attribute__((target_clones("avx2", "default")))
+__attribute__((target_clones("arch=x86-64-v3", "default")))
 #endif
 void Dot2(const float* h0, const float* x0, const float* h1, const float* x1, std::size_t n,
           float* out) {
@@ -114,20 +114,30 @@ void PolyphaseFilter::Run(const float* x, std::int64_t rem, std::size_t count, d
     };
     float r[2];
     if (exact_) {
+        // In whole phases: the position moves by stepRem / gcd of the or_ / gcd phases.
+        const std::int64_t g = gcd_, phases = o / g, phaseStep = stepRem / g;
+        std::int64_t p = rem / g;
+        const auto next = [&] {
+            idx += step;
+            p += phaseStep;
+            if (p >= phases) {
+                p -= phases;
+                ++idx;
+            }
+        };
         const std::size_t k = taps_;
         std::size_t n = 0;
         for (; n + 2 <= count; n += 2) {
-            const float* h0 = table_.data() + static_cast<std::size_t>(rem / gcd_) * k;
+            const float* h0 = table_.data() + static_cast<std::size_t>(p) * k;
             const float* x0 = base + idx;
-            advance();
-            Dot2(h0, x0, table_.data() + static_cast<std::size_t>(rem / gcd_) * k, base + idx, k,
-                 r);
-            advance();
+            next();
+            Dot2(h0, x0, table_.data() + static_cast<std::size_t>(p) * k, base + idx, k, r);
+            next();
             out[n] = r[0];
             out[n + 1] = r[1];
         }
         if (n < count) {
-            const float* h0 = table_.data() + static_cast<std::size_t>(rem / gcd_) * k;
+            const float* h0 = table_.data() + static_cast<std::size_t>(p) * k;
             Dot2(h0, base + idx, h0, base + idx, k, r);
             out[n] = r[0];
         }

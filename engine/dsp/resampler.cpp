@@ -11,10 +11,10 @@ namespace {
 
 constexpr int kBins = 1024;  // complex bins of the output frame below Nyquist
 
-// The crossfade: cur fades in over j = 0..1023 while prev fades out; ceil, then truncation.
+// The crossfade: cur fades in over j = 0..1023 while prev fades out, rounded up. The sum is a
+// whole number of 1024ths, so the ceiling is exact in integers (the shift floors).
 inline std::int16_t Blend(int cur, int prev, int j) {
-    return static_cast<std::int16_t>(static_cast<int>(
-        std::ceil(static_cast<double>(cur * j) / 1024.0 + (1024.0 - j) * prev / 1024.0)));
+    return static_cast<std::int16_t>(-((-(cur * j + (1024 - j) * prev)) >> 10));
 }
 
 inline std::int16_t Clip(float v) {
