@@ -313,4 +313,16 @@ int64_t Mp3InfoSeekPercent(Mp3InfoHandle handle, double percent) {
     return o ? o->SeekPercent(percent) : 0;
 }
 
+int Mp3FrameLength(const uint8_t* bytes, size_t length, int& samplesPerFrame) {
+    samplesPerFrame = 0;
+    detail::FrameHeader h;
+    if (!bytes || length < 4 ||
+        !detail::ParseHeader((uint32_t(bytes[0]) << 24) | (uint32_t(bytes[1]) << 16) |
+                                 (uint32_t(bytes[2]) << 8) | bytes[3],
+                             h))
+        return 0;
+    samplesPerFrame = h.samplesPerFrame();
+    return h.frameBytes;
+}
+
 }  // namespace mp3dec

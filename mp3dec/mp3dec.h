@@ -75,6 +75,10 @@ int64_t Mp3InfoSeekPercent(Mp3InfoHandle handle, double percent);
 // is none. Needs the 10 header bytes.
 size_t Mp3Id3v2Size(const uint8_t* bytes, size_t length);
 
+// Length in bytes of the Layer III frame whose header starts at bytes[0] (4 bytes needed), and
+// its samples per channel; 0 when the bytes are not a usable header (free format included).
+int Mp3FrameLength(const uint8_t* bytes, size_t length, int& samplesPerFrame);
+
 // ---------------------------------------------------------------------------------------------
 // Decoder
 

@@ -221,8 +221,9 @@ int main() {
     struct Path {
         std::uint32_t from, to;
     };
-    const Path paths[] = {{44100, 8000},  {44100, 16000}, {44100, 22050},
-                          {44100, 32000}, {22050, 44100}, {32000, 44100}};
+    const Path paths[] = {{44100, 8000},  {44100, 16000}, {44100, 22050}, {44100, 32000},
+                          {22050, 44100}, {32000, 44100}, {44100, 48000}, {48000, 44100},
+                          {96000, 44100}, {96000, 48000}};
     const Signal signals[] = {{"1 kHz sine", 1000}, {"15 kHz sine", 15000}, {"sweep", 0}};
     std::printf("%-15s %-12s | %8s %8s | %8s %8s\n", "path", "signal", "SINAD dB", "spur dBFS",
                 "sox SINAD", "sox spur");

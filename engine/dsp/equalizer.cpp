@@ -16,7 +16,7 @@ float BandGain(int value) {
 }
 
 float BuildEqualizerResponse(const std::array<int, kEqualizerLevels>& levels,
-                             std::uint32_t sourceRate, std::uint32_t outputRate,
+                             std::uint32_t /*sourceRate*/, std::uint32_t outputRate,
                              EqualizerResponseTable& response) {
     constexpr int kCurve = 12800;  // 5 Hz steps up to 64000 Hz
     std::array<float, kCurve> curve{};
@@ -30,10 +30,6 @@ float BuildEqualizerResponse(const std::array<int, kEqualizerLevels>& levels,
         // Output rates above 128000 Hz would step past the curve: its last entry covers them.
         const int e = std::min(static_cast<int>(std::ceil(n / 1024.0 * i)), kCurve - 1);
         response[static_cast<std::size_t>(i)] = curve[static_cast<std::size_t>(e)];
-    }
-    if (sourceRate < outputRate && outputRate > 0) {
-        const std::uint64_t k = (std::uint64_t{sourceRate} * 2048 / outputRate) / 2;
-        for (std::uint64_t i = k; i < kEqualizerBins; ++i) response[i] = 0.0;
     }
     return BandGain(levels[10]);
 }

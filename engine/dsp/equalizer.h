@@ -30,8 +30,9 @@ inline constexpr std::array<EqualizerBand, 10> kEqualizerBands{{{0, 80},
 float BandGain(int value);
 
 // Fills response (entry k = gain of bin k of a 2048-point frame at outputRate) from the levels
-// and returns the master gain. Bins above the source's Nyquist frequency are 0 when the
-// source rate is below the output rate.
+// and returns the master gain. Nothing is cleared above the source's Nyquist frequency on
+// up-conversions: the rate converter's filter already removed it, and cutting an unwindowed
+// frame there again only rings at the frame's edges.
 float BuildEqualizerResponse(const std::array<int, kEqualizerLevels>& levels,
                              std::uint32_t sourceRate, std::uint32_t outputRate,
                              EqualizerResponseTable& response);

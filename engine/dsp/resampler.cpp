@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
-#include <numbers>
 #include <stdexcept>
 
 namespace tralux::dsp {
@@ -13,10 +11,10 @@ namespace {
 
 constexpr int kBins = 1024;  // complex bins of the output frame below Nyquist
 
-// The crossfade: cur fades in over j = 0..1023 while prev fades out; ceil, then truncation.
+// The crossfade: cur fades in over j = 0..1023 while prev fades out, rounded up. The sum is a
+// whole number of 1024ths, so the ceiling is exact in integers (the shift floors).
 inline std::int16_t Blend(int cur, int prev, int j) {
-    return static_cast<std::int16_t>(static_cast<int>(
-        std::ceil(static_cast<double>(cur * j) / 1024.0 + (1024.0 - j) * prev / 1024.0)));
+    return static_cast<std::int16_t>(-((-(cur * j + (1024 - j) * prev)) >> 10));
 }
 
 inline std::int16_t Clip(float v) {
@@ -25,21 +23,10 @@ inline std::int16_t Clip(float v) {
     return static_cast<std::int16_t>(v);
 }
 
-int Log2(std::size_t n) {
-    int o = 0;
-    while ((std::size_t{1} << o) < n) ++o;
-    return o;
-}
-
 }  // namespace
 
 Resampler::Resampler() = default;
 Resampler::~Resampler() = default;
-
-std::uint32_t Resampler::InterpolationCutoffBin(std::uint32_t sourceRate,
-                                                std::uint32_t outputRate) {
-    return static_cast<std::uint32_t>((std::uint64_t{sourceRate} * 2048 / outputRate) / 2);
-}
 
 void Resampler::Start(std::uint32_t sourceRate, std::uint32_t outputRate, int channels) {
     if (sourceRate == 0 || outputRate == 0) throw std::invalid_argument("sample rate 0");
@@ -47,14 +34,13 @@ void Resampler::Start(std::uint32_t sourceRate, std::uint32_t outputRate, int ch
     Free();
     callerRate_ = sourceRate;
     callerReal_ = 0;
-    // High-rate inputs: halve while the result stays a whole multiple of the output rate, so
-    // output samples still fall on input samples (interpolating between the samples of a
-    // lower rate would dull the top of the pass band). Each stage keeps 90 % of the output's
-    // Nyquist frequency and removes everything that would fold below it; one landing on the
-    // output rate is the whole anti-alias filter.
+    // High-rate inputs: halve while the result stays at least the output rate; the filter's
+    // cost grows with its input rate. Each stage keeps what the filter keeps (91 % of the
+    // output's Nyquist frequency) and removes everything that would fold below the output's
+    // Nyquist frequency; one landing on the output rate is the whole anti-alias filter.
     std::uint32_t rate = sourceRate;
-    while (sourceRate > 48000 && rate % 2 == 0 && (rate / 2) % outputRate == 0) {
-        decimators_.emplace_back(rate, 0.45 * outputRate, rate / 2.0 - outputRate / 2.0, channels);
+    while (sourceRate > 48000 && rate % 2 == 0 && rate / 2 >= outputRate) {
+        decimators_.emplace_back(rate, 0.455 * outputRate, rate / 2.0 - outputRate / 2.0, channels);
         rate /= 2;
     }
     StartConverter(rate, outputRate, channels);
@@ -65,66 +51,26 @@ void Resampler::StartConverter(std::uint32_t sourceRate, std::uint32_t outputRat
     or_ = outputRate;
     channels_ = channels;
     r_ = static_cast<float>(outputRate) / static_cast<float>(sourceRate);
-    lowPass_ = false;
-    spectralSize_ = 0;
-    lowPassSize_ = 0;
     context_ = 0;
     fft11_ = std::make_unique<fft::RealFft>(11);
-    std::size_t specBins = kBins + 1;
-    std::size_t scratch = kFrame + 8;
+    filter_.reset();
     if (sr_ == or_) {
         path_ = Path::Same;
-    } else if (const std::uint64_t s = sr_, o = or_;
-               o == 2 * s || o == 4 * s || s == 2 * o || s == 4 * o) {
-        path_ = Path::Spectral;
-        spectralSize_ = static_cast<int>(std::uint64_t{kFrame} * sr_ / or_);  // 2048 / r
-        fftSpectral_ =
-            std::make_unique<fft::RealFft>(Log2(static_cast<std::size_t>(spectralSize_)));
-        specBins = std::max<std::size_t>(specBins, static_cast<std::size_t>(spectralSize_) / 2 + 1);
-        scratch = std::max<std::size_t>(scratch, static_cast<std::size_t>(spectralSize_));
     } else {
-        path_ = Path::Interpolate;
-        cutoffBin_ = InterpolationCutoffBin(sr_, or_);
-    }
-    if (sr_ > or_) {
-        // Down: everything above the output's Nyquist frequency is removed at the input rate
-        // before the frame is read, or it folds back into the audible band. The low-pass block
-        // holds the frame's input span plus at least an eighth of it as context on each side,
-        // so the block's wrap-around stays out of the frame.
-        lowPass_ = true;
-        std::int64_t lo, hi;
-        FrameSpan(0, lo, hi);
-        const std::int64_t span = hi - lo + 1;
-        lowPassSize_ = std::size_t{1} << Log2(static_cast<std::size_t>(span + 2 * (span / 8 + 1)));
-        // Above 48 kHz a block twice as long serves about five frames instead of two.
-        if (sr_ > 48000) lowPassSize_ *= 2;
-        fftLowPass_ = std::make_unique<fft::RealFft>(Log2(lowPassSize_));
-        context_ = static_cast<std::int64_t>(lowPassSize_);
-        // Pass up to 90 % of the output's Nyquist frequency, raised-cosine down to 0 at it.
-        const double fc = or_ / 2.0, f0 = 0.9 * fc;
-        lowPassGain_.resize(lowPassSize_ / 2 + 1);
-        for (std::size_t k = 0; k < lowPassGain_.size(); ++k) {
-            const double f = static_cast<double>(k) * sr_ / static_cast<double>(lowPassSize_);
-            lowPassGain_[k] = f <= f0 ? 1.0
-                              : f >= fc
-                                  ? 0.0
-                                  : 0.5 * (1.0 + std::cos(std::numbers::pi * (f - f0) / (fc - f0)));
-        }
-        lowSpec_.resize(lowPassSize_ / 2 + 1);
-        scratch = std::max(scratch, lowPassSize_);
-        lowContext_ = span / 8 + 1;
-        for (auto& b : lowBlock_) b.assign(lowPassSize_, 0.0);
+        path_ = Path::Filter;
+        filter_ = std::make_unique<PolyphaseFilter>(sr_, or_);
+        context_ = filter_->Reach();
     }
     x_.assign(kFrame, 0.0);
-    y_.assign(scratch, 0.0);
-    spec_.assign(specBins, {});
+    spec_.assign(kBins + 1, {});
 
     histBase_ = -context_;  // the input before the start is silence
     histLen_ = static_cast<std::size_t>(context_);
     for (auto& c : chan_) {
-        c.hist.assign(histLen_ + sr_ + 4 * scratch, 0);
+        c.hist.assign(histLen_ + sr_ + 4 * kFrame, 0);
         c.out.assign(or_ + 4 * kFrame, 0);
         c.overlap.fill(0);
+        c.tailAt = -1;
     }
     inEnd_ = inReal_ = outPos_ = 0;
     firstFrame_ = true;
@@ -141,15 +87,10 @@ void Resampler::Free() {
         std::vector<std::int16_t>().swap(c.out);
     }
     fft11_.reset();
-    fftSpectral_.reset();
-    fftLowPass_.reset();
+    filter_.reset();
+    std::vector<float>().swap(span_);
     std::vector<double>().swap(x_);
-    std::vector<double>().swap(y_);
-    std::vector<double>().swap(lowPassGain_);
     std::vector<std::complex<double>>().swap(spec_);
-    std::vector<std::complex<double>>().swap(lowSpec_);
-    for (auto& b : lowBlock_) std::vector<double>().swap(b);
-    lowBase_.fill(std::numeric_limits<std::int64_t>::max() / 2);
     decimators_.clear();
     for (auto* v : {&decA_, &decB_})
         for (auto& c : *v) std::vector<float>().swap(c);
@@ -167,29 +108,10 @@ std::int64_t Resampler::InputCeil(std::int64_t outIndex) const {
     return (outIndex * static_cast<std::int64_t>(sr_) + or_ - 1) / static_cast<std::int64_t>(or_);
 }
 
-void Resampler::FrameSpan(std::int64_t j, std::int64_t& lo, std::int64_t& hi) const {
-    lo = hi = j;
-    switch (path_) {
-        case Path::Same:
-            lo = j;
-            hi = j + kFrame;
-            break;
-        case Path::Spectral:
-            lo = InputFloor(j);
-            hi = lo + spectralSize_;
-            break;
-        case Path::Interpolate:
-            lo = InputFloor(j);
-            hi = InputFloor(j + kFrame - 1) + 2;
-            break;
-    }
-}
-
-std::int64_t Resampler::FrameSpanWithMargin(std::int64_t j) const {
-    std::int64_t lo, hi;
-    FrameSpan(j, lo, hi);
-    if (lowPass_) hi += (static_cast<std::int64_t>(lowPassSize_) - (hi - lo)) / 2;
-    return hi;
+std::int64_t Resampler::FrameEnd(std::int64_t j) const {
+    if (path_ == Path::Same) return j + kFrame;
+    return InputFloor(j + kFrame - 1) - filter_->Reach() + 1 +
+           static_cast<std::int64_t>(filter_->Taps());
 }
 
 void Resampler::EnsureHist(std::size_t size) {
@@ -334,7 +256,7 @@ std::size_t Resampler::Convert(const std::int16_t* const* in, std::size_t count,
     EnsureOut(static_cast<std::size_t>(target) + kHop);
     std::size_t produced = 0;
     while (target >= produced + kFrame + 1) {
-        if (FrameSpanWithMargin(outPos_) > inEnd_) break;
+        if (FrameEnd(outPos_) > inEnd_) break;
         RunFrame(outPos_, produced, eqOn, eq);
         outPos_ += kHop;
         produced += kHop;
@@ -369,7 +291,7 @@ std::size_t Resampler::Flush(EqualizerSource* eq) {
     const bool eqOn = lastEqOn_ && eq;
     std::size_t produced = 0;
     while (firstFrame_ || outPos_ + kHop < total) {
-        const std::int64_t need = FrameSpanWithMargin(outPos_);
+        const std::int64_t need = FrameEnd(outPos_);
         if (need > inEnd_) AppendSilence(need - inEnd_);
         RunFrame(outPos_, produced, eqOn, eq);
         outPos_ += kHop;
@@ -385,84 +307,27 @@ std::size_t Resampler::Flush(EqualizerSource* eq) {
     return std::min(produced, static_cast<std::size_t>(total - start));
 }
 
-const double* Resampler::LowPass(const Channel& c, std::int64_t a, std::int64_t m,
-                                 std::int64_t& base) {
-    // A block filtered for an earlier frame serves while it holds this span with context on
-    // both sides: consecutive spans overlap, so one transform often covers two frames.
-    const auto ch = static_cast<std::size_t>(&c - chan_.data());
-    const auto size = static_cast<std::int64_t>(lowPassSize_);
-    std::vector<double>& block = lowBlock_[ch];
-    if (lowBase_[ch] <= a - lowContext_ && a + m + lowContext_ <= lowBase_[ch] + size) {
-        base = lowBase_[ch];
-        return block.data();
+void Resampler::FillFrame(Channel& c, std::int64_t j) {
+    if (path_ == Path::Same) {
+        for (int k = 0; k < kFrame; ++k) x_[static_cast<std::size_t>(k)] = HistAt(c, j + k);
+        return;
     }
-    // Start just the context before the span and reach as far right as the input allows
-    // (Process and Flush guarantee at least the context past the span's end).
-    base = std::min(a - lowContext_, inEnd_ - size);
-    for (std::size_t k = 0; k < lowPassSize_; ++k)
-        block[k] = HistAt(c, base + static_cast<std::int64_t>(k));
-    fftLowPass_->Forward(block.data(), lowSpec_.data());
-    for (std::size_t k = 0; k < lowSpec_.size(); ++k) lowSpec_[k] *= lowPassGain_[k];
-    fftLowPass_->Inverse(lowSpec_.data(), block.data());
-    lowBase_[ch] = base;
-    return block.data();
-}
-
-void Resampler::FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum) {
-    switch (path_) {
-        case Path::Same:
-            for (int k = 0; k < kFrame; ++k) x_[static_cast<std::size_t>(k)] = HistAt(c, j + k);
-            return;
-        case Path::Spectral: {
-            const std::int64_t lo = InputFloor(j);
-            if (lowPass_) {
-                std::int64_t base = 0;
-                const double* block = LowPass(c, lo, spectralSize_, base);
-                fftSpectral_->Forward(block + (lo - base), spec_.data());
-            } else {
-                for (int k = 0; k < spectralSize_; ++k)
-                    y_[static_cast<std::size_t>(k)] = HistAt(c, lo + k);
-                fftSpectral_->Forward(y_.data(), spec_.data());
-            }
-            // Up: the shorter spectrum leaves the bins above it empty (band-limited).
-            // Down: only the bins up to the output's Nyquist frequency are read.
-            for (std::size_t k = static_cast<std::size_t>(spectralSize_) / 2 + 1; k <= kBins; ++k)
-                spec_[k] = 0.0;
-            for (std::size_t k = 0; k <= kBins; ++k) spec_[k] *= r_;
-            haveSpectrum = true;
-            return;
-        }
-        case Path::Interpolate: {
-            const std::int64_t a = InputFloor(j);
-            const double* src = nullptr;
-            std::int64_t base = 0;
-            if (lowPass_) {
-                src = LowPass(c, a, InputFloor(j + kFrame - 1) + 2 - a, base);
-            } else {
-                base = a;
-                for (std::int64_t k = 0; k < InputFloor(j + kFrame - 1) + 2 - a; ++k)
-                    y_[static_cast<std::size_t>(k)] = HistAt(c, a + k);
-                src = y_.data();
-            }
-            // Position of output sample j + k in the input: (j + k) * sr / or, kept exact.
-            std::int64_t idx = a - base;
-            std::int64_t rem = j * static_cast<std::int64_t>(sr_) % or_;
-            const double inv = 1.0 / or_;
-            const std::int64_t step = sr_ / or_, stepRem = sr_ % or_;
-            for (int k = 0; k < kFrame; ++k) {
-                const double s0 = src[idx], s1 = src[idx + 1];
-                x_[static_cast<std::size_t>(k)] = s0 + (s1 - s0) * (static_cast<double>(rem) * inv);
-                // rem stays below or_: one step is sr_ / or_ whole samples plus the remainder.
-                idx += step;
-                rem += stepRem;
-                if (rem >= or_) {
-                    rem -= or_;
-                    ++idx;
-                }
-            }
-            return;
-        }
+    // Frames overlap by half: the first half was the previous frame's second.
+    std::size_t from = 0;
+    if (c.tailAt == j - kHop) {
+        std::copy(c.tail.begin(), c.tail.end(), x_.begin());
+        from = kHop;
     }
+    const std::int64_t first = j + static_cast<std::int64_t>(from);
+    const std::int64_t lo = InputFloor(first) - filter_->Reach() + 1;
+    const auto n = static_cast<std::size_t>(FrameEnd(j) - lo);
+    span_.resize(n);
+    for (std::size_t k = 0; k < n; ++k) span_[k] = HistAt(c, lo + static_cast<std::int64_t>(k));
+    filter_->Run(span_.data() + filter_->Reach() - 1,
+                 first * static_cast<std::int64_t>(sr_) % static_cast<std::int64_t>(or_),
+                 kFrame - from, x_.data() + from);
+    std::copy_n(x_.begin() + kHop, kHop, c.tail.begin());
+    c.tailAt = j;
 }
 
 void Resampler::RunFrame(std::int64_t j, std::size_t outAt, bool eqOn, EqualizerSource* eq) {
@@ -471,18 +336,13 @@ void Resampler::RunFrame(std::int64_t j, std::size_t outAt, bool eqOn, Equalizer
     for (int ch = 0; ch < channels_; ++ch) {
         Channel& c = chan_[static_cast<std::size_t>(ch)];
         bool have = false;
-        FillFrame(c, j, have);
+        FillFrame(c, j);
         if (eqOn) {
             if (!have) fft11_->Forward(x_.data(), spec_.data());
             have = true;
             const auto& resp = eq->Response();
             for (std::size_t k = 0; k < kBins; ++k) spec_[k] *= resp[k];
             spec_[kBins] *= resp[kBins - 1];  // Nyquist goes with the top band
-        }
-        if (path_ == Path::Interpolate && cutoffBin_ <= kBins) {
-            if (!have) fft11_->Forward(x_.data(), spec_.data());
-            have = true;
-            for (std::size_t k = cutoffBin_; k <= kBins; ++k) spec_[k] = 0.0;
         }
         if (have) fft11_->Inverse(spec_.data(), x_.data());
         for (std::size_t k = 0; k < kFrame; ++k)

@@ -2,16 +2,14 @@
 // Sample-rate conversion with the equalizer applied in the same transforms.
 //
 // Output comes in frames of 2048 samples at the output rate, hop 1024, joined by a linear
-// crossfade (ceil), clipped to +-32767. Three paths:
+// crossfade (ceil), clipped to +-32767. Two paths:
 //   same rate          pass-through when the equalizer is off, else frames of the input;
-//   ratio 2, 4, 1/2, 1/4  spectral: the frame's input span is transformed and its spectrum
-//                      re-read at the output rate;
-//   any other ratio    linear interpolation; up-conversions zero everything above the input's
-//                      Nyquist frequency afterwards.
-// Inputs above 48 kHz at an even multiple of the output rate are first halved (once or more,
-// staying a multiple) by a linear-phase decimator, then converted as above.
-// Down-conversions on both paths first low-pass the frame's input span (with context on both
-// sides, so a frame waits for input past its end) to the output's Nyquist frequency.
+//   any other ratio    a band-limited (windowed-sinc) filter evaluated at each output's
+//                      position; it keeps 91 % of the lower Nyquist frequency and removes
+//                      everything above it by at least 100 dB (aliases on the way down, images
+//                      on the way up). Frames wait for the filter's reach past their end.
+// Inputs above 48 kHz are first halved (once or more, while the result stays at least the
+// output rate) by a linear-phase decimator, where the filter would cost most.
 // All channels advance in lockstep, so an equalizer change is picked up at the same frame
 // for both, and one switch value is used per block.
 //
@@ -27,6 +25,7 @@
 
 #include "engine/dsp/decimator.h"
 #include "engine/dsp/equalizer.h"
+#include "engine/dsp/polyphase.h"
 #include "fft/fft.h"
 
 namespace tralux::dsp {
@@ -68,15 +67,16 @@ public:
         return chan_[static_cast<std::size_t>(ch)].out.data();
     }
 
-    // The interpolation path's cut-off bin for up-conversions: (source * 2048 / output) / 2.
-    static std::uint32_t InterpolationCutoffBin(std::uint32_t sourceRate, std::uint32_t outputRate);
-
 private:
-    enum class Path { Same, Spectral, Interpolate };
+    enum class Path { Same, Filter };
     struct Channel {
         std::vector<std::int16_t> hist;  // hist[0] is input sample histBase_
         std::array<std::int16_t, kFrame> overlap{};
         std::vector<std::int16_t> out;
+        // The filter's output for the second half of the frame at tailAt, before the
+        // equalizer: the next frame's first half.
+        std::array<double, kHop> tail{};
+        std::int64_t tailAt = -1;
     };
 
     void StartConverter(std::uint32_t sourceRate, std::uint32_t outputRate, int channels);
@@ -87,18 +87,15 @@ private:
 
     std::int64_t InputFloor(std::int64_t outIndex) const;  // floor(outIndex * sr / or)
     std::int64_t InputCeil(std::int64_t outIndex) const;
-    // Input needed by the frame at output index j: [lo, hi) without low-pass margins.
-    void FrameSpan(std::int64_t j, std::int64_t& lo, std::int64_t& hi) const;
-    std::int64_t FrameSpanWithMargin(std::int64_t j) const;
+    // One past the last input sample the frame at output index j reads.
+    std::int64_t FrameEnd(std::int64_t j) const;
     void Append(const std::int16_t* const* in, std::size_t count);
     void AppendSilence(std::int64_t count);
     void EnsureHist(std::size_t size);
     void EnsureOut(std::size_t size);
     void Compact();
     void RunFrame(std::int64_t j, std::size_t outAt, bool eqOn, EqualizerSource* eq);
-    void FillFrame(Channel& c, std::int64_t j, bool& haveSpectrum);
-    // The low-passed block holding input [a, a + m) with context; base is its first index.
-    const double* LowPass(const Channel& c, std::int64_t a, std::int64_t m, std::int64_t& base);
+    void FillFrame(Channel& c, std::int64_t j);
     std::size_t LeavePassThrough(const std::int16_t* const* in, std::size_t count);
     std::int16_t HistAt(const Channel& c, std::int64_t abs) const {
         return c.hist[static_cast<std::size_t>(abs - histBase_)];
@@ -115,8 +112,6 @@ private:
     int channels_ = 0;
     double r_ = 1.0;  // output / source, rounded through single precision
     Path path_ = Path::Same;
-    bool lowPass_ = false;  // interpolating down: band-limit the input first
-    std::uint32_t cutoffBin_ = 0;
 
     std::array<Channel, 2> chan_;
     std::int64_t histBase_ = 0;  // input index of hist[0]
@@ -130,15 +125,11 @@ private:
     bool lastEqOn_ = false;
     std::int64_t context_ = 0;  // input kept before the next frame's span
 
-    std::unique_ptr<fft::RealFft> fft11_, fftSpectral_, fftLowPass_;
-    int spectralSize_ = 0;
-    std::size_t lowPassSize_ = 0;
-    std::vector<double> lowPassGain_;  // per bin of the low-pass block
-    std::vector<double> x_, y_;
-    std::vector<std::complex<double>> spec_, lowSpec_;
-    std::array<std::vector<double>, 2> lowBlock_;  // per channel, the last low-passed block
-    std::array<std::int64_t, 2> lowBase_{};        // its first input index (huge: none)
-    std::int64_t lowContext_ = 0;                  // least context kept on each side
+    std::unique_ptr<fft::RealFft> fft11_;
+    std::unique_ptr<PolyphaseFilter> filter_;
+    std::vector<float> span_;  // the frame's input as the filter reads it
+    std::vector<double> x_;
+    std::vector<std::complex<double>> spec_;
     std::array<std::int16_t, kFrame> frame_{};
 };
 

@@ -86,6 +86,39 @@ bool ReadHeaderFrame(File& file, std::uint64_t at, Mp3InfoTag& tag) {
     return ReadMp3InfoTag(frame.data(), got, tag);
 }
 
+// Walks the frame headers from the frame at `at` (frame 0): the offsets of frames `first` and
+// `last` (first <= last) and the samples per frame. False when the headers stop before `last`.
+bool FrameOffsets(File& file, std::uint64_t at, std::uint64_t first, std::uint64_t last,
+                  std::uint64_t& firstAt, std::uint64_t& lastAt, int& samplesPerFrame) {
+    const std::uint64_t keep = file.Position();
+    std::vector<std::uint8_t> buf(65536);
+    std::uint64_t bufAt = 0;
+    std::size_t got = 0;
+    bool ok = false;
+    for (std::uint64_t i = 0;; ++i) {
+        if (at < bufAt || at + 4 > bufAt + got) {
+            file.Seek(at);
+            bufAt = at;
+            got = file.Read(buf.data(), buf.size());
+            if (got < 4) break;
+        }
+        int spf = 0;
+        const int length =
+            mp3dec::Mp3FrameLength(buf.data() + (at - bufAt), got - (at - bufAt), spf);
+        if (length <= 0 || (i > 0 && spf != samplesPerFrame)) break;
+        samplesPerFrame = spf;
+        if (i == first) firstAt = at;
+        if (i == last) {
+            lastAt = at;
+            ok = true;
+            break;
+        }
+        at += static_cast<std::uint64_t>(length);
+    }
+    file.Seek(keep);
+    return ok;
+}
+
 std::string FileTitle(const File& file) {
     return std::filesystem::path(file.Path()).stem().string();
 }
@@ -203,13 +236,6 @@ private:
         // Probe again from the start of the file: the VBR table lives in the first frame.
         const std::int64_t start = ProbeFromStart(file_, pair_.info);
         if (start < 0) return;
-        // An exact start decodes from the first frame and drops what lies before it (frame
-        // offsets alone are up to a frame early, and a VBR table is coarser still). A preview
-        // starts at the frame, at once.
-        const bool exact = startFrame_ > 0 && exactSeek_;
-        const std::int64_t offset =
-            start +
-            mp3dec::Mp3InfoSeekOffset(pair_.info, exact ? 0 : static_cast<std::int64_t>(startMs));
         // A Xing/Info/VBRI frame is a header, not audio; its extension tells how many samples
         // the encoder put before the first input sample and after the last one.
         headerAt_ =
@@ -217,13 +243,54 @@ private:
         Mp3InfoTag tag;
         hasHeaderFrame_ = ReadHeaderFrame(file_, headerAt_, tag);
         const std::size_t frameBytes = static_cast<std::size_t>(info_.Channels) * 2;
+        const std::uint64_t lead = hasHeaderFrame_ && tag.hasExtension
+                                       ? static_cast<std::uint64_t>(tag.delay + kMp3DecoderDelay)
+                                       : 0;
         skipBytes_ = holdBytes_ = 0;
-        if (exact) skipBytes_ = static_cast<std::size_t>(startFrame_) * frameBytes;
-        if (hasHeaderFrame_ && tag.hasExtension) {
-            if (startFrame_ == 0 || exact)
-                skipBytes_ += static_cast<std::size_t>(tag.delay + kMp3DecoderDelay) * frameBytes;
+        warmUntil_ = -1;
+        if (hasHeaderFrame_ && tag.hasExtension)
             holdBytes_ =
                 static_cast<std::size_t>(std::max(0, tag.padding - kMp3DecoderDelay)) * frameBytes;
+        // An exact start decodes from the first frame and drops what lies before it (frame
+        // offsets alone are up to a frame early, and a VBR table is coarser still). A preview
+        // decodes from a few frames before the one holding the start, found by walking the frame
+        // headers (the bit reservoir and the overlap need those frames; their sound is dropped),
+        // so it starts at once and at the same sample; where the walk fails, at the frame.
+        const bool exact = startFrame_ > 0 && exactSeek_;
+        std::int64_t offset = 0;
+        if (startFrame_ == 0 || exact) {
+            offset = start + mp3dec::Mp3InfoSeekOffset(pair_.info, 0);
+            skipBytes_ = static_cast<std::size_t>(startFrame_ + lead) * frameBytes;
+        } else {
+            constexpr std::uint64_t kWarmFrames = 10;
+            const int spf = mp3dec::Mp3InfoGet(pair_.info)->samplesPerFrame;
+            std::uint64_t audioAt = headerAt_, warmAt = 0, targetAt = 0;
+            bool walk = spf > 0;
+            if (hasHeaderFrame_) {
+                std::uint8_t head[4] = {};
+                file_.Seek(headerAt_);
+                int headerSpf = 0;
+                const int length = file_.ReadExact(head, sizeof head)
+                                       ? mp3dec::Mp3FrameLength(head, sizeof head, headerSpf)
+                                       : 0;
+                audioAt = headerAt_ + static_cast<std::uint64_t>(std::max(length, 0));
+                walk = walk && length > 0;
+            }
+            const std::uint64_t target = startFrame_ + lead;
+            const std::uint64_t frame = spf > 0 ? target / static_cast<std::uint64_t>(spf) : 0;
+            const std::uint64_t warm = frame > kWarmFrames ? frame - kWarmFrames : 0;
+            int walkedSpf = 0;
+            if (walk && FrameOffsets(file_, audioAt, warm, frame, warmAt, targetAt, walkedSpf) &&
+                walkedSpf == spf) {
+                offset = static_cast<std::int64_t>(warmAt);
+                warmUntil_ = static_cast<std::int64_t>(targetAt);
+                skipBytes_ =
+                    static_cast<std::size_t>(target - frame * static_cast<std::uint64_t>(spf)) *
+                    frameBytes;
+            } else {
+                offset = start +
+                         mp3dec::Mp3InfoSeekOffset(pair_.info, static_cast<std::int64_t>(startMs));
+            }
         }
         file_.Seek(static_cast<std::uint64_t>(offset));
         mp3dec::Mp3DecoderReset(pair_.decoder);
@@ -274,6 +341,9 @@ private:
             mp3dec::Mp3FrameProperties p;
             mp3dec::Mp3DecoderProperties(pair_.decoder, p);
             if (hasHeaderFrame_ && p.frameOffset == static_cast<std::int64_t>(headerAt_)) continue;
+                fprintf(stderr, "frame %lld warm %lld produced %zu skip %zu\n",
+                        (long long)p.frameOffset, (long long)warmUntil_, produced, skipBytes_);
+            if (p.frameOffset < warmUntil_) continue;  // a preview's warm-up frames
             std::uint8_t* block = output_.data();
             std::size_t bytes = produced;
             // Frames may switch between mono and stereo: every block keeps the announced format.
@@ -323,6 +393,7 @@ private:
     std::uint64_t headerAt_ = 0;
     bool hasHeaderFrame_ = false;
     std::size_t skipBytes_ = 0, holdBytes_ = 0;
+    std::int64_t warmUntil_ = -1;        // frames before this offset only prepare the decoder
     std::vector<std::uint8_t> pending_;  // held back until it is known not to be end padding
     std::size_t handed_ = 0;             // front bytes of pending_ already handed out
     std::vector<std::uint8_t> input_ = std::vector<std::uint8_t>(kInputBytes);

@@ -114,6 +114,32 @@ inline double SineAmplitude(const std::vector<std::int16_t>& s, double freq, dou
     return std::hypot(A, B);
 }
 
+// Signal to noise and distortion of a sine of known frequency over s[from, to), in dB: the
+// least-squares fit against everything else.
+inline double SineSinadDb(const std::vector<std::int16_t>& s, double freq, double rate,
+                          std::size_t from, std::size_t to) {
+    double cc = 0, ss = 0, cs = 0, yc = 0, ys = 0;
+    for (std::size_t i = from; i < to; ++i) {
+        const double a = 2.0 * std::numbers::pi * freq * static_cast<double>(i) / rate;
+        const double c = std::cos(a), sn = std::sin(a);
+        cc += c * c;
+        ss += sn * sn;
+        cs += c * sn;
+        yc += s[i] * c;
+        ys += s[i] * sn;
+    }
+    const double det = cc * ss - cs * cs;
+    const double A = (yc * ss - ys * cs) / det, B = (ys * cc - yc * cs) / det;
+    double sig = 0, err = 0;
+    for (std::size_t i = from; i < to; ++i) {
+        const double a = 2.0 * std::numbers::pi * freq * static_cast<double>(i) / rate;
+        const double fit = A * std::cos(a) + B * std::sin(a);
+        sig += fit * fit;
+        err += (s[i] - fit) * (s[i] - fit);
+    }
+    return 10.0 * std::log10(sig / std::max(err, 1e-9));
+}
+
 inline int PeakAbs(const std::vector<std::int16_t>& s, std::size_t from, std::size_t to) {
     int m = 0;
     for (std::size_t i = from; i < std::min(to, s.size()); ++i)

@@ -290,6 +290,18 @@ TEST_F(Mp3ConvertTest, LameFileWithTags) {
     EXPECT_EQ(info.Artist, "Maker");
     EXPECT_NEAR(info.DurationMs, 3000.0, 60.0);
 
+    // A preview from a position starts at that sample, the recorded delay counted.
+    InputOptions preview;
+    preview.exactSeek = false;
+    File g;
+    g.Open(mp3, File::Mode::Read);
+    auto in = OpenInput(g, preview);
+    in->Seek(30000);
+    std::vector<std::int16_t> rest(pcm.size());
+    rest.resize(in->Read(reinterpret_cast<std::uint8_t*>(rest.data()), rest.size() * 2) / 2);
+    ASSERT_EQ(rest.size(), pcm.size() - 60000);
+    EXPECT_TRUE(std::equal(rest.begin(), rest.end(), pcm.begin() + 60000));
+
     // Starting at 1.5 s goes through the Xing table: about half of the frames remain.
     Engine().StartMs.store(1500);
     const auto half = Convert(bytes, 22050, 2);
@@ -336,6 +348,20 @@ TEST(Mp3InputInterface, ReadAndSeekGiveWhatPumpGives) {
     const std::vector<std::uint8_t> tail = read(*seeking, 4 * 1000 + 2);  // half frames left out
     ASSERT_EQ(tail.size(), pumped.all.size() - 12345 * 4);
     EXPECT_TRUE(std::equal(tail.begin(), tail.end(), pumped.all.begin() + 12345 * 4));
+
+    // A preview starts at the same sample, from a few frames back (or the first frame when
+    // nearer); the warm-up frames leave no trace.
+    for (std::uint64_t at : {1u, 1152u * 3 + 7u, 12345u, 1152u * 20u, 29000u}) {
+        InputOptions preview;
+        preview.exactSeek = false;
+        File d;
+        d.Open(path, File::Mode::Read);
+        auto in = OpenInput(d, preview);
+        in->Seek(at);
+        const std::vector<std::uint8_t> rest = read(*in, 4 * 1000);
+        ASSERT_EQ(rest.size(), pumped.all.size() - at * 4) << at;
+        EXPECT_TRUE(std::equal(rest.begin(), rest.end(), pumped.all.begin() + at * 4)) << at;
+    }
 }
 
 }  // namespace
