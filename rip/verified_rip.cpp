@@ -52,6 +52,10 @@ std::string Root(char letter) {
     return std::string(1, letter) + ":/";
 }
 
+bool StopAsked() {
+    return Engine().StopRequested.load();
+}
+
 // Probes a track entry without asking for CD information again.
 bool ProbeTrack(const std::string& cdaPath, StreamInfo& info) {
     cddb::ScopedCdInfoOff off;
@@ -217,7 +221,7 @@ void VerifiedRip::Begin() {
             const std::uint32_t sectors = log_.toc.tracks.front().startLba;
             std::vector<std::uint8_t> buf(kHiddenChunk * 2352);
             bool audio = false;
-            for (std::uint32_t at = 0; at < sectors && !audio; at += kHiddenChunk) {
+            for (std::uint32_t at = 0; at < sectors && !audio && !StopAsked(); at += kHiddenChunk) {
                 const std::uint32_t n = std::min(kHiddenChunk, sectors - at);
                 if (!device->ReadAudio(at, n, buf.data())) break;
                 audio = std::any_of(buf.begin(), buf.begin() + n * 2352,
@@ -240,9 +244,14 @@ void VerifiedRip::Begin() {
     } else if (url.empty()) {
         log_.database = "not looked up: no AccurateRip server set (--accuraterip-url)";
     } else {
-        const cddb::ArLookup found = cddb::FetchArDatabase(url, ids_);
-        looked_ = found.status != cddb::ArLookup::Failed;
-        if (found.status == cddb::ArLookup::Found) {
+        const cddb::ArLookup found =
+            cddb::FetchArDatabase(url, ids_, nullptr, &Engine().StopRequested);
+        looked_ =
+            found.status == cddb::ArLookup::Found || found.status == cddb::ArLookup::NotInDatabase;
+        if (found.status == cddb::ArLookup::Stopped) {
+            stopped_ = true;
+            log_.database = "not looked up: stopped";
+        } else if (found.status == cddb::ArLookup::Found) {
             responses_ = found.responses;
             log_.database = cd::ArFileName(ids_) + ", " + std::to_string(responses_.size()) +
                             (responses_.size() == 1 ? " pressing" : " pressings") +
@@ -252,6 +261,10 @@ void VerifiedRip::Begin() {
         } else {
             log_.database = "lookup failed: " + found.error;
         }
+    }
+    if (StopAsked()) {
+        stopped_ = true;
+        return;
     }
     Say("AccurateRip: " + log_.database);
     Say("read offset " + Signed(log_.readOffset) + " samples (" + log_.readOffsetSource + ")");

@@ -32,8 +32,11 @@ struct RipReport {
 class VerifiedRip {
 public:
     VerifiedRip(const cd::CdDriveSlot& slot, VerifyOptions options, RipReport report);
-    // Reads the table of contents and looks the disc up; sets the engine's read offset.
+    // Reads the table of contents and looks the disc up; sets the engine's read offset. A stop
+    // asked meanwhile (the engine's StopRequested) ends it early: see Stopped().
     void Begin();
+    // Begin was stopped: nothing was looked up and no track should be read.
+    bool Stopped() const { return stopped_; }
     // The test read of a track (test and copy); false when it failed or was stopped.
     bool TestRead(int track, const std::string& cdaPath);
     // Installs the checksum tap for the copy of `track`.
@@ -59,6 +62,7 @@ private:
     cd::ArDiscIds ids_;
     bool haveIds_ = false;
     bool looked_ = false;  // the database answered (found or not there)
+    bool stopped_ = false;
     bool offsetSet_ = false;
     bool searched_ = false;
     bool copiesAgree_ = true;

@@ -1,9 +1,13 @@
 // tralux-cli cd rip verifying against a loopback AccurateRip server that serves a database file
 // built here from checksums computed independently from the image.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 
@@ -11,6 +15,7 @@
 #include "cddb/disc_id.h"
 #include "image_builder.h"
 #include "support/file_server.h"
+#include "support/silent_server.h"
 
 namespace tralux::test {
 namespace {
@@ -38,13 +43,14 @@ protected:
         }
     }
     int Run(const std::string& env, const std::string& args) {
-        const std::string cmd =
-            "env -u TRALUX_CD_JITTER -u TRALUX_CD_OFFSET TRALUX_CD_IMAGES=" + img_.cuePath +
-            " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + env + " " + TRALUX_CLI_PATH +
-            " --config " + (dir_ / "cfg") + " cd rip --output-dir " + (dir_ / "out") + " " + args +
-            " >" + (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
-        const int status = std::system(cmd.c_str());
+        const int status = std::system(Command(env, args).c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string Command(const std::string& env, const std::string& args) {
+        return "env -u TRALUX_CD_JITTER -u TRALUX_CD_OFFSET TRALUX_CD_IMAGES=" + img_.cuePath +
+               " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + env + " " + TRALUX_CLI_PATH +
+               " --config " + (dir_ / "cfg") + " cd rip --output-dir " + (dir_ / "out") + " " +
+               args + " >" + (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
     }
     std::string Text(const std::string& name) {
         const Bytes b = ReadFile(dir_ / name);
@@ -152,6 +158,33 @@ TEST_F(CliVerifyTest, NotInDatabaseAndNoServer) {
     EXPECT_EQ(server.Requests().size(), 1u);
 }
 
+// Ctrl+C while a silent server holds the lookup (no time limit set: it would wait 30 s).
+TEST_F(CliVerifyTest, AStopDuringTheLookupEndsTheRipAtOnce) {
+    SilentServer silent;
+    ASSERT_TRUE(silent.Ok());
+    const std::string cmd =
+        "exec " + Command("TRALUX_HTTP_TIMEOUT=", "--accuraterip-url " + silent.Url());
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const auto stopAt = std::chrono::steady_clock::now();
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::milliseconds(500));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT) << Text("stderr.txt");
+    EXPECT_NE(Text("stderr.txt").find("stopped by SIGINT before any track was read"),
+              std::string::npos)
+        << Text("stderr.txt");
+    EXPECT_EQ(Text("stdout.txt"), "");  // no track claimed as verified
+    EXPECT_TRUE(!fs::exists(dir_ / "out") || fs::is_empty(dir_ / "out"));
+}
+
 TEST_F(CliVerifyTest, HiddenAudioBeforeTrackOne) {
     ImageSpec layout = ThreeTrackSpec();
     layout.hiddenSectors = 100;
@@ -163,7 +196,8 @@ TEST_F(CliVerifyTest, HiddenAudioBeforeTrackOne) {
     ASSERT_EQ(Run("", "-y --tracks 1 --hidden-track"), 0) << Text("stderr.txt");
     const Bytes wav = ReadFile(dir_ / "out/00 Hidden.wav");
     ASSERT_EQ(wav.size(), 44u + 100 * 2352);
-    EXPECT_TRUE(Bytes(wav.begin() + 44, wav.end()) == Bytes(img_.disc.begin(), img_.disc.begin() + 100 * 2352));
+    EXPECT_TRUE(Bytes(wav.begin() + 44, wav.end()) ==
+                Bytes(img_.disc.begin(), img_.disc.begin() + 100 * 2352));
 }
 
 }  // namespace
