@@ -1,7 +1,8 @@
 #pragma once
 // The image drive: a CUE sheet over raw 2,352-byte sectors, answering the same MMC command
 // blocks as a real drive (INQUIRY, TEST UNIT READY, READ CAPACITY, READ TOC format 0 in LBA or
-// MSF form, READ CD), so everything above the transport runs unchanged on images.
+// MSF form, READ CD with formatted Q, READ SUB-CHANNEL for the sheet's CATALOG and ISRC), so
+// everything above the transport runs unchanged on images.
 //
 // TRALUX_CD_JITTER makes it behave like a drive without accurate streaming (see README):
 //   seed=N        random seed (default 1), so runs repeat
@@ -93,6 +94,8 @@ private:
     bool JitteredRead(std::uint32_t lba, std::uint32_t count, std::uint8_t* out);
     // True when this transfer is to come up short (short=N).
     bool ShortTransfer();
+    // The formatted Q block a pressed disc would carry at `lba`.
+    void QBlock(std::int64_t lba, std::uint8_t* out) const;
 
     ImageDisc disc_;
     JitterSettings jitter_;
@@ -103,6 +106,7 @@ private:
     std::int32_t readOffset_ = 0;
     std::uint64_t transfers_ = 0;  // reads counted for short=N
     std::vector<std::int32_t> shifts_;
+    std::vector<std::uint32_t> index0_;  // per TOC track, where its INDEX 00 lies
     static std::atomic<int> openCount_;
 };
 

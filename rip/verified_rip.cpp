@@ -12,6 +12,7 @@
 #include "cd/cue_writer.h"
 #include "cd/image_drive.h"
 #include "cd/reader.h"
+#include "cd/subchannel.h"
 #include "cddb/accuraterip_fetch.h"
 #include "cddb/disc_id.h"
 #include "cddb/engine/cd_info_provider.h"
@@ -84,23 +85,6 @@ bool ReadForChecksums(const std::string& cdaPath, bool jitter, std::int32_t offs
         return false;
     }
     return true;
-}
-
-// Sectors from each audio track's INDEX 00 to its INDEX 01: from the sheet of an image drive.
-// A real drive's sub-channel is not read here: its pre-gaps show as 0.
-std::vector<std::uint32_t> ImagePregaps(const cd::CdDriveSlot& slot, std::size_t tracks) {
-    std::vector<std::uint32_t> gaps(tracks, 0);
-    cd::ImageDisc disc;
-    if (!slot.image || !cd::LoadImageDisc(slot.source, disc)) return gaps;
-    for (std::size_t k = 0; k < disc.sheet.tracks.size() && k < tracks; ++k) {
-        const cd::CueTrack& t = disc.sheet.tracks[k];
-        const cd::CueIndex* i0 = t.Index(0);
-        const cd::CueIndex* i1 = t.Index(1);
-        std::uint32_t gap = t.pregap;
-        if (i0 && i1 && i0->file == i1->file && i1->frame > i0->frame) gap += i1->frame - i0->frame;
-        gaps[k] = gap;
-    }
-    return gaps;
 }
 
 std::string UtcNow() {
@@ -212,7 +196,7 @@ void VerifiedRip::Begin() {
         log_.database = "not looked up: " + reason;
         return;
     }
-    log_.pregaps = ImagePregaps(slot_, log_.toc.tracks.size());
+    ReadSubChannel();
     haveIds_ = cd::ArIdsFromToc(log_.toc, DiscIdFromToc(log_.toc), ids_);
 
     // Audio before track 1: is any of it not silence? Read a piece at a time: it may be long.
@@ -270,6 +254,36 @@ void VerifiedRip::Begin() {
     Say("read offset " + Signed(log_.readOffset) + " samples (" + log_.readOffsetSource + ")");
 }
 
+void VerifiedRip::ReadSubChannel() {
+    const std::size_t n = log_.toc.tracks.size();
+    log_.pregaps.assign(n, 0);
+    isrcs_.assign(n, {});
+    std::string reason;
+    const auto device = cd::OpenCdDrive(slot_, &reason);
+    if (!device) {
+        log_.pregapNote = "pre-gaps not read: " + reason;
+        return;
+    }
+    log_.catalog = cd::ReadMcn(*device);
+    for (std::size_t k = 0; k < n && !StopAsked(); ++k)
+        if (log_.toc.tracks[k].audio) isrcs_[k] = cd::ReadIsrc(*device, log_.toc.tracks[k].number);
+    const auto gaps = cd::ReadPregaps(*device, log_.toc, &Engine().StopRequested);
+    std::string unknown;
+    int count = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (gaps[k]) {
+            log_.pregaps[k] = *gaps[k];
+        } else {
+            unknown += (unknown.empty() ? "" : ", ") + std::to_string(log_.toc.tracks[k].number);
+            ++count;
+        }
+    }
+    if (count)
+        log_.pregapNote = std::string(count == 1 ? "pre-gap of track " : "pre-gaps of tracks ") +
+                          unknown +
+                          " not known: the drive's sub-channel did not say (00:00.00 shown)";
+}
+
 bool VerifiedRip::TestRead(int track, const std::string& cdaPath) {
     (void)track;
     testCrc_.reset();
@@ -304,6 +318,7 @@ void VerifiedRip::AfterCopy(int track, const std::string& file, const std::strin
     testCrc_.reset();
     const auto k = static_cast<std::size_t>(track - 1);
     t.pregapSectors = k < log_.pregaps.size() ? log_.pregaps[k] : 0;
+    if (k < isrcs_.size()) t.isrc = isrcs_[k];
     // A stopped or failed copy has no whole track to verify.
     if (!error.empty() || !summer_ || summer_->Frames() != expectedFrames_ ||
         expectedFrames_ == 0) {
@@ -402,6 +417,7 @@ void VerifiedRip::Finish(const std::string& folder, const cddb::CdInfo& disc,
     cue.title = title;
     cue.discId = Hex(DiscIdFromToc(log_.toc));
     cue.comment = log_.program;
+    cue.catalog = log_.catalog;
     cue.fileType = extension == ".mp3" ? "MP3" : "WAVE";
     int previous = -1;
     for (const cd::RipLogTrack& t : log_.tracks) {
@@ -412,6 +428,7 @@ void VerifiedRip::Finish(const std::string& folder, const cddb::CdInfo& disc,
         previous = t.number;
         c.number = t.number;
         c.file = t.file;
+        c.isrc = t.isrc;
         const auto k = static_cast<std::size_t>(t.number - 1);
         if (k < disc.tracks.size()) c.title = disc.tracks[k].title;
         c.pregapSectors = gapFile || t.number == 1 ? t.pregapSectors : 0;

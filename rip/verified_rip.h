@@ -53,6 +53,8 @@ public:
 
 private:
     void Say(const std::string& text) const { report_.say(text); }
+    // Catalog number, ISRCs and pre-gaps from the drive's Q sub-channel.
+    void ReadSubChannel();
     void SearchOffset(int track, const std::string& cdaPath, const cd::ArTrackResult& atZero);
 
     cd::CdDriveSlot slot_;
@@ -67,6 +69,7 @@ private:
     bool searched_ = false;
     bool copiesAgree_ = true;
     std::vector<cd::ArResponse> responses_;
+    std::vector<std::string> isrcs_;   // per TOC track
     std::uint32_t hiddenSectors_ = 0;  // audio (not silence) before track 1's INDEX 01
     std::optional<std::uint32_t> testCrc_;
     std::shared_ptr<cd::TrackChecksummer> summer_;

@@ -106,6 +106,10 @@ TEST_F(CliVerifyTest, EveryTrackVerifiesAndTheLogAndSheetAreLeft) {
     FileServer server(dir_ / "www");
     TRALUX_REQUIRE_SERVER(server);
     Serve(7);
+    // The disc's catalog number and track 2's ISRC, as its sub-channel carries them.
+    std::string sheet = Text(fs::path(img_.cuePath).filename().string());
+    sheet.insert(sheet.find("  TRACK 02 AUDIO\n") + 17, "    ISRC USRC17607839\n");
+    std::ofstream(img_.cuePath) << "CATALOG 0724384960650\n" << sheet;
     ASSERT_EQ(Run("", "--test-copy --accuraterip-url " + server.Url()), 0) << Text("stderr.txt");
     EXPECT_EQ(Text("stdout.txt"), Line(1, "match", 7) + Line(2, "match", 7) + Line(3, "match", 7));
     const std::string err = Text("stderr.txt");
@@ -114,9 +118,13 @@ TEST_F(CliVerifyTest, EveryTrackVerifiesAndTheLogAndSheetAreLeft) {
     const std::string log = Beside(".log");
     EXPECT_NE(log.find("all tracks accurately ripped"), std::string::npos) << log;
     EXPECT_NE(log.find("test CRC: " + Hex(sums_[2].crc)), std::string::npos) << log;
+    EXPECT_NE(log.find("media catalog number: 0724384960650\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("  pre-gap: 00:01.00\n  ISRC: USRC17607839\n"), std::string::npos) << log;
     const std::string cue = Beside(".cue");
     // Track 2's 75-sector gap at the end of track 1's file (300 + 75 sectors = 00:05:00).
-    EXPECT_NE(cue.find("  TRACK 02 AUDIO\n    TITLE \"Song 2\"\n    INDEX 00 00:04:00\n"
+    EXPECT_NE(cue.find("CATALOG 0724384960650\n"), std::string::npos) << cue;
+    EXPECT_NE(cue.find("  TRACK 02 AUDIO\n    TITLE \"Song 2\"\n    ISRC USRC17607839\n"
+                       "    INDEX 00 00:04:00\n"
                        "FILE \"02 Song 2.wav\" WAVE\n    INDEX 01 00:00:00\n"),
               std::string::npos)
         << cue;
