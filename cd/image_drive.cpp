@@ -341,7 +341,7 @@ bool ImageDevice::ShortTransfer() {
 
 bool ImageDevice::ReadAudio(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) {
     const std::uint64_t end = static_cast<std::uint64_t>(lba) + count;
-    if (count == 0 || end > disc_.layout.toc.leadOutLba) return false;
+    if (count == 0 || end > ReadableEnd()) return false;
     if (ShortTransfer()) return false;  // no residue to report on this road: the read fails
     return JitteredRead(lba, count, out);
 }
@@ -420,7 +420,7 @@ ScsiOutcome ImageDevice::Execute(std::span<const std::uint8_t> cdb, ScsiDirectio
             // Of the sub-channel, only the formatted Q blocks.
             if (cdb[10] != 0 && cdb[10] != kReadCdFormattedQ)
                 return Check(kSenseIllegalRequest, 0x24);
-            if (static_cast<std::uint64_t>(lba) + count > toc.leadOutLba)
+            if (static_cast<std::uint64_t>(lba) + count > ReadableEnd())
                 return Check(kSenseIllegalRequest, 0x21);
             if (cdb[10] == kReadCdFormattedQ && count > 0) {
                 const bool audio = (cdb[9] & 0xF8) != 0;

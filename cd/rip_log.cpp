@@ -119,6 +119,9 @@ std::string FormatRipLog(const RipLog& log) {
         if (t.paddedFrames)
             line("  " + std::to_string(t.paddedFrames) +
                  " samples beyond the disc's edge could not be read: silence put in their place");
+        if (t.overreadFrames)
+            line("  " + std::to_string(t.overreadFrames) +
+                 " samples read past the lead-out (the drive reads there)");
     }
     line("");
     line(RipVerdict(log.tracks));

@@ -21,8 +21,9 @@ struct RipLogTrack {
     std::optional<std::uint32_t> testCrc;
     TrackChecksums sums;
     ArTrackResult accurateRip;
-    bool checked = true;             // false: no database was looked up
-    std::uint64_t paddedFrames = 0;  // silence put where the offset reached beyond the disc
+    bool checked = true;               // false: no database was looked up
+    std::uint64_t paddedFrames = 0;    // silence put where the offset reached beyond the disc
+    std::uint64_t overreadFrames = 0;  // read past the lead-out (the drive allows it)
 };
 
 struct RipLog {

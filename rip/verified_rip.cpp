@@ -334,15 +334,10 @@ void VerifiedRip::AfterCopy(int track, const std::string& file, const std::strin
     summer_.reset();
     if (haveIds_)
         t.accurateRip = cd::ArVerify(responses_, ids_, static_cast<std::uint32_t>(track), t.sums);
-    // What lies beyond the disc's edges is silence from the reader.
-    const std::int32_t o = log_.readOffset;
-    if (!log_.toc.tracks.empty()) {
-        if (o < 0 && track == log_.toc.tracks.front().number &&
-            log_.toc.tracks.front().startLba == 0)
-            t.paddedFrames = static_cast<std::uint64_t>(-static_cast<std::int64_t>(o));
-        if (o > 0 && track == log_.toc.tracks.back().number)
-            t.paddedFrames = static_cast<std::uint64_t>(o);
-    }
+    // Where the offset reached beyond the disc's edges: silence, or what the drive read there.
+    const cd::CdEdges edges = cd::LastTrackEdges();
+    t.paddedFrames = edges.padded;
+    t.overreadFrames = edges.overread;
     std::string words = Format("track %02d: %s, copy CRC %s", track,
                                looked_ ? cd::ArResultText(t.accurateRip).c_str() : "not looked up",
                                Hex(t.sums.crc).c_str());

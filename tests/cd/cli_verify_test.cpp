@@ -47,10 +47,12 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     std::string Command(const std::string& env, const std::string& args) {
-        return "env -u TRALUX_CD_JITTER -u TRALUX_CD_OFFSET TRALUX_CD_IMAGES=" + img_.cuePath +
-               " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + env + " " + TRALUX_CLI_PATH +
-               " --config " + (dir_ / "cfg") + " cd rip --output-dir " + (dir_ / "out") + " " +
-               args + " >" + (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
+        return "env -u TRALUX_CD_JITTER -u TRALUX_CD_OFFSET -u TRALUX_CD_OVERREAD "
+               "TRALUX_CD_IMAGES=" +
+               img_.cuePath + " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + env + " " +
+               TRALUX_CLI_PATH + " --config " + (dir_ / "cfg") + " cd rip --output-dir " +
+               (dir_ / "out") + " " + args + " >" + (dir_ / "stdout.txt") + " 2>" +
+               (dir_ / "stderr.txt");
     }
     std::string Text(const std::string& name) {
         const Bytes b = ReadFile(dir_ / name);
@@ -151,6 +153,13 @@ TEST_F(CliVerifyTest, ReadOffsetCorrectsAndIsFound) {
     EXPECT_NE(Text("stdout.txt").find(Line(2, "match", 12)), std::string::npos);
     // The last track's final 6 samples lie past the lead-out: silence, said in the log.
     EXPECT_NE(Beside(".log").find("6 samples beyond the disc's edge"), std::string::npos);
+    // A drive that reads past the lead-out gives them: the last track comes out exact.
+    ASSERT_EQ(Run("TRALUX_CD_OFFSET=6 TRALUX_CD_OVERREAD=1",
+                  "-y --tracks 3 --read-offset 6 --accuraterip-url " + server.Url()),
+              0);
+    EXPECT_EQ(Text("stdout.txt"), Line(3, "match", 12));
+    EXPECT_NE(Beside(".log").find("6 samples read past the lead-out"), std::string::npos);
+    EXPECT_EQ(Beside(".log").find("beyond the disc's edge"), std::string::npos);
 }
 
 TEST_F(CliVerifyTest, NotInDatabaseAndNoServer) {
