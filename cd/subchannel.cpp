@@ -110,6 +110,8 @@ private:
     std::vector<std::uint8_t> buffer_;
 };
 
+constexpr std::uint32_t kCommonGap = 150;
+
 std::optional<std::uint32_t> SearchPregap(QSearch& q, int n, std::uint32_t low,
                                           std::uint32_t start) {
     if (start <= low) return 0;
@@ -120,7 +122,25 @@ std::optional<std::uint32_t> SearchPregap(QSearch& q, int n, std::uint32_t low,
     if (r == 0) return 0;
     std::uint32_t in = start - 1, before = low;  // `before` is not yet known to be before
     bool found = false;
-    for (std::uint32_t step = 1; !found;) {
+    std::uint32_t step = 1;
+    // Most pre-gaps last two seconds: two reads settle those, each a seek on a real drive.
+    if (start - low > kCommonGap) {
+        const std::uint32_t at = start - kCommonGap;
+        r = q.Where(at, n);
+        if (r < 0) return std::nullopt;
+        if (r == 0) {
+            before = at;
+            found = true;
+        } else {
+            in = at;
+            r = q.Where(at - 1, n);
+            if (r < 0) return std::nullopt;
+            if (r == 0) return kCommonGap;
+            in = at - 1;
+            step = kCommonGap;
+        }
+    }
+    while (!found) {
         const std::uint32_t probe = in - low > step ? in - step : low;
         r = q.Where(probe, n);
         if (r < 0) return std::nullopt;
