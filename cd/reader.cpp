@@ -383,7 +383,7 @@ void CdRipTrack(CdSink& sink, StreamInfo& info, const CdRipRequest& request) {
     {
         std::lock_guard lock(g_damageMutex);
         g_damage.clear();
-        g_edges = {};
+        g_edges = {info.trackNumber, 0, 0};
     }
     if (!AspiOpen()) throw CdReadFailure();  // no transfer buffer: nothing can be read
     ResetJitterState(false, 0);

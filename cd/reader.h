@@ -76,6 +76,7 @@ std::vector<CdDamage> LastTrackDamage();
 // as silence (before sector 0, or past the lead-out of a drive that refuses to read there) and
 // frames read past the lead-out.
 struct CdEdges {
+    int track = 0;
     std::uint64_t padded = 0, overread = 0;
 };
 CdEdges LastTrackEdges();

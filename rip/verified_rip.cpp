@@ -334,10 +334,20 @@ void VerifiedRip::AfterCopy(int track, const std::string& file, const std::strin
     summer_.reset();
     if (haveIds_)
         t.accurateRip = cd::ArVerify(responses_, ids_, static_cast<std::uint32_t>(track), t.sums);
-    // Where the offset reached beyond the disc's edges: silence, or what the drive read there.
-    const cd::CdEdges edges = cd::LastTrackEdges();
-    t.paddedFrames = edges.padded;
-    t.overreadFrames = edges.overread;
+    // Where the offset reached beyond the disc's edges: silence before sector 0; past the
+    // lead-out what the drive read there, as the reader reported for this very track.
+    const std::int32_t o = log_.readOffset;
+    if (!log_.toc.tracks.empty()) {
+        if (o < 0 && track == log_.toc.tracks.front().number &&
+            log_.toc.tracks.front().startLba == 0)
+            t.paddedFrames = static_cast<std::uint64_t>(-static_cast<std::int64_t>(o));
+        if (o > 0 && track == log_.toc.tracks.back().number) {
+            const cd::CdEdges edges = cd::LastTrackEdges();
+            const bool reported = edges.track == track;
+            t.overreadFrames = reported ? edges.overread : 0;
+            t.paddedFrames = reported ? edges.padded : static_cast<std::uint64_t>(o);
+        }
+    }
     std::string words = Format("track %02d: %s, copy CRC %s", track,
                                looked_ ? cd::ArResultText(t.accurateRip).c_str() : "not looked up",
                                Hex(t.sums.crc).c_str());
