@@ -159,13 +159,17 @@ bool ParseCue(std::string_view text, CueSheet& sheet, std::string* error) {
                 if (!track->Index(1)) return SetError(error, lineNo, "POSTGAP before INDEX 01");
                 track->postgap = *len;
             }
+        } else if (key == "CATALOG" && !track && w.size() > 1) {
+            sheet.catalog = w[1].substr(0, 13);
+        } else if (key == "ISRC" && track && w.size() > 1) {
+            track->isrc = w[1].substr(0, 12);
         } else if (key == "TITLE" || key == "PERFORMER") {
             const std::string value = w.size() > 1 ? w[1] : std::string();
             std::string& target = track ? (key == "TITLE" ? track->title : track->performer)
                                         : (key == "TITLE" ? sheet.title : sheet.performer);
             target = value.substr(0, 255);
         }
-        // REM, CATALOG, CDTEXTFILE, FLAGS, ISRC, SONGWRITER and anything else: ignored.
+        // REM, CDTEXTFILE, FLAGS, SONGWRITER and anything else: ignored.
         if (endLine >= text.size()) break;
     }
     if (sheet.tracks.empty()) return SetError(error, 0, "no TRACK");

@@ -5,7 +5,8 @@
 //   PREGAP mm:ss:ff             (silence the drive makes up, not in the file)
 //   INDEX 00 mm:ss:ff, INDEX 01 mm:ss:ff   (positions in the current file)
 //   POSTGAP mm:ss:ff, TITLE "...", PERFORMER "..."
-// REM, CATALOG, CDTEXTFILE, FLAGS, ISRC, SONGWRITER and unknown keywords are ignored.
+//   CATALOG (before the first TRACK) and ISRC: kept as written, for the drive's sub-channel
+// REM, CDTEXTFILE, FLAGS, SONGWRITER and unknown keywords are ignored.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -27,6 +28,7 @@ struct CueTrack {
     std::vector<CueIndex> indexes;          // in sheet order; INDEX 01 is required
     std::uint32_t pregap = 0, postgap = 0;  // sectors not in any file
     std::string title, performer;
+    std::string isrc;
 
     const CueIndex* Index(int number) const;
 };
@@ -40,6 +42,7 @@ struct CueSheet {
     std::vector<CueFile> files;
     std::vector<CueTrack> tracks;
     std::string title, performer;
+    std::string catalog;
 };
 
 // False with a one-line reason ("line 7: INDEX before TRACK") for anything this drive cannot

@@ -83,6 +83,8 @@ std::unique_ptr<CdDevice> OpenRealDrive(const CdDriveSlot& slot, std::string* re
             return nullptr;
         }
         device->SetReadOffset(frames);
+        const char* overread = std::getenv("TRALUX_CD_OVERREAD");
+        device->SetOverread(overread && std::string_view(overread) == "1");
     }
     return device;
 }

@@ -13,6 +13,8 @@
 #include <sstream>
 #include <thread>
 
+#include "cd/subchannel.h"
+
 namespace tralux::cd {
 
 std::atomic<int> ImageDevice::openCount_{0};
@@ -207,7 +209,54 @@ ImageDevice::ImageDevice(const ImageDisc& disc, const JitterSettings& jitter)
     : disc_(disc),
       jitter_(jitter),
       rng_(jitter.seed),
-      attentionPending_(jitter.on && jitter.unitAttention) {}
+      attentionPending_(jitter.on && jitter.unitAttention) {
+    // Where each track's INDEX 00 lies on the disc: its PREGAP silence and the part of its
+    // file before INDEX 01.
+    const DiscToc& toc = disc_.layout.toc;
+    for (std::size_t k = 0; k < toc.tracks.size(); ++k) {
+        const std::uint32_t start = toc.tracks[k].startLba;
+        std::uint32_t first = start;
+        if (k < disc_.sheet.tracks.size()) {
+            const CueTrack& t = disc_.sheet.tracks[k];
+            const CueIndex* i0 = t.Index(0);
+            const CueIndex* i1 = t.Index(1);
+            std::uint64_t gap = t.pregap;
+            if (i0 && i1 && i0->file == i1->file) {
+                gap += i1->frame - i0->frame;
+            } else if (i0) {
+                for (const ImageSegment& seg : disc_.layout.segments)
+                    if (seg.file == static_cast<int>(i0->file) && seg.fileSector <= i0->frame &&
+                        i0->frame < seg.fileSector + seg.sectors &&
+                        seg.startLba + (i0->frame - seg.fileSector) < start) {
+                        gap = start - (seg.startLba + (i0->frame - seg.fileSector));
+                        break;
+                    }
+            }
+            first = static_cast<std::uint32_t>(start - std::min<std::uint64_t>(gap, start));
+        }
+        index0_.push_back(first);
+    }
+}
+
+void ImageDevice::QBlock(std::int64_t lba, std::uint8_t* out) const {
+    const DiscToc& toc = disc_.layout.toc;
+    std::size_t k = 0;
+    while (k + 1 < toc.tracks.size() && index0_[k + 1] <= lba) ++k;
+    const TocTrack& t = toc.tracks[k];
+    const std::uint8_t control = t.audio ? 0x0 : 0x4;
+    if (!disc_.sheet.catalog.empty() && lba % 100 == 37) {
+        // About one block in a hundred carries the catalog number instead of a position.
+        std::fill(out, out + kFormattedQBytes, 0);
+        out[0] = static_cast<std::uint8_t>(control << 4 | 2);
+        PutBe16(out + 10, QCrc(out));
+        return;
+    }
+    if (lba >= toc.leadOutLba) {
+        MakeFormattedQ(out, control, 0xAA, 1, lba - toc.leadOutLba, lba);
+        return;
+    }
+    MakeFormattedQ(out, control, t.number, lba < t.startLba ? 0 : 1, lba - t.startLba, lba);
+}
 
 std::unique_ptr<ImageDevice> ImageDevice::Open(const ImageDisc& disc, const JitterSettings& jitter,
                                                std::string* error) {
@@ -292,7 +341,7 @@ bool ImageDevice::ShortTransfer() {
 
 bool ImageDevice::ReadAudio(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) {
     const std::uint64_t end = static_cast<std::uint64_t>(lba) + count;
-    if (count == 0 || end > disc_.layout.toc.leadOutLba) return false;
+    if (count == 0 || end > ReadableEnd()) return false;
     if (ShortTransfer()) return false;  // no residue to report on this road: the read fails
     return JitteredRead(lba, count, out);
 }
@@ -368,9 +417,26 @@ ScsiOutcome ImageDevice::Execute(std::span<const std::uint8_t> cdb, ScsiDirectio
             const std::uint32_t count = static_cast<std::uint32_t>(cdb[6]) << 16 |
                                         static_cast<std::uint32_t>(cdb[7]) << 8 | cdb[8];
             const std::uint8_t sectorType = (cdb[1] >> 2) & 0x07;
-            if (cdb[10] != 0) return Check(kSenseIllegalRequest, 0x24);  // no sub-channel here
-            if (static_cast<std::uint64_t>(lba) + count > toc.leadOutLba)
+            // Of the sub-channel, only the formatted Q blocks.
+            if (cdb[10] != 0 && cdb[10] != kReadCdFormattedQ)
+                return Check(kSenseIllegalRequest, 0x24);
+            if (static_cast<std::uint64_t>(lba) + count > ReadableEnd())
                 return Check(kSenseIllegalRequest, 0x21);
+            if (cdb[10] == kReadCdFormattedQ && count > 0) {
+                const bool audio = (cdb[9] & 0xF8) != 0;
+                const std::size_t each = (audio ? kSectorBytes : 0) + kFormattedQBytes;
+                const std::size_t bytes = count * each;
+                if (!data || length < bytes) return Check(kSenseIllegalRequest, 0x24);
+                for (std::uint32_t i = 0; i < count; ++i) {
+                    std::uint8_t* at = data + i * each;
+                    if (audio)
+                        ReadFrames(
+                            (static_cast<std::int64_t>(lba) + i) * kFramesPerSector - readOffset_,
+                            kFramesPerSector, at);
+                    QBlock(static_cast<std::int64_t>(lba) + i, at + (audio ? kSectorBytes : 0));
+                }
+                return Good(bytes, bytes);
+            }
             if (count == 0 || (cdb[9] & 0xF8) == 0) return Good(0, 0);
             for (const TocTrack& t : toc.tracks) {
                 // Sector type 1 (CD-DA) or 0 (any); data sectors refuse the CD-DA type.
@@ -393,6 +459,35 @@ ScsiOutcome ImageDevice::Execute(std::span<const std::uint8_t> cdb, ScsiDirectio
             }
             if (!JitteredRead(lba, count, data)) return Check(kSenseMediumError, 0x11, 0x05);
             return Good(bytes, bytes);
+        }
+        case kOpReadSubChannel: {
+            if (cdb.size() < 10) return Check(kSenseIllegalRequest, 0x24);
+            const std::uint8_t format = cdb[3];
+            std::uint8_t r[kSubChannelReplyBytes] = {};
+            r[1] = 0x15;  // no audio status to report
+            PutBe16(r + 2, kSubChannelReplyBytes - 4);
+            r[4] = format;
+            const std::string* code = nullptr;
+            if (format == kSubChannelMcn) {
+                code = &disc_.sheet.catalog;
+            } else if (format == kSubChannelIsrc) {
+                const auto t = std::find_if(disc_.sheet.tracks.begin(), disc_.sheet.tracks.end(),
+                                            [&](const CueTrack& c) { return c.number == cdb[6]; });
+                if (t == disc_.sheet.tracks.end()) return Check(kSenseIllegalRequest, 0x24);
+                r[5] = t->audio ? 0x01 : 0x41;
+                r[6] = cdb[6];
+                code = &t->isrc;
+            } else {
+                return Check(kSenseIllegalRequest, 0x24);
+            }
+            if (!code->empty()) {
+                r[8] = 0x80;
+                std::memcpy(r + 9, code->data(), std::min<std::size_t>(code->size(), 13));
+            }
+            const std::size_t alloc = Be16(cdb.data() + 7);
+            const std::size_t n = std::min({alloc, length, sizeof r});
+            if (data) std::memcpy(data, r, n);
+            return Good(std::min(alloc, length), n);
         }
         default:
             return Check(kSenseIllegalRequest, 0x20);

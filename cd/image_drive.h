@@ -1,7 +1,8 @@
 #pragma once
 // The image drive: a CUE sheet over raw 2,352-byte sectors, answering the same MMC command
 // blocks as a real drive (INQUIRY, TEST UNIT READY, READ CAPACITY, READ TOC format 0 in LBA or
-// MSF form, READ CD), so everything above the transport runs unchanged on images.
+// MSF form, READ CD with formatted Q, READ SUB-CHANNEL for the sheet's CATALOG and ISRC), so
+// everything above the transport runs unchanged on images.
 //
 // TRALUX_CD_JITTER makes it behave like a drive without accurate streaming (see README):
 //   seed=N        random seed (default 1), so runs repeat
@@ -19,6 +20,7 @@
 //
 // TRALUX_CD_OFFSET=N makes it a drive whose read offset correction is N samples: a read of frame
 // F gives the disc's frame F - N, so a reader set to offset N gets the image's exact samples.
+// TRALUX_CD_OVERREAD=1 makes it a drive that reads a few sectors past the lead-out (most refuse).
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -47,6 +49,7 @@ struct JitterSettings {
 };
 
 constexpr std::uint32_t kMaxJitterFrames = 5 * kFramesPerSector;
+constexpr std::uint32_t kOverreadSectors = 10;
 
 bool ParseJitter(std::string_view text, JitterSettings& settings, std::string* error = nullptr);
 // A read offset in samples, "-N" or "+N" or "N", within ±kMaxJitterFrames.
@@ -76,6 +79,9 @@ public:
 
     const DiscToc& Toc() const { return disc_.layout.toc; }
     void SetReadOffset(std::int32_t frames) { readOffset_ = frames; }
+    // Reads of up to kOverreadSectors past the lead-out are served (the image's samples that a
+    // read offset brings there, silence beyond) instead of refused, as some drives do.
+    void SetOverread(bool on) { overread_ = on; }
     // Reads of READ CD and the raw road so far, and the shifts they were given (tests).
     std::uint64_t Reads() const { return reads_; }
     const std::vector<std::int32_t>& Shifts() const { return shifts_; }
@@ -93,6 +99,12 @@ private:
     bool JitteredRead(std::uint32_t lba, std::uint32_t count, std::uint8_t* out);
     // True when this transfer is to come up short (short=N).
     bool ShortTransfer();
+    // The end of what READ CD and the raw road serve (exclusive).
+    std::uint64_t ReadableEnd() const {
+        return std::uint64_t{disc_.layout.toc.leadOutLba} + (overread_ ? kOverreadSectors : 0);
+    }
+    // The formatted Q block a pressed disc would carry at `lba`.
+    void QBlock(std::int64_t lba, std::uint8_t* out) const;
 
     ImageDisc disc_;
     JitterSettings jitter_;
@@ -101,8 +113,10 @@ private:
     bool attentionPending_ = false;
     std::uint64_t reads_ = 0;
     std::int32_t readOffset_ = 0;
+    bool overread_ = false;
     std::uint64_t transfers_ = 0;  // reads counted for short=N
     std::vector<std::int32_t> shifts_;
+    std::vector<std::uint32_t> index0_;  // per TOC track, where its INDEX 00 lies
     static std::atomic<int> openCount_;
 };
 

@@ -180,6 +180,7 @@ Agreed AgreedContinuation(std::span<const std::uint32_t> buffer,
 
 std::mutex g_damageMutex;
 std::vector<CdDamage> g_damage;
+CdEdges g_edges;
 
 void RecordDamage(const CdDamage& d) {
     std::lock_guard lock(g_damageMutex);
@@ -226,6 +227,11 @@ std::uint32_t FirstUnreadable(CdDriveAddress address, std::uint32_t from, std::u
 std::vector<CdDamage> LastTrackDamage() {
     std::lock_guard lock(g_damageMutex);
     return g_damage;
+}
+
+CdEdges LastTrackEdges() {
+    std::lock_guard lock(g_damageMutex);
+    return g_edges;
 }
 
 std::string DescribeDamage(const CdDamage& d) {
@@ -343,6 +349,30 @@ CdChunk CdReadChunk(CdDriveAddress address, std::uint64_t next, std::uint64_t ta
     return Vote(address, next, target);
 }
 
+// The `frames` sample frames from the lead-out on, when the drive reads past it; empty when it
+// refuses. With jitter correction two reads must agree, as nothing before can place them.
+std::vector<std::uint8_t> Overread(CdDriveAddress address, std::uint32_t leadOut,
+                                   std::int64_t frames, bool jitter) {
+    const std::uint32_t sectors = SectorCeil(static_cast<std::uint64_t>(frames));
+    // Only READ CD is asked: the raw road would retry a refusal many times over.
+    if (!AspiInUse() || sectors == 0 || sectors > kMaxSectorsPerRead) return {};
+    const std::size_t bytes = static_cast<std::size_t>(frames) * 4;
+    std::vector<std::uint8_t> first;
+    for (int read = 0; read < (jitter ? 2 : 1); ++read) {
+        try {
+            CdReadSectors(address, leadOut, sectors);
+        } catch (const CdReadFailure&) {
+            return {};
+        }
+        const std::uint8_t* data = TransferBuffer();
+        if (read == 0)
+            first.assign(data, data + bytes);
+        else if (!std::equal(first.begin(), first.end(), data))
+            return {};
+    }
+    return first;
+}
+
 void CdRipTrack(CdSink& sink, StreamInfo& info, const CdRipRequest& request) {
     struct Closer {
         ~Closer() {
@@ -353,6 +383,7 @@ void CdRipTrack(CdSink& sink, StreamInfo& info, const CdRipRequest& request) {
     {
         std::lock_guard lock(g_damageMutex);
         g_damage.clear();
+        g_edges = {info.trackNumber, 0, 0};
     }
     if (!AspiOpen()) throw CdReadFailure();  // no transfer buffer: nothing can be read
     ResetJitterState(false, 0);
@@ -406,10 +437,28 @@ void CdRipTrack(CdSink& sink, StreamInfo& info, const CdRipRequest& request) {
             next += n;
         }
     };
+    // An offset that reaches past the lead-out: a drive that reads there is asked once.
+    const std::vector<std::uint8_t> beyond =
+        last > readable ? Overread(address, leadOut, last - readable, request.jitter)
+                        : std::vector<std::uint8_t>();
+    const std::int64_t beyondEnd = readable + static_cast<std::int64_t>(beyond.size() / 4);
     while (next < last) {
+        if (next >= readable && next < beyondEnd) {
+            const std::int64_t n = std::min(last, beyondEnd) - next;
+            std::vector<std::uint8_t> piece(beyond.begin() + (next - readable) * 4,
+                                            beyond.begin() + (next - readable + n) * 4);
+            deliver(piece.data(), static_cast<std::uint32_t>(n));
+            next += n;
+            std::lock_guard lock(g_damageMutex);
+            g_edges.overread += static_cast<std::uint64_t>(n);
+            continue;
+        }
         if (next < 0 || next >= readable) {
             // Lead-in or lead-out that an offset reaches into: silence, as most drives give.
+            const std::int64_t from = next;
             pad(std::min(last, next < 0 ? std::int64_t{0} : last));
+            std::lock_guard lock(g_damageMutex);
+            g_edges.padded += static_cast<std::uint64_t>(next - from);
             continue;
         }
         const std::int64_t stop = std::min<std::int64_t>(

@@ -49,7 +49,8 @@ struct CdRipRequest {
     bool jitter = false;   // the "Jitter" option
     bool skipBad = false;  // unreadable sectors become silence instead of ending the track
     // The drive's read offset in sample frames: frame F of the disc is read at F + readOffset.
-    // What lies beyond the disc's ends is never read: it is delivered as silence.
+    // Before sector 0 is silence; past the lead-out is what a drive gives when asked once
+    // (LastTrackEdges), silence when it refuses.
     std::int32_t readOffset = 0;
     // Sees every delivered frame before the sink (which may change the bytes).
     std::function<void(const std::uint8_t* data, std::size_t bytes)> tap = nullptr;
@@ -71,6 +72,14 @@ struct CdDamage {
 };
 // The damage of the last track ripped in this process (cleared when a rip starts).
 std::vector<CdDamage> LastTrackDamage();
+// Where the read offset reached beyond the disc's edges in the last track ripped: frames put
+// as silence (before sector 0, or past the lead-out of a drive that refuses to read there) and
+// frames read past the lead-out.
+struct CdEdges {
+    int track = 0;
+    std::uint64_t padded = 0, overread = 0;
+};
+CdEdges LastTrackEdges();
 // "音軌 2, 00:04.40, 3 個磁區" style place of a stretch.
 std::string DescribeDamage(const CdDamage& d);
 

@@ -74,6 +74,7 @@ std::string FormatRipLog(const RipLog& log) {
          (log.title.empty() ? std::string("?") : log.title));
     line("CD information: " + log.infoSource);
     line("AccurateRip: " + log.database);
+    if (!log.catalog.empty()) line("media catalog number: " + log.catalog);
     if (!log.hiddenAudio.empty()) line(log.hiddenAudio);
     line("");
     line("table of contents");
@@ -90,6 +91,7 @@ std::string FormatRipLog(const RipLog& log) {
         line(row);
     }
     line("  lead-out at LBA " + std::to_string(log.toc.leadOutLba));
+    if (!log.pregapNote.empty()) line("  " + log.pregapNote);
     for (const RipLogTrack& t : log.tracks) {
         line("");
         char head[32];
@@ -101,6 +103,7 @@ std::string FormatRipLog(const RipLog& log) {
         }
         line("  file: " + t.file);
         line("  pre-gap: " + Msf(t.pregapSectors));
+        if (!t.isrc.empty()) line("  ISRC: " + t.isrc);
         char peak[32];
         std::snprintf(peak, sizeof peak, "%.1f %%", t.peak * 100.0 / 32768.0);
         line(std::string("  peak level: ") + peak);
@@ -116,6 +119,9 @@ std::string FormatRipLog(const RipLog& log) {
         if (t.paddedFrames)
             line("  " + std::to_string(t.paddedFrames) +
                  " samples beyond the disc's edge could not be read: silence put in their place");
+        if (t.overreadFrames)
+            line("  " + std::to_string(t.overreadFrames) +
+                 " samples read past the lead-out (the drive reads there)");
     }
     line("");
     line(RipVerdict(log.tracks));

@@ -16,12 +16,14 @@ struct RipLogTrack {
     std::string file;   // empty when the track was not written
     std::string error;  // why it failed, empty when it was ripped
     std::uint32_t pregapSectors = 0;
+    std::string isrc;        // from the sub-channel, empty when the disc has none
     std::uint32_t peak = 0;  // 0..32768
     std::optional<std::uint32_t> testCrc;
     TrackChecksums sums;
     ArTrackResult accurateRip;
-    bool checked = true;             // false: no database was looked up
-    std::uint64_t paddedFrames = 0;  // silence put where the offset reached beyond the disc
+    bool checked = true;               // false: no database was looked up
+    std::uint64_t paddedFrames = 0;    // silence put where the offset reached beyond the disc
+    std::uint64_t overreadFrames = 0;  // read past the lead-out (the drive allows it)
 };
 
 struct RipLog {
@@ -32,6 +34,8 @@ struct RipLog {
     bool jitter = false, testCopy = false;
     DiscToc toc;
     std::vector<std::uint32_t> pregaps;  // per TOC track, sectors
+    std::string pregapNote;              // why some pre-gaps are not known, or empty
+    std::string catalog;                 // media catalog number, or empty
     std::string infoSource;              // where the titles came from
     std::string performer, title;
     std::string database;       // what the AccurateRip lookup gave

@@ -44,7 +44,8 @@ fs::path ArCacheFolder() {
 }
 
 ArLookup FetchArDatabase(const std::string& baseUrl, const cd::ArDiscIds& ids,
-                         std::shared_ptr<HttpTransport> transport) {
+                         std::shared_ptr<HttpTransport> transport,
+                         const std::atomic<bool>* cancel) {
     ArLookup result;
     const fs::path cached = ArCacheFolder() / cd::ArFileName(ids);
     {
@@ -78,7 +79,13 @@ ArLookup FetchArDatabase(const std::string& baseUrl, const cd::ArDiscIds& ids,
     HttpResponse response;
     std::string error;
     const std::atomic<bool> never{false};
-    const HttpOutcome outcome = transport->Get(request, never, kMaxDatabaseBytes, response, error);
+    const HttpOutcome outcome =
+        transport->Get(request, cancel ? *cancel : never, kMaxDatabaseBytes, response, error);
+    if (outcome == HttpOutcome::Cancelled) {
+        result.status = ArLookup::Stopped;
+        result.error = url + ": stopped";
+        return result;
+    }
     if (outcome != HttpOutcome::Ok) {
         result.error = url + ": " +
                        (outcome == HttpOutcome::TooLarge ? std::string("answer too large") : error);

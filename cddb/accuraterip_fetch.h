@@ -13,7 +13,7 @@
 namespace tralux::cddb {
 
 struct ArLookup {
-    enum Status { Found, NotInDatabase, Failed } status = Failed;
+    enum Status { Found, NotInDatabase, Failed, Stopped } status = Failed;
     std::vector<cd::ArResponse> responses;
     bool fromCache = false;
     std::string error;  // for Failed: what went wrong, with the URL
@@ -23,8 +23,10 @@ struct ArLookup {
 std::filesystem::path ArCacheFolder();
 
 // A 404 means the disc is not in the database; a file that does not parse is a failure and is
-// not cached. `transport` null: the process-wide one.
+// not cached. `transport` null: the process-wide one. Setting `cancel` (never written here) ends
+// the transfer at once with Stopped.
 ArLookup FetchArDatabase(const std::string& baseUrl, const cd::ArDiscIds& ids,
-                         std::shared_ptr<HttpTransport> transport = nullptr);
+                         std::shared_ptr<HttpTransport> transport = nullptr,
+                         const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace tralux::cddb

@@ -41,7 +41,8 @@ constexpr const char* kCdUsage =
     "usage: tralux-cli [--config DIR] cd list [--refresh] [--cddb-server URL] [--no-cddb]\n"
     "                  [--cddb-choice N]\n"
     "       tralux-cli [--config DIR] cd rip [--drive D] [--tracks 1,3-5] [--jitter] [--skip-bad]\n"
-    "                  [--format wav|mp3|wma|flac|opus] [--rate HZ] [--channels 1|2] [--bitrate KBPS]\n"
+    "                  [--format wav|mp3|wma|flac|opus] [--rate HZ] [--channels 1|2] [--bitrate "
+    "KBPS]\n"
     "                  [--output-dir DIR] [--no-tags] [--overwrite|-y] [--refresh]\n"
     "                  [--cddb-server URL] [--no-cddb] [--cddb-choice N]\n"
     "                  [--accuraterip-url URL] [--read-offset N] [--test-copy] [--hidden-track]\n"
@@ -459,6 +460,13 @@ int Rip(int argc, char** argv, int i) {
     };
     rip::VerifiedRip verified(*cd::FindCdDrive(letter), o.verify, std::move(report));
     verified.Begin();
+    if (g_cdSignal) {
+        // Stopped while the disc was looked up: no track read, nothing to verify.
+        std::fprintf(stderr, "stopped by %s before any track was read\n",
+                     g_cdSignal == SIGINT ? "SIGINT" : "SIGTERM");
+        Engine().CdReadOffset.store(0);
+        return 128 + g_cdSignal;
+    }
     int status = 0;
     RipTally tally;
     for (const auto& [track, path] : work) {

@@ -12,6 +12,7 @@
 #include "cd/cue_writer.h"
 #include "cd/image_drive.h"
 #include "cd/reader.h"
+#include "cd/subchannel.h"
 #include "cddb/accuraterip_fetch.h"
 #include "cddb/disc_id.h"
 #include "cddb/engine/cd_info_provider.h"
@@ -52,6 +53,10 @@ std::string Root(char letter) {
     return std::string(1, letter) + ":/";
 }
 
+bool StopAsked() {
+    return Engine().StopRequested.load();
+}
+
 // Probes a track entry without asking for CD information again.
 bool ProbeTrack(const std::string& cdaPath, StreamInfo& info) {
     cddb::ScopedCdInfoOff off;
@@ -80,23 +85,6 @@ bool ReadForChecksums(const std::string& cdaPath, bool jitter, std::int32_t offs
         return false;
     }
     return true;
-}
-
-// Sectors from each audio track's INDEX 00 to its INDEX 01: from the sheet of an image drive.
-// A real drive's sub-channel is not read here: its pre-gaps show as 0.
-std::vector<std::uint32_t> ImagePregaps(const cd::CdDriveSlot& slot, std::size_t tracks) {
-    std::vector<std::uint32_t> gaps(tracks, 0);
-    cd::ImageDisc disc;
-    if (!slot.image || !cd::LoadImageDisc(slot.source, disc)) return gaps;
-    for (std::size_t k = 0; k < disc.sheet.tracks.size() && k < tracks; ++k) {
-        const cd::CueTrack& t = disc.sheet.tracks[k];
-        const cd::CueIndex* i0 = t.Index(0);
-        const cd::CueIndex* i1 = t.Index(1);
-        std::uint32_t gap = t.pregap;
-        if (i0 && i1 && i0->file == i1->file && i1->frame > i0->frame) gap += i1->frame - i0->frame;
-        gaps[k] = gap;
-    }
-    return gaps;
 }
 
 std::string UtcNow() {
@@ -208,7 +196,7 @@ void VerifiedRip::Begin() {
         log_.database = "not looked up: " + reason;
         return;
     }
-    log_.pregaps = ImagePregaps(slot_, log_.toc.tracks.size());
+    ReadSubChannel();
     haveIds_ = cd::ArIdsFromToc(log_.toc, DiscIdFromToc(log_.toc), ids_);
 
     // Audio before track 1: is any of it not silence? Read a piece at a time: it may be long.
@@ -217,7 +205,7 @@ void VerifiedRip::Begin() {
             const std::uint32_t sectors = log_.toc.tracks.front().startLba;
             std::vector<std::uint8_t> buf(kHiddenChunk * 2352);
             bool audio = false;
-            for (std::uint32_t at = 0; at < sectors && !audio; at += kHiddenChunk) {
+            for (std::uint32_t at = 0; at < sectors && !audio && !StopAsked(); at += kHiddenChunk) {
                 const std::uint32_t n = std::min(kHiddenChunk, sectors - at);
                 if (!device->ReadAudio(at, n, buf.data())) break;
                 audio = std::any_of(buf.begin(), buf.begin() + n * 2352,
@@ -240,9 +228,14 @@ void VerifiedRip::Begin() {
     } else if (url.empty()) {
         log_.database = "not looked up: no AccurateRip server set (--accuraterip-url)";
     } else {
-        const cddb::ArLookup found = cddb::FetchArDatabase(url, ids_);
-        looked_ = found.status != cddb::ArLookup::Failed;
-        if (found.status == cddb::ArLookup::Found) {
+        const cddb::ArLookup found =
+            cddb::FetchArDatabase(url, ids_, nullptr, &Engine().StopRequested);
+        looked_ =
+            found.status == cddb::ArLookup::Found || found.status == cddb::ArLookup::NotInDatabase;
+        if (found.status == cddb::ArLookup::Stopped) {
+            stopped_ = true;
+            log_.database = "not looked up: stopped";
+        } else if (found.status == cddb::ArLookup::Found) {
             responses_ = found.responses;
             log_.database = cd::ArFileName(ids_) + ", " + std::to_string(responses_.size()) +
                             (responses_.size() == 1 ? " pressing" : " pressings") +
@@ -253,8 +246,42 @@ void VerifiedRip::Begin() {
             log_.database = "lookup failed: " + found.error;
         }
     }
+    if (StopAsked()) {
+        stopped_ = true;
+        return;
+    }
     Say("AccurateRip: " + log_.database);
     Say("read offset " + Signed(log_.readOffset) + " samples (" + log_.readOffsetSource + ")");
+}
+
+void VerifiedRip::ReadSubChannel() {
+    const std::size_t n = log_.toc.tracks.size();
+    log_.pregaps.assign(n, 0);
+    isrcs_.assign(n, {});
+    std::string reason;
+    const auto device = cd::OpenCdDrive(slot_, &reason);
+    if (!device) {
+        log_.pregapNote = "pre-gaps not read: " + reason;
+        return;
+    }
+    log_.catalog = cd::ReadMcn(*device);
+    for (std::size_t k = 0; k < n && !StopAsked(); ++k)
+        if (log_.toc.tracks[k].audio) isrcs_[k] = cd::ReadIsrc(*device, log_.toc.tracks[k].number);
+    const auto gaps = cd::ReadPregaps(*device, log_.toc, &Engine().StopRequested);
+    std::string unknown;
+    int count = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (gaps[k]) {
+            log_.pregaps[k] = *gaps[k];
+        } else {
+            unknown += (unknown.empty() ? "" : ", ") + std::to_string(log_.toc.tracks[k].number);
+            ++count;
+        }
+    }
+    if (count)
+        log_.pregapNote = std::string(count == 1 ? "pre-gap of track " : "pre-gaps of tracks ") +
+                          unknown +
+                          " not known: the drive's sub-channel did not say (00:00.00 shown)";
 }
 
 bool VerifiedRip::TestRead(int track, const std::string& cdaPath) {
@@ -291,6 +318,7 @@ void VerifiedRip::AfterCopy(int track, const std::string& file, const std::strin
     testCrc_.reset();
     const auto k = static_cast<std::size_t>(track - 1);
     t.pregapSectors = k < log_.pregaps.size() ? log_.pregaps[k] : 0;
+    if (k < isrcs_.size()) t.isrc = isrcs_[k];
     // A stopped or failed copy has no whole track to verify.
     if (!error.empty() || !summer_ || summer_->Frames() != expectedFrames_ ||
         expectedFrames_ == 0) {
@@ -306,14 +334,19 @@ void VerifiedRip::AfterCopy(int track, const std::string& file, const std::strin
     summer_.reset();
     if (haveIds_)
         t.accurateRip = cd::ArVerify(responses_, ids_, static_cast<std::uint32_t>(track), t.sums);
-    // What lies beyond the disc's edges is silence from the reader.
+    // Where the offset reached beyond the disc's edges: silence before sector 0; past the
+    // lead-out what the drive read there, as the reader reported for this very track.
     const std::int32_t o = log_.readOffset;
     if (!log_.toc.tracks.empty()) {
         if (o < 0 && track == log_.toc.tracks.front().number &&
             log_.toc.tracks.front().startLba == 0)
             t.paddedFrames = static_cast<std::uint64_t>(-static_cast<std::int64_t>(o));
-        if (o > 0 && track == log_.toc.tracks.back().number)
-            t.paddedFrames = static_cast<std::uint64_t>(o);
+        if (o > 0 && track == log_.toc.tracks.back().number) {
+            const cd::CdEdges edges = cd::LastTrackEdges();
+            const bool reported = edges.track == track;
+            t.overreadFrames = reported ? edges.overread : 0;
+            t.paddedFrames = reported ? edges.padded : static_cast<std::uint64_t>(o);
+        }
     }
     std::string words = Format("track %02d: %s, copy CRC %s", track,
                                looked_ ? cd::ArResultText(t.accurateRip).c_str() : "not looked up",
@@ -389,6 +422,7 @@ void VerifiedRip::Finish(const std::string& folder, const cddb::CdInfo& disc,
     cue.title = title;
     cue.discId = Hex(DiscIdFromToc(log_.toc));
     cue.comment = log_.program;
+    cue.catalog = log_.catalog;
     cue.fileType = extension == ".mp3" ? "MP3" : "WAVE";
     int previous = -1;
     for (const cd::RipLogTrack& t : log_.tracks) {
@@ -399,6 +433,7 @@ void VerifiedRip::Finish(const std::string& folder, const cddb::CdInfo& disc,
         previous = t.number;
         c.number = t.number;
         c.file = t.file;
+        c.isrc = t.isrc;
         const auto k = static_cast<std::size_t>(t.number - 1);
         if (k < disc.tracks.size()) c.title = disc.tracks[k].title;
         c.pregapSectors = gapFile || t.number == 1 ? t.pregapSectors : 0;

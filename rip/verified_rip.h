@@ -32,8 +32,11 @@ struct RipReport {
 class VerifiedRip {
 public:
     VerifiedRip(const cd::CdDriveSlot& slot, VerifyOptions options, RipReport report);
-    // Reads the table of contents and looks the disc up; sets the engine's read offset.
+    // Reads the table of contents and looks the disc up; sets the engine's read offset. A stop
+    // asked meanwhile (the engine's StopRequested) ends it early: see Stopped().
     void Begin();
+    // Begin was stopped: nothing was looked up and no track should be read.
+    bool Stopped() const { return stopped_; }
     // The test read of a track (test and copy); false when it failed or was stopped.
     bool TestRead(int track, const std::string& cdaPath);
     // Installs the checksum tap for the copy of `track`.
@@ -50,6 +53,8 @@ public:
 
 private:
     void Say(const std::string& text) const { report_.say(text); }
+    // Catalog number, ISRCs and pre-gaps from the drive's Q sub-channel.
+    void ReadSubChannel();
     void SearchOffset(int track, const std::string& cdaPath, const cd::ArTrackResult& atZero);
 
     cd::CdDriveSlot slot_;
@@ -59,10 +64,12 @@ private:
     cd::ArDiscIds ids_;
     bool haveIds_ = false;
     bool looked_ = false;  // the database answered (found or not there)
+    bool stopped_ = false;
     bool offsetSet_ = false;
     bool searched_ = false;
     bool copiesAgree_ = true;
     std::vector<cd::ArResponse> responses_;
+    std::vector<std::string> isrcs_;   // per TOC track
     std::uint32_t hiddenSectors_ = 0;  // audio (not silence) before track 1's INDEX 01
     std::optional<std::uint32_t> testCrc_;
     std::shared_ptr<cd::TrackChecksummer> summer_;

@@ -280,6 +280,7 @@ void ProgressDialog::showEvent(QShowEvent* ev) {
     QTimer::singleShot(0, this, [this] {
         if (batch_) {
             CollectBatch();
+            if (finished_) return;
             timer_.start(300);
             TickSoon();
         } else {
@@ -414,6 +415,7 @@ void ProgressDialog::CollectBatch() {
     inputs_ = std::move(list.inputs);
     next_ = 0;
     if (cdRoot_) BeginVerification();
+    if (finished_) return;
     Engine().PositionMs.store(0.0);
     if (list.truncated)
         ShowMessage("符合的檔案超過 " + std::to_string(kBatchLimit) + " 個，這個批次只轉換前 " +
@@ -579,6 +581,14 @@ void ProgressDialog::StartNext() {
 void ProgressDialog::Stop() {
     if (finished_ || testStopped_) return;
     EngineState& e = Engine();
+    if (beginning_) {
+        // The lookup sees the request and ends; CollectBatch finishes the stop from there.
+        testStopped_ = true;
+        e.StopRequested.store(true);
+        stop_->setEnabled(false);
+        if (verify_) verify_->setText(QStringLiteral("正在停止查詢…"));
+        return;
+    }
     if (testReading_) {
         // The test read sees the request and ends; BeforeTrack finishes the stop from there.
         testStopped_ = true;
@@ -686,8 +696,19 @@ void ProgressDialog::BeginVerification() {
         verified_->Begin();
         done.store(true);
     });
-    WaitDispatching([&] { return done.load(); });
+    beginning_ = true;
+    WaitDispatching([&] { return done.load(); }, -1, true);
+    beginning_ = false;
     begin.join();
+    if (testStopped_) {
+        Engine().StopRequested.store(false);
+        // Nothing was read: no log, no sheet, nothing claimed as verified.
+        verified_.reset();
+        report_.stopped = true;
+        report_.stoppedNote = "在查詢 AccurateRip 資料庫時停止，沒有寫入任何檔案。";
+        report_.notStarted = inputs_.size();
+        Finish();
+    }
 }
 
 bool ProgressDialog::BeforeTrack(int track, const std::string& input) {

@@ -70,6 +70,7 @@ private:
     bool started_ = false, finished_ = false, inTick_ = false, jobActive_ = false;
     bool stopping_ = false;
     bool testReading_ = false, testStopped_ = false;  // a test read runs / was stopped
+    bool beginning_ = false;  // the disc's lookup runs (a stop there counts as testStopped_)
     std::chrono::steady_clock::time_point jobStart_;
     std::uint32_t declaredMs_ = 0;  // the running job's input is cut short of this (0: it is not)
 

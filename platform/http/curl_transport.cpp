@@ -10,6 +10,8 @@
 namespace tralux::http {
 namespace {
 
+constexpr int kCancelPollMs = 50;
+
 struct Transfer {
     const std::atomic<bool>* cancel;
     std::size_t maxBody;
@@ -58,6 +60,33 @@ cddb::NetFailure Classify(CURLcode rc, long osErrno) {
         default:
             return cddb::NetFailure::Other;
     }
+}
+
+// The transfer runs on a multi handle polled a few times a second, so a cancel set while the
+// server is silent ends it at once: the progress callback alone comes only once a second then.
+CURLcode Perform(CURL* curl, const std::atomic<bool>& cancel) {
+    CURLM* multi = curl_multi_init();
+    if (!multi) return curl_easy_perform(curl);
+    curl_multi_add_handle(multi, curl);
+    CURLcode rc = CURLE_ABORTED_BY_CALLBACK;
+    int running = 1;
+    while (!cancel.load()) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            rc = CURLE_FAILED_INIT;
+            break;
+        }
+        if (running == 0) {
+            rc = CURLE_RECV_ERROR;  // unless the handle reports how it ended
+            int left = 0;
+            while (CURLMsg* m = curl_multi_info_read(multi, &left))
+                if (m->msg == CURLMSG_DONE && m->easy_handle == curl) rc = m->data.result;
+            break;
+        }
+        curl_multi_poll(multi, nullptr, 0, kCancelPollMs, nullptr);
+    }
+    curl_multi_remove_handle(multi, curl);
+    curl_multi_cleanup(multi);
+    return rc;
 }
 
 class CurlTransport final : public cddb::HttpTransport {
@@ -109,7 +138,7 @@ public:
             curl_easy_setopt(curl, CURLOPT_USERNAME, request.user.c_str());
             curl_easy_setopt(curl, CURLOPT_PASSWORD, request.password.c_str());
         }
-        const CURLcode rc = curl_easy_perform(curl);
+        const CURLcode rc = Perform(curl, cancel);
         long status = 0;
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
         response.status = static_cast<int>(status);

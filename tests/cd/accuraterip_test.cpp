@@ -102,30 +102,40 @@ TEST_F(VerifyTest, DiscIdsAndDatabaseFiles) {
 }
 
 // A drive whose offset correction is N, read with offset N, gives the image's exact samples;
-// what lies beyond the disc's edges comes back as silence.
+// what lies before sector 0 comes back as silence, and so does what lies past the lead-out
+// unless the drive reads there.
 TEST_F(VerifyTest, ReadOffsetGivesBackTheImage) {
     const BuiltImage img = BuildImage(dir_, ThreeTrackSpec());
     UseImages(img.cuePath);
     const char d = FirstImageLetter();
     for (const std::int32_t offset : {6, -472, 667}) {
         setenv("TRALUX_CD_OFFSET", std::to_string(offset).c_str(), 1);
-        for (const bool jitter : {false, true}) {
-            for (int t = 1; t <= 3; ++t) {
-                StreamInfo info = Track(d, t);
-                CollectSink sink;
-                cd::CdRipRequest request;
-                request.jitter = jitter;
-                request.readOffset = offset;
-                cd::CdRipTrack(sink, info, request);
-                Bytes want = img.Track(static_cast<std::size_t>(t - 1));
-                const std::size_t pad = static_cast<std::size_t>(std::abs(offset)) * 4;
-                if (t == 3 && offset > 0) std::fill(want.end() - pad, want.end(), 0);
-                if (t == 1 && offset < 0) std::fill(want.begin(), want.begin() + pad, 0);
-                EXPECT_EQ(FirstDifference(sink.bytes(), want), "equal")
-                    << "offset " << offset << " jitter " << jitter << " track " << t;
+        for (const bool overread : {false, true}) {
+            setenv("TRALUX_CD_OVERREAD", overread ? "1" : "0", 1);
+            for (const bool jitter : {false, true}) {
+                for (int t = 1; t <= 3; ++t) {
+                    StreamInfo info = Track(d, t);
+                    CollectSink sink;
+                    cd::CdRipRequest request;
+                    request.jitter = jitter;
+                    request.readOffset = offset;
+                    cd::CdRipTrack(sink, info, request);
+                    Bytes want = img.Track(static_cast<std::size_t>(t - 1));
+                    const std::size_t n = static_cast<std::size_t>(std::abs(offset));
+                    const bool pastEnd = t == 3 && offset > 0, beforeStart = t == 1 && offset < 0;
+                    if (pastEnd && !overread) std::fill(want.end() - n * 4, want.end(), 0);
+                    if (beforeStart) std::fill(want.begin(), want.begin() + n * 4, 0);
+                    EXPECT_EQ(FirstDifference(sink.bytes(), want), "equal")
+                        << "offset " << offset << " overread " << overread << " jitter " << jitter
+                        << " track " << t;
+                    const cd::CdEdges edges = cd::LastTrackEdges();
+                    EXPECT_EQ(edges.padded, (pastEnd && !overread) || beforeStart ? n : 0u);
+                    EXPECT_EQ(edges.overread, pastEnd && overread ? n : 0u);
+                }
             }
         }
     }
+    unsetenv("TRALUX_CD_OVERREAD");
     // Without the correction the audio is shifted.
     setenv("TRALUX_CD_OFFSET", "6", 1);
     EXPECT_NE(Rip(d, 2, false), img.Track(1));

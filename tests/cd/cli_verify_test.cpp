@@ -1,9 +1,13 @@
 // tralux-cli cd rip verifying against a loopback AccurateRip server that serves a database file
 // built here from checksums computed independently from the image.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 
@@ -11,6 +15,7 @@
 #include "cddb/disc_id.h"
 #include "image_builder.h"
 #include "support/file_server.h"
+#include "support/silent_server.h"
 
 namespace tralux::test {
 namespace {
@@ -38,13 +43,16 @@ protected:
         }
     }
     int Run(const std::string& env, const std::string& args) {
-        const std::string cmd =
-            "env -u TRALUX_CD_JITTER -u TRALUX_CD_OFFSET TRALUX_CD_IMAGES=" + img_.cuePath +
-            " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + env + " " + TRALUX_CLI_PATH +
-            " --config " + (dir_ / "cfg") + " cd rip --output-dir " + (dir_ / "out") + " " + args +
-            " >" + (dir_ / "stdout.txt") + " 2>" + (dir_ / "stderr.txt");
-        const int status = std::system(cmd.c_str());
+        const int status = std::system(Command(env, args).c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string Command(const std::string& env, const std::string& args) {
+        return "env -u TRALUX_CD_JITTER -u TRALUX_CD_OFFSET -u TRALUX_CD_OVERREAD "
+               "TRALUX_CD_IMAGES=" +
+               img_.cuePath + " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + env + " " +
+               TRALUX_CLI_PATH + " --config " + (dir_ / "cfg") + " cd rip --output-dir " +
+               (dir_ / "out") + " " + args + " >" + (dir_ / "stdout.txt") + " 2>" +
+               (dir_ / "stderr.txt");
     }
     std::string Text(const std::string& name) {
         const Bytes b = ReadFile(dir_ / name);
@@ -100,6 +108,10 @@ TEST_F(CliVerifyTest, EveryTrackVerifiesAndTheLogAndSheetAreLeft) {
     FileServer server(dir_ / "www");
     TRALUX_REQUIRE_SERVER(server);
     Serve(7);
+    // The disc's catalog number and track 2's ISRC, as its sub-channel carries them.
+    std::string sheet = Text(fs::path(img_.cuePath).filename().string());
+    sheet.insert(sheet.find("  TRACK 02 AUDIO\n") + 17, "    ISRC USRC17607839\n");
+    std::ofstream(img_.cuePath) << "CATALOG 0724384960650\n" << sheet;
     ASSERT_EQ(Run("", "--test-copy --accuraterip-url " + server.Url()), 0) << Text("stderr.txt");
     EXPECT_EQ(Text("stdout.txt"), Line(1, "match", 7) + Line(2, "match", 7) + Line(3, "match", 7));
     const std::string err = Text("stderr.txt");
@@ -108,9 +120,13 @@ TEST_F(CliVerifyTest, EveryTrackVerifiesAndTheLogAndSheetAreLeft) {
     const std::string log = Beside(".log");
     EXPECT_NE(log.find("all tracks accurately ripped"), std::string::npos) << log;
     EXPECT_NE(log.find("test CRC: " + Hex(sums_[2].crc)), std::string::npos) << log;
+    EXPECT_NE(log.find("media catalog number: 0724384960650\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("  pre-gap: 00:01.00\n  ISRC: USRC17607839\n"), std::string::npos) << log;
     const std::string cue = Beside(".cue");
     // Track 2's 75-sector gap at the end of track 1's file (300 + 75 sectors = 00:05:00).
-    EXPECT_NE(cue.find("  TRACK 02 AUDIO\n    TITLE \"Song 2\"\n    INDEX 00 00:04:00\n"
+    EXPECT_NE(cue.find("CATALOG 0724384960650\n"), std::string::npos) << cue;
+    EXPECT_NE(cue.find("  TRACK 02 AUDIO\n    TITLE \"Song 2\"\n    ISRC USRC17607839\n"
+                       "    INDEX 00 00:04:00\n"
                        "FILE \"02 Song 2.wav\" WAVE\n    INDEX 01 00:00:00\n"),
               std::string::npos)
         << cue;
@@ -137,6 +153,13 @@ TEST_F(CliVerifyTest, ReadOffsetCorrectsAndIsFound) {
     EXPECT_NE(Text("stdout.txt").find(Line(2, "match", 12)), std::string::npos);
     // The last track's final 6 samples lie past the lead-out: silence, said in the log.
     EXPECT_NE(Beside(".log").find("6 samples beyond the disc's edge"), std::string::npos);
+    // A drive that reads past the lead-out gives them: the last track comes out exact.
+    ASSERT_EQ(Run("TRALUX_CD_OFFSET=6 TRALUX_CD_OVERREAD=1",
+                  "-y --tracks 3 --read-offset 6 --accuraterip-url " + server.Url()),
+              0);
+    EXPECT_EQ(Text("stdout.txt"), Line(3, "match", 12));
+    EXPECT_NE(Beside(".log").find("6 samples read past the lead-out"), std::string::npos);
+    EXPECT_EQ(Beside(".log").find("beyond the disc's edge"), std::string::npos);
 }
 
 TEST_F(CliVerifyTest, NotInDatabaseAndNoServer) {
@@ -152,6 +175,33 @@ TEST_F(CliVerifyTest, NotInDatabaseAndNoServer) {
     EXPECT_EQ(server.Requests().size(), 1u);
 }
 
+// Ctrl+C while a silent server holds the lookup (no time limit set: it would wait 30 s).
+TEST_F(CliVerifyTest, AStopDuringTheLookupEndsTheRipAtOnce) {
+    SilentServer silent;
+    ASSERT_TRUE(silent.Ok());
+    const std::string cmd =
+        "exec " + Command("TRALUX_HTTP_TIMEOUT=", "--accuraterip-url " + silent.Url());
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const auto stopAt = std::chrono::steady_clock::now();
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::milliseconds(500));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT) << Text("stderr.txt");
+    EXPECT_NE(Text("stderr.txt").find("stopped by SIGINT before any track was read"),
+              std::string::npos)
+        << Text("stderr.txt");
+    EXPECT_EQ(Text("stdout.txt"), "");  // no track claimed as verified
+    EXPECT_TRUE(!fs::exists(dir_ / "out") || fs::is_empty(dir_ / "out"));
+}
+
 TEST_F(CliVerifyTest, HiddenAudioBeforeTrackOne) {
     ImageSpec layout = ThreeTrackSpec();
     layout.hiddenSectors = 100;
@@ -163,7 +213,8 @@ TEST_F(CliVerifyTest, HiddenAudioBeforeTrackOne) {
     ASSERT_EQ(Run("", "-y --tracks 1 --hidden-track"), 0) << Text("stderr.txt");
     const Bytes wav = ReadFile(dir_ / "out/00 Hidden.wav");
     ASSERT_EQ(wav.size(), 44u + 100 * 2352);
-    EXPECT_TRUE(Bytes(wav.begin() + 44, wav.end()) == Bytes(img_.disc.begin(), img_.disc.begin() + 100 * 2352));
+    EXPECT_TRUE(Bytes(wav.begin() + 44, wav.end()) ==
+                Bytes(img_.disc.begin(), img_.disc.begin() + 100 * 2352));
 }
 
 }  // namespace

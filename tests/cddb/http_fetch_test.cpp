@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <thread>
 
+#include "cddb/accuraterip_fetch.h"
 #include "cddb/http_fetch.h"
 #include "platform/http/curl_transport.h"
 #include "support/cddb_server.h"
+#include "support/silent_server.h"
 #include "support/wav_builder.h"
 
 namespace tralux::cddb {
@@ -270,6 +272,27 @@ TEST_F(FetchTest, CancelHalfWayThroughASlowReply) {
     EXPECT_TRUE(messages_.empty());
     // The reply would take 30 s; the abort comes with the transfer's next progress call.
     EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+// With the default limits a silent server would hold the lookup for 30 s; a stop ends it
+// within a fraction of a second and is not taken for a network failure.
+TEST_F(FetchTest, AStopEndsADatabaseLookupOnASilentServerAtOnce) {
+    test::SilentServer silent;
+    ASSERT_TRUE(silent.Ok());
+    ::setenv("TRALUX_CACHE_DIR", (dir_.path() / "cache").c_str(), 1);
+    const cd::ArDiscIds ids{0x84e, 0x172b, 0x1e02b203, 3};
+    std::chrono::steady_clock::time_point stopAt;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        stopAt = std::chrono::steady_clock::now();
+        cancel_.store(true);
+    });
+    const ArLookup found = FetchArDatabase(silent.Url(), ids, http::MakeCurlTransport(), &cancel_);
+    const auto late = std::chrono::steady_clock::now() - stopAt;
+    stopper.join();
+    EXPECT_EQ(found.status, ArLookup::Stopped);
+    EXPECT_LT(late, std::chrono::milliseconds(250));
+    ::unsetenv("TRALUX_CACHE_DIR");
 }
 
 TEST_F(FetchTest, CancelledBeforeStartSendsNothing) {

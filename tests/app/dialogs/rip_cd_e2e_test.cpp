@@ -29,6 +29,7 @@
 #include "engine/job/job.h"
 #include "platform/notify/notifier.h"
 #include "support/cddb_server.h"
+#include "support/silent_server.h"
 
 namespace tralux::app {
 namespace {
@@ -221,6 +222,54 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
     EXPECT_NE(stopped[0].text.find("Connection refused"), std::string::npos) << stopped[0].text;
     for (const auto& e : fs::directory_iterator(dir / "out2"))
         EXPECT_NE(e.path().extension(), ".wav") << e.path();
+
+    // Once more against a server that accepts and never answers (no time limit set: the lookup
+    // would wait 30 s): 停止 while the dialog looks the disc up ends the rip at once.
+    test::SilentServer silent;
+    ASSERT_TRUE(silent.Ok());
+    fs::create_directories(dir / "out3");
+    messages.Clear();
+    stage = 0;
+    QTimer user3;
+    QObject::connect(&user3, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* rip = dynamic_cast<CdRipDialog*>(modal); rip && stage == 0) {
+            stage = 1;
+            rip->findChild<QLineEdit*>("output")->setText(QString::fromStdString(dir / "out3"));
+            rip->findChild<QLineEdit*>("accuraterip_url")
+                ->setText(QString::fromStdString(silent.Url()));
+            rip->findChild<QPushButton*>("start")->click();
+            return;
+        }
+        auto* verify = modal ? modal->findChild<QLabel*>("verify") : nullptr;
+        if (verify && stage == 1 && verify->text().contains(QStringLiteral("查詢 AccurateRip"))) {
+            stage = 2;
+            QTimer::singleShot(400, [&, modal] {
+                modal->grab().save(
+                    QStringLiteral(TRALUX_BINARY_DIR "/screenshots/e2e_cd_lookup.png"));
+                stopAt = std::chrono::steady_clock::now();
+                modal->findChild<QPushButton*>("stop")->click();
+            });
+        }
+    });
+    user3.start(50);
+    {
+        auto window = CreateMainWindow("");
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        const HotRect& r = SkinHotRects()[kRipCd];
+        QTest::mouseClick(window.get(), Qt::LeftButton, {}, QPoint(r.CenterX(), r.CenterY()));
+    }
+    user3.stop();
+    EXPECT_EQ(stage, 2);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 1000ms);
+    const auto lookupStopped = messages.Messages();
+    ASSERT_EQ(lookupStopped.size(), 1u);
+    EXPECT_NE(lookupStopped[0].text.find("在查詢 AccurateRip 資料庫時停止，沒有寫入任何檔案。"),
+              std::string::npos)
+        << lookupStopped[0].text;
+    EXPECT_NE(lookupStopped[0].text.find("尚有 3 個檔案未轉換"), std::string::npos)
+        << lookupStopped[0].text;
+    EXPECT_TRUE(fs::is_empty(dir / "out3"));  // no track, no log, no sheet
 
     SetNotifier(nullptr);
     cddb::SetServerForRun("");
