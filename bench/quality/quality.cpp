@@ -2,7 +2,8 @@
 // with both at 96, 128 and 192 kbit/s (44100 Hz stereo) and prints the PEAQ Objective Difference
 // Grade of every stream side by side, plus the encode speed against lame (CPU time).
 // Usage: bench_quality [-w WORKDIR] [-r 96,128,192] [-v 0,2,5,9] [-s NAME,NAME] [-d SECONDS]
-//                      [-p PEAQ_SCRIPT]   (-r none: no constant-rate rows; -v: VBR levels)
+//                      [-p PEAQ_SCRIPT] [-m 1]   (-r none: no constant-rate rows; -v: VBR
+//                      levels; -m 1: also both streams brought back to the reference's level)
 // Needs lame, sox, ffmpeg and espeak-ng on the PATH and the PEAQ script (default
 // ../shared/tools/peaq/peaq.sh beside the source tree, or $TRALUX_PEAQ).
 #include <sys/resource.h>
@@ -411,10 +412,66 @@ bool EncodeLame(const std::string& wav, int kbps, const std::string& path, doubl
     return rc == 0;
 }
 
+// The decoded stream's level against the reference: the median of the least-squares gains of
+// 100 ms blocks that carry signal below 2 kHz, after aligning with the PEAQ script's own
+// aligner. The median is robust to blocks a low-pass empties (the end of a sweep).
+double LevelOf(const std::string& peaqDir, const std::string& ref, const std::string& mp3,
+               const std::string& aligned) {
+    const std::string dec = aligned + ".dec.wav";
+    if (Sh("ffmpeg -v error -y -i '" + mp3 + "' -c:a pcm_s16le '" + dec + "'") != 0 ||
+        Sh("/usr/bin/python3 '" + peaqDir + "/align.py' '" + ref + "' '" + dec + "' '" + aligned +
+           "' >/dev/null") != 0)
+        return NAN;
+    // Below about 2 kHz, where both encoders code finely: the coding loss of the top bands
+    // (low-pass, lines quantized to zero) is no level change.
+    auto lowpass = [](const std::vector<int16_t>& x) {
+        std::vector<double> y(x.size());
+        double s[2][4] = {};
+        const double a = 1 - std::exp(-2 * kPi * 2000.0 / kRate);
+        for (size_t i = 0; i < x.size(); ++i) {
+            double v = x[i];
+            for (double& st : s[i & 1]) v = st += a * (v - st);
+            y[i] = v;
+        }
+        return y;
+    };
+    const std::vector<double> r = lowpass(ReadWavData(ref)), t = lowpass(ReadWavData(aligned));
+    const size_t block = 2 * kRate / 10;
+    std::vector<double> gains;
+    for (size_t at = 0; at + block <= std::min(r.size(), t.size()); at += block) {
+        double rt = 0, rr = 0;
+        for (size_t i = at; i < at + block; ++i) rt += r[i] * t[i], rr += r[i] * r[i];
+        if (rr > block * 100.0) gains.push_back(rt / rr);  // above -50 dBFS or so
+    }
+    if (gains.empty()) return 1.0;
+    std::nth_element(gains.begin(), gains.begin() + long(gains.size() / 2), gains.end());
+    return gains[gains.size() / 2];
+}
+
 double Odg(const std::string& script, const std::string& ref, const std::string& test) {
     const std::string out = Output("'" + script + "' '" + ref + "' '" + test + "' 2>/dev/null");
     const size_t at = out.find("odg=");
     return at == std::string::npos ? NAN : std::atof(out.c_str() + at + 4);
+}
+
+// ODG of the stream brought back to the reference's level first: a plain level change is no
+// coding loss, and PEAQ grades one up or down by as much as 0.6 depending on the signal.
+double MatchedOdg(const std::string& script, const std::string& ref, const std::string& mp3,
+                  double unmatched, double& level) {
+    const std::string dir = script.substr(0, script.find_last_of('/'));
+    const std::string aligned = mp3 + ".aligned.wav";
+    level = LevelOf(dir, ref, mp3, aligned);
+    if (!(level > 0.1)) return NAN;
+    // Within 0.03 dB is the same level: rescaling would only add a rounding.
+    if (std::fabs(level - 1) < 0.003) {
+        level = 1;
+        return unmatched;
+    }
+    std::vector<int16_t> t = ReadWavData(aligned);
+    for (int16_t& v : t)
+        v = static_cast<int16_t>(std::lrint(std::clamp(v / level, -32768.0, 32767.0)));
+    WriteWav(aligned, t);
+    return Odg(script, ref, aligned);
 }
 
 std::vector<std::string> Split(const std::string& s) {
@@ -433,6 +490,7 @@ int main(int argc, char** argv) {
     std::vector<int> levels;  // variable-bit-rate levels beside lame -V
     std::vector<std::string> only;
     double seconds = 5.0;
+    bool matched = false;  // -m 1: also grade both streams level-matched to the reference
     const char* env = std::getenv("TRALUX_PEAQ");
     std::string peaq = env ? env : std::string(TRALUX_SOURCE_DIR) + "/../shared/tools/peaq/peaq.sh";
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -451,6 +509,8 @@ int main(int argc, char** argv) {
             seconds = std::atof(v.c_str());
         else if (a == "-p")
             peaq = v;
+        else if (a == "-m")
+            matched = v == "1";
     }
     if (Sh("command -v lame >/dev/null && command -v sox >/dev/null && command -v ffmpeg "
            ">/dev/null") != 0 ||
@@ -485,7 +545,14 @@ int main(int argc, char** argv) {
 
     double oursCpu = 0, lameCpu = 0, audioSeconds = 0;
     std::map<int, std::pair<double, double>> sums;  // per rate: sum of ours - lame, worst
-    std::printf("| signal | kbit/s | ours ODG | lame ODG | ours - lame |\n|---|---|---|---|---|\n");
+    std::map<int, std::pair<double, double>> matchedSums;
+    if (matched)
+        std::printf(
+            "| signal | kbit/s | ours ODG | lame ODG | ours - lame | ours level | lame level | "
+            "ours matched | lame matched | - lame |\n|---|---|---|---|---|---|---|---|---|---|\n");
+    else
+        std::printf(
+            "| signal | kbit/s | ours ODG | lame ODG | ours - lame |\n|---|---|---|---|---|\n");
     for (size_t si = 0; si < signals.size(); ++si) {
         const auto& [name, pcm] = signals[si];
         if (!only.empty() && std::find(only.begin(), only.end(), name) == only.end()) continue;
@@ -501,7 +568,17 @@ int main(int argc, char** argv) {
             }
             audioSeconds += double(pcm.size()) / 2 / kRate;
             const double o = Odg(peaq, base + ".wav", ours), l = Odg(peaq, base + ".wav", lame);
-            std::printf("| %s | %d | %.2f | %.2f | %+.2f |\n", name.c_str(), kbps, o, l, o - l);
+            std::printf("| %s | %d | %.2f | %.2f | %+.2f |", name.c_str(), kbps, o, l, o - l);
+            if (matched) {
+                double ol = 0, ll = 0;
+                const double om = MatchedOdg(peaq, base + ".wav", ours, o, ol);
+                const double lm = MatchedOdg(peaq, base + ".wav", lame, l, ll);
+                std::printf(" %.3f | %.3f | %.2f | %.2f | %+.2f |", ol, ll, om, lm, om - lm);
+                auto& m = matchedSums[kbps];
+                m.first += om - lm;
+                m.second = std::min(m.second, om - lm);
+            }
+            std::printf("\n");
             std::fflush(stdout);
             auto& s = sums[kbps];
             s.first += o - l;
@@ -538,6 +615,9 @@ int main(int argc, char** argv) {
     }
     for (const auto& [kbps, s] : sums)
         std::printf("%d kbit/s: worst ours - lame %+.2f, sum %+.2f\n", kbps, s.second, s.first);
+    for (const auto& [kbps, s] : matchedSums)
+        std::printf("%d kbit/s level-matched: worst ours - lame %+.2f, sum %+.2f\n", kbps, s.second,
+                    s.first);
     std::printf(
         "encode CPU time for %.0f s of audio: ours %.2f s, lame %.2f s, speed ratio %.2f x lame\n",
         audioSeconds, oursCpu, lameCpu, oursCpu > 0 ? lameCpu / oursCpu : 0.0);

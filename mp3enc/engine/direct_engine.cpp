@@ -124,6 +124,10 @@ int CreateDirectEngine(std::unique_ptr<DirectEngine>* out, const DirectEngineCon
     // loop: decaying tones, tremolo and clicks measured clearly better at 96 and 128 kbit/s.
     // Above, each granule keeps its own (sharing measured worse at 192 kbit/s), as does VBR.
     pc.loop.itm = !cfg.vbr && B / cfg.outputChannels <= 64000 ? 3 : 2;
+    // There, a frame coded left/right loops each channel on its own: with different content in
+    // each channel (channels apart, castanets) it measured 0.18 and 0.09 ODG better at 192 kbit/s,
+    // the rest within +-0.02.
+    pc.loop.leftRightApart = !cfg.vbr;
     // Quality 100 is level 0 (best), 10 and below level 9.
     if (cfg.vbr) pc.vbrLevel = std::clamp((100 - cfg.vbrQuality + 5) / 10, 0, 9);
     if (!e->pipe.Create(pc, std::move(front)).empty()) return 1;

@@ -63,7 +63,7 @@ std::string FramePipeline::EncodeGranule(const float* const pcm[2], std::vector<
         alloc_.Allocate(G, nch, pe_, short_, joint_, fb.mainDataBits, fb.granuleBits, resInUse,
                         resFree, budgets);
         CodedFrame frame;
-        loop_.RunFrame(budgets, fb.granuleBits + resInUse, frame);
+        loop_.RunFrame(budgets, fb.granuleBits + resInUse, frame, nch == 2 && !frameMs_);
         frame.modeExtension = frameMs_ ? 2 : 0;
         lastModeExt_ = frame.modeExtension;
         bs_.WriteFrame(frame, out);

@@ -18,6 +18,11 @@ constexpr float kBandRiseDb = 20.0f;
 // leading tail of a loud click after silence already rises 30 to 40 dB, a sub-block before the
 // click itself, and must not move the switch a granule early.
 constexpr float kBandLoudDb = 45.0f;
+// Within three sub-blocks of near silence (every band within this much of its threshold in
+// quiet) a rise only counts from this level on: a fade-in rises sub-block by sub-block from far
+// below it, and its long blocks spread no audible noise, while a real onset lands well above it.
+constexpr float kNearSilenceDb = 30.0f;
+constexpr float kOnsetFromSilenceDb = 65.0f;
 
 // The model's threshold-in-quiet curve, with its cap.
 double AthDbSpl(double f) {
@@ -64,12 +69,20 @@ bool BlockSwitch::SubBlock(const float* energy) {
     // A narrow attack (a click over steady tones, a struck resonance) raises a few bands far above
     // what they and their neighbours held just before; the summed rise above misses it when the
     // rest of the spectrum is steady, and its pre-echo is audible all the same.
+    bool nearSilence = false;
+    for (int k = 1; k <= sinceAttack_ && !nearSilence; ++k) {
+        bool quiet = true;
+        for (int b = 0; b < kSwitchBands; ++b)
+            quiet = quiet && fifo_[k][b] < quietLevel_[b] + kNearSilenceDb;
+        nearSilence = quiet;
+    }
     for (int b = 0; b < kSwitchBands && !attack && sinceAttack_ > 0; ++b) {
         float before = -1e9f;
         for (int k = 1; k <= sinceAttack_; ++k)
             for (int n = std::max(0, b - 1); n <= std::min(kSwitchBands - 1, b + 1); ++n)
                 before = std::max(before, fifo_[k][n]);
-        if (fifo_[0][b] - before > kBandRiseDb && fifo_[0][b] > quietLevel_[b] + kBandLoudDb)
+        const float loud = nearSilence ? kOnsetFromSilenceDb : kBandLoudDb;
+        if (fifo_[0][b] - before > kBandRiseDb && fifo_[0][b] > quietLevel_[b] + loud)
             attack = true;
     }
     bool decay = false;

@@ -398,7 +398,8 @@ void LoopKernel::Finish(Member& m, GranuleInfo& g, bool fullSearch) {
     g.part2_3_length = p2 + p3;
 }
 
-void LoopKernel::RunFrame(const int budgets[2][2], int frameMaxBits, CodedFrame& out) {
+void LoopKernel::RunFrame(const int budgets[2][2], int frameMaxBits, CodedFrame& out,
+                          bool leftRight) {
     // Iteration groups.
     std::vector<std::vector<Member*>> groups;
     std::vector<int> groupBudget;
@@ -412,7 +413,7 @@ void LoopKernel::RunFrame(const int budgets[2][2], int frameMaxBits, CodedFrame&
         groups.push_back(g);
         groupBudget.push_back(b);
     };
-    switch (opt_.itm) {
+    switch (opt_.itm == 2 && leftRight && opt_.leftRightApart ? 0 : opt_.itm) {
         case 0:
             for (int gr = 0; gr < granules_; ++gr)
                 for (int ch = 0; ch < channels_; ++ch) add({{gr, ch}});

@@ -16,6 +16,9 @@ struct LoopOptions {
     // instead of the largest single ratio: what one distorted band costs is weighed against
     // how much the others gain.
     bool compareExcess = false;
+    // With per-granule groups (itm 2), a frame coded left/right gives each channel its own
+    // group and budget: channels of different content no longer share one quantizer step.
+    bool leftRightApart = false;
 };
 
 // Quantization and rate/distortion loops for one stream, one frame at a time.
@@ -30,8 +33,10 @@ public:
     void Prepare(int gr, int ch, int blockType, const float* xr, const float* xmin);
 
     // Runs the loops over the prepared frame. budgets[gr][ch] are the bit budgets;
-    // frameMaxBits is the hard ceiling for all main data of the frame.
-    void RunFrame(const int budgets[2][2], int frameMaxBits, CodedFrame& out);
+    // frameMaxBits is the hard ceiling for all main data of the frame; leftRight: the frame
+    // is coded left/right (not mid/side).
+    void RunFrame(const int budgets[2][2], int frameMaxBits, CodedFrame& out,
+                  bool leftRight = false);
 
     // Statistics of the last frame (for tests).
     int lastOuterPasses() const { return lastOuter_; }

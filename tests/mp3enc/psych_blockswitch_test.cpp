@@ -64,6 +64,31 @@ TEST(BlockSwitching, EveryClickPositionKeepsTheOrder) {
     }
 }
 
+// Whether any short window is chosen for a 440 Hz tone that starts at sample `at` after digital
+// silence, at once or faded in over `fade` samples (a quarter sine).
+bool ToneSwitches(int at, int fade) {
+    auto m = Model(1, 44100, 64000);
+    std::vector<float> pcm(576);
+    bool anyShort = false;
+    for (int g = 0; g < 60; ++g) {
+        for (int i = 0; i < 576; ++i) {
+            const int n = g * 576 + i - at;
+            const double gain = n < 0 ? 0 : n >= fade ? 1 : std::sin(M_PI / 2 * n / fade);
+            pcm[i] = static_cast<float>(0.6 * 32767 * gain * std::sin(2 * M_PI * 440 * n / 44100));
+        }
+        m->Advance(pcm.data());
+        anyShort = anyShort || m->Output().ch[0].blockType != 0;
+    }
+    return anyShort;
+}
+
+TEST(BlockSwitching, OnsetSwitchesButFadeInFromSilenceDoesNot) {
+    for (int at : {6 * 576, 6 * 576 + 100, 6 * 576 + 300, 6 * 576 + 500}) {
+        EXPECT_TRUE(ToneSwitches(at, 0)) << at;
+        EXPECT_FALSE(ToneSwitches(at, 13230)) << at;  // 0.3 s
+    }
+}
+
 TEST(BlockSwitching, SubThresholdNoiseNeverSwitches) {
     auto m = Model(1, 44100, 64000);
     std::mt19937 rng(5);
