@@ -142,33 +142,56 @@ TEST_F(BatchDialogTest, FailuresAreReportedAndTheBatchGoesOn) {
     EXPECT_NE(t.find("/in/bad.wav：無法讀取，檔案或資料夾不存在"), std::string::npos) << t;
 }
 
-TEST_F(BatchDialogTest, ExistingOutputsAreAskedAboutBeforeAnythingIsWritten) {
+// One question before the run, about every output that exists; its answer holds for all.
+TEST_F(BatchDialogTest, ExistingOutputsAreAskedAboutOnceBeforeAnythingRuns) {
     const std::string out = (dir_ / "out").string() + "/";
     std::filesystem::create_directories(out);
-    for (const char* n : {"a.wav", "b.wav", "c.wav"}) std::ofstream(out + n) << "keep";
+    for (const char* n : {"a.wav", "c.wav"}) std::ofstream(out + n) << "keep";
     settings::WriteOptionText("BOut", out);
-    backend_.folders["/in/"] = {"a.mp3", "b.mp3", "c.mp3", "d.mp3"};
-    for (const char* f : {"/in/a.mp3", "/in/b.mp3", "/in/c.mp3", "/in/d.mp3"})
+    backend_.folders["/in/"] = {"a.mp3", "b.mp3", "c.mp3"};
+    for (const char* f : {"/in/a.mp3", "/in/b.mp3", "/in/c.mp3"})
         backend_.files[f] = WavInfo(44100, 2, 50);
-    std::vector<std::pair<std::string, bool>> asked;
-    SetExistingOutputQuestion([&](QWidget*, const std::string& path, bool offerAll) {
-        asked.emplace_back(path, offerAll);
-        // a: skipped; b: both kept, and so every later one.
-        return asked.size() == 1 ? models::ExistingReply{models::ExistingAnswer::Skip, false}
-                                 : models::ExistingReply{models::ExistingAnswer::KeepBoth, true};
-    });
-    ProgressDialog d(nullptr, std::nullopt, true);
-    RunToEnd(d);
-    SetExistingOutputQuestion(nullptr);
-    ASSERT_EQ(asked.size(), 2u);
-    EXPECT_EQ(asked[0], std::make_pair(out + "a.wav", true));
-    EXPECT_EQ(StartedInputs(), (std::vector<std::string>{"/in/b.mp3", "/in/c.mp3", "/in/d.mp3"}));
-    EXPECT_EQ(backend_.starts[0].output, out + "b (2).wav");
-    EXPECT_EQ(backend_.starts[1].output, out + "c (2).wav");
-    EXPECT_EQ(backend_.starts[2].output, out + "d.wav");
-    ASSERT_EQ(MessageTexts().size(), 1u);
-    EXPECT_NE(MessageTexts()[0].find("已完成 3 個檔案，略過 1 個"), std::string::npos);
-    EXPECT_NE(MessageTexts()[0].find("檔案位於 " + out), std::string::npos);
+    using A = std::optional<models::ExistingAnswer>;
+    struct Case {
+        A answer;
+        std::vector<std::string> outputs;
+        const char* summary;
+    };
+    for (const Case& c :
+         {Case{models::ExistingAnswer::Skip, {out + "b.wav"}, "已完成 1 個檔案，略過 2 個"},
+          Case{models::ExistingAnswer::KeepBoth,
+               {out + "a (2).wav", out + "b.wav", out + "c (2).wav"},
+               "已完成 3 個檔案"},
+          Case{models::ExistingAnswer::Replace,
+               {out + "a.wav", out + "b.wav", out + "c.wav"},
+               "已完成 3 個檔案"},
+          Case{std::nullopt, {}, nullptr}}) {
+        std::vector<std::vector<std::string>> asked;
+        SetExistingOutputsQuestion([&](QWidget*, const std::vector<std::string>& paths) {
+            EXPECT_TRUE(backend_.starts.empty());  // asked before the first job
+            asked.push_back(paths);
+            return c.answer;
+        });
+        backend_.starts.clear();
+        messages_.Clear();
+        {
+            ProgressDialog d(nullptr, std::nullopt, true);
+            RunToEnd(d);
+        }
+        SetExistingOutputsQuestion(nullptr);
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_EQ(asked[0], (std::vector<std::string>{out + "a.wav", out + "c.wav"}));
+        std::vector<std::string> outputs;
+        for (const auto& st : backend_.starts) outputs.push_back(st.output);
+        std::sort(outputs.begin(), outputs.end());
+        EXPECT_EQ(outputs, c.outputs);
+        if (!c.summary) {
+            EXPECT_TRUE(MessageTexts().empty());  // cancelled: nothing ran, nothing to say
+            continue;
+        }
+        ASSERT_EQ(MessageTexts().size(), 1u);
+        EXPECT_NE(MessageTexts()[0].find(c.summary), std::string::npos) << MessageTexts()[0];
+    }
 }
 
 TEST_F(BatchDialogTest, TheQuestionKeepsTheFileUnlessReplaceIsPressed) {
@@ -227,23 +250,30 @@ TEST_F(BatchDialogTest, CdBatchTakesTheDisc_sTracksByNumber) {
     EXPECT_EQ(StartedInputs(), (std::vector<std::string>{"D:/Track01.cda", "D:/Track03.cda"}));
 }
 
-TEST_F(BatchDialogTest, StopEndsTheRunningJobAndCloses) {
-    backend_.folders["/in/"] = {"a.wav", "b.wav"};
-    backend_.files["/in/a.wav"] = WavInfo(44100, 2, 500);
-    backend_.files["/in/b.wav"] = WavInfo(44100, 2, 500);
+// Two jobs at once: both shown with their own figures, both stopped by one press.
+TEST_F(BatchDialogTest, RunsJobsSideBySideAndStopEndsThemAll) {
+    settings::WriteOption("BJobs", 2);
+    backend_.folders["/in/"] = {"a.wav", "b.wav", "c.wav"};
+    for (const char* f : {"/in/a.wav", "/in/b.wav", "/in/c.wav"})
+        backend_.files[f] = WavInfo(44100, 2, 600000);
     backend_.jobMs = 60000;
     ProgressDialog d(nullptr, std::nullopt, true);
     d.show();
-    ASSERT_TRUE(QTest::qWaitFor([] { return Engine().JobRunning.load(); }, 5000));
-    d.findChild<QPushButton*>()->click();
-    EXPECT_FALSE(Engine().JobRunning.load());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return backend_.starts.size() == 2; }, 5000));
+    EXPECT_EQ(d.Width(), 2u);
+    d.Tick();
+    EXPECT_EQ(d.findChild<QLabel*>("inFlight0")->text(), QStringLiteral("a.wav"));
+    EXPECT_EQ(d.findChild<QLabel*>("inFlight1")->text(), QStringLiteral("b.wav"));
+    EXPECT_EQ(d.findChild<QLabel*>("count")->text(), QStringLiteral("已處理 0 / 3 個檔案"));
+    d.findChild<QPushButton*>("stop")->click();
     EXPECT_FALSE(d.isVisible());
-    EXPECT_EQ(backend_.starts.size(), 1u);
-    EXPECT_TRUE(backend_.reported.empty());
-    // The user learns which file was cut short and that b.wav was not converted.
+    EXPECT_EQ(backend_.starts.size(), 2u);
+    // Each cut-short file is named with how much it holds; c.wav was never begun.
     ASSERT_EQ(MessageTexts().size(), 1u);
     const std::string t = MessageTexts()[0];
-    EXPECT_NE(t.find("已停止：/out/a.wav 只含前 00:00（完整應為 00:00）"), std::string::npos) << t;
+    for (const char* f : {"/out/a.wav", "/out/b.wav"})
+        EXPECT_NE(t.find(std::string("已停止：") + f + " 只含前 00:0"), std::string::npos) << t;
+    EXPECT_NE(t.find("（完整應為 10:00）"), std::string::npos) << t;
     EXPECT_NE(t.find("尚有 1 個檔案未轉換"), std::string::npos) << t;
 }
 
