@@ -18,6 +18,7 @@
 #include "app/window/qt_notifier.h"
 #include "app/window/ui_config.h"
 #include "app_fixture.h"
+#include "support/wav_builder.h"
 
 namespace tralux::app::test {
 namespace {
@@ -275,6 +276,40 @@ TEST_F(BatchDialogTest, RunsJobsSideBySideAndStopEndsThemAll) {
         EXPECT_NE(t.find(std::string("已停止：") + f + " 只含前 00:0"), std::string::npos) << t;
     EXPECT_NE(t.find("（完整應為 10:00）"), std::string::npos) << t;
     EXPECT_NE(t.find("尚有 1 個檔案未轉換"), std::string::npos) << t;
+}
+
+// The real engine: files converted side by side come out as they do one after another.
+TEST_F(BatchDialogTest, TheParallelBatchWritesWhatTheSerialBatchWrites) {
+    SetBackend(nullptr);
+    const std::filesystem::path in = dir_ / "in";
+    std::filesystem::create_directories(in);
+    const std::pair<std::uint32_t, std::uint16_t> formats[] = {
+        {22050, 1}, {44100, 2}, {32000, 2}, {48000, 1}, {44100, 1}};
+    int n = 0;
+    for (const auto& [rate, channels] : formats) {
+        std::vector<std::int16_t> samples(rate * channels * 2 / 5);
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            samples[i] = static_cast<std::int16_t>((i * (37 + 11 * n)) % 20000 - 10000);
+        tralux::test::WriteFile(in / ("f" + std::to_string(n++) + ".wav"),
+                                tralux::test::SimpleWav(samples, channels, rate));
+    }
+    settings::WriteOptionText("BInDir", in.string());
+    settings::WriteOption("BOutFormat", kFormatMp3);
+    for (const char* run : {"serial", "parallel"}) {
+        settings::WriteOption("BJobs", std::string(run) == "serial" ? 1 : 3);
+        std::filesystem::create_directories(dir_ / run);
+        settings::WriteOptionText("BOut", (dir_ / run).string() + "/");
+        ProgressDialog d(nullptr, std::nullopt, true);
+        RunToEnd(d);
+        EXPECT_EQ(d.Report().written.size(), 5u) << run;
+        EXPECT_TRUE(d.Report().failed.empty()) << run;
+    }
+    for (int i = 0; i < n; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".mp3";
+        const tralux::test::Bytes serial = tralux::test::ReadFile(dir_ / "serial" / name);
+        EXPECT_GT(serial.size(), 1000u) << name;
+        EXPECT_TRUE(serial == tralux::test::ReadFile(dir_ / "parallel" / name)) << name;
+    }
 }
 
 TEST_F(BatchDialogTest, SingleConversionStartsOnShowAndReportsAFailedStart) {
