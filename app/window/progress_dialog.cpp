@@ -199,7 +199,7 @@ void ProgressDialog::Build() {
         file_ = label();
         file_->setWordWrap(true);
         outer->addWidget(count_);
-        outer->addWidget(file_);
+        if (!parallel_) outer->addWidget(file_);  // else it heads the files in flight
     } else {
         title_ = label();
         title_->setWordWrap(true);
@@ -242,6 +242,7 @@ void ProgressDialog::Build() {
     if (parallel_) {
         flight_ = new QVBoxLayout();
         flight_->setSpacing(3);
+        flight_->addWidget(file_);
         outer->addLayout(flight_);
     }
     if (batch_ && cdRoot_) {

@@ -56,6 +56,7 @@ public:
     std::vector<std::string> probed;
     bool previewRunsUntilStopped = true;
     int jobMs = 20;
+    std::map<std::string, int> jobMsOf;  // per input, for a batch's own jobs
     int failJobWith = 0;
     std::function<void()> onProbe;
 
@@ -115,7 +116,7 @@ public:
         e.StopRequested.store(false);
         e.PositionMs.store(0.0);
         e.JobRunning.store(true);
-        const int ms = jobMs, fail = failJobWith;
+        const int ms = jobMsOf.count(in) ? jobMsOf[in] : jobMs, fail = failJobWith;
         std::lock_guard lock(workersMutex_);
         workers_.emplace_back([this, &e, ms, fail] {
             const auto begin = std::chrono::steady_clock::now();

@@ -441,6 +441,38 @@ TEST(QtNotifierTest, AWorkerThreadNeverWaitsForTheUser) {
     EXPECT_EQ(seen, QStringLiteral("File I/O Error: disk full"));
 }
 
+QString ScreenshotDir() {
+    const QString dir = QStringLiteral(TRALUX_BINARY_DIR "/screenshots/") +
+                        qEnvironmentVariable("QT_SCALE_FACTOR", "1") + QStringLiteral("x");
+    QDir().mkpath(dir);
+    return dir;
+}
+
+class WindowScreensBatch : public BatchDialogTest {};
+
+// The batch dialog with two files in flight, each at its own point.
+TEST_F(WindowScreensBatch, TwoFilesInFlight) {
+    settings::WriteOption("BJobs", 2);
+    settings::WriteOption("BOutFormat", kFormatMp3);
+    settings::WriteOptionText("BOut", "/home/使用者/音樂/");
+    const char* names[] = {"01 夏天的第一場雨.wav", "02 遠方的你（現場版，2019 年台北小巨蛋）.wav",
+                           "03 城市裡的星星.wav"};
+    backend_.folders["/in/"] = {names[0], names[1], names[2]};
+    for (const char* n : names) backend_.files[std::string("/in/") + n] = WavInfo(44100, 2, 240000);
+    backend_.jobMsOf[std::string("/in/") + names[0]] = 2500;
+    backend_.jobMs = 8000;
+    ProgressDialog d(nullptr, std::nullopt, true);
+    d.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return backend_.starts.size() == 2; }, 5000));
+    QTest::qWait(1200);
+    d.Tick();
+    d.adjustSize();
+    QApplication::processEvents();
+    EXPECT_GE(d.width(), d.minimumSizeHint().width());
+    EXPECT_TRUE(d.grab().save(ScreenshotDir() + "/batch_in_flight.png"));
+    d.Stop();
+}
+
 // Pictures of the window's own dialogs, to be looked at: <build>/screenshots/<scale>x/.
 TEST(WindowScreens, QuestionSummaryAndDriveChoice) {
     App();
@@ -460,6 +492,25 @@ TEST(WindowScreens, QuestionSummaryAndDriveChoice) {
     ExistingOutputDialog question(nullptr, path.string(), true);
     shoot(&question, "existing_output");
     std::filesystem::remove(path);
+    std::vector<std::string> existing;
+    for (const char* n : {"01 夏天的第一場雨", "02 遠方的你", "03 城市裡的星星", "04 慢慢走",
+                          "05 海邊的午後", "06 回家的路", "07 再見了，老朋友", "08 晚安"})
+        existing.push_back(std::string("/home/使用者/音樂/") + n + ".mp3");
+    ExistingOutputsDialog once(nullptr, existing);
+    shoot(&once, "existing_outputs_once");
+    models::RunReport parallel;
+    parallel.written = {"/home/使用者/音樂/01 夏天的第一場雨.mp3"};
+    parallel.failed = {{"/home/使用者/音樂/05 海邊的午後.mp3",
+                        "File I/O Error: disk full; the unfinished file was removed"}};
+    parallel.stopped = true;
+    parallel.stoppedFiles = {{"/home/使用者/音樂/02 遠方的你.mp3", 51000, 240000},
+                             {"/home/使用者/音樂/03 城市裡的星星.mp3", 12000, 198000}};
+    parallel.notStarted = 3;
+    QMessageBox parallelSummary(
+        QMessageBox::Critical, QStringLiteral("批次轉換"),
+        QString::fromStdString(models::SummaryText(parallel, "/home/使用者/音樂/")));
+    PrepareMessageBox(parallelSummary);
+    shoot(&parallelSummary, "parallel_summary");
 
     models::RunReport r;
     r.written = {"/home/使用者/音樂/01 夏天的第一場雨.mp3", "/home/使用者/音樂/02 遠方的你.mp3"};
