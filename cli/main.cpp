@@ -34,6 +34,7 @@
 #include "engine/job/describe.h"
 #include "engine/job/errors.h"
 #include "engine/job/job.h"
+#include "engine/job/job_pool.h"
 #include "engine/outputs/mp3_rates.h"
 #include "engine/outputs/output.h"
 #include "engine/outputs/wma_output.h"
@@ -518,31 +519,12 @@ Outcome RunJob(const Job& job, const ConvertOptions& o) {
 // settled while planning, so nothing here waits for the user; one line shows the whole batch.
 void RunParallel(const std::vector<Job>& jobs, const ConvertOptions& o, std::size_t width,
                  std::size_t& converted, std::size_t& failed) {
-    struct Slot {
-        std::unique_ptr<tralux::Job> engine = std::make_unique<tralux::Job>();
-        const Job* plan = nullptr;
-    };
-    std::mutex endMutex;
-    std::condition_variable ended;
-    // Counted, so an end that comes while the loop is busy still cuts the next wait short.
-    std::size_t endings = 0, seenEndings = 0;
-    // After what their end callbacks use: the jobs go first.
-    std::vector<Slot> slots(std::min(width, jobs.size()));
-    for (Slot& slot : slots)
-        slot.engine->SetEndCallback([&] {
-            std::lock_guard lock(endMutex);
-            ++endings;
-            ended.notify_all();
-        });
+    JobPool pool(std::min(width, jobs.size()));
     BatchProgress progress(isatty(STDERR_FILENO) != 0, jobs.size());
-    std::size_t next = 0, done = 0;
-    bool stopped = false;
-    auto finish = [&](Slot& slot) {
-        EngineState& e = slot.engine->State();
-        slot.engine->Wait();
-        const Job& job = *slot.plan;
-        slot.plan = nullptr;
-        ++done;
+    std::size_t next = 0;
+    auto finish = [&](const JobPool::Slot& slot) {
+        EngineState& e = slot.job->State();
+        const Job& job = jobs[slot.item];
         progress.Done(static_cast<double>(e.PositionMs.load()) - e.StartMs.load());
         progress.Clear();
         if (e.LastError.load() != 0) {
@@ -553,7 +535,6 @@ void RunParallel(const std::vector<Job>& jobs, const ConvertOptions& o, std::siz
         } else if (g_signal) {
             std::fprintf(stderr, "%s -> %s (stopped; the output holds what was converted)\n",
                          job.input.c_str(), e.OutputPath.c_str());
-            stopped = true;
         } else {
             std::fprintf(stderr, "%s -> %s\n", job.input.c_str(), e.OutputPath.c_str());
             ReportCutInput(e, job);
@@ -561,41 +542,36 @@ void RunParallel(const std::vector<Job>& jobs, const ConvertOptions& o, std::siz
         }
     };
     for (;;) {
-        for (Slot& slot : slots) {
-            if (slot.plan && !slot.engine->State().JobRunning.load()) finish(slot);
-            while (!slot.plan && next < jobs.size() && !g_signal) {
-                const Job& job = jobs[next++];
-                EngineState& e = slot.engine->State();
-                Configure(e, job, o);
-                if (slot.engine->Start(job.input, job.output, 0, kModeConvert)) {
-                    slot.plan = &job;
-                } else {
-                    progress.Clear();
-                    ReportRefusal(e, job);
-                    ++failed;
-                    ++done;
-                    progress.Done(0);
-                }
+        for (const JobPool::Slot& slot : pool.TakeEnded()) finish(slot);
+        while (next < jobs.size() && !g_signal) {
+            tralux::Job* engine = pool.Free();
+            if (!engine) break;
+            const std::size_t item = next++;
+            const Job& job = jobs[item];
+            EngineState& e = engine->State();
+            Configure(e, job, o);
+            if (engine->Start(job.input, job.output, 0, kModeConvert)) {
+                pool.Occupy(*engine, item);
+            } else {
+                progress.Clear();
+                ReportRefusal(e, job);
+                ++failed;
+                progress.Done(0);
             }
         }
+        // A signal reaches every job that runs.
+        if (g_signal) pool.StopAll();
         std::vector<BatchProgress::Running> running;
-        for (Slot& slot : slots) {
-            if (!slot.plan) continue;
-            EngineState& e = slot.engine->State();
-            // A signal reaches every job that runs.
-            if (g_signal) e.StopRequested.store(true);
+        for (const JobPool::Slot& slot : pool.Running()) {
+            EngineState& e = slot.job->State();
             running.push_back(
-                {slot.plan->input, e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load()});
+                {jobs[slot.item].input, e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load()});
         }
         if (running.empty() && (next >= jobs.size() || g_signal)) break;
         progress.Tick(running);
-        std::unique_lock lock(endMutex);
-        ended.wait_for(lock, std::chrono::milliseconds(100),
-                       [&] { return endings != seenEndings; });
-        seenEndings = endings;
+        pool.WaitForEnd(std::chrono::milliseconds(100));
     }
     progress.Clear();
-    (void)stopped;
 }
 
 // Splits "--name=value"; `value` is set only for the '=' form.

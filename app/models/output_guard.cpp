@@ -192,11 +192,14 @@ std::string SummaryText(const RunReport& r, const std::string& outputFolder) {
     if (r.stopped) {
         if (r.stoppedPath)
             t += StoppedLine(*r.stoppedPath, r.stoppedHeldMs, r.stoppedWantedMs) + "\n";
-        else
+        for (const RunReport::StoppedFile& f : r.stoppedFiles)
+            t += StoppedLine(f.path, f.heldMs, f.wantedMs) + "\n";
+        if (!r.stoppedPath && r.stoppedFiles.empty())
             t += (r.stoppedNote.empty() ? std::string("已停止。") : r.stoppedNote) + "\n";
         if (r.notStarted) t += "尚有 " + std::to_string(r.notStarted) + " 個檔案未轉換。\n";
     }
-    if (!r.written.empty() || r.stoppedPath) t += "檔案位於 " + outputFolder + "\n";
+    if (!r.written.empty() || r.stoppedPath || !r.stoppedFiles.empty())
+        t += "檔案位於 " + outputFolder + "\n";
     // Each failure and skip with its file: the user must know which and why.
     constexpr std::size_t kShown = 20;
     auto list = [&](const char* heading, const std::vector<RunReport::Item>& items) {

@@ -68,6 +68,12 @@ struct RunReport {
     std::optional<std::string> stoppedPath;  // the output the stop cut short
     std::uint64_t stoppedHeldMs = 0;         // how much of its input that file holds
     std::uint64_t stoppedWantedMs = 0;       // how much it would have held
+    // Several jobs at once: every output the stop cut short, each with what it holds.
+    struct StoppedFile {
+        std::string path;
+        std::uint64_t heldMs = 0, wantedMs = 0;
+    };
+    std::vector<StoppedFile> stoppedFiles;
     bool stopped = false;
     std::string stoppedNote;     // what the stop cut short when no file was begun
     std::size_t notStarted = 0;  // inputs a stop left untouched

@@ -21,6 +21,10 @@ bool Backend::Start(const std::string& input, const std::string& output, int mod
     return StartConversion(input, output, 0, mode);
 }
 
+bool Backend::StartOn(Job& job, const std::string& input, const std::string& output, int mode) {
+    return job.Start(input, output, 0, mode);
+}
+
 void Backend::ReportLastError() {
     tralux::ReportLastError();
 }

@@ -8,6 +8,10 @@
 
 #include "engine/job/stream_info.h"
 
+namespace tralux {
+class Job;
+}
+
 namespace tralux::app {
 
 class Backend {
@@ -17,6 +21,8 @@ public:
     virtual bool Probe(const std::string& path, StreamInfo& info);
     // StartConversion with the job parameter unused.
     virtual bool Start(const std::string& input, const std::string& output, int mode);
+    // Starts a conversion on one of a batch's own jobs; false leaves the reason in its LastError.
+    virtual bool StartOn(Job& job, const std::string& input, const std::string& output, int mode);
     virtual void ReportLastError();
     // `callback` runs on the job's thread each time a job ends (empty: none); see
     // SetJobEndCallback.

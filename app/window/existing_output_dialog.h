@@ -2,7 +2,9 @@
 // The question asked before an output that already exists would be written: replace, keep
 // both ("name (2).ext") or skip, with "apply to all" when more files follow.
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <QDialog>
 
@@ -28,5 +30,23 @@ using ExistingOutputQuestion =
 void SetExistingOutputQuestion(ExistingOutputQuestion question);
 models::ExistingReply AskAboutExistingOutput(QWidget* owner, const std::string& path,
                                              bool offerAll);
+
+// A batch's one question, asked before anything runs, about every output that already exists:
+// replace them all, keep both (new files get free names), skip these inputs, or cancel the run.
+class ExistingOutputsDialog final : public QDialog {
+public:
+    ExistingOutputsDialog(QWidget* owner, const std::vector<std::string>& paths);
+    // Empty: the batch is cancelled.
+    std::optional<models::ExistingAnswer> Reply() const;
+
+private:
+    std::optional<models::ExistingAnswer> answer_;
+};
+
+using ExistingOutputsQuestion = std::function<std::optional<models::ExistingAnswer>(
+    QWidget* owner, const std::vector<std::string>& paths)>;
+void SetExistingOutputsQuestion(ExistingOutputsQuestion question);
+std::optional<models::ExistingAnswer> AskAboutExistingOutputs(
+    QWidget* owner, const std::vector<std::string>& paths);
 
 }  // namespace tralux::app

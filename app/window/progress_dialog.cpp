@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <thread>
 
 #include <QGridLayout>
@@ -28,6 +29,7 @@
 #include "engine/job/engine_state.h"
 #include "engine/job/errors.h"
 #include "engine/job/job.h"
+#include "engine/job/job_pool.h"
 #include "platform/notify/notifier.h"
 
 namespace tralux::app {
@@ -138,7 +140,7 @@ ProgressDialog::ProgressDialog(QWidget* owner, std::string input)
 }
 
 ProgressDialog::ProgressDialog(QWidget* owner, std::optional<std::string> cdRoot, bool)
-    : QDialog(owner), batch_(true), cdRoot_(std::move(cdRoot)) {
+    : QDialog(owner), parallel_(!cdRoot), batch_(true), cdRoot_(std::move(cdRoot)) {
     Build();
     setWindowTitle(QStringLiteral("批次轉換"));
     inputFolder_ = settings::ReadOptionText("BInDir");
@@ -161,6 +163,15 @@ ProgressDialog::ProgressDialog(QWidget* owner, std::vector<std::string> files)
 
 ProgressDialog::~ProgressDialog() {
     CurrentBackend().OnJobEnd({});
+    if (pool_) {
+        // Nothing outlives the dialog: its jobs are stopped and waited for here.
+        pool_->SetEndCallback({});
+        pool_->StopAll();
+        for (const JobPool::Slot& slot : pool_->Running())
+            while (slot.job->State().JobRunning.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    pool_.reset();
     if (!batch_) return;
     settings::ClearOptionOverrides();
     EngineState& e = Engine();
@@ -184,10 +195,11 @@ void ProgressDialog::Build() {
     };
     if (batch_) {
         count_ = label();
+        count_->setObjectName("count");
         file_ = label();
         file_->setWordWrap(true);
         outer->addWidget(count_);
-        outer->addWidget(file_);
+        if (!parallel_) outer->addWidget(file_);  // else it heads the files in flight
     } else {
         title_ = label();
         title_->setWordWrap(true);
@@ -208,6 +220,12 @@ void ProgressDialog::Build() {
     grid->addWidget(remaining_, 1, 1);
     grid->addWidget(total_, 1, 2);
     outer->addLayout(grid);
+    if (parallel_) {
+        // Figures for the whole batch: one track's start and end times mean nothing here.
+        start_->hide();
+        current_->hide();
+        end_->hide();
+    }
     bar_ = new QProgressBar(this);
     bar_->setRange(0, 100);
     bar_->setValue(0);
@@ -221,6 +239,12 @@ void ProgressDialog::Build() {
     outer->addWidget(compression_);
     outer->addWidget(quality_);
     outer->addWidget(output_);
+    if (parallel_) {
+        flight_ = new QVBoxLayout();
+        flight_->setSpacing(3);
+        flight_->addWidget(file_);
+        outer->addLayout(flight_);
+    }
     if (batch_ && cdRoot_) {
         verify_ = label();
         verify_->setObjectName("verify");
@@ -278,7 +302,17 @@ void ProgressDialog::showEvent(QShowEvent* ev) {
     CurrentBackend().OnJobEnd([this] { TickSoon(); });
     // Starts once the dialog is on screen, as the first paint did.
     QTimer::singleShot(0, this, [this] {
-        if (batch_) {
+        if (parallel_) {
+            CollectBatch();
+            if (!PlanBatch()) {
+                // Cancelled at the question: nothing was written, nothing to report.
+                finished_ = true;
+                reject();
+                return;
+            }
+            timer_.start(300);
+            TickSoon();
+        } else if (batch_) {
             CollectBatch();
             if (finished_) return;
             timer_.start(300);
@@ -437,6 +471,10 @@ void ProgressDialog::Tick() {
         bool& flag;
         ~Leave() { flag = false; }
     } leave{inTick_};
+    if (parallel_) {
+        TickParallel();
+        return;
+    }
     EngineState& e = Engine();
     if (batch_ && e.StopRequested.load()) return;
     if (e.JobRunning.load()) {
@@ -580,6 +618,10 @@ void ProgressDialog::StartNext() {
 
 void ProgressDialog::Stop() {
     if (finished_ || testStopped_) return;
+    if (parallel_) {
+        StopParallel();
+        return;
+    }
     EngineState& e = Engine();
     if (beginning_) {
         // The lookup sees the request and ends; CollectBatch finishes the stop from there.
@@ -661,9 +703,10 @@ void ProgressDialog::ShowSummary() {
         return;
     }
     std::string folder = batch_ ? outputFolder_ : Ui().outputFolder;
-    const std::string& first = !r.written.empty() ? r.written.front()
-                               : r.stoppedPath    ? *r.stoppedPath
-                                                  : std::string();
+    const std::string& first = !r.written.empty()        ? r.written.front()
+                               : r.stoppedPath           ? *r.stoppedPath
+                               : !r.stoppedFiles.empty() ? r.stoppedFiles.front().path
+                                                         : std::string();
     if (!first.empty()) folder = ParentFolder(first);
     std::string text = models::SummaryText(r, folder);
     if (!verifySummary_.empty()) text += "\n\n" + verifySummary_;
@@ -758,6 +801,280 @@ void ProgressDialog::AfterTrack(const std::string& file, const std::string& erro
     const std::string line = VerdictLine(verified_->Log().tracks.back(), verified_->LookedUp());
     verifyLines_.push_back(line);
     if (verify_) verify_->setText(Q(line));
+}
+
+std::size_t ProgressDialog::Width() const {
+    return pool_ ? pool_->Width() : 0;
+}
+
+bool ProgressDialog::PlanBatch() {
+    Backend& b = CurrentBackend();
+    EngineState& window = Engine();
+    const int stored = settings::ReadOption("BOutFormat");
+    const int format = stored < 0 ? 0 : stored;
+    // Probe and settle every input first: no question waits in the middle of the run.
+    std::vector<Planned> candidates;
+    std::vector<std::size_t> inputIndex;
+    for (std::size_t i = 0; i < inputs_.size(); ++i) {
+        Planned p;
+        p.input = inputs_[i];
+        if (!b.Probe(p.input, p.info)) {
+            Failed(p.input, {}, window.LastError.exchange(0));
+            continue;
+        }
+        p.output = CdTrackOutput(b, p.input, outputFolder_, format,
+                                 OutputPathFor(p.input, outputFolder_, format));
+        p.format = window.OutputFormat.load();
+        p.rate = window.OutputRate.load();
+        p.channels = window.OutputChannels.load();
+        if (const auto out = settings::ResolveBatchOutput(static_cast<int>(p.info.SampleRate),
+                                                          p.info.Channels)) {
+            p.format = out->format;
+            p.rate = static_cast<std::uint32_t>(out->rate);
+            p.channels = static_cast<std::uint16_t>(out->channels);
+        }
+        if (const std::string why =
+                UnmadeCombination(p.format, static_cast<int>(p.rate), p.channels);
+            !why.empty()) {
+            report_.failed.push_back({p.input, why});
+            continue;
+        }
+        candidates.push_back(std::move(p));
+        inputIndex.push_back(i);
+    }
+    // The outputs that exist and are no part of the run: one question for all of them.
+    std::vector<std::string> existing;
+    {
+        models::OutputGuard dryRun;
+        for (std::size_t k = 0; k < candidates.size(); ++k)
+            dryRun.Decide(inputs_, inputIndex[k], candidates[k].output, [&](const std::string& p) {
+                if (std::find(existing.begin(), existing.end(), p) == existing.end())
+                    existing.push_back(p);
+                return models::ExistingReply{models::ExistingAnswer::Skip, false};
+            });
+    }
+    models::ExistingAnswer answer = models::ExistingAnswer::Skip;
+    if (!existing.empty()) {
+        const auto reply = AskAboutExistingOutputs(this, existing);
+        if (!reply) return false;
+        answer = *reply;
+    }
+    std::map<std::string, std::size_t> readers;  // input key -> plan index
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+        const models::OutputDecision d =
+            guard_.Decide(inputs_, inputIndex[k], candidates[k].output, [&](const std::string&) {
+                return models::ExistingReply{answer, true};
+            });
+        if (d.verdict != models::OutputVerdict::Write) {
+            (d.verdict == models::OutputVerdict::Skip ? report_.skipped : report_.failed)
+                .push_back({d.path, d.reason});
+            continue;
+        }
+        Planned p = std::move(candidates[k]);
+        p.output = d.path;
+        // Replacing an earlier input of the batch waits until that input has been read.
+        if (const auto it = readers.find(models::PathKey(p.output)); it != readers.end())
+            p.after = it->second;
+        readers[models::PathKey(p.input)] = plan_.size();
+        totalAudioMs_ += p.info.DurationMs;
+        plan_.push_back(std::move(p));
+    }
+    ended_.assign(plan_.size(), false);
+    const int asked = settings::ReadOption("BJobs");
+    std::size_t width = asked >= 1 ? std::min(asked, 64) : JobPool::CoreCount();
+    width = std::min(width, std::max<std::size_t>(1, plan_.size()));
+    pool_ = std::make_unique<JobPool>(width);
+    pool_->SetEndCallback([this] { TickSoon(); });
+    BuildInFlightRows(std::min<std::size_t>(width, 6));
+    if (!plan_.empty()) {
+        const Planned& first = plan_.front();
+        if (first.format == kFormatMp3 && StoredVbr() >= 0)
+            compression_->setText(
+                QStringLiteral("壓縮: MPEG Layer-3, VBR 品質 %1").arg(StoredVbr()));
+        else
+            compression_->setText(Q(CompressionLine(first.format, StoredKbps("MP3BitRate", 128),
+                                                    StoredKbps("MSABitRate", 64))));
+        output_->setText(Q(BatchOutputLine(first.format, outputFolder_)));
+    }
+    runStart_ = std::chrono::steady_clock::now();
+    ShowOverall();
+    return true;
+}
+
+void ProgressDialog::BuildInFlightRows(std::size_t rows) {
+    for (std::size_t i = 0; i < rows; ++i) {
+        auto* row = new QHBoxLayout();
+        InFlightRow r;
+        r.name = new QLabel(this);
+        r.name->setObjectName(QStringLiteral("inFlight%1").arg(i));
+        r.name->setMinimumWidth(300);
+        r.bar = new QProgressBar(this);
+        r.bar->setRange(0, 100);
+        r.bar->setFixedWidth(110);
+        r.bar->setFormat(QStringLiteral("%p%"));
+        // An empty row keeps its place: the dialog does not jump as files come and go.
+        QSizePolicy keep = r.bar->sizePolicy();
+        keep.setRetainSizeWhenHidden(true);
+        r.bar->setSizePolicy(keep);
+        r.bar->hide();
+        row->addWidget(r.name, 1);
+        row->addWidget(r.bar);
+        flight_->addLayout(row);
+        rows_.push_back(r);
+    }
+    moreInFlight_ = new QLabel(this);
+    flight_->addWidget(moreInFlight_);
+    moreInFlight_->hide();
+}
+
+void ProgressDialog::TickParallel() {
+    if (!pool_) return;  // still planning (a lookup's event loop ticks)
+    for (const JobPool::Slot& slot : pool_->TakeEnded()) Ended(*slot.job, slot.item);
+    StartMore();
+    ShowOverall();
+    if (!pool_->Busy() && nextPlanned_ >= plan_.size()) Finish();
+}
+
+void ProgressDialog::StartMore() {
+    Backend& b = CurrentBackend();
+    while (nextPlanned_ < plan_.size()) {
+        const Planned& p = plan_[nextPlanned_];
+        if (p.after && !ended_[*p.after]) break;
+        Job* job = pool_->Free();
+        if (!job) break;
+        const std::size_t item = nextPlanned_++;
+        EngineState& e = job->State();
+        e.OutputFormat.store(p.format);
+        e.OutputRate.store(p.rate);
+        e.OutputChannels.store(p.channels);
+        e.EqualizerOn.store(false);
+        e.StartMs.store(0);
+        e.PositionMs.store(0.0);
+        e.DurationMs.store(p.info.DurationMs);
+        e.LastError.store(0);
+        e.TagTitle = p.info.Title;
+        e.TagArtist = p.info.Artist;
+        e.TagCopyright = p.info.Copyright;
+        e.TagAlbum = p.info.Album;
+        e.TagYear = p.info.Year;
+        e.TagTrack = p.info.Track;
+        e.TagGenre = p.info.Genre;
+        e.TagComment = p.info.Comment;
+        bool started = false;
+        {
+            cddb::ScopedCdInfoOff settled;  // the name is final
+            started = b.StartOn(*job, p.input, p.output, kModeConvert);
+        }
+        if (started) {
+            pool_->Occupy(*job, item);
+            continue;
+        }
+        Failed(p.input, p.output, e.LastError.exchange(0));
+        ended_[item] = true;
+        ++endedCount_;
+        totalAudioMs_ -= p.info.DurationMs;
+    }
+}
+
+void ProgressDialog::Ended(Job& job, std::size_t item) {
+    EngineState& e = job.State();
+    const Planned& p = plan_[item];
+    ended_[item] = true;
+    ++endedCount_;
+    const double wanted =
+        std::max(0.0, static_cast<double>(e.DurationMs.load()) - e.StartMs.load());
+    const double held = std::clamp(e.PositionMs.load() - e.StartMs.load(), 0.0, wanted);
+    // The batch's total now counts what this file really gave.
+    doneAudioMs_ += held;
+    totalAudioMs_ += held - p.info.DurationMs;
+    const int code = e.LastError.exchange(0);
+    if (code != 0) {
+        Failed(p.input, p.output, code);
+    } else if (e.FailureShown.load()) {
+        // The engine said why in a message and removed the file: the summary says it too.
+        report_.failed.push_back(
+            {p.output, e.FailureText.empty() ? std::string("無法寫入") : e.FailureText});
+    } else if (stopping_ && held < wanted) {
+        report_.stoppedFiles.push_back(
+            {e.OutputPath, static_cast<std::uint64_t>(held), static_cast<std::uint64_t>(wanted)});
+    } else {
+        report_.written.push_back(e.OutputPath);
+        guard_.Moved(p.output, e.OutputPath);
+        if (p.info.DeclaredDurationMs != 0)
+            report_.cut.push_back(
+                {p.input, models::CutInputReason(p.info.DeclaredDurationMs,
+                                                 static_cast<std::uint64_t>(held))});
+    }
+}
+
+void ProgressDialog::ShowOverall() {
+    const std::vector<JobPool::Slot> running =
+        pool_ ? pool_->Running() : std::vector<JobPool::Slot>{};
+    double progress = doneAudioMs_;
+    for (const JobPool::Slot& slot : running) {
+        const EngineState& e = slot.job->State();
+        progress += std::clamp(e.PositionMs.load() - e.StartMs.load(), 0.0,
+                               static_cast<double>(e.DurationMs.load()));
+    }
+    const double elapsed =
+        static_cast<double>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - runStart_)
+                                .count());
+    const double total = std::max(totalAudioMs_, progress);
+    const int percent = total > 0 ? static_cast<int>(progress * 100.0 / total) : 100;
+    const double estimate = progress > 0 ? elapsed * total / progress : 0.0;
+    count_->setText(QStringLiteral("已處理 %1 / %2 個檔案").arg(endedCount_).arg(plan_.size()));
+    file_->setText(running.empty() ? QString()
+                                   : QStringLiteral("同時轉換 %1 個檔案：").arg(running.size()));
+    bar_->setValue(std::clamp(percent, 0, 100));
+    elapsed_->setText(QStringLiteral("完成時間:") + Q(Clock(elapsed)));
+    remaining_->setText(QStringLiteral("剩餘:") + Q(Clock(std::max(0.0, estimate - elapsed))));
+    total_->setText(QStringLiteral("總計:") + Q(Clock(estimate)));
+    speed_->setText(Q(SpeedLine(
+        elapsed > 0 ? static_cast<int>(std::min(progress * 100.0 / elapsed, 99999.0)) : 100)));
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        InFlightRow& r = rows_[i];
+        if (i >= running.size()) {
+            r.name->clear();
+            r.bar->hide();
+            continue;
+        }
+        const EngineState& e = running[i].job->State();
+        const ProgressFigures f =
+            ComputeProgress(e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load(), 0);
+        const QString name = Q(BaseName(plan_[running[i].item].input));
+        r.name->setText(r.name->fontMetrics().elidedText(name, Qt::ElideMiddle,
+                                                         std::max(r.name->width(), 300)));
+        r.name->setToolTip(Q(plan_[running[i].item].input));
+        r.bar->setValue(f.percent);
+        r.bar->show();
+    }
+    if (moreInFlight_) {
+        const std::size_t more = running.size() > rows_.size() ? running.size() - rows_.size() : 0;
+        moreInFlight_->setText(QStringLiteral("…另有 %1 個檔案正在轉換").arg(more));
+        moreInFlight_->setVisible(more != 0);
+    }
+    if (!running.empty()) {
+        const Planned& p = plan_[running.front().item];
+        quality_->setText(Q(QualityLine(static_cast<int>(p.rate), p.channels, false, jitter_)));
+    }
+}
+
+void ProgressDialog::StopParallel() {
+    stopping_ = true;
+    if (pool_) {
+        // Every running job is asked at once; each finishes a playable file from what it has.
+        pool_->StopAll();
+        WaitDispatching([this] {
+            for (const JobPool::Slot& slot : pool_->Running())
+                if (slot.job->State().JobRunning.load()) return false;
+            return true;
+        });
+        for (const JobPool::Slot& slot : pool_->TakeEnded()) Ended(*slot.job, slot.item);
+    }
+    report_.stopped = true;
+    report_.notStarted = plan_.size() - std::min(nextPlanned_, plan_.size());
+    Finish();
 }
 
 void RunSingleProgress(QWidget* owner, const std::string& input) {

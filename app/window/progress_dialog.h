@@ -12,10 +12,17 @@
 
 #include "app/core/progress.h"
 #include "app/models/output_guard.h"
+#include "engine/job/stream_info.h"
 
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QVBoxLayout;
+
+namespace tralux {
+class Job;
+class JobPool;
+}  // namespace tralux
 
 namespace tralux::rip {
 class VerifiedRip;
@@ -41,6 +48,8 @@ public:
     void Stop();
     // Ticks of the timer, run at once (tests).
     void Tick();
+    // Files a folder or dropped batch converts at once (its jobs; 0 before the run).
+    std::size_t Width() const;
 
 protected:
     void showEvent(QShowEvent*) override;
@@ -63,6 +72,41 @@ private:
     void BeginVerification();
     bool BeforeTrack(int track, const std::string& input);
     void AfterTrack(const std::string& file, const std::string& error);
+
+    // The file/folder batch: every name and question settled before the run, then up to
+    // "BJobs" (default: the core count) jobs at once. The CD batch stays one track at a time.
+    struct Planned {
+        std::string input, output;
+        StreamInfo info;
+        int format = 0;
+        std::uint32_t rate = 0;
+        std::uint16_t channels = 2;
+        // An earlier item reading the file this output replaces: it must end first.
+        std::optional<std::size_t> after;
+    };
+    // False when the user cancelled at the question about existing outputs.
+    bool PlanBatch();
+    void BuildInFlightRows(std::size_t rows);
+    void TickParallel();
+    void StartMore();
+    void Ended(Job& job, std::size_t item);
+    void ShowOverall();
+    void StopParallel();
+
+    bool parallel_ = false;
+    std::vector<Planned> plan_;
+    std::vector<bool> ended_;
+    std::size_t nextPlanned_ = 0, endedCount_ = 0;
+    double doneAudioMs_ = 0, totalAudioMs_ = 0;  // converted so far / to convert
+    std::chrono::steady_clock::time_point runStart_;
+    std::unique_ptr<JobPool> pool_;
+    struct InFlightRow {
+        QLabel* name = nullptr;
+        QProgressBar* bar = nullptr;
+    };
+    std::vector<InFlightRow> rows_;
+    QLabel* moreInFlight_ = nullptr;
+    QVBoxLayout* flight_ = nullptr;
 
     bool batch_ = false;
     std::string input_;

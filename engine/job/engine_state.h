@@ -41,6 +41,8 @@ struct EngineState {
     std::atomic<int> LastError{0};
     // The job's failure was reported as a message (a file failure), not as a code.
     std::atomic<bool> FailureShown{false};
+    // That message's text; written by the worker before it clears JobRunning.
+    std::string FailureText;
 
     std::atomic<std::uint32_t> SourceRate{0};
     std::atomic<int> SourceChannels{0};

@@ -262,6 +262,7 @@ void Job::Impl::Run() {
             if (isDefault) ResetPlayback();
             e.LastError.store(0);
             e.FailureShown.store(false);
+            e.FailureText.clear();
 
             InputOptions options;
             options.exactSeek = !Preview();
@@ -310,7 +311,8 @@ void Job::Impl::Run() {
                 Flush();
                 if (output) output->FinishEarly();
             } catch (const FileError& fe) {
-                ShowMessage(FailedJobText(fe, false), "File error", MessageIcon::Error);
+                e.FailureText = FailedJobText(fe, false);
+                ShowMessage(e.FailureText, "File error", MessageIcon::Error);
                 e.FailureShown.store(true);
             }
             if (playbackOpen) ClosePlayback(false);
@@ -323,7 +325,8 @@ void Job::Impl::Run() {
         failing = true;
         dsp.ResetAnalysis();
         const bool removed = Discard();
-        ShowMessage(FailedJobText(fe, removed), "File error", MessageIcon::Error);
+        e.FailureText = FailedJobText(fe, removed);
+        ShowMessage(e.FailureText, "File error", MessageIcon::Error);
         e.FailureShown.store(true);
         CloseFiles();
         if (playbackOpen) ClosePlayback(false);

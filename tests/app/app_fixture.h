@@ -20,6 +20,7 @@
 #include "app/window/backend.h"
 #include "app/window/startup.h"
 #include "engine/job/engine_state.h"
+#include "engine/job/job.h"
 #include "platform/notify/notifier.h"
 
 namespace tralux::app::test {
@@ -55,6 +56,7 @@ public:
     std::vector<std::string> probed;
     bool previewRunsUntilStopped = true;
     int jobMs = 20;
+    std::map<std::string, int> jobMsOf;  // per input, for a batch's own jobs
     int failJobWith = 0;
     std::function<void()> onProbe;
 
@@ -101,6 +103,46 @@ public:
         });
         return true;
     }
+    // A batch's own job: its position runs from 0 to the length in `jobMs`.
+    bool StartOn(Job& job, const std::string& in, const std::string& out, int mode) override {
+        EngineState& e = job.State();
+        starts.push_back(
+            {in, out, mode, e.OutputRate.load(), e.OutputChannels.load(), e.EqualizerOn.load()});
+        if (!files.count(in)) {
+            e.LastError.store(103);
+            return false;
+        }
+        e.OutputPath = out;
+        e.StopRequested.store(false);
+        e.PositionMs.store(0.0);
+        e.JobRunning.store(true);
+        const int ms = jobMsOf.count(in) ? jobMsOf[in] : jobMs, fail = failJobWith;
+        std::lock_guard lock(workersMutex_);
+        workers_.emplace_back([this, &e, ms, fail] {
+            const auto begin = std::chrono::steady_clock::now();
+            const double length = e.DurationMs.load();
+            for (;;) {
+                const double done = std::chrono::duration<double, std::milli>(
+                                        std::chrono::steady_clock::now() - begin)
+                                        .count() /
+                                    std::max(ms, 1);
+                if (e.StopRequested.load() || done >= 1.0) break;
+                e.PositionMs.store(length * done);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            if (!e.StopRequested.load()) {
+                if (fail)
+                    e.LastError.store(fail);
+                else
+                    e.PositionMs.store(length);
+            }
+            e.StopRequested.store(false);
+            e.JobRunning.store(false);
+            std::lock_guard endLock(endMutex_);
+            if (onEnd_) onEnd_();
+        });
+        return true;
+    }
     void ReportLastError() override { reported.push_back(Engine().LastError.exchange(0)); }
     void OnJobEnd(std::function<void()> callback) override {
         std::lock_guard lock(endMutex_);
@@ -122,10 +164,18 @@ public:
     }
     void Join() {
         if (worker_.joinable()) worker_.join();
+        std::vector<std::thread> workers;
+        {
+            std::lock_guard lock(workersMutex_);
+            workers.swap(workers_);
+        }
+        for (std::thread& t : workers) t.join();
     }
 
 private:
     std::thread worker_;
+    std::mutex workersMutex_;
+    std::vector<std::thread> workers_;
     std::mutex endMutex_;
     std::function<void()> onEnd_;
 };

@@ -18,6 +18,7 @@
 #include "app/window/qt_notifier.h"
 #include "app/window/ui_config.h"
 #include "app_fixture.h"
+#include "support/wav_builder.h"
 
 namespace tralux::app::test {
 namespace {
@@ -142,33 +143,56 @@ TEST_F(BatchDialogTest, FailuresAreReportedAndTheBatchGoesOn) {
     EXPECT_NE(t.find("/in/bad.wav：無法讀取，檔案或資料夾不存在"), std::string::npos) << t;
 }
 
-TEST_F(BatchDialogTest, ExistingOutputsAreAskedAboutBeforeAnythingIsWritten) {
+// One question before the run, about every output that exists; its answer holds for all.
+TEST_F(BatchDialogTest, ExistingOutputsAreAskedAboutOnceBeforeAnythingRuns) {
     const std::string out = (dir_ / "out").string() + "/";
     std::filesystem::create_directories(out);
-    for (const char* n : {"a.wav", "b.wav", "c.wav"}) std::ofstream(out + n) << "keep";
+    for (const char* n : {"a.wav", "c.wav"}) std::ofstream(out + n) << "keep";
     settings::WriteOptionText("BOut", out);
-    backend_.folders["/in/"] = {"a.mp3", "b.mp3", "c.mp3", "d.mp3"};
-    for (const char* f : {"/in/a.mp3", "/in/b.mp3", "/in/c.mp3", "/in/d.mp3"})
+    backend_.folders["/in/"] = {"a.mp3", "b.mp3", "c.mp3"};
+    for (const char* f : {"/in/a.mp3", "/in/b.mp3", "/in/c.mp3"})
         backend_.files[f] = WavInfo(44100, 2, 50);
-    std::vector<std::pair<std::string, bool>> asked;
-    SetExistingOutputQuestion([&](QWidget*, const std::string& path, bool offerAll) {
-        asked.emplace_back(path, offerAll);
-        // a: skipped; b: both kept, and so every later one.
-        return asked.size() == 1 ? models::ExistingReply{models::ExistingAnswer::Skip, false}
-                                 : models::ExistingReply{models::ExistingAnswer::KeepBoth, true};
-    });
-    ProgressDialog d(nullptr, std::nullopt, true);
-    RunToEnd(d);
-    SetExistingOutputQuestion(nullptr);
-    ASSERT_EQ(asked.size(), 2u);
-    EXPECT_EQ(asked[0], std::make_pair(out + "a.wav", true));
-    EXPECT_EQ(StartedInputs(), (std::vector<std::string>{"/in/b.mp3", "/in/c.mp3", "/in/d.mp3"}));
-    EXPECT_EQ(backend_.starts[0].output, out + "b (2).wav");
-    EXPECT_EQ(backend_.starts[1].output, out + "c (2).wav");
-    EXPECT_EQ(backend_.starts[2].output, out + "d.wav");
-    ASSERT_EQ(MessageTexts().size(), 1u);
-    EXPECT_NE(MessageTexts()[0].find("已完成 3 個檔案，略過 1 個"), std::string::npos);
-    EXPECT_NE(MessageTexts()[0].find("檔案位於 " + out), std::string::npos);
+    using A = std::optional<models::ExistingAnswer>;
+    struct Case {
+        A answer;
+        std::vector<std::string> outputs;
+        const char* summary;
+    };
+    for (const Case& c :
+         {Case{models::ExistingAnswer::Skip, {out + "b.wav"}, "已完成 1 個檔案，略過 2 個"},
+          Case{models::ExistingAnswer::KeepBoth,
+               {out + "a (2).wav", out + "b.wav", out + "c (2).wav"},
+               "已完成 3 個檔案"},
+          Case{models::ExistingAnswer::Replace,
+               {out + "a.wav", out + "b.wav", out + "c.wav"},
+               "已完成 3 個檔案"},
+          Case{std::nullopt, {}, nullptr}}) {
+        std::vector<std::vector<std::string>> asked;
+        SetExistingOutputsQuestion([&](QWidget*, const std::vector<std::string>& paths) {
+            EXPECT_TRUE(backend_.starts.empty());  // asked before the first job
+            asked.push_back(paths);
+            return c.answer;
+        });
+        backend_.starts.clear();
+        messages_.Clear();
+        {
+            ProgressDialog d(nullptr, std::nullopt, true);
+            RunToEnd(d);
+        }
+        SetExistingOutputsQuestion(nullptr);
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_EQ(asked[0], (std::vector<std::string>{out + "a.wav", out + "c.wav"}));
+        std::vector<std::string> outputs;
+        for (const auto& st : backend_.starts) outputs.push_back(st.output);
+        std::sort(outputs.begin(), outputs.end());
+        EXPECT_EQ(outputs, c.outputs);
+        if (!c.summary) {
+            EXPECT_TRUE(MessageTexts().empty());  // cancelled: nothing ran, nothing to say
+            continue;
+        }
+        ASSERT_EQ(MessageTexts().size(), 1u);
+        EXPECT_NE(MessageTexts()[0].find(c.summary), std::string::npos) << MessageTexts()[0];
+    }
 }
 
 TEST_F(BatchDialogTest, TheQuestionKeepsTheFileUnlessReplaceIsPressed) {
@@ -227,24 +251,65 @@ TEST_F(BatchDialogTest, CdBatchTakesTheDisc_sTracksByNumber) {
     EXPECT_EQ(StartedInputs(), (std::vector<std::string>{"D:/Track01.cda", "D:/Track03.cda"}));
 }
 
-TEST_F(BatchDialogTest, StopEndsTheRunningJobAndCloses) {
-    backend_.folders["/in/"] = {"a.wav", "b.wav"};
-    backend_.files["/in/a.wav"] = WavInfo(44100, 2, 500);
-    backend_.files["/in/b.wav"] = WavInfo(44100, 2, 500);
+// Two jobs at once: both shown with their own figures, both stopped by one press.
+TEST_F(BatchDialogTest, RunsJobsSideBySideAndStopEndsThemAll) {
+    settings::WriteOption("BJobs", 2);
+    backend_.folders["/in/"] = {"a.wav", "b.wav", "c.wav"};
+    for (const char* f : {"/in/a.wav", "/in/b.wav", "/in/c.wav"})
+        backend_.files[f] = WavInfo(44100, 2, 600000);
     backend_.jobMs = 60000;
     ProgressDialog d(nullptr, std::nullopt, true);
     d.show();
-    ASSERT_TRUE(QTest::qWaitFor([] { return Engine().JobRunning.load(); }, 5000));
-    d.findChild<QPushButton*>()->click();
-    EXPECT_FALSE(Engine().JobRunning.load());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return backend_.starts.size() == 2; }, 5000));
+    EXPECT_EQ(d.Width(), 2u);
+    d.Tick();
+    EXPECT_EQ(d.findChild<QLabel*>("inFlight0")->text(), QStringLiteral("a.wav"));
+    EXPECT_EQ(d.findChild<QLabel*>("inFlight1")->text(), QStringLiteral("b.wav"));
+    EXPECT_EQ(d.findChild<QLabel*>("count")->text(), QStringLiteral("已處理 0 / 3 個檔案"));
+    d.findChild<QPushButton*>("stop")->click();
     EXPECT_FALSE(d.isVisible());
-    EXPECT_EQ(backend_.starts.size(), 1u);
-    EXPECT_TRUE(backend_.reported.empty());
-    // The user learns which file was cut short and that b.wav was not converted.
+    EXPECT_EQ(backend_.starts.size(), 2u);
+    // Each cut-short file is named with how much it holds; c.wav was never begun.
     ASSERT_EQ(MessageTexts().size(), 1u);
     const std::string t = MessageTexts()[0];
-    EXPECT_NE(t.find("已停止：/out/a.wav 只含前 00:00（完整應為 00:00）"), std::string::npos) << t;
+    for (const char* f : {"/out/a.wav", "/out/b.wav"})
+        EXPECT_NE(t.find(std::string("已停止：") + f + " 只含前 00:0"), std::string::npos) << t;
+    EXPECT_NE(t.find("（完整應為 10:00）"), std::string::npos) << t;
     EXPECT_NE(t.find("尚有 1 個檔案未轉換"), std::string::npos) << t;
+}
+
+// The real engine: files converted side by side come out as they do one after another.
+TEST_F(BatchDialogTest, TheParallelBatchWritesWhatTheSerialBatchWrites) {
+    SetBackend(nullptr);
+    const std::filesystem::path in = dir_ / "in";
+    std::filesystem::create_directories(in);
+    const std::pair<std::uint32_t, std::uint16_t> formats[] = {
+        {22050, 1}, {44100, 2}, {32000, 2}, {48000, 1}, {44100, 1}};
+    int n = 0;
+    for (const auto& [rate, channels] : formats) {
+        std::vector<std::int16_t> samples(rate * channels * 2 / 5);
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            samples[i] = static_cast<std::int16_t>((i * (37 + 11 * n)) % 20000 - 10000);
+        tralux::test::WriteFile(in / ("f" + std::to_string(n++) + ".wav"),
+                                tralux::test::SimpleWav(samples, channels, rate));
+    }
+    settings::WriteOptionText("BInDir", in.string());
+    settings::WriteOption("BOutFormat", kFormatMp3);
+    for (const char* run : {"serial", "parallel"}) {
+        settings::WriteOption("BJobs", std::string(run) == "serial" ? 1 : 3);
+        std::filesystem::create_directories(dir_ / run);
+        settings::WriteOptionText("BOut", (dir_ / run).string() + "/");
+        ProgressDialog d(nullptr, std::nullopt, true);
+        RunToEnd(d);
+        EXPECT_EQ(d.Report().written.size(), 5u) << run;
+        EXPECT_TRUE(d.Report().failed.empty()) << run;
+    }
+    for (int i = 0; i < n; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".mp3";
+        const tralux::test::Bytes serial = tralux::test::ReadFile(dir_ / "serial" / name);
+        EXPECT_GT(serial.size(), 1000u) << name;
+        EXPECT_TRUE(serial == tralux::test::ReadFile(dir_ / "parallel" / name)) << name;
+    }
 }
 
 TEST_F(BatchDialogTest, SingleConversionStartsOnShowAndReportsAFailedStart) {
@@ -376,6 +441,38 @@ TEST(QtNotifierTest, AWorkerThreadNeverWaitsForTheUser) {
     EXPECT_EQ(seen, QStringLiteral("File I/O Error: disk full"));
 }
 
+QString ScreenshotDir() {
+    const QString dir = QStringLiteral(TRALUX_BINARY_DIR "/screenshots/") +
+                        qEnvironmentVariable("QT_SCALE_FACTOR", "1") + QStringLiteral("x");
+    QDir().mkpath(dir);
+    return dir;
+}
+
+class WindowScreensBatch : public BatchDialogTest {};
+
+// The batch dialog with two files in flight, each at its own point.
+TEST_F(WindowScreensBatch, TwoFilesInFlight) {
+    settings::WriteOption("BJobs", 2);
+    settings::WriteOption("BOutFormat", kFormatMp3);
+    settings::WriteOptionText("BOut", "/home/使用者/音樂/");
+    const char* names[] = {"01 夏天的第一場雨.wav", "02 遠方的你（現場版，2019 年台北小巨蛋）.wav",
+                           "03 城市裡的星星.wav"};
+    backend_.folders["/in/"] = {names[0], names[1], names[2]};
+    for (const char* n : names) backend_.files[std::string("/in/") + n] = WavInfo(44100, 2, 240000);
+    backend_.jobMsOf[std::string("/in/") + names[0]] = 2500;
+    backend_.jobMs = 8000;
+    ProgressDialog d(nullptr, std::nullopt, true);
+    d.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return backend_.starts.size() == 2; }, 5000));
+    QTest::qWait(1200);
+    d.Tick();
+    d.adjustSize();
+    QApplication::processEvents();
+    EXPECT_GE(d.width(), d.minimumSizeHint().width());
+    EXPECT_TRUE(d.grab().save(ScreenshotDir() + "/batch_in_flight.png"));
+    d.Stop();
+}
+
 // Pictures of the window's own dialogs, to be looked at: <build>/screenshots/<scale>x/.
 TEST(WindowScreens, QuestionSummaryAndDriveChoice) {
     App();
@@ -395,6 +492,25 @@ TEST(WindowScreens, QuestionSummaryAndDriveChoice) {
     ExistingOutputDialog question(nullptr, path.string(), true);
     shoot(&question, "existing_output");
     std::filesystem::remove(path);
+    std::vector<std::string> existing;
+    for (const char* n : {"01 夏天的第一場雨", "02 遠方的你", "03 城市裡的星星", "04 慢慢走",
+                          "05 海邊的午後", "06 回家的路", "07 再見了，老朋友", "08 晚安"})
+        existing.push_back(std::string("/home/使用者/音樂/") + n + ".mp3");
+    ExistingOutputsDialog once(nullptr, existing);
+    shoot(&once, "existing_outputs_once");
+    models::RunReport parallel;
+    parallel.written = {"/home/使用者/音樂/01 夏天的第一場雨.mp3"};
+    parallel.failed = {{"/home/使用者/音樂/05 海邊的午後.mp3",
+                        "File I/O Error: disk full; the unfinished file was removed"}};
+    parallel.stopped = true;
+    parallel.stoppedFiles = {{"/home/使用者/音樂/02 遠方的你.mp3", 51000, 240000},
+                             {"/home/使用者/音樂/03 城市裡的星星.mp3", 12000, 198000}};
+    parallel.notStarted = 3;
+    QMessageBox parallelSummary(
+        QMessageBox::Critical, QStringLiteral("批次轉換"),
+        QString::fromStdString(models::SummaryText(parallel, "/home/使用者/音樂/")));
+    PrepareMessageBox(parallelSummary);
+    shoot(&parallelSummary, "parallel_summary");
 
     models::RunReport r;
     r.written = {"/home/使用者/音樂/01 夏天的第一場雨.mp3", "/home/使用者/音樂/02 遠方的你.mp3"};

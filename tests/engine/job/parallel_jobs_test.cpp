@@ -10,6 +10,7 @@
 
 #include "engine/job/file.h"
 #include "engine/job/job.h"
+#include "engine/job/job_pool.h"
 #include "platform/notify/notifier.h"
 #include "support/wav_builder.h"
 
@@ -115,6 +116,39 @@ TEST_F(ParallelJobsTest, TwoAndEightAtOnceWriteWhatEachWritesAlone) {
         EXPECT_TRUE(eight[i] == alone[i]) << "case " << i;
     }
     EXPECT_TRUE(notes_.Messages().empty());
+}
+
+// The pool as both front ends drive it: never more than its width at once, every item handed
+// back exactly once, outputs as the jobs write them alone.
+TEST_F(ParallelJobsTest, APoolRunsEachItemOnceAtMostWidthAtATime) {
+    const std::vector<Case> cases = Cases(7);
+    const std::vector<Bytes> alone = RunAll(cases, 1, "alone");
+    JobPool pool(3);
+    std::vector<int> ended(cases.size(), 0);
+    std::size_t next = 0, most = 0;
+    while (next < cases.size() || pool.Busy()) {
+        for (const JobPool::Slot& slot : pool.TakeEnded()) {
+            EXPECT_EQ(slot.job->State().LastError.load(), 0);
+            ++ended[slot.item];
+        }
+        while (next < cases.size()) {
+            Job* job = pool.Free();
+            if (!job) break;
+            Configure(job->State(), cases[next], static_cast<int>(next));
+            ASSERT_TRUE(job->Start(cases[next].input,
+                                   OutputName(cases[next], static_cast<int>(next), "pool"), 0,
+                                   kModeConvert));
+            pool.Occupy(*job, next++);
+        }
+        most = std::max(most, pool.Running().size());
+        pool.WaitForEnd(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(most, 3u);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(ended[i], 1) << i;
+        EXPECT_TRUE(test::ReadFile(OutputName(cases[i], static_cast<int>(i), "pool")) == alone[i])
+            << i;
+    }
 }
 
 // Stopping one job leaves its neighbour running to a complete file.
