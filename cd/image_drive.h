@@ -17,9 +17,13 @@
 //                 the residue (the rest of the buffer keeps what it held), the raw road fails
 // "1" or "on" is all defaults; "", "0" or "off" is no simulation.
 //
+// TRALUX_CD_SPEED=N paces reads as an N× drive (N × 176,400 bytes a second) without any jitter;
+// the jitter's speed=N wins when both are set.
+//
 // TRALUX_CD_OFFSET=N makes it a drive whose read offset correction is N samples: a read of frame
 // F gives the disc's frame F - N, so a reader set to offset N gets the image's exact samples.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <random>
@@ -93,6 +97,8 @@ private:
     bool JitteredRead(std::uint32_t lba, std::uint32_t count, std::uint8_t* out);
     // True when this transfer is to come up short (short=N).
     bool ShortTransfer();
+    // Waits until `sectors` more would have been read at the set speed.
+    void Pace(std::uint32_t sectors);
 
     ImageDisc disc_;
     JitterSettings jitter_;
@@ -103,6 +109,7 @@ private:
     std::int32_t readOffset_ = 0;
     std::uint64_t transfers_ = 0;  // reads counted for short=N
     std::vector<std::int32_t> shifts_;
+    std::chrono::steady_clock::time_point paceNext_{};
     static std::atomic<int> openCount_;
 };
 

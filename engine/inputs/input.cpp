@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "engine/inputs/cd_input.h"
+#include "engine/inputs/held_input.h"
 #include "engine/inputs/mp3_input.h"
 #include "engine/inputs/wav_input.h"
 #include "engine/job/errors.h"
@@ -15,9 +16,8 @@ std::mutex g_kindsMutex;
 // Most specific first: the MPEG probe finds a stream in almost anything, so it comes last.
 std::vector<InputKind>& Kinds() {
     static std::vector<InputKind> kinds{
-        {"real", ProbeRealMedia, OpenRealMedia},
-        {"cd", ProbeCdTrack, OpenCdTrack},
-        {"wav", ProbeWav, OpenWavInput},
+        {"real", ProbeRealMedia, OpenRealMedia}, {"cd", ProbeCdTrack, OpenCdTrack},
+        {"wav", ProbeWav, OpenWavInput},         {"held", ProbeHeldPcm, OpenHeldPcm},
         {"mp3", ProbeMp3File, OpenMp3Input},
     };
     return kinds;
