@@ -246,8 +246,9 @@ bool PlanTrack(const std::string& input, int track, const RipOptions& o, const s
     return true;
 }
 
+// `failure` receives what went wrong (the printed text clears the job's error code).
 int RipOne(const std::string& input, int track, const RipOptions& o, const std::string& folder,
-           const cddb::CdInfo& disc, RipTally& tally, std::string* written) {
+           const cddb::CdInfo& disc, RipTally& tally, std::string* written, std::string* failure) {
     EngineState& e = Engine();
     rip::PipelineTrack plan;
     if (!PlanTrack(input, track, o, folder, disc, plan)) return 1;
@@ -273,8 +274,8 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
         return 1;
     }
     if (!StartConversion(input, output, 0, kModeConvert)) {
-        std::fprintf(stderr, "%s -> %s: %s\n", input.c_str(), output.c_str(),
-                     GetLastErrorText().c_str());
+        *failure = GetLastErrorText();
+        std::fprintf(stderr, "%s -> %s: %s\n", input.c_str(), output.c_str(), failure->c_str());
         ++tally.failed;
         return 1;
     }
@@ -289,8 +290,9 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
     const std::string held = FormatClock(static_cast<std::uint64_t>(e.PositionMs.load()) / 1000);
     if (e.LastError.load() != 0) {
         // The file keeps what was read before the failure.
+        *failure = GetLastErrorText();
         std::fprintf(stderr, "%s -> %s: %s; the file holds the first %s\n", input.c_str(),
-                     e.OutputPath.c_str(), GetLastErrorText().c_str(), held.c_str());
+                     e.OutputPath.c_str(), failure->c_str(), held.c_str());
         ++tally.failed;
         return 1;
     }
@@ -330,9 +332,10 @@ int RipSerially(const std::vector<std::pair<int, std::string>>& work, const RipO
             status = 1;
         } else {
             verified.BeforeCopy(track, path);
-            if (RipOne(path, track, o, folder, disc, tally, &output) != 0) {
+            std::string failure;
+            if (RipOne(path, track, o, folder, disc, tally, &output, &failure) != 0) {
                 status = 1;
-                error = Engine().LastError.load() ? GetLastErrorText() : "not ripped";
+                error = failure.empty() ? "not ripped" : failure;
             }
         }
         verified.AfterCopy(track, output, error);

@@ -162,8 +162,10 @@ std::vector<TrackResult> RipPipeline::Run(
                 if (pcm) pcm->End(code);
                 slot.pcm = pcm;
                 if (code > 0) slot.result.error = error;
-                // A track cut by a stop before any audio arrived is not started.
-                if (!pcm || (code == 0 && slot.readBytes == 0)) {
+                // A track cut by a stop on the drive is not encoded: a stop is to end the rip
+                // now, not after one more encoding.
+                if (!pcm || code == 0) {
+                    if (code == 0) slot.result.error = "stopped while reading";
                     slot.result.kind = code == 0 ? TrackResult::NotRipped : TrackResult::Failed;
                     slot.pcm.reset();
                     slot.stage = Slot::Ended;

@@ -16,8 +16,10 @@ std::mutex g_kindsMutex;
 // Most specific first: the MPEG probe finds a stream in almost anything, so it comes last.
 std::vector<InputKind>& Kinds() {
     static std::vector<InputKind> kinds{
-        {"real", ProbeRealMedia, OpenRealMedia}, {"cd", ProbeCdTrack, OpenCdTrack},
-        {"wav", ProbeWav, OpenWavInput},         {"held", ProbeHeldPcm, OpenHeldPcm},
+        {"real", ProbeRealMedia, OpenRealMedia},
+        {"cd", ProbeCdTrack, OpenCdTrack},
+        {"wav", ProbeWav, OpenWavInput},
+        {"held", ProbeHeldPcm, OpenHeldPcm},  // a CD track read ahead of its encoding
         {"mp3", ProbeMp3File, OpenMp3Input},
     };
     return kinds;
