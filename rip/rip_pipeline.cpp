@@ -86,9 +86,11 @@ std::vector<TrackResult> RipPipeline::Run(
                 continue;
             }
             if (options_.testCopy && !verified_.TestRead(t.number, t.cdaPath)) {
-                slot.result.kind = stopping() ? TrackResult::NotRipped : TrackResult::Failed;
-                slot.result.error = "the test read failed";
-                verified_.AfterCopy(t.number, "", slot.result.error);
+                const bool stopped = stopping();
+                slot.result.kind = stopped ? TrackResult::NotRipped : TrackResult::Failed;
+                slot.result.error =
+                    stopped ? "stopped during the test read" : "the test read failed";
+                verified_.AfterCopy(t.number, "", stopped ? "not ripped" : slot.result.error);
                 settle(Slot::Ended);
                 continue;
             }
