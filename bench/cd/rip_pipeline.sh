@@ -36,19 +36,29 @@ rip() {  # folder, then cd rip's options
   local dir=$1
   shift
   rm -rf "${work:?}/$dir"
-  run env -u TRALUX_CD_JITTER TRALUX_CD_IMAGES="$cue" TRALUX_CD_SPEED="$speed" \
-    TRALUX_CACHE_DIR="$work/cache" "$cli" --config "$work/cfg" cd rip --output-dir "$work/$dir" "$@"
+  run /usr/bin/time -f %M -o "$work/$dir.rss" env -u TRALUX_CD_JITTER TRALUX_CD_IMAGES="$cue" \
+    TRALUX_CD_SPEED="$speed" TRALUX_CACHE_DIR="$work/cache" "$cli" --config "$work/cfg" cd rip \
+    --output-dir "$work/$dir" "$@"
 }
+rss() { echo $(($(tail -1 "$work/$1.rss") / 1024)); }  # the largest resident size in MiB
 read=$(rip wav --format wav)
 last=$(ls "$work"/wav/*.wav | sort | tail -1)
 encode=$(run "$cli" --config "$work/cfg" convert "$last" --format mp3 --output-dir "$work/last" -j 1)
 pipelined=$(rip ahead --format mp3)
 serial=$(rip serial --format mp3 -j 1)
+# The memory bound: with 8 MiB allowed, the read-ahead goes to the spill file.
+small=$(TRALUX_CD_HOLD_MB=8 rip small --format mp3)
 same=yes
-for f in "$work"/serial/*.mp3; do cmp -s "$f" "$work/ahead/$(basename "$f")" || same=no; done
+for f in "$work"/serial/*.mp3; do
+  cmp -s "$f" "$work/ahead/$(basename "$f")" || same=no
+  cmp -s "$f" "$work/small/$(basename "$f")" || same=no
+done
 printf 'disc: %s tracks x %s s at %sx, load average before: %s\n' "$tracks" "$seconds" "$speed" \
   "$(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-28s %8.2f s\n' "reading alone (rip to WAV)" "$read" "last track's encoding" "$encode" \
-  "pipelined rip to MP3" "$pipelined" "serial rip to MP3 (-j 1)" "$serial"
+  "pipelined rip to MP3" "$pipelined" "serial rip to MP3 (-j 1)" "$serial" \
+  "pipelined, 8 MiB held" "$small"
+printf 'largest resident size: pipelined %s MiB, serial %s MiB, pipelined with 8 MiB held %s MiB\n' \
+  "$(rss ahead)" "$(rss serial)" "$(rss small)"
 printf 'ratio pipelined / (reading + last encoding): %.2f (goal <= 1.0); outputs identical: %s\n' \
   "$(awk -v p="$pipelined" -v r="$read" -v e="$encode" 'BEGIN{print p / (r + e)}')" "$same"
