@@ -288,6 +288,12 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
     const std::vector<cd::CdDamage> damage = cd::LastTrackDamage();
     tally.damage.insert(tally.damage.end(), damage.begin(), damage.end());
     const std::string held = FormatClock(static_cast<std::uint64_t>(e.PositionMs.load()) / 1000);
+    if (e.FailureShown.load()) {
+        // A file failure: the job's message named it and the unfinished file is gone.
+        *failure = "the output could not be written";
+        ++tally.failed;
+        return 1;
+    }
     if (e.LastError.load() != 0) {
         // The file keeps what was read before the failure.
         *failure = GetLastErrorText();

@@ -185,7 +185,7 @@ std::vector<TrackResult> RipPipeline::Run(
     });
 
     // This thread starts encoders, collects them and reports in track order.
-    std::vector<int> encodeFailures;
+    std::vector<std::pair<int, std::string>> encodeFailures;
     std::size_t reported = 0;
     for (;;) {
         std::unique_lock lock(mutex);
@@ -210,7 +210,7 @@ std::vector<TrackResult> RipPipeline::Run(
                 if (s.result.error.empty())
                     s.result.error = shown ? "the output could not be written" : LastErrorText(e);
                 s.result.fileKept = false;
-                encodeFailures.push_back(s.track->number);
+                encodeFailures.emplace_back(s.track->number, s.result.error);
             } else if (s.readEnd > 0) {
                 s.result.kind = TrackResult::Failed;  // error set by the reader
                 s.result.fileKept = true;
@@ -231,7 +231,7 @@ std::vector<TrackResult> RipPipeline::Run(
                 // Read but never started: nothing is written for it.
                 s.result.kind = TrackResult::NotRipped;
                 if (s.result.error.empty()) s.result.error = "stopped before encoding";
-                encodeFailures.push_back(s.track->number);
+                encodeFailures.emplace_back(s.track->number, s.result.error);
                 s.pcm.reset();
                 s.stage = Slot::Ended;
                 continue;
@@ -257,7 +257,7 @@ std::vector<TrackResult> RipPipeline::Run(
             if (!s.job->Start(s.pcm->Path(), t.outputPath, 0, kModeConvert)) {
                 s.result.kind = TrackResult::Failed;
                 s.result.error = LastErrorText(e);
-                encodeFailures.push_back(t.number);
+                encodeFailures.emplace_back(t.number, s.result.error);
                 s.pcm.reset();
                 s.job.reset();
                 s.stage = Slot::Ended;
@@ -297,7 +297,7 @@ std::vector<TrackResult> RipPipeline::Run(
     }
     reader.join();
     // The verdicts the reader gave before an encoder failed no longer name a file.
-    for (const int number : encodeFailures) verified_.CopyFailed(number);
+    for (const auto& [number, error] : encodeFailures) verified_.CopyFailed(number, error);
     std::vector<TrackResult> results;
     for (Slot& s : slots) results.push_back(s.result);
     Engine().StopRequested.store(false);

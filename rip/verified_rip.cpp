@@ -335,10 +335,10 @@ void VerifiedRip::AfterCopy(int track, const std::string& file, const std::strin
         SearchOffset(track, cdaPath_, t.accurateRip);
 }
 
-void VerifiedRip::CopyFailed(int track) {
+void VerifiedRip::CopyFailed(int track, const std::string& error) {
     for (cd::RipLogTrack& t : log_.tracks)
         if (t.number == track && t.error.empty()) {
-            t.error = "not ripped";
+            t.error = error.empty() ? "not ripped" : error;
             t.file.clear();
         }
 }
