@@ -605,7 +605,10 @@ int Rip(int argc, char** argv, int i) {
     o.verify.jitter = o.jitter || settings::ReadOption("Jitter") > 0;
     o.verify.overwrite = o.overwrite;
     rip::RipReport report;
-    report.say = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+    // A live status line may stand on the terminal (the reader speaks from its own thread).
+    report.say = [live = isatty(STDERR_FILENO) != 0](const std::string& text) {
+        std::fprintf(stderr, live ? "\r\033[K%s\n" : "%s\n", text.c_str());
+    };
     report.machine = [](const std::string& line) {
         std::printf("%s\n", line.c_str());
         std::fflush(stdout);
