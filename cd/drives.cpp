@@ -68,6 +68,15 @@ std::unique_ptr<CdDevice> OpenRealDrive(const CdDriveSlot& slot, std::string* re
         if (reason) *reason = "TRALUX_CD_JITTER: " + why;
         return nullptr;
     }
+    if (const char* speed = std::getenv("TRALUX_CD_SPEED"); speed && *speed && !jitter.speed) {
+        char* end = nullptr;
+        const long n = std::strtol(speed, &end, 10);
+        if (*end || n < 1 || n > 1000) {
+            if (reason) *reason = "TRALUX_CD_SPEED: 1 to 1000 (times real time)";
+            return nullptr;
+        }
+        jitter.speed = static_cast<std::uint32_t>(n);
+    }
     ImageDisc disc;
     if (!LoadImageDisc(slot.source, disc, &why)) {
         if (reason) *reason = why;

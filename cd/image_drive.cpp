@@ -327,12 +327,24 @@ bool ImageDevice::JitteredRead(std::uint32_t lba, std::uint32_t count, std::uint
         }
     }
     shifts_.push_back(shift);
-    if (jitter_.speed)
-        std::this_thread::sleep_for(std::chrono::microseconds(
-            static_cast<std::uint64_t>(count) * 1000000 / (kSectorsPerSecond * jitter_.speed)));
+    if (jitter_.speed) Pace(count);
     ReadFrames(static_cast<std::int64_t>(lba) * kFramesPerSector + shift - readOffset_,
                count * kFramesPerSector, out);
     return true;
+}
+
+void ImageDevice::Pace(std::uint32_t sectors) {
+    // A clock rather than a sleep per read: the time the files take counts towards the speed,
+    // and a run of reads keeps the drive's rate however the reads are cut.
+    using Clock = std::chrono::steady_clock;
+    const auto now = Clock::now();
+    if (paceNext_ < now) paceNext_ = now;
+    paceNext_ += std::chrono::microseconds(static_cast<std::uint64_t>(sectors) * 1000000 /
+                                           (kSectorsPerSecond * jitter_.speed));
+    // Short naps: whoever waits on the read (a stop) never waits long.
+    for (auto t = Clock::now(); t < paceNext_; t = Clock::now())
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(paceNext_ - t, std::chrono::milliseconds(20)));
 }
 
 bool ImageDevice::ShortTransfer() {

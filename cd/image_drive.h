@@ -18,10 +18,14 @@
 //                 the residue (the rest of the buffer keeps what it held), the raw road fails
 // "1" or "on" is all defaults; "", "0" or "off" is no simulation.
 //
+// TRALUX_CD_SPEED=N paces reads as an N× drive (N × 176,400 bytes a second) without any jitter;
+// the jitter's speed=N wins when both are set.
+//
 // TRALUX_CD_OFFSET=N makes it a drive whose read offset correction is N samples: a read of frame
 // F gives the disc's frame F - N, so a reader set to offset N gets the image's exact samples.
 // TRALUX_CD_OVERREAD=1 makes it a drive that reads a few sectors past the lead-out (most refuse).
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <random>
@@ -105,6 +109,8 @@ private:
     }
     // The formatted Q block a pressed disc would carry at `lba`.
     void QBlock(std::int64_t lba, std::uint8_t* out) const;
+    // Waits until `sectors` more would have been read at the set speed.
+    void Pace(std::uint32_t sectors);
 
     ImageDisc disc_;
     JitterSettings jitter_;
@@ -117,6 +123,7 @@ private:
     std::uint64_t transfers_ = 0;  // reads counted for short=N
     std::vector<std::int32_t> shifts_;
     std::vector<std::uint32_t> index0_;  // per TOC track, where its INDEX 00 lies
+    std::chrono::steady_clock::time_point paceNext_{};
     static std::atomic<int> openCount_;
 };
 

@@ -30,6 +30,7 @@
 #include "cli/cddb_console.h"
 #include "cli/commands.h"
 #include "cli/progress.h"
+#include "rip/rip_pipeline.h"
 #include "rip/verified_rip.h"
 #include "engine/formats/riff_reader.h"
 #include "engine/job/job.h"
@@ -46,13 +47,15 @@ constexpr const char* kCdUsage =
     "                  [--output-dir DIR] [--no-tags] [--overwrite|-y] [--refresh]\n"
     "                  [--cddb-server URL] [--no-cddb] [--cddb-choice N]\n"
     "                  [--accuraterip-url URL] [--read-offset N] [--test-copy] [--hidden-track]\n"
+    "                  [-j N|--jobs N]\n"
     "Tracks are named \"NN Title.ext\" after the disc's CD information (CDDB server, cache,\n"
     "CD-Text); an existing output is replaced only with --overwrite. Each track is checked\n"
     "against the AccurateRip database (server from --accuraterip-url or the setting) and a\n"
     "line \"accuraterip NN match|mismatch|absent confidence N v1 X v2 X crc X\" printed; a log\n"
     "and a CUE sheet named after the disc are left beside the tracks. --refresh asks the server\n"
     "again although the cache knows the disc; --skip-bad turns sectors that cannot be read\n"
-    "into silence instead of ending the track.\n"
+    "into silence instead of ending the track. The drive reads the next track while up to N\n"
+    "earlier ones encode (default one per core); -j 1 reads and encodes one track at a time.\n"
     "Exit status: 0 done, 1 a track failed, 2 bad usage, 130/143 stopped by SIGINT/SIGTERM.\n";
 
 // The signal that stopped the rip (the job clears its own stop flag when it ends).
@@ -178,6 +181,7 @@ struct RipOptions {
     rip::VerifyOptions verify;
     bool refresh = false;
     bool skipBad = false;
+    unsigned jobs = 0;  // encoders at once; 0 one per core, 1 the serial rip
 };
 
 // What the summary tells at the end.
@@ -203,47 +207,67 @@ std::string Extension(int format) {
                                    : ".wav";
 }
 
-int RipOne(const std::string& input, int track, const RipOptions& o, const std::string& folder,
-           const cddb::CdInfo& disc, RipTally& tally, std::string* written) {
-    EngineState& e = Engine();
-    // The disc was looked up once; the probes below must neither ask again nor rename the
-    // output after the disc title.
+// The output and the tags of one track, from the one lookup of the whole disc; false (said)
+// when the entry cannot be probed.
+bool PlanTrack(const std::string& input, int track, const RipOptions& o, const std::string& folder,
+               const cddb::CdInfo& disc, rip::PipelineTrack& plan) {
+    // The disc was looked up once; the probe must neither ask again nor rename the output
+    // after the disc title.
     cddb::ScopedCdInfoOff noLookup;
     StreamInfo info;
     if (!ProbeInput(input, info)) {
-        const int code = e.LastError.load();
+        const int code = Engine().LastError.load();
         std::fprintf(stderr, "%s: %s\n", input.c_str(),
                      code ? GetLastErrorText().c_str() : "not a CD track");
-        return 1;
+        return false;
     }
-    e.OutputFormat.store(o.format);
-    e.OutputRate.store(o.rate.value_or(info.SampleRate));
-    e.OutputChannels.store(static_cast<std::uint16_t>(o.channels.value_or(info.Channels)));
-    e.EqualizerOn.store(false);
-    e.StartMs.store(0);
+    plan.number = track;
+    plan.cdaPath = input;
+    plan.format = o.format;
+    plan.rate = o.rate.value_or(info.SampleRate);
+    plan.channels = static_cast<std::uint16_t>(o.channels.value_or(info.Channels));
     const auto index = static_cast<std::size_t>(track - 1);
-    std::string album;
     if (index < disc.tracks.size()) {
         info.Title = cddb::TruncateUtf8(disc.tracks[index].title, cddb::kMaxInfoText);
-        std::string artist;
+        std::string artist, album;
         cddb::SplitDiscTitle(disc.discTitle, artist, album);
         info.Artist = cddb::TruncateUtf8(artist, cddb::kMaxInfoText);
-        album = cddb::TruncateUtf8(album, cddb::kMaxInfoText);
+        plan.tags.album = cddb::TruncateUtf8(album, cddb::kMaxInfoText);
         info.Copyright = cddb::TruncateUtf8(disc.extended, cddb::kMaxInfoText);
     }
-    e.TagTitle = info.Title;
-    e.TagArtist = info.Artist;
-    e.TagCopyright = info.Copyright;
-    e.TagAlbum = album;
-    e.TagYear = cddb::TruncateUtf8(disc.year, cddb::kMaxInfoText);
-    e.TagGenre = cddb::TruncateUtf8(disc.genre, cddb::kMaxInfoText);
-    e.TagTrack = disc.tracks.empty()
-                     ? std::to_string(track)
-                     : std::to_string(track) + "/" + std::to_string(disc.tracks.size());
-    e.TagComment.clear();
+    plan.tags.title = info.Title;
+    plan.tags.artist = info.Artist;
+    plan.tags.copyright = info.Copyright;
+    plan.tags.year = cddb::TruncateUtf8(disc.year, cddb::kMaxInfoText);
+    plan.tags.genre = cddb::TruncateUtf8(disc.genre, cddb::kMaxInfoText);
+    plan.tags.track = disc.tracks.empty()
+                          ? std::to_string(track)
+                          : std::to_string(track) + "/" + std::to_string(disc.tracks.size());
     const std::string name = cddb::TrackFileName(track, info.Title, Extension(o.format));
-    const std::string output =
-        folder.empty() ? name : (std::filesystem::path(folder) / name).string();
+    plan.outputPath = folder.empty() ? name : (std::filesystem::path(folder) / name).string();
+    return true;
+}
+
+// `failure` receives what went wrong (the printed text clears the job's error code).
+int RipOne(const std::string& input, int track, const RipOptions& o, const std::string& folder,
+           const cddb::CdInfo& disc, RipTally& tally, std::string* written, std::string* failure) {
+    EngineState& e = Engine();
+    rip::PipelineTrack plan;
+    if (!PlanTrack(input, track, o, folder, disc, plan)) return 1;
+    e.OutputFormat.store(plan.format);
+    e.OutputRate.store(plan.rate);
+    e.OutputChannels.store(plan.channels);
+    e.EqualizerOn.store(false);
+    e.StartMs.store(0);
+    e.TagTitle = plan.tags.title;
+    e.TagArtist = plan.tags.artist;
+    e.TagCopyright = plan.tags.copyright;
+    e.TagAlbum = plan.tags.album;
+    e.TagYear = plan.tags.year;
+    e.TagGenre = plan.tags.genre;
+    e.TagTrack = plan.tags.track;
+    e.TagComment.clear();
+    const std::string& output = plan.outputPath;
     std::error_code ec;
     if (!o.overwrite && std::filesystem::exists(output, ec)) {
         std::fprintf(stderr, "%s: %s exists; --overwrite (-y) replaces it\n", input.c_str(),
@@ -252,8 +276,8 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
         return 1;
     }
     if (!StartConversion(input, output, 0, kModeConvert)) {
-        std::fprintf(stderr, "%s -> %s: %s\n", input.c_str(), output.c_str(),
-                     GetLastErrorText().c_str());
+        *failure = GetLastErrorText();
+        std::fprintf(stderr, "%s -> %s: %s\n", input.c_str(), output.c_str(), failure->c_str());
         ++tally.failed;
         return 1;
     }
@@ -266,10 +290,17 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
     const std::vector<cd::CdDamage> damage = cd::LastTrackDamage();
     tally.damage.insert(tally.damage.end(), damage.begin(), damage.end());
     const std::string held = FormatClock(static_cast<std::uint64_t>(e.PositionMs.load()) / 1000);
+    if (e.FailureShown.load()) {
+        // A file failure: the job's message named it and the unfinished file is gone.
+        *failure = "the output could not be written";
+        ++tally.failed;
+        return 1;
+    }
     if (e.LastError.load() != 0) {
         // The file keeps what was read before the failure.
+        *failure = GetLastErrorText();
         std::fprintf(stderr, "%s -> %s: %s; the file holds the first %s\n", input.c_str(),
-                     e.OutputPath.c_str(), GetLastErrorText().c_str(), held.c_str());
+                     e.OutputPath.c_str(), failure->c_str(), held.c_str());
         ++tally.failed;
         return 1;
     }
@@ -294,6 +325,122 @@ void PrintSummary(const RipTally& t, std::size_t planned) {
                                                                 : "could not be verified";
         std::fprintf(stderr, "  damaged: %s: %s\n", cd::DescribeDamage(d).c_str(), what);
     }
+}
+
+// One track after another on the default job: read, encode, then the next.
+int RipSerially(const std::vector<std::pair<int, std::string>>& work, const RipOptions& o,
+                const std::string& folder, const cddb::CdInfo& disc, rip::VerifiedRip& verified,
+                RipTally& tally) {
+    int status = 0;
+    for (const auto& [track, path] : work) {
+        std::string output, error;
+        if (o.verify.testCopy && !verified.TestRead(track, path)) {
+            error = "the test read failed";
+            ++tally.failed;
+            status = 1;
+        } else {
+            verified.BeforeCopy(track, path);
+            std::string failure;
+            if (RipOne(path, track, o, folder, disc, tally, &output, &failure) != 0) {
+                status = 1;
+                error = failure.empty() ? "not ripped" : failure;
+            }
+        }
+        verified.AfterCopy(track, output, error);
+        if (g_cdSignal) break;
+    }
+    return status;
+}
+
+// The drive reads on while earlier tracks encode.
+int RipPipelined(const std::vector<std::pair<int, std::string>>& work, const RipOptions& o,
+                 const std::string& folder, const cddb::CdInfo& disc, rip::VerifiedRip& verified,
+                 RipTally& tally) {
+    int status = 0;
+    // Every name and every existing-file refusal is settled before the drive spins.
+    std::vector<rip::PipelineTrack> plans;
+    for (const auto& [track, path] : work) {
+        rip::PipelineTrack plan;
+        plan.number = track;
+        plan.cdaPath = path;
+        if (!PlanTrack(path, track, o, folder, disc, plan)) {
+            plan.refused = "not a CD track";
+        } else if (std::error_code ec;
+                   !o.overwrite && std::filesystem::exists(plan.outputPath, ec)) {
+            std::fprintf(stderr, "%s: %s exists; --overwrite (-y) replaces it\n", path.c_str(),
+                         plan.outputPath.c_str());
+            plan.refused = "exists";
+        }
+        plans.push_back(std::move(plan));
+    }
+    rip::PipelineOptions options;
+    options.encoders = o.jobs;
+    options.testCopy = o.verify.testCopy;
+    if (const char* mb = std::getenv("TRALUX_CD_HOLD_MB")) {
+        long n = 0;
+        if (ParseNumber(mb, 0, 1 << 20, n))
+            options.memoryLimit = static_cast<std::uint64_t>(n) << 20;
+    }
+    const bool live = isatty(STDERR_FILENO) != 0;
+    bool lineShown = false;
+    auto clearLine = [&] {
+        if (lineShown) std::fputs("\r\033[K", stderr);
+        lineShown = false;
+    };
+    rip::RipPipeline pipeline(verified, options);
+    pipeline.Run(
+        plans,
+        [&](const rip::PipelineTrack& t, const rip::TrackResult& r) {
+            clearLine();
+            tally.damage.insert(tally.damage.end(), r.damage.begin(), r.damage.end());
+            const std::string held = FormatClock(r.heldMs / 1000);
+            if (r.durationMs && (r.kind == rip::TrackResult::Ripped || r.fileKept))
+                ProgressDisplay(live, t.cdaPath, t.outputPath, r.began)
+                    .Finish(0, r.durationMs, static_cast<double>(r.heldMs));
+            const char* in = t.cdaPath.c_str();
+            const char* out = t.outputPath.c_str();
+            switch (r.kind) {
+                case rip::TrackResult::Ripped:
+                    std::fprintf(stderr, "%s -> %s\n", in, out);
+                    ++tally.ripped;
+                    return;
+                case rip::TrackResult::Stopped:
+                    std::fprintf(stderr, "%s -> %s (stopped; the file holds the first %s)\n", in,
+                                 out, held.c_str());
+                    break;
+                case rip::TrackResult::Failed:
+                    if (r.fileKept)
+                        std::fprintf(stderr, "%s -> %s: %s; the file holds the first %s\n", in, out,
+                                     r.error.c_str(), held.c_str());
+                    else if (t.refused.empty())
+                        std::fprintf(stderr, "%s -> %s: %s\n", in, out, r.error.c_str());
+                    if (t.refused != "not a CD track") ++tally.failed;
+                    break;
+                case rip::TrackResult::NotRipped:
+                    std::fprintf(stderr, "%s: not ripped (%s)\n", in,
+                                 r.error.empty() ? "stopped" : r.error.c_str());
+                    break;
+            }
+            status = 1;
+        },
+        [&](const rip::PipelineProgress& p) {
+            if (!live) return;
+            std::string line = "\r\033[K";
+            char part[64];
+            if (p.readingTrack) {
+                std::snprintf(part, sizeof part, "reading %02d %3.0f%%", p.readingTrack,
+                              p.readPercent);
+                line += part;
+            }
+            for (const auto& [track, pct] : p.encoding) {
+                std::snprintf(part, sizeof part, "  encoding %02d %3.0f%%", track, pct);
+                line += part;
+            }
+            std::fputs(line.c_str(), stderr);
+            lineShown = true;
+        });
+    clearLine();
+    return status;
 }
 
 int Rip(int argc, char** argv, int i) {
@@ -372,6 +519,13 @@ int Rip(int argc, char** argv, int i) {
             o.verify.testCopy = true;
         } else if (a == "--hidden-track") {
             o.verify.hiddenTrack = true;
+        } else if (a == "-j" || a == "--jobs" || a.rfind("--jobs=", 0) == 0 ||
+                   (a.size() > 2 && a.rfind("-j", 0) == 0)) {
+            const char* v = a == "-j" || a == "--jobs" ? value()
+                            : a[1] == 'j'              ? argv[i] + 2
+                                                       : argv[i] + 7;
+            if (!v || !ParseNumber(v, 1, 256, n)) return Usage();
+            o.jobs = static_cast<unsigned>(n);
         } else {
             return Usage();
         }
@@ -453,7 +607,10 @@ int Rip(int argc, char** argv, int i) {
     o.verify.jitter = o.jitter || settings::ReadOption("Jitter") > 0;
     o.verify.overwrite = o.overwrite;
     rip::RipReport report;
-    report.say = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+    // A live status line may stand on the terminal (the reader speaks from its own thread).
+    report.say = [live = isatty(STDERR_FILENO) != 0](const std::string& text) {
+        std::fprintf(stderr, live ? "\r\033[K%s\n" : "%s\n", text.c_str());
+    };
     report.machine = [](const std::string& line) {
         std::printf("%s\n", line.c_str());
         std::fflush(stdout);
@@ -469,21 +626,10 @@ int Rip(int argc, char** argv, int i) {
     }
     int status = 0;
     RipTally tally;
-    for (const auto& [track, path] : work) {
-        std::string output, error;
-        if (o.verify.testCopy && !verified.TestRead(track, path)) {
-            error = "the test read failed";
-            ++tally.failed;
-            status = 1;
-        } else {
-            verified.BeforeCopy(track, path);
-            if (RipOne(path, track, o, folder, disc, tally, &output) != 0) {
-                status = 1;
-                error = Engine().LastError.load() ? GetLastErrorText() : "not ripped";
-            }
-        }
-        verified.AfterCopy(track, output, error);
-        if (g_cdSignal) break;
+    if (o.jobs != 1) {
+        status = RipPipelined(work, o, folder, disc, verified, tally);
+    } else {
+        status = RipSerially(work, o, folder, disc, verified, tally);
     }
     PrintSummary(tally, work.size());
     if (g_cdSignal) {

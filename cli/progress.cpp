@@ -61,6 +61,12 @@ ProgressDisplay::ProgressDisplay(bool live, std::string input, std::string outpu
       start_(std::chrono::steady_clock::now()),
       lastPrint_(start_) {}
 
+ProgressDisplay::ProgressDisplay(bool live, std::string input, std::string output,
+                                 std::chrono::steady_clock::time_point start)
+    : ProgressDisplay(live, std::move(input), std::move(output)) {
+    start_ = lastPrint_ = start;
+}
+
 std::string ProgressDisplay::Line(std::uint32_t startMs, std::uint32_t durationMs,
                                   double positionMs) {
     const auto elapsed =

@@ -33,6 +33,9 @@ void FollowJob(std::chrono::milliseconds period, const std::function<void()>& ti
 class ProgressDisplay {
 public:
     ProgressDisplay(bool live, std::string input, std::string output);
+    // Timed from `start` (a job that began before its display).
+    ProgressDisplay(bool live, std::string input, std::string output,
+                    std::chrono::steady_clock::time_point start);
     void Tick(std::uint32_t startMs, std::uint32_t durationMs, double positionMs);
     void Finish(std::uint32_t startMs, std::uint32_t durationMs, double positionMs);
 

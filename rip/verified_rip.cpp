@@ -368,6 +368,14 @@ void VerifiedRip::AfterCopy(int track, const std::string& file, const std::strin
         SearchOffset(track, cdaPath_, t.accurateRip);
 }
 
+void VerifiedRip::CopyFailed(int track, const std::string& error) {
+    for (cd::RipLogTrack& t : log_.tracks)
+        if (t.number == track && t.error.empty()) {
+            t.error = error.empty() ? "not ripped" : error;
+            t.file.clear();
+        }
+}
+
 void VerifiedRip::SearchOffset(int track, const std::string& cdaPath,
                                const cd::ArTrackResult& atZero) {
     searched_ = true;

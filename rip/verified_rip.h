@@ -43,6 +43,9 @@ public:
     void BeforeCopy(int track, const std::string& cdaPath);
     // Removes the tap and reports the track: its words on stderr, one machine line on stdout.
     void AfterCopy(int track, const std::string& file, const std::string& error);
+    // A track whose copy was reported but whose file was then not written (its encoder
+    // failed or never ran): the log and the CUE sheet no longer name a file for it.
+    void CopyFailed(int track, const std::string& error);
     // Hidden audio before track 1 ripped to "00 ….wav" when asked; the log and the CUE sheet.
     void Finish(const std::string& folder, const cddb::CdInfo& disc, const std::string& extension);
     // False when a test read and its copy disagreed.

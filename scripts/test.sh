@@ -34,7 +34,7 @@ stage "ASan+UBSan build and tests"
 # ThreadSanitizer over the threaded parts only: engine, CLI, settings and platform tests, the CD
 # reader under the job, the CD information lookup (worker and user interface handshake, HTTP,
 # cache) and its dialogs on the offscreen platform (only the targets below are built).
-tsan_tests='^(engine_|platform_|app_settings_|cli_|cd_test$|cddb_(lookup|http|cache)_test$|app_cddb_dialogs_test$)'
+tsan_tests='^(engine_|platform_|app_settings_|cli_|cd_test$|cd_rip_pipeline_test$|cddb_(lookup|http|cache)_test$|app_cddb_dialogs_test$)'
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRALUX_TSAN=ON \
   -DTRALUX_BENCH=OFF -DTRALUX_GUI=ON -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 >/dev/null
 mapfile -t tsan_targets < <(ctest --test-dir build-tsan -N -R "$tsan_tests" | awk '/Test +#/ {print $3}')

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "engine/inputs/cd_input.h"
+#include "engine/inputs/held_input.h"
 #include "engine/inputs/mp3_input.h"
 #include "engine/inputs/wav_input.h"
 #include "engine/job/errors.h"
@@ -18,6 +19,7 @@ std::vector<InputKind>& Kinds() {
         {"real", ProbeRealMedia, OpenRealMedia},
         {"cd", ProbeCdTrack, OpenCdTrack},
         {"wav", ProbeWav, OpenWavInput},
+        {"held", ProbeHeldPcm, OpenHeldPcm},  // a CD track read ahead of its encoding
         {"mp3", ProbeMp3File, OpenMp3Input},
     };
     return kinds;

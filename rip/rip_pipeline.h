@@ -1,0 +1,79 @@
+#pragma once
+// A rip that reads the next track while earlier ones encode. One reader thread reads the
+// tracks strictly one after another through the verified rip (test read, checksums, offset);
+// each track's PCM goes to its own encoding job, up to a number at once. PCM waiting for an
+// encoder is held in memory up to a limit, beyond it in a hidden file beside the output.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cd/reader.h"
+#include "engine/outputs/output.h"
+#include "rip/verified_rip.h"
+
+namespace tralux::rip {
+
+struct PipelineTrack {
+    int number = 0;
+    std::string cdaPath;
+    std::string outputPath;
+    int format = 0;
+    std::uint32_t rate = 0;      // 0: the track's
+    std::uint16_t channels = 0;  // 0: the track's
+    TagTexts tags;
+    // Not to be ripped (an existing output the user did not let us replace): said here.
+    std::string refused;
+};
+
+struct TrackResult {
+    enum Kind { Ripped, Failed, Stopped, NotRipped } kind = NotRipped;
+    std::string error;         // Failed: why
+    bool fileKept = false;     // Failed/Stopped: a playable file holds what was read
+    std::uint64_t heldMs = 0;  // what that file holds
+    std::uint32_t durationMs = 0;
+    std::chrono::steady_clock::time_point began{};  // the drive started on it
+    std::vector<cd::CdDamage> damage;
+};
+
+struct PipelineOptions {
+    unsigned encoders = 0;                                 // 0: one per core
+    std::uint64_t memoryLimit = std::uint64_t{128} << 20;  // about three tracks' PCM
+    bool testCopy = false;
+};
+
+struct PipelineProgress {
+    int readingTrack = 0;  // 0: reading is over
+    double readPercent = 0;
+    std::vector<std::pair<int, double>> encoding;  // track, percent
+};
+
+class RipPipeline {
+public:
+    RipPipeline(VerifiedRip& verified, PipelineOptions options);
+
+    // Rips `tracks`; `done` is called on this thread in track order as each one ends, `tick`
+    // about ten times a second. Engine().StopRequested stops it: the running encoders finish
+    // their files early (playable), nothing more is read or started; the flag is cleared at
+    // the end.
+    std::vector<TrackResult> Run(
+        const std::vector<PipelineTrack>& tracks,
+        const std::function<void(const PipelineTrack&, const TrackResult&)>& done,
+        const std::function<void(const PipelineProgress&)>& tick = {});
+
+    // What the last run held at most in memory, and how much it spilled.
+    std::uint64_t PeakMemory() const { return peak_.load(); }
+    std::uint64_t SpilledBytes() const { return spilled_.load(); }
+
+private:
+    VerifiedRip& verified_;
+    PipelineOptions options_;
+    std::atomic<std::uint64_t> memory_{0}, peak_{0}, spilled_{0};
+};
+
+// The hidden file beside `output` that holds its track's PCM while it waits.
+std::string HeldPcmPath(const std::string& output);
+
+}  // namespace tralux::rip
