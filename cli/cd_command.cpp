@@ -259,14 +259,7 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
     e.OutputChannels.store(plan.channels);
     e.EqualizerOn.store(false);
     e.StartMs.store(0);
-    e.TagTitle = plan.tags.title;
-    e.TagArtist = plan.tags.artist;
-    e.TagCopyright = plan.tags.copyright;
-    e.TagAlbum = plan.tags.album;
-    e.TagYear = plan.tags.year;
-    e.TagGenre = plan.tags.genre;
-    e.TagTrack = plan.tags.track;
-    e.TagComment.clear();
+    SetTagTexts(e, plan.tags);
     const std::string& output = plan.outputPath;
     std::error_code ec;
     if (!o.overwrite && std::filesystem::exists(output, ec)) {

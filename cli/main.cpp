@@ -458,14 +458,7 @@ void Configure(EngineState& e, const Job& job, const ConvertOptions& o) {
     }
     e.StartMs.store(o.startMs.value_or(0));
     const StreamInfo& info = job.info;
-    e.TagTitle = info.Title;
-    e.TagArtist = info.Artist;
-    e.TagCopyright = info.Copyright;
-    e.TagAlbum = info.Album;
-    e.TagYear = info.Year;
-    e.TagTrack = info.Track;
-    e.TagComment = info.Comment;
-    e.TagGenre = info.Genre;
+    SetTagTexts(e, info);
 }
 
 // Says why a job could not start.

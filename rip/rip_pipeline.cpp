@@ -246,14 +246,7 @@ std::vector<TrackResult> RipPipeline::Run(
             e.OutputChannels.store(t.channels ? t.channels : info.Channels);
             e.EqualizerOn.store(false);
             e.StartMs.store(0);
-            e.TagTitle = t.tags.title;
-            e.TagArtist = t.tags.artist;
-            e.TagCopyright = t.tags.copyright;
-            e.TagAlbum = t.tags.album;
-            e.TagYear = t.tags.year;
-            e.TagTrack = t.tags.track;
-            e.TagComment = t.tags.comment;
-            e.TagGenre = t.tags.genre;
+            SetTagTexts(e, t.tags);
             if (!s.job->Start(s.pcm->Path(), t.outputPath, 0, kModeConvert)) {
                 s.result.kind = TrackResult::Failed;
                 s.result.error = LastErrorText(e);

@@ -580,14 +580,7 @@ void ProgressDialog::StartNext() {
         report_.failed.push_back({input, why});
         return;
     }
-    e.TagTitle = info.Title;
-    e.TagArtist = info.Artist;
-    e.TagCopyright = info.Copyright;
-    e.TagAlbum = info.Album;
-    e.TagYear = info.Year;
-    e.TagTrack = info.Track;
-    e.TagGenre = info.Genre;
-    e.TagComment = info.Comment;
+    SetTagTexts(e, info);
     e.DurationMs.store(info.DurationMs);
     jobStart_ = std::chrono::steady_clock::now();
     e.EqualizerOn.store(false);
@@ -952,14 +945,7 @@ void ProgressDialog::StartMore() {
         e.PositionMs.store(0.0);
         e.DurationMs.store(p.info.DurationMs);
         e.LastError.store(0);
-        e.TagTitle = p.info.Title;
-        e.TagArtist = p.info.Artist;
-        e.TagCopyright = p.info.Copyright;
-        e.TagAlbum = p.info.Album;
-        e.TagYear = p.info.Year;
-        e.TagTrack = p.info.Track;
-        e.TagGenre = p.info.Genre;
-        e.TagComment = p.info.Comment;
+        SetTagTexts(e, p.info);
         bool started = false;
         {
             cddb::ScopedCdInfoOff settled;  // the name is final

@@ -192,7 +192,8 @@ struct Job::Impl final : BlockSink {
             ReadInputCover(e.InputPath, s.cover.mimeType, s.cover.bytes);
         const std::uint32_t startMs = e.StartMs.load();
         if (info.DurationMs > startMs)
-            s.expectedFrames = static_cast<std::uint64_t>(info.DurationMs - startMs) * s.rate / 1000;
+            s.expectedFrames =
+                static_cast<std::uint64_t>(info.DurationMs - startMs) * s.rate / 1000;
         s.bits = CanKeepWide() ? input->WideBits() : 16;
         s.placeTags = ReadEngineOption("PlaceClipInfo") != 0;
         if (kind->bitRateOption) s.kbps = ReadEngineOption(kind->bitRateOption);
@@ -505,6 +506,22 @@ std::string ErrorTextWithPlace(int code) {
 }
 
 }  // namespace
+
+void SetTagTexts(EngineState& e, const StreamInfo& info) {
+    SetTagTexts(e, TagTexts{info.Title, info.Artist, info.Copyright, info.Album, info.Year,
+                            info.Track, info.Comment, info.Genre});
+}
+
+void SetTagTexts(EngineState& e, const TagTexts& t) {
+    e.TagTitle = t.title;
+    e.TagArtist = t.artist;
+    e.TagCopyright = t.copyright;
+    e.TagAlbum = t.album;
+    e.TagYear = t.year;
+    e.TagTrack = t.track;
+    e.TagComment = t.comment;
+    e.TagGenre = t.genre;
+}
 
 std::string LastErrorText(EngineState& state) {
     const int code = state.LastError.exchange(0);

@@ -69,4 +69,9 @@ std::string LastErrorText(EngineState& state);
 std::string GetLastErrorText();
 void ReportLastError();
 
+struct TagTexts;
+// The texts a job writes into its output: those the input carries, or those a plan settled.
+void SetTagTexts(EngineState& state, const StreamInfo& info);
+void SetTagTexts(EngineState& state, const TagTexts& tags);
+
 }  // namespace tralux
