@@ -35,6 +35,8 @@ struct Slot {
     std::uint64_t readBytes = 0;
     std::unique_ptr<Job> job;
     TrackResult result;
+    // Cut on the drive by a stop: what was read is still written, as the serial rip keeps it.
+    bool finishWhole = false;
 };
 
 }  // namespace
@@ -164,9 +166,10 @@ std::vector<TrackResult> RipPipeline::Run(
                 if (pcm) pcm->End(code);
                 slot.pcm = pcm;
                 if (code > 0) slot.result.error = error;
-                // A track cut by a stop on the drive is not encoded: a stop is to end the rip
-                // now, not after one more encoding.
-                if (!pcm || code == 0) {
+                // A track cut by a stop on the drive is encoded as far as it was read (a
+                // stopped job leaves a playable file); one with nothing read yet is not.
+                slot.finishWhole = code == 0 && pcm && pcm->Bytes() > 0;
+                if (!pcm || (code == 0 && !slot.finishWhole)) {
                     if (code == 0) slot.result.error = "stopped while reading";
                     slot.result.kind = code == 0 ? TrackResult::NotRipped : TrackResult::Failed;
                     slot.pcm.reset();
@@ -196,7 +199,7 @@ std::vector<TrackResult> RipPipeline::Run(
             if (s.stage != Slot::Encoding) continue;
             EngineState& e = s.job->State();
             if (e.JobRunning.load()) {
-                if (stop) e.StopRequested.store(true);
+                if (stop && !s.finishWhole) e.StopRequested.store(true);
                 ++running;
                 continue;
             }
@@ -227,7 +230,7 @@ std::vector<TrackResult> RipPipeline::Run(
         }
         for (Slot& s : slots) {
             if (s.stage != Slot::Ready) continue;
-            if (stop) {
+            if (stop && !s.finishWhole) {
                 // Read but never started: nothing is written for it.
                 s.result.kind = TrackResult::NotRipped;
                 if (s.result.error.empty()) s.result.error = "stopped before encoding";
