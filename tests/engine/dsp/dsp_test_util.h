@@ -96,9 +96,16 @@ inline double MaxDb(const std::vector<double>& db, std::size_t lo, std::size_t h
     return m;
 }
 
-// Least-squares amplitude of a sine of known frequency over s[from, to).
-inline double SineAmplitude(const std::vector<std::int16_t>& s, double freq, double rate,
-                            std::size_t from, std::size_t to) {
+// Least-squares fit A cos + B sin of a sine of known frequency over s[from, to).
+struct SineFitResult {
+    double A = 0, B = 0;
+    double At(double freq, double rate, std::size_t i) const {
+        const double a = 2.0 * std::numbers::pi * freq * static_cast<double>(i) / rate;
+        return A * std::cos(a) + B * std::sin(a);
+    }
+};
+inline SineFitResult SineFit(const std::vector<std::int16_t>& s, double freq, double rate,
+                             std::size_t from, std::size_t to) {
     double cc = 0, ss = 0, cs = 0, yc = 0, ys = 0;
     for (std::size_t i = from; i < to; ++i) {
         const double a = 2.0 * std::numbers::pi * freq * static_cast<double>(i) / rate;
@@ -110,30 +117,24 @@ inline double SineAmplitude(const std::vector<std::int16_t>& s, double freq, dou
         ys += s[i] * sn;
     }
     const double det = cc * ss - cs * cs;
-    const double A = (yc * ss - ys * cs) / det, B = (ys * cc - yc * cs) / det;
-    return std::hypot(A, B);
+    return {(yc * ss - ys * cs) / det, (ys * cc - yc * cs) / det};
+}
+
+// Least-squares amplitude of a sine of known frequency over s[from, to).
+inline double SineAmplitude(const std::vector<std::int16_t>& s, double freq, double rate,
+                            std::size_t from, std::size_t to) {
+    const SineFitResult f = SineFit(s, freq, rate, from, to);
+    return std::hypot(f.A, f.B);
 }
 
 // Signal to noise and distortion of a sine of known frequency over s[from, to), in dB: the
 // least-squares fit against everything else.
 inline double SineSinadDb(const std::vector<std::int16_t>& s, double freq, double rate,
                           std::size_t from, std::size_t to) {
-    double cc = 0, ss = 0, cs = 0, yc = 0, ys = 0;
-    for (std::size_t i = from; i < to; ++i) {
-        const double a = 2.0 * std::numbers::pi * freq * static_cast<double>(i) / rate;
-        const double c = std::cos(a), sn = std::sin(a);
-        cc += c * c;
-        ss += sn * sn;
-        cs += c * sn;
-        yc += s[i] * c;
-        ys += s[i] * sn;
-    }
-    const double det = cc * ss - cs * cs;
-    const double A = (yc * ss - ys * cs) / det, B = (ys * cc - yc * cs) / det;
+    const SineFitResult f = SineFit(s, freq, rate, from, to);
     double sig = 0, err = 0;
     for (std::size_t i = from; i < to; ++i) {
-        const double a = 2.0 * std::numbers::pi * freq * static_cast<double>(i) / rate;
-        const double fit = A * std::cos(a) + B * std::sin(a);
+        const double fit = f.At(freq, rate, i);
         sig += fit * fit;
         err += (s[i] - fit) * (s[i] - fit);
     }
