@@ -19,10 +19,10 @@ namespace fs = std::filesystem;
 class RipPipelineTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ImageSpec spec;
-        spec.tracks = {
+        ImageSpec layout;
+        layout.tracks = {
             {300, true, 0, 0}, {260, true, 75, 0}, {140, true, 60, 0}, {200, true, 0, 0}};
-        img_ = BuildImage(dir_, spec);
+        img_ = BuildImage(dir_, layout);
         fs::create_directories(dir_.path() / "cfg/Quorvatix");
         std::ofstream(dir_.path() / "cfg/Quorvatix/tralux.ini") << "[CDDB]\nNeverUseCDDB=1\n";
     }
