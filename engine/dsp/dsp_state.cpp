@@ -23,14 +23,21 @@ void DspState::ResamplerStart(const DspFormat& format) {
     if (format.SourceChannels < 1 || format.SourceChannels > 2 || format.OutputChannels < 1 ||
         format.OutputChannels > 2)
         throw std::invalid_argument("1 or 2 channels");
-    if (format.BitsPerSample != 8 && format.BitsPerSample != 16)
+    if (!format.Wide && format.BitsPerSample != 8 && format.BitsPerSample != 16)
         throw std::invalid_argument("8 or 16 bits");
+    if (format.Wide && format.Preview) throw std::invalid_argument("no deep preview");
     if (format.SourceRate == 0 || format.OutputRate == 0)
         throw std::invalid_argument("sample rate 0");
     started_ = false;
     format_ = format;
     converterChannels_ = (format.SourceChannels == 2 && format.OutputChannels == 2) ? 2 : 1;
-    resampler_.Start(format.SourceRate, format.OutputRate, converterChannels_);
+    if (format.Wide) {
+        resampler_.Free();
+        if (!wide_) wide_ = std::make_unique<WideResampler>();
+        wide_->Start(format.SourceRate, format.OutputRate, converterChannels_);
+    } else {
+        resampler_.Start(format.SourceRate, format.OutputRate, converterChannels_);
+    }
     BuildEqualizerResponse();
     started_ = true;
 }
@@ -41,6 +48,9 @@ void DspState::ResamplerFree() {
     std::vector<std::uint8_t>().swap(mixed8_);
     for (auto& p : planar_) std::vector<std::int16_t>().swap(p);
     std::vector<std::int16_t>().swap(out_);
+    wide_.reset();
+    for (auto& p : planar32_) std::vector<std::int32_t>().swap(p);
+    std::vector<std::int32_t>().swap(out32_);
 }
 
 void DspState::BuildEqualizerResponse() {
@@ -70,7 +80,7 @@ void DspState::AnalyseBlock(const std::int16_t* samples, std::size_t byteCount, 
 }
 
 std::span<const std::int16_t> DspState::Process(const std::uint8_t* block, std::size_t byteCount) {
-    if (!started_) return {};
+    if (!started_ || format_.Wide) return {};
     const std::size_t frameBytes =
         std::size_t{format_.SourceChannels} * (format_.BitsPerSample / 8);
     const std::size_t frames = byteCount / frameBytes;
@@ -107,7 +117,7 @@ std::span<const std::int16_t> DspState::Process(const std::uint8_t* block, std::
 }
 
 std::span<const std::int16_t> DspState::Flush() {
-    if (!started_) return {};
+    if (!started_ || format_.Wide) return {};
     return Finish(resampler_.Flush(this));
 }
 
@@ -123,6 +133,34 @@ std::span<const std::int16_t> DspState::Finish(std::size_t n) {
     const std::size_t samples = n * static_cast<std::size_t>(outCh);
     if (format_.AnalyseOutput) AnalyseBlock(out_.data(), samples * 2, outCh, format_.OutputRate);
     return {out_.data(), samples};
+}
+
+std::span<const std::int32_t> DspState::ProcessWide(const std::int32_t* samples,
+                                                    std::size_t frames) {
+    if (!started_ || !format_.Wide) return {};
+    for (auto& p : planar32_) Grow(p, frames);
+    Load24(samples, frames, format_.SourceChannels, format_.OutputChannels == 1,
+           planar32_[0].data(), planar32_[1].data());
+    const std::int32_t* in[2] = {planar32_[0].data(), planar32_[1].data()};
+    return FinishWide(wide_->Process(in, frames, on_->load(), this));
+}
+
+std::span<const std::int32_t> DspState::FlushWide() {
+    if (!started_ || !format_.Wide) return {};
+    return FinishWide(wide_->Flush(this));
+}
+
+std::span<const std::int32_t> DspState::FinishWide(std::size_t n) {
+    const int outCh = format_.OutputChannels;
+    const std::size_t samples = n * static_cast<std::size_t>(outCh);
+    Grow(out32_, samples);
+    Store24(wide_->Output(0), converterChannels_ == 2 ? wide_->Output(1) : nullptr, n, outCh == 2,
+            out32_.data());
+    // Never a preview: only the position moves, which needs the size alone.
+    if (format_.AnalyseOutput)
+        analyser_.AnalyseBlock(nullptr, samples * 2, outCh, format_.OutputRate, false, *position_,
+                               Analysis);
+    return {out32_.data(), samples};
 }
 
 }  // namespace tralux::dsp

@@ -23,6 +23,8 @@
 //       dsp.ResamplerFree();
 //   job end: dsp.ResetAnalysis().
 // The returned spans stay valid until the next Process/Flush/ResamplerFree call.
+// Deep sources (Wide): ProcessWide and FlushWide instead, on full-range 32-bit samples; the
+// stage carries 24 bits throughout (never for a preview).
 // ResamplerStart throws std::invalid_argument for a rate of 0, channels other than 1 or 2 or
 // bits other than 8 or 16: reject such inputs before (unknown format). Everything but the
 // controls belongs to the worker thread; the user interface only writes EqualizerOn, the
@@ -31,6 +33,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -51,6 +54,8 @@ struct DspFormat {
     // Process and Flush run AnalyseBlock over their output (advancing the position). Off: the
     // caller calls AnalyseBlock itself before emitting.
     bool AnalyseOutput = true;
+    // Samples come through ProcessWide and keep 24 bits (BitsPerSample is not used).
+    bool Wide = false;
 };
 
 // Controls the user interface writes while a job runs. A null pointer means the DspState's
@@ -113,11 +118,17 @@ public:
     // A second call returns nothing.
     std::span<const std::int16_t> Flush();
 
+    // The same for a Wide format: interleaved full-range 32-bit frames in, full-range 32-bit
+    // samples out (the low byte zero). The position advances; nothing is analysed for display.
+    std::span<const std::int32_t> ProcessWide(const std::int32_t* samples, std::size_t frames);
+    std::span<const std::int32_t> FlushWide();
+
 private:
     void RefreshIfChanged() override;
     const EqualizerResponseTable& Response() const override { return response_; }
     float Gain() const override { return gain_; }
     std::span<const std::int16_t> Finish(std::size_t perChannel);
+    std::span<const std::int32_t> FinishWide(std::size_t perChannel);
     template <class T>
     static void Grow(std::vector<T>& v, std::size_t n) {
         if (v.size() < n) v.resize(n);
@@ -138,6 +149,9 @@ private:
     std::vector<std::uint8_t> mixed8_;
     std::array<std::vector<std::int16_t>, 2> planar_;
     std::vector<std::int16_t> out_;
+    std::unique_ptr<WideResampler> wide_;  // only while a deep source runs
+    std::array<std::vector<std::int32_t>, 2> planar32_;
+    std::vector<std::int32_t> out32_;
 };
 
 }  // namespace tralux::dsp

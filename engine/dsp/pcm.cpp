@@ -42,4 +42,32 @@ void MonoToStereo(const std::int16_t* in, std::size_t frames, std::int16_t* out)
     for (std::size_t i = 0; i < frames; ++i) out[2 * i] = out[2 * i + 1] = in[i];
 }
 
+void Load24(const std::int32_t* in, std::size_t frames, int channels, bool mixToMono,
+            std::int32_t* left, std::int32_t* right) {
+    if (channels == 1) {
+        for (std::size_t i = 0; i < frames; ++i) left[i] = To24(in[i]);
+    } else if (mixToMono) {
+        for (std::size_t i = 0; i < frames; ++i)
+            left[i] = (To24(in[2 * i]) + To24(in[2 * i + 1])) / 2;
+    } else {
+        for (std::size_t i = 0; i < frames; ++i) {
+            left[i] = To24(in[2 * i]);
+            right[i] = To24(in[2 * i + 1]);
+        }
+    }
+}
+
+void Store24(const std::int32_t* left, const std::int32_t* right, std::size_t frames, bool stereo,
+             std::int32_t* out) {
+    if (!stereo) {
+        for (std::size_t i = 0; i < frames; ++i) out[i] = From24(left[i]);
+    } else {
+        if (!right) right = left;
+        for (std::size_t i = 0; i < frames; ++i) {
+            out[2 * i] = From24(left[i]);
+            out[2 * i + 1] = From24(right[i]);
+        }
+    }
+}
+
 }  // namespace tralux::dsp

@@ -27,4 +27,21 @@ void Interleave(const std::int16_t* left, const std::int16_t* right, std::size_t
 // Mono to stereo: the one channel on both sides.
 void MonoToStereo(const std::int16_t* in, std::size_t frames, std::int16_t* out);
 
+// Deep sources: 32-bit samples holding 24-bit values (the rate converter's wide samples).
+// A full-range 32-bit sample rounded to 24 bits (clipped at the top), and back.
+constexpr std::int32_t To24(std::int32_t full) {
+    const std::int64_t r = (static_cast<std::int64_t>(full) + 0x80) >> 8;
+    return static_cast<std::int32_t>(r > 8388607 ? 8388607 : r);
+}
+constexpr std::int32_t From24(std::int32_t s) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(s) << 8);
+}
+// Interleaved full-range samples to 24-bit planar ones (left only for mono), mixing stereo to
+// mono ((l + r) / 2 truncated toward zero, as the 16-bit mix) when `mixToMono`.
+void Load24(const std::int32_t* in, std::size_t frames, int channels, bool mixToMono,
+            std::int32_t* left, std::int32_t* right);
+// 24-bit planar to interleaved full-range samples (right null: mono, doubled when `stereo`).
+void Store24(const std::int32_t* left, const std::int32_t* right, std::size_t frames, bool stereo,
+             std::int32_t* out);
+
 }  // namespace tralux::dsp

@@ -13,22 +13,38 @@ constexpr int kBins = 1024;  // complex bins of the output frame below Nyquist
 
 // The crossfade: cur fades in over j = 0..1023 while prev fades out, rounded up. The sum is a
 // whole number of 1024ths, so the ceiling is exact in integers (the shift floors).
-inline std::int16_t Blend(int cur, int prev, int j) {
-    return static_cast<std::int16_t>(-((-(cur * j + (1024 - j) * prev)) >> 10));
+template <class S>
+inline S Blend(S cur, S prev, int j) {
+    if constexpr (sizeof(S) == 2) {
+        return static_cast<S>(-((-(cur * j + (1024 - j) * prev)) >> 10));
+    } else {
+        const std::int64_t sum = std::int64_t{cur} * j + std::int64_t{1024 - j} * prev;
+        return static_cast<S>(-((-sum) >> 10));
+    }
 }
 
-inline std::int16_t Clip(float v) {
-    if (v > 32767.0f) return 32767;
-    if (v < -32767.0f) return -32767;
-    return static_cast<std::int16_t>(v);
+// 16-bit frames truncate (as they always have); 24-bit ones round to nearest.
+template <class S>
+inline S Clip(double x) {
+    if constexpr (sizeof(S) == 2) {
+        const auto v = static_cast<float>(x);
+        if (v > 32767.0f) return 32767;
+        if (v < -32767.0f) return -32767;
+        return static_cast<S>(v);
+    } else {
+        return static_cast<S>(std::lrint(std::clamp(x, -8388607.0, 8388607.0)));
+    }
 }
 
 }  // namespace
 
-Resampler::Resampler() = default;
-Resampler::~Resampler() = default;
+template <class S>
+BasicResampler<S>::BasicResampler() = default;
+template <class S>
+BasicResampler<S>::~BasicResampler() = default;
 
-void Resampler::Start(std::uint32_t sourceRate, std::uint32_t outputRate, int channels) {
+template <class S>
+void BasicResampler<S>::Start(std::uint32_t sourceRate, std::uint32_t outputRate, int channels) {
     if (sourceRate == 0 || outputRate == 0) throw std::invalid_argument("sample rate 0");
     if (channels < 1 || channels > 2) throw std::invalid_argument("1 or 2 channels");
     Free();
@@ -46,7 +62,9 @@ void Resampler::Start(std::uint32_t sourceRate, std::uint32_t outputRate, int ch
     StartConverter(rate, outputRate, channels);
 }
 
-void Resampler::StartConverter(std::uint32_t sourceRate, std::uint32_t outputRate, int channels) {
+template <class S>
+void BasicResampler<S>::StartConverter(std::uint32_t sourceRate, std::uint32_t outputRate,
+                                       int channels) {
     sr_ = sourceRate;
     or_ = outputRate;
     channels_ = channels;
@@ -81,10 +99,11 @@ void Resampler::StartConverter(std::uint32_t sourceRate, std::uint32_t outputRat
     started_ = true;
 }
 
-void Resampler::Free() {
+template <class S>
+void BasicResampler<S>::Free() {
     for (auto& c : chan_) {
-        std::vector<std::int16_t>().swap(c.hist);
-        std::vector<std::int16_t>().swap(c.out);
+        std::vector<S>().swap(c.hist);
+        std::vector<S>().swap(c.out);
     }
     fft11_.reset();
     filter_.reset();
@@ -94,73 +113,82 @@ void Resampler::Free() {
     decimators_.clear();
     for (auto* v : {&decA_, &decB_})
         for (auto& c : *v) std::vector<float>().swap(c);
-    for (auto& c : decimated_) std::vector<std::int16_t>().swap(c);
+    for (auto& c : decimated_) std::vector<S>().swap(c);
     histLen_ = 0;
     started_ = false;
     finished_ = false;
 }
 
-std::int64_t Resampler::InputFloor(std::int64_t outIndex) const {
+template <class S>
+std::int64_t BasicResampler<S>::InputFloor(std::int64_t outIndex) const {
     return outIndex * static_cast<std::int64_t>(sr_) / static_cast<std::int64_t>(or_);
 }
 
-std::int64_t Resampler::InputCeil(std::int64_t outIndex) const {
+template <class S>
+std::int64_t BasicResampler<S>::InputCeil(std::int64_t outIndex) const {
     return (outIndex * static_cast<std::int64_t>(sr_) + or_ - 1) / static_cast<std::int64_t>(or_);
 }
 
-std::int64_t Resampler::FrameEnd(std::int64_t j) const {
+template <class S>
+std::int64_t BasicResampler<S>::FrameEnd(std::int64_t j) const {
     if (path_ == Path::Same) return j + kFrame;
     return InputFloor(j + kFrame - 1) - filter_->Reach() + 1 +
            static_cast<std::int64_t>(filter_->Taps());
 }
 
-void Resampler::EnsureHist(std::size_t size) {
+template <class S>
+void BasicResampler<S>::EnsureHist(std::size_t size) {
     for (int ch = 0; ch < channels_; ++ch) {
         auto& h = chan_[static_cast<std::size_t>(ch)].hist;
         if (h.size() < size) h.resize(std::max(size, 2 * h.size()));
     }
 }
 
-void Resampler::EnsureOut(std::size_t size) {
+template <class S>
+void BasicResampler<S>::EnsureOut(std::size_t size) {
     for (int ch = 0; ch < channels_; ++ch) {
         auto& o = chan_[static_cast<std::size_t>(ch)].out;
         if (o.size() < size) o.resize(std::max(size, 2 * o.size()));
     }
 }
 
-void Resampler::Append(const std::int16_t* const* in, std::size_t count) {
+template <class S>
+void BasicResampler<S>::Append(const S* const* in, std::size_t count) {
     EnsureHist(histLen_ + count);
     for (int ch = 0; ch < channels_; ++ch)
         if (count)
             std::memcpy(chan_[static_cast<std::size_t>(ch)].hist.data() + histLen_, in[ch],
-                        count * 2);
+                        count * sizeof(S));
     histLen_ += count;
     inEnd_ += static_cast<std::int64_t>(count);
 }
 
-void Resampler::AppendSilence(std::int64_t count) {
+template <class S>
+void BasicResampler<S>::AppendSilence(std::int64_t count) {
     const auto n = static_cast<std::size_t>(count);
     EnsureHist(histLen_ + n);
     for (int ch = 0; ch < channels_; ++ch)
-        std::fill_n(chan_[static_cast<std::size_t>(ch)].hist.data() + histLen_, n, std::int16_t{0});
+        std::fill_n(chan_[static_cast<std::size_t>(ch)].hist.data() + histLen_, n, S{0});
     histLen_ += n;
     inEnd_ += count;
 }
 
-void Resampler::Compact() {
+template <class S>
+void BasicResampler<S>::Compact() {
     const std::int64_t keepFrom = InputFloor(outPos_) - context_;
     if (keepFrom <= histBase_) return;
     const auto drop = static_cast<std::size_t>(
         std::min<std::int64_t>(keepFrom - histBase_, static_cast<std::int64_t>(histLen_)));
     for (int ch = 0; ch < channels_; ++ch) {
         auto& h = chan_[static_cast<std::size_t>(ch)].hist;
-        std::memmove(h.data(), h.data() + drop, (histLen_ - drop) * 2);
+        std::memmove(h.data(), h.data() + drop, (histLen_ - drop) * sizeof(S));
     }
     histLen_ -= drop;
     histBase_ += static_cast<std::int64_t>(drop);
 }
 
-std::size_t Resampler::LeavePassThrough(const std::int16_t* const* in, std::size_t count) {
+template <class S>
+std::size_t BasicResampler<S>::LeavePassThrough(const S* const* in, std::size_t count) {
     // Emit what the frames still hold: the held half frame crossfaded into the plain input,
     // then the plain input from there on; nothing repeated, nothing dropped.
     Append(in, count);
@@ -170,7 +198,7 @@ std::size_t Resampler::LeavePassThrough(const std::int16_t* const* in, std::size
     for (int ch = 0; ch < channels_; ++ch) {
         Channel& c = chan_[static_cast<std::size_t>(ch)];
         for (std::size_t i = 0; i < n; ++i) {
-            const std::int16_t raw = HistAt(c, start + static_cast<std::int64_t>(i));
+            const S raw = HistAt(c, start + static_cast<std::int64_t>(i));
             c.out[i] = (!firstFrame_ && i < static_cast<std::size_t>(kHop))
                            ? Blend(raw, c.overlap[kHop + i], static_cast<int>(i))
                            : raw;
@@ -184,7 +212,8 @@ std::size_t Resampler::LeavePassThrough(const std::int16_t* const* in, std::size
     return n;
 }
 
-void Resampler::Decimate(const std::int16_t* const* in, std::size_t count, bool flush) {
+template <class S>
+void BasicResampler<S>::Decimate(const S* const* in, std::size_t count, bool flush) {
     for (int ch = 0; ch < channels_; ++ch) {
         auto& a = decA_[static_cast<std::size_t>(ch)];
         a.resize(count);
@@ -204,25 +233,32 @@ void Resampler::Decimate(const std::int16_t* const* in, std::size_t count, bool 
         auto& o = decimated_[static_cast<std::size_t>(ch)];
         o.resize(f.size());
         // Rounded to nearest (halves up): the offset keeps the truncated value positive.
-        for (std::size_t i = 0; i < f.size(); ++i)
-            o[i] = static_cast<std::int16_t>(
-                static_cast<std::int32_t>(std::clamp(f[i], -32768.0f, 32767.0f) + 32768.5f) -
-                32768);
+        if constexpr (sizeof(S) == 2) {
+            for (std::size_t i = 0; i < f.size(); ++i)
+                o[i] = static_cast<S>(
+                    static_cast<std::int32_t>(std::clamp(f[i], -32768.0f, 32767.0f) + 32768.5f) -
+                    32768);
+        } else {
+            for (std::size_t i = 0; i < f.size(); ++i)
+                o[i] = static_cast<S>(std::lrint(std::clamp(f[i], -8388608.0f, 8388607.0f)));
+        }
     }
 }
 
-std::size_t Resampler::Process(const std::int16_t* const* in, std::size_t count, bool eqOn,
-                               EqualizerSource* eq) {
+template <class S>
+std::size_t BasicResampler<S>::Process(const S* const* in, std::size_t count, bool eqOn,
+                                       EqualizerSource* eq) {
     if (!started_ || finished_) return 0;
     callerReal_ += static_cast<std::int64_t>(count);
     if (decimators_.empty()) return Convert(in, count, eqOn, eq);
     Decimate(in, count, false);
-    const std::int16_t* ptrs[2] = {decimated_[0].data(), decimated_[1].data()};
+    const S* ptrs[2] = {decimated_[0].data(), decimated_[1].data()};
     return Convert(ptrs, decimated_[0].size(), eqOn, eq);
 }
 
-std::size_t Resampler::Convert(const std::int16_t* const* in, std::size_t count, bool eqOn,
-                               EqualizerSource* eq) {
+template <class S>
+std::size_t BasicResampler<S>::Convert(const S* const* in, std::size_t count, bool eqOn,
+                                       EqualizerSource* eq) {
     if (!eq) eqOn = false;
     lastEqOn_ = eqOn;
     inReal_ += static_cast<std::int64_t>(count);
@@ -234,7 +270,8 @@ std::size_t Resampler::Convert(const std::int16_t* const* in, std::size_t count,
         EnsureOut(count);
         for (int ch = 0; ch < channels_; ++ch)
             if (count)
-                std::memcpy(chan_[static_cast<std::size_t>(ch)].out.data(), in[ch], count * 2);
+                std::memcpy(chan_[static_cast<std::size_t>(ch)].out.data(), in[ch],
+                            count * sizeof(S));
         inEnd_ += static_cast<std::int64_t>(count);
         outPos_ = histBase_ = inEnd_;
         return count;
@@ -265,12 +302,13 @@ std::size_t Resampler::Convert(const std::int16_t* const* in, std::size_t count,
     return produced;
 }
 
-std::size_t Resampler::Flush(EqualizerSource* eq) {
+template <class S>
+std::size_t BasicResampler<S>::Flush(EqualizerSource* eq) {
     if (!started_ || finished_) return 0;
     if (!decimators_.empty()) {
         // The decimators' tail: straight out when passing through, else into the last frames.
         Decimate(nullptr, 0, true);
-        const std::int16_t* ptrs[2] = {decimated_[0].data(), decimated_[1].data()};
+        const S* ptrs[2] = {decimated_[0].data(), decimated_[1].data()};
         const std::size_t n = decimated_[0].size();
         if (passThrough_) {
             const std::size_t out = Convert(ptrs, n, false, eq);
@@ -307,7 +345,8 @@ std::size_t Resampler::Flush(EqualizerSource* eq) {
     return std::min(produced, static_cast<std::size_t>(total - start));
 }
 
-void Resampler::FillFrame(Channel& c, std::int64_t j) {
+template <class S>
+void BasicResampler<S>::FillFrame(Channel& c, std::int64_t j) {
     if (path_ == Path::Same) {
         for (int k = 0; k < kFrame; ++k) x_[static_cast<std::size_t>(k)] = HistAt(c, j + k);
         return;
@@ -330,7 +369,9 @@ void Resampler::FillFrame(Channel& c, std::int64_t j) {
     c.tailAt = j;
 }
 
-void Resampler::RunFrame(std::int64_t j, std::size_t outAt, bool eqOn, EqualizerSource* eq) {
+template <class S>
+void BasicResampler<S>::RunFrame(std::int64_t j, std::size_t outAt, bool eqOn,
+                                 EqualizerSource* eq) {
     if (eq) eq->RefreshIfChanged();
     const float gain = eqOn ? eq->Gain() : 1.0f;
     for (int ch = 0; ch < channels_; ++ch) {
@@ -346,9 +387,8 @@ void Resampler::RunFrame(std::int64_t j, std::size_t outAt, bool eqOn, Equalizer
         }
         if (have) fft11_->Inverse(spec_.data(), x_.data());
         for (std::size_t k = 0; k < kFrame; ++k)
-            frame_[k] = Clip(eqOn ? static_cast<float>(x_[k] * static_cast<double>(gain))
-                                  : static_cast<float>(x_[k]));
-        std::int16_t* out = c.out.data() + outAt;
+            frame_[k] = Clip<S>(eqOn ? x_[k] * static_cast<double>(gain) : x_[k]);
+        S* out = c.out.data() + outAt;
         for (int i = 0; i < kHop; ++i) {
             if (!firstFrame_)
                 out[i] = Blend(frame_[static_cast<std::size_t>(i)],
@@ -363,5 +403,8 @@ void Resampler::RunFrame(std::int64_t j, std::size_t outAt, bool eqOn, Equalizer
     firstFrame_ = false;
     fadeFromRaw_ = false;
 }
+
+template class BasicResampler<std::int16_t>;
+template class BasicResampler<std::int32_t>;
 
 }  // namespace tralux::dsp

@@ -2,7 +2,7 @@
 // Sample-rate conversion with the equalizer applied in the same transforms.
 //
 // Output comes in frames of 2048 samples at the output rate, hop 1024, joined by a linear
-// crossfade (ceil), clipped to +-32767. Two paths:
+// crossfade (ceil), clipped to +-32767 (+-8388607 for 24-bit samples). Two paths:
 //   same rate          pass-through when the equalizer is off, else frames of the input;
 //   any other ratio    a band-limited (windowed-sinc) filter evaluated at each output's
 //                      position; it keeps 91 % of the lower Nyquist frequency and removes
@@ -40,15 +40,19 @@ public:
     virtual float Gain() const = 0;
 };
 
-class Resampler {
+// Sample: int16_t, or int32_t holding 24-bit values (deep sources: the frames' precision is kept
+// instead of being rounded to 16 bits at the edges).
+template <class Sample>
+class BasicResampler {
 public:
+    static constexpr std::int32_t kMax = sizeof(Sample) == 2 ? 32767 : 8388607;
     static constexpr int kFrame = 2048;
     static constexpr int kHop = 1024;
 
-    Resampler();
-    ~Resampler();
-    Resampler(const Resampler&) = delete;
-    Resampler& operator=(const Resampler&) = delete;
+    BasicResampler();
+    ~BasicResampler();
+    BasicResampler(const BasicResampler&) = delete;
+    BasicResampler& operator=(const BasicResampler&) = delete;
 
     // channels: how many channels go through (1 or 2). Rates must be nonzero.
     void Start(std::uint32_t sourceRate, std::uint32_t outputRate, int channels);
@@ -58,21 +62,18 @@ public:
 
     // Takes count samples of each channel; returns the number of output samples per channel,
     // readable through Output(ch) until the next call. eq may be null when eqOn is false.
-    std::size_t Process(const std::int16_t* const* in, std::size_t count, bool eqOn,
-                        EqualizerSource* eq);
+    std::size_t Process(const Sample* const* in, std::size_t count, bool eqOn, EqualizerSource* eq);
     // Pads the last frame with silence and returns everything still held. Later calls of
     // Process or Flush return 0.
     std::size_t Flush(EqualizerSource* eq);
-    const std::int16_t* Output(int ch) const {
-        return chan_[static_cast<std::size_t>(ch)].out.data();
-    }
+    const Sample* Output(int ch) const { return chan_[static_cast<std::size_t>(ch)].out.data(); }
 
 private:
     enum class Path { Same, Filter };
     struct Channel {
-        std::vector<std::int16_t> hist;  // hist[0] is input sample histBase_
-        std::array<std::int16_t, kFrame> overlap{};
-        std::vector<std::int16_t> out;
+        std::vector<Sample> hist;  // hist[0] is input sample histBase_
+        std::array<Sample, kFrame> overlap{};
+        std::vector<Sample> out;
         // The filter's output for the second half of the frame at tailAt, before the
         // equalizer: the next frame's first half.
         std::array<double, kHop> tail{};
@@ -80,24 +81,23 @@ private:
     };
 
     void StartConverter(std::uint32_t sourceRate, std::uint32_t outputRate, int channels);
-    std::size_t Convert(const std::int16_t* const* in, std::size_t count, bool eqOn,
-                        EqualizerSource* eq);
-    // Runs the decimators' output through to 16-bit samples in decimated_.
-    void Decimate(const std::int16_t* const* in, std::size_t count, bool flush);
+    std::size_t Convert(const Sample* const* in, std::size_t count, bool eqOn, EqualizerSource* eq);
+    // Runs the decimators' output through to whole samples in decimated_.
+    void Decimate(const Sample* const* in, std::size_t count, bool flush);
 
     std::int64_t InputFloor(std::int64_t outIndex) const;  // floor(outIndex * sr / or)
     std::int64_t InputCeil(std::int64_t outIndex) const;
     // One past the last input sample the frame at output index j reads.
     std::int64_t FrameEnd(std::int64_t j) const;
-    void Append(const std::int16_t* const* in, std::size_t count);
+    void Append(const Sample* const* in, std::size_t count);
     void AppendSilence(std::int64_t count);
     void EnsureHist(std::size_t size);
     void EnsureOut(std::size_t size);
     void Compact();
     void RunFrame(std::int64_t j, std::size_t outAt, bool eqOn, EqualizerSource* eq);
     void FillFrame(Channel& c, std::int64_t j);
-    std::size_t LeavePassThrough(const std::int16_t* const* in, std::size_t count);
-    std::int16_t HistAt(const Channel& c, std::int64_t abs) const {
+    std::size_t LeavePassThrough(const Sample* const* in, std::size_t count);
+    Sample HistAt(const Channel& c, std::int64_t abs) const {
         return c.hist[static_cast<std::size_t>(abs - histBase_)];
     }
 
@@ -108,7 +108,7 @@ private:
     std::int64_t callerReal_ = 0;    // samples Process took
     std::vector<HalfDecimator> decimators_;
     std::array<std::vector<float>, 2> decA_, decB_;
-    std::array<std::vector<std::int16_t>, 2> decimated_;
+    std::array<std::vector<Sample>, 2> decimated_;
     int channels_ = 0;
     double r_ = 1.0;  // output / source, rounded through single precision
     Path path_ = Path::Same;
@@ -130,7 +130,12 @@ private:
     std::vector<float> span_;  // the frame's input as the filter reads it
     std::vector<double> x_;
     std::vector<std::complex<double>> spec_;
-    std::array<std::int16_t, kFrame> frame_{};
+    std::array<Sample, kFrame> frame_{};
 };
+
+using Resampler = BasicResampler<std::int16_t>;
+using WideResampler = BasicResampler<std::int32_t>;
+extern template class BasicResampler<std::int16_t>;
+extern template class BasicResampler<std::int32_t>;
 
 }  // namespace tralux::dsp

@@ -190,7 +190,6 @@ bool ReadCdda(File& file, StreamInfo& info) {
 
 }  // namespace
 
-
 void SetCdInfoProvider(CdInfoProvider provider) {
     std::lock_guard lock(g_cdMutex);
     g_cdProvider = std::move(provider);
@@ -332,6 +331,23 @@ void ConvertStoredSamples(const std::uint8_t* in, std::size_t frames, const Stre
         }
         out[2 * f] = static_cast<std::int16_t>(std::lround(std::clamp(l, -32768.0, 32767.0)));
         out[2 * f + 1] = static_cast<std::int16_t>(std::lround(std::clamp(r, -32768.0, 32767.0)));
+    }
+}
+
+void MixStoredChannelsWide(const std::int32_t* in, std::size_t frames, const StreamInfo& info,
+                           std::int32_t* out) {
+    const std::size_t stored = info.StoredChannels;
+    std::vector<std::array<double, 2>> w;
+    DownmixWeights(info, w);
+    constexpr double kLow = -2147483648.0, kHigh = 2147483647.0;
+    for (std::size_t f = 0; f < frames; ++f) {
+        double l = 0, r = 0;
+        for (std::size_t c = 0; c < stored; ++c) {
+            l += w[c][0] * in[f * stored + c];
+            r += w[c][1] * in[f * stored + c];
+        }
+        out[2 * f] = static_cast<std::int32_t>(std::llround(std::clamp(l, kLow, kHigh)));
+        out[2 * f + 1] = static_cast<std::int32_t>(std::llround(std::clamp(r, kLow, kHigh)));
     }
 }
 

@@ -39,6 +39,9 @@ inline std::uint32_t StoredFrameBytes(const StreamInfo& info) {
 // Converts `frames` stored frames into 16-bit interleaved samples (rounded, clipped).
 void ConvertStoredSamples(const std::uint8_t* in, std::size_t frames, const StreamInfo& info,
                           std::int16_t* out);
+// The same mixdown of StoredChannels to two on full-range 32-bit samples (deep sources).
+void MixStoredChannelsWide(const std::int32_t* in, std::size_t frames, const StreamInfo& info,
+                           std::int32_t* out);
 
 // CD information for a .cda input: fills Artist/Title/Copyright when the disc is known.
 // Installed by the CD information subsystem; absent, the default title stays.

@@ -65,10 +65,10 @@ public:
     }
 
     int WideBits() const override {
+        const int channels = std::max(info_.StoredChannels, info_.Channels);
         const bool wide = info_.Encoding == SampleEncoding::Integer &&
                           (info_.BitsPerSample == 24 || info_.BitsPerSample == 32) &&
-                          info_.StoredChannels <= info_.Channels &&
-                          info_.BlockAlign == info_.Channels * info_.BitsPerSample / 8;
+                          info_.BlockAlign == channels * info_.BitsPerSample / 8;
         return wide ? info_.BitsPerSample : 0;
     }
 
@@ -87,12 +87,16 @@ public:
         // Little-endian samples moved to the top of 32 bits.
         const std::size_t width = info_.BitsPerSample / 8;
         const std::size_t count = got / width;
+        const bool mix = info_.StoredChannels > info_.Channels;
+        if (mix) all_.resize(count);
+        std::int32_t* target = mix ? all_.data() : samples;
         for (std::size_t i = 0; i < count; ++i) {
             std::uint32_t v = 0;
             for (std::size_t b = 0; b < width; ++b)
                 v |= static_cast<std::uint32_t>(raw_[i * width + b]) << (8 * (4 - width + b));
-            samples[i] = static_cast<std::int32_t>(v);
+            target[i] = static_cast<std::int32_t>(v);
         }
+        if (mix) MixStoredChannelsWide(all_.data(), got / stored_, info_, samples);
         return got / stored_;
     }
 
@@ -104,6 +108,7 @@ private:
     bool convert_;
     std::uint64_t remaining_ = 0;
     std::vector<std::uint8_t> raw_;
+    std::vector<std::int32_t> all_;  // every stored channel, before the mixdown
 };
 
 }  // namespace

@@ -46,9 +46,7 @@ struct Job::Impl final : BlockSink {
     std::unique_ptr<Output> output;
     const OutputKind* kind = nullptr;
     bool flushed = false;
-    bool wide = false;        // the output takes the source's own samples (WriteWide)
-    bool equalizing = false;  // ...but the equalizer came on midway: 16-bit from there
-    std::vector<std::int32_t> widened;
+    bool wide = false;     // deep source and output: 24 bits through the stage (WriteWide)
     bool failing = false;  // an error handler runs: a failed flush is not reported again
     bool playbackOpen = false;
 
@@ -79,7 +77,8 @@ struct Job::Impl final : BlockSink {
         try {
             dsp.ResamplerStart({info.SampleRate, info.Channels,
                                 static_cast<std::uint16_t>(info.BitsPerSample <= 8 ? 8 : 16),
-                                state.OutputRate.load(), state.OutputChannels.load(), Preview()});
+                                state.OutputRate.load(), state.OutputChannels.load(), Preview(),
+                                true, wide});
         } catch (const std::invalid_argument&) {
             throw JobError(kErrUnknownFormat);
         }
@@ -94,15 +93,13 @@ struct Job::Impl final : BlockSink {
             return;
         }
         std::this_thread::yield();
-        if (!output) return;
-        if (wide) {
-            widened.resize(out.size());
-            for (std::size_t i = 0; i < out.size(); ++i)
-                widened[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(out[i]) << 16);
-            output->WriteWide(widened.data(), widened.size());
-            return;
-        }
-        output->Write(bytes, out.size_bytes());
+        if (output) output->Write(bytes, out.size_bytes());
+    }
+
+    void EmitWide(std::span<const std::int32_t> out) {
+        if (out.empty() || !output) return;
+        std::this_thread::yield();
+        output->WriteWide(out.data(), out.size());
     }
 
     void CheckStop() {
@@ -114,39 +111,19 @@ struct Job::Impl final : BlockSink {
         }
     }
 
-    // The source's own samples can go to the output untouched: deeper than 16 bits, nothing
-    // to convert and no equalizer. Otherwise the 16-bit pipeline runs.
-    bool CanKeepWide() const {
-        return !Preview() && input && input->WideBits() > 16 &&
-               info.SampleRate == state.OutputRate.load() &&
-               info.Channels == state.OutputChannels.load() && !state.EqualizerOn.load();
-    }
+    // A source deeper than 16 bits offers its width to the output; one that stores it takes
+    // the wide stage. Never for a preview (the sound card path is 16-bit).
+    bool DeepSource() const { return !Preview() && input && input->WideBits() > 16; }
 
-    // The wide path: stored samples straight to the output, a second at a time.
+    // The wide path: the stored samples through the 24-bit stage, a second at a time.
     void PumpWide() {
-        const std::size_t channels = info.Channels;
         const std::size_t frames = std::max<std::size_t>(1, info.SampleRate);
-        std::vector<std::int32_t> buffer(frames * channels);
-        std::vector<std::int16_t> narrow;
-        const double startMs = state.PositionMs.load();
-        std::uint64_t done = 0;
+        std::vector<std::int32_t> buffer(frames * info.Channels);
         for (;;) {
             CheckStop();
             const std::size_t got = input->ReadWide(buffer.data(), frames);
             if (got == 0) return;
-            const std::size_t count = got * channels;
-            // The equalizer switched on midway: the rest goes through it at 16 bits.
-            if (!equalizing && state.EqualizerOn.load()) equalizing = true;
-            if (equalizing) {
-                narrow.resize(count);
-                for (std::size_t i = 0; i < count; ++i) narrow[i] = NarrowSample(buffer[i]);
-                Emit(dsp.Process(reinterpret_cast<const std::uint8_t*>(narrow.data()), count * 2));
-                continue;
-            }
-            std::this_thread::yield();
-            output->WriteWide(buffer.data(), count);
-            done += got;
-            state.PositionMs.store(startMs + static_cast<double>(done) * 1000.0 / info.SampleRate);
+            EmitWide(dsp.ProcessWide(buffer.data(), got));
         }
     }
 
@@ -161,13 +138,11 @@ struct Job::Impl final : BlockSink {
     void Flush() {
         if (flushed) return;
         flushed = true;
-        if (wide && !equalizing) {
-            dsp.ResamplerFree();  // never fed
-            return;
-        }
         try {
-            const std::span<const std::int16_t> tail = dsp.Flush();
-            if (!Preview()) Emit(tail);
+            if (wide)
+                EmitWide(dsp.FlushWide());
+            else if (const std::span<const std::int16_t> tail = dsp.Flush(); !Preview())
+                Emit(tail);
         } catch (const FileError&) {
             dsp.ResamplerFree();
             // In the normal course a failed tail write fails the job like any other write.
@@ -194,7 +169,7 @@ struct Job::Impl final : BlockSink {
         if (info.DurationMs > startMs)
             s.expectedFrames =
                 static_cast<std::uint64_t>(info.DurationMs - startMs) * s.rate / 1000;
-        s.bits = CanKeepWide() ? input->WideBits() : 16;
+        s.bits = DeepSource() ? input->WideBits() : 16;
         s.placeTags = ReadEngineOption("PlaceClipInfo") != 0;
         if (kind->bitRateOption) s.kbps = ReadEngineOption(kind->bitRateOption);
         s.option = ReadEngineOption;
@@ -278,11 +253,14 @@ void Job::Impl::Run() {
             e.SourceChannels.store(info.Channels);
             if (isDefault) PrepareOutputFormat(info);  // opens the device for a preview
             playbackOpen = Preview();
-            StageStart();  // builds the equalizer response too
+            StageStart();  // builds the equalizer response too; refuses before any output
             if (!Preview()) output = kind->open(MakeOutputSettings());
             wide = output && output->Bits() > 16;
             e.OutputBits.store(wide ? output->Bits() : 16);
-            if (wide) input->ChooseWide();
+            if (wide) {
+                input->ChooseWide();
+                StageStart();  // again, at 24 bits
+            }
 
             // A conversion starts at the exact sample frame the start time names.
             const std::uint32_t startMs = e.StartMs.load();
@@ -406,7 +384,7 @@ bool Job::Start(const std::string& inputPath, const std::string& outputPath,
     j.input.reset();
     j.output.reset();
     j.kind = nullptr;
-    j.flushed = j.failing = j.playbackOpen = j.wide = j.equalizing = false;
+    j.flushed = j.failing = j.playbackOpen = j.wide = false;
 
     if (mode == kModePreview && !j.isDefault) return refuse(kErrOpen);  // one sound card
     if (mode != kModePreview) {

@@ -86,17 +86,26 @@ public:
         return n;
     }
 
-    // A lossless integer source deeper than 16 bits in one or two channels.
+    // A lossless integer source deeper than 16 bits (more than two channels are mixed down).
     int WideBits() const override {
         const MediaDescription& m = decoder_->Description();
-        const bool wide =
-            m.IntegerSamples && m.BitsPerSample > 16 && m.BitsPerSample <= 32 && m.Channels <= 2;
+        const bool wide = m.IntegerSamples && m.BitsPerSample > 16 && m.BitsPerSample <= 32;
         return wide ? m.BitsPerSample : 0;
     }
     void ChooseWide() override { decoder_->PreferRead32(); }
     std::size_t ReadWide(std::int32_t* samples, std::size_t frames) override {
-        const long got = decoder_->Read32(samples, frames);
+        const auto channels = static_cast<std::size_t>(decoder_->Description().Channels);
+        if (channels > 2) wideStored_.resize(frames * channels);
+        const long got = decoder_->Read32(channels > 2 ? wideStored_.data() : samples, frames);
         if (got < 0) throw FileError(kCauseGeneric, path_, decoder_->ErrorText());
+        if (channels > 2 && got > 0) {
+            // The WAV reader's mixdown rule, as on the 16-bit path.
+            StreamInfo mix;
+            mix.Channels = 2;
+            mix.StoredChannels = static_cast<std::uint16_t>(channels);
+            mix.ChannelMask = info_.ChannelMask;
+            MixStoredChannelsWide(wideStored_.data(), static_cast<std::size_t>(got), mix, samples);
+        }
         return static_cast<std::size_t>(got);
     }
 
@@ -107,6 +116,7 @@ private:
     std::string path_;
     StreamInfo info_;
     std::vector<std::int16_t> stored_, block_;
+    std::vector<std::int32_t> wideStored_;
 };
 
 bool ProbeMediaKind(File& file, StreamInfo& info) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "engine/job/errors.h"
 #include "engine/job/file.h"
@@ -20,6 +21,7 @@ struct OpusFileWriter::Impl {
     // would keep the last failure to a close whose result the library drops).
     File file;
     std::string ioError;
+    std::vector<float> floats;  // deep samples for the float entry
 
     static int WriteTo(void* data, const unsigned char* bytes, opus_int32 size) {
         auto* m = static_cast<Impl*>(data);
@@ -61,7 +63,8 @@ OpusFileWriter::~OpusFileWriter() {
 
 std::unique_ptr<OpusFileWriter> OpusFileWriter::Create(const std::string& path, std::uint32_t rate,
                                                        int channels, int bitsPerSecond,
-                                                       const MediaTags& tags, std::string& error) {
+                                                       const MediaTags& tags, std::string& error,
+                                                       int sourceBits) {
     if (channels < 1 || channels > 2 || rate < 8000 || rate > 192000 || bitsPerSecond < 6000 ||
         bitsPerSecond > 510000) {
         error = "unsupported Opus format";
@@ -104,8 +107,8 @@ std::unique_ptr<OpusFileWriter> OpusFileWriter::Create(const std::string& path, 
     // Free VBR: the constrained kind (the library's default) spends the nominal rate on every
     // frame and made files ~18 % larger than other encoders' at the same setting.
     ope_encoder_ctl(impl->encoder, OPUS_SET_VBR_CONSTRAINT(0));
-    // The pipeline's samples are 16-bit: nothing below that is worth coding.
-    ope_encoder_ctl(impl->encoder, OPUS_SET_LSB_DEPTH(16));
+    // Nothing below the source's own precision is worth coding.
+    ope_encoder_ctl(impl->encoder, OPUS_SET_LSB_DEPTH(std::clamp(sourceBits, 16, 24)));
     return std::unique_ptr<OpusFileWriter>(new OpusFileWriter(std::move(impl)));
 }
 
@@ -122,6 +125,27 @@ bool OpusFileWriter::Write16(const std::int16_t* samples, std::size_t frames) {
         }
         frames -= static_cast<std::size_t>(n);
         samples += static_cast<std::size_t>(n) * static_cast<std::size_t>(m.channels);
+    }
+    return true;
+}
+
+bool OpusFileWriter::Write(const std::int32_t* samples, std::size_t frames) {
+    Impl& m = *impl_;
+    if (m.finished) return false;
+    const auto channels = static_cast<std::size_t>(m.channels);
+    while (frames > 0) {
+        const std::size_t n = std::min<std::size_t>(frames, 1u << 14);
+        m.floats.resize(n * channels);
+        for (std::size_t i = 0; i < n * channels; ++i)
+            m.floats[i] = static_cast<float>(samples[i]) * (1.0f / 8388608.0f);
+        errno = 0;
+        const int err = ope_encoder_write_float(m.encoder, m.floats.data(), static_cast<int>(n));
+        if (err != OPE_OK || !m.ioError.empty()) {
+            error_ = m.ioError.empty() ? OpeText(err) : m.ioError;
+            return false;
+        }
+        frames -= n;
+        samples += n * channels;
     }
     return true;
 }

@@ -12,15 +12,19 @@ namespace tralux::platform {
 
 class OpusFileWriter {
 public:
-    // `bitsPerSecond` VBR target (6000..510000).
+    // `bitsPerSecond` VBR target (6000..510000); `sourceBits` the precision of the source's
+    // samples (16..24), what the encoder is told is worth coding.
     static std::unique_ptr<OpusFileWriter> Create(const std::string& path, std::uint32_t rate,
                                                   int channels, int bitsPerSecond,
-                                                  const MediaTags& tags, std::string& error);
+                                                  const MediaTags& tags, std::string& error,
+                                                  int sourceBits = 16);
     ~OpusFileWriter();  // finishes the file when Finish was not called
     OpusFileWriter(const OpusFileWriter&) = delete;
     OpusFileWriter& operator=(const OpusFileWriter&) = delete;
 
     bool Write16(const std::int16_t* samples, std::size_t frames);
+    // Samples right-justified at 24 bits, handed to the encoder as floats.
+    bool Write(const std::int32_t* samples, std::size_t frames);
     // Encodes what is buffered and writes the last page. Once.
     bool Finish();
     const std::string& ErrorText() const { return error_; }

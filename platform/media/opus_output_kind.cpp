@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <memory>
 
 #include "engine/job/engine_state.h"
@@ -13,10 +14,13 @@ namespace {
 std::unique_ptr<Output> OpenOpusOutput(const OutputSettings& settings) {
     const int kbps = settings.kbps >= 6 && settings.kbps <= 510 ? settings.kbps : 160;
     std::string error;
-    auto writer = OpusFileWriter::Create(settings.path, settings.rate, settings.channels,
-                                         kbps * 1000, VorbisTagsFor(settings), error);
+    // A deeper source is encoded from its 24-bit samples rather than 16-bit ones.
+    const int bits = settings.bits > 16 ? 24 : 16;
+    auto writer =
+        OpusFileWriter::Create(settings.path, settings.rate, settings.channels, kbps * 1000,
+                               VorbisTagsFor(settings), error, std::min(settings.bits, 24));
     return std::make_unique<WriterOutput<OpusFileWriter>>("Opus", settings, std::move(writer),
-                                                          error);
+                                                          error, bits);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #pragma once
-// The output kind over a file writer of ours (FLAC, Opus): the writers take 16-bit (FLAC also
-// 24-bit) frames and
-// answer with a flag and an error text; this turns that into the job's exceptions and messages.
+// The output kind over a file writer of ours (FLAC, Opus): the writers take 16-bit frames, or
+// 24-bit ones from a deep source, and answer with a flag and an error text; this turns that into the job's exceptions and messages.
 #include <cstring>
 #include <memory>
 #include <string>

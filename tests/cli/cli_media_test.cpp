@@ -1,5 +1,8 @@
 // Formats beyond WAV and MP3 through tralux-cli: FLAC and Opus out, anything the system's
 // decoders know in, tags and cover art carried; checked against flac, metaflac, ffmpeg, opusdec.
+#include <cmath>
+#include <numbers>
+
 #include "cli_fixture.h"
 #include "support/require.h"
 
@@ -14,6 +17,60 @@ std::string Dir(const std::string& d) {
 
 int Sh(const std::string& cmd) {
     return std::system((cmd + " >/dev/null 2>&1").c_str());
+}
+
+// A 24-bit sine in `channels` equal channels, `db` relative to full scale.
+Bytes Tone24(std::uint32_t rate, int channels, double freq, double db, std::size_t frames) {
+    Bytes b;
+    const double amp = 8388607.0 * std::pow(10.0, db / 20.0);
+    for (std::size_t i = 0; i < frames; ++i) {
+        const auto v = static_cast<std::int32_t>(
+            std::lround(amp * std::sin(2 * std::numbers::pi * freq * i / rate)));
+        for (int c = 0; c < channels; ++c)
+            for (int k = 0; k < 3; ++k) b.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+    }
+    return b;
+}
+
+// Least-squares fit of a sine of known frequency to channel `ch` over the middle half:
+// its amplitude (full scale 1) and everything else against it, in dB.
+struct SineFit {
+    double amplitude = 0, sinadDb = 0;
+};
+SineFit FitSine(const std::vector<double>& s, int channels, int ch, double freq, double rate) {
+    const std::size_t n = s.size() / static_cast<std::size_t>(channels);
+    auto at = [&](std::size_t i) { return s[i * static_cast<std::size_t>(channels) + ch]; };
+    double cc = 0, ss = 0, cs = 0, yc = 0, ys = 0;
+    for (std::size_t i = n / 4; i < 3 * n / 4; ++i) {
+        const double a = 2 * std::numbers::pi * freq * i / rate;
+        cc += std::cos(a) * std::cos(a);
+        ss += std::sin(a) * std::sin(a);
+        cs += std::cos(a) * std::sin(a);
+        yc += at(i) * std::cos(a);
+        ys += at(i) * std::sin(a);
+    }
+    const double det = cc * ss - cs * cs, A = (yc * ss - ys * cs) / det,
+                 B = (ys * cc - yc * cs) / det;
+    double sig = 0, err = 0;
+    for (std::size_t i = n / 4; i < 3 * n / 4; ++i) {
+        const double a = 2 * std::numbers::pi * freq * i / rate;
+        const double fit = A * std::cos(a) + B * std::sin(a);
+        sig += fit * fit;
+        err += (at(i) - fit) * (at(i) - fit);
+    }
+    return {std::hypot(A, B), 10 * std::log10(sig / std::max(err, 1e-30))};
+}
+
+// Little-endian signed samples of `width` bytes, full scale 1.
+std::vector<double> Samples(const Bytes& raw, int width) {
+    std::vector<double> s(raw.size() / static_cast<std::size_t>(width));
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        std::uint32_t v = 0;
+        for (int k = 0; k < width; ++k)
+            v |= static_cast<std::uint32_t>(raw[i * width + k]) << (8 * (4 - width + k));
+        s[i] = static_cast<std::int32_t>(v) / 2147483648.0;
+    }
+    return s;
 }
 
 // A small PNG made by ffmpeg (any bytes would do for the tags; a real image for the muxers).
@@ -148,8 +205,9 @@ TEST_F(CliMedia, SurroundIsMixedDownAsWavIsAndOpusKeepsTheLength) {
 }
 
 // Deeper sources keep their samples in FLAC when nothing is converted (our WAV reader and the
-// system's decoders, also from a start position); any conversion writes 16 bits, and says so.
-TEST_F(CliMedia, DeepSourcesStayDeepInFlac) {
+// system's decoders, also from a start position) and 24 bits of precision through rate
+// conversion, the equalizer and mixdowns; Opus is coded from them too.
+TEST_F(CliMedia, DeepSourcesStayDeepInFlacAndOpus) {
     TRALUX_REQUIRE_TOOL("flac");
     TRALUX_REQUIRE_TOOL("metaflac");
     const Bytes payload = Noise24(48000 * 2 + 333);
@@ -173,15 +231,42 @@ TEST_F(CliMedia, DeepSourcesStayDeepInFlac) {
     EXPECT_EQ(bps(P("b/deep.flac")), "24\n");
     EXPECT_TRUE(raw(P("b/deep.flac")) == Bytes(payload.begin() + 24000 * 6, payload.end()));
 
-    // A rate change or the equalizer: the 16-bit pipeline.
-    ASSERT_EQ(RunCli("convert " + P("deep.wav") + " --format flac --rate 44100" + Dir(P("c"))), 0)
-        << Err();
-    EXPECT_EQ(bps(P("c/deep.flac")), "16\n");
-    ASSERT_EQ(RunCli("convert " + P("a/deep.flac") +
-                     " --format flac --eq-db 3,0,0,0,0,0,0,0,0,0,0" + Dir(P("d"))),
-              0)
-        << Err();
-    EXPECT_EQ(bps(P("d/deep.flac")), "16\n");
+    // Rate conversion, the equalizer and a mixdown keep 24 bits: a -6 dBFS tone comes out
+    // cleaner than 16 bits could hold it (about 98 dB; measured 137).
+    WriteFile(P("tone.wav"), Riff({{"fmt ", FmtPayload(1, 2, 96000, 24)},
+                                   {"data", Tone24(96000, 2, 997, -6, 96000)}}));
+    WriteFile(P("quad.wav"), Riff({{"fmt ", FmtPayload(1, 4, 48000, 24)},
+                                   {"data", Tone24(48000, 4, 997, -6, 48000)}}));
+    struct Case {
+        std::string args, out;
+        double rate;
+    };
+    for (const Case& c :
+         {Case{P("tone.wav") + " --rate 48000", "c/tone.flac", 48000},
+          Case{P("tone.wav") + " --eq-db 0,0,0,0,0,0,0,0,0,0,-3", "d/tone.flac", 96000},
+          Case{P("quad.wav"), "e/quad.flac", 48000}}) {
+        const std::string dir = P(c.out.substr(0, 1));
+        ASSERT_EQ(RunCli("convert " + c.args + " --format flac" + Dir(dir)), 0) << Err();
+        EXPECT_EQ(bps(P(c.out)), "24\n") << c.args;
+        EXPECT_EQ(Capture("metaflac --show-channels '" + P(c.out) + "'"), "2\n") << c.args;
+        const std::vector<double> s = Samples(raw(P(c.out)), 3);
+        for (int ch = 0; ch < 2; ++ch)
+            EXPECT_GT(FitSine(s, 2, ch, 997, c.rate).sinadDb, 120) << c.args;
+    }
+
+    // Opus from a deep source: a tone at -110 dBFS, below 16 bits' reach, is still coded.
+    TRALUX_REQUIRE_TOOL("opusdec");
+    TRALUX_REQUIRE_TOOL("sox");
+    WriteFile(P("low.wav"), Riff({{"fmt ", FmtPayload(1, 1, 48000, 24)},
+                                  {"data", Tone24(48000, 1, 1000, -110, 96000)}}));
+    ASSERT_EQ(RunCli("convert " + P("low.wav") + " --format opus" + Dir(P("o"))), 0) << Err();
+    ASSERT_EQ(Sh("opusdec --float --force-wav '" + P("o/low.opus") + "' '" + P("o.wav") +
+                 "' && sox '" + P("o.wav") + "' -t s32 '" + P("o.raw") + "'"),
+              0);
+    const double level =
+        20 * std::log10(FitSine(Samples(ReadFile(P("o.raw")), 4), 1, 0, 1000, 48000).amplitude);
+    EXPECT_NEAR(level, -110, 2);
+
     ASSERT_EQ(RunCli("formats"), 0);
     EXPECT_NE(Out().find("16 bits, or 24 as the source has"), std::string::npos) << Out();
 }
