@@ -355,7 +355,7 @@ TEST_F(MediaJobs, DiskFullLeavesNothingBehind) {
 }
 
 // A 24-bit source goes to FLAC untouched; the equalizer switched on midway takes over from
-// there (16-bit through the stage, stored at 24), with nothing lost or added at the switch.
+// there (24 bits through the stage), with nothing lost or added at the switch.
 TEST_F(MediaJobs, DeepSamplesPassUntilTheEqualizerComesOn) {
     TRALUX_REQUIRE_TOOL("flac");
     RegisterFlacOutput();
@@ -399,6 +399,28 @@ TEST_F(MediaJobs, DeepSamplesPassUntilTheEqualizerComesOn) {
     EXPECT_GE(cut.size(), second);
     EXPECT_LT(cut.size(), payload.size());
     EXPECT_TRUE(std::equal(cut.begin(), cut.end(), payload.begin()));
+
+    // Stopped while converting the rate: a valid 24-bit file of what was done.
+    Engine().OutputRate.store(22050);
+    Engine().PositionMs.store(0);
+    ASSERT_TRUE(StartConversion(dir + "/deep.wav", dir + "/half.flac", 0, kModeConvert));
+    WaitForPosition(1000);
+    Engine().StopRequested.store(true);
+    WaitForJob();
+    Engine().StopRequested.store(false);
+    Engine().OutputRate.store(kRate);
+    EXPECT_EQ(Shell("flac -t -s '" + dir + "/half.flac'"), 0);
+    ASSERT_EQ(Shell("(metaflac --show-bps --show-sample-rate --show-total-samples '" + dir +
+                    "/half.flac' > '" + dir + "/half.txt')"),
+              0);
+    std::ifstream fields(dir + "/half.txt");
+    int bits = 0, rate = 0;
+    std::uint64_t total = 0;
+    fields >> bits >> rate >> total;
+    EXPECT_EQ(bits, 24);
+    EXPECT_EQ(rate, 22050);
+    EXPECT_GE(total, 22050u);
+    EXPECT_LT(total, frames / 2);
 }
 
 TEST(Decoder, SurroundKeepsItsSpeakersAndMemoryInputWorks) {
