@@ -308,11 +308,10 @@ int Formats() {
         std::printf("  %-9s %-34s %s\n", (std::to_string(rate) + " Hz").c_str(),
                     mono.empty() ? "-" : mono.c_str(), stereo.empty() ? "-" : stereo.c_str());
     }
-    std::printf("\nFLAC: lossless, any rate, mono or stereo, 16 bits, or 24 as the source has "
-                "when its rate and channels are kept and the equalizer is off; --flac-level "
-                "0..8 (default 5)\n");
-    std::printf("Opus: any rate (stored at 48000 Hz), mono or stereo; --bitrate 6..510 kbit/s, "
-                "variable (default 160)\n");
+    std::printf("\nFLAC: lossless, any rate, mono or stereo, 16 bits, or 24 when the source is "
+                "deeper (a CD rip is 16-bit); --flac-level 0..8 (default 5)\n");
+    std::printf("Opus: any rate (stored at 48000 Hz), mono or stereo, coded from 24 bits when "
+                "the source is deeper; --bitrate 6..510 kbit/s, variable (default 160)\n");
     std::string in = "WAV MP3";
     for (const std::string& ext : platform::MediaInputExtensions()) in += " " + ext.substr(1);
     std::printf("\nInputs: %s, CD tracks (.cda)\n", in.c_str());

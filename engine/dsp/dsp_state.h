@@ -1,6 +1,6 @@
 #pragma once
 // The per-job signal stage between the source loops and the sink: 8- to 16-bit widening,
-// channel mixing, rate conversion with the equalizer, and the analysis that advances the
+// channel mixing, rate conversion with the equalizer (at 24 bits for deep sources), and the analysis that advances the
 // position and feeds the preview display. One DspState per job (or one reused from job to
 // job); it is about 150 KB, so keep it on the heap.
 //

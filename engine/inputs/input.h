@@ -50,8 +50,9 @@ public:
     // time; an input that cannot be pulled (a CD track, whose reader places overlapping
     // reads itself) pushes instead and may leave Read unsupported.
     virtual void Pump(BlockSink& sink);
-    // The stored sample width when it is above 16 bits and ReadWide delivers the stored
-    // samples untouched (same rate and channels as Describe()); 0 otherwise.
+    // The stored sample width when it is above 16 bits and ReadWide delivers the samples at
+    // that precision (same rate and channels as Describe(): more stored channels are mixed
+    // down, otherwise the samples are untouched); 0 otherwise.
     virtual int WideBits() const { return 0; }
     // Reads go through ReadWide from now on; called before Seek.
     virtual void ChooseWide() {}

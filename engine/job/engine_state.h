@@ -48,7 +48,8 @@ struct EngineState {
     std::atomic<int> SourceChannels{0};
     std::atomic<std::uint32_t> OutputRate{44100};
     std::atomic<std::uint16_t> OutputChannels{2};
-    // The running job's stored sample width: 16, or the source's 24 kept by a FLAC output.
+    // The running job's sample width: 16, or 24 when a deeper source goes to FLAC (stored) or
+    // Opus (coded from them).
     std::atomic<int> OutputBits{16};
 
     std::atomic<double> PositionMs{0.0};

@@ -41,8 +41,9 @@ struct OutputSettings {
     bool placeTags = true;  // "PlaceClipInfo": write the texts (a credit is written regardless)
     int kbps = -1;          // the kind's bit-rate option, -1 when unset
     std::uint64_t expectedFrames = 0;  // output frames the job expects (0: unknown), a hint
-    // Above 16: the job can hand over the source's own samples of this width (WriteWide); a
-    // kind that can hold them opens at that width and says so in Bits(), others ignore it.
+    // Above 16: the job can hand over samples of the source's precision (WriteWide, 24 bits
+    // of it at most after the signal stage); a kind that can use them opens at that width and
+    // says so in Bits(), others ignore it.
     int bits = 16;
     // Further stored options by name (-1 when unset); never null.
     std::function<int(std::string_view)> option = [](std::string_view) { return -1; };
