@@ -1,6 +1,7 @@
 // Speed of the signal stage, in multiples of real time on one core: stereo 16-bit input in
 // one-second blocks (as the WAV loop reads it), for each kind of conversion path, with the
-// equalizer off and on. Measured in the thread's CPU time, so a busy machine does not skew
+// equalizer off and on; then the same through the 24-bit stage of deep sources (full-range
+// 32-bit samples in and out). Measured in the thread's CPU time, so a busy machine does not skew
 // it. Usage: bench_dsp_throughput [seconds of audio, default 120] [input rate [output rate]]
 #include <ctime>
 #include <cmath>
@@ -48,13 +49,19 @@ int main(int argc, char** argv) {
     const Path paths[] = {{44100, 22050}, {22050, 44100},  {44100, 32000}, {32000, 44100},
                           {44100, 8000},  {44100, 44100},  {48000, 44100}, {96000, 48000},
                           {96000, 44100}, {192000, 48000}, {192000, 8000}, {8000, 48000}};
-    std::printf("%-16s %12s %12s\n", "path (stereo)", "eq off", "eq on");
-    double worst = 1e30;
+    std::printf("%-16s %12s %12s %12s %12s\n", "path (stereo)", "eq off", "eq on", "24-bit off",
+                "24-bit on");
+    double worst = 1e30, worstWide = 1e30;
     for (const auto& p : paths) {
         if ((onlyFrom && p.from != onlyFrom) || (onlyTo && p.to != onlyTo)) continue;
         const auto input = Music(p.from, seconds);
+        std::vector<std::int32_t> deep(input.size());
+        for (std::size_t i = 0; i < input.size(); ++i)
+            deep[i] =
+                static_cast<std::int32_t>(input[i]) * 65536 + (static_cast<int>(i % 255) << 8);
         std::printf("%6u -> %-6u", p.from, p.to);
-        for (bool eq : {false, true}) {
+        for (int run = 0; run < 4; ++run) {
+            const bool eq = run % 2 == 1, wide = run >= 2;
             tralux::dsp::DspState dsp;
             dsp.EqualizerOn = eq;
             if (eq) {
@@ -62,24 +69,27 @@ int main(int argc, char** argv) {
                 dsp.EqualizerLevels[6] = 70;
                 dsp.EqualizerLevels[10] = 45;
             }
-            dsp.ResamplerStart({p.from, 2, 16, p.to, 2, false});
+            dsp.ResamplerStart({p.from, 2, 16, p.to, 2, false, true, wide});
             std::size_t outSamples = 0;
             const double t0 = CpuSeconds();
             const std::size_t block = 2 * p.from;
             for (std::size_t at = 0; at < input.size(); at += block)
                 outSamples +=
-                    dsp.Process(reinterpret_cast<const std::uint8_t*>(input.data() + at), block * 2)
-                        .size();
-            outSamples += dsp.Flush().size();
+                    wide ? dsp.ProcessWide(deep.data() + at, p.from).size()
+                         : dsp.Process(reinterpret_cast<const std::uint8_t*>(input.data() + at),
+                                       block * 2)
+                               .size();
+            outSamples += wide ? dsp.FlushWide().size() : dsp.Flush().size();
             const double secs = CpuSeconds() - t0;
             const double speed = static_cast<double>(seconds) / secs;
-            if (!(p.from == p.to && !eq)) worst = std::min(worst, speed);
+            if (!(p.from == p.to && !eq))
+                (wide ? worstWide : worst) = std::min(wide ? worstWide : worst, speed);
             std::printf(" %11.0fx", speed);
             if (outSamples != 2 * static_cast<std::size_t>(p.to) * seconds)
                 std::printf("(len %zu!)", outSamples);
         }
         std::printf("\n");
     }
-    std::printf("slowest converting path: %.0fx real time\n", worst);
+    std::printf("slowest converting path: %.0fx real time (24-bit: %.0fx)\n", worst, worstWide);
     return 0;
 }

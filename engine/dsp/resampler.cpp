@@ -32,7 +32,8 @@ inline S Clip(double x) {
         if (v < -32767.0f) return -32767;
         return static_cast<S>(v);
     } else {
-        return static_cast<S>(std::lrint(std::clamp(x, -8388607.0, 8388607.0)));
+        const double v = std::clamp(x, -8388607.0, 8388607.0);
+        return static_cast<S>(v + (v < 0 ? -0.5 : 0.5));  // no library call per sample
     }
 }
 
@@ -240,7 +241,8 @@ void BasicResampler<S>::Decimate(const S* const* in, std::size_t count, bool flu
                     32768);
         } else {
             for (std::size_t i = 0; i < f.size(); ++i)
-                o[i] = static_cast<S>(std::lrint(std::clamp(f[i], -8388608.0f, 8388607.0f)));
+                o[i] = static_cast<S>(std::clamp(static_cast<double>(f[i]), -8388608.0, 8388607.0) +
+                                      (f[i] < 0 ? -0.5 : 0.5));
         }
     }
 }

@@ -72,6 +72,69 @@ TEST(Resampler, ClipsAtPlusMinus32767) {
     EXPECT_EQ(lo, -32767);  // never -32768
 }
 
+// Deep sources run the same stage at 24 bits: same length and timing as the 16-bit stage
+// (within its rounding), and a boost clips at 24-bit full scale instead of wrapping.
+TEST(Resampler, DeepSamplesFollowThe16BitPathAt24Bits) {
+    struct Case {
+        std::uint32_t in, out;
+        int inCh, outCh;
+        bool eq;
+    };
+    auto wideConvert = [](DspState& d, const std::vector<std::int32_t>& in, int ch) {
+        std::vector<std::int32_t> out;
+        const std::size_t frames = in.size() / static_cast<std::size_t>(ch);
+        for (std::size_t at = 0; at < frames; at += 3000) {
+            const auto got = d.ProcessWide(in.data() + at * static_cast<std::size_t>(ch),
+                                           std::min<std::size_t>(3000, frames - at));
+            out.insert(out.end(), got.begin(), got.end());
+        }
+        const auto tail = d.FlushWide();
+        out.insert(out.end(), tail.begin(), tail.end());
+        return out;
+    };
+    for (const Case& c : {Case{96000, 44100, 2, 2, true}, Case{44100, 48000, 1, 2, false},
+                          Case{44100, 44100, 2, 1, false}}) {
+        const auto narrowIn = dsptest::Noise(c.in * static_cast<std::size_t>(c.inCh), 3);
+        std::vector<std::int32_t> wideIn(narrowIn.size());
+        for (std::size_t i = 0; i < wideIn.size(); ++i)
+            wideIn[i] = narrowIn[i] * 65536 + static_cast<int>(i % 200) * 256 - 25600;
+        auto narrow = Make(c.in, c.out, c.inCh, c.outCh);
+        narrow->EqualizerOn = c.eq;
+        const auto want = Convert(*narrow, narrowIn, 3000);
+        auto wide = std::make_unique<DspState>();
+        wide->EqualizerOn = c.eq;
+        DspFormat f{c.in,  static_cast<std::uint16_t>(c.inCh),  16,
+                    c.out, static_cast<std::uint16_t>(c.outCh), false};
+        f.Wide = true;
+        wide->ResamplerStart(f);
+        const auto got = wideConvert(*wide, wideIn, c.inCh);
+        ASSERT_EQ(got.size(), want.size()) << c.in << " -> " << c.out;
+        int worst = 0;
+        bool lowBits = false;
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            worst = std::max(worst,
+                             std::abs(static_cast<int>(std::lround(got[i] / 65536.0)) - want[i]));
+            lowBits = lowBits || (got[i] & 0xFF00) != 0;
+            ASSERT_EQ(got[i] & 0xFF, 0);
+        }
+        EXPECT_LE(worst, 2) << c.in << " -> " << c.out;
+        EXPECT_TRUE(lowBits);
+    }
+
+    auto d = std::make_unique<DspState>();
+    d->EqualizerOn = true;
+    d->EqualizerLevels[10] = 0;  // master ~2.7x
+    DspFormat f{44100, 1, 16, 44100, 1, false};
+    f.Wide = true;
+    d->ResamplerStart(f);
+    const auto sine = dsptest::Sine(440, 44100, 44100, 30000.0);
+    std::vector<std::int32_t> in(sine.begin(), sine.end());
+    for (auto& v : in) v *= 65536;
+    const auto out = wideConvert(*d, in, 1);
+    EXPECT_EQ(*std::max_element(out.begin(), out.end()), 8388607 * 256);
+    EXPECT_EQ(*std::min_element(out.begin(), out.end()), -8388607 * 256);
+}
+
 TEST(Resampler, NeutralEqualizerMatchesEqualizerOff) {
     for (auto [from, to] :
          {std::pair{44100u, 44100u}, std::pair{44100u, 22050u}, std::pair{32000u, 44100u}}) {
