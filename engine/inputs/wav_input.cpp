@@ -1,6 +1,8 @@
 #include "engine/inputs/wav_input.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "engine/formats/riff_reader.h"
@@ -64,12 +66,12 @@ public:
         return n * info_.Channels * 2;
     }
 
+    // 24- and 32-bit PCM; float samples count as 24 bits (their precision).
     int WideBits() const override {
         const int channels = std::max(info_.StoredChannels, info_.Channels);
-        const bool wide = info_.Encoding == SampleEncoding::Integer &&
-                          (info_.BitsPerSample == 24 || info_.BitsPerSample == 32) &&
-                          info_.BlockAlign == channels * info_.BitsPerSample / 8;
-        return wide ? info_.BitsPerSample : 0;
+        if (info_.BlockAlign != channels * info_.BitsPerSample / 8) return 0;
+        if (info_.Encoding == SampleEncoding::Float) return 24;
+        return info_.BitsPerSample == 24 || info_.BitsPerSample == 32 ? info_.BitsPerSample : 0;
     }
 
     std::size_t ReadWide(std::int32_t* samples, std::size_t frames) override {
@@ -90,17 +92,39 @@ public:
         const bool mix = info_.StoredChannels > info_.Channels;
         if (mix) all_.resize(count);
         std::int32_t* target = mix ? all_.data() : samples;
-        for (std::size_t i = 0; i < count; ++i) {
-            std::uint32_t v = 0;
-            for (std::size_t b = 0; b < width; ++b)
-                v |= static_cast<std::uint32_t>(raw_[i * width + b]) << (8 * (4 - width + b));
-            target[i] = static_cast<std::int32_t>(v);
+        if (info_.Encoding == SampleEncoding::Float) {
+            for (std::size_t i = 0; i < count; ++i)
+                target[i] = FloatSample(raw_.data() + i * width);
+        } else {
+            for (std::size_t i = 0; i < count; ++i) {
+                std::uint32_t v = 0;
+                for (std::size_t b = 0; b < width; ++b)
+                    v |= static_cast<std::uint32_t>(raw_[i * width + b]) << (8 * (4 - width + b));
+                target[i] = static_cast<std::int32_t>(v);
+            }
         }
         if (mix) MixStoredChannelsWide(all_.data(), got / stored_, info_, samples);
         return got / stored_;
     }
 
 private:
+    // A stored float sample rounded to 24 bits at the top of 32 (clipped at full scale, NaN
+    // silent).
+    std::int32_t FloatSample(const std::uint8_t* p) const {
+        double x;
+        if (info_.BitsPerSample == 32) {
+            float f;
+            std::memcpy(&f, p, 4);
+            x = f;
+        } else {
+            std::memcpy(&x, p, 8);
+        }
+        if (!(x == x)) return 0;
+        const double s = std::nearbyint(std::clamp(x * 8388608.0, -8388608.0, 8388607.0));
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::int32_t>(s))
+                                         << 8);
+    }
+
     File& file_;
     StreamInfo info_;  // as stored
     StreamInfo pipe_;  // as read

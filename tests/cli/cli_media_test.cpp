@@ -231,12 +231,20 @@ TEST_F(CliMedia, DeepSourcesStayDeepInFlacAndOpus) {
     EXPECT_EQ(bps(P("b/deep.flac")), "24\n");
     EXPECT_TRUE(raw(P("b/deep.flac")) == Bytes(payload.begin() + 24000 * 6, payload.end()));
 
-    // Rate conversion, the equalizer and a mixdown keep 24 bits: a -6 dBFS tone comes out
-    // cleaner than 16 bits could hold it (about 98 dB; measured 137).
+    // Rate conversion, the equalizer, a mixdown and float samples keep 24 bits: a -6 dBFS tone
+    // comes out cleaner than 16 bits could hold it (about 98 dB; measured 137).
     WriteFile(P("tone.wav"), Riff({{"fmt ", FmtPayload(1, 2, 96000, 24)},
                                    {"data", Tone24(96000, 2, 997, -6, 96000)}}));
     WriteFile(P("quad.wav"), Riff({{"fmt ", FmtPayload(1, 4, 48000, 24)},
                                    {"data", Tone24(48000, 4, 997, -6, 48000)}}));
+    Bytes floats;  // the same tone as 32-bit float samples
+    for (std::size_t i = 0; i < 2 * 48000; ++i) {
+        const float v = static_cast<float>(
+            0.5 * std::sin(2 * std::numbers::pi * 997 * static_cast<double>(i / 2) / 48000));
+        const auto* p = reinterpret_cast<const std::uint8_t*>(&v);
+        floats.insert(floats.end(), p, p + 4);
+    }
+    WriteFile(P("float.wav"), Riff({{"fmt ", FmtPayload(3, 2, 48000, 32)}, {"data", floats}}));
     struct Case {
         std::string args, out;
         double rate;
@@ -244,7 +252,7 @@ TEST_F(CliMedia, DeepSourcesStayDeepInFlacAndOpus) {
     for (const Case& c :
          {Case{P("tone.wav") + " --rate 48000", "c/tone.flac", 48000},
           Case{P("tone.wav") + " --eq-db 0,0,0,0,0,0,0,0,0,0,-3", "d/tone.flac", 96000},
-          Case{P("quad.wav"), "e/quad.flac", 48000}}) {
+          Case{P("quad.wav"), "e/quad.flac", 48000}, Case{P("float.wav"), "f/float.flac", 48000}}) {
         const std::string dir = P(c.out.substr(0, 1));
         ASSERT_EQ(RunCli("convert " + c.args + " --format flac" + Dir(dir)), 0) << Err();
         EXPECT_EQ(bps(P(c.out)), "24\n") << c.args;
