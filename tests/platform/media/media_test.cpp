@@ -405,6 +405,7 @@ TEST_F(MediaJobs, DeepSamplesPassUntilTheEqualizerComesOn) {
     Engine().PositionMs.store(0);
     ASSERT_TRUE(StartConversion(dir + "/deep.wav", dir + "/half.flac", 0, kModeConvert));
     WaitForPosition(1000);
+    EXPECT_EQ(Engine().OutputBits.load(), 24);  // what the progress window shows
     Engine().StopRequested.store(true);
     WaitForJob();
     Engine().StopRequested.store(false);
