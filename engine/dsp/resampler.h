@@ -45,7 +45,6 @@ public:
 template <class Sample>
 class BasicResampler {
 public:
-    static constexpr std::int32_t kMax = sizeof(Sample) == 2 ? 32767 : 8388607;
     static constexpr int kFrame = 2048;
     static constexpr int kHop = 1024;
 
