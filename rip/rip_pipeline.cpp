@@ -165,7 +165,10 @@ std::vector<TrackResult> RipPipeline::Run(
                 slot.readBytes = pcm ? pcm->Bytes() : 0;
                 if (pcm) pcm->End(code);
                 slot.pcm = pcm;
-                if (code > 0) slot.result.error = error;
+                if (code > 0) {
+                    slot.result.error = error;
+                    slot.result.code = code;
+                }
                 // A track cut by a stop on the drive is encoded as far as it was read (a
                 // stopped job leaves a playable file); one with nothing read yet is not.
                 slot.finishWhole = code == 0 && pcm && pcm->Bytes() > 0;
@@ -210,6 +213,8 @@ std::vector<TrackResult> RipPipeline::Run(
             if (shown || (code != 0 && code != s.readEnd)) {
                 // The encoder failed: its message was shown and its file removed.
                 s.result.kind = TrackResult::Failed;
+                if (code != 0) s.result.code = code;
+                if (shown) s.result.shownText = e.FailureText;
                 if (s.result.error.empty())
                     s.result.error = shown ? "the output could not be written" : LastErrorText(e);
                 s.result.fileKept = false;
@@ -252,6 +257,7 @@ std::vector<TrackResult> RipPipeline::Run(
             SetTagTexts(e, t.tags);
             if (!s.job->Start(s.pcm->Path(), t.outputPath, 0, kModeConvert)) {
                 s.result.kind = TrackResult::Failed;
+                s.result.code = e.LastError.load();
                 s.result.error = LastErrorText(e);
                 encodeFailures.emplace_back(t.number, s.result.error);
                 s.pcm.reset();

@@ -8,12 +8,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 
 #include "app/core/layout.h"
@@ -25,6 +28,7 @@
 #include "cddb/cache.h"
 #include "cddb/cddb_settings.h"
 #include "cddb/engine/cd_info_provider.h"
+#include "engine/formats/riff_reader.h"
 #include "engine/job/engine_state.h"
 #include "engine/job/job.h"
 #include "platform/notify/notifier.h"
@@ -270,6 +274,121 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
     EXPECT_NE(lookupStopped[0].text.find("尚有 3 個檔案未轉換"), std::string::npos)
         << lookupStopped[0].text;
     EXPECT_TRUE(fs::is_empty(dir / "out3"));  // no track, no log, no sheet
+
+    // To MP3 the drive reads on while earlier tracks encode: the same files as one track at a
+    // time, and a stop leaves the track on the drive as a playable beginning.
+    test::ImageSpec longer;
+    longer.tracks = {{1500, true, 0, 0}, {1200, true, 0, 0}, {1500, true, 0, 0}, {900, true, 0, 0}};
+    test::BuiltImage disc2 = test::BuildImage(temp, longer);
+    ::setenv("TRALUX_CD_IMAGES", disc2.cuePath.c_str(), 1);
+    settings::WriteOption("BOutFormat", 1);
+    auto ripTo = [&](const fs::path& folder, const std::function<void(QWidget*)>& watch) {
+        fs::create_directories(folder);
+        messages.Clear();
+        QTimer user4;
+        QObject::connect(&user4, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* rip = dynamic_cast<CdRipDialog*>(modal)) {
+                rip->findChild<QLineEdit*>("output")->setText(QString::fromStdString(folder));
+                rip->findChild<QCheckBox*>("test_copy")->setChecked(false);
+                rip->findChild<QLineEdit*>("accuraterip_url")->clear();  // no lookup
+                rip->findChild<QPushButton*>("start")->click();
+            } else if (modal && modal->findChild<QLabel*>("verify") && watch) {
+                watch(modal);
+            }
+        });
+        user4.start(50);
+        auto window = CreateMainWindow("");
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        const HotRect& r = SkinHotRects()[kRipCd];
+        QTest::mouseClick(window.get(), Qt::LeftButton, {}, QPoint(r.CenterX(), r.CenterY()));
+    };
+    // Every file of a rip folder by name (the log without its date line).
+    auto folderFiles = [](const fs::path& folder) {
+        std::map<std::string, test::Bytes> files;
+        for (const auto& e : fs::directory_iterator(folder)) {
+            test::Bytes bytes = test::ReadFile(e.path());
+            if (e.path().extension() == ".log") {
+                const std::string text(bytes.begin(), bytes.end());
+                const auto at = text.find("date: ");
+                const auto end = text.find('\n', at);
+                if (at != std::string::npos) bytes.erase(bytes.begin() + at, bytes.begin() + end);
+            }
+            files[e.path().filename().string()] = std::move(bytes);
+        }
+        return files;
+    };
+    settings::WriteOption("BJobs", 1);  // one track at a time: the reference
+    ripTo(dir / "serial", {});
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_NE(messages.Messages()[0].text.find("已完成 4 個檔案"), std::string::npos)
+        << messages.Messages()[0].text;
+    settings::WriteOption("BJobs", 3);
+    ripTo(dir / "pipelined", {});
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_NE(messages.Messages()[0].text.find("已完成 4 個檔案"), std::string::npos)
+        << messages.Messages()[0].text;
+    const auto serial = folderFiles(dir / "serial");
+    const auto pipelined = folderFiles(dir / "pipelined");
+    EXPECT_EQ(serial.size(), 6u);  // four tracks, the log, the sheet
+    ASSERT_EQ(serial.size(), pipelined.size());
+    for (const auto& [name, bytes] : serial) {
+        EXPECT_EQ(name.find(".pcm"), std::string::npos) << name;  // no held audio left
+        ASSERT_TRUE(pipelined.count(name)) << name;
+        EXPECT_TRUE(pipelined.at(name) == bytes) << name << " differs";
+    }
+
+    // A slow drive (4 s a track): the dialog shows the drive and the tracks encoding; 停止
+    // while the drive reads the third track. Track 2 may still be encoding then: it is
+    // finished early or whole, depending on the machine.
+    ::setenv("TRALUX_CD_SPEED", "5", 1);
+    fs::create_directories(TRALUX_BINARY_DIR "/screenshots");
+    bool rowSeen = false, stopClicked = false;
+    ripTo(dir / "stopped", [&](QWidget* modal) {
+        const QString reading = modal->findChild<QLabel*>("reading")->text();
+        auto* row = modal->findChild<QLabel*>("inFlight0");
+        if (!rowSeen && row && !row->text().isEmpty() &&
+            reading.startsWith(QStringLiteral("正在讀取音軌 0"))) {
+            rowSeen = true;
+            modal->grab().save(
+                QStringLiteral(TRALUX_BINARY_DIR "/screenshots/e2e_cd_rip_pipelined.png"));
+        }
+        const QString third = QStringLiteral("正在讀取音軌 03：");
+        if (!stopClicked && reading.startsWith(third) &&
+            reading.mid(third.size()).section('%', 0, 0).toInt() >= 25) {
+            stopClicked = true;
+            modal->grab().save(
+                QStringLiteral(TRALUX_BINARY_DIR "/screenshots/e2e_cd_rip_reading.png"));
+            modal->findChild<QPushButton*>("stop")->click();
+        }
+    });
+    ::unsetenv("TRALUX_CD_SPEED");
+    EXPECT_TRUE(stopClicked);
+    (void)rowSeen;  // an encoder may outrun the poll: the screenshot is for the eye
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    const std::string said = messages.Messages()[0].text;
+    EXPECT_NE(said.find("已停止：" + (dir / "stopped").string() + "/03 "), std::string::npos)
+        << said;
+    EXPECT_NE(said.find("尚有 1 個檔案未轉換"), std::string::npos) << said;
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir / "stopped"))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    // Track 1 whole, 2, the beginning of 3, nothing of 4 and no held audio left behind.
+    ASSERT_EQ(names.size(), 5u) << ::testing::PrintToString(names);
+    const auto track2 = pipelined.find(names[1]);
+    ASSERT_NE(track2, pipelined.end()) << names[1];
+    EXPECT_TRUE(track2->second == test::ReadFile(dir / "stopped" / names[1]) ||
+                said.find("已停止：" + (dir / "stopped" / names[1]).string()) != std::string::npos)
+        << said;
+    EXPECT_EQ(names[0].substr(0, 3), "01 ");
+    EXPECT_EQ(names[2].substr(0, 3), "03 ");
+    EXPECT_TRUE(pipelined.at(names[0]) == test::ReadFile(dir / "stopped" / names[0]));
+    StreamInfo partial;
+    ASSERT_TRUE(ProbeInput((dir / "stopped" / names[2]).string(), partial));
+    EXPECT_GT(partial.DurationMs, 1000u);
+    EXPECT_LT(partial.DurationMs, 19000u);
+    settings::WriteOption("BJobs", -1);
 
     SetNotifier(nullptr);
     cddb::SetServerForRun("");
