@@ -61,7 +61,7 @@ std::vector<TrackResult> RipPipeline::Run(
 
     std::mutex mutex;
     std::condition_variable wake;
-    std::atomic<int> readingTrack{0};
+    std::atomic<int> readingTrack{0}, testReadTrack{0};
     std::atomic<std::uint64_t> readBytes{0}, readExpected{0};
     bool readerDone = false;
     auto stopping = [] { return Engine().StopRequested.load(); };
@@ -87,7 +87,10 @@ std::vector<TrackResult> RipPipeline::Run(
                 settle(Slot::Ended);
                 continue;
             }
-            if (options_.testCopy && !verified_.TestRead(t.number, t.cdaPath)) {
+            testReadTrack = options_.testCopy ? t.number : 0;
+            const bool tested = !options_.testCopy || verified_.TestRead(t.number, t.cdaPath);
+            testReadTrack = 0;
+            if (!tested) {
                 const bool stopped = stopping();
                 slot.result.kind = stopped ? TrackResult::NotRipped : TrackResult::Failed;
                 slot.result.error =
@@ -281,6 +284,8 @@ std::vector<TrackResult> RipPipeline::Run(
                         [](const Slot& s) { return s.stage == Slot::Waiting; });
         PipelineProgress progress;
         progress.readingTrack = readingTrack.load();
+        progress.testReadTrack = testReadTrack.load();
+        progress.readerDone = readerDone;
         if (const std::uint64_t x = readExpected.load())
             progress.readPercent = std::min(
                 100.0, 100.0 * static_cast<double>(readBytes.load()) / static_cast<double>(x));

@@ -49,6 +49,8 @@ struct PipelineOptions {
 struct PipelineProgress {
     int readingTrack = 0;  // 0: reading is over
     double readPercent = 0;
+    int testReadTrack = 0;    // the track whose test read runs (test and copy), 0 none
+    bool readerDone = false;  // the drive has nothing more to read
     std::vector<std::pair<int, double>> encoding;  // track, percent
 };
 

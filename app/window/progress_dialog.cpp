@@ -1258,18 +1258,28 @@ void ProgressDialog::StartRip() {
     ShowRip();
     ripThread_ = std::thread([this, options, shared = rip_, verified = verified_.get()] {
         rip::RipPipeline pipeline(*verified, options);
-        std::vector<rip::TrackResult> results = pipeline.Run(
-            ripPlan_,
-            [&](const rip::PipelineTrack&, const rip::TrackResult&) {
-                std::lock_guard lock(shared->mutex);
-                ++shared->ended;
-            },
-            [&](const rip::PipelineProgress& p) {
-                std::lock_guard lock(shared->mutex);
-                if (p.readingTrack != shared->progress.readingTrack)
-                    shared->readingSince = std::chrono::steady_clock::now();
-                shared->progress = p;
-            });
+        std::vector<rip::TrackResult> results;
+        try {
+            results = pipeline.Run(
+                ripPlan_,
+                [&](const rip::PipelineTrack&, const rip::TrackResult&) {
+                    std::lock_guard lock(shared->mutex);
+                    ++shared->ended;
+                },
+                [&](const rip::PipelineProgress& p) {
+                    std::lock_guard lock(shared->mutex);
+                    if (p.readingTrack != shared->progress.readingTrack)
+                        shared->readingSince = std::chrono::steady_clock::now();
+                    shared->progress = p;
+                });
+        } catch (const std::exception& e) {
+            // No thread could be had, or no memory: every track is said to have failed.
+            Engine().StopRequested.store(false);
+            rip::TrackResult failed;
+            failed.kind = rip::TrackResult::Failed;
+            failed.error = e.what();
+            results.assign(ripPlan_.size(), failed);
+        }
         {
             std::lock_guard lock(shared->mutex);
             shared->results = std::move(results);
@@ -1340,10 +1350,11 @@ void ProgressDialog::ShowRip() {
         if (took >= 500 && read > 0)
             text += QStringLiteral("，光碟機速度 x %1").arg(read / took, 0, 'f', 1);
         reading_->setText(text);
+    } else if (p.testReadTrack > 0) {
+        reading_->setText(QStringLiteral("正在測試讀取音軌 %1… (可按【停止】)")
+                              .arg(p.testReadTrack, 2, 10, QLatin1Char('0')));
     } else {
-        reading_->setText(ended < ripPlan_.size() && !p.encoding.empty()
-                              ? QStringLiteral("光碟讀取完畢")
-                              : QString());
+        reading_->setText(p.readerDone ? QStringLiteral("光碟讀取完畢") : QString());
     }
     file_->setText(p.encoding.empty()
                        ? QString()
@@ -1403,6 +1414,8 @@ void ProgressDialog::EndRip() {
                     report_.failed.push_back({t.outputPath, r.shownText.empty()
                                                                 ? std::string("無法寫入")
                                                                 : r.shownText});
+                else if (r.code == 0 && !r.error.empty())
+                    report_.failed.push_back({t.cdaPath, r.error});  // the system's words
                 else
                     Failed(t.cdaPath, t.outputPath, r.code);
                 break;
