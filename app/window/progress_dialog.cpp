@@ -1430,7 +1430,8 @@ void ProgressDialog::EndRip() {
                 break;
         }
     }
-    if (ripStopping_) {
+    // A stop pressed as the last track ended stopped nothing.
+    if (ripStopping_ && (notRipped != 0 || !report_.stoppedFiles.empty())) {
         report_.stopped = true;
         report_.notStarted = notRipped;
     }

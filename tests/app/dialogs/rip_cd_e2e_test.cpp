@@ -284,6 +284,7 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
     ::setenv("TRALUX_CD_IMAGES", disc2.cuePath.c_str(), 1);
     settings::WriteOption("BOutFormat", 1);
     bool testCopy = true;  // the log then holds both reads' checksums
+    bool firstOnly = false;
     auto ripTo = [&](const fs::path& folder, const std::function<void(QWidget*)>& watch) {
         fs::create_directories(folder);
         messages.Clear();
@@ -293,6 +294,8 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
             if (auto* rip = dynamic_cast<CdRipDialog*>(modal)) {
                 rip->findChild<QLineEdit*>("output")->setText(QString::fromStdString(folder));
                 rip->findChild<QCheckBox*>("test_copy")->setChecked(testCopy);
+                for (int i = 1; firstOnly && i < rip->Tracks()->topLevelItemCount(); ++i)
+                    rip->Tracks()->topLevelItem(i)->setCheckState(0, Qt::Unchecked);
                 rip->findChild<QLineEdit*>("accuraterip_url")->clear();  // no lookup
                 rip->findChild<QPushButton*>("start")->click();
             } else if (modal && watch) {
@@ -415,6 +418,20 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
     for (const auto& [name, bytes] : before) EXPECT_TRUE(after.at(name) == bytes) << name;
     EXPECT_TRUE(std::any_of(after.begin(), after.end(),
                             [](const auto& f) { return f.first.substr(0, 3) == "04 "; }));
+
+    // FLAC through the same path: the file carries its format's name.
+    settings::WriteOption("BOutFormat", 3);
+    ::setenv("TRALUX_MEDIA_MODULE", TRALUX_MEDIA_FILE, 1);
+    firstOnly = true;
+    ripTo(dir / "flac", {});
+    std::vector<fs::path> flac;
+    for (const auto& e : fs::directory_iterator(dir / "flac"))
+        if (e.path().extension() == ".flac") flac.push_back(e.path());
+    ASSERT_EQ(flac.size(), 1u) << messages.Messages().front().text;
+    EXPECT_EQ(flac[0].filename().string().substr(0, 3), "01 ");
+    EXPECT_TRUE(Contains(test::ReadFile(flac[0]), "fLaC"));
+    ::unsetenv("TRALUX_MEDIA_MODULE");
+    settings::WriteOption("BOutFormat", 0);
     settings::WriteOption("BJobs", -1);
 
     SetNotifier(nullptr);
