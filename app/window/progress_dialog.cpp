@@ -362,6 +362,15 @@ void ProgressDialog::showEvent(QShowEvent* ev) {
         } else if (pipelined_) {
             CollectBatch();
             if (finished_) return;
+            if (!verified_) {
+                // The drive went away since the dialog opened: one track at a time, which
+                // says what the drive does.
+                pipelined_ = false;
+                for (QLabel* l : {start_, current_, end_, reading_}) l->setVisible(l != reading_);
+                timer_.start(300);
+                TickSoon();
+                return;
+            }
             if (!PlanRip()) {
                 // Cancelled at the question: nothing was read or written, no log either.
                 verified_.reset();
@@ -1285,7 +1294,7 @@ void ProgressDialog::StartRip() {
             shared->results = std::move(results);
             shared->over = true;
         }
-        TickSoon();
+        // The dialog's timer takes the end up: nothing of Qt is touched from this thread.
     });
 }
 

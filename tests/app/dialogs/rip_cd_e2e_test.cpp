@@ -347,8 +347,8 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
     }
 
     // A slow drive (4 s a track): the dialog shows the drive and the tracks encoding; 停止
-    // while the drive reads the third track. Track 2 may still be encoding then: it is
-    // finished early or whole, depending on the machine.
+    // while the drive reads the third track. Tracks 1 and 2 may still be encoding then (a
+    // loaded or instrumented machine): each is whole or named as stopped.
     ::setenv("TRALUX_CD_SPEED", "5", 1);
     testCopy = false;
     fs::create_directories(TRALUX_BINARY_DIR "/screenshots");
@@ -385,16 +385,17 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
     for (const auto& e : fs::directory_iterator(dir / "stopped"))
         names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
-    // Track 1 whole, 2, the beginning of 3, nothing of 4 and no held audio left behind.
+    // Tracks 1 and 2, the beginning of 3, nothing of 4 and no held audio left behind.
     ASSERT_EQ(names.size(), 5u) << ::testing::PrintToString(names);
-    const auto track2 = pipelined.find(names[1]);
-    ASSERT_NE(track2, pipelined.end()) << names[1];
-    EXPECT_TRUE(track2->second == test::ReadFile(dir / "stopped" / names[1]) ||
-                said.find("已停止：" + (dir / "stopped" / names[1]).string()) != std::string::npos)
-        << said;
+    for (const std::string& name : {names[0], names[1]}) {
+        const auto whole = pipelined.find(name);
+        ASSERT_NE(whole, pipelined.end()) << name;
+        EXPECT_TRUE(whole->second == test::ReadFile(dir / "stopped" / name) ||
+                    said.find("已停止：" + (dir / "stopped" / name).string()) != std::string::npos)
+            << said;
+    }
     EXPECT_EQ(names[0].substr(0, 3), "01 ");
     EXPECT_EQ(names[2].substr(0, 3), "03 ");
-    EXPECT_TRUE(pipelined.at(names[0]) == test::ReadFile(dir / "stopped" / names[0]));
     StreamInfo partial;
     ASSERT_TRUE(ProbeInput((dir / "stopped" / names[2]).string(), partial));
     EXPECT_GT(partial.DurationMs, 1000u);
