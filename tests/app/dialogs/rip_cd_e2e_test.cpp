@@ -432,6 +432,23 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
     EXPECT_EQ(flac[0].filename().string().substr(0, 3), "01 ");
     EXPECT_TRUE(Contains(test::ReadFile(flac[0]), "fLaC"));
     ::unsetenv("TRALUX_MEDIA_MODULE");
+
+    // A full disk under the track (its name leads to /dev/full, the user said 取代): the
+    // track fails with its path and the system's reason, no held audio is left.
+    settings::WriteOption("BOutFormat", 1);
+    fs::create_directories(dir / "full");
+    fs::create_symlink("/dev/full", dir / "full" / names[0]);
+    ripTo(dir / "full", [&](QWidget* modal) {
+        if (auto* replace = modal->findChild<QPushButton*>("replace")) replace->click();
+    });
+    ASSERT_FALSE(messages.Messages().empty());  // the engine's own message, then the summary
+    const std::string full = messages.Messages().back().text;
+    EXPECT_NE(full.find((dir / "full" / names[0]).string()), std::string::npos) << full;
+    EXPECT_NE(full.find("失敗 1 個"), std::string::npos) << full;
+    EXPECT_NE(full.find("No space left on device"), std::string::npos) << full;
+    EXPECT_TRUE(fs::is_symlink(dir / "full" / names[0]));
+    for (const auto& e : fs::directory_iterator(dir / "full"))
+        EXPECT_EQ(e.path().string().find(".pcm"), std::string::npos) << e.path();
     settings::WriteOption("BOutFormat", 0);
     settings::WriteOption("BJobs", -1);
 
