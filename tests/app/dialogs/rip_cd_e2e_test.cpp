@@ -449,6 +449,36 @@ TEST(RipCdEndToEnd, FilesCarryTheServersChineseTitles) {
     EXPECT_TRUE(fs::is_symlink(dir / "full" / names[0]));
     for (const auto& e : fs::directory_iterator(dir / "full"))
         EXPECT_EQ(e.path().string().find(".pcm"), std::string::npos) << e.path();
+
+    // A bad sector near the end of track 1: the pipelined rip says and keeps what the serial
+    // rip does.
+    const std::string bad = "shift=0,bad=" + std::to_string(disc2.starts[1] - 2);
+    ::setenv("TRALUX_CD_JITTER", bad.c_str(), 1);
+    std::map<int, std::string> badSaid;
+    for (const int jobs : {1, 2}) {
+        settings::WriteOption("BJobs", jobs);
+        const fs::path folder = dir / ("bad" + std::to_string(jobs));
+        ripTo(folder, {});
+        ASSERT_FALSE(messages.Messages().empty());
+        std::string text = messages.Messages().back().text;
+        for (auto at = text.find(folder.string()); at != std::string::npos;
+             at = text.find(folder.string()))
+            text.replace(at, folder.string().size(), "FOLDER");
+        badSaid[jobs] = text;
+    }
+    ::unsetenv("TRALUX_CD_JITTER");
+    EXPECT_NE(badSaid[1].find("失敗 1 個"), std::string::npos) << badSaid[1];
+    EXPECT_EQ(badSaid[1], badSaid[2]);
+    // The same partial file; the log names the drive's reason where the serial rip said "failed".
+    const auto bad1 = folderFiles(dir / "bad1"), bad2 = folderFiles(dir / "bad2");
+    ASSERT_EQ(bad1.size(), bad2.size());
+    for (const auto& [name, bytes] : bad1) {
+        ASSERT_TRUE(bad2.count(name)) << name;
+        if (name.find(".log") == std::string::npos)
+            EXPECT_TRUE(bad2.at(name) == bytes) << name;
+        else
+            EXPECT_TRUE(Contains(bad2.at(name), "not ripped: Failed to read sector")) << name;
+    }
     settings::WriteOption("BOutFormat", 0);
     settings::WriteOption("BJobs", -1);
 
