@@ -61,7 +61,7 @@ std::vector<TrackResult> RipPipeline::Run(
 
     std::mutex mutex;
     std::condition_variable wake;
-    std::atomic<int> readingTrack{0};
+    std::atomic<int> readingTrack{0}, testReadTrack{0};
     std::atomic<std::uint64_t> readBytes{0}, readExpected{0};
     bool readerDone = false;
     auto stopping = [] { return Engine().StopRequested.load(); };
@@ -87,7 +87,10 @@ std::vector<TrackResult> RipPipeline::Run(
                 settle(Slot::Ended);
                 continue;
             }
-            if (options_.testCopy && !verified_.TestRead(t.number, t.cdaPath)) {
+            testReadTrack = options_.testCopy ? t.number : 0;
+            const bool tested = !options_.testCopy || verified_.TestRead(t.number, t.cdaPath);
+            testReadTrack = 0;
+            if (!tested) {
                 const bool stopped = stopping();
                 slot.result.kind = stopped ? TrackResult::NotRipped : TrackResult::Failed;
                 slot.result.error =
@@ -165,7 +168,10 @@ std::vector<TrackResult> RipPipeline::Run(
                 slot.readBytes = pcm ? pcm->Bytes() : 0;
                 if (pcm) pcm->End(code);
                 slot.pcm = pcm;
-                if (code > 0) slot.result.error = error;
+                if (code > 0) {
+                    slot.result.error = error;
+                    slot.result.code = code;
+                }
                 // A track cut by a stop on the drive is encoded as far as it was read (a
                 // stopped job leaves a playable file); one with nothing read yet is not.
                 slot.finishWhole = code == 0 && pcm && pcm->Bytes() > 0;
@@ -210,6 +216,8 @@ std::vector<TrackResult> RipPipeline::Run(
             if (shown || (code != 0 && code != s.readEnd)) {
                 // The encoder failed: its message was shown and its file removed.
                 s.result.kind = TrackResult::Failed;
+                if (code != 0) s.result.code = code;
+                if (shown) s.result.shownText = e.FailureText;
                 if (s.result.error.empty())
                     s.result.error = shown ? "the output could not be written" : LastErrorText(e);
                 s.result.fileKept = false;
@@ -252,6 +260,7 @@ std::vector<TrackResult> RipPipeline::Run(
             SetTagTexts(e, t.tags);
             if (!s.job->Start(s.pcm->Path(), t.outputPath, 0, kModeConvert)) {
                 s.result.kind = TrackResult::Failed;
+                s.result.code = e.LastError.load();
                 s.result.error = LastErrorText(e);
                 encodeFailures.emplace_back(t.number, s.result.error);
                 s.pcm.reset();
@@ -275,6 +284,8 @@ std::vector<TrackResult> RipPipeline::Run(
                         [](const Slot& s) { return s.stage == Slot::Waiting; });
         PipelineProgress progress;
         progress.readingTrack = readingTrack.load();
+        progress.testReadTrack = testReadTrack.load();
+        progress.readerDone = readerDone;
         if (const std::uint64_t x = readExpected.load())
             progress.readPercent = std::min(
                 100.0, 100.0 * static_cast<double>(readBytes.load()) / static_cast<double>(x));

@@ -31,6 +31,8 @@ struct PipelineTrack {
 struct TrackResult {
     enum Kind { Ripped, Failed, Stopped, NotRipped } kind = NotRipped;
     std::string error;         // Failed: why
+    int code = 0;              // Failed: the read's or the encoder's error code, 0 when none
+    std::string shownText;     // Failed: the encoder's message about its file, when it showed one
     bool fileKept = false;     // Failed/Stopped: a playable file holds what was read
     std::uint64_t heldMs = 0;  // what that file holds
     std::uint32_t durationMs = 0;
@@ -47,6 +49,8 @@ struct PipelineOptions {
 struct PipelineProgress {
     int readingTrack = 0;  // 0: reading is over
     double readPercent = 0;
+    int testReadTrack = 0;    // the track whose test read runs (test and copy), 0 none
+    bool readerDone = false;  // the drive has nothing more to read
     std::vector<std::pair<int, double>> encoding;  // track, percent
 };
 

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <map>
+#include <mutex>
 #include <thread>
 
 #include <QGridLayout>
@@ -122,6 +124,23 @@ std::string FinalOutputPath(const std::string& output, const StreamInfo&) {
     return output;
 }
 
+// A CD rip to an encoded format reads the next track while earlier ones encode. WAV gains
+// nothing (writing it is no slower than the drive) and keeps the one-track-at-a-time rip, as
+// does "BJobs" 1 and a drive the verification cannot open.
+bool RipsInPipeline(const std::optional<std::string>& cdRoot) {
+    if (!cdRoot) return false;
+    const int format = settings::ReadOption("BOutFormat");
+    if (format < kFormatMp3 || format > kFormatOpus) return false;
+    if (settings::ReadOption("BJobs") == 1) return false;
+    char letter = 0;
+    return cd::ParseDriveRoot(*cdRoot, letter) && cd::FindCdDrive(letter).has_value();
+}
+
+// The texts a job writes into a track's file, as the track's input describes them.
+TagTexts TagsOf(const StreamInfo& i) {
+    return {i.Title, i.Artist, i.Copyright, i.Album, i.Year, i.Track, i.Comment, i.Genre};
+}
+
 }  // namespace
 
 ProgressDialog::ProgressDialog(QWidget* owner, std::string input)
@@ -139,8 +158,24 @@ ProgressDialog::ProgressDialog(QWidget* owner, std::string input)
                             : QStringLiteral("正在進行解碼"));
 }
 
+// What the rip's thread and the dialog share: the pipeline's latest progress, the tracks
+// ended so far, and at the end every track's result.
+struct ProgressDialog::RipShared {
+    std::mutex mutex;
+    rip::PipelineProgress progress;
+    std::chrono::steady_clock::time_point readingSince;
+    std::size_t ended = 0;
+    std::string lastRead;  // the last track read whole: "NN CRC"
+    bool over = false;
+    std::vector<rip::TrackResult> results;
+};
+
 ProgressDialog::ProgressDialog(QWidget* owner, std::optional<std::string> cdRoot, bool)
-    : QDialog(owner), parallel_(!cdRoot), batch_(true), cdRoot_(std::move(cdRoot)) {
+    : QDialog(owner),
+      pipelined_(RipsInPipeline(cdRoot)),
+      parallel_(!cdRoot),
+      batch_(true),
+      cdRoot_(std::move(cdRoot)) {
     Build();
     setWindowTitle(QStringLiteral("批次轉換"));
     inputFolder_ = settings::ReadOptionText("BInDir");
@@ -162,6 +197,11 @@ ProgressDialog::ProgressDialog(QWidget* owner, std::vector<std::string> files)
 }
 
 ProgressDialog::~ProgressDialog() {
+    if (ripThread_.joinable()) {
+        // Nothing outlives the dialog: the rip is stopped (its files finished) and waited for.
+        Engine().StopRequested.store(true);
+        ripThread_.join();
+    }
     CurrentBackend().OnJobEnd({});
     if (pool_) {
         // Nothing outlives the dialog: its jobs are stopped and waited for here.
@@ -199,7 +239,8 @@ void ProgressDialog::Build() {
         file_ = label();
         file_->setWordWrap(true);
         outer->addWidget(count_);
-        if (!parallel_) outer->addWidget(file_);  // else it heads the files in flight
+        // In a parallel batch or rip it heads the files in flight.
+        if (!parallel_ && !pipelined_) outer->addWidget(file_);
     } else {
         title_ = label();
         title_->setWordWrap(true);
@@ -220,7 +261,7 @@ void ProgressDialog::Build() {
     grid->addWidget(remaining_, 1, 1);
     grid->addWidget(total_, 1, 2);
     outer->addLayout(grid);
-    if (parallel_) {
+    if (parallel_ || pipelined_) {
         // Figures for the whole batch: one track's start and end times mean nothing here.
         start_->hide();
         current_->hide();
@@ -239,7 +280,13 @@ void ProgressDialog::Build() {
     outer->addWidget(compression_);
     outer->addWidget(quality_);
     outer->addWidget(output_);
-    if (parallel_) {
+    if (pipelined_) {
+        // The drive: which track it reads, how far, how fast.
+        reading_ = label();
+        reading_->setObjectName("reading");
+        outer->addWidget(reading_);
+    }
+    if (parallel_ || pipelined_) {
         flight_ = new QVBoxLayout();
         flight_->setSpacing(3);
         flight_->addWidget(file_);
@@ -312,6 +359,29 @@ void ProgressDialog::showEvent(QShowEvent* ev) {
             }
             timer_.start(300);
             TickSoon();
+        } else if (pipelined_) {
+            CollectBatch();
+            if (finished_) return;
+            if (!verified_) {
+                // The drive went away since the dialog opened: one track at a time, which
+                // says what the drive does.
+                pipelined_ = false;
+                for (QLabel* l : {start_, current_, end_, reading_}) l->setVisible(l != reading_);
+                timer_.start(300);
+                TickSoon();
+                return;
+            }
+            if (!PlanRip()) {
+                // Cancelled at the question: nothing was read or written, no log either.
+                verified_.reset();
+                Engine().CdReadOffset.store(0);
+                finished_ = true;
+                reject();
+                return;
+            }
+            StartRip();
+            timer_.start(300);
+            TickSoon();
         } else if (batch_) {
             CollectBatch();
             if (finished_) return;
@@ -331,8 +401,8 @@ std::string CdTrackOutput(Backend& b, const std::string& input, const std::strin
     const int track = b.CdaTrack(input);
     StreamInfo info;
     if (track < 1 || !b.Probe(input, info)) return output;
-    const char* ext = format == 1 ? "mp3" : format == 2 ? "wma" : "wav";
-    return WithTrailingSlash(folder) + cddb::TrackFileName(track, info.Title, ext);
+    return WithTrailingSlash(folder) +
+           cddb::TrackFileName(track, info.Title, FormatExtension(format) + 1);
 }
 
 }  // namespace
@@ -475,6 +545,10 @@ void ProgressDialog::Tick() {
         TickParallel();
         return;
     }
+    if (pipelined_) {
+        TickRip();
+        return;
+    }
     EngineState& e = Engine();
     if (batch_ && e.StopRequested.load()) return;
     if (e.JobRunning.load()) {
@@ -546,19 +620,10 @@ void ProgressDialog::StartNext() {
     }
     declaredMs_ = info.DeclaredDurationMs;
     const int format = settings::ReadOption("BOutFormat");
-    std::string output = OutputPathFor(input, outputFolder_, format < 0 ? 0 : format);
-    // A ripped track is named after its title as the CD ripping dialog left it.
-    if (cdRoot_) {
-        const int track = b.CdaTrack(input);
-        const models::CdDisc& disc = LastRippedDisc();
-        if (track >= 1 && track <= static_cast<int>(disc.tracks.size())) {
-            const std::string& title = disc.tracks[static_cast<std::size_t>(track - 1)].title;
-            const char* ext = format == 1 ? "mp3" : format == 2 ? "wma" : "wav";
-            output = WithTrailingSlash(outputFolder_) + cddb::TrackFileName(track, title, ext);
-        }
-    } else {
-        output = CdTrackOutput(b, input, outputFolder_, format < 0 ? 0 : format, output);
-    }
+    std::string output =
+        cdRoot_ ? CdOutput(input, format < 0 ? 0 : format)
+                : CdTrackOutput(b, input, outputFolder_, format < 0 ? 0 : format,
+                                OutputPathFor(input, outputFolder_, format < 0 ? 0 : format));
     const models::OutputDecision d =
         guard_.Decide(inputs_, index, FinalOutputPath(output, info), [this](const std::string& p) {
             return AskAboutExistingOutput(this, p, next_ < inputs_.size());
@@ -609,6 +674,16 @@ void ProgressDialog::StartNext() {
     output_->setText(Q(BatchOutputLine(e.OutputFormat.load(), e.OutputPath)));
 }
 
+std::string ProgressDialog::CdOutput(const std::string& input, int format) const {
+    const int track = CurrentBackend().CdaTrack(input);
+    const models::CdDisc& disc = LastRippedDisc();
+    if (track < 1 || track > static_cast<int>(disc.tracks.size()))
+        return OutputPathFor(input, outputFolder_, format);
+    const std::string& title = disc.tracks[static_cast<std::size_t>(track - 1)].title;
+    return WithTrailingSlash(outputFolder_) +
+           cddb::TrackFileName(track, title, FormatExtension(format) + 1);
+}
+
 void ProgressDialog::Stop() {
     if (finished_ || testStopped_) return;
     if (parallel_) {
@@ -616,6 +691,16 @@ void ProgressDialog::Stop() {
         return;
     }
     EngineState& e = Engine();
+    if (pipelined_ && ripThread_.joinable()) {
+        // The drive stops at once; what was read of its track and every track encoding is
+        // finished as a playable file. The next tick ends the run once the rip has.
+        if (ripStopping_) return;
+        ripStopping_ = true;
+        e.StopRequested.store(true);
+        stop_->setEnabled(false);
+        if (verify_) verify_->setText(QStringLiteral("正在停止…"));
+        return;
+    }
     if (beginning_) {
         // The lookup sees the request and ends; CollectBatch finishes the stop from there.
         testStopped_ = true;
@@ -724,7 +809,19 @@ void ProgressDialog::BeginVerification() {
     rip::VerifyOptions options;
     options.jitter = settings::ReadOption("Jitter") > 0;
     options.testCopy = settings::ReadOption("CdTestCopy") > 0;
-    verified_ = std::make_unique<rip::VerifiedRip>(*slot, options, rip::RipReport{});
+    rip::RipReport report;
+    if (pipelined_) {
+        // The drive's thread says each track it read whole; the dialog shows the last one.
+        rip_ = std::make_shared<RipShared>();
+        report.machine = [shared = rip_](const std::string& line) {
+            // "accuraterip NN word confidence C v1 X v2 Y crc Z"
+            const auto crc = line.rfind(' ');
+            if (line.size() < 14 || crc == std::string::npos) return;
+            std::lock_guard lock(shared->mutex);
+            shared->lastRead = line.substr(12, 2) + " " + line.substr(crc + 1);
+        };
+    }
+    verified_ = std::make_unique<rip::VerifiedRip>(*slot, options, std::move(report));
     if (verify_) verify_->setText(QStringLiteral("讀取光碟目錄並查詢 AccurateRip 資料庫…"));
     // The table of contents and the database lookup may take a while: the dialog keeps painting.
     std::atomic<bool> done{false};
@@ -835,23 +932,11 @@ bool ProgressDialog::PlanBatch() {
         candidates.push_back(std::move(p));
         inputIndex.push_back(i);
     }
-    // The outputs that exist and are no part of the run: one question for all of them.
-    std::vector<std::string> existing;
-    {
-        models::OutputGuard dryRun;
-        for (std::size_t k = 0; k < candidates.size(); ++k)
-            dryRun.Decide(inputs_, inputIndex[k], candidates[k].output, [&](const std::string& p) {
-                if (std::find(existing.begin(), existing.end(), p) == existing.end())
-                    existing.push_back(p);
-                return models::ExistingReply{models::ExistingAnswer::Skip, false};
-            });
-    }
-    models::ExistingAnswer answer = models::ExistingAnswer::Skip;
-    if (!existing.empty()) {
-        const auto reply = AskAboutExistingOutputs(this, existing);
-        if (!reply) return false;
-        answer = *reply;
-    }
+    std::vector<std::string> outputs;
+    for (const Planned& p : candidates) outputs.push_back(p.output);
+    const auto reply = AskAboutExisting(outputs, inputIndex);
+    if (!reply) return false;
+    const models::ExistingAnswer answer = *reply;
     std::map<std::string, std::size_t> readers;  // input key -> plan index
     for (std::size_t k = 0; k < candidates.size(); ++k) {
         const models::OutputDecision d =
@@ -892,6 +977,21 @@ bool ProgressDialog::PlanBatch() {
     runStart_ = std::chrono::steady_clock::now();
     ShowOverall();
     return true;
+}
+
+std::optional<models::ExistingAnswer> ProgressDialog::AskAboutExisting(
+    const std::vector<std::string>& outputs, const std::vector<std::size_t>& inputIndex) {
+    // The outputs that exist and are no part of the run: one question for all of them.
+    std::vector<std::string> existing;
+    models::OutputGuard dryRun;
+    for (std::size_t k = 0; k < outputs.size(); ++k)
+        dryRun.Decide(inputs_, inputIndex[k], outputs[k], [&](const std::string& p) {
+            if (std::find(existing.begin(), existing.end(), p) == existing.end())
+                existing.push_back(p);
+            return models::ExistingReply{models::ExistingAnswer::Skip, false};
+        });
+    if (existing.empty()) return models::ExistingAnswer::Skip;
+    return AskAboutExistingOutputs(this, existing);
 }
 
 void ProgressDialog::BuildInFlightRows(std::size_t rows) {
@@ -1060,6 +1160,294 @@ void ProgressDialog::StopParallel() {
     }
     report_.stopped = true;
     report_.notStarted = plan_.size() - std::min(nextPlanned_, plan_.size());
+    Finish();
+}
+
+bool ProgressDialog::PlanRip() {
+    Backend& b = CurrentBackend();
+    EngineState& window = Engine();
+    const int stored = settings::ReadOption("BOutFormat");
+    const int format = stored < 0 ? 0 : stored;
+    // Every name and every question is settled before the drive spins.
+    std::vector<rip::PipelineTrack> candidates;
+    std::vector<std::uint32_t> durations;
+    std::vector<std::size_t> inputIndex;
+    for (std::size_t i = 0; i < inputs_.size(); ++i) {
+        const std::string& input = inputs_[i];
+        StreamInfo info;
+        if (!b.Probe(input, info)) {
+            Failed(input, {}, window.LastError.exchange(0));
+            continue;
+        }
+        rip::PipelineTrack t;
+        t.number = b.CdaTrack(input);
+        t.cdaPath = input;
+        t.outputPath = CdOutput(input, format);
+        t.format = window.OutputFormat.load();
+        t.rate = window.OutputRate.load();
+        t.channels = window.OutputChannels.load();
+        if (const auto out =
+                settings::ResolveBatchOutput(static_cast<int>(info.SampleRate), info.Channels)) {
+            t.format = out->format;
+            t.rate = static_cast<std::uint32_t>(out->rate);
+            t.channels = static_cast<std::uint16_t>(out->channels);
+        }
+        if (const std::string why =
+                UnmadeCombination(t.format, static_cast<int>(t.rate), t.channels);
+            !why.empty()) {
+            report_.failed.push_back({input, why});
+            continue;
+        }
+        if (t.number < 1) {
+            Failed(input, {}, kErrOpen);
+            continue;
+        }
+        t.tags = TagsOf(info);
+        candidates.push_back(std::move(t));
+        durations.push_back(info.DurationMs);
+        inputIndex.push_back(i);
+    }
+    std::vector<std::string> outputs;
+    for (const rip::PipelineTrack& t : candidates) outputs.push_back(t.outputPath);
+    const auto reply = AskAboutExisting(outputs, inputIndex);
+    if (!reply) return false;
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+        const models::OutputDecision d = guard_.Decide(
+            inputs_, inputIndex[k], candidates[k].outputPath, [&](const std::string&) {
+                return models::ExistingReply{*reply, true};
+            });
+        if (d.verdict != models::OutputVerdict::Write) {
+            (d.verdict == models::OutputVerdict::Skip ? report_.skipped : report_.failed)
+                .push_back({d.path, d.reason});
+            continue;
+        }
+        candidates[k].outputPath = d.path;
+        ripPlan_.push_back(std::move(candidates[k]));
+        ripDurations_.push_back(durations[k]);
+        totalAudioMs_ += durations[k];
+    }
+    const int asked = settings::ReadOption("BJobs");
+    const std::size_t width = asked >= 1 ? std::min(asked, 64) : JobPool::CoreCount();
+    BuildInFlightRows(std::min<std::size_t>({width, 6, std::max<std::size_t>(ripPlan_.size(), 1)}));
+    if (!ripPlan_.empty()) {
+        const rip::PipelineTrack& first = ripPlan_.front();
+        if (first.format == kFormatMp3 && StoredVbr() >= 0)
+            compression_->setText(
+                QStringLiteral("壓縮: MPEG Layer-3, VBR 品質 %1").arg(StoredVbr()));
+        else if (first.format == kFormatFlac)
+            compression_->setText(QStringLiteral("壓縮: 無損壓縮 (FLAC), 壓縮等級 %1")
+                                      .arg(StoredKbps("FLACLevel", 5)));
+        else if (first.format == kFormatOpus)
+            compression_->setText(
+                QStringLiteral("壓縮: Opus, 位元率: %1 kBps").arg(StoredKbps("OpusBitRate", 160)));
+        else
+            compression_->setText(Q(CompressionLine(first.format, StoredKbps("MP3BitRate", 128),
+                                                    StoredKbps("MSABitRate", 64))));
+        quality_->setText(
+            Q(QualityLine(static_cast<int>(first.rate), first.channels, false, jitter_)));
+        output_->setText(Q(BatchOutputLine(first.format, outputFolder_)));
+    }
+    return true;
+}
+
+void ProgressDialog::StartRip() {
+    runStart_ = std::chrono::steady_clock::now();
+    if (ripPlan_.empty()) return;
+    rip::PipelineOptions options;
+    const int asked = settings::ReadOption("BJobs");
+    options.encoders = asked >= 1 ? static_cast<unsigned>(std::min(asked, 64))
+                                  : static_cast<unsigned>(JobPool::CoreCount());
+    options.testCopy = settings::ReadOption("CdTestCopy") > 0;
+    if (const char* mb = std::getenv("TRALUX_CD_HOLD_MB")) {
+        char* end = nullptr;
+        const long n = std::strtol(mb, &end, 10);
+        if (end != mb && *end == 0 && n >= 0 && n <= (1L << 20))
+            options.memoryLimit = static_cast<std::uint64_t>(n) << 20;
+    }
+    ShowRip();
+    ripThread_ = std::thread([this, options, shared = rip_, verified = verified_.get()] {
+        rip::RipPipeline pipeline(*verified, options);
+        std::vector<rip::TrackResult> results;
+        try {
+            results = pipeline.Run(
+                ripPlan_,
+                [&](const rip::PipelineTrack&, const rip::TrackResult&) {
+                    std::lock_guard lock(shared->mutex);
+                    ++shared->ended;
+                },
+                [&](const rip::PipelineProgress& p) {
+                    std::lock_guard lock(shared->mutex);
+                    if (p.readingTrack != shared->progress.readingTrack)
+                        shared->readingSince = std::chrono::steady_clock::now();
+                    shared->progress = p;
+                });
+        } catch (const std::exception& e) {
+            // No thread could be had, or no memory: every track is said to have failed.
+            Engine().StopRequested.store(false);
+            rip::TrackResult failed;
+            failed.kind = rip::TrackResult::Failed;
+            failed.error = e.what();
+            results.assign(ripPlan_.size(), failed);
+        }
+        {
+            std::lock_guard lock(shared->mutex);
+            shared->results = std::move(results);
+            shared->over = true;
+        }
+        // The dialog's timer takes the end up: nothing of Qt is touched from this thread.
+    });
+}
+
+void ProgressDialog::TickRip() {
+    bool over = true;
+    if (rip_) {
+        std::lock_guard lock(rip_->mutex);
+        over = rip_->over || !ripThread_.joinable();
+    }
+    if (over) {
+        EndRip();
+        return;
+    }
+    ShowRip();
+}
+
+void ProgressDialog::ShowRip() {
+    rip::PipelineProgress p;
+    std::chrono::steady_clock::time_point since;
+    std::size_t ended = 0;
+    std::string lastRead;
+    if (rip_) {
+        std::lock_guard lock(rip_->mutex);
+        p = rip_->progress;
+        since = rip_->readingSince;
+        ended = rip_->ended;
+        lastRead = rip_->lastRead;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    auto durationOf = [this](int track) -> double {
+        for (std::size_t k = 0; k < ripPlan_.size(); ++k)
+            if (ripPlan_[k].number == track) return ripDurations_[k];
+        return 0;
+    };
+    // Encoded audio: the tracks ended, and how far each encoder is.
+    double progress = 0;
+    for (std::size_t k = 0; k < std::min(ended, ripDurations_.size()); ++k)
+        progress += ripDurations_[k];
+    for (const auto& [track, percent] : p.encoding) progress += durationOf(track) * percent / 100;
+    const double elapsed = static_cast<double>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now - runStart_).count());
+    const double total = std::max(totalAudioMs_, progress);
+    const double estimate = progress > 0 ? elapsed * total / progress : 0.0;
+    count_->setText(QStringLiteral("已處理 %1 / %2 首音軌").arg(ended).arg(ripPlan_.size()));
+    bar_->setValue(
+        std::clamp(total > 0 ? static_cast<int>(progress * 100.0 / total) : 100, 0, 100));
+    elapsed_->setText(QStringLiteral("完成時間:") + Q(Clock(elapsed)));
+    remaining_->setText(QStringLiteral("剩餘:") + Q(Clock(std::max(0.0, estimate - elapsed))));
+    total_->setText(QStringLiteral("總計:") + Q(Clock(estimate)));
+    speed_->setText(Q(SpeedLine(
+        elapsed > 0 ? static_cast<int>(std::min(progress * 100.0 / elapsed, 99999.0)) : 100)));
+    if (ripStopping_) {
+        reading_->setText(QStringLiteral("光碟機已停止讀取"));
+    } else if (p.readingTrack > 0) {
+        // The drive's speed: audio read of this track against the time it has taken.
+        const double read = durationOf(p.readingTrack) * p.readPercent / 100;
+        const double took = static_cast<double>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - since).count());
+        QString text = QStringLiteral("正在讀取音軌 %1：%2%")
+                           .arg(p.readingTrack, 2, 10, QLatin1Char('0'))
+                           .arg(static_cast<int>(p.readPercent));
+        if (took >= 500 && read > 0)
+            text += QStringLiteral("，光碟機速度 x %1").arg(read / took, 0, 'f', 1);
+        reading_->setText(text);
+    } else if (p.testReadTrack > 0) {
+        reading_->setText(QStringLiteral("正在測試讀取音軌 %1… (可按【停止】)")
+                              .arg(p.testReadTrack, 2, 10, QLatin1Char('0')));
+    } else {
+        reading_->setText(p.readerDone ? QStringLiteral("光碟讀取完畢") : QString());
+    }
+    file_->setText(p.encoding.empty()
+                       ? QString()
+                       : QStringLiteral("同時編碼 %1 首音軌：").arg(p.encoding.size()));
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        InFlightRow& r = rows_[i];
+        if (i >= p.encoding.size()) {
+            r.name->clear();
+            r.bar->hide();
+            continue;
+        }
+        std::string path;
+        for (const rip::PipelineTrack& t : ripPlan_)
+            if (t.number == p.encoding[i].first) path = t.outputPath;
+        r.name->setText(r.name->fontMetrics().elidedText(Q(BaseName(path)), Qt::ElideMiddle,
+                                                         std::max(r.name->width(), 300)));
+        r.name->setToolTip(Q(path));
+        r.bar->setValue(static_cast<int>(p.encoding[i].second));
+        r.bar->show();
+    }
+    if (moreInFlight_) {
+        const std::size_t more =
+            p.encoding.size() > rows_.size() ? p.encoding.size() - rows_.size() : 0;
+        moreInFlight_->setText(QStringLiteral("…另有 %1 首音軌正在編碼").arg(more));
+        moreInFlight_->setVisible(more != 0);
+    }
+    if (verify_ && !ripStopping_ && lastRead.size() > 3)
+        verify_->setText(QStringLiteral("音軌 %1 已讀取, CRC %2")
+                             .arg(Q(lastRead.substr(0, 2)), Q(lastRead.substr(3)).toUpper()));
+}
+
+void ProgressDialog::EndRip() {
+    if (ripThread_.joinable()) ripThread_.join();
+    std::vector<rip::TrackResult> results;
+    if (rip_) {
+        std::lock_guard lock(rip_->mutex);
+        results = std::move(rip_->results);
+    }
+    bar_->setValue(100);
+    std::size_t notRipped = 0;
+    for (std::size_t k = 0; k < std::min(results.size(), ripPlan_.size()); ++k) {
+        const rip::PipelineTrack& t = ripPlan_[k];
+        const rip::TrackResult& r = results[k];
+        switch (r.kind) {
+            case rip::TrackResult::Ripped:
+                report_.written.push_back(t.outputPath);
+                break;
+            case rip::TrackResult::Stopped:
+                // A playable beginning: the summary says which file and how much it holds.
+                report_.stoppedFiles.push_back({t.outputPath, r.heldMs, r.durationMs});
+                break;
+            case rip::TrackResult::Failed:
+                if (r.error == "the test read failed")
+                    report_.failed.push_back({t.outputPath, "測試讀取失敗"});
+                else if (!r.shownText.empty() || r.error == "the output could not be written")
+                    // The engine said why in a message and removed the file.
+                    report_.failed.push_back({t.outputPath, r.shownText.empty()
+                                                                ? std::string("無法寫入")
+                                                                : r.shownText});
+                else if (r.code == 0 && !r.error.empty())
+                    report_.failed.push_back({t.cdaPath, r.error});  // the system's words
+                else
+                    Failed(t.cdaPath, t.outputPath, r.code);
+                break;
+            case rip::TrackResult::NotRipped:
+                if (r.error == "stopped during the test read") {
+                    char line[96];
+                    std::snprintf(line, sizeof line,
+                                  "在音軌 %02d 的測試讀取中停止，這首沒有寫入任何檔案。", t.number);
+                    report_.stoppedNote = line;
+                }
+                ++notRipped;
+                break;
+        }
+    }
+    // A stop pressed as the last track ended stopped nothing.
+    if (ripStopping_ && (notRipped != 0 || !report_.stoppedFiles.empty())) {
+        report_.stopped = true;
+        report_.notStarted = notRipped;
+    }
+    // Each track's verification, as the drive's thread left it (it has ended).
+    if (verified_)
+        for (const cd::RipLogTrack& t : verified_->Log().tracks)
+            verifyLines_.push_back(VerdictLine(t, verified_->LookedUp()));
     Finish();
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <QDialog>
@@ -13,6 +14,7 @@
 #include "app/core/progress.h"
 #include "app/models/output_guard.h"
 #include "engine/job/stream_info.h"
+#include "rip/rip_pipeline.h"
 
 class QLabel;
 class QProgressBar;
@@ -23,10 +25,6 @@ namespace tralux {
 class Job;
 class JobPool;
 }  // namespace tralux
-
-namespace tralux::rip {
-class VerifiedRip;
-}
 
 namespace tralux::app {
 
@@ -86,12 +84,33 @@ private:
     };
     // False when the user cancelled at the question about existing outputs.
     bool PlanBatch();
+    // One question for every output that exists (`inputIndex`: each output's input); nullopt
+    // when the user cancelled.
+    std::optional<models::ExistingAnswer> AskAboutExisting(
+        const std::vector<std::string>& outputs, const std::vector<std::size_t>& inputIndex);
+    // Where a CD track's output goes: named after its title as the CD ripping dialog left it.
+    std::string CdOutput(const std::string& input, int format) const;
     void BuildInFlightRows(std::size_t rows);
     void TickParallel();
     void StartMore();
     void Ended(Job& job, std::size_t item);
     void ShowOverall();
     void StopParallel();
+
+    // A CD rip to an encoded format: the drive reads on while earlier tracks encode, on a
+    // thread of its own; the dialog polls what it shares.
+    struct RipShared;
+    bool PlanRip();
+    void StartRip();
+    void TickRip();
+    void ShowRip();
+    void EndRip();
+    bool pipelined_ = false, ripStopping_ = false;
+    std::vector<rip::PipelineTrack> ripPlan_;
+    std::vector<std::uint32_t> ripDurations_;  // ms, per planned track
+    std::shared_ptr<RipShared> rip_;
+    std::thread ripThread_;
+    QLabel* reading_ = nullptr;
 
     bool parallel_ = false;
     std::vector<Planned> plan_;
