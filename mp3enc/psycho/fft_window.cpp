@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "mp3enc/config/errors.h"
+#include "mp3enc/config/wide_clones.h"
 
 namespace mp3enc {
 
@@ -73,6 +74,7 @@ void Butterflies(float* __restrict ar, float* __restrict ai, float* __restrict b
 
 }  // namespace
 
+MP3ENC_WIDE_CLONES
 void RealFft::Complex(float* re, float* im) const {
     for (int i = 0; i < m_; ++i) {
         const int j = bitrev_[static_cast<size_t>(i)];
@@ -107,6 +109,7 @@ void RealFft::Complex(float* re, float* im) const {
     }
 }
 
+MP3ENC_WIDE_CLONES
 void RealFft::Forward(const float* x, float* re, float* im) {
     float* zr = zr_.data();
     float* zi = zi_.data();

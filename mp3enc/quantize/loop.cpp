@@ -7,6 +7,7 @@
 
 #include "mp3enc/bitstream/frame.h"
 #include "mp3enc/bitstream/huffman_coder.h"
+#include "mp3enc/config/wide_clones.h"
 
 namespace mp3enc {
 namespace {
@@ -109,6 +110,7 @@ void LoopKernel::Prepare(int gr, int ch, int blockType, const float* xr, const f
     }
 }
 
+MP3ENC_WIDE_CLONES
 void LoopKernel::Quantize(Member& m) {
     const Tables& t = T();
     bool over = false, changed = false;
