@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <climits>
 #include <cmath>
 
@@ -39,16 +40,50 @@ const Tables& T() {
 }
 
 int NBits(int v) {
-    int n = 0;
-    while (v > 0) {
-        ++n;
-        v >>= 1;
-    }
-    return n;
+    return v > 0 ? static_cast<int>(std::bit_width(static_cast<unsigned>(v))) : 0;
+}
+
+// Bits of the largest scalefactor in [from, to).
+int MaxBits(const int* sf, int from, int to) {
+    int mx = 0;
+    for (int i = from; i < to; ++i) mx = std::max(mx, sf[i]);
+    return NBits(mx);
 }
 
 constexpr int kSlen1[16] = {0, 0, 0, 0, 3, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4};
 constexpr int kSlen2[16] = {0, 1, 2, 3, 0, 1, 2, 3, 1, 2, 3, 1, 2, 3, 2, 3};
+
+// The cheapest scalefac_compress whose lengths hold n1 and n2 bits, c1 and c2 scalefactors
+// long; -1 when none does.
+int CheapestCompress(int n1, int n2, int c1, int c2) {
+    int best = -1, bestBits = INT_MAX;
+    for (int c = 0; c < 16; ++c) {
+        if (kSlen1[c] < n1 || kSlen2[c] < n2) continue;
+        int b = c1 * kSlen1[c] + c2 * kSlen2[c];
+        if (b < bestBits) {
+            bestBits = b;
+            best = c;
+        }
+    }
+    return best;
+}
+
+// CheapestCompress for every length a scalefactor can have, long (0) and short (1) blocks.
+struct CompressTable {
+    int8_t best[2][5][4];
+    CompressTable() {
+        for (int s = 0; s < 2; ++s)
+            for (int n1 = 0; n1 < 5; ++n1)
+                for (int n2 = 0; n2 < 4; ++n2)
+                    best[s][n1][n2] =
+                        static_cast<int8_t>(CheapestCompress(n1, n2, s ? 18 : 11, s ? 18 : 10));
+    }
+};
+
+const CompressTable& Compress() {
+    static const CompressTable t;
+    return t;
+}
 
 }  // namespace
 
@@ -75,6 +110,7 @@ bool LoopKernel::Create(int sampleRate, int channels, const LoopOptions& opt) {
                 {3 * sfb_->shortB[b] + win * w, w, b < 12 ? b * 3 + win : -1, 0, b < 6 ? 15 : 7});
     }
     (void)T();
+    (void)Compress();
     return true;
 }
 
@@ -159,31 +195,24 @@ int LoopKernel::Part2Bits(const Member& m, GranuleInfo* g) const {
     int counts[4];
     if (m.isShort) {
         counts[0] = counts[1] = counts[2] = counts[3] = 9;
-        for (int i = 0; i < 36; ++i) need[i / 9] = std::max(need[i / 9], NBits(m.sf[i]));
+        for (int p = 0; p < 4; ++p) need[p] = MaxBits(m.sf, 9 * p, 9 * p + 9);
     } else {
         counts[0] = 6;
         counts[1] = 5;
         counts[2] = 5;
         counts[3] = 5;
-        for (int b = 0; b < 21; ++b) {
-            int p = b < 6 ? 0 : b < 11 ? 1 : b < 16 ? 2 : 3;
-            need[p] = std::max(need[p], NBits(m.sf[b]));
-        }
+        need[0] = MaxBits(m.sf, 0, 6);
+        need[1] = MaxBits(m.sf, 6, 11);
+        need[2] = MaxBits(m.sf, 11, 16);
+        need[3] = MaxBits(m.sf, 16, 21);
     }
     int slen[4];
     int sfc = 0;
     if (version_ == 0) {
         int n1 = std::max(need[0], need[1]), n2 = std::max(need[2], need[3]);
-        int c1 = m.isShort ? 18 : 11, c2 = m.isShort ? 18 : 10;
-        int best = -1, bestBits = INT_MAX;
-        for (int c = 0; c < 16; ++c) {
-            if (kSlen1[c] < n1 || kSlen2[c] < n2) continue;
-            int b = c1 * kSlen1[c] + c2 * kSlen2[c];
-            if (b < bestBits) {
-                bestBits = b;
-                best = c;
-            }
-        }
+        int best = n1 < 5 && n2 < 4
+                       ? Compress().best[m.isShort][n1][n2]
+                       : CheapestCompress(n1, n2, m.isShort ? 18 : 11, m.isShort ? 18 : 10);
         if (best < 0) best = 15;  // caps keep the values within 4/3 bits
         sfc = best;
         slen[0] = slen[1] = kSlen1[best];
