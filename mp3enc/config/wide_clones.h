@@ -9,3 +9,11 @@
 #else
 #define MP3ENC_WIDE_CLONES
 #endif
+
+// For a function whose sums are written out in the order they must be done in (so that the
+// clones above give the same values): the compiler may not reorder them.
+#if defined(__GNUC__) && !defined(__clang__)
+#define MP3ENC_KEEP_SUM_ORDER __attribute__((optimize("no-associative-math")))
+#else
+#define MP3ENC_KEEP_SUM_ORDER
+#endif

@@ -58,10 +58,8 @@ const MdctTables& Tables() {
 // The sums are written out in a fixed order, eight outputs at a time, so that a wider vector
 // unit gives the very same values (the stream must not depend on the machine); the compiler
 // must keep that order.
-MP3ENC_WIDE_CLONES __attribute__((optimize("no-associative-math"))) void LongMdct(const float* prev,
-                                                                                  const float* cur,
-                                                                                  const float* win,
-                                                                                  float* out) {
+MP3ENC_WIDE_CLONES MP3ENC_KEEP_SUM_ORDER void LongMdct(const float* prev, const float* cur,
+                                                       const float* win, float* out) {
     typedef float V8 __attribute__((vector_size(32), aligned(4)));
     const MdctTables& T = Tables();
     float z[36];

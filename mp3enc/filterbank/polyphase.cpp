@@ -77,9 +77,10 @@ void PolyphaseAnalysis::Reset() {
 }
 
 // The sums below are written out in a fixed order, eight outputs at a time, so that a wider
-// vector unit gives the very same values (the stream must not depend on the machine).
-MP3ENC_WIDE_CLONES
-void PolyphaseAnalysis::Process(const float* pcm, float out[kSubbands][kSlotsPerGranule]) {
+// vector unit gives the very same values (the stream must not depend on the machine); the
+// compiler must keep that order.
+MP3ENC_WIDE_CLONES MP3ENC_KEEP_SUM_ORDER void PolyphaseAnalysis::Process(
+    const float* pcm, float out[kSubbands][kSlotsPerGranule]) {
     typedef float V8 __attribute__((vector_size(32), aligned(4)));
     const Tables& T = GetTables();
     std::memcpy(hist_ + 480, pcm, 576 * sizeof(float));
