@@ -159,40 +159,69 @@ void LoopKernel::Prepare(int gr, int ch, int blockType, const float* xr, const f
     }
 }
 
+namespace {
+
+// Quantizes lines [begin, end) with one step multiplier; nonzero when a value overflowed.
+// Branch-free so that it vectorizes; any value above the table's reach overflows.
 MP3ENC_WIDE_CLONES
+int QuantizeLines(const float* __restrict x, int* __restrict q, int begin, int end, float mul) {
+    int o = 0;
+    for (int i = begin; i < end; ++i) {
+        const float v = x[i] * mul + 0.4054f;
+        o |= v > static_cast<float>(kMaxQuantValue);
+        q[i] = static_cast<int>(
+            v > static_cast<float>(kMaxQuantValue) ? static_cast<float>(kMaxQuantValue) : v);
+    }
+    return o;
+}
+
+}  // namespace
+
 void LoopKernel::Quantize(Member& m) {
     const Tables& t = T();
-    bool over = false, changed = false;
     // Lines from nz on were cleared by Prepare and are never written; the units cover the rest.
     // A unit whose step is the one it was last quantized with keeps its values: the outer loop
     // amplifies a band or two per pass and the rest would come out the same.
     const std::vector<Unit>& units = *m.units;
-    for (size_t ui = 0; ui < units.size(); ++ui) {
-        const Unit& u = units[ui];
+    int k[39];
+    size_t used = 0;
+    for (; used < units.size(); ++used) {
+        const Unit& u = units[used];
         if (u.start >= m.nz) break;
         int sf = u.sfIndex >= 0 ? m.sf[u.sfIndex] : 0;
         int d = (sf + (m.isShort ? 0 : m.preflag * u.pretab)) << (1 + m.sfScale);
-        int k = std::clamp(m.step - d, -kPowOffset, 119);
-        if (k != m.qK[ui]) {
-            float mul = t.quantMul[static_cast<size_t>(k + kPowOffset)];
-            int end = std::min(u.start + u.width, m.nz);
-            // Branch-free so that it vectorizes; any value above the table's reach overflows.
-            const float* __restrict x = m.xr34;
-            int* __restrict q = m.q;
-            int o = 0;
-            for (int i = u.start; i < end; ++i) {
-                const float v = x[i] * mul + 0.4054f;
-                o |= v > static_cast<float>(kMaxQuantValue);
-                q[i] = static_cast<int>(v > static_cast<float>(kMaxQuantValue)
-                                            ? static_cast<float>(kMaxQuantValue)
-                                            : v);
-            }
-            m.qK[ui] = k;
-            m.qOver[ui] = o != 0;
-            changed = true;
-        }
-        over = over || m.qOver[ui];
+        k[used] = std::clamp(m.step - d, -kPowOffset, 119);
     }
+    // Neighbouring units (they follow one another in line order) that need the same new step
+    // are quantized in one run.
+    bool changed = false;
+    for (size_t a = 0; a < used;) {
+        if (k[a] == m.qK[a]) {
+            ++a;
+            continue;
+        }
+        size_t b = a + 1;
+        while (b < used && k[b] == k[a] && k[b] != m.qK[b]) ++b;
+        const float mul = t.quantMul[static_cast<size_t>(k[a] + kPowOffset)];
+        const Unit& last = units[b - 1];
+        const int end = std::min(last.start + last.width, m.nz);
+        const bool runOver = QuantizeLines(m.xr34, m.q, units[a].start, end, mul) != 0;
+        for (size_t i = a; i < b; ++i) {
+            m.qK[i] = k[a];
+            m.qOver[i] = false;
+        }
+        if (runOver) {  // rare: find the units that overflowed
+            for (size_t i = a; i < b; ++i) {
+                const Unit& u = units[i];
+                const int ue = std::min(u.start + u.width, m.nz);
+                m.qOver[i] = QuantizeLines(m.xr34, m.q, u.start, ue, mul) != 0;
+            }
+        }
+        changed = true;
+        a = b;
+    }
+    bool over = false;
+    for (size_t i = 0; i < used; ++i) over = over || m.qOver[i];
     m.overflow = over;
     if (changed) m.countValid = m.distValid = false;
 }
