@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <vector>
@@ -175,31 +176,28 @@ bool Initialize(Mp3Encoder* e) {
 int TakeInput(Mp3Encoder* e, const uint8_t* src, int bytes, int maxFrames) {
     const int ch = e->inChannels;
     const int bps = e->settings.inputFormat == 1 ? 4 : 2;
-    int frames = std::min(bytes / (bps * ch), maxFrames);
-    e->convIn.clear();
-    for (int i = 0; i < frames; ++i) {
-        float v[2];
-        for (int c = 0; c < ch; ++c) {
-            const uint8_t* p = src + static_cast<size_t>((i * ch + c) * bps);
-            if (bps == 2) {
-                v[c] = static_cast<float>(static_cast<int16_t>(p[0] | (p[1] << 8)));
-            } else {
-                float f;
-                std::copy(p, p + 4, reinterpret_cast<uint8_t*>(&f));
-                v[c] = std::isfinite(f) ? f : 0.0f;
-            }
-        }
-        if (e->downMix) {
-            e->convIn.push_back(0.5f * (v[0] + v[1]));
-        } else {
-            for (int c = 0; c < ch; ++c) e->convIn.push_back(v[c]);
-        }
-    }
-    if (e->converterOn) {
-        e->conv.Process(e->convIn.data(), frames, e->frames);
+    const int frames = std::min(bytes / (bps * ch), maxFrames);
+    const int outCh = e->downMix ? 1 : ch;
+    // Without the rate converter the samples go straight to the engine's queue.
+    std::vector<float>& dst = e->converterOn ? e->convIn : e->frames;
+    if (e->converterOn) dst.clear();
+    const size_t base = dst.size();
+    dst.resize(base + static_cast<size_t>(frames * outCh));
+    float* o = dst.data() + base;
+    auto sample = [&](size_t i) {  // interleaved sample i
+        const uint8_t* p = src + i * static_cast<size_t>(bps);
+        if (bps == 2) return static_cast<float>(static_cast<int16_t>(p[0] | (p[1] << 8)));
+        float f;
+        std::memcpy(&f, p, 4);
+        return std::isfinite(f) ? f : 0.0f;
+    };
+    const size_t n = static_cast<size_t>(frames);
+    if (e->downMix) {
+        for (size_t i = 0; i < n; ++i) o[i] = 0.5f * (sample(2 * i) + sample(2 * i + 1));
     } else {
-        e->frames.insert(e->frames.end(), e->convIn.begin(), e->convIn.end());
+        for (size_t i = 0; i < n * static_cast<size_t>(ch); ++i) o[i] = sample(i);
     }
+    if (e->converterOn) e->conv.Process(e->convIn.data(), frames, e->frames);
     return frames * bps * ch;
 }
 

@@ -12,6 +12,14 @@ void BitBuffer::Reset(uint32_t capacityBits) {
 void BitBuffer::Write(uint32_t value, int n) {
     if (n <= 0) return;
     if (n < 32) value &= (1u << n) - 1u;
+    const int used = static_cast<int>(wr_ & 31);
+    if (n < 32 - used) {  // the common case: within the current word, which keeps room after
+        const int shift = 32 - used - n;
+        uint32_t& w = words_[wr_ >> 5];
+        w = (w & ~(((1u << n) - 1u) << shift)) | (value << shift);
+        wr_ += static_cast<uint32_t>(n);  // stays inside the word, so never reaches cap_
+        return;
+    }
     while (n > 0) {
         uint32_t word = wr_ >> 5;
         int off = static_cast<int>(wr_ & 31);  // bits already used in this word

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "mp3enc/bitstream/huffman_tables.h"
+#include "mp3enc/config/wide_clones.h"
 
 namespace mp3enc {
 
@@ -81,6 +82,7 @@ const PackedClasses& Packed() {
 
 }  // namespace
 
+MP3ENC_WIDE_CLONES
 int ChooseTable(const int* ix, int begin, int end, int* bits) {
     int mx = 0;
     for (int i = begin; i < end; ++i) mx = std::max(mx, ix[i]);
@@ -139,6 +141,7 @@ int ChooseTable(const int* ix, int begin, int end, int* bits) {
     return best;
 }
 
+MP3ENC_WIDE_CLONES
 int ChooseHuffman(GranuleInfo& g, const int* ix, const int* bounds, bool fullSearch, int limit) {
     int i = std::clamp(limit + (limit & 1), 0, 576);
     while (i > 1 && ix[i - 1] == 0 && ix[i - 2] == 0) i -= 2;

@@ -255,6 +255,12 @@ void BitstreamEncoder::Drain(std::vector<uint8_t>& out) {
         head_ = (head_ + 1) % static_cast<int>(queue_.size());
         --queued_;
     }
+    while (out_.Available() >= 32) {
+        const uint32_t w = out_.Read(32);
+        const uint8_t b[4] = {static_cast<uint8_t>(w >> 24), static_cast<uint8_t>(w >> 16),
+                              static_cast<uint8_t>(w >> 8), static_cast<uint8_t>(w)};
+        out.insert(out.end(), b, b + 4);
+    }
     while (out_.Available() >= 8) out.push_back(static_cast<uint8_t>(out_.Read(8)));
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "mp3enc/config/errors.h"
+#include "mp3enc/config/wide_clones.h"
 
 namespace mp3enc {
 
@@ -11,8 +12,9 @@ namespace {
 
 struct MdctTables {
     float win[4][36];
-    float longCos[18][36];  // cos(pi/72 (2i + 19)(2k + 1)) / 9
-    float shortCos[6][12];  // cos(pi/24 (2i + 7)(2k + 1)) / 3
+    float longCos[18][36];          // cos(pi/72 (2i + 19)(2k + 1)) / 9
+    float longCosByColumn[36][24];  // [i][k], k from 18 on zero
+    float shortCos[6][12];          // cos(pi/24 (2i + 7)(2k + 1)) / 3
     float cs[8], ca[8];
     MdctTables() {
         for (int i = 0; i < 36; ++i)
@@ -33,6 +35,8 @@ struct MdctTables {
             for (int i = 0; i < 36; ++i)
                 longCos[k][i] =
                     static_cast<float>(std::cos(M_PI / 72 * (2 * i + 19) * (2 * k + 1)) / 9.0);
+        for (int i = 0; i < 36; ++i)
+            for (int k = 0; k < 24; ++k) longCosByColumn[i][k] = k < 18 ? longCos[k][i] : 0.0f;
         for (int k = 0; k < 6; ++k)
             for (int i = 0; i < 12; ++i)
                 shortCos[k][i] =
@@ -51,17 +55,33 @@ const MdctTables& Tables() {
     return t;
 }
 
-void LongMdct(const float* prev, const float* cur, const float* win, float* out) {
+// The sums are written out in a fixed order, eight outputs at a time, so that a wider vector
+// unit gives the very same values (the stream must not depend on the machine); the compiler
+// must keep that order.
+MP3ENC_WIDE_CLONES MP3ENC_KEEP_SUM_ORDER void LongMdct(const float* prev, const float* cur,
+                                                       const float* win, float* out) {
+    typedef float V8 __attribute__((vector_size(32), aligned(4)));
     const MdctTables& T = Tables();
     float z[36];
     for (int i = 0; i < 18; ++i) z[i] = prev[i] * win[i];
     for (int i = 0; i < 18; ++i) z[18 + i] = cur[i] * win[18 + i];
-    for (int k = 0; k < 18; ++k) {
-        const float* c = T.longCos[k];
-        float acc = 0;
-        for (int i = 0; i < 36; ++i) acc += c[i] * z[i];
-        out[k] = acc;
+    float o[24];
+    for (int k = 0; k < 24; k += 8) {
+        // Four partial sums over i = l mod 4, each of nine products in a fixed tree.
+        V8 part[4];
+        for (int l = 0; l < 4; ++l) {
+            V8 p[9];
+            for (int b = 0; b < 9; ++b) {
+                V8 c;
+                std::memcpy(&c, T.longCosByColumn[4 * b + l] + k, sizeof c);
+                p[b] = c * z[4 * b + l];
+            }
+            part[l] = (((p[0] + p[1]) + (p[2] + p[3])) + ((p[4] + p[5]) + p[6])) + (p[7] + p[8]);
+        }
+        const V8 sum = (part[0] + part[2]) + (part[1] + part[3]);
+        std::memcpy(o + k, &sum, sizeof sum);
     }
+    std::memcpy(out, o, 18 * sizeof(float));
 }
 
 void ShortMdct(const float* prev, const float* cur, float* out) {

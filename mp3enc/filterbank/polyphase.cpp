@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "mp3enc/config/wide_clones.h"
+
 namespace mp3enc {
 
 const int kPrototypeHalf[257] = {
@@ -33,9 +35,9 @@ const int kPrototypeHalf[257] = {
 namespace {
 
 struct Tables {
-    float reversedWindow[512];  // C[511 - m]
-    float cosMatrix[32][32];    // cos((2k + 1) n pi / 64)
-    float window[512];          // C[i]
+    alignas(32) float reversedWindow[512];  // C[511 - m]
+    alignas(32) float cosByColumn[32][32];  // [n][k] = cos((2k + 1) n pi / 64)
+    float window[512];                      // C[i]
     Tables() {
         for (int i = 0; i < 512; ++i) {
             double d;
@@ -50,7 +52,7 @@ struct Tables {
         for (int m = 0; m < 512; ++m) reversedWindow[m] = window[511 - m];
         for (int k = 0; k < 32; ++k)
             for (int n = 0; n < 32; ++n)
-                cosMatrix[k][n] = static_cast<float>(std::cos((2 * k + 1) * n * M_PI / 64.0));
+                cosByColumn[n][k] = static_cast<float>(std::cos((2 * k + 1) * n * M_PI / 64.0));
     }
 };
 
@@ -74,32 +76,51 @@ void PolyphaseAnalysis::Reset() {
     std::memset(hist_, 0, sizeof(hist_));
 }
 
-void PolyphaseAnalysis::Process(const float* pcm, float out[kSubbands][kSlotsPerGranule]) {
+// The sums below are written out in a fixed order, eight outputs at a time, so that a wider
+// vector unit gives the very same values (the stream must not depend on the machine); the
+// compiler must keep that order.
+MP3ENC_WIDE_CLONES MP3ENC_KEEP_SUM_ORDER void PolyphaseAnalysis::Process(
+    const float* pcm, float out[kSubbands][kSlotsPerGranule]) {
+    typedef float V8 __attribute__((vector_size(32), aligned(4)));
     const Tables& T = GetTables();
     std::memcpy(hist_ + 480, pcm, 576 * sizeof(float));
     for (int t = 0; t < kSlotsPerGranule; ++t) {
         // The window covers the 512 samples ending with the newest of this slot.
         const float* s = hist_ + 32 * t + 32 + 480 - 512;
-        float z[512];
-        for (int m = 0; m < 512; ++m) z[m] = T.reversedWindow[m] * s[m];
-        // Y[i] = sum_j Z[i + 64 j]; Z[i] lives at z[511 - i].
-        float y[64];
-        for (int i = 0; i < 64; ++i) {
-            float acc = 0;
-            for (int j = 0; j < 8; ++j) acc += z[511 - i - 64 * j];
-            y[i] = acc;
+        // Y[i] = sum_j Z[i + 64 j] with Z[i] = C[i] x[i], x[i] at s[511 - i]; yr[63 - i] = Y[i].
+        float yr[64];
+        for (int i = 0; i < 64; i += 8) {
+            V8 z[8];
+            for (int q = 0; q < 8; ++q) {
+                V8 w, x;
+                std::memcpy(&w, T.reversedWindow + i + 64 * q, sizeof w);
+                std::memcpy(&x, s + i + 64 * q, sizeof x);
+                z[q] = w * x;
+            }
+            const V8 y = (((z[6] + z[7]) + (z[4] + z[5])) + (z[2] + z[3])) + (z[0] + z[1]);
+            std::memcpy(yr + i, &y, sizeof y);
         }
+        auto Y = [&](int i) { return yr[63 - i]; };
         // cos((2k+1)(i-16)pi/64) folded onto a 32-point cosine transform.
         float a[32];
-        a[0] = y[16];
-        for (int n = 1; n < 16; ++n) a[n] = y[16 + n] + y[16 - n];
-        a[16] = y[32] + y[0];
-        for (int n = 17; n < 32; ++n) a[n] = y[16 + n] - y[80 - n];
-        for (int k = 0; k < 32; ++k) {
-            const float* c = T.cosMatrix[k];
-            float acc = 0;
-            for (int n = 0; n < 32; ++n) acc += c[n] * a[n];
-            out[k][t] = acc;
+        a[0] = Y(16);
+        for (int n = 1; n < 16; ++n) a[n] = Y(16 + n) + Y(16 - n);
+        a[16] = Y(32) + Y(0);
+        for (int n = 17; n < 32; ++n) a[n] = Y(16 + n) - Y(80 - n);
+        for (int k = 0; k < 32; k += 8) {
+            // Four partial sums over n = l mod 4, each of eight products in a fixed tree.
+            V8 part[4];
+            for (int l = 0; l < 4; ++l) {
+                V8 p[8];
+                for (int b = 0; b < 8; ++b) {
+                    V8 c;
+                    std::memcpy(&c, T.cosByColumn[4 * b + l] + k, sizeof c);
+                    p[b] = c * a[4 * b + l];
+                }
+                part[l] = (((p[2] + p[3]) + (p[1] + p[0])) + (p[4] + p[5])) + (p[6] + p[7]);
+            }
+            const V8 sum = (part[0] + part[2]) + (part[1] + part[3]);
+            for (int j = 0; j < 8; ++j) out[k + j][t] = sum[j];
         }
     }
     std::memmove(hist_, hist_ + 576, 480 * sizeof(float));

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "mp3enc/config/errors.h"
+#include "mp3enc/config/wide_clones.h"
 
 namespace mp3enc {
 
@@ -15,6 +16,7 @@ inline bool Silent(float re, float im) {
     return re * re + im * im <= 1e-6f;
 }
 
+MP3ENC_WIDE_CLONES
 void EuclideanChaos(const float* __restrict re0, const float* __restrict im0,
                     const float* __restrict re1, const float* __restrict im1,
                     const float* __restrict re2, const float* __restrict im2, int from, int to,

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "mp3enc/config/errors.h"
+#include "mp3enc/config/wide_clones.h"
 
 namespace mp3enc {
 
@@ -73,14 +74,8 @@ void Butterflies(float* __restrict ar, float* __restrict ai, float* __restrict b
 
 }  // namespace
 
+MP3ENC_WIDE_CLONES
 void RealFft::Complex(float* re, float* im) const {
-    for (int i = 0; i < m_; ++i) {
-        const int j = bitrev_[static_cast<size_t>(i)];
-        if (j > i) {
-            std::swap(re[i], re[j]);
-            std::swap(im[i], im[j]);
-        }
-    }
     // First two stages have trivial twiddles (1 and -i).
     if (m_ >= 4) {
         for (int s = 0; s < m_; s += 4) {
@@ -107,12 +102,15 @@ void RealFft::Complex(float* re, float* im) const {
     }
 }
 
+MP3ENC_WIDE_CLONES
 void RealFft::Forward(const float* x, float* re, float* im) {
     float* zr = zr_.data();
     float* zi = zi_.data();
+    // Even and odd samples straight into bit-reversed order.
+    const int* rev = bitrev_.data();
     for (int i = 0; i < m_; ++i) {
-        zr[i] = x[2 * i];
-        zi[i] = x[2 * i + 1];
+        zr[rev[i]] = x[2 * i];
+        zi[rev[i]] = x[2 * i + 1];
     }
     Complex(zr, zi);
     re[0] = zr[0] + zi[0];

@@ -17,7 +17,7 @@ public:
     void Forward(const float* x, float* re, float* im);
 
 private:
-    void Complex(float* re, float* im) const;
+    void Complex(float* re, float* im) const;  // input in bit-reversed order
     int n_, m_;
     std::vector<int> bitrev_;
     std::vector<float> twr_, twi_;        // per stage of half h: e^(-pi i k / h) at [h + k]

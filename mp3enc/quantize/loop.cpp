@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <climits>
 #include <cmath>
 
 #include "mp3enc/bitstream/frame.h"
 #include "mp3enc/bitstream/huffman_coder.h"
+#include "mp3enc/config/wide_clones.h"
 
 namespace mp3enc {
 namespace {
@@ -38,16 +40,50 @@ const Tables& T() {
 }
 
 int NBits(int v) {
-    int n = 0;
-    while (v > 0) {
-        ++n;
-        v >>= 1;
-    }
-    return n;
+    return v > 0 ? static_cast<int>(std::bit_width(static_cast<unsigned>(v))) : 0;
+}
+
+// Bits of the largest scalefactor in [from, to).
+int MaxBits(const int* sf, int from, int to) {
+    int mx = 0;
+    for (int i = from; i < to; ++i) mx = std::max(mx, sf[i]);
+    return NBits(mx);
 }
 
 constexpr int kSlen1[16] = {0, 0, 0, 0, 3, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4};
 constexpr int kSlen2[16] = {0, 1, 2, 3, 0, 1, 2, 3, 1, 2, 3, 1, 2, 3, 2, 3};
+
+// The cheapest scalefac_compress whose lengths hold n1 and n2 bits, c1 and c2 scalefactors
+// long; -1 when none does.
+int CheapestCompress(int n1, int n2, int c1, int c2) {
+    int best = -1, bestBits = INT_MAX;
+    for (int c = 0; c < 16; ++c) {
+        if (kSlen1[c] < n1 || kSlen2[c] < n2) continue;
+        int b = c1 * kSlen1[c] + c2 * kSlen2[c];
+        if (b < bestBits) {
+            bestBits = b;
+            best = c;
+        }
+    }
+    return best;
+}
+
+// CheapestCompress for every length a scalefactor can have, long (0) and short (1) blocks.
+struct CompressTable {
+    int8_t best[2][5][4];
+    CompressTable() {
+        for (int s = 0; s < 2; ++s)
+            for (int n1 = 0; n1 < 5; ++n1)
+                for (int n2 = 0; n2 < 4; ++n2)
+                    best[s][n1][n2] =
+                        static_cast<int8_t>(CheapestCompress(n1, n2, s ? 18 : 11, s ? 18 : 10));
+    }
+};
+
+const CompressTable& Compress() {
+    static const CompressTable t;
+    return t;
+}
 
 }  // namespace
 
@@ -74,9 +110,11 @@ bool LoopKernel::Create(int sampleRate, int channels, const LoopOptions& opt) {
                 {3 * sfb_->shortB[b] + win * w, w, b < 12 ? b * 3 + win : -1, 0, b < 6 ? 15 : 7});
     }
     (void)T();
+    (void)Compress();
     return true;
 }
 
+MP3ENC_WIDE_CLONES
 void LoopKernel::Prepare(int gr, int ch, int blockType, const float* xr, const float* xmin) {
     Member& m = m_[gr][ch];
     m.blockType = blockType;
@@ -86,17 +124,29 @@ void LoopKernel::Prepare(int gr, int ch, int blockType, const float* xr, const f
     m.nz = 0;
     std::fill(m.q, m.q + 576, 0);
     Forget(m);
-    float mx = 0;
+    // Branch-free so that it vectorizes. The largest x^(3/4) is taken over the values' bit
+    // patterns: for floats that are not negative these order as the values do.
+    int32_t mxBits = 0;
+    const float* __restrict in = xr;
+    uint8_t* __restrict neg = m.neg;
+    float* __restrict absx = m.absx;
+    float* __restrict xr34 = m.xr34;
     for (int i = 0; i < 576; ++i) {
-        float v = xr[i];
-        if (!std::isfinite(v)) v = 0;
-        m.neg[i] = v < 0;
-        float a = std::fabs(v);
-        m.absx[i] = a;
-        m.xr34[i] = std::sqrt(a * std::sqrt(a));
-        if (a > 0) m.nz = i + 1;
-        mx = std::max(mx, m.xr34[i]);
+        float v = in[i];
+        v = std::isfinite(v) ? v : 0.0f;
+        neg[i] = v < 0;
+        const float a = std::fabs(v);
+        absx[i] = a;
+        const float x34 = std::sqrt(a * std::sqrt(a));
+        xr34[i] = x34;
+        mxBits = std::max(mxBits, std::bit_cast<int32_t>(x34));
     }
+    const float mx = std::bit_cast<float>(mxBits);
+    for (int i = 575; i >= 0; --i)
+        if (m.absx[i] > 0) {
+            m.nz = i + 1;
+            break;
+        }
     for (int u = 0; u < nu; ++u) {
         float v = xmin ? xmin[u] : 1.0f;
         m.xmin[u] = (std::isfinite(v) && v > 1e-20f) ? v : 1e-20f;
@@ -109,39 +159,69 @@ void LoopKernel::Prepare(int gr, int ch, int blockType, const float* xr, const f
     }
 }
 
+namespace {
+
+// Quantizes lines [begin, end) with one step multiplier; nonzero when a value overflowed.
+// Branch-free so that it vectorizes; any value above the table's reach overflows.
+MP3ENC_WIDE_CLONES
+int QuantizeLines(const float* __restrict x, int* __restrict q, int begin, int end, float mul) {
+    int o = 0;
+    for (int i = begin; i < end; ++i) {
+        const float v = x[i] * mul + 0.4054f;
+        o |= v > static_cast<float>(kMaxQuantValue);
+        q[i] = static_cast<int>(
+            v > static_cast<float>(kMaxQuantValue) ? static_cast<float>(kMaxQuantValue) : v);
+    }
+    return o;
+}
+
+}  // namespace
+
 void LoopKernel::Quantize(Member& m) {
     const Tables& t = T();
-    bool over = false, changed = false;
     // Lines from nz on were cleared by Prepare and are never written; the units cover the rest.
     // A unit whose step is the one it was last quantized with keeps its values: the outer loop
     // amplifies a band or two per pass and the rest would come out the same.
     const std::vector<Unit>& units = *m.units;
-    for (size_t ui = 0; ui < units.size(); ++ui) {
-        const Unit& u = units[ui];
+    int k[39];
+    size_t used = 0;
+    for (; used < units.size(); ++used) {
+        const Unit& u = units[used];
         if (u.start >= m.nz) break;
         int sf = u.sfIndex >= 0 ? m.sf[u.sfIndex] : 0;
         int d = (sf + (m.isShort ? 0 : m.preflag * u.pretab)) << (1 + m.sfScale);
-        int k = std::clamp(m.step - d, -kPowOffset, 119);
-        if (k != m.qK[ui]) {
-            float mul = t.quantMul[static_cast<size_t>(k + kPowOffset)];
-            int end = std::min(u.start + u.width, m.nz);
-            // Branch-free so that it vectorizes; any value above the table's reach overflows.
-            const float* __restrict x = m.xr34;
-            int* __restrict q = m.q;
-            int o = 0;
-            for (int i = u.start; i < end; ++i) {
-                const float v = x[i] * mul + 0.4054f;
-                o |= v > static_cast<float>(kMaxQuantValue);
-                q[i] = static_cast<int>(v > static_cast<float>(kMaxQuantValue)
-                                            ? static_cast<float>(kMaxQuantValue)
-                                            : v);
-            }
-            m.qK[ui] = k;
-            m.qOver[ui] = o != 0;
-            changed = true;
-        }
-        over = over || m.qOver[ui];
+        k[used] = std::clamp(m.step - d, -kPowOffset, 119);
     }
+    // Neighbouring units (they follow one another in line order) that need the same new step
+    // are quantized in one run.
+    bool changed = false;
+    for (size_t a = 0; a < used;) {
+        if (k[a] == m.qK[a]) {
+            ++a;
+            continue;
+        }
+        size_t b = a + 1;
+        while (b < used && k[b] == k[a] && k[b] != m.qK[b]) ++b;
+        const float mul = t.quantMul[static_cast<size_t>(k[a] + kPowOffset)];
+        const Unit& last = units[b - 1];
+        const int end = std::min(last.start + last.width, m.nz);
+        const bool runOver = QuantizeLines(m.xr34, m.q, units[a].start, end, mul) != 0;
+        for (size_t i = a; i < b; ++i) {
+            m.qK[i] = k[a];
+            m.qOver[i] = false;
+        }
+        if (runOver) {  // rare: find the units that overflowed
+            for (size_t i = a; i < b; ++i) {
+                const Unit& u = units[i];
+                const int ue = std::min(u.start + u.width, m.nz);
+                m.qOver[i] = QuantizeLines(m.xr34, m.q, u.start, ue, mul) != 0;
+            }
+        }
+        changed = true;
+        a = b;
+    }
+    bool over = false;
+    for (size_t i = 0; i < used; ++i) over = over || m.qOver[i];
     m.overflow = over;
     if (changed) m.countValid = m.distValid = false;
 }
@@ -157,31 +237,24 @@ int LoopKernel::Part2Bits(const Member& m, GranuleInfo* g) const {
     int counts[4];
     if (m.isShort) {
         counts[0] = counts[1] = counts[2] = counts[3] = 9;
-        for (int i = 0; i < 36; ++i) need[i / 9] = std::max(need[i / 9], NBits(m.sf[i]));
+        for (int p = 0; p < 4; ++p) need[p] = MaxBits(m.sf, 9 * p, 9 * p + 9);
     } else {
         counts[0] = 6;
         counts[1] = 5;
         counts[2] = 5;
         counts[3] = 5;
-        for (int b = 0; b < 21; ++b) {
-            int p = b < 6 ? 0 : b < 11 ? 1 : b < 16 ? 2 : 3;
-            need[p] = std::max(need[p], NBits(m.sf[b]));
-        }
+        need[0] = MaxBits(m.sf, 0, 6);
+        need[1] = MaxBits(m.sf, 6, 11);
+        need[2] = MaxBits(m.sf, 11, 16);
+        need[3] = MaxBits(m.sf, 16, 21);
     }
     int slen[4];
     int sfc = 0;
     if (version_ == 0) {
         int n1 = std::max(need[0], need[1]), n2 = std::max(need[2], need[3]);
-        int c1 = m.isShort ? 18 : 11, c2 = m.isShort ? 18 : 10;
-        int best = -1, bestBits = INT_MAX;
-        for (int c = 0; c < 16; ++c) {
-            if (kSlen1[c] < n1 || kSlen2[c] < n2) continue;
-            int b = c1 * kSlen1[c] + c2 * kSlen2[c];
-            if (b < bestBits) {
-                bestBits = b;
-                best = c;
-            }
-        }
+        int best = n1 < 5 && n2 < 4
+                       ? Compress().best[m.isShort][n1][n2]
+                       : CheapestCompress(n1, n2, m.isShort ? 18 : 11, m.isShort ? 18 : 10);
         if (best < 0) best = 15;  // caps keep the values within 4/3 bits
         sfc = best;
         slen[0] = slen[1] = kSlen1[best];

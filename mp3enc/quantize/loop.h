@@ -51,8 +51,8 @@ private:
         bool isShort = false;
         float xr34[576];
         float absx[576];
-        bool neg[576];
-        int nz = 0;  // lines up to the last non-zero one
+        uint8_t neg[576];  // 1 where the line is negative (bytes so that Prepare vectorizes)
+        int nz = 0;        // lines up to the last non-zero one
         std::vector<Unit>* units = nullptr;
         float xmin[39];
         int startStep = 0;
