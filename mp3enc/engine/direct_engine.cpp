@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "mp3enc/bitstream/frame.h"
+#include "mp3enc/stereo/intensity.h"
 
 namespace mp3enc {
 
@@ -105,7 +106,8 @@ int CreateDirectEngine(std::unique_ptr<DirectEngine>* out, const DirectEngineCon
     fp.channels = cfg.outputChannels;
     fp.bitRate = B;
     fp.midSide = cfg.outputChannels == 2;
-    fp.intensity = false;
+    fp.intensity = !cfg.intensityOff && !cfg.vbr && IntensityAllowed(B, cfg.outputChannels, R);
+    fp.intensityFromHz = IntensityFromHz(B, cfg.outputChannels, e->bandwidth);
     fp.bandwidth = e->bandwidth;
     std::string err;
     auto front = CreateFrontEnd(fp, &err);

@@ -499,7 +499,8 @@ std::unique_ptr<PsychoacousticModel> PsychoacousticModel::Create(const PsyModelC
     if (impl->config.intensity) {
         const int bpc = config.bitRate / config.channels;
         const double frac = bpc <= 32000 ? 0.5 : bpc <= 48000 ? 0.65 : 0.8;
-        const double startHz = frac * p.lng.bandwidth;
+        const double startHz =
+            config.isFromHz > 0 ? config.isFromHz : frac * p.lng.bandwidth;
         const double nyq = config.sampleRate / 2.0;
         int b = 0;
         while (b < kSfbMaxLong - 1 && p.lng.sfb.start[b] * nyq / 576 < startHz) ++b;

@@ -152,12 +152,26 @@ void LoopKernel::Forget(Member& m) {
     m.countValid = m.distValid = false;
 }
 
+void LoopKernel::SetIntensity(int gr, int ch, const IntensityBands* is) {
+    Member& m = m_[gr][ch];
+    m.intensity = is != nullptr;
+    if (is) m.isBands = *is;
+    m.countValid = false;
+}
+
 int LoopKernel::Part2Bits(const Member& m, GranuleInfo* g) const {
+    // With intensity, what is written (and counted) are the positions, not the loop's values.
+    int written[39];
+    const int* sf = m.sf;
+    if (m.intensity) {
+        IntensityScalefactors(m.isBands, m.isShort, *sfb_, m.q, m.sf, written);
+        sf = written;
+    }
     int need[4] = {0, 0, 0, 0};
     int counts[4];
     if (m.isShort) {
         counts[0] = counts[1] = counts[2] = counts[3] = 9;
-        for (int i = 0; i < 36; ++i) need[i / 9] = std::max(need[i / 9], NBits(m.sf[i]));
+        for (int i = 0; i < 36; ++i) need[i / 9] = std::max(need[i / 9], NBits(sf[i]));
     } else {
         counts[0] = 6;
         counts[1] = 5;
@@ -165,7 +179,7 @@ int LoopKernel::Part2Bits(const Member& m, GranuleInfo* g) const {
         counts[3] = 5;
         for (int b = 0; b < 21; ++b) {
             int p = b < 6 ? 0 : b < 11 ? 1 : b < 16 ? 2 : 3;
-            need[p] = std::max(need[p], NBits(m.sf[b]));
+            need[p] = std::max(need[p], NBits(sf[b]));
         }
     }
     int slen[4];
@@ -199,7 +213,7 @@ int LoopKernel::Part2Bits(const Member& m, GranuleInfo* g) const {
             g->partCount[p] = counts[p];
         }
         int n = m.isShort ? 36 : 21;
-        for (int i = 0; i < n; ++i) g->sf[i] = m.sf[i];
+        for (int i = 0; i < n; ++i) g->sf[i] = sf[i];
     }
     return bits;
 }
@@ -391,6 +405,7 @@ void LoopKernel::Finish(Member& m, GranuleInfo& g, bool fullSearch) {
         // Cannot happen after the rate loop; keep the stream valid regardless.
         std::fill(m.q, m.q + 576, 0);
         Forget(m);
+        p2 = Part2Bits(m, &g);
         p3 = ChooseHuffman(g, m.q, sfb_->longB, false);
     }
     for (int i = 0; i < 576; ++i) g.ix[i] = m.neg[i] ? -m.q[i] : m.q[i];

@@ -4,6 +4,7 @@
 
 #include "mp3enc/bitstream/multiplexer.h"
 #include "mp3enc/quantize/scalefactor_bands.h"
+#include "mp3enc/stereo/intensity.h"
 
 namespace mp3enc {
 
@@ -31,6 +32,9 @@ public:
     // window, line). xmin: allowed distortion energy per band: 22 long bands, or 13 x 3
     // short band-windows (band * 3 + window). blockType 0..3.
     void Prepare(int gr, int ch, int blockType, const float* xr, const float* xmin);
+
+    // Codes a prepared right channel with intensity positions (null: without).
+    void SetIntensity(int gr, int ch, const IntensityBands* is);
 
     // Runs the loops over the prepared frame. budgets[gr][ch] are the bit budgets;
     // frameMaxBits is the hard ceiling for all main data of the frame; leftRight: the frame
@@ -71,6 +75,8 @@ private:
         bool countValid = false, distValid = false;  // part3 and the distortion match q
         bool overflow = false;
         int part2 = 0, part3 = 0;
+        bool intensity = false;
+        IntensityBands isBands;
         float nmr[39] = {};
         float maxNmr = 0, meanDistNmr = 0;
         float excessDb = 0;  // sum over distorted bands of 10 log10(NMR)
