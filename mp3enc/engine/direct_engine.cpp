@@ -108,6 +108,7 @@ int CreateDirectEngine(std::unique_ptr<DirectEngine>* out, const DirectEngineCon
     fp.midSide = cfg.outputChannels == 2;
     fp.intensity = !cfg.intensityOff && !cfg.vbr && IntensityAllowed(B, cfg.outputChannels, R);
     fp.intensityFromHz = IntensityFromHz(B, cfg.outputChannels, e->bandwidth);
+    fp.intensityMinCorrelation = static_cast<float>(IntensityMinCorrelation(B, cfg.outputChannels));
     fp.bandwidth = e->bandwidth;
     std::string err;
     auto front = CreateFrontEnd(fp, &err);

@@ -48,8 +48,9 @@ struct FrontEndParams {
     int bitRate = 128000;
     bool midSide = true;
     bool intensity = false;
-    float intensityFromHz = 0;  // lowest frequency coded in intensity; 0 = the model's own
-    float bandwidth = 0;        // Hz; 0 = the model's own choice
+    float intensityFromHz = 0;           // lowest frequency coded in intensity; 0 = the model's own
+    float intensityMinCorrelation = -1;  // of the channels' lines in an intensity band
+    float bandwidth = 0;                 // Hz; 0 = the model's own choice
 };
 
 // Builds the encoder's front end.

@@ -27,6 +27,7 @@ std::unique_ptr<ModelFrontEnd> ModelFrontEnd::Create(const FrontEndParams& p, st
         c.midSide = p.midSide && p.channels == 2;
         c.intensity = p.intensity && p.channels == 2;
         c.isFromHz = p.intensityFromHz;
+        c.isMinCorr = p.intensityMinCorrelation;
         model = PsychoacousticModel::Create(c, &store, &err);
     }
     if (!model) {

@@ -154,8 +154,9 @@ void LoopKernel::Forget(Member& m) {
 
 void LoopKernel::SetIntensity(int gr, int ch, const IntensityBands* is) {
     Member& m = m_[gr][ch];
-    m.intensity = is != nullptr;
+    m.intensity = is != nullptr && ch == 1;
     if (is) m.isBands = *is;
+    m.isLeft = m_[gr][0].q;
     m.countValid = false;
 }
 
@@ -164,7 +165,7 @@ int LoopKernel::Part2Bits(const Member& m, GranuleInfo* g) const {
     int written[39];
     const int* sf = m.sf;
     if (m.intensity) {
-        IntensityScalefactors(m.isBands, m.isShort, *sfb_, m.q, m.sf, written);
+        IntensityScalefactors(m.isBands, m.isShort, *sfb_, m.q, m.isLeft, m.sf, written);
         sf = written;
     }
     int need[4] = {0, 0, 0, 0};

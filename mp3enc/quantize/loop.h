@@ -77,6 +77,7 @@ private:
         int part2 = 0, part3 = 0;
         bool intensity = false;
         IntensityBands isBands;
+        const int* isLeft = nullptr;  // the left channel's quantized lines
         float nmr[39] = {};
         float maxNmr = 0, meanDistNmr = 0;
         float excessDb = 0;  // sum over distorted bands of 10 log10(NMR)
