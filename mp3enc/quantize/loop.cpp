@@ -429,7 +429,9 @@ void LoopKernel::RunFrame(const int budgets[2][2], int frameMaxBits, CodedFrame&
         groups.push_back(g);
         groupBudget.push_back(b);
     };
-    switch (opt_.itm == 2 && leftRight && opt_.leftRightApart ? 0 : opt_.itm) {
+    const bool apart = leftRight && (opt_.itm == 2 ? opt_.leftRightApart
+                                                   : opt_.itm == 3 && opt_.leftRightApartFrame);
+    switch (apart ? (opt_.itm == 2 ? 0 : 1) : opt_.itm) {
         case 0:
             for (int gr = 0; gr < granules_; ++gr)
                 for (int ch = 0; ch < channels_; ++ch) add({{gr, ch}});

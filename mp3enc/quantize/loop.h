@@ -20,6 +20,8 @@ struct LoopOptions {
     // With per-granule groups (itm 2), a frame coded left/right gives each channel its own
     // group and budget: channels of different content no longer share one quantizer step.
     bool leftRightApart = false;
+    // The same with one group per frame (itm 3): each channel loops over its granules.
+    bool leftRightApartFrame = false;
 };
 
 // Quantization and rate/distortion loops for one stream, one frame at a time.
