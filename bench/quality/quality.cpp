@@ -2,8 +2,9 @@
 // with both at 96, 128 and 192 kbit/s (44100 Hz stereo) and prints the PEAQ Objective Difference
 // Grade of every stream side by side, plus the encode speed against lame (CPU time).
 // Usage: bench_quality [-w WORKDIR] [-r 96,128,192] [-v 0,2,5,9] [-s NAME,NAME] [-d SECONDS]
-//                      [-p PEAQ_SCRIPT] [-m 1]   (-r none: no constant-rate rows; -v: VBR
-//                      levels; -m 1: also both streams brought back to the reference's level)
+//                      [-p PEAQ_SCRIPT] [-m 1] [-i 0]   (-r none: no constant-rate rows; -v: VBR
+//                      levels; -m 1: also both streams brought back to the reference's level;
+//                      -i 0: our encoder without intensity stereo)
 // Needs lame, sox, ffmpeg and espeak-ng on the PATH and the PEAQ script (default
 // ../shared/tools/peaq/peaq.sh beside the source tree, or $TRALUX_PEAQ).
 #include <sys/resource.h>
@@ -363,11 +364,18 @@ double ChildCpuSeconds() {
 }
 
 // kbps < 0: variable bit rate at level -kbps - 1 (0 best .. 9).
+bool gIntensity = true;
+
 bool EncodeOurs(const std::vector<int16_t>& pcm, int kbps, const std::string& path, double& cpu) {
     const std::clock_t t0 = std::clock();
     mp3enc::Mp3Encoder* e = mp3enc::Mp3EncoderCreate(static_cast<float>(kRate), 2, 0);
     mp3enc::Mp3Configuration c{kRate, 2, kbps * 1000};
     bool ok = e != nullptr;
+    if (ok && !gIntensity) {
+        mp3enc::Mp3EncoderSettings s = *mp3enc::Mp3EncoderGetSettings(e);
+        s.intensityAllowed = 0;
+        ok = mp3enc::Mp3EncoderSetSettings(e, &s) != 0;
+    }
     if (ok && kbps < 0) {
         mp3enc::Mp3EncoderSettings s = *mp3enc::Mp3EncoderGetSettings(e);
         s.vbrQuality = 100 - 10 * (-kbps - 1);
@@ -511,6 +519,8 @@ int main(int argc, char** argv) {
             peaq = v;
         else if (a == "-m")
             matched = v == "1";
+        else if (a == "-i")
+            gIntensity = v != "0";
     }
     if (Sh("command -v lame >/dev/null && command -v sox >/dev/null && command -v ffmpeg "
            ">/dev/null") != 0 ||

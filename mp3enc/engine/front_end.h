@@ -3,6 +3,7 @@
 #include <string>
 
 #include "mp3enc/quantize/bit_allocation.h"
+#include "mp3enc/stereo/intensity.h"
 
 namespace mp3enc {
 
@@ -18,6 +19,9 @@ struct GranuleAnalysis {
     ChannelAnalysis ch[2];
     bool midSide = false;    // mid/side wished for (or, with msApplied, used) in this granule
     bool msApplied = false;  // spectra and allowed distortion are already mid and side
+    // Intensity in this granule: ch[0] carries both channels from the bound on, ch[1] nothing.
+    bool intensity = false;
+    IntensityBands isBands;  // positions of ch[1]'s scalefactors
 };
 
 // Analysis filterbank plus psychoacoustic model, one granule at a time.
@@ -44,7 +48,9 @@ struct FrontEndParams {
     int bitRate = 128000;
     bool midSide = true;
     bool intensity = false;
-    float bandwidth = 0;  // Hz; 0 = the model's own choice
+    float intensityFromHz = 0;           // lowest frequency coded in intensity; 0 = the model's own
+    float intensityMinCorrelation = -1;  // of the channels' lines in an intensity band
+    float bandwidth = 0;                 // Hz; 0 = the model's own choice
 };
 
 // Builds the encoder's front end.

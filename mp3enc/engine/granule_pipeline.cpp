@@ -29,6 +29,8 @@ std::string FramePipeline::EncodeGranule(const float* const pcm[2], std::vector<
     const int nch = cfg_.channels;
     // Mid/side is signalled per frame: the first granule decides for all of them.
     if (gi == 0) frameMs_ = nch == 2 && ga_.midSide && cfg_.bs.stereoMode == 1;
+    // Intensity too: the front end holds its choice for the frame.
+    if (gi == 0) frameIs_ = nch == 2 && ga_.intensity && cfg_.bs.stereoMode == 1;
     // Spectra must match what the frame signals: rotate when the granule disagrees.
     const bool haveMs = ga_.msApplied && ga_.midSide;
     if (nch == 2 && haveMs != frameMs_) {
@@ -51,7 +53,8 @@ std::string FramePipeline::EncodeGranule(const float* const pcm[2], std::vector<
         pe_[gi][ch] = a.pe;
         short_[gi][ch] = a.blockType == 2;
     }
-    joint_[gi] = frameMs_;
+    if (nch == 2) loop_.SetIntensity(gi, 1, frameIs_ ? &ga_.isBands : nullptr);
+    joint_[gi] = frameMs_ || frameIs_;
     ++granules_;
     if (gi == G - 1 && cfg_.vbrLevel >= 0) {
         VariableFrame(out);
@@ -64,7 +67,7 @@ std::string FramePipeline::EncodeGranule(const float* const pcm[2], std::vector<
                         resFree, budgets);
         CodedFrame frame;
         loop_.RunFrame(budgets, fb.granuleBits + resInUse, frame, nch == 2 && !frameMs_);
-        frame.modeExtension = frameMs_ ? 2 : 0;
+        frame.modeExtension = (frameMs_ ? 2 : 0) | (frameIs_ ? 1 : 0);
         lastModeExt_ = frame.modeExtension;
         bs_.WriteFrame(frame, out);
     }
@@ -116,7 +119,7 @@ void FramePipeline::VariableFrame(std::vector<uint8_t>& out) {
     int index = 1;
     while (index < top && mainBits(index) + resInUse < used) ++index;
     bs_.BeginFrameAt(index);
-    frame.modeExtension = frameMs_ ? 2 : 0;
+    frame.modeExtension = (frameMs_ ? 2 : 0) | (frameIs_ ? 1 : 0);
     lastModeExt_ = frame.modeExtension;
     bs_.WriteFrame(frame, out);
 }

@@ -45,6 +45,7 @@ private:
     bool short_[2][2] = {};
     bool joint_[2] = {};
     bool frameMs_ = false;
+    bool frameIs_ = false;
     long granules_ = 0;
     int lastModeExt_ = 0;
     float vbrPe_ = 0;  // running mean of a channel granule's perceptual entropy

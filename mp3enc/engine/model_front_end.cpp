@@ -25,7 +25,9 @@ std::unique_ptr<ModelFrontEnd> ModelFrontEnd::Create(const FrontEndParams& p, st
         c.sampleRate = p.sampleRate;
         c.bitRate = p.bitRate;
         c.midSide = p.midSide && p.channels == 2;
-        c.intensity = false;  // the loops code no intensity positions
+        c.intensity = p.intensity && p.channels == 2;
+        c.isFromHz = p.intensityFromHz;
+        c.isMinCorr = p.intensityMinCorrelation;
         model = PsychoacousticModel::Create(c, &store, &err);
     }
     if (!model) {
@@ -67,6 +69,17 @@ std::string ModelFrontEnd::Analyse(const float* const pcm[2], GranuleAnalysis& o
     const PsyGranuleOutput& o = model_->Output();
     out.midSide = channels_ == 2 && o.stereo.midSide;
     out.msApplied = true;
+    // Mixed blocks carry no positions; they are not produced here.
+    out.intensity = channels_ == 2 && o.stereo.intensity && !o.ch[0].mixed;
+    out.isBands = IntensityBands();
+    if (out.intensity) {
+        if (o.ch[0].blockType == kBlockShort) {
+            for (int b = 0; b < 12; ++b)
+                for (int w = 0; w < 3; ++w) out.isBands.pos[3 * b + w] = o.stereo.isPosShort[b][w];
+        } else {
+            for (int b = 0; b < 21; ++b) out.isBands.pos[b] = o.stereo.isPosLong[b];
+        }
+    }
     for (int c = 0; c < channels_; ++c) {
         const PsyChannelOutput& pc = o.ch[static_cast<size_t>(c)];
         ChannelAnalysis& a = out.ch[c];

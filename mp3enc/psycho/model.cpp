@@ -12,6 +12,7 @@
 #include "mp3enc/psycho/block_switch.h"
 #include "mp3enc/psycho/channel_threshold.h"
 #include "mp3enc/psycho/fft_window.h"
+#include "mp3enc/stereo/intensity.h"
 
 namespace mp3enc {
 
@@ -148,11 +149,44 @@ void PsyModelImpl::Intensity(int code, int gif, float ratioLong[2][kSfbMaxLong],
     const bool mixed = code >= kBlockStartMixed;
     const SfbTable& ls = params.lng.sfb;
     const SfbTable& ss = params.shrt.sfb;
+    // Band sums from the lowest band that may be coded in intensity; each granule (each
+    // window) then starts its region where the channels stay alike up to the top.
+    double sl[kSfbMaxLong] = {}, sr[kSfbMaxLong] = {}, sx[kSfbMaxLong] = {};
+    double ssl[3][kSfbMaxShort] = {}, ssr[3][kSfbMaxShort] = {}, ssx[3][kSfbMaxShort] = {};
+    int boundLong = kSfbMaxLong, boundShort[3] = {kSfbMaxShort, kSfbMaxShort, kSfbMaxShort};
+    const double minCorr = config.isMinCorr;
+    if (config.intensity && !mixed && !isShort && isBoundLong < kSfbMaxLong - 1) {
+        for (int b = isBoundLong; b < kSfbMaxLong - 1; ++b)
+            for (int j = ls.start[b]; j < ls.start[b + 1]; ++j) {
+                sl[b] += double(xl[j]) * xl[j];
+                sr[b] += double(xrr[j]) * xrr[j];
+                sx[b] += double(xl[j] + xrr[j]) * (xl[j] + xrr[j]);
+            }
+        boundLong = IntensityBound(sl, sr, sx, isBoundLong, kSfbMaxLong - 1, minCorr);
+        if (boundLong >= kSfbMaxLong - 1) boundLong = kSfbMaxLong;
+    }
+    if (kIntensityInShortBlocks && config.intensity && isShort && !mixed &&
+        isBoundShort < kSfbMaxShort - 1) {
+        for (int w = 0; w < 3; ++w) {
+            for (int b = isBoundShort; b < kSfbMaxShort - 1; ++b)
+                for (int j = ss.start[b]; j < ss.start[b + 1]; ++j) {
+                    const int i = ShortIndex(j, w);
+                    ssl[w][b] += double(xl[i]) * xl[i];
+                    ssr[w][b] += double(xrr[i]) * xrr[i];
+                    ssx[w][b] += double(xl[i] + xrr[i]) * (xl[i] + xrr[i]);
+                }
+            boundShort[w] =
+                IntensityBound(ssl[w], ssr[w], ssx[w], isBoundShort, kSfbMaxShort - 1, minCorr);
+            if (boundShort[w] >= kSfbMaxShort - 1) boundShort[w] = kSfbMaxShort;
+        }
+    }
     if (gif == 0) {
-        // Held for the frame: used when allowed and the region above the bound is not
+        // Held for the frame: used when the first granule has an intensity region that is not
         // dominated by opposite-phase content.
         isFrame = false;
-        if (config.intensity && isBoundLong < kSfbMaxLong - 1) {
+        const int from =
+            isShort ? std::min({boundShort[0], boundShort[1], boundShort[2]}) : boundLong;
+        if (config.intensity && from < (isShort ? kSfbMaxShort : kSfbMaxLong)) {
             double ex = 0, ref = 0;
             for (int j = ls.start[isBoundLong]; j < 576; ++j) {
                 const double l = xl[j], r = xrr[j];
@@ -160,6 +194,16 @@ void PsyModelImpl::Intensity(int code, int gif, float ratioLong[2][kSfbMaxLong],
                 ref += l * l + r * r;
             }
             isFrame = ref <= 0 || ex >= 0.5 * ref;
+            // A second coded channel (side, or right) that is silent below the region would
+            // have every band under the bound marked "not intensity": more bits than the
+            // region saves.
+            double first = 0, second = 0;
+            for (int j = 0; j < ls.start[isBoundLong]; ++j) {
+                const double l = xl[j], r = xrr[j];
+                first += msFrame ? (l + r) * (l + r) : l * l;
+                second += msFrame ? (l - r) * (l - r) : r * r;
+            }
+            if (second < 1e-3 * first) isFrame = false;
         }
     }
     st.intensity = isFrame;
@@ -186,20 +230,14 @@ void PsyModelImpl::Intensity(int code, int gif, float ratioLong[2][kSfbMaxLong],
         return pos;
     };
     if (!isShort) {
-        st.isBoundLong = isBoundLong;
+        st.isBoundLong = boundLong;
+        if (boundLong >= kSfbMaxLong) return;
         float level[kSfbMaxLong] = {};
-        for (int b = isBoundLong; b < kSfbMaxLong - 1; ++b) {
-            double eL = 0, eR = 0, eX = 0;
-            for (int j = ls.start[b]; j < ls.start[b + 1]; ++j) {
-                eL += double(xl[j]) * xl[j];
-                eR += double(xrr[j]) * xrr[j];
-                eX += double(xl[j] + xrr[j]) * (xl[j] + xrr[j]);
-            }
-            st.isPosLong[b] = position(eL, eR, eX, &level[b]);
-        }
+        for (int b = boundLong; b < kSfbMaxLong - 1; ++b)
+            st.isPosLong[b] = position(sl[b], sr[b], sx[b], &level[b]);
         st.isPosLong[kSfbMaxLong - 1] = st.isPosLong[kSfbMaxLong - 2];
         level[kSfbMaxLong - 1] = level[kSfbMaxLong - 2];
-        for (int b = isBoundLong; b < kSfbMaxLong; ++b) {
+        for (int b = boundLong; b < kSfbMaxLong; ++b) {
             ratioLong[0][b] = std::min(ratioLong[0][b], ratioLong[1][b]);
             for (int j = ls.start[b]; j < ls.start[b + 1]; ++j) {
                 xl[j] = (xl[j] + xrr[j]) * level[b];
@@ -208,21 +246,14 @@ void PsyModelImpl::Intensity(int code, int gif, float ratioLong[2][kSfbMaxLong],
         }
     } else {
         for (int w = 0; w < 3; ++w) {
-            st.isBoundShort[w] = isBoundShort;
+            st.isBoundShort[w] = boundShort[w];
+            if (boundShort[w] >= kSfbMaxShort) continue;
             float level[kSfbMaxShort] = {};
-            for (int b = isBoundShort; b < kSfbMaxShort - 1; ++b) {
-                double eL = 0, eR = 0, eX = 0;
-                for (int j = ss.start[b]; j < ss.start[b + 1]; ++j) {
-                    const int i = ShortIndex(j, w);
-                    eL += double(xl[i]) * xl[i];
-                    eR += double(xrr[i]) * xrr[i];
-                    eX += double(xl[i] + xrr[i]) * (xl[i] + xrr[i]);
-                }
-                st.isPosShort[b][w] = position(eL, eR, eX, &level[b]);
-            }
+            for (int b = boundShort[w]; b < kSfbMaxShort - 1; ++b)
+                st.isPosShort[b][w] = position(ssl[w][b], ssr[w][b], ssx[w][b], &level[b]);
             st.isPosShort[kSfbMaxShort - 1][w] = st.isPosShort[kSfbMaxShort - 2][w];
             level[kSfbMaxShort - 1] = level[kSfbMaxShort - 2];
-            for (int b = isBoundShort; b < kSfbMaxShort; ++b) {
+            for (int b = boundShort[w]; b < kSfbMaxShort; ++b) {
                 ratioShort[0][w][b] = std::min(ratioShort[0][w][b], ratioShort[1][w][b]);
                 for (int j = ss.start[b]; j < ss.start[b + 1]; ++j) {
                     const int i = ShortIndex(j, w);
@@ -499,7 +530,7 @@ std::unique_ptr<PsychoacousticModel> PsychoacousticModel::Create(const PsyModelC
     if (impl->config.intensity) {
         const int bpc = config.bitRate / config.channels;
         const double frac = bpc <= 32000 ? 0.5 : bpc <= 48000 ? 0.65 : 0.8;
-        const double startHz = frac * p.lng.bandwidth;
+        const double startHz = config.isFromHz > 0 ? config.isFromHz : frac * p.lng.bandwidth;
         const double nyq = config.sampleRate / 2.0;
         int b = 0;
         while (b < kSfbMaxLong - 1 && p.lng.sfb.start[b] * nyq / 576 < startHz) ++b;

@@ -77,6 +77,8 @@ struct PsyModelConfig {
     int bitRate = 128000;      // total bit rate, bit/s
     bool midSide = true;       // mid/side allowed
     bool intensity = false;    // intensity allowed
+    float isFromHz = 0;        // lowest frequency coded in intensity; 0: from the bandwidth
+    float isMinCorr = -1;      // correlation of the channels an intensity band needs
 };
 
 class PsyModelImpl;

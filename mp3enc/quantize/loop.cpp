@@ -232,21 +232,36 @@ void LoopKernel::Forget(Member& m) {
     m.countValid = m.distValid = false;
 }
 
+void LoopKernel::SetIntensity(int gr, int ch, const IntensityBands* is) {
+    Member& m = m_[gr][ch];
+    m.intensity = is != nullptr && ch == 1;
+    if (is) m.isBands = *is;
+    m.isLeft = m_[gr][0].q;
+    m.countValid = false;
+}
+
 int LoopKernel::Part2Bits(const Member& m, GranuleInfo* g) const {
+    // With intensity, what is written (and counted) are the positions, not the loop's values.
+    int written[39];
+    const int* sf = m.sf;
+    if (m.intensity) {
+        IntensityScalefactors(m.isBands, m.isShort, *sfb_, m.q, m.isLeft, m.sf, written);
+        sf = written;
+    }
     int need[4] = {0, 0, 0, 0};
     int counts[4];
     if (m.isShort) {
         counts[0] = counts[1] = counts[2] = counts[3] = 9;
-        for (int p = 0; p < 4; ++p) need[p] = MaxBits(m.sf, 9 * p, 9 * p + 9);
+        for (int p = 0; p < 4; ++p) need[p] = MaxBits(sf, 9 * p, 9 * p + 9);
     } else {
         counts[0] = 6;
         counts[1] = 5;
         counts[2] = 5;
         counts[3] = 5;
-        need[0] = MaxBits(m.sf, 0, 6);
-        need[1] = MaxBits(m.sf, 6, 11);
-        need[2] = MaxBits(m.sf, 11, 16);
-        need[3] = MaxBits(m.sf, 16, 21);
+        need[0] = MaxBits(sf, 0, 6);
+        need[1] = MaxBits(sf, 6, 11);
+        need[2] = MaxBits(sf, 11, 16);
+        need[3] = MaxBits(sf, 16, 21);
     }
     int slen[4];
     int sfc = 0;
@@ -272,7 +287,7 @@ int LoopKernel::Part2Bits(const Member& m, GranuleInfo* g) const {
             g->partCount[p] = counts[p];
         }
         int n = m.isShort ? 36 : 21;
-        for (int i = 0; i < n; ++i) g->sf[i] = m.sf[i];
+        for (int i = 0; i < n; ++i) g->sf[i] = sf[i];
     }
     return bits;
 }
@@ -464,6 +479,7 @@ void LoopKernel::Finish(Member& m, GranuleInfo& g, bool fullSearch) {
         // Cannot happen after the rate loop; keep the stream valid regardless.
         std::fill(m.q, m.q + 576, 0);
         Forget(m);
+        p2 = Part2Bits(m, &g);
         p3 = ChooseHuffman(g, m.q, sfb_->longB, false);
     }
     for (int i = 0; i < 576; ++i) g.ix[i] = m.neg[i] ? -m.q[i] : m.q[i];
@@ -486,7 +502,9 @@ void LoopKernel::RunFrame(const int budgets[2][2], int frameMaxBits, CodedFrame&
         groups.push_back(g);
         groupBudget.push_back(b);
     };
-    switch (opt_.itm == 2 && leftRight && opt_.leftRightApart ? 0 : opt_.itm) {
+    const bool apart = leftRight && (opt_.itm == 2 ? opt_.leftRightApart
+                                                   : opt_.itm == 3 && opt_.leftRightApartFrame);
+    switch (apart ? (opt_.itm == 2 ? 0 : 1) : opt_.itm) {
         case 0:
             for (int gr = 0; gr < granules_; ++gr)
                 for (int ch = 0; ch < channels_; ++ch) add({{gr, ch}});

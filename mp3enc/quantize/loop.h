@@ -4,6 +4,7 @@
 
 #include "mp3enc/bitstream/multiplexer.h"
 #include "mp3enc/quantize/scalefactor_bands.h"
+#include "mp3enc/stereo/intensity.h"
 
 namespace mp3enc {
 
@@ -19,6 +20,8 @@ struct LoopOptions {
     // With per-granule groups (itm 2), a frame coded left/right gives each channel its own
     // group and budget: channels of different content no longer share one quantizer step.
     bool leftRightApart = false;
+    // The same with one group per frame (itm 3): each channel loops over its granules.
+    bool leftRightApartFrame = false;
 };
 
 // Quantization and rate/distortion loops for one stream, one frame at a time.
@@ -31,6 +34,9 @@ public:
     // window, line). xmin: allowed distortion energy per band: 22 long bands, or 13 x 3
     // short band-windows (band * 3 + window). blockType 0..3.
     void Prepare(int gr, int ch, int blockType, const float* xr, const float* xmin);
+
+    // Codes a prepared right channel with intensity positions (null: without).
+    void SetIntensity(int gr, int ch, const IntensityBands* is);
 
     // Runs the loops over the prepared frame. budgets[gr][ch] are the bit budgets;
     // frameMaxBits is the hard ceiling for all main data of the frame; leftRight: the frame
@@ -71,6 +77,9 @@ private:
         bool countValid = false, distValid = false;  // part3 and the distortion match q
         bool overflow = false;
         int part2 = 0, part3 = 0;
+        bool intensity = false;
+        IntensityBands isBands;
+        const int* isLeft = nullptr;  // the left channel's quantized lines
         float nmr[39] = {};
         float maxNmr = 0, meanDistNmr = 0;
         float excessDb = 0;  // sum over distorted bands of 10 log10(NMR)

@@ -129,8 +129,9 @@ FrameScan Scan(const std::vector<uint8_t>& s, int rate, int ch, bool plainStereo
             break;
         }
         if (mode != (ch == 1 ? 3 : 1) && !(plainStereo && ch == 2 && mode == 0)) ++r.badMode;
-        if (ext & 1) ++r.badExt;  // intensity is never signalled
         int rateOfIndex = BitRateTable(v)[index];
+        // Intensity only in MPEG-1 stereo at up to 96 kbit/s.
+        if ((ext & 1) && (v != 0 || rateOfIndex > 96000)) ++r.badExt;
         if (rateOfIndex == 0) {
             ++r.badIndex;
             break;
