@@ -117,6 +117,28 @@ std::string UnmadeCombination(int format, int rate, int channels) {
            (offered.empty() ? "" : "（可用：" + offered + " kBps）") + "，沒有轉換";
 }
 
+// What an item of a batch is made as: the batch's own output settings when they apply to its
+// rate and channels, else the window's; `unmade` says why the encoder could not make it.
+struct SettledOutput {
+    int format;
+    std::uint32_t rate;
+    std::uint16_t channels;
+    std::string unmade;
+};
+
+SettledOutput SettleOutput(const EngineState& window, const StreamInfo& info) {
+    SettledOutput o{
+        window.OutputFormat.load(), window.OutputRate.load(), window.OutputChannels.load(), {}};
+    if (const auto out =
+            settings::ResolveBatchOutput(static_cast<int>(info.SampleRate), info.Channels)) {
+        o.format = out->format;
+        o.rate = static_cast<std::uint32_t>(out->rate);
+        o.channels = static_cast<std::uint16_t>(out->channels);
+    }
+    o.unmade = UnmadeCombination(o.format, static_cast<int>(o.rate), o.channels);
+    return o;
+}
+
 // Where a CD track's output really goes: the engine files a track with usable disc and track
 // titles under the disc's folder. Settled here, so the question is asked about that file.
 // The engine writes exactly where it is told: CD tracks are named before the job starts.
@@ -633,16 +655,12 @@ void ProgressDialog::StartNext() {
             .push_back({d.path, d.reason});
         return;
     }
-    if (const auto out =
-            settings::ResolveBatchOutput(static_cast<int>(info.SampleRate), info.Channels)) {
-        e.OutputFormat.store(out->format);
-        e.OutputRate.store(static_cast<std::uint32_t>(out->rate));
-        e.OutputChannels.store(static_cast<std::uint16_t>(out->channels));
-    }
-    if (const std::string why = UnmadeCombination(
-            e.OutputFormat.load(), static_cast<int>(e.OutputRate.load()), e.OutputChannels.load());
-        !why.empty()) {
-        report_.failed.push_back({input, why});
+    const SettledOutput out = SettleOutput(e, info);
+    e.OutputFormat.store(out.format);
+    e.OutputRate.store(out.rate);
+    e.OutputChannels.store(out.channels);
+    if (!out.unmade.empty()) {
+        report_.failed.push_back({input, out.unmade});
         return;
     }
     SetTagTexts(e, info);
@@ -914,19 +932,12 @@ bool ProgressDialog::PlanBatch() {
         }
         p.output = CdTrackOutput(b, p.input, outputFolder_, format,
                                  OutputPathFor(p.input, outputFolder_, format));
-        p.format = window.OutputFormat.load();
-        p.rate = window.OutputRate.load();
-        p.channels = window.OutputChannels.load();
-        if (const auto out = settings::ResolveBatchOutput(static_cast<int>(p.info.SampleRate),
-                                                          p.info.Channels)) {
-            p.format = out->format;
-            p.rate = static_cast<std::uint32_t>(out->rate);
-            p.channels = static_cast<std::uint16_t>(out->channels);
-        }
-        if (const std::string why =
-                UnmadeCombination(p.format, static_cast<int>(p.rate), p.channels);
-            !why.empty()) {
-            report_.failed.push_back({p.input, why});
+        const SettledOutput out = SettleOutput(window, p.info);
+        p.format = out.format;
+        p.rate = out.rate;
+        p.channels = out.channels;
+        if (!out.unmade.empty()) {
+            report_.failed.push_back({p.input, out.unmade});
             continue;
         }
         candidates.push_back(std::move(p));
@@ -1183,19 +1194,12 @@ bool ProgressDialog::PlanRip() {
         t.number = b.CdaTrack(input);
         t.cdaPath = input;
         t.outputPath = CdOutput(input, format);
-        t.format = window.OutputFormat.load();
-        t.rate = window.OutputRate.load();
-        t.channels = window.OutputChannels.load();
-        if (const auto out =
-                settings::ResolveBatchOutput(static_cast<int>(info.SampleRate), info.Channels)) {
-            t.format = out->format;
-            t.rate = static_cast<std::uint32_t>(out->rate);
-            t.channels = static_cast<std::uint16_t>(out->channels);
-        }
-        if (const std::string why =
-                UnmadeCombination(t.format, static_cast<int>(t.rate), t.channels);
-            !why.empty()) {
-            report_.failed.push_back({input, why});
+        const SettledOutput out = SettleOutput(window, info);
+        t.format = out.format;
+        t.rate = out.rate;
+        t.channels = out.channels;
+        if (!out.unmade.empty()) {
+            report_.failed.push_back({input, out.unmade});
             continue;
         }
         if (t.number < 1) {
