@@ -139,6 +139,23 @@ SettledOutput SettleOutput(const EngineState& window, const StreamInfo& info) {
     return o;
 }
 
+// The compression line for an output format, with the stored quality of that format.
+QString CompressionText(int format) {
+    if (format == kFormatMp3 && StoredVbr() >= 0)
+        return QStringLiteral("壓縮: MPEG Layer-3, VBR 品質 %1").arg(StoredVbr());
+    if (format == kFormatFlac)
+        return QStringLiteral("壓縮: 無損壓縮 (FLAC), 壓縮等級 %1").arg(StoredKbps("FLACLevel", 5));
+    if (format == kFormatOpus)
+        return QStringLiteral("壓縮: Opus, 位元率: %1 kBps").arg(StoredKbps("OpusBitRate", 160));
+    return Q(CompressionLine(format, StoredKbps("MP3BitRate", 128), StoredKbps("MSABitRate", 64)));
+}
+
+// How many jobs a batch runs at once: "BJobs", or one per core.
+std::size_t BatchWidth() {
+    const int asked = settings::ReadOption("BJobs");
+    return asked >= 1 ? static_cast<std::size_t>(std::min(asked, 64)) : JobPool::CoreCount();
+}
+
 // Where a CD track's output really goes: the engine files a track with usable disc and track
 // titles under the disc's folder. Settled here, so the question is asked about that file.
 // The engine writes exactly where it is told: CD tracks are named before the job starts.
@@ -156,11 +173,6 @@ bool RipsInPipeline(const std::optional<std::string>& cdRoot) {
     if (settings::ReadOption("BJobs") == 1) return false;
     char letter = 0;
     return cd::ParseDriveRoot(*cdRoot, letter) && cd::FindCdDrive(letter).has_value();
-}
-
-// The texts a job writes into a track's file, as the track's input describes them.
-TagTexts TagsOf(const StreamInfo& i) {
-    return {i.Title, i.Artist, i.Copyright, i.Album, i.Year, i.Track, i.Comment, i.Genre};
 }
 
 }  // namespace
@@ -295,6 +307,7 @@ void ProgressDialog::Build() {
     outer->addWidget(bar_);
     speed_ = label(QStringLiteral("速度: x 1.0 "));
     compression_ = label();
+    compression_->setObjectName("compression");
     quality_ = label();
     output_ = label(batch_ ? QString() : QStringLiteral("輸出檔案名稱:"));
     output_->setWordWrap(true);
@@ -341,17 +354,7 @@ void ProgressDialog::ShowTrackTimes() {
 void ProgressDialog::ShowFigures() {
     const EngineState& e = Engine();
     const int format = e.OutputFormat.load();
-    if (format == kFormatMp3 && StoredVbr() >= 0)
-        compression_->setText(QStringLiteral("壓縮: MPEG Layer-3, VBR 品質 %1").arg(StoredVbr()));
-    else if (format == kFormatFlac)
-        compression_->setText(
-            QStringLiteral("壓縮: 無損壓縮 (FLAC), 壓縮等級 %1").arg(StoredKbps("FLACLevel", 5)));
-    else if (format == kFormatOpus)
-        compression_->setText(
-            QStringLiteral("壓縮: Opus, 位元率: %1 kBps").arg(StoredKbps("OpusBitRate", 160)));
-    else
-        compression_->setText(Q(
-            CompressionLine(format, StoredKbps("MP3BitRate", 128), StoredKbps("MSABitRate", 64))));
+    compression_->setText(CompressionText(format));
     quality_->setText(Q(QualityLine(static_cast<int>(e.OutputRate.load()), e.OutputChannels.load(),
                                     e.EqualizerOn.load(), jitter_, e.OutputBits.load())));
 }
@@ -969,20 +972,13 @@ bool ProgressDialog::PlanBatch() {
         plan_.push_back(std::move(p));
     }
     ended_.assign(plan_.size(), false);
-    const int asked = settings::ReadOption("BJobs");
-    std::size_t width = asked >= 1 ? std::min(asked, 64) : JobPool::CoreCount();
-    width = std::min(width, std::max<std::size_t>(1, plan_.size()));
+    const std::size_t width = std::min(BatchWidth(), std::max<std::size_t>(1, plan_.size()));
     pool_ = std::make_unique<JobPool>(width);
     pool_->SetEndCallback([this] { TickSoon(); });
     BuildInFlightRows(std::min<std::size_t>(width, 6));
     if (!plan_.empty()) {
         const Planned& first = plan_.front();
-        if (first.format == kFormatMp3 && StoredVbr() >= 0)
-            compression_->setText(
-                QStringLiteral("壓縮: MPEG Layer-3, VBR 品質 %1").arg(StoredVbr()));
-        else
-            compression_->setText(Q(CompressionLine(first.format, StoredKbps("MP3BitRate", 128),
-                                                    StoredKbps("MSABitRate", 64))));
+        compression_->setText(CompressionText(first.format));
         output_->setText(Q(BatchOutputLine(first.format, outputFolder_)));
     }
     runStart_ = std::chrono::steady_clock::now();
@@ -1206,7 +1202,7 @@ bool ProgressDialog::PlanRip() {
             Failed(input, {}, kErrOpen);
             continue;
         }
-        t.tags = TagsOf(info);
+        t.tags = TagTextsOf(info);
         candidates.push_back(std::move(t));
         durations.push_back(info.DurationMs);
         inputIndex.push_back(i);
@@ -1230,23 +1226,11 @@ bool ProgressDialog::PlanRip() {
         ripDurations_.push_back(durations[k]);
         totalAudioMs_ += durations[k];
     }
-    const int asked = settings::ReadOption("BJobs");
-    const std::size_t width = asked >= 1 ? std::min(asked, 64) : JobPool::CoreCount();
-    BuildInFlightRows(std::min<std::size_t>({width, 6, std::max<std::size_t>(ripPlan_.size(), 1)}));
+    BuildInFlightRows(
+        std::min<std::size_t>({BatchWidth(), 6, std::max<std::size_t>(ripPlan_.size(), 1)}));
     if (!ripPlan_.empty()) {
         const rip::PipelineTrack& first = ripPlan_.front();
-        if (first.format == kFormatMp3 && StoredVbr() >= 0)
-            compression_->setText(
-                QStringLiteral("壓縮: MPEG Layer-3, VBR 品質 %1").arg(StoredVbr()));
-        else if (first.format == kFormatFlac)
-            compression_->setText(QStringLiteral("壓縮: 無損壓縮 (FLAC), 壓縮等級 %1")
-                                      .arg(StoredKbps("FLACLevel", 5)));
-        else if (first.format == kFormatOpus)
-            compression_->setText(
-                QStringLiteral("壓縮: Opus, 位元率: %1 kBps").arg(StoredKbps("OpusBitRate", 160)));
-        else
-            compression_->setText(Q(CompressionLine(first.format, StoredKbps("MP3BitRate", 128),
-                                                    StoredKbps("MSABitRate", 64))));
+        compression_->setText(CompressionText(first.format));
         quality_->setText(
             Q(QualityLine(static_cast<int>(first.rate), first.channels, false, jitter_)));
         output_->setText(Q(BatchOutputLine(first.format, outputFolder_)));
@@ -1258,9 +1242,7 @@ void ProgressDialog::StartRip() {
     runStart_ = std::chrono::steady_clock::now();
     if (ripPlan_.empty()) return;
     rip::PipelineOptions options;
-    const int asked = settings::ReadOption("BJobs");
-    options.encoders = asked >= 1 ? static_cast<unsigned>(std::min(asked, 64))
-                                  : static_cast<unsigned>(JobPool::CoreCount());
+    options.encoders = static_cast<unsigned>(BatchWidth());
     options.testCopy = settings::ReadOption("CdTestCopy") > 0;
     if (const char* mb = std::getenv("TRALUX_CD_HOLD_MB")) {
         char* end = nullptr;

@@ -485,9 +485,13 @@ std::string ErrorTextWithPlace(int code) {
 
 }  // namespace
 
+TagTexts TagTextsOf(const StreamInfo& info) {
+    return {info.Title, info.Artist, info.Copyright, info.Album,
+            info.Year,  info.Track,  info.Comment,   info.Genre};
+}
+
 void SetTagTexts(EngineState& e, const StreamInfo& info) {
-    SetTagTexts(e, TagTexts{info.Title, info.Artist, info.Copyright, info.Album, info.Year,
-                            info.Track, info.Comment, info.Genre});
+    SetTagTexts(e, TagTextsOf(info));
 }
 
 void SetTagTexts(EngineState& e, const TagTexts& t) {

@@ -73,5 +73,7 @@ struct TagTexts;
 // The texts a job writes into its output: those the input carries, or those a plan settled.
 void SetTagTexts(EngineState& state, const StreamInfo& info);
 void SetTagTexts(EngineState& state, const TagTexts& tags);
+// The texts an input carries, as a job would write them.
+TagTexts TagTextsOf(const StreamInfo& info);
 
 }  // namespace tralux

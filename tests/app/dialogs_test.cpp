@@ -251,6 +251,21 @@ TEST_F(BatchDialogTest, CdBatchTakesTheDisc_sTracksByNumber) {
     EXPECT_EQ(StartedInputs(), (std::vector<std::string>{"D:/Track01.cda", "D:/Track03.cda"}));
 }
 
+// The compression line names the format the batch writes, not uncompressed WAV.
+TEST_F(BatchDialogTest, ParallelBatchShowsItsFormatsCompression) {
+    settings::WriteOption("BJobs", 2);
+    settings::WriteOption("BOutFormat", kFormatFlac);
+    backend_.folders["/in/"] = {"a.wav", "b.wav"};
+    for (const char* f : {"/in/a.wav", "/in/b.wav"}) backend_.files[f] = WavInfo(44100, 2, 600000);
+    backend_.jobMs = 60000;
+    ProgressDialog d(nullptr, std::nullopt, true);
+    d.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return backend_.starts.size() == 2; }, 5000));
+    EXPECT_EQ(d.findChild<QLabel*>("compression")->text(),
+              QStringLiteral("壓縮: 無損壓縮 (FLAC), 壓縮等級 5"));
+    d.findChild<QPushButton*>("stop")->click();
+}
+
 // Two jobs at once: both shown with their own figures, both stopped by one press.
 TEST_F(BatchDialogTest, RunsJobsSideBySideAndStopEndsThemAll) {
     settings::WriteOption("BJobs", 2);
