@@ -27,6 +27,11 @@ TEST(DirectEngine, BandwidthRules) {
     float bw = DirectEngineBandwidth(128000, 2, 44100, 0, 0, h);
     EXPECT_GT(bw, 16500.0f);
     EXPECT_LT(bw, 17500.0f);
+    // 160 and 192 kbit/s stereo stop at 18 kHz, the rates around them keep the formula.
+    EXPECT_FLOAT_EQ(DirectEngineBandwidth(160000, 2, 44100, 0, 0, h), 18000.0f);
+    EXPECT_FLOAT_EQ(DirectEngineBandwidth(192000, 2, 48000, 0, 0, h), 18000.0f);
+    EXPECT_FLOAT_EQ(DirectEngineBandwidth(224000, 2, 44100, 0, 0, h), 22050.0f);
+    EXPECT_FLOAT_EQ(DirectEngineBandwidth(192000, 1, 44100, 0, 0, 32 + 136), 22050.0f);
     EXPECT_FLOAT_EQ(DirectEngineBandwidth(64000, 1, 44100, 0, 0, 32 + 136), 13458.0f);
     EXPECT_FLOAT_EQ(DirectEngineBandwidth(24000, 2, 22050, 0, 0, 32 + 136), 4300.0f);
     EXPECT_NEAR(DirectEngineBandwidth(0, 2, 44100, 1, 80, h), 16758.0f, 0.5f);
