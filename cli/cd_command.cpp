@@ -328,7 +328,7 @@ int RipSerially(const std::vector<std::pair<int, std::string>>& work, const RipO
     for (const auto& [track, path] : work) {
         std::string output, error;
         if (o.verify.testCopy && !verified.TestRead(track, path)) {
-            error = "the test read failed";
+            error = rip::kTestReadFailed;
             ++tally.failed;
             status = 1;
         } else {
@@ -352,12 +352,15 @@ int RipPipelined(const std::vector<std::pair<int, std::string>>& work, const Rip
     int status = 0;
     // Every name and every existing-file refusal is settled before the drive spins.
     std::vector<rip::PipelineTrack> plans;
+    // Entries that are no CD track fail the run but, as in the serial rip, are no failed track.
+    std::vector<int> unplanned;
     for (const auto& [track, path] : work) {
         rip::PipelineTrack plan;
         plan.number = track;
         plan.cdaPath = path;
         if (!PlanTrack(path, track, o, folder, disc, plan)) {
             plan.refused = "not a CD track";
+            unplanned.push_back(track);
         } else if (std::error_code ec;
                    !o.overwrite && std::filesystem::exists(plan.outputPath, ec)) {
             std::fprintf(stderr, "%s: %s exists; --overwrite (-y) replaces it\n", path.c_str(),
@@ -402,13 +405,20 @@ int RipPipelined(const std::vector<std::pair<int, std::string>>& work, const Rip
                                  out, held.c_str());
                     break;
                 case rip::TrackResult::Failed:
+                case rip::TrackResult::OutputFailed:
+                case rip::TrackResult::TestReadFailed:
                     if (r.fileKept)
                         std::fprintf(stderr, "%s -> %s: %s; the file holds the first %s\n", in, out,
                                      r.error.c_str(), held.c_str());
-                    else if (t.refused.empty())
+                    else
                         std::fprintf(stderr, "%s -> %s: %s\n", in, out, r.error.c_str());
-                    if (t.refused != "not a CD track") ++tally.failed;
+                    ++tally.failed;
                     break;
+                case rip::TrackResult::Refused:  // said when it was planned
+                    if (std::find(unplanned.begin(), unplanned.end(), t.number) == unplanned.end())
+                        ++tally.failed;
+                    break;
+                case rip::TrackResult::StoppedInTestRead:
                 case rip::TrackResult::NotRipped:
                     std::fprintf(stderr, "%s: not ripped (%s)\n", in,
                                  r.error.empty() ? "stopped" : r.error.c_str());

@@ -81,7 +81,7 @@ std::vector<TrackResult> RipPipeline::Run(
                 wake.notify_all();
             };
             if (!t.refused.empty()) {
-                slot.result.kind = TrackResult::Failed;
+                slot.result.kind = TrackResult::Refused;
                 slot.result.error = t.refused;
                 verified_.AfterCopy(t.number, "", "not ripped");
                 settle(Slot::Ended);
@@ -92,9 +92,9 @@ std::vector<TrackResult> RipPipeline::Run(
             testReadTrack = 0;
             if (!tested) {
                 const bool stopped = stopping();
-                slot.result.kind = stopped ? TrackResult::NotRipped : TrackResult::Failed;
-                slot.result.error =
-                    stopped ? "stopped during the test read" : "the test read failed";
+                slot.result.kind =
+                    stopped ? TrackResult::StoppedInTestRead : TrackResult::TestReadFailed;
+                slot.result.error = stopped ? "stopped during the test read" : kTestReadFailed;
                 verified_.AfterCopy(t.number, "", stopped ? "not ripped" : slot.result.error);
                 settle(Slot::Ended);
                 continue;
@@ -215,7 +215,7 @@ std::vector<TrackResult> RipPipeline::Run(
             s.result.heldMs = static_cast<std::uint64_t>(e.PositionMs.load());
             if (shown || (code != 0 && code != s.readEnd)) {
                 // The encoder failed: its message was shown and its file removed.
-                s.result.kind = TrackResult::Failed;
+                s.result.kind = shown ? TrackResult::OutputFailed : TrackResult::Failed;
                 if (code != 0) s.result.code = code;
                 if (shown) s.result.shownText = e.FailureText;
                 if (s.result.error.empty())

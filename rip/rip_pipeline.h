@@ -28,11 +28,24 @@ struct PipelineTrack {
     std::string refused;
 };
 
+// The words a failed test read is logged and reported with (the serial rip says the same).
+inline constexpr const char* kTestReadFailed = "the test read failed";
+
 struct TrackResult {
-    enum Kind { Ripped, Failed, Stopped, NotRipped } kind = NotRipped;
-    std::string error;         // Failed: why
-    int code = 0;              // Failed: the read's or the encoder's error code, 0 when none
-    std::string shownText;     // Failed: the encoder's message about its file, when it showed one
+    enum Kind {
+        Ripped,             // the whole track is in its file
+        Stopped,            // cut by a stop: the file holds heldMs, playable
+        Failed,             // the read or the encoder failed: error, code, fileKept
+        OutputFailed,       // the output could not be written: shownText said so, no file
+        TestReadFailed,     // nothing was read
+        Refused,            // PipelineTrack::refused: nothing was read
+        StoppedInTestRead,  // a stop came during its test read: nothing written
+        NotRipped,          // a stop came before anything of it was written
+    } kind = NotRipped;
+    // Why, in the words the log and the command line use; for the stopped kinds, when.
+    std::string error;
+    int code = 0;  // Failed, OutputFailed: the read's or the encoder's error code, 0 when none
+    std::string shownText;     // OutputFailed: the encoder's message about its file
     bool fileKept = false;     // Failed/Stopped: a playable file holds what was read
     std::uint64_t heldMs = 0;  // what that file holds
     std::uint32_t durationMs = 0;
