@@ -372,11 +372,9 @@ int RipPipelined(const std::vector<std::pair<int, std::string>>& work, const Rip
     rip::PipelineOptions options;
     options.encoders = o.jobs;
     options.testCopy = o.verify.testCopy;
-    if (const char* mb = std::getenv("TRALUX_CD_HOLD_MB")) {
-        long n = 0;
-        if (ParseNumber(mb, 0, 1 << 20, n))
-            options.memoryLimit = static_cast<std::uint64_t>(n) << 20;
-    }
+    std::string warning;
+    options.memoryLimit = rip::HoldLimitFromEnvironment(warning);
+    if (!warning.empty()) std::fprintf(stderr, "%s\n", warning.c_str());
     const bool live = isatty(STDERR_FILENO) != 0;
     bool lineShown = false;
     auto clearLine = [&] {

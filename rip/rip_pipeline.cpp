@@ -1,6 +1,8 @@
 #include "rip/rip_pipeline.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdlib>
 #include <condition_variable>
 #include <filesystem>
 #include <memory>
@@ -40,6 +42,30 @@ struct Slot {
 };
 
 }  // namespace
+
+std::optional<std::uint64_t> ParseHoldMb(std::string_view text) {
+    // Blanks around it are forgiven; a sign, a fraction or a unit is not.
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return std::nullopt;
+    text = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    if (text.front() == '+') text.remove_prefix(1);
+    std::uint64_t mb = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), mb);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || mb > kMaxHoldMb)
+        return std::nullopt;
+    return mb << 20;
+}
+
+std::uint64_t HoldLimitFromEnvironment(std::string& warning) {
+    const std::uint64_t fallback = PipelineOptions{}.memoryLimit;
+    const char* text = std::getenv("TRALUX_CD_HOLD_MB");
+    if (!text || !*text) return fallback;
+    if (const auto limit = ParseHoldMb(text)) return *limit;
+    warning = std::string("TRALUX_CD_HOLD_MB=") + text + ": not a whole number of MiB from 0 to " +
+              std::to_string(kMaxHoldMb) + "; holding " + std::to_string(fallback >> 20) +
+              " MiB in memory";
+    return fallback;
+}
 
 std::string HeldPcmPath(const std::string& output) {
     const fs::path p(output);

@@ -7,7 +7,9 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cd/reader.h"
@@ -58,6 +60,14 @@ struct PipelineOptions {
     std::uint64_t memoryLimit = std::uint64_t{128} << 20;  // about three tracks' PCM
     bool testCopy = false;
 };
+
+// TRALUX_CD_HOLD_MB sets memoryLimit in MiB (0: every waiting track goes to its file). A text
+// that is no whole number from 0 to kMaxHoldMb: nullopt.
+inline constexpr std::uint64_t kMaxHoldMb = std::uint64_t{1} << 20;
+std::optional<std::uint64_t> ParseHoldMb(std::string_view text);
+// The limit from the environment: the default when TRALUX_CD_HOLD_MB is unset or empty, or when
+// it is unusable, which `warning` then says.
+std::uint64_t HoldLimitFromEnvironment(std::string& warning);
 
 struct PipelineProgress {
     int readingTrack = 0;  // 0: reading is over

@@ -1244,12 +1244,9 @@ void ProgressDialog::StartRip() {
     rip::PipelineOptions options;
     options.encoders = static_cast<unsigned>(BatchWidth());
     options.testCopy = settings::ReadOption("CdTestCopy") > 0;
-    if (const char* mb = std::getenv("TRALUX_CD_HOLD_MB")) {
-        char* end = nullptr;
-        const long n = std::strtol(mb, &end, 10);
-        if (end != mb && *end == 0 && n >= 0 && n <= (1L << 20))
-            options.memoryLimit = static_cast<std::uint64_t>(n) << 20;
-    }
+    std::string warning;
+    options.memoryLimit = rip::HoldLimitFromEnvironment(warning);
+    if (!warning.empty()) std::fprintf(stderr, "%s\n", warning.c_str());
     ShowRip();
     ripThread_ = std::thread([this, options, shared = rip_, verified = verified_.get()] {
         rip::RipPipeline pipeline(*verified, options);

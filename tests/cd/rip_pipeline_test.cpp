@@ -10,6 +10,7 @@
 #include <map>
 
 #include "image_builder.h"
+#include "rip/rip_pipeline.h"
 
 namespace tralux::test {
 namespace {
@@ -163,6 +164,15 @@ TEST_F(RipPipelineTest, AStopEndsEveryStartedFilePlayable) {
     EXPECT_FALSE(fs::exists(outDir + "/03 Song 3.wav"));
     EXPECT_FALSE(fs::exists(outDir + "/.02 Song 2.wav.pcm"));
     EXPECT_NE(err.find("stopped by SIGINT"), std::string::npos) << err;
+}
+
+TEST(RipHoldLimit, TakesWholeMiBWithinRangeOnly) {
+    EXPECT_EQ(rip::ParseHoldMb("0"), 0u);
+    EXPECT_EQ(rip::ParseHoldMb(" +8 "), std::uint64_t{8} << 20);
+    EXPECT_EQ(rip::ParseHoldMb("1048576"), std::uint64_t{1} << 40);
+    for (const char* bad :
+         {"", " ", "+", "-1", "-0", "8MB", "1.5", "0x10", "1048577", "99999999999999999999999"})
+        EXPECT_EQ(rip::ParseHoldMb(bad), std::nullopt) << bad;
 }
 
 }  // namespace
