@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +28,7 @@
 #include "cddb/track_name.h"
 #include "cli/cddb_console.h"
 #include "cli/commands.h"
+#include "cli/eq_args.h"
 #include "cli/progress.h"
 #include "rip/rip_pipeline.h"
 #include "rip/verified_rip.h"
@@ -189,15 +189,6 @@ struct RipTally {
     int ripped = 0, failed = 0;
     std::vector<cd::CdDamage> damage;
 };
-
-bool ParseNumber(const char* s, long lo, long hi, long& out) {
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(s, &end, 10);
-    if (errno || end == s || *end || v < lo || v > hi) return false;
-    out = v;
-    return true;
-}
 
 std::string Extension(int format) {
     return format == kFormatMp3    ? ".mp3"
@@ -490,15 +481,15 @@ int Rip(int argc, char** argv, int i) {
                 return Usage();
         } else if (a == "--rate") {
             const char* v = value();
-            if (!v || !ParseNumber(v, 1000, 192000, n)) return Usage();
+            if (!v || !ParseInt(v, 1000, 192000, n)) return Usage();
             o.rate = static_cast<std::uint32_t>(n);
         } else if (a == "--channels") {
             const char* v = value();
-            if (!v || !ParseNumber(v, 1, 2, n)) return Usage();
+            if (!v || !ParseInt(v, 1, 2, n)) return Usage();
             o.channels = static_cast<int>(n);
         } else if (a == "--bitrate") {
             const char* v = value();
-            if (!v || !ParseNumber(v, 1, 1000, n)) return Usage();
+            if (!v || !ParseInt(v, 1, 1000, n)) return Usage();
             o.bitrate = static_cast<int>(n);
         } else if (a == "--output-dir") {
             const char* v = value();
@@ -514,7 +505,7 @@ int Rip(int argc, char** argv, int i) {
             o.verify.accurateRipUrl = v;
         } else if (a == "--read-offset") {
             const char* v = value();
-            if (!v || !ParseNumber(v, -2940, 2940, n)) return Usage();
+            if (!v || !ParseInt(v, -2940, 2940, n)) return Usage();
             o.verify.readOffset = static_cast<std::int32_t>(n);
         } else if (a == "--test-copy") {
             o.verify.testCopy = true;
@@ -525,7 +516,7 @@ int Rip(int argc, char** argv, int i) {
             const char* v = a == "-j" || a == "--jobs" ? value()
                             : a[1] == 'j'              ? argv[i] + 2
                                                        : argv[i] + 7;
-            if (!v || !ParseNumber(v, 1, 256, n)) return Usage();
+            if (!v || !ParseInt(v, 1, 256, n)) return Usage();
             o.jobs = static_cast<unsigned>(n);
         } else {
             return Usage();
