@@ -187,38 +187,32 @@ void RecordDamage(const CdDamage& d) {
     g_damage.push_back(d);
 }
 
-// The first sector from `from` on (up to `to`) that can be read, or `to`.
-std::uint32_t FirstReadable(CdDriveAddress address, std::uint32_t from, std::uint32_t to) {
-    for (std::uint32_t s = from; s < to; ++s) {
-        for (int attempt = 0; attempt < kSingleSectorAttempts; ++attempt) {
-            ++J().stats.reads;
-            try {
-                CdReadSectors(address, s, 1);
-                return s;
-            } catch (const CdReadFailure&) {
-                ++J().stats.failures;
-            }
+// One sector read alone, tried up to kSingleSectorAttempts times.
+bool ReadsAlone(CdDriveAddress address, std::uint32_t sector) {
+    for (int attempt = 0; attempt < kSingleSectorAttempts; ++attempt) {
+        ++J().stats.reads;
+        try {
+            CdReadSectors(address, sector, 1);
+            return true;
+        } catch (const CdReadFailure&) {
+            ++J().stats.failures;
         }
     }
+    return false;
+}
+
+// The first sector from `from` on (up to `to`) that can be read, or `to`.
+std::uint32_t FirstReadable(CdDriveAddress address, std::uint32_t from, std::uint32_t to) {
+    for (std::uint32_t s = from; s < to; ++s)
+        if (ReadsAlone(address, s)) return s;
     return to;
 }
 
 // Reads one sector at a time from `from` on, up to `to` (exclusive): the first that cannot be
 // read after the retries, or `to` when all could.
 std::uint32_t FirstUnreadable(CdDriveAddress address, std::uint32_t from, std::uint32_t to) {
-    for (std::uint32_t s = from; s < to; ++s) {
-        bool read = false;
-        for (int attempt = 0; attempt < kSingleSectorAttempts && !read; ++attempt) {
-            ++J().stats.reads;
-            try {
-                CdReadSectors(address, s, 1);
-                read = true;
-            } catch (const CdReadFailure&) {
-                ++J().stats.failures;
-            }
-        }
-        if (!read) return s;
-    }
+    for (std::uint32_t s = from; s < to; ++s)
+        if (!ReadsAlone(address, s)) return s;
     return to;
 }
 
