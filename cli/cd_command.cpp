@@ -245,12 +245,7 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
     EngineState& e = Engine();
     rip::PipelineTrack plan;
     if (!PlanTrack(input, track, o, folder, disc, plan)) return 1;
-    e.OutputFormat.store(plan.format);
-    e.OutputRate.store(plan.rate);
-    e.OutputChannels.store(plan.channels);
-    e.EqualizerOn.store(false);
-    e.StartMs.store(0);
-    SetTagTexts(e, plan.tags);
+    rip::SetUpEncoder(e, plan, {});  // the plan's rate and channels are settled
     const std::string& output = plan.outputPath;
     std::error_code ec;
     if (!o.overwrite && std::filesystem::exists(output, ec)) {

@@ -67,6 +67,15 @@ std::uint64_t HoldLimitFromEnvironment(std::string& warning) {
     return fallback;
 }
 
+void SetUpEncoder(EngineState& e, const PipelineTrack& t, const StreamInfo& source) {
+    e.OutputFormat.store(t.format);
+    e.OutputRate.store(t.rate ? t.rate : source.SampleRate);
+    e.OutputChannels.store(t.channels ? t.channels : source.Channels);
+    e.EqualizerOn.store(false);
+    e.StartMs.store(0);
+    SetTagTexts(e, t.tags);
+}
+
 std::string HeldPcmPath(const std::string& output) {
     const fs::path p(output);
     return (p.parent_path() / ("." + p.filename().string() + ".pcm")).string();
@@ -277,13 +286,7 @@ std::vector<TrackResult> RipPipeline::Run(
             const PipelineTrack& t = *s.track;
             s.job = std::make_unique<Job>();
             EngineState& e = s.job->State();
-            const StreamInfo& info = s.pcm->Info();
-            e.OutputFormat.store(t.format);
-            e.OutputRate.store(t.rate ? t.rate : info.SampleRate);
-            e.OutputChannels.store(t.channels ? t.channels : info.Channels);
-            e.EqualizerOn.store(false);
-            e.StartMs.store(0);
-            SetTagTexts(e, t.tags);
+            SetUpEncoder(e, t, s.pcm->Info());
             if (!s.job->Start(s.pcm->Path(), t.outputPath, 0, kModeConvert)) {
                 s.result.kind = TrackResult::Failed;
                 s.result.code = e.LastError.load();

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "cd/reader.h"
+#include "engine/job/engine_state.h"
+#include "engine/job/stream_info.h"
 #include "engine/outputs/output.h"
 #include "rip/verified_rip.h"
 
@@ -99,6 +101,10 @@ private:
     PipelineOptions options_;
     std::atomic<std::uint64_t> memory_{0}, peak_{0}, spilled_{0};
 };
+
+// A job's state set to encode `track` read from `source`: the serial rip and the pipeline
+// encode alike.
+void SetUpEncoder(EngineState& state, const PipelineTrack& track, const StreamInfo& source);
 
 // The hidden file beside `output` that holds its track's PCM while it waits.
 std::string HeldPcmPath(const std::string& output);
