@@ -314,7 +314,15 @@ int RipSerially(const std::vector<std::pair<int, std::string>>& work, const RipO
     for (const auto& [track, path] : work) {
         std::string output, error;
         if (o.verify.testCopy && !verified.TestRead(track, path)) {
+            if (g_cdSignal) {
+                // A stop, not a failure: said as the pipeline says it.
+                std::fprintf(stderr, "%s: not ripped (%s)\n", path.c_str(),
+                             rip::kStoppedInTestRead);
+                verified.AfterCopy(track, "", "not ripped");
+                break;
+            }
             error = rip::kTestReadFailed;
+            std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
             ++tally.failed;
             status = 1;
         } else {

@@ -129,7 +129,7 @@ std::vector<TrackResult> RipPipeline::Run(
                 const bool stopped = stopping();
                 slot.result.kind =
                     stopped ? TrackResult::StoppedInTestRead : TrackResult::TestReadFailed;
-                slot.result.error = stopped ? "stopped during the test read" : kTestReadFailed;
+                slot.result.error = stopped ? kStoppedInTestRead : kTestReadFailed;
                 verified_.AfterCopy(t.number, "", stopped ? "not ripped" : slot.result.error);
                 settle(Slot::Ended);
                 continue;

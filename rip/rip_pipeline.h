@@ -32,8 +32,9 @@ struct PipelineTrack {
     std::string refused;
 };
 
-// The words a failed test read is logged and reported with (the serial rip says the same).
+// The words a failed or a stopped test read is reported with (the serial rip says the same).
 inline constexpr const char* kTestReadFailed = "the test read failed";
+inline constexpr const char* kStoppedInTestRead = "stopped during the test read";
 
 struct TrackResult {
     enum Kind {
