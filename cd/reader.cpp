@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace tralux::cd {
@@ -112,6 +113,16 @@ CdChunk Vote(CdDriveAddress address, std::uint64_t next, std::uint64_t target) {
     throw CdUnverified();  // the drive never answered the same way often enough
 }
 
+// The offsets within `radius` of `expected` at which `length` frames still fit in `size`
+// (size >= length); lo > hi when there is none.
+std::pair<std::int64_t, std::int64_t> Reach(std::size_t size, std::size_t length,
+                                            std::size_t expected, std::size_t radius) {
+    const std::int64_t e = static_cast<std::int64_t>(expected),
+                       r = static_cast<std::int64_t>(radius);
+    return {std::max<std::int64_t>(e - r, 0),
+            std::min(e + r, static_cast<std::int64_t>(size - length))};
+}
+
 // Where the last frames delivered lie at several places within reach (silence, a steady tone),
 // the read cannot be placed, but it need not be: when every such place continues with the same
 // frames, those frames are right wherever the read landed. The place of the first candidate and
@@ -127,11 +138,7 @@ Agreed AgreedContinuation(std::span<const std::uint32_t> buffer,
     const std::size_t length = reference.size();
     if (length == 0 || buffer.size() <= length) return {};
     const std::int64_t len = static_cast<std::int64_t>(length);
-    const std::int64_t maxOffset = static_cast<std::int64_t>(buffer.size()) - len;
-    const std::int64_t e = static_cast<std::int64_t>(expected),
-                       r = static_cast<std::int64_t>(radius);
-    const std::int64_t lo = std::max<std::int64_t>(e - r, 0),
-                       hi = std::min<std::int64_t>(e + r, maxOffset);
+    const auto [lo, hi] = Reach(buffer.size(), length, expected, radius);
     if (lo > hi) return {};
     const std::uint32_t* b = buffer.data();
     const std::uint32_t head = reference[0];
@@ -187,38 +194,32 @@ void RecordDamage(const CdDamage& d) {
     g_damage.push_back(d);
 }
 
-// The first sector from `from` on (up to `to`) that can be read, or `to`.
-std::uint32_t FirstReadable(CdDriveAddress address, std::uint32_t from, std::uint32_t to) {
-    for (std::uint32_t s = from; s < to; ++s) {
-        for (int attempt = 0; attempt < kSingleSectorAttempts; ++attempt) {
-            ++J().stats.reads;
-            try {
-                CdReadSectors(address, s, 1);
-                return s;
-            } catch (const CdReadFailure&) {
-                ++J().stats.failures;
-            }
+// One sector read alone, tried up to kSingleSectorAttempts times.
+bool ReadsAlone(CdDriveAddress address, std::uint32_t sector) {
+    for (int attempt = 0; attempt < kSingleSectorAttempts; ++attempt) {
+        ++J().stats.reads;
+        try {
+            CdReadSectors(address, sector, 1);
+            return true;
+        } catch (const CdReadFailure&) {
+            ++J().stats.failures;
         }
     }
+    return false;
+}
+
+// The first sector from `from` on (up to `to`) that can be read, or `to`.
+std::uint32_t FirstReadable(CdDriveAddress address, std::uint32_t from, std::uint32_t to) {
+    for (std::uint32_t s = from; s < to; ++s)
+        if (ReadsAlone(address, s)) return s;
     return to;
 }
 
 // Reads one sector at a time from `from` on, up to `to` (exclusive): the first that cannot be
 // read after the retries, or `to` when all could.
 std::uint32_t FirstUnreadable(CdDriveAddress address, std::uint32_t from, std::uint32_t to) {
-    for (std::uint32_t s = from; s < to; ++s) {
-        bool read = false;
-        for (int attempt = 0; attempt < kSingleSectorAttempts && !read; ++attempt) {
-            ++J().stats.reads;
-            try {
-                CdReadSectors(address, s, 1);
-                read = true;
-            } catch (const CdReadFailure&) {
-                ++J().stats.failures;
-            }
-        }
-        if (!read) return s;
-    }
+    for (std::uint32_t s = from; s < to; ++s)
+        if (!ReadsAlone(address, s)) return s;
     return to;
 }
 
@@ -254,11 +255,8 @@ OverlapMatch FindOverlap(std::span<const std::uint32_t> buffer,
     // Silence or a constant level matches at every neighbouring offset: nothing to place by.
     if (std::all_of(reference.begin(), reference.end(), [&](std::uint32_t f) { return f == head; }))
         return {OverlapMatch::Ambiguous, 0};
-    const std::int64_t maxOffset = static_cast<std::int64_t>(buffer.size() - length);
-    const std::int64_t e = static_cast<std::int64_t>(expected),
-                       r = static_cast<std::int64_t>(radius);
-    const std::int64_t lo = std::max<std::int64_t>(e - r, 0),
-                       hi = std::min<std::int64_t>(e + r, maxOffset);
+    const std::int64_t e = static_cast<std::int64_t>(expected);
+    const auto [lo, hi] = Reach(buffer.size(), length, expected, radius);
     if (lo > hi) return {};
     const std::uint32_t* b = buffer.data();
     const std::size_t refBytes = length * 4;

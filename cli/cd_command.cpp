@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +28,7 @@
 #include "cddb/track_name.h"
 #include "cli/cddb_console.h"
 #include "cli/commands.h"
+#include "cli/eq_args.h"
 #include "cli/progress.h"
 #include "rip/rip_pipeline.h"
 #include "rip/verified_rip.h"
@@ -190,15 +190,6 @@ struct RipTally {
     std::vector<cd::CdDamage> damage;
 };
 
-bool ParseNumber(const char* s, long lo, long hi, long& out) {
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(s, &end, 10);
-    if (errno || end == s || *end || v < lo || v > hi) return false;
-    out = v;
-    return true;
-}
-
 std::string Extension(int format) {
     return format == kFormatMp3    ? ".mp3"
            : format == kFormatWma  ? ".wma"
@@ -254,12 +245,7 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
     EngineState& e = Engine();
     rip::PipelineTrack plan;
     if (!PlanTrack(input, track, o, folder, disc, plan)) return 1;
-    e.OutputFormat.store(plan.format);
-    e.OutputRate.store(plan.rate);
-    e.OutputChannels.store(plan.channels);
-    e.EqualizerOn.store(false);
-    e.StartMs.store(0);
-    SetTagTexts(e, plan.tags);
+    rip::SetUpEncoder(e, plan, {});  // the plan's rate and channels are settled
     const std::string& output = plan.outputPath;
     std::error_code ec;
     if (!o.overwrite && std::filesystem::exists(output, ec)) {
@@ -328,7 +314,15 @@ int RipSerially(const std::vector<std::pair<int, std::string>>& work, const RipO
     for (const auto& [track, path] : work) {
         std::string output, error;
         if (o.verify.testCopy && !verified.TestRead(track, path)) {
-            error = "the test read failed";
+            if (g_cdSignal) {
+                // A stop, not a failure: said as the pipeline says it.
+                std::fprintf(stderr, "%s: not ripped (%s)\n", path.c_str(),
+                             rip::kStoppedInTestRead);
+                verified.AfterCopy(track, "", "not ripped");
+                break;
+            }
+            error = rip::kTestReadFailed;
+            std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
             ++tally.failed;
             status = 1;
         } else {
@@ -352,12 +346,15 @@ int RipPipelined(const std::vector<std::pair<int, std::string>>& work, const Rip
     int status = 0;
     // Every name and every existing-file refusal is settled before the drive spins.
     std::vector<rip::PipelineTrack> plans;
+    // Entries that are no CD track fail the run but, as in the serial rip, are no failed track.
+    std::vector<int> unplanned;
     for (const auto& [track, path] : work) {
         rip::PipelineTrack plan;
         plan.number = track;
         plan.cdaPath = path;
         if (!PlanTrack(path, track, o, folder, disc, plan)) {
             plan.refused = "not a CD track";
+            unplanned.push_back(track);
         } else if (std::error_code ec;
                    !o.overwrite && std::filesystem::exists(plan.outputPath, ec)) {
             std::fprintf(stderr, "%s: %s exists; --overwrite (-y) replaces it\n", path.c_str(),
@@ -369,11 +366,9 @@ int RipPipelined(const std::vector<std::pair<int, std::string>>& work, const Rip
     rip::PipelineOptions options;
     options.encoders = o.jobs;
     options.testCopy = o.verify.testCopy;
-    if (const char* mb = std::getenv("TRALUX_CD_HOLD_MB")) {
-        long n = 0;
-        if (ParseNumber(mb, 0, 1 << 20, n))
-            options.memoryLimit = static_cast<std::uint64_t>(n) << 20;
-    }
+    std::string warning;
+    options.memoryLimit = rip::HoldLimitFromEnvironment(warning);
+    if (!warning.empty()) std::fprintf(stderr, "%s\n", warning.c_str());
     const bool live = isatty(STDERR_FILENO) != 0;
     bool lineShown = false;
     auto clearLine = [&] {
@@ -402,13 +397,20 @@ int RipPipelined(const std::vector<std::pair<int, std::string>>& work, const Rip
                                  out, held.c_str());
                     break;
                 case rip::TrackResult::Failed:
+                case rip::TrackResult::OutputFailed:
+                case rip::TrackResult::TestReadFailed:
                     if (r.fileKept)
                         std::fprintf(stderr, "%s -> %s: %s; the file holds the first %s\n", in, out,
                                      r.error.c_str(), held.c_str());
-                    else if (t.refused.empty())
+                    else
                         std::fprintf(stderr, "%s -> %s: %s\n", in, out, r.error.c_str());
-                    if (t.refused != "not a CD track") ++tally.failed;
+                    ++tally.failed;
                     break;
+                case rip::TrackResult::Refused:  // said when it was planned
+                    if (std::find(unplanned.begin(), unplanned.end(), t.number) == unplanned.end())
+                        ++tally.failed;
+                    break;
+                case rip::TrackResult::StoppedInTestRead:
                 case rip::TrackResult::NotRipped:
                     std::fprintf(stderr, "%s: not ripped (%s)\n", in,
                                  r.error.empty() ? "stopped" : r.error.c_str());
@@ -482,15 +484,15 @@ int Rip(int argc, char** argv, int i) {
                 return Usage();
         } else if (a == "--rate") {
             const char* v = value();
-            if (!v || !ParseNumber(v, 1000, 192000, n)) return Usage();
+            if (!v || !ParseInt(v, 1000, 192000, n)) return Usage();
             o.rate = static_cast<std::uint32_t>(n);
         } else if (a == "--channels") {
             const char* v = value();
-            if (!v || !ParseNumber(v, 1, 2, n)) return Usage();
+            if (!v || !ParseInt(v, 1, 2, n)) return Usage();
             o.channels = static_cast<int>(n);
         } else if (a == "--bitrate") {
             const char* v = value();
-            if (!v || !ParseNumber(v, 1, 1000, n)) return Usage();
+            if (!v || !ParseInt(v, 1, 1000, n)) return Usage();
             o.bitrate = static_cast<int>(n);
         } else if (a == "--output-dir") {
             const char* v = value();
@@ -506,7 +508,7 @@ int Rip(int argc, char** argv, int i) {
             o.verify.accurateRipUrl = v;
         } else if (a == "--read-offset") {
             const char* v = value();
-            if (!v || !ParseNumber(v, -2940, 2940, n)) return Usage();
+            if (!v || !ParseInt(v, -2940, 2940, n)) return Usage();
             o.verify.readOffset = static_cast<std::int32_t>(n);
         } else if (a == "--test-copy") {
             o.verify.testCopy = true;
@@ -517,7 +519,7 @@ int Rip(int argc, char** argv, int i) {
             const char* v = a == "-j" || a == "--jobs" ? value()
                             : a[1] == 'j'              ? argv[i] + 2
                                                        : argv[i] + 7;
-            if (!v || !ParseNumber(v, 1, 256, n)) return Usage();
+            if (!v || !ParseInt(v, 1, 256, n)) return Usage();
             o.jobs = static_cast<unsigned>(n);
         } else {
             return Usage();

@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -39,15 +38,6 @@ public:
     }
     std::atomic<bool> sawError{false};
 };
-
-bool ParseNumber(const char* s, long lo, long hi, long& out) {
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(s, &end, 10);
-    if (errno || end == s || *end || v < lo || v > hi) return false;
-    out = v;
-    return true;
-}
 
 constexpr const char* kPlayUsage =
     "usage: tralux-cli [--config DIR] play FILE [--start MS]\n"
@@ -111,7 +101,7 @@ int Play(int argc, char** argv, int first) {
             return PlayUsageError(a + " takes no value");
         }
         if (a == "--start") {
-            if (!ParseNumber(v->c_str(), 0, 0x7FFFFFFF, startMs))
+            if (!ParseInt(*v, 0, 0x7FFFFFFF, startMs))
                 return PlayUsageError("--start: " + *v + " is not a position in milliseconds");
         } else if (a == "--eq" || a == "--eq-db") {
             if (auto err = a == "--eq" ? ParseEq(*v, levels) : ParseEqDb(*v, levels))

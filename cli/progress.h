@@ -7,14 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "engine/job/clock_text.h"
+
 namespace tralux {
 
 // A message as the terminal shows it: the blanks and line ends that pad some texts for a
 // dialog do not end a line of output.
 std::string Shown(std::string text);
-
-// "mm:ss", or "h:mm:ss" from an hour on.
-std::string FormatClock(std::uint64_t seconds);
 
 struct ProgressFigures {
     int percent = 0;

@@ -1,6 +1,8 @@
 #include "rip/rip_pipeline.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdlib>
 #include <condition_variable>
 #include <filesystem>
 #include <memory>
@@ -40,6 +42,39 @@ struct Slot {
 };
 
 }  // namespace
+
+std::optional<std::uint64_t> ParseHoldMb(std::string_view text) {
+    // Blanks around it are forgiven; a sign, a fraction or a unit is not.
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return std::nullopt;
+    text = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    if (text.front() == '+') text.remove_prefix(1);
+    std::uint64_t mb = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), mb);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || mb > kMaxHoldMb)
+        return std::nullopt;
+    return mb << 20;
+}
+
+std::uint64_t HoldLimitFromEnvironment(std::string& warning) {
+    const std::uint64_t fallback = PipelineOptions{}.memoryLimit;
+    const char* text = std::getenv("TRALUX_CD_HOLD_MB");
+    if (!text || !*text) return fallback;
+    if (const auto limit = ParseHoldMb(text)) return *limit;
+    warning = std::string("TRALUX_CD_HOLD_MB=") + text + ": not a whole number of MiB from 0 to " +
+              std::to_string(kMaxHoldMb) + "; holding " + std::to_string(fallback >> 20) +
+              " MiB in memory";
+    return fallback;
+}
+
+void SetUpEncoder(EngineState& e, const PipelineTrack& t, const StreamInfo& source) {
+    e.OutputFormat.store(t.format);
+    e.OutputRate.store(t.rate ? t.rate : source.SampleRate);
+    e.OutputChannels.store(t.channels ? t.channels : source.Channels);
+    e.EqualizerOn.store(false);
+    e.StartMs.store(0);
+    SetTagTexts(e, t.tags);
+}
 
 std::string HeldPcmPath(const std::string& output) {
     const fs::path p(output);
@@ -81,7 +116,7 @@ std::vector<TrackResult> RipPipeline::Run(
                 wake.notify_all();
             };
             if (!t.refused.empty()) {
-                slot.result.kind = TrackResult::Failed;
+                slot.result.kind = TrackResult::Refused;
                 slot.result.error = t.refused;
                 verified_.AfterCopy(t.number, "", "not ripped");
                 settle(Slot::Ended);
@@ -92,9 +127,9 @@ std::vector<TrackResult> RipPipeline::Run(
             testReadTrack = 0;
             if (!tested) {
                 const bool stopped = stopping();
-                slot.result.kind = stopped ? TrackResult::NotRipped : TrackResult::Failed;
-                slot.result.error =
-                    stopped ? "stopped during the test read" : "the test read failed";
+                slot.result.kind =
+                    stopped ? TrackResult::StoppedInTestRead : TrackResult::TestReadFailed;
+                slot.result.error = stopped ? kStoppedInTestRead : kTestReadFailed;
                 verified_.AfterCopy(t.number, "", stopped ? "not ripped" : slot.result.error);
                 settle(Slot::Ended);
                 continue;
@@ -215,7 +250,7 @@ std::vector<TrackResult> RipPipeline::Run(
             s.result.heldMs = static_cast<std::uint64_t>(e.PositionMs.load());
             if (shown || (code != 0 && code != s.readEnd)) {
                 // The encoder failed: its message was shown and its file removed.
-                s.result.kind = TrackResult::Failed;
+                s.result.kind = shown ? TrackResult::OutputFailed : TrackResult::Failed;
                 if (code != 0) s.result.code = code;
                 if (shown) s.result.shownText = e.FailureText;
                 if (s.result.error.empty())
@@ -251,13 +286,7 @@ std::vector<TrackResult> RipPipeline::Run(
             const PipelineTrack& t = *s.track;
             s.job = std::make_unique<Job>();
             EngineState& e = s.job->State();
-            const StreamInfo& info = s.pcm->Info();
-            e.OutputFormat.store(t.format);
-            e.OutputRate.store(t.rate ? t.rate : info.SampleRate);
-            e.OutputChannels.store(t.channels ? t.channels : info.Channels);
-            e.EqualizerOn.store(false);
-            e.StartMs.store(0);
-            SetTagTexts(e, t.tags);
+            SetUpEncoder(e, t, s.pcm->Info());
             if (!s.job->Start(s.pcm->Path(), t.outputPath, 0, kModeConvert)) {
                 s.result.kind = TrackResult::Failed;
                 s.result.code = e.LastError.load();

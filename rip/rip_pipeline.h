@@ -7,10 +7,14 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cd/reader.h"
+#include "engine/job/engine_state.h"
+#include "engine/job/stream_info.h"
 #include "engine/outputs/output.h"
 #include "rip/verified_rip.h"
 
@@ -28,11 +32,25 @@ struct PipelineTrack {
     std::string refused;
 };
 
+// The words a failed or a stopped test read is reported with (the serial rip says the same).
+inline constexpr const char* kTestReadFailed = "the test read failed";
+inline constexpr const char* kStoppedInTestRead = "stopped during the test read";
+
 struct TrackResult {
-    enum Kind { Ripped, Failed, Stopped, NotRipped } kind = NotRipped;
-    std::string error;         // Failed: why
-    int code = 0;              // Failed: the read's or the encoder's error code, 0 when none
-    std::string shownText;     // Failed: the encoder's message about its file, when it showed one
+    enum Kind {
+        Ripped,             // the whole track is in its file
+        Stopped,            // cut by a stop: the file holds heldMs, playable
+        Failed,             // the read or the encoder failed: error, code, fileKept
+        OutputFailed,       // the output could not be written: shownText said so, no file
+        TestReadFailed,     // nothing was read
+        Refused,            // PipelineTrack::refused: nothing was read
+        StoppedInTestRead,  // a stop came during its test read: nothing written
+        NotRipped,          // a stop came before anything of it was written
+    } kind = NotRipped;
+    // Why, in the words the log and the command line use; for the stopped kinds, when.
+    std::string error;
+    int code = 0;  // Failed, OutputFailed: the read's or the encoder's error code, 0 when none
+    std::string shownText;     // OutputFailed: the encoder's message about its file
     bool fileKept = false;     // Failed/Stopped: a playable file holds what was read
     std::uint64_t heldMs = 0;  // what that file holds
     std::uint32_t durationMs = 0;
@@ -45,6 +63,14 @@ struct PipelineOptions {
     std::uint64_t memoryLimit = std::uint64_t{128} << 20;  // about three tracks' PCM
     bool testCopy = false;
 };
+
+// TRALUX_CD_HOLD_MB sets memoryLimit in MiB (0: every waiting track goes to its file). A text
+// that is no whole number from 0 to kMaxHoldMb: nullopt.
+inline constexpr std::uint64_t kMaxHoldMb = std::uint64_t{1} << 20;
+std::optional<std::uint64_t> ParseHoldMb(std::string_view text);
+// The limit from the environment: the default when TRALUX_CD_HOLD_MB is unset or empty, or when
+// it is unusable, which `warning` then says.
+std::uint64_t HoldLimitFromEnvironment(std::string& warning);
 
 struct PipelineProgress {
     int readingTrack = 0;  // 0: reading is over
@@ -76,6 +102,10 @@ private:
     PipelineOptions options_;
     std::atomic<std::uint64_t> memory_{0}, peak_{0}, spilled_{0};
 };
+
+// A job's state set to encode `track` read from `source`: the serial rip and the pipeline
+// encode alike.
+void SetUpEncoder(EngineState& state, const PipelineTrack& track, const StreamInfo& source);
 
 // The hidden file beside `output` that holds its track's PCM while it waits.
 std::string HeldPcmPath(const std::string& output);

@@ -8,20 +8,9 @@
 
 namespace tralux::app {
 
-std::string FormatClock(std::uint64_t s) {
-    char buf[48];
-    if (s >= 3600)
-        std::snprintf(
-            buf, sizeof buf, "%02llu:%02llu:%02llu", static_cast<unsigned long long>(s / 3600),
-            static_cast<unsigned long long>(s / 60 % 60), static_cast<unsigned long long>(s % 60));
-    else
-        std::snprintf(buf, sizeof buf, "%02llu:%02llu", static_cast<unsigned long long>(s / 60),
-                      static_cast<unsigned long long>(s % 60));
-    return buf;
-}
-
 namespace {
 
+// Two-digit hours, as the position display shows them.
 std::string ClockWithHours(std::uint64_t s) {
     char buf[48];
     std::snprintf(
@@ -31,6 +20,14 @@ std::string ClockWithHours(std::uint64_t s) {
 }
 
 }  // namespace
+
+std::string FormatClock(std::uint64_t s) {
+    if (s >= 3600) return ClockWithHours(s);
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%02llu:%02llu", static_cast<unsigned long long>(s / 60),
+                  static_cast<unsigned long long>(s % 60));
+    return buf;
+}
 
 std::string PositionDisplayText(std::uint64_t positionMs, std::uint64_t lengthMs) {
     const bool hours = lengthMs >= 3600000;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "engine/job/clock_text.h"
 #include "engine/job/errors.h"
 
 namespace tralux::models {
@@ -48,19 +49,6 @@ std::string ErrnoText(int err) {
         default:
             return std::strerror(err);
     }
-}
-
-std::string Clock(std::uint64_t ms) {
-    const std::uint64_t s = ms / 1000;
-    char buf[32];
-    if (s >= 3600)
-        std::snprintf(
-            buf, sizeof buf, "%llu:%02llu:%02llu", static_cast<unsigned long long>(s / 3600),
-            static_cast<unsigned long long>(s / 60 % 60), static_cast<unsigned long long>(s % 60));
-    else
-        std::snprintf(buf, sizeof buf, "%02llu:%02llu", static_cast<unsigned long long>(s / 60),
-                      static_cast<unsigned long long>(s % 60));
-    return buf;
 }
 
 }  // namespace
@@ -165,8 +153,8 @@ std::string OutputProblem(const std::string& path) {
 }
 
 std::string StoppedLine(const std::string& path, std::uint64_t heldMs, std::uint64_t wantedMs) {
-    return "已停止：" + path + " 只含前 " + Clock(heldMs) + "（完整應為 " + Clock(wantedMs) +
-           "），可以播放但不完整。";
+    return "已停止：" + path + " 只含前 " + FormatClock(heldMs / 1000) + "（完整應為 " +
+           FormatClock(wantedMs / 1000) + "），可以播放但不完整。";
 }
 
 std::string CutInputReason(std::uint64_t declaredMs, std::uint64_t convertedMs) {

@@ -1244,12 +1244,9 @@ void ProgressDialog::StartRip() {
     rip::PipelineOptions options;
     options.encoders = static_cast<unsigned>(BatchWidth());
     options.testCopy = settings::ReadOption("CdTestCopy") > 0;
-    if (const char* mb = std::getenv("TRALUX_CD_HOLD_MB")) {
-        char* end = nullptr;
-        const long n = std::strtol(mb, &end, 10);
-        if (end != mb && *end == 0 && n >= 0 && n <= (1L << 20))
-            options.memoryLimit = static_cast<std::uint64_t>(n) << 20;
-    }
+    std::string warning;
+    options.memoryLimit = rip::HoldLimitFromEnvironment(warning);
+    if (!warning.empty()) std::fprintf(stderr, "%s\n", warning.c_str());
     ShowRip();
     ripThread_ = std::thread([this, options, shared = rip_, verified = verified_.get()] {
         rip::RipPipeline pipeline(*verified, options);
@@ -1401,26 +1398,30 @@ void ProgressDialog::EndRip() {
                 // A playable beginning: the summary says which file and how much it holds.
                 report_.stoppedFiles.push_back({t.outputPath, r.heldMs, r.durationMs});
                 break;
+            case rip::TrackResult::TestReadFailed:
+                report_.failed.push_back({t.outputPath, "測試讀取失敗"});
+                break;
+            case rip::TrackResult::OutputFailed:
+                // The engine said why in a message and removed the file.
+                report_.failed.push_back(
+                    {t.outputPath, r.shownText.empty() ? std::string("無法寫入") : r.shownText});
+                break;
             case rip::TrackResult::Failed:
-                if (r.error == "the test read failed")
-                    report_.failed.push_back({t.outputPath, "測試讀取失敗"});
-                else if (!r.shownText.empty() || r.error == "the output could not be written")
-                    // The engine said why in a message and removed the file.
-                    report_.failed.push_back({t.outputPath, r.shownText.empty()
-                                                                ? std::string("無法寫入")
-                                                                : r.shownText});
-                else if (r.code == 0 && !r.error.empty())
+            case rip::TrackResult::Refused:
+                if (r.code == 0 && !r.error.empty())
                     report_.failed.push_back({t.cdaPath, r.error});  // the system's words
                 else
                     Failed(t.cdaPath, t.outputPath, r.code);
                 break;
+            case rip::TrackResult::StoppedInTestRead: {
+                char line[96];
+                std::snprintf(line, sizeof line,
+                              "在音軌 %02d 的測試讀取中停止，這首沒有寫入任何檔案。", t.number);
+                report_.stoppedNote = line;
+                ++notRipped;
+                break;
+            }
             case rip::TrackResult::NotRipped:
-                if (r.error == "stopped during the test read") {
-                    char line[96];
-                    std::snprintf(line, sizeof line,
-                                  "在音軌 %02d 的測試讀取中停止，這首沒有寫入任何檔案。", t.number);
-                    report_.stoppedNote = line;
-                }
                 ++notRipped;
                 break;
         }

@@ -44,23 +44,15 @@ public:
     }
 
     std::size_t Read(std::uint8_t* buffer, std::size_t bytes) override {
-        const std::size_t frames = bytes / pipe_.PipelineFrameBytes();
-        const std::size_t want = static_cast<std::size_t>(
-            std::min<std::uint64_t>(remaining_, static_cast<std::uint64_t>(frames) * stored_));
+        const std::size_t want = Want(bytes / pipe_.PipelineFrameBytes());
         if (want == 0) return 0;
         std::uint8_t* target = buffer;
         if (convert_) {
             raw_.resize(want);
             target = raw_.data();
         }
-        std::size_t got = file_.Read(target, want);
-        got -= got % stored_;
-        if (got == 0) {
-            remaining_ = 0;
-            return 0;
-        }
-        remaining_ -= got;
-        if (!convert_) return got;
+        const std::size_t got = ReadWhole(target, want);
+        if (got == 0 || !convert_) return got;
         const std::size_t n = got / stored_;
         ConvertStoredSamples(raw_.data(), n, info_, reinterpret_cast<std::int16_t*>(buffer));
         return n * info_.Channels * 2;
@@ -75,17 +67,11 @@ public:
     }
 
     std::size_t ReadWide(std::int32_t* samples, std::size_t frames) override {
-        const std::size_t want = static_cast<std::size_t>(
-            std::min<std::uint64_t>(remaining_, static_cast<std::uint64_t>(frames) * stored_));
+        const std::size_t want = Want(frames);
         if (want == 0) return 0;
         raw_.resize(want);
-        std::size_t got = file_.Read(raw_.data(), want);
-        got -= got % stored_;
-        if (got == 0) {
-            remaining_ = 0;
-            return 0;
-        }
-        remaining_ -= got;
+        const std::size_t got = ReadWhole(raw_.data(), want);
+        if (got == 0) return 0;
         // Little-endian samples moved to the top of 32 bits.
         const std::size_t width = info_.BitsPerSample / 8;
         const std::size_t count = got / width;
@@ -108,6 +94,20 @@ public:
     }
 
 private:
+    // The bytes of up to `frames` stored frames that the data chunk still holds.
+    std::size_t Want(std::size_t frames) const {
+        return static_cast<std::size_t>(
+            std::min<std::uint64_t>(remaining_, static_cast<std::uint64_t>(frames) * stored_));
+    }
+
+    // Whole frames only; a short file ends the payload where its last whole frame ends.
+    std::size_t ReadWhole(std::uint8_t* target, std::size_t want) {
+        std::size_t got = file_.Read(target, want);
+        got -= got % stored_;
+        remaining_ = got == 0 ? 0 : remaining_ - got;
+        return got;
+    }
+
     // A stored float sample rounded to 24 bits at the top of 32 (clipped at full scale, NaN
     // silent).
     std::int32_t FloatSample(const std::uint8_t* p) const {

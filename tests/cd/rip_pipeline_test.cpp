@@ -10,6 +10,7 @@
 #include <map>
 
 #include "image_builder.h"
+#include "rip/rip_pipeline.h"
 
 namespace tralux::test {
 namespace {
@@ -98,6 +99,16 @@ TEST_F(RipPipelineTest, FailuresKeepTheSerialRipsRules) {
     EXPECT_NE(Text(Out("p.err")).find("Failed to read sector (音軌 2, "), std::string::npos)
         << Text(Out("p.err"));
     EXPECT_NE(Text(Out("p.err")).find("3 of 4 tracks ripped, 1 failed"), std::string::npos);
+    // With a test read first, the bad track fails there: nothing of it is written, and it counts.
+    EXPECT_EQ(Run(bad, Out("ts"), "--test-copy -j 1"), 1);
+    EXPECT_EQ(Run(bad, Out("tp"), "--test-copy -j 3"), 1);
+    EXPECT_TRUE(Folder(Out("tp")) == Folder(Out("ts")));
+    EXPECT_FALSE(fs::exists(Out("tp/02 Song 2.wav")));
+    const std::string tested = Text(Out("tp.err"));
+    EXPECT_NE(tested.find("Song 2.wav: the test read failed"), std::string::npos) << tested;
+    EXPECT_NE(tested.find("3 of 4 tracks ripped, 1 failed"), std::string::npos) << tested;
+    // (The serial rip used to count it without saying which track or why.)
+    EXPECT_NE(Text(Out("ts.err")).find("Track02.cda: the test read failed"), std::string::npos);
 
     // An existing file is refused before the drive reads; one that cannot be created fails
     // alone, and the log and the sheet do not name it.
@@ -163,6 +174,39 @@ TEST_F(RipPipelineTest, AStopEndsEveryStartedFilePlayable) {
     EXPECT_FALSE(fs::exists(outDir + "/03 Song 3.wav"));
     EXPECT_FALSE(fs::exists(outDir + "/.02 Song 2.wav.pcm"));
     EXPECT_NE(err.find("stopped by SIGINT"), std::string::npos) << err;
+}
+
+TEST_F(RipPipelineTest, AStopDuringTheTestReadIsNoFailure) {
+    // At 2x track 1's test read takes 2 seconds: the signal comes during it (the offset line
+    // is said just before the first track).
+    for (const std::string j : {"1", "2"}) {
+        const std::string outDir = Out("stoptest" + j);
+        fs::create_directories(outDir);
+        const std::string cmd =
+            "env -u TRALUX_CD_JITTER TRALUX_CD_SPEED=2 TRALUX_CD_IMAGES=" + img_.cuePath +
+            " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + TRALUX_CLI_PATH + " --config " +
+            (dir_ / "cfg") + " cd rip --test-copy -j " + j + " --output-dir " + outDir + " 2>" +
+            outDir + ".err & p=$!; for i in $(seq 200); do grep -q 'read offset' " + outDir +
+            ".err && break; sleep 0.05; done; sleep 0.3; kill -INT $p; wait $p";
+        const int status = std::system(cmd.c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 130);
+        const std::string err = Text(outDir + ".err");
+        EXPECT_NE(err.find("Track01.cda: not ripped (stopped during the test read)"),
+                  std::string::npos)
+            << err;
+        EXPECT_NE(err.find("0 of 4 tracks ripped\n"), std::string::npos) << err;
+        EXPECT_TRUE(fs::is_empty(outDir)) << err;
+    }
+}
+
+TEST(RipHoldLimit, TakesWholeMiBWithinRangeOnly) {
+    EXPECT_EQ(rip::ParseHoldMb("0"), 0u);
+    EXPECT_EQ(rip::ParseHoldMb(" +8 "), std::uint64_t{8} << 20);
+    EXPECT_EQ(rip::ParseHoldMb("1048576"), std::uint64_t{1} << 40);
+    for (const char* bad :
+         {"", " ", "+", "-1", "-0", "8MB", "1.5", "0x10", "1048577", "99999999999999999999999"})
+        EXPECT_EQ(rip::ParseHoldMb(bad), std::nullopt) << bad;
 }
 
 }  // namespace
