@@ -323,8 +323,8 @@ TEST(MediaOutputKinds, StoppedFilesPlayAndAbandonedOnesAreRemoved) {
 
 using MediaJobs = test::JobFixture;
 
-// A disk that fills under FLAC or Opus output, in the audio or in the last bytes written at the
-// end: the job fails naming the file and the system's reason, and leaves nothing behind.
+// A disk that fills under FLAC or Opus output, in the header, in the audio or in the last bytes
+// written at the end: the job fails naming the file and the system's reason, and leaves nothing behind.
 TEST_F(MediaJobs, DiskFullLeavesNothingBehind) {
     RegisterFlacOutput();
     RegisterOpusOutput();
@@ -337,7 +337,7 @@ TEST_F(MediaJobs, DiskFullLeavesNothingBehind) {
         ASSERT_EQ(Run(dir + "/in.wav", dir + "/whole" + ext), 0);
         const std::uint64_t whole = fs::file_size(dir + "/whole" + ext);
         fs::remove(dir + "/whole" + ext);
-        for (const std::uint64_t fits : {std::uint64_t{20000}, whole - 1}) {
+        for (const std::uint64_t fits : {std::uint64_t{1000}, std::uint64_t{20000}, whole - 1}) {
             const std::string out = dir + "/full" + ext;
             notes_.Clear();
             SetDiskFullForTesting("full" + ext, fits);
