@@ -9,6 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "cd/reader.h"
 #include "engine/dsp/dsp_state.h"
 #include "engine/formats/riff_reader.h"
@@ -328,6 +331,16 @@ void Job::Impl::Run() {
 
 namespace {
 
+// Whether `path` can be opened for writing; leaves an existing file untouched and no new one.
+bool CanCreate(const std::string& path) {
+    const bool existed = ::access(path.c_str(), F_OK) == 0;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    ::close(fd);
+    if (!existed) ::unlink(path.c_str());
+    return true;
+}
+
 EngineState& DefaultState() {
     static EngineState state;
     return state;
@@ -406,6 +419,12 @@ bool Job::Start(const std::string& inputPath, const std::string& outputPath,
             return refuse(kErrOpen);
         }
         if (j.kind->writesFile && !e.OutputFile.TryOpen(e.OutputPath, File::Mode::CreateWrite)) {
+            e.InputFile.Close();
+            return refuse(kErrOpen);
+        }
+        // A kind that creates its own file is refused here too, so the front end names the
+        // output and the system's reason instead of a codec failure.
+        if (!j.kind->writesFile && !CanCreate(e.OutputPath)) {
             e.InputFile.Close();
             return refuse(kErrOpen);
         }
