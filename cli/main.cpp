@@ -203,6 +203,13 @@ std::string Key(const std::string& path) {
     return ec ? path : c.string();
 }
 
+// A name taken on disk, also by a link that points nowhere (writing there would create a file
+// elsewhere).
+bool Taken(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
 // "dir/name (2).ext", "dir/name (3).ext", ... : the first that neither exists nor is planned
 // (planned outputs are held by Key).
 std::string FreeName(const std::string& path, const std::set<std::string>& planned) {
@@ -211,8 +218,7 @@ std::string FreeName(const std::string& path, const std::set<std::string>& plann
     for (int n = 2;; ++n) {
         const std::string candidate =
             (p.parent_path() / (stem + " (" + std::to_string(n) + ")" + ext)).string();
-        std::error_code ec;
-        if (!planned.count(Key(candidate)) && !fs::exists(candidate, ec)) return candidate;
+        if (!planned.count(Key(candidate)) && !Taken(candidate)) return candidate;
     }
 }
 
@@ -722,6 +728,8 @@ int Convert(int argc, char** argv, int i) {
     std::set<std::string> seenInputs, planned;
     std::size_t duplicates = 0;
     const auto inputs = ExpandInputs(o);
+    std::set<std::string> inputKeys;
+    for (const auto& input : inputs) inputKeys.insert(Key(input.first));
     for (const auto& [in, sub] : inputs) {
         if (!seenInputs.insert(Key(in)).second) {
             std::fprintf(stderr, "%s: given twice; converted once\n", in.c_str());
@@ -758,9 +766,17 @@ int Convert(int argc, char** argv, int i) {
             continue;
         }
         const std::string key = Key(out);
+        if (inputKeys.count(key)) {
+            // Even with --overwrite: another input of this run is never written over.
+            std::fprintf(stderr,
+                         "%s: %s is an input of this run; skipped so as not to write over it\n",
+                         in.c_str(), out.c_str());
+            status = 1;
+            continue;
+        }
         if (planned.count(key)) {
             out = FreeName(out, planned);  // never the same output twice in one run
-        } else if (fs::exists(out, ec)) {
+        } else if (Taken(out)) {
             if (o.rename) {
                 out = FreeName(out, planned);
             } else if (!o.overwrite) {

@@ -418,6 +418,12 @@ bool Job::Start(const std::string& inputPath, const std::string& outputPath,
         if (!e.InputFile.TryOpen(e.InputPath, File::Mode::Read)) {
             return refuse(kErrOpen);
         }
+        // Replacing the output replaces a link at its name, never the file the link points at.
+        if (std::filesystem::is_symlink(std::filesystem::symlink_status(e.OutputPath, ec))) {
+            const auto target = std::filesystem::status(e.OutputPath, ec);
+            if (!std::filesystem::exists(target) || std::filesystem::is_regular_file(target))
+                std::filesystem::remove(e.OutputPath, ec);
+        }
         if (j.kind->writesFile && !e.OutputFile.TryOpen(e.OutputPath, File::Mode::CreateWrite)) {
             e.InputFile.Close();
             return refuse(kErrOpen);

@@ -155,6 +155,18 @@ TEST_F(Cli, ExistingOutputsAreKeptUnlessAskedOtherwise) {
     ASSERT_EQ(RunCli("convert " + P("song.wav") + Dir(P("o")) + " -y"), 0) << Err();
     EXPECT_EQ(ReadWavPcm(P("o/song.wav")).Frames(), 8000u);
     EXPECT_FALSE(Exists("o/song (3).wav"));
+
+    // A link pointing nowhere is a taken name: writing there would create a file elsewhere.
+    std::filesystem::create_symlink(P("elsewhere.mp3"), P("o/song.mp3"));
+    EXPECT_EQ(RunCli("convert " + P("song.wav") + Dir(P("o")) + " --format mp3"), 1);
+    EXPECT_FALSE(Exists("elsewhere.mp3"));
+
+    // Even with -y, an output that is another input of the run is not written over.
+    WriteFile(P("o/take.wav"), precious);
+    WriteFile(P("take.au"), SimpleWav(Tone(8000, 1, 8000), 1, 8000));
+    EXPECT_EQ(RunCli("convert " + P("take.au") + " " + P("o/take.wav") + Dir(P("o")) + " -y"), 1);
+    EXPECT_EQ(ReadFile(P("o/take.wav")), precious);
+    EXPECT_NE(Err().find("is an input of this run"), std::string::npos) << Err();
 }
 
 TEST_F(Cli, ZeroDataSizeWithAudioAfterItIsReadToTheEnd) {

@@ -197,6 +197,16 @@ TEST_F(JobTest, OutputNamingTheInputIsRefused) {
     std::filesystem::create_symlink(dir_ / "song.wav", dir_ / "link.wav");
     EXPECT_FALSE(StartConversion(dir_ / "song.wav", dir_ / "link.wav", 0, kModeConvert));
     EXPECT_EQ(ReadFile(dir_ / "song.wav"), wav);
+    // A link at the output's name to another file, or to none: the link is replaced.
+    WriteFile(dir_ / "other.txt", Bytes{'k', 'e', 'e', 'p'});
+    std::filesystem::create_symlink(dir_ / "other.txt", dir_ / "out.wav");
+    std::filesystem::create_symlink(dir_ / "gone.wav", dir_ / "dangling.wav");
+    for (const char* out : {"out.wav", "dangling.wav"}) {
+        EXPECT_EQ(Run(dir_ / "song.wav", dir_ / out), 0) << out;
+        EXPECT_FALSE(std::filesystem::is_symlink(dir_ / out)) << out;
+    }
+    EXPECT_EQ(ReadFile(dir_ / "other.txt"), (Bytes{'k', 'e', 'e', 'p'}));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "gone.wav"));
 }
 
 TEST_F(JobTest, UnknownInputAndUnopenableOutput) {
