@@ -447,6 +447,17 @@ void ReportCutInput(const EngineState& e, const Job& job) {
                  job.input.c_str(), job.info.DeclaredDurationMs / 1000.0, converted);
 }
 
+// A stopped job's file is playable; the user hears how much of the input it holds. (The stop
+// clears the job's own start time, so the planned one counts.)
+void ReportStopped(const EngineState& e, const Job& job, const ConvertOptions& o) {
+    const double start = o.startMs.value_or(0);
+    const double held = std::max(0.0, e.PositionMs.load() - start);
+    const double wanted = std::max(0.0, e.DurationMs.load() - start);
+    std::fprintf(stderr, "%s -> %s (stopped; the file holds %s of %s)\n", job.input.c_str(),
+                 e.OutputPath.c_str(), FormatClock(static_cast<std::uint64_t>(held) / 1000).c_str(),
+                 FormatClock(static_cast<std::uint64_t>(wanted) / 1000).c_str());
+}
+
 enum class Outcome { Done, Failed, Stopped };
 
 // The engine state of one planned job.
@@ -504,8 +515,7 @@ Outcome RunJob(const Job& job, const ConvertOptions& o) {
     }
     if (g_notifier.TakeError()) return Outcome::Failed;
     if (g_signal) {
-        std::fprintf(stderr, "%s -> %s (stopped; the output holds what was converted)\n",
-                     job.input.c_str(), e.OutputPath.c_str());
+        ReportStopped(e, job, o);
         return Outcome::Stopped;
     }
     std::fprintf(stderr, "%s -> %s\n", job.input.c_str(), e.OutputPath.c_str());
@@ -531,8 +541,7 @@ void RunParallel(const std::vector<Job>& jobs, const ConvertOptions& o, std::siz
         } else if (e.FailureShown.load()) {
             ++failed;
         } else if (g_signal) {
-            std::fprintf(stderr, "%s -> %s (stopped; the output holds what was converted)\n",
-                         job.input.c_str(), e.OutputPath.c_str());
+            ReportStopped(e, job, o);
         } else {
             std::fprintf(stderr, "%s -> %s\n", job.input.c_str(), e.OutputPath.c_str());
             ReportCutInput(e, job);
