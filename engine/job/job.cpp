@@ -288,8 +288,10 @@ void Job::Impl::Run() {
             failing = true;
             dsp.ResetAnalysis();
             // Stopped, cut at the WAV size limit or short of CD sectors: the output is
-            // finished from what was written.
+            // finished from what was written. An input that turned out not to be there (a CD
+            // track without its disc) gave nothing: its output is not left behind.
             try {
+                if (code == kErrOpen) Discard();
                 Flush();
                 if (output) output->FinishEarly();
             } catch (const FileError& fe) {

@@ -221,6 +221,17 @@ TEST_F(JobTest, UnknownInputAndUnopenableOutput) {
     EXPECT_EQ(Run(dir_ / "in.wav", dir_ / "out.wav"), 0);
 }
 
+// A track entry copied off a CD, converted without its disc: nothing was read, so nothing is
+// left under the output's name.
+TEST_F(JobTest, ACdTrackWithoutItsDiscLeavesNoOutput) {
+    const Bytes cda{'R', 'I',  'F',  'F',  0x24, 0, 0,    0, 'C', 'D',  'D',  'A',  'f', 'm',  't',
+                    ' ', 0x18, 0,    0,    0,    1, 0,    5, 0,   0x34, 0x12, 0,    0,   0x98, 0x3a,
+                    0,   0,    0xb8, 0x3d, 0,    0, 0x10, 1, 2,   0,    0x28, 0x1e, 3,   0};
+    WriteFile(dir_ / "Track05.cda", cda);
+    EXPECT_EQ(Run(dir_ / "Track05.cda", dir_ / "out.wav"), kErrOpen);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out.wav"));
+}
+
 TEST_F(JobTest, WavOutputStopsAtItsSizeLimitWithCorrectSizes) {
     SetWavPayloadLimitForTesting(10002);
     WriteFile(dir_ / "in.wav", SimpleWav(Ramp(44100 * 2), 2, 44100));
