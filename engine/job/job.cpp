@@ -52,6 +52,7 @@ struct Job::Impl final : BlockSink {
     bool wide = false;     // deep source and output: 24 bits through the stage (WriteWide)
     bool failing = false;  // an error handler runs: a failed flush is not reported again
     bool playbackOpen = false;
+    std::uint64_t inputLength = 0;  // at the start: a file cut while it is read is caught
 
     std::thread worker;
     std::mutex workerMutex;
@@ -275,6 +276,11 @@ void Job::Impl::Run() {
                 PumpWide();
             else
                 input->Pump(*this);
+            // A reader takes the early end of a file cut meanwhile for its end: the output would
+            // look complete.
+            if (!Preview() && e.InputFile.IsOpen() && e.InputFile.Length() < inputLength)
+                throw FileError(kCauseGeneric, e.InputPath,
+                                "the file became shorter while it was being converted");
             Flush();
             input->Finish();
             if (output) output->Finish();
@@ -400,6 +406,7 @@ bool Job::Start(const std::string& inputPath, const std::string& outputPath,
     j.output.reset();
     j.kind = nullptr;
     j.flushed = j.failing = j.playbackOpen = j.wide = false;
+    j.inputLength = 0;
 
     if (mode == kModePreview && !j.isDefault) return refuse(kErrOpen);  // one sound card
     if (mode != kModePreview) {
@@ -420,6 +427,7 @@ bool Job::Start(const std::string& inputPath, const std::string& outputPath,
         if (!e.InputFile.TryOpen(e.InputPath, File::Mode::Read)) {
             return refuse(kErrOpen);
         }
+        j.inputLength = e.InputFile.Length();
         // Replacing the output replaces a link at its name, never the file the link points at.
         if (std::filesystem::is_symlink(std::filesystem::symlink_status(e.OutputPath, ec))) {
             const auto target = std::filesystem::status(e.OutputPath, ec);
