@@ -87,7 +87,7 @@ constexpr const char* kUsage =
     "                         under the output folder); a folder stands for its audio files\n"
     "\n"
     "Without --overwrite or --rename an existing output is never replaced. Exit status: 0 done,\n"
-    "1 a conversion failed, 2 bad usage, 130/143 stopped by SIGINT/SIGTERM.\n";
+    "1 a conversion failed, 2 bad usage, 130/143/129 stopped by SIGINT/SIGTERM/SIGHUP.\n";
 
 // Remembers whether the engine showed an error box during a job (file failures keep
 // LastError at 0, but they are failures all the same).
@@ -837,7 +837,9 @@ int Convert(int argc, char** argv, int i) {
                  jobs.size() - converted - failed);
     if (g_signal) {
         std::fprintf(stderr, "tralux-cli: stopped by %s; the remaining inputs were skipped\n",
-                     g_signal == SIGTERM ? "SIGTERM" : "SIGINT");
+                     g_signal == SIGTERM  ? "SIGTERM"
+                     : g_signal == SIGHUP ? "SIGHUP"
+                                          : "SIGINT");
         return 128 + g_signal;
     }
     return status;
@@ -880,6 +882,10 @@ int main(int argc, char** argv) {
     sa.sa_handler = OnSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    // A closed terminal stops the jobs like Ctrl-C; a closed stderr pipe (`2>&1 | head`) only
+    // makes our messages fail. Either would otherwise kill jobs with their files half written.
+    sigaction(SIGHUP, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
     int status;
     if (command == "probe") {
         status = Probe(std::vector<std::string>(argv + i, argv + argc));

@@ -322,7 +322,8 @@ TEST_F(Cli, SignalsStopTheJobSkipTheRestAndSetTheStatus) {
     const Bytes longWav = SimpleWav(std::vector<std::int16_t>(44100 * 2 * 180, 3), 2, 44100);
     WriteFile(P("one.wav"), longWav);
     WriteFile(P("two.wav"), longWav);
-    for (const auto& [sig, expected] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+    for (const auto& [sig, expected] :
+         {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}, std::pair{SIGHUP, 129}}) {
         std::filesystem::remove_all(P("o"));
         EXPECT_EQ(InterruptBatch({P("one.wav"), P("two.wav")}, P("o/one.wav"), sig, P("cfg"),
                                  P("err.txt")),
@@ -335,10 +336,27 @@ TEST_F(Cli, SignalsStopTheJobSkipTheRestAndSetTheStatus) {
         const std::string err = Text("err.txt");
         EXPECT_NE(err.find("(stopped; the file holds 00:"), std::string::npos) << err;
         EXPECT_NE(err.find(" of 03:00)"), std::string::npos) << err;
-        EXPECT_NE(err.find(sig == SIGINT ? "stopped by SIGINT" : "stopped by SIGTERM"),
+        EXPECT_NE(err.find(std::string("stopped by ") + (sig == SIGINT    ? "SIGINT"
+                                                         : sig == SIGTERM ? "SIGTERM"
+                                                                          : "SIGHUP")),
                   std::string::npos)
             << err;
     }
+}
+
+// Messages into a pipe nobody reads any more (`2>&1 | head`): the run goes on, every output is
+// whole.
+TEST_F(Cli, AClosedStandardErrorDoesNotCutTheJobs) {
+    WriteFile(P("short.wav"), SimpleWav(Tone(8000, 2, 800), 2, 8000));
+    WriteFile(P("long.wav"), SimpleWav(std::vector<std::int16_t>(44100 * 2 * 60, 3), 2, 44100));
+    const std::string cmd = "(" + Binary() + " --config " + P("cfg") + " convert " +
+                            P("short.wav") + " " + P("long.wav") + " -j2" + Dir(P("o")) +
+                            " 2>&1; echo $? >" + P("rc.txt") + ") | true";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_EQ(Text("rc.txt"), "0\n");
+    const Bytes out = ReadFile(P("o/long.wav"));
+    ASSERT_GE(out.size(), 44u);
+    EXPECT_EQ(Get32(out, 40), 44100u * 4 * 60);
 }
 
 }  // namespace
