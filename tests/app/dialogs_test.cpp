@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QLabel>
 #include <QPushButton>
@@ -210,6 +211,12 @@ TEST_F(BatchDialogTest, TheQuestionKeepsTheFileUnlessReplaceIsPressed) {
         EXPECT_EQ(q.Reply().answer, expected) << button;
     }
     ExistingOutputDialog enter(nullptr, path, false);
+    // The file's time in digits, as the user reads it in a file manager.
+    const QString when =
+        QFileInfo(QString::fromStdString(path)).lastModified().toString("yyyy/M/d HH:mm");
+    bool named = false;
+    for (const QLabel* l : enter.findChildren<QLabel*>()) named |= l->text().contains(when);
+    EXPECT_TRUE(named) << when.toStdString();
     enter.show();
     QTest::keyClick(&enter, Qt::Key_Return);
     EXPECT_EQ(enter.Reply().answer, models::ExistingAnswer::Skip);
