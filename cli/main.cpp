@@ -775,7 +775,7 @@ int Convert(int argc, char** argv, int i) {
             continue;
         }
         const std::string key = Key(out);
-        if (inputKeys.count(key)) {
+        if (inputKeys.count(key) && !o.rename) {
             // Even with --overwrite: another input of this run is never written over.
             std::fprintf(stderr,
                          "%s: %s is an input of this run; skipped so as not to write over it\n",
@@ -783,7 +783,7 @@ int Convert(int argc, char** argv, int i) {
             status = 1;
             continue;
         }
-        if (planned.count(key)) {
+        if (planned.count(key) || inputKeys.count(key)) {
             out = FreeName(out, planned);  // never the same output twice in one run
         } else if (Taken(out)) {
             if (o.rename) {

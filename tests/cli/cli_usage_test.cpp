@@ -167,6 +167,10 @@ TEST_F(Cli, ExistingOutputsAreKeptUnlessAskedOtherwise) {
     EXPECT_EQ(RunCli("convert " + P("take.au") + " " + P("o/take.wav") + Dir(P("o")) + " -y"), 1);
     EXPECT_EQ(ReadFile(P("o/take.wav")), precious);
     EXPECT_NE(Err().find("is an input of this run"), std::string::npos) << Err();
+    EXPECT_EQ(RunCli("convert " + P("take.au") + " " + P("o/take.wav") + Dir(P("o")) + " --rename"),
+              1);
+    EXPECT_EQ(ReadFile(P("o/take.wav")), precious);
+    EXPECT_EQ(ReadWavPcm(P("o/take (2).wav")).Frames(), 8000u);
 }
 
 TEST_F(Cli, ZeroDataSizeWithAudioAfterItIsReadToTheEnd) {
