@@ -29,6 +29,10 @@ namespace {
 std::mutex g_optionMutex;
 OptionReader g_optionReader;
 
+// Every live job, so a program told to end can stop them all.
+std::mutex g_liveMutex;
+std::vector<Job::Impl*> g_live;
+
 }  // namespace
 
 struct Job::Impl final : BlockSink {
@@ -36,7 +40,14 @@ struct Job::Impl final : BlockSink {
         : own(s ? nullptr : std::make_unique<EngineState>()),
           state(s ? *s : *own),
           dsp(dsp::DspLinks{&state.EqualizerOn, &state.EqualizerLevels, &state.EqualizerChanged,
-                            &state.PositionMs}) {}
+                            &state.PositionMs}) {
+        std::lock_guard lock(g_liveMutex);
+        g_live.push_back(this);
+    }
+    ~Impl() {
+        std::lock_guard lock(g_liveMutex);
+        g_live.erase(std::find(g_live.begin(), g_live.end(), this));
+    }
 
     std::unique_ptr<EngineState> own;
     EngineState& state;
@@ -490,6 +501,26 @@ bool WaitForJobEnd(std::chrono::milliseconds timeout) {
 }
 void SetJobEndCallback(std::function<void()> callback) {
     DefaultJob().SetEndCallback(std::move(callback));
+}
+
+void StopAllJobs() {
+    std::lock_guard lock(g_liveMutex);
+    for (Job::Impl* j : g_live)
+        if (j->state.JobRunning.load()) j->state.StopRequested.store(true);
+}
+
+bool WaitForAllJobs(std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        bool running = false;
+        {
+            std::lock_guard lock(g_liveMutex);
+            for (const Job::Impl* j : g_live) running |= j->state.JobRunning.load();
+        }
+        if (!running) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 void SetOptionReader(OptionReader reader) {
