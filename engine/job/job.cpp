@@ -350,10 +350,11 @@ void Job::Impl::Run() {
 
 namespace {
 
-// Whether `path` can be opened for writing; leaves an existing file untouched and no new one.
+// Whether `path` can be opened as the output opens it (read-write: a FIFO there does not
+// block); leaves an existing file untouched and no new one.
 bool CanCreate(const std::string& path) {
     const bool existed = ::access(path.c_str(), F_OK) == 0;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return false;
     ::close(fd);
     if (!existed) ::unlink(path.c_str());
