@@ -87,7 +87,7 @@ constexpr const char* kUsage =
     "                         under the output folder); a folder stands for its audio files\n"
     "\n"
     "Without --overwrite or --rename an existing output is never replaced. Exit status: 0 done,\n"
-    "1 a conversion failed, 2 bad usage, 130/143 stopped by SIGINT/SIGTERM.\n";
+    "1 a conversion failed, 2 bad usage, 130/143/129 stopped by SIGINT/SIGTERM/SIGHUP.\n";
 
 // Remembers whether the engine showed an error box during a job (file failures keep
 // LastError at 0, but they are failures all the same).
@@ -203,6 +203,13 @@ std::string Key(const std::string& path) {
     return ec ? path : c.string();
 }
 
+// A name taken on disk, also by a link that points nowhere (writing there would create a file
+// elsewhere).
+bool Taken(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
 // "dir/name (2).ext", "dir/name (3).ext", ... : the first that neither exists nor is planned
 // (planned outputs are held by Key).
 std::string FreeName(const std::string& path, const std::set<std::string>& planned) {
@@ -211,8 +218,7 @@ std::string FreeName(const std::string& path, const std::set<std::string>& plann
     for (int n = 2;; ++n) {
         const std::string candidate =
             (p.parent_path() / (stem + " (" + std::to_string(n) + ")" + ext)).string();
-        std::error_code ec;
-        if (!planned.count(Key(candidate)) && !fs::exists(candidate, ec)) return candidate;
+        if (!planned.count(Key(candidate)) && !Taken(candidate)) return candidate;
     }
 }
 
@@ -441,6 +447,17 @@ void ReportCutInput(const EngineState& e, const Job& job) {
                  job.input.c_str(), job.info.DeclaredDurationMs / 1000.0, converted);
 }
 
+// A stopped job's file is playable; the user hears how much of the input it holds. (The stop
+// clears the job's own start time, so the planned one counts.)
+void ReportStopped(const EngineState& e, const Job& job, const ConvertOptions& o) {
+    const double start = o.startMs.value_or(0);
+    const double held = std::max(0.0, e.PositionMs.load() - start);
+    const double wanted = std::max(0.0, e.DurationMs.load() - start);
+    std::fprintf(stderr, "%s -> %s (stopped; the file holds %s of %s)\n", job.input.c_str(),
+                 e.OutputPath.c_str(), FormatClock(static_cast<std::uint64_t>(held) / 1000).c_str(),
+                 FormatClock(static_cast<std::uint64_t>(wanted) / 1000).c_str());
+}
+
 enum class Outcome { Done, Failed, Stopped };
 
 // The engine state of one planned job.
@@ -498,8 +515,7 @@ Outcome RunJob(const Job& job, const ConvertOptions& o) {
     }
     if (g_notifier.TakeError()) return Outcome::Failed;
     if (g_signal) {
-        std::fprintf(stderr, "%s -> %s (stopped; the output holds what was converted)\n",
-                     job.input.c_str(), e.OutputPath.c_str());
+        ReportStopped(e, job, o);
         return Outcome::Stopped;
     }
     std::fprintf(stderr, "%s -> %s\n", job.input.c_str(), e.OutputPath.c_str());
@@ -525,8 +541,7 @@ void RunParallel(const std::vector<Job>& jobs, const ConvertOptions& o, std::siz
         } else if (e.FailureShown.load()) {
             ++failed;
         } else if (g_signal) {
-            std::fprintf(stderr, "%s -> %s (stopped; the output holds what was converted)\n",
-                         job.input.c_str(), e.OutputPath.c_str());
+            ReportStopped(e, job, o);
         } else {
             std::fprintf(stderr, "%s -> %s\n", job.input.c_str(), e.OutputPath.c_str());
             ReportCutInput(e, job);
@@ -722,6 +737,8 @@ int Convert(int argc, char** argv, int i) {
     std::set<std::string> seenInputs, planned;
     std::size_t duplicates = 0;
     const auto inputs = ExpandInputs(o);
+    std::set<std::string> inputKeys;
+    for (const auto& input : inputs) inputKeys.insert(Key(input.first));
     for (const auto& [in, sub] : inputs) {
         if (!seenInputs.insert(Key(in)).second) {
             std::fprintf(stderr, "%s: given twice; converted once\n", in.c_str());
@@ -758,9 +775,17 @@ int Convert(int argc, char** argv, int i) {
             continue;
         }
         const std::string key = Key(out);
-        if (planned.count(key)) {
+        if (inputKeys.count(key) && !o.rename) {
+            // Even with --overwrite: another input of this run is never written over.
+            std::fprintf(stderr,
+                         "%s: %s is an input of this run; skipped so as not to write over it\n",
+                         in.c_str(), out.c_str());
+            status = 1;
+            continue;
+        }
+        if (planned.count(key) || inputKeys.count(key)) {
             out = FreeName(out, planned);  // never the same output twice in one run
-        } else if (fs::exists(out, ec)) {
+        } else if (Taken(out)) {
             if (o.rename) {
                 out = FreeName(out, planned);
             } else if (!o.overwrite) {
@@ -812,7 +837,9 @@ int Convert(int argc, char** argv, int i) {
                  jobs.size() - converted - failed);
     if (g_signal) {
         std::fprintf(stderr, "tralux-cli: stopped by %s; the remaining inputs were skipped\n",
-                     g_signal == SIGTERM ? "SIGTERM" : "SIGINT");
+                     g_signal == SIGTERM  ? "SIGTERM"
+                     : g_signal == SIGHUP ? "SIGHUP"
+                                          : "SIGINT");
         return 128 + g_signal;
     }
     return status;
@@ -855,6 +882,10 @@ int main(int argc, char** argv) {
     sa.sa_handler = OnSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    // A closed terminal stops the jobs like Ctrl-C; a closed stderr pipe (`2>&1 | head`) only
+    // makes our messages fail. Either would otherwise kill jobs with their files half written.
+    sigaction(SIGHUP, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
     int status;
     if (command == "probe") {
         status = Probe(std::vector<std::string>(argv + i, argv + argc));

@@ -143,6 +143,7 @@ int Play(int argc, char** argv, int first) {
     sa.sa_handler = OnPlayInterrupt;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);  // no playing on after the terminal has gone
 
     if (!StartConversion(input, "", 0, kModePreview)) {
         std::fprintf(stderr, "%s: %s\n", input.c_str(), Shown(GetLastErrorText()).c_str());

@@ -34,7 +34,9 @@ ExistingOutputDialog::ExistingOutputDialog(QWidget* owner, const std::string& pa
     text->setText(QStringLiteral("輸出檔案已經存在：\n%1\n（%2，修改於 %3）\n\n要取代它、兩者都保留"
                                  "（新檔案另取名稱），還是略過這個檔案？")
                       .arg(p, tw.formattedDataSize(info.size()),
-                           tw.toString(info.lastModified(), QLocale::ShortFormat)));
+                           // Written out: the locale's short form holds a day-period field
+                           // Qt prints as a bare "B".
+                           info.lastModified().toString(QStringLiteral("yyyy/M/d HH:mm"))));
     text->setMinimumWidth(380);
     auto* top = new QHBoxLayout();
     top->addWidget(icon, 0, Qt::AlignTop);

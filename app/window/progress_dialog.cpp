@@ -598,9 +598,15 @@ void ProgressDialog::Tick() {
         jobActive_ = false;
         bar_->setValue(100);
         const int code = e.LastError.exchange(0);
-        AfterTrack(code != 0 ? "" : e.OutputPath, code != 0 ? "failed" : "");
+        // A file failure was shown by the engine, which removed the file.
+        const bool fileFailed = code == 0 && e.FailureShown.load();
+        AfterTrack(code != 0 || fileFailed ? "" : e.OutputPath,
+                   code != 0 || fileFailed ? "failed" : "");
         if (code != 0) {
             Failed(currentInput_, currentOutput_, code);
+        } else if (fileFailed) {
+            report_.failed.push_back(
+                {currentOutput_, e.FailureText.empty() ? std::string("無法寫入") : e.FailureText});
         } else {
             report_.written.push_back(currentOutput_);
             if (declaredMs_ != 0) {

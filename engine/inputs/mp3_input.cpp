@@ -341,8 +341,6 @@ private:
             mp3dec::Mp3FrameProperties p;
             mp3dec::Mp3DecoderProperties(pair_.decoder, p);
             if (hasHeaderFrame_ && p.frameOffset == static_cast<std::int64_t>(headerAt_)) continue;
-                fprintf(stderr, "frame %lld warm %lld produced %zu skip %zu\n",
-                        (long long)p.frameOffset, (long long)warmUntil_, produced, skipBytes_);
             if (p.frameOffset < warmUntil_) continue;  // a preview's warm-up frames
             std::uint8_t* block = output_.data();
             std::size_t bytes = produced;

@@ -9,6 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "cd/reader.h"
 #include "engine/dsp/dsp_state.h"
 #include "engine/formats/riff_reader.h"
@@ -26,6 +29,10 @@ namespace {
 std::mutex g_optionMutex;
 OptionReader g_optionReader;
 
+// Every live job, so a program told to end can stop them all.
+std::mutex g_liveMutex;
+std::vector<Job::Impl*> g_live;
+
 }  // namespace
 
 struct Job::Impl final : BlockSink {
@@ -33,7 +40,14 @@ struct Job::Impl final : BlockSink {
         : own(s ? nullptr : std::make_unique<EngineState>()),
           state(s ? *s : *own),
           dsp(dsp::DspLinks{&state.EqualizerOn, &state.EqualizerLevels, &state.EqualizerChanged,
-                            &state.PositionMs}) {}
+                            &state.PositionMs}) {
+        std::lock_guard lock(g_liveMutex);
+        g_live.push_back(this);
+    }
+    ~Impl() {
+        std::lock_guard lock(g_liveMutex);
+        g_live.erase(std::find(g_live.begin(), g_live.end(), this));
+    }
 
     std::unique_ptr<EngineState> own;
     EngineState& state;
@@ -49,6 +63,7 @@ struct Job::Impl final : BlockSink {
     bool wide = false;     // deep source and output: 24 bits through the stage (WriteWide)
     bool failing = false;  // an error handler runs: a failed flush is not reported again
     bool playbackOpen = false;
+    std::uint64_t inputLength = 0;  // at the start: a file cut while it is read is caught
 
     std::thread worker;
     std::mutex workerMutex;
@@ -272,6 +287,11 @@ void Job::Impl::Run() {
                 PumpWide();
             else
                 input->Pump(*this);
+            // A reader takes the early end of a file cut meanwhile for its end: the output would
+            // look complete.
+            if (!Preview() && e.InputFile.IsOpen() && e.InputFile.Length() < inputLength)
+                throw FileError(kCauseGeneric, e.InputPath,
+                                "the file became shorter while it was being converted");
             Flush();
             input->Finish();
             if (output) output->Finish();
@@ -285,8 +305,10 @@ void Job::Impl::Run() {
             failing = true;
             dsp.ResetAnalysis();
             // Stopped, cut at the WAV size limit or short of CD sectors: the output is
-            // finished from what was written.
+            // finished from what was written. An input that turned out not to be there (a CD
+            // track without its disc) gave nothing: its output is not left behind.
             try {
+                if (code == kErrOpen) Discard();
                 Flush();
                 if (output) output->FinishEarly();
             } catch (const FileError& fe) {
@@ -327,6 +349,17 @@ void Job::Impl::Run() {
 }
 
 namespace {
+
+// Whether `path` can be opened as the output opens it (read-write: a FIFO there does not
+// block); leaves an existing file untouched and no new one.
+bool CanCreate(const std::string& path) {
+    const bool existed = ::access(path.c_str(), F_OK) == 0;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    ::close(fd);
+    if (!existed) ::unlink(path.c_str());
+    return true;
+}
 
 EngineState& DefaultState() {
     static EngineState state;
@@ -385,6 +418,7 @@ bool Job::Start(const std::string& inputPath, const std::string& outputPath,
     j.output.reset();
     j.kind = nullptr;
     j.flushed = j.failing = j.playbackOpen = j.wide = false;
+    j.inputLength = 0;
 
     if (mode == kModePreview && !j.isDefault) return refuse(kErrOpen);  // one sound card
     if (mode != kModePreview) {
@@ -405,7 +439,20 @@ bool Job::Start(const std::string& inputPath, const std::string& outputPath,
         if (!e.InputFile.TryOpen(e.InputPath, File::Mode::Read)) {
             return refuse(kErrOpen);
         }
+        j.inputLength = e.InputFile.Length();
+        // Replacing the output replaces a link at its name, never the file the link points at.
+        if (std::filesystem::is_symlink(std::filesystem::symlink_status(e.OutputPath, ec))) {
+            const auto target = std::filesystem::status(e.OutputPath, ec);
+            if (!std::filesystem::exists(target) || std::filesystem::is_regular_file(target))
+                std::filesystem::remove(e.OutputPath, ec);
+        }
         if (j.kind->writesFile && !e.OutputFile.TryOpen(e.OutputPath, File::Mode::CreateWrite)) {
+            e.InputFile.Close();
+            return refuse(kErrOpen);
+        }
+        // A kind that creates its own file is refused here too, so the front end names the
+        // output and the system's reason instead of a codec failure.
+        if (!j.kind->writesFile && !CanCreate(e.OutputPath)) {
             e.InputFile.Close();
             return refuse(kErrOpen);
         }
@@ -455,6 +502,26 @@ bool WaitForJobEnd(std::chrono::milliseconds timeout) {
 }
 void SetJobEndCallback(std::function<void()> callback) {
     DefaultJob().SetEndCallback(std::move(callback));
+}
+
+void StopAllJobs() {
+    std::lock_guard lock(g_liveMutex);
+    for (Job::Impl* j : g_live)
+        if (j->state.JobRunning.load()) j->state.StopRequested.store(true);
+}
+
+bool WaitForAllJobs(std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        bool running = false;
+        {
+            std::lock_guard lock(g_liveMutex);
+            for (const Job::Impl* j : g_live) running |= j->state.JobRunning.load();
+        }
+        if (!running) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 void SetOptionReader(OptionReader reader) {

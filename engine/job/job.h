@@ -64,6 +64,11 @@ bool WaitForJobEnd(std::chrono::milliseconds timeout);
 void SetJobEndCallback(std::function<void()> callback);
 const dsp::AnalysisTables& JobAnalysis();
 
+// Every job of the process, for a program told to end (SIGTERM): asks each running job to stop,
+// then waits until each has finished its playable file. False when the wait timed out.
+void StopAllJobs();
+bool WaitForAllJobs(std::chrono::milliseconds timeout);
+
 // The text of a job's last error code (clearing it); the default job's when none is given.
 std::string LastErrorText(EngineState& state);
 std::string GetLastErrorText();

@@ -161,7 +161,7 @@ std::unique_ptr<FlacFileWriter> FlacFileWriter::Create(const std::string& path,
     }
     int cause = 0;
     if (!impl->file.TryOpen(path, File::Mode::CreateWrite, &cause)) {
-        error = std::strerror(errno ? errno : EIO);
+        error = path + ": " + std::strerror(errno ? errno : EIO);
         impl->finished = true;
         return nullptr;
     }
@@ -169,6 +169,13 @@ std::unique_ptr<FlacFileWriter> FlacFileWriter::Create(const std::string& path,
     const FLAC__StreamEncoderInitStatus status = FLAC__stream_encoder_init_stream(
         enc, Impl::WriteTo, Impl::SeekTo, Impl::Tell, nullptr, impl.get());
     if (status != FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
+        // The header could not be written (a full disk): the job removes what we created and
+        // names the file with the system's reason.
+        if (!impl->ioError.empty()) {
+            impl->finished = true;
+            impl->file.Close();
+            throw FileError(kCauseGeneric, path, impl->ioError);
+        }
         error = status == FLAC__STREAM_ENCODER_INIT_STATUS_ENCODER_ERROR
                     ? impl->StateText()
                     : FLAC__StreamEncoderInitStatusString[status];

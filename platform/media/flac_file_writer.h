@@ -1,6 +1,7 @@
 #pragma once
 // A FLAC file: Vorbis comments, front cover, seek table, MD5 signature. Every call returns
-// false with the reason in ErrorText() when it fails.
+// false with the reason in ErrorText() when it fails; Create throws FileError when the file it
+// created cannot take the header.
 #include <cstddef>
 #include <cstdint>
 #include <memory>

@@ -58,6 +58,7 @@ public:
     int jobMs = 20;
     std::map<std::string, int> jobMsOf;  // per input, for a batch's own jobs
     int failJobWith = 0;
+    std::string failFileText;  // the default job fails on a file: the engine's message, shown
     std::function<void()> onProbe;
 
     ~FakeBackend() override { Join(); }
@@ -88,13 +89,18 @@ public:
         e.ClockOriginMs.store(1);
         const bool untilStopped = mode == kModePreview && previewRunsUntilStopped;
         const int ms = jobMs, fail = failJobWith;
-        worker_ = std::thread([this, untilStopped, ms, fail] {
+        e.FailureShown.store(false);
+        worker_ = std::thread([this, untilStopped, ms, fail, fileText = failFileText] {
             EngineState& s = Engine();
             const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
             while (!s.StopRequested.load() &&
                    (untilStopped || std::chrono::steady_clock::now() < end))
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             if (!s.StopRequested.load() && fail) s.LastError.store(fail);
+            if (!fileText.empty()) {
+                s.FailureText = fileText;
+                s.FailureShown.store(true);
+            }
             s.ClockOriginMs.store(0);
             s.StopRequested.store(false);
             s.JobRunning.store(false);

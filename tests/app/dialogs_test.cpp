@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QLabel>
 #include <QPushButton>
@@ -210,6 +211,12 @@ TEST_F(BatchDialogTest, TheQuestionKeepsTheFileUnlessReplaceIsPressed) {
         EXPECT_EQ(q.Reply().answer, expected) << button;
     }
     ExistingOutputDialog enter(nullptr, path, false);
+    // The file's time in digits, as the user reads it in a file manager.
+    const QString when =
+        QFileInfo(QString::fromStdString(path)).lastModified().toString("yyyy/M/d HH:mm");
+    bool named = false;
+    for (const QLabel* l : enter.findChildren<QLabel*>()) named |= l->text().contains(when);
+    EXPECT_TRUE(named) << when.toStdString();
     enter.show();
     QTest::keyClick(&enter, Qt::Key_Return);
     EXPECT_EQ(enter.Reply().answer, models::ExistingAnswer::Skip);
@@ -355,10 +362,24 @@ TEST_F(BatchDialogTest, SingleConversionStartsOnShowAndReportsAFailedStart) {
                                                        "輸入檔提早結束（檔頭標示 3.000 秒），"
                                                        "已轉換 1.700 秒\n"});
     messages_.Clear();
+    // A file failure the engine showed (a full disk, the file removed) is no success.
+    backend_.failFileText = "寫入檔案錯誤: /out/a.wav: No space left on device";
+    {
+        ProgressDialog d(nullptr, std::string("/in/a.wav"));
+        d.show();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !d.isVisible(); }, 5000));
+        EXPECT_TRUE(d.Report().written.empty());
+    }
+    ASSERT_EQ(MessageTexts().size(), 1u);
+    EXPECT_EQ(MessageTexts()[0].find("已完成："), std::string::npos) << MessageTexts()[0];
+    EXPECT_NE(MessageTexts()[0].find("No space left on device"), std::string::npos)
+        << MessageTexts()[0];
+    backend_.failFileText.clear();
+    messages_.Clear();
     ProgressDialog failing(nullptr, std::string("/in/missing.wav"));
     failing.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !failing.isVisible(); }, 5000));
-    EXPECT_EQ(backend_.starts.size(), 2u);
+    EXPECT_EQ(backend_.starts.size(), 3u);
     ASSERT_EQ(MessageTexts().size(), 1u);
     EXPECT_NE(MessageTexts()[0].find("/in/missing.wav：無法讀取，檔案或資料夾不存在"),
               std::string::npos);

@@ -166,6 +166,8 @@ TEST_F(CliMp3, StartOnMp3InputIsSampleExact) {
     ASSERT_EQ(RunCli("convert " + P("src.wav") + " --format mp3" + Dir(P("m"))), 0) << Err();
     ASSERT_EQ(RunCli("convert " + P("m/src.mp3") + Dir(P("full"))), 0) << Err();
     ASSERT_EQ(RunCli("convert " + P("m/src.mp3") + " --start 1500" + Dir(P("late"))), 0) << Err();
+    // Nothing but the job's own lines on standard error.
+    EXPECT_EQ(Err().find("frame "), std::string::npos) << Err();
     const Pcm full = ReadWavPcm(P("full/src.wav")), late = ReadWavPcm(P("late/src.wav"));
     ASSERT_EQ(full.Frames(), 44100u * 3);
     ASSERT_EQ(late.Frames(), full.Frames() - 66150);

@@ -155,6 +155,22 @@ TEST_F(Cli, ExistingOutputsAreKeptUnlessAskedOtherwise) {
     ASSERT_EQ(RunCli("convert " + P("song.wav") + Dir(P("o")) + " -y"), 0) << Err();
     EXPECT_EQ(ReadWavPcm(P("o/song.wav")).Frames(), 8000u);
     EXPECT_FALSE(Exists("o/song (3).wav"));
+
+    // A link pointing nowhere is a taken name: writing there would create a file elsewhere.
+    std::filesystem::create_symlink(P("elsewhere.mp3"), P("o/song.mp3"));
+    EXPECT_EQ(RunCli("convert " + P("song.wav") + Dir(P("o")) + " --format mp3"), 1);
+    EXPECT_FALSE(Exists("elsewhere.mp3"));
+
+    // Even with -y, an output that is another input of the run is not written over.
+    WriteFile(P("o/take.wav"), precious);
+    WriteFile(P("take.au"), SimpleWav(Tone(8000, 1, 8000), 1, 8000));
+    EXPECT_EQ(RunCli("convert " + P("take.au") + " " + P("o/take.wav") + Dir(P("o")) + " -y"), 1);
+    EXPECT_EQ(ReadFile(P("o/take.wav")), precious);
+    EXPECT_NE(Err().find("is an input of this run"), std::string::npos) << Err();
+    EXPECT_EQ(RunCli("convert " + P("take.au") + " " + P("o/take.wav") + Dir(P("o")) + " --rename"),
+              1);
+    EXPECT_EQ(ReadFile(P("o/take.wav")), precious);
+    EXPECT_EQ(ReadWavPcm(P("o/take (2).wav")).Frames(), 8000u);
 }
 
 TEST_F(Cli, ZeroDataSizeWithAudioAfterItIsReadToTheEnd) {
@@ -310,7 +326,8 @@ TEST_F(Cli, SignalsStopTheJobSkipTheRestAndSetTheStatus) {
     const Bytes longWav = SimpleWav(std::vector<std::int16_t>(44100 * 2 * 180, 3), 2, 44100);
     WriteFile(P("one.wav"), longWav);
     WriteFile(P("two.wav"), longWav);
-    for (const auto& [sig, expected] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+    for (const auto& [sig, expected] :
+         {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}, std::pair{SIGHUP, 129}}) {
         std::filesystem::remove_all(P("o"));
         EXPECT_EQ(InterruptBatch({P("one.wav"), P("two.wav")}, P("o/one.wav"), sig, P("cfg"),
                                  P("err.txt")),
@@ -321,12 +338,29 @@ TEST_F(Cli, SignalsStopTheJobSkipTheRestAndSetTheStatus) {
         EXPECT_LT(Get32(out, 40), 8000u * 4 * 180);
         EXPECT_FALSE(Exists("o/two.wav"));
         const std::string err = Text("err.txt");
-        EXPECT_NE(err.find("(stopped; the output holds what was converted)"), std::string::npos)
-            << err;
-        EXPECT_NE(err.find(sig == SIGINT ? "stopped by SIGINT" : "stopped by SIGTERM"),
+        EXPECT_NE(err.find("(stopped; the file holds 00:"), std::string::npos) << err;
+        EXPECT_NE(err.find(" of 03:00)"), std::string::npos) << err;
+        EXPECT_NE(err.find(std::string("stopped by ") + (sig == SIGINT    ? "SIGINT"
+                                                         : sig == SIGTERM ? "SIGTERM"
+                                                                          : "SIGHUP")),
                   std::string::npos)
             << err;
     }
+}
+
+// Messages into a pipe nobody reads any more (`2>&1 | head`): the run goes on, every output is
+// whole.
+TEST_F(Cli, AClosedStandardErrorDoesNotCutTheJobs) {
+    WriteFile(P("short.wav"), SimpleWav(Tone(8000, 2, 800), 2, 8000));
+    WriteFile(P("long.wav"), SimpleWav(std::vector<std::int16_t>(44100 * 2 * 60, 3), 2, 44100));
+    const std::string cmd = "(" + Binary() + " --config " + P("cfg") + " convert " +
+                            P("short.wav") + " " + P("long.wav") + " -j2" + Dir(P("o")) +
+                            " 2>&1; echo $? >" + P("rc.txt") + ") | true";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_EQ(Text("rc.txt"), "0\n");
+    const Bytes out = ReadFile(P("o/long.wav"));
+    ASSERT_GE(out.size(), 44u);
+    EXPECT_EQ(Get32(out, 40), 44100u * 4 * 60);
 }
 
 }  // namespace

@@ -193,6 +193,24 @@ TEST_F(JobPathsTest, DiskFullRemovesTheUnfinishedOutput) {
     EXPECT_EQ(ReadFile(dir_ / "in.wav"), wav);
 }
 
+// An input cut by someone else while the job reads it: the job fails naming the input, instead
+// of passing off the shorter output as complete.
+TEST_F(JobPathsTest, InputCutWhileConvertingFailsTheJob) {
+    WriteFile(dir_ / "in.wav", SimpleWav(TwoTones(44100 * 20, 44100), 2, 44100));
+    Engine().OutputFormat.store(kFormatMp3);
+    ASSERT_TRUE(StartConversion(dir_ / "in.wav", dir_ / "out.mp3", 0, kModeConvert));
+    std::filesystem::resize_file(dir_ / "in.wav", 44 + 44100 * 4);
+    WaitForJob();
+    EXPECT_TRUE(Engine().FailureShown.load());
+    ASSERT_FALSE(notes_.Messages().empty());
+    EXPECT_EQ(notes_.Messages().back().text,
+              "讀取檔案錯誤: " + (dir_ / "in.wav") +
+                  ": the file became shorter while it was being converted; the unfinished "
+                  "output " +
+                  (dir_ / "out.mp3") + " was removed");
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out.mp3"));
+}
+
 // The same on a real file system that runs full, where this machine lets us mount one.
 TEST_F(JobPathsTest, DiskFullOnASmallTmpfs) {
     const std::string mnt = dir_ / "small";

@@ -197,6 +197,16 @@ TEST_F(JobTest, OutputNamingTheInputIsRefused) {
     std::filesystem::create_symlink(dir_ / "song.wav", dir_ / "link.wav");
     EXPECT_FALSE(StartConversion(dir_ / "song.wav", dir_ / "link.wav", 0, kModeConvert));
     EXPECT_EQ(ReadFile(dir_ / "song.wav"), wav);
+    // A link at the output's name to another file, or to none: the link is replaced.
+    WriteFile(dir_ / "other.txt", Bytes{'k', 'e', 'e', 'p'});
+    std::filesystem::create_symlink(dir_ / "other.txt", dir_ / "out.wav");
+    std::filesystem::create_symlink(dir_ / "gone.wav", dir_ / "dangling.wav");
+    for (const char* out : {"out.wav", "dangling.wav"}) {
+        EXPECT_EQ(Run(dir_ / "song.wav", dir_ / out), 0) << out;
+        EXPECT_FALSE(std::filesystem::is_symlink(dir_ / out)) << out;
+    }
+    EXPECT_EQ(ReadFile(dir_ / "other.txt"), (Bytes{'k', 'e', 'e', 'p'}));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "gone.wav"));
 }
 
 TEST_F(JobTest, UnknownInputAndUnopenableOutput) {
@@ -209,6 +219,17 @@ TEST_F(JobTest, UnknownInputAndUnopenableOutput) {
     Engine().OutputRate.store(8000);
     Engine().OutputChannels.store(1);
     EXPECT_EQ(Run(dir_ / "in.wav", dir_ / "out.wav"), 0);
+}
+
+// A track entry copied off a CD, converted without its disc: nothing was read, so nothing is
+// left under the output's name.
+TEST_F(JobTest, ACdTrackWithoutItsDiscLeavesNoOutput) {
+    const Bytes cda{'R', 'I',  'F',  'F',  0x24, 0, 0,    0, 'C', 'D',  'D',  'A',  'f', 'm',  't',
+                    ' ', 0x18, 0,    0,    0,    1, 0,    5, 0,   0x34, 0x12, 0,    0,   0x98, 0x3a,
+                    0,   0,    0xb8, 0x3d, 0,    0, 0x10, 1, 2,   0,    0x28, 0x1e, 3,   0};
+    WriteFile(dir_ / "Track05.cda", cda);
+    EXPECT_EQ(Run(dir_ / "Track05.cda", dir_ / "out.wav"), kErrOpen);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out.wav"));
 }
 
 TEST_F(JobTest, WavOutputStopsAtItsSizeLimitWithCorrectSizes) {

@@ -175,6 +175,26 @@ TEST_F(ParallelJobsTest, AStopReachesOnlyItsOwnJob) {
     EXPECT_EQ(test::Get32(cut, 4), cut.size() - 8);
 }
 
+// A program told to end stops every job at once; each leaves a finished file.
+TEST_F(ParallelJobsTest, StopAllJobsFinishesEveryFile) {
+    const std::string longInput = dir_ / "long.wav";
+    test::WriteFile(longInput,
+                    test::SimpleWav(std::vector<std::int16_t>(44100 * 2 * 60, 1000), 2, 44100));
+    Job a, b;
+    for (Job* j : {&a, &b}) {
+        Configure(j->State(), {longInput, kFormatMp3, 44100, 2, true}, 0);
+        ASSERT_TRUE(j->Start(longInput, dir_ / (j == &a ? "a.mp3" : "b.mp3"), 0, kModeConvert));
+    }
+    StopAllJobs();
+    ASSERT_TRUE(WaitForAllJobs(std::chrono::seconds(20)));
+    for (Job* j : {&a, &b}) {
+        EXPECT_EQ(j->State().LastError.load(), 0);
+        EXPECT_LT(j->State().PositionMs.load(), 60000.0);  // stopped, not run to the end
+    }
+    EXPECT_GT(std::filesystem::file_size(dir_ / "a.mp3"), 0u);
+    EXPECT_GT(std::filesystem::file_size(dir_ / "b.mp3"), 0u);
+}
+
 // A job that fails on a full disk removes its output and says so on its own state only.
 TEST_F(ParallelJobsTest, AFailureStaysWithItsJob) {
     const std::vector<Case> cases = Cases(2);

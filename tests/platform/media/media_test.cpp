@@ -11,6 +11,7 @@
 
 #include "platform/media/flac_file_writer.h"
 #include "engine/job/engine_state.h"
+#include "engine/job/errors.h"
 #include "engine/job/file.h"
 #include "engine/job/job_fixture.h"
 #include "engine/outputs/output.h"
@@ -323,8 +324,8 @@ TEST(MediaOutputKinds, StoppedFilesPlayAndAbandonedOnesAreRemoved) {
 
 using MediaJobs = test::JobFixture;
 
-// A disk that fills under FLAC or Opus output, in the audio or in the last bytes written at the
-// end: the job fails naming the file and the system's reason, and leaves nothing behind.
+// A disk that fills under FLAC or Opus output, in the header, in the audio or in the last bytes
+// written at the end: the job fails naming the file and the system's reason, and leaves nothing behind.
 TEST_F(MediaJobs, DiskFullLeavesNothingBehind) {
     RegisterFlacOutput();
     RegisterOpusOutput();
@@ -337,7 +338,7 @@ TEST_F(MediaJobs, DiskFullLeavesNothingBehind) {
         ASSERT_EQ(Run(dir + "/in.wav", dir + "/whole" + ext), 0);
         const std::uint64_t whole = fs::file_size(dir + "/whole" + ext);
         fs::remove(dir + "/whole" + ext);
-        for (const std::uint64_t fits : {std::uint64_t{20000}, whole - 1}) {
+        for (const std::uint64_t fits : {std::uint64_t{1000}, std::uint64_t{20000}, whole - 1}) {
             const std::string out = dir + "/full" + ext;
             notes_.Clear();
             SetDiskFullForTesting("full" + ext, fits);
@@ -352,6 +353,20 @@ TEST_F(MediaJobs, DiskFullLeavesNothingBehind) {
         }
         SetDiskFullForTesting("", 0);
     }
+}
+
+// FLAC, Opus and WMA create their own files: one that cannot be created is refused at the
+// start, as a WAV is, so the front end names the file and the reason, not a codec.
+TEST_F(MediaJobs, OutputThatCannotBeCreatedIsRefusedAtTheStart) {
+    RegisterFlacOutput();
+    RegisterOpusOutput();
+    const std::string dir = dir_.path().string();
+    test::WriteFile(dir + "/in.wav", test::SimpleWav(Signal(kRate / 10, kRate), 2, kRate));
+    for (const int format : {kFormatFlac, kFormatOpus}) {
+        Engine().OutputFormat.store(format);
+        EXPECT_EQ(Run(dir + "/in.wav", dir + "/in.wav/x.out"), -kErrOpen) << format;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}), 1);
 }
 
 // A 24-bit source goes to FLAC untouched; the equalizer switched on midway takes over from
