@@ -56,10 +56,14 @@ constexpr const char* kCdUsage =
     "again although the cache knows the disc; --skip-bad turns sectors that cannot be read\n"
     "into silence instead of ending the track. The drive reads the next track while up to N\n"
     "earlier ones encode (default one per core); -j 1 reads and encodes one track at a time.\n"
-    "Exit status: 0 done, 1 a track failed, 2 bad usage, 130/143 stopped by SIGINT/SIGTERM.\n";
+    "Exit status: 0 done, 1 a track failed, 2 bad usage, 130/143/129 stopped by "
+    "SIGINT/SIGTERM/SIGHUP.\n";
 
 // The signal that stopped the rip (the job clears its own stop flag when it ends).
 volatile std::sig_atomic_t g_cdSignal = 0;
+const char* CdSignalName() {
+    return g_cdSignal == SIGINT ? "SIGINT" : g_cdSignal == SIGHUP ? "SIGHUP" : "SIGTERM";
+}
 void OnCdSignal(int sig) {
     g_cdSignal = sig;
     Engine().StopRequested.store(true);
@@ -276,10 +280,16 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
         return 1;
     }
     if (e.LastError.load() != 0) {
-        // The file keeps what was read before the failure.
+        // The file keeps what was read before the failure, unless the job removed it
+        // (nothing was read at all).
         *failure = GetLastErrorText();
-        std::fprintf(stderr, "%s -> %s: %s; the file holds the first %s\n", input.c_str(),
-                     e.OutputPath.c_str(), failure->c_str(), held.c_str());
+        std::error_code ec;
+        if (std::filesystem::exists(e.OutputPath, ec))
+            std::fprintf(stderr, "%s -> %s: %s; the file holds the first %s\n", input.c_str(),
+                         e.OutputPath.c_str(), failure->c_str(), held.c_str());
+        else
+            std::fprintf(stderr, "%s -> %s: %s\n", input.c_str(), e.OutputPath.c_str(),
+                         failure->c_str());
         ++tally.failed;
         return 1;
     }
@@ -597,6 +607,7 @@ int Rip(int argc, char** argv, int i) {
     sa.sa_handler = OnCdSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);  // a closed terminal stops the rip like Ctrl-C
     const cddb::CdInfo disc = cddb::LookupDisc(Root(letter), o.refresh);
     if (CddbChoiceRefused()) return 2;
     o.verify.jitter = o.jitter || settings::ReadOption("Jitter") > 0;
@@ -614,8 +625,7 @@ int Rip(int argc, char** argv, int i) {
     verified.Begin();
     if (g_cdSignal) {
         // Stopped while the disc was looked up: no track read, nothing to verify.
-        std::fprintf(stderr, "stopped by %s before any track was read\n",
-                     g_cdSignal == SIGINT ? "SIGINT" : "SIGTERM");
+        std::fprintf(stderr, "stopped by %s before any track was read\n", CdSignalName());
         Engine().CdReadOffset.store(0);
         return 128 + g_cdSignal;
     }
@@ -628,7 +638,7 @@ int Rip(int argc, char** argv, int i) {
     }
     PrintSummary(tally, work.size());
     if (g_cdSignal) {
-        std::fprintf(stderr, "stopped by %s\n", g_cdSignal == SIGINT ? "SIGINT" : "SIGTERM");
+        std::fprintf(stderr, "stopped by %s\n", CdSignalName());
         Engine().CdReadOffset.store(0);
         return 128 + g_cdSignal;
     }

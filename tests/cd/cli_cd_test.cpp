@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "cddb/disc_id.h"
 #include "image_builder.h"
@@ -143,21 +144,26 @@ TEST_F(CliCdTest, ASignalStopsTheRipWithAPlayableFile) {
     big.tracks = {{9000, true, 0, 0}};  // two minutes: the signal comes while it is read
     img_ = BuildImage(dir_, big, "big");
     ASSERT_EQ(Run("", "cd list"), 0);
-    const std::string outDir = dir_ / "stop";
-    const std::string out = outDir + "/01 Song 1.mp3";
-    const std::string cmd = "env -u TRALUX_CD_JITTER TRALUX_CD_IMAGES=" + img_.cuePath +
-                            " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + TRALUX_CLI_PATH +
-                            " --config " + (dir_ / "cfg") + " cd rip --format mp3 --output-dir " +
-                            outDir + " 2>" + (dir_ / "stderr.txt") + " & p=$!; " +
-                            "for i in $(seq 100); do [ -s '" + out +
-                            "' ] && break; sleep 0.05; done; sleep 0.2; kill -TERM $p; wait $p";
-    const int status = std::system(cmd.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 143) << Text("stderr.txt");
-    const std::string err = Text("stderr.txt");
-    EXPECT_NE(err.find("(stopped; the file holds the first"), std::string::npos) << err;
-    EXPECT_NE(err.find("stopped by SIGTERM"), std::string::npos) << err;
-    EXPECT_GT(ReadFile(out).size(), 1000u);
+    // A closed terminal (HUP) must stop the rip as TERM does, not let it run on unseen.
+    for (const auto& [sig, name, code] :
+         {std::tuple{"TERM", "SIGTERM", 143}, std::tuple{"HUP", "SIGHUP", 129}}) {
+        SCOPED_TRACE(name);
+        const std::string outDir = dir_ / (std::string("stop") + sig);
+        const std::string out = outDir + "/01 Song 1.mp3";
+        const std::string cmd =
+            "env -u TRALUX_CD_JITTER TRALUX_CD_IMAGES=" + img_.cuePath +
+            " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + TRALUX_CLI_PATH + " --config " +
+            (dir_ / "cfg") + " cd rip --format mp3 --output-dir " + outDir + " 2>" +
+            (dir_ / "stderr.txt") + " & p=$!; " + "for i in $(seq 100); do [ -s '" + out +
+            "' ] && break; sleep 0.05; done; sleep 0.2; kill -" + sig + " $p; wait $p";
+        const int status = std::system(cmd.c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), code) << Text("stderr.txt");
+        const std::string err = Text("stderr.txt");
+        EXPECT_NE(err.find("(stopped; the file holds the first"), std::string::npos) << err;
+        EXPECT_NE(err.find(std::string("stopped by ") + name), std::string::npos) << err;
+        EXPECT_GT(ReadFile(out).size(), 1000u);
+    }
 }
 
 TEST_F(CliCdTest, ConvertATrackEntryToMp3) {
