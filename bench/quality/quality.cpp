@@ -2,9 +2,11 @@
 // with both at 96, 128 and 192 kbit/s (44100 Hz stereo) and prints the PEAQ Objective Difference
 // Grade of every stream side by side, plus the encode speed against lame (CPU time).
 // Usage: bench_quality [-w WORKDIR] [-r 96,128,192] [-v 0,2,5,9] [-s NAME,NAME] [-d SECONDS]
-//                      [-p PEAQ_SCRIPT] [-m 1] [-i 0]   (-r none: no constant-rate rows; -v: VBR
-//                      levels; -m 1: also both streams brought back to the reference's level;
-//                      -i 0: our encoder without intensity stereo)
+//                      [-p PEAQ_SCRIPT] [-m 1] [-i 0] [-f WAV,WAV]   (-r none: no constant-rate
+//                      rows; -v: VBR levels; -m 1: also both streams brought back to the
+//                      reference's level; -i 0: our encoder without intensity stereo; -f: grade
+//                      these 44100 Hz stereo 16-bit WAV files instead of the made signals, each
+//                      named by its file name without .wav)
 // Needs lame, sox, ffmpeg and espeak-ng on the PATH and the PEAQ script (default
 // ../shared/tools/peaq/peaq.sh beside the source tree, or $TRALUX_PEAQ).
 #include <sys/resource.h>
@@ -97,6 +99,32 @@ std::vector<int16_t> ReadWavData(const std::string& path) {
         p += 8 + len + (len & 1);
     }
     return v;
+}
+
+// A 44100 Hz stereo 16-bit PCM WAV file's samples; empty for anything else, which the
+// encoders here would be fed at the wrong rate or layout.
+std::vector<int16_t> ReadStereoWav(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::vector<char> b((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) || std::memcmp(&b[8], "WAVE", 4))
+        return {};
+    for (size_t p = 12; p + 8 <= b.size();) {
+        uint32_t len;
+        std::memcpy(&len, &b[p + 4], 4);
+        if (!std::memcmp(&b[p], "fmt ", 4)) {
+            uint16_t format = 0, channels = 0, bits = 0;
+            uint32_t rate = 0;
+            if (len < 16 || p + 24 > b.size()) return {};
+            std::memcpy(&format, &b[p + 8], 2);
+            std::memcpy(&channels, &b[p + 10], 2);
+            std::memcpy(&rate, &b[p + 12], 4);
+            std::memcpy(&bits, &b[p + 22], 2);
+            if (format != 1 || channels != 2 || rate != kRate || bits != 16) return {};
+            return ReadWavData(path);
+        }
+        p += 8 + size_t(len) + (len & 1);
+    }
+    return {};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -496,7 +524,7 @@ int main(int argc, char** argv) {
     std::string dir = "/tmp/tralux_quality_" + std::to_string(getpid());
     std::vector<int> rates = {96, 128, 192};
     std::vector<int> levels;  // variable-bit-rate levels beside lame -V
-    std::vector<std::string> only;
+    std::vector<std::string> only, files;
     double seconds = 5.0;
     bool matched = false;  // -m 1: also grade both streams level-matched to the reference
     const char* env = std::getenv("TRALUX_PEAQ");
@@ -521,6 +549,8 @@ int main(int argc, char** argv) {
             matched = v == "1";
         else if (a == "-i")
             gIntensity = v != "0";
+        else if (a == "-f")
+            files = Split(v);
     }
     if (Sh("command -v lame >/dev/null && command -v sox >/dev/null && command -v ffmpeg "
            ">/dev/null") != 0 ||
@@ -546,16 +576,36 @@ int main(int argc, char** argv) {
         {"band mix -40 dB", LowLevelMix}};
 
     std::vector<std::pair<std::string, std::vector<int16_t>>> signals;
-    for (const auto& [name, make] : makers) signals.emplace_back(name, ToPcm(make(n)));
-    std::vector<int16_t> speech;
-    if (Speech(dir, speech))
-        signals.emplace_back("speech", speech);
-    else
-        std::fprintf(stderr, "espeak-ng missing: no speech signal\n");
+    for (const std::string& path : files) {
+        std::string name = path.substr(path.find_last_of('/') + 1);
+        if (name.size() > 4 && name.ends_with(".wav")) name.resize(name.size() - 4);
+        std::vector<int16_t> pcm = ReadStereoWav(path);
+        if (pcm.empty()) {
+            std::fprintf(stderr, "%s: not a 44100 Hz stereo 16-bit WAV file\n", path.c_str());
+            return 1;
+        }
+        signals.emplace_back(name, std::move(pcm));
+    }
+    if (files.empty()) {
+        for (const auto& [name, make] : makers) signals.emplace_back(name, ToPcm(make(n)));
+        std::vector<int16_t> speech;
+        if (Speech(dir, speech))
+            signals.emplace_back("speech", speech);
+        else
+            std::fprintf(stderr, "espeak-ng missing: no speech signal\n");
+    }
 
     double oursCpu = 0, lameCpu = 0, audioSeconds = 0;
-    std::map<int, std::pair<double, double>> sums;  // per rate: sum of ours - lame, worst
-    std::map<int, std::pair<double, double>> matchedSums;
+    // Per rate (VBR level -N - 1): both grades summed, and the worst ours - lame.
+    struct Tally {
+        double ours = 0, lame = 0, worst = INFINITY;
+        int n = 0;
+        void Add(double o, double l) {
+            ours += o, lame += l, ++n;
+            worst = std::min(worst, o - l);
+        }
+    };
+    std::map<int, Tally> sums, matchedSums;
     if (matched)
         std::printf(
             "| signal | kbit/s | ours ODG | lame ODG | ours - lame | ours level | lame level | "
@@ -584,22 +634,19 @@ int main(int argc, char** argv) {
                 const double om = MatchedOdg(peaq, base + ".wav", ours, o, ol);
                 const double lm = MatchedOdg(peaq, base + ".wav", lame, l, ll);
                 std::printf(" %.3f | %.3f | %.2f | %.2f | %+.2f |", ol, ll, om, lm, om - lm);
-                auto& m = matchedSums[kbps];
-                m.first += om - lm;
-                m.second = std::min(m.second, om - lm);
+                matchedSums[kbps].Add(om, lm);
             }
             std::printf("\n");
             std::fflush(stdout);
-            auto& s = sums[kbps];
-            s.first += o - l;
-            s.second = std::min(s.second, o - l);
+            sums[kbps].Add(o, l);
         }
     }
-    if (!levels.empty()) {
+    if (!levels.empty())
         std::printf(
-            "\n| signal | VBR level | ours kbit/s | ours ODG | lame -V kbit/s | lame ODG |\n"
-            "|---|---|---|---|---|---|\n");
-    }
+            "\n| signal | VBR level | ours kbit/s | ours ODG | lame -V kbit/s | lame ODG |%s\n"
+            "|---|---|---|---|---|---|%s\n",
+            matched ? " ours matched | lame matched | - lame |" : "",
+            matched ? "---|---|---|" : "");
     for (size_t si = 0; si < signals.size() && !levels.empty(); ++si) {
         const auto& [name, pcm] = signals[si];
         if (!only.empty() && std::find(only.begin(), only.end(), name) == only.end()) continue;
@@ -617,17 +664,34 @@ int main(int argc, char** argv) {
             if (!EncodeOurs(pcm, -level - 1, ours, unused) ||
                 !EncodeLame(base + ".wav", -level - 1, lame, unused))
                 continue;
-            std::printf("| %s | %d | %.0f | %.2f | %.0f | %.2f |\n", name.c_str(), level,
-                        kbpsOf(ours), Odg(peaq, base + ".wav", ours), kbpsOf(lame),
-                        Odg(peaq, base + ".wav", lame));
+            const double o = Odg(peaq, base + ".wav", ours), l = Odg(peaq, base + ".wav", lame);
+            std::printf("| %s | %d | %.0f | %.2f | %.0f | %.2f |", name.c_str(), level,
+                        kbpsOf(ours), o, kbpsOf(lame), l);
+            sums[-level - 1].Add(o, l);
+            if (matched) {
+                double ol = 0, ll = 0;
+                const double om = MatchedOdg(peaq, base + ".wav", ours, o, ol);
+                const double lm = MatchedOdg(peaq, base + ".wav", lame, l, ll);
+                std::printf(" %.2f | %.2f | %+.2f |", om, lm, om - lm);
+                matchedSums[-level - 1].Add(om, lm);
+            }
+            std::printf("\n");
             std::fflush(stdout);
         }
     }
-    for (const auto& [kbps, s] : sums)
-        std::printf("%d kbit/s: worst ours - lame %+.2f, sum %+.2f\n", kbps, s.second, s.first);
-    for (const auto& [kbps, s] : matchedSums)
-        std::printf("%d kbit/s level-matched: worst ours - lame %+.2f, sum %+.2f\n", kbps, s.second,
-                    s.first);
+    auto summary = [](const std::map<int, Tally>& tallies, const char* how) {
+        for (const auto& [kbps, t] : tallies) {
+            const std::string mode = kbps < 0 ? "VBR " + std::to_string(-kbps - 1) + " / lame -V"
+                                              : std::to_string(kbps) + " kbit/s";
+            std::printf(
+                "%s%s: mean ours %.2f, lame %.2f, ours - lame %+.2f (sum %+.2f), worst "
+                "ours - lame %+.2f\n",
+                mode.c_str(), how, t.ours / t.n, t.lame / t.n, (t.ours - t.lame) / t.n,
+                t.ours - t.lame, t.worst);
+        }
+    };
+    summary(sums, "");
+    summary(matchedSums, " level-matched");
     std::printf(
         "encode CPU time for %.0f s of audio: ours %.2f s, lame %.2f s, speed ratio %.2f x lame\n",
         audioSeconds, oursCpu, lameCpu, oursCpu > 0 ? lameCpu / oursCpu : 0.0);
