@@ -601,6 +601,7 @@ int main(int argc, char** argv) {
         double ours = 0, lame = 0, worst = INFINITY;
         int n = 0;
         void Add(double o, double l) {
+            if (std::isnan(o) || std::isnan(l)) return;  // no grade or no level found
             ours += o, lame += l, ++n;
             worst = std::min(worst, o - l);
         }
@@ -681,6 +682,7 @@ int main(int argc, char** argv) {
     }
     auto summary = [](const std::map<int, Tally>& tallies, const char* how) {
         for (const auto& [kbps, t] : tallies) {
+            if (t.n == 0) continue;
             const std::string mode = kbps < 0 ? "VBR " + std::to_string(-kbps - 1) + " / lame -V"
                                               : std::to_string(kbps) + " kbit/s";
             std::printf(
