@@ -102,15 +102,19 @@ bool BuildAdaptTable(const PsyBlockParams& prm, const PartitionTable& pt, AdaptT
     a.begin.push_back(0);
     for (int b = 0; b < a.bands; ++b) {
         const double lo = prm.sfb.start[b] * scale, hi = prm.sfb.start[b + 1] * scale;
-        double quiet = 0;
+        // Noise that the quantizer spreads evenly over the band is heard first where the
+        // threshold in quiet is lowest: the band's own is that lowest level on every line. A sum
+        // over a band reaching into the steep rise above 15 kHz let its lower part be zeroed.
+        double quiet = INFINITY;
         for (int i = 0; i < pt.count; ++i) {
             const Partition& p = pt.p[i];
             const double ov =
                 std::min<double>(hi, p.start + p.width) - std::max<double>(lo, p.start);
             if (ov <= 0) continue;
             a.part.push_back(i);
-            quiet += p.quiet / p.width * ov;
+            quiet = std::min<double>(quiet, p.quiet / p.width);
         }
+        quiet = std::isfinite(quiet) ? quiet * (hi - lo) : 0;
         if (static_cast<int>(a.part.size()) == a.begin.back()) {
             // A band narrower than a line: take the partition holding its centre.
             const double c = 0.5 * (lo + hi);

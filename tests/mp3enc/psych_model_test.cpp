@@ -208,6 +208,20 @@ TEST(Thresholds, AdaptionTakesTheMinimumInTheLowestBands) {
     EXPECT_FLOAT_EQ(band[0], 0.2f);
 }
 
+// Noise spread over a band must stay inaudible where the threshold in quiet is lowest: the
+// 13-16 kHz band reaches into the steep rise above 15 kHz, whose level once let its lower part
+// be zeroed as inaudible.
+TEST(Thresholds, BandQuietIsTheLowestLevelOfItsLines) {
+    PsyParams p;
+    ASSERT_TRUE(BuildPsyParams(nullptr, 44100, 64000, true, &p, nullptr));
+    PartitionTable pt;
+    AdaptTable at;
+    ASSERT_TRUE(BuildPartitionTable(p.lng, 44100, &pt, nullptr));
+    ASSERT_TRUE(BuildAdaptTable(p.lng, pt, &at, nullptr));
+    // 13.1-16 kHz (band 20) is mostly below 15 kHz: within 25 dB of 11-13.1 kHz (band 19).
+    EXPECT_LT(at.quietFft[20] / at.quietFft[19], 300.0f);
+}
+
 TEST(Model, SilenceAndHostileInputStayFinite) {
     auto m = Model(2, 44100, 128000, true, true);
     std::vector<float> pcm(1152, 0.0f);
