@@ -16,7 +16,6 @@ namespace {
 constexpr int kMinStep = -150;
 constexpr int kMaxStep = 105;
 constexpr int kPowOffset = 320;  // k = step - d ranges over [-320, 120)
-constexpr int kPassesPastBest = 4;
 
 struct Tables {
     std::array<float, 440> quantMul;  // 2^(-3/16 k)
@@ -571,7 +570,7 @@ void LoopKernel::RunFrame(const int budgets[2][2], int frameMaxBits, CodedFrame&
                 }
             }
             // Passes that keep losing to the best one rarely turn round: stop after a few.
-            if (frameDone || ++sinceBest > kPassesPastBest) break;
+            if (frameDone || ++sinceBest > opt_.passesPastBest) break;
             bool amplified = false;
             if (opt_.amp == 1) {
                 Member* worst = nullptr;

@@ -22,6 +22,8 @@ struct LoopOptions {
     bool leftRightApart = false;
     // The same with one group per frame (itm 3): each channel loops over its granules.
     bool leftRightApartFrame = false;
+    // Passes after the best one before the outer loop gives up on turning round.
+    int passesPastBest = 4;
 };
 
 // Quantization and rate/distortion loops for one stream, one frame at a time.
