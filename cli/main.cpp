@@ -106,7 +106,9 @@ private:
 CliNotifier g_notifier;
 std::map<std::string, int, std::less<>> g_overrides;
 // The signal that asked us to stop (0 = none); the job's own stop flag is cleared per job.
-volatile std::sig_atomic_t g_signal = 0;
+// Atomic, not volatile: the handler may run on a job's thread while the main thread reads it.
+std::atomic<int> g_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "written from a signal handler");
 
 void OnSignal(int sig) {
     g_signal = sig;
