@@ -4,6 +4,7 @@
 #include <csignal>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -60,7 +61,9 @@ constexpr const char* kCdUsage =
     "SIGINT/SIGTERM/SIGHUP.\n";
 
 // The signal that stopped the rip (the job clears its own stop flag when it ends).
-volatile std::sig_atomic_t g_cdSignal = 0;
+// Atomic, not volatile: the handler may run on a reader or encoder thread.
+std::atomic<int> g_cdSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "written from a signal handler");
 const char* CdSignalName() {
     return g_cdSignal == SIGINT ? "SIGINT" : g_cdSignal == SIGHUP ? "SIGHUP" : "SIGTERM";
 }
