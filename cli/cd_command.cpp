@@ -64,9 +64,6 @@ constexpr const char* kCdUsage =
 // Atomic, not volatile: the handler may run on a reader or encoder thread.
 std::atomic<int> g_cdSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "written from a signal handler");
-const char* CdSignalName() {
-    return g_cdSignal == SIGINT ? "SIGINT" : g_cdSignal == SIGHUP ? "SIGHUP" : "SIGTERM";
-}
 void OnCdSignal(int sig) {
     g_cdSignal = sig;
     Engine().StopRequested.store(true);
@@ -628,7 +625,8 @@ int Rip(int argc, char** argv, int i) {
     verified.Begin();
     if (g_cdSignal) {
         // Stopped while the disc was looked up: no track read, nothing to verify.
-        std::fprintf(stderr, "stopped by %s before any track was read\n", CdSignalName());
+        std::fprintf(stderr, "stopped by %s before any track was read\n",
+                     StopSignalName(g_cdSignal));
         Engine().CdReadOffset.store(0);
         return 128 + g_cdSignal;
     }
@@ -641,7 +639,7 @@ int Rip(int argc, char** argv, int i) {
     }
     PrintSummary(tally, work.size());
     if (g_cdSignal) {
-        std::fprintf(stderr, "stopped by %s\n", CdSignalName());
+        std::fprintf(stderr, "stopped by %s\n", StopSignalName(g_cdSignal));
         Engine().CdReadOffset.store(0);
         return 128 + g_cdSignal;
     }

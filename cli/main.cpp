@@ -316,10 +316,12 @@ int Formats() {
         std::printf("  %-9s %-34s %s\n", (std::to_string(rate) + " Hz").c_str(),
                     mono.empty() ? "-" : mono.c_str(), stereo.empty() ? "-" : stereo.c_str());
     }
-    std::printf("\nFLAC: lossless, any rate, mono or stereo, 16 bits, or 24 when the source is "
-                "deeper (a CD rip is 16-bit); --flac-level 0..8 (default 5)\n");
-    std::printf("Opus: any rate (stored at 48000 Hz), mono or stereo, coded from 24 bits when "
-                "the source is deeper; --bitrate 6..510 kbit/s, variable (default 160)\n");
+    std::printf(
+        "\nFLAC: lossless, any rate, mono or stereo, 16 bits, or 24 when the source is "
+        "deeper (a CD rip is 16-bit); --flac-level 0..8 (default 5)\n");
+    std::printf(
+        "Opus: any rate (stored at 48000 Hz), mono or stereo, coded from 24 bits when "
+        "the source is deeper; --bitrate 6..510 kbit/s, variable (default 160)\n");
     std::string in = "WAV MP3";
     for (const std::string& ext : platform::MediaInputExtensions()) in += " " + ext.substr(1);
     std::printf("\nInputs: %s, CD tracks (.cda)\n", in.c_str());
@@ -573,8 +575,8 @@ void RunParallel(const std::vector<Job>& jobs, const ConvertOptions& o, std::siz
         std::vector<BatchProgress::Running> running;
         for (const JobPool::Slot& slot : pool.Running()) {
             EngineState& e = slot.job->State();
-            running.push_back(
-                {jobs[slot.item].input, e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load()});
+            running.push_back({jobs[slot.item].input, e.StartMs.load(), e.DurationMs.load(),
+                               e.PositionMs.load()});
         }
         if (running.empty() && (next >= jobs.size() || g_signal)) break;
         progress.Tick(running);
@@ -597,10 +599,9 @@ void SplitFlag(const std::string& arg, std::string& name, std::optional<std::str
 
 int Convert(int argc, char** argv, int i) {
     ConvertOptions o;
-    static const std::set<std::string> kWithValue{"--format",  "--rate",       "--channels",
-                                                  "--eq",      "--eq-db",      "--start",
-                                                  "--bitrate", "--output-dir", "--vbr",
-                                                  "--flac-level"};
+    static const std::set<std::string> kWithValue{
+        "--format", "--rate",    "--channels",   "--eq",  "--eq-db",
+        "--start",  "--bitrate", "--output-dir", "--vbr", "--flac-level"};
     bool optionsEnded = false;
     for (; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -713,7 +714,8 @@ int Convert(int argc, char** argv, int i) {
     if (o.vbr && o.format != kFormatMp3)
         std::fprintf(stderr, "tralux-cli: --vbr is for MP3 output; it is ignored\n");
     if (o.bitrate && (o.format == kFormatWav || o.format == kFormatFlac))
-        std::fprintf(stderr, "tralux-cli: --bitrate is for MP3, WMA and Opus output; it is ignored\n");
+        std::fprintf(stderr,
+                     "tralux-cli: --bitrate is for MP3, WMA and Opus output; it is ignored\n");
     if (o.flacLevel && o.format != kFormatFlac)
         std::fprintf(stderr, "tralux-cli: --flac-level is for FLAC output; it is ignored\n");
     if (o.flacLevel) g_overrides["FLACLevel"] = *o.flacLevel;
@@ -839,9 +841,7 @@ int Convert(int argc, char** argv, int i) {
                  jobs.size() - converted - failed);
     if (g_signal) {
         std::fprintf(stderr, "tralux-cli: stopped by %s; the remaining inputs were skipped\n",
-                     g_signal == SIGTERM  ? "SIGTERM"
-                     : g_signal == SIGHUP ? "SIGHUP"
-                                          : "SIGINT");
+                     tralux::cli::StopSignalName(g_signal));
         return 128 + g_signal;
     }
     return status;
