@@ -32,6 +32,9 @@ struct EngineState {
     File InputFile;   // owned by the running job
     File OutputFile;  // not used for WMA
     std::string InputPath, OutputPath;
+    // The user agreed to replace what is at OutputPath. Otherwise the job never writes over a
+    // file there, not even one that appears while it runs. Set with the paths.
+    std::atomic<bool> ReplaceOutput{false};
     std::string TagTitle, TagArtist, TagCopyright;
     std::string TagAlbum, TagYear, TagTrack, TagComment;  // beyond the three: ID3v2 and INFO only
     std::string TagGenre;

@@ -3,13 +3,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <mutex>
+#include <random>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <string_view>
 
 #include "cd/cda_files.h"
 #include "engine/job/errors.h"
@@ -27,10 +31,11 @@ DiskFullSeam g_diskFull;
 std::atomic<bool> g_diskFullArmed{false};
 
 // Bytes a write of n at `position` may store before the simulated disk is full.
-std::size_t SeamAllows(const std::string& path, std::uint64_t position, std::size_t n) {
+std::size_t SeamAllows(const std::string& written, std::uint64_t position, std::size_t n) {
     if (!g_diskFullArmed.load(std::memory_order_acquire)) return n;
     std::lock_guard lock(g_diskFull.mutex);
     const std::string& suffix = g_diskFull.suffix;
+    const std::string path = StagedFinalPath(written);
     if (suffix.empty() || path.size() < suffix.size() ||
         path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0)
         return n;
@@ -88,6 +93,9 @@ bool File::TryOpen(const std::string& path, Mode mode, int* cause) {
         case Mode::ReadWrite:
             flags |= O_RDWR;
             break;
+        case Mode::CreateNew:
+            flags |= O_RDWR | O_CREAT | O_EXCL;
+            break;
     }
     int fd = ::open(path.c_str(), flags, 0644);
     if (fd < 0) {
@@ -100,6 +108,7 @@ bool File::TryOpen(const std::string& path, Mode mode, int* cause) {
             return true;
         }
         if (cause) *cause = FileCauseFromErrno(err);
+        errno = err;
         return false;
     }
     struct stat st {};
@@ -222,6 +231,103 @@ std::uint64_t File::Length() {
     struct stat st {};
     if (::fstat(fd_, &st) != 0) Fail(errno);
     return static_cast<std::uint64_t>(st.st_size);
+}
+
+namespace {
+
+constexpr std::string_view kStagingTag = ".tralux-";
+constexpr std::size_t kStagingRandom = 6;
+
+std::string StagingSuffix() {
+    static constexpr char kChars[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    std::string s(kStagingTag);
+    for (std::size_t i = 0; i < kStagingRandom; ++i) s += kChars[random() % (sizeof kChars - 1)];
+    return s;
+}
+
+}  // namespace
+
+std::string OutputTakenReason() {
+    return "another file is now under this name; it was left untouched and this output was not "
+           "kept";
+}
+
+bool CreateStagingFile(const std::string& finalPath, File& file, std::string& stagingPath) {
+    const std::size_t slash = finalPath.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "" : finalPath.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? finalPath : finalPath.substr(slash + 1);
+    // The hidden name must fit the folder's 255 bytes too: a long name is cut (whole UTF-8
+    // characters).
+    constexpr std::size_t kRoom = 255 - 1 - kStagingTag.size() - kStagingRandom;
+    if (name.size() > kRoom) {
+        name.resize(kRoom);
+        while (!name.empty() && (static_cast<unsigned char>(name.back()) & 0xC0) == 0x80)
+            name.pop_back();
+        if (!name.empty() && static_cast<unsigned char>(name.back()) >= 0xC0) name.pop_back();
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string candidate = dir + "." + name + StagingSuffix();
+        if (file.TryOpen(candidate, File::Mode::CreateNew)) {
+            stagingPath = candidate;
+            return true;
+        }
+        if (errno != EEXIST) return false;
+    }
+    errno = EEXIST;
+    return false;
+}
+
+void CommitStagingFile(const std::string& stagingPath, const std::string& finalPath, bool replace) {
+    auto fail = [&](int err, const std::string& reason) {
+        ::unlink(stagingPath.c_str());
+        throw FileError(FileCauseFromErrno(err), finalPath,
+                        reason.empty() ? std::strerror(err) : reason);
+    };
+    if (replace) {
+        // The replaced file's permissions stay what its owner made them.
+        struct stat old {};
+        if (::lstat(finalPath.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+            ::chmod(stagingPath.c_str(), old.st_mode & 0777);
+        if (::rename(stagingPath.c_str(), finalPath.c_str()) != 0) fail(errno, {});
+        return;
+    }
+    if (::renameat2(AT_FDCWD, stagingPath.c_str(), AT_FDCWD, finalPath.c_str(), RENAME_NOREPLACE) ==
+        0)
+        return;
+    int err = errno;
+    if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) {
+        // No exclusive move on this file system: a hard link claims the name as exclusively.
+        if (::link(stagingPath.c_str(), finalPath.c_str()) == 0) {
+            ::unlink(stagingPath.c_str());
+            return;
+        }
+        err = errno;
+        if (err == EPERM || err == EOPNOTSUPP || err == ENOSYS) {
+            // Nor links (FAT and some network file systems): look, then move.
+            struct stat st {};
+            if (::lstat(finalPath.c_str(), &st) != 0 && errno == ENOENT) {
+                if (::rename(stagingPath.c_str(), finalPath.c_str()) == 0) return;
+                err = errno;
+            } else {
+                err = EEXIST;
+            }
+        }
+    }
+    fail(err, err == EEXIST ? OutputTakenReason() : std::string());
+}
+
+std::string StagedFinalPath(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t tail = kStagingTag.size() + kStagingRandom;
+    if (path.size() < start + 2 + tail || path[start] != '.') return path;
+    const std::size_t tag = path.size() - tail;
+    if (path.compare(tag, kStagingTag.size(), kStagingTag) != 0) return path;
+    for (std::size_t i = tag + kStagingTag.size(); i < path.size(); ++i)
+        if (!std::isalnum(static_cast<unsigned char>(path[i]))) return path;
+    return path.substr(0, start) + path.substr(start + 1, tag - start - 1);
 }
 
 }  // namespace tralux

@@ -10,7 +10,8 @@ namespace tralux {
 
 class File {
 public:
-    enum class Mode { Read, CreateWrite, ReadWrite };
+    // CreateNew: fails (EEXIST) when anything is at the name already.
+    enum class Mode { Read, CreateWrite, ReadWrite, CreateNew };
 
     File() = default;
     ~File();
@@ -49,8 +50,25 @@ private:
     std::uint64_t memoryPos_ = 0;
 };
 
+// An output is written under a hidden name in its own folder (".NAME.tralux-XXXXXX") and moved
+// to its name only when the job ends with a file to keep: a failed job never costs the file it
+// was to replace, and a file that appeared meanwhile is never written over unasked.
+// Creates that file (O_EXCL, a new file's usual mode) and opens it in `file`; false with errno
+// set when the folder takes no new file.
+bool CreateStagingFile(const std::string& finalPath, File& file, std::string& stagingPath);
+// Moves the staged file to `finalPath`: over what is there only when `replace` (a replaced
+// file's permissions are kept), else only while nothing is there. Raises FileError naming
+// `finalPath` with the reason; the staged file is removed then.
+void CommitStagingFile(const std::string& stagingPath, const std::string& finalPath, bool replace);
+// Why an output whose name was taken meanwhile (and not to be replaced) was not kept.
+std::string OutputTakenReason();
+// The output a staged file stands for ("/d/.a.wav.tralux-Ab12Cd" -> "/d/a.wav"); other
+// paths as they are.
+std::string StagedFinalPath(const std::string& path);
+
 // Test seam: a file whose path ends with `suffix` cannot grow past `bytes`; a write there
-// stores what fits and then fails with ENOSPC, as on a full disk. An empty suffix disarms it.
+// stores what fits and then fails with ENOSPC, as on a full disk (a staged file counts under
+// its output's name). An empty suffix disarms it.
 void SetDiskFullForTesting(const std::string& suffix, std::uint64_t bytes);
 
 }  // namespace tralux

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cd/reader.h"
@@ -64,6 +65,12 @@ struct Job::Impl final : BlockSink {
     bool failing = false;  // an error handler runs: a failed flush is not reported again
     bool playbackOpen = false;
     std::uint64_t inputLength = 0;  // at the start: a file cut while it is read is caught
+    // The hidden file the output is written as (CreateStagingFile), whether it is still ours
+    // to move into place or remove, and whether it may replace a file at the output's name.
+    std::string staging;
+    bool stagingLive = false;
+    bool replace = false;
+    bool direct = false;  // a device or pipe at the name: written straight into
 
     std::thread worker;
     std::mutex workerMutex;
@@ -170,7 +177,7 @@ struct Job::Impl final : BlockSink {
     OutputSettings MakeOutputSettings() {
         const EngineState& e = state;
         OutputSettings s;
-        s.path = e.OutputPath;
+        s.path = staging;
         s.file = kind->writesFile ? &state.OutputFile : nullptr;
         s.rate = e.OutputRate.load();
         s.channels = e.OutputChannels.load();
@@ -191,34 +198,54 @@ struct Job::Impl final : BlockSink {
         return s;
     }
 
-    // A failed job leaves nothing under the output's name: a cut-off file would look complete
-    // and block a rerun. Returns whether a file was removed.
+    // The hidden file goes unless it was moved into place. Returns whether one was removed.
+    bool RemoveStaging() {
+        if (!stagingLive) return false;
+        stagingLive = false;
+        std::error_code ec;
+        const bool existed = std::filesystem::is_regular_file(staging, ec);
+        RemoveRegularFile(staging);
+        return existed && !std::filesystem::exists(staging, ec);
+    }
+
+    // A failed job leaves nothing under the output's name (a cut-off file would look complete
+    // and block a rerun), and a file it was to replace stays as it was. Returns whether an
+    // unfinished file was removed.
     bool Discard() {
         if (Preview()) return false;
         std::error_code ec;
+        // Only what was begun counts as an unfinished file.
         const bool existed =
-            !state.OutputPath.empty() && std::filesystem::is_regular_file(state.OutputPath, ec);
+            output && stagingLive && std::filesystem::is_regular_file(staging, ec);
         if (output) {
             output->Abandon();
             output.reset();
         }
         state.OutputFile.Close();
-        RemoveRegularFile(state.OutputPath);
-        return existed && !std::filesystem::exists(state.OutputPath, ec);
+        RemoveStaging();
+        return existed && !std::filesystem::exists(staging, ec);
     }
 
-    // A job that ended before its output was opened leaves no empty file behind.
-    void RemoveEmptyOutput() {
-        if (output || Preview() || !kind || !kind->writesFile) return;
-        std::error_code ec;
-        if (std::filesystem::is_regular_file(state.OutputPath, ec) &&
-            std::filesystem::file_size(state.OutputPath, ec) == 0)
-            std::filesystem::remove(state.OutputPath, ec);
+    // The finished (or stopped, playable) file takes the output's name.
+    void Commit() {
+        if (!stagingLive) return;
+        stagingLive = false;
+        CommitStagingFile(staging, state.OutputPath, replace);
+    }
+
+    // The hidden name never reaches the user: messages name the output.
+    std::string Shown(std::string text) const {
+        if (staging.empty()) return text;
+        for (std::size_t at = text.find(staging); at != std::string::npos;
+             at = text.find(staging, at + state.OutputPath.size()))
+            text.replace(at, staging.size(), state.OutputPath);
+        return text;
     }
 
     // The message of a job that failed on a file: which file, the system's reason, and what
     // became of the output.
-    std::string FailedJobText(const FileError& fe, bool removed) {
+    std::string FailedJobText(const FileError& raw, bool removed) {
+        const FileError fe(raw.cause(), Shown(raw.path()), Shown(raw.reason()));
         const bool reading = fe.path() == state.InputPath && fe.path() != state.OutputPath;
         std::string text = FileFailureText(reading ? kErrRead : kErrWrite, fe);
         if (removed)
@@ -269,6 +296,10 @@ void Job::Impl::Run() {
             if (isDefault) PrepareOutputFormat(info);  // opens the device for a preview
             playbackOpen = Preview();
             StageStart();  // builds the equalizer response too; refuses before any output
+            // A file that took the output's name since the run was planned is not ours.
+            struct stat taken {};
+            if (!Preview() && !replace && !direct && ::lstat(e.OutputPath.c_str(), &taken) == 0)
+                throw FileError(kCauseGeneric, e.OutputPath, OutputTakenReason());
             if (!Preview()) output = kind->open(MakeOutputSettings());
             wide = output && output->Bits() > 16;
             e.OutputBits.store(wide ? output->Bits() : 16);
@@ -296,6 +327,7 @@ void Job::Impl::Run() {
             input->Finish();
             if (output) output->Finish();
             CloseFiles();
+            Commit();
             if (playbackOpen) ClosePlayback(true);
             playbackOpen = false;
             if (e.OutputMode.load() == kModeConvertAnnounce)
@@ -307,12 +339,17 @@ void Job::Impl::Run() {
             // Stopped, cut at the WAV size limit or short of CD sectors: the output is
             // finished from what was written. An input that turned out not to be there (a CD
             // track without its disc) gave nothing: its output is not left behind.
+            bool keep = false;
             try {
                 if (code == kErrOpen) Discard();
                 Flush();
-                if (output) output->FinishEarly();
+                if (output) {
+                    output->FinishEarly();
+                    keep = true;
+                }
             } catch (const FileError& fe) {
-                e.FailureText = FailedJobText(fe, false);
+                // A file that could not be made playable is no file to keep.
+                e.FailureText = FailedJobText(fe, Discard());
                 ShowMessage(e.FailureText, "File error", MessageIcon::Error);
                 e.FailureShown.store(true);
             }
@@ -320,7 +357,14 @@ void Job::Impl::Run() {
             playbackOpen = false;
             output.reset();
             CloseFiles();
-            RemoveEmptyOutput();
+            try {
+                if (keep) Commit();
+            } catch (const FileError& fe) {
+                e.FailureText = FailedJobText(fe, false);
+                ShowMessage(e.FailureText, "File error", MessageIcon::Error);
+                e.FailureShown.store(true);
+            }
+            RemoveStaging();  // ended before its output was opened: nothing to keep
         }
     } catch (const FileError& fe) {
         failing = true;
@@ -342,6 +386,7 @@ void Job::Impl::Run() {
     dsp.ResetAnalysis();
     ReleaseEverything();
     CloseFiles();
+    RemoveStaging();
     if (code != 0) e.LastError.store(code);
     e.StopRequested.store(false);
     ReleaseSlot();
@@ -349,17 +394,6 @@ void Job::Impl::Run() {
 }
 
 namespace {
-
-// Whether `path` can be opened as the output opens it (read-write: a FIFO there does not
-// block); leaves an existing file untouched and no new one.
-bool CanCreate(const std::string& path) {
-    const bool existed = ::access(path.c_str(), F_OK) == 0;
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    ::close(fd);
-    if (!existed) ::unlink(path.c_str());
-    return true;
-}
 
 EngineState& DefaultState() {
     static EngineState state;
@@ -419,6 +453,9 @@ bool Job::Start(const std::string& inputPath, const std::string& outputPath,
     j.kind = nullptr;
     j.flushed = j.failing = j.playbackOpen = j.wide = false;
     j.inputLength = 0;
+    j.staging.clear();
+    j.stagingLive = j.direct = false;
+    j.replace = e.ReplaceOutput.load();
 
     if (mode == kModePreview && !j.isDefault) return refuse(kErrOpen);  // one sound card
     if (mode != kModePreview) {
@@ -440,21 +477,36 @@ bool Job::Start(const std::string& inputPath, const std::string& outputPath,
             return refuse(kErrOpen);
         }
         j.inputLength = e.InputFile.Length();
-        // Replacing the output replaces a link at its name, never the file the link points at.
-        if (std::filesystem::is_symlink(std::filesystem::symlink_status(e.OutputPath, ec))) {
-            const auto target = std::filesystem::status(e.OutputPath, ec);
-            if (!std::filesystem::exists(target) || std::filesystem::is_regular_file(target))
-                std::filesystem::remove(e.OutputPath, ec);
-        }
-        if (j.kind->writesFile && !e.OutputFile.TryOpen(e.OutputPath, File::Mode::CreateWrite)) {
+        // A folder at the name (or a link to one) is never replaced; a file to be replaced must
+        // be one its owner lets us write. A link at the name is replaced itself, never the
+        // file it points at.
+        const auto at = std::filesystem::symlink_status(e.OutputPath, ec);
+        const auto target = std::filesystem::status(e.OutputPath, ec);
+        j.direct = std::filesystem::exists(target) && !std::filesystem::is_regular_file(target) &&
+                   !std::filesystem::is_directory(target);
+        if (std::filesystem::is_directory(e.OutputPath, ec) ||
+            (j.replace && std::filesystem::is_regular_file(at) &&
+             ::access(e.OutputPath.c_str(), W_OK) != 0)) {
             e.InputFile.Close();
             return refuse(kErrOpen);
         }
-        // A kind that creates its own file is refused here too, so the front end names the
-        // output and the system's reason instead of a codec failure.
-        if (!j.kind->writesFile && !CanCreate(e.OutputPath)) {
-            e.InputFile.Close();
-            return refuse(kErrOpen);
+        if (j.direct) {
+            // A device or pipe is written into as before: there is no file to lose.
+            j.staging = e.OutputPath;
+            if (j.kind->writesFile ? !e.OutputFile.TryOpen(e.OutputPath, File::Mode::CreateWrite)
+                                   : ::access(e.OutputPath.c_str(), W_OK) != 0) {
+                e.InputFile.Close();
+                return refuse(kErrOpen);
+            }
+        } else {
+            // Every kind writes the hidden file (those that open their own by its name); a folder
+            // that takes no new file is refused here, so the front end names it with the reason.
+            if (!CreateStagingFile(e.OutputPath, e.OutputFile, j.staging)) {
+                e.InputFile.Close();
+                return refuse(kErrOpen);
+            }
+            j.stagingLive = true;
+            if (!j.kind->writesFile) e.OutputFile.Close();
         }
     } else if (!e.InputFile.TryOpen(e.InputPath, File::Mode::Read)) {
         return refuse(kErrOpen);

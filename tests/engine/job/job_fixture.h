@@ -32,6 +32,7 @@ protected:
         e.EqualizerOn.store(false);
         for (auto& l : e.EqualizerLevels) l.store(50);
         e.StartMs.store(0);
+        e.ReplaceOutput.store(false);
         e.TagTitle = "Title";
         e.TagArtist = "Artist";
         e.TagCopyright = "Copyright";

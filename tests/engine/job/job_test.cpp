@@ -198,6 +198,7 @@ TEST_F(JobTest, OutputNamingTheInputIsRefused) {
     EXPECT_FALSE(StartConversion(dir_ / "song.wav", dir_ / "link.wav", 0, kModeConvert));
     EXPECT_EQ(ReadFile(dir_ / "song.wav"), wav);
     // A link at the output's name to another file, or to none: the link is replaced.
+    Engine().ReplaceOutput.store(true);
     WriteFile(dir_ / "other.txt", Bytes{'k', 'e', 'e', 'p'});
     std::filesystem::create_symlink(dir_ / "other.txt", dir_ / "out.wav");
     std::filesystem::create_symlink(dir_ / "gone.wav", dir_ / "dangling.wav");
@@ -207,6 +208,75 @@ TEST_F(JobTest, OutputNamingTheInputIsRefused) {
     }
     EXPECT_EQ(ReadFile(dir_ / "other.txt"), (Bytes{'k', 'e', 'e', 'p'}));
     EXPECT_FALSE(std::filesystem::exists(dir_ / "gone.wav"));
+}
+
+// Names in the folder that start with a dot: hidden files a job left behind.
+std::vector<std::string> HiddenFiles(const std::filesystem::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        if (entry.path().filename().string().front() == '.')
+            names.push_back(entry.path().filename().string());
+    return names;
+}
+
+TEST_F(JobTest, ReplacingKeepsTheOldFileUntilTheNewOneIsWhole) {
+    WriteFile(dir_ / "in.wav", SimpleWav(std::vector<std::int16_t>(44100 * 2 * 5, 7), 2, 44100));
+    const Bytes old{'o', 'l', 'd'};
+    WriteFile(dir_ / "out.wav", old);
+    std::filesystem::permissions(dir_ / "out.wav", std::filesystem::perms(0640));
+    Engine().ReplaceOutput.store(true);
+    // Disk full midway: the failure names the output, the old file stays as it was.
+    SetDiskFullForTesting("out.wav", 20000);
+    EXPECT_EQ(Run(dir_ / "in.wav", dir_ / "out.wav"), 0);
+    EXPECT_TRUE(Engine().FailureShown.load());
+    EXPECT_EQ(Engine().FailureText.rfind("寫入檔案錯誤: " + (dir_ / "out.wav") + ": ", 0), 0u)
+        << Engine().FailureText;
+    EXPECT_EQ(ReadFile(dir_ / "out.wav"), old);
+    EXPECT_EQ(HiddenFiles(dir_.path()), std::vector<std::string>{});
+    // Done: the new file, with the old one's permissions.
+    SetDiskFullForTesting("", 0);
+    ASSERT_EQ(Run(dir_ / "in.wav", dir_ / "out.wav"), 0);
+    EXPECT_EQ(ReadWav(dir_ / "out.wav").dataSize, 44100u * 4 * 5);
+    EXPECT_EQ(std::filesystem::status(dir_ / "out.wav").permissions(),
+              std::filesystem::perms(0640));
+    EXPECT_EQ(HiddenFiles(dir_.path()), std::vector<std::string>{});
+}
+
+TEST_F(JobTest, StopWhileReplacingLeavesTheNewPlayableFile) {
+    WriteFile(dir_ / "in.wav", SimpleWav(std::vector<std::int16_t>(44100 * 2 * 120, 7), 2, 44100));
+    WriteFile(dir_ / "out.wav", Bytes{'o', 'l', 'd'});
+    Engine().ReplaceOutput.store(true);
+    Engine().PositionMs.store(0.0);
+    ASSERT_TRUE(StartConversion(dir_ / "in.wav", dir_ / "out.wav", 0, kModeConvert));
+    WaitForPosition(100);
+    // Until the job ends the old file is what the name holds.
+    EXPECT_EQ(ReadFile(dir_ / "out.wav"), (Bytes{'o', 'l', 'd'}));
+    Engine().StopRequested.store(true);
+    WaitForJob();
+    EXPECT_FALSE(Engine().FailureShown.load());
+    const WavFile w = ReadWav(dir_ / "out.wav");
+    EXPECT_GT(w.dataSize, 0u);
+    EXPECT_LT(w.dataSize, 44100u * 4 * 120);
+    EXPECT_EQ(HiddenFiles(dir_.path()), std::vector<std::string>{});
+}
+
+TEST_F(JobTest, AFileThatTakesTheNameMeanwhileIsNotWrittenOver) {
+    WriteFile(dir_ / "in.wav", SimpleWav(std::vector<std::int16_t>(44100 * 2 * 120, 7), 2, 44100));
+    const Bytes theirs{'t', 'h', 'e', 'i', 'r', 's'};
+    for (const bool stop : {false, true}) {
+        std::filesystem::remove(dir_ / "out.wav");
+        notes_.Clear();
+        ASSERT_TRUE(StartConversion(dir_ / "in.wav", dir_ / "out.wav", 0, kModeConvert));
+        WriteFile(dir_ / "out.wav", theirs);  // another program, or another job of the run
+        if (stop) Engine().StopRequested.store(true);
+        WaitForJob();
+        EXPECT_EQ(Engine().LastError.load(), 0);
+        EXPECT_TRUE(Engine().FailureShown.load());
+        EXPECT_EQ(Engine().FailureText,
+                  "寫入檔案錯誤: " + (dir_ / "out.wav") + ": " + OutputTakenReason());
+        EXPECT_EQ(ReadFile(dir_ / "out.wav"), theirs);
+        EXPECT_EQ(HiddenFiles(dir_.path()), std::vector<std::string>{});
+    }
 }
 
 TEST_F(JobTest, UnknownInputAndUnopenableOutput) {
