@@ -202,6 +202,12 @@ std::string Extension(int format) {
                                    : ".wav";
 }
 
+// A name taken on disk, also by a link that points nowhere: replaced only with --overwrite.
+bool Taken(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
 // The output and the tags of one track, from the one lookup of the whole disc; false (said)
 // when the entry cannot be probed.
 bool PlanTrack(const std::string& input, int track, const RipOptions& o, const std::string& folder,
@@ -251,12 +257,14 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
     if (!PlanTrack(input, track, o, folder, disc, plan)) return 1;
     rip::SetUpEncoder(e, plan, {});  // the plan's rate and channels are settled
     const std::string& output = plan.outputPath;
-    std::error_code ec;
-    if (!o.overwrite && std::filesystem::exists(output, ec)) {
-        std::fprintf(stderr, "%s: %s exists; --overwrite (-y) replaces it\n", input.c_str(),
-                     output.c_str());
-        ++tally.failed;
-        return 1;
+    if (Taken(output)) {
+        if (!o.overwrite) {
+            std::fprintf(stderr, "%s: %s exists; --overwrite (-y) replaces it\n", input.c_str(),
+                         output.c_str());
+            ++tally.failed;
+            return 1;
+        }
+        e.ReplaceOutput.store(true);
     }
     if (!StartConversion(input, output, 0, kModeConvert)) {
         *failure = GetLastErrorText();
@@ -365,11 +373,13 @@ int RipPipelined(const std::vector<std::pair<int, std::string>>& work, const Rip
         if (!PlanTrack(path, track, o, folder, disc, plan)) {
             plan.refused = "not a CD track";
             unplanned.push_back(track);
-        } else if (std::error_code ec;
-                   !o.overwrite && std::filesystem::exists(plan.outputPath, ec)) {
-            std::fprintf(stderr, "%s: %s exists; --overwrite (-y) replaces it\n", path.c_str(),
-                         plan.outputPath.c_str());
-            plan.refused = "exists";
+        } else if (Taken(plan.outputPath)) {
+            plan.replaces = o.overwrite;
+            if (!o.overwrite) {
+                std::fprintf(stderr, "%s: %s exists; --overwrite (-y) replaces it\n", path.c_str(),
+                             plan.outputPath.c_str());
+                plan.refused = "exists";
+            }
         }
         plans.push_back(std::move(plan));
     }

@@ -338,6 +338,7 @@ struct Job {
     std::string input;
     StreamInfo info;
     std::string output;
+    bool replaces = false;  // a file there when planned, and --overwrite
     std::uint32_t rate = 0;
     int channels = 0;
 };
@@ -477,6 +478,7 @@ void Configure(EngineState& e, const Job& job, const ConvertOptions& o) {
         e.EqualizerOn.store(false);
     }
     e.StartMs.store(o.startMs.value_or(0));
+    e.ReplaceOutput.store(job.replaces);
     const StreamInfo& info = job.info;
     SetTagTexts(e, info);
 }
@@ -799,6 +801,8 @@ int Convert(int argc, char** argv, int i) {
                     in.c_str(), out.c_str());
                 status = 1;
                 continue;
+            } else {
+                job.replaces = true;
             }
         }
         planned.insert(Key(out));

@@ -73,6 +73,7 @@ void SetUpEncoder(EngineState& e, const PipelineTrack& t, const StreamInfo& sour
     e.OutputChannels.store(t.channels ? t.channels : source.Channels);
     e.EqualizerOn.store(false);
     e.StartMs.store(0);
+    e.ReplaceOutput.store(t.replaces);
     SetTagTexts(e, t.tags);
 }
 

@@ -28,6 +28,7 @@ struct PipelineTrack {
     std::uint32_t rate = 0;      // 0: the track's
     std::uint16_t channels = 0;  // 0: the track's
     TagTexts tags;
+    bool replaces = false;  // the user agreed to replace a file at outputPath
     // Not to be ripped (an existing output the user did not let us replace): said here.
     std::string refused;
 };

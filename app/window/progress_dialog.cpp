@@ -465,6 +465,7 @@ void ProgressDialog::StartSingle() {
         return;
     }
     jobStart_ = std::chrono::steady_clock::now();
+    e.ReplaceOutput.store(d.replaces);
     bool started = false;
     {
         cddb::ScopedCdInfoOff settled;  // the name above is final
@@ -684,6 +685,7 @@ void ProgressDialog::StartNext() {
         return;
     }
     output_->setText(Q(BatchOutputLine(e.OutputFormat.load(), d.path)));
+    e.ReplaceOutput.store(d.replaces);
     bool started = false;
     {
         cddb::ScopedCdInfoOff settled;  // the name above is final
@@ -751,7 +753,13 @@ void ProgressDialog::Stop() {
         WaitDispatching([] { return !Engine().JobRunning.load(); });
         e.StopRequested.store(false);
     }
-    if (jobActive_) {
+    if (jobActive_ && e.FailureShown.load()) {
+        // The stopped file could not be kept (finished or put under its name): the engine
+        // said why, and the summary says it too.
+        report_.failed.push_back(
+            {currentOutput_, e.FailureText.empty() ? std::string("無法寫入") : e.FailureText});
+        e.LastError.store(0);
+    } else if (jobActive_) {
         // A stopped job leaves a playable beginning: the user is told which file and how much.
         report_.stoppedPath = currentOutput_;
         const double start = e.StartMs.load();
@@ -970,6 +978,7 @@ bool ProgressDialog::PlanBatch() {
         }
         Planned p = std::move(candidates[k]);
         p.output = d.path;
+        p.replaces = d.replaces;
         // Replacing an earlier input of the batch waits until that input has been read.
         if (const auto it = readers.find(models::PathKey(p.output)); it != readers.end())
             p.after = it->second;
@@ -1058,6 +1067,7 @@ void ProgressDialog::StartMore() {
         e.PositionMs.store(0.0);
         e.DurationMs.store(p.info.DurationMs);
         e.LastError.store(0);
+        e.ReplaceOutput.store(p.replaces);
         SetTagTexts(e, p.info);
         bool started = false;
         {
@@ -1228,6 +1238,7 @@ bool ProgressDialog::PlanRip() {
             continue;
         }
         candidates[k].outputPath = d.path;
+        candidates[k].replaces = d.replaces;
         ripPlan_.push_back(std::move(candidates[k]));
         ripDurations_.push_back(durations[k]);
         totalAudioMs_ += durations[k];

@@ -79,6 +79,7 @@ private:
         int format = 0;
         std::uint32_t rate = 0;
         std::uint16_t channels = 2;
+        bool replaces = false;  // the user agreed to replace the file there
         // An earlier item reading the file this output replaces: it must end first.
         std::optional<std::size_t> after;
     };

@@ -215,8 +215,8 @@ struct Job::Impl final : BlockSink {
         if (Preview()) return false;
         std::error_code ec;
         // Only what was begun counts as an unfinished file.
-        const bool existed =
-            output && stagingLive && std::filesystem::is_regular_file(staging, ec);
+        const bool existed = stagingLive && std::filesystem::is_regular_file(staging, ec) &&
+                             std::filesystem::file_size(staging, ec) > 0;
         if (output) {
             output->Abandon();
             output.reset();

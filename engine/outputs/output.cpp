@@ -60,6 +60,15 @@ void Output::WriteWide(const std::int32_t* samples, std::size_t count) {
     Write(reinterpret_cast<const std::uint8_t*>(narrow.data()), count * 2);
 }
 
+std::string OutputNamed(std::string text, const std::string& writtenPath) {
+    const std::string shown = StagedFinalPath(writtenPath);
+    if (writtenPath.empty() || shown == writtenPath) return text;
+    for (std::size_t at = text.find(writtenPath); at != std::string::npos;
+         at = text.find(writtenPath, at + shown.size()))
+        text.replace(at, writtenPath.size(), shown);
+    return text;
+}
+
 bool RemoveRegularFile(const std::string& path) noexcept {
     std::error_code ec;
     if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return false;

@@ -92,6 +92,10 @@ inline std::int16_t NarrowSample(std::int32_t s) {
     return static_cast<std::int16_t>(r > 32767 ? 32767 : r);
 }
 
+// A writer's text about the file it writes, naming the output instead of the hidden file it is
+// written as (CreateStagingFile).
+std::string OutputNamed(std::string text, const std::string& writtenPath);
+
 // Removes `path` when it names a regular file (never a device such as /dev/full).
 bool RemoveRegularFile(const std::string& path) noexcept;
 

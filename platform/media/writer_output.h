@@ -26,7 +26,8 @@ public:
           bits_(bits),
           writer_(std::move(writer)) {
         if (!writer_) {
-            ShowMessage(name_ + ": " + error, "Quorvatix Tralux Error", MessageIcon::Error);
+            ShowMessage(name_ + ": " + OutputNamed(error, path_), "Quorvatix Tralux Error",
+                        MessageIcon::Error);
             throw JobError(kErrCodecInit);
         }
     }
@@ -88,8 +89,8 @@ private:
         if (!writer_) return;
         auto writer = std::move(writer_);
         if (!writer->Finish() && !failed_)
-            ShowMessage(name_ + ": " + writer->ErrorText(), "Quorvatix Tralux Error",
-                        MessageIcon::Error);
+            ShowMessage(name_ + ": " + OutputNamed(writer->ErrorText(), path_),
+                        "Quorvatix Tralux Error", MessageIcon::Error);
     }
 
     std::string name_;

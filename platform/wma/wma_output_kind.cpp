@@ -27,7 +27,7 @@ public:
     explicit WmaOutput(const OutputSettings& s) : path_(s.path), channels_(s.channels) {
         std::string error;
         writer_ = WmaFileWriter::Create(s.path, error);
-        if (!writer_) FailWith(error);
+        if (!writer_) FailWith(OutputNamed(error, s.path));
         if (s.placeTags) {
             const TagTexts& t = s.tags;
             if (writer_->SetAttribute("Title", t.title) < 0 ||
@@ -95,7 +95,8 @@ private:
         if (!writer_) return;
         auto writer = std::move(writer_);
         if (writer->Flush() < 0 && !failureShown_)
-            ShowMessage("WMA: " + writer->ErrorText(), kCaption, MessageIcon::Error);
+            ShowMessage("WMA: " + OutputNamed(writer->ErrorText(), path_), kCaption,
+                        MessageIcon::Error);
         writer.reset();
     }
 

@@ -154,8 +154,9 @@ TEST_F(CliCdTest, ASignalStopsTheRipWithAPlayableFile) {
             "env -u TRALUX_CD_JITTER TRALUX_CD_IMAGES=" + img_.cuePath +
             " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + TRALUX_CLI_PATH + " --config " +
             (dir_ / "cfg") + " cd rip --format mp3 --output-dir " + outDir + " 2>" +
-            (dir_ / "stderr.txt") + " & p=$!; " + "for i in $(seq 100); do [ -s '" + out +
-            "' ] && break; sleep 0.05; done; sleep 0.2; kill -" + sig + " $p; wait $p";
+            (dir_ / "stderr.txt") + " & p=$!; " + "for i in $(seq 100); do [ -n \"$(find '" +
+            outDir + "' -name '.01 Song 1.mp3.tralux-*' -size +0 2>/dev/null)\" ] && break; " +
+            "sleep 0.05; done; sleep 0.2; kill -" + sig + " $p; wait $p";
         const int status = std::system(cmd.c_str());
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), code) << Text("stderr.txt");

@@ -43,6 +43,7 @@ protected:
         return p;
     }
     int Convert(int track, const std::string& out) {
+        Engine().ReplaceOutput.store(true);  // rounds write the same names
         if (!StartConversion(Path(track), out, 0, kModeConvert)) return -1;
         WaitForJob();
         return Engine().LastError.exchange(0);

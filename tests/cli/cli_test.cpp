@@ -93,37 +93,96 @@ TEST_F(CliTest, UnwritableOutputFolderIsAFailure) {
     EXPECT_NE(RunCli("convert " + (dir_ / "song.wav") + " --output-dir /proc"), 0);
 }
 
+// The names in `dir` that start with a dot: hidden files a job writes or left behind.
+std::vector<std::string> Hidden(const std::string& dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(dir, ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+        if (it->path().filename().string().front() == '.')
+            names.push_back(it->path().filename().string());
+    return names;
+}
+
+// tralux-cli converting long.wav into out/ with `extra` flags, in a child; returns once the
+// job writes (its hidden file is there).
+pid_t StartLongConversion(const TempDir& dir, std::vector<std::string> extra) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const std::string in = dir / "long.wav", out = dir / "out", cfg = dir / "cfg",
+                          err = dir / "stderr.txt";
+        freopen(err.c_str(), "w", stderr);
+        std::vector<const char*> argv{TRALUX_CLI_PATH, "--config",     cfg.c_str(), "convert",
+                                      in.c_str(),      "--output-dir", out.c_str(), "--no-tags",
+                                      "--rate",        "8000"};
+        for (const std::string& a : extra) argv.push_back(a.c_str());
+        argv.push_back(nullptr);
+        execv(TRALUX_CLI_PATH, const_cast<char* const*>(argv.data()));
+        _exit(127);
+    }
+    for (int i = 0; i < 400 && Hidden(dir / "out").empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return pid;
+}
+
+int ExitCode(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 TEST_F(CliTest, InterruptFinishesAPlayableFile) {
     WriteFile(dir_ / "long.wav",
               SimpleWav(std::vector<std::int16_t>(44100 * 2 * 600, 3), 2, 44100));
-    const pid_t pid = fork();
+    std::filesystem::create_directory(dir_ / "out");
+    WriteFile(dir_ / "out/long.wav", Bytes{'o', 'l', 'd'});
+    const pid_t pid = StartLongConversion(dir_, {"-y"});
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        const std::string in = dir_ / "long.wav", out = dir_ / "out";
-        const std::string cfg = dir_ / "cfg";
-        freopen("/dev/null", "w", stderr);
-        execl(TRALUX_CLI_PATH, TRALUX_CLI_PATH, "--config", cfg.c_str(), "convert", in.c_str(),
-              "--output-dir", out.c_str(), "--no-tags", "--rate", "8000",
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    // Wait until the output exists, then interrupt.
-    for (int i = 0; i < 400 && !std::filesystem::exists(dir_ / "out/long.wav"); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // Until the job ends the old file is what the name holds.
+    EXPECT_EQ(ReadFile(dir_ / "out/long.wav"), (Bytes{'o', 'l', 'd'}));
     kill(pid, SIGINT);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
+    // Ten minutes through the rate converter take far longer than the signal needs.
+    EXPECT_EQ(ExitCode(pid), 130);
     const Bytes out = ReadFile(dir_ / "out/long.wav");
     ASSERT_GE(out.size(), 44u);
     const std::uint32_t dataSize = Get32(out, 40);
     EXPECT_EQ(Get32(out, 4), out.size() - 8);
     EXPECT_EQ(dataSize % 4, 0u);
-    // Ten minutes through the rate converter take far longer than the signal needs.
-    EXPECT_EQ(WEXITSTATUS(status), 130);
     EXPECT_LT(dataSize, 8000u * 4 * 600);  // stopped part-way
     ASSERT_GE(out.size(), 48u + dataSize);
     EXPECT_EQ(std::string(out.begin() + 44 + dataSize, out.begin() + 48 + dataSize), "LIST");
+    EXPECT_EQ(Hidden(dir_ / "out"), std::vector<std::string>{});
+}
+
+// A failed job that was to replace a file leaves that file as it was; an output that appears
+// while the job runs is never written over.
+TEST_F(CliTest, FailedOrOvertakenOutputsLeaveTheFileThereAlone) {
+    const Bytes input = SimpleWav(std::vector<std::int16_t>(44100 * 2 * 600, 3), 2, 44100);
+    const Bytes old{'o', 'l', 'd'};
+    WriteFile(dir_ / "long.wav", input);
+    std::filesystem::create_directory(dir_ / "out");
+    WriteFile(dir_ / "out/long.wav", old);
+    pid_t pid = StartLongConversion(dir_, {"-y"});
+    ASSERT_GE(pid, 0);
+    std::filesystem::resize_file(dir_ / "long.wav", 44 + 44100 * 4);  // the input fails
+    EXPECT_EQ(ExitCode(pid), 1);
+    EXPECT_NE(Text("stderr.txt").find("the file became shorter"), std::string::npos)
+        << Text("stderr.txt");
+    EXPECT_EQ(ReadFile(dir_ / "out/long.wav"), old);
+    EXPECT_EQ(Hidden(dir_ / "out"), std::vector<std::string>{});
+
+    WriteFile(dir_ / "long.wav", input);
+    std::filesystem::remove(dir_ / "out/long.wav");
+    pid = StartLongConversion(dir_, {});
+    ASSERT_GE(pid, 0);
+    WriteFile(dir_ / "out/long.wav", old);  // another program took the name
+    kill(pid, SIGINT);                      // the stopped file has nowhere to go
+    EXPECT_EQ(ExitCode(pid), 130);
+    EXPECT_NE(Text("stderr.txt").find((dir_ / "out/long.wav") + ": another file is now under"),
+              std::string::npos)
+        << Text("stderr.txt");
+    EXPECT_EQ(ReadFile(dir_ / "out/long.wav"), old);
+    EXPECT_EQ(Hidden(dir_ / "out"), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "cli_fixture.h"
+#include "support/staging.h"
 
 namespace tralux::test {
 namespace {
@@ -294,7 +295,8 @@ TEST_F(Cli, EqualizerInDecibels) {
     EXPECT_GT(20 * std::log10(rms(ReadWavPcm(P("boost/in.wav")).samples) / in), 8.0);
 }
 
-// Starts a conversion of the given files, waits until the first output appears, sends `sig`.
+// Starts a conversion of the given files, waits until the first output is being written, sends
+// `sig`.
 int InterruptBatch(const std::vector<std::string>& inputs, const std::string& firstOutput, int sig,
                    const std::string& config, const std::string& errFile) {
     const pid_t pid = fork();
@@ -312,7 +314,7 @@ int InterruptBatch(const std::vector<std::string>& inputs, const std::string& fi
         execv(cli.c_str(), const_cast<char* const*>(argv.data()));
         _exit(127);
     }
-    for (int i = 0; i < 2000 && !std::filesystem::exists(firstOutput); ++i)
+    for (int i = 0; i < 2000 && StagingFileOf(firstOutput).empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     kill(pid, sig);
