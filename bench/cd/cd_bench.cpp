@@ -127,6 +127,7 @@ double RipToWav(const std::string& cue, const std::string& out, bool verify = fa
         e.CdTap = [&sums](const std::uint8_t* d, std::size_t n) { sums.Add(d, n); };
     }
     const auto t0 = Clock::now();
+    tralux::Engine().ReplaceOutput.store(true);  // its own scratch output, rewritten per run
     if (!tralux::StartConversion(path, out, 0, tralux::kModeConvert)) return 0;
     tralux::WaitForJob();
     const double s = std::chrono::duration<double>(Clock::now() - t0).count();

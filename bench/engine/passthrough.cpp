@@ -48,6 +48,7 @@ int main(int argc, char** argv) {
     rusage before{};
     getrusage(RUSAGE_SELF, &before);
     const auto t0 = std::chrono::steady_clock::now();
+    tralux::Engine().ReplaceOutput.store(true);  // its own scratch output, rewritten per run
     if (!tralux::StartConversion(in, out, 0, tralux::kModeConvert)) {
         std::fprintf(stderr, "start failed: %s\n", tralux::GetLastErrorText().c_str());
         return 1;

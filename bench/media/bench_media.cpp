@@ -59,6 +59,7 @@ double RunJob(const std::string& in, const std::string& out, int format) {
     e.OutputRate.store(44100);
     e.OutputChannels.store(2);
     const auto start = std::chrono::steady_clock::now();
+    tralux::Engine().ReplaceOutput.store(true);  // its own scratch output, rewritten per run
     if (!tralux::StartConversion(in, out, 0, tralux::kModeConvert)) return -1;
     tralux::WaitForJob();
     const double t = Seconds(start);

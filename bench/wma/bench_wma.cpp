@@ -63,6 +63,7 @@ int main(int argc, char** argv) {
     tralux::SetOptionReader(
         [kbps](std::string_view name) { return name == "MSABitRate" ? kbps : -1; });
     auto start = std::chrono::steady_clock::now();
+    tralux::Engine().ReplaceOutput.store(true);  // its own scratch output, rewritten per run
     if (!tralux::StartConversion(in, ours, 0, tralux::kModeConvert)) {
         std::fprintf(stderr, "cannot start the job\n");
         return 1;

@@ -169,6 +169,7 @@ protected:
         WriteBytes(in, mp3);
         Engine().OutputRate.store(static_cast<std::uint32_t>(rate));
         Engine().OutputChannels.store(static_cast<std::uint16_t>(channels));
+        Engine().ReplaceOutput.store(true);  // every call writes the same name
         EXPECT_TRUE(StartConversion(in, out, 0, kModeConvert));
         WaitForJob();
         EXPECT_EQ(Engine().LastError.load(), 0);
