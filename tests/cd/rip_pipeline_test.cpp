@@ -11,6 +11,7 @@
 
 #include "image_builder.h"
 #include "rip/rip_pipeline.h"
+#include "support/staging.h"
 
 namespace tralux::test {
 namespace {
@@ -173,6 +174,7 @@ TEST_F(RipPipelineTest, AStopEndsEveryStartedFilePlayable) {
     EXPECT_NE(err.find("Song 2.wav (stopped; the file holds the first"), std::string::npos) << err;
     EXPECT_FALSE(fs::exists(outDir + "/03 Song 3.wav"));
     EXPECT_FALSE(fs::exists(outDir + "/.02 Song 2.wav.pcm"));
+    EXPECT_EQ(test::StagingFileOf(outDir + "/02 Song 2.wav"), "");
     EXPECT_NE(err.find("stopped by SIGINT"), std::string::npos) << err;
 }
 

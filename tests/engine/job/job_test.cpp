@@ -279,6 +279,17 @@ TEST_F(JobTest, AFileThatTakesTheNameMeanwhileIsNotWrittenOver) {
     }
 }
 
+// The hidden name is longer than the output's: a name at the folder's limit is still written.
+TEST_F(JobTest, ANameAtTheLengthLimitIsWritten) {
+    WriteFile(dir_ / "in.wav", SimpleWav(Ramp(1000), 2, 44100));
+    std::string name;
+    for (int i = 0; i < 83; ++i) name += "音";  // 249 bytes
+    name += ".wav";
+    ASSERT_EQ(Run(dir_ / "in.wav", dir_ / name), 0);
+    EXPECT_EQ(ReadWav(dir_ / name).dataSize, 2000u);
+    EXPECT_EQ(HiddenFiles(dir_.path()), std::vector<std::string>{});
+}
+
 TEST_F(JobTest, UnknownInputAndUnopenableOutput) {
     WriteFile(dir_ / "junk.bin", Bytes(5000, 0x11));
     EXPECT_EQ(Run(dir_ / "junk.bin", dir_ / "out.wav"), -kErrOpen);
