@@ -47,6 +47,7 @@ public:
         std::uint32_t rate;
         int channels;
         bool equalizerOn;
+        bool replaces;  // the job may replace a file at the output's name
     };
     std::map<std::string, StreamInfo> files;
     std::vector<std::string> drives;
@@ -77,8 +78,8 @@ public:
     bool Start(const std::string& in, const std::string& out, int mode) override {
         Join();
         EngineState& e = Engine();
-        starts.push_back(
-            {in, out, mode, e.OutputRate.load(), e.OutputChannels.load(), e.EqualizerOn.load()});
+        starts.push_back({in, out, mode, e.OutputRate.load(), e.OutputChannels.load(),
+                          e.EqualizerOn.load(), e.ReplaceOutput.load()});
         if (!files.count(in)) {
             e.LastError.store(103);
             return false;
@@ -112,8 +113,8 @@ public:
     // A batch's own job: its position runs from 0 to the length in `jobMs`.
     bool StartOn(Job& job, const std::string& in, const std::string& out, int mode) override {
         EngineState& e = job.State();
-        starts.push_back(
-            {in, out, mode, e.OutputRate.load(), e.OutputChannels.load(), e.EqualizerOn.load()});
+        starts.push_back({in, out, mode, e.OutputRate.load(), e.OutputChannels.load(),
+                          e.EqualizerOn.load(), e.ReplaceOutput.load()});
         if (!files.count(in)) {
             e.LastError.store(103);
             return false;

@@ -183,10 +183,20 @@ TEST_F(BatchDialogTest, ExistingOutputsAreAskedAboutOnceBeforeAnythingRuns) {
         SetExistingOutputsQuestion(nullptr);
         ASSERT_EQ(asked.size(), 1u);
         EXPECT_EQ(asked[0], (std::vector<std::string>{out + "a.wav", out + "c.wav"}));
-        std::vector<std::string> outputs;
-        for (const auto& st : backend_.starts) outputs.push_back(st.output);
+        std::vector<std::string> outputs, replacing;
+        for (const auto& st : backend_.starts) {
+            outputs.push_back(st.output);
+            if (st.replaces) replacing.push_back(st.output);
+        }
         std::sort(outputs.begin(), outputs.end());
+        std::sort(replacing.begin(), replacing.end());
         EXPECT_EQ(outputs, c.outputs);
+        // Only the files the user agreed to replace may be replaced.
+        const std::vector<std::string> agreed =
+            c.answer == models::ExistingAnswer::Replace
+                ? std::vector<std::string>{out + "a.wav", out + "c.wav"}
+                : std::vector<std::string>{};
+        EXPECT_EQ(replacing, agreed);
         if (!c.summary) {
             EXPECT_TRUE(MessageTexts().empty());  // cancelled: nothing ran, nothing to say
             continue;

@@ -257,9 +257,16 @@ TEST_F(EndToEnd, StartWithAWavPlayAndConvertByMouse) {
     QTest::mouseClick(window.get(), Qt::LeftButton, {}, Centre(kConvert));
     ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(dir_ / "out" / "tone (2).wav"); }, 60000));
     ASSERT_TRUE(QTest::qWaitFor([] { return !Engine().JobRunning.load(); }, 60000));
-    SetExistingOutputQuestion(nullptr);
     EXPECT_EQ(ReadFile(out), bytes);
     EXPECT_EQ(fs::file_size(dir_ / "out" / "tone (2).wav"), bytes.size());
+    // "Replace" reaches the job: the file is written anew, not refused as taken.
+    messages_.Clear();
+    answer = models::ExistingAnswer::Replace;
+    QTest::mouseClick(window.get(), Qt::LeftButton, {}, Centre(kConvert));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages_.Messages().empty(); }, 60000));
+    SetExistingOutputQuestion(nullptr);
+    EXPECT_EQ(messages_.Messages().back().text, "已完成：" + out.string() + "\n");
+    EXPECT_EQ(ReadFile(out), bytes);
 }
 
 TEST_F(EndToEnd, ProgressDialogScreenshot) {
