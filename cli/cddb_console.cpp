@@ -57,7 +57,8 @@ public:
         std::fprintf(stderr, "CDDB: 選取您的 CD\n");
         // Match lines are the server's bytes: no control character reaches the terminal.
         for (std::size_t i = 0; i < matches.size(); ++i)
-            std::fprintf(stderr, "  %zu) %s\n", i + 1, cddb::StripControls(matches[i]).c_str());
+            std::fprintf(stderr, "  %zu) %s\n", i + 1,
+                         Printable(cddb::StripControls(matches[i])).c_str());
         const std::size_t chosen = choice.value_or(0);
         if (chosen >= matches.size()) {
             std::fprintf(stderr, "CDDB: --cddb-choice %zu: only %zu entries\n", chosen + 1,
@@ -66,7 +67,7 @@ public:
             return std::nullopt;
         }
         std::fprintf(stderr, "CDDB: using %zu) %s\n", chosen + 1,
-                     cddb::StripControls(matches[chosen]).c_str());
+                     Printable(cddb::StripControls(matches[chosen])).c_str());
         return chosen;
     }
 
@@ -81,7 +82,7 @@ public:
 
     bool AskPassword(const std::string& url, std::string& user, std::string& password) override {
         if (!isatty(STDIN_FILENO)) return false;
-        std::fprintf(stderr, "CDDB: %s asks for a name and password\n", url.c_str());
+        std::fprintf(stderr, "CDDB: %s asks for a name and password\n", Printable(url).c_str());
         user = Prompt("name: ", true);
         password = Prompt("password: ", false);
         return !user.empty();
