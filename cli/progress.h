@@ -9,14 +9,9 @@
 #include <vector>
 
 #include "engine/job/clock_text.h"
+#include "engine/job/printable_text.h"
 
 namespace tralux {
-
-// A name or text as a terminal line shows it: control bytes (C0, DEL, C1), the marks that
-// reorder text and the line separators are written as escapes (\n, \r, \t, \x1b, \u202e),
-// as is every byte that is not valid UTF-8, so a file name cannot move the cursor, recolour
-// the terminal or forge a line. Valid UTF-8 (Chinese) stays as it is; a backslash too.
-std::string Printable(std::string_view text);
 
 // A message as the terminal shows it: the blanks and line ends that pad some texts for a
 // dialog do not end a line of output; the rest is Printable.
