@@ -139,6 +139,14 @@ TEST_F(CliCddbTest, RipNamesAndTagsTracksWithTheServersChineseTitlesAndAsksOnce)
     EXPECT_TRUE(std::filesystem::exists(dir_ / "cache/cache.dat"));
 }
 
+TEST_F(CliCddbTest, ADiscNamedLikeAnOptionGivesTheLogAndSheetNoLeadingDash) {
+    const std::string out = dir_ / "dash";
+    ASSERT_EQ(Run("cd rip --tracks 1 --output-dir " + out + Server("dash")), 0)
+        << Text("stderr.txt");
+    EXPECT_TRUE(std::filesystem::exists(out + "/_v - --x.log"));
+    EXPECT_TRUE(std::filesystem::exists(out + "/_v - --x.cue"));
+}
+
 TEST_F(CliCddbTest, ListShowsTheTitles) {
     ASSERT_EQ(Run("cd list" + Server("ok")), 0) << Text("stderr.txt");
     const std::string out = Text("stdout.txt");
