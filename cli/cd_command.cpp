@@ -92,6 +92,11 @@ std::string Shown(std::string_view text) {
 }
 
 int List(bool refresh) {
+    struct sigaction sa {};
+    sa.sa_handler = OnCdSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
     const std::vector<cd::CdDriveSlot> drives = cd::ListCdDrives();
     if (drives.empty()) {
         std::printf(
@@ -128,6 +133,11 @@ int List(bool refresh) {
                         static_cast<unsigned>(t.startLba), t.audio ? "" : "  data",
                         title.empty() ? "" : "  ", title.c_str());
         }
+    }
+    if (g_cdSignal) {
+        // A lookup cut short by the signal: the discs are listed without it.
+        std::fprintf(stderr, "stopped by %s\n", StopSignalName(g_cdSignal));
+        return 128 + g_cdSignal;
     }
     return CddbFailuresShown() == failuresBefore ? 0 : 1;
 }

@@ -17,6 +17,7 @@
 #include "cddb/engine/cd_info_provider.h"
 #include "cddb/http_fetch.h"
 #include "cddb/lookup.h"
+#include "engine/job/engine_state.h"
 #include "platform/compound/gsf_cache_files.h"
 #include "platform/http/curl_transport.h"
 
@@ -78,6 +79,12 @@ public:
         // Like the dialog's Cancel: the titles are used now, but the disc is asked again next time.
         std::fprintf(stderr, "CDDB: 在 CDDB 內找不到關於這個 CD 訊息!\n");
         return false;
+    }
+
+    // Ctrl-C (or TERM, HUP) cancels a lookup at once: a silent server is not waited out.
+    void RunProgress(cddb::LookupSession& session) override {
+        while (session.Pump(*this, std::chrono::milliseconds(50)))
+            if (Engine().StopRequested.load() && !session.Cancelled()) session.Cancel();
     }
 
     bool AskPassword(const std::string& url, std::string& user, std::string& password) override {
