@@ -169,12 +169,19 @@ bool CacheWrite(const CdInfo& info) {
         case CompoundReadResult::Ok:
             if (LooksLikeCache(tree)) break;
             [[fallthrough]];
-        case CompoundReadResult::Damaged:
-            // Keep the bytes for whoever wants to look at them; the cache starts anew.
-            fs::rename(file, fs::path(file) += ".damaged", ec);
+        case CompoundReadResult::Damaged: {
+            // Keep the bytes for whoever wants to look at them (an earlier damaged file too);
+            // the cache starts anew.
+            fs::path aside = fs::path(file) += ".damaged";
+            for (int n = 2; fs::exists(aside, ec) || ec; ++n) {
+                if (n > 100) return false;
+                aside = fs::path(file) += ".damaged." + std::to_string(n);
+            }
+            fs::rename(file, aside, ec);
             if (ec) return false;
             tree = CompoundTree{};
             break;
+        }
         case CompoundReadResult::Missing:
             tree = CompoundTree{};
             break;

@@ -226,6 +226,15 @@ TEST_F(CacheTest, DamagedFileIsAMissAndIsMovedAsideOnWrite) {
     EXPECT_EQ(test::ReadFile(dir_.path() / "cache.dat.damaged"), test::Bytes(3000, 0x5A));
     ASSERT_TRUE(CacheRead(back));
     EXPECT_EQ(back.tracks[0].title, "t");
+    // Damaged again, cut short this time: read quietly as a miss, the first one still kept.
+    const test::Bytes whole = test::ReadFile(file);
+    test::WriteFile(file, test::Bytes(whole.begin(), whole.begin() + whole.size() / 2));
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(CacheRead(back));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    ASSERT_TRUE(CacheWrite(Disc("12", {"u"})));
+    EXPECT_EQ(test::ReadFile(dir_.path() / "cache.dat.damaged"), test::Bytes(3000, 0x5A));
+    EXPECT_EQ(test::ReadFile(dir_.path() / "cache.dat.damaged.2").size(), whole.size() / 2);
 }
 
 TEST_F(CacheTest, ForeignCompoundFileIsReplacedNotMerged) {
