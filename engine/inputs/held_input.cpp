@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -150,12 +151,13 @@ int OpenUnnamed(const std::string& path) {
     const std::string dir = std::filesystem::path(path).parent_path().string();
     int fd = ::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
-    // No O_TMPFILE here: named for an instant, then unnamed.
-    fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0 && ::unlink(path.c_str()) != 0) {
+    // No O_TMPFILE here: a fresh name (never one that exists) for an instant, then unnamed.
+    std::string name = path + ".XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0 && ::unlink(name.c_str()) != 0) {
         const int err = errno;
         ::close(fd);
-        ::unlink(path.c_str());
+        ::unlink(name.c_str());
         errno = err;
         return -1;
     }
