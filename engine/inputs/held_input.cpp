@@ -176,7 +176,7 @@ std::shared_ptr<HeldPcm> HeldPcm::Create(const StreamInfo& info, const std::stri
         if (pcm->fd_ >= 0) {
             pcm->openPath_ = "/proc/self/fd/" + std::to_string(pcm->fd_);
             // The spill stream has a descriptor of its own: End closes it, not the file.
-            const int spill = ::dup(pcm->fd_);
+            const int spill = ::fcntl(pcm->fd_, F_DUPFD_CLOEXEC, 0);
             if (spill >= 0 && !(pcm->spill_ = ::fdopen(spill, "wb"))) ::close(spill);
         }
     } else {
