@@ -106,8 +106,10 @@ std::string DecodeText(std::string_view bytes, CacheFiles* legacy) {
 
 void DecodeEntry(const CompoundStorage& storage, CdInfo& info, CacheFiles* legacy) {
     auto read = [&](std::string_view name, std::string& field) {
+        // Another program's cache is outside data: no control character reaches a tag or a
+        // label from it, as from a server.
         if (const CompoundStream* s = FindStream(storage, name))
-            field = DecodeText(s->data, legacy);
+            field = StripControls(DecodeText(s->data, legacy));
     };
     read("Comments", info.comments);
     read("Copyright", info.extended);

@@ -204,7 +204,7 @@ TEST_F(CacheTest, Big5TextsOfOlderCachesReadAsChinese) {
     tree.storages[0].name = "2000301.1";
     tree.storages[0].streams = {{"DiskID", std::string("2000301\0", 8)},
                                 {"Title", std::string("\xA4\xA4\xA4\xE5\0", 5)},
-                                {"TTITLE0", std::string("\xAD\xB5\xBC\xD6\0", 5)},
+                                {"TTITLE0", std::string("\xAD\xB5\x1b[2J\xBC\xD6\0", 9)},
                                 {"Copyright", std::string("\0", 1)}};
     ASSERT_TRUE(files_->Write(dir_.path() / "cache.dat", tree));
     CdInfo back = Blank("2000301", 1);
@@ -212,7 +212,7 @@ TEST_F(CacheTest, Big5TextsOfOlderCachesReadAsChinese) {
     back.extended = "cleared";
     ASSERT_TRUE(CacheRead(back));
     EXPECT_EQ(back.discTitle, "中文");
-    EXPECT_EQ(back.tracks[0].title, "音樂");
+    EXPECT_EQ(back.tracks[0].title, "音[2J樂");  // no control character survives
     EXPECT_EQ(back.extended, "");
     EXPECT_EQ(back.comments, "kept");  // no "Comments" stream: the field stays
 }
