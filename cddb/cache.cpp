@@ -160,11 +160,14 @@ bool CacheRead(CdInfo& info) {
 bool CacheWrite(const CdInfo& info) {
     const auto files = GetCacheFiles();
     if (!files || info.discIdText.empty()) return false;
-    const fs::path file = CacheFile();
+    fs::path file = CacheFile();
     std::error_code ec;
     fs::create_directories(file.parent_path(), ec);
     const auto lock = files->Lock(fs::path(file) += ".lock");
     if (!lock) return false;
+    // A linked cache stays linked: the file it points to is the one replaced.
+    if (fs::is_symlink(file, ec))
+        if (const fs::path target = fs::canonical(file, ec); !ec) file = target;
 
     CompoundTree tree;
     switch (files->Read(file, nullptr, tree)) {

@@ -250,6 +250,18 @@ TEST_F(CacheTest, ForeignCompoundFileIsReplacedNotMerged) {
     EXPECT_EQ(tree.storages[0].name, "11.1");
 }
 
+TEST_F(CacheTest, ALinkedCacheStaysLinked) {
+    std::filesystem::create_directories(dir_.path() / "elsewhere");
+    ASSERT_TRUE(files_->Write(dir_.path() / "elsewhere/cache.dat", CompoundTree{}));
+    std::filesystem::create_symlink("elsewhere/cache.dat", dir_.path() / "cache.dat");
+    ASSERT_TRUE(CacheWrite(Disc("11", {"t"})));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir_.path() / "cache.dat"));
+    CompoundTree tree;
+    ASSERT_EQ(files_->Read(dir_.path() / "elsewhere/cache.dat", nullptr, tree),
+              CompoundReadResult::Ok);
+    EXPECT_EQ(tree.storages.size(), 1u);
+}
+
 TEST_F(CacheTest, UnwritableFolderFailsTheWrite) {
     SetCacheFolder(dir_.path() / "file-not-folder");
     test::WriteFile(dir_.path() / "file-not-folder", test::Bytes(4, 1));
