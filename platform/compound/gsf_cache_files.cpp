@@ -67,11 +67,13 @@ public:
         std::call_once(once, [] {
             gsf_init();
             // A damaged cache is told once, as a damaged cache; the reader's own assertions
-            // about its blocks would only reach the terminal as noise.
-            g_log_set_handler(
-                "libgsf:msole",
-                static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING),
-                [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+            // and warnings about its blocks (some logged without a domain) would only reach
+            // the terminal as noise.
+            for (const gchar* domain :
+                 {"libgsf:msole", "libgsf", static_cast<const gchar*>(nullptr)})
+                g_log_set_handler(
+                    domain, static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING),
+                    [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
         });
     }
 
