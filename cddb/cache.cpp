@@ -106,8 +106,10 @@ std::string DecodeText(std::string_view bytes, CacheFiles* legacy) {
 
 void DecodeEntry(const CompoundStorage& storage, CdInfo& info, CacheFiles* legacy) {
     auto read = [&](std::string_view name, std::string& field) {
+        // Another program's cache is outside data: no control character reaches a tag or a
+        // label from it, as from a server.
         if (const CompoundStream* s = FindStream(storage, name))
-            field = DecodeText(s->data, legacy);
+            field = StripControls(DecodeText(s->data, legacy));
     };
     read("Comments", info.comments);
     read("Copyright", info.extended);
@@ -158,23 +160,33 @@ bool CacheRead(CdInfo& info) {
 bool CacheWrite(const CdInfo& info) {
     const auto files = GetCacheFiles();
     if (!files || info.discIdText.empty()) return false;
-    const fs::path file = CacheFile();
+    fs::path file = CacheFile();
     std::error_code ec;
     fs::create_directories(file.parent_path(), ec);
     const auto lock = files->Lock(fs::path(file) += ".lock");
     if (!lock) return false;
+    // A linked cache stays linked: the file it points to is the one replaced.
+    if (fs::is_symlink(file, ec))
+        if (const fs::path target = fs::canonical(file, ec); !ec) file = target;
 
     CompoundTree tree;
     switch (files->Read(file, nullptr, tree)) {
         case CompoundReadResult::Ok:
             if (LooksLikeCache(tree)) break;
             [[fallthrough]];
-        case CompoundReadResult::Damaged:
-            // Keep the bytes for whoever wants to look at them; the cache starts anew.
-            fs::rename(file, fs::path(file) += ".damaged", ec);
+        case CompoundReadResult::Damaged: {
+            // Keep the bytes for whoever wants to look at them (an earlier damaged file too);
+            // the cache starts anew.
+            fs::path aside = fs::path(file) += ".damaged";
+            for (int n = 2; fs::exists(aside, ec) || ec; ++n) {
+                if (n > 100) return false;
+                aside = fs::path(file) += ".damaged." + std::to_string(n);
+            }
+            fs::rename(file, aside, ec);
             if (ec) return false;
             tree = CompoundTree{};
             break;
+        }
         case CompoundReadResult::Missing:
             tree = CompoundTree{};
             break;

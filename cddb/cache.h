@@ -9,7 +9,7 @@
 // Writing rewrites the whole file: every other disc and the new entry go into a temporary file
 // that replaces the old one, under a lock file, so readers see the old or the new cache and no
 // disc is lost. A damaged or foreign file reads as a miss; the next write moves it aside to
-// "cache.dat.damaged" and starts a new one.
+// "cache.dat.damaged" (".damaged.2" and on when one is there already) and starts a new one.
 #include <filesystem>
 #include <memory>
 #include <optional>

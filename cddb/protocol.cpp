@@ -1,5 +1,6 @@
 #include "cddb/protocol.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -77,6 +78,13 @@ bool ReadEntry(const QueryInput& in, const QueryHooks& hooks, const std::string&
     // The read reply must be the entry itself, not an error status.
     if (lines.empty() || StatusOf(lines.front()).value_or(0) != 210) {
         Tell(hooks, Server(in) + " 無法提供 " + category + " " + id + ": " + Shown(lines));
+        return false;
+    }
+    // An entry cut short (no closing ".") would lose titles and stay in the cache as if whole.
+    const bool whole = std::any_of(lines.begin() + 1, lines.end(),
+                                   [](const std::string& l) { return TrimBlanks(l) == "."; });
+    if (!whole) {
+        Tell(hooks, Server(in) + " 的回覆不完整: " + Shown(lines));
         return false;
     }
     return ParseXmcd(lines, info, in.toc.tracks.size());

@@ -88,10 +88,15 @@ std::string Root(char letter) {
 
 // A text from a server or a cache, fit for a terminal.
 std::string Shown(std::string_view text) {
-    return std::string(cddb::TrimBlanks(cddb::StripControls(text)));
+    return Printable(cddb::TrimBlanks(cddb::StripControls(text)));
 }
 
 int List(bool refresh) {
+    struct sigaction sa {};
+    sa.sa_handler = OnCdSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
     const std::vector<cd::CdDriveSlot> drives = cd::ListCdDrives();
     if (drives.empty()) {
         std::printf(
@@ -102,11 +107,11 @@ int List(bool refresh) {
     // A failed lookup still lists the disc, but the run is not a success.
     const std::size_t failuresBefore = CddbFailuresShown();
     for (const cd::CdDriveSlot& d : drives) {
-        std::printf("%c: %s%s\n", d.letter, d.source.c_str(), d.image ? " (image)" : "");
+        std::printf("%c: %s%s\n", d.letter, Printable(d.source).c_str(), d.image ? " (image)" : "");
         DiscToc toc;
         std::string reason;
         if (!cd::ReadDiscTocWithReason(Root(d.letter), toc, &reason)) {
-            std::printf("   %s\n", reason.c_str());
+            std::printf("   %s\n", Printable(reason).c_str());
             continue;
         }
         const std::uint32_t id = DiscIdFromToc(toc);
@@ -128,6 +133,11 @@ int List(bool refresh) {
                         static_cast<unsigned>(t.startLba), t.audio ? "" : "  data",
                         title.empty() ? "" : "  ", title.c_str());
         }
+    }
+    if (g_cdSignal) {
+        // A lookup cut short by the signal: the discs are listed without it.
+        std::fprintf(stderr, "stopped by %s\n", StopSignalName(g_cdSignal));
+        return 128 + g_cdSignal;
     }
     return CddbFailuresShown() == failuresBefore ? 0 : 1;
 }
@@ -218,7 +228,7 @@ bool PlanTrack(const std::string& input, int track, const RipOptions& o, const s
     StreamInfo info;
     if (!ProbeInput(input, info)) {
         const int code = Engine().LastError.load();
-        std::fprintf(stderr, "%s: %s\n", input.c_str(),
+        std::fprintf(stderr, "%s: %s\n", Printable(input).c_str(),
                      code ? GetLastErrorText().c_str() : "not a CD track");
         return false;
     }
@@ -259,8 +269,8 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
     const std::string& output = plan.outputPath;
     if (Taken(output)) {
         if (!o.overwrite) {
-            std::fprintf(stderr, "%s: %s exists; --overwrite (-y) replaces it\n", input.c_str(),
-                         output.c_str());
+            std::fprintf(stderr, "%s: %s exists; --overwrite (-y) replaces it\n",
+                         Printable(input).c_str(), Printable(output).c_str());
             ++tally.failed;
             return 1;
         }
@@ -268,7 +278,8 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
     }
     if (!StartConversion(input, output, 0, kModeConvert)) {
         *failure = GetLastErrorText();
-        std::fprintf(stderr, "%s -> %s: %s\n", input.c_str(), output.c_str(), failure->c_str());
+        std::fprintf(stderr, "%s -> %s: %s\n", Printable(input).c_str(), Printable(output).c_str(),
+                     Printable(*failure).c_str());
         ++tally.failed;
         return 1;
     }
@@ -293,20 +304,21 @@ int RipOne(const std::string& input, int track, const RipOptions& o, const std::
         *failure = GetLastErrorText();
         std::error_code ec;
         if (std::filesystem::exists(e.OutputPath, ec))
-            std::fprintf(stderr, "%s -> %s: %s; the file holds the first %s\n", input.c_str(),
-                         e.OutputPath.c_str(), failure->c_str(), held.c_str());
+            std::fprintf(stderr, "%s -> %s: %s; the file holds the first %s\n",
+                         Printable(input).c_str(), Printable(e.OutputPath).c_str(),
+                         Printable(*failure).c_str(), held.c_str());
         else
-            std::fprintf(stderr, "%s -> %s: %s\n", input.c_str(), e.OutputPath.c_str(),
-                         failure->c_str());
+            std::fprintf(stderr, "%s -> %s: %s\n", Printable(input).c_str(),
+                         Printable(e.OutputPath).c_str(), Printable(*failure).c_str());
         ++tally.failed;
         return 1;
     }
     if (g_cdSignal) {
-        std::fprintf(stderr, "%s -> %s (stopped; the file holds the first %s)\n", input.c_str(),
-                     e.OutputPath.c_str(), held.c_str());
+        std::fprintf(stderr, "%s -> %s (stopped; the file holds the first %s)\n",
+                     Printable(input).c_str(), Printable(e.OutputPath).c_str(), held.c_str());
         return 1;
     }
-    std::fprintf(stderr, "%s -> %s\n", input.c_str(), e.OutputPath.c_str());
+    std::fprintf(stderr, "%s -> %s\n", Printable(input).c_str(), Printable(e.OutputPath).c_str());
     *written = e.OutputPath;
     ++tally.ripped;
     return 0;
@@ -334,13 +346,13 @@ int RipSerially(const std::vector<std::pair<int, std::string>>& work, const RipO
         if (o.verify.testCopy && !verified.TestRead(track, path)) {
             if (g_cdSignal) {
                 // A stop, not a failure: said as the pipeline says it.
-                std::fprintf(stderr, "%s: not ripped (%s)\n", path.c_str(),
+                std::fprintf(stderr, "%s: not ripped (%s)\n", Printable(path).c_str(),
                              rip::kStoppedInTestRead);
                 verified.AfterCopy(track, "", "not ripped");
                 break;
             }
             error = rip::kTestReadFailed;
-            std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
+            std::fprintf(stderr, "%s: %s\n", Printable(path).c_str(), error.c_str());
             ++tally.failed;
             status = 1;
         } else {
@@ -376,8 +388,8 @@ int RipPipelined(const std::vector<std::pair<int, std::string>>& work, const Rip
         } else if (Taken(plan.outputPath)) {
             plan.replaces = o.overwrite;
             if (!o.overwrite) {
-                std::fprintf(stderr, "%s: %s exists; --overwrite (-y) replaces it\n", path.c_str(),
-                             plan.outputPath.c_str());
+                std::fprintf(stderr, "%s: %s exists; --overwrite (-y) replaces it\n",
+                             Printable(path).c_str(), Printable(plan.outputPath).c_str());
                 plan.refused = "exists";
             }
         }
@@ -388,7 +400,7 @@ int RipPipelined(const std::vector<std::pair<int, std::string>>& work, const Rip
     options.testCopy = o.verify.testCopy;
     std::string warning;
     options.memoryLimit = rip::HoldLimitFromEnvironment(warning);
-    if (!warning.empty()) std::fprintf(stderr, "%s\n", warning.c_str());
+    if (!warning.empty()) std::fprintf(stderr, "%s\n", Printable(warning).c_str());
     const bool live = isatty(STDERR_FILENO) != 0;
     bool lineShown = false;
     auto clearLine = [&] {
@@ -405,8 +417,10 @@ int RipPipelined(const std::vector<std::pair<int, std::string>>& work, const Rip
             if (r.durationMs && (r.kind == rip::TrackResult::Ripped || r.fileKept))
                 ProgressDisplay(live, t.cdaPath, t.outputPath, r.began)
                     .Finish(0, r.durationMs, static_cast<double>(r.heldMs));
-            const char* in = t.cdaPath.c_str();
-            const char* out = t.outputPath.c_str();
+            const std::string inText = Printable(t.cdaPath);
+            const char* in = inText.c_str();
+            const std::string outText = Printable(t.outputPath);
+            const char* out = outText.c_str();
             switch (r.kind) {
                 case rip::TrackResult::Ripped:
                     std::fprintf(stderr, "%s -> %s\n", in, out);
@@ -421,9 +435,9 @@ int RipPipelined(const std::vector<std::pair<int, std::string>>& work, const Rip
                 case rip::TrackResult::TestReadFailed:
                     if (r.fileKept)
                         std::fprintf(stderr, "%s -> %s: %s; the file holds the first %s\n", in, out,
-                                     r.error.c_str(), held.c_str());
+                                     Printable(r.error).c_str(), held.c_str());
                     else
-                        std::fprintf(stderr, "%s -> %s: %s\n", in, out, r.error.c_str());
+                        std::fprintf(stderr, "%s -> %s: %s\n", in, out, Printable(r.error).c_str());
                     ++tally.failed;
                     break;
                 case rip::TrackResult::Refused:  // said when it was planned
@@ -433,7 +447,7 @@ int RipPipelined(const std::vector<std::pair<int, std::string>>& work, const Rip
                 case rip::TrackResult::StoppedInTestRead:
                 case rip::TrackResult::NotRipped:
                     std::fprintf(stderr, "%s: not ripped (%s)\n", in,
-                                 r.error.empty() ? "stopped" : r.error.c_str());
+                                 r.error.empty() ? "stopped" : Printable(r.error).c_str());
                     break;
             }
             status = 1;
@@ -478,7 +492,7 @@ int Rip(int argc, char** argv, int i) {
             if (!v) return Usage();
             std::string why;
             if (!(o.tracks = ParseTracks(v, why))) {
-                std::fprintf(stderr, "--tracks %s: %s\n", v, why.c_str());
+                std::fprintf(stderr, "--tracks %s: %s\n", v, Printable(why).c_str());
                 return 2;
             }
         } else if (a == "--jitter") {
@@ -562,7 +576,7 @@ int Rip(int argc, char** argv, int i) {
             std::string reason;
             const bool read = cd::ReadDiscTocWithReason(Root(letter), toc, &reason);
             std::fprintf(stderr, "%s: %s\n", cd::DriveLabel(*slot).c_str(),
-                         read ? "not an audio CD" : reason.c_str());
+                         read ? "not an audio CD" : Printable(reason).c_str());
             return 1;
         }
     } else {
@@ -625,7 +639,7 @@ int Rip(int argc, char** argv, int i) {
     rip::RipReport report;
     // A live status line may stand on the terminal (the reader speaks from its own thread).
     report.say = [live = isatty(STDERR_FILENO) != 0](const std::string& text) {
-        std::fprintf(stderr, live ? "\r\033[K%s\n" : "%s\n", text.c_str());
+        std::fprintf(stderr, live ? "\r\033[K%s\n" : "%s\n", Printable(text).c_str());
     };
     report.machine = [](const std::string& line) {
         std::printf("%s\n", line.c_str());

@@ -17,6 +17,7 @@
 #include "cddb/engine/cd_info_provider.h"
 #include "cddb/http_fetch.h"
 #include "cddb/lookup.h"
+#include "engine/job/engine_state.h"
 #include "platform/compound/gsf_cache_files.h"
 #include "platform/http/curl_transport.h"
 
@@ -57,7 +58,8 @@ public:
         std::fprintf(stderr, "CDDB: 選取您的 CD\n");
         // Match lines are the server's bytes: no control character reaches the terminal.
         for (std::size_t i = 0; i < matches.size(); ++i)
-            std::fprintf(stderr, "  %zu) %s\n", i + 1, cddb::StripControls(matches[i]).c_str());
+            std::fprintf(stderr, "  %zu) %s\n", i + 1,
+                         Printable(cddb::StripControls(matches[i])).c_str());
         const std::size_t chosen = choice.value_or(0);
         if (chosen >= matches.size()) {
             std::fprintf(stderr, "CDDB: --cddb-choice %zu: only %zu entries\n", chosen + 1,
@@ -66,7 +68,7 @@ public:
             return std::nullopt;
         }
         std::fprintf(stderr, "CDDB: using %zu) %s\n", chosen + 1,
-                     cddb::StripControls(matches[chosen]).c_str());
+                     Printable(cddb::StripControls(matches[chosen])).c_str());
         return chosen;
     }
 
@@ -79,9 +81,15 @@ public:
         return false;
     }
 
+    // Ctrl-C (or TERM, HUP) cancels a lookup at once: a silent server is not waited out.
+    void RunProgress(cddb::LookupSession& session) override {
+        while (session.Pump(*this, std::chrono::milliseconds(50)))
+            if (Engine().StopRequested.load() && !session.Cancelled()) session.Cancel();
+    }
+
     bool AskPassword(const std::string& url, std::string& user, std::string& password) override {
         if (!isatty(STDIN_FILENO)) return false;
-        std::fprintf(stderr, "CDDB: %s asks for a name and password\n", url.c_str());
+        std::fprintf(stderr, "CDDB: %s asks for a name and password\n", Printable(url).c_str());
         user = Prompt("name: ", true);
         password = Prompt("password: ", false);
         return !user.empty();

@@ -116,14 +116,14 @@ void OnSignal(int sig) {
 }
 
 int UsageError(const std::string& what) {
-    std::fprintf(stderr, "tralux-cli: %s\nTry 'tralux-cli --help'.\n", what.c_str());
+    std::fprintf(stderr, "tralux-cli: %s\nTry 'tralux-cli --help'.\n", Printable(what).c_str());
     return 2;
 }
 
 // "開啟檔案錯誤: PATH: reason": the engine's text, then what the system said.
 void FileFailure(const std::string& path, const std::string& reason) {
-    std::fprintf(stderr, "%s: %s: %s\n", ErrorCodeText(kErrOpen).c_str(), path.c_str(),
-                 reason.c_str());
+    std::fprintf(stderr, "%s: %s: %s\n", ErrorCodeText(kErrOpen).c_str(), Printable(path).c_str(),
+                 Printable(reason).c_str());
 }
 
 struct ConvertOptions {
@@ -258,9 +258,9 @@ void ReportProbeFailure(const std::string& path) {
     const std::string text = code ? Shown(GetLastErrorText()) : "not a supported input";
     const std::string named = DescribeUnsupportedWav(path);
     if (named.empty())
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), text.c_str());
+        std::fprintf(stderr, "%s: %s\n", Printable(path).c_str(), text.c_str());
     else
-        std::fprintf(stderr, "%s: %s (%s)\n", path.c_str(), text.c_str(), named.c_str());
+        std::fprintf(stderr, "%s: %s (%s)\n", Printable(path).c_str(), text.c_str(), named.c_str());
 }
 
 int Probe(const std::vector<std::string>& files) {
@@ -273,15 +273,16 @@ int Probe(const std::vector<std::string>& files) {
             status = 1;
             continue;
         }
-        std::printf("%s\n%s\nduration: %s (%u ms)\n", f.c_str(), DescribeInput(info).c_str(),
-                    FormatClock(info.DurationMs / 1000).c_str(), info.DurationMs);
+        std::printf("%s\n%s\nduration: %s (%u ms)\n", Printable(f).c_str(),
+                    DescribeInput(info).c_str(), FormatClock(info.DurationMs / 1000).c_str(),
+                    info.DurationMs);
         const std::pair<const char*, const std::string*> tags[] = {
             {"title", &info.Title},        {"artist", &info.Artist}, {"album", &info.Album},
             {"year", &info.Year},          {"track", &info.Track},   {"comment", &info.Comment},
             {"copyright", &info.Copyright}};
         for (const auto& [name, text] : tags)
             if (!text->empty() && !(text == &info.Title && info.TitleIsFileName))
-                std::printf("%s: %s\n", name, text->c_str());
+                std::printf("%s: %s\n", name, Printable(*text).c_str());
     }
     return status;
 }
@@ -324,7 +325,7 @@ int Formats() {
         "the source is deeper; --bitrate 6..510 kbit/s, variable (default 160)\n");
     std::string in = "WAV MP3";
     for (const std::string& ext : platform::MediaInputExtensions()) in += " " + ext.substr(1);
-    std::printf("\nInputs: %s, CD tracks (.cda)\n", in.c_str());
+    std::printf("\nInputs: %s, CD tracks (.cda)\n", Printable(in).c_str());
     std::printf("Outputs: wav mp3 wma flac opus\n");
     return 0;
 }
@@ -365,7 +366,8 @@ int SettleFormat(const ConvertOptions& o, Job& job) {
                 std::fprintf(stderr,
                              "%s: WMA at %d kbit/s %s cannot be written at %u Hz; converting to "
                              "%u Hz\n",
-                             job.input.c_str(), kbps, ChannelWord(job.channels), job.rate, best);
+                             Printable(job.input).c_str(), kbps, ChannelWord(job.channels),
+                             job.rate, best);
                 job.rate = best;
             }
         }
@@ -398,7 +400,7 @@ int SettleFormat(const ConvertOptions& o, Job& job) {
             if (d(r) <= d(best)) best = r;
         }
         std::fprintf(stderr, "%s: MP3 cannot be written at %u Hz; converting to %u Hz\n",
-                     job.input.c_str(), job.rate, best);
+                     Printable(job.input).c_str(), job.rate, best);
         job.rate = best;
     }
     if (Mp3BitRatesKbps(job.rate, job.channels).empty()) {
@@ -411,7 +413,7 @@ int SettleFormat(const ConvertOptions& o, Job& job) {
             return 2;
         }
         std::fprintf(stderr, "%s: MP3 at %u Hz has no stereo bit rate; converting to mono\n",
-                     job.input.c_str(), job.rate);
+                     Printable(job.input).c_str(), job.rate);
         job.channels = 1;
     }
     if (o.vbr) {
@@ -438,7 +440,7 @@ int SettleFormat(const ConvertOptions& o, Job& job) {
     if (!valid.empty() && std::find(valid.begin(), valid.end(), stored) == valid.end())
         std::fprintf(stderr,
                      "%s: %d kbit/s is not available for MP3 at %u Hz %s; %d kbit/s is used\n",
-                     job.input.c_str(), stored, job.rate, ChannelWord(job.channels),
+                     Printable(job.input).c_str(), stored, job.rate, ChannelWord(job.channels),
                      Mp3KbpsFor(job.rate, job.channels, stored));
     return 0;
 }
@@ -449,7 +451,7 @@ void ReportCutInput(const EngineState& e, const Job& job) {
     const double converted = std::max(0.0, e.PositionMs.load() - e.StartMs.load()) / 1000.0;
     std::fprintf(stderr,
                  "%s: the input ended early (its header announces %.3f s); %.3f s converted\n",
-                 job.input.c_str(), job.info.DeclaredDurationMs / 1000.0, converted);
+                 Printable(job.input).c_str(), job.info.DeclaredDurationMs / 1000.0, converted);
 }
 
 // A stopped job's file is playable; the user hears how much of the input it holds. (The stop
@@ -458,8 +460,9 @@ void ReportStopped(const EngineState& e, const Job& job, const ConvertOptions& o
     const double start = o.startMs.value_or(0);
     const double held = std::max(0.0, e.PositionMs.load() - start);
     const double wanted = std::max(0.0, e.DurationMs.load() - start);
-    std::fprintf(stderr, "%s -> %s (stopped; the file holds %s of %s)\n", job.input.c_str(),
-                 e.OutputPath.c_str(), FormatClock(static_cast<std::uint64_t>(held) / 1000).c_str(),
+    std::fprintf(stderr, "%s -> %s (stopped; the file holds %s of %s)\n",
+                 Printable(job.input).c_str(), Printable(e.OutputPath).c_str(),
+                 FormatClock(static_cast<std::uint64_t>(held) / 1000).c_str(),
                  FormatClock(static_cast<std::uint64_t>(wanted) / 1000).c_str());
 }
 
@@ -496,7 +499,8 @@ void ReportRefusal(EngineState& e, const Job& job) {
             FileFailure(job.output, why.empty() ? "cannot be created" : why);
         }
     } else {
-        std::fprintf(stderr, "%s: %s\n", job.input.c_str(), Shown(LastErrorText(e)).c_str());
+        std::fprintf(stderr, "%s: %s\n", Printable(job.input).c_str(),
+                     Shown(LastErrorText(e)).c_str());
     }
 }
 
@@ -516,7 +520,8 @@ Outcome RunJob(const Job& job, const ConvertOptions& o) {
     });
     progress.Finish(e.StartMs.load(), e.DurationMs.load(), e.PositionMs.load());
     if (e.LastError.load() != 0) {
-        std::fprintf(stderr, "%s: %s\n", job.input.c_str(), Shown(GetLastErrorText()).c_str());
+        std::fprintf(stderr, "%s: %s\n", Printable(job.input).c_str(),
+                     Shown(GetLastErrorText()).c_str());
         return Outcome::Failed;
     }
     if (g_notifier.TakeError()) return Outcome::Failed;
@@ -524,7 +529,8 @@ Outcome RunJob(const Job& job, const ConvertOptions& o) {
         ReportStopped(e, job, o);
         return Outcome::Stopped;
     }
-    std::fprintf(stderr, "%s -> %s\n", job.input.c_str(), e.OutputPath.c_str());
+    std::fprintf(stderr, "%s -> %s\n", Printable(job.input).c_str(),
+                 Printable(e.OutputPath).c_str());
     ReportCutInput(e, job);
     return Outcome::Done;
 }
@@ -542,14 +548,16 @@ void RunParallel(const std::vector<Job>& jobs, const ConvertOptions& o, std::siz
         progress.Done(static_cast<double>(e.PositionMs.load()) - e.StartMs.load());
         progress.Clear();
         if (e.LastError.load() != 0) {
-            std::fprintf(stderr, "%s: %s\n", job.input.c_str(), Shown(LastErrorText(e)).c_str());
+            std::fprintf(stderr, "%s: %s\n", Printable(job.input).c_str(),
+                         Shown(LastErrorText(e)).c_str());
             ++failed;
         } else if (e.FailureShown.load()) {
             ++failed;
         } else if (g_signal) {
             ReportStopped(e, job, o);
         } else {
-            std::fprintf(stderr, "%s -> %s\n", job.input.c_str(), e.OutputPath.c_str());
+            std::fprintf(stderr, "%s -> %s\n", Printable(job.input).c_str(),
+                         Printable(e.OutputPath).c_str());
             ReportCutInput(e, job);
             ++converted;
         }
@@ -747,7 +755,7 @@ int Convert(int argc, char** argv, int i) {
     for (const auto& input : inputs) inputKeys.insert(Key(input.first));
     for (const auto& [in, sub] : inputs) {
         if (!seenInputs.insert(Key(in)).second) {
-            std::fprintf(stderr, "%s: given twice; converted once\n", in.c_str());
+            std::fprintf(stderr, "%s: given twice; converted once\n", Printable(in).c_str());
             ++duplicates;
             continue;
         }
@@ -761,8 +769,8 @@ int Convert(int argc, char** argv, int i) {
         if (cli::CddbChoiceRefused()) return 2;
         if (SettleFormat(o, job) == 2) return 2;
         if (o.startMs && *o.startMs >= job.info.DurationMs && job.info.trackNumber == 0) {
-            std::fprintf(stderr, "%s: --start %u ms is at or past the end (%u ms)\n", in.c_str(),
-                         *o.startMs, job.info.DurationMs);
+            std::fprintf(stderr, "%s: --start %u ms is at or past the end (%u ms)\n",
+                         Printable(in).c_str(), *o.startMs, job.info.DurationMs);
             status = 1;
             continue;
         }
@@ -785,7 +793,7 @@ int Convert(int argc, char** argv, int i) {
             // Even with --overwrite: another input of this run is never written over.
             std::fprintf(stderr,
                          "%s: %s is an input of this run; skipped so as not to write over it\n",
-                         in.c_str(), out.c_str());
+                         Printable(in).c_str(), Printable(out).c_str());
             status = 1;
             continue;
         }
@@ -798,7 +806,7 @@ int Convert(int argc, char** argv, int i) {
                 std::fprintf(
                     stderr,
                     "%s: %s exists; --overwrite (-y) replaces it, --rename picks a free name\n",
-                    in.c_str(), out.c_str());
+                    Printable(in).c_str(), Printable(out).c_str());
                 status = 1;
                 continue;
             } else {

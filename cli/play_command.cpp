@@ -47,7 +47,8 @@ constexpr const char* kPlayUsage =
     "device. Exit status: 0 played, 1 failed, 2 bad usage, 130 stopped.\n";
 
 int PlayUsageError(const std::string& what) {
-    std::fprintf(stderr, "tralux-cli play: %s\nTry 'tralux-cli play --help'.\n", what.c_str());
+    std::fprintf(stderr, "tralux-cli play: %s\nTry 'tralux-cli play --help'.\n",
+                 Printable(what).c_str());
     return 2;
 }
 
@@ -123,7 +124,7 @@ int Play(int argc, char** argv, int first) {
     StreamInfo info;
     if (!ProbeInput(input, info)) {
         const int code = e.LastError.load();
-        std::fprintf(stderr, "%s: %s\n", input.c_str(),
+        std::fprintf(stderr, "%s: %s\n", Printable(input).c_str(),
                      code ? Shown(GetLastErrorText()).c_str() : "not a supported input");
         return 1;
     }
@@ -146,7 +147,8 @@ int Play(int argc, char** argv, int first) {
     sigaction(SIGHUP, &sa, nullptr);  // no playing on after the terminal has gone
 
     if (!StartConversion(input, "", 0, kModePreview)) {
-        std::fprintf(stderr, "%s: %s\n", input.c_str(), Shown(GetLastErrorText()).c_str());
+        std::fprintf(stderr, "%s: %s\n", Printable(input).c_str(),
+                     Shown(GetLastErrorText()).c_str());
         SetNotifier(nullptr);
         return 1;
     }
@@ -175,7 +177,8 @@ int Play(int argc, char** argv, int first) {
     SetNotifier(nullptr);
     if (g_interrupted.load()) return 130;
     if (e.LastError.load() != 0) {
-        std::fprintf(stderr, "%s: %s\n", input.c_str(), Shown(GetLastErrorText()).c_str());
+        std::fprintf(stderr, "%s: %s\n", Printable(input).c_str(),
+                     Shown(GetLastErrorText()).c_str());
         return 1;
     }
     return notifier.sawError.load() ? 1 : 0;

@@ -11,7 +11,7 @@ namespace tralux {
 std::string Shown(std::string text) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '\n' || text.back() == '\t'))
         text.pop_back();
-    return text;
+    return Printable(text);
 }
 
 ProgressFigures ComputeProgress(std::uint32_t startMs, std::uint32_t durationMs, double positionMs,
@@ -111,7 +111,7 @@ std::string BatchProgress::Line(const std::vector<Running>& running) const {
     if (!running.empty()) line += "  running:";
     for (const Running& r : running) {
         const ProgressFigures f = ComputeProgress(r.startMs, r.durationMs, r.positionMs, 0);
-        line += " " + std::filesystem::path(r.input).filename().string() + " " +
+        line += " " + Printable(std::filesystem::path(r.input).filename().string()) + " " +
                 std::to_string(f.percent) + "%";
     }
     return line;

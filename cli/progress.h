@@ -5,14 +5,16 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/job/clock_text.h"
+#include "engine/job/printable_text.h"
 
 namespace tralux {
 
 // A message as the terminal shows it: the blanks and line ends that pad some texts for a
-// dialog do not end a line of output.
+// dialog do not end a line of output; the rest is Printable.
 std::string Shown(std::string text);
 
 struct ProgressFigures {

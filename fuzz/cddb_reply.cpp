@@ -9,6 +9,7 @@
 #include "cddb/http_fetch.h"
 #include "cddb/protocol.h"
 #include "cddb/track_name.h"
+#include "engine/job/printable_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tralux::cddb;
@@ -31,6 +32,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (cut.size() > kMaxInfoText || !IsValidUtf8(cut)) __builtin_trap();
         const std::string name = TrackFileName(1, t.title, ".wav");
         if (name.find('/') != std::string::npos || name.size() > 255) __builtin_trap();
+    }
+    // Shown on a terminal or a label: valid UTF-8 without a control byte, line breaks kept only
+    // when asked for.
+    for (const bool breaks : {false, true}) {
+        const std::string shown = tralux::Printable(text, breaks);
+        if (!IsValidUtf8(shown)) __builtin_trap();
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            const auto c = static_cast<unsigned char>(shown[i]);
+            if ((c < 0x20 && !(breaks && c == '\n')) || c == 0x7F) __builtin_trap();
+            if (c == 0xC2 && i + 1 < shown.size() &&
+                static_cast<unsigned char>(shown[i + 1]) < 0xA0)
+                __builtin_trap();
+        }
     }
     MatchLines(lines);
     ParseCdTextPacks(data, size, tracks);

@@ -411,6 +411,8 @@ void VerifiedRip::Finish(const std::string& folder, const cddb::CdInfo& disc,
     const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
     std::string base = cddb::SanitizeTitle(performer.empty() ? title : performer + " - " + title);
     if (base.empty()) base = "disc";
+    // A name that starts with '-' reads as an option to the tools the files are handed to.
+    if (base.front() == '-') base.front() = '_';
 
     if (hiddenSectors_ && options_.hiddenTrack) {
         const fs::path path = dir / cddb::TrackFileName(0, "Hidden", ".wav");

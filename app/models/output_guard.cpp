@@ -10,6 +10,7 @@
 
 #include "engine/job/clock_text.h"
 #include "engine/job/errors.h"
+#include "engine/job/printable_text.h"
 
 namespace tralux::models {
 
@@ -153,7 +154,7 @@ std::string OutputProblem(const std::string& path) {
 }
 
 std::string StoppedLine(const std::string& path, std::uint64_t heldMs, std::uint64_t wantedMs) {
-    return "已停止：" + path + " 只含前 " + FormatClock(heldMs / 1000) + "（完整應為 " +
+    return "已停止：" + Printable(path) + " 只含前 " + FormatClock(heldMs / 1000) + "（完整應為 " +
            FormatClock(wantedMs / 1000) + "），可以播放但不完整。";
 }
 
@@ -168,9 +169,11 @@ std::string CutInputReason(std::uint64_t declaredMs, std::uint64_t convertedMs) 
 std::string SummaryText(const RunReport& r, const std::string& outputFolder) {
     std::string t;
     std::string cut;
-    for (const RunReport::Item& c : r.cut) cut += c.path + "：" + c.reason + "\n";
+    // One line per file: a line break in a name is shown as an escape, not taken as a new line.
+    for (const RunReport::Item& c : r.cut)
+        cut += Printable(c.path) + "：" + Printable(c.reason) + "\n";
     if (r.written.size() == 1 && r.skipped.empty() && r.failed.empty() && !r.stopped) {
-        t = "已完成：" + r.written.front() + "\n";
+        t = "已完成：" + Printable(r.written.front()) + "\n";
         return cut.empty() ? t : t + "\n" + cut;
     }
     t = "已完成 " + std::to_string(r.written.size()) + " 個檔案";
@@ -187,14 +190,14 @@ std::string SummaryText(const RunReport& r, const std::string& outputFolder) {
         if (r.notStarted) t += "尚有 " + std::to_string(r.notStarted) + " 個檔案未轉換。\n";
     }
     if (!r.written.empty() || r.stoppedPath || !r.stoppedFiles.empty())
-        t += "檔案位於 " + outputFolder + "\n";
+        t += "檔案位於 " + Printable(outputFolder) + "\n";
     // Each failure and skip with its file: the user must know which and why.
     constexpr std::size_t kShown = 20;
     auto list = [&](const char* heading, const std::vector<RunReport::Item>& items) {
         if (items.empty()) return;
         t += std::string("\n") + heading + "\n";
         for (std::size_t i = 0; i < items.size() && i < kShown; ++i)
-            t += "  " + items[i].path + "：" + items[i].reason + "\n";
+            t += "  " + Printable(items[i].path) + "：" + Printable(items[i].reason) + "\n";
         if (items.size() > kShown)
             t += "  …還有 " + std::to_string(items.size() - kShown) + " 個\n";
     };

@@ -1,5 +1,7 @@
 #include "app/window/existing_output_dialog.h"
 
+#include "engine/job/printable_text.h"
+
 #include <algorithm>
 
 #include <QCheckBox>
@@ -23,8 +25,8 @@ ExistingOutputDialog::ExistingOutputDialog(QWidget* owner, const std::string& pa
     : QDialog(owner) {
     setWindowTitle(QStringLiteral("檔案已存在"));
     setModal(true);
-    const QString p = QString::fromStdString(path);
-    const QFileInfo info(p);
+    const QFileInfo info(QString::fromStdString(path));
+    const QString p = QString::fromStdString(Printable(path));
     auto* icon = new QLabel(this);
     icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxQuestion).pixmap(32, 32));
     const QLocale tw(QLocale::Chinese, QLocale::TraditionalChineseScript, QLocale::Taiwan);
@@ -110,7 +112,8 @@ ExistingOutputsDialog::ExistingOutputsDialog(QWidget* owner, const std::vector<s
     list->setReadOnly(true);
     list->setLineWrapMode(QPlainTextEdit::NoWrap);
     QString all;
-    for (const std::string& p : paths) all += QString::fromStdString(p) + QLatin1Char('\n');
+    for (const std::string& p : paths)
+        all += QString::fromStdString(Printable(p)) + QLatin1Char('\n');
     all.chop(1);
     list->setPlainText(all);
     const int lines = static_cast<int>(std::min<std::size_t>(paths.size(), 6));

@@ -37,6 +37,7 @@
 #include "engine/job/describe.h"
 #include "engine/job/engine_state.h"
 #include "engine/job/job.h"
+#include "engine/job/printable_text.h"
 #include "engine/playback/playback.h"
 #include "platform/media_loader/media_names.h"
 #include "platform/notify/notifier.h"
@@ -416,7 +417,8 @@ void MainWindow::paintEvent(QPaintEvent*) {
     // An input without title, artist or copyright is named by its file.
     if (loaded && !lines.isEmpty() &&
         QString(lines[0]).remove(QLatin1Char(',')).trimmed().isEmpty())
-        lines[0] = QFileInfo(QString::fromStdString(inputPath_)).fileName();
+        lines[0] = QString::fromStdString(
+            Printable(QFileInfo(QString::fromStdString(inputPath_)).fileName().toStdString()));
     for (int i = 0; i < 2 && i < lines.size(); ++i) {
         const QRectF line(desc.left() + 2, desc.top() + i * 13, desc.width() - 4, 13);
         // A long line is narrowed a little before it is cut.

@@ -1,5 +1,7 @@
 #include "app/window/progress_dialog.h"
 
+#include "engine/job/printable_text.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -63,6 +65,11 @@ std::string VerdictLine(const cd::RipLogTrack& t, bool lookedUp) {
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
+}
+
+// A file name on a one-line label: control bytes shown as escapes keep it one line.
+QString QName(const std::string& s) {
+    return Q(Printable(s));
 }
 
 std::string Clock(double ms) {
@@ -182,7 +189,7 @@ ProgressDialog::ProgressDialog(QWidget* owner, std::string input)
     Build();
     const EngineState& e = Engine();
     jitter_ = settings::ReadOption("Jitter") == 1;
-    title_->setText(Q(SingleTitleLine(
+    title_->setText(QName(SingleTitleLine(
         e.OutputFormat.load(),
         BaseName(OutputPathFor(input_, Ui().outputFolder, e.OutputFormat.load())))));
     ShowTrackTimes();
@@ -456,7 +463,7 @@ void ProgressDialog::StartSingle() {
         Finish();
         return;
     }
-    title_->setText(Q(SingleTitleLine(format, BaseName(d.path))));
+    title_->setText(QName(SingleTitleLine(format, BaseName(d.path))));
     if (const std::string why = UnmadeCombination(format, static_cast<int>(e.OutputRate.load()),
                                                   e.OutputChannels.load());
         !why.empty()) {
@@ -479,7 +486,7 @@ void ProgressDialog::StartSingle() {
     jobActive_ = true;
     currentInput_ = input_;
     currentOutput_ = e.OutputPath;
-    output_->setText(QStringLiteral("輸出檔案名稱:") + Q(e.OutputPath));
+    output_->setText(QStringLiteral("輸出檔案名稱:") + QName(e.OutputPath));
     ShowTrackTimes();
     timer_.start(1000);
 }
@@ -591,7 +598,7 @@ void ProgressDialog::Tick() {
         quality_->setText(
             Q(QualityLine(static_cast<int>(e.OutputRate.load()), e.OutputChannels.load(),
                           e.EqualizerOn.load(), jitter_, e.OutputBits.load())));
-        if (!batch_) output_->setText(QStringLiteral("輸出檔案名稱:") + Q(e.OutputPath));
+        if (!batch_) output_->setText(QStringLiteral("輸出檔案名稱:") + QName(e.OutputPath));
         return;
     }
     if (jobActive_) {
@@ -633,7 +640,7 @@ void ProgressDialog::StartNext() {
     const std::size_t index = next_++;
     const std::string& input = inputs_[index];
     count_->setText(Q(BatchCountLine(index + 1, inputs_.size())));
-    file_->setText(Q(BatchFileLine(input)));
+    file_->setText(QName(BatchFileLine(input)));
     // Nothing of the previous file stays on screen while this one starts (or fails).
     bar_->setValue(0);
     output_->clear();
@@ -684,7 +691,7 @@ void ProgressDialog::StartNext() {
         if (!finished_) report_.failed.push_back({d.path, "測試讀取失敗"});
         return;
     }
-    output_->setText(Q(BatchOutputLine(e.OutputFormat.load(), d.path)));
+    output_->setText(QName(BatchOutputLine(e.OutputFormat.load(), d.path)));
     e.ReplaceOutput.store(d.replaces);
     bool started = false;
     {
@@ -700,7 +707,7 @@ void ProgressDialog::StartNext() {
     currentInput_ = input;
     currentOutput_ = e.OutputPath;
     guard_.Moved(d.path, e.OutputPath);
-    output_->setText(Q(BatchOutputLine(e.OutputFormat.load(), e.OutputPath)));
+    output_->setText(QName(BatchOutputLine(e.OutputFormat.load(), e.OutputPath)));
 }
 
 std::string ProgressDialog::CdOutput(const std::string& input, int format) const {
@@ -994,7 +1001,7 @@ bool ProgressDialog::PlanBatch() {
     if (!plan_.empty()) {
         const Planned& first = plan_.front();
         compression_->setText(CompressionText(first.format));
-        output_->setText(Q(BatchOutputLine(first.format, outputFolder_)));
+        output_->setText(QName(BatchOutputLine(first.format, outputFolder_)));
     }
     runStart_ = std::chrono::steady_clock::now();
     ShowOverall();
@@ -1250,7 +1257,7 @@ bool ProgressDialog::PlanRip() {
         compression_->setText(CompressionText(first.format));
         quality_->setText(
             Q(QualityLine(static_cast<int>(first.rate), first.channels, false, jitter_)));
-        output_->setText(Q(BatchOutputLine(first.format, outputFolder_)));
+        output_->setText(QName(BatchOutputLine(first.format, outputFolder_)));
     }
     return true;
 }

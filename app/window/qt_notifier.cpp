@@ -1,5 +1,7 @@
 #include "app/window/qt_notifier.h"
 
+#include "engine/job/printable_text.h"
+
 #include <QApplication>
 #include <QGridLayout>
 #include <QMessageBox>
@@ -17,8 +19,9 @@ void ShowMessageBox(const Message& m) {
     if (m.icon == MessageIcon::Warning) icon = QMessageBox::Warning;
     QWidget* owner = QApplication::activeModalWidget() ? QApplication::activeModalWidget()
                                                        : QApplication::activeWindow();
-    QMessageBox box(icon, QString::fromStdString(m.caption), QString::fromStdString(m.text),
-                    QMessageBox::NoButton, owner);
+    // Names inside the text come from files and discs: shown as escapes, never as controls.
+    QMessageBox box(icon, QString::fromStdString(m.caption),
+                    QString::fromStdString(Printable(m.text, true)), QMessageBox::NoButton, owner);
     PrepareMessageBox(box);
     box.exec();
 }
@@ -27,6 +30,8 @@ void PrepareMessageBox(QMessageBox& box) {
     if (box.buttons().isEmpty())
         box.setDefaultButton(box.addButton(QStringLiteral("確定"), QMessageBox::AcceptRole));
     box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A name such as "<img src=...>.wav" stays a name: no text is taken for markup.
+    box.setTextFormat(Qt::PlainText);
     const QString text = box.text();
     if (text.size() < 60 && !text.contains(QLatin1Char('\n'))) return;
     // A long text gets the width of its longest line, within reason, instead of a narrow column.

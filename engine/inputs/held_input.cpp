@@ -1,9 +1,14 @@
 #include "engine/inputs/held_input.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -110,7 +115,7 @@ private:
         }
         file_.Seek(b.offset + at);
         if (!file_.ReadExact(out, n))
-            throw FileError(kCauseEndOfFile, pcm_->path_,
+            throw FileError(kCauseEndOfFile, pcm_->openPath_,
                             "the read-ahead file is shorter than written");
     }
     // A block passed on: its memory goes back at once.
@@ -136,13 +141,48 @@ private:
 };
 
 HeldPcm::HeldPcm(const StreamInfo& info, std::string path, std::uint64_t id)
-    : info_(info), path_(std::move(path)), id_(id) {}
+    : info_(info), path_(std::move(path)), openPath_(path_), id_(id) {}
+
+namespace {
+
+// An unnamed file in `path`'s folder (on its file system: it may hold a whole track), for a job
+// to reach through /proc/self/fd; -1 with errno when the folder refuses.
+int OpenUnnamed(const std::string& path) {
+    const std::string dir = std::filesystem::path(path).parent_path().string();
+    int fd = ::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+    // No O_TMPFILE here: a fresh name (never one that exists) for an instant, then unnamed.
+    std::string name = path + ".XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0 && ::unlink(name.c_str()) != 0) {
+        const int err = errno;
+        ::close(fd);
+        ::unlink(name.c_str());
+        errno = err;
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
 
 std::shared_ptr<HeldPcm> HeldPcm::Create(const StreamInfo& info, const std::string& path,
                                          std::string* error) {
     const std::uint64_t id = g_nextId.fetch_add(1);
     std::shared_ptr<HeldPcm> pcm(new HeldPcm(info, path, id));
-    pcm->spill_ = std::fopen(path.c_str(), "wb");
+    struct stat proc {};
+    if (::stat("/proc/self/fd", &proc) == 0) {
+        pcm->fd_ = OpenUnnamed(path);
+        if (pcm->fd_ >= 0) {
+            pcm->openPath_ = "/proc/self/fd/" + std::to_string(pcm->fd_);
+            // The spill stream has a descriptor of its own: End closes it, not the file.
+            const int spill = ::fcntl(pcm->fd_, F_DUPFD_CLOEXEC, 0);
+            if (spill >= 0 && !(pcm->spill_ = ::fdopen(spill, "wb"))) ::close(spill);
+        }
+    } else {
+        pcm->named_ = true;
+        pcm->spill_ = std::fopen(path.c_str(), "wb");
+    }
     std::uint8_t head[kHeaderBytes];
     std::memcpy(head, kMagic, sizeof kMagic);
     for (int i = 0; i < 8; ++i) head[sizeof kMagic + i] = static_cast<std::uint8_t>(id >> (8 * i));
@@ -163,12 +203,15 @@ HeldPcm::~HeldPcm() {
         Held().erase(id_);
     }
     if (spill_) std::fclose(spill_);
+    if (fd_ >= 0) ::close(fd_);
     // Blocks a stopped job never reached give their memory back too.
     if (release_)
         for (const Block& b : blocks_)
             if (!b.memory.empty()) release_(b.bytes);
-    std::error_code ec;
-    std::filesystem::remove(path_, ec);
+    if (named_) {
+        std::error_code ec;
+        std::filesystem::remove(path_, ec);
+    }
 }
 
 bool HeldPcm::Add(const std::uint8_t* data, std::size_t bytes, bool spill) {

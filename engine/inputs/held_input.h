@@ -1,7 +1,9 @@
 #pragma once
 // PCM the program holds for a job (a CD track read ahead of its encoding): the blocks as they
 // were delivered, each in memory or spilled to a handle file. The job opens that file as its
-// input; the blocks reach it with their original boundaries.
+// input; the blocks reach it with their original boundaries. The handle file has no name in
+// its folder while the process holds it (where the system allows), so a killed process leaves
+// nothing behind.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -17,7 +19,8 @@ namespace tralux {
 
 class HeldPcm {
 public:
-    // Creates the handle file at `path` (replacing a leftover one); null with the system's
+    // Creates the handle file in `path`'s folder, unnamed where the file system allows it (else
+    // at `path`, replacing a leftover one, removed by the destructor); null with the system's
     // reason when it cannot be written.
     static std::shared_ptr<HeldPcm> Create(const StreamInfo& info, const std::string& path,
                                            std::string* error = nullptr);
@@ -35,7 +38,10 @@ public:
     void SetRelease(std::function<void(std::size_t)> release);
 
     const StreamInfo& Info() const { return info_; }
-    const std::string& Path() const { return path_; }
+    // What a job opens as its input (a /proc/self/fd name for an unnamed file).
+    const std::string& Path() const { return openPath_; }
+    // Whether the handle file has a name in its folder.
+    bool Named() const { return named_; }
     std::uint64_t Bytes() const;
     // A job has read it to its end.
     bool Delivered() const;
@@ -51,6 +57,9 @@ private:
 
     const StreamInfo info_;
     const std::string path_;
+    std::string openPath_;
+    bool named_ = false;
+    int fd_ = -1;  // keeps an unnamed file alive until the holder goes
     const std::uint64_t id_;
     mutable std::mutex mutex_;
     std::vector<Block> blocks_;

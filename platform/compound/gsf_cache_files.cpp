@@ -64,7 +64,17 @@ class GsfCacheFiles final : public cddb::CacheFiles {
 public:
     explicit GsfCacheFiles(std::chrono::milliseconds lockWait) : lockWait_(lockWait) {
         static std::once_flag once;
-        std::call_once(once, [] { gsf_init(); });
+        std::call_once(once, [] {
+            gsf_init();
+            // A damaged cache is told once, as a damaged cache; the reader's own assertions
+            // and warnings about its blocks (some logged without a domain) would only reach
+            // the terminal as noise.
+            for (const gchar* domain :
+                 {"libgsf:msole", "libgsf", static_cast<const gchar*>(nullptr)})
+                g_log_set_handler(
+                    domain, static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING),
+                    [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+        });
     }
 
     cddb::CompoundReadResult Read(const fs::path& file, const std::string* onlyStorage,

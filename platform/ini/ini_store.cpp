@@ -71,8 +71,15 @@ bool WriteAll(int fd, std::string_view data) {
     return true;
 }
 
-// Replaces `path` by a file holding `data`; the old file stays intact until the rename.
-bool ReplaceFile(const std::filesystem::path& path, std::string_view data) {
+// Replaces `path` by a file holding `data`; the old file stays intact until the rename. A
+// symbolic link (settings kept elsewhere, a dotfiles folder) stays a link: its file is replaced.
+bool ReplaceFile(const std::filesystem::path& link, std::string_view data) {
+    std::error_code ec;
+    std::filesystem::path path = link;
+    if (std::filesystem::is_symlink(link, ec)) {
+        const auto target = std::filesystem::canonical(link, ec);
+        if (!ec) path = target;
+    }
     const auto folder = path.parent_path();
     std::string tmpl = (folder / (path.filename().string() + ".tmp.XXXXXX")).string();
     std::vector<char> name(tmpl.begin(), tmpl.end());

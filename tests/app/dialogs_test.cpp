@@ -538,6 +538,19 @@ TEST(WindowScreens, QuestionSummaryAndDriveChoice) {
     ExistingOutputDialog question(nullptr, path.string(), true);
     shoot(&question, "existing_output");
     std::filesystem::remove(path);
+    // A name with control bytes stays on its line, its size and date still read from the file.
+    const auto odd = std::filesystem::temp_directory_path() / "壞\x1b[31m\n第二行\r.mp3";
+    std::ofstream(odd) << "x";
+    ExistingOutputDialog oddQuestion(nullptr, odd.string(), true);
+    shoot(&oddQuestion, "existing_output_control_name");
+    bool shown = false;
+    for (const QLabel* l : oddQuestion.findChildren<QLabel*>())
+        shown |= l->text().contains(QStringLiteral("壞\\x1b[31m\\n第二行\\r.mp3\n（"));
+    EXPECT_TRUE(shown);
+    std::filesystem::remove(odd);
+    QMessageBox markup(QMessageBox::Critical, QStringLiteral("x"), QStringLiteral("<b>x</b>.wav"));
+    PrepareMessageBox(markup);
+    EXPECT_EQ(markup.textFormat(), Qt::PlainText);
     std::vector<std::string> existing;
     for (const char* n : {"01 夏天的第一場雨", "02 遠方的你", "03 城市裡的星星", "04 慢慢走",
                           "05 海邊的午後", "06 回家的路", "07 再見了，老朋友", "08 晚安"})

@@ -202,6 +202,26 @@ TEST_F(RipPipelineTest, AStopDuringTheTestReadIsNoFailure) {
     }
 }
 
+TEST_F(RipPipelineTest, AKilledRipLeavesNoHoldFile) {
+    // Everything spilled, one encoder at 2x: track 2 is held on disk when the kill comes.
+    const std::string outDir = Out("killed");
+    fs::create_directories(outDir);
+    const std::string cmd =
+        "env -u TRALUX_CD_JITTER TRALUX_CD_SPEED=2 TRALUX_CD_HOLD_MB=0 TRALUX_CD_IMAGES=" +
+        img_.cuePath + " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + TRALUX_CLI_PATH +
+        " --config " + (dir_ / "cfg") + " cd rip --format mp3 -j 2 --output-dir " + outDir +
+        " >/dev/null 2>&1 & p=$!; for i in $(seq 200); do [ -s '" + outDir +
+        "/01 Song 1.mp3' ] && break; sleep 0.05; done; sleep 0.8; ls -l /proc/$p/fd > " + outDir +
+        ".fds; kill -KILL $p; wait $p";
+    const int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + 9);
+    // The hold was open, and had no name in the folder.
+    EXPECT_NE(Text(outDir + ".fds").find(" (deleted)"), std::string::npos) << Text(outDir + ".fds");
+    for (const auto& e : fs::directory_iterator(outDir))
+        EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+}
+
 TEST(RipHoldLimit, TakesWholeMiBWithinRangeOnly) {
     EXPECT_EQ(rip::ParseHoldMb("0"), 0u);
     EXPECT_EQ(rip::ParseHoldMb(" +8 "), std::uint64_t{8} << 20);

@@ -204,7 +204,7 @@ TEST_F(CacheTest, Big5TextsOfOlderCachesReadAsChinese) {
     tree.storages[0].name = "2000301.1";
     tree.storages[0].streams = {{"DiskID", std::string("2000301\0", 8)},
                                 {"Title", std::string("\xA4\xA4\xA4\xE5\0", 5)},
-                                {"TTITLE0", std::string("\xAD\xB5\xBC\xD6\0", 5)},
+                                {"TTITLE0", std::string("\xAD\xB5\x1b[2J\xBC\xD6\0", 9)},
                                 {"Copyright", std::string("\0", 1)}};
     ASSERT_TRUE(files_->Write(dir_.path() / "cache.dat", tree));
     CdInfo back = Blank("2000301", 1);
@@ -212,7 +212,7 @@ TEST_F(CacheTest, Big5TextsOfOlderCachesReadAsChinese) {
     back.extended = "cleared";
     ASSERT_TRUE(CacheRead(back));
     EXPECT_EQ(back.discTitle, "中文");
-    EXPECT_EQ(back.tracks[0].title, "音樂");
+    EXPECT_EQ(back.tracks[0].title, "音[2J樂");  // no control character survives
     EXPECT_EQ(back.extended, "");
     EXPECT_EQ(back.comments, "kept");  // no "Comments" stream: the field stays
 }
@@ -226,6 +226,15 @@ TEST_F(CacheTest, DamagedFileIsAMissAndIsMovedAsideOnWrite) {
     EXPECT_EQ(test::ReadFile(dir_.path() / "cache.dat.damaged"), test::Bytes(3000, 0x5A));
     ASSERT_TRUE(CacheRead(back));
     EXPECT_EQ(back.tracks[0].title, "t");
+    // Damaged again, cut short this time: read quietly as a miss, the first one still kept.
+    const test::Bytes whole = test::ReadFile(file);
+    test::WriteFile(file, test::Bytes(whole.begin(), whole.begin() + whole.size() / 2));
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(CacheRead(back));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    ASSERT_TRUE(CacheWrite(Disc("12", {"u"})));
+    EXPECT_EQ(test::ReadFile(dir_.path() / "cache.dat.damaged"), test::Bytes(3000, 0x5A));
+    EXPECT_EQ(test::ReadFile(dir_.path() / "cache.dat.damaged.2").size(), whole.size() / 2);
 }
 
 TEST_F(CacheTest, ForeignCompoundFileIsReplacedNotMerged) {
@@ -239,6 +248,18 @@ TEST_F(CacheTest, ForeignCompoundFileIsReplacedNotMerged) {
     ASSERT_EQ(files_->Read(file, nullptr, tree), CompoundReadResult::Ok);
     ASSERT_EQ(tree.storages.size(), 1u);
     EXPECT_EQ(tree.storages[0].name, "11.1");
+}
+
+TEST_F(CacheTest, ALinkedCacheStaysLinked) {
+    std::filesystem::create_directories(dir_.path() / "elsewhere");
+    ASSERT_TRUE(files_->Write(dir_.path() / "elsewhere/cache.dat", CompoundTree{}));
+    std::filesystem::create_symlink("elsewhere/cache.dat", dir_.path() / "cache.dat");
+    ASSERT_TRUE(CacheWrite(Disc("11", {"t"})));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir_.path() / "cache.dat"));
+    CompoundTree tree;
+    ASSERT_EQ(files_->Read(dir_.path() / "elsewhere/cache.dat", nullptr, tree),
+              CompoundReadResult::Ok);
+    EXPECT_EQ(tree.storages.size(), 1u);
 }
 
 TEST_F(CacheTest, UnwritableFolderFailsTheWrite) {

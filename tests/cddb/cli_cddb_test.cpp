@@ -13,6 +13,7 @@
 
 #include "cd/image_builder.h"
 #include "support/cddb_server.h"
+#include "support/silent_server.h"
 
 namespace tralux::test {
 namespace {
@@ -137,6 +138,35 @@ TEST_F(CliCddbTest, RipNamesAndTagsTracksWithTheServersChineseTitlesAndAsksOnce)
     EXPECT_TRUE(std::filesystem::exists(again + "/02 第2首 夏夜_晚風.wav"));
     EXPECT_EQ(server_.Requests().size(), 2u);
     EXPECT_TRUE(std::filesystem::exists(dir_ / "cache/cache.dat"));
+}
+
+TEST_F(CliCddbTest, CtrlCStopsALookupOfASilentServer) {
+    // (It used to wait out the whole HTTP time limit, here a minute, before stopping.)
+    SilentServer mute;
+    ASSERT_TRUE(mute.Ok());
+    for (const std::string& command :
+         {std::string("cd list"), "cd rip --output-dir " + (dir_ / "mute")}) {
+        const std::string cmd =
+            "env -u http_proxy TRALUX_HTTP_TIMEOUT=60 TRALUX_CD_IMAGES=" + img_.cuePath +
+            " TRALUX_CACHE_DIR=" + (dir_ / "cache") + " " + TRALUX_CLI_PATH + " --config " +
+            (dir_ / "cfg") + " " + command + " --cddb-server " + mute.Url() +
+            "/cddb.cgi </dev/null >/dev/null 2>" + (dir_ / "stderr.txt") +
+            " & p=$!; sleep 1; kill -INT $p; wait $p";
+        const int status = std::system(cmd.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << command;
+        EXPECT_EQ(WEXITSTATUS(status), 130) << command;
+        const std::string err = Text("stderr.txt");
+        EXPECT_NE(err.find("stopped by SIGINT"), std::string::npos) << err;
+        EXPECT_EQ(err.find("時限"), std::string::npos) << err;
+    }
+}
+
+TEST_F(CliCddbTest, ADiscNamedLikeAnOptionGivesTheLogAndSheetNoLeadingDash) {
+    const std::string out = dir_ / "dash";
+    ASSERT_EQ(Run("cd rip --tracks 1 --output-dir " + out + Server("dash")), 0)
+        << Text("stderr.txt");
+    EXPECT_TRUE(std::filesystem::exists(out + "/_v - --x.log"));
+    EXPECT_TRUE(std::filesystem::exists(out + "/_v - --x.cue"));
 }
 
 TEST_F(CliCddbTest, ListShowsTheTitles) {

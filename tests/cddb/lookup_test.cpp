@@ -218,6 +218,17 @@ TEST_F(LookupTest, GarbageReplyEndsWithoutDataAndSaysWhichServer) {
     EXPECT_NE(ui_.messages[0].find("無法辨識"), std::string::npos) << ui_.messages[0];
 }
 
+TEST_F(LookupTest, AnEntryCutShortIsRefusedAndNeverCached) {
+    request_.trackNumber = 1;
+    EXPECT_FALSE(Lookup("cut", &ui_));
+    EXPECT_EQ(texts_.trackTitle, "old title");
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_NE(ui_.messages[0].find("的回覆不完整"), std::string::npos) << ui_.messages[0];
+    ASSERT_TRUE(Lookup("ok", &ui_));  // asked again: the cache holds nothing of it
+    EXPECT_EQ(server_.Requests().size(), 4u);
+    EXPECT_EQ(texts_.trackTitle, "第1首 春天的歌");
+}
+
 TEST_F(LookupTest, HttpFailureShowsItsMessageThroughTheUi) {
     EXPECT_FALSE(Lookup("redirect2", &ui_));
     EXPECT_EQ(ui_.messages, std::vector<std::string>{"Error: Got status code "});

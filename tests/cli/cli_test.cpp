@@ -27,6 +27,13 @@ TEST(ProgressTest, ClockAndSpeedTexts) {
     EXPECT_EQ(Shown("無法將 CD 訊息存入快取!       "), "無法將 CD 訊息存入快取!");
     EXPECT_EQ(Shown("不支援解壓縮.\n"), "不支援解壓縮.");
     EXPECT_EQ(Shown("   "), "");
+    // A name in a message cannot steer the terminal: controls, stray bytes and reordering marks
+    // are escapes; Chinese stays.
+    EXPECT_EQ(Shown("壞\x1b[2J\r\n.wav"), "壞\\x1b[2J\\r\\n.wav");
+    EXPECT_EQ(Printable("a\tb\x7f\xc2\x9b\xe2\x80\xae.wav"), "a\\tb\\x7f\\u009b\\u202e.wav");
+    EXPECT_EQ(Printable("\xff\xc3(\xe6\xad\xed\xa0\x80\xc0\xaf歌"),
+              "\\xff\\xc3(\\xe6\\xad\\xed\\xa0\\x80\\xc0\\xaf歌");
+    EXPECT_EQ(Printable(std::string("x\0y", 3)), "x\\x00y");
 }
 
 TEST(ProgressTest, FiguresFollowTheDialogsArithmetic) {
@@ -86,6 +93,21 @@ TEST_F(CliTest, FailuresGiveNonZeroStatusAndTheEngineText) {
     EXPECT_EQ(RunCli("convert"), 2);
     EXPECT_EQ(RunCli("convert x.wav --channels 3"), 2);
     EXPECT_EQ(RunCli("convert x.wav --eq 1,2,3"), 2);
+}
+
+TEST_F(CliTest, NamesWithControlBytesArePrintedEscaped) {
+    const std::string name = "a\x1b]0;x\x07\nforged: done\r\xff.wav";
+    WriteFile(dir_ / name, SimpleWav(std::vector<std::int16_t>(2000), 2, 44100));
+    ASSERT_EQ(RunCli("convert '" + (dir_ / name) + "' --output-dir " + (dir_ / "out")), 0);
+    const std::string shown = "a\\x1b]0;x\\x07\\nforged: done\\r\\xff";
+    EXPECT_NE(Text("stderr.txt").find(shown + ".wav -> "), std::string::npos) << Text("stderr.txt");
+    WriteFile(dir_ / "junk\n.wav", Bytes(100, 1));
+    EXPECT_NE(RunCli("probe '" + (dir_ / "junk\n.wav") + "' '" + (dir_ / name) + "'"), 0);
+    EXPECT_NE(Text("stderr.txt").find("junk\\n.wav: "), std::string::npos) << Text("stderr.txt");
+    EXPECT_NE(Text("stdout.txt").find(shown + ".wav\n"), std::string::npos);
+    for (const std::string file : {"stderr.txt", "stdout.txt"})
+        for (const char c : Text(file))
+            EXPECT_TRUE(c == '\n' || (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f)) << file;
 }
 
 TEST_F(CliTest, UnwritableOutputFolderIsAFailure) {

@@ -20,6 +20,8 @@ The first path element picks the behaviour: /<mode>/~cddb/cddb.cgi?cmd=...
   stall       200, the status line, then nothing for 30 s
   error500, error503   that status with an HTML page
   big         200 with a 2 MiB body
+  dash        as ok, but the disc is "-v / --x" (a performer that reads as an option)
+  cut         as ok, but the entry stops after its second title (no closing ".")
 Requests without "User-Agent: QX_TRALUX" get 403. Every request is appended to --log as one
 line "<path>?<query>". The port is printed as "PORT <n>" on standard output; the server stops
 when standard input closes.
@@ -147,7 +149,7 @@ class Handler(BaseHTTPRequestHandler):
                 track_counts[discid] = int(cmd[3])
             except (IndexError, ValueError):
                 return self.reply(200, "500 Command syntax error\r\n")
-            if mode == "ok":
+            if mode in ("ok", "cut", "dash"):
                 return self.reply(200, "200 rock %s 測試歌手 / 測試專輯\r\n" % discid)
             if mode == "rich":
                 return self.reply(200, "200 folk %s 林小雨 / 春天的專輯\r\n" % discid)
@@ -159,7 +161,12 @@ class Handler(BaseHTTPRequestHandler):
             if mode == "notfound":
                 return self.reply(200, "202 No match for disc ID %s.\r\n" % discid)
         if len(cmd) >= 4 and cmd[0] == "cddb" and cmd[1] == "read":
-            return self.reply(200, entry(cmd[2], cmd[3], track_counts.get(cmd[3], 99)))
+            body = entry(cmd[2], cmd[3], track_counts.get(cmd[3], 99))
+            if mode == "cut":
+                body = body[:body.index("TTITLE2=")]
+            if mode == "dash":
+                body = body.replace("DTITLE=測試歌手 / 測試專輯", "DTITLE=-v / --x")
+            return self.reply(200, body)
         return self.reply(200, "500 Unrecognized command\r\n")
 
 

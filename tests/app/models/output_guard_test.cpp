@@ -119,6 +119,12 @@ TEST(RunSummary, SaysWhatWasWrittenSkippedFailedAndStopped) {
           "尚有 2 個", "檔案位於 /out/", "/in/d.wav：未知的檔案格式", "/out/c.mp3：檔案已存在",
           "提早結束：\n  /in/f.mp3：輸入檔提早結束（檔頭標示 3.000 秒），已轉換 1.700 秒"})
         EXPECT_NE(t.find(part), std::string::npos) << part << "\n" << t;
+    // A name with a line break stays on its own line, shown with an escape.
+    r = {};
+    r.written = {"/out/a.mp3", "/out/b.mp3"};
+    r.failed = {{"/in/x\n已完成：y.wav", "未知的檔案格式"}};
+    EXPECT_NE(SummaryText(r, "/out/").find("\n  /in/x\\n已完成：y.wav：未知的檔案格式\n"),
+              std::string::npos);
 }
 
 }  // namespace

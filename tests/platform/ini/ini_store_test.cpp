@@ -114,6 +114,18 @@ TEST_F(IniStoreTest, DamagedFileReadsWhatItCanAndKeepsUnknownLines) {
     EXPECT_EQ(Slurp(file_), "garbage\x80\xff\n[Options]\nA=5\nnonsense\n");
 }
 
+TEST_F(IniStoreTest, ALinkedFileIsWrittenThroughItsLink) {
+    const fs::path real = dir_ / "dotfiles" / "app.ini";
+    fs::create_directories(real.parent_path());
+    fs::create_directories(file_.parent_path());
+    { std::ofstream(real, std::ios::binary) << "[Options]\nA=1\n"; }
+    fs::create_symlink("../dotfiles/app.ini", file_);
+    IniStore store(file_);
+    ASSERT_TRUE(store.Write("Options", "B", "2"));
+    EXPECT_TRUE(fs::is_symlink(file_));
+    EXPECT_EQ(Slurp(real), "[Options]\nA=1\nB=2\n");
+}
+
 TEST_F(IniStoreTest, UnwritableFolderFailsCleanly) {
     // The company "folder" is a plain file: nothing can be created below it.
     { std::ofstream(dir_ / "Quorvatix") << "x"; }
