@@ -42,15 +42,62 @@ endfunction()
 # (half the compile time; the code under test keeps its -O1, its callers are still
 # instrumented). Not under ThreadSanitizer: there -O0 saves little compile time and the tests'
 # own loops, no longer inlined, run several times slower.
-# (No precompiled header: with one, GCC 12 reports its own standard library's false
-# positives, -Warray-bounds and -Wstringop-overflow, in the test files.)
+# With clang (the sanitizer builds) the test code shares one precompiled header; not with GCC 12,
+# which then reports its own standard library's false positives (-Warray-bounds,
+# -Wstringop-overflow) in the test files.
 # Tests whose own loops (sample-by-sample comparisons) dominate their run keep the flags' -O1.
 set(TRALUX_TEST_CODE_OPT $<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-O1>)
 set(TRALUX_TEST_KEEP_O1 mp3dec_conformance mp3enc_stereo_intensity_test)
+set(TRALUX_TEST_SANITIZE_OPT $<$<CONFIG:Debug>:-O0>)
+
+# The shared precompiled header: gtest and the standard headers most test files include. A PCH
+# only fits code built with its flags, so the tests that keep -O1 and those linking Qt (compiled
+# position-independent) go without.
+if(TRALUX_TESTS AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  set(TRALUX_TEST_PCH ON)
+endif()
+function(tralux_test_pch_owner)
+  find_package(GTest REQUIRED)
+  file(WRITE ${CMAKE_BINARY_DIR}/tralux_test_pch.cpp "")
+  add_library(tralux_test_pch OBJECT ${CMAKE_BINARY_DIR}/tralux_test_pch.cpp)
+  target_link_libraries(tralux_test_pch PRIVATE GTest::gtest GTest::gmock tralux_warnings)
+  target_include_directories(tralux_test_pch PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+  target_compile_options(tralux_test_pch PRIVATE ${TRALUX_TEST_CODE_OPT})
+  if(TRALUX_SANITIZE)
+    target_compile_options(tralux_test_pch PRIVATE ${TRALUX_TEST_SANITIZE_OPT})
+  endif()
+  target_precompile_headers(tralux_test_pch PRIVATE
+    <gtest/gtest.h> <algorithm> <atomic> <chrono> <cmath> <cstdint> <cstdio> <cstdlib> <cstring>
+    <filesystem> <fstream> <functional> <map> <memory> <random> <string> <thread> <vector>)
+endfunction()
+
+# Whether any of the libraries links Qt, directly or through others.
+function(tralux_links_qt out)
+  set(todo ${ARGN})
+  set(seen)
+  while(todo)
+    list(POP_FRONT todo lib)
+    string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" lib "${lib}")
+    if(lib MATCHES "^Qt6?::")
+      set(${out} TRUE PARENT_SCOPE)
+      return()
+    endif()
+    if(NOT TARGET ${lib} OR lib IN_LIST seen)
+      continue()
+    endif()
+    list(APPEND seen ${lib})
+    get_target_property(deps ${lib} INTERFACE_LINK_LIBRARIES)
+    if(deps)
+      list(APPEND todo ${deps})
+    endif()
+  endwhile()
+  set(${out} FALSE PARENT_SCOPE)
+endfunction()
+
 function(tralux_test_code target)
   set(opt ${TRALUX_TEST_CODE_OPT})
   if(TRALUX_SANITIZE AND NOT target IN_LIST TRALUX_TEST_KEEP_O1)
-    list(APPEND opt $<$<CONFIG:Debug>:-O0>)
+    list(APPEND opt ${TRALUX_TEST_SANITIZE_OPT})
   endif()
   get_target_property(srcs ${target} SOURCES)
   set(own)
@@ -63,6 +110,30 @@ function(tralux_test_code target)
   endforeach()
   if(own)
     set_source_files_properties(${own} PROPERTIES COMPILE_OPTIONS "${opt}")
+  endif()
+  if(TRALUX_TEST_PCH AND own AND NOT (TRALUX_SANITIZE AND target IN_LIST TRALUX_TEST_KEEP_O1))
+    # Once the folder is read: only then are all of the target's libraries known.
+    set(others ${srcs})
+    list(REMOVE_ITEM others ${own})
+    # (EVAL: a deferred call's arguments would be read at call time, out of this scope)
+    cmake_language(EVAL CODE "cmake_language(DEFER CALL tralux_test_pch_use [[${target}]] [[${others}]])")
+  endif()
+endfunction()
+
+function(tralux_test_pch_use target)
+  set(others ${ARGN})
+  get_target_property(libs ${target} LINK_LIBRARIES)
+  tralux_links_qt(qt ${libs})
+  if(qt)
+    return()
+  endif()
+  if(NOT TARGET tralux_test_pch)
+    tralux_test_pch_owner()
+  endif()
+  target_precompile_headers(${target} REUSE_FROM tralux_test_pch)
+  # Library sources built into the test keep their own flags, which the PCH does not fit.
+  if(others)
+    set_source_files_properties(${others} PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
   endif()
 endfunction()
 

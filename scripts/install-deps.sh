@@ -3,7 +3,7 @@
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 pkgs=(
-  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config mold
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config mold procps
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libasound2-dev libcurl4-openssl-dev libgsf-1-dev
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
