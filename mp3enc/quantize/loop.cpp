@@ -508,8 +508,11 @@ void LoopKernel::ShapeStart(std::vector<Member*>& grp, int start, float depth) {
     // the group spreads the noise more as the ear allows. Bands that may be zeroed stay flat.
     int target[4][39];
     int ref = INT_MIN;
+    // Short blocks stay flat and out of the reference: shaped, transients (clicks, castanets)
+    // lost up to 0.4 ODG.
     for (size_t mi = 0; mi < grp.size(); ++mi) {
         Member& m = *grp[mi];
+        if (m.isShort) continue;
         const std::vector<Unit>& units = *m.units;
         for (size_t ui = 0; ui < units.size(); ++ui) {
             const Unit& u = units[ui];
@@ -522,6 +525,7 @@ void LoopKernel::ShapeStart(std::vector<Member*>& grp, int start, float depth) {
     if (ref == INT_MIN) return;
     for (size_t mi = 0; mi < grp.size(); ++mi) {
         Member& m = *grp[mi];
+        if (m.isShort) continue;
         const std::vector<Unit>& units = *m.units;
         int lift[39];
         int mn = INT_MAX;
