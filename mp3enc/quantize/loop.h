@@ -24,6 +24,10 @@ struct LoopOptions {
     bool leftRightApartFrame = false;
     // Passes after the best one before the outer loop gives up on turning round.
     int passesPastBest = 4;
+    // Above 0, the outer loop also tries a start from scalefactors shaped by the allowed noise:
+    // each band's step moves this fraction of the way from the flat one to the step at which
+    // every band would be as far over its allowed noise as the others (1: all the way).
+    float shapeDepth = 0.0f;
 };
 
 // Quantization and rate/distortion loops for one stream, one frame at a time.
@@ -99,6 +103,8 @@ private:
     bool Amplify(Member& m);
     void Finish(Member& m, GranuleInfo& g, bool fullSearch);
     void RateLoop(std::vector<Member*>& grp, int budget, bool& frameDone);
+    int AllowedStep(const Member& m, const Unit& u, float xmin) const;
+    void ShapeStart(std::vector<Member*>& grp, int start, float depth);
 
     int rate_ = 44100, version_ = 0, channels_ = 2, granules_ = 2;
     LoopOptions opt_;

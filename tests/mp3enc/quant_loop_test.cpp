@@ -177,6 +177,38 @@ TEST(LoopKernel, ScalefactorsFitTheirCompression) {
     }
 }
 
+TEST(LoopKernel, ShapedStartMovesBitsUpAndStaysValid) {
+    // Loud low lines that mask a lot, quiet upper lines that mask little, few bits: one step
+    // for all zeroes much of the top; the shaped start codes more of it.
+    auto xr = Noise(1.0f, 576, 3);
+    for (int i = 0; i < 576; ++i) xr[static_cast<size_t>(i)] *= i < 36 ? 3000.0f : 60.0f;
+    std::vector<float> xm(39, 50.0f);
+    for (int b = 0; b < 8; ++b) xm[static_cast<size_t>(b)] = 3e6f;
+    auto upperLines = [&](float depth) {
+        LoopOptions o;
+        o.mol = 2;
+        o.compareExcess = true;
+        o.shapeDepth = depth;
+        LoopKernel k;
+        EXPECT_TRUE(k.Create(44100, 1, o));
+        k.Prepare(0, 0, 0, xr.data(), xm.data());
+        k.Prepare(1, 0, 2, xr.data(), xm.data());
+        int budgets[2][2] = {{700, 0}, {700, 0}};
+        CodedFrame f;
+        k.RunFrame(budgets, 1400, f);
+        for (const auto& gr : f.gr) {
+            const GranuleInfo& g = gr[0];
+            EXPECT_LE(g.part2_3_length, 700);
+            for (int p = 0, i = 0; p < 4; ++p)
+                for (int n = 0; n < g.partCount[p]; ++n, ++i) EXPECT_LT(g.sf[i], 1 << g.slen[p]);
+        }
+        int n = 0;
+        for (int i = 36; i < 576; ++i) n += f.gr[0][0].ix[i] != 0;
+        return n;
+    };
+    EXPECT_GT(upperLines(0.5f), upperLines(0.0f) + 10);
+}
+
 TEST(BitAllocator, NoReservoirAndFlatDemandStayFinite) {
     BitAllocator a;
     a.Init(DefaultLongShape(800, 800), DefaultShortShape(800, 800));  // peMin == peMax
