@@ -108,7 +108,11 @@ int CreateDirectEngine(std::unique_ptr<DirectEngine>* out, const DirectEngineCon
     FrontEndParams fp;
     fp.sampleRate = R;
     fp.channels = cfg.outputChannels;
-    fp.bitRate = B;
+    // Variable rate: the thresholds of the level's own rate, not of the stream's setup rate
+    // (which gave level 2 those of 64 kbit/s per channel).
+    fp.bitRate = cfg.vbr ? cfg.outputChannels *
+                               VbrModelRate(std::clamp((100 - cfg.vbrQuality + 5) / 10, 0, 9), R)
+                         : B;
     fp.midSide = cfg.outputChannels == 2;
     fp.intensity = !cfg.intensityOff && !cfg.vbr && IntensityAllowed(B, cfg.outputChannels, R);
     fp.intensityFromHz = IntensityFromHz(B, cfg.outputChannels, e->bandwidth);
@@ -140,7 +144,8 @@ int CreateDirectEngine(std::unique_ptr<DirectEngine>* out, const DirectEngineCon
     // There, a frame coded left/right loops each channel on its own: with different content in
     // each channel (channels apart, castanets) it measured 0.18 and 0.09 ODG better at 192 kbit/s,
     // the rest within +-0.02.
-    pc.loop.leftRightApart = !cfg.vbr;
+    // Variable rate loops every channel apart, mid and side included (see VariableFrame).
+    pc.loop.leftRightApart = true;
     // From 56 kbit/s per channel (one loop per frame) each channel loops over its granules:
     // channels apart 128 kbit/s -2.10 -> -1.98 (level-matched even with lame), castanets -0.05,
     // sum +0.10; below, where bits are scarcer, one shared step is kept.
