@@ -51,6 +51,7 @@ struct FrontEndParams {
     float intensityFromHz = 0;           // lowest frequency coded in intensity; 0 = the model's own
     float intensityMinCorrelation = -1;  // of the channels' lines in an intensity band
     float bandwidth = 0;                 // Hz; 0 = the model's own choice
+    float quietLowerDb = 0;              // threshold in quiet this much below the model's
 };
 
 // Builds the encoder's front end.

@@ -19,6 +19,10 @@ struct PipelineConfig {
     int vbrLevel = -1;
 };
 
+// Bit rate per channel whose threshold settings the model uses at variable-rate level 0 (best)
+// .. 9.
+int VbrModelRate(int level, int sampleRate);
+
 // Front end, loop kernel, bit allocation and multiplexer chained granule by granule.
 class FramePipeline {
 public:

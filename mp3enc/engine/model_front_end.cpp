@@ -28,6 +28,7 @@ std::unique_ptr<ModelFrontEnd> ModelFrontEnd::Create(const FrontEndParams& p, st
         c.intensity = p.intensity && p.channels == 2;
         c.isFromHz = p.intensityFromHz;
         c.isMinCorr = p.intensityMinCorrelation;
+        c.quietLowerDb = p.quietLowerDb;
         model = PsychoacousticModel::Create(c, &store, &err);
     }
     if (!model) {

@@ -511,6 +511,9 @@ std::unique_ptr<PsychoacousticModel> PsychoacousticModel::Create(const PsyModelC
         AddError(err, kModule, __LINE__, "GetPsyBlockParam() failed");
         return nullptr;
     }
+    // A lower threshold in quiet is a higher reference level of the same curve.
+    p.lng.thr[kThrAth0] += config.quietLowerDb;
+    p.shrt.thr[kThrAth0] += config.quietLowerDb;
     if (!LoadTables(p, config.sampleRate, *impl, err)) return nullptr;
     impl->mpeg1 = config.sampleRate >= 32000;
     // 8000 Hz short bands do not start the short part at line 36: no mixed blocks there.

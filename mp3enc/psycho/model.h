@@ -79,6 +79,7 @@ struct PsyModelConfig {
     bool intensity = false;    // intensity allowed
     float isFromHz = 0;        // lowest frequency coded in intensity; 0: from the bandwidth
     float isMinCorr = -1;      // correlation of the channels an intensity band needs
+    float quietLowerDb = 0;    // threshold in quiet this much below the table's
 };
 
 class PsyModelImpl;

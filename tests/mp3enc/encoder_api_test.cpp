@@ -361,3 +361,30 @@ TEST(Mp3Encoder, VariableBitRateFollowsTheSignal) {
     const double noise = std::accumulate(kbps.end() - 40, kbps.end() - 10, 0.0) / 30;
     EXPECT_LT(tone * 1.5, noise);
 }
+
+// Each level takes the model settings of its own rate: every level must open at every output
+// rate it accepts, in mono and stereo, and a higher level never makes a larger stream.
+TEST(Mp3Encoder, VariableBitRateLevelsOpenEverywhereAndOrderBySize) {
+    for (int rate : {16000, 22050, 24000, 32000, 44100, 48000})
+        for (int channels : {1, 2}) {
+            std::mt19937 rng(7);
+            std::normal_distribution<double> n(0, 3000);
+            std::vector<int16_t> pcm = Sine(rate, channels, rate / 2, 440.0);
+            for (auto& v : pcm) v = static_cast<int16_t>(v / 2 + n(rng));
+            size_t before = SIZE_MAX;
+            for (int level : {0, 2, 5, 9}) {
+                SCOPED_TRACE(std::to_string(rate) + " Hz, " + std::to_string(channels) +
+                             " ch, level " + std::to_string(level));
+                Mp3Encoder* e = Mp3EncoderCreate(static_cast<float>(rate), channels, 0);
+                ASSERT_NE(e, nullptr);
+                Mp3EncoderSettings s = *Mp3EncoderGetSettings(e);
+                s.vbrQuality = 100 - 10 * level;
+                ASSERT_EQ(Mp3EncoderSetSettings(e, &s), 1);
+                const size_t size = Encode(e, pcm, {4608}).size();
+                Mp3EncoderDelete(e);
+                EXPECT_GT(size, 0u);
+                EXPECT_LE(size, before);
+                before = size;
+            }
+        }
+}
